@@ -1,0 +1,9 @@
+#pragma once
+// The block-level backup library's exported entry points and public classes.
+//
+// The agent resolves the entry points by their unmangled names, so they are
+// declared extern "C" although they take and return C++ types; the agent is
+// built with the same compiler and library, so the types match. No exception
+// crosses these functions: a failure comes back as a CQiError (or null).
+#include "blocklevel/export.h"
+#include "platform/error/qi_error.h"

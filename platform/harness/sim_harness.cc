@@ -1,0 +1,66 @@
+#include "platform/harness/sim_harness.h"
+
+#include "platform/registry/registry_backend.h"
+#include "platform/settings/settings.h"
+#include "platform/sim/fs_util.h"
+
+namespace blbsim {
+
+bool InitStateDir(const std::string& dir) {
+  if (!platform::MakeDirectories(dir)) return false;
+  platform::MakeDirectories(dir + "/logs");
+  platform::MakeDirectories(dir + "/install/Base");
+  platform::MakeDirectories(dir + "/jobresults");
+  // The registry must exist with both sections even when no value is set.
+  std::string value;
+  if (!GetRegistryValue("Base", "dTARVOSHOME", value) && !SetRegistryValue("Base", "dTARVOSHOME", dir + "/install"))
+    return false;
+  if (!GetRegistryValue("FileSystemAgent", "sInitialised", value) &&
+      !SetRegistryValue("FileSystemAgent", "sInitialised", "true"))
+    return false;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  if (config.LocalClientId() == 0) {
+    platform::ClientRecord local;
+    local.id = 2;
+    local.name = "localclient";
+    local.hostName = "localclient.local";
+    local.jobResultsDir = dir + "/jobresults";
+    local.installDir = dir + "/install";
+    if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
+  }
+  return true;
+}
+
+bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value) {
+  return platform::Registry::Current().Set(section, key, value);
+}
+
+bool GetRegistryValue(const std::string& section, const std::string& key, std::string& value) {
+  return platform::Registry::Current().Get(section, key, value);
+}
+
+bool RemoveRegistryValue(const std::string& section, const std::string& key) {
+  return platform::Registry::Current().Remove(section, key);
+}
+
+bool AddClient(const platform::ClientRecord& client) { return platform::AgentConfig::Current().PutClient(client); }
+
+bool AddSubclient(const platform::SubclientRecord& subclient) {
+  return platform::AgentConfig::Current().PutSubclient(subclient);
+}
+
+bool SetLocalClient(uint64_t clientId) { return platform::AgentConfig::Current().SetLocalClientId(clientId); }
+
+void SetFault(const std::string& call, int code, bool raise, long long count) {
+  platform::FaultTable::Set(call, code, raise, count);
+}
+
+void ClearFault(const std::string& call) { platform::FaultTable::Clear(call); }
+
+void ClearFaults() { platform::FaultTable::ClearAll(); }
+
+std::vector<platform::Fault> Faults() { return platform::FaultTable::List(); }
+
+std::vector<platform::RaisedEvent> Events() { return platform::StoredEvents(); }
+
+}  // namespace blbsim

@@ -1,0 +1,35 @@
+#pragma once
+// Seeding and inspection of the simulated platform state. The blbsim command
+// is a thin shell over these calls; tests use them directly.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/config/agent_config.h"
+#include "platform/event/ev_event.h"
+#include "platform/sim/fault_table.h"
+
+namespace blbsim {
+
+// Lays out a state directory: the registry with the "FileSystemAgent" and
+// "Base" sections ("dTARVOSHOME" pointing at <dir>/install), the log and
+// job-results folders, the agent database with this machine's client
+// (id 2, job results <dir>/jobresults). Existing values are kept.
+bool InitStateDir(const std::string& dir);
+
+bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value);
+bool GetRegistryValue(const std::string& section, const std::string& key, std::string& value);
+bool RemoveRegistryValue(const std::string& section, const std::string& key);
+
+bool AddClient(const platform::ClientRecord& client);
+bool AddSubclient(const platform::SubclientRecord& subclient);
+bool SetLocalClient(uint64_t clientId);
+
+void SetFault(const std::string& call, int code, bool raise = false, long long count = -1);
+void ClearFault(const std::string& call);
+void ClearFaults();
+std::vector<platform::Fault> Faults();
+
+std::vector<platform::RaisedEvent> Events();
+
+}  // namespace blbsim

@@ -1,0 +1,59 @@
+#include "platform/registry/kz_platform_info.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/registry/registry_backend.h"
+#include "platform/sim/fault_table.h"
+
+namespace {
+
+// The closed 64-bit read: non-zero when the key holds a number.
+int ReadNumber(const char* section, const char* key, unsigned long long& value) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPlatformInfo::getNumber", code)) return 0;
+  std::string text;
+  if (!platform::Registry::Current().Get(section, key, text) || text.empty()) return 0;
+  errno = 0;
+  char* end = nullptr;
+  const bool negative = text[0] == '-';
+  unsigned long long parsed =
+      negative ? static_cast<unsigned long long>(std::strtoll(text.c_str(), &end, 0)) : std::strtoull(text.c_str(), &end, 0);
+  if (end == text.c_str() || *end != '\0' || errno == ERANGE) return 0;
+  value = parsed;
+  return 1;
+}
+
+}  // namespace
+
+int KZPlatformInfo::getNumber(const char* section, const char* key, unsigned* value) {
+  unsigned long long temporary = 0;
+  int found = ReadNumber(section, key, temporary);
+  if (found != 0 && value != nullptr) *value = static_cast<unsigned>(temporary);
+  return found;
+}
+
+int KZPlatformInfo::getNumber(const char* section, const char* key, unsigned long long* value) {
+  unsigned long long temporary = 0;
+  int found = ReadNumber(section, key, temporary);
+  if (found != 0 && value != nullptr) *value = temporary;
+  return found;
+}
+
+int KZPlatformInfo::getString(const char* section, const char* key, std::string& value) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPlatformInfo::getString", code)) return 0;
+  std::string text;
+  if (!platform::Registry::Current().Get(section, key, text)) return 0;
+  value = text;
+  return 1;
+}
+
+int KZPlatformInfo::getPhysicalMachine(std::string& name) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPlatformInfo::getPhysicalMachine", code)) return 0;
+  std::string text;
+  if (!platform::Registry::Current().Get("Base", "sPhysicalMachine", text) || text.empty()) return 0;
+  name = text;
+  return 1;
+}

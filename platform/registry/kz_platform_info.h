@@ -1,0 +1,16 @@
+#pragma once
+// The agent's settings: registry values by section and key.
+// Every read returns non-zero when the value was found; a missing key leaves
+// the caller's value (its built-in default) untouched.
+#include <string>
+
+class KZPlatformInfo {
+ public:
+  // Reads into a 64-bit temporary; the caller's value is set (cut to 32 bits)
+  // only when the read succeeds.
+  static int getNumber(const char* section, const char* key, unsigned* value);
+  static int getNumber(const char* section, const char* key, unsigned long long* value);
+  static int getString(const char* section, const char* key, std::string& value);
+  // The name of this physical machine's client.
+  static int getPhysicalMachine(std::string& name);
+};

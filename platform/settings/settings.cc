@@ -1,0 +1,41 @@
+#include "platform/settings/settings.h"
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
+}
+
+}  // namespace
+
+std::string Settings::StateDir() { return EnvOr("BLB_STATE_DIR", "/var/tmp/blbsim"); }
+
+std::string Settings::StatePath(const std::string& relative) { return StateDir() + "/" + relative; }
+
+std::string Settings::RegistryFile() { return EnvOr("BLB_REGISTRY_FILE", StatePath("registry.ini")); }
+
+std::string Settings::LogFile() { return EnvOr("BLB_LOG_FILE", StatePath("logs/blocklevel.log")); }
+
+int Settings::LogLevel() {
+  const std::string text = EnvOr("BLB_LOG_LEVEL", "3");
+  char* end = nullptr;
+  long level = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str()) return 3;
+  if (level < -1) return -1;
+  if (level > 7) return 7;
+  return static_cast<int>(level);
+}
+
+double Settings::SleepFactor() {
+  const std::string text = EnvOr("BLB_SLEEP_FACTOR", "1");
+  char* end = nullptr;
+  double factor = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || !(factor >= 0.0)) return 1.0;
+  return factor;
+}
+
+}  // namespace platform

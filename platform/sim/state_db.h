@@ -1,0 +1,71 @@
+#pragma once
+// The simulated agent services' one SQLite database: <state dir>/agent.db.
+//
+// Each service declares its tables with EnsureSchema (idempotent CREATE ...
+// IF NOT EXISTS statements) before its first query. Connections are cached
+// per database path and guarded by one mutex; a busy time-out lets several
+// processes (a job and the harness) share the file.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class StateDb;
+
+// A prepared statement bound to positional parameters (1-based).
+class SqlStatement {
+ public:
+  SqlStatement(StateDb& db, const char* sql);
+  ~SqlStatement();
+  SqlStatement(const SqlStatement&) = delete;
+  SqlStatement& operator=(const SqlStatement&) = delete;
+
+  SqlStatement& Bind(int index, long long value);
+  SqlStatement& Bind(int index, const std::string& value);
+  SqlStatement& BindNull(int index);
+  // True while a row is available; false at the end. Throws nothing: an
+  // error ends the walk and is reported by ok().
+  bool Step();
+  // Runs a statement that returns no rows.
+  bool Run();
+  bool ok() const { return ok_; }
+
+  long long Int(int column) const;
+  std::string Text(int column) const;
+  bool IsNull(int column) const;
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+  bool ok_ = true;
+};
+
+class StateDb {
+ public:
+  // The database of the current state directory, opened on first use.
+  static StateDb& Current();
+
+  bool Exec(const std::string& sql);
+  void EnsureSchema(const std::string& name, const std::string& createStatements);
+  // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn returns false.
+  bool Transaction(const std::function<bool()>& fn);
+  long long LastInsertId();
+  // Increases whenever another connection committed a change.
+  long long DataVersion();
+  std::recursive_mutex& Mutex() { return mutex_; }
+  sqlite3* Handle() { return db_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  explicit StateDb(std::string path);
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  std::recursive_mutex mutex_;
+  std::vector<std::string> schemas_;
+};
+
+}  // namespace platform

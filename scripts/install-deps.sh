@@ -1,0 +1,15 @@
+#!/bin/bash
+# Installs the Debian packages the build and the tests need (only what is missing).
+set -euo pipefail
+packages=(cmake make g++ pkg-config libboost-dev libssl-dev libext2fs-dev e2fsprogs libsqlite3-dev sqlite3
+          libgtest-dev libgmock-dev libbenchmark-dev util-linux binutils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

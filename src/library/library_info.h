@@ -1,0 +1,7 @@
+#pragma once
+
+namespace blocklevel {
+
+const char* LibraryVersion();
+
+}  // namespace blocklevel

@@ -1,0 +1,84 @@
+#include "support/test_platform.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "platform/harness/sim_harness.h"
+#include "platform/sim/fs_util.h"
+
+namespace testing_support {
+namespace {
+
+const char* kManagedVariables[] = {"BLB_STATE_DIR", "BLB_REGISTRY_FILE", "BLB_LOG_FILE", "BLB_SLEEP_FACTOR"};
+
+}  // namespace
+
+ScopedStateDir::ScopedStateDir() {
+  for (const char* name : kManagedVariables) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value ? value : std::string("\x01"));
+  }
+  char pattern[] = "/tmp/blbtest.XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  EXPECT_NE(made, nullptr);
+  path_ = made ? made : "/tmp/blbtest.failed";
+  setenv("BLB_STATE_DIR", path_.c_str(), 1);
+  unsetenv("BLB_REGISTRY_FILE");
+  unsetenv("BLB_LOG_FILE");
+  setenv("BLB_SLEEP_FACTOR", "0", 1);
+  EXPECT_TRUE(blbsim::InitStateDir(path_));
+}
+
+ScopedStateDir::~ScopedStateDir() {
+  platform::RemoveTree(path_);
+  for (const auto& [name, value] : saved_) {
+    if (value == "\x01") unsetenv(name.c_str());
+    else setenv(name.c_str(), value.c_str(), 1);
+  }
+}
+
+CapturingLog::CapturingLog(int level) : level_(level), scope_(*this) {}
+
+CapturingLog::~CapturingLog() = default;
+
+void CapturingLog::Write(int level, const char* function, int, const std::string& text) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  lines_.push_back("[" + std::to_string(level) + "] " + (function ? function : "") + ": " + text);
+}
+
+bool CapturingLog::Contains(const std::string& text) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (const std::string& line : lines_)
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
+std::vector<std::string> CapturingLog::Lines() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return lines_;
+}
+
+void CapturingLog::Clear() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  lines_.clear();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  platform::MakeDirectories(platform::ParentOf(path));
+  ASSERT_TRUE(platform::WriteFileAtomically(path, contents)) << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string contents;
+  EXPECT_TRUE(platform::ReadWholeFile(path, contents)) << path;
+  return contents;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace testing_support

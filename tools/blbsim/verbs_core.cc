@@ -1,0 +1,103 @@
+// Core verbs: state directory, registry, configuration, faults, events.
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/harness/sim_harness.h"
+#include "platform/settings/settings.h"
+#include "verb.h"
+
+namespace blbsim {
+namespace {
+
+unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+
+int Init(const Args& args) {
+  if (args.size() > 1) return UsageError("init");
+  if (args.size() == 1) setenv("BLB_STATE_DIR", args[0].c_str(), 1);
+  if (!InitStateDir(platform::Settings::StateDir())) {
+    std::fprintf(stderr, "blbsim: cannot initialise %s\n", platform::Settings::StateDir().c_str());
+    return 1;
+  }
+  std::printf("%s\n", platform::Settings::StateDir().c_str());
+  return 0;
+}
+
+int Reg(const Args& args) {
+  if (args.size() == 3 && args[0] == "get") {
+    std::string value;
+    if (!GetRegistryValue(args[1], args[2], value)) return 1;
+    std::printf("%s\n", value.c_str());
+    return 0;
+  }
+  if (args.size() == 4 && args[0] == "set") return SetRegistryValue(args[1], args[2], args[3]) ? 0 : 1;
+  if (args.size() == 3 && args[0] == "unset") return RemoveRegistryValue(args[1], args[2]) ? 0 : 1;
+  return UsageError("reg");
+}
+
+int Client(const Args& args) {
+  if (args.size() < 4 || args.size() > 5) return UsageError("client");
+  platform::ClientRecord client;
+  client.id = Number(args[0]);
+  client.name = args[1];
+  client.hostName = args[2];
+  client.jobResultsDir = args[3];
+  if (args.size() == 5) client.installDir = args[4];
+  return AddClient(client) ? 0 : 1;
+}
+
+int Subclient(const Args& args) {
+  if (args.size() < 3 || args.size() > 6) return UsageError("subclient");
+  platform::SubclientRecord subclient;
+  subclient.cellId = Number(args[0]);
+  subclient.appId = Number(args[1]);
+  subclient.clientId = Number(args[2]);
+  if (args.size() > 3) subclient.proxyClientId = Number(args[3]);
+  if (args.size() > 4) subclient.useSource = Number(args[4]) != 0;
+  if (args.size() > 5) subclient.blockLevelFlags = Number(args[5]);
+  return AddSubclient(subclient) ? 0 : 1;
+}
+
+int Fault(const Args& args) {
+  if (args.size() >= 3 && args[0] == "set") {
+    const bool raise = args.size() > 3 && args[3] == "throw";
+    const long long count = args.size() > 4 ? std::strtoll(args[4].c_str(), nullptr, 0) : -1;
+    SetFault(args[1], static_cast<int>(std::strtol(args[2].c_str(), nullptr, 0)), raise, count);
+    return 0;
+  }
+  if (args.size() == 2 && args[0] == "clear") {
+    ClearFault(args[1]);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "clear-all") {
+    ClearFaults();
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "list") {
+    for (const platform::Fault& fault : Faults())
+      std::printf("%s %d %s %lld\n", fault.call.c_str(), fault.code, fault.raise ? "throw" : "error", fault.remaining);
+    return 0;
+  }
+  return UsageError("fault");
+}
+
+int ShowEvents(const Args& args) {
+  if (!args.empty()) return UsageError("events");
+  for (const platform::RaisedEvent& event : Events()) {
+    std::printf("0x%08X job=%lld", static_cast<unsigned>(event.eventId), event.jobId);
+    for (const std::string& argument : event.arguments) std::printf(" [%s]", argument.c_str());
+    std::printf("\n");
+  }
+  return 0;
+}
+
+const VerbRegistration kCoreVerbs({
+    {"init", "[DIR]", "lay out a state directory (default BLB_STATE_DIR)", Init},
+    {"reg", "get|set|unset SECTION KEY [VALUE]", "read or change a registry value", Reg},
+    {"client", "ID NAME HOST JOBRESULTSDIR [INSTALLDIR]", "add or replace a client", Client},
+    {"subclient", "CELL APP CLIENT [PROXY [USESOURCE [FLAGS]]]", "add or replace a subclient", Subclient},
+    {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list", "injected failures", Fault},
+    {"events", "", "list the raised agent events", ShowEvents},
+});
+
+}  // namespace
+}  // namespace blbsim
