@@ -77,6 +77,13 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     return all;
   }
 
+  std::vector<uint64_t> ClientIds() override {
+    std::vector<uint64_t> ids;
+    SqlStatement query(Db(), "SELECT id FROM clients ORDER BY id;");
+    while (query.Step()) ids.push_back(static_cast<uint64_t>(query.Int(0)));
+    return ids;
+  }
+
   uint64_t LocalClientId() override {
     SqlStatement query(Db(), "SELECT value FROM local_settings WHERE name = 'client_id';");
     if (!query.Step()) return 0;

@@ -39,6 +39,7 @@ class AgentConfigBackend {
   virtual bool PutSubclient(const SubclientRecord& subclient) = 0;
   virtual bool SetLocalClientId(uint64_t clientId) = 0;
   virtual std::vector<SubclientRecord> Subclients() = 0;
+  virtual std::vector<uint64_t> ClientIds() = 0;
 
   static AgentConfigBackend& Default();
 };

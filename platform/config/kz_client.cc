@@ -1,0 +1,94 @@
+#include "platform/config/kz_client.h"
+
+#include "platform/config/agent_config.h"
+#include "platform/registry/kz_platform_info.h"
+#include "platform/sim/fault_table.h"
+
+namespace {
+
+std::optional<platform::ClientRecord> Find(uint64_t clientId) {
+  if (clientId == 0) return std::nullopt;
+  return platform::AgentConfig::Current().FindClient(clientId);
+}
+
+uint64_t IdByName(const char* name) {
+  if (name == nullptr || *name == '\0') return 0;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  for (uint64_t id : config.ClientIds()) {
+    std::optional<platform::ClientRecord> client = config.FindClient(id);
+    if (client && client->name == name) return id;
+  }
+  return 0;
+}
+
+bool Faulted(const char* call) {
+  int code = 0;
+  return platform::InjectedFaultCode(call, code);
+}
+
+}  // namespace
+
+KZClient::KZClient(const char* name, bool, int) : m_nClientId(IdByName(name)) {}
+
+KZClient::KZClient(uint64_t clientId) : m_nClientId(clientId) {}
+
+KZClient::KZClient(uint64_t, uint64_t clientId) : m_nClientId(clientId) {}
+
+int KZClient::getClientId(uint64_t& id, void*) const {
+  if (Faulted("KZClient::getClientId")) return -1;
+  id = Find(m_nClientId) ? m_nClientId : 0;
+  return id != 0 ? 0 : -1;
+}
+
+int KZClient::getNetworkHostnameMangled(std::string& host, void*) const {
+  if (Faulted("KZClient::getNetworkHostnameMangled")) return -1;
+  std::optional<platform::ClientRecord> client = Find(m_nClientId);
+  if (!client) return -1;
+  host = client->hostName;
+  return 0;
+}
+
+int KZClient::getjobResultDirectory(std::string& directory, void*) const {
+  if (Faulted("KZClient::getjobResultDirectory")) return -1;
+  std::optional<platform::ClientRecord> client = Find(m_nClientId);
+  if (!client) return -1;
+  directory = client->jobResultsDir;
+  return 0;
+}
+
+int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
+  if (Faulted("KZClient::getInstallDirectory")) return -1;
+  std::optional<platform::ClientRecord> client = Find(m_nClientId);
+  if (!client) return -1;
+  directory = client->installDir;
+  return 0;
+}
+
+std::string KZPI_Focus::getFocusClientName(bool) {
+  if (Faulted("KZPI_Focus::getFocusClientName")) return std::string();
+  std::optional<platform::ClientRecord> local = Find(platform::AgentConfig::Current().LocalClientId());
+  return local ? local->name : std::string();
+}
+
+std::optional<std::string> KZPI_VornClient::getJobResultsDirectory(const std::string& clientName) {
+  if (Faulted("KZPI_VornClient::getJobResultsDirectory")) return std::nullopt;
+  std::optional<platform::ClientRecord> client = Find(IdByName(clientName.c_str()));
+  if (!client || client->jobResultsDir.empty()) return std::nullopt;
+  return client->jobResultsDir;
+}
+
+std::optional<std::string> KZPI_Base::getTarvosDirectory() {
+  if (Faulted("KZPI_Base::getTarvosDirectory")) return std::nullopt;
+  std::string directory;
+  if (!KZPlatformInfo::getString("Base", "dTARVOSHOME", directory) || directory.empty()) return std::nullopt;
+  return directory;
+}
+
+std::optional<std::string> KZPI_Base::getHomeDirectory() {
+  if (Faulted("KZPI_Base::getHomeDirectory")) return std::nullopt;
+  std::string directory;
+  if (KZPlatformInfo::getString("Base", "dAGENTHOME", directory) && !directory.empty()) return directory;
+  std::optional<std::string> product = getTarvosDirectory();
+  if (!product) return std::nullopt;
+  return *product + "/Base";
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The agent's client facades over the simulated configuration
+// (AgentConfigBackend). Every call that reports an int returns 0 on success.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class KZClient {
+ public:
+  // By name (the further arguments are the agent's lookup flags, unused here).
+  KZClient(const char* name, bool flag, int kind);
+  explicit KZClient(uint64_t clientId);
+  // By cell and client id.
+  KZClient(uint64_t cellId, uint64_t clientId);
+
+  int getClientId(uint64_t& id, void* reserved = nullptr) const;
+  int getNetworkHostnameMangled(std::string& host, void* reserved = nullptr) const;
+  int getjobResultDirectory(std::string& directory, void* reserved = nullptr) const;
+  int getInstallDirectory(std::string& directory, int kind, void* reserved = nullptr) const;
+
+ private:
+  uint64_t m_nClientId = 0;  // 0 when the client is unknown
+};
+
+class KZPI_Focus {
+ public:
+  // This machine's client name; empty when not configured.
+  static std::string getFocusClientName(bool physical);
+};
+
+class KZPI_VornClient {
+ public:
+  // The named client's job-results directory; nothing when unknown or empty.
+  static std::optional<std::string> getJobResultsDirectory(const std::string& clientName);
+};
+
+class KZPI_Base {
+ public:
+  // The product (installation) directory: "Base"/"dTARVOSHOME".
+  static std::optional<std::string> getTarvosDirectory();
+  // The agent's home directory: "Base"/"dAGENTHOME", else the "Base" folder
+  // of the installation directory.
+  static std::optional<std::string> getHomeDirectory();
+};
