@@ -48,6 +48,14 @@ class FXPath {
   // The folder of a path ("" for a bare name, "/" for "/x").
   static FXString GetParent(const std::string& path);
   static FXString GetFileName(const std::string& path);
+
+  // File-system questions (platform/fs).
+  static bool DoesPathExist(const std::string& path);
+  // Whether both name the same file or folder (the same inode when both
+  // exist, else the same text once trailing delimiters are removed).
+  static bool IsSamePathAs(const std::string& a, const std::string& b);
+  // Splits at the last delimiter; fails with 22 when the path holds none.
+  static CQiError SplitParentPath(const std::string& path, FXString& parent, FXString& name);
 };
 
 // A text that may hold nothing; c_str gives "" then.
