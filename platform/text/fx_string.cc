@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <boost/algorithm/string/find.hpp>
 #include <cstdarg>
 
@@ -39,6 +40,17 @@ FXString& FXString::Trim(const char* characters) {
   }
   size_type last = find_last_not_of(characters);
   assign(substr(first, last - first + 1));
+  return *this;
+}
+
+FXString& FXString::TrimLeft(const char* characters) {
+  erase(0, std::min(size(), find_first_not_of(characters)));
+  return *this;
+}
+
+FXString& FXString::TrimRight(const char* characters) {
+  size_type last = find_last_not_of(characters);
+  resize(last == npos ? 0 : last + 1);
   return *this;
 }
 

@@ -30,6 +30,9 @@ class FXString : public std::string {
   // Removes the given characters from both ends.
   FXString& Trim(const char* characters);
   FXString& TrimWhiteSpace() { return Trim(" \t"); }
+  // Removes the given characters from one end only.
+  FXString& TrimLeft(const char* characters);
+  FXString& TrimRight(const char* characters);
   // Removes count characters from the end (all when fewer).
   FXString& RemoveRight(size_t count);
 

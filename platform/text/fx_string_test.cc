@@ -42,3 +42,14 @@ TEST(FXPath, JoinsAndSplitsPaths) {
   EXPECT_EQ(FXPath::GetParent("a"), "");
   EXPECT_EQ(FXPath::GetFileName("/a/b.kzf"), "b.kzf");
 }
+
+TEST(FXString, TrimOneEnd) {
+  FXString options("a=1;b=2;;");
+  EXPECT_EQ(options.TrimRight(";"), "a=1;b=2");
+  FXString all(";;");
+  EXPECT_EQ(all.TrimRight(";"), "");
+  FXString lead("//a/");
+  EXPECT_EQ(lead.TrimLeft("/"), "a/");
+  FXString none("///");
+  EXPECT_EQ(none.TrimLeft("/"), "");
+}
