@@ -11,7 +11,7 @@
 
 namespace {
 
-int Run(const std::string& command, std::string* output = nullptr) {
+int RunShell(const std::string& command, std::string* output = nullptr) {
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return -1;
   char buffer[4096];
@@ -29,20 +29,20 @@ TEST(blbsim, InstallsASnapHandlerScriptThatRecordsItsRuns) {
   testing_support::ScopedStateDir scope;
   const std::string blbsim = std::string(BLBSIM_PATH) + " --state " + scope.Path() + " ";
   std::string out;
-  ASSERT_EQ(Run(blbsim + "snaphandler install 7", &out), 0) << out;
+  ASSERT_EQ(RunShell(blbsim + "snaphandler install 7", &out), 0) << out;
   const std::string script = scope.Path() + "/install/Base/ImgUxaSnapHandler.sh";
   EXPECT_EQ(out, script + "\n");
   struct stat info;
   ASSERT_EQ(::stat(script.c_str(), &info), 0);
   EXPECT_NE(info.st_mode & S_IXUSR, 0u);
 
-  EXPECT_EQ(Run(script + " -mode pre -jobid 9"), 7);
-  ASSERT_EQ(Run(blbsim + "snaphandler calls", &out), 0);
+  EXPECT_EQ(RunShell(script + " -mode pre -jobid 9"), 7);
+  ASSERT_EQ(RunShell(blbsim + "snaphandler calls", &out), 0);
   EXPECT_NE(out.find(" " + script + " -mode pre -jobid 9\n"), std::string::npos) << out;
   ASSERT_EQ(blbsim::SnapHandlerCalls().size(), 1u);
   EXPECT_GT(blbsim::SnapHandlerCalls()[0].pid, 0);
 
-  EXPECT_EQ(Run(blbsim + "snaphandler remove"), 0);
+  EXPECT_EQ(RunShell(blbsim + "snaphandler remove"), 0);
   EXPECT_FALSE(testing_support::FileExists(script));
-  EXPECT_EQ(Run(blbsim + "snaphandler bogus"), 2);
+  EXPECT_EQ(RunShell(blbsim + "snaphandler bogus"), 2);
 }
