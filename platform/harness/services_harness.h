@@ -1,0 +1,31 @@
+#pragma once
+// Seeding and inspection of the simulated agent services that move files
+// between machines: proxies, the archive manager's archive files, the backup
+// index's stored files and the files that reached other hosts.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/services/archive_manager.h"
+#include "platform/services/file_transfer.h"
+#include "platform/services/index_files.h"
+
+namespace blbsim {
+
+// Gives an existing subclient a proxy client (0: none) and its use-source
+// answer; false when the subclient is unknown.
+bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useSource);
+
+bool AddArchiveFile(const platform::ArchiveFileRecord& record);
+std::vector<platform::ArchiveFileRecord> ArchiveFiles();
+
+// Stores a file in the index: from contents, or from a file on this machine.
+bool AddIndexFile(const platform::IndexFileRecord& record, const std::string& contents);
+bool AddIndexFileFrom(const platform::IndexFileRecord& record, const std::string& sourcePath);
+std::vector<platform::IndexFileRecord> IndexFiles();
+
+std::vector<platform::TransferRecord> Transfers();
+// Where the files sent to a host (by its network host name) are kept.
+std::string HostFolder(const std::string& host);
+
+}  // namespace blbsim

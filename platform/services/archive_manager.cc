@@ -1,0 +1,132 @@
+#include "platform/services/archive_manager.h"
+
+#include "platform/sim/fault_table.h"
+#include "platform/sim/state_db.h"
+
+namespace platform {
+namespace {
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS archive_files ("
+    "  afile_id INTEGER PRIMARY KEY,"
+    "  job_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  cell_id INTEGER NOT NULL,"
+    "  afile_type INTEGER NOT NULL,"
+    "  cycle_number INTEGER NOT NULL DEFAULT 0,"
+    "  create_time INTEGER NOT NULL DEFAULT 0,"
+    "  storage_host TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS archive_files_by_job ON archive_files (job_id, app_id, cell_id);";
+
+const char* kColumns = "afile_id, job_id, app_id, cell_id, afile_type, cycle_number, create_time, storage_host";
+
+StateDb& Db() {
+  StateDb& db = StateDb::Current();
+  db.EnsureSchema("archive_manager", kSchema);
+  return db;
+}
+
+long long Signed(uint64_t value) { return static_cast<long long>(value); }
+
+ArchiveFileRecord Read(const SqlStatement& row) {
+  ArchiveFileRecord record;
+  record.archFileId = static_cast<uint64_t>(row.Int(0));
+  record.jobId = static_cast<uint64_t>(row.Int(1));
+  record.appId = static_cast<uint64_t>(row.Int(2));
+  record.cellId = static_cast<uint64_t>(row.Int(3));
+  record.archFileType = static_cast<int>(row.Int(4));
+  record.cycleNumber = static_cast<uint64_t>(row.Int(5));
+  record.createTime = static_cast<uint64_t>(row.Int(6));
+  record.storageHostName = row.Text(7);
+  return record;
+}
+
+class DatabaseArchiveManager : public ArchiveManagerBackend {
+ public:
+  bool Put(const ArchiveFileRecord& record) override {
+    SqlStatement put(Db(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);").c_str());
+    put.Bind(1, Signed(record.archFileId))
+        .Bind(2, Signed(record.jobId))
+        .Bind(3, Signed(record.appId))
+        .Bind(4, Signed(record.cellId))
+        .Bind(5, record.archFileType)
+        .Bind(6, Signed(record.cycleNumber))
+        .Bind(7, Signed(record.createTime))
+        .Bind(8, record.storageHostName);
+    return put.Run();
+  }
+
+  std::vector<ArchiveFileRecord> All() override {
+    std::vector<ArchiveFileRecord> all;
+    SqlStatement query(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
+    while (query.Step()) all.push_back(Read(query));
+    return all;
+  }
+
+  int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) override {
+    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
+                              " FROM archive_files WHERE job_id = ? AND app_id = ? AND cell_id = ? "
+                              "ORDER BY afile_id;").c_str());
+    query.Bind(1, Signed(jobId)).Bind(2, Signed(appId)).Bind(3, Signed(cellId));
+    ret.archFiles.clear();
+    ret.storageHostName.clear();
+    while (query.Step()) {
+      ArchiveFileRecord record = Read(query);
+      if (ret.storageHostName.empty()) ret.storageHostName = record.storageHostName;
+      ArchFileInfo_t info;
+      info.archFileId = record.archFileId;
+      info.cycleNumber = record.cycleNumber;
+      info.createTime = record.createTime;
+      info.archFileType = record.archFileType;
+      ret.archFiles.push_back(info);
+    }
+    if (!query.ok()) return 1627;
+    ret.count = ret.archFiles.size();
+    return 0;
+  }
+
+  int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
+    SqlStatement given(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
+    given.Bind(1, Signed(args.archFileId));
+    if (!given.Step()) return 1168;
+    const ArchiveFileRecord origin = Read(given);
+    SqlStatement last(Db(), (std::string("SELECT ") + kColumns +
+                             " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
+                             "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;").c_str());
+    last.Bind(1, Signed(origin.appId))
+        .Bind(2, Signed(origin.cellId))
+        .Bind(3, Signed(args.cycleNumber))
+        .Bind(4, args.archFileType);
+    if (!last.Step()) return 1168;
+    const ArchiveFileRecord found = Read(last);
+    ret.archFileId = found.archFileId;
+    ret.createTime = found.createTime;
+    ret.storageHostName = found.storageHostName;
+    return 0;
+  }
+};
+
+}  // namespace
+
+ArchiveManagerBackend& ArchiveManagerBackend::Default() {
+  static DatabaseArchiveManager* backend = new DatabaseArchiveManager();
+  return *backend;
+}
+
+}  // namespace platform
+
+int ArMgrClientAPI::getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_ArgsCC_t* args,
+                                                  GetArchFileInfoForSnapJob_Ret_t* ret) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::getArchFileListForSnapshotJob", code)) return code != 0 ? code : -1;
+  if (args == nullptr || ret == nullptr) return 87;
+  return platform::ArchiveManager::Current().ListForJob(args->cellId, args->appId, args->snapJobId, *ret);
+}
+
+int ArMgrClientAPI::getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::getLastAfileOfCycle", code)) return code != 0 ? code : -1;
+  if (args == nullptr || ret == nullptr) return 87;
+  return platform::ArchiveManager::Current().LastOfCycle(*args, *ret);
+}

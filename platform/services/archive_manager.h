@@ -1,0 +1,86 @@
+#pragma once
+// The agent's archive manager, simulated over the `archive_files` table: the
+// archive files that jobs wrote, each with its type, its backup cycle, its
+// creation time and the storage server (Stowhost) that holds it. The harness
+// or a test registers the rows.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/base/backend.h"
+
+// Request: the archive files of a snapshot job.
+struct GetArchFileInfoForSnapJob_ArgsCC_t {
+  uint64_t jobId = 0;      // the job that asks
+  uint64_t appId = 0;
+  uint64_t cellId = 0;
+  uint64_t snapJobId = 0;  // the job whose archive files are listed
+  uint64_t reserved[3] = {};
+};
+
+struct ArchFileInfo_t {
+  uint64_t archFileId = 0;
+  uint64_t cycleNumber = 0;  // the backup cycle the archive file belongs to
+  uint64_t createTime = 0;   // Unix seconds
+  int archFileType = 0;
+};
+
+struct GetArchFileInfoForSnapJob_Ret_t {
+  uint64_t count = 0;
+  uint64_t reserved[5] = {};
+  std::string storageHostName;  // the Stowhost of the job's archive files
+  std::vector<ArchFileInfo_t> archFiles;
+};
+
+// Request: the last archive file of the cycle of a given archive file.
+struct GetLastAfileOfCycleArgs_t {
+  uint64_t archFileId = 0;
+  uint64_t reserved = 0;
+  uint64_t cycleNumber = 0;
+  int archFileType = 0;
+};
+
+struct GetLastAfileOfCycleRet_t {
+  uint64_t archFileId;
+  uint64_t createTime;
+  std::string storageHostName;
+};
+
+class ArMgrClientAPI {
+ public:
+  ArMgrClientAPI() = default;
+  // 0 on success (an empty list included), else an error code: 87 for a
+  // missing argument or reply. Failable under the call's name.
+  int getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_ArgsCC_t* args, GetArchFileInfoForSnapJob_Ret_t* ret);
+  // The latest-created archive file of the same subclient, cycle and type as
+  // the given archive file. 0 on success; 87 for a missing argument or reply,
+  // 1168 for an unknown archive file or an empty cycle.
+  int getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret);
+};
+
+namespace platform {
+
+struct ArchiveFileRecord {
+  uint64_t archFileId = 0;
+  uint64_t jobId = 0;
+  uint64_t appId = 0;
+  uint64_t cellId = 0;
+  int archFileType = 0;
+  uint64_t cycleNumber = 0;
+  uint64_t createTime = 0;
+  std::string storageHostName;
+};
+
+class ArchiveManagerBackend {
+ public:
+  virtual ~ArchiveManagerBackend() = default;
+  virtual bool Put(const ArchiveFileRecord& record) = 0;
+  virtual std::vector<ArchiveFileRecord> All() = 0;
+  virtual int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
+  virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;
+  static ArchiveManagerBackend& Default();
+};
+
+using ArchiveManager = Backend<ArchiveManagerBackend>;
+
+}  // namespace platform

@@ -1,0 +1,124 @@
+#include "platform/services/index_files.h"
+
+#include <fnmatch.h>
+
+#include "platform/services/host_name.h"
+#include "platform/settings/settings.h"
+#include "platform/sim/fault_table.h"
+#include "platform/sim/fs_util.h"
+#include "platform/sim/state_db.h"
+
+namespace platform {
+namespace {
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS index_files ("
+    "  host TEXT NOT NULL,"
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  stored_time INTEGER NOT NULL,"
+    "  PRIMARY KEY (host, cell_id, app_id, job_id, name));";
+
+const char* kColumns = "host, cell_id, app_id, job_id, name, stored_time";
+
+StateDb& Db() {
+  StateDb& db = StateDb::Current();
+  db.EnsureSchema("index_store", kSchema);
+  return db;
+}
+
+long long Signed(uint64_t value) { return static_cast<long long>(value); }
+
+IndexFileRecord Read(const SqlStatement& row) {
+  IndexFileRecord record;
+  record.host = row.Text(0);
+  record.cellId = static_cast<uint64_t>(row.Int(1));
+  record.appId = static_cast<uint64_t>(row.Int(2));
+  record.jobId = static_cast<uint64_t>(row.Int(3));
+  record.name = row.Text(4);
+  record.storedTime = static_cast<uint64_t>(row.Int(5));
+  return record;
+}
+
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+class FolderIndexStore : public IndexStoreBackend {
+ public:
+  bool Put(const IndexFileRecord& record, const std::string& contents) override {
+    if (!IsUsableHostName(record.host) || !IsPlainName(record.name)) return false;
+    const std::string path = PathOf(record);
+    if (!MakeDirectories(ParentOf(path)) || !WriteFileAtomically(path, contents)) return false;
+    SqlStatement put(Db(), (std::string("INSERT OR REPLACE INTO index_files (") + kColumns +
+                            ") VALUES (?, ?, ?, ?, ?, ?);").c_str());
+    put.Bind(1, record.host)
+        .Bind(2, Signed(record.cellId))
+        .Bind(3, Signed(record.appId))
+        .Bind(4, Signed(record.jobId))
+        .Bind(5, record.name)
+        .Bind(6, Signed(record.storedTime));
+    return put.Run();
+  }
+
+  std::vector<IndexFileRecord> All() override {
+    std::vector<IndexFileRecord> all;
+    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
+                              " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;").c_str());
+    while (query.Step()) all.push_back(Read(query));
+    return all;
+  }
+
+  std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
+                                       uint64_t referenceTime) override {
+    std::vector<IndexFileRecord> visible;
+    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
+                              " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
+                              "AND stored_time <= ? ORDER BY name;").c_str());
+    query.Bind(1, host).Bind(2, Signed(cellId)).Bind(3, Signed(appId)).Bind(4, Signed(jobId));
+    query.Bind(5, Signed(referenceTime));
+    while (query.Step()) visible.push_back(Read(query));
+    return visible;
+  }
+
+  std::string PathOf(const IndexFileRecord& record) override {
+    return Settings::StatePath("index/" + record.host + "/" + std::to_string(record.cellId) + "/" +
+                               std::to_string(record.appId) + "/" + std::to_string(record.jobId) + "/" +
+                               record.name);
+  }
+};
+
+}  // namespace
+
+bool MatchesAny(const std::list<std::string>& patterns, const std::string& name) {
+  for (const std::string& pattern : patterns)
+    if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+  return false;
+}
+
+IndexStoreBackend& IndexStoreBackend::Default() {
+  static FolderIndexStore* backend = new FolderIndexStore();
+  return *backend;
+}
+
+}  // namespace platform
+
+int GetIndexFiles(const std::string& host, unsigned cellId, unsigned appId, unsigned referenceTime, long long jobId,
+                  unsigned, unsigned, const std::string& destination, const std::list<std::string>* patterns, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("GetIndexFiles", code)) return code;
+  if (!platform::IsUsableHostName(host) || destination.empty() || patterns == nullptr || patterns->empty() ||
+      jobId <= 0 || referenceTime == 0)
+    return -1;
+  platform::IndexStoreBackend& store = platform::IndexStore::Current();
+  for (const platform::IndexFileRecord& record :
+       store.Visible(host, cellId, appId, static_cast<uint64_t>(jobId), referenceTime)) {
+    if (!platform::MatchesAny(*patterns, record.name)) continue;
+    std::string contents;
+    if (!platform::ReadWholeFile(store.PathOf(record), contents)) return -2;
+    if (!platform::WriteFileAtomically(destination + "/" + record.name, contents)) return -2;
+  }
+  return 0;
+}

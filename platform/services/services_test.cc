@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/harness/sim_harness.h"
+#include "platform/harness/services_harness.h"
+#include "platform/services/host_name.h"
+#include "platform/services/subclient.h"
+#include "platform/sim/fault_table.h"
+#include "support/test_platform.h"
+
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::ScopedStateDir;
+using testing_support::WriteFile;
+
+TEST(DemangleHostName, InvertsTheMangledNamesAndRefusesUnusableHosts) {
+  ScopedStateDir state;
+  std::string client, host;
+  int port = -1, flags = -1;
+  ASSERT_EQ(DemangleHostName(platform::MangleHostName("proxy9", "proxy9.example", 8400, 3), client, host, port, flags),
+            0);
+  EXPECT_EQ(client, "proxy9");
+  EXPECT_EQ(host, "proxy9.example");
+  EXPECT_EQ(port, 8400);
+  EXPECT_EQ(flags, 3);
+  ASSERT_EQ(DemangleHostName("bare.example", client, host, port, flags), 0);
+  EXPECT_EQ(client, "bare.example");
+  EXPECT_EQ(host, "bare.example");
+  EXPECT_EQ(port, 0);
+  for (const char* bad : {"", "a*b", "c*h*x*0", "c*../up*0*0", "c*a/b*0*0", "c**0*0"}) {
+    EXPECT_EQ(DemangleHostName(bad, client, host, port, flags), -1) << bad;
+    EXPECT_TRUE(host.empty()) << bad;
+  }
+  platform::FaultTable::Set("DemangleHostName", 5);
+  EXPECT_EQ(DemangleHostName("bare.example", client, host, port, flags), -1);
+}
+
+TEST(Subclient, AnswersProxyAndUseSourceFromTheConfiguration) {
+  ScopedStateDir state;
+  EXPECT_EQ(ApplicationId(2, 5).getSubclient(nullptr), nullptr);
+  platform::SubclientRecord record;
+  record.cellId = 2;
+  record.appId = 5;
+  record.clientId = 2;
+  ASSERT_TRUE(blbsim::AddSubclient(record));
+  ApplicationId application(2, 5);
+  Subclient* subclient = application.getSubclient(nullptr);
+  ASSERT_NE(subclient, nullptr);
+  uint64_t proxy = 77;
+  bool useSource = true;
+  EXPECT_EQ(subclient->getProxyClientId(proxy, nullptr), 0);
+  EXPECT_EQ(proxy, 0u);
+  ASSERT_TRUE(blbsim::SetProxy(2, 5, 9, true));
+  EXPECT_EQ(subclient->getProxyClientId(proxy, nullptr), 0);
+  EXPECT_EQ(proxy, 9u);
+  EXPECT_EQ(subclient->getUseSource(useSource, nullptr), 0);
+  EXPECT_TRUE(useSource);
+  EXPECT_FALSE(blbsim::SetProxy(2, 6, 9, true));
+
+  platform::FaultTable::Set("Subclient::getUseSource", 13);
+  EXPECT_EQ(subclient->getUseSource(useSource, nullptr), 13);
+  platform::FaultTable::Set("ApplicationId::getSubclient", 1);
+  EXPECT_EQ(ApplicationId(2, 5).getSubclient(nullptr), nullptr);
+}
+
+namespace {
+
+_KZS_FILE_COPY_INFO CopyInfo(const std::string& folder, const std::string& name, const std::string& destDir) {
+  _KZS_FILE_COPY_INFO info;
+  std::strncpy(info.strFilePath, folder.c_str(), sizeof info.strFilePath - 1);
+  info.nRequestType = 300;
+  std::strncpy(info.request.cFileName, name.c_str(), sizeof info.request.cFileName - 1);
+  std::strncpy(info.request.destDir, destDir.c_str(), sizeof info.request.destDir - 1);
+  info.request.bCreateDestDir = 1;
+  info.request.bOverwrite = 1;
+  return info;
+}
+
+}  // namespace
+
+TEST(KzCopyFile, CopiesIntoTheHostFolderAndRecordsEachTransfer) {
+  ScopedStateDir state;
+  WriteFile(state.Sub("src/a.kzf"), "alpha");
+  WriteFile(state.Sub("src/b.bmp"), "beta");
+  std::vector<_KZS_FILE_COPY_INFO> files = {CopyInfo(state.Sub("src"), "a.kzf", "/P/2/5"),
+                                            CopyInfo(state.Sub("src"), "b.bmp", "/P/2/5/")};
+  KzCopyFile notConnected;
+  CQiError error = notConnected.CopyFiles(files, false, nullptr, "", "");
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(error, 107));
+
+  KzCopyFile copier;
+  ASSERT_FALSE(copier.GetConnection(platform::MangleHostName("proxy9", "proxy9.example"), nullptr, false).IsError());
+  ASSERT_FALSE(copier.CopyFiles(files, false, nullptr, "", "").IsError());
+  const std::string root = blbsim::HostFolder("proxy9.example");
+  EXPECT_EQ(ReadFile(root + "/P/2/5/a.kzf"), "alpha");
+  EXPECT_EQ(ReadFile(root + "/P/2/5/b.bmp"), "beta");
+  std::vector<platform::TransferRecord> transfers = blbsim::Transfers();
+  ASSERT_EQ(transfers.size(), 2u);
+  EXPECT_EQ(transfers[0].host, "proxy9.example");
+  EXPECT_EQ(transfers[0].destination, "/P/2/5/a.kzf");
+  EXPECT_EQ(transfers[1].bytes, 4);
+
+  // A destination climbing out of the host, an unterminated text, a missing
+  // source: each refused, and nothing more recorded.
+  std::vector<_KZS_FILE_COPY_INFO> escape = {CopyInfo(state.Sub("src"), "a.kzf", "/P/../../x")};
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(copier.CopyFiles(escape, false, nullptr, "", ""), 22));
+  std::vector<_KZS_FILE_COPY_INFO> full = {CopyInfo(state.Sub("src"), "a.kzf", "/P")};
+  std::memset(full[0].request.destDir, 'x', sizeof full[0].request.destDir);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(copier.CopyFiles(full, false, nullptr, "", ""), 22));
+  std::vector<_KZS_FILE_COPY_INFO> missing = {CopyInfo(state.Sub("src"), "none.kzf", "/P")};
+  EXPECT_TRUE(copier.CopyFiles(missing, false, nullptr, "", "").IsError());
+  EXPECT_EQ(blbsim::Transfers().size(), 2u);
+
+  platform::FaultTable::Set("KzCopyFile::GetConnection", 111);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(copier.GetConnection("proxy9.example", nullptr, false), 111));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(copier.CopyFiles(files, false, nullptr, "", ""), 107));
+}
+
+TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
+  ScopedStateDir state;
+  auto add = [](uint64_t id, uint64_t job, int type, uint64_t cycle, uint64_t created) {
+    platform::ArchiveFileRecord afile;
+    afile.archFileId = id;
+    afile.jobId = job;
+    afile.appId = 5;
+    afile.cellId = 2;
+    afile.archFileType = type;
+    afile.cycleNumber = cycle;
+    afile.createTime = created;
+    afile.storageHostName = "ma1";
+    ASSERT_TRUE(blbsim::AddArchiveFile(afile));
+  };
+  add(11, 12, 4, 1, 1000);
+  add(10, 12, 1, 1, 900);
+  add(13, 14, 4, 1, 1500);
+  add(14, 15, 4, 2, 1600);
+
+  ArMgrClientAPI api;
+  GetArchFileInfoForSnapJob_ArgsCC_t args;
+  args.jobId = 12;
+  args.appId = 5;
+  args.cellId = 2;
+  args.snapJobId = 12;
+  GetArchFileInfoForSnapJob_Ret_t list;
+  ASSERT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 0);
+  EXPECT_EQ(list.storageHostName, "ma1");
+  ASSERT_EQ(list.archFiles.size(), 2u);
+  EXPECT_EQ(list.archFiles[0].archFileId, 10u);
+  EXPECT_EQ(list.archFiles[1].archFileType, 4);
+  args.snapJobId = 99;
+  ASSERT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 0);
+  EXPECT_TRUE(list.archFiles.empty());
+
+  GetLastAfileOfCycleArgs_t last;
+  last.archFileId = 11;
+  last.cycleNumber = 1;
+  last.archFileType = 4;
+  GetLastAfileOfCycleRet_t ret;
+  ASSERT_EQ(api.getLastAfileOfCycle(&last, &ret), 0);
+  EXPECT_EQ(ret.archFileId, 13u);
+  EXPECT_EQ(ret.createTime, 1500u);
+  last.archFileId = 404;
+  EXPECT_EQ(api.getLastAfileOfCycle(&last, &ret), 1168);
+  EXPECT_EQ(api.getLastAfileOfCycle(nullptr, &ret), 87);
+  platform::FaultTable::Set("ArMgrClientAPI::getArchFileListForSnapshotJob", 1627);
+  EXPECT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 1627);
+}
+
+TEST(GetIndexFiles, CopiesMatchingFilesStoredByTheReferenceTime) {
+  ScopedStateDir state;
+  auto add = [](const std::string& name, uint64_t stored, uint64_t job = 12) {
+    platform::IndexFileRecord file;
+    file.host = "ma1";
+    file.cellId = 2;
+    file.appId = 5;
+    file.jobId = job;
+    file.name = name;
+    file.storedTime = stored;
+    ASSERT_TRUE(blbsim::AddIndexFile(file, "contents of " + name));
+  };
+  add("12_BlockDeviceConfig.kzf", 100);
+  add("abc.bmp", 100);
+  add("late.bmp", 300);
+  add("notes.txt", 100);
+  add("other.bmp", 100, 13);
+  platform::IndexFileRecord bad;
+  bad.host = "ma1";
+  bad.name = "../escape";
+  EXPECT_FALSE(blbsim::AddIndexFile(bad, "x"));
+
+  const std::string dest = state.Sub("jobresults");
+  std::list<std::string> patterns = {"*.bmp", "*BlockDeviceConfig.kzf"};
+  ASSERT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, dest, &patterns, nullptr), 0);
+  EXPECT_EQ(ReadFile(dest + "/12_BlockDeviceConfig.kzf"), "contents of 12_BlockDeviceConfig.kzf");
+  EXPECT_TRUE(FileExists(dest + "/abc.bmp"));
+  EXPECT_FALSE(FileExists(dest + "/late.bmp"));
+  EXPECT_FALSE(FileExists(dest + "/notes.txt"));
+  EXPECT_FALSE(FileExists(dest + "/other.bmp"));
+
+  std::list<std::string> none;
+  EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, dest, &none, nullptr), -1);
+  EXPECT_EQ(GetIndexFiles("", 2, 5, 200, 12, 0, 1, dest, &patterns, nullptr), -1);
+  EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 0, 12, 0, 1, dest, &patterns, nullptr), -1);
+  EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, state.Sub("no/such/dir"), &patterns, nullptr), -2);
+  platform::FaultTable::Set("GetIndexFiles", -2);
+  EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, dest, &patterns, nullptr), -2);
+}

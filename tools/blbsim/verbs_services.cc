@@ -1,0 +1,112 @@
+// Verbs of the services that move files between machines: proxies, archive
+// files, the backup index's files, transfers to other hosts, host names.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/harness/services_harness.h"
+#include "platform/services/host_name.h"
+#include "platform/text/fx_string.h"
+#include "verb.h"
+
+namespace blbsim {
+namespace {
+
+unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+
+int Proxy(const Args& args) {
+  if (args.size() < 3 || args.size() > 4) return UsageError("proxy");
+  const bool useSource = args.size() == 4 && Number(args[3]) != 0;
+  if (!SetProxy(Number(args[0]), Number(args[1]), Number(args[2]), useSource)) {
+    std::fprintf(stderr, "blbsim: no subclient %s/%s\n", args[0].c_str(), args[1].c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Afile(const Args& args) {
+  if (args.size() == 1 && args[0] == "list") {
+    for (const platform::ArchiveFileRecord& afile : ArchiveFiles())
+      std::printf("afile=%llu job=%llu app=%llu cell=%llu type=%d cycle=%llu created=%llu host=%s\n",
+                  static_cast<unsigned long long>(afile.archFileId), static_cast<unsigned long long>(afile.jobId),
+                  static_cast<unsigned long long>(afile.appId), static_cast<unsigned long long>(afile.cellId),
+                  afile.archFileType, static_cast<unsigned long long>(afile.cycleNumber),
+                  static_cast<unsigned long long>(afile.createTime), afile.storageHostName.c_str());
+    return 0;
+  }
+  if (args.size() < 6 || args.size() > 9 || args[0] != "add") return UsageError("afile");
+  platform::ArchiveFileRecord afile;
+  afile.archFileId = Number(args[1]);
+  afile.jobId = Number(args[2]);
+  afile.appId = Number(args[3]);
+  afile.cellId = Number(args[4]);
+  afile.archFileType = static_cast<int>(std::strtol(args[5].c_str(), nullptr, 0));
+  afile.cycleNumber = args.size() > 6 ? Number(args[6]) : 0;
+  afile.createTime = args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
+  afile.storageHostName = args.size() > 8 ? args[8] : std::string();
+  return AddArchiveFile(afile) ? 0 : 1;
+}
+
+int Index(const Args& args) {
+  if (args.size() == 1 && args[0] == "list") {
+    for (const platform::IndexFileRecord& file : IndexFiles())
+      std::printf("%s %llu/%llu job=%llu %s stored=%llu\n", file.host.c_str(),
+                  static_cast<unsigned long long>(file.cellId), static_cast<unsigned long long>(file.appId),
+                  static_cast<unsigned long long>(file.jobId), file.name.c_str(),
+                  static_cast<unsigned long long>(file.storedTime));
+    return 0;
+  }
+  if (args.size() < 6 || args.size() > 8 || args[0] != "add") return UsageError("index");
+  platform::IndexFileRecord file;
+  file.host = args[1];
+  file.cellId = Number(args[2]);
+  file.appId = Number(args[3]);
+  file.jobId = Number(args[4]);
+  file.name = args.size() > 6 ? args[6] : std::string(FXPath::GetFileName(args[5]));
+  file.storedTime = args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
+  if (!AddIndexFileFrom(file, args[5])) {
+    std::fprintf(stderr, "blbsim: cannot store %s in the index\n", args[5].c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int ShowTransfers(const Args& args) {
+  if (!args.empty()) return UsageError("transfers");
+  for (const platform::TransferRecord& transfer : Transfers())
+    std::printf("%s:%s <- %s (%lld bytes)\n", transfer.host.c_str(), transfer.destination.c_str(),
+                transfer.source.c_str(), transfer.bytes);
+  return 0;
+}
+
+int HostName(const Args& args) {
+  if ((args.size() >= 3 && args.size() <= 5) && args[0] == "mangle") {
+    const int port = args.size() > 3 ? static_cast<int>(std::strtol(args[3].c_str(), nullptr, 0)) : 0;
+    const int flags = args.size() > 4 ? static_cast<int>(std::strtol(args[4].c_str(), nullptr, 0)) : 0;
+    std::printf("%s\n", platform::MangleHostName(args[1], args[2], port, flags).c_str());
+    return 0;
+  }
+  if (args.size() == 2 && args[0] == "demangle") {
+    std::string client, host;
+    int port = 0, flags = 0;
+    if (DemangleHostName(args[1], client, host, port, flags) != 0) {
+      std::fprintf(stderr, "blbsim: malformed host name '%s'\n", args[1].c_str());
+      return 1;
+    }
+    std::printf("client=%s host=%s port=%d flags=%d folder=%s\n", client.c_str(), host.c_str(), port, flags,
+                HostFolder(host).c_str());
+    return 0;
+  }
+  return UsageError("hostname");
+}
+
+const VerbRegistration kServiceVerbs({
+    {"proxy", "CELL APP PROXYCLIENT [USESOURCE]", "set a subclient's proxy client (0: none)", Proxy},
+    {"afile", "add ID JOB APP CELL TYPE [CYCLE [CTIME [HOST]]] | list", "archive files of jobs", Afile},
+    {"index", "add HOST CELL APP JOB FILE [NAME [TIME]] | list", "files stored in the backup index", Index},
+    {"transfers", "", "list the files copied to other hosts", ShowTransfers},
+    {"hostname", "mangle CLIENT HOST [PORT [FLAGS]] | demangle NAME", "mangled network host names", HostName},
+});
+
+}  // namespace
+}  // namespace blbsim
