@@ -1,0 +1,107 @@
+#include "records/device_queries.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include "platform/log/ev_debug.h"
+#include "platform/memory/auto_handle.h"
+
+bool GetDeviceSize(std::string device, uint64_t* size) { return GetDeviceSize_Internal(device, size, nullptr); }
+
+bool GetDeviceSize_Internal(std::string device, uint64_t* size, uint64_t* unroundedSize) {
+  EvDebug log;
+  auto_handle fd;
+  fd.reset(::open(device.c_str(), O_RDWR | O_CLOEXEC));
+  if (fd.get() < 0) {
+    log.Error(__FUNCTION__, "open failed on %s. errno:%d", device.c_str(), errno);
+    return false;
+  }
+  uint64_t bytes = 0;
+  if (::ioctl(fd.get(), BLKGETSIZE64, &bytes) != 0) {
+    log.Error(__FUNCTION__, " ioctl BLKGETSIZE64 failed for volume %s errorno=%d. falling back to BLKGETSIZE",
+              device.c_str(), errno);
+    unsigned long sectors = 0;
+    if (::ioctl(fd.get(), BLKGETSIZE, &sectors) != 0) {
+      log.Error(__FUNCTION__, " ioctl BLKGETSIZE failed for volume %s errorno=%d \n", device.c_str(), errno);
+      return false;
+    }
+    int sectorSize = 0;
+    if (::ioctl(fd.get(), BLKSSZGET, &sectorSize) != 0) {
+      log.Error(__FUNCTION__, " ioctl BLKSSZGET  failed for volume %s errorno=%d \n", device.c_str(), errno);
+      return false;
+    }
+    bytes = static_cast<uint64_t>(sectors) * static_cast<uint64_t>(sectorSize);
+  }
+  int blockSize = 0;
+  if (::ioctl(fd.get(), BLKBSZGET, &blockSize) != 0) {
+    log.Error(__FUNCTION__, " ioctl BLKBSZGET failed for volume %s errorno=%d \n", device.c_str(), errno);
+    return false;
+  }
+  if (unroundedSize != nullptr) *unroundedSize = bytes;
+  if (blockSize > 0) bytes -= bytes % static_cast<uint64_t>(blockSize);
+  if (size != nullptr) *size = bytes;
+  log.DebugLvl(__FUNCTION__, 2, "Device:%s\tSize:%llu", device.c_str(), static_cast<unsigned long long>(bytes));
+  return true;
+}
+
+namespace {
+
+// One 32-bit geometry query widened to 64 bits; false (logged) when it fails.
+bool QuerySize(int fd, unsigned long request, const char* name, const std::string& device, uint64_t* into) {
+  unsigned int value = 0;
+  if (::ioctl(fd, request, &value) != 0) {
+    const int code = errno;
+    EvDebug log;
+    log.Error(__FUNCTION__, "%s failed for device %s, error: %s", name, device.c_str(), std::strerror(code));
+    return false;
+  }
+  if (into != nullptr) *into = value;
+  return true;
+}
+
+}  // namespace
+
+bool GetDiskSectorSz(const std::string& device, uint64_t* logicalSectorSz, uint64_t* physicalSectorSz,
+                     uint64_t* ioMinimalSz, uint64_t* ioOptimalSz) {
+  EvDebug log;
+  try {
+    auto_handle fd;
+    fd.reset(::open(device.c_str(), O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0) {
+      log.Error(__FUNCTION__, "open failed for device %s, error %s", device.c_str(), std::strerror(errno));
+      return false;
+    }
+    uint64_t logical = 0;
+    uint64_t physical = 0;
+    uint64_t ioMin = 0;
+    uint64_t ioOpt = 0;
+    // Every query is asked, so the log names each one that fails.
+    bool ok = QuerySize(fd.get(), BLKSSZGET, "BLKSSZGET", device, &logical);
+    ok = QuerySize(fd.get(), BLKPBSZGET, "BLKPBSZGET", device, &physical) && ok;
+    ok = QuerySize(fd.get(), BLKIOMIN, "BLKIOMIN", device, &ioMin) && ok;
+    ok = QuerySize(fd.get(), BLKIOOPT, "BLKIOOPT", device, &ioOpt) && ok;
+    log.DebugLvl(__FUNCTION__, 2, "LogSecSz[%llu] PhySecSz[%llu] IOMinSz[%llu] IOOptimalSz[%llu]",
+                 static_cast<unsigned long long>(logical), static_cast<unsigned long long>(physical),
+                 static_cast<unsigned long long>(ioMin), static_cast<unsigned long long>(ioOpt));
+    if (!ok) {
+      log.DebugLvl(__FUNCTION__, 1, "At least one of the device ioctl's have failed, resetting attr to 0's");
+      logical = physical = ioMin = ioOpt = 0;
+    }
+    if (logicalSectorSz != nullptr) *logicalSectorSz = logical;
+    if (physicalSectorSz != nullptr) *physicalSectorSz = physical;
+    if (ioMinimalSz != nullptr) *ioMinimalSz = ioMin;
+    if (ioOptimalSz != nullptr) *ioOptimalSz = ioOpt;
+    return true;
+  } catch (const std::exception& e) {
+    log.Error(__FUNCTION__, "Exception: %s", e.what());
+  } catch (...) {
+    log.Error(__FUNCTION__, "Unhandled exception caught");
+  }
+  return false;
+}
