@@ -1,0 +1,53 @@
+#include "platform/guid/guid_factory.h"
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <cstdio>
+
+namespace {
+
+using Digest = std::array<unsigned char, 16>;
+
+// MD5 of the salt followed by the text. Keys only need to be stable and
+// well spread, not secret. EVP failures cannot happen for MD5 short of
+// memory exhaustion; the key then falls back to all zeros rather than a
+// partly filled one.
+Digest Md5(const char* salt, const std::string& text) {
+  Digest digest{};
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  if (context == nullptr) return digest;
+  unsigned int length = 0;
+  bool ok = EVP_DigestInit_ex(context, EVP_md5(), nullptr) == 1 &&
+            EVP_DigestUpdate(context, salt, std::char_traits<char>::length(salt)) == 1 &&
+            EVP_DigestUpdate(context, text.data(), text.size()) == 1 &&
+            EVP_DigestFinal_ex(context, digest.data(), &length) == 1 && length == digest.size();
+  EVP_MD_CTX_free(context);
+  if (!ok) digest.fill(0);
+  return digest;
+}
+
+}  // namespace
+
+std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
+  Digest d = Md5("volume-guid:", text);
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", d[0], d[1], d[2], d[3],
+                d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
+  return buffer;
+}
+
+std::string GetObjectGuid(const std::string& text, int, char delimiter) {
+  std::string name = text;
+  while (name.size() > 1 && name.back() == delimiter) name.pop_back();
+  Digest d = Md5("object-guid:", name);
+  static const char kHex[] = "0123456789abcdef";
+  std::string key;
+  key.reserve(32);
+  for (unsigned char byte : d) {
+    key.push_back(kHex[byte >> 4]);
+    key.push_back(kHex[byte & 0x0F]);
+  }
+  return key;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Stable text keys derived from a text (a mount path, a device path).
+//
+// Both keys are the same for the same input on every run and every machine,
+// and hold only characters that are safe in a file name. They come from two
+// different derivations, so a per-volume key never equals an object key.
+#include <string>
+
+class CGuidFactory {
+ public:
+  // Upper-case GUID form "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" of the text.
+  static std::string get_guid_nosalt(const std::string& text);
+};
+
+// The key of a named object: 32 lower-case hexadecimal digits. Texts that
+// differ only by trailing delimiters name the same object ("/data/" is
+// "/data"); flags are reserved and must be 0.
+std::string GetObjectGuid(const std::string& text, int flags, char delimiter);
