@@ -1,0 +1,165 @@
+// Raw and size-prefixed bitmap files.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "platform/fs/fx_file.h"
+#include "tracking/volume_bitmap_helper.h"
+
+namespace {
+
+constexpr unsigned kErrorOutOfMemory = 14;
+constexpr unsigned kErrorMismatch = 774;
+
+}  // namespace
+
+CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, unsigned char** bitmap,
+                                                const unsigned long& size) {
+  if (bitmap == nullptr) return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "NULL bitmap pointer passed");
+  *bitmap = nullptr;
+  auto_handle fd(::open(path.c_str(), O_RDONLY | O_DSYNC | O_CLOEXEC));
+  if (fd.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s to read bitmap", path.c_str());
+
+  unsigned char* buffer = static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1));
+  if (buffer == nullptr) return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOMEM, "Failed to allocate memory for bitmap");
+
+  // A single read may legitimately return less than asked; keep reading
+  // until the size is in or the file ends.
+  unsigned long got = 0;
+  int readErrno = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd.get(), buffer + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) readErrno = errno;
+    if (n <= 0) break;
+    got += static_cast<unsigned long>(n);
+  }
+  if (got != size) {
+    std::free(buffer);
+    // A file that ends early is an I/O failure, never a stale errno (2 would
+    // read as "no bitmap yet").
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, readErrno != 0 ? readErrno : EIO,
+                                   "Failed to read bitmap from file [%s] BitmapSize[%lu] BytesRead[%lu]", path.c_str(),
+                                   size, got);
+  }
+  *bitmap = buffer;
+  return CQiError();
+}
+
+CQiError VolumeBitMapHelper::WriteBitMapToFile(const std::string& path, const unsigned char* bitmap,
+                                               const unsigned long& size) {
+  if (bitmap == nullptr && size > 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "NULL bitmap passed");
+  auto_handle fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s to write bitmap", path.c_str());
+  unsigned long put = 0;
+  while (put < size) {
+    ssize_t n = ::write(fd.get(), bitmap + put, size - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to write bitmap to file [%s]", path.c_str());
+    }
+    put += static_cast<unsigned long>(n);
+  }
+  if (::fsync(fd.get()) != 0)
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to flush bitmap file [%s] to disk", path.c_str());
+  if (::close(fd.release()) != 0)
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to flush bitmap file [%s] to disk", path.c_str());
+  return CQiError();
+}
+
+CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, auto_ptr_array<unsigned char>& bitmap,
+                                                unsigned long& size) {
+  bitmap.reset();
+  auto_handle file;
+  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
+                                      fxfile::kOpenExisting, fxfile::kAttributeNormal, file);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to open the Bitmap File, File=%s", path.c_str());
+  uint64_t length = 0;
+  err = FXFile::KZGetFileSize(file.get(), length);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get file size for File=%s", path.c_str());
+  if (length == 0) return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Bitmap File size is zero.File=%s", path.c_str());
+
+  size = static_cast<unsigned long>(length);
+  auto_ptr_array<unsigned char> buffer(new (std::nothrow) unsigned char[length]);
+  if (buffer.get() == nullptr)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorOutOfMemory, "Failed to allocate %llu bytes for bitmap, file=%s",
+                                   static_cast<unsigned long long>(length), path.c_str());
+  uint64_t read = 0;
+  err = FXFile::KZReadFile(file.get(), buffer.get(), length, read);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
+  if (read != length)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%llu, SizeRead=%llu, file=%s",
+                                   static_cast<unsigned long long>(length), static_cast<unsigned long long>(read),
+                                   path.c_str());
+  bitmap.reset(buffer.release());
+  return CQiError();
+}
+
+CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
+                                                        auto_ptr_array<unsigned char>& bitmap, unsigned long& size) {
+  bitmap.reset();
+  auto_handle file;
+  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
+                                      fxfile::kOpenExisting, fxfile::kAttributeNormal, file);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to open the Bitmap File, File=%s", path.c_str());
+  uint64_t length = 0;
+  err = FXFile::KZGetFileSize(file.get(), length);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get file size for File=%s", path.c_str());
+
+  uint64_t prefix = 0;
+  uint64_t read = 0;
+  err = FXFile::KZReadFile(file.get(), &prefix, sizeof prefix, read);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap size, file=%s", path.c_str());
+  // The prefix is checked against what the file holds before it sizes an
+  // allocation: a torn or foreign file must not ask for gigabytes.
+  if (read != sizeof prefix)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+                                   static_cast<unsigned long>(sizeof prefix), static_cast<unsigned long long>(read),
+                                   path.c_str());
+  const uint64_t remaining = length - sizeof prefix;
+  if (prefix > remaining)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+                                   static_cast<unsigned long>(prefix), static_cast<unsigned long long>(remaining),
+                                   path.c_str());
+
+  size = static_cast<unsigned long>(prefix);
+  auto_ptr_array<unsigned char> buffer(new (std::nothrow) unsigned char[prefix > 0 ? prefix : 1]);
+  if (buffer.get() == nullptr)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorOutOfMemory, "Failed to allocate %llu bytes for bitmap, file=%s",
+                                   static_cast<unsigned long long>(prefix), path.c_str());
+  err = FXFile::KZReadFile(file.get(), buffer.get(), prefix, read);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
+  if (read != prefix)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+                                   static_cast<unsigned long>(prefix), static_cast<unsigned long long>(read),
+                                   path.c_str());
+  bitmap.reset(buffer.release());
+  return CQiError();
+}
+
+CQiError VolumeBitMapHelper::WriteBitMapToFileWithSize(const std::string& path, const unsigned char* bitmap,
+                                                       const unsigned long& size) {
+  if (bitmap == nullptr && size > 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "NULL bitmap passed");
+  auto_handle file;
+  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericWrite, fxfile::kShareRead, nullptr,
+                                      fxfile::kCreateAlways, fxfile::kAttributeNormal, file);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to open to write Bitmap File, File=%s", path.c_str());
+  const uint64_t prefix = size;
+  uint64_t written = 0;
+  err = FXFile::KZWriteFile(file.get(), &prefix, sizeof prefix, written);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to write the bitmap size, file=%s", path.c_str());
+  if (written != sizeof prefix)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "ToWrite=%lu Wrote=%lld file=%s",
+                                   static_cast<unsigned long>(sizeof prefix), static_cast<long long>(written),
+                                   path.c_str());
+  err = FXFile::KZWriteFile(file.get(), bitmap, size, written);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to write the bitmap data, file=%s", path.c_str());
+  if (written != size)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "ToWrite=%lu Wrote=%lld file=%s", size,
+                                   static_cast<long long>(written), path.c_str());
+  return CQiError();
+}
