@@ -20,8 +20,9 @@
 
 #include "platform/error/qi_error.h"
 #include "platform/memory/auto_handle.h"
+#include "records/backup_device_info.h"
 
-struct VolumeInfo;
+// The snapshot library's per-volume record.
 struct SMVolBlock;
 
 class VolumeBitMapHelper {
