@@ -1,5 +1,8 @@
 #include "platform/harness/sim_harness.h"
 
+#include <sys/stat.h>
+
+#include "platform/harness/kzbf_harness.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
@@ -28,6 +31,10 @@ bool InitStateDir(const std::string& dir) {
     local.installDir = dir + "/install";
     if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
   }
+  // An installed agent has its filter driver loaded and its load script.
+  struct stat info;
+  if (::stat((dir + "/drivers/kzbf").c_str(), &info) != 0 && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
+    return false;
   return true;
 }
 

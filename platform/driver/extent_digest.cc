@@ -1,0 +1,102 @@
+#include "platform/driver/extent_digest.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <openssl/evp.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/memory/auto_handle.h"
+
+namespace platform {
+namespace {
+
+constexpr size_t kReadSize = 8u << 20;
+constexpr size_t kAlignment = 4096;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+struct DigestDeleter {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+int SizeOfOpen(int fd, uint64_t& size) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return errno;
+  if (S_ISBLK(info.st_mode)) {
+    unsigned long long bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return errno;
+    size = bytes;
+    return 0;
+  }
+  if (!S_ISREG(info.st_mode)) return ENOTBLK;
+  size = static_cast<uint64_t>(info.st_size);
+  return 0;
+}
+
+}  // namespace
+
+int DeviceSize(const std::string& device, uint64_t& size) {
+  auto_handle fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  return SizeOfOpen(fd.get(), size);
+}
+
+int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<ExtentDigest>& digests,
+                  uint64_t& size) {
+  digests.clear();
+  if (extentSize == 0) return EINVAL;
+  struct stat info;
+  if (::stat(device.c_str(), &info) != 0) return errno;
+  // Block devices are read past their page cache, so data written through the
+  // backing file of a loop device is seen too; the kernel writes back dirty
+  // cached blocks of the range before such a read.
+  auto_handle fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC | (S_ISBLK(info.st_mode) ? O_DIRECT : 0)));
+  if (fd.get() < 0 && errno == EINVAL) fd.reset(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  if (int error = SizeOfOpen(fd.get(), size)) return error;
+
+  void* raw = nullptr;
+  if (::posix_memalign(&raw, kAlignment, kReadSize) != 0) return ENOMEM;
+  std::unique_ptr<unsigned char, FreeDeleter> buffer(static_cast<unsigned char*>(raw));
+  std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
+  if (!context) return ENOMEM;
+
+  const uint64_t count = (size + extentSize - 1) / extentSize;
+  digests.reserve(count);
+  uint64_t offset = 0;
+  uint64_t inExtent = 0;  // bytes of the current extent digested so far
+  while (offset < size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadSize, size - offset));
+    ssize_t got = ::pread(fd.get(), buffer.get(), want, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return EIO;  // the device shrank under us
+    size_t used = 0;
+    while (used < static_cast<size_t>(got)) {
+      if (inExtent == 0 && EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return EIO;
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(extentSize - inExtent, static_cast<uint64_t>(got) - used));
+      EVP_DigestUpdate(context.get(), buffer.get() + used, take);
+      used += take;
+      inExtent += take;
+      if (inExtent == extentSize || offset + used == size) {
+        ExtentDigest digest{};
+        unsigned length = 0;
+        EVP_DigestFinal_ex(context.get(), digest.data(), &length);
+        digests.push_back(digest);
+        inExtent = 0;
+      }
+    }
+    offset += static_cast<uint64_t>(got);
+  }
+  return 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+#include "platform/driver/kz_bf_driver.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/harness/kzbf_harness.h"
+#include "platform/sim/fault_table.h"
+#include "support/test_platform.h"
+
+namespace {
+
+constexpr int kExtent = 4 << 20;
+
+std::string MakeImage(const testing_support::ScopedStateDir& state, const std::string& name, off_t size) {
+  const std::string path = state.Sub(name);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+  return path;
+}
+
+void WriteAt(const std::string& path, off_t offset, char value, size_t length = 4096) {
+  int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  std::string data(length, value);
+  ASSERT_EQ(::pwrite(fd, data.data(), data.size(), offset), static_cast<ssize_t>(data.size()));
+  ::close(fd);
+}
+
+std::vector<char> Bitmap(KzBfDriver& driver, const std::string& device, bool clear) {
+  std::vector<char> bitmap(2, 0);
+  CQiError result = driver.getBitmap(device, &bitmap, clear);
+  EXPECT_FALSE(result.IsError()) << result.AsString();
+  return bitmap;
+}
+
+TEST(SimulatedKzBf, ReportsWrittenExtentsUntilCleared) {
+  testing_support::ScopedStateDir state;
+  const std::string image = MakeImage(state, "disk.img", 64 << 20);
+  KzBfDriver driver;  // never opened: every call reaches the driver by itself
+  ASSERT_FALSE(driver.attachDevice(image, kExtent).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.attachDevice(image, kExtent), 114));
+
+  WriteAt(image, 12 << 20, 'x');
+  WriteAt(image, (40 << 20) + 100, 'y', 10);
+  EXPECT_EQ(Bitmap(driver, image, false), (std::vector<char>{0x08, 0x04}));
+  // Writing the old bytes back does not undo what the driver has seen.
+  WriteAt(image, (40 << 20) + 100, '\0', 10);
+  EXPECT_EQ(Bitmap(driver, image, true), (std::vector<char>{0x08, 0x04}));
+  EXPECT_EQ(Bitmap(driver, image, true), (std::vector<char>{0, 0}));
+  WriteAt(image, 12 << 20, 'x');  // the same bytes again: unseen
+  EXPECT_EQ(Bitmap(driver, image, false), (std::vector<char>{0, 0}));
+
+  ASSERT_FALSE(blbsim::KzbfMarkExtents(image, {0, 15}).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(blbsim::KzbfMarkExtents(image, {16}), 22));
+  EXPECT_EQ(Bitmap(driver, image, false), (std::vector<char>{0x01, static_cast<char>(0x80)}));
+  ASSERT_FALSE(driver.clearBitmap(image).IsError());
+  EXPECT_EQ(Bitmap(driver, image, false), (std::vector<char>{0, 0}));
+
+  bool attached = false;
+  int64_t size = 0;
+  int extent = 0, count = 0;
+  std::list<std::string> snapshots{"kept"};
+  ASSERT_FALSE(driver.queryDevice(image, &attached, &size, &extent, &count, &snapshots).IsError());
+  EXPECT_TRUE(attached);
+  EXPECT_EQ(size, 64 << 20);
+  EXPECT_EQ(extent, kExtent);
+  EXPECT_EQ(count, 16);
+  EXPECT_EQ(snapshots, std::list<std::string>{"kept"});
+
+  ASSERT_FALSE(driver.detachDevice(image).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.detachDevice(image), 6));
+  std::vector<char> bitmap(2);
+  EXPECT_TRUE(driver.getBitmap(image, &bitmap, false).IsError());
+  ASSERT_FALSE(driver.queryDevice(image, &attached, &size, &extent, &count, &snapshots).IsError());
+  EXPECT_FALSE(attached);
+}
+
+TEST(SimulatedKzBf, ListsAndDestroysSnapshotsThatHoldTheDevicesContent) {
+  testing_support::ScopedStateDir state;
+  const std::string image = MakeImage(state, "disk.img", 8 << 20);
+  WriteAt(image, 4096, 's');
+  KzBfDriver driver;
+  ASSERT_FALSE(driver.attachDevice(image, 1 << 20).IsError());
+  std::string first, second;
+  ASSERT_FALSE(blbsim::KzbfCreateSnapshot(image, false, first).IsError());
+  ASSERT_FALSE(blbsim::KzbfCreateSnapshot(image, false, second).IsError());
+  EXPECT_EQ(testing_support::ReadFile(first), testing_support::ReadFile(image));
+
+  bool attached = false;
+  std::list<std::string> snapshots;
+  ASSERT_FALSE(driver.queryDevice(image, &attached, nullptr, nullptr, nullptr, &snapshots).IsError());
+  EXPECT_EQ(snapshots, (std::list<std::string>{first, second}));
+  ASSERT_FALSE(driver.destroySnap(first).IsError());
+  EXPECT_FALSE(testing_support::FileExists(first));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.destroySnap(first), 2));
+  // Detaching removes what is left.
+  ASSERT_FALSE(driver.detachDevice(image).IsError());
+  EXPECT_FALSE(testing_support::FileExists(second));
+}
+
+TEST(SimulatedKzBf, UnloadedDriverAndInjectedFaultsFailEveryCall) {
+  testing_support::ScopedStateDir state;
+  const std::string image = MakeImage(state, "disk.img", 1 << 20);
+  KzBfDriver driver;
+  ASSERT_FALSE(driver.open().IsError());
+  ASSERT_TRUE(blbsim::SetKzbfLoaded(false));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.open(), 19));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.attachDevice(image, 65536), 19));
+  // The stand-in load script brings it back.
+  std::string script = state.Sub("install/Base/unix_drv.sh");
+  ASSERT_EQ(std::system((script + " -a kzbf").c_str()), 0);
+  EXPECT_FALSE(driver.open().IsError());
+  ASSERT_TRUE(blbsim::InstallKzbfLoadScript(false));
+  ASSERT_TRUE(blbsim::SetKzbfLoaded(false));
+  EXPECT_NE(std::system((script + " -a kzbf 2>/dev/null").c_str()), 0);
+  EXPECT_FALSE(blbsim::IsKzbfLoaded());
+  ASSERT_TRUE(blbsim::SetKzbfLoaded(true));
+
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.attachDevice(state.Sub("missing.img"), 65536), 2));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.attachDevice(image, 0), 22));
+  platform::FaultTable::Set("KzBfDriver::attachDevice", 5);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.attachDevice(image, 65536), 5));
+  platform::FaultTable::Set("KzBfDriver::getBitmap", -1, true);
+  std::vector<char> bitmap(2);
+  EXPECT_THROW(driver.getBitmap(image, &bitmap, true), KzException);
+
+  // Interface calls that the client does not provide are not supported.
+  std::string out;
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.createSnap("a", "b", 0, "c", "d", &out), 95));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.setDataBlockBitmap(image, nullptr, 0), 95));
+}
+
+}  // namespace

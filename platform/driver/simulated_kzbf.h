@@ -1,0 +1,43 @@
+#pragma once
+// The simulated KZBF filter driver. No kernel driver exists here, so change
+// tracking is derived from content: per attached device the driver keeps its
+// extent size, a digest per extent taken at attach and at every clear (the
+// baseline), and a dirty bitmap. An extent is changed when its content differs
+// from its baseline or its dirty bit is set (the harness marks extents
+// directly). Rewriting the same bytes therefore goes unseen.
+//
+// State, shared by every process through a lock file:
+//   <state>/drivers/kzbf/loaded          present while the driver is loaded
+//   <state>/drivers/kzbf/devices/*.dev   one record per attached device
+//   <state>/drivers/kzbf/snaps/*.img     images behind the snapshot devices
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/driver/kzbf_backend.h"
+
+namespace platform {
+
+class SimulatedKzBf : public KzBfBackend {
+ public:
+  CQiError Open() override;
+  CQiError Attach(const std::string& device, int extentSize) override;
+  CQiError Detach(const std::string& device) override;
+  CQiError Query(const std::string& device, KzBfDeviceStatus& status) override;
+  CQiError Clear(const std::string& device) override;
+  CQiError GetBitmap(const std::string& device, std::vector<char>& bitmap, bool clear) override;
+  CQiError DestroySnap(const std::string& snapshot) override;
+
+  // The harness's side.
+  static std::string Folder();
+  static bool IsLoaded();
+  static bool SetLoaded(bool loaded);
+  // Sets the dirty bits of the given extents of an attached device.
+  static CQiError MarkExtents(const std::string& device, const std::vector<uint64_t>& extents);
+  // Copies the device's current content into an image and lists it as a
+  // snapshot of the device: attached to a free loop device when asked (the
+  // loop device is the snapshot), else the image file itself.
+  static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+};
+
+}  // namespace platform

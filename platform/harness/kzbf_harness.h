@@ -1,0 +1,27 @@
+#pragma once
+// Seeding and inspection of the simulated KZBF driver (blbsim kzbf ...).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/driver/kzbf_backend.h"
+
+namespace blbsim {
+
+bool SetKzbfLoaded(bool loaded);
+bool IsKzbfLoaded();
+// Writes the stand-in driver-load script "unix_drv.sh" into the agent's home
+// directory: "unix_drv.sh -a kzbf" loads the simulated driver, or fails when
+// asked to (to follow a machine where the driver cannot be loaded).
+bool InstallKzbfLoadScript(bool loads = true);
+
+CQiError KzbfAttach(const std::string& device, int extentSize);
+CQiError KzbfDetach(const std::string& device);
+CQiError KzbfQuery(const std::string& device, platform::KzBfDeviceStatus& status);
+CQiError KzbfMarkExtents(const std::string& device, const std::vector<uint64_t>& extents);
+// The extents that the next getBitmap would report; clear as getBitmap's flag.
+CQiError KzbfChangedExtents(const std::string& device, bool clear, std::vector<uint64_t>& extents);
+CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+CQiError KzbfDestroySnapshot(const std::string& snapshot);
+
+}  // namespace blbsim
