@@ -101,6 +101,17 @@ class VolumeBitMapHelper {
                                             unsigned char* driverBitmap, const unsigned long& size,
                                             const int& extentSize);
 
+  // --- cluster fail-over --------------------------------------------------------
+
+  // Decides, from the attached-volume list, whether the volume's driver bitmap
+  // (may be null; a buffer from malloc) can be trusted: a volume marked dirty
+  // becomes full (all bits and forceFull), a bitmap the previous node left
+  // behind in the list's folder under bitmapFile's name is OR-ed in (or handed
+  // back when there is no driver bitmap) and removed. What cannot be read
+  // makes the volume full; only a failed OR is returned as an error.
+  static CQiError MergeFailOverBitmap(const std::string& mountPoint, unsigned char** driverBitmap,
+                                      const std::string& bitmapFile, const unsigned long& size, bool& forceFull);
+
   // --- file names -------------------------------------------------------------
 
   // directory + "/" (unless present) + volume key + ".bmp". The key comes from

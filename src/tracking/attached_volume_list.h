@@ -1,0 +1,53 @@
+#pragma once
+// CAttachedVolumeList: the machine-wide list of the volumes that block-level
+// backups track on this client, "<client job results>/.BlockLevel/.AttachedVolumes",
+// one VolumeClusterConfig line per volume, guarded by the lock file
+// ".AttachedVolumes.lock" beside it.
+//
+// Built with true, the object holds the write lock for its whole life, so a
+// read-modify-write through it is atomic for every other process; it writes
+// its list back when destroyed. Built with false, it locks around each file
+// access.
+#include <list>
+#include <string>
+
+#include "platform/error/qi_error.h"
+#include "platform/lock/kz_file_lock.h"
+#include "tracking/volume_cluster_config.h"
+
+class CAttachedVolumeList {
+ public:
+  // Throws KzException when the list's folder cannot be found or made, or
+  // (with lock) when an existing list cannot be read.
+  explicit CAttachedVolumeList(bool bLock);
+  ~CAttachedVolumeList();
+  CAttachedVolumeList(const CAttachedVolumeList&) = delete;
+  CAttachedVolumeList& operator=(const CAttachedVolumeList&) = delete;
+
+  // Replaces the held volumes with the file's (errno 2 when there is none).
+  CQiError LoadList();
+  // Writes the held volumes under a temporary name and renames it over the
+  // list; an empty list leaves the file as it is.
+  CQiError SaveList();
+  // Replaces the held volumes; nothing is written yet.
+  CQiError SaveList(const std::list<VolumeClusterConfig>& volumes);
+  CQiError GetVolumeList(std::list<VolumeClusterConfig>& volumes);
+  // Fills the record of the volume whose mount point names the same path.
+  CQiError GetVolumeConfig(VolumeClusterConfig& volume);
+  bool IsVolumeAlreadyAddedInList(const VolumeClusterConfig& volume);
+  // Adds the volume at the end, replacing an entry with the same mount point.
+  CQiError AddVolumeToAttachedList(const VolumeClusterConfig& volume);
+
+  const std::string& GetConfigFileName() const { return m_sConfigFile; }
+  const std::string& GetConfigDirName() const { return m_sConfigDir; }
+
+ private:
+  void Add(const VolumeClusterConfig& volume);
+
+  bool m_bLocked = false;
+  std::string m_sConfigFile;
+  std::string m_sConfigDir;
+  KzFileLock m_oLock{false};
+  std::string m_sLockFile;
+  std::list<VolumeClusterConfig> m_lVolumes;
+};

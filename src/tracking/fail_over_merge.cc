@@ -1,0 +1,105 @@
+// The fail-over merge: whether a volume's driver bitmap can be trusted after
+// its cluster moved it between nodes, must be completed with the bitmap the
+// previous node left behind, or must give way to a full backup.
+#include <cstdlib>
+#include <list>
+
+#include "platform/fs/fx_file.h"
+#include "platform/log/ev_debug.h"
+#include "tracking/attached_volume_list.h"
+#include "tracking/volume_bitmap_helper.h"
+
+namespace {
+
+void MarkFull(unsigned char* bitmap, const unsigned long& size, bool& forceFull) {
+  // A missing driver bitmap cannot be marked (errno 22): the flag decides.
+  VolumeBitMapHelper::SetBitMapForFULL(bitmap, size);
+  forceFull = true;
+}
+
+}  // namespace
+
+CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, unsigned char** driverBitmap,
+                                                 const std::string& bitmapFile, const unsigned long& size,
+                                                 bool& forceFull) {
+  EvDebug log;
+  unsigned char* noBitmap = nullptr;
+  unsigned char** bitmap = driverBitmap != nullptr ? driverBitmap : &noBitmap;
+  std::string leftBehind;
+  try {
+    CAttachedVolumeList list(true);
+    std::list<VolumeClusterConfig> volumes;
+    CQiError listed = list.GetVolumeList(volumes);
+    if (listed.IsError()) {
+      if (FXErrorUtil::IsErrNo(listed, 2)) return CQiError();
+      log.DebugLvl(__FUNCTION__, -1,
+                   " -BlockLevel- Failed to get attachdd volume list, error=[%s], volume [%s] will be marked FULL",
+                   listed.AsString().c_str(), mountPoint.c_str());
+      MarkFull(*bitmap, size, forceFull);
+      return CQiError();
+    }
+    const std::string::size_type slash = bitmapFile.find_last_of('/');
+    leftBehind = list.GetConfigDirName() + "/" + (slash == std::string::npos ? bitmapFile : bitmapFile.substr(slash + 1));
+
+    std::list<VolumeClusterConfig> updated;
+    for (VolumeClusterConfig volume : volumes) {
+      log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- MountPoint=[%s], IsDirty=[%d]", volume.GetMountPoint().c_str(),
+                   volume.IsDirty() ? 1 : 0);
+      if (volume.GetMountPoint() == mountPoint && volume.IsDirty()) {
+        log.DebugLvl(__FUNCTION__, 0,
+                     " -BlockLevel- Volume=[%s] seems to have failed over ungracefully, marking bitmap full",
+                     mountPoint.c_str());
+        MarkFull(*bitmap, size, forceFull);
+        volume.UnSetDirty();
+      }
+      updated.push_back(volume);
+    }
+    // Written and unlocked as the list goes out of scope: a dirty mark is
+    // consumed by exactly one backup.
+    list.SaveList(updated);
+  } catch (const KzException& exception) {
+    log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Exception [%s]", exception.getMessage());
+    MarkFull(*bitmap, size, forceFull);
+    return CQiError();
+  }
+
+  if (forceFull) return CQiError();
+
+  log.DebugLvl(__FUNCTION__, 3, " -BlockLevel- Reading failed over bitmap file=[%s]", leftBehind.c_str());
+  unsigned char* failedOver = nullptr;
+  CQiError read = ReadBitMapFromFile(leftBehind, &failedOver, size);
+  if (read.IsError()) {
+    if (FXErrorUtil::IsErrNo(read, 2)) return CQiError();
+    log.DebugLvl(__FUNCTION__, 0,
+                 " -BlockLevel- There was a problem reading failed over bitmap file [%s], error=[%s],  volume will be "
+                 "forced to FULL via bitmap",
+                 leftBehind.c_str(), read.AsString().c_str());
+    MarkFull(*bitmap, size, forceFull);
+    unlink_utf(leftBehind.c_str());
+    return CQiError();
+  }
+
+  unlink_utf(leftBehind.c_str());
+  log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Failed over bitmap=[%s] found, merging with existing driver's bitmap",
+               leftBehind.c_str());
+  if (*bitmap != nullptr) {
+    if (IsInspectRequested()) {
+      log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Printing driver's bitmap before merge");
+      InspectBitMap(*bitmap, size);
+      log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Printing failed over bitmap before merge");
+      InspectBitMap(failedOver, size);
+    }
+    CQiError merged = MergeBitMaps(*bitmap, failedOver, size);
+    std::free(failedOver);
+    if (merged.IsError()) return merged.Push(FXCODELOC);
+    return merged;
+  }
+  log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Input drive's bitmap is empty, sending the failed over bitmap back");
+  *bitmap = failedOver;
+  if (driverBitmap == nullptr) std::free(failedOver);  // nowhere to send it
+  else if (IsInspectRequested()) {
+    log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Printing bitmap before return...");
+    InspectBitMap(failedOver, size);
+  }
+  return CQiError();
+}
