@@ -102,6 +102,21 @@ TEST(SimulatedKzBf, ListsAndDestroysSnapshotsThatHoldTheDevicesContent) {
   // Detaching removes what is left.
   ASSERT_FALSE(driver.detachDevice(image).IsError());
   EXPECT_FALSE(testing_support::FileExists(second));
+
+  // On a loop device, when the machine has one free.
+  ASSERT_FALSE(driver.attachDevice(image, 1 << 20).IsError());
+  std::string loop;
+  if (blbsim::KzbfCreateSnapshot(image, true, loop).IsError()) GTEST_SKIP() << "no free loop device";
+  EXPECT_EQ(loop.rfind("/dev/loop", 0), 0u) << loop;
+  std::string copy(8 << 20, '\0');
+  int fd = ::open(loop.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::pread(fd, &copy[0], copy.size(), 0), static_cast<ssize_t>(copy.size()));
+  ::close(fd);
+  EXPECT_EQ(copy, testing_support::ReadFile(image));
+  ASSERT_FALSE(driver.destroySnap(loop).IsError());
+  EXPECT_NE(std::system(("losetup " + loop + " >/dev/null 2>&1").c_str()), 0);  // detached
+  ASSERT_FALSE(driver.detachDevice(image).IsError());
 }
 
 TEST(SimulatedKzBf, UnloadedDriverAndInjectedFaultsFailEveryCall) {
