@@ -212,6 +212,11 @@ int KzProcess::WaitForProcessToEnd(int timeoutSeconds, char* error, size_t error
 }
 
 int KzProcess::kill(int signal) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KzProcess::kill", code)) {
+    errno = code > 0 ? code : EPERM;
+    return -1;
+  }
   if (m_nPid <= 0 || m_bEnded) {
     errno = ESRCH;
     return -1;

@@ -12,7 +12,7 @@
 //   int status = KzProcess::system("lvs ... | tr -d ' '", &output, &error, 0, false);
 //
 // Every call can be failed from a test through the fault table
-// ("KzProcess::StartProcess", "KzProcess::WaitForProcessToEnd",
+// ("KzProcess::StartProcess", "KzProcess::WaitForProcessToEnd", "KzProcess::kill",
 // "KzProcess::system").
 #include <sys/types.h>
 
