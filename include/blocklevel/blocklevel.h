@@ -7,3 +7,10 @@
 // crosses these functions: a failure comes back as a CQiError (or null).
 #include "blocklevel/export.h"
 #include "platform/error/qi_error.h"
+
+#include <string>
+
+// One device-configuration line as the agent's block-backup-device message
+// text. A line that does not parse gives a message with the flag 0, empty
+// texts and zero numbers.
+extern "C" BLB_EXPORT std::string Serialize(const std::string& line);
