@@ -57,8 +57,8 @@ std::unique_ptr<FsParser> FsParser::init(const std::string& device, CQiError& er
   if (code != 0) {
     if (fs != nullptr) ext2fs_close_free(&fs);
     if (IsNotExtFileSystem(code)) {
-      error = FXErrorUtil::ErrorErrNo(FXCODELOC, ENOSYS, "No ext2/ext3/ext4 file system on [%s]: %s",
-                                      device.c_str(), error_message(code));
+      error = FXErrorUtil::ErrorErrNo(FXCODELOC, ENOSYS, "No ext2/ext3/ext4 file system on [%s]: %s", device.c_str(),
+                                      error_message(code));
     } else {
       error = Ext2Error(FXCODELOC, code, "ext2fs_open", device);
     }
@@ -95,7 +95,8 @@ CQiError FsParser::GetAllocatedExtentBitmap(uint64_t extentSize, unsigned char**
   const uint64_t fsBytes = blocks * blockSize;
   const uint64_t bytes = std::max(m_nDeviceBytes, fsBytes);
   const uint64_t extents = bytes / extentSize + (bytes % extentSize != 0 ? 1 : 0);
-  unsigned char* out = static_cast<unsigned char*>(std::calloc(std::max<uint64_t>(1, extents / 8 + (extents % 8 != 0 ? 1 : 0)), 1));
+  unsigned char* out =
+      static_cast<unsigned char*>(std::calloc(std::max<uint64_t>(1, extents / 8 + (extents % 8 != 0 ? 1 : 0)), 1));
   if (out == nullptr) return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOMEM, "Failed to allocate extent bitmap");
 
   // Blocks before the first data block (the boot block of 1 KiB file

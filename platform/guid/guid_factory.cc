@@ -32,9 +32,8 @@ Digest Md5(const char* salt, const std::string& text) {
 std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
   Digest d = Md5("volume-guid:", text);
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", d[0], d[1], d[2], d[3],
-                d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
+  std::snprintf(buffer, sizeof buffer, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", d[0],
+                d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
   return buffer;
 }
 

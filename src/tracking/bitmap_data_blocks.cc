@@ -45,8 +45,9 @@ CQiError VolumeBitMapHelper::GetDataBlockBitMap(const std::string& device, unsig
   }
   const uint64_t bytes = extents / 8 + (extents % 8 != 0 ? 1 : 0);
   if (bytes != size) {
-    log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Disk bitmap and data bitmap are not of same size, %lu vs %lld for device=[%s]",
-                 size, static_cast<long long>(bytes), device.c_str());
+    log.DebugLvl(__FUNCTION__, -1,
+                 " -BlockLevel- Disk bitmap and data bitmap are not of same size, %lu vs %lld for device=[%s]", size,
+                 static_cast<long long>(bytes), device.c_str());
     return CQiError();
   }
   *bitmap = data.release();
@@ -114,9 +115,10 @@ CQiError VolumeBitMapHelper::MergeAndWriteToDiskBitMap(const std::string& device
   }
 
   if (result == nullptr) {
-    log.DebugLvl(__FUNCTION__, 0,
-                 " -BlockLevel- No disk bitmap and no driver bitmap found, not writing anything to disk for device=[%s]",
-                 device.c_str());
+    log.DebugLvl(
+        __FUNCTION__, 0,
+        " -BlockLevel- No disk bitmap and no driver bitmap found, not writing anything to disk for device=[%s]",
+        device.c_str());
     return readErr.Push(FXCODELOC);
   }
   if (IsInspectRequested()) {

@@ -81,7 +81,8 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, auto_pt
   uint64_t length = 0;
   err = FXFile::KZGetFileSize(file.get(), length);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to get file size for File=%s", path.c_str());
-  if (length == 0) return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Bitmap File size is zero.File=%s", path.c_str());
+  if (length == 0)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Bitmap File size is zero.File=%s", path.c_str());
 
   size = static_cast<unsigned long>(length);
   auto_ptr_array<unsigned char> buffer(new (std::nothrow) unsigned char[length]);
@@ -92,15 +93,15 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, auto_pt
   err = FXFile::KZReadFile(file.get(), buffer.get(), length, read);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
   if (read != length)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%llu, SizeRead=%llu, file=%s",
-                                   static_cast<unsigned long long>(length), static_cast<unsigned long long>(read),
-                                   path.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%llu, SizeRead=%llu, file=%s",
+        static_cast<unsigned long long>(length), static_cast<unsigned long long>(read), path.c_str());
   bitmap.reset(buffer.release());
   return CQiError();
 }
 
-CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
-                                                        auto_ptr_array<unsigned char>& bitmap, unsigned long& size) {
+CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path, auto_ptr_array<unsigned char>& bitmap,
+                                                        unsigned long& size) {
   bitmap.reset();
   auto_handle file;
   CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
@@ -117,14 +118,14 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
   // The prefix is checked against what the file holds before it sizes an
   // allocation: a torn or foreign file must not ask for gigabytes.
   if (read != sizeof prefix)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
-                                   static_cast<unsigned long>(sizeof prefix), static_cast<unsigned long long>(read),
-                                   path.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+        static_cast<unsigned long>(sizeof prefix), static_cast<unsigned long long>(read), path.c_str());
   const uint64_t remaining = length - sizeof prefix;
   if (prefix > remaining)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
-                                   static_cast<unsigned long>(prefix), static_cast<unsigned long long>(remaining),
-                                   path.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+        static_cast<unsigned long>(prefix), static_cast<unsigned long long>(remaining), path.c_str());
 
   size = static_cast<unsigned long>(prefix);
   auto_ptr_array<unsigned char> buffer(new (std::nothrow) unsigned char[prefix > 0 ? prefix : 1]);
@@ -134,9 +135,9 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
   err = FXFile::KZReadFile(file.get(), buffer.get(), prefix, read);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
   if (read != prefix)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
-                                   static_cast<unsigned long>(prefix), static_cast<unsigned long long>(read),
-                                   path.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+        static_cast<unsigned long>(prefix), static_cast<unsigned long long>(read), path.c_str());
   bitmap.reset(buffer.release());
   return CQiError();
 }

@@ -62,4 +62,6 @@ CQiError VolumeBitMapHelper::InspectBitMap(const unsigned char* bitmap, const un
   return CQiError();
 }
 
-bool VolumeBitMapHelper::IsInspectRequested() { return ::access(kInspectMarker, F_OK) == 0; }
+bool VolumeBitMapHelper::IsInspectRequested() {
+  return ::access(kInspectMarker, F_OK) == 0;
+}

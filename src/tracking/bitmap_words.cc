@@ -4,8 +4,10 @@ namespace bitmap_words {
 
 void Or(unsigned char* destination, const unsigned char* source, size_t size) {
   size_t offset = 0;
-  for (; offset + 8 <= size; offset += 8) Store(destination + offset, Load(destination + offset) | Load(source + offset));
-  for (; offset < size; ++offset) destination[offset] = static_cast<unsigned char>(destination[offset] | source[offset]);
+  for (; offset + 8 <= size; offset += 8)
+    Store(destination + offset, Load(destination + offset) | Load(source + offset));
+  for (; offset < size; ++offset)
+    destination[offset] = static_cast<unsigned char>(destination[offset] | source[offset]);
 }
 
 void And(unsigned char* bitmap, const unsigned char* mask, size_t size) {

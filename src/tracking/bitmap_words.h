@@ -19,7 +19,9 @@ inline uint64_t Load(const unsigned char* bytes) {
   return word;
 }
 
-inline void Store(unsigned char* bytes, uint64_t word) { std::memcpy(bytes, &word, sizeof word); }
+inline void Store(unsigned char* bytes, uint64_t word) {
+  std::memcpy(bytes, &word, sizeof word);
+}
 
 // destination |= source
 void Or(unsigned char* destination, const unsigned char* source, size_t size);
@@ -54,7 +56,8 @@ void ForEachSetBit(const unsigned char* a, const unsigned char* b, size_t size, 
 
 template <class Visit>
 void ForEachSetBit(const unsigned char* bitmap, size_t size, Visit visit) {
-  ForEachSetBit(bitmap, nullptr, size, [](uint64_t a, uint64_t) { return a; }, visit);
+  ForEachSetBit(
+      bitmap, nullptr, size, [](uint64_t a, uint64_t) { return a; }, visit);
 }
 
 }  // namespace bitmap_words

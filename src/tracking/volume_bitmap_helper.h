@@ -123,6 +123,6 @@ class VolumeBitMapHelper {
   // directory joined with the cumulative volume name + "_CumulativeV2.bmp";
   // the flag does not change the name.
   static void GenerateCumulativeBitmapFileName(const std::string& mountPath, const std::string& directory,
-                                               std::string& name, const std::string& device,
-                                               const std::string& fsType, bool flag);
+                                               std::string& name, const std::string& device, const std::string& fsType,
+                                               bool flag);
 };

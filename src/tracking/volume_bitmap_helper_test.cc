@@ -10,14 +10,16 @@
 
 #include "platform/guid/guid_factory.h"
 #include "support/ext_image.h"
-#include "tracking/bitmap_words.h"
 #include "support/test_platform.h"
+#include "tracking/bitmap_words.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string AsText(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 Bytes RandomBytes(size_t size, unsigned seed, int density) {
   std::mt19937 random(seed);
@@ -60,8 +62,7 @@ TEST(BitmapFiles, RoundTripsAndReadFailures) {
   CQiError err = VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, larger);
   EXPECT_TRUE(err.IsError());
   EXPECT_EQ(read, nullptr);
-  EXPECT_EQ(err.GetMessage(),
-            "Failed to read bitmap from file [" + raw + "] BitmapSize[2000] BytesRead[1029]");
+  EXPECT_EQ(err.GetMessage(), "Failed to read bitmap from file [" + raw + "] BitmapSize[2000] BytesRead[1029]");
   EXPECT_FALSE(FXErrorUtil::IsErrNo(err, ENOENT));
 
   // A missing raw file is errno 2: callers take it for "no bitmap yet".
@@ -97,7 +98,9 @@ TEST(BitmapFiles, SizePrefixIsCheckedBeforeAllocating) {
   // A prefix of 2^60 bytes: allocating it would fail with 14 (or worse); the
   // file's length rules it out first.
   const std::string huge = state.Sub("huge.bmp");
-  testing_support::WriteFile(huge, std::string("\0\0\0\0\0\0\0\x10" "abcd", 12));
+  testing_support::WriteFile(huge, std::string("\0\0\0\0\0\0\0\x10"
+                                               "abcd",
+                                               12));
   CQiError err = VolumeBitMapHelper::ReadBitMapFromFileWithSize(huge, bitmap, size);
   EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774)) << err.AsString();
   EXPECT_EQ(err.GetMessage().rfind("Mismatch bitmap read, ", 0), 0u) << err.GetMessage();
@@ -105,7 +108,9 @@ TEST(BitmapFiles, SizePrefixIsCheckedBeforeAllocating) {
 
   // One byte short of its prefix (a torn write).
   const std::string torn = state.Sub("torn.bmp");
-  testing_support::WriteFile(torn, std::string("\x05\0\0\0\0\0\0\0" "abcd", 12));
+  testing_support::WriteFile(torn, std::string("\x05\0\0\0\0\0\0\0"
+                                               "abcd",
+                                               12));
   err = VolumeBitMapHelper::ReadBitMapFromFileWithSize(torn, bitmap, size);
   EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774));
   EXPECT_EQ(err.GetMessage(), "Mismatch bitmap read, SizeToRead=5, SizeRead=4, file=" + torn);
@@ -123,7 +128,8 @@ TEST(BitmapOps, WordMergesMatchBitByBitDefinition) {
   // definition of the operations.
   for (size_t size : {1ul, 7ul, 8ul, 9ul, 15ul, 16ul, 17ul, 100ul, 1031ul}) {
     for (size_t offset : {0ul, 3ul}) {
-      Bytes dstStore = RandomBytes(size + offset, 1, 20), src = RandomBytes(size, 2, 20), mask = RandomBytes(size, 3, 60);
+      Bytes dstStore = RandomBytes(size + offset, 1, 20), src = RandomBytes(size, 2, 20),
+            mask = RandomBytes(size, 3, 60);
       unsigned char* dst = dstStore.data() + offset;
       const Bytes before(dst, dst + size);
       const unsigned long n = size;
@@ -223,7 +229,8 @@ TEST(DataBlockBitmap, MatchesTheFileSystemsAllocation) {
   testing_support::CapturingLog log;
   ASSERT_FALSE(VolumeBitMapHelper::GetDataBlockBitMap(image, &data, wrong, extent).IsError());
   EXPECT_EQ(data, nullptr);
-  EXPECT_TRUE(log.Contains(" -BlockLevel- Disk bitmap and data bitmap are not of same size, 3 vs 2 for device=[" + image + "]"));
+  EXPECT_TRUE(log.Contains(" -BlockLevel- Disk bitmap and data bitmap are not of same size, 3 vs 2 for device=[" +
+                           image + "]"));
   ASSERT_FALSE(VolumeBitMapHelper::MergeDataBlockBitMap(image, change3, wrong, extent).IsError());
   EXPECT_EQ(Bytes(change3, change3 + 3), (Bytes{0xFF, 0xFF, 0xFF}));
 
@@ -234,7 +241,8 @@ TEST(DataBlockBitmap, MatchesTheFileSystemsAllocation) {
   CQiError err = VolumeBitMapHelper::GetDataBlockBitMap(zeros, &data, size, extent);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 38)) << err.AsString();
   EXPECT_EQ(data, nullptr);
-  EXPECT_TRUE(log.Contains(" -BlockLevel- Device=[" + zeros + "] does not have recognized FS for data only block bitmap"));
+  EXPECT_TRUE(
+      log.Contains(" -BlockLevel- Device=[" + zeros + "] does not have recognized FS for data only block bitmap"));
   unsigned char kept[2] = {0x5A, 0xA5};
   EXPECT_FALSE(VolumeBitMapHelper::MergeDataBlockBitMap(zeros, kept, size, extent).IsError());
   EXPECT_EQ(Bytes(kept, kept + 2), (Bytes{0x5A, 0xA5}));

@@ -1,0 +1,139 @@
+#include "tracking/volume_list.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/harness/sim_harness.h"
+#include "support/test_platform.h"
+#include "tracking/driver_cache_folder.h"
+#include "tracking/subclient_cache.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+}  // namespace
+
+TEST(VolumeList, AddSaveLoadAndLookups) {
+  testing_support::ScopedStateDir state;
+  std::string folder;
+  KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
+  CVolumeList list;
+  ASSERT_FALSE(list.Initialize(folder).IsError());
+  const std::string file = folder + "/BLKVolumeMoniterList.kzf";
+  EXPECT_EQ(list.GetFilePath(), file);
+
+  const VolumeConfig rec(2, 5, 7, "/dev/sdb1", "ID1", 0, 0, 0, 0, "");
+  ASSERT_FALSE(list.Add(rec, true).IsError());
+  EXPECT_EQ(ReadFile(file), "2|5|7|/dev/sdb1|ID1|0|0|0|0|\n");
+
+  VolumeConfig found;
+  CQiError err = list.Get(2, 5, 8, "/dev/sdb1", "ID1", found);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(err, 1168));
+  EXPECT_EQ(err.GetMessage(), "Volume config not found in list, vcId=2, clientId=5, appId=8, device=/dev/sdb1");
+  err = list.Get(2, 6, 7, "ID1", found);
+  EXPECT_EQ(err.GetMessage(), "Volume config not found in list, vcId=2, clientId=6, appId=7, device=ID1");
+  ASSERT_FALSE(list.Get(2, 5, 7, "/dev/sdb1", "ID1", found).IsError());
+  EXPECT_EQ(found, rec);
+
+  // A second subclient of the same device, a device known by id only, blank
+  // and broken lines: a new list reads the valid lines back in order.
+  WriteFile(file, ReadFile(file) + "2|5|8|/dev/sdb1|ID1|0|0|0|0|\n\nbroken|line\n2|5|9|/dev/other|ID1|0|0|0|0|\n");
+  CVolumeList loaded;
+  ASSERT_FALSE(loaded.Initialize(folder).IsError());
+  ASSERT_FALSE(loaded.Load().IsError());
+  ASSERT_EQ(loaded.GetList().size(), 3u);
+  std::list<VolumeConfig> matches;
+  ASSERT_FALSE(loaded.Get("/dev/sdb1", "nope", matches).IsError());
+  EXPECT_EQ(matches.size(), 2u);
+  ASSERT_FALSE(loaded.Get("/dev/none", "ID1", matches).IsError());
+  EXPECT_EQ(matches.size(), 3u);
+  ASSERT_FALSE(loaded.Get(2, 5, 9, "ID1", found).IsError());
+  EXPECT_EQ(found.Device(), "/dev/other");
+  EXPECT_TRUE(loaded.IsExists(rec));
+
+  // Add without save duplicates; Delete drops the first equal entry only.
+  ASSERT_FALSE(loaded.Add(rec, false).IsError());
+  ASSERT_FALSE(loaded.Delete(rec).IsError());
+  EXPECT_TRUE(loaded.IsExists(rec));
+  EXPECT_EQ(loaded.GetList().front().AppId(), 8);
+  ASSERT_FALSE(loaded.Delete(VolumeConfig(1, 1, 1, "x", "y", 0, 0, 0, 0, "")).IsError());
+  EXPECT_EQ(loaded.GetList().size(), 3u);
+
+  // Without a file, Load keeps the list in memory; an empty file empties it.
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  ASSERT_FALSE(loaded.Load().IsError());
+  EXPECT_EQ(loaded.GetList().size(), 3u);
+  WriteFile(file, "");
+  ASSERT_FALSE(loaded.Load().IsError());
+  EXPECT_TRUE(loaded.GetList().empty());
+}
+
+TEST(VolumeList, UpdatePrunesAndCleansUpCaches) {
+  testing_support::ScopedStateDir state;
+  platform::ClientRecord client;
+  client.id = 5;
+  client.name = "client5";
+  client.jobResultsDir = state.Sub("jr5");
+  ASSERT_TRUE(blbsim::AddClient(client));
+  std::string folder;
+  KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
+  CVolumeList list;
+  ASSERT_FALSE(list.Initialize(folder).IsError());
+
+  // An entry recorded under a link to a device survives when the device
+  // itself is current.
+  const std::string device = state.Sub("disk");
+  const std::string link = state.Sub("disk-link");
+  WriteFile(device, "");
+  ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+  const VolumeConfig linked(2, 5, 6, link, "ID0", 0, 0, 0, 0, "");
+  const VolumeConfig rec(2, 5, 7, "/dev/sdb1", "ID1", 0, 0, 0, 0, "");
+  ASSERT_FALSE(list.Add(linked, false).IsError());
+  ASSERT_FALSE(list.Add(rec, true).IsError());
+  CSubclientCache cache;
+  ASSERT_FALSE(cache.Initialize(4, rec).IsError());
+  ASSERT_FALSE(cache.ResetBitmap(-1).IsError());
+  const std::string cacheFile = state.Sub("jr5/.BlockLevel/5_7/ID1.bmp");
+  ASSERT_TRUE(FileExists(cacheFile));
+
+  ASSERT_FALSE(list.Update({VolumeConfig(2, 5, 6, device, "ID0", 0, 0, 0, 0, "")}).IsError());
+  ASSERT_EQ(list.GetList().size(), 1u);
+  EXPECT_EQ(list.GetList().front().Device(), link);
+  EXPECT_FALSE(FileExists(cacheFile));
+
+  ASSERT_FALSE(list.Update({}).IsError());
+  EXPECT_TRUE(list.GetList().empty());
+  // Update does not save; the caller does.
+  EXPECT_EQ(ReadFile(list.GetFilePath()), "2|5|6|" + link + "|ID0|0|0|0|0|\n2|5|7|/dev/sdb1|ID1|0|0|0|0|\n");
+  ASSERT_FALSE(list.Save().IsError());
+  EXPECT_EQ(ReadFile(list.GetFilePath()), "");
+}
+
+TEST(VolumeList, FailedSaveLeavesThePreviousList) {
+  testing_support::ScopedStateDir state;
+  std::string folder;
+  KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
+  CVolumeList list;
+  ASSERT_FALSE(list.Initialize(folder).IsError());
+  const VolumeConfig rec(2, 5, 7, "/dev/sdb1", "ID1", 0, 0, 0, 0, "");
+  ASSERT_FALSE(list.Add(rec, true).IsError());
+  const std::string before = ReadFile(list.GetFilePath());
+
+  for (const char* call : {"FXFile::KZWriteFile", "FXFile::KZFlushFile", "rename_utf", "FXFile::KZCreateFile"}) {
+    SCOPED_TRACE(call);
+    platform::FaultTable::Set(call, 28, false, 1);
+    CQiError err = list.Add(VolumeConfig(2, 5, 8, "/dev/sdc1", "ID2", 0, 0, 0, 0, ""), true);
+    platform::FaultTable::ClearAll();
+    EXPECT_TRUE(err.IsError());
+    EXPECT_EQ(ReadFile(list.GetFilePath()), before);
+    EXPECT_FALSE(FileExists(list.GetFilePath() + ".tmp"));
+  }
+  ASSERT_FALSE(list.Save().IsError());
+  CVolumeList reread;
+  ASSERT_FALSE(reread.Initialize(folder).IsError());
+  ASSERT_FALSE(reread.Load().IsError());
+  EXPECT_EQ(reread.GetList().size(), 5u);
+}
