@@ -87,6 +87,9 @@ CQiError FsParser::GetAllocatedExtentBitmap(uint64_t extentSize, unsigned char**
                                    static_cast<unsigned long long>(extentSize));
   *bitmap = nullptr;
 
+  // A run-length (red-black tree) bitmap keeps memory in step with the
+  // allocated runs: a flat one for a 100 TiB file system would take GiBs.
+  m_pFs->default_bitmap_type = EXT2FS_BMAP64_RBTREE;
   errcode_t code = ext2fs_read_block_bitmap(m_pFs);
   if (code != 0) return Ext2Error(FXCODELOC, code, "ext2fs_read_block_bitmap", m_sDevice);
 
