@@ -14,3 +14,11 @@
 // text. A line that does not parse gives a message with the flag 0, empty
 // texts and zero numbers.
 extern "C" BLB_EXPORT std::string Serialize(const std::string& line);
+
+struct HandleRemoteIndexArgs;
+class CBlkLvlRemoteIndexHandler;
+
+// Downloads an earlier job's files from the backup index into the given
+// job-results directory and reads its device configuration; null on failure.
+// The caller owns the object.
+extern "C" BLB_EXPORT CBlkLvlRemoteIndexHandler* HandleRemoteIndex(const HandleRemoteIndexArgs& args);

@@ -21,7 +21,9 @@ bool AddArchiveFile(const platform::ArchiveFileRecord& record) {
   return platform::ArchiveManager::Current().Put(record);
 }
 
-std::vector<platform::ArchiveFileRecord> ArchiveFiles() { return platform::ArchiveManager::Current().All(); }
+std::vector<platform::ArchiveFileRecord> ArchiveFiles() {
+  return platform::ArchiveManager::Current().All();
+}
 
 bool AddIndexFile(const platform::IndexFileRecord& record, const std::string& contents) {
   return platform::IndexStore::Current().Put(record, contents);
@@ -32,10 +34,16 @@ bool AddIndexFileFrom(const platform::IndexFileRecord& record, const std::string
   return platform::ReadWholeFile(sourcePath, contents) && AddIndexFile(record, contents);
 }
 
-std::vector<platform::IndexFileRecord> IndexFiles() { return platform::IndexStore::Current().All(); }
+std::vector<platform::IndexFileRecord> IndexFiles() {
+  return platform::IndexStore::Current().All();
+}
 
-std::vector<platform::TransferRecord> Transfers() { return platform::Transfers(); }
+std::vector<platform::TransferRecord> Transfers() {
+  return platform::Transfers();
+}
 
-std::string HostFolder(const std::string& host) { return platform::HostRoot(host); }
+std::string HostFolder(const std::string& host) {
+  return platform::HostRoot(host);
+}
 
 }  // namespace blbsim

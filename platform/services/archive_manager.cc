@@ -26,7 +26,9 @@ StateDb& Db() {
   return db;
 }
 
-long long Signed(uint64_t value) { return static_cast<long long>(value); }
+long long Signed(uint64_t value) {
+  return static_cast<long long>(value);
+}
 
 ArchiveFileRecord Read(const SqlStatement& row) {
   ArchiveFileRecord record;
@@ -44,8 +46,9 @@ ArchiveFileRecord Read(const SqlStatement& row) {
 class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
   bool Put(const ArchiveFileRecord& record) override {
-    SqlStatement put(Db(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);").c_str());
+    SqlStatement put(
+        Db(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
+                  .c_str());
     put.Bind(1, Signed(record.archFileId))
         .Bind(2, Signed(record.jobId))
         .Bind(3, Signed(record.appId))
@@ -67,7 +70,8 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
   int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) override {
     SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
                               " FROM archive_files WHERE job_id = ? AND app_id = ? AND cell_id = ? "
-                              "ORDER BY afile_id;").c_str());
+                              "ORDER BY afile_id;")
+                                 .c_str());
     query.Bind(1, Signed(jobId)).Bind(2, Signed(appId)).Bind(3, Signed(cellId));
     ret.archFiles.clear();
     ret.storageHostName.clear();
@@ -93,7 +97,8 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     const ArchiveFileRecord origin = Read(given);
     SqlStatement last(Db(), (std::string("SELECT ") + kColumns +
                              " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
-                             "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;").c_str());
+                             "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
+                                .c_str());
     last.Bind(1, Signed(origin.appId))
         .Bind(2, Signed(origin.cellId))
         .Bind(3, Signed(args.cycleNumber))

@@ -11,7 +11,7 @@
 
 // Request: the archive files of a snapshot job.
 struct GetArchFileInfoForSnapJob_ArgsCC_t {
-  uint64_t jobId = 0;      // the job that asks
+  uint64_t jobId = 0;  // the job that asks
   uint64_t appId = 0;
   uint64_t cellId = 0;
   uint64_t snapJobId = 0;  // the job whose archive files are listed

@@ -1,9 +1,10 @@
 #include "platform/services/file_transfer.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <unistd.h>
 
 #include "platform/services/host_name.h"
 #include "platform/settings/settings.h"
@@ -48,8 +49,7 @@ bool IsContained(const std::string& relative) {
 class SimulatedFileTransfer : public FileTransferBackend {
  public:
   CQiError Connect(const std::string& host) override {
-    if (!IsUsableHostName(host))
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid host name [%s]", host.c_str());
+    if (!IsUsableHostName(host)) return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid host name [%s]", host.c_str());
     return CQiError();
   }
 
@@ -60,8 +60,7 @@ class SimulatedFileTransfer : public FileTransferBackend {
         !TextOf(file.request.destDir, sizeof file.request.destDir, destDir))
       return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Transfer record text not terminated");
     if (name.empty() || name.find('/') != std::string::npos || destDir.empty() || !IsContained(destDir))
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid transfer of [%s] to [%s]", name.c_str(),
-                                     destDir.c_str());
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid transfer of [%s] to [%s]", name.c_str(), destDir.c_str());
     if (file.request.bAppend != 0)
       return FXErrorUtil::ErrorErrNo(FXCODELOC, 95, "Appending transfers are not supported");
     const std::string source = folder + "/" + name;
@@ -97,7 +96,9 @@ FileTransferBackend& FileTransferBackend::Default() {
   return *backend;
 }
 
-std::string HostRoot(const std::string& host) { return Settings::StatePath("hosts/" + host); }
+std::string HostRoot(const std::string& host) {
+  return Settings::StatePath("hosts/" + host);
+}
 
 std::vector<TransferRecord> Transfers() {
   std::vector<TransferRecord> all;

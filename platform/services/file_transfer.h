@@ -58,7 +58,7 @@ struct TransferRecord {
   std::string source;       // the file on this machine
   std::string destination;  // the path on the host: destDir "/" cFileName
   long long bytes = 0;
-  long long time = 0;       // Unix seconds
+  long long time = 0;  // Unix seconds
 };
 
 class FileTransferBackend {

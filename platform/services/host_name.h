@@ -11,8 +11,7 @@
 
 // Splits a mangled name; 0 on success, -1 for a malformed name (the outputs
 // are then left empty and 0). Failable as "DemangleHostName".
-int DemangleHostName(const std::string& mangled, std::string& clientName, std::string& hostName, int& port,
-                     int& flags);
+int DemangleHostName(const std::string& mangled, std::string& clientName, std::string& hostName, int& port, int& flags);
 
 namespace platform {
 

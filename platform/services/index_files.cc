@@ -29,7 +29,9 @@ StateDb& Db() {
   return db;
 }
 
-long long Signed(uint64_t value) { return static_cast<long long>(value); }
+long long Signed(uint64_t value) {
+  return static_cast<long long>(value);
+}
 
 IndexFileRecord Read(const SqlStatement& row) {
   IndexFileRecord record;
@@ -52,8 +54,9 @@ class FolderIndexStore : public IndexStoreBackend {
     if (!IsUsableHostName(record.host) || !IsPlainName(record.name)) return false;
     const std::string path = PathOf(record);
     if (!MakeDirectories(ParentOf(path)) || !WriteFileAtomically(path, contents)) return false;
-    SqlStatement put(Db(), (std::string("INSERT OR REPLACE INTO index_files (") + kColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?);").c_str());
+    SqlStatement put(
+        Db(),
+        (std::string("INSERT OR REPLACE INTO index_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?);").c_str());
     put.Bind(1, record.host)
         .Bind(2, Signed(record.cellId))
         .Bind(3, Signed(record.appId))
@@ -65,8 +68,9 @@ class FolderIndexStore : public IndexStoreBackend {
 
   std::vector<IndexFileRecord> All() override {
     std::vector<IndexFileRecord> all;
-    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
-                              " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;").c_str());
+    SqlStatement query(
+        Db(), (std::string("SELECT ") + kColumns + " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;")
+                  .c_str());
     while (query.Step()) all.push_back(Read(query));
     return all;
   }
@@ -76,7 +80,8 @@ class FolderIndexStore : public IndexStoreBackend {
     std::vector<IndexFileRecord> visible;
     SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
                               " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
-                              "AND stored_time <= ? ORDER BY name;").c_str());
+                              "AND stored_time <= ? ORDER BY name;")
+                                 .c_str());
     query.Bind(1, host).Bind(2, Signed(cellId)).Bind(3, Signed(appId)).Bind(4, Signed(jobId));
     query.Bind(5, Signed(referenceTime));
     while (query.Step()) visible.push_back(Read(query));
@@ -85,8 +90,7 @@ class FolderIndexStore : public IndexStoreBackend {
 
   std::string PathOf(const IndexFileRecord& record) override {
     return Settings::StatePath("index/" + record.host + "/" + std::to_string(record.cellId) + "/" +
-                               std::to_string(record.appId) + "/" + std::to_string(record.jobId) + "/" +
-                               record.name);
+                               std::to_string(record.appId) + "/" + std::to_string(record.jobId) + "/" + record.name);
   }
 };
 

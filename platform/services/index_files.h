@@ -42,8 +42,8 @@ class IndexStoreBackend {
   virtual bool Put(const IndexFileRecord& record, const std::string& contents) = 0;
   virtual std::vector<IndexFileRecord> All() = 0;
   // Records of the job stored at or before the reference time, by name.
-  virtual std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId,
-                                               uint64_t jobId, uint64_t referenceTime) = 0;
+  virtual std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
+                                               uint64_t referenceTime) = 0;
   virtual std::string PathOf(const IndexFileRecord& record) = 0;
   static IndexStoreBackend& Default();
 };

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/harness/sim_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/services/host_name.h"
 #include "platform/services/subclient.h"
 #include "platform/sim/fault_table.h"

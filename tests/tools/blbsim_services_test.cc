@@ -45,8 +45,9 @@ TEST(blbsim, SeedsProxiesArchiveFilesAndIndexFilesAndShowsTransfers) {
   EXPECT_EQ(out, "afile=31 job=12 app=5 cell=2 type=4 cycle=1 created=1000 host=ma1\n");
 
   testing_support::WriteFile(scope.Sub("in/12_BlockDeviceConfig.kzf"), "cfg");
-  ASSERT_EQ(RunIn(dir, "index add ma1 2 5 12 " + scope.Sub("in/12_BlockDeviceConfig.kzf") + " 12_BlockDeviceConfig.kzf 500"),
-            0);
+  ASSERT_EQ(
+      RunIn(dir, "index add ma1 2 5 12 " + scope.Sub("in/12_BlockDeviceConfig.kzf") + " 12_BlockDeviceConfig.kzf 500"),
+      0);
   ASSERT_EQ(RunIn(dir, "index list", &out), 0);
   EXPECT_EQ(out, "ma1 2/5 job=12 12_BlockDeviceConfig.kzf stored=500\n");
   std::list<std::string> patterns = {"*BlockDeviceConfig.kzf"};

@@ -12,7 +12,9 @@
 namespace blbsim {
 namespace {
 
-unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+unsigned long long Number(const std::string& text) {
+  return std::strtoull(text.c_str(), nullptr, 0);
+}
 
 int Proxy(const Args& args) {
   if (args.size() < 3 || args.size() > 4) return UsageError("proxy");

@@ -1,0 +1,164 @@
+#include "devconfig/remote_index_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "blocklevel/blocklevel.h"
+#include "platform/harness/services_harness.h"
+#include "platform/sim/fault_table.h"
+#include "support/test_platform.h"
+
+using testing_support::CapturingLog;
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::ScopedStateDir;
+
+namespace {
+
+const char* kHeader =
+    "# IsSupported|SourceVolume|SourceDevice|FSType|MountOptions|ExtentSize|TotalBlocks"
+    "|FSBlockSize|BitMapSize|LogSectorSz|PhySectorSz|IOMinSz|IOOptimalSz|Version\n";
+
+std::string ConfigOf(const std::string& volume, uint64_t totalBlocks) {
+  BackupDeviceInfo device(true, volume, "/dev/x", "ext4", "rw", 4194304, totalBlocks, 4096, 32);
+  return std::string(kHeader) + "#METADATA_ENABLED#\n" + device.Serialize() + "\n";
+}
+
+void Store(const std::string& name, const std::string& contents, uint64_t stored = 100, uint64_t job = 12) {
+  platform::IndexFileRecord file;
+  file.host = "ma1";
+  file.cellId = 2;
+  file.appId = 5;
+  file.jobId = job;
+  file.name = name;
+  file.storedTime = stored;
+  ASSERT_TRUE(blbsim::AddIndexFile(file, contents));
+}
+
+void AddArchiveFile(uint64_t id, int type, uint64_t cycle, uint64_t created, uint64_t job = 12) {
+  platform::ArchiveFileRecord afile;
+  afile.archFileId = id;
+  afile.jobId = job;
+  afile.appId = 5;
+  afile.cellId = 2;
+  afile.archFileType = type;
+  afile.cycleNumber = cycle;
+  afile.createTime = created;
+  afile.storageHostName = "ma1";
+  ASSERT_TRUE(blbsim::AddArchiveFile(afile));
+}
+
+HandleRemoteIndexArgs Args(const std::string& directory, uint64_t referenceTime) {
+  HandleRemoteIndexArgs args;
+  args.jobResultsDir = directory;
+  args.referenceTime = referenceTime;
+  args.jobId = 12;
+  args.appId = 5;
+  args.cellId = 2;
+  args.stowhost = "ma1";
+  args.archFileType = 4;
+  return args;
+}
+
+}  // namespace
+
+TEST(HandleRemoteIndex, KeepsTheHighestJobsConfigurationAndAnswersFromIt) {
+  ScopedStateDir state;
+  const std::string dir = state.Sub("jobresults");
+  Store("7_BlockDeviceConfig.kzf", ConfigOf("/a", 1000));
+  Store("12_BlockDeviceConfig.kzf", ConfigOf("/a", 2000));
+  Store("12_abc.bmp", "bitmap");
+  std::unique_ptr<CBlkLvlRemoteIndexHandler> handler(HandleRemoteIndex(Args(dir, 500)));
+  ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(ReadFile(dir + "/BlockDeviceConfig.kzf"), ConfigOf("/a", 2000));
+  EXPECT_FALSE(FileExists(dir + "/12_BlockDeviceConfig.kzf"));
+  EXPECT_TRUE(FileExists(dir + "/7_BlockDeviceConfig.kzf"));
+  EXPECT_TRUE(FileExists(dir + "/12_abc.bmp"));
+  BackupDeviceInfo device;
+  ASSERT_FALSE(handler->GetBackupDeviceInfoForDevice("/a", device).IsError());
+  EXPECT_EQ(device.GetTotalBlocks(), 2000u);
+  EXPECT_EQ(handler->GetBackupDeviceInfoForDevice("/b", device).GetMessage(), "Device config not found for '/b'");
+  bool end = false;
+  ASSERT_FALSE(handler->GetNextBackupDevice(device, end).IsError());
+  EXPECT_FALSE(end);
+  ASSERT_FALSE(handler->GetNextBackupDevice(device, end).IsError());
+  EXPECT_TRUE(end);
+}
+
+TEST(HandleRemoteIndex, FailsWithoutAConfigurationOrWhenItCannotBeMovedIntoPlace) {
+  ScopedStateDir state;
+  CapturingLog log;
+  const std::string dir = state.Sub("jobresults");
+  Store("12_abc.bmp", "bitmap");
+  Store("notanumber_BlockDeviceConfig.kzf", ConfigOf("/a", 1000));
+  EXPECT_EQ(HandleRemoteIndex(Args(dir, 500)), nullptr);
+  EXPECT_TRUE(log.Contains("No device config file found."));
+
+  // A stale file of the plain name must not be read as this job's.
+  testing_support::WriteFile(dir + "/BlockDeviceConfig.kzf", ConfigOf("/stale", 1));
+  Store("12_BlockDeviceConfig.kzf", ConfigOf("/a", 2000));
+  platform::FaultTable::Set("rename_utf", 13);
+  log.Clear();
+  EXPECT_EQ(HandleRemoteIndex(Args(dir, 500)), nullptr);
+  EXPECT_TRUE(log.Contains("Failed to rename ["));
+  platform::FaultTable::ClearAll();
+  std::unique_ptr<CBlkLvlRemoteIndexHandler> handler(HandleRemoteIndex(Args(dir, 500)));
+  ASSERT_NE(handler, nullptr);
+  BackupDeviceInfo device;
+  EXPECT_TRUE(handler->GetBackupDeviceInfoForDevice("/stale", device).IsError());
+}
+
+TEST(DownloadRemoteIndexFiles, TakesTheReferenceTimeFromTheCyclesLastArchiveFile) {
+  ScopedStateDir state;
+  const std::string dir = state.Sub("jobresults");
+  TarvosJobInfo job;
+  job.SetVornCellId(2);
+  job.SetAppId(5);
+  job.SetJobId(12);
+  job.SetJobResultsDir(dir);
+  job.SetStowhost("ma1");
+  KzDeviceConfigHandler handler(job);
+
+  CQiError none = handler.DownloadRemoteIndexFiles(4, {}, 0);
+  EXPECT_EQ(FXErrorUtil::GetCode(none), -1);
+  EXPECT_EQ(none.GetMessage(), "No afile results returned for JOBID[=12]");
+
+  AddArchiveFile(31, 1, 1, 900);
+  CQiError noMetadata = handler.DownloadRemoteIndexFiles(4, {}, 0);
+  EXPECT_EQ(noMetadata.GetMessage(), "Failed to find metadata archive file create time for JID [12]");
+
+  // The metadata archive file of job 12 belongs to a cycle whose last
+  // archive file (of job 13) was made at 1500: files stored by then count.
+  AddArchiveFile(32, 4, 1, 1000);
+  AddArchiveFile(33, 4, 1, 1500, 13);
+  Store("12_x.bmp", "x", 1400);
+  Store("12_y.7z", "y", 1500);
+  Store("12_late.bmp", "late", 1600);
+  Store("12_notes.txt", "notes", 100);
+  ASSERT_FALSE(handler.DownloadRemoteIndexFiles(4, {}, 0).IsError());
+  EXPECT_TRUE(FileExists(dir + "/12_x.bmp"));
+  EXPECT_TRUE(FileExists(dir + "/12_y.7z"));
+  EXPECT_FALSE(FileExists(dir + "/12_late.bmp"));
+  EXPECT_FALSE(FileExists(dir + "/12_notes.txt"));
+  // Given patterns replace the defaults; a given time skips the archive manager.
+  platform::FaultTable::Set("ArMgrClientAPI::getArchFileListForSnapshotJob", 1627);
+  ASSERT_FALSE(handler.DownloadRemoteIndexFiles(4, {"*.txt"}, 2000).IsError());
+  EXPECT_TRUE(FileExists(dir + "/12_notes.txt"));
+  EXPECT_FALSE(FileExists(dir + "/12_late.bmp"));
+  CQiError listFailed = handler.DownloadRemoteIndexFiles(4, {}, 0);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(listFailed, 1627));
+  EXPECT_EQ(listFailed.GetMessage(), "Failed to get afile list for JOBID[=12]");
+  platform::FaultTable::ClearAll();
+
+  platform::FaultTable::Set("ArMgrClientAPI::getLastAfileOfCycle", 1168);
+  EXPECT_EQ(handler.DownloadRemoteIndexFiles(4, {}, 0).GetMessage(), "Failed to get last afile for afile [32]");
+  platform::FaultTable::Set("GetIndexFiles", -2);
+  CQiError receive = handler.DownloadRemoteIndexFiles(4, {}, 2000);
+  EXPECT_EQ(FXErrorUtil::GetCode(receive), -2);
+  EXPECT_EQ(receive.GetMessage(), "Unable to receive collect files from QM.");
+  platform::FaultTable::ClearAll();
+  job.SetStowhost("not*a*valid*name*at all");
+  KzDeviceConfigHandler badHost(job);
+  EXPECT_EQ(badHost.DownloadRemoteIndexFiles(4, {}, 2000).GetMessage(), "Invalid argument for GetIndexFiles.");
+}
