@@ -60,7 +60,7 @@ TEST(SubclientCache, ResetHooksAndMerges) {
   CQiError err = cache.MergeBitmap(first, 4, second, 5);
   EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774));
   EXPECT_EQ(err.GetMessage(), " Src and dest bitmap sizes are not matching, SrcSize=4, DstSize=5, can't merge.");
-  EXPECT_EQ(first[3], 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(first), 4), std::string("\x01\x02\x03\x04", 4));
 
   // A reset removes a longer old file first: exactly bitmap-size zero bytes.
   WriteFile(f.bitmap, std::string(9, '\x77'));

@@ -104,8 +104,15 @@ TEST(VolumeList, UpdatePrunesAndCleansUpCaches) {
   EXPECT_EQ(list.GetList().front().Device(), link);
   EXPECT_FALSE(FileExists(cacheFile));
 
+  // An empty current list drops the rest, with their subclient caches.
+  CSubclientCache linkedCache;
+  ASSERT_FALSE(linkedCache.Initialize(4, linked).IsError());
+  ASSERT_FALSE(linkedCache.ResetBitmap(0).IsError());
+  const std::string linkedCacheFile = state.Sub("jr5/.BlockLevel/5_6/ID0.bmp");
+  ASSERT_TRUE(FileExists(linkedCacheFile));
   ASSERT_FALSE(list.Update({}).IsError());
   EXPECT_TRUE(list.GetList().empty());
+  EXPECT_FALSE(FileExists(linkedCacheFile));
   // Update does not save; the caller does.
   EXPECT_EQ(ReadFile(list.GetFilePath()), "2|5|6|" + link + "|ID0|0|0|0|0|\n2|5|7|/dev/sdb1|ID1|0|0|0|0|\n");
   ASSERT_FALSE(list.Save().IsError());
