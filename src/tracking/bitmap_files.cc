@@ -121,7 +121,9 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
     return FXErrorUtil::ErrorWin32(
         FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
         static_cast<unsigned long>(sizeof prefix), static_cast<unsigned long long>(read), path.c_str());
-  const uint64_t remaining = length - sizeof prefix;
+  // The length was taken before the read: a file that reports less than it
+  // holds (a growing file, a pseudo file) must not wrap the subtraction.
+  const uint64_t remaining = length > sizeof prefix ? length - sizeof prefix : 0;
   if (prefix > remaining)
     return FXErrorUtil::ErrorWin32(
         FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",

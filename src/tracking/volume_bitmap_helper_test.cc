@@ -115,6 +115,13 @@ TEST(BitmapFiles, SizePrefixIsCheckedBeforeAllocating) {
   EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774));
   EXPECT_EQ(err.GetMessage(), "Mismatch bitmap read, SizeToRead=5, SizeRead=4, file=" + torn);
 
+  // A file whose reported length is smaller than what it yields (0 here):
+  // the prefix is still bounded by the length, not by a wrapped remainder.
+  err = VolumeBitMapHelper::ReadBitMapFromFileWithSize("/proc/version", bitmap, size);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774)) << err.AsString();
+  EXPECT_NE(err.GetMessage().find(", SizeRead=0, file=/proc/version"), std::string::npos) << err.GetMessage();
+  EXPECT_EQ(bitmap.get(), nullptr);
+
   // Not even a whole prefix.
   const std::string stub = state.Sub("stub.bmp");
   testing_support::WriteFile(stub, "abc");
