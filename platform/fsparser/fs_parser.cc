@@ -113,7 +113,14 @@ CQiError FsParser::GetAllocatedExtentBitmap(uint64_t extentSize, unsigned char**
   // extent found: the cost follows the extents, not the blocks.
   while (blocks > 0 && start <= last) {
     blk64_t found = 0;
-    if (ext2fs_find_first_set_block_bitmap2(m_pFs->block_map, start, last, &found) != 0) break;
+    const errcode_t search = ext2fs_find_first_set_block_bitmap2(m_pFs->block_map, start, last, &found);
+    if (search == ENOENT) break;
+    // Anything else would leave allocated extents out, and masking with
+    // such a bitmap drops changed data.
+    if (search != 0) {
+      std::free(out);
+      return Ext2Error(FXCODELOC, search, "ext2fs_find_first_set_block_bitmap2", m_sDevice);
+    }
     const uint64_t firstExtent = (found * blockSize) / extentSize;
     const uint64_t lastExtent = ((found + 1) * blockSize - 1) / extentSize;
     for (uint64_t e = firstExtent; e <= lastExtent && e < extents; ++e) set_bmp_bit(static_cast<long long>(e), out);
