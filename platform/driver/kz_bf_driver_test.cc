@@ -1,7 +1,9 @@
 #include "platform/driver/kz_bf_driver.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -149,6 +151,90 @@ TEST(SimulatedKzBf, UnloadedDriverAndInjectedFaultsFailEveryCall) {
   std::string out;
   EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.createSnap("a", "b", 0, "c", "d", &out), 95));
   EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.setDataBlockBitmap(image, nullptr, 0), 95));
+}
+
+TEST(SimulatedKzBf, AShortLastExtentCountsAndTheCallersBitmapSizeIsKept) {
+  testing_support::ScopedStateDir state;
+  const off_t size = (10 << 20) + 3;  // extents of 4, 4 and 2 MiB + 3 bytes
+  const std::string image = MakeImage(state, "odd.img", size);
+  KzBfDriver driver;
+  ASSERT_FALSE(driver.attachDevice(image, kExtent).IsError());
+  int count = 0;
+  ASSERT_FALSE(driver.queryDevice(image, nullptr, nullptr, nullptr, &count, nullptr).IsError());
+  EXPECT_EQ(count, 3);
+
+  WriteAt(image, size - 1, 'e', 1);
+  WriteAt(image, (8 << 20) - 1, 'e', 1);
+  // Asked for more than the device's bitmap: the vector keeps its size.
+  std::vector<char> bitmap(4, 0x55);
+  ASSERT_FALSE(driver.getBitmap(image, &bitmap, true).IsError());
+  EXPECT_EQ(bitmap, (std::vector<char>{0x06, 0, 0, 0}));
+  WriteAt(image, 8 << 20, 'e', 1);
+  EXPECT_EQ(Bitmap(driver, image, true), (std::vector<char>{0x04, 0}));
+}
+
+TEST(SimulatedKzBf, ProcessesChangingOneDeviceAtOnceLoseNothing) {
+  testing_support::ScopedStateDir state;
+  const std::string image = MakeImage(state, "disk.img", 64 << 20);
+  KzBfDriver driver;
+  ASSERT_FALSE(driver.attachDevice(image, 1 << 20).IsError());
+  constexpr int kProcesses = 8;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t child = ::fork();
+    if (child == 0) {
+      int failed = 0;
+      for (uint64_t extent = static_cast<uint64_t>(p); extent < 64; extent += kProcesses)
+        failed |= blbsim::KzbfMarkExtents(image, {extent}).IsError() ? 1 : 0;
+      ::_exit(failed);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::vector<char> bitmap(8, 0);
+  ASSERT_FALSE(driver.getBitmap(image, &bitmap, false).IsError());
+  EXPECT_EQ(bitmap, std::vector<char>(8, static_cast<char>(0xFF)));
+}
+
+// Every count of a device record is checked against the rest before use.
+TEST(SimulatedKzBf, ADamagedDeviceRecordIsRefused) {
+  testing_support::ScopedStateDir state;
+  const std::string image = MakeImage(state, "disk.img", 8 << 20);
+  KzBfDriver driver;
+  ASSERT_FALSE(driver.attachDevice(image, 1 << 20).IsError());
+  const std::string folder = state.Sub("drivers/kzbf/devices");
+  std::string record;
+  DIR* dir = ::opendir(folder.c_str());
+  ASSERT_NE(dir, nullptr);
+  while (dirent* entry = ::readdir(dir))
+    if (entry->d_name[0] != '.') record = folder + "/" + entry->d_name;
+  ::closedir(dir);
+  const std::string good = testing_support::ReadFile(record);
+  ASSERT_NE(good.find("extents=8\n"), std::string::npos);
+
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  const std::vector<std::string> damaged{
+      replaced("extents=8\n", "extents=99999999999999\n"),
+      replaced("extents=8\n", "extents=7\n"),
+      replaced("extentSize=1048576\n", "extentSize=1\n"),
+      replaced("deviceSize=8388608\n", "deviceSize=999999999999\n"),
+      good.substr(0, good.size() - 1),
+  };
+  std::vector<char> bitmap(1);
+  for (const std::string& text : damaged) {
+    testing_support::WriteFile(record, text);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.getBitmap(image, &bitmap, false), EBADMSG)) << text.substr(0, 80);
+  }
+  testing_support::WriteFile(record, good);
+  EXPECT_FALSE(driver.getBitmap(image, &bitmap, false).IsError());
 }
 
 }  // namespace

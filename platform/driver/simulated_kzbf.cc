@@ -125,7 +125,7 @@ int Load(const std::string& device, TrackedDevice& record) {
     if (key == "device") {
       record.device = value;
     } else if (key == "extentSize") {
-      if (!ReadNumber(value, number) || number == 0 || number > 0x7FFFFFFF) return EBADMSG;
+      if (!ReadNumber(value, number) || number < 512 || number > 0x7FFFFFFF) return EBADMSG;
       record.extentSize = static_cast<int>(number);
     } else if (key == "deviceSize") {
       if (!ReadNumber(value, number)) return EBADMSG;
@@ -140,8 +140,12 @@ int Load(const std::string& device, TrackedDevice& record) {
     }
   }
   const size_t payload = text.size() - (dataAt + separator.size());
+  // The counts must agree with each other and with what the record holds
+  // before anything is sized by them.
   if (!haveExtents || record.extentSize == 0 || record.device != device || extents > payload / 16 ||
-      payload != extents * 16 + (extents + 7) / 8)
+      payload != extents * 16 + (extents + 7) / 8 ||
+      extents != record.deviceSize / static_cast<uint64_t>(record.extentSize) +
+                     (record.deviceSize % static_cast<uint64_t>(record.extentSize) != 0 ? 1 : 0))
     return EBADMSG;
   const char* data = text.data() + dataAt + separator.size();
   record.baseline.resize(extents);
@@ -331,7 +335,11 @@ CQiError SimulatedKzBf::GetBitmap(const std::string& device, std::vector<char>& 
   std::vector<ExtentDigest> now;
   if (int error = Changed(record, changed, now))
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot read device [%s]", device.c_str());
+  // The caller sized the vector to the bitmap it expects and relies on it
+  // holding at least that much: a shorter bitmap of ours is padded.
+  const size_t requested = bitmap.size();
   bitmap.assign(changed.begin(), changed.end());
+  if (bitmap.size() < requested) bitmap.resize(requested, 0);
   record.baseline.swap(now);
   if (clear) {
     record.dirty.assign(changed.size(), 0);
