@@ -38,6 +38,9 @@ TEST(blbsimKzbf, AttachesMarksShowsAndSnapshotsADevice) {
 
   ASSERT_EQ(::pwrite(fd, "z", 1, 3 << 20), 1);
   ::close(fd);
+  // Numbers that do not read whole are refused, not taken as 0 or cut.
+  EXPECT_EQ(Blbsim(dir, "kzbf mark " + image + " 2 x"), 2);
+  EXPECT_EQ(Blbsim(dir, "kzbf attach " + image + "2 5000000000"), 2);
   ASSERT_EQ(Blbsim(dir, "kzbf mark " + image + " 1"), 0);
   ASSERT_EQ(Blbsim(dir, "kzbf bitmap " + image, &out), 0);
   EXPECT_EQ(out, "1 3\n");

@@ -1,4 +1,6 @@
 // Verbs of the simulated KZBF filter driver.
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -7,6 +9,16 @@
 
 namespace blbsim {
 namespace {
+
+// A whole number in [0, limit]; anything else is refused rather than read as
+// 0 or cut to fit.
+bool ReadNumber(const std::string& text, unsigned long long limit, unsigned long long& value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoull(text.c_str(), &end, 0);
+  return errno == 0 && *end == '\0' && value <= limit;
+}
 
 int Report(const CQiError& result) {
   if (!result.IsError()) return 0;
@@ -25,7 +37,8 @@ int Kzbf(const Args& args) {
   if (args.size() <= 2 && what == "install-script")
     return InstallKzbfLoadScript(!(args.size() == 2 && args[1] == "fail")) ? 0 : 1;
   if ((args.size() == 2 || args.size() == 3) && what == "attach") {
-    const long extent = args.size() == 3 ? std::strtol(args[2].c_str(), nullptr, 0) : 4L << 20;
+    unsigned long long extent = 4ULL << 20;
+    if (args.size() == 3 && !ReadNumber(args[2], INT_MAX, extent)) return UsageError("kzbf");
     return Report(KzbfAttach(args[1], static_cast<int>(extent)));
   }
   if (args.size() == 2 && what == "detach") return Report(KzbfDetach(args[1]));
@@ -39,7 +52,11 @@ int Kzbf(const Args& args) {
   }
   if (args.size() >= 3 && what == "mark") {
     std::vector<uint64_t> extents;
-    for (size_t i = 2; i < args.size(); ++i) extents.push_back(std::strtoull(args[i].c_str(), nullptr, 0));
+    for (size_t i = 2; i < args.size(); ++i) {
+      unsigned long long extent = 0;
+      if (!ReadNumber(args[i], ULLONG_MAX, extent)) return UsageError("kzbf");
+      extents.push_back(extent);
+    }
     return Report(KzbfMarkExtents(args[1], extents));
   }
   if ((args.size() == 2 || (args.size() == 3 && args[2] == "clear")) && what == "bitmap") {
