@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -54,10 +55,16 @@ CAttachedVolumeList::CAttachedVolumeList(bool bLock) {
 
 CAttachedVolumeList::~CAttachedVolumeList() {
   if (!m_bLocked) return;
-  CQiError saved = SaveList();
-  if (saved.IsError()) {
-    EvDebug log;
-    log.DebugLvl(__FUNCTION__, -1, "%s", saved.AsString().c_str());
+  EvDebug log;
+  // Also runs while an exception unwinds (the fail-over merge): nothing may
+  // leave it.
+  try {
+    CQiError saved = SaveList();
+    if (saved.IsError()) log.DebugLvl(__FUNCTION__, -1, "%s", saved.AsString().c_str());
+  } catch (const KzException& exception) {
+    log.DebugLvl(__FUNCTION__, -1, "%s", exception.getMessage());
+  } catch (const std::exception& exception) {
+    log.DebugLvl(__FUNCTION__, -1, "%s", exception.what());
   }
   m_oLock.unlock();
 }

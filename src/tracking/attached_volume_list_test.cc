@@ -88,6 +88,18 @@ TEST(CAttachedVolumeList, KeepsOneLinePerVolumeInTheOrderOfTheLastAddition) {
 
 TEST(CAttachedVolumeList, MissingFilesAndFailedWritesAreReported) {
   ScopedStateDir state;
+  // A failed write at destruction is only logged, even when it throws.
+  {
+    testing_support::CapturingLog log;
+    {
+      CAttachedVolumeList held(true);
+      held.AddVolumeToAttachedList(VolumeClusterConfig("/mnt/c", 1, 1));
+      platform::FaultTable::Set("KzFileLock::lock", 5, true);
+    }
+    platform::FaultTable::Clear("KzFileLock::lock");
+    EXPECT_TRUE(log.Contains("Injected fault in KzFileLock::lock"));
+  }
+  EXPECT_FALSE(testing_support::FileExists(ListFile(state)));
   CAttachedVolumeList unlocked(false);
   std::list<VolumeClusterConfig> volumes;
   EXPECT_TRUE(FXErrorUtil::IsErrNo(unlocked.GetVolumeList(volumes), 2));
