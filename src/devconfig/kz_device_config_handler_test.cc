@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -64,7 +66,65 @@ class RecordingHandler : public KzDeviceConfigHandler {
   std::map<std::string, uint32_t> levels;
 };
 
+// The vtable slot a virtual member function occupies (Itanium C++ ABI: a
+// pointer to a virtual member holds 1 + the slot's byte offset).
+template <class Member>
+long SlotOf(Member member) {
+  struct {
+    uintptr_t pointer;
+    ptrdiff_t adjustment;
+  } representation;
+  static_assert(sizeof(member) == sizeof(representation), "unexpected member pointer layout");
+  std::memcpy(&representation, &member, sizeof representation);
+  if ((representation.pointer & 1) == 0) return -1;
+  return static_cast<long>((representation.pointer - 1) / sizeof(void*));
+}
+
 }  // namespace
+
+// The agent calls the handler through its vtable, so the slots must stay
+// where the agent expects them.
+TEST(KzDeviceConfigHandler, VirtualOperationsKeepTheirSlots) {
+  using H = KzDeviceConfigHandler;
+  EXPECT_EQ(SlotOf(&H::InitRead), 0);
+  EXPECT_EQ(SlotOf(&H::InitWrite), 1);
+  EXPECT_EQ(SlotOf(&H::Close), 2);
+  EXPECT_EQ(SlotOf(&H::DownloadRemoteIndexFiles), 3);
+  EXPECT_EQ(SlotOf(&H::PutConfigFiles), 4);
+  EXPECT_EQ(SlotOf(&H::GetNextDeviceConfig), 5);
+  EXPECT_EQ(SlotOf(&H::GetDeviceConfigForVolume), 6);
+  EXPECT_EQ(SlotOf(&H::WriteAllDeviceConfigAtOnce), 7);
+  EXPECT_EQ(SlotOf(static_cast<CQiError (H::*)(const std::string&, const BackupDeviceInfo&, bool)>(
+                &H::WriteDeviceConfig)),
+            8);
+  EXPECT_EQ(SlotOf(&H::IsVolumeNewOrChangedSinceLastBackup), 9);
+  EXPECT_EQ(SlotOf(&H::ConvertVolumeToFull), 10);
+  EXPECT_EQ(SlotOf(&H::CheckContentConflict), 11);
+  EXPECT_EQ(SlotOf(static_cast<CQiError (H::*)(std::vector<SMVolBlock>&, unsigned long, unsigned long, int, bool)>(
+                &H::ExecutePrePostSnapTask)),
+            12);
+  EXPECT_EQ(SlotOf(static_cast<CQiError (H::*)(SMVolBlock&, unsigned long, unsigned long, int, bool)>(
+                &H::ExecutePrePostSnapTask)),
+            13);
+  EXPECT_EQ(SlotOf(static_cast<CQiError (H::*)(const std::string&, const std::string&, const std::string&,
+                                                const std::string&, bool)>(&H::WriteDeviceConfig)),
+            14);
+  EXPECT_EQ(SlotOf(&H::DetachBlockFilterOnVolumeOnSizeChange), 15);
+  EXPECT_EQ(SlotOf(&H::WriteVolumeTypeForOracleBlockLvl), 16);
+  EXPECT_EQ(SlotOf(&H::HandleBitMap), 17);
+  EXPECT_EQ(SlotOf(&H::DeleteBitMap), 18);
+  EXPECT_EQ(SlotOf(&H::IsSupportedDevice), 19);
+  EXPECT_EQ(SlotOf(&H::GetBitMapInfo), 20);
+  EXPECT_EQ(SlotOf(&H::AttachDeviceForMonitoring), 21);
+  EXPECT_EQ(SlotOf(&H::ShouldAppendDeviceConfig), 22);
+  EXPECT_EQ(SlotOf(&H::setAppendDeviceConfigForOracle), 23);
+  EXPECT_EQ(SlotOf(&H::GetFSType), 24);
+  EXPECT_EQ(SlotOf(&H::DriverCacheFolder), 25);
+  // 26 and 27: the complete and the deleting destructor.
+  EXPECT_EQ(SlotOf(&H::CleanPrevJobConfigFiles), 28);
+  EXPECT_EQ(SlotOf(&H::ReadAllDeviceConfig), 29);
+  EXPECT_EQ(SlotOf(&H::PopulateDeviceListFromLastBackup), 30);
+}
 
 TEST(KzDeviceConfigHandler, WritesCachedRecordsInVolumeOrderAndReadsThemBack) {
   ScopedStateDir state;
@@ -187,6 +247,8 @@ TEST(KzDeviceConfigHandler, SendsNewChangedAndOldVersionVolumesToFull) {
   EXPECT_TRUE(log.Contains("Current Config=[" + Record("/grown", 4194304).Serialize() + "]"));
   EXPECT_TRUE(log.Contains("Version change, current version=1, config version=0"));
   EXPECT_TRUE(log.Contains("Invoking FULL backup on volume=[/old]"));
+  EXPECT_TRUE(log.Contains(
+      "Invoking FULL bakcup on volume=[/new] since it was not found in last backup Or changed since last backup"));
 
   ASSERT_FALSE(handler.ExecutePrePostSnapTask(volumes, 0, 2, 0, true).IsError());
   EXPECT_EQ(handler.levels["/grown@post"], 1u);
@@ -199,13 +261,27 @@ TEST(KzDeviceConfigHandler, SendsNewChangedAndOldVersionVolumesToFull) {
   ASSERT_FALSE(reader.GetDeviceConfigForVolume("/grown", grown, "").IsError());
   EXPECT_EQ(grown.GetTotalBlocks(), 4194304u);
 
-  // A full job never asks; with no previous file nothing is new or changed.
-  RecordingHandler full(Job(state.Sub("other")));
+  // With no previous file nothing is new or changed.
+  RecordingHandler first(Job(state.Sub("other")));
+  first.geometry = handler.geometry;
+  ASSERT_FALSE(first.InitWrite(true, true).IsError());
+  ASSERT_FALSE(first.ExecutePrePostSnapTask(volumes, 0, 2, 0, false).IsError());
+  EXPECT_EQ(first.levels["/new@pre"], 2u);
+  EXPECT_EQ(first.levels["/grown@pre"], 2u);
+
+  // A full job never asks whether a volume is new (the post-snap step does
+  // not ask about the version, so only that question could log this).
+  RecordingHandler full(Job(dir));
   full.geometry = handler.geometry;
   ASSERT_FALSE(full.InitWrite(true, true).IsError());
-  ASSERT_FALSE(full.ExecutePrePostSnapTask(volumes, 0, 2, 0, false).IsError());
-  EXPECT_EQ(full.levels["/new@pre"], 2u);
-  EXPECT_EQ(full.levels["/grown@pre"], 2u);
+  SMVolBlock unknown = Volume("/unknown");
+  log.Clear();
+  ASSERT_FALSE(full.ExecutePrePostSnapTask(unknown, 0, 1, 0, true).IsError());
+  EXPECT_EQ(full.levels["/unknown@post"], 1u);
+  EXPECT_FALSE(log.Contains("new in this backup"));
+  ASSERT_FALSE(full.ExecutePrePostSnapTask(unknown, 0, 2, 0, true).IsError());
+  EXPECT_EQ(full.levels["/unknown@post"], 1u);
+  EXPECT_TRUE(log.Contains("Volume=[/unknown] new in this backup"));
 }
 
 TEST(KzDeviceConfigHandler, CleansOnlyOtherJobsBitmapFiles) {
