@@ -44,10 +44,6 @@ IndexFileRecord Read(const SqlStatement& row) {
   return record;
 }
 
-bool IsPlainName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 class FolderIndexStore : public IndexStoreBackend {
  public:
   bool Put(const IndexFileRecord& record, const std::string& contents) override {
@@ -96,6 +92,10 @@ class FolderIndexStore : public IndexStoreBackend {
 
 }  // namespace
 
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 bool MatchesAny(const std::list<std::string>& patterns, const std::string& name) {
   for (const std::string& pattern : patterns)
     if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
@@ -120,6 +120,9 @@ int GetIndexFiles(const std::string& host, unsigned cellId, unsigned appId, unsi
   for (const platform::IndexFileRecord& record :
        store.Visible(host, cellId, appId, static_cast<uint64_t>(jobId), referenceTime)) {
     if (!platform::MatchesAny(*patterns, record.name)) continue;
+    // The table can be edited by hand: a name that is not a plain file name
+    // would read or write outside the store and the destination.
+    if (!platform::IsPlainName(record.name)) return -2;
     std::string contents;
     if (!platform::ReadWholeFile(store.PathOf(record), contents)) return -2;
     if (!platform::WriteFileAtomically(destination + "/" + record.name, contents)) return -2;

@@ -50,6 +50,9 @@ class IndexStoreBackend {
 
 using IndexStore = Backend<IndexStoreBackend>;
 
+// A file name without folders: not empty, ".", ".." and without "/".
+bool IsPlainName(const std::string& name);
+
 // Whether a name matches any of the shell-wildcard patterns.
 bool MatchesAny(const std::list<std::string>& patterns, const std::string& name);
 

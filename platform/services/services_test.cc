@@ -7,6 +7,7 @@
 #include "platform/services/host_name.h"
 #include "platform/services/subclient.h"
 #include "platform/sim/fault_table.h"
+#include "platform/sim/state_db.h"
 #include "support/test_platform.h"
 
 using testing_support::FileExists;
@@ -205,4 +206,18 @@ TEST(GetIndexFiles, CopiesMatchingFilesStoredByTheReferenceTime) {
   EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, state.Sub("no/such/dir"), &patterns, nullptr), -2);
   platform::FaultTable::Set("GetIndexFiles", -2);
   EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, dest, &patterns, nullptr), -2);
+  platform::FaultTable::ClearAll();
+
+  // A row edited into the table by hand must not lead out of the folders.
+  bad.cellId = 2;
+  bad.appId = 5;
+  bad.jobId = 12;
+  bad.name = "../escape.bmp";
+  WriteFile(platform::IndexStore::Current().PathOf(bad), "escaped");
+  platform::SqlStatement insert(platform::StateDb::Current(),
+                                "INSERT INTO index_files (host, cell_id, app_id, job_id, name, stored_time) "
+                                "VALUES ('ma1', 2, 5, 12, '../escape.bmp', 100);");
+  ASSERT_TRUE(insert.Run());
+  EXPECT_EQ(GetIndexFiles("ma1", 2, 5, 200, 12, 0, 1, dest, &patterns, nullptr), -2);
+  EXPECT_FALSE(FileExists(dest + "/../escape.bmp"));
 }
