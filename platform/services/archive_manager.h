@@ -41,8 +41,8 @@ struct GetLastAfileOfCycleArgs_t {
 };
 
 struct GetLastAfileOfCycleRet_t {
-  uint64_t archFileId;
-  uint64_t createTime;
+  uint64_t archFileId = 0;
+  uint64_t createTime = 0;
   std::string storageHostName;
 };
 

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
 #include "blocklevel/blocklevel.h"
 #include "platform/harness/services_harness.h"
+#include "platform/services/archive_manager.h"
 #include "platform/sim/fault_table.h"
 #include "support/test_platform.h"
 
@@ -60,6 +62,27 @@ HandleRemoteIndexArgs Args(const std::string& directory, uint64_t referenceTime)
   args.archFileType = 4;
   return args;
 }
+
+// An archive manager that lists one metadata archive file and then either
+// answers without a time or throws.
+class OddArchiveManager : public platform::ArchiveManagerBackend {
+ public:
+  bool Put(const platform::ArchiveFileRecord&) override { return true; }
+  std::vector<platform::ArchiveFileRecord> All() override { return {}; }
+  int ListForJob(uint64_t, uint64_t, uint64_t, GetArchFileInfoForSnapJob_Ret_t& ret) override {
+    if (throwStd) throw std::runtime_error("archive manager gone");
+    if (throwOther) throw 42;
+    ArchFileInfo_t afile;
+    afile.archFileId = 32;
+    afile.archFileType = 4;
+    ret.archFiles = {afile};
+    ret.storageHostName = "ma1";
+    return 0;
+  }
+  int LastOfCycle(const GetLastAfileOfCycleArgs_t&, GetLastAfileOfCycleRet_t&) override { return 0; }
+  bool throwStd = false;
+  bool throwOther = false;
+};
 
 }  // namespace
 
@@ -161,4 +184,20 @@ TEST(DownloadRemoteIndexFiles, TakesTheReferenceTimeFromTheCyclesLastArchiveFile
   job.SetStowhost("not*a*valid*name*at all");
   KzDeviceConfigHandler badHost(job);
   EXPECT_EQ(badHost.DownloadRemoteIndexFiles(4, {}, 2000).GetMessage(), "Invalid argument for GetIndexFiles.");
+}
+
+TEST(HandleRemoteIndex, AnswersNullWhenAServiceSaysNothingOrThrows) {
+  ScopedStateDir state;
+  CapturingLog log;
+  const std::string dir = state.Sub("jobresults");
+  OddArchiveManager archiveManager;
+  platform::ArchiveManager::Scope installed(archiveManager);
+  // A reply that carries no create time leaves the reference time unknown.
+  EXPECT_EQ(HandleRemoteIndex(Args(dir, 0)), nullptr);
+  EXPECT_TRUE(log.Contains("Failed to find metadata archive file create time for JID [12]"));
+  archiveManager.throwStd = true;
+  EXPECT_EQ(HandleRemoteIndex(Args(dir, 0)), nullptr);
+  archiveManager.throwStd = false;
+  archiveManager.throwOther = true;
+  EXPECT_EQ(HandleRemoteIndex(Args(dir, 0)), nullptr);
 }

@@ -29,6 +29,9 @@ CQiError GuardEntryPoint(const char* entry, Body&& body) {
   } catch (const std::exception& e) {
     log.Error(entry, "Exception: %s", e.what());
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", e.what());
+  } catch (...) {
+    log.Error(entry, "Unknown exception");
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Unknown exception");
   }
 }
 
@@ -42,6 +45,8 @@ Result GuardEntryPointValue(const char* entry, Result fallback, Body&& body) {
     log.Error(entry, "KzException: %s", e.getMessage());
   } catch (const std::exception& e) {
     log.Error(entry, "Exception: %s", e.what());
+  } catch (...) {
+    log.Error(entry, "Unknown exception");
   }
   return fallback;
 }
