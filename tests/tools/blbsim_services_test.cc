@@ -34,12 +34,16 @@ TEST(blbsim, SeedsProxiesArchiveFilesAndIndexFilesAndShowsTransfers) {
   ASSERT_EQ(RunIn(dir, "subclient 2 5 2"), 0);
   ASSERT_EQ(RunIn(dir, "proxy 2 5 9 1"), 0);
   EXPECT_EQ(RunIn(dir, "proxy 2 6 9"), 1);
+  // A mistyped number is refused rather than read as 0 (no proxy).
+  EXPECT_EQ(RunIn(dir, "proxy 2 5 nine"), 2);
+  EXPECT_EQ(RunIn(dir, "proxy 2 5 9x 1"), 2);
   uint64_t proxy = 0;
   ASSERT_NE(ApplicationId(2, 5).getSubclient(nullptr), nullptr);
   EXPECT_EQ(ApplicationId(2, 5).getSubclient(nullptr)->getProxyClientId(proxy, nullptr), 0);
   EXPECT_EQ(proxy, 9u);
 
   ASSERT_EQ(RunIn(dir, "afile add 31 12 5 2 4 1 1000 ma1"), 0);
+  EXPECT_EQ(RunIn(dir, "afile add 32 12 5 2 4 1 -1000 ma1"), 2);
   std::string out;
   ASSERT_EQ(RunIn(dir, "afile list", &out), 0);
   EXPECT_EQ(out, "afile=31 job=12 app=5 cell=2 type=4 cycle=1 created=1000 host=ma1\n");

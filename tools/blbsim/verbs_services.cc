@@ -1,5 +1,7 @@
 // Verbs of the services that move files between machines: proxies, archive
 // files, the backup index's files, transfers to other hosts, host names.
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -16,8 +18,22 @@ unsigned long long Number(const std::string& text) {
   return std::strtoull(text.c_str(), nullptr, 0);
 }
 
+// Whether the arguments from `first` on are whole unsigned numbers (decimal
+// or 0x hex): a mistyped id must not quietly become 0.
+bool NumbersFrom(const Args& args, size_t first, size_t last) {
+  for (size_t i = first; i < args.size() && i <= last; ++i) {
+    const std::string& text = args[i];
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+    char* end = nullptr;
+    errno = 0;
+    std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0') return false;
+  }
+  return true;
+}
+
 int Proxy(const Args& args) {
-  if (args.size() < 3 || args.size() > 4) return UsageError("proxy");
+  if (args.size() < 3 || args.size() > 4 || !NumbersFrom(args, 0, 3)) return UsageError("proxy");
   const bool useSource = args.size() == 4 && Number(args[3]) != 0;
   if (!SetProxy(Number(args[0]), Number(args[1]), Number(args[2]), useSource)) {
     std::fprintf(stderr, "blbsim: no subclient %s/%s\n", args[0].c_str(), args[1].c_str());
@@ -36,7 +52,8 @@ int Afile(const Args& args) {
                   static_cast<unsigned long long>(afile.createTime), afile.storageHostName.c_str());
     return 0;
   }
-  if (args.size() < 6 || args.size() > 9 || args[0] != "add") return UsageError("afile");
+  if (args.size() < 6 || args.size() > 9 || args[0] != "add" || !NumbersFrom(args, 1, 4) || !NumbersFrom(args, 6, 7))
+    return UsageError("afile");
   platform::ArchiveFileRecord afile;
   afile.archFileId = Number(args[1]);
   afile.jobId = Number(args[2]);
@@ -58,7 +75,8 @@ int Index(const Args& args) {
                   static_cast<unsigned long long>(file.storedTime));
     return 0;
   }
-  if (args.size() < 6 || args.size() > 8 || args[0] != "add") return UsageError("index");
+  if (args.size() < 6 || args.size() > 8 || args[0] != "add" || !NumbersFrom(args, 2, 4) || !NumbersFrom(args, 7, 7))
+    return UsageError("index");
   platform::IndexFileRecord file;
   file.host = args[1];
   file.cellId = Number(args[2]);
