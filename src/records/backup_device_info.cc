@@ -44,7 +44,8 @@ BackupDeviceInfo::BackupDeviceInfo(bool isSupported, const std::string& sourceVo
       m_nPhySectorSz(phySectorSz),
       m_nIOMinSz(ioMinSz),
       m_nIOOptimalSz(ioOptimalSz),
-      m_nVersion(version) {
+      m_nVersion(version),
+      m_bParsed(true) {
   ComputeDerived(false);
 }
 
@@ -52,6 +53,7 @@ BackupDeviceInfo::BackupDeviceInfo(const std::string& line) : m_bIsSupported(fal
   const std::vector<FXString> fields = FXString::Split(line, '|');
   const size_t count = fields.size();
   if (count != kFieldsOldest && count != kFieldsWithSectors && count != kFieldsWithVersion) return;
+  m_bParsed = true;
 
   m_bIsSupported = fields[0] == "true";
   m_sSourceVolume = fields[1];

@@ -47,6 +47,9 @@ class BackupDeviceInfo {
   bool IsCXBFDevice() const { return m_bValid && m_bIsSupported; }
   // Built from values or parsed from a good line, supported or not.
   bool IsWellFormed() const { return m_bValid; }
+  // Built from values or parsed from a line of an accepted field count, even
+  // when its geometry (a zero extent size) leaves it not valid.
+  bool IsParsed() const { return m_bParsed; }
   bool IsSupported() const { return m_bIsSupported; }
 
   // Each getter gives 0 or "" while the record is not valid (whether or not
@@ -105,5 +108,6 @@ class BackupDeviceInfo {
   uint64_t m_nIOOptimalSz = 0;
   uint64_t m_nVersion = kCurrentVersion;
   bool m_bValid = false;
+  bool m_bParsed = false;
   std::string m_sEmpty;
 };

@@ -273,11 +273,12 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::ReadNextBackupConfig(BackupDeviceIn
     if (result.IsError()) return result.Push(FXCODELOC);
     if (device.IsValid()) return CQiError();
     if (!lineRead) break;  // the main file's end: on to the extension file
-    // A parsed record of an unsupported device is passed over; a line that
-    // does not parse ends the reading here.
-    if (!device.IsWellFormed()) return CQiError();
+    // A parsed record of an unsupported device, or one whose geometry is
+    // unusable, is passed over; a line that does not parse ends the reading
+    // here.
+    if (!device.IsParsed()) return CQiError();
     EvDebug log;
-    log.DebugLvl(__FUNCTION__, 3, "Skipping unsupported device [%s]", device.GetSourceVolName().c_str());
+    log.DebugLvl(__FUNCTION__, 3, "Skipping unsupported device [%s]", device.Serialize().c_str());
     device = BackupDeviceInfo();
   }
   CQiError result = ReadNextExtBackupDevice(device);

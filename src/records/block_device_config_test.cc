@@ -161,6 +161,12 @@ TEST(BlockDeviceConfig, UnsupportedMainRecordsAreSkippedNotTheEndOfTheRead) {
   }
   EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A", "/C", "/D"}));
 
+  // A record whose extent size is 0 parses but is unusable: passed over too,
+  // supported or not.
+  WriteFile(main, Device("/A", "/dev/a").Serialize() + "\nfalse|/B|/dev/b|ext4||0|0|0|0|0|0|0|0|1\n" +
+                      "true|/Z|/dev/z|ext4||0|2097152|4096|32\n" + Device("/C", "/dev/c").Serialize() + "\n");
+  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A", "/C", "/D"}));
+
   // A line that does not parse still ends everything.
   WriteFile(main, Device("/A", "/dev/a").Serialize() + "\nnot|a|record\n" + Device("/C", "/dev/c").Serialize() + "\n");
   EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A"}));
