@@ -1,6 +1,7 @@
 #include "platform/error/qi_error.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdarg>
 #include <utility>
 #include <vector>
@@ -26,7 +27,10 @@ CQiError& CQiError::Success() {
 CQiError CQiError::Make(Kind kind, long long code, const FXCodeLocation& location, std::string message) {
   CQiError error;
   if (code == 0) code = -1;
-  error.m_nCode = code < 0 ? static_cast<int>(code) : -static_cast<int>(code & 0x7FFFFFFF);
+  // A Windows-style code with its top bit set is already negative as a
+  // 32-bit value; masking that bit off instead could leave 0 (success).
+  const int asInt = static_cast<int>(static_cast<uint32_t>(code));
+  error.m_nCode = asInt < 0 ? asInt : -asInt;
   auto frame = std::make_shared<Frame>();
   frame->file = location.m_szFile ? location.m_szFile : "";
   frame->function = location.m_szFunction ? location.m_szFunction : "";

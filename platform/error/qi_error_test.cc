@@ -33,6 +33,12 @@ TEST(CQiError, CodesNeverReadAsSuccess) {
   EXPECT_TRUE(FXErrorUtil::ErrorErrNo(here, -1, "m").IsError());
   EXPECT_TRUE(FXErrorUtil::IsWin32(FXErrorUtil::ErrorWin32(here, 774, "%s", "Mismatch"), 774));
   EXPECT_FALSE(FXErrorUtil::IsErrNo(FXErrorUtil::ErrorWin32(here, 774)));
+  // Codes with the top bit set (HRESULT-style) stay failures and read back whole.
+  for (unsigned code : {0x80000000u, 0x80070005u, 0xFFFFFFFFu}) {
+    CQiError high = FXErrorUtil::ErrorWin32(here, code, "hr");
+    EXPECT_TRUE(high.IsError()) << std::hex << code;
+    EXPECT_EQ(FXErrorUtil::GetWin32(high), code);
+  }
 
   errno = 0;
   CQiError fromStream = FXErrorUtil::ErrorFromErrno(here, "Could not write %s", "f");

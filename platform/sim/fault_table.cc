@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/sim/state_db.h"
 
@@ -29,23 +30,26 @@ Cache& TheCache() {
   return *cache;
 }
 
-StateDb& Db() {
-  StateDb& db = StateDb::Current();
-  db.EnsureSchema("faults", kSchema);
-  return db;
-}
+StateDb& Db() { return StateDb::Current().EnsureSchema("faults", kSchema); }
 
-void Reload(Cache& cache, StateDb& db) {
-  cache.faults.clear();
-  SqlStatement query(db, "SELECT call, code, mode, remaining FROM faults;");
+// Faults in the order of the call names.
+std::vector<Fault> ReadFaults(StateDb& db) {
+  std::vector<Fault> faults;
+  SqlStatement query(db, "SELECT call, code, mode, remaining FROM faults ORDER BY call;");
   while (query.Step()) {
     Fault fault;
     fault.call = query.Text(0);
     fault.code = static_cast<int>(query.Int(1));
     fault.raise = query.Text(2) == "throw";
     fault.remaining = query.Int(3);
-    cache.faults[fault.call] = fault;
+    faults.push_back(fault);
   }
+  return faults;
+}
+
+void Reload(Cache& cache, StateDb& db) {
+  cache.faults.clear();
+  for (Fault& fault : ReadFaults(db)) cache.faults[fault.call] = std::move(fault);
 }
 
 void Invalidate() {
@@ -71,6 +75,7 @@ std::optional<Fault> FaultTable::Check(const std::string& call) {
   auto found = cache.faults.find(call);
   if (found == cache.faults.end()) return std::nullopt;
   Fault fault = found->second;
+  if (fault.remaining == 0) return std::nullopt;
   if (fault.remaining > 0) {
     // Counted faults are consumed in the database, so another process sees
     // the same remaining count.
@@ -93,6 +98,10 @@ std::optional<Fault> FaultTable::Check(const std::string& call) {
 }
 
 void FaultTable::Set(const std::string& call, int code, bool raise, long long count) {
+  if (count == 0) {  // hits no call: stored, it would read as "every call"
+    Clear(call);
+    return;
+  }
   StateDb& db = Db();
   SqlStatement upsert(db, "INSERT OR REPLACE INTO faults (call, code, mode, remaining) VALUES (?, ?, ?, ?);");
   upsert.Bind(1, call).Bind(2, code).Bind(3, std::string(raise ? "throw" : "error")).Bind(4, count);
@@ -112,19 +121,7 @@ void FaultTable::ClearAll() {
   Invalidate();
 }
 
-std::vector<Fault> FaultTable::List() {
-  std::vector<Fault> faults;
-  SqlStatement query(Db(), "SELECT call, code, mode, remaining FROM faults ORDER BY call;");
-  while (query.Step()) {
-    Fault fault;
-    fault.call = query.Text(0);
-    fault.code = static_cast<int>(query.Int(1));
-    fault.raise = query.Text(2) == "throw";
-    fault.remaining = query.Int(3);
-    faults.push_back(fault);
-  }
-  return faults;
-}
+std::vector<Fault> FaultTable::List() { return ReadFaults(Db()); }
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
   std::optional<Fault> fault = FaultTable::Check(call);
@@ -137,7 +134,8 @@ CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
 bool InjectedFaultCode(const char* call, int& code) {
   std::optional<Fault> fault = FaultTable::Check(call);
   if (!fault) return false;
-  if (fault->raise) KZ_THROW(std::string("Injected fault in ") + call);
+  if (fault->raise)
+    throw KzException(std::string("Injected fault in ") + call, __PRETTY_FUNCTION__, __FILE__, __LINE__, fault->code);
   code = fault->code;
   return true;
 }

@@ -26,6 +26,21 @@ TEST(FaultTable, ErrorThrowAndCountedFaults) {
   EXPECT_TRUE(platform::InjectedFaultCode("Svc::call", code));
   EXPECT_FALSE(platform::InjectedFaultCode("Svc::call", code));
   EXPECT_TRUE(platform::FaultTable::List().empty());
+
+  // A count of 0 hits no call at all (not every call).
+  platform::FaultTable::Set("Svc::call", 9, false, -1);
+  platform::FaultTable::Set("Svc::call", 9, false, 0);
+  EXPECT_FALSE(platform::InjectedFaultCode("Svc::call", code));
+  EXPECT_TRUE(platform::FaultTable::List().empty());
+
+  // A thrown fault carries its code, whichever form of the call checks it.
+  platform::FaultTable::Set("Svc::call", 11, true, 1);
+  try {
+    platform::InjectedFaultCode("Svc::call", code);
+    ADD_FAILURE() << "no exception";
+  } catch (const KzException& exception) {
+    EXPECT_EQ(exception.getCode(), 11);
+  }
 }
 
 TEST(EvEvent, ArgumentsAreStoredForInspection) {
