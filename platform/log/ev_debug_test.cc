@@ -29,5 +29,13 @@ TEST(EvDebug, DefaultBackendWritesTheStateLogFile) {
   setenv("BLB_LOG_LEVEL", "5", 1);
   EvDebug().DebugLvl("Fn", 5, "to the file %s", "ok");
   unsetenv("BLB_LOG_LEVEL");
-  EXPECT_NE(ReadFile(state.Sub("logs/blocklevel.log")).find("to the file ok"), std::string::npos);
+  // Unset, the level is 1: detailed per-extent lines stay out of the file.
+  EvDebug().DebugLvl("Fn", 1, "summary line");
+  EvDebug().DebugLvl("Fn", 2, "detail line");
+  KZLOG(3, "per-byte line");
+  const std::string written = ReadFile(state.Sub("logs/blocklevel.log"));
+  EXPECT_NE(written.find("to the file ok"), std::string::npos);
+  EXPECT_NE(written.find("summary line"), std::string::npos);
+  EXPECT_EQ(written.find("detail line"), std::string::npos);
+  EXPECT_EQ(written.find("per-byte line"), std::string::npos);
 }

@@ -21,10 +21,13 @@ std::string Settings::RegistryFile() { return EnvOr("BLB_REGISTRY_FILE", StatePa
 std::string Settings::LogFile() { return EnvOr("BLB_LOG_FILE", StatePath("logs/blocklevel.log")); }
 
 int Settings::LogLevel() {
-  const std::string text = EnvOr("BLB_LOG_LEVEL", "3");
+  // Level 1 by default: the detailed levels log per extent and per bitmap
+  // byte, which floods the log on large volumes.
+  constexpr int kDefaultLevel = 1;
+  const std::string text = EnvOr("BLB_LOG_LEVEL", std::to_string(kDefaultLevel));
   char* end = nullptr;
   long level = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str()) return 3;
+  if (end == text.c_str()) return kDefaultLevel;
   if (level < -1) return -1;
   if (level > 7) return 7;
   return static_cast<int>(level);

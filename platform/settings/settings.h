@@ -5,7 +5,7 @@
 //   BLB_STATE_DIR      root of all simulated state (default /var/tmp/blbsim)
 //   BLB_REGISTRY_FILE  the agent registry (default $BLB_STATE_DIR/registry.ini)
 //   BLB_LOG_FILE       the debug log (default $BLB_STATE_DIR/logs/blocklevel.log)
-//   BLB_LOG_LEVEL      highest level written, -1..7 (default 3)
+//   BLB_LOG_LEVEL      highest level written, -1..7 (default 1)
 //   BLB_SLEEP_FACTOR   factor on platform sleeps and time-outs (default 1.0)
 #include <string>
 
