@@ -27,11 +27,7 @@ const char* kSchema =
     "  name TEXT PRIMARY KEY,"
     "  value TEXT NOT NULL);";
 
-StateDb& Db() {
-  StateDb& db = StateDb::Current();
-  db.EnsureSchema("agent_config", kSchema);
-  return db;
-}
+StateDb& Db() { return StateDb::Current().EnsureSchema("agent_config", kSchema); }
 
 SubclientRecord ReadSubclient(const SqlStatement& row) {
   SubclientRecord subclient;

@@ -52,8 +52,7 @@ std::vector<std::string> SplitArguments(const std::string& joined) {
 class DatabaseEventBackend : public platform::EventBackend {
  public:
   void Raise(const platform::RaisedEvent& event) override {
-    platform::StateDb& db = platform::StateDb::Current();
-    db.EnsureSchema("events", kSchema);
+    platform::StateDb& db = platform::StateDb::Current().EnsureSchema("events", kSchema);
     platform::SqlStatement insert(db, "INSERT INTO events (event_id, job_id, flags, arguments) VALUES (?, ?, ?, ?);");
     insert.Bind(1, event.eventId).Bind(2, event.jobId).Bind(3, event.flags).Bind(4, JoinArguments(event.arguments));
     insert.Run();
@@ -107,8 +106,7 @@ EventBackend& EventBackend::Default() {
 }
 
 std::vector<RaisedEvent> StoredEvents() {
-  StateDb& db = StateDb::Current();
-  db.EnsureSchema("events", kSchema);
+  StateDb& db = StateDb::Current().EnsureSchema("events", kSchema);
   std::vector<RaisedEvent> events;
   SqlStatement query(db, "SELECT event_id, job_id, flags, arguments FROM events ORDER BY seq;");
   while (query.Step()) {

@@ -81,10 +81,11 @@ bool StateDb::Exec(const std::string& sql) {
   return db_ != nullptr && sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void StateDb::EnsureSchema(const std::string& name, const std::string& createStatements) {
+StateDb& StateDb::EnsureSchema(const std::string& name, const std::string& createStatements) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  if (std::find(schemas_.begin(), schemas_.end(), name) != schemas_.end()) return;
-  if (Exec(createStatements)) schemas_.push_back(name);
+  if (std::find(schemas_.begin(), schemas_.end(), name) == schemas_.end() && Exec(createStatements))
+    schemas_.push_back(name);
+  return *this;
 }
 
 bool StateDb::Transaction(const std::function<bool()>& fn) {

@@ -50,7 +50,9 @@ class StateDb {
   static StateDb& Current();
 
   bool Exec(const std::string& sql);
-  void EnsureSchema(const std::string& name, const std::string& createStatements);
+  // Returns this database, so a service can write
+  //   StateDb& db = StateDb::Current().EnsureSchema("name", kSchema);
+  StateDb& EnsureSchema(const std::string& name, const std::string& createStatements);
   // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn returns false.
   bool Transaction(const std::function<bool()>& fn);
   long long LastInsertId();

@@ -1,7 +1,6 @@
 #include "support/ext_image.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -9,14 +8,15 @@
 #include <sstream>
 
 #include "platform/sim/fs_util.h"
+#include "support/run_command.h"
 
 namespace testing_support {
 namespace {
 
 bool Run(const std::string& command) {
-  int rc = std::system(command.c_str());
-  EXPECT_EQ(rc, 0) << command;
-  return rc == 0;
+  const int status = RunCommand(command);
+  EXPECT_EQ(status, 0) << command;
+  return status == 0;
 }
 
 }  // namespace
@@ -55,13 +55,8 @@ bool MakeExt4Image(const std::string& image, uint64_t sizeMiB,
 }
 
 bool ReadAllocation(const std::string& image, ExtAllocation& allocation) {
-  FILE* pipe = ::popen(("dumpe2fs '" + image + "' 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return false;
   std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  if (::pclose(pipe) != 0) {
+  if (RunCommand("dumpe2fs '" + image + "' 2>/dev/null", &text) != 0) {
     ADD_FAILURE() << "dumpe2fs failed on " << image;
     return false;
   }

@@ -21,14 +21,6 @@ std::string Trimmed(std::string text) {
 
 }  // namespace
 
-std::string CommandOutput(const std::string& commandLine) {
-  std::string output;
-  std::string error;
-  const int status = KzProcess::system(commandLine, &output, &error, 60, false);
-  EXPECT_EQ(status, 0) << commandLine << ": " << error;
-  return status == 0 ? output : std::string();
-}
-
 ScopedLoopDevice::ScopedLoopDevice(uint64_t sizeBytes, unsigned sectorSize) : size_(sizeBytes) {
   if (::geteuid() != 0) {
     skipReason_ = "loop devices need root";

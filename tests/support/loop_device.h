@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/run_command.h"  // CommandOutput: tests of a device compare with what tools report
+
 namespace testing_support {
 
 class ScopedLoopDevice {
@@ -34,10 +36,6 @@ class ScopedLoopDevice {
   std::string skipReason_;
   uint64_t size_;
 };
-
-// Runs a shell command line; its standard output, or "" with a test failure
-// when it exits with a non-zero status.
-std::string CommandOutput(const std::string& commandLine);
 
 }  // namespace testing_support
 

@@ -1,29 +1,17 @@
 // The simulated KZBF driver as an engineer drives it from the shell.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/driver/kz_bf_driver.h"
+#include "support/blbsim_command.h"
 #include "support/test_platform.h"
 
 namespace {
 
-int Blbsim(const std::string& state, const std::string& arguments, std::string* output = nullptr) {
-  const std::string command = std::string(BLBSIM_PATH) + " --state " + state + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  std::string text;
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
-  const int status = ::pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing_support::RunBlbsim;
 
 TEST(blbsimKzbf, AttachesMarksShowsAndSnapshotsADevice) {
   testing_support::ScopedStateDir state;
@@ -32,27 +20,27 @@ TEST(blbsimKzbf, AttachesMarksShowsAndSnapshotsADevice) {
   int fd = ::open(image.c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_EQ(::ftruncate(fd, 4 << 20), 0);
   std::string out;
-  ASSERT_EQ(Blbsim(dir, "kzbf attach " + image + " 1048576", &out), 0) << out;
-  EXPECT_EQ(Blbsim(dir, "kzbf attach " + image, &out), 1);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf attach " + image + " 1048576", &out), 0) << out;
+  EXPECT_EQ(RunBlbsim(dir, "kzbf attach " + image, &out), 1);
   EXPECT_NE(out.find("already attached"), std::string::npos);
 
   ASSERT_EQ(::pwrite(fd, "z", 1, 3 << 20), 1);
   ::close(fd);
   // Numbers that do not read whole are refused, not taken as 0 or cut.
-  EXPECT_EQ(Blbsim(dir, "kzbf mark " + image + " 2 x"), 2);
-  EXPECT_EQ(Blbsim(dir, "kzbf attach " + image + "2 5000000000"), 2);
-  ASSERT_EQ(Blbsim(dir, "kzbf mark " + image + " 1"), 0);
-  ASSERT_EQ(Blbsim(dir, "kzbf bitmap " + image, &out), 0);
+  EXPECT_EQ(RunBlbsim(dir, "kzbf mark " + image + " 2 x"), 2);
+  EXPECT_EQ(RunBlbsim(dir, "kzbf attach " + image + "2 5000000000"), 2);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf mark " + image + " 1"), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf bitmap " + image, &out), 0);
   EXPECT_EQ(out, "1 3\n");
-  ASSERT_EQ(Blbsim(dir, "kzbf bitmap " + image + " clear", &out), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf bitmap " + image + " clear", &out), 0);
   EXPECT_EQ(out, "1 3\n");
-  ASSERT_EQ(Blbsim(dir, "kzbf bitmap " + image, &out), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf bitmap " + image, &out), 0);
   EXPECT_EQ(out, "\n");
 
   std::string snapshot;
-  ASSERT_EQ(Blbsim(dir, "kzbf snap " + image, &snapshot), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf snap " + image, &snapshot), 0);
   snapshot.pop_back();
-  ASSERT_EQ(Blbsim(dir, "kzbf query " + image, &out), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf query " + image, &out), 0);
   EXPECT_EQ(out, "attached=1 size=4194304 extent=1048576 extents=4\nsnapshot " + snapshot + "\n");
 
   // What the shell did is what the library's client sees.
@@ -61,11 +49,11 @@ TEST(blbsimKzbf, AttachesMarksShowsAndSnapshotsADevice) {
   bool attached = false;
   ASSERT_FALSE(driver.queryDevice(image, &attached, nullptr, nullptr, nullptr, &snapshots).IsError());
   EXPECT_EQ(snapshots, std::list<std::string>{snapshot});
-  ASSERT_EQ(Blbsim(dir, "kzbf unload"), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf unload"), 0);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.open(), 19));
-  ASSERT_EQ(Blbsim(dir, "kzbf status", &out), 0);
+  ASSERT_EQ(RunBlbsim(dir, "kzbf status", &out), 0);
   EXPECT_EQ(out, "unloaded\n");
-  EXPECT_EQ(Blbsim(dir, "kzbf bogus", &out), 2);
+  EXPECT_EQ(RunBlbsim(dir, "kzbf bogus", &out), 2);
 }
 
 }  // namespace

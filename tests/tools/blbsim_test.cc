@@ -1,41 +1,25 @@
 // Runs the harness command the way an engineer would and reads what it left
 // through the library's platform calls.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/registry/kz_platform_info.h"
+#include "support/blbsim_command.h"
 #include "support/test_platform.h"
 
-namespace {
-
-int RunBlbsim(const std::string& arguments, std::string* output = nullptr) {
-  const std::string command = std::string(BLBSIM_PATH) + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  std::string text;
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
-  int status = ::pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
+using testing_support::RunBlbsim;
 
 TEST(blbsim, InitialisesAStateDirAndRoundTripsARegistryValue) {
   testing_support::ScopedStateDir scope;  // provides the environment; the tool re-initialises it
   const std::string dir = scope.Sub("fresh");
-  ASSERT_EQ(RunBlbsim("init " + dir), 0);
+  ASSERT_EQ(RunBlbsim("", "init " + dir), 0);
   EXPECT_TRUE(testing_support::FileExists(dir + "/registry.ini"));
   EXPECT_TRUE(testing_support::FileExists(dir + "/agent.db"));
 
-  ASSERT_EQ(RunBlbsim("--state " + dir + " reg set FileSystemAgent nExtentSizeForBlockFilterDriver 8"), 0);
+  ASSERT_EQ(RunBlbsim(dir, "reg set FileSystemAgent nExtentSizeForBlockFilterDriver 8"), 0);
   std::string out;
-  ASSERT_EQ(RunBlbsim("--state " + dir + " reg get FileSystemAgent nExtentSizeForBlockFilterDriver", &out), 0);
+  ASSERT_EQ(RunBlbsim(dir, "reg get FileSystemAgent nExtentSizeForBlockFilterDriver", &out), 0);
   EXPECT_EQ(out, "8\n");
 
   setenv("BLB_STATE_DIR", dir.c_str(), 1);
@@ -47,11 +31,11 @@ TEST(blbsim, InitialisesAStateDirAndRoundTripsARegistryValue) {
 TEST(blbsim, RejectsUnknownVerbsAndBadUsage) {
   testing_support::ScopedStateDir scope;
   std::string out;
-  EXPECT_EQ(RunBlbsim("nosuchverb", &out), 2);
+  EXPECT_EQ(RunBlbsim("", "nosuchverb", &out), 2);
   EXPECT_NE(out.find("unknown verb"), std::string::npos);
-  EXPECT_EQ(RunBlbsim("reg get OnlySection", &out), 2);
+  EXPECT_EQ(RunBlbsim("", "reg get OnlySection", &out), 2);
   EXPECT_NE(out.find("usage: blbsim reg"), std::string::npos);
-  EXPECT_EQ(RunBlbsim("--state " + scope.Path() + " fault set X::y 5 error 1"), 0);
-  ASSERT_EQ(RunBlbsim("--state " + scope.Path() + " fault list", &out), 0);
+  EXPECT_EQ(RunBlbsim(scope.Path(), "fault set X::y 5 error 1"), 0);
+  ASSERT_EQ(RunBlbsim(scope.Path(), "fault list", &out), 0);
   EXPECT_EQ(out, "X::y 5 error 1\n");
 }

@@ -1,0 +1,29 @@
+#include "support/run_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+namespace testing_support {
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
+  const int status = ::pclose(pipe);
+  if (output != nullptr) *output = text;
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string CommandOutput(const std::string& command) {
+  std::string output;
+  const int status = RunCommand(command, &output);
+  EXPECT_EQ(status, 0) << command;
+  return status == 0 ? output : std::string();
+}
+
+}  // namespace testing_support

@@ -1,0 +1,16 @@
+#pragma once
+// Shell commands run from tests, with what they print.
+#include <string>
+
+namespace testing_support {
+
+// Runs the command line through /bin/sh and returns its exit status (-1 when
+// it could not be started or did not exit normally). Its standard output goes
+// to *output when given; the command line itself decides where errors go.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// The standard output of a command line, or "" with a test failure when it
+// does not exit with status 0.
+std::string CommandOutput(const std::string& command);
+
+}  // namespace testing_support
