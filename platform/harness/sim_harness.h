@@ -14,7 +14,9 @@ namespace blbsim {
 // Lays out a state directory: the registry with the "FileSystemAgent" and
 // "Base" sections ("dTARVOSHOME" pointing at <dir>/install), the log and
 // job-results folders, the agent database with this machine's client
-// (id 2, job results <dir>/jobresults). Existing values are kept.
+// (id 2, job results <dir>/jobresults). Existing values are kept. The
+// registry and database are those of the current settings, so dir must be
+// the state directory BLB_STATE_DIR names.
 bool InitStateDir(const std::string& dir);
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value);
