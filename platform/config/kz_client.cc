@@ -26,6 +26,15 @@ bool Faulted(const char* call) {
   return platform::InjectedFaultCode(call, code);
 }
 
+// One text of the client's record; -1 when the call is faulted or the client unknown.
+int ReadClientText(const char* call, uint64_t clientId, std::string platform::ClientRecord::*field, std::string& out) {
+  if (Faulted(call)) return -1;
+  std::optional<platform::ClientRecord> client = Find(clientId);
+  if (!client) return -1;
+  out = (*client).*field;
+  return 0;
+}
+
 }  // namespace
 
 KZClient::KZClient(const char* name, bool, int) : m_nClientId(IdByName(name)) {}
@@ -41,27 +50,16 @@ int KZClient::getClientId(uint64_t& id, void*) const {
 }
 
 int KZClient::getNetworkHostnameMangled(std::string& host, void*) const {
-  if (Faulted("KZClient::getNetworkHostnameMangled")) return -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  host = client->hostName;
-  return 0;
+  return ReadClientText("KZClient::getNetworkHostnameMangled", m_nClientId, &platform::ClientRecord::hostName, host);
 }
 
 int KZClient::getjobResultDirectory(std::string& directory, void*) const {
-  if (Faulted("KZClient::getjobResultDirectory")) return -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  directory = client->jobResultsDir;
-  return 0;
+  return ReadClientText("KZClient::getjobResultDirectory", m_nClientId, &platform::ClientRecord::jobResultsDir,
+                        directory);
 }
 
 int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
-  if (Faulted("KZClient::getInstallDirectory")) return -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  directory = client->installDir;
-  return 0;
+  return ReadClientText("KZClient::getInstallDirectory", m_nClientId, &platform::ClientRecord::installDir, directory);
 }
 
 std::string KZPI_Focus::getFocusClientName(bool) {

@@ -38,4 +38,16 @@ TEST(blbsim, RejectsUnknownVerbsAndBadUsage) {
   EXPECT_EQ(RunBlbsim(scope.Path(), "fault set X::y 5 error 1"), 0);
   ASSERT_EQ(RunBlbsim(scope.Path(), "fault list", &out), 0);
   EXPECT_EQ(out, "X::y 5 error 1\n");
+
+  // Mistyped numbers and modes are refused, not read as 0 (or as "every call").
+  for (const char* bad : {"subclient 2 x 2", "subclient 2 7 2 0x", "client -3 c h /j", "fault set X::y five",
+                          "fault set X::y 5 eror", "fault set X::y 5 error -2", "snaphandler install seven",
+                          "snaphandler install 300", "hostname mangle c h port"})
+    EXPECT_EQ(RunBlbsim(scope.Path(), bad, &out), 2) << bad << ": " << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "fault list", &out), 0);
+  EXPECT_EQ(out, "X::y 5 error 1\n");
+  ASSERT_EQ(RunBlbsim(scope.Path(), "subclient 0x2 7 2 0 1 4", &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "fault set X::y 5 error 0", &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "fault list", &out), 0);
+  EXPECT_EQ(out, "");
 }

@@ -25,4 +25,10 @@ struct VerbRegistration {
 // Prints the usage of a verb to stderr and returns 2.
 int UsageError(const std::string& verb);
 
+// Numbers of the arguments, decimal or 0x hex. Anything else (a sign where
+// none belongs, trailing text, a value out of range) is refused rather than
+// read as 0 or cut to fit: a mistyped id must not quietly seed the wrong row.
+bool ReadNumber(const std::string& text, unsigned long long limit, unsigned long long& value);
+bool ReadInt(const std::string& text, int& value);
+
 }  // namespace blbsim

@@ -1,6 +1,8 @@
 // Core verbs: state directory, registry, configuration, faults, events.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "platform/harness/sim_harness.h"
 #include "platform/settings/settings.h"
@@ -9,7 +11,18 @@
 namespace blbsim {
 namespace {
 
-unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+// Reads the numbers of the arguments into the fields, in order; false at the
+// first that is not a whole unsigned number.
+bool ReadIds(const Args& args, size_t first, std::initializer_list<uint64_t*> fields) {
+  size_t i = first;
+  for (uint64_t* field : fields) {
+    if (i >= args.size()) break;
+    unsigned long long value = 0;
+    if (!ReadNumber(args[i++], ULLONG_MAX, value)) return false;
+    *field = value;
+  }
+  return true;
+}
 
 int Init(const Args& args) {
   if (args.size() > 1) return UsageError("init");
@@ -37,7 +50,7 @@ int Reg(const Args& args) {
 int Client(const Args& args) {
   if (args.size() < 4 || args.size() > 5) return UsageError("client");
   platform::ClientRecord client;
-  client.id = Number(args[0]);
+  if (!ReadIds(args, 0, {&client.id})) return UsageError("client");
   client.name = args[1];
   client.hostName = args[2];
   client.jobResultsDir = args[3];
@@ -48,20 +61,23 @@ int Client(const Args& args) {
 int Subclient(const Args& args) {
   if (args.size() < 3 || args.size() > 6) return UsageError("subclient");
   platform::SubclientRecord subclient;
-  subclient.cellId = Number(args[0]);
-  subclient.appId = Number(args[1]);
-  subclient.clientId = Number(args[2]);
-  if (args.size() > 3) subclient.proxyClientId = Number(args[3]);
-  if (args.size() > 4) subclient.useSource = Number(args[4]) != 0;
-  if (args.size() > 5) subclient.blockLevelFlags = Number(args[5]);
+  uint64_t useSource = 0;
+  if (!ReadIds(args, 0,
+               {&subclient.cellId, &subclient.appId, &subclient.clientId, &subclient.proxyClientId, &useSource,
+                &subclient.blockLevelFlags}))
+    return UsageError("subclient");
+  subclient.useSource = useSource != 0;
   return AddSubclient(subclient) ? 0 : 1;
 }
 
 int Fault(const Args& args) {
-  if (args.size() >= 3 && args[0] == "set") {
-    const bool raise = args.size() > 3 && args[3] == "throw";
-    const long long count = args.size() > 4 ? std::strtoll(args[4].c_str(), nullptr, 0) : -1;
-    SetFault(args[1], static_cast<int>(std::strtol(args[2].c_str(), nullptr, 0)), raise, count);
+  if (args.size() >= 3 && args.size() <= 5 && args[0] == "set") {
+    int code = 0;
+    int count = -1;
+    if (!ReadInt(args[2], code) || (args.size() > 3 && args[3] != "error" && args[3] != "throw") ||
+        (args.size() > 4 && (!ReadInt(args[4], count) || count < -1)))
+      return UsageError("fault");
+    SetFault(args[1], code, args.size() > 3 && args[3] == "throw", count);
     return 0;
   }
   if (args.size() == 2 && args[0] == "clear") {

@@ -1,24 +1,12 @@
 // Verbs of the simulated KZBF filter driver.
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/harness/kzbf_harness.h"
 #include "verb.h"
 
 namespace blbsim {
 namespace {
-
-// A whole number in [0, limit]; anything else is refused rather than read as
-// 0 or cut to fit.
-bool ReadNumber(const std::string& text, unsigned long long limit, unsigned long long& value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtoull(text.c_str(), &end, 0);
-  return errno == 0 && *end == '\0' && value <= limit;
-}
 
 int Report(const CQiError& result) {
   if (!result.IsError()) return 0;

@@ -1,6 +1,5 @@
 // Process verbs: the stand-in snapshot handler script.
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/harness/snap_handler_harness.h"
 #include "verb.h"
@@ -10,8 +9,11 @@ namespace {
 
 int SnapHandler(const Args& args) {
   if (!args.empty() && args[0] == "install" && args.size() <= 3) {
-    const int exitCode = args.size() > 1 ? std::atoi(args[1].c_str()) : 0;
-    const int sleepSeconds = args.size() > 2 ? std::atoi(args[2].c_str()) : 0;
+    int exitCode = 0;
+    int sleepSeconds = 0;
+    if ((args.size() > 1 && (!ReadInt(args[1], exitCode) || exitCode < 0 || exitCode > 255)) ||
+        (args.size() > 2 && (!ReadInt(args[2], sleepSeconds) || sleepSeconds < 0)))
+      return UsageError("snaphandler");
     if (!InstallSnapHandlerScript(exitCode, sleepSeconds)) {
       std::fprintf(stderr, "blbsim: cannot install the snapshot handler script\n");
       return 1;

@@ -1,7 +1,6 @@
 // Verbs of the services that move files between machines: proxies, archive
 // files, the backup index's files, transfers to other hosts, host names.
-#include <cctype>
-#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,17 +17,11 @@ unsigned long long Number(const std::string& text) {
   return std::strtoull(text.c_str(), nullptr, 0);
 }
 
-// Whether the arguments from `first` on are whole unsigned numbers (decimal
-// or 0x hex): a mistyped id must not quietly become 0.
+// Whether the arguments first..last (those present) are whole unsigned numbers.
 bool NumbersFrom(const Args& args, size_t first, size_t last) {
-  for (size_t i = first; i < args.size() && i <= last; ++i) {
-    const std::string& text = args[i];
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
-    char* end = nullptr;
-    errno = 0;
-    std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0') return false;
-  }
+  unsigned long long value = 0;
+  for (size_t i = first; i < args.size() && i <= last; ++i)
+    if (!ReadNumber(args[i], ULLONG_MAX, value)) return false;
   return true;
 }
 
@@ -52,14 +45,14 @@ int Afile(const Args& args) {
                   static_cast<unsigned long long>(afile.createTime), afile.storageHostName.c_str());
     return 0;
   }
-  if (args.size() < 6 || args.size() > 9 || args[0] != "add" || !NumbersFrom(args, 1, 4) || !NumbersFrom(args, 6, 7))
-    return UsageError("afile");
   platform::ArchiveFileRecord afile;
+  if (args.size() < 6 || args.size() > 9 || args[0] != "add" || !NumbersFrom(args, 1, 4) ||
+      !ReadInt(args[5], afile.archFileType) || !NumbersFrom(args, 6, 7))
+    return UsageError("afile");
   afile.archFileId = Number(args[1]);
   afile.jobId = Number(args[2]);
   afile.appId = Number(args[3]);
   afile.cellId = Number(args[4]);
-  afile.archFileType = static_cast<int>(std::strtol(args[5].c_str(), nullptr, 0));
   afile.cycleNumber = args.size() > 6 ? Number(args[6]) : 0;
   afile.createTime = args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
   afile.storageHostName = args.size() > 8 ? args[8] : std::string();
@@ -101,8 +94,10 @@ int ShowTransfers(const Args& args) {
 
 int HostName(const Args& args) {
   if ((args.size() >= 3 && args.size() <= 5) && args[0] == "mangle") {
-    const int port = args.size() > 3 ? static_cast<int>(std::strtol(args[3].c_str(), nullptr, 0)) : 0;
-    const int flags = args.size() > 4 ? static_cast<int>(std::strtol(args[4].c_str(), nullptr, 0)) : 0;
+    int port = 0;
+    int flags = 0;
+    if ((args.size() > 3 && !ReadInt(args[3], port)) || (args.size() > 4 && !ReadInt(args[4], flags)))
+      return UsageError("hostname");
     std::printf("%s\n", platform::MangleHostName(args[1], args[2], port, flags).c_str());
     return 0;
   }
