@@ -123,7 +123,7 @@ CQiError FXFile::KZCopyFile(const char* from, const char* to, bool failIfExists)
   if (failIfExists && DoesFileExist(to)) return FXErrorUtil::ErrorErrNo(FXCODELOC, EEXIST, "%s exists", to);
   auto_handle source(::open(from, O_RDONLY | O_CLOEXEC));
   if (source.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s", from);
-  const std::string temporary = std::string(to) + ".tmp";
+  const std::string temporary = platform::TemporarySibling(to);
   auto_handle target(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (target.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to create %s", temporary.c_str());
   std::vector<char> buffer(1 << 20);

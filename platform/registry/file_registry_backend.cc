@@ -19,6 +19,20 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// Whether the entry reads back as written: a line break, a "]" in the
+// section, an "=" in the key, or blanks or a comment mark where the parser
+// trims or skips would store something else, or corrupt the file's lines.
+bool Storable(const std::string& section, const std::string& key, const std::string& value) {
+  const auto hasAny = [](const std::string& text, const char* characters) {
+    return text.find_first_of(characters) != std::string::npos;
+  };
+  const auto trimmed = [](const std::string& text) { return Trim(text) == text; };
+  if (hasAny(section, "]\n\r") || !trimmed(section)) return false;
+  if (key.empty() || hasAny(key, "=\n\r") || key[0] == '#' || key[0] == ';' || key[0] == '[' || !trimmed(key))
+    return false;
+  return !hasAny(value, "\n\r") && trimmed(value);
+}
+
 // Serialises writers of one registry file across processes.
 class FileGuard {
  public:
@@ -50,7 +64,7 @@ class FileRegistryBackend : public RegistryBackend {
   }
 
   bool Set(const std::string& section, const std::string& key, const std::string& value) override {
-    if (value.find('\n') != std::string::npos) return false;
+    if (!Storable(section, key, value)) return false;
     return Update([&](RegistryContents& contents) { contents[section][key] = value; });
   }
 

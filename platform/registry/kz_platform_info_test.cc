@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "platform/harness/sim_harness.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/sim/fault_table.h"
@@ -53,4 +56,22 @@ TEST(RegistryFile, ParsesSectionsAndSurvivesRoundTrip) {
   ASSERT_EQ(contents["FileSystemAgent"].count("sKZBFSNAPPART"), 1u);
   EXPECT_EQ(contents["FileSystemAgent"]["sKZBFSNAPPART"], "");
   EXPECT_EQ(platform::ParseRegistry(platform::PrintRegistry(contents)), contents);
+
+  // Entries that would not read back as written are refused, and the file is unchanged.
+  ScopedStateDir state;
+  for (const auto& [section, key, value] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"Base", "k=v", "1"},
+           {"Base", "k", "1\n[Other]"},
+           {"Ba]se", "k", "1"},
+           {"Base", "", "1"},
+           {"Base", "#k", "1"},
+           {"Base", " k", "1"},
+           {"Base", "k", "1 "}})
+    EXPECT_FALSE(blbsim::SetRegistryValue(section, key, value)) << section << "/" << key << "/" << value;
+  std::string value;
+  EXPECT_FALSE(blbsim::GetRegistryValue("Base", "k", value));
+  EXPECT_FALSE(blbsim::GetRegistryValue("Other", "k", value));
+  ASSERT_TRUE(blbsim::SetRegistryValue("Base", "k", "a b=c"));
+  ASSERT_TRUE(blbsim::GetRegistryValue("Base", "k", value));
+  EXPECT_EQ(value, "a b=c");
 }

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <string>
 
 namespace platform {
 
@@ -22,8 +24,9 @@ bool MakeDirectories(const std::string& path, unsigned mode) {
   if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
   const std::string parent = ParentOf(path);
   if (parent != path && parent != "." && parent != "/") MakeDirectories(parent, mode);
-  if (::mkdir(path.c_str(), mode) == 0 || errno == EEXIST) return true;
-  return false;
+  if (::mkdir(path.c_str(), mode) == 0) return true;
+  // Made by someone else meanwhile: fine if it is a folder.
+  return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
@@ -47,8 +50,13 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return true;
 }
 
+std::string TemporarySibling(const std::string& path) {
+  static std::atomic<unsigned long> sequence{0};
+  return path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(sequence.fetch_add(1));
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& contents, unsigned mode) {
-  const std::string temporary = path + ".tmp";
+  const std::string temporary = TemporarySibling(path);
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;
   size_t done = 0;

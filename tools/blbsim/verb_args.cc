@@ -8,7 +8,8 @@
 namespace blbsim {
 
 bool ReadNumber(const std::string& text, unsigned long long limit, unsigned long long& value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
+    return false;
   char* end = nullptr;
   errno = 0;
   const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
