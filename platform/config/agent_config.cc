@@ -31,12 +31,12 @@ StateDb& Db() { return StateDb::Current().EnsureSchema("agent_config", kSchema);
 
 SubclientRecord ReadSubclient(const SqlStatement& row) {
   SubclientRecord subclient;
-  subclient.cellId = static_cast<uint64_t>(row.Int(0));
-  subclient.appId = static_cast<uint64_t>(row.Int(1));
-  subclient.clientId = static_cast<uint64_t>(row.Int(2));
-  subclient.proxyClientId = static_cast<uint64_t>(row.Int(3));
+  subclient.cellId = row.Unsigned(0);
+  subclient.appId = row.Unsigned(1);
+  subclient.clientId = row.Unsigned(2);
+  subclient.proxyClientId = row.Unsigned(3);
   subclient.useSource = row.Int(4) != 0;
-  subclient.blockLevelFlags = static_cast<uint64_t>(row.Int(5));
+  subclient.blockLevelFlags = row.Unsigned(5);
   return subclient;
 }
 
@@ -44,10 +44,10 @@ class DatabaseAgentConfig : public AgentConfigBackend {
  public:
   std::optional<ClientRecord> FindClient(uint64_t clientId) override {
     SqlStatement query(Db(), "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
-    query.Bind(1, static_cast<long long>(clientId));
+    query.BindUnsigned(1, clientId);
     if (!query.Step()) return std::nullopt;
     ClientRecord client;
-    client.id = static_cast<uint64_t>(query.Int(0));
+    client.id = query.Unsigned(0);
     client.name = query.Text(1);
     client.hostName = query.Text(2);
     client.jobResultsDir = query.Text(3);
@@ -59,7 +59,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     SqlStatement query(Db(),
                        "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
                        "FROM subclients WHERE cell_id = ? AND app_id = ?;");
-    query.Bind(1, static_cast<long long>(cellId)).Bind(2, static_cast<long long>(appId));
+    query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
     if (!query.Step()) return std::nullopt;
     return ReadSubclient(query);
   }
@@ -76,7 +76,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   std::vector<uint64_t> ClientIds() override {
     std::vector<uint64_t> ids;
     SqlStatement query(Db(), "SELECT id FROM clients ORDER BY id;");
-    while (query.Step()) ids.push_back(static_cast<uint64_t>(query.Int(0)));
+    while (query.Step()) ids.push_back(query.Unsigned(0));
     return ids;
   }
 
@@ -90,7 +90,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     SqlStatement put(Db(),
                      "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir) "
                      "VALUES (?, ?, ?, ?, ?);");
-    put.Bind(1, static_cast<long long>(client.id))
+    put.BindUnsigned(1, client.id)
         .Bind(2, client.name)
         .Bind(3, client.hostName)
         .Bind(4, client.jobResultsDir)
@@ -103,12 +103,12 @@ class DatabaseAgentConfig : public AgentConfigBackend {
                      "INSERT OR REPLACE INTO subclients "
                      "(cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags) "
                      "VALUES (?, ?, ?, ?, ?, ?);");
-    put.Bind(1, static_cast<long long>(subclient.cellId))
-        .Bind(2, static_cast<long long>(subclient.appId))
-        .Bind(3, static_cast<long long>(subclient.clientId))
-        .Bind(4, static_cast<long long>(subclient.proxyClientId))
+    put.BindUnsigned(1, subclient.cellId)
+        .BindUnsigned(2, subclient.appId)
+        .BindUnsigned(3, subclient.clientId)
+        .BindUnsigned(4, subclient.proxyClientId)
         .Bind(5, subclient.useSource ? 1 : 0)
-        .Bind(6, static_cast<long long>(subclient.blockLevelFlags));
+        .BindUnsigned(6, subclient.blockLevelFlags);
     return put.Run();
   }
 

@@ -20,25 +20,18 @@ const char* kSchema =
 
 const char* kColumns = "afile_id, job_id, app_id, cell_id, afile_type, cycle_number, create_time, storage_host";
 
-StateDb& Db() {
-  StateDb& db = StateDb::Current();
-  db.EnsureSchema("archive_manager", kSchema);
-  return db;
-}
+StateDb& Db() { return StateDb::Current().EnsureSchema("archive_manager", kSchema); }
 
-long long Signed(uint64_t value) {
-  return static_cast<long long>(value);
-}
 
 ArchiveFileRecord Read(const SqlStatement& row) {
   ArchiveFileRecord record;
-  record.archFileId = static_cast<uint64_t>(row.Int(0));
-  record.jobId = static_cast<uint64_t>(row.Int(1));
-  record.appId = static_cast<uint64_t>(row.Int(2));
-  record.cellId = static_cast<uint64_t>(row.Int(3));
+  record.archFileId = row.Unsigned(0);
+  record.jobId = row.Unsigned(1);
+  record.appId = row.Unsigned(2);
+  record.cellId = row.Unsigned(3);
   record.archFileType = static_cast<int>(row.Int(4));
-  record.cycleNumber = static_cast<uint64_t>(row.Int(5));
-  record.createTime = static_cast<uint64_t>(row.Int(6));
+  record.cycleNumber = row.Unsigned(5);
+  record.createTime = row.Unsigned(6);
   record.storageHostName = row.Text(7);
   return record;
 }
@@ -49,13 +42,13 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     SqlStatement put(
         Db(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
                   .c_str());
-    put.Bind(1, Signed(record.archFileId))
-        .Bind(2, Signed(record.jobId))
-        .Bind(3, Signed(record.appId))
-        .Bind(4, Signed(record.cellId))
+    put.BindUnsigned(1, record.archFileId)
+        .BindUnsigned(2, record.jobId)
+        .BindUnsigned(3, record.appId)
+        .BindUnsigned(4, record.cellId)
         .Bind(5, record.archFileType)
-        .Bind(6, Signed(record.cycleNumber))
-        .Bind(7, Signed(record.createTime))
+        .BindUnsigned(6, record.cycleNumber)
+        .BindUnsigned(7, record.createTime)
         .Bind(8, record.storageHostName);
     return put.Run();
   }
@@ -72,7 +65,7 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
                               " FROM archive_files WHERE job_id = ? AND app_id = ? AND cell_id = ? "
                               "ORDER BY afile_id;")
                                  .c_str());
-    query.Bind(1, Signed(jobId)).Bind(2, Signed(appId)).Bind(3, Signed(cellId));
+    query.BindUnsigned(1, jobId).BindUnsigned(2, appId).BindUnsigned(3, cellId);
     ret.archFiles.clear();
     ret.storageHostName.clear();
     while (query.Step()) {
@@ -92,16 +85,16 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
     SqlStatement given(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
-    given.Bind(1, Signed(args.archFileId));
+    given.BindUnsigned(1, args.archFileId);
     if (!given.Step()) return 1168;
     const ArchiveFileRecord origin = Read(given);
     SqlStatement last(Db(), (std::string("SELECT ") + kColumns +
                              " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
                              "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
                                 .c_str());
-    last.Bind(1, Signed(origin.appId))
-        .Bind(2, Signed(origin.cellId))
-        .Bind(3, Signed(args.cycleNumber))
+    last.BindUnsigned(1, origin.appId)
+        .BindUnsigned(2, origin.cellId)
+        .BindUnsigned(3, args.cycleNumber)
         .Bind(4, args.archFileType);
     if (!last.Step()) return 1168;
     const ArchiveFileRecord found = Read(last);

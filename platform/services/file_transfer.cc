@@ -25,11 +25,7 @@ const char* kSchema =
     "  bytes INTEGER NOT NULL,"
     "  time INTEGER NOT NULL);";
 
-StateDb& Db() {
-  StateDb& db = StateDb::Current();
-  db.EnsureSchema("file_transfer", kSchema);
-  return db;
-}
+StateDb& Db() { return StateDb::Current().EnsureSchema("file_transfer", kSchema); }
 
 // The text of a fixed array, or false when it fills the array unterminated.
 bool TextOf(const char* array, size_t size, std::string& text) {
@@ -82,7 +78,7 @@ class SimulatedFileTransfer : public FileTransferBackend {
     record.Bind(1, host)
         .Bind(2, source)
         .Bind(3, destination + name)
-        .Bind(4, static_cast<long long>(contents.size()))
+        .BindUnsigned(4, contents.size())
         .Bind(5, static_cast<long long>(std::time(nullptr)));
     record.Run();
     return CQiError();

@@ -23,24 +23,17 @@ const char* kSchema =
 
 const char* kColumns = "host, cell_id, app_id, job_id, name, stored_time";
 
-StateDb& Db() {
-  StateDb& db = StateDb::Current();
-  db.EnsureSchema("index_store", kSchema);
-  return db;
-}
+StateDb& Db() { return StateDb::Current().EnsureSchema("index_store", kSchema); }
 
-long long Signed(uint64_t value) {
-  return static_cast<long long>(value);
-}
 
 IndexFileRecord Read(const SqlStatement& row) {
   IndexFileRecord record;
   record.host = row.Text(0);
-  record.cellId = static_cast<uint64_t>(row.Int(1));
-  record.appId = static_cast<uint64_t>(row.Int(2));
-  record.jobId = static_cast<uint64_t>(row.Int(3));
+  record.cellId = row.Unsigned(1);
+  record.appId = row.Unsigned(2);
+  record.jobId = row.Unsigned(3);
   record.name = row.Text(4);
-  record.storedTime = static_cast<uint64_t>(row.Int(5));
+  record.storedTime = row.Unsigned(5);
   return record;
 }
 
@@ -54,11 +47,11 @@ class FolderIndexStore : public IndexStoreBackend {
         Db(),
         (std::string("INSERT OR REPLACE INTO index_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?);").c_str());
     put.Bind(1, record.host)
-        .Bind(2, Signed(record.cellId))
-        .Bind(3, Signed(record.appId))
-        .Bind(4, Signed(record.jobId))
+        .BindUnsigned(2, record.cellId)
+        .BindUnsigned(3, record.appId)
+        .BindUnsigned(4, record.jobId)
         .Bind(5, record.name)
-        .Bind(6, Signed(record.storedTime));
+        .BindUnsigned(6, record.storedTime);
     return put.Run();
   }
 
@@ -78,8 +71,8 @@ class FolderIndexStore : public IndexStoreBackend {
                               " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
                               "AND stored_time <= ? ORDER BY name;")
                                  .c_str());
-    query.Bind(1, host).Bind(2, Signed(cellId)).Bind(3, Signed(appId)).Bind(4, Signed(jobId));
-    query.Bind(5, Signed(referenceTime));
+    query.Bind(1, host).BindUnsigned(2, cellId).BindUnsigned(3, appId).BindUnsigned(4, jobId);
+    query.BindUnsigned(5, referenceTime);
     while (query.Step()) visible.push_back(Read(query));
     return visible;
   }

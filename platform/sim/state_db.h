@@ -26,6 +26,8 @@ class SqlStatement {
   SqlStatement& operator=(const SqlStatement&) = delete;
 
   SqlStatement& Bind(int index, long long value);
+  // Ids, sizes and times are unsigned 64-bit; SQLite keeps their bit pattern.
+  SqlStatement& BindUnsigned(int index, uint64_t value) { return Bind(index, static_cast<long long>(value)); }
   SqlStatement& Bind(int index, const std::string& value);
   SqlStatement& BindNull(int index);
   // True while a row is available; false at the end. Throws nothing: an
@@ -36,6 +38,7 @@ class SqlStatement {
   bool ok() const { return ok_; }
 
   long long Int(int column) const;
+  uint64_t Unsigned(int column) const { return static_cast<uint64_t>(Int(column)); }
   std::string Text(int column) const;
   bool IsNull(int column) const;
 

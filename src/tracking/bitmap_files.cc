@@ -14,6 +14,15 @@ namespace {
 constexpr unsigned kErrorOutOfMemory = 14;
 constexpr unsigned kErrorMismatch = 774;
 
+CQiError OpenForReading(const std::string& path, auto_handle& file, uint64_t& length) {
+  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
+                                      fxfile::kOpenExisting, fxfile::kAttributeNormal, file);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to open the Bitmap File, File=%s", path.c_str());
+  err = FXFile::KZGetFileSize(file.get(), length);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get file size for File=%s", path.c_str());
+  return CQiError();
+}
+
 }  // namespace
 
 CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, unsigned char** bitmap,
@@ -75,12 +84,9 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, auto_pt
                                                 unsigned long& size) {
   bitmap.reset();
   auto_handle file;
-  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
-                                      fxfile::kOpenExisting, fxfile::kAttributeNormal, file);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to open the Bitmap File, File=%s", path.c_str());
   uint64_t length = 0;
-  err = FXFile::KZGetFileSize(file.get(), length);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get file size for File=%s", path.c_str());
+  CQiError err = OpenForReading(path, file, length);
+  if (err.IsError()) return err;
   if (length == 0)
     return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Bitmap File size is zero.File=%s", path.c_str());
 
@@ -104,12 +110,9 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
                                                         unsigned long& size) {
   bitmap.reset();
   auto_handle file;
-  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
-                                      fxfile::kOpenExisting, fxfile::kAttributeNormal, file);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to open the Bitmap File, File=%s", path.c_str());
   uint64_t length = 0;
-  err = FXFile::KZGetFileSize(file.get(), length);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get file size for File=%s", path.c_str());
+  CQiError err = OpenForReading(path, file, length);
+  if (err.IsError()) return err;
 
   uint64_t prefix = 0;
   uint64_t read = 0;
