@@ -1,15 +1,15 @@
 #include "platform/harness/sim_harness.h"
 
-#include <sys/stat.h>
-
 #include "platform/harness/kzbf_harness.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "platform/text/fx_string.h"
 
 namespace blbsim {
 
-bool InitStateDir(const std::string& dir) {
+bool InitStateDir() {
+  const std::string dir = platform::Settings::StateDir();
   if (!platform::MakeDirectories(dir)) return false;
   platform::MakeDirectories(dir + "/logs");
   platform::MakeDirectories(dir + "/install/Base");
@@ -32,8 +32,7 @@ bool InitStateDir(const std::string& dir) {
     if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
   }
   // An installed agent has its filter driver loaded and its load script.
-  struct stat info;
-  if (::stat((dir + "/drivers/kzbf").c_str(), &info) != 0 && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
+  if (!FXPath::DoesPathExist(dir + "/drivers/kzbf") && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
     return false;
   return true;
 }

@@ -11,13 +11,12 @@
 
 namespace blbsim {
 
-// Lays out a state directory: the registry with the "FileSystemAgent" and
-// "Base" sections ("dTARVOSHOME" pointing at <dir>/install), the log and
-// job-results folders, the agent database with this machine's client
-// (id 2, job results <dir>/jobresults). Existing values are kept. The
-// registry and database are those of the current settings, so dir must be
-// the state directory BLB_STATE_DIR names.
-bool InitStateDir(const std::string& dir);
+// Lays out the state directory the settings name (BLB_STATE_DIR): the
+// registry with the "FileSystemAgent" and "Base" sections ("dTARVOSHOME"
+// pointing at <dir>/install), the log and job-results folders, the agent
+// database with this machine's client (id 2, job results <dir>/jobresults),
+// the filter driver loaded. Existing values are kept.
+bool InitStateDir();
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value);
 bool GetRegistryValue(const std::string& section, const std::string& key, std::string& value);

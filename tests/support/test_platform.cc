@@ -28,7 +28,7 @@ ScopedStateDir::ScopedStateDir() {
   unsetenv("BLB_REGISTRY_FILE");
   unsetenv("BLB_LOG_FILE");
   setenv("BLB_SLEEP_FACTOR", "0", 1);
-  EXPECT_TRUE(blbsim::InitStateDir(path_));
+  EXPECT_TRUE(blbsim::InitStateDir());
 }
 
 ScopedStateDir::~ScopedStateDir() {

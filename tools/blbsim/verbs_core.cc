@@ -27,7 +27,7 @@ bool ReadIds(const Args& args, size_t first, std::initializer_list<uint64_t*> fi
 int Init(const Args& args) {
   if (args.size() > 1) return UsageError("init");
   if (args.size() == 1) setenv("BLB_STATE_DIR", args[0].c_str(), 1);
-  if (!InitStateDir(platform::Settings::StateDir())) {
+  if (!InitStateDir()) {
     std::fprintf(stderr, "blbsim: cannot initialise %s\n", platform::Settings::StateDir().c_str());
     return 1;
   }
