@@ -27,7 +27,9 @@ struct DigestDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-int SizeOfOpen(int fd, uint64_t& size) {
+}  // namespace
+
+int DeviceSize(int fd, uint64_t& size) {
   struct stat info;
   if (::fstat(fd, &info) != 0) return errno;
   if (S_ISBLK(info.st_mode)) {
@@ -39,14 +41,6 @@ int SizeOfOpen(int fd, uint64_t& size) {
   if (!S_ISREG(info.st_mode)) return ENOTBLK;
   size = static_cast<uint64_t>(info.st_size);
   return 0;
-}
-
-}  // namespace
-
-int DeviceSize(const std::string& device, uint64_t& size) {
-  auto_handle fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return errno;
-  return SizeOfOpen(fd.get(), size);
 }
 
 int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<ExtentDigest>& digests,
@@ -61,7 +55,7 @@ int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<Ex
   auto_handle fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC | (S_ISBLK(info.st_mode) ? O_DIRECT : 0)));
   if (fd.get() < 0 && errno == EINVAL) fd.reset(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno;
-  if (int error = SizeOfOpen(fd.get(), size)) return error;
+  if (int error = DeviceSize(fd.get(), size)) return error;
 
   void* raw = nullptr;
   if (::posix_memalign(&raw, kAlignment, kReadSize) != 0) return ENOMEM;

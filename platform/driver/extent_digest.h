@@ -16,7 +16,7 @@ using ExtentDigest = std::array<unsigned char, 16>;
 int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<ExtentDigest>& digests,
                   uint64_t& size);
 
-// The size in bytes of a block device or regular file; 0 or an errno.
-int DeviceSize(const std::string& device, uint64_t& size);
+// The size in bytes of an open block device or regular file; 0 or an errno.
+int DeviceSize(int fd, uint64_t& size);
 
 }  // namespace platform

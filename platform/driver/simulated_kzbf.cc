@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/driver/extent_digest.h"
 #include "platform/lock/kz_file_lock.h"
@@ -100,10 +99,8 @@ std::string Serialize(const TrackedDevice& record) {
   return text;
 }
 
-// 0, ENXIO when the device is not attached, EBADMSG when its record is damaged.
-int Load(const std::string& device, TrackedDevice& record) {
-  std::string text;
-  if (!ReadWholeFile(RecordPath(device), text)) return errno == ENOENT ? ENXIO : errno;
+// 0, or EBADMSG when the record is damaged.
+int Parse(const std::string& text, TrackedDevice& record) {
   const std::string separator = "\ndata\n";
   const size_t dataAt = text.find(separator);
   if (dataAt == std::string::npos) return EBADMSG;
@@ -142,7 +139,7 @@ int Load(const std::string& device, TrackedDevice& record) {
   const size_t payload = text.size() - (dataAt + separator.size());
   // The counts must agree with each other and with what the record holds
   // before anything is sized by them.
-  if (!haveExtents || record.extentSize == 0 || record.device != device || extents > payload / 16 ||
+  if (!haveExtents || record.extentSize == 0 || extents > payload / 16 ||
       payload != extents * 16 + (extents + 7) / 8 ||
       extents != record.deviceSize / static_cast<uint64_t>(record.extentSize) +
                      (record.deviceSize % static_cast<uint64_t>(record.extentSize) != 0 ? 1 : 0))
@@ -152,6 +149,14 @@ int Load(const std::string& device, TrackedDevice& record) {
   for (unsigned long long i = 0; i < extents; ++i) std::memcpy(record.baseline[i].data(), data + i * 16, 16);
   record.dirty.assign(data + extents * 16, data + payload);
   return 0;
+}
+
+// 0, ENXIO when the device is not attached, EBADMSG when its record is damaged.
+int Load(const std::string& device, TrackedDevice& record) {
+  std::string text;
+  if (!ReadWholeFile(RecordPath(device), text)) return errno == ENOENT ? ENXIO : errno;
+  if (int error = Parse(text, record)) return error;
+  return record.device == device ? 0 : EBADMSG;
 }
 
 int Save(const TrackedDevice& record) {
@@ -199,10 +204,10 @@ CQiError LoadFailed(const FXCodeLocation& location, const std::string& device, i
 
 // Copies a device into an image file with large reads.
 int CopyDevice(const std::string& device, const std::string& image) {
-  uint64_t size = 0;
-  if (int error = DeviceSize(device, size)) return error;
   auto_handle in(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return errno;
+  uint64_t size = 0;
+  if (int error = DeviceSize(in.get(), size)) return error;
   auto_handle out(::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (out.get() < 0) return errno;
   std::vector<char> buffer(4u << 20);
@@ -234,15 +239,15 @@ int AttachLoop(const std::string& image, std::string& loop) {
   return loop.empty() ? ENXIO : 0;
 }
 
-bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+// The device records of the folder; none when it cannot be listed.
+void ListFolder(const std::string& folder, std::vector<std::string>& names) {
   DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return false;
+  if (dir == nullptr) return;
   while (dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dev") == 0) names.push_back(name);
   }
   ::closedir(dir);
-  return true;
 }
 
 }  // namespace
@@ -359,15 +364,12 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
   std::vector<std::string> names;
-  if (!ListFolder(DevicesFolder(), names)) names.clear();
+  ListFolder(DevicesFolder(), names);
   for (const std::string& name : names) {
+    const std::string path = DevicesFolder() + "/" + name;
     std::string text;
-    if (!ReadWholeFile(DevicesFolder() + "/" + name, text)) continue;
-    const size_t at = text.find("\ndevice=");
-    const size_t end = at == std::string::npos ? at : text.find('\n', at + 1);
-    if (end == std::string::npos) continue;
     TrackedDevice record;
-    if (Load(text.substr(at + 8, end - at - 8), record) != 0) continue;
+    if (!ReadWholeFile(path, text) || Parse(text, record) != 0 || RecordPath(record.device) != path) continue;
     for (size_t i = 0; i < record.snapshots.size(); ++i) {
       if (record.snapshots[i].device != snapshot) continue;
       const Snapshot removed = record.snapshots[i];
