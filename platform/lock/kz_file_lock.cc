@@ -28,8 +28,7 @@ struct Entry {
   int fd = -1;
   int type = KzFileLock::kRead;
   bool acquiring = true;  // a thread waits in flock for this entry
-  std::map<std::thread::id, int> holders;
-  int total = 0;
+  std::map<std::thread::id, int> holders;  // holds per thread; the entry goes with the last
 };
 
 struct Hold {
@@ -93,8 +92,6 @@ int OpenLockFile(const char* path) {
 
 }  // namespace
 
-KzFileLock::KzFileLock(bool bShortLived) : m_bShortLived(bShortLived) {}
-
 KzFileLock::~KzFileLock() {
   if (isLocked()) unlock();
 }
@@ -122,7 +119,6 @@ int KzFileLock::lock(const char* path, int type, int waitSeconds) {
   std::unique_lock<std::mutex> guard(table.mutex);
   auto record = [&](Entry& entry) {
     ++entry.holders[me];
-    ++entry.total;
     m_nKey = table.nextHold++;
     table.holds[m_nKey] = Hold{file, me};
   };
@@ -182,7 +178,7 @@ int KzFileLock::unlock() {
     Entry& entry = found->second;
     auto holder = entry.holders.find(hold->second.thread);
     if (holder != entry.holders.end() && --holder->second == 0) entry.holders.erase(holder);
-    if (--entry.total <= 0) {
+    if (entry.holders.empty()) {
       ::flock(entry.fd, LOCK_UN);
       ::close(entry.fd);
       table.entries.erase(found);

@@ -21,7 +21,7 @@ class KzFileLock {
 
   // The flag is the agent's: true for short-lived guards, false for a lock
   // held for an object's life. Either way the destructor releases the lock.
-  explicit KzFileLock(bool bShortLived = true);
+  explicit KzFileLock(bool /*bShortLived*/ = true) {}
   ~KzFileLock();
   KzFileLock(const KzFileLock&) = delete;
   KzFileLock& operator=(const KzFileLock&) = delete;
@@ -37,6 +37,5 @@ class KzFileLock {
   bool isLocked() const { return m_nKey >= 0; }
 
  private:
-  bool m_bShortLived;
   long long m_nKey = -1;  // the process-wide hold this object took
 };
