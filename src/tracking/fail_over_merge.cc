@@ -6,6 +6,7 @@
 
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
+#include "platform/text/fx_string.h"
 #include "tracking/attached_volume_list.h"
 #include "tracking/volume_bitmap_helper.h"
 
@@ -38,8 +39,7 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
       MarkFull(*bitmap, size, forceFull);
       return CQiError();
     }
-    const std::string::size_type slash = bitmapFile.find_last_of('/');
-    leftBehind = list.GetConfigDirName() + "/" + (slash == std::string::npos ? bitmapFile : bitmapFile.substr(slash + 1));
+    leftBehind = list.GetConfigDirName() + "/" + FXPath::GetFileName(bitmapFile);
 
     std::list<VolumeClusterConfig> updated;
     for (VolumeClusterConfig volume : volumes) {
