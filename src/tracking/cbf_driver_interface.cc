@@ -1,7 +1,5 @@
 #include "tracking/cbf_driver_interface.h"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <new>
 #include <vector>
