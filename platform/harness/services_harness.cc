@@ -4,7 +4,6 @@
 
 #include "platform/config/agent_config.h"
 #include "platform/sim/fs_util.h"
-#include "platform/sim/state_db.h"
 
 namespace blbsim {
 
@@ -17,7 +16,17 @@ bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useS
   return config.PutSubclient(*subclient);
 }
 
-bool AddArchiveFile(const platform::ArchiveFileRecord& record) {
+bool AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId, int archFileType,
+                    uint64_t cycleNumber, uint64_t createTime, const std::string& storageHostName) {
+  platform::ArchiveFileRecord record;
+  record.archFileId = archFileId;
+  record.jobId = jobId;
+  record.appId = appId;
+  record.cellId = cellId;
+  record.archFileType = archFileType;
+  record.cycleNumber = cycleNumber;
+  record.createTime = createTime;
+  record.storageHostName = storageHostName;
   return platform::ArchiveManager::Current().Put(record);
 }
 
@@ -25,13 +34,23 @@ std::vector<platform::ArchiveFileRecord> ArchiveFiles() {
   return platform::ArchiveManager::Current().All();
 }
 
-bool AddIndexFile(const platform::IndexFileRecord& record, const std::string& contents) {
+bool AddIndexFile(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId, const std::string& name,
+                  uint64_t storedTime, const std::string& contents) {
+  platform::IndexFileRecord record;
+  record.host = host;
+  record.cellId = cellId;
+  record.appId = appId;
+  record.jobId = jobId;
+  record.name = name;
+  record.storedTime = storedTime;
   return platform::IndexStore::Current().Put(record, contents);
 }
 
-bool AddIndexFileFrom(const platform::IndexFileRecord& record, const std::string& sourcePath) {
+bool AddIndexFileFrom(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
+                      const std::string& name, uint64_t storedTime, const std::string& sourcePath) {
   std::string contents;
-  return platform::ReadWholeFile(sourcePath, contents) && AddIndexFile(record, contents);
+  return platform::ReadWholeFile(sourcePath, contents) &&
+         AddIndexFile(host, cellId, appId, jobId, name, storedTime, contents);
 }
 
 std::vector<platform::IndexFileRecord> IndexFiles() {

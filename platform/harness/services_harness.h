@@ -16,12 +16,17 @@ namespace blbsim {
 // answer; false when the subclient is unknown.
 bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useSource);
 
-bool AddArchiveFile(const platform::ArchiveFileRecord& record);
+// The fields in the order the `afile add` verb takes them.
+bool AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId, int archFileType,
+                    uint64_t cycleNumber, uint64_t createTime, const std::string& storageHostName);
 std::vector<platform::ArchiveFileRecord> ArchiveFiles();
 
-// Stores a file in the index: from contents, or from a file on this machine.
-bool AddIndexFile(const platform::IndexFileRecord& record, const std::string& contents);
-bool AddIndexFileFrom(const platform::IndexFileRecord& record, const std::string& sourcePath);
+// Stores a job's file in the index of a host as stored at storedTime: from
+// contents, or from a file on this machine.
+bool AddIndexFile(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId, const std::string& name,
+                  uint64_t storedTime, const std::string& contents);
+bool AddIndexFileFrom(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
+                      const std::string& name, uint64_t storedTime, const std::string& sourcePath);
 std::vector<platform::IndexFileRecord> IndexFiles();
 
 std::vector<platform::TransferRecord> Transfers();

@@ -120,22 +120,10 @@ TEST(KzCopyFile, CopiesIntoTheHostFolderAndRecordsEachTransfer) {
 
 TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
   ScopedStateDir state;
-  auto add = [](uint64_t id, uint64_t job, int type, uint64_t cycle, uint64_t created) {
-    platform::ArchiveFileRecord afile;
-    afile.archFileId = id;
-    afile.jobId = job;
-    afile.appId = 5;
-    afile.cellId = 2;
-    afile.archFileType = type;
-    afile.cycleNumber = cycle;
-    afile.createTime = created;
-    afile.storageHostName = "ma1";
-    ASSERT_TRUE(blbsim::AddArchiveFile(afile));
-  };
-  add(11, 12, 4, 1, 1000);
-  add(10, 12, 1, 1, 900);
-  add(13, 14, 4, 1, 1500);
-  add(14, 15, 4, 2, 1600);
+  ASSERT_TRUE(blbsim::AddArchiveFile(11, 12, 5, 2, 4, 1, 1000, "ma1"));
+  ASSERT_TRUE(blbsim::AddArchiveFile(10, 12, 5, 2, 1, 1, 900, "ma1"));
+  ASSERT_TRUE(blbsim::AddArchiveFile(13, 14, 5, 2, 4, 1, 1500, "ma1"));
+  ASSERT_TRUE(blbsim::AddArchiveFile(14, 15, 5, 2, 4, 2, 1600, "ma1"));
 
   ArMgrClientAPI api;
   GetArchFileInfoForSnapJob_ArgsCC_t args;
@@ -171,24 +159,14 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
 TEST(GetIndexFiles, CopiesMatchingFilesStoredByTheReferenceTime) {
   ScopedStateDir state;
   auto add = [](const std::string& name, uint64_t stored, uint64_t job = 12) {
-    platform::IndexFileRecord file;
-    file.host = "ma1";
-    file.cellId = 2;
-    file.appId = 5;
-    file.jobId = job;
-    file.name = name;
-    file.storedTime = stored;
-    ASSERT_TRUE(blbsim::AddIndexFile(file, "contents of " + name));
+    ASSERT_TRUE(blbsim::AddIndexFile("ma1", 2, 5, job, name, stored, "contents of " + name));
   };
   add("12_BlockDeviceConfig.kzf", 100);
   add("abc.bmp", 100);
   add("late.bmp", 300);
   add("notes.txt", 100);
   add("other.bmp", 100, 13);
-  platform::IndexFileRecord bad;
-  bad.host = "ma1";
-  bad.name = "../escape";
-  EXPECT_FALSE(blbsim::AddIndexFile(bad, "x"));
+  EXPECT_FALSE(blbsim::AddIndexFile("ma1", 0, 0, 0, "../escape", 0, "x"));
 
   const std::string dest = state.Sub("jobresults");
   std::list<std::string> patterns = {"*.bmp", "*BlockDeviceConfig.kzf"};
@@ -209,6 +187,8 @@ TEST(GetIndexFiles, CopiesMatchingFilesStoredByTheReferenceTime) {
   platform::FaultTable::ClearAll();
 
   // A row edited into the table by hand must not lead out of the folders.
+  platform::IndexFileRecord bad;
+  bad.host = "ma1";
   bad.cellId = 2;
   bad.appId = 5;
   bad.jobId = 12;

@@ -27,28 +27,9 @@ std::string ConfigOf(const std::string& volume, uint64_t totalBlocks) {
   return std::string(kHeader) + "#METADATA_ENABLED#\n" + device.Serialize() + "\n";
 }
 
-void Store(const std::string& name, const std::string& contents, uint64_t stored = 100, uint64_t job = 12) {
-  platform::IndexFileRecord file;
-  file.host = "ma1";
-  file.cellId = 2;
-  file.appId = 5;
-  file.jobId = job;
-  file.name = name;
-  file.storedTime = stored;
-  ASSERT_TRUE(blbsim::AddIndexFile(file, contents));
-}
-
-void AddArchiveFile(uint64_t id, int type, uint64_t cycle, uint64_t created, uint64_t job = 12) {
-  platform::ArchiveFileRecord afile;
-  afile.archFileId = id;
-  afile.jobId = job;
-  afile.appId = 5;
-  afile.cellId = 2;
-  afile.archFileType = type;
-  afile.cycleNumber = cycle;
-  afile.createTime = created;
-  afile.storageHostName = "ma1";
-  ASSERT_TRUE(blbsim::AddArchiveFile(afile));
+// A file that job 12 of subclient 2/5 stored in the index of "ma1".
+void Store(const std::string& name, const std::string& contents, uint64_t stored = 100) {
+  ASSERT_TRUE(blbsim::AddIndexFile("ma1", 2, 5, 12, name, stored, contents));
 }
 
 HandleRemoteIndexArgs Args(const std::string& directory, uint64_t referenceTime) {
@@ -147,14 +128,14 @@ TEST(DownloadRemoteIndexFiles, TakesTheReferenceTimeFromTheCyclesLastArchiveFile
   EXPECT_EQ(FXErrorUtil::GetCode(none), -1);
   EXPECT_EQ(none.GetMessage(), "No afile results returned for JOBID[=12]");
 
-  AddArchiveFile(31, 1, 1, 900);
+  ASSERT_TRUE(blbsim::AddArchiveFile(31, 12, 5, 2, 1, 1, 900, "ma1"));
   CQiError noMetadata = handler.DownloadRemoteIndexFiles(4, {}, 0);
   EXPECT_EQ(noMetadata.GetMessage(), "Failed to find metadata archive file create time for JID [12]");
 
   // The metadata archive file of job 12 belongs to a cycle whose last
   // archive file (of job 13) was made at 1500: files stored by then count.
-  AddArchiveFile(32, 4, 1, 1000);
-  AddArchiveFile(33, 4, 1, 1500, 13);
+  ASSERT_TRUE(blbsim::AddArchiveFile(32, 12, 5, 2, 4, 1, 1000, "ma1"));
+  ASSERT_TRUE(blbsim::AddArchiveFile(33, 13, 5, 2, 4, 1, 1500, "ma1"));
   Store("12_x.bmp", "x", 1400);
   Store("12_y.7z", "y", 1500);
   Store("12_late.bmp", "late", 1600);

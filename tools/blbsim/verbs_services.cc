@@ -45,18 +45,16 @@ int Afile(const Args& args) {
                   static_cast<unsigned long long>(afile.createTime), afile.storageHostName.c_str());
     return 0;
   }
-  platform::ArchiveFileRecord afile;
-  if (args.size() < 6 || args.size() > 9 || args[0] != "add" || !NumbersFrom(args, 1, 4) ||
-      !ReadInt(args[5], afile.archFileType) || !NumbersFrom(args, 6, 7))
+  int type = 0;
+  if (args.size() < 6 || args.size() > 9 || args[0] != "add" || !NumbersFrom(args, 1, 4) || !ReadInt(args[5], type) ||
+      !NumbersFrom(args, 6, 7))
     return UsageError("afile");
-  afile.archFileId = Number(args[1]);
-  afile.jobId = Number(args[2]);
-  afile.appId = Number(args[3]);
-  afile.cellId = Number(args[4]);
-  afile.cycleNumber = args.size() > 6 ? Number(args[6]) : 0;
-  afile.createTime = args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
-  afile.storageHostName = args.size() > 8 ? args[8] : std::string();
-  return AddArchiveFile(afile) ? 0 : 1;
+  const unsigned long long cycle = args.size() > 6 ? Number(args[6]) : 0;
+  const unsigned long long created =
+      args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
+  const bool added = AddArchiveFile(Number(args[1]), Number(args[2]), Number(args[3]), Number(args[4]), type, cycle,
+                                    created, args.size() > 8 ? args[8] : std::string());
+  return added ? 0 : 1;
 }
 
 int Index(const Args& args) {
@@ -70,14 +68,10 @@ int Index(const Args& args) {
   }
   if (args.size() < 6 || args.size() > 8 || args[0] != "add" || !NumbersFrom(args, 2, 4) || !NumbersFrom(args, 7, 7))
     return UsageError("index");
-  platform::IndexFileRecord file;
-  file.host = args[1];
-  file.cellId = Number(args[2]);
-  file.appId = Number(args[3]);
-  file.jobId = Number(args[4]);
-  file.name = args.size() > 6 ? args[6] : std::string(FXPath::GetFileName(args[5]));
-  file.storedTime = args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
-  if (!AddIndexFileFrom(file, args[5])) {
+  const std::string name = args.size() > 6 ? args[6] : std::string(FXPath::GetFileName(args[5]));
+  const unsigned long long stored =
+      args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
+  if (!AddIndexFileFrom(args[1], Number(args[2]), Number(args[3]), Number(args[4]), name, stored, args[5])) {
     std::fprintf(stderr, "blbsim: cannot store %s in the index\n", args[5].c_str());
     return 1;
   }
