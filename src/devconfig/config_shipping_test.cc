@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "blocklevel/blocklevel.h"
+#include "devconfig/devconfig_test_fixtures.h"
 #include "devconfig/kz_device_config_handler.h"
 #include "devconfig/remote_index_handler.h"
 #include "platform/harness/services_harness.h"
@@ -9,6 +10,7 @@
 #include "platform/sim/fault_table.h"
 #include "support/test_platform.h"
 
+using devconfig_test::Job;
 using testing_support::CapturingLog;
 using testing_support::FileExists;
 using testing_support::ReadFile;
@@ -16,16 +18,6 @@ using testing_support::ScopedStateDir;
 using testing_support::WriteFile;
 
 namespace {
-
-TarvosJobInfo Job(const std::string& directory) {
-  TarvosJobInfo job;
-  job.SetVornCellId(2);
-  job.SetAppId(5);
-  job.SetJobId(12);
-  job.SetJobResultsDir(directory);
-  job.SetStowhost("ma1");
-  return job;
-}
 
 // Client 9 is the proxy; subclient 2/5 of this machine (client 2) uses it.
 void AddProxy(const std::string& jobResults, const std::string& installDir, bool useSource) {

@@ -8,9 +8,12 @@
 #include <map>
 #include <vector>
 
+#include "devconfig/devconfig_test_fixtures.h"
 #include "records/sm_vol_block.h"
 #include "support/test_platform.h"
 
+using devconfig_test::Job;
+using devconfig_test::kHeader;
 using testing_support::CapturingLog;
 using testing_support::FileExists;
 using testing_support::ReadFile;
@@ -19,23 +22,10 @@ using testing_support::WriteFile;
 
 namespace {
 
-const char* kHeader =
-    "# IsSupported|SourceVolume|SourceDevice|FSType|MountOptions|ExtentSize|TotalBlocks"
-    "|FSBlockSize|BitMapSize|LogSectorSz|PhySectorSz|IOMinSz|IOOptimalSz|Version\n";
-
 BackupDeviceInfo Record(const std::string& volume, uint64_t totalBlocks = 2097152, uint64_t version = 1) {
   const uint64_t extent = 4194304, fsBlock = 4096, bitmap = 32;
   return BackupDeviceInfo(true, volume, "/dev/sd" + volume.substr(1), "ext4", "rw", extent, totalBlocks, fsBlock,
                           bitmap, 512, 512, 4096, 0, version);
-}
-
-TarvosJobInfo Job(const std::string& directory, uint64_t jobId = 12) {
-  TarvosJobInfo job;
-  job.SetVornCellId(2);
-  job.SetAppId(5);
-  job.SetJobId(jobId);
-  job.SetJobResultsDir(directory);
-  return job;
 }
 
 SMVolBlock Volume(const std::string& volume) {
@@ -289,12 +279,12 @@ TEST(KzDeviceConfigHandler, CleansOnlyOtherJobsBitmapFiles) {
   const std::string dir = state.Sub("jobresults");
   for (const char* name : {"5_x.bmp", "12_y.bmp", "123_z.bmp", "BlockDeviceConfig.kzf"})
     WriteFile(dir + "/" + name, "x");
-  KzDeviceConfigHandler handler(Job(dir, 12));
+  KzDeviceConfigHandler handler(Job(dir));
   ASSERT_FALSE(handler.CleanPrevJobConfigFiles().IsError());
   EXPECT_FALSE(FileExists(dir + "/5_x.bmp"));
   EXPECT_TRUE(FileExists(dir + "/12_y.bmp"));
   EXPECT_TRUE(FileExists(dir + "/123_z.bmp"));
   EXPECT_TRUE(FileExists(dir + "/BlockDeviceConfig.kzf"));
-  KzDeviceConfigHandler nowhere(Job(state.Sub("missing"), 12));
+  KzDeviceConfigHandler nowhere(Job(state.Sub("missing")));
   EXPECT_TRUE(nowhere.CleanPrevJobConfigFiles().IsError());
 }

@@ -6,21 +6,20 @@
 #include <stdexcept>
 
 #include "blocklevel/blocklevel.h"
+#include "devconfig/devconfig_test_fixtures.h"
 #include "platform/harness/services_harness.h"
 #include "platform/services/archive_manager.h"
 #include "platform/sim/fault_table.h"
 #include "support/test_platform.h"
 
+using devconfig_test::Job;
+using devconfig_test::kHeader;
 using testing_support::CapturingLog;
 using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::ScopedStateDir;
 
 namespace {
-
-const char* kHeader =
-    "# IsSupported|SourceVolume|SourceDevice|FSType|MountOptions|ExtentSize|TotalBlocks"
-    "|FSBlockSize|BitMapSize|LogSectorSz|PhySectorSz|IOMinSz|IOOptimalSz|Version\n";
 
 std::string ConfigOf(const std::string& volume, uint64_t totalBlocks) {
   BackupDeviceInfo device(true, volume, "/dev/x", "ext4", "rw", 4194304, totalBlocks, 4096, 32);
@@ -116,12 +115,7 @@ TEST(HandleRemoteIndex, FailsWithoutAConfigurationOrWhenItCannotBeMovedIntoPlace
 TEST(DownloadRemoteIndexFiles, TakesTheReferenceTimeFromTheCyclesLastArchiveFile) {
   ScopedStateDir state;
   const std::string dir = state.Sub("jobresults");
-  TarvosJobInfo job;
-  job.SetVornCellId(2);
-  job.SetAppId(5);
-  job.SetJobId(12);
-  job.SetJobResultsDir(dir);
-  job.SetStowhost("ma1");
+  TarvosJobInfo job = Job(dir);
   KzDeviceConfigHandler handler(job);
 
   CQiError none = handler.DownloadRemoteIndexFiles(4, {}, 0);
