@@ -65,7 +65,7 @@ class SimulatedFileTransfer : public FileTransferBackend {
       return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot read [%s]", source.c_str());
     std::string relative = destDir;
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
-    const std::string targetDir = relative.empty() ? HostRoot(host) : HostRoot(host) + "/" + relative;
+    const std::string targetDir = FXPath::Append(HostRoot(host), relative);
     if (file.request.bCreateDestDir != 0) MakeDirectories(targetDir);
     const std::string target = targetDir + "/" + name;
     if (file.request.bOverwrite == 0 && ::access(target.c_str(), F_OK) == 0)
@@ -73,11 +73,9 @@ class SimulatedFileTransfer : public FileTransferBackend {
     if (!WriteFileAtomically(target, contents))
       return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot write [%s] on host [%s]", target.c_str(), host.c_str());
     SqlStatement record(Db(), "INSERT INTO transfers (host, source, destination, bytes, time) VALUES (?, ?, ?, ?, ?);");
-    std::string destination = destDir;
-    if (destination.back() != '/') destination += "/";
     record.Bind(1, host)
         .Bind(2, source)
-        .Bind(3, destination + name)
+        .Bind(3, FXPath::Append(destDir, name))
         .BindUnsigned(4, contents.size())
         .Bind(5, static_cast<long long>(std::time(nullptr)));
     record.Run();

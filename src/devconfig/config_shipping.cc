@@ -13,6 +13,7 @@
 #include "platform/services/host_name.h"
 #include "platform/services/index_files.h"
 #include "platform/services/subclient.h"
+#include "platform/text/fx_string.h"
 
 namespace {
 
@@ -26,11 +27,6 @@ bool FitsTransferText(const std::string& text) {
 
 void CopyTransferText(char (&target)[1024], const std::string& text) {
   std::memcpy(target, text.c_str(), text.size() + 1);
-}
-
-std::string WithTrailingSlash(const std::string& directory) {
-  if (!directory.empty() && directory.back() == '/') return directory;
-  return directory + "/";
 }
 
 }  // namespace
@@ -81,16 +77,20 @@ CQiError KzDeviceConfigHandler::PutConfigFiles() {
 
   // An empty job-results directory is no place to send files to: it is
   // treated like a proxy that could not say where its job results are.
-  std::string destination;
+  FXString destination;
   std::string proxyResults;
   if (proxy.getjobResultDirectory(proxyResults, nullptr) == 0 && !proxyResults.empty()) {
-    destination = WithTrailingSlash(proxyResults) + std::to_string(cellId) + "/" + std::to_string(appId);
+    destination = proxyResults;
+    FXPath::AppendTrailingDelimiter(destination);
+    destination += std::to_string(cellId) + "/" + std::to_string(appId);
   } else {
     std::string installDir;
     if (proxy.getInstallDirectory(installDir, 4, nullptr) != 0)
       return FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "Failed to locate JobResults on Proxy ClientID=[%lu]",
                                      static_cast<unsigned long>(proxyId));
-    destination = WithTrailingSlash(installDir) + "Temp";
+    destination = installDir;
+    FXPath::AppendTrailingDelimiter(destination);
+    destination += "Temp";
   }
 
   if (!FitsTransferText(directory) || !FitsTransferText(destination))
