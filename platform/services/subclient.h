@@ -17,9 +17,6 @@ class Subclient {
   // Failable as "Subclient::getUseSource".
   virtual int getUseSource(bool& useSource, void* reserved);
 
-  uint64_t GetCellId() const { return m_nCellId; }
-  uint64_t GetAppId() const { return m_nAppId; }
-
  private:
   uint64_t m_nCellId;
   uint64_t m_nAppId;
@@ -32,9 +29,6 @@ class ApplicationId {
   // The subclient, owned by this object; null when the configuration does
   // not know it. Failable as "ApplicationId::getSubclient".
   Subclient* getSubclient(void* reserved);
-
-  uint64_t GetCellId() const { return m_nCellId; }
-  uint64_t GetAppId() const { return m_nAppId; }
 
  private:
   uint64_t m_nCellId;
