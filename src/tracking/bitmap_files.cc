@@ -23,6 +23,25 @@ CQiError OpenForReading(const std::string& path, auto_handle& file, uint64_t& le
   return CQiError();
 }
 
+// Reads count bytes of an open bitmap file into a new buffer; read is what
+// came back, judged by the caller.
+CQiError ReadBitmapBytes(const auto_handle& file, const std::string& path, uint64_t count,
+                         auto_ptr_array<unsigned char>& buffer, uint64_t& read) {
+  buffer.reset(new (std::nothrow) unsigned char[count > 0 ? count : 1]);
+  if (buffer.get() == nullptr)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorOutOfMemory, "Failed to allocate %llu bytes for bitmap, file=%s",
+                                   static_cast<unsigned long long>(count), path.c_str());
+  CQiError err = FXFile::KZReadFile(file.get(), buffer.get(), count, read);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
+  return err;
+}
+
+CQiError PrefixedMismatch(const FXCodeLocation& location, uint64_t toRead, uint64_t read, const std::string& path) {
+  return FXErrorUtil::ErrorWin32(
+      location, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
+      static_cast<unsigned long>(toRead), static_cast<unsigned long long>(read), path.c_str());
+}
+
 }  // namespace
 
 CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, unsigned char** bitmap,
@@ -91,13 +110,10 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, auto_pt
     return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorMismatch, "Bitmap File size is zero.File=%s", path.c_str());
 
   size = static_cast<unsigned long>(length);
-  auto_ptr_array<unsigned char> buffer(new (std::nothrow) unsigned char[length]);
-  if (buffer.get() == nullptr)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorOutOfMemory, "Failed to allocate %llu bytes for bitmap, file=%s",
-                                   static_cast<unsigned long long>(length), path.c_str());
+  auto_ptr_array<unsigned char> buffer;
   uint64_t read = 0;
-  err = FXFile::KZReadFile(file.get(), buffer.get(), length, read);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
+  err = ReadBitmapBytes(file, path, length, buffer, read);
+  if (err.IsError()) return err.Push(FXCODELOC);
   if (read != length)
     return FXErrorUtil::ErrorWin32(
         FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%llu, SizeRead=%llu, file=%s",
@@ -120,29 +136,17 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFileWithSize(const std::string& path,
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap size, file=%s", path.c_str());
   // The prefix is checked against what the file holds before it sizes an
   // allocation: a torn or foreign file must not ask for gigabytes.
-  if (read != sizeof prefix)
-    return FXErrorUtil::ErrorWin32(
-        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
-        static_cast<unsigned long>(sizeof prefix), static_cast<unsigned long long>(read), path.c_str());
+  if (read != sizeof prefix) return PrefixedMismatch(FXCODELOC, sizeof prefix, read, path);
   // The length was taken before the read: a file that reports less than it
   // holds (a growing file, a pseudo file) must not wrap the subtraction.
   const uint64_t remaining = length > sizeof prefix ? length - sizeof prefix : 0;
-  if (prefix > remaining)
-    return FXErrorUtil::ErrorWin32(
-        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
-        static_cast<unsigned long>(prefix), static_cast<unsigned long long>(remaining), path.c_str());
+  if (prefix > remaining) return PrefixedMismatch(FXCODELOC, prefix, remaining, path);
 
   size = static_cast<unsigned long>(prefix);
-  auto_ptr_array<unsigned char> buffer(new (std::nothrow) unsigned char[prefix > 0 ? prefix : 1]);
-  if (buffer.get() == nullptr)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorOutOfMemory, "Failed to allocate %llu bytes for bitmap, file=%s",
-                                   static_cast<unsigned long long>(prefix), path.c_str());
-  err = FXFile::KZReadFile(file.get(), buffer.get(), prefix, read);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read from bitmap data, file=%s", path.c_str());
-  if (read != prefix)
-    return FXErrorUtil::ErrorWin32(
-        FXCODELOC, kErrorMismatch, "Mismatch bitmap read, SizeToRead=%lu, SizeRead=%llu, file=%s",
-        static_cast<unsigned long>(prefix), static_cast<unsigned long long>(read), path.c_str());
+  auto_ptr_array<unsigned char> buffer;
+  err = ReadBitmapBytes(file, path, prefix, buffer, read);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  if (read != prefix) return PrefixedMismatch(FXCODELOC, prefix, read, path);
   bitmap.reset(buffer.release());
   return CQiError();
 }
