@@ -176,15 +176,22 @@ CQiError CSubclientCache::MergeBitmap(unsigned char* first, uint64_t firstSize, 
   return CQiError();
 }
 
+CQiError CSubclientCache::ReadIntoNewBuffer(const std::string& path, auto_ptr_array<unsigned char>& buffer) {
+  buffer.reset(NewBuffer(m_nBitmapSize).release());
+  if (buffer.get() == nullptr) return OutOfMemory(FXCODELOC, m_nBitmapSize);
+  std::memset(buffer.get(), 0, m_nBitmapSize);
+  CQiError err = ReadBitmapFromFile(buffer.get(), m_nBitmapSize, path);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read bitmap from file, file=%s", path.c_str());
+  return err;
+}
+
 CQiError CSubclientCache::MergeBitmap(const auto_ptr_array<unsigned char>& driverBitmap) {
   CQiError err = CheckReady();
   if (err.IsError()) return err.Push(FXCODELOC);
   const std::string path = BitmapPath();
-  auto_ptr_array<unsigned char> cache = NewBuffer(m_nBitmapSize);
-  if (cache.get() == nullptr) return OutOfMemory(FXCODELOC, m_nBitmapSize);
-  std::memset(cache.get(), 0, m_nBitmapSize);
-  err = ReadBitmapFromFile(cache.get(), m_nBitmapSize, path);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read bitmap from file, file=%s", path.c_str());
+  auto_ptr_array<unsigned char> cache;
+  err = ReadIntoNewBuffer(path, cache);
+  if (err.IsError()) return err.Push(FXCODELOC);
   err = MergeBitmap(cache.get(), m_nBitmapSize, driverBitmap.get(), m_nBitmapSize);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to merge bitmap buffers");
   err = SaveBitmapToFile(cache.get(), m_nBitmapSize, path);
@@ -201,15 +208,12 @@ CQiError CSubclientCache::SaveBitmapToFile(const std::string& destination) {
     if (err.IsError()) return err.Push(FXCODELOC);
     return err;
   }
-  auto_ptr_array<unsigned char> cache = NewBuffer(m_nBitmapSize);
-  auto_ptr_array<unsigned char> target = NewBuffer(m_nBitmapSize);
-  if (cache.get() == nullptr || target.get() == nullptr) return OutOfMemory(FXCODELOC, m_nBitmapSize);
-  std::memset(cache.get(), 0, m_nBitmapSize);
-  std::memset(target.get(), 0, m_nBitmapSize);
-  err = ReadBitmapFromFile(cache.get(), m_nBitmapSize, path);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read bitmap from file, file=%s", path.c_str());
-  err = ReadBitmapFromFile(target.get(), m_nBitmapSize, destination);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read bitmap from file, file=%s", destination.c_str());
+  auto_ptr_array<unsigned char> cache;
+  err = ReadIntoNewBuffer(path, cache);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  auto_ptr_array<unsigned char> target;
+  err = ReadIntoNewBuffer(destination, target);
+  if (err.IsError()) return err.Push(FXCODELOC);
   err = MergeBitmap(target.get(), m_nBitmapSize, cache.get(), m_nBitmapSize);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to merge bitmap buffers");
   err = SaveBitmapToFile(target.get(), m_nBitmapSize, destination);
@@ -220,12 +224,8 @@ CQiError CSubclientCache::SaveBitmapToFile(const std::string& destination) {
 CQiError CSubclientCache::ReadBitmap(auto_ptr_array<unsigned char>& buffer) {
   CQiError err = CheckReady();
   if (err.IsError()) return err.Push(FXCODELOC);
-  buffer.reset(NewBuffer(m_nBitmapSize).release());
-  if (buffer.get() == nullptr) return OutOfMemory(FXCODELOC, m_nBitmapSize);
-  std::memset(buffer.get(), 0, m_nBitmapSize);
-  const std::string path = BitmapPath();
-  err = ReadBitmapFromFile(buffer.get(), m_nBitmapSize, path);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read bitmap from file, file=%s", path.c_str());
+  err = ReadIntoNewBuffer(BitmapPath(), buffer);
+  if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }
 

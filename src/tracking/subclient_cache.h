@@ -62,6 +62,8 @@ class CSubclientCache {
   std::string HookPath() const;
   // Fails unless Initialize succeeded and the device id names a file.
   CQiError CheckReady() const;
+  // A new zeroed bitmap-size buffer holding (the first bytes of) path.
+  CQiError ReadIntoNewBuffer(const std::string& path, auto_ptr_array<unsigned char>& buffer);
 
   std::string m_sFolder;
   uint64_t m_nBitmapSize = 0;
