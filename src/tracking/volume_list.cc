@@ -1,5 +1,6 @@
 #include "tracking/volume_list.h"
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 
@@ -115,9 +116,7 @@ CQiError CVolumeList::Get(long long vornCellId, long long clientId, long long ap
 }
 
 bool CVolumeList::IsExists(const VolumeConfig& record) const {
-  for (const VolumeConfig& entry : m_lVolumes)
-    if (entry == record) return true;
-  return false;
+  return std::find(m_lVolumes.begin(), m_lVolumes.end(), record) != m_lVolumes.end();
 }
 
 CQiError CVolumeList::Add(const VolumeConfig& record, bool save) {
@@ -129,12 +128,8 @@ CQiError CVolumeList::Add(const VolumeConfig& record, bool save) {
 }
 
 CQiError CVolumeList::Delete(const VolumeConfig& record) {
-  for (auto it = m_lVolumes.begin(); it != m_lVolumes.end(); ++it) {
-    if (*it == record) {
-      m_lVolumes.erase(it);
-      break;
-    }
-  }
+  auto it = std::find(m_lVolumes.begin(), m_lVolumes.end(), record);
+  if (it != m_lVolumes.end()) m_lVolumes.erase(it);
   return CQiError();
 }
 
@@ -146,14 +141,7 @@ CQiError CVolumeList::Update(const std::list<VolumeConfig>& current) {
     VolumeConfig resolved = *it;
     CQiError err = resolved.SetLinkTargetPathForDevice();
     if (err.IsError()) return err.Push(FXCODELOC);
-    bool wanted = false;
-    for (const VolumeConfig& record : current) {
-      if (record == resolved) {
-        wanted = true;
-        break;
-      }
-    }
-    if (wanted) {
+    if (std::find(current.begin(), current.end(), resolved) != current.end()) {
       ++it;
       continue;
     }
