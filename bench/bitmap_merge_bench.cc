@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/fsparser/fs_parser.h"
-#include "tracking/bitmap_words.h"
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
@@ -54,13 +53,6 @@ void BM_SetBitMapForFULL(benchmark::State& state) {
   Bytes(state);
 }
 BENCHMARK(BM_SetBitMapForFULL);
-
-void BM_CountSet(benchmark::State& state) {
-  std::vector<unsigned char> bitmap = Random(1);
-  for (auto _ : state) benchmark::DoNotOptimize(bitmap_words::CountSet(bitmap.data(), kBitmapBytes));
-  Bytes(state);
-}
-BENCHMARK(BM_CountSet);
 
 // The bit-at-a-time OR, for comparison only.
 void BM_PerBitOrReference(benchmark::State& state) {

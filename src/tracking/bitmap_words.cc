@@ -20,14 +20,4 @@ void Fill(unsigned char* bitmap, size_t size, unsigned char value) {
   if (size > 0) std::memset(bitmap, value, size);
 }
 
-// Picks the popcnt instruction when the processor has it (the portable
-// builtin is a table lookup per byte).
-__attribute__((target_clones("popcnt", "default"))) uint64_t CountSet(const unsigned char* bitmap, size_t size) {
-  uint64_t count = 0;
-  size_t offset = 0;
-  for (; offset + 8 <= size; offset += 8) count += static_cast<uint64_t>(__builtin_popcountll(Load(bitmap + offset)));
-  for (; offset < size; ++offset) count += static_cast<uint64_t>(__builtin_popcount(bitmap[offset]));
-  return count;
-}
-
 }  // namespace bitmap_words

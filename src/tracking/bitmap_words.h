@@ -29,8 +29,6 @@ void Or(unsigned char* destination, const unsigned char* source, size_t size);
 void And(unsigned char* bitmap, const unsigned char* mask, size_t size);
 // Every byte set to value.
 void Fill(unsigned char* bitmap, size_t size, unsigned char value);
-// The number of set bits.
-uint64_t CountSet(const unsigned char* bitmap, size_t size);
 
 // Calls visit(bit index) for every bit set in combine(a-word, b-word), in
 // increasing order, skipping zero words; b may be null when combine ignores

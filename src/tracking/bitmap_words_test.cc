@@ -52,17 +52,12 @@ TEST(BitmapWords, RandomizedAgainstPerByteReference) {
     SCOPED_TRACE("size " + std::to_string(size) + " offsets " + std::to_string(a.offset) + "/" +
                  std::to_string(b.offset));
 
-    uint64_t count = 0;
     std::vector<uint64_t> setBits, newBits;
     for (size_t bit = 0; bit < size * 8; ++bit) {
       const bool inA = (a0[bit / 8] >> (bit % 8)) & 1, inB = (b0[bit / 8] >> (bit % 8)) & 1;
-      if (inA) {
-        ++count;
-        setBits.push_back(bit);
-      }
+      if (inA) setBits.push_back(bit);
       if (inB && !inA) newBits.push_back(bit);
     }
-    ASSERT_EQ(bitmap_words::CountSet(a.data(), size), count);
     std::vector<uint64_t> seen;
     bitmap_words::ForEachSetBit(a.data(), size, [&seen](uint64_t bit) { seen.push_back(bit); });
     ASSERT_EQ(seen, setBits);
