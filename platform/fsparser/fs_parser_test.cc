@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "support/ext_image.h"
+#include "support/run_command.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -65,7 +66,7 @@ TEST(FsParser, PartialLastExtentAndUnknownContent) {
 
   // A journal still to be replayed: the on-disk bitmap may miss allocations,
   // so the parser refuses, and not with the "unknown file system" code.
-  ASSERT_EQ(std::system(("debugfs -w -R 'feature needs_recovery' '" + image + "' >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(testing_support::RunCommand("debugfs -w -R 'feature needs_recovery' '" + image + "' >/dev/null 2>&1"), 0);
   CQiError journal;
   EXPECT_EQ(FsParser::init(image, journal), nullptr);
   EXPECT_TRUE(journal.IsError());

@@ -55,11 +55,7 @@ bool MakeExt4Image(const std::string& image, uint64_t sizeMiB,
 }
 
 bool ReadAllocation(const std::string& image, ExtAllocation& allocation) {
-  std::string text;
-  if (RunCommand("dumpe2fs '" + image + "' 2>/dev/null", &text) != 0) {
-    ADD_FAILURE() << "dumpe2fs failed on " << image;
-    return false;
-  }
+  const std::string text = CommandOutput("dumpe2fs '" + image + "' 2>/dev/null");
   uint64_t blocks = 0;
   std::istringstream lines(text);
   std::string line;
