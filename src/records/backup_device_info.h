@@ -45,12 +45,9 @@ class BackupDeviceInfo {
   // Valid and supported: the only records a reader hands on as devices.
   bool IsValid() const { return m_bValid && m_bIsSupported; }
   bool IsCXBFDevice() const { return m_bValid && m_bIsSupported; }
-  // Built from values or parsed from a good line, supported or not.
-  bool IsWellFormed() const { return m_bValid; }
   // Built from values or parsed from a line of an accepted field count, even
   // when its geometry (a zero extent size) leaves it not valid.
   bool IsParsed() const { return m_bParsed; }
-  bool IsSupported() const { return m_bIsSupported; }
 
   // Each getter gives 0 or "" while the record is not valid (whether or not
   // the device is supported).

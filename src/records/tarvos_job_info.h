@@ -33,8 +33,6 @@ class TarvosJobInfo {
   const std::vector<std::string>& GetArgs() const { return m_vArgs; }
   // All 64 token bytes, always followed by a terminating zero.
   const char* GetJobToken() const { return m_szJobToken; }
-  char* GetJobToken() { return m_szJobToken; }
-  const subclientFiles& GetSubclientFiles() const { return m_oSubclientFiles; }
 
   void SetVornCellId(const uint64_t& id) { m_nVornCellId = id; }
   void SetAppId(const uint64_t& id) { m_nAppId = id; }

@@ -30,9 +30,6 @@ class VolumeConfig {
   long long LoadTime() const { return m_llLoadTime; }
   const std::string& Options() const { return m_sOptions; }
 
-  // Records carried to another node get the device path found there.
-  void SetDevice(const std::string& device) { m_sDevice = device; }
-
   // Same device, device id, application, client and cell.
   bool operator==(const VolumeConfig& other) const;
   bool operator!=(const VolumeConfig& other) const { return !(*this == other); }
