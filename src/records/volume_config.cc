@@ -82,19 +82,15 @@ std::map<std::string, std::string> VolumeConfig::GetOptions() const {
 CQiError VolumeConfig::AddOption(const std::string& option) {
   // Exactly one '=', and nothing that would end a pair (';'), a field ('|')
   // or the line inside the options text.
-  const bool oneEquals = !option.empty() && option.find('=') != std::string::npos &&
-                         option.find('=') == option.rfind('=');
+  const std::string::size_type equals = option.find('=');
+  const bool oneEquals = equals != std::string::npos && equals == option.rfind('=');
   const bool breaksLine = option.find_first_of(std::string(";|\r\n\0", 5)) != std::string::npos;
   if (!oneEquals || breaksLine) {
     return FXErrorUtil::ErrorWin32(FXCODELOC, 774, "Invalid format, options=%s", option.c_str());
   }
-  const std::vector<FXString> parts = FXString::Split(option, '=');
-  if (parts.size() != 2) {
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 774, "Invalid format, options=%s", option.c_str());
-  }
 
   std::map<std::string, std::string> options = GetOptions();
-  options[parts[0]] = parts[1];
+  options[option.substr(0, equals)] = option.substr(equals + 1);
   FXString rebuilt;
   for (const auto& [key, value] : options) {
     rebuilt += key;
