@@ -20,6 +20,8 @@ int StreamErrno() { return errno != 0 ? errno : -1; }
 
 const char* ErrnoText(int code) { return code > 0 ? std::strerror(code) : "unknown error"; }
 
+std::ios::openmode WriteMode(bool append) { return std::ios::out | (append ? std::ios::app : std::ios::trunc); }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -37,13 +39,11 @@ CQiError BlockDeviceConfigReaderWriter::InitWrite(const std::string& path, bool 
   Close();
   m_sFilePath = path;
   errno = 0;
-  if (append) {
-    m_oFile.open(path, std::ios::out | std::ios::app);
+  m_oFile.open(path, WriteMode(append));
+  if (append)
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for append", path.c_str());
-  } else {
-    m_oFile.open(path, std::ios::out | std::ios::trunc);
+  else
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for write", path.c_str());
-  }
   if (!m_oFile.good()) {
     const int code = StreamErrno();
     m_oFile.close();
@@ -74,8 +74,7 @@ CQiError BlockDeviceConfigReaderWriter::InitRead(const std::string& path) {
 
 CQiError BlockDeviceConfigReaderWriter::ReadMetaDataCollectionOption() {
   EvDebug log;
-  if (!m_oFile.good())
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, StreamErrno(), "Could not read %s", m_sFilePath.c_str());
+  if (!m_oFile.good()) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not read %s", m_sFilePath.c_str());
   std::string raw;
   while (std::getline(m_oFile, raw)) {
     FXString line(raw);
@@ -96,11 +95,14 @@ CQiError BlockDeviceConfigReaderWriter::ReadMetaDataCollectionOption() {
   return CQiError();
 }
 
-bool BlockDeviceConfigReaderWriter::NextRecordLine(std::fstream& stream, std::string& line) {
+bool BlockDeviceConfigReaderWriter::ReadRecord(std::fstream& stream, BackupDeviceInfo& device) {
+  device = BackupDeviceInfo();
+  std::string line;
   while (std::getline(stream, line)) {
     if (line.empty() || line[0] == '#') continue;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.back() == '\r') line.pop_back();
     if (!line.empty() && line.back() == '\t') line.pop_back();
+    device = BackupDeviceInfo(line);
     return true;
   }
   return false;
@@ -113,11 +115,8 @@ CQiError BlockDeviceConfigReaderWriter::ReadMainRecord(BackupDeviceInfo& device,
     const int code = m_oFile.is_open() ? StreamErrno() : EBADF;
     return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "read i/o error for [%s]", m_sFilePath.c_str());
   }
-  device = BackupDeviceInfo();
-  std::string line;
-  if (!NextRecordLine(m_oFile, line)) return CQiError();
-  device = BackupDeviceInfo(line);
-  if (lineRead != nullptr) *lineRead = true;
+  const bool read = ReadRecord(m_oFile, device);
+  if (lineRead != nullptr) *lineRead = read;
   return CQiError();
 }
 
@@ -129,8 +128,7 @@ CQiError BlockDeviceConfigReaderWriter::WriteNextBackupDevice(const BackupDevice
     return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "Could not write %s", m_sFilePath.c_str());
   }
   m_oFile << line << "\n";
-  if (m_oFile.fail())
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, StreamErrno(), "Could not write %s", m_sFilePath.c_str());
+  if (m_oFile.fail()) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", m_sFilePath.c_str());
   return CQiError();
 }
 
@@ -140,12 +138,12 @@ CQiError BlockDeviceConfigReaderWriter::FinishWriting(std::fstream& stream, cons
     errno = 0;
     stream.flush();
     if (stream.fail()) {
-      result = FXErrorUtil::ErrorErrNo(FXCODELOC, StreamErrno(), "Could not write %s", path.c_str());
+      result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
     } else {
       // Later jobs read the file: its contents must outlive a crash.
       int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
       if (fd < 0 || ::fsync(fd) != 0)
-        result = FXErrorUtil::ErrorErrNo(FXCODELOC, StreamErrno(), "Could not write %s", path.c_str());
+        result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
       if (fd >= 0) ::close(fd);
     }
   }
@@ -153,7 +151,7 @@ CQiError BlockDeviceConfigReaderWriter::FinishWriting(std::fstream& stream, cons
     errno = 0;
     stream.close();
     if (writing && stream.fail() && !result.IsError())
-      result = FXErrorUtil::ErrorErrNo(FXCODELOC, StreamErrno(), "Could not write %s", path.c_str());
+      result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
   }
   stream.clear();
   return result;
@@ -195,13 +193,11 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::InitWrite(const std::string& path, 
 
   m_sExtFilePath = extPath;
   errno = 0;
-  if (append) {
-    m_oExtFile.open(extPath, std::ios::out | std::ios::app);
+  m_oExtFile.open(extPath, WriteMode(append));
+  if (append)
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for append", extPath.c_str());
-  } else {
-    m_oExtFile.open(extPath, std::ios::out | std::ios::trunc);
+  else
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for truncate", extPath.c_str());
-  }
   if (!m_oExtFile.is_open()) {
     const int code = StreamErrno();
     m_oExtFile.clear();
@@ -242,10 +238,7 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::ReadNextExtBackupDevice(BackupDevic
     return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "failed to read next device entry from file[%s], error[%s}",
                                    m_sExtFilePath.c_str(), ErrnoText(code));
   }
-  device = BackupDeviceInfo();
-  std::string line;
-  if (!NextRecordLine(m_oExtFile, line)) return CQiError();
-  device = BackupDeviceInfo(line);
+  ReadRecord(m_oExtFile, device);
   return CQiError();
 }
 

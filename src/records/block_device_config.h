@@ -47,9 +47,10 @@ class BlockDeviceConfigReaderWriter {
  protected:
   // The header line (with its line end) and the marker line of a flag.
   static std::string HeaderLines(bool metadataEnabled);
-  // The next line that is not empty and not a comment, with a trailing "\r"
-  // and then a trailing "\t" removed; false at end of input.
-  static bool NextRecordLine(std::fstream& stream, std::string& line);
+  // Resets the record, then parses into it the next line that is not empty
+  // and not a comment (a trailing "\r" and then a trailing "\t" removed);
+  // false, the record left the default, at end of input.
+  static bool ReadRecord(std::fstream& stream, BackupDeviceInfo& device);
   // ReadNextBackupDevice; lineRead tells a parsed line from the file's end.
   CQiError ReadMainRecord(BackupDeviceInfo& device, bool* lineRead);
   // Flushes, syncs (when writing) and closes a stream; what failed, if anything.
