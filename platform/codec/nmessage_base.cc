@@ -8,6 +8,10 @@
 using codec::FieldKey;
 using codec::Value;
 
+bool operator==(const CNMessageBase::Impl& a, const CNMessageBase::Impl& b) {
+  return a.module == b.module && a.type == b.type && a.fields == b.fields;
+}
+
 namespace codec {
 
 bool operator==(const Value& a, const Value& b) {
@@ -21,8 +25,7 @@ bool operator==(const Value& a, const Value& b) {
     case Value::Kind::kBytes:
       return a.s == b.s;
     case Value::Kind::kMessage:
-      return a.message->module == b.message->module && a.message->type == b.message->type &&
-             a.message->fields == b.message->fields;
+      return *a.message == *b.message;
     case Value::Kind::kList:
       return a.items == b.items;
   }
@@ -110,6 +113,12 @@ const Value* Find(const CNMessageBase::Impl& impl, int number, int tag) {
   return found == impl.fields.end() ? nullptr : &found->second;
 }
 
+// The elements of a list field; none for a field that is missing or not a list.
+const std::vector<Value>& ListItems(const Value* field) {
+  static const std::vector<Value> kNone;
+  return field != nullptr && field->kind == Value::Kind::kList ? field->items : kNone;
+}
+
 }  // namespace
 
 int CNMessageBase::setint64(int number, int tag, int64_t value, uint32_t messageCheck, uint32_t) {
@@ -174,9 +183,7 @@ int CNMessageBase::setlistobject(int number, int tag, const std::vector<CNMessag
 namespace {
 
 int Append(CNMessageBase::Impl& impl, int number, int tag, Value item) {
-  std::vector<Value> items;
-  const Value* current = Find(impl, number, tag);
-  if (current != nullptr && current->kind == Value::Kind::kList) items = current->items;
+  std::vector<Value> items = ListItems(Find(impl, number, tag));
   items.push_back(std::move(item));
   return Store(impl, number, tag, ListValue(std::move(items)));
 }
@@ -261,9 +268,7 @@ bool CNMessageBase::getObjectAccessor(int number, int tag, CNMessageBase& value,
 
 std::vector<std::string> CNMessageBase::getliststring(int number, int tag, uint32_t messageCheck, uint32_t) const {
   std::vector<std::string> texts;
-  const Value* found = CheckMessage(messageCheck) ? Find(*m_pImpl, number, tag) : nullptr;
-  if (found == nullptr || found->kind != Value::Kind::kList) return texts;
-  for (const Value& item : found->items) {
+  for (const Value& item : ListItems(CheckMessage(messageCheck) ? Find(*m_pImpl, number, tag) : nullptr)) {
     if (item.kind == Value::Kind::kText) texts.push_back(item.s);
   }
   return texts;
@@ -271,9 +276,7 @@ std::vector<std::string> CNMessageBase::getliststring(int number, int tag, uint3
 
 std::vector<int64_t> CNMessageBase::getlistint64(int number, int tag, uint32_t messageCheck, uint32_t) const {
   std::vector<int64_t> numbers;
-  const Value* found = CheckMessage(messageCheck) ? Find(*m_pImpl, number, tag) : nullptr;
-  if (found == nullptr || found->kind != Value::Kind::kList) return numbers;
-  for (const Value& item : found->items) {
+  for (const Value& item : ListItems(CheckMessage(messageCheck) ? Find(*m_pImpl, number, tag) : nullptr)) {
     if (item.kind == Value::Kind::kInt) numbers.push_back(item.i);
     if (item.kind == Value::Kind::kUInt) numbers.push_back(static_cast<int64_t>(item.u));
   }
@@ -282,9 +285,7 @@ std::vector<int64_t> CNMessageBase::getlistint64(int number, int tag, uint32_t m
 
 std::vector<CNMessageBase> CNMessageBase::getlistobject(int number, int tag, uint32_t messageCheck, uint32_t) const {
   std::vector<CNMessageBase> messages;
-  const Value* found = CheckMessage(messageCheck) ? Find(*m_pImpl, number, tag) : nullptr;
-  if (found == nullptr || found->kind != Value::Kind::kList) return messages;
-  for (const Value& item : found->items) {
+  for (const Value& item : ListItems(CheckMessage(messageCheck) ? Find(*m_pImpl, number, tag) : nullptr)) {
     if (item.kind != Value::Kind::kMessage) continue;
     CNMessageBase message;
     message.m_pImpl = std::make_shared<Impl>(*item.message);
@@ -293,7 +294,4 @@ std::vector<CNMessageBase> CNMessageBase::getlistobject(int number, int tag, uin
   return messages;
 }
 
-bool CNMessageBase::operator==(const CNMessageBase& other) const {
-  return m_pImpl->module == other.m_pImpl->module && m_pImpl->type == other.m_pImpl->type &&
-         m_pImpl->fields == other.m_pImpl->fields;
-}
+bool CNMessageBase::operator==(const CNMessageBase& other) const { return *m_pImpl == *other.m_pImpl; }

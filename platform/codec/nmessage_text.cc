@@ -107,18 +107,14 @@ class Reader {
   const std::string& Why() const { return m_sWhy; }
 
  private:
-  bool Fail(const char* what) {
-    if (m_sWhy.empty()) m_sWhy = std::string(what) + " at offset " + std::to_string(m_nPos);
+  bool Fail(const std::string& what) {
+    if (m_sWhy.empty()) m_sWhy = what + " at offset " + std::to_string(m_nPos);
     return false;
   }
   bool AtEnd() const { return m_nPos >= m_sText.size(); }
   char Peek() const { return AtEnd() ? '\0' : m_sText[m_nPos]; }
   bool Expect(char wanted) {
-    if (AtEnd() || m_sText[m_nPos] != wanted) {
-      const std::string what = std::string("expected '") + wanted + "'";
-      if (m_sWhy.empty()) m_sWhy = what + " at offset " + std::to_string(m_nPos);
-      return false;
-    }
+    if (AtEnd() || m_sText[m_nPos] != wanted) return Fail(std::string("expected '") + wanted + "'");
     ++m_nPos;
     return true;
   }

@@ -40,3 +40,6 @@ struct CNMessageBase::Impl {
   // Levels of messages and lists, this message included.
   int height = 1;
 };
+
+// The same pair and the same fields; the nesting height follows from them.
+bool operator==(const CNMessageBase::Impl& a, const CNMessageBase::Impl& b);
