@@ -14,11 +14,8 @@ CQiError CQiPath::IsLink(bool& isLink) const {
   if (fault.IsError()) return fault;
   isLink = false;
   struct stat info {};
-  if (::lstat(m_sPath.c_str(), &info) != 0) {
-    const int error = errno;
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, error != 0 ? error : -1, "lstat(%s) failed: %s", m_sPath.c_str(),
-                                   std::strerror(error));
-  }
+  if (::lstat(m_sPath.c_str(), &info) != 0)
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "lstat(%s) failed: %s", m_sPath.c_str(), std::strerror(errno));
   isLink = S_ISLNK(info.st_mode);
   return CQiError();
 }
