@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 
+#include "platform/process/shell_quote.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/sim/fs_util.h"
+#include "platform/text/fx_string.h"
 
 namespace blbsim {
 namespace {
@@ -15,16 +17,6 @@ constexpr const char* kScriptName = "ImgUxaSnapHandler.sh";
 std::string CallsFile() {
   std::string script = SnapHandlerScriptPath();
   return script.empty() ? std::string() : script + ".calls";
-}
-
-// A text as one single-quoted shell word.
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
-  }
-  return quoted + "'";
 }
 
 }  // namespace
@@ -42,7 +34,7 @@ bool InstallSnapHandlerScript(int exitCode, int sleepSeconds) {
   // must not hold the pipes of whoever started the caller.
   const std::string text = "#!/bin/sh\n"
                            "exec >/dev/null 2>&1 </dev/null\n"
-                           "printf '%s|%s\\n' \"$$\" \"$0 $*\" >> " + Quoted(CallsFile()) + "\n" +
+                           "printf '%s|%s\\n' \"$$\" \"$0 $*\" >> " + platform::ShellQuote(CallsFile()) + "\n" +
                            (sleepSeconds > 0 ? "sleep " + std::to_string(sleepSeconds) + "\n" : std::string()) +
                            "exit " + std::to_string(exitCode) + "\n";
   return platform::WriteFileAtomically(script, text, 0755);
@@ -60,19 +52,13 @@ std::vector<SnapHandlerCall> SnapHandlerCalls() {
   std::string contents;
   const std::string file = CallsFile();
   if (file.empty() || !platform::ReadWholeFile(file, contents)) return calls;
-  size_t start = 0;
-  while (start < contents.size()) {
-    size_t end = contents.find('\n', start);
-    if (end == std::string::npos) end = contents.size();
-    const std::string line = contents.substr(start, end - start);
+  for (const FXString& line : FXString::Split(contents, '\n')) {
     const size_t bar = line.find('|');
-    if (bar != std::string::npos) {
-      SnapHandlerCall call;
-      call.pid = std::strtol(line.substr(0, bar).c_str(), nullptr, 10);
-      call.commandLine = line.substr(bar + 1);
-      calls.push_back(call);
-    }
-    start = end + 1;
+    if (bar == std::string::npos) continue;
+    SnapHandlerCall call;
+    call.pid = std::strtol(line.substr(0, bar).c_str(), nullptr, 10);
+    call.commandLine = line.substr(bar + 1);
+    calls.push_back(call);
   }
   return calls;
 }
