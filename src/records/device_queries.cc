@@ -52,17 +52,12 @@ bool GetDeviceSize_Internal(std::string device, uint64_t* size, uint64_t* unroun
 
 namespace {
 
-// One 32-bit geometry query widened to 64 bits; false (logged) when it fails.
-bool QuerySize(int fd, unsigned long request, const char* name, const std::string& device, uint64_t* into) {
+// One 32-bit geometry query widened to 64 bits; 0, or the errno of its failure.
+int QuerySize(int fd, unsigned long request, uint64_t& into) {
   unsigned int value = 0;
-  if (::ioctl(fd, request, &value) != 0) {
-    const int code = errno;
-    EvDebug log;
-    log.Error(__FUNCTION__, "%s failed for device %s, error: %s", name, device.c_str(), std::strerror(code));
-    return false;
-  }
-  if (into != nullptr) *into = value;
-  return true;
+  if (::ioctl(fd, request, &value) != 0) return errno != 0 ? errno : -1;
+  into = value;
+  return 0;
 }
 
 }  // namespace
@@ -82,10 +77,20 @@ bool GetDiskSectorSz(const std::string& device, uint64_t* logicalSectorSz, uint6
     uint64_t ioMin = 0;
     uint64_t ioOpt = 0;
     // Every query is asked, so the log names each one that fails.
-    bool ok = QuerySize(fd.get(), BLKSSZGET, "BLKSSZGET", device, &logical);
-    ok = QuerySize(fd.get(), BLKPBSZGET, "BLKPBSZGET", device, &physical) && ok;
-    ok = QuerySize(fd.get(), BLKIOMIN, "BLKIOMIN", device, &ioMin) && ok;
-    ok = QuerySize(fd.get(), BLKIOOPT, "BLKIOOPT", device, &ioOpt) && ok;
+    const char* name = device.c_str();
+    const int logicalFailed = QuerySize(fd.get(), BLKSSZGET, logical);
+    if (logicalFailed != 0)
+      log.Error(__FUNCTION__, "BLKSSZGET failed for device %s, error: %s", name, std::strerror(logicalFailed));
+    const int physicalFailed = QuerySize(fd.get(), BLKPBSZGET, physical);
+    if (physicalFailed != 0)
+      log.Error(__FUNCTION__, "BLKPBSZGET failed for device %s, error: %s", name, std::strerror(physicalFailed));
+    const int ioMinFailed = QuerySize(fd.get(), BLKIOMIN, ioMin);
+    if (ioMinFailed != 0)
+      log.Error(__FUNCTION__, "BLKIOMIN failed for device %s, error: %s", name, std::strerror(ioMinFailed));
+    const int ioOptFailed = QuerySize(fd.get(), BLKIOOPT, ioOpt);
+    if (ioOptFailed != 0)
+      log.Error(__FUNCTION__, "BLKIOOPT failed for device %s, error: %s", name, std::strerror(ioOptFailed));
+    const bool ok = logicalFailed == 0 && physicalFailed == 0 && ioMinFailed == 0 && ioOptFailed == 0;
     log.DebugLvl(__FUNCTION__, 2, "LogSecSz[%llu] PhySecSz[%llu] IOMinSz[%llu] IOOptimalSz[%llu]",
                  static_cast<unsigned long long>(logical), static_cast<unsigned long long>(physical),
                  static_cast<unsigned long long>(ioMin), static_cast<unsigned long long>(ioOpt));
