@@ -9,19 +9,28 @@
 
 namespace {
 
+using Device = Uxa::BlockBackupDevice;
+
+void SetNumber(Device& message, const CNFieldId& field, uint64_t value) {
+  message.setint64(field.number, field.tag, static_cast<int64_t>(value), Device::kTagId, field.check);
+}
+
+void SetText(Device& message, const CNFieldId& field, const std::string& value) {
+  message.setstring(field.number, field.tag, value, Device::kTagId, field.check);
+}
+
 std::string BlockBackupDeviceText(const std::string& line) {
   const BackupDeviceInfo device(line);
-  Uxa::BlockBackupDevice message;
-  const uint32_t check = 0x16E993C5;  // the message's own check number, on every field
-  message.setint64(1, 1, device.IsCXBFDevice() ? 1 : 0, check, 0x69403);
-  message.setstring(3, 3, device.GetSourceVolName(), check, 0x8EB5FE);
-  message.setstring(4, 7, device.GetSourceDeviceName(), check, 0x4EED3A);
-  message.setstring(5, 11, device.GetFSType(), check, 0x2CDDA7);
-  message.setstring(6, 15, device.GetMountOpts(), check, 0x793BFA);
-  message.setint64(8, 23, static_cast<int64_t>(device.GetExtentSize()), check, 0x2A6E4B);
-  message.setint64(9, 24, static_cast<int64_t>(device.GetTotalBlocks()), check, 0xB411EA);
-  message.setint64(12, 27, static_cast<int64_t>(device.GetFSBlockSize()), check, 0xCAB7E1);
-  message.setint64(13, 28, static_cast<int64_t>(device.GetBitMapSize()), check, 0x1615D0);
+  Device message;
+  SetNumber(message, Device::kIsCXBFDevice, device.IsCXBFDevice() ? 1 : 0);
+  SetText(message, Device::kSourceVolume, device.GetSourceVolName());
+  SetText(message, Device::kSourceDevice, device.GetSourceDeviceName());
+  SetText(message, Device::kFSType, device.GetFSType());
+  SetText(message, Device::kMountOptions, device.GetMountOpts());
+  SetNumber(message, Device::kExtentSize, device.GetExtentSize());
+  SetNumber(message, Device::kTotalBlocks, device.GetTotalBlocks());
+  SetNumber(message, Device::kFSBlockSize, device.GetFSBlockSize());
+  SetNumber(message, Device::kBitMapSize, device.GetBitMapSize());
   std::string text;
   message.serialize(text, false);
   return text;
