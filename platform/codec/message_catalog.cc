@@ -5,6 +5,13 @@
 namespace codec {
 namespace {
 
+struct MessageTypeInfo {
+  int module;
+  int type;
+  uint32_t tagId;
+  const char* name;
+};
+
 // Tag ids are the generated code's; their high byte is the module.
 constexpr MessageTypeInfo kCatalog[] = {
     {18, 46, 0x12EB6C4F, "KzEntities::GenericEntity"},
@@ -36,14 +43,15 @@ constexpr MessageTypeInfo kCatalog[] = {
     {101, 93, 0x6542D325, "IdxMetadata::IdxMetaData"},
 };
 
-}  // namespace
-
+// The entry of a listed pair, or null.
 const MessageTypeInfo* FindMessageType(int module, int type) {
   for (const MessageTypeInfo& info : kCatalog) {
     if (info.module == module && info.type == type) return &info;
   }
   return nullptr;
 }
+
+}  // namespace
 
 uint32_t MessageTagId(int module, int type) {
   if (const MessageTypeInfo* info = FindMessageType(module, type)) return info->tagId;

@@ -8,15 +8,6 @@
 
 namespace codec {
 
-struct MessageTypeInfo {
-  int module;
-  int type;
-  uint32_t tagId;
-  const char* name;
-};
-
-// The entry of a listed pair, or null.
-const MessageTypeInfo* FindMessageType(int module, int type);
 uint32_t MessageTagId(int module, int type);
 std::string MessageTagName(int module, int type);
 
