@@ -8,16 +8,12 @@
 
 #include "platform/process/kz_process.h"
 #include "platform/sim/fs_util.h"
+#include "platform/text/fx_string.h"
 
 namespace testing_support {
 namespace {
 
 constexpr int kAttachAttempts = 5;
-
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
-}
 
 }  // namespace
 
@@ -52,7 +48,7 @@ ScopedLoopDevice::ScopedLoopDevice(uint64_t sizeBytes, unsigned sectorSize) : si
   for (int attempt = 0; attempt < kAttachAttempts && device_.empty(); ++attempt) {
     std::string output;
     if (KzProcess::system("losetup -f --show" + options + " '" + image_ + "'", &output, &error, 60, false) == 0)
-      device_ = Trimmed(output);
+      device_ = FXString(output).TrimRight("\n ");
   }
   if (device_.empty()) {
     ADD_FAILURE() << "losetup failed: " << error;
