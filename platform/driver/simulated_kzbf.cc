@@ -15,6 +15,7 @@
 #include "platform/memory/auto_handle.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "platform/process/shell_quote.h"
 
 namespace platform {
 namespace {
@@ -56,12 +57,6 @@ std::string RecordPath(const std::string& device) {
     }
   }
   return DevicesFolder() + "/" + name + ".dev";
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 // The one lock of the driver's state, held for each call.
@@ -183,7 +178,7 @@ int Changed(TrackedDevice& record, std::vector<unsigned char>& changed, std::vec
 
 void RemoveSnapshot(const Snapshot& snapshot) {
   if (snapshot.device != snapshot.image) {
-    const std::string command = "losetup -d " + ShellQuote(snapshot.device) + " >/dev/null 2>&1";
+    const std::string command = "losetup -d " + platform::ShellQuote(snapshot.device) + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", snapshot.device.c_str());
   }
   ::unlink(snapshot.image.c_str());
@@ -227,7 +222,7 @@ int CopyDevice(const std::string& device, const std::string& image) {
 }
 
 int AttachLoop(const std::string& image, std::string& loop) {
-  const std::string command = "losetup -f --show " + ShellQuote(image) + " 2>/dev/null";
+  const std::string command = "losetup -f --show " + platform::ShellQuote(image) + " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return errno ? errno : EIO;
   char line[256] = {0};

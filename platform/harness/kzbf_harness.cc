@@ -5,6 +5,7 @@
 #include "platform/config/kz_client.h"
 #include "platform/driver/simulated_kzbf.h"
 #include "platform/sim/fs_util.h"
+#include "platform/process/shell_quote.h"
 
 namespace blbsim {
 namespace {
@@ -12,12 +13,6 @@ namespace {
 platform::SimulatedKzBf& Driver() {
   static platform::SimulatedKzBf driver;
   return driver;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 }  // namespace
@@ -29,7 +24,7 @@ bool IsKzbfLoaded() { return platform::SimulatedKzBf::IsLoaded(); }
 bool InstallKzbfLoadScript(bool loads) {
   std::optional<std::string> home = KZPI_Base::getHomeDirectory();
   if (!home || !platform::MakeDirectories(*home)) return false;
-  const std::string folder = Quoted(platform::SimulatedKzBf::Folder());
+  const std::string folder = platform::ShellQuote(platform::SimulatedKzBf::Folder());
   std::string script =
       "#!/bin/sh\n"
       "# Stand-in driver loader: \"unix_drv.sh -a kzbf\" loads the simulated KZBF driver.\n"

@@ -34,8 +34,9 @@ enum eSnapState { SNAP_STATE_PRE = 0, SNAP_STATE_POST = 1 };
 
 class BLB_EXPORT KzDeviceConfigHandler {
  public:
-  static constexpr const char* kConfigFileName = "BlockDeviceConfig.kzf";
-  static constexpr const char* kConfigExtFileName = "BlockDeviceConfigExt.kzf";
+  // The files' names belong to their reader and writer.
+  static constexpr const char* kConfigFileName = BlockDeviceConfigReaderWriter::kMainFileName;
+  static constexpr const char* kConfigExtFileName = BlockDeviceConfigReaderWriter_UNIX::kExtFileName;
 
   explicit KzDeviceConfigHandler(const TarvosJobInfo& job);
   KzDeviceConfigHandler(const KzDeviceConfigHandler&) = delete;

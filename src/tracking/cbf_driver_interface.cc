@@ -10,6 +10,7 @@
 #include "platform/text/fx_string.h"
 #include "tracking/lvm_device_names.h"
 #include "tracking/volume_bitmap_helper.h"
+#include "platform/process/shell_quote.h"
 
 KzBfDriver CBFDriverInterface::m_oKzBf;
 
@@ -19,13 +20,6 @@ constexpr const char* kListSnapshots = "lvs --noheadings --separator : -o lv_nam
 constexpr const char* kSnapshotPrefix = "kznv_";
 #define kGetAndClearFailed "GetAndClearBM failed for device[%s], error=%s"
 #define kGetFailed "GetBM failed for device[%s], error=%s"
-
-// One shell word, whatever the text holds.
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 }  // namespace
 
@@ -133,7 +127,7 @@ void CBFDriverInterface::destroyLVMSnaps(std::list<std::string>* snapshots) {
   for (const std::string& snapshot : *snapshots) {
     log.DebugLvl(__FUNCTION__, 0, "UnSnapping = %s", snapshot.c_str());
     std::string output, error;
-    if (KzProcess::system("lvremove -f " + ShellQuote(snapshot), &output, &error, 0, false) != 0)
+    if (KzProcess::system("lvremove -f " + platform::ShellQuote(snapshot), &output, &error, 0, false) != 0)
       log.DebugLvl(__FUNCTION__, -1, "Failed to destroy snap [%s] for device [%s]", snapshot.c_str(),
                    m_sDevice.c_str());
   }
