@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "devconfig/devconfig_test_fixtures.h"
-#include "records/sm_vol_block.h"
 #include "support/test_platform.h"
 
 using devconfig_test::Job;
