@@ -8,27 +8,6 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS clients ("
-    "  id INTEGER PRIMARY KEY,"
-    "  name TEXT NOT NULL,"
-    "  host_name TEXT NOT NULL DEFAULT '',"
-    "  job_results_dir TEXT NOT NULL DEFAULT '',"
-    "  install_dir TEXT NOT NULL DEFAULT '');"
-    "CREATE TABLE IF NOT EXISTS subclients ("
-    "  cell_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  client_id INTEGER NOT NULL,"
-    "  proxy_client_id INTEGER NOT NULL DEFAULT 0,"
-    "  use_source INTEGER NOT NULL DEFAULT 0,"
-    "  block_level_flags INTEGER NOT NULL DEFAULT 0,"
-    "  PRIMARY KEY (cell_id, app_id));"
-    "CREATE TABLE IF NOT EXISTS local_settings ("
-    "  name TEXT PRIMARY KEY,"
-    "  value TEXT NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("agent_config", kSchema); }
-
 SubclientRecord ReadSubclient(const SqlStatement& row) {
   SubclientRecord subclient;
   subclient.cellId = row.Unsigned(0);
@@ -43,7 +22,7 @@ SubclientRecord ReadSubclient(const SqlStatement& row) {
 class DatabaseAgentConfig : public AgentConfigBackend {
  public:
   std::optional<ClientRecord> FindClient(uint64_t clientId) override {
-    SqlStatement query(Db(), "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
+    SqlStatement query(StateDb::Current(), "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
     query.BindUnsigned(1, clientId);
     if (!query.Step()) return std::nullopt;
     ClientRecord client;
@@ -56,7 +35,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   std::optional<SubclientRecord> FindSubclient(uint64_t cellId, uint64_t appId) override {
-    SqlStatement query(Db(),
+    SqlStatement query(StateDb::Current(),
                        "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
                        "FROM subclients WHERE cell_id = ? AND app_id = ?;");
     query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
@@ -66,7 +45,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
 
   std::vector<SubclientRecord> Subclients() override {
     std::vector<SubclientRecord> all;
-    SqlStatement query(Db(),
+    SqlStatement query(StateDb::Current(),
                        "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
                        "FROM subclients ORDER BY cell_id, app_id;");
     while (query.Step()) all.push_back(ReadSubclient(query));
@@ -75,19 +54,19 @@ class DatabaseAgentConfig : public AgentConfigBackend {
 
   std::vector<uint64_t> ClientIds() override {
     std::vector<uint64_t> ids;
-    SqlStatement query(Db(), "SELECT id FROM clients ORDER BY id;");
+    SqlStatement query(StateDb::Current(), "SELECT id FROM clients ORDER BY id;");
     while (query.Step()) ids.push_back(query.Unsigned(0));
     return ids;
   }
 
   uint64_t LocalClientId() override {
-    SqlStatement query(Db(), "SELECT value FROM local_settings WHERE name = 'client_id';");
+    SqlStatement query(StateDb::Current(), "SELECT value FROM local_settings WHERE name = 'client_id';");
     if (!query.Step()) return 0;
     return std::strtoull(query.Text(0).c_str(), nullptr, 10);
   }
 
   bool PutClient(const ClientRecord& client) override {
-    SqlStatement put(Db(),
+    SqlStatement put(StateDb::Current(),
                      "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir) "
                      "VALUES (?, ?, ?, ?, ?);");
     put.BindUnsigned(1, client.id)
@@ -99,7 +78,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   bool PutSubclient(const SubclientRecord& subclient) override {
-    SqlStatement put(Db(),
+    SqlStatement put(StateDb::Current(),
                      "INSERT OR REPLACE INTO subclients "
                      "(cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags) "
                      "VALUES (?, ?, ?, ?, ?, ?);");
@@ -113,7 +92,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   bool SetLocalClientId(uint64_t clientId) override {
-    SqlStatement put(Db(), "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
+    SqlStatement put(StateDb::Current(), "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
     put.Bind(1, std::to_string(clientId));
     return put.Run();
   }

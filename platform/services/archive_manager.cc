@@ -6,22 +6,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS archive_files ("
-    "  afile_id INTEGER PRIMARY KEY,"
-    "  job_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  cell_id INTEGER NOT NULL,"
-    "  afile_type INTEGER NOT NULL,"
-    "  cycle_number INTEGER NOT NULL DEFAULT 0,"
-    "  create_time INTEGER NOT NULL DEFAULT 0,"
-    "  storage_host TEXT NOT NULL DEFAULT '');"
-    "CREATE INDEX IF NOT EXISTS archive_files_by_job ON archive_files (job_id, app_id, cell_id);";
-
 const char* kColumns = "afile_id, job_id, app_id, cell_id, afile_type, cycle_number, create_time, storage_host";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("archive_manager", kSchema); }
-
 
 ArchiveFileRecord Read(const SqlStatement& row) {
   ArchiveFileRecord record;
@@ -40,7 +25,7 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
   bool Put(const ArchiveFileRecord& record) override {
     SqlStatement put(
-        Db(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
+        StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
                   .c_str());
     put.BindUnsigned(1, record.archFileId)
         .BindUnsigned(2, record.jobId)
@@ -55,13 +40,13 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
 
   std::vector<ArchiveFileRecord> All() override {
     std::vector<ArchiveFileRecord> all;
-    SqlStatement query(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
+    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
     while (query.Step()) all.push_back(Read(query));
     return all;
   }
 
   int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) override {
-    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
+    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
                               " FROM archive_files WHERE job_id = ? AND app_id = ? AND cell_id = ? "
                               "ORDER BY afile_id;")
                                  .c_str());
@@ -84,11 +69,11 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
   }
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
-    SqlStatement given(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
+    SqlStatement given(StateDb::Current(), (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
     given.BindUnsigned(1, args.archFileId);
     if (!given.Step()) return 1168;
     const ArchiveFileRecord origin = Read(given);
-    SqlStatement last(Db(), (std::string("SELECT ") + kColumns +
+    SqlStatement last(StateDb::Current(), (std::string("SELECT ") + kColumns +
                              " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
                              "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
                                 .c_str());

@@ -9,13 +9,6 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS faults ("
-    "  call TEXT PRIMARY KEY,"
-    "  code INTEGER NOT NULL,"
-    "  mode TEXT NOT NULL DEFAULT 'error',"
-    "  remaining INTEGER NOT NULL DEFAULT -1);";
-
 struct Cache {
   std::mutex mutex;
   std::string dbPath;
@@ -29,8 +22,6 @@ Cache& TheCache() {
   static Cache* cache = new Cache();
   return *cache;
 }
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("faults", kSchema); }
 
 // Faults in the order of the call names.
 std::vector<Fault> ReadFaults(StateDb& db) {
@@ -61,7 +52,7 @@ void Invalidate() {
 }  // namespace
 
 std::optional<Fault> FaultTable::Check(const std::string& call) {
-  StateDb& db = Db();
+  StateDb& db = StateDb::Current();
   Cache& cache = TheCache();
   std::lock_guard<std::recursive_mutex> dbGuard(db.Mutex());
   std::lock_guard<std::mutex> guard(cache.mutex);
@@ -102,7 +93,7 @@ void FaultTable::Set(const std::string& call, int code, bool raise, long long co
     Clear(call);
     return;
   }
-  StateDb& db = Db();
+  StateDb& db = StateDb::Current();
   SqlStatement upsert(db, "INSERT OR REPLACE INTO faults (call, code, mode, remaining) VALUES (?, ?, ?, ?);");
   upsert.Bind(1, call).Bind(2, code).Bind(3, std::string(raise ? "throw" : "error")).Bind(4, count);
   upsert.Run();
@@ -110,18 +101,18 @@ void FaultTable::Set(const std::string& call, int code, bool raise, long long co
 }
 
 void FaultTable::Clear(const std::string& call) {
-  SqlStatement remove(Db(), "DELETE FROM faults WHERE call = ?;");
+  SqlStatement remove(StateDb::Current(), "DELETE FROM faults WHERE call = ?;");
   remove.Bind(1, call);
   remove.Run();
   Invalidate();
 }
 
 void FaultTable::ClearAll() {
-  Db().Exec("DELETE FROM faults;");
+  StateDb::Current().Exec("DELETE FROM faults;");
   Invalidate();
 }
 
-std::vector<Fault> FaultTable::List() { return ReadFaults(Db()); }
+std::vector<Fault> FaultTable::List() { return ReadFaults(StateDb::Current()); }
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
   std::optional<Fault> fault = FaultTable::Check(call);

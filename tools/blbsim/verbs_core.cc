@@ -25,9 +25,11 @@ bool ReadIds(const Args& args, size_t first, std::initializer_list<uint64_t*> fi
 }
 
 int Init(const Args& args) {
-  if (args.size() > 1) return UsageError("init");
-  if (args.size() == 1) setenv("BLB_STATE_DIR", args[0].c_str(), 1);
-  if (!InitStateDir()) {
+  const bool reset = !args.empty() && args[0] == "--reset";
+  const size_t rest = args.size() - (reset ? 1 : 0);
+  if (rest > 1) return UsageError("init");
+  if (rest == 1) setenv("BLB_STATE_DIR", args.back().c_str(), 1);
+  if (!(reset ? ResetStateDir() : InitStateDir())) {
     std::fprintf(stderr, "blbsim: cannot initialise %s\n", platform::Settings::StateDir().c_str());
     return 1;
   }
@@ -107,7 +109,7 @@ int ShowEvents(const Args& args) {
 }
 
 const VerbRegistration kCoreVerbs({
-    {"init", "[DIR]", "lay out a state directory (default BLB_STATE_DIR)", Init},
+    {"init", "[--reset] [DIR]", "lay out a state directory (default BLB_STATE_DIR); --reset starts over", Init},
     {"reg", "get|set|unset SECTION KEY [VALUE]", "read or change a registry value", Reg},
     {"client", "ID NAME HOST JOBRESULTSDIR [INSTALLDIR]", "add or replace a client", Client},
     {"subclient", "CELL APP CLIENT [PROXY [USESOURCE [FLAGS]]]", "add or replace a subclient", Subclient},

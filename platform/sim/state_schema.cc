@@ -1,0 +1,137 @@
+#include "platform/sim/state_schema.h"
+
+#include "platform/sim/fs_util.h"
+
+namespace platform {
+namespace {
+
+const char* const kSteps[] = {
+    // 1: the tables of the first services. IF NOT EXISTS: a database made
+    // before the schema had a version already holds them, with their rows.
+    "CREATE TABLE IF NOT EXISTS faults ("
+    "  call TEXT PRIMARY KEY,"
+    "  code INTEGER NOT NULL,"
+    "  mode TEXT NOT NULL DEFAULT 'error',"
+    "  remaining INTEGER NOT NULL DEFAULT -1);"
+    "CREATE TABLE IF NOT EXISTS events ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  event_id INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  flags INTEGER NOT NULL,"
+    "  arguments TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS clients ("
+    "  id INTEGER PRIMARY KEY,"
+    "  name TEXT NOT NULL,"
+    "  host_name TEXT NOT NULL DEFAULT '',"
+    "  job_results_dir TEXT NOT NULL DEFAULT '',"
+    "  install_dir TEXT NOT NULL DEFAULT '');"
+    "CREATE TABLE IF NOT EXISTS subclients ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  client_id INTEGER NOT NULL,"
+    "  proxy_client_id INTEGER NOT NULL DEFAULT 0,"
+    "  use_source INTEGER NOT NULL DEFAULT 0,"
+    "  block_level_flags INTEGER NOT NULL DEFAULT 0,"
+    "  PRIMARY KEY (cell_id, app_id));"
+    "CREATE TABLE IF NOT EXISTS local_settings ("
+    "  name TEXT PRIMARY KEY,"
+    "  value TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS archive_files ("
+    "  afile_id INTEGER PRIMARY KEY,"
+    "  job_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  cell_id INTEGER NOT NULL,"
+    "  afile_type INTEGER NOT NULL,"
+    "  cycle_number INTEGER NOT NULL DEFAULT 0,"
+    "  create_time INTEGER NOT NULL DEFAULT 0,"
+    "  storage_host TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS archive_files_by_job ON archive_files (job_id, app_id, cell_id);"
+    "CREATE TABLE IF NOT EXISTS index_files ("
+    "  host TEXT NOT NULL,"
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  stored_time INTEGER NOT NULL,"
+    "  PRIMARY KEY (host, cell_id, app_id, job_id, name));"
+    "CREATE TABLE IF NOT EXISTS transfers ("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  host TEXT NOT NULL,"
+    "  source TEXT NOT NULL,"
+    "  destination TEXT NOT NULL,"
+    "  bytes INTEGER NOT NULL,"
+    "  time INTEGER NOT NULL);",
+
+    // 2: the archive manager selects a snapshot job's archive files by job
+    // and cell; every request is logged with all four of its fields.
+    "DROP INDEX IF EXISTS archive_files_by_job;"
+    "CREATE INDEX archive_files_by_job ON archive_files (job_id, cell_id);"
+    "CREATE TABLE archive_requests ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  job_id INTEGER NOT NULL,"
+    "  second_id INTEGER NOT NULL,"
+    "  cell_id INTEGER NOT NULL,"
+    "  snap_job_id INTEGER NOT NULL);",
+};
+
+constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
+
+bool Exec(sqlite3* db, const std::string& sql, std::string& error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  error = message != nullptr ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
+
+int UserVersion(sqlite3* db) {
+  sqlite3_stmt* query = nullptr;
+  int version = -1;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version;", -1, &query, nullptr) == SQLITE_OK &&
+      sqlite3_step(query) == SQLITE_ROW)
+    version = sqlite3_column_int(query, 0);
+  sqlite3_finalize(query);
+  return version;
+}
+
+}  // namespace
+
+int StateSchemaVersion() { return kVersion; }
+
+bool MigrateStateSchema(sqlite3* db, const std::string& path, int target, std::string& error) {
+  if (db == nullptr) {
+    error = "cannot open the state database " + path;
+    return false;
+  }
+  if (target > kVersion) target = kVersion;
+  // IMMEDIATE: two processes opening a new state directory at once migrate
+  // it one after the other, the second finding nothing left to do.
+  if (!Exec(db, "BEGIN IMMEDIATE;", error)) {
+    error = "cannot migrate the state database " + path + ": " + error;
+    return false;
+  }
+  const int version = UserVersion(db);
+  bool ok = version >= 0;
+  if (!ok) error = "cannot read the schema version of the state database " + path;
+  if (ok && version > target) {
+    error = "the state database " + path + " in the state directory " + ParentOf(path) + " has schema version " +
+            std::to_string(version) + ", newer than this build's " + std::to_string(target) +
+            "; use a newer build, or start over with 'blbsim init --reset'";
+    ok = false;
+  }
+  for (int step = version; ok && step < target; ++step) {
+    if (!Exec(db, kSteps[step], error)) {
+      error = "cannot migrate the state database " + path + " to version " + std::to_string(step + 1) + ": " + error;
+      ok = false;
+    }
+  }
+  if (ok && version < target) ok = Exec(db, "PRAGMA user_version = " + std::to_string(target) + ";", error);
+  std::string ignored;
+  if (!ok) {
+    Exec(db, "ROLLBACK;", ignored);
+    return false;
+  }
+  return Exec(db, "COMMIT;", error);
+}
+
+}  // namespace platform
