@@ -6,6 +6,7 @@
 
 #include "platform/harness/sim_harness.h"
 #include "platform/settings/settings.h"
+#include "platform/sim/fault_names.h"
 #include "verb.h"
 
 namespace blbsim {
@@ -72,6 +73,16 @@ int Subclient(const Args& args) {
   return AddSubclient(subclient) ? 0 : 1;
 }
 
+// A mistyped name would inject nothing and quietly test the success path.
+bool KnownCall(const std::string& call) {
+  if (platform::IsFailableCall(call)) return true;
+  std::string nearest;
+  for (const std::string& name : platform::NearestFailableCalls(call)) nearest += (nearest.empty() ? "" : ", ") + name;
+  std::fprintf(stderr, "blbsim: no failable call is named '%s'; nearest: %s (all: blbsim fault list)\n", call.c_str(),
+               nearest.c_str());
+  return false;
+}
+
 int Fault(const Args& args) {
   if (args.size() >= 3 && args.size() <= 5 && args[0] == "set") {
     int code = 0;
@@ -79,6 +90,7 @@ int Fault(const Args& args) {
     if (!ReadInt(args[2], code) || (args.size() > 3 && args[3] != "error" && args[3] != "throw") ||
         (args.size() > 4 && (!ReadInt(args[4], count) || count < -1)))
       return UsageError("fault");
+    if (!KnownCall(args[1])) return 2;
     SetFault(args[1], code, args.size() > 3 && args[3] == "throw", count);
     return 0;
   }
@@ -91,6 +103,10 @@ int Fault(const Args& args) {
     return 0;
   }
   if (args.size() == 1 && args[0] == "list") {
+    for (const std::string& name : platform::FailableCalls()) std::printf("%s\n", name.c_str());
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "show") {
     for (const platform::Fault& fault : Faults())
       std::printf("%s %d %s %lld\n", fault.call.c_str(), fault.code, fault.raise ? "throw" : "error", fault.remaining);
     return 0;
@@ -113,7 +129,8 @@ const VerbRegistration kCoreVerbs({
     {"reg", "get|set|unset SECTION KEY [VALUE]", "read or change a registry value", Reg},
     {"client", "ID NAME HOST JOBRESULTSDIR [INSTALLDIR]", "add or replace a client", Client},
     {"subclient", "CELL APP CLIENT [PROXY [USESOURCE [FLAGS]]]", "add or replace a subclient", Subclient},
-    {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list", "injected failures", Fault},
+    {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list | show",
+     "injected failures; list: every failable call, show: the faults set", Fault},
     {"events", "", "list the raised agent events", ShowEvents},
 });
 
