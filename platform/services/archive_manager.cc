@@ -45,12 +45,17 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return all;
   }
 
-  int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) override {
+  int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
+                         GetArchFileInfoForSnapJob_Ret_t& ret) override {
+    SqlStatement log(StateDb::Current(),
+                     "INSERT INTO archive_requests (job_id, second_id, cell_id, snap_job_id) VALUES (?, ?, ?, ?);");
+    log.BindUnsigned(1, args.jobId).BindUnsigned(2, args.appOrClientId).BindUnsigned(3, args.cellId);
+    log.BindUnsigned(4, args.snapJobId);
+    if (!log.Run()) return 1627;
     SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
-                              " FROM archive_files WHERE job_id = ? AND app_id = ? AND cell_id = ? "
-                              "ORDER BY afile_id;")
-                                 .c_str());
-    query.BindUnsigned(1, jobId).BindUnsigned(2, appId).BindUnsigned(3, cellId);
+                                            " FROM archive_files WHERE job_id = ? AND cell_id = ? ORDER BY afile_id;")
+                                               .c_str());
+    query.BindUnsigned(1, args.snapJobId).BindUnsigned(2, args.cellId);
     ret.archFiles.clear();
     ret.storageHostName.clear();
     while (query.Step()) {
@@ -66,6 +71,21 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     if (!query.ok()) return 1627;
     ret.count = ret.archFiles.size();
     return 0;
+  }
+
+  std::vector<ArchiveRequestRecord> Requests() override {
+    std::vector<ArchiveRequestRecord> requests;
+    SqlStatement query(StateDb::Current(),
+                       "SELECT job_id, second_id, cell_id, snap_job_id FROM archive_requests ORDER BY seq;");
+    while (query.Step()) {
+      ArchiveRequestRecord request;
+      request.jobId = query.Unsigned(0);
+      request.appOrClientId = query.Unsigned(1);
+      request.cellId = query.Unsigned(2);
+      request.snapJobId = query.Unsigned(3);
+      requests.push_back(request);
+    }
+    return requests;
   }
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
@@ -104,7 +124,7 @@ int ArMgrClientAPI::getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_Args
   int code = 0;
   if (platform::InjectedFaultCode("ArMgrClientAPI::getArchFileListForSnapshotJob", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
-  return platform::ArchiveManager::Current().ListForJob(args->cellId, args->appId, args->snapJobId, *ret);
+  return platform::ArchiveManager::Current().ListForSnapshotJob(*args, *ret);
 }
 
 int ArMgrClientAPI::getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret) {
