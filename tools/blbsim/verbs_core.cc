@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "platform/harness/seed.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fault_names.h"
+#include "platform/sim/fs_util.h"
 #include "verb.h"
 
 namespace blbsim {
@@ -114,6 +116,39 @@ int Fault(const Args& args) {
   return UsageError("fault");
 }
 
+int Seed(const Args& args) {
+  if (args.size() != 1) return UsageError("seed");
+  std::string text;
+  if (!platform::ReadWholeFile(args[0], text)) {
+    std::fprintf(stderr, "blbsim: cannot read %s\n", args[0].c_str());
+    return 1;
+  }
+  std::string message;
+  switch (SeedDocument(text, message)) {
+    case SeedResult::kSeeded:
+      return 0;
+    case SeedResult::kRefused:
+      std::fprintf(stderr, "blbsim: %s refused, nothing written: %s\n", args[0].c_str(), message.c_str());
+      return 2;
+    case SeedResult::kFailed:
+      break;
+  }
+  std::fprintf(stderr, "blbsim: %s\n", message.c_str());
+  return 1;
+}
+
+int Dump(const Args& args) {
+  std::string document;
+  if (args.size() != 1 || !DumpService(args[0], document)) {
+    std::string services;
+    for (const std::string& name : SeedServices()) services += " " + name;
+    std::fprintf(stderr, "usage: blbsim dump SERVICE (services:%s)\n", services.c_str());
+    return 2;
+  }
+  std::fputs(document.c_str(), stdout);
+  return 0;
+}
+
 int ShowEvents(const Args& args) {
   if (!args.empty()) return UsageError("events");
   for (const platform::RaisedEvent& event : Events()) {
@@ -131,6 +166,8 @@ const VerbRegistration kCoreVerbs({
     {"subclient", "CELL APP CLIENT [PROXY [USESOURCE [FLAGS]]]", "add or replace a subclient", Subclient},
     {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list | show",
      "injected failures; list: every failable call, show: the faults set", Fault},
+    {"seed", "FILE", "apply a JSON document, one section per service (all or nothing)", Seed},
+    {"dump", "SERVICE", "print a service's rows as a seed document", Dump},
     {"events", "", "list the raised agent events", ShowEvents},
 });
 
