@@ -22,7 +22,8 @@ SubclientRecord ReadSubclient(const SqlStatement& row) {
 class DatabaseAgentConfig : public AgentConfigBackend {
  public:
   std::optional<ClientRecord> FindClient(uint64_t clientId) override {
-    SqlStatement query(StateDb::Current(), "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
+    SqlStatement query(StateDb::Current(),
+                       "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
     query.BindUnsigned(1, clientId);
     if (!query.Step()) return std::nullopt;
     ClientRecord client;
@@ -92,7 +93,8 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   bool SetLocalClientId(uint64_t clientId) override {
-    SqlStatement put(StateDb::Current(), "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
+    SqlStatement put(StateDb::Current(),
+                     "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
     put.Bind(1, std::to_string(clientId));
     return put.Run();
   }

@@ -24,8 +24,8 @@ class AgentConfigSection : public SeedSection {
       client.installDir = row.Text("install_dir", "");
       clients_.push_back(client);
     }
-    for (const SeedObject& row : section.Rows("subclients", {"cell_id", "app_id", "client_id", "proxy_client_id",
-                                                             "use_source", "block_level_flags"})) {
+    for (const SeedObject& row : section.Rows(
+             "subclients", {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source", "block_level_flags"})) {
       platform::SubclientRecord subclient;
       subclient.cellId = row.Unsigned("cell_id");
       subclient.appId = row.Unsigned("app_id");
@@ -77,6 +77,8 @@ class AgentConfigSection : public SeedSection {
 
 }  // namespace
 
-std::unique_ptr<SeedSection> MakeAgentConfigSection() { return std::make_unique<AgentConfigSection>(); }
+std::unique_ptr<SeedSection> MakeAgentConfigSection() {
+  return std::make_unique<AgentConfigSection>();
+}
 
 }  // namespace blbsim

@@ -54,6 +54,8 @@ class ArchiveManagerSection : public SeedSection {
 
 }  // namespace
 
-std::unique_ptr<SeedSection> MakeArchiveManagerSection() { return std::make_unique<ArchiveManagerSection>(); }
+std::unique_ptr<SeedSection> MakeArchiveManagerSection() {
+  return std::make_unique<ArchiveManagerSection>();
+}
 
 }  // namespace blbsim

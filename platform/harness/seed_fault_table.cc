@@ -53,6 +53,8 @@ class FaultTableSection : public SeedSection {
 
 }  // namespace
 
-std::unique_ptr<SeedSection> MakeFaultTableSection() { return std::make_unique<FaultTableSection>(); }
+std::unique_ptr<SeedSection> MakeFaultTableSection() {
+  return std::make_unique<FaultTableSection>();
+}
 
 }  // namespace blbsim

@@ -41,8 +41,7 @@ uint64_t SeedObject::Unsigned(const char* key) const {
 }
 
 uint64_t SeedObject::Unsigned(const char* key, uint64_t fallback) const {
-  const nlohmann::json* member =
-      Member(key, false, &nlohmann::json::is_number_unsigned, "a whole number of 0 or more");
+  const nlohmann::json* member = Member(key, false, &nlohmann::json::is_number_unsigned, "a whole number of 0 or more");
   return member != nullptr ? member->get<uint64_t>() : fallback;
 }
 

@@ -51,8 +51,7 @@ bool ResetStateDir() {
   // Only the entries of the layout: the state directory may be a folder that
   // holds other things too.
   for (const char* entry : {"agent.db", "agent.db-wal", "agent.db-shm", "agent.db-journal", "registry.ini",
-                            "registry.ini.lock", "logs",
-                            "install", "jobresults", "hosts", "index", "drivers"})
+                            "registry.ini.lock", "logs", "install", "jobresults", "hosts", "index", "drivers"})
     if (!platform::RemoveTree(dir + "/" + entry)) return false;
   return InitStateDir();
 }

@@ -24,9 +24,9 @@ ArchiveFileRecord Read(const SqlStatement& row) {
 class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
   bool Put(const ArchiveFileRecord& record) override {
-    SqlStatement put(
-        StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
-                  .c_str());
+    SqlStatement put(StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
+                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
+                                             .c_str());
     put.BindUnsigned(1, record.archFileId)
         .BindUnsigned(2, record.jobId)
         .BindUnsigned(3, record.appId)
@@ -40,7 +40,8 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
 
   std::vector<ArchiveFileRecord> All() override {
     std::vector<ArchiveFileRecord> all;
-    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
+    SqlStatement query(StateDb::Current(),
+                       (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
     while (query.Step()) all.push_back(Read(query));
     return all;
   }
@@ -89,14 +90,15 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
   }
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
-    SqlStatement given(StateDb::Current(), (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
+    SqlStatement given(StateDb::Current(),
+                       (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
     given.BindUnsigned(1, args.archFileId);
     if (!given.Step()) return 1168;
     const ArchiveFileRecord origin = Read(given);
     SqlStatement last(StateDb::Current(), (std::string("SELECT ") + kColumns +
-                             " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
-                             "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
-                                .c_str());
+                                           " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
+                                           "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
+                                              .c_str());
     last.BindUnsigned(1, origin.appId)
         .BindUnsigned(2, origin.cellId)
         .BindUnsigned(3, args.cycleNumber)

@@ -44,9 +44,9 @@ class FolderIndexStore : public IndexStoreBackend {
 
   std::vector<IndexFileRecord> All() override {
     std::vector<IndexFileRecord> all;
-    SqlStatement query(
-        StateDb::Current(), (std::string("SELECT ") + kColumns + " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;")
-                  .c_str());
+    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
+                                            " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;")
+                                               .c_str());
     while (query.Step()) all.push_back(Read(query));
     return all;
   }
@@ -54,10 +54,11 @@ class FolderIndexStore : public IndexStoreBackend {
   std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
                                        uint64_t referenceTime) override {
     std::vector<IndexFileRecord> visible;
-    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
-                              " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
-                              "AND stored_time <= ? ORDER BY name;")
-                                 .c_str());
+    SqlStatement query(StateDb::Current(),
+                       (std::string("SELECT ") + kColumns +
+                        " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
+                        "AND stored_time <= ? ORDER BY name;")
+                           .c_str());
     query.Bind(1, host).BindUnsigned(2, cellId).BindUnsigned(3, appId).BindUnsigned(4, jobId);
     query.BindUnsigned(5, referenceTime);
     while (query.Step()) visible.push_back(Read(query));

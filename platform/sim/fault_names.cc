@@ -91,8 +91,8 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     size_t diagonal = row[0];
     row[0] = i;
     for (size_t j = 1; j <= b.size(); ++j) {
-      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      const bool same =
+          std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
       const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
       diagonal = row[j];
       row[j] = next;
@@ -120,8 +120,7 @@ bool IsFailableCall(const std::string& call) {
 std::vector<std::string> NearestFailableCalls(const std::string& call, size_t count) {
   std::vector<std::pair<size_t, std::string>> ranked;
   for (const std::string& name : FailableCalls()) ranked.emplace_back(EditDistance(call, name), name);
-  std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> nearest;
   for (size_t i = 0; i < ranked.size() && i < count; ++i) nearest.push_back(ranked[i].second);
   return nearest;

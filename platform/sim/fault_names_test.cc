@@ -22,8 +22,10 @@ void CollectSources(const std::string& dir, std::vector<std::string>& files) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     const std::string path = dir + "/" + name;
-    if (entry->d_type == DT_DIR) CollectSources(path, files);
-    else if (std::regex_search(name, std::regex("\\.(cc|h)$"))) files.push_back(path);
+    if (entry->d_type == DT_DIR)
+      CollectSources(path, files);
+    else if (std::regex_search(name, std::regex("\\.(cc|h)$")))
+      files.push_back(path);
   }
   ::closedir(folder);
 }

@@ -23,10 +23,10 @@ std::atomic<unsigned long long> g_localGeneration{0};
 
 // One thread's copy of the faults table.
 struct ThreadCopy {
-  std::string stateDir;                // the state directory it was read from
-  long long nextLookNs = 0;            // no look at the database before this time
+  std::string stateDir;      // the state directory it was read from
+  long long nextLookNs = 0;  // no look at the database before this time
   unsigned long long localGeneration = ~0ull;
-  long long dataVersion = -2;          // the database's, when last read
+  long long dataVersion = -2;  // the database's, when last read
   std::map<std::string, Fault, std::less<>> faults;
 };
 

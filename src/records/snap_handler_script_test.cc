@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "platform/harness/snap_handler_harness.h"
 #include "platform/harness/sim_harness.h"
+#include "platform/harness/snap_handler_harness.h"
 #include "platform/sim/fault_table.h"
 #include "records/device_queries.h"
 #include "support/test_platform.h"

@@ -22,7 +22,9 @@ std::string StraceUnavailable() {
   return std::string();
 }
 
-std::string Tool(const std::string& arguments) { return std::string(CONFIG_FILE_TOOL) + " " + arguments; }
+std::string Tool(const std::string& arguments) {
+  return std::string(CONFIG_FILE_TOOL) + " " + arguments;
+}
 
 // What the reader tool prints: the volumes, then "end" (or an error line).
 std::string ReadBack(const std::string& path) {
@@ -57,8 +59,8 @@ TEST(ConfigFileProcess, AWriterKilledAtAnyWriteSyncOrRenameLeavesTheOldOrTheNewR
       for (int when = 1; when <= 100; ++when) {
         std::string output;
         ASSERT_EQ(RunCommand(Tool("write " + path + " /p1 /p2 /p3"), &output), 0) << output;
-        const int status = RunCommand("strace -f -qq -o /dev/null -e trace=" + std::string(calls) + " -e inject=" +
-                                          calls + ":signal=SIGKILL:when=" + std::to_string(when) + " " +
+        const int status = RunCommand("strace -f -qq -o /dev/null -e trace=" + std::string(calls) +
+                                          " -e inject=" + calls + ":signal=SIGKILL:when=" + std::to_string(when) + " " +
                                           Tool("write " + path + (append ? " --append" : "") + newRecords),
                                       &output);
         const std::string after = ReadBack(path);
@@ -68,7 +70,8 @@ TEST(ConfigFileProcess, AWriterKilledAtAnyWriteSyncOrRenameLeavesTheOldOrTheNewR
         }
         ++kills;
         EXPECT_TRUE(after == Lines(previous) || after == Lines(expected))
-            << "killed at " << calls << " #" << when << (append ? " (append)" : "") << ", read back:\n" << after;
+            << "killed at " << calls << " #" << when << (append ? " (append)" : "") << ", read back:\n"
+            << after;
       }
       EXPECT_GT(kills, 0) << "the writer never made a call of " << calls;
     }
@@ -94,8 +97,9 @@ TEST(ConfigFileProcess, AReadThatFailsMidFileFailsTheReadInsteadOfEndingIt) {
 
   bool failedAfterTheFirstRecord = false;
   for (int when = 1; when <= 20; ++when) {
-    const int status = RunCommand("strace -f -qq -o /dev/null -P " + path + " -e trace=read -e inject=read:error=EIO:when=" +
-                                      std::to_string(when) + " " + Tool("read " + path) + " 2>&1",
+    const int status = RunCommand("strace -f -qq -o /dev/null -P " + path +
+                                      " -e trace=read -e inject=read:error=EIO:when=" + std::to_string(when) + " " +
+                                      Tool("read " + path) + " 2>&1",
                                   &output);
     if (status == 0) {  // no read left to fail
       EXPECT_EQ(output, complete);

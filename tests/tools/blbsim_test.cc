@@ -44,9 +44,10 @@ TEST(blbsim, RejectsUnknownVerbsAndBadUsage) {
   EXPECT_EQ(out, "KzBfDriver::open 5 error 1\n");
 
   // Mistyped numbers and modes are refused, not read as 0 (or as "every call").
-  for (const char* bad : {"subclient 2 x 2", "subclient 2 7 2 0x", "client -3 c h /j", "fault set KzBfDriver::open five",
-                          "fault set KzBfDriver::open 5 eror", "fault set KzBfDriver::open 5 error -2", "snaphandler install seven",
-                          "snaphandler install 300", "hostname mangle c h port"})
+  for (const char* bad :
+       {"subclient 2 x 2", "subclient 2 7 2 0x", "client -3 c h /j", "fault set KzBfDriver::open five",
+        "fault set KzBfDriver::open 5 eror", "fault set KzBfDriver::open 5 error -2", "snaphandler install seven",
+        "snaphandler install 300", "hostname mangle c h port"})
     EXPECT_EQ(RunBlbsim(scope.Path(), bad, &out), 2) << bad << ": " << out;
   ASSERT_EQ(RunBlbsim(scope.Path(), "fault show", &out), 0);
   EXPECT_EQ(out, "KzBfDriver::open 5 error 1\n");

@@ -49,8 +49,7 @@ int Afile(const Args& args) {
     for (const platform::ArchiveRequestRecord& request : ArchiveRequests())
       std::printf("job=%llu second=%llu cell=%llu snapjob=%llu\n", static_cast<unsigned long long>(request.jobId),
                   static_cast<unsigned long long>(request.appOrClientId),
-                  static_cast<unsigned long long>(request.cellId),
-                  static_cast<unsigned long long>(request.snapJobId));
+                  static_cast<unsigned long long>(request.cellId), static_cast<unsigned long long>(request.snapJobId));
     return 0;
   }
   int type = 0;
