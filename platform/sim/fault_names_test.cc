@@ -41,7 +41,8 @@ TEST(FaultNames, EveryCallSiteNamesARegisteredCall) {
   for (const std::string& file : files) {
     // The table's own definitions take the name as a parameter; tests only
     // exercise the call sites.
-    if (file.find("/platform/sim/fault_table.") != std::string::npos || FXString::MatchRight(file, "_test.cc")) continue;
+    if (file.find("/platform/sim/fault_table.") != std::string::npos || FXString::MatchRight(file, "_test.cc"))
+      continue;
     std::string text;
     ASSERT_TRUE(platform::ReadWholeFile(file, text)) << file;
     // Each "InjectedFault(" or "InjectedFaultCode(" and its first argument.
