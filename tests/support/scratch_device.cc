@@ -40,14 +40,4 @@ void FakeTools::Add(const std::string& name, const std::string& body) const {
   ::chmod(path.c_str(), 0755);
 }
 
-void FakeTools::Recording(const std::string& name, int status) const {
-  Add(name, "line=''\nfor a in \"$@\"; do line=\"$line[$a]\"; done\necho \"$line\" >> '" + bin_ + "/" + name +
-                ".calls'\nexit " + std::to_string(status) + "\n");
-}
-
-std::string FakeTools::Calls(const std::string& name) const {
-  const std::string path = bin_ + "/" + name + ".calls";
-  return FileExists(path) ? ReadFile(path) : std::string();
-}
-
 }  // namespace testing_support

@@ -37,11 +37,6 @@ class FakeTools {
   void Add(const std::string& name, const std::string& body) const;
   // An lvs that prints the given lines the way the real one does (padded).
   void Lvs(const std::string& lines) const { Add("lvs", "printf '" + lines + "'\n"); }
-  // A command that appends one line per run to its calls file: its arguments,
-  // each in brackets; then exits with the status.
-  void Recording(const std::string& name, int status = 0) const;
-  // What the recording command was run with so far.
-  std::string Calls(const std::string& name) const;
 
  private:
   std::string bin_;
