@@ -148,6 +148,33 @@ CQiError Failed(const FXCodeLocation& location, int error, const std::string& wh
   return FXErrorUtil::ErrorErrNo(location, error, "%s", what.c_str());
 }
 
+// The device table, read under the driver's lock, which it holds for its life.
+class LockedTable {
+ public:
+  // 0, or the errno of a lock or a table that could not be had.
+  int Load() { return guard_.Result() != 0 ? guard_.Result() : LoadTable(devices); }
+  CQiError LoadOrFail(const FXCodeLocation& location) {
+    const int error = Load();
+    return error == 0 ? CQiError() : Failed(location, error, "Cannot read the CXBF device table");
+  }
+  // Loads the table and finds the pseudo-device at path (ENOENT when none).
+  CQiError LoadDevice(const FXCodeLocation& location, const std::string& path, CxbfDevice*& device) {
+    CQiError err = LoadOrFail(location);
+    device = err.IsError() ? nullptr : ByPath(devices, path);
+    if (!err.IsError() && device == nullptr) err = Failed(location, ENOENT, "No pseudo-device [" + path + "]");
+    return err;
+  }
+  CQiError Save(const FXCodeLocation& location) {
+    const int error = SaveTable(devices);
+    return error == 0 ? CQiError() : Failed(location, error, "Cannot store the CXBF device table");
+  }
+
+  std::vector<CxbfDevice> devices;
+
+ private:
+  StateGuard guard_;
+};
+
 void AppendLog(const std::string& line) {
   const int fd = ::open(LogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
@@ -249,15 +276,9 @@ CxbfControlBackend& CxbfControlBackend::Default() {
 
 std::string SimulatedCxbf::Folder() { return Settings::StatePath("drivers/cxbf"); }
 
-bool SimulatedCxbf::IsLoaded() {
-  struct stat info;
-  return ::stat(LoadedMarker().c_str(), &info) == 0;
-}
+bool SimulatedCxbf::IsLoaded() { return IsDriverLoaded(Folder()); }
 
-bool SimulatedCxbf::SetLoaded(bool loaded) {
-  if (!loaded) return ::unlink(LoadedMarker().c_str()) == 0 || errno == ENOENT;
-  return MakeDirectories(Folder()) && WriteFileAtomically(LoadedMarker(), "cxbf\n");
-}
+bool SimulatedCxbf::SetLoaded(bool loaded) { return SetDriverLoaded(Folder(), loaded); }
 
 CQiError SimulatedCxbf::AddDevice(const std::string& path, const std::string& real, int extentSize) {
   const std::string name = NameOf(path);
@@ -266,10 +287,9 @@ CQiError SimulatedCxbf::AddDevice(const std::string& path, const std::string& re
       real.empty() || real.size() >= KZVolumeInformation::kSize - kVolumeRealAt ||
       (path + real).find_first_of("\t\n") != std::string::npos)
     return Failed(FXCODELOC, EINVAL, "Cannot register [" + path + "] over [" + real + "]");
-  StateGuard guard;
-  if (guard.Result()) return Failed(FXCODELOC, guard.Result(), "Cannot lock the CXBF driver state");
-  std::vector<CxbfDevice> devices;
-  if (int error = LoadTable(devices)) return Failed(FXCODELOC, error, "Cannot read the CXBF device table");
+  LockedTable table;
+  if (CQiError err = table.LoadOrFail(FXCODELOC); err.IsError()) return err;
+  std::vector<CxbfDevice>& devices = table.devices;
   if (ByPath(devices, path) != nullptr || ByName(devices, name) != nullptr)
     return Failed(FXCODELOC, EEXIST, "A pseudo-device [" + path + "] or named [" + name + "] exists");
   TrackedExtents extents;
@@ -282,35 +302,27 @@ CQiError SimulatedCxbf::AddDevice(const std::string& path, const std::string& re
   device.extentSize = extentSize;
   if (int error = SaveExtents(name, extents)) return Failed(FXCODELOC, error, "Cannot store [" + name + "]");
   devices.push_back(device);
-  if (int error = SaveTable(devices)) return Failed(FXCODELOC, error, "Cannot store the CXBF device table");
-  return CQiError();
+  return table.Save(FXCODELOC);
 }
 
 CQiError SimulatedCxbf::AddSnapshots(const std::string& path, const std::vector<uint32_t>& sminors) {
-  StateGuard guard;
-  if (guard.Result()) return Failed(FXCODELOC, guard.Result(), "Cannot lock the CXBF driver state");
-  std::vector<CxbfDevice> devices;
-  if (int error = LoadTable(devices)) return Failed(FXCODELOC, error, "Cannot read the CXBF device table");
-  CxbfDevice* device = ByPath(devices, path);
-  if (device == nullptr) return Failed(FXCODELOC, ENOENT, "No pseudo-device [" + path + "]");
+  LockedTable table;
+  CxbfDevice* device = nullptr;
+  if (CQiError err = table.LoadDevice(FXCODELOC, path, device); err.IsError()) return err;
   for (uint32_t sminor : sminors) {
-    for (const CxbfDevice& other : devices)
+    for (const CxbfDevice& other : table.devices)
       for (const CxbfSnapshot& snapshot : other.snapshots)
         if (snapshot.sminor == sminor)
           return Failed(FXCODELOC, EEXIST, "Snapshot minor " + std::to_string(sminor) + " is taken");
     device->snapshots.push_back({sminor, false});
   }
-  if (int error = SaveTable(devices)) return Failed(FXCODELOC, error, "Cannot store the CXBF device table");
-  return CQiError();
+  return table.Save(FXCODELOC);
 }
 
 CQiError SimulatedCxbf::MarkExtents(const std::string& path, const std::vector<uint64_t>& extents) {
-  StateGuard guard;
-  if (guard.Result()) return Failed(FXCODELOC, guard.Result(), "Cannot lock the CXBF driver state");
-  std::vector<CxbfDevice> devices;
-  if (int error = LoadTable(devices)) return Failed(FXCODELOC, error, "Cannot read the CXBF device table");
-  CxbfDevice* device = ByPath(devices, path);
-  if (device == nullptr) return Failed(FXCODELOC, ENOENT, "No pseudo-device [" + path + "]");
+  LockedTable table;
+  CxbfDevice* device = nullptr;
+  if (CQiError err = table.LoadDevice(FXCODELOC, path, device); err.IsError()) return err;
   TrackedExtents tracked;
   if (int error = LoadExtents(device->name, tracked)) return Failed(FXCODELOC, error, "Cannot read [" + path + "]");
   if (int error = tracked.Mark(extents)) return Failed(FXCODELOC, error, "An extent is beyond the device");
@@ -319,10 +331,10 @@ CQiError SimulatedCxbf::MarkExtents(const std::string& path, const std::vector<u
 }
 
 CQiError SimulatedCxbf::Devices(std::vector<CxbfDevice>& devices) {
-  StateGuard guard;
-  if (guard.Result()) return Failed(FXCODELOC, guard.Result(), "Cannot lock the CXBF driver state");
-  if (int error = LoadTable(devices)) return Failed(FXCODELOC, error, "Cannot read the CXBF device table");
-  return CQiError();
+  LockedTable table;
+  CQiError err = table.LoadOrFail(FXCODELOC);
+  devices.swap(table.devices);
+  return err;
 }
 
 std::vector<std::string> SimulatedCxbf::IoctlLog() {
@@ -346,23 +358,19 @@ uint64_t SimulatedCxbf::FsBlockSize() {
 
 bool SimulatedCxbf::IsPseudoDevice(const std::string& path) {
   if (!IsLoaded()) return false;
-  StateGuard guard;
-  std::vector<CxbfDevice> devices;
-  return guard.Result() == 0 && LoadTable(devices) == 0 && ByPath(devices, path) != nullptr;
+  LockedTable table;
+  return table.Load() == 0 && ByPath(table.devices, path) != nullptr;
 }
 
 bool SimulatedCxbf::HasVolume(const std::string& name) {
-  StateGuard guard;
-  std::vector<CxbfDevice> devices;
-  return guard.Result() == 0 && LoadTable(devices) == 0 && ByName(devices, name) != nullptr;
+  LockedTable table;
+  return table.Load() == 0 && ByName(table.devices, name) != nullptr;
 }
 
 int SimulatedCxbf::VolumeInformation(const std::string& name, KZVolumeInformation& information) {
-  StateGuard guard;
-  if (guard.Result()) return guard.Result();
-  std::vector<CxbfDevice> devices;
-  if (int error = LoadTable(devices)) return error;
-  const CxbfDevice* device = ByName(devices, name);
+  LockedTable table;
+  if (int error = table.Load()) return error;
+  const CxbfDevice* device = ByName(table.devices, name);
   if (device == nullptr) return ENXIO;
   TrackedExtents extents;
   if (int error = LoadExtents(name, extents)) return error;
@@ -375,11 +383,9 @@ int SimulatedCxbf::VolumeInformation(const std::string& name, KZVolumeInformatio
 }
 
 int SimulatedCxbf::ReadBitmap(const std::string& name, unsigned char* buffer, uint64_t count, bool clear) {
-  StateGuard guard;
-  if (guard.Result()) return guard.Result();
-  std::vector<CxbfDevice> devices;
-  if (int error = LoadTable(devices)) return error;
-  const CxbfDevice* device = ByName(devices, name);
+  LockedTable table;
+  if (int error = table.Load()) return error;
+  const CxbfDevice* device = ByName(table.devices, name);
   if (device == nullptr) return ENXIO;
   TrackedExtents extents;
   if (int error = LoadExtents(name, extents)) return error;
@@ -393,33 +399,26 @@ int SimulatedCxbf::ReadBitmap(const std::string& name, unsigned char* buffer, ui
 }
 
 int SimulatedCxbf::Ioctl(unsigned long request, void* argument) {
-  StateGuard guard;
-  if (guard.Result()) return guard.Result();
-  std::string line;
-  const char* call = nullptr;
-  switch (request) {
-    case kGetDeviceList: line = call = "CXBF_GET_DEVICE_LIST"; break;
-    case kGetInfo: call = "CXBF_GET_INFO"; line = std::string(call) + " " + std::to_string(Get<uint32_t>(argument, 0)); break;
-    case kStopSnap: call = "CXBF_STOP_SNAP"; line = std::string(call) + " " + std::to_string(Get<uint32_t>(argument, 0)); break;
-    case kDeleteSnap: call = "CXBF_DELETE_SNAP"; line = std::string(call) + " " + std::to_string(Get<uint32_t>(argument, 0)); break;
-    default: {
-      std::ostringstream unknown;
-      unknown << "CXBF_UNKNOWN 0x" << std::hex << request;
-      AppendLog(unknown.str());
-      return ENOTTY;
-    }
+  LockedTable table;  // the log, too, is written under the driver's lock
+  const char* call = request == kGetDeviceList ? "CXBF_GET_DEVICE_LIST"
+                     : request == kGetInfo     ? "CXBF_GET_INFO"
+                     : request == kStopSnap    ? "CXBF_STOP_SNAP"
+                     : request == kDeleteSnap  ? "CXBF_DELETE_SNAP"
+                                               : nullptr;
+  if (call == nullptr) {
+    std::ostringstream unknown;
+    unknown << "CXBF_UNKNOWN 0x" << std::hex << request;
+    AppendLog(unknown.str());
+    return ENOTTY;
   }
-  AppendLog(line);
+  const uint32_t word = Get<uint32_t>(argument, 0);
+  AppendLog(request == kGetDeviceList ? std::string(call) : std::string(call) + " " + std::to_string(word));
   int injected = 0;
   if (InjectedFaultCode(call, injected)) return injected;
-  std::vector<CxbfDevice> devices;
-  if (int error = LoadTable(devices)) return error;
-  switch (request) {
-    case kGetDeviceList: return DeviceList(devices, argument);
-    case kGetInfo: return DeviceInformation(devices, argument);
-    case kStopSnap: return Snapshot(devices, Get<uint32_t>(argument, 0), false);
-    default: return Snapshot(devices, Get<uint32_t>(argument, 0), true);
-  }
+  if (int error = table.Load()) return error;
+  if (request == kGetDeviceList) return DeviceList(table.devices, argument);
+  if (request == kGetInfo) return DeviceInformation(table.devices, argument);
+  return Snapshot(table.devices, word, request == kDeleteSnap);
 }
 
 }  // namespace platform

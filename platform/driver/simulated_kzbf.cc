@@ -33,7 +33,6 @@ struct TrackedDevice {
 
 std::string DevicesFolder() { return SimulatedKzBf::Folder() + "/devices"; }
 std::string SnapsFolder() { return SimulatedKzBf::Folder() + "/snaps"; }
-std::string LoadedMarker() { return SimulatedKzBf::Folder() + "/loaded"; }
 
 std::string RecordPath(const std::string& device) { return DevicesFolder() + "/" + EscapedFileName(device) + ".dev"; }
 
@@ -145,15 +144,9 @@ KzBfBackend& KzBfBackend::Default() {
 
 std::string SimulatedKzBf::Folder() { return Settings::StatePath("drivers/kzbf"); }
 
-bool SimulatedKzBf::IsLoaded() {
-  struct stat info;
-  return ::stat(LoadedMarker().c_str(), &info) == 0;
-}
+bool SimulatedKzBf::IsLoaded() { return IsDriverLoaded(Folder()); }
 
-bool SimulatedKzBf::SetLoaded(bool loaded) {
-  if (!loaded) return ::unlink(LoadedMarker().c_str()) == 0 || errno == ENOENT;
-  return MakeDirectories(Folder()) && WriteFileAtomically(LoadedMarker(), "kzbf\n");
-}
+bool SimulatedKzBf::SetLoaded(bool loaded) { return SetDriverLoaded(Folder(), loaded); }
 
 CQiError SimulatedKzBf::Open() {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);

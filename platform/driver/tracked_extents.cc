@@ -1,6 +1,8 @@
 #include "platform/driver/tracked_extents.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -144,6 +146,17 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
   }
   ::closedir(dir);
   return names;
+}
+
+bool IsDriverLoaded(const std::string& folder) {
+  struct stat info;
+  return ::stat((folder + "/loaded").c_str(), &info) == 0;
+}
+
+bool SetDriverLoaded(const std::string& folder, bool loaded) {
+  const std::string marker = folder + "/loaded";
+  if (!loaded) return ::unlink(marker.c_str()) == 0 || errno == ENOENT;
+  return MakeDirectories(folder) && WriteFileAtomically(marker, "loaded\n");
 }
 
 DriverStateGuard::DriverStateGuard(const std::string& folder) : m_oLock(true) {

@@ -57,6 +57,11 @@ std::string EscapedFileName(const std::string& text);
 // listed.
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& suffix);
 
+// The marker "loaded" in a driver's state folder: present while the driver
+// is loaded.
+bool IsDriverLoaded(const std::string& folder);
+bool SetDriverLoaded(const std::string& folder, bool loaded);
+
 // The one lock of a driver's state folder (made when missing), held for the
 // guard's life.
 class DriverStateGuard {

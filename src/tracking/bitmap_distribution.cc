@@ -20,8 +20,7 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
                                                      SMVolBlock& block, const std::string& deviceId,
                                                      const std::string& destination) {
   tracking::LockedOperation operation(__FUNCTION__);
-  CQiError err = CheckInitialized();
-  if (!err.IsError()) err = operation.Lock();
+  CQiError err = BeginLocked(operation);
   if (err.IsError()) return err.Push(FXCODELOC);
   EvDebug log;
 

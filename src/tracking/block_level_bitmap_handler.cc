@@ -22,6 +22,12 @@ CQiError CBlockLevelBitmapHandler::CheckInitialized() const {
   return CQiError();
 }
 
+CQiError CBlockLevelBitmapHandler::BeginLocked(tracking::LockedOperation& operation) const {
+  CQiError err = CheckInitialized();
+  if (!err.IsError()) err = operation.Lock();
+  return err;
+}
+
 VolumeConfig CBlockLevelBitmapHandler::OwnRecord(long long clientId, const SMVolBlock& block,
                                                  const std::string& deviceId) {
   return VolumeConfig(static_cast<long long>(block.nVornCellId), clientId, static_cast<long long>(block.nAppId),
@@ -51,8 +57,7 @@ CQiError CBlockLevelBitmapHandler::ValidateDevice(VolumeConfig& record, bool& is
 
 CQiError CBlockLevelBitmapHandler::AddVolume(long long clientId, const SMVolBlock& block, const std::string& deviceId) {
   tracking::LockedOperation operation(__FUNCTION__);
-  CQiError err = CheckInitialized();
-  if (!err.IsError()) err = operation.Lock();
+  CQiError err = BeginLocked(operation);
   if (err.IsError()) return err.Push(FXCODELOC);
   VolumeConfig own = OwnRecord(clientId, block, deviceId);
   bool isNew = false;
@@ -64,8 +69,7 @@ CQiError CBlockLevelBitmapHandler::AddVolume(long long clientId, const SMVolBloc
 CQiError CBlockLevelBitmapHandler::AddVolume(VolumeConfig& record, bool& isNew) {
   isNew = false;
   tracking::LockedOperation operation(__FUNCTION__);
-  CQiError err = CheckInitialized();
-  if (!err.IsError()) err = operation.Lock();
+  CQiError err = BeginLocked(operation);
   if (!err.IsError()) err = ValidateDevice(record, isNew);
   if (!err.IsError() && isNew) err = m_pVolumeList->Save();
   if (err.IsError()) return err.Push(FXCODELOC);
@@ -75,8 +79,7 @@ CQiError CBlockLevelBitmapHandler::AddVolume(VolumeConfig& record, bool& isNew) 
 CQiError CBlockLevelBitmapHandler::GetBitmap(long long clientId, const uint64_t& bitmapSize, SMVolBlock& block,
                                              const std::string& deviceId, const std::string& destination) {
   tracking::LockedOperation operation(__FUNCTION__);
-  CQiError err = CheckInitialized();
-  if (!err.IsError()) err = operation.Lock();
+  CQiError err = BeginLocked(operation);
   if (!err.IsError()) err = m_pVolumeList->Load();
   if (err.IsError()) return err.Push(FXCODELOC);
   VolumeConfig record;
@@ -106,8 +109,7 @@ CQiError CBlockLevelBitmapHandler::GetJRBitmapFileName(VolumeConfig& /*record*/,
 CQiError CBlockLevelBitmapHandler::MergeBitmapFromSC2SC(const SMVolBlock& target, long long clientId,
                                                         const std::string& deviceId, long long sourceAppId) {
   tracking::LockedOperation operation(__FUNCTION__);
-  CQiError err = CheckInitialized();
-  if (!err.IsError()) err = operation.Lock();
+  CQiError err = BeginLocked(operation);
   if (err.IsError()) return err.Push(FXCODELOC);
   VolumeConfig targetRecord = OwnRecord(clientId, target, deviceId);
   bool isNew = false;

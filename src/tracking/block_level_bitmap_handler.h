@@ -30,6 +30,7 @@
 #include "records/sm_vol_block.h"
 #include "records/volume_config.h"
 #include "tracking/driver_cache.h"
+#include "tracking/fx_name_mutex_wrapper.h"
 #include "tracking/volume_list.h"
 
 class CBlockLevelBitmapHandler {
@@ -70,6 +71,9 @@ class CBlockLevelBitmapHandler {
   // The record of the calling subclient for the device.
   static VolumeConfig OwnRecord(long long clientId, const SMVolBlock& block, const std::string& deviceId);
   CQiError CheckInitialized() const;
+  // How every locked operation starts: the handler initialized, the
+  // machine-wide lock taken (held until the operation object goes).
+  CQiError BeginLocked(tracking::LockedOperation& operation) const;
   // Fail-over merge of the volume into the driver bitmap.
   static CQiError MergeFailOver(SMVolBlock& block, auto_ptr_array<unsigned char>& bitmap, const uint64_t& size,
                                 const std::string& destination);

@@ -8,12 +8,6 @@
 namespace blbsim {
 namespace {
 
-int Report(const CQiError& result) {
-  if (!result.IsError()) return 0;
-  std::fprintf(stderr, "blbsim: %s\n", result.AsString().c_str());
-  return 1;
-}
-
 // The numbers of args[first..], each at most limit; false at the first that is not one.
 template <class T>
 bool ReadNumbers(const Args& args, size_t first, unsigned long long limit, std::vector<T>& numbers) {

@@ -15,11 +15,7 @@ int Mnt(const Args& args) {
     return SetRealMounts(args[1] == "on") ? 0 : 1;
   if (args.size() == 1 && args[0] == "list") {
     std::list<KzMntTab::Entry> entries;
-    CQiError result = Mounts(entries);
-    if (result.IsError()) {
-      std::fprintf(stderr, "blbsim: %s\n", result.AsString().c_str());
-      return 1;
-    }
+    if (int failed = Report(Mounts(entries))) return failed;
     for (const KzMntTab::Entry& entry : entries)
       std::printf("%s %s %s %s\n", entry.m_sDevice.c_str(), entry.m_sMountPoint.c_str(), entry.m_sFsType.c_str(),
                   entry.m_sOptions.c_str());
