@@ -69,11 +69,14 @@ CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetUnderlyingDevice(const std
 CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::AttachDevice(const std::string& mountPath,
                                                                 const std::string& device,
                                                                 const int& /*extentSize*/) {
+  // Without its folders the record cannot be written: the attach fails here
+  // rather than at a write to a path that names a folder.
   std::string path;
-  GetDriverLessConfigFilePath(device, path);  // a missing folder fails the write below
+  CQiError err = GetDriverLessConfigFilePath(device, path);
+  if (err.IsError()) return err.Push(FXCODELOC);
   FXFile::RemoveFile(path.c_str());
   uint64_t extentSize = 0, totalBlocks = 0, bitmapSize = 0;
-  CQiError err = GetDeviceInfo(device, extentSize, totalBlocks, bitmapSize);
+  err = GetDeviceInfo(device, extentSize, totalBlocks, bitmapSize);
   if (err.IsError()) return err.Push(FXCODELOC);
   const BackupDeviceInfo record(true, mountPath, device, "", "", extentSize, totalBlocks, 0, bitmapSize);
   // Written beside and renamed into place: a reader never sees half a record.

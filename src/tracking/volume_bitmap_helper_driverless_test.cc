@@ -103,6 +103,11 @@ TEST(VolumeBitMapHelperDriverless, RecordsEachAttachWithTheSettingOfTheMoment) {
   ASSERT_FALSE(Strategy().GetDriverLessConfigFilePath(absent, path).IsError());
   EXPECT_FALSE(FileExists(path));
   EXPECT_TRUE(FileExists(path.substr(0, path.rfind('/'))));
+  // Without its folder a device is not recorded, and nothing stands in for it.
+  const std::string other = state.Sub("other-device");
+  platform::FaultTable::Set("FXFolder::CreateFoldersIteratively", 13, false, 1);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(Strategy().AttachDevice("/mnt/z", other, 0), 13));
+  EXPECT_FALSE(FileExists(dcf + "/DriverLess/" + CGuidFactory::get_guid_nosalt(other)));
 }
 
 TEST(VolumeBitMapHelperDriverless, UnmountsAndRemovesTheSystemsLvmSnapshots) {
