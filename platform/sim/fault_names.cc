@@ -27,6 +27,18 @@ const char* const kFailableCalls[] = {
     "ioctl::BLKIOOPT",
     "ioctl::BLKPBSZGET",
     "ioctl::BLKSSZGET",
+    // cxbf/
+    "CXBF_DELETE_SNAP",
+    "CXBF_GET_DEVICE_LIST",
+    "CXBF_GET_INFO",
+    "CXBF_STOP_SNAP",
+    "KZVolume::isCXBFDevice",
+    "KZVolumeUnix::GetFsBlockSize",
+    "KZVolumeUnix::clearBitmap",
+    "KZVolumeUnix::getAndClearBitmap",
+    "KZVolumeUnix::getBitmap",
+    "KZVolumeUnix::getVolumeInformation",
+    "KZVolumeUnix::selectVolume",
     // driver/
     "KzBfDriver::attachDevice",
     "KzBfDriver::clearBitmap",
@@ -60,6 +72,8 @@ const char* const kFailableCalls[] = {
     "FsParser::init",
     // lock/
     "KzFileLock::lock",
+    // mnttab/
+    "KzMntTab::getAll",
     // path/
     "CQiPath::IsLink",
     // process/
@@ -71,6 +85,9 @@ const char* const kFailableCalls[] = {
     "KZPlatformInfo::getNumber",
     "KZPlatformInfo::getPhysicalMachine",
     "KZPlatformInfo::getString",
+    // semaphore/
+    "KzNamedSemaphore::KzNamedSemaphore",
+    "KzNamedSemaphore::wait",
     // services/
     "ApplicationId::getSubclient",
     "ArMgrClientAPI::getArchFileListForSnapshotJob",

@@ -72,6 +72,18 @@ const char* const kSteps[] = {
     "  second_id INTEGER NOT NULL,"
     "  cell_id INTEGER NOT NULL,"
     "  snap_job_id INTEGER NOT NULL);",
+
+    // 3: mounts added to the real mount table. IF NOT EXISTS: made before
+    // the schema had a version, a database may hold them already.
+    "CREATE TABLE IF NOT EXISTS mounts ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  device TEXT NOT NULL,"
+    "  mount_point TEXT NOT NULL,"
+    "  options TEXT NOT NULL,"
+    "  fs_type TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS mount_settings ("
+    "  name TEXT PRIMARY KEY,"
+    "  value INTEGER NOT NULL);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -6,8 +6,8 @@
 
 #include "platform/log/ev_debug.h"
 #include "platform/process/kz_process.h"
-#include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
+#include "tracking/configured_extent_size.h"
 #include "tracking/lvm_device_names.h"
 #include "tracking/volume_bitmap_helper.h"
 #include "platform/process/shell_quote.h"
@@ -58,10 +58,7 @@ CQiError CBFDriverInterface::ReadBitmap(auto_ptr_array<unsigned char>& bitmap, c
 
 CQiError CBFDriverInterface::StartBlockFilter(bool& alreadyAttached) {
   alreadyAttached = false;
-  unsigned extentMiB = 0;
-  int extentSize = 4194304;
-  if (KZPlatformInfo::getNumber("FileSystemAgent", "nExtentSizeForBlockFilterDriver", &extentMiB) && extentMiB != 0)
-    extentSize = static_cast<int>(extentMiB << 20);
+  const int extentSize = static_cast<int>(tracking::ConfiguredExtentSize());
   CQiError result = m_oKzBf.attachDevice(m_sDevice, extentSize);
   if (!result.IsError()) return result;
   if (FXErrorUtil::IsErrNo(result, 114)) {

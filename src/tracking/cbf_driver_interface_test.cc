@@ -12,34 +12,15 @@
 #include "platform/harness/kzbf_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fault_table.h"
-#include "support/loop_device.h"
+#include "support/scratch_device.h"
 #include "support/test_platform.h"
 
 namespace {
 
 using testing_support::CapturingLog;
+using testing_support::FakeTools;
 using testing_support::ScopedStateDir;
-
-// Puts a folder of fake LVM tools first on PATH for the test's scope.
-class FakeLvmTools {
- public:
-  explicit FakeLvmTools(const ScopedStateDir& state) : bin_(state.Sub("bin")), savedPath_(std::getenv("PATH")) {
-    ::mkdir(bin_.c_str(), 0755);
-    setenv("PATH", (bin_ + ":" + savedPath_).c_str(), 1);
-  }
-  ~FakeLvmTools() { setenv("PATH", savedPath_.c_str(), 1); }
-  void Add(const std::string& name, const std::string& body) {
-    const std::string path = bin_ + "/" + name;
-    testing_support::WriteFile(path, "#!/bin/sh\n" + body);
-    ::chmod(path.c_str(), 0755);
-  }
-  // An lvs that prints the given lines the way the real one does (padded).
-  void Lvs(const std::string& lines) { Add("lvs", "printf '" + lines + "'\n"); }
-
- private:
-  std::string bin_;
-  std::string savedPath_;
-};
+using testing_support::ScratchDevice;
 
 std::list<std::string> Snaps(const std::string& device, std::list<std::string> start = {}) {
   CBFDriverInterface driver(device);
@@ -50,7 +31,7 @@ std::list<std::string> Snaps(const std::string& device, std::list<std::string> s
 
 TEST(CBFDriverInterfaceLvm, FindsTheSystemsSnapshotsOfAVolume) {
   ScopedStateDir state;
-  FakeLvmTools tools(state);
+  FakeTools tools(state);
   tools.Lvs("  kznv_1718:vg0:home\\n  snap1:vg0:home\\n  kznv_9:vg1:home\\n  home:vg0:\\n  kznv_1:my-vg:home\\n");
   const std::list<std::string> expected{"/dev/mapper/vg0-kznv_1718"};
   EXPECT_EQ(Snaps("/dev/mapper/vg0-home"), expected);
@@ -80,7 +61,7 @@ TEST(CBFDriverInterfaceLvm, FindsTheSystemsSnapshotsOfAVolume) {
 
 TEST(CBFDriverInterfaceLvm, RemovesEachSnapshotWithItsNameAsOneArgument) {
   ScopedStateDir state;
-  FakeLvmTools tools(state);
+  FakeTools tools(state);
   const std::string calls = state.Sub("lvremove.calls");
   // Fails for the second volume; records every argument it was given.
   tools.Add("lvremove", "for a in \"$@\"; do echo \"[$a]\" >> '" + calls + "'; done\n[ \"$2\" != /dev/mapper/vg0-bad ]\n");
@@ -95,31 +76,6 @@ TEST(CBFDriverInterfaceLvm, RemovesEachSnapshotWithItsNameAsOneArgument) {
   EXPECT_TRUE(log.Contains("UnSnapping = /dev/mapper/vg0-kznv_1"));
   EXPECT_TRUE(log.Contains("Failed to destroy snap [/dev/mapper/vg0-bad] for device [/dev/vg0/home]"));
 }
-
-// A 64 MiB device: a loop device when the machine gives one, else an image.
-class ScratchDevice {
- public:
-  explicit ScratchDevice(const ScopedStateDir& state) : loop_(64 << 20), path_(loop_.Device()) {
-    if (loop_.Ok()) return;
-    path_ = state.Sub("disk.img");
-    int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    EXPECT_EQ(::ftruncate(fd, 64 << 20), 0);
-    ::close(fd);
-  }
-  const std::string& Path() const { return path_; }
-  void Write(off_t offset, size_t length) {
-    int fd = ::open(path_.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    std::string data(length, 'w');
-    ASSERT_EQ(::pwrite(fd, data.data(), length, offset), static_cast<ssize_t>(length));
-    ASSERT_EQ(::fsync(fd), 0);
-    ::close(fd);
-  }
-
- private:
-  testing_support::ScopedLoopDevice loop_;
-  std::string path_;
-};
 
 TEST(CBFDriverInterfaceDriver, TracksAWrittenDeviceThroughTheSimulatedDriver) {
   ScopedStateDir state;

@@ -25,6 +25,12 @@ int UsageError(const std::string& name) {
   return 2;
 }
 
+int Report(const CQiError& result) {
+  if (!result.IsError()) return 0;
+  std::fprintf(stderr, "blbsim: %s\n", result.AsString().c_str());
+  return 1;
+}
+
 }  // namespace blbsim
 
 namespace {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error/qi_error.h"
+
 namespace blbsim {
 
 using Args = std::vector<std::string>;
@@ -24,6 +26,9 @@ struct VerbRegistration {
 
 // Prints the usage of a verb to stderr and returns 2.
 int UsageError(const std::string& verb);
+
+// 0 for success; else prints the error to stderr and returns 1.
+int Report(const CQiError& result);
 
 // Numbers of the arguments, decimal or 0x hex. Anything else (a sign where
 // none belongs, trailing text, a value out of range) is refused rather than

@@ -8,12 +8,6 @@
 namespace blbsim {
 namespace {
 
-int Report(const CQiError& result) {
-  if (!result.IsError()) return 0;
-  std::fprintf(stderr, "blbsim: %s\n", result.AsString().c_str());
-  return 1;
-}
-
 int Kzbf(const Args& args) {
   if (args.empty()) return UsageError("kzbf");
   const std::string& what = args[0];

@@ -1,0 +1,94 @@
+#include "platform/mnttab/kz_mnt_tab.h"
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/sim/fault_table.h"
+#include "platform/sim/state_db.h"
+
+namespace platform {
+namespace {
+
+StateDb& Db() { return StateDb::Current(); }
+
+// The table writes blanks, tabs, line ends and backslashes as "\ooo".
+std::string Decode(const std::string& field) {
+  std::string text;
+  auto octal = [](char c) { return c >= '0' && c <= '7'; };
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && octal(field[i + 1]) && octal(field[i + 2]) && octal(field[i + 3])) {
+      text += static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0'));
+      i += 3;
+      continue;
+    }
+    text += field[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+bool ParseMountLine(const std::string& line, KzMntTab::Entry& entry) {
+  std::istringstream fields(line);
+  std::string device, mountPoint, fsType, options;
+  unsigned long long dump = 0, pass = 0;
+  if (!(fields >> device >> mountPoint >> fsType >> options)) return false;
+  fields >> dump >> pass;  // absent: 0
+  entry.m_sDevice = Decode(device);
+  entry.m_sMountPoint = Decode(mountPoint);
+  entry.m_sFsType = Decode(fsType);
+  entry.m_sOptions = Decode(options);
+  entry.m_nDumpPass = (static_cast<uint64_t>(dump & 0xFFFFFFFFu) << 32) | (pass & 0xFFFFFFFFu);
+  return true;
+}
+
+bool AddMountEntry(const KzMntTab::Entry& entry) {
+  SqlStatement insert(Db(), "INSERT INTO mounts (device, mount_point, options, fs_type) VALUES (?, ?, ?, ?);");
+  insert.Bind(1, entry.m_sDevice).Bind(2, entry.m_sMountPoint).Bind(3, entry.m_sOptions).Bind(4, entry.m_sFsType);
+  return insert.Run();
+}
+
+bool ClearMountEntries() { return Db().Exec("DELETE FROM mounts;"); }
+
+bool SetRealMountTable(bool on) {
+  SqlStatement upsert(Db(), "INSERT OR REPLACE INTO mount_settings (name, value) VALUES ('real', ?);");
+  upsert.Bind(1, on ? 1 : 0);
+  return upsert.Run();
+}
+
+bool IsRealMountTableOn() {
+  SqlStatement query(Db(), "SELECT value FROM mount_settings WHERE name = 'real';");
+  return !query.Step() || query.Int(0) != 0;
+}
+
+}  // namespace platform
+
+CQiError KzMntTab::getAll(std::list<Entry>& entries) {
+  CQiError fault = platform::InjectedFault("KzMntTab::getAll", FXCODELOC);
+  if (fault.IsError()) return fault;
+  entries.clear();
+  if (platform::IsRealMountTableOn()) {
+    std::ifstream table("/proc/self/mounts");
+    if (!table.good()) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot read [/proc/self/mounts]");
+    std::string line;
+    while (std::getline(table, line)) {
+      Entry entry;
+      if (platform::ParseMountLine(line, entry)) entries.push_back(entry);
+    }
+    if (table.bad()) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot read [/proc/self/mounts]");
+  }
+  platform::SqlStatement query(platform::Db(),
+                               "SELECT device, mount_point, options, fs_type FROM mounts ORDER BY seq;");
+  while (query.Step()) {
+    Entry entry;
+    entry.m_sDevice = query.Text(0);
+    entry.m_sMountPoint = query.Text(1);
+    entry.m_sOptions = query.Text(2);
+    entry.m_sFsType = query.Text(3);
+    entries.push_back(entry);
+  }
+  if (!query.ok()) return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "Cannot read the injected mount entries");
+  return CQiError();
+}

@@ -1,0 +1,185 @@
+// Taking and clearing a device's driver bitmap and handing it to every
+// subclient cache of the device.
+//
+// From the driver's clear until the driver hook is removed, the cleared bits
+// live only in memory and in the caches updated so far: the hook, made before
+// the driver is touched and removed last, is what makes a process that dies
+// or fails in between turn every cache of the device into all ones at the
+// next call instead of losing those bits.
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/log/ev_debug.h"
+#include "tracking/block_level_bitmap_handler.h"
+#include "tracking/cbf_driver_interface.h"
+#include "tracking/fx_name_mutex_wrapper.h"
+#include "tracking/subclient_cache.h"
+#include "tracking/volume_bitmap_helper.h"
+
+CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const uint64_t& bitmapSize,
+                                                     SMVolBlock& block, const std::string& deviceId,
+                                                     const std::string& destination) {
+  tracking::LockedOperation operation(__FUNCTION__);
+  CQiError err = BeginLocked(operation);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  EvDebug log;
+
+  VolumeConfig own = OwnRecord(clientId, block, deviceId);
+  bool isNew = false;
+  err = ValidateDevice(own, isNew);
+  if (err.IsError()) return err.Push(FXCODELOC);
+
+  bool dirty = false;  // every cache of the device becomes all ones
+  err = m_pDriverCache->CreateHook(deviceId, dirty);
+  if (err.IsError()) return err.Push(FXCODELOC);
+
+  CBFDriverInterface driver(block.sDevice);
+  bool alreadyAttached = false;
+  err = driver.Initialize();
+  if (!err.IsError()) err = driver.StartBlockFilter(alreadyAttached);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  if (!alreadyAttached) {
+    // Whatever was kept for the device before the driver watched it says nothing.
+    log.DebugLvl(__FUNCTION__, 0, "Started Block filtering, all bitmaps will be converted to dirty, device=%s",
+                 block.sDevice.c_str());
+    dirty = true;
+    block.bForceFull = true;
+  }
+
+  auto_ptr_array<unsigned char> bitmap;
+  err = driver.GetAndClearBitmap(bitmap, bitmapSize);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  err = MergeFailOver(block, bitmap, bitmapSize, destination);
+  if (err.IsError()) return err.Push(FXCODELOC);
+
+  std::list<VolumeConfig> entries;
+  err = m_pVolumeList->Get(block.sDevice, deviceId, entries);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get config info, device=%s", block.sDevice.c_str());
+  for (const VolumeConfig& entry : entries) UpdateEntryCache(entry, own, bitmapSize, bitmap, dirty, block, destination);
+
+  CQiError removed = m_pDriverCache->DeleteHook(deviceId);
+  if (removed.IsError())
+    log.DebugLvl(__FUNCTION__, -1,
+                 "Failed to delete driver cache hook, next backups will be converted to full for all devices, error=%s",
+                 removed.AsString().c_str());
+  return CQiError();
+}
+
+CQiError CBlockLevelBitmapHandler::MergeFailOver(SMVolBlock& block, auto_ptr_array<unsigned char>& bitmap,
+                                                 const uint64_t& size, const std::string& destination) {
+  // The merge works on a malloc'd buffer of its own.
+  unsigned char* merged = static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
+  if (merged == nullptr)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 14, "Failed to allocate %llu bytes of bitmap for volume[%s]",
+                                   static_cast<unsigned long long>(size), block.sVolume.c_str());
+  std::memcpy(merged, bitmap.get(), size);
+  bool forcedFull = false;
+  const unsigned long length = size;
+  CQiError err = VolumeBitMapHelper::MergeFailOverBitmap(block.sVolume, &merged, destination, length, forcedFull);
+  block.bForceFull = block.bForceFull || forcedFull;
+  if (!err.IsError()) {
+    if (VolumeBitMapHelper::IsInspectRequested()) {
+      EvDebug log;
+      log.DebugLvl(__FUNCTION__, 0, "Printing merged failed over Bitmaps for volume[%s]", block.sVolume.c_str());
+      VolumeBitMapHelper::InspectBitMap(merged, length);
+    }
+    std::memcpy(bitmap.get(), merged, size);
+  }
+  std::free(merged);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
+}
+
+void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own,
+                                                const uint64_t& size, const auto_ptr_array<unsigned char>& bitmap,
+                                                bool dirty, SMVolBlock& block, const std::string& destination) {
+  EvDebug log;
+  const std::string device = entry.Device();
+  const long long clientId = entry.ClientId(), appId = entry.AppId();
+  const bool isOwn = entry == own;
+  log.DebugLvl(__FUNCTION__, 0, "Processing device=%s, clientId=%lld, appId=%lld", device.c_str(), clientId, appId);
+  bool full = false;
+  if (block.bForceFull && isOwn) {
+    log.DebugLvl(__FUNCTION__, 0, "Marking device as full, device=%s, clientId=%lld, appId=%lld", device.c_str(),
+                 clientId, appId);
+    full = true;
+  }
+
+  CSubclientCache cache;
+  bool hookExisted = false;
+  CQiError err = cache.Initialize(size, entry);
+  if (!err.IsError()) err = cache.CreateHook(hookExisted);
+  // A cache that could not be made all ones lacks the bits just cleared from
+  // the driver: its hook stays so the next call makes it all ones, and when
+  // it is ours this backup is full.
+  bool keepHook = false;
+  auto resetToFull = [&] {
+    CQiError reset = cache.ResetBitmap(-1);
+    if (!reset.IsError()) return;
+    log.DebugLvl(__FUNCTION__, -1, "Failed to reset subclient cache bitmap, device=%s, clientId=%lld, appId=%lld, error=%s",
+                 device.c_str(), clientId, appId, reset.AsString().c_str());
+    keepHook = true;
+    if (isOwn) full = true;
+  };
+  if (err.IsError()) {
+    full = true;
+    log.DebugLvl(__FUNCTION__, -1,
+                 "Error while creating sucblcient hook file, converting bitmap to full, device=%s, clientId=%lld, "
+                 "appId=%lld, error=%s",
+                 device.c_str(), clientId, appId, err.AsString().c_str());
+    resetToFull();
+  } else if (dirty || hookExisted || full) {
+    full = true;
+    log.DebugLvl(__FUNCTION__, 0, "Resetting bitmap, device=%s, clientId=%lld, appId=%lld, IsHookExists=%d",
+                 device.c_str(), clientId, appId, hookExisted ? 1 : 0);
+    resetToFull();
+  } else if (!cache.DoesBitmapExists()) {
+    full = true;
+    log.DebugLvl(__FUNCTION__, 0,
+                 "Resetting bitmap as bitmap doesn't exist in subclient cache, device=%s, clientId=%lld, appId=%lld",
+                 device.c_str(), clientId, appId);
+    resetToFull();
+  } else {
+    log.DebugLvl(__FUNCTION__, 0, "Merging driver bitmap with subclient cache bitmap, device=%s, clientId=%lld, appId=%lld",
+                 device.c_str(), clientId, appId);
+    CQiError merged = cache.MergeBitmap(bitmap);
+    if (merged.IsError()) {
+      log.DebugLvl(__FUNCTION__, 0,
+                   "Resetting bitmap as failed to merge bitmap in subclient cache, device=%s, clientId=%lld, "
+                   "appId=%lld, error=%s",
+                   device.c_str(), clientId, appId, merged.AsString().c_str());
+      resetToFull();
+    }
+  }
+
+  if (isOwn) {
+    log.DebugLvl(__FUNCTION__, 0,
+                 "Saving bitmap to uXA's sucblcient folder, device=%s, clientId=%lld, appId=%lld, destfile=%s",
+                 device.c_str(), clientId, appId, destination.c_str());
+    block.bForceFull = full;
+    CQiError saved = cache.SaveBitmapToFile(destination);
+    if (saved.IsError()) {
+      // This cache's hook stays: the next call treats it as full too.
+      log.DebugLvl(__FUNCTION__, 0,
+                   "Resetting bitmap as failed to merge bitmap in subclient cache, device=%s, clientId=%lld, "
+                   "appId=%lld, error=%s",
+                   device.c_str(), clientId, appId, saved.AsString().c_str());
+      resetToFull();
+      block.bForceFull = true;
+      return;
+    }
+    CQiError zeroed = cache.ResetBitmap(0);
+    if (zeroed.IsError())
+      log.DebugLvl(__FUNCTION__, -1,
+                   "Resetting bitmap as failed to merge bitmap in subclient cache, device=%s, clientId=%lld, "
+                   "appId=%lld, error=%s",
+                   device.c_str(), clientId, appId, zeroed.AsString().c_str());
+  }
+  if (keepHook) return;
+  CQiError removed = cache.DeleteHook();
+  if (removed.IsError())
+    log.DebugLvl(__FUNCTION__, -1,
+                 "Failed to delete bitmap, next backup will be converted to full, device=%s, clientId=%lld, "
+                 "appId=%lld, error=%s",
+                 device.c_str(), clientId, appId, removed.AsString().c_str());
+}
