@@ -7,6 +7,7 @@
 // crosses these functions: a failure comes back as a CQiError (or null).
 #include "blocklevel/export.h"
 #include "platform/error/qi_error.h"
+#include "platform/jobs/job_ctrl_client.h"
 
 #include <list>
 #include <string>
@@ -33,7 +34,6 @@ struct ScanObjects_t {
 };
 
 class CollectFileManager;
-class KZJobCtrlClient;
 
 // The scan: writes, in jobResultsDir, the collect files that list each
 // volume's extents to back up (split over the streams when several readers
