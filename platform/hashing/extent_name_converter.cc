@@ -1,10 +1,24 @@
 #include "platform/hashing/extent_name_converter.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr unsigned kBitsPerDigit = 5;
 // 12 digits hold 60 bits; a 13th could not be told from an overflow.
 constexpr size_t kMaxNameDigits = 12;
+
+// Every pair of digits, so that a name takes one look-up per ten bits.
+struct DigitPairs {
+  constexpr DigitPairs() : pairs() {
+    for (unsigned v = 0; v < 1024; ++v) {
+      pairs[v][0] = ExtentNameConverter::kAlphabet[v >> 5];
+      pairs[v][1] = ExtentNameConverter::kAlphabet[v & 31];
+    }
+  }
+  char pairs[1024][2];
+};
+constexpr DigitPairs kDigitPairs;
 
 // The digit's value, or -1 for a character outside the alphabet.
 int DigitValue(char c) {
@@ -24,10 +38,12 @@ bool ExtentNameConverter::Extent_dec_to_base32_v2(unsigned long long n, char* ou
   if (out == nullptr || width == 0) return false;
   if (width * kBitsPerDigit < 64 && (n >> (width * kBitsPerDigit)) != 0) return false;
   out[width] = '\0';
-  for (unsigned int i = width; i > 0; --i) {
-    out[i - 1] = kAlphabet[n & 31u];
-    n >>= kBitsPerDigit;
+  unsigned int i = width;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(out + i - 2, kDigitPairs.pairs[n & 1023u], 2);
+    n >>= 2 * kBitsPerDigit;
   }
+  if (i == 1) out[0] = kAlphabet[n & 31u];
   return true;
 }
 

@@ -23,17 +23,18 @@ CQiError CheckedFileWriter::Open() {
   return err;
 }
 
-void CheckedFileWriter::WriteBuffer() {
-  if (m_oError.IsError() || m_nUsed == 0) {
-    m_nUsed = 0;
-    return;
-  }
+void CheckedFileWriter::WriteBytes(const char* bytes, size_t size) {
+  if (m_oError.IsError() || size == 0) return;
   uint64_t written = 0;
-  CQiError err = FXFile::KZWriteFile(m_oFile.get(), m_pBuffer.get(), m_nUsed, written);
-  if (!err.IsError() && written != m_nUsed)
+  CQiError err = FXFile::KZWriteFile(m_oFile.get(), bytes, size, written);
+  if (!err.IsError() && written != size)
     err = FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "Wrote %llu of %llu bytes", static_cast<unsigned long long>(written),
-                                  static_cast<unsigned long long>(m_nUsed));
+                                  static_cast<unsigned long long>(size));
   if (err.IsError()) m_oError = err.Push(FXCODELOC, "Failed to write [%s]", m_sPath.c_str());
+}
+
+void CheckedFileWriter::WriteBuffer() {
+  WriteBytes(m_pBuffer.get(), m_nUsed);
   m_nUsed = 0;
 }
 
@@ -47,15 +48,17 @@ char* CheckedFileWriter::RoomAfterWrite(size_t size) {
 }
 
 bool CheckedFileWriter::Append(const char* bytes, size_t size) {
-  while (size > 0) {
-    const size_t part = size < kBufferBytes ? size : kBufferBytes;
-    char* room = Room(part);
-    if (room == nullptr) return false;
-    std::memcpy(room, bytes, part);
-    Commit(part);
-    bytes += part;
-    size -= part;
+  if (m_oError.IsError()) return false;
+  if (m_nUsed + size > kBufferBytes) {
+    WriteBuffer();
+    // What fills a buffer by itself goes out from where it is.
+    if (size >= kBufferBytes) {
+      WriteBytes(bytes, size);
+      return !m_oError.IsError();
+    }
   }
+  std::memcpy(m_pBuffer.get() + m_nUsed, bytes, size);
+  m_nUsed += size;
   return !m_oError.IsError();
 }
 

@@ -44,6 +44,7 @@ class CheckedFileWriter {
 
  private:
   char* RoomAfterWrite(size_t size);
+  void WriteBytes(const char* bytes, size_t size);
   void WriteBuffer();
 
   std::string m_sPath;

@@ -97,6 +97,8 @@ class BLB_EXPORT CollectFileManager {
                                               int starvationFactor, unsigned int& count);
   // One line per extent set in the bitmap (the volume's change bitmap, masked
   // in place by HandleDataOnlyBitMap) and below the volume's extent count.
+  // The file is not synced: GenerateSingleCollectFileForVolume syncs it, or
+  // the pieces it is split into.
   CQiError GenerateSingleCollectFile(const ScanObjects_t& scan, const std::string& name,
                                      const unsigned char* bitmap, unsigned long bitmapSize, unsigned long& count,
                                      int extentSize);

@@ -31,12 +31,45 @@ CQiError NoName(const FXCodeLocation& location, unsigned long long extent) {
                                  static_cast<unsigned long>(extent));
 }
 
-// Closes a collect file: it counts only once it is whole on disk, since the
-// backup reads it after the scan's process is gone.
-CQiError CloseCollectFile(CheckedFileWriter& file) {
-  CQiError err = file.Close(true);
+// A collect file counts only once it is whole on disk, since the backup
+// reads it after the scan's process is gone. The file that a split replaces
+// with its pieces is closed unsynced and synced later if it stays.
+CQiError CloseCollectFile(CheckedFileWriter& file, bool sync = true) {
+  CQiError err = file.Close(sync);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to write collect file %s.", file.Path().c_str());
   return err;
+}
+
+CQiError SyncCollectFile(const std::string& path) {
+  auto_handle file;
+  CQiError err = FXFile::KZCreateFile(path.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr,
+                                      fxfile::kOpenExisting, fxfile::kAttributeNormal, file);
+  if (!err.IsError()) err = FXFile::KZFlushFile(file.get());
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to write collect file %s.", path.c_str());
+  return err;
+}
+
+// The "\n" bytes of a text, eight at a time: each word leaves 1 in the bytes
+// that held one, summed byte-wise and added up before a byte could overflow.
+uint64_t CountNewlines(const char* text, size_t size) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  constexpr size_t kWordsPerSum = 255;
+  uint64_t count = 0;
+  size_t offset = 0;
+  while (offset + 8 <= size) {
+    uint64_t sums = 0;
+    for (size_t words = 0; words < kWordsPerSum && offset + 8 <= size; ++words, offset += 8) {
+      uint64_t word;
+      std::memcpy(&word, text + offset, sizeof word);
+      const uint64_t x = word ^ (kOnes * '\n');  // a zero byte where a "\n" was
+      // The high bit of each zero byte, exactly (no borrow across bytes).
+      sums += (~(((x & kLow7) + kLow7) | x | kLow7)) >> 7;
+    }
+    count += (sums * kOnes) >> 56;
+  }
+  for (; offset < size; ++offset) count += text[offset] == '\n';
+  return count;
 }
 
 // Reads a collect file's lines for the split, one large read at a time.
@@ -62,15 +95,16 @@ class LineSource {
       }
       const char* start = m_pBuffer.get() + m_nPos;
       const char* end = m_pBuffer.get() + m_nLength;
-      const char* at = start;
-      while (lines > 0 && at < end) {
-        const void* newline = std::memchr(at, '\n', static_cast<size_t>(end - at));
-        if (newline == nullptr) {
-          at = end;
-          break;
-        }
-        at = static_cast<const char*>(newline) + 1;
-        --lines;
+      // Whole reads go over as they are; only the read where a piece ends is
+      // looked through line by line.
+      const char* at = end;
+      const uint64_t inRead = CountNewlines(start, m_nLength - m_nPos);
+      if (inRead < lines) {
+        lines -= static_cast<unsigned long>(inRead);
+      } else {
+        at = start;
+        for (; lines > 0; --lines)
+          at = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at))) + 1;
       }
       const size_t taken = static_cast<size_t>(at - start);
       m_bMidLine = at[-1] != '\n';
@@ -183,6 +217,8 @@ CQiError CollectFileManager::GenerateSingleCollectFileForVolume(const ScanObject
   count = static_cast<unsigned int>(written);
 
   if (perFile == 0 || nStreams < 2 || !allowMultipleReaders || files < 2) {
+    err = SyncCollectFile(name);
+    if (err.IsError()) return err.Push(FXCODELOC);
     m_mCollectMap[scan.sVolume] = std::vector<CollectList>(1, CollectList(name, id, eCollectNotHandedOut));
     return CQiError();
   }
@@ -244,7 +280,7 @@ CQiError CollectFileManager::GenerateSingleCollectFile(const ScanObjects_t& scan
     return true;
   });
   if (noName) return NoName(FXCODELOC, failedExtent);
-  err = CloseCollectFile(file);
+  err = CloseCollectFile(file, false);
   if (err.IsError()) return err.Push(FXCODELOC);
 
   err = GenerateCumulativeBitmap(VolumeBitmap(scan.sVolume, Bitmaps::kDataOnly), bitmapSize, scan.sVolume,
