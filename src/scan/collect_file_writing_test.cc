@@ -74,18 +74,11 @@ TEST_F(CollectFileTest, ExtentsSplitOverStreamsTimesTheLargestStarvationFactorTh
   }
 }
 
-TEST_F(CollectFileTest, TheRootVolumeIsListedWithoutItsDelimiterAndReadBackUnderAFakeName) {
+TEST_F(CollectFileTest, TheRootVolumesLinesStartWithTheirSlash) {
   WriteRecords({RecordOf("/", 3)});
   unsigned int total = 0;
   ASSERT_FALSE(Scan(JobArgs("1"), {{"/", SparseSnapshot("snap", 3 * (4ull << 20))}}, 1, false, 0, total).IsError());
   EXPECT_EQ(Read("CollectTot_1.kzf"), "/00000000\n/00000001\n/00000002\n");
-  std::ifstream file(jr_ + "/CollectTot_1.kzf");
-  std::string volume, entry;
-  unsigned long extent = 99;
-  ASSERT_EQ(CollectFileManager::ReadExtentsFromCollectFile(file, volume, entry, extent), 1);
-  EXPECT_EQ(volume, "/");
-  EXPECT_EQ(entry, "/KzFakeStringForVolumeRootBlockLevel/00000000");
-  EXPECT_EQ(extent, 0u);
 }
 
 // A collect file that did not reach the disk whole fails its volume only:
