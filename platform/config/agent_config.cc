@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/config/subclient_rows.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
 
@@ -14,7 +15,9 @@ const char* kSchema =
     "  name TEXT NOT NULL,"
     "  host_name TEXT NOT NULL DEFAULT '',"
     "  job_results_dir TEXT NOT NULL DEFAULT '',"
-    "  install_dir TEXT NOT NULL DEFAULT '');"
+    "  install_dir TEXT NOT NULL DEFAULT '',"
+    "  active INTEGER NOT NULL DEFAULT 0,"
+    "  virtual INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS subclients ("
     "  cell_id INTEGER NOT NULL,"
     "  app_id INTEGER NOT NULL,"
@@ -22,14 +25,33 @@ const char* kSchema =
     "  proxy_client_id INTEGER NOT NULL DEFAULT 0,"
     "  use_source INTEGER NOT NULL DEFAULT 0,"
     "  block_level_flags INTEGER NOT NULL DEFAULT 0,"
+    "  name TEXT NOT NULL DEFAULT '',"
+    "  app_type INTEGER NOT NULL DEFAULT 0,"
+    "  backup_set_id INTEGER NOT NULL DEFAULT 0,"
+    "  instance_id INTEGER NOT NULL DEFAULT 0,"
+    "  snap_backup INTEGER NOT NULL DEFAULT 0,"
+    "  oracle_backup_mode INTEGER NOT NULL DEFAULT 0,"
+    "  oracle_snap_image_copy INTEGER NOT NULL DEFAULT 0,"
+    "  oracle_image_copy_dir TEXT NOT NULL DEFAULT '',"
+    "  plain_subclient INTEGER NOT NULL DEFAULT 0,"
     "  PRIMARY KEY (cell_id, app_id));"
+    "CREATE TABLE IF NOT EXISTS subclient_contents ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  position INTEGER NOT NULL,"
+    "  path TEXT NOT NULL,"
+    "  PRIMARY KEY (cell_id, app_id, position));"
     "CREATE TABLE IF NOT EXISTS local_settings ("
     "  name TEXT PRIMARY KEY,"
     "  value TEXT NOT NULL);";
 
 StateDb& Db() { return StateDb::Current().EnsureSchema("agent_config", kSchema); }
 
-SubclientRecord ReadSubclient(const SqlStatement& row) {
+const char* const kSubclientColumns =
+    "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "
+    "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient";
+
+SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   SubclientRecord subclient;
   subclient.cellId = row.Unsigned(0);
   subclient.appId = row.Unsigned(1);
@@ -37,13 +59,38 @@ SubclientRecord ReadSubclient(const SqlStatement& row) {
   subclient.proxyClientId = row.Unsigned(3);
   subclient.useSource = row.Int(4) != 0;
   subclient.blockLevelFlags = row.Unsigned(5);
+  subclient.name = row.Text(6);
+  subclient.appType = row.Unsigned(7);
+  subclient.backupSetId = row.Unsigned(8);
+  subclient.instanceId = row.Unsigned(9);
+  subclient.snapBackup = row.Int(10) != 0;
+  subclient.oracle.backupMode = static_cast<int>(row.Int(11));
+  subclient.oracle.snapImageCopy = row.Int(12) != 0;
+  subclient.oracle.imageCopyDir = row.Text(13);
+  subclient.plainSubclient = row.Int(14) != 0;
   return subclient;
 }
+
+}  // namespace
+
+std::vector<SubclientRecord> QuerySubclients(const std::string& where, const std::vector<uint64_t>& values) {
+  std::vector<SubclientRecord> found;
+  const std::string sql = std::string("SELECT ") + kSubclientColumns + " FROM subclients " + where + ";";
+  SqlStatement query(Db(), sql.c_str());
+  int index = 1;
+  for (uint64_t value : values) query.BindUnsigned(index++, value);
+  while (query.Step()) found.push_back(ReadSubclientRow(query));
+  return found;
+}
+
+namespace {
 
 class DatabaseAgentConfig : public AgentConfigBackend {
  public:
   std::optional<ClientRecord> FindClient(uint64_t clientId) override {
-    SqlStatement query(Db(), "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
+    SqlStatement query(Db(),
+                       "SELECT id, name, host_name, job_results_dir, install_dir, active, virtual "
+                       "FROM clients WHERE id = ?;");
     query.BindUnsigned(1, clientId);
     if (!query.Step()) return std::nullopt;
     ClientRecord client;
@@ -52,32 +99,43 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     client.hostName = query.Text(2);
     client.jobResultsDir = query.Text(3);
     client.installDir = query.Text(4);
+    client.active = query.Int(5) != 0;
+    client.isVirtual = query.Int(6) != 0;
     return client;
   }
 
   std::optional<SubclientRecord> FindSubclient(uint64_t cellId, uint64_t appId) override {
-    SqlStatement query(Db(),
-                       "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
-                       "FROM subclients WHERE cell_id = ? AND app_id = ?;");
-    query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
-    if (!query.Step()) return std::nullopt;
-    return ReadSubclient(query);
+    std::vector<SubclientRecord> found = QuerySubclients("WHERE cell_id = ? AND app_id = ?", {cellId, appId});
+    if (found.empty()) return std::nullopt;
+    return found.front();
   }
 
-  std::vector<SubclientRecord> Subclients() override {
-    std::vector<SubclientRecord> all;
-    SqlStatement query(Db(),
-                       "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
-                       "FROM subclients ORDER BY cell_id, app_id;");
-    while (query.Step()) all.push_back(ReadSubclient(query));
-    return all;
-  }
+  std::vector<SubclientRecord> Subclients() override { return QuerySubclients("ORDER BY cell_id, app_id", {}); }
 
   std::vector<uint64_t> ClientIds() override {
     std::vector<uint64_t> ids;
     SqlStatement query(Db(), "SELECT id FROM clients ORDER BY id;");
     while (query.Step()) ids.push_back(query.Unsigned(0));
     return ids;
+  }
+
+  std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId) override {
+    std::vector<std::string> paths;
+    SqlStatement query(Db(), "SELECT path FROM subclient_contents WHERE cell_id = ? AND app_id = ? ORDER BY position;");
+    query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
+    while (query.Step()) paths.push_back(query.Text(0));
+    return paths;
+  }
+
+  bool PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) override {
+    SqlStatement remove(Db(), "DELETE FROM subclient_contents WHERE cell_id = ? AND app_id = ?;");
+    if (!remove.BindUnsigned(1, cellId).BindUnsigned(2, appId).Run()) return false;
+    long long position = 0;
+    for (const std::string& path : paths) {
+      SqlStatement put(Db(), "INSERT INTO subclient_contents (cell_id, app_id, position, path) VALUES (?, ?, ?, ?);");
+      if (!put.BindUnsigned(1, cellId).BindUnsigned(2, appId).Bind(3, position++).Bind(4, path).Run()) return false;
+    }
+    return true;
   }
 
   uint64_t LocalClientId() override {
@@ -88,27 +146,37 @@ class DatabaseAgentConfig : public AgentConfigBackend {
 
   bool PutClient(const ClientRecord& client) override {
     SqlStatement put(Db(),
-                     "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir) "
-                     "VALUES (?, ?, ?, ?, ?);");
+                     "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir, active, virtual) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?);");
     put.BindUnsigned(1, client.id)
         .Bind(2, client.name)
         .Bind(3, client.hostName)
         .Bind(4, client.jobResultsDir)
-        .Bind(5, client.installDir);
+        .Bind(5, client.installDir)
+        .Bind(6, client.active ? 1 : 0)
+        .Bind(7, client.isVirtual ? 1 : 0);
     return put.Run();
   }
 
   bool PutSubclient(const SubclientRecord& subclient) override {
-    SqlStatement put(Db(),
-                     "INSERT OR REPLACE INTO subclients "
-                     "(cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags) "
-                     "VALUES (?, ?, ?, ?, ?, ?);");
+    const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+    SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
         .BindUnsigned(3, subclient.clientId)
         .BindUnsigned(4, subclient.proxyClientId)
         .Bind(5, subclient.useSource ? 1 : 0)
-        .BindUnsigned(6, subclient.blockLevelFlags);
+        .BindUnsigned(6, subclient.blockLevelFlags)
+        .Bind(7, subclient.name)
+        .BindUnsigned(8, subclient.appType)
+        .BindUnsigned(9, subclient.backupSetId)
+        .BindUnsigned(10, subclient.instanceId)
+        .Bind(11, subclient.snapBackup ? 1 : 0)
+        .Bind(12, subclient.oracle.backupMode)
+        .Bind(13, subclient.oracle.snapImageCopy ? 1 : 0)
+        .Bind(14, subclient.oracle.imageCopyDir)
+        .Bind(15, subclient.plainSubclient ? 1 : 0);
     return put.Run();
   }
 

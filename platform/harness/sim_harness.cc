@@ -29,6 +29,7 @@ bool InitStateDir() {
     local.hostName = "localclient.local";
     local.jobResultsDir = dir + "/jobresults";
     local.installDir = dir + "/install";
+    local.active = true;
     if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
   }
   // An installed agent has its filter driver loaded and its load script.
