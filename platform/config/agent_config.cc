@@ -9,43 +9,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS clients ("
-    "  id INTEGER PRIMARY KEY,"
-    "  name TEXT NOT NULL,"
-    "  host_name TEXT NOT NULL DEFAULT '',"
-    "  job_results_dir TEXT NOT NULL DEFAULT '',"
-    "  install_dir TEXT NOT NULL DEFAULT '',"
-    "  active INTEGER NOT NULL DEFAULT 0,"
-    "  virtual INTEGER NOT NULL DEFAULT 0);"
-    "CREATE TABLE IF NOT EXISTS subclients ("
-    "  cell_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  client_id INTEGER NOT NULL,"
-    "  proxy_client_id INTEGER NOT NULL DEFAULT 0,"
-    "  use_source INTEGER NOT NULL DEFAULT 0,"
-    "  block_level_flags INTEGER NOT NULL DEFAULT 0,"
-    "  name TEXT NOT NULL DEFAULT '',"
-    "  app_type INTEGER NOT NULL DEFAULT 0,"
-    "  backup_set_id INTEGER NOT NULL DEFAULT 0,"
-    "  instance_id INTEGER NOT NULL DEFAULT 0,"
-    "  snap_backup INTEGER NOT NULL DEFAULT 0,"
-    "  oracle_backup_mode INTEGER NOT NULL DEFAULT 0,"
-    "  oracle_snap_image_copy INTEGER NOT NULL DEFAULT 0,"
-    "  oracle_image_copy_dir TEXT NOT NULL DEFAULT '',"
-    "  plain_subclient INTEGER NOT NULL DEFAULT 0,"
-    "  PRIMARY KEY (cell_id, app_id));"
-    "CREATE TABLE IF NOT EXISTS subclient_contents ("
-    "  cell_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  position INTEGER NOT NULL,"
-    "  path TEXT NOT NULL,"
-    "  PRIMARY KEY (cell_id, app_id, position));"
-    "CREATE TABLE IF NOT EXISTS local_settings ("
-    "  name TEXT PRIMARY KEY,"
-    "  value TEXT NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("agent_config", kSchema); }
+StateDb& Db() { return StateDb::Current(); }
 
 const char* const kSubclientColumns =
     "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "

@@ -6,32 +6,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS application_types ("
-    "  client_id INTEGER NOT NULL,"
-    "  position INTEGER NOT NULL,"
-    "  app_type INTEGER NOT NULL,"
-    "  name TEXT NOT NULL DEFAULT '',"
-    "  PRIMARY KEY (client_id, position));"
-    "CREATE TABLE IF NOT EXISTS backup_sets ("
-    "  id INTEGER PRIMARY KEY,"
-    "  client_id INTEGER NOT NULL,"
-    "  app_type INTEGER NOT NULL,"
-    "  instance_id INTEGER NOT NULL DEFAULT 0,"
-    "  name TEXT NOT NULL DEFAULT '');"
-    "CREATE TABLE IF NOT EXISTS instances ("
-    "  id INTEGER PRIMARY KEY,"
-    "  client_id INTEGER NOT NULL,"
-    "  app_type INTEGER NOT NULL,"
-    "  name TEXT NOT NULL DEFAULT '',"
-    "  data_dir TEXT NOT NULL DEFAULT '');"
-    "CREATE TABLE IF NOT EXISTS application_list_calls ("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  call TEXT NOT NULL,"
-    "  client_id INTEGER NOT NULL,"
-    "  app_type INTEGER NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("application_list", kSchema); }
+StateDb& Db() { return StateDb::Current(); }
 
 std::vector<BackupSetRecord> ReadBackupSets(SqlStatement& query) {
   std::vector<BackupSetRecord> found;

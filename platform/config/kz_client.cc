@@ -21,14 +21,8 @@ uint64_t IdByName(const char* name) {
   return 0;
 }
 
-bool Faulted(const char* call) {
-  int code = 0;
-  return platform::InjectedFaultCode(call, code);
-}
-
-// One text of the client's record; -1 when the call is faulted or the client unknown.
-int ReadClientText(const char* call, uint64_t clientId, std::string platform::ClientRecord::*field, std::string& out) {
-  if (Faulted(call)) return -1;
+// One text of the client's record; -1 when the client is unknown.
+int ReadClientText(uint64_t clientId, std::string platform::ClientRecord::*field, std::string& out) {
   std::optional<platform::ClientRecord> client = Find(clientId);
   if (!client) return -1;
   out = (*client).*field;
@@ -46,22 +40,28 @@ KZClient::KZClient(uint64_t clientId) : m_nClientId(clientId) {}
 KZClient::KZClient(uint64_t, uint64_t clientId) : m_nClientId(clientId) {}
 
 int KZClient::getClientId(uint64_t& id, void*) const {
-  if (Faulted("KZClient::getClientId")) return -1;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZClient::getClientId", code)) return -1;
   id = Find(m_nClientId) ? m_nClientId : 0;
   return id != 0 ? 0 : -1;
 }
 
 int KZClient::getNetworkHostnameMangled(std::string& host, void*) const {
-  return ReadClientText("KZClient::getNetworkHostnameMangled", m_nClientId, &platform::ClientRecord::hostName, host);
+  int code = 0;
+  if (platform::InjectedFaultCode("KZClient::getNetworkHostnameMangled", code)) return -1;
+  return ReadClientText(m_nClientId, &platform::ClientRecord::hostName, host);
 }
 
 int KZClient::getjobResultDirectory(std::string& directory, void*) const {
-  return ReadClientText("KZClient::getjobResultDirectory", m_nClientId, &platform::ClientRecord::jobResultsDir,
-                        directory);
+  int code = 0;
+  if (platform::InjectedFaultCode("KZClient::getjobResultDirectory", code)) return -1;
+  return ReadClientText(m_nClientId, &platform::ClientRecord::jobResultsDir, directory);
 }
 
 int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
-  return ReadClientText("KZClient::getInstallDirectory", m_nClientId, &platform::ClientRecord::installDir, directory);
+  int code = 0;
+  if (platform::InjectedFaultCode("KZClient::getInstallDirectory", code)) return -1;
+  return ReadClientText(m_nClientId, &platform::ClientRecord::installDir, directory);
 }
 
 int ClientProperties::isVirtualClient(bool& isVirtual, void*) const {
@@ -86,27 +86,31 @@ int KZPlatformInfo::getActiveClientList(std::list<std::string>& names) {
 }
 
 std::string KZPI_Focus::getFocusClientName(bool) {
-  if (Faulted("KZPI_Focus::getFocusClientName")) return std::string();
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPI_Focus::getFocusClientName", code)) return std::string();
   std::optional<platform::ClientRecord> local = Find(platform::AgentConfig::Current().LocalClientId());
   return local ? local->name : std::string();
 }
 
 std::optional<std::string> KZPI_VornClient::getJobResultsDirectory(const std::string& clientName) {
-  if (Faulted("KZPI_VornClient::getJobResultsDirectory")) return std::nullopt;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPI_VornClient::getJobResultsDirectory", code)) return std::nullopt;
   std::optional<platform::ClientRecord> client = Find(IdByName(clientName.c_str()));
   if (!client || client->jobResultsDir.empty()) return std::nullopt;
   return client->jobResultsDir;
 }
 
 std::optional<std::string> KZPI_Base::getTarvosDirectory() {
-  if (Faulted("KZPI_Base::getTarvosDirectory")) return std::nullopt;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPI_Base::getTarvosDirectory", code)) return std::nullopt;
   std::string directory;
   if (!KZPlatformInfo::getString("Base", "dTARVOSHOME", directory) || directory.empty()) return std::nullopt;
   return directory;
 }
 
 std::optional<std::string> KZPI_Base::getHomeDirectory() {
-  if (Faulted("KZPI_Base::getHomeDirectory")) return std::nullopt;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPI_Base::getHomeDirectory", code)) return std::nullopt;
   std::string directory;
   if (KZPlatformInfo::getString("Base", "dAGENTHOME", directory) && !directory.empty()) return directory;
   std::optional<std::string> product = getTarvosDirectory();

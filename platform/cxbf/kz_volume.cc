@@ -5,17 +5,9 @@
 #include "platform/cxbf/simulated_cxbf.h"
 #include "platform/sim/fault_table.h"
 
-namespace {
-
-bool Faulted(const char* call) {
-  int code = 0;
-  return platform::InjectedFaultCode(call, code);
-}
-
-}  // namespace
-
 bool KZVolume::isCXBFDevice(const std::string& device) {
-  if (Faulted("KZVolume::isCXBFDevice")) return false;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZVolume::isCXBFDevice", code)) return false;
   return platform::SimulatedCxbf::IsPseudoDevice(device);
 }
 
@@ -26,36 +18,43 @@ bool KZVolumeUnix::OnLoadedDriver() const {
 }
 
 bool KZVolumeUnix::selectVolume(std::string name) {
-  if (Faulted("KZVolumeUnix::selectVolume")) return false;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZVolumeUnix::selectVolume", code)) return false;
   if (!OnLoadedDriver() || !platform::SimulatedCxbf::HasVolume(name)) return false;
   m_sVolume = name;
   return true;
 }
 
 bool KZVolumeUnix::getVolumeInformation(KZVolumeInformation* information) {
-  if (Faulted("KZVolumeUnix::getVolumeInformation")) return false;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZVolumeUnix::getVolumeInformation", code)) return false;
   if (information == nullptr || !OnLoadedDriver() || m_sVolume.empty()) return false;
   std::memset(information->bytes, 0, sizeof information->bytes);
   return platform::SimulatedCxbf::VolumeInformation(m_sVolume, *information) == 0;
 }
 
-bool KZVolumeUnix::ReadBitmap(const char* call, unsigned char* buffer, uint64_t count, bool clear) {
-  if (Faulted(call)) return false;
+bool KZVolumeUnix::ReadBitmap(unsigned char* buffer, uint64_t count, bool clear) {
   if ((buffer == nullptr && count > 0) || !OnLoadedDriver() || m_sVolume.empty()) return false;
   return platform::SimulatedCxbf::ReadBitmap(m_sVolume, buffer, count, clear) == 0;
 }
 
 bool KZVolumeUnix::getBitmap(int /*index*/, unsigned char* buffer, uint64_t count, bool clear) {
-  return ReadBitmap("KZVolumeUnix::getBitmap", buffer, count, clear);
+  int code = 0;
+  return !platform::InjectedFaultCode("KZVolumeUnix::getBitmap", code) && ReadBitmap(buffer, count, clear);
 }
 
 bool KZVolumeUnix::getAndClearBitmap(int /*index*/, unsigned char* buffer, uint64_t count, bool /*clear*/) {
-  return ReadBitmap("KZVolumeUnix::getAndClearBitmap", buffer, count, true);
+  int code = 0;
+  return !platform::InjectedFaultCode("KZVolumeUnix::getAndClearBitmap", code) && ReadBitmap(buffer, count, true);
 }
 
-bool KZVolumeUnix::clearBitmap(int /*index*/) { return ReadBitmap("KZVolumeUnix::clearBitmap", nullptr, 0, true); }
+bool KZVolumeUnix::clearBitmap(int /*index*/) {
+  int code = 0;
+  return !platform::InjectedFaultCode("KZVolumeUnix::clearBitmap", code) && ReadBitmap(nullptr, 0, true);
+}
 
 uint64_t KZVolumeUnix::GetFsBlockSize() {
-  if (Faulted("KZVolumeUnix::GetFsBlockSize") || !OnLoadedDriver()) return 0;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZVolumeUnix::GetFsBlockSize", code) || !OnLoadedDriver()) return 0;
   return platform::SimulatedCxbf::FsBlockSize();
 }

@@ -63,7 +63,7 @@ class KZVolumeUnix : public KZVolume {
  private:
   // Whether this object is on the driver's control device and it is loaded.
   bool OnLoadedDriver() const;
-  bool ReadBitmap(const char* call, unsigned char* buffer, uint64_t count, bool clear);
+  bool ReadBitmap(unsigned char* buffer, uint64_t count, bool clear);
 
   std::string m_sControlDevice;
   std::string m_sVolume;  // empty until a volume is selected

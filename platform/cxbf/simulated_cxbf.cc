@@ -398,6 +398,21 @@ int SimulatedCxbf::ReadBitmap(const std::string& name, unsigned char* buffer, ui
   return SaveExtents(name, extents);
 }
 
+namespace {
+
+// Each control-device request is failable under its own name.
+bool IoctlFaulted(unsigned long request, int& code) {
+  switch (request) {
+    case kGetDeviceList: return InjectedFaultCode("CXBF_GET_DEVICE_LIST", code);
+    case kGetInfo: return InjectedFaultCode("CXBF_GET_INFO", code);
+    case kStopSnap: return InjectedFaultCode("CXBF_STOP_SNAP", code);
+    case kDeleteSnap: return InjectedFaultCode("CXBF_DELETE_SNAP", code);
+    default: return false;
+  }
+}
+
+}  // namespace
+
 int SimulatedCxbf::Ioctl(unsigned long request, void* argument) {
   LockedTable table;  // the log, too, is written under the driver's lock
   const char* call = request == kGetDeviceList ? "CXBF_GET_DEVICE_LIST"
@@ -414,7 +429,7 @@ int SimulatedCxbf::Ioctl(unsigned long request, void* argument) {
   const uint32_t word = Get<uint32_t>(argument, 0);
   AppendLog(request == kGetDeviceList ? std::string(call) : std::string(call) + " " + std::to_string(word));
   int injected = 0;
-  if (InjectedFaultCode(call, injected)) return injected;
+  if (IoctlFaulted(request, injected)) return injected;
   if (int error = table.Load()) return error;
   if (request == kGetDeviceList) return DeviceList(table.devices, argument);
   if (request == kGetInfo) return DeviceInformation(table.devices, argument);

@@ -5,24 +5,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS oracle_files ("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  instance_id INTEGER NOT NULL,"
-    "  pdb TEXT NOT NULL DEFAULT '',"
-    "  table_space TEXT NOT NULL DEFAULT '',"
-    "  path TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS oracle_status ("
-    "  instance_id INTEGER PRIMARY KEY,"
-    "  status INTEGER NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS oracle_requests ("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  app_type INTEGER NOT NULL,"
-    "  instance_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  kind INTEGER NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("oracle_content", kSchema); }
+StateDb& Db() { return StateDb::Current(); }
 
 std::vector<OracleFileRecord> ReadFiles(SqlStatement& query) {
   std::vector<OracleFileRecord> files;

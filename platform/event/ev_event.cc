@@ -9,14 +9,6 @@
 
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS events ("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  event_id INTEGER NOT NULL,"
-    "  job_id INTEGER NOT NULL,"
-    "  flags INTEGER NOT NULL,"
-    "  arguments TEXT NOT NULL);";
-
 // Arguments are stored one per line; a line break inside a text is escaped.
 std::string JoinArguments(const std::vector<std::string>& arguments) {
   std::string joined;
@@ -52,7 +44,7 @@ std::vector<std::string> SplitArguments(const std::string& joined) {
 class DatabaseEventBackend : public platform::EventBackend {
  public:
   void Raise(const platform::RaisedEvent& event) override {
-    platform::StateDb& db = platform::StateDb::Current().EnsureSchema("events", kSchema);
+    platform::StateDb& db = platform::StateDb::Current();
     platform::SqlStatement insert(db, "INSERT INTO events (event_id, job_id, flags, arguments) VALUES (?, ?, ?, ?);");
     insert.Bind(1, event.eventId).Bind(2, event.jobId).Bind(3, event.flags).Bind(4, JoinArguments(event.arguments));
     insert.Run();
@@ -106,7 +98,7 @@ EventBackend& EventBackend::Default() {
 }
 
 std::vector<RaisedEvent> StoredEvents() {
-  StateDb& db = StateDb::Current().EnsureSchema("events", kSchema);
+  StateDb& db = StateDb::Current();
   std::vector<RaisedEvent> events;
   SqlStatement query(db, "SELECT event_id, job_id, flags, arguments FROM events ORDER BY seq;");
   while (query.Step()) {

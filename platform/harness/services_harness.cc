@@ -34,6 +34,10 @@ std::vector<platform::ArchiveFileRecord> ArchiveFiles() {
   return platform::ArchiveManager::Current().All();
 }
 
+std::vector<platform::ArchiveRequestRecord> ArchiveRequests() {
+  return platform::ArchiveManager::Current().Requests();
+}
+
 bool AddIndexFile(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId, const std::string& name,
                   uint64_t storedTime, const std::string& contents) {
   platform::IndexFileRecord record;

@@ -20,6 +20,8 @@ bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useS
 bool AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId, int archFileType,
                     uint64_t cycleNumber, uint64_t createTime, const std::string& storageHostName);
 std::vector<platform::ArchiveFileRecord> ArchiveFiles();
+// The snapshot-job listings asked of the archive manager, oldest first.
+std::vector<platform::ArchiveRequestRecord> ArchiveRequests();
 
 // Stores a job's file in the index of a host as stored at storedTime: from
 // contents, or from a file on this machine.

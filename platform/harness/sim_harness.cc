@@ -1,9 +1,12 @@
 #include "platform/harness/sim_harness.h"
 
+#include <optional>
+
 #include "platform/harness/kzbf_harness.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_db.h"
 #include "platform/text/fx_string.h"
 
 namespace blbsim {
@@ -32,10 +35,26 @@ bool InitStateDir() {
     local.active = true;
     if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
   }
+  // The machine's client answers for records whose own client is unknown.
+  std::optional<platform::ClientRecord> local = config.FindClient(config.LocalClientId());
+  if (local && !GetRegistryValue("Base", "sPhysicalMachine", value) &&
+      !SetRegistryValue("Base", "sPhysicalMachine", local->name))
+    return false;
   // An installed agent has its filter driver loaded and its load script.
   if (!FXPath::DoesPathExist(dir + "/drivers/kzbf") && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
     return false;
   return true;
+}
+
+bool ResetStateDir() {
+  const std::string dir = platform::Settings::StateDir();
+  platform::StateDb::CloseCurrent();
+  // Only the entries of the layout: the state directory may be a folder that
+  // holds other things too.
+  for (const char* entry : {"agent.db", "agent.db-wal", "agent.db-shm", "agent.db-journal", "registry.ini",
+                            "registry.ini.lock", "logs", "install", "jobresults", "hosts", "index", "drivers"})
+    if (!platform::RemoveTree(dir + "/" + entry)) return false;
+  return InitStateDir();
 }
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value) {

@@ -15,8 +15,14 @@ namespace blbsim {
 // registry with the "FileSystemAgent" and "Base" sections ("dTARVOSHOME"
 // pointing at <dir>/install), the log and job-results folders, the agent
 // database with this machine's client (id 2, active, job results <dir>/jobresults),
-// the filter driver loaded. Existing values are kept.
+// the filter driver loaded, the physical machine named after that client.
+// Existing values are kept.
 bool InitStateDir();
+// Starts over: removes what InitStateDir and the services laid out in the
+// state directory (the database, the registry, the logs, the install,
+// job-results, hosts, index and drivers folders; nothing else), then lays it
+// out anew.
+bool ResetStateDir();
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value);
 bool GetRegistryValue(const std::string& section, const std::string& key, std::string& value);

@@ -8,39 +8,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS lvm_groups ("
-    "  name TEXT PRIMARY KEY,"
-    "  uuid TEXT NOT NULL DEFAULT '',"
-    "  format TEXT NOT NULL DEFAULT '',"
-    "  attributes TEXT NOT NULL DEFAULT '',"
-    "  size TEXT NOT NULL DEFAULT '',"
-    "  free TEXT NOT NULL DEFAULT '');"
-    "CREATE TABLE IF NOT EXISTS lvm_logical_volumes ("
-    "  group_name TEXT NOT NULL,"
-    "  name TEXT NOT NULL,"
-    "  uuid TEXT NOT NULL DEFAULT '',"
-    "  device TEXT NOT NULL,"
-    "  PRIMARY KEY (group_name, name));"
-    "CREATE INDEX IF NOT EXISTS lvm_logical_volumes_by_device ON lvm_logical_volumes (device);"
-    "CREATE TABLE IF NOT EXISTS lvm_volume_members ("
-    "  group_name TEXT NOT NULL,"
-    "  volume TEXT NOT NULL,"
-    "  position INTEGER NOT NULL,"
-    "  physical_volume TEXT NOT NULL,"
-    "  PRIMARY KEY (group_name, volume, position));"
-    "CREATE TABLE IF NOT EXISTS lvm_physical_volumes ("
-    "  group_name TEXT NOT NULL,"
-    "  name TEXT NOT NULL,"
-    "  uuid TEXT NOT NULL DEFAULT '',"
-    "  device TEXT NOT NULL,"
-    "  size TEXT NOT NULL DEFAULT '',"
-    "  PRIMARY KEY (group_name, name));"
-    "CREATE TABLE IF NOT EXISTS lvm_queries ("
-    "  device TEXT PRIMARY KEY,"
-    "  count INTEGER NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("lvm", kSchema); }
+StateDb& Db() { return StateDb::Current(); }
 
 std::optional<LVM::VG> ReadGroup(const std::string& name) {
   SqlStatement group(Db(), "SELECT uuid, format, attributes, size, free FROM lvm_groups WHERE name = ?;");

@@ -11,18 +11,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS mounts ("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  device TEXT NOT NULL,"
-    "  mount_point TEXT NOT NULL,"
-    "  options TEXT NOT NULL,"
-    "  fs_type TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS mount_settings ("
-    "  name TEXT PRIMARY KEY,"
-    "  value INTEGER NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("mounts", kSchema); }
+StateDb& Db() { return StateDb::Current(); }
 
 // The table writes blanks, tabs, line ends and backslashes as "\ooo".
 std::string Decode(const std::string& field) {

@@ -6,22 +6,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS archive_files ("
-    "  afile_id INTEGER PRIMARY KEY,"
-    "  job_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  cell_id INTEGER NOT NULL,"
-    "  afile_type INTEGER NOT NULL,"
-    "  cycle_number INTEGER NOT NULL DEFAULT 0,"
-    "  create_time INTEGER NOT NULL DEFAULT 0,"
-    "  storage_host TEXT NOT NULL DEFAULT '');"
-    "CREATE INDEX IF NOT EXISTS archive_files_by_job ON archive_files (job_id, app_id, cell_id);";
-
 const char* kColumns = "afile_id, job_id, app_id, cell_id, afile_type, cycle_number, create_time, storage_host";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("archive_manager", kSchema); }
-
 
 ArchiveFileRecord Read(const SqlStatement& row) {
   ArchiveFileRecord record;
@@ -39,9 +24,9 @@ ArchiveFileRecord Read(const SqlStatement& row) {
 class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
   bool Put(const ArchiveFileRecord& record) override {
-    SqlStatement put(
-        Db(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
-                  .c_str());
+    SqlStatement put(StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
+                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
+                                             .c_str());
     put.BindUnsigned(1, record.archFileId)
         .BindUnsigned(2, record.jobId)
         .BindUnsigned(3, record.appId)
@@ -55,17 +40,23 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
 
   std::vector<ArchiveFileRecord> All() override {
     std::vector<ArchiveFileRecord> all;
-    SqlStatement query(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
+    SqlStatement query(StateDb::Current(),
+                       (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
     while (query.Step()) all.push_back(Read(query));
     return all;
   }
 
-  int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) override {
-    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
-                              " FROM archive_files WHERE job_id = ? AND app_id = ? AND cell_id = ? "
-                              "ORDER BY afile_id;")
-                                 .c_str());
-    query.BindUnsigned(1, jobId).BindUnsigned(2, appId).BindUnsigned(3, cellId);
+  int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
+                         GetArchFileInfoForSnapJob_Ret_t& ret) override {
+    SqlStatement log(StateDb::Current(),
+                     "INSERT INTO archive_requests (job_id, second_id, cell_id, snap_job_id) VALUES (?, ?, ?, ?);");
+    log.BindUnsigned(1, args.jobId).BindUnsigned(2, args.appOrClientId).BindUnsigned(3, args.cellId);
+    log.BindUnsigned(4, args.snapJobId);
+    if (!log.Run()) return 1627;
+    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
+                                            " FROM archive_files WHERE job_id = ? AND cell_id = ? ORDER BY afile_id;")
+                                               .c_str());
+    query.BindUnsigned(1, args.snapJobId).BindUnsigned(2, args.cellId);
     ret.archFiles.clear();
     ret.storageHostName.clear();
     while (query.Step()) {
@@ -83,15 +74,31 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return 0;
   }
 
+  std::vector<ArchiveRequestRecord> Requests() override {
+    std::vector<ArchiveRequestRecord> requests;
+    SqlStatement query(StateDb::Current(),
+                       "SELECT job_id, second_id, cell_id, snap_job_id FROM archive_requests ORDER BY seq;");
+    while (query.Step()) {
+      ArchiveRequestRecord request;
+      request.jobId = query.Unsigned(0);
+      request.appOrClientId = query.Unsigned(1);
+      request.cellId = query.Unsigned(2);
+      request.snapJobId = query.Unsigned(3);
+      requests.push_back(request);
+    }
+    return requests;
+  }
+
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
-    SqlStatement given(Db(), (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
+    SqlStatement given(StateDb::Current(),
+                       (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
     given.BindUnsigned(1, args.archFileId);
     if (!given.Step()) return 1168;
     const ArchiveFileRecord origin = Read(given);
-    SqlStatement last(Db(), (std::string("SELECT ") + kColumns +
-                             " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
-                             "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
-                                .c_str());
+    SqlStatement last(StateDb::Current(), (std::string("SELECT ") + kColumns +
+                                           " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
+                                           "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
+                                              .c_str());
     last.BindUnsigned(1, origin.appId)
         .BindUnsigned(2, origin.cellId)
         .BindUnsigned(3, args.cycleNumber)
@@ -119,7 +126,7 @@ int ArMgrClientAPI::getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_Args
   int code = 0;
   if (platform::InjectedFaultCode("ArMgrClientAPI::getArchFileListForSnapshotJob", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
-  return platform::ArchiveManager::Current().ListForJob(args->cellId, args->appId, args->snapJobId, *ret);
+  return platform::ArchiveManager::Current().ListForSnapshotJob(*args, *ret);
 }
 
 int ArMgrClientAPI::getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret) {

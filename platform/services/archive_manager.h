@@ -2,17 +2,20 @@
 // The agent's archive manager, simulated over the `archive_files` table: the
 // archive files that jobs wrote, each with its type, its backup cycle, its
 // creation time and the storage server (Stowhost) that holds it. The harness
-// or a test registers the rows.
+// or a test registers the rows; the `archive_requests` table logs every
+// snapshot-job listing asked for.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/base/backend.h"
 
-// Request: the archive files of a snapshot job.
+// Request: the archive files of a snapshot job. A job id is unique in its
+// cell, so the job and the cell select the files; callers put an
+// application id or a client id in the second field, and it selects nothing.
 struct GetArchFileInfoForSnapJob_ArgsCC_t {
   uint64_t jobId = 0;  // the job that asks
-  uint64_t appId = 0;
+  uint64_t appOrClientId = 0;
   uint64_t cellId = 0;
   uint64_t snapJobId = 0;  // the job whose archive files are listed
   uint64_t reserved[3] = {};
@@ -71,12 +74,24 @@ struct ArchiveFileRecord {
   std::string storageHostName;
 };
 
+// One getArchFileListForSnapshotJob request as it was asked, all four fields.
+struct ArchiveRequestRecord {
+  uint64_t jobId = 0;
+  uint64_t appOrClientId = 0;
+  uint64_t cellId = 0;
+  uint64_t snapJobId = 0;
+};
+
 class ArchiveManagerBackend {
  public:
   virtual ~ArchiveManagerBackend() = default;
   virtual bool Put(const ArchiveFileRecord& record) = 0;
   virtual std::vector<ArchiveFileRecord> All() = 0;
-  virtual int ListForJob(uint64_t cellId, uint64_t appId, uint64_t jobId, GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
+  // Logs the request, then lists the snapshot job's archive files in its cell.
+  virtual int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
+                                 GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
+  // The requests so far, oldest first.
+  virtual std::vector<ArchiveRequestRecord> Requests() = 0;
   virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;
   static ArchiveManagerBackend& Default();
 };

@@ -16,17 +16,6 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS transfers ("
-    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  host TEXT NOT NULL,"
-    "  source TEXT NOT NULL,"
-    "  destination TEXT NOT NULL,"
-    "  bytes INTEGER NOT NULL,"
-    "  time INTEGER NOT NULL);";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("file_transfer", kSchema); }
-
 // The text of a fixed array, or false when it fills the array unterminated.
 bool TextOf(const char* array, size_t size, std::string& text) {
   const void* end = std::memchr(array, '\0', size);
@@ -72,7 +61,8 @@ class SimulatedFileTransfer : public FileTransferBackend {
       return FXErrorUtil::ErrorErrNo(FXCODELOC, 17, "[%s] exists on host [%s]", target.c_str(), host.c_str());
     if (!WriteFileAtomically(target, contents))
       return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot write [%s] on host [%s]", target.c_str(), host.c_str());
-    SqlStatement record(Db(), "INSERT INTO transfers (host, source, destination, bytes, time) VALUES (?, ?, ?, ?, ?);");
+    SqlStatement record(StateDb::Current(),
+                        "INSERT INTO transfers (host, source, destination, bytes, time) VALUES (?, ?, ?, ?, ?);");
     record.Bind(1, host)
         .Bind(2, source)
         .Bind(3, FXPath::Append(destDir, name))
@@ -96,7 +86,8 @@ std::string HostRoot(const std::string& host) {
 
 std::vector<TransferRecord> Transfers() {
   std::vector<TransferRecord> all;
-  SqlStatement query(Db(), "SELECT id, host, source, destination, bytes, time FROM transfers ORDER BY id;");
+  SqlStatement query(StateDb::Current(),
+                     "SELECT id, host, source, destination, bytes, time FROM transfers ORDER BY id;");
   while (query.Step()) {
     TransferRecord transfer;
     transfer.id = query.Int(0);

@@ -11,20 +11,7 @@
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS index_files ("
-    "  host TEXT NOT NULL,"
-    "  cell_id INTEGER NOT NULL,"
-    "  app_id INTEGER NOT NULL,"
-    "  job_id INTEGER NOT NULL,"
-    "  name TEXT NOT NULL,"
-    "  stored_time INTEGER NOT NULL,"
-    "  PRIMARY KEY (host, cell_id, app_id, job_id, name));";
-
 const char* kColumns = "host, cell_id, app_id, job_id, name, stored_time";
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("index_store", kSchema); }
-
 
 IndexFileRecord Read(const SqlStatement& row) {
   IndexFileRecord record;
@@ -44,7 +31,7 @@ class FolderIndexStore : public IndexStoreBackend {
     const std::string path = PathOf(record);
     if (!MakeDirectories(ParentOf(path)) || !WriteFileAtomically(path, contents)) return false;
     SqlStatement put(
-        Db(),
+        StateDb::Current(),
         (std::string("INSERT OR REPLACE INTO index_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?);").c_str());
     put.Bind(1, record.host)
         .BindUnsigned(2, record.cellId)
@@ -57,9 +44,9 @@ class FolderIndexStore : public IndexStoreBackend {
 
   std::vector<IndexFileRecord> All() override {
     std::vector<IndexFileRecord> all;
-    SqlStatement query(
-        Db(), (std::string("SELECT ") + kColumns + " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;")
-                  .c_str());
+    SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
+                                            " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;")
+                                               .c_str());
     while (query.Step()) all.push_back(Read(query));
     return all;
   }
@@ -67,10 +54,11 @@ class FolderIndexStore : public IndexStoreBackend {
   std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
                                        uint64_t referenceTime) override {
     std::vector<IndexFileRecord> visible;
-    SqlStatement query(Db(), (std::string("SELECT ") + kColumns +
-                              " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
-                              "AND stored_time <= ? ORDER BY name;")
-                                 .c_str());
+    SqlStatement query(StateDb::Current(),
+                       (std::string("SELECT ") + kColumns +
+                        " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
+                        "AND stored_time <= ? ORDER BY name;")
+                           .c_str());
     query.Bind(1, host).BindUnsigned(2, cellId).BindUnsigned(3, appId).BindUnsigned(4, jobId);
     query.BindUnsigned(5, referenceTime);
     while (query.Step()) visible.push_back(Read(query));

@@ -128,7 +128,7 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
   ArMgrClientAPI api;
   GetArchFileInfoForSnapJob_ArgsCC_t args;
   args.jobId = 12;
-  args.appId = 5;
+  args.appOrClientId = 5;
   args.cellId = 2;
   args.snapJobId = 12;
   GetArchFileInfoForSnapJob_Ret_t list;
@@ -137,9 +137,30 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
   ASSERT_EQ(list.archFiles.size(), 2u);
   EXPECT_EQ(list.archFiles[0].archFileId, 10u);
   EXPECT_EQ(list.archFiles[1].archFileType, 4);
+  // Some callers pass a client id in the second field: the job and the cell
+  // alone select, so they get the same files.
+  GetArchFileInfoForSnapJob_ArgsCC_t byClient = args;
+  byClient.jobId = 30;
+  byClient.appOrClientId = 2;
+  GetArchFileInfoForSnapJob_Ret_t same;
+  ASSERT_EQ(api.getArchFileListForSnapshotJob(&byClient, &same), 0);
+  ASSERT_EQ(same.archFiles.size(), 2u);
+  EXPECT_EQ(same.archFiles[0].archFileId, 10u);
   args.snapJobId = 99;
   ASSERT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 0);
   EXPECT_TRUE(list.archFiles.empty());
+  args.snapJobId = 12;
+  args.cellId = 3;  // another cell's job of that number
+  ASSERT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 0);
+  EXPECT_TRUE(list.archFiles.empty());
+  // Every request is logged as it was asked.
+  const std::vector<platform::ArchiveRequestRecord> requests = blbsim::ArchiveRequests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].jobId, 30u);
+  EXPECT_EQ(requests[1].appOrClientId, 2u);
+  EXPECT_EQ(requests[1].cellId, 2u);
+  EXPECT_EQ(requests[1].snapJobId, 12u);
+  EXPECT_EQ(requests[3].cellId, 3u);
 
   GetLastAfileOfCycleArgs_t last;
   last.archFileId = 11;

@@ -12,7 +12,12 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 
 }  // namespace
 
-std::string Settings::StateDir() { return EnvOr("BLB_STATE_DIR", "/var/tmp/blbsim"); }
+const char* Settings::StateDirText() {
+  const char* value = std::getenv("BLB_STATE_DIR");
+  return (value != nullptr && *value != '\0') ? value : "/var/tmp/blbsim";
+}
+
+std::string Settings::StateDir() { return StateDirText(); }
 
 std::string Settings::StatePath(const std::string& relative) { return StateDir() + "/" + relative; }
 

@@ -13,6 +13,8 @@ namespace platform {
 
 struct Settings {
   static std::string StateDir();
+  // The same without a copy, for checks made at every call.
+  static const char* StateDirText();
   static std::string RegistryFile();
   static std::string LogFile();
   static int LogLevel();

@@ -1,36 +1,40 @@
 #include "platform/sim/fault_table.h"
 
+#include <time.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 
+#include "platform/settings/settings.h"
+#include "platform/sim/fault_names.h"
 #include "platform/sim/state_db.h"
 
 namespace platform {
 namespace {
 
-const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS faults ("
-    "  call TEXT PRIMARY KEY,"
-    "  code INTEGER NOT NULL,"
-    "  mode TEXT NOT NULL DEFAULT 'error',"
-    "  remaining INTEGER NOT NULL DEFAULT -1);";
+// Raised by every change this process makes to the faults table; a thread
+// whose copy is older looks again at once.
+std::atomic<unsigned long long> g_localGeneration{0};
 
-struct Cache {
-  std::mutex mutex;
-  std::string dbPath;
-  long long dataVersion = -2;
-  long long localGeneration = 0;
-  long long seenGeneration = -1;
-  std::map<std::string, Fault> faults;
+// One thread's copy of the faults table.
+struct ThreadCopy {
+  std::string stateDir;      // the state directory it was read from
+  long long nextLookNs = 0;  // no look at the database before this time
+  unsigned long long localGeneration = ~0ull;
+  long long dataVersion = -2;  // the database's, when last read
+  std::map<std::string, Fault, std::less<>> faults;
 };
 
-Cache& TheCache() {
-  static Cache* cache = new Cache();
-  return *cache;
+long long CoarseNowNs() {
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
-
-StateDb& Db() { return StateDb::Current().EnsureSchema("faults", kSchema); }
 
 // Faults in the order of the call names.
 std::vector<Fault> ReadFaults(StateDb& db) {
@@ -47,81 +51,88 @@ std::vector<Fault> ReadFaults(StateDb& db) {
   return faults;
 }
 
-void Reload(Cache& cache, StateDb& db) {
-  cache.faults.clear();
-  for (Fault& fault : ReadFaults(db)) cache.faults[fault.call] = std::move(fault);
+void Refresh(ThreadCopy& copy, const char* stateDir, long long now) {
+  StateDb& db = StateDb::Current();
+  std::lock_guard<std::recursive_mutex> guard(db.Mutex());
+  // Read before the table: a change made meanwhile raises it again, and the
+  // next check reads once more.
+  const unsigned long long generation = g_localGeneration.load(std::memory_order_acquire);
+  const long long version = db.DataVersion();
+  if (copy.stateDir != stateDir || copy.dataVersion != version || copy.localGeneration != generation) {
+    copy.faults.clear();
+    for (Fault& fault : ReadFaults(db)) copy.faults.emplace(fault.call, std::move(fault));
+    copy.stateDir = stateDir;
+    copy.dataVersion = version;
+    copy.localGeneration = generation;
+  }
+  copy.nextLookNs = now + FaultTable::kLookIntervalMs * 1000000LL;
 }
 
-void Invalidate() {
-  Cache& cache = TheCache();
-  std::lock_guard<std::mutex> guard(cache.mutex);
-  ++cache.localGeneration;
+// Takes one hit of a counted fault in the database, so every process sees
+// the same remaining count. False when none was left.
+bool ConsumeHit(const char* call) {
+  StateDb& db = StateDb::Current();
+  std::lock_guard<std::recursive_mutex> guard(db.Mutex());
+  long long left = 0;
+  db.Transaction([&] {
+    SqlStatement read(db, "SELECT remaining FROM faults WHERE call = ?;");
+    read.Bind(1, std::string(call));
+    if (!read.Step()) return false;
+    left = read.Int(0);
+    if (left == 0) return true;
+    SqlStatement write(db, left == 1 ? "DELETE FROM faults WHERE call = ?;"
+                                     : "UPDATE faults SET remaining = remaining - 1 WHERE call = ?;");
+    write.Bind(1, std::string(call));
+    return write.Run();
+  });
+  g_localGeneration.fetch_add(1, std::memory_order_acq_rel);
+  return left != 0;
 }
+
+void Changed() { g_localGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
 }  // namespace
 
-std::optional<Fault> FaultTable::Check(const std::string& call) {
-  StateDb& db = Db();
-  Cache& cache = TheCache();
-  std::lock_guard<std::recursive_mutex> dbGuard(db.Mutex());
-  std::lock_guard<std::mutex> guard(cache.mutex);
-  const long long version = db.DataVersion();
-  if (cache.dbPath != db.Path() || version != cache.dataVersion || cache.seenGeneration != cache.localGeneration) {
-    Reload(cache, db);
-    cache.dbPath = db.Path();
-    cache.dataVersion = version;
-    cache.seenGeneration = cache.localGeneration;
-  }
-  auto found = cache.faults.find(call);
-  if (found == cache.faults.end()) return std::nullopt;
-  Fault fault = found->second;
-  if (fault.remaining == 0) return std::nullopt;
-  if (fault.remaining > 0) {
-    // Counted faults are consumed in the database, so another process sees
-    // the same remaining count.
-    long long left = -1;
-    db.Transaction([&] {
-      SqlStatement read(db, "SELECT remaining FROM faults WHERE call = ?;");
-      read.Bind(1, call);
-      if (!read.Step()) return false;
-      left = read.Int(0);
-      if (left == 0) return true;
-      SqlStatement write(db, left == 1 ? "DELETE FROM faults WHERE call = ?;"
-                                       : "UPDATE faults SET remaining = remaining - 1 WHERE call = ?;");
-      write.Bind(1, call);
-      return write.Run();
-    });
-    ++cache.localGeneration;
-    if (left <= 0) return std::nullopt;
-  }
-  return fault;
+std::optional<Fault> FaultTable::Check(const char* call) {
+  thread_local ThreadCopy copy;
+  const long long now = CoarseNowNs();
+  const char* stateDir = Settings::StateDirText();
+  if (now >= copy.nextLookNs || copy.localGeneration != g_localGeneration.load(std::memory_order_acquire) ||
+      std::strcmp(copy.stateDir.c_str(), stateDir) != 0)
+    Refresh(copy, stateDir, now);
+  if (copy.faults.empty()) return std::nullopt;
+  auto found = copy.faults.find(call);
+  if (found == copy.faults.end() || found->second.remaining == 0) return std::nullopt;
+  if (found->second.remaining > 0 && !ConsumeHit(call)) return std::nullopt;
+  return found->second;
 }
 
 void FaultTable::Set(const std::string& call, int code, bool raise, long long count) {
+  if (!IsFailableCall(call)) throw std::invalid_argument("no failable call is named " + call);
   if (count == 0) {  // hits no call: stored, it would read as "every call"
     Clear(call);
     return;
   }
-  StateDb& db = Db();
-  SqlStatement upsert(db, "INSERT OR REPLACE INTO faults (call, code, mode, remaining) VALUES (?, ?, ?, ?);");
+  SqlStatement upsert(StateDb::Current(),
+                      "INSERT OR REPLACE INTO faults (call, code, mode, remaining) VALUES (?, ?, ?, ?);");
   upsert.Bind(1, call).Bind(2, code).Bind(3, std::string(raise ? "throw" : "error")).Bind(4, count);
   upsert.Run();
-  Invalidate();
+  Changed();
 }
 
 void FaultTable::Clear(const std::string& call) {
-  SqlStatement remove(Db(), "DELETE FROM faults WHERE call = ?;");
+  SqlStatement remove(StateDb::Current(), "DELETE FROM faults WHERE call = ?;");
   remove.Bind(1, call);
   remove.Run();
-  Invalidate();
+  Changed();
 }
 
 void FaultTable::ClearAll() {
-  Db().Exec("DELETE FROM faults;");
-  Invalidate();
+  StateDb::Current().Exec("DELETE FROM faults;");
+  Changed();
 }
 
-std::vector<Fault> FaultTable::List() { return ReadFaults(Db()); }
+std::vector<Fault> FaultTable::List() { return ReadFaults(StateDb::Current()); }
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
   std::optional<Fault> fault = FaultTable::Check(call);

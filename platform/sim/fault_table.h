@@ -2,11 +2,17 @@
 // Injected failures of closed calls, for the failure branches of the library.
 //
 // A fault names a call ("KZPlatformInfo::getNumber", "KzBfDriver::getBitmap",
-// ...) and carries a code, a mode ("error": the call fails with the code;
-// "throw": the call throws KzException) and how many more calls it hits
-// (-1: every call). Faults live in the state database so the harness can set
-// them for another process; the table is cached and re-read only when the
-// database changed, so an unfaulted call costs one cheap query.
+// ...; the names are listed in fault_names.cc) and carries a code, a mode
+// ("error": the call fails with the code; "throw": the call throws
+// KzException) and how many more calls it hits (-1: every call). Faults live
+// in the state database so the harness can set them for another process.
+//
+// Failable calls sit on per-extent paths, so an unfaulted check must cost
+// next to nothing: each thread keeps its own copy of the table and looks at
+// the database only when this process changed a fault, when the state
+// directory changed, or at most once every kLookIntervalMs. A fault set in
+// this process therefore takes effect at once, one set by another process
+// within that interval.
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +30,11 @@ struct Fault {
 
 class FaultTable {
  public:
+  static constexpr long long kLookIntervalMs = 100;
+
   // The fault for this call, consuming one hit of a counted fault.
-  static std::optional<Fault> Check(const std::string& call);
+  static std::optional<Fault> Check(const char* call);
+  // Throws std::invalid_argument for a name that no facade checks.
   static void Set(const std::string& call, int code, bool raise = false, long long count = -1);
   static void Clear(const std::string& call);
   static void ClearAll();
@@ -33,7 +42,8 @@ class FaultTable {
 };
 
 // For facades that return CQiError: Success when no fault is set for the call,
-// else the fault's error (errno kind) or a thrown KzException.
+// else the fault's error (errno kind) or a thrown KzException. The call's name
+// is a literal at every call site, and listed in fault_names.cc.
 CQiError InjectedFault(const char* call, const FXCodeLocation& location);
 // For facades with other results: true (code set) when the call must fail;
 // throws KzException for a fault in "throw" mode.

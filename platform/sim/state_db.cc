@@ -1,11 +1,11 @@
 #include "platform/sim/state_db.h"
 
-#include <algorithm>
 #include <map>
 #include <memory>
 
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_schema.h"
 
 namespace platform {
 
@@ -64,28 +64,45 @@ StateDb::StateDb(std::string path) : path_(std::move(path)) {
     Exec("PRAGMA journal_mode=WAL;");
     Exec("PRAGMA synchronous=NORMAL;");
   }
+  MigrateStateSchema(db_, path_, StateSchemaVersion(), refused_);
 }
 
-StateDb& StateDb::Current() {
-  static std::mutex cacheMutex;
+StateDb::~StateDb() { sqlite3_close(db_); }
+
+namespace {
+
+std::mutex& CacheMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+
+std::map<std::string, std::unique_ptr<StateDb>>& Cache() {
   static auto* cache = new std::map<std::string, std::unique_ptr<StateDb>>();
+  return *cache;
+}
+
+}  // namespace
+
+StateDb& StateDb::Current() {
   const std::string path = Settings::StatePath("agent.db");
-  std::lock_guard<std::mutex> guard(cacheMutex);
-  auto found = cache->find(path);
-  if (found == cache->end()) found = cache->emplace(path, std::unique_ptr<StateDb>(new StateDb(path))).first;
-  return *found->second;
+  std::lock_guard<std::mutex> guard(CacheMutex());
+  auto found = Cache().find(path);
+  if (found != Cache().end()) return *found->second;
+  std::unique_ptr<StateDb> opened(new StateDb(path));
+  // A refused database is not kept: once it is replaced (init --reset), the
+  // next call opens the new one.
+  if (!opened->refused_.empty()) throw StateDbError(opened->refused_);
+  return *Cache().emplace(path, std::move(opened)).first->second;
+}
+
+void StateDb::CloseCurrent() {
+  std::lock_guard<std::mutex> guard(CacheMutex());
+  Cache().erase(Settings::StatePath("agent.db"));
 }
 
 bool StateDb::Exec(const std::string& sql) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   return db_ != nullptr && sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-StateDb& StateDb::EnsureSchema(const std::string& name, const std::string& createStatements) {
-  std::lock_guard<std::recursive_mutex> guard(mutex_);
-  if (std::find(schemas_.begin(), schemas_.end(), name) == schemas_.end() && Exec(createStatements))
-    schemas_.push_back(name);
-  return *this;
 }
 
 bool StateDb::Transaction(const std::function<bool()>& fn) {

@@ -1,19 +1,26 @@
 #pragma once
 // The simulated agent services' one SQLite database: <state dir>/agent.db.
 //
-// Each service declares its tables with EnsureSchema (idempotent CREATE ...
-// IF NOT EXISTS statements) before its first query. Connections are cached
-// per database path and guarded by one mutex; a busy time-out lets several
-// processes (a job and the harness) share the file.
+// Its tables are made and migrated in one place, state_schema.cc, when a
+// process first opens the database. Connections are cached per database path
+// and guarded by one mutex; a busy time-out lets several processes (a job and
+// the harness) share the file.
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace platform {
+
+// A state database that this build must not use: newer than the build, or
+// one that could not be migrated. The message names the database's path.
+class StateDbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class StateDb;
 
@@ -49,13 +56,18 @@ class SqlStatement {
 
 class StateDb {
  public:
-  // The database of the current state directory, opened on first use.
+  // The database of the current state directory, opened (and migrated to
+  // this build's schema) on first use. Throws StateDbError when the database
+  // is refused.
   static StateDb& Current();
+  // Closes the current state directory's connection, so its files can be
+  // removed. Only for a process that holds no reference to it.
+  static void CloseCurrent();
+  ~StateDb();
+  StateDb(const StateDb&) = delete;
+  StateDb& operator=(const StateDb&) = delete;
 
   bool Exec(const std::string& sql);
-  // Returns this database, so a service can write
-  //   StateDb& db = StateDb::Current().EnsureSchema("name", kSchema);
-  StateDb& EnsureSchema(const std::string& name, const std::string& createStatements);
   // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn returns false.
   bool Transaction(const std::function<bool()>& fn);
   long long LastInsertId();
@@ -70,7 +82,7 @@ class StateDb {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::recursive_mutex mutex_;
-  std::vector<std::string> schemas_;
+  std::string refused_;  // why the database may not be used; empty when it may
 };
 
 }  // namespace platform

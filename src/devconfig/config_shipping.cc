@@ -147,7 +147,7 @@ CQiError KzDeviceConfigHandler::DownloadRemoteIndexFiles(int archFileType, const
     ArMgrClientAPI archiveManager;
     GetArchFileInfoForSnapJob_ArgsCC_t args;
     args.jobId = m_oJobInfo.GetJobId();
-    args.appId = appId;
+    args.appOrClientId = appId;
     args.cellId = cellId;
     args.snapJobId = job;
     GetArchFileInfoForSnapJob_Ret_t reply;

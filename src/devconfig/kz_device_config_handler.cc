@@ -5,7 +5,6 @@
 #include "platform/fs/fx_file.h"
 #include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
-#include "records/sm_vol_block.h"
 
 namespace {
 

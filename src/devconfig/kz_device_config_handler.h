@@ -19,18 +19,13 @@
 
 #include "blocklevel/export.h"
 #include "platform/error/qi_error.h"
+#include "platform/jobs/backup_level.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "records/backup_device_info.h"
 #include "records/block_device_config.h"
 #include "records/tarvos_job_info.h"
 
-struct SMVolBlock;
 class ApplicationId;
-
-// The agent's backup level: 1 full, 2 incremental (4 differential is parsed
-// but handled like incremental).
-enum KZBkpLevel : uint32_t { KZ_BKP_LEVEL_FULL = 1, KZ_BKP_LEVEL_INCREMENTAL = 2 };
-// The phase handed to the bitmap step.
-enum eSnapState { SNAP_STATE_PRE = 0, SNAP_STATE_POST = 1 };
 
 class BLB_EXPORT KzDeviceConfigHandler {
  public:

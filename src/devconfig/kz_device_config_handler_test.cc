@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "devconfig/devconfig_test_fixtures.h"
-#include "records/sm_vol_block.h"
+#include "support/file_size_limit.h"
 #include "support/test_platform.h"
 
 using devconfig_test::Job;
@@ -166,14 +166,14 @@ TEST(KzDeviceConfigHandler, WritesCachedRecordsInVolumeOrderAndReadsThemBack) {
 TEST(KzDeviceConfigHandler, ReportsARecordThatCouldNotBeWrittenAndStillEmptiesTheCache) {
   ScopedStateDir state;
   const std::string dir = state.Sub("jobresults");
-  ASSERT_EQ(::symlink("/dev/full", (dir + "/BlockDeviceConfig.kzf").c_str()), 0);
+  testing_support::ScopedFileSizeLimit full(100);  // less than the header lines
   KzDeviceConfigHandler handler(Job(dir));
   ASSERT_FALSE(handler.InitWrite(false, false).IsError());
   ASSERT_FALSE(handler.WriteDeviceConfig("/a", Record("/a"), true).IsError());
-  // Larger than any stream buffer, so the write reaches the device at once.
+  // Larger than any stream buffer, so the write reaches the file at once.
   const std::string huge = "/" + std::string(20000, 'h');
   ASSERT_FALSE(handler.WriteDeviceConfig(huge, Record(huge), true).IsError());
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(handler.WriteAllDeviceConfigAtOnce(false), ENOSPC));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(handler.WriteAllDeviceConfigAtOnce(false), EFBIG));
   BackupDeviceInfo device;
   bool end = false;
   EXPECT_EQ(handler.GetNextDeviceConfig(device, end).GetMessage(), "Device config not read yet from config files");
@@ -185,7 +185,7 @@ TEST(KzDeviceConfigHandler, ReportsARecordThatCouldNotBeWrittenAndStillEmptiesTh
   ASSERT_FALSE(task.InitWrite(false, false).IsError());
   std::vector<SMVolBlock> volumes = {Volume("/a")};
   ASSERT_FALSE(task.ExecutePrePostSnapTask(volumes, 0, 2, 0, false).IsError());
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(task.ExecutePrePostSnapTask(volumes, 0, 2, 0, true), ENOSPC));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(task.ExecutePrePostSnapTask(volumes, 0, 2, 0, true), EFBIG));
 }
 
 TEST(KzDeviceConfigHandler, BaseStepFailsOnAnUnsupportedDeviceAndMarksItFull) {

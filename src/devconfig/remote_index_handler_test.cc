@@ -49,7 +49,7 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
  public:
   bool Put(const platform::ArchiveFileRecord&) override { return true; }
   std::vector<platform::ArchiveFileRecord> All() override { return {}; }
-  int ListForJob(uint64_t, uint64_t, uint64_t, GetArchFileInfoForSnapJob_Ret_t& ret) override {
+  int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&, GetArchFileInfoForSnapJob_Ret_t& ret) override {
     if (throwStd) throw std::runtime_error("archive manager gone");
     if (throwOther) throw 42;
     ArchFileInfo_t afile;
@@ -59,6 +59,7 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
     ret.storageHostName = "ma1";
     return 0;
   }
+  std::vector<platform::ArchiveRequestRecord> Requests() override { return {}; }
   int LastOfCycle(const GetLastAfileOfCycleArgs_t&, GetLastAfileOfCycleRet_t&) override { return 0; }
   bool throwStd = false;
   bool throwOther = false;

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdlib>
+#include <utility>
 
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
@@ -123,4 +124,14 @@ std::string BackupDeviceInfo::Serialize() const {
                           static_cast<long long>(m_nBitMapSize), static_cast<unsigned long long>(m_nLogSectorSz),
                           static_cast<unsigned long long>(m_nPhySectorSz), static_cast<unsigned long long>(m_nIOMinSz),
                           static_cast<unsigned long long>(m_nIOOptimalSz), static_cast<unsigned long long>(m_nVersion));
+}
+
+const char* BackupDeviceInfo::FieldUnfitForLine() const {
+  const std::pair<const char*, const std::string*> texts[] = {{"SourceVolume", &m_sSourceVolume},
+                                                              {"SourceDevice", &m_sSourceDevice},
+                                                              {"FSType", &m_sFSType},
+                                                              {"MountOptions", &m_sMountOptions}};
+  for (const auto& [name, text] : texts)
+    if (text->find_first_of("|\r\n") != std::string::npos) return name;
+  return nullptr;
 }

@@ -80,6 +80,10 @@ class BackupDeviceInfo {
   // The configuration line (14 fields, no line end); raw fields are written
   // whether or not the record is valid.
   std::string Serialize() const;
+  // The name of the first text field its line cannot carry (one holding '|',
+  // a carriage return or a line feed would split the record, or the line, when
+  // read back), or nullptr when the line reads back as this record.
+  const char* FieldUnfitForLine() const;
 
  private:
   // Derives disk size, extent count and blocks per extent. A zero extent size

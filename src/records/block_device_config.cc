@@ -1,13 +1,15 @@
 #include "records/block_device_config.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 
 namespace {
 
@@ -18,9 +20,25 @@ constexpr const char* kHeader =
 // The errno of a failed stream operation, never 0.
 int StreamErrno() { return errno != 0 ? errno : -1; }
 
+// The errno of a read that broke off, never 0: an unknown cause counts as an
+// input/output error.
+int ReadErrno() { return errno != 0 ? errno : EIO; }
+
 const char* ErrnoText(int code) { return code > 0 ? std::strerror(code) : "unknown error"; }
 
-std::ios::openmode WriteMode(bool append) { return std::ios::out | (append ? std::ios::app : std::ios::trunc); }
+// Copies the file's content to the stream; 0, or an errno. A missing file
+// has none.
+int CopyExisting(const std::string& path, std::fstream& into) {
+  errno = 0;
+  std::ifstream existing(path, std::ios::binary);
+  if (!existing.is_open()) return errno == ENOENT ? 0 : StreamErrno();
+  char buffer[65536];
+  while (existing.read(buffer, sizeof buffer) || existing.gcount() > 0) {
+    into.write(buffer, existing.gcount());
+    if (into.fail()) return StreamErrno();
+  }
+  return existing.bad() ? ReadErrno() : 0;
+}
 
 }  // namespace
 
@@ -33,24 +51,37 @@ std::string BlockDeviceConfigReaderWriter::HeaderLines(bool metadataEnabled) {
   return std::string(kHeader) + (metadataEnabled ? kMetadataEnabled : kMetadataNotEnabled) + "\n";
 }
 
+int BlockDeviceConfigReaderWriter::StartWriting(std::fstream& stream, const std::string& path, bool append,
+                                                std::string& temporary) {
+  // The new content replaces the path by a rename: a device or a folder of
+  // that name must not be replaced by a file.
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return EINVAL;
+  temporary = records::TemporaryNameFor(path);
+  errno = 0;
+  stream.open(temporary, std::ios::out | std::ios::trunc);
+  int failed = stream.good() ? 0 : StreamErrno();
+  if (failed == 0 && append) failed = CopyExisting(path, stream);
+  if (failed != 0) {
+    stream.close();
+    stream.clear();
+    unlink_utf(temporary.c_str());
+    temporary.clear();
+  }
+  return failed;
+}
+
 CQiError BlockDeviceConfigReaderWriter::InitWrite(const std::string& path, bool metadataEnabled, bool append) {
   EvDebug log;
   if (path.empty()) return FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "Empty config file name passed");
   Close();
   m_sFilePath = path;
-  errno = 0;
-  m_oFile.open(path, WriteMode(append));
+  const int failed = StartWriting(m_oFile, path, append, m_sTemporaryPath);
   if (append)
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for append", path.c_str());
   else
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for write", path.c_str());
-  if (!m_oFile.good()) {
-    const int code = StreamErrno();
-    m_oFile.close();
-    m_oFile.clear();
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "Failed to open '%s' to write", path.c_str());
-  }
-  m_bWriting = true;
+  if (failed != 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to open '%s' to write", path.c_str());
   m_oFile << HeaderLines(metadataEnabled);
   return CQiError();
 }
@@ -76,6 +107,7 @@ CQiError BlockDeviceConfigReaderWriter::ReadMetaDataCollectionOption() {
   EvDebug log;
   if (!m_oFile.good()) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not read %s", m_sFilePath.c_str());
   std::string raw;
+  errno = 0;
   while (std::getline(m_oFile, raw)) {
     FXString line(raw);
     line.Trim(" \r\t\n");
@@ -89,42 +121,64 @@ CQiError BlockDeviceConfigReaderWriter::ReadMetaDataCollectionOption() {
       break;
     }
   }
+  // A read that broke off before the marker would leave the flag unread.
+  if (m_oFile.bad()) return FXErrorUtil::ErrorErrNo(FXCODELOC, ReadErrno(), "Could not read %s", m_sFilePath.c_str());
   m_oFile.clear();
   m_oFile.seekg(0, std::ios::beg);
   log.DebugLvl(__FUNCTION__, 3, "IsMetaDataEnabled=%d", m_bMetadataEnabled ? 1 : 0);
   return CQiError();
 }
 
-bool BlockDeviceConfigReaderWriter::ReadRecord(std::fstream& stream, BackupDeviceInfo& device) {
+int BlockDeviceConfigReaderWriter::ReadRecord(std::fstream& stream, BackupDeviceInfo& device, bool& lineRead,
+                                              std::string* parsed) {
   device = BackupDeviceInfo();
+  lineRead = false;
   std::string line;
+  errno = 0;
   while (std::getline(stream, line)) {
     if (line.empty() || line[0] == '#') continue;
     if (line.back() == '\r') line.pop_back();
     if (!line.empty() && line.back() == '\t') line.pop_back();
     device = BackupDeviceInfo(line);
-    return true;
+    if (parsed != nullptr) *parsed = line;
+    lineRead = true;
+    return 0;
   }
-  return false;
+  // Only the end of the file ends the records; a read that broke off would
+  // pass for a shorter device list.
+  return stream.bad() ? ReadErrno() : 0;
 }
 
-CQiError BlockDeviceConfigReaderWriter::ReadMainRecord(BackupDeviceInfo& device, bool* lineRead) {
+CQiError BlockDeviceConfigReaderWriter::ReadMainRecord(BackupDeviceInfo& device, bool* lineRead, std::string* line) {
   if (lineRead != nullptr) *lineRead = false;
   if (m_oFile.eof()) return CQiError();
+  int failed = 0;
   if (!m_oFile.is_open() || m_oFile.fail()) {
-    const int code = m_oFile.is_open() ? StreamErrno() : EBADF;
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "read i/o error for [%s]", m_sFilePath.c_str());
+    failed = m_oFile.is_open() ? StreamErrno() : EBADF;
+  } else {
+    bool read = false;
+    failed = ReadRecord(m_oFile, device, read, line);
+    if (lineRead != nullptr) *lineRead = read;
   }
-  const bool read = ReadRecord(m_oFile, device);
-  if (lineRead != nullptr) *lineRead = read;
+  if (failed != 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "read i/o error for [%s]", m_sFilePath.c_str());
   return CQiError();
 }
 
+CQiError BlockDeviceConfigReaderWriter::CheckLine(const FXCodeLocation& location, const BackupDeviceInfo& device,
+                                                  const std::string& path) {
+  const char* field = device.FieldUnfitForLine();
+  if (field == nullptr) return CQiError();
+  return FXErrorUtil::ErrorErrNo(location, 22, "Device record not written to %s: %s holds '|', '\\r' or '\\n' [%s]",
+                                 path.c_str(), field, device.Serialize().c_str());
+}
+
 CQiError BlockDeviceConfigReaderWriter::WriteNextBackupDevice(const BackupDeviceInfo& device) {
+  CQiError refused = CheckLine(FXCODELOC, device, m_sFilePath);
+  if (refused.IsError()) return refused;
   const std::string line = device.Serialize();
   errno = 0;
-  if (!m_oFile.is_open() || !m_bWriting || !m_oFile.good()) {
-    const int code = m_oFile.is_open() && m_bWriting ? StreamErrno() : EBADF;
+  if (!m_oFile.is_open() || m_sTemporaryPath.empty() || !m_oFile.good()) {
+    const int code = m_oFile.is_open() && !m_sTemporaryPath.empty() ? StreamErrno() : EBADF;
     return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "Could not write %s", m_sFilePath.c_str());
   }
   m_oFile << line << "\n";
@@ -132,34 +186,33 @@ CQiError BlockDeviceConfigReaderWriter::WriteNextBackupDevice(const BackupDevice
   return CQiError();
 }
 
-CQiError BlockDeviceConfigReaderWriter::FinishWriting(std::fstream& stream, const std::string& path, bool writing) {
+CQiError BlockDeviceConfigReaderWriter::FinishWriting(std::fstream& stream, const std::string& path,
+                                                      std::string& temporary) {
+  const bool writing = !temporary.empty();
   CQiError result;
-  if (writing && stream.is_open()) {
-    errno = 0;
-    stream.flush();
-    if (stream.fail()) {
-      result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
-    } else {
-      // Later jobs read the file: its contents must outlive a crash.
-      int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0 || ::fsync(fd) != 0)
-        result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
-      if (fd >= 0) ::close(fd);
-    }
-  }
   if (stream.is_open()) {
+    errno = 0;
+    if (writing) stream.flush();
+    if (writing && stream.fail()) result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
     errno = 0;
     stream.close();
     if (writing && stream.fail() && !result.IsError())
       result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Could not write %s", path.c_str());
   }
   stream.clear();
+  if (!writing) return result;
+  if (result.IsError()) {
+    unlink_utf(temporary.c_str());  // the previous file stays
+  } else {
+    CQiError replaced = records::ReplaceWithTemporary(temporary, path);
+    if (replaced.IsError()) result = replaced.Push(FXCODELOC, "Could not write %s", path.c_str());
+  }
+  temporary.clear();
   return result;
 }
 
 CQiError BlockDeviceConfigReaderWriter::Close() {
-  CQiError result = FinishWriting(m_oFile, m_sFilePath, m_bWriting);
-  m_bWriting = false;
+  CQiError result = FinishWriting(m_oFile, m_sFilePath, m_sTemporaryPath);
   if (result.IsError()) {
     EvDebug log;
     log.Error(__FUNCTION__, "%s", result.AsString().c_str());
@@ -192,19 +245,20 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::InitWrite(const std::string& path, 
   if (result.IsError()) return result.Push(FXCODELOC);
 
   m_sExtFilePath = extPath;
-  errno = 0;
-  m_oExtFile.open(extPath, WriteMode(append));
+  const int failed = StartWriting(m_oExtFile, extPath, append, m_sExtTemporaryPath);
   if (append)
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for append", extPath.c_str());
   else
     log.DebugLvl(__FUNCTION__, 3, "Device config file [%s] opened for truncate", extPath.c_str());
-  if (!m_oExtFile.is_open()) {
-    const int code = StreamErrno();
-    m_oExtFile.clear();
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "Failed to open[%s] for writing, error=[%s]", extPath.c_str(),
-                                   ErrnoText(code));
+  if (failed != 0) {
+    // Neither file is replaced: the main file's new content is dropped.
+    m_oFile.close();
+    m_oFile.clear();
+    unlink_utf(m_sTemporaryPath.c_str());
+    m_sTemporaryPath.clear();
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to open[%s] for writing, error=[%s]", extPath.c_str(),
+                                   ErrnoText(failed));
   }
-  m_bExtWriting = true;
   m_oExtFile << HeaderLines(metadataEnabled);
   return CQiError();
 }
@@ -233,20 +287,21 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::InitRead(const std::string& path) {
 CQiError BlockDeviceConfigReaderWriter_UNIX::ReadNextExtBackupDevice(BackupDeviceInfo& device) {
   // A missing extension file reads as an empty one.
   if (m_oExtFile.eof() || !m_oExtFile.is_open() || ::access(m_sExtFilePath.c_str(), F_OK) != 0) return CQiError();
-  if (m_oExtFile.fail()) {
-    const int code = StreamErrno();
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "failed to read next device entry from file[%s], error[%s}",
-                                   m_sExtFilePath.c_str(), ErrnoText(code));
-  }
-  ReadRecord(m_oExtFile, device);
+  bool lineRead = false;
+  const int failed = m_oExtFile.fail() ? StreamErrno() : ReadRecord(m_oExtFile, device, lineRead, nullptr);
+  if (failed != 0)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "failed to read next device entry from file[%s], error[%s}",
+                                   m_sExtFilePath.c_str(), ErrnoText(failed));
   return CQiError();
 }
 
 CQiError BlockDeviceConfigReaderWriter_UNIX::WriteNextExtBackupDevice(const BackupDeviceInfo& device) {
+  CQiError refused = CheckLine(FXCODELOC, device, m_sExtFilePath);
+  if (refused.IsError()) return refused;
   const std::string line = device.Serialize();
   errno = 0;
-  if (!m_oExtFile.is_open() || !m_bExtWriting || !m_oExtFile.good()) {
-    const int code = m_oExtFile.is_open() && m_bExtWriting ? StreamErrno() : EBADF;
+  if (!m_oExtFile.is_open() || m_sExtTemporaryPath.empty() || !m_oExtFile.good()) {
+    const int code = m_oExtFile.is_open() && !m_sExtTemporaryPath.empty() ? StreamErrno() : EBADF;
     return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "failed to write next device entry to file[%s], error[%s}",
                                    m_sExtFilePath.c_str(), ErrnoText(code));
   }
@@ -262,16 +317,15 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::WriteNextExtBackupDevice(const Back
 CQiError BlockDeviceConfigReaderWriter_UNIX::ReadNextBackupConfig(BackupDeviceInfo& device) {
   for (;;) {
     bool lineRead = false;
-    CQiError result = ReadMainRecord(device, &lineRead);
+    std::string line;
+    CQiError result = ReadMainRecord(device, &lineRead, &line);
     if (result.IsError()) return result.Push(FXCODELOC);
     if (device.IsValid()) return CQiError();
     if (!lineRead) break;  // the main file's end: on to the extension file
-    // A parsed record of an unsupported device, or one whose geometry is
-    // unusable, is passed over; a line that does not parse ends the reading
-    // here.
-    if (!device.IsParsed()) return CQiError();
+    // One record that cannot be used (an unsupported device, unusable
+    // geometry, a damaged line) must not hide the devices after it.
     EvDebug log;
-    log.DebugLvl(__FUNCTION__, 3, "Skipping unsupported device [%s]", device.Serialize().c_str());
+    log.DebugLvl(__FUNCTION__, 3, "Skipping device record that is not valid or not supported [%s]", line.c_str());
     device = BackupDeviceInfo();
   }
   CQiError result = ReadNextExtBackupDevice(device);
@@ -294,8 +348,7 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::LookUpUnderlyingBackupDevInfo(Backu
 
 CQiError BlockDeviceConfigReaderWriter_UNIX::Close() {
   CQiError result = BlockDeviceConfigReaderWriter::Close();
-  CQiError ext = FinishWriting(m_oExtFile, m_sExtFilePath, m_bExtWriting);
-  m_bExtWriting = false;
+  CQiError ext = FinishWriting(m_oExtFile, m_sExtFilePath, m_sExtTemporaryPath);
   if (ext.IsError()) {
     EvDebug log;
     log.Error(__FUNCTION__, "%s", ext.AsString().c_str());

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "platform/sim/fs_util.h"
+#include "support/file_size_limit.h"
 #include "support/test_platform.h"
 
 using testing_support::FileExists;
@@ -131,16 +132,16 @@ TEST(BlockDeviceConfig, AppendedWritesAndOddLinesReadInOrder) {
   EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/first", "/second"}));
 
   // Carriage returns and tabs before the line end are not part of the record;
-  // a blank before '#' makes the line a (bad) record that ends the reading.
+  // a blank before '#' makes the line a (bad) record, passed over.
   WriteFile(main, "\n#METADATA_ENABLED#\r\n\n" + Device("/cr", "/dev/a").Serialize() + "\r\n" +
                       Device("/tab", "/dev/b").Serialize() + "\t\n" + " # comment\n" +
-                      Device("/lost", "/dev/c").Serialize() + "\n");
+                      Device("/after", "/dev/c").Serialize() + "\n");
   ASSERT_FALSE(reader.InitRead(main).IsError());
   EXPECT_TRUE(reader.IsMetaDataCollectionEnabled());
-  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/cr", "/tab"}));
+  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/cr", "/tab", "/after"}));
 }
 
-TEST(BlockDeviceConfig, UnsupportedMainRecordsAreSkippedNotTheEndOfTheRead) {
+TEST(BlockDeviceConfig, UnusableMainRecordsAreSkippedNotTheEndOfTheRead) {
   testing_support::ScopedStateDir state;
   const std::string main = state.Sub("BlockDeviceConfig.kzf");
   {
@@ -167,9 +168,30 @@ TEST(BlockDeviceConfig, UnsupportedMainRecordsAreSkippedNotTheEndOfTheRead) {
                       "true|/Z|/dev/z|ext4||0|2097152|4096|32\n" + Device("/C", "/dev/c").Serialize() + "\n");
   EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A", "/C", "/D"}));
 
-  // A line that does not parse still ends everything.
+  // So is a line that does not parse at all.
   WriteFile(main, Device("/A", "/dev/a").Serialize() + "\nnot|a|record\n" + Device("/C", "/dev/c").Serialize() + "\n");
-  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A"}));
+  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A", "/C", "/D"}));
+}
+
+TEST(BlockDeviceConfig, RecordsWhoseTextsWouldSplitTheLineAreRefused) {
+  testing_support::ScopedStateDir state;
+  const std::string main = state.Sub("BlockDeviceConfig.kzf");
+  BlockDeviceConfigReaderWriter_UNIX writer;
+  ASSERT_FALSE(writer.InitWrite(main, true, false).IsError());
+  ASSERT_FALSE(writer.WriteNextBackupDevice(Device("/A", "/dev/a")).IsError());
+  CQiError bar = writer.WriteNextBackupDevice(Device("/mnt/a|b", "/dev/b"));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(bar, 22));
+  EXPECT_NE(bar.GetMessage().find("SourceVolume"), std::string::npos) << bar.GetMessage();
+  CQiError lineFeed = writer.WriteNextBackupDevice(Device("/B", "/dev/b\n"));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(lineFeed, 22));
+  EXPECT_NE(lineFeed.GetMessage().find("SourceDevice"), std::string::npos) << lineFeed.GetMessage();
+  CQiError carriageReturn = writer.WriteNextExtBackupDevice(Device("/Z", "/dev/z", true, "zfs\r"));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(carriageReturn, 22));
+  EXPECT_NE(carriageReturn.GetMessage().find("FSType"), std::string::npos) << carriageReturn.GetMessage();
+  ASSERT_FALSE(writer.WriteNextBackupDevice(Device("/C", "/dev/c")).IsError());
+  ASSERT_FALSE(writer.WriteNextExtBackupDevice(Device("/Y", "/dev/y", true, "zfs")).IsError());
+  ASSERT_FALSE(writer.Close().IsError());
+  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/A", "/C", "/Y"}));
 }
 
 TEST(BlockDeviceConfig, BadPathsFailWithTheirCodesAndCreateNothing) {
@@ -223,13 +245,33 @@ TEST(BlockDeviceConfig, ExtensionPathReplacesTwentyOneCharacters) {
   EXPECT_FALSE(BlockDeviceConfigReaderWriter_UNIX::ExtensionPath("BlockDeviceConfig.kzf", ext));
 }
 
-TEST(BlockDeviceConfig, AWriteThatFailsLateIsReportedAtClose) {
+TEST(BlockDeviceConfig, AWriteThatFailsLateIsReportedAtCloseAndKeepsThePreviousFile) {
   testing_support::ScopedStateDir state;
+  const std::string main = state.Sub("BlockDeviceConfig.kzf");
+  {
+    BlockDeviceConfigReaderWriter_UNIX previous;
+    ASSERT_FALSE(previous.InitWrite(main, true, false).IsError());
+    ASSERT_FALSE(previous.WriteNextBackupDevice(Device("/old", "/dev/old")).IsError());
+    ASSERT_FALSE(previous.Close().IsError());
+  }
+  const std::string before = ReadFile(main);
+  {
+    BlockDeviceConfigReaderWriter_UNIX writer;
+    ASSERT_FALSE(writer.InitWrite(main, true, true).IsError());
+    testing_support::ScopedFileSizeLimit full(before.size() + 200);
+    for (int i = 0; i < 20; ++i)  // still buffered
+      ASSERT_FALSE(writer.WriteNextBackupDevice(Device("/new" + std::to_string(i), "/dev/new")).IsError());
+    CQiError result = writer.Close();
+    ASSERT_TRUE(result.IsError());
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EFBIG)) << result.AsString();
+    EXPECT_EQ(result.GetMessage(), "Could not write " + main);
+  }
+  EXPECT_EQ(ReadFile(main), before);
+  EXPECT_EQ(ReadAllConfigs(main), (std::vector<std::string>{"/old"}));
+
+  // A device is not replaced by a file of records.
   BlockDeviceConfigReaderWriter writer;
-  ASSERT_FALSE(writer.InitWrite("/dev/full", true, false).IsError());
-  ASSERT_FALSE(writer.WriteNextBackupDevice(Device("/data", "/dev/sdb1")).IsError());  // still buffered
-  CQiError result = writer.Close();
-  ASSERT_TRUE(result.IsError());
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ENOSPC)) << result.AsString();
-  EXPECT_EQ(result.GetMessage(), "Could not write /dev/full");
+  CQiError device = writer.InitWrite("/dev/full", true, false);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(device, 22));
+  EXPECT_EQ(device.GetMessage(), "Failed to open '/dev/full' to write");
 }

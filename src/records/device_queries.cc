@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
 
+#include "platform/blockdev/block_ioctl.h"
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 
@@ -23,23 +23,20 @@ bool GetDeviceSize_Internal(std::string device, uint64_t* size, uint64_t* unroun
     return false;
   }
   uint64_t bytes = 0;
-  if (::ioctl(fd.get(), BLKGETSIZE64, &bytes) != 0) {
+  if (platform::BlockDeviceIoctl(fd.get(), BLKGETSIZE64, &bytes) != 0) {
     log.Error(__FUNCTION__, " ioctl BLKGETSIZE64 failed for volume %s errorno=%d. falling back to BLKGETSIZE",
               device.c_str(), errno);
     unsigned long sectors = 0;
-    if (::ioctl(fd.get(), BLKGETSIZE, &sectors) != 0) {
+    if (platform::BlockDeviceIoctl(fd.get(), BLKGETSIZE, &sectors) != 0) {
       log.Error(__FUNCTION__, " ioctl BLKGETSIZE failed for volume %s errorno=%d \n", device.c_str(), errno);
       return false;
     }
-    int sectorSize = 0;
-    if (::ioctl(fd.get(), BLKSSZGET, &sectorSize) != 0) {
-      log.Error(__FUNCTION__, " ioctl BLKSSZGET  failed for volume %s errorno=%d \n", device.c_str(), errno);
-      return false;
-    }
-    bytes = static_cast<uint64_t>(sectors) * static_cast<uint64_t>(sectorSize);
+    // BLKGETSIZE counts 512-byte units whatever the logical sector size: a
+    // 4 KiB-sector device must not read as eight times its size.
+    bytes = static_cast<uint64_t>(sectors) * 512u;
   }
   int blockSize = 0;
-  if (::ioctl(fd.get(), BLKBSZGET, &blockSize) != 0) {
+  if (platform::BlockDeviceIoctl(fd.get(), BLKBSZGET, &blockSize) != 0) {
     log.Error(__FUNCTION__, " ioctl BLKBSZGET failed for volume %s errorno=%d \n", device.c_str(), errno);
     return false;
   }
@@ -55,7 +52,7 @@ namespace {
 // One 32-bit geometry query widened to 64 bits; 0, or the errno of its failure.
 int QuerySize(int fd, unsigned long request, uint64_t& into) {
   unsigned int value = 0;
-  if (::ioctl(fd, request, &value) != 0) return errno != 0 ? errno : -1;
+  if (platform::BlockDeviceIoctl(fd, request, &value) != 0) return errno != 0 ? errno : -1;
   into = value;
   return 0;
 }

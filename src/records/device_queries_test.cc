@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/sim/fault_table.h"
 #include "support/loop_device.h"
 #include "support/test_platform.h"
 
@@ -61,6 +62,25 @@ TEST(DeviceQueries, LoopDeviceGeometryMatchesBlockdev) {
   testing_support::ScopedLoopDevice ragged((64ull << 20) + 512);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(ragged);
   ExpectSameAsBlockdev(ragged.Device());
+}
+
+TEST(DeviceQueries, SizeFallbackCountsHalfKilobyteUnitsWhateverTheSectorSize) {
+  testing_support::ScopedStateDir state;
+  testing_support::CapturingLog log;
+  testing_support::ScopedLoopDevice wide(64ull << 20, 4096);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(wide);
+  platform::FaultTable::Set("ioctl::BLKGETSIZE64", 25, false, 1);
+  uint64_t size = 0, unrounded = 0;
+  ASSERT_TRUE(GetDeviceSize_Internal(wide.Device(), &size, &unrounded));
+  EXPECT_TRUE(log.Contains(" ioctl BLKGETSIZE64 failed for volume " + wide.Device() + " errorno=25"));
+  EXPECT_EQ(size, 67108864u);
+  EXPECT_EQ(unrounded, 67108864u);
+
+  // Without the fallback as well, the size cannot be told.
+  platform::FaultTable::Set("ioctl::BLKGETSIZE64", 25, false, 1);
+  platform::FaultTable::Set("ioctl::BLKGETSIZE", 5, false, 1);
+  EXPECT_FALSE(GetDeviceSize(wide.Device(), &size));
+  EXPECT_TRUE(log.Contains(" ioctl BLKGETSIZE failed for volume " + wide.Device() + " errorno=5 "));
 }
 
 TEST(DeviceQueries, RegularFileAndMissingPathFail) {

@@ -4,6 +4,7 @@
 
 #include "platform/log/ev_debug.h"
 #include "platform/process/kz_process.h"
+#include "platform/process/shell_quote.h"
 #include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
 #include "records/device_queries.h"
@@ -14,6 +15,10 @@ constexpr const char* kScriptName = "ImgUxaSnapHandler.sh";
 // The handler is given this long to finish; one still running afterwards is
 // left to itself and counts as started.
 constexpr int kWaitSeconds = 10;
+// Exit statuses of a shell that could not run its command: found but not
+// executable, not found.
+constexpr int kShellCannotExecute = 126;
+constexpr int kShellNotFound = 127;
 
 }  // namespace
 
@@ -26,8 +31,10 @@ bool FireUserGivenScript(std::string first, std::string second, uint64_t jobId) 
       return false;
     }
     const std::string script = home + "/Base/" + kScriptName;
-    const std::string commandLine =
-        script + second + first + FXString::Format(" -jobid %llu", static_cast<unsigned long long>(jobId));
+    // The path is one word whatever the installation directory holds (blanks,
+    // shell syntax); the caller's texts go on the command line as they are.
+    const std::string commandLine = platform::ShellQuote(script) + second + first +
+                                    FXString::Format(" -jobid %llu", static_cast<unsigned long long>(jobId));
     log.DebugLvl(__FUNCTION__, 1, "Running [%s]", commandLine.c_str());
 
     KzProcess process;
@@ -38,6 +45,12 @@ bool FireUserGivenScript(std::string first, std::string second, uint64_t jobId) 
       return false;
     }
     const int ended = process.WaitForProcessToEnd(kWaitSeconds, error, sizeof error);
+    if (ended == 1 && (process.getExitCode() == kShellCannotExecute || process.getExitCode() == kShellNotFound)) {
+      // The shell's own answer: the script never ran.
+      log.Error(__FUNCTION__, "Could not execute the script: [%s] ended with status %d", script.c_str(),
+                process.getExitCode());
+      return false;
+    }
     if (ended == 1) {
       log.DebugLvl(__FUNCTION__, 1, "Script [%s] ended with status %d", script.c_str(), process.getExitCode());
       return true;

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "platform/harness/snap_handler_harness.h"
 #include "platform/harness/sim_harness.h"
+#include "platform/harness/snap_handler_harness.h"
 #include "platform/sim/fault_table.h"
 #include "records/device_queries.h"
 #include "support/test_platform.h"
@@ -22,7 +23,7 @@ TEST(FireUserGivenScript, RunsTheHandlerWithTheJobsCommandLine) {
   const std::vector<blbsim::SnapHandlerCall> calls = blbsim::SnapHandlerCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].commandLine, script + " -mode pre -vol /data -jobid 4711");
-  EXPECT_TRUE(log.Contains("Running [" + script + " -mode pre -vol /data -jobid 4711]"));
+  EXPECT_TRUE(log.Contains("Running ['" + script + "' -mode pre -vol /data -jobid 4711]"));
   // No separator is added: texts without blanks run together.
   EXPECT_TRUE(FireUserGivenScript("B", " A", 1));
   EXPECT_EQ(blbsim::SnapHandlerCalls().back().commandLine, script + " AB -jobid 1");
@@ -63,4 +64,26 @@ TEST(FireUserGivenScript, FailsWithoutRegistryScriptOrWait) {
   ASSERT_TRUE(blbsim::RemoveRegistryValue("Base", "dTARVOSHOME"));
   EXPECT_FALSE(FireUserGivenScript("", "", 1));
   EXPECT_TRUE(log.Contains("Failed to retrieve KZPI_TARVOSHOME from the KZPI_BASE registry"));
+}
+
+TEST(FireUserGivenScript, RunsFromAnyInstallDirectoryAndFailsWhenTheShellCannotRunIt) {
+  testing_support::ScopedStateDir state;
+  setenv("BLB_SLEEP_FACTOR", "1", 1);
+  for (const char* home : {"a b", "x$(touch PWNED)", "q'uote"}) {
+    ASSERT_TRUE(blbsim::SetRegistryValue("Base", "dTARVOSHOME", state.Sub(home)));
+    ASSERT_TRUE(blbsim::InstallSnapHandlerScript(0, 0));
+    EXPECT_TRUE(FireUserGivenScript(" -vol /data", "", 7)) << home;
+    const std::vector<blbsim::SnapHandlerCall> calls = blbsim::SnapHandlerCalls();
+    ASSERT_EQ(calls.size(), 1u) << home;
+    EXPECT_EQ(calls[0].commandLine, blbsim::SnapHandlerScriptPath() + " -vol /data -jobid 7");
+  }
+  EXPECT_FALSE(testing_support::FileExists("PWNED"));
+  EXPECT_FALSE(testing_support::FileExists(state.Sub("PWNED")));
+
+  // A script the shell cannot start (its interpreter is missing) did not run.
+  testing_support::WriteFile(blbsim::SnapHandlerScriptPath(), "#!/no/such/interpreter\n");
+  ASSERT_EQ(::chmod(blbsim::SnapHandlerScriptPath().c_str(), 0755), 0);
+  EXPECT_FALSE(FireUserGivenScript("", "", 8));
+  ASSERT_TRUE(blbsim::RemoveSnapHandlerScript());
+  EXPECT_FALSE(FireUserGivenScript("", "", 9));
 }

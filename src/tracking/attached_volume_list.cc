@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "platform/config/kz_client.h"
 #include "platform/fs/fx_file.h"
@@ -18,6 +19,12 @@ namespace {
 
 constexpr const char* kConstructor = "CAttachedVolumeList::CAttachedVolumeList(bool)";
 constexpr const char* kSourceName = "CAttachedVolumeList";
+
+// The lock files of the lists this thread holds locked. The lock is
+// re-entrant per thread, so a second locked list of the same file would be
+// granted at once, and the first one's write-back would later overwrite
+// whatever the second wrote.
+thread_local std::set<std::string> t_heldLists;
 
 struct FileCloser {
   void operator()(std::FILE* file) const {
@@ -42,19 +49,27 @@ CAttachedVolumeList::CAttachedVolumeList(bool bLock) {
   m_sLockFile = m_sConfigFile + ".lock";
   if (!bLock) return;
 
-  if (int failed = m_oLock.lock(m_sLockFile, KzFileLock::kWrite, -1)) {
-    EvDebug log;
-    log.DebugLvl(__FUNCTION__, -1, "Failed to lock [%s], errno=%d", m_sLockFile.c_str(), failed);
-  }
-  m_bLocked = true;
+  if (t_heldLists.count(m_sLockFile) != 0)
+    throw KzException("The volume list [" + m_sConfigFile + "] is already held locked by this thread", kConstructor,
+                      kSourceName, __LINE__, -1);
+  // Without the lock the list written back at destruction could overwrite
+  // another writer's update (a lost dirty mark is a missed change).
+  if (int failed = m_oLock.lock(m_sLockFile, KzFileLock::kWrite, -1))
+    throw KzException(FXString::Format("Failed to lock [%s], errno=%d", m_sLockFile.c_str(), failed), kConstructor,
+                      kSourceName, __LINE__, -1);
   CQiError loaded = LoadList();
-  if (loaded.IsError() && !FXErrorUtil::IsErrNo(loaded, 2))
+  if (loaded.IsError() && !FXErrorUtil::IsErrNo(loaded, 2)) {
+    m_oLock.unlock();
     throw KzException("Failed to load volume list, error=" + loaded.AsString(), kConstructor, kSourceName, __LINE__,
                       -1);
+  }
+  m_bLocked = true;
+  t_heldLists.insert(m_sLockFile);
 }
 
 CAttachedVolumeList::~CAttachedVolumeList() {
   if (!m_bLocked) return;
+  t_heldLists.erase(m_sLockFile);
   EvDebug log;
   // Also runs while an exception unwinds (the fail-over merge): nothing may
   // leave it.
@@ -72,7 +87,8 @@ CAttachedVolumeList::~CAttachedVolumeList() {
 CQiError CAttachedVolumeList::LoadList() {
   m_lVolumes.clear();
   KzFileLock reading(true);
-  reading.lock(m_sLockFile, KzFileLock::kRead, -1);
+  if (int failed = reading.lock(m_sLockFile, KzFileLock::kRead, -1))
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to lock [%s]", m_sLockFile.c_str());
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(m_sConfigFile.c_str(), "re"));
   if (!file) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open [%s]", m_sConfigFile.c_str());
   char* line = nullptr;
@@ -92,7 +108,8 @@ CQiError CAttachedVolumeList::LoadList() {
 CQiError CAttachedVolumeList::SaveList() {
   if (m_lVolumes.empty()) return CQiError();
   KzFileLock writing(true);
-  writing.lock(m_sLockFile, KzFileLock::kWrite, -1);
+  if (int failed = writing.lock(m_sLockFile, KzFileLock::kWrite, -1))
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to lock [%s]", m_sLockFile.c_str());
   const std::string temporary = m_sConfigFile + ".tmp";
   std::FILE* file = std::fopen(temporary.c_str(), "we");
   if (file == nullptr) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open [%s]", m_sConfigFile.c_str());
@@ -165,7 +182,8 @@ CQiError CAttachedVolumeList::AddVolumeToAttachedList(const VolumeClusterConfig&
     return CQiError();
   }
   KzFileLock writing(true);
-  writing.lock(m_sLockFile, KzFileLock::kWrite, -1);
+  if (int failed = writing.lock(m_sLockFile, KzFileLock::kWrite, -1))
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to lock [%s]", m_sLockFile.c_str());
   CQiError loaded = LoadList();
   if (loaded.IsError()) return loaded.Push(FXCODELOC);
   Add(volume);

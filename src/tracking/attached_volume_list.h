@@ -18,13 +18,17 @@
 class CAttachedVolumeList {
  public:
   // Throws KzException when the list's folder cannot be found or made, or
-  // (with lock) when an existing list cannot be read.
+  // (with lock) when the lock cannot be taken, when this thread already holds
+  // the list locked through another object, or when an existing list cannot
+  // be read.
   explicit CAttachedVolumeList(bool bLock);
   ~CAttachedVolumeList();
   CAttachedVolumeList(const CAttachedVolumeList&) = delete;
   CAttachedVolumeList& operator=(const CAttachedVolumeList&) = delete;
 
   // Replaces the held volumes with the file's (errno 2 when there is none).
+  // Reads, and writes below, are made under the lock file only: a lock that
+  // cannot be taken fails them with its errno.
   CQiError LoadList();
   // Writes the held volumes under a temporary name and renames it over the
   // list; an empty list leaves the file as it is.

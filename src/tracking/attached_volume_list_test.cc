@@ -128,6 +128,39 @@ TEST(CAttachedVolumeList, MissingFilesAndFailedWritesAreReported) {
   }
 }
 
+TEST(CAttachedVolumeList, NeverWritesWithoutItsLock) {
+  ScopedStateDir state;
+  {
+    CAttachedVolumeList seed(true);
+    seed.AddVolumeToAttachedList(VolumeClusterConfig("/mnt/a", 4194304, 320));
+  }
+  const std::string before = ReadFile(ListFile(state));
+  platform::FaultTable::Set("KzFileLock::lock", 11, false, 1);
+  try {
+    CAttachedVolumeList list(true);
+    ADD_FAILURE() << "held without the lock";
+  } catch (const KzException& exception) {
+    EXPECT_EQ(std::string(exception.getMessage()), "Failed to lock [" + ListFile(state) + ".lock], errno=11");
+  }
+  EXPECT_EQ(ReadFile(ListFile(state)), before);
+  // An unlocked object's read-modify-write fails too, rather than go on unguarded.
+  platform::FaultTable::Set("KzFileLock::lock", 11, false, 1);
+  CAttachedVolumeList unlocked(false);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(unlocked.AddVolumeToAttachedList(VolumeClusterConfig("/mnt/b", 1, 1)), 11));
+  EXPECT_EQ(ReadFile(ListFile(state)), before);
+
+  // A second locked object in the thread that holds one would be granted the
+  // re-entrant lock, and its update overwritten by the outer object's.
+  {
+    CAttachedVolumeList outer(true);
+    outer.AddVolumeToAttachedList(VolumeClusterConfig("/mnt/c", 1, 1));
+    EXPECT_THROW(CAttachedVolumeList inner(true), KzException);
+  }
+  EXPECT_EQ(ReadFile(ListFile(state)), before + "/mnt/c|1|1|0\n");
+  CAttachedVolumeList again(true);  // held by nobody now
+  EXPECT_TRUE(again.IsVolumeAlreadyAddedInList(VolumeClusterConfig("/mnt/c", 1, 1)));
+}
+
 // Whether the pipe has something to read within the time; bounds each wait.
 bool Readable(int fd, int milliseconds) {
   pollfd wait{fd, POLLIN, 0};

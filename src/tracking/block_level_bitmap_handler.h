@@ -27,7 +27,7 @@
 
 #include "platform/error/qi_error.h"
 #include "platform/memory/auto_handle.h"
-#include "records/sm_vol_block.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "records/volume_config.h"
 #include "tracking/driver_cache.h"
 #include "tracking/fx_name_mutex_wrapper.h"

@@ -8,7 +8,7 @@
 
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fs_util.h"
-#include "records/sm_vol_block.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "support/scratch_device.h"
 #include "support/test_platform.h"
 #include "tracking/block_level_bitmap_handler.h"

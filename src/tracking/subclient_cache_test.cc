@@ -137,23 +137,25 @@ TEST(SubclientCache, ShortFilesSavesAndSizes) {
 
 TEST(SubclientCache, JobResultsLookupAndUnsafeIds) {
   CacheFixture f;
-  // An unknown client falls back to the physical machine's client.
+  // An unknown client falls back to the physical machine's client, which a
+  // freshly laid out state directory names.
   VolumeConfig stranger(2, 99, 7, "/dev/sdc", "ID2", 0, 0, 0, 0, "");
   CSubclientCache cache;
-  CQiError err = cache.Initialize(4, stranger);
-  EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774));
-  EXPECT_EQ(err.GetMessage(), "Failed to retrieve job results directory, ClientId=99, ErrorCode=-1");
-  // Such a cache acts nowhere, least of all in the working directory.
-  EXPECT_TRUE(cache.ResetBitmap(-1).IsError());
-  bool existed = false;
-  EXPECT_TRUE(cache.CreateHook(existed).IsError());
-  EXPECT_FALSE(FileExists("ID2.bmp"));
-  EXPECT_TRUE(FXErrorUtil::IsWin32(CSubclientCache::Cleanup(stranger), 774));
-
-  ASSERT_TRUE(blbsim::SetRegistryValue("Base", "sPhysicalMachine", "localclient"));
   ASSERT_FALSE(cache.Initialize(4, stranger).IsError());
   ASSERT_FALSE(cache.ResetBitmap(0).IsError());
   EXPECT_TRUE(FileExists(f.state.Sub("jobresults/.BlockLevel/99_7/ID2.bmp")));
+
+  ASSERT_TRUE(blbsim::RemoveRegistryValue("Base", "sPhysicalMachine"));
+  CSubclientCache lost;
+  CQiError err = lost.Initialize(4, stranger);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774));
+  EXPECT_EQ(err.GetMessage(), "Failed to retrieve job results directory, ClientId=99, ErrorCode=-1");
+  // Such a cache acts nowhere, least of all in the working directory.
+  EXPECT_TRUE(lost.ResetBitmap(-1).IsError());
+  bool existed = false;
+  EXPECT_TRUE(lost.CreateHook(existed).IsError());
+  EXPECT_FALSE(FileExists("ID2.bmp"));
+  EXPECT_TRUE(FXErrorUtil::IsWin32(CSubclientCache::Cleanup(stranger), 774));
 
   // A device id that would leave the folder is refused.
   VolumeConfig escaping(2, 5, 7, "/dev/sdb1", "../../escape", 0, 0, 0, 0, "");

@@ -7,7 +7,7 @@
 
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
-#include "records/sm_vol_block.h"
+#include "platform/snapshot/sm_vol_block.h"
 
 namespace {
 

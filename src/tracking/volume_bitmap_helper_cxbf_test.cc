@@ -9,7 +9,7 @@
 #include "platform/cxbf/cxbf_control.h"
 #include "platform/harness/cxbf_harness.h"
 #include "platform/sim/fault_table.h"
-#include "records/sm_vol_block.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "support/scratch_device.h"
 #include "support/test_platform.h"
 

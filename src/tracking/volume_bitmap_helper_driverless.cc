@@ -11,7 +11,7 @@
 #include "platform/text/fx_string.h"
 #include "records/block_device_config.h"
 #include "records/device_queries.h"
-#include "records/sm_vol_block.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "tracking/cbf_driver_interface.h"
 #include "tracking/configured_extent_size.h"
 #include "tracking/driver_cache_folder.h"

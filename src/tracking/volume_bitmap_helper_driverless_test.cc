@@ -6,7 +6,7 @@
 #include "platform/harness/mount_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fault_table.h"
-#include "records/sm_vol_block.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "support/scratch_device.h"
 #include "support/test_platform.h"
 

@@ -8,6 +8,7 @@
 #include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 #include "tracking/subclient_cache.h"
 
 namespace {
@@ -57,7 +58,9 @@ CQiError CVolumeList::Load() {
 }
 
 CQiError CVolumeList::Save() {
-  const std::string temporary = m_sFilePath + ".tmp";
+  // A name of this writer's own: two processes saving at once must not write
+  // into one temporary and rename a mix of both lists.
+  const std::string temporary = records::TemporaryNameFor(m_sFilePath);
   auto_handle file;
   CQiError err = FXFile::KZCreateFile(temporary.c_str(), fxfile::kGenericWrite, fxfile::kShareRead, nullptr,
                                       fxfile::kCreateAlways, fxfile::kAttributeNormal, file);
@@ -70,16 +73,15 @@ CQiError CVolumeList::Save() {
     err = FXErrorUtil::ErrorWin32(FXCODELOC, 774, "Short write, wrote=%llu, actual=%llu",
                                   static_cast<unsigned long long>(written),
                                   static_cast<unsigned long long>(contents.size()));
-  if (!err.IsError()) err = FXFile::KZFlushFile(file.get());
   if (!err.IsError() && ::close(file.release()) != 0)
     err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to close %s", temporary.c_str());
-  if (!err.IsError() && rename_utf(temporary.c_str(), m_sFilePath.c_str()) != 0)
-    err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename %s", temporary.c_str());
   if (err.IsError()) {
     file.reset();
     unlink_utf(temporary.c_str());
-    return err.Push(FXCODELOC, "Failed to write, ConfigFile=%s", m_sFilePath.c_str());
+  } else {
+    err = records::ReplaceWithTemporary(temporary, m_sFilePath);
   }
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to write, ConfigFile=%s", m_sFilePath.c_str());
   return err;
 }
 

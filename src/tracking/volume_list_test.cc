@@ -1,9 +1,12 @@
 #include "tracking/volume_list.h"
 
+#include <glob.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/harness/sim_harness.h"
+#include "platform/sim/fs_util.h"
 #include "support/test_platform.h"
 #include "tracking/driver_cache_folder.h"
 #include "tracking/subclient_cache.h"
@@ -13,6 +16,15 @@ namespace {
 using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
+
+// Files left beside the list under a temporary name of it.
+size_t TemporariesBeside(const std::string& path) {
+  glob_t found{};
+  const int result = ::glob((path + ".tmp*").c_str(), 0, nullptr, &found);
+  const size_t count = result == 0 ? found.gl_pathc : 0;
+  ::globfree(&found);
+  return count;
+}
 
 }  // namespace
 
@@ -136,11 +148,50 @@ TEST(VolumeList, FailedSaveLeavesThePreviousList) {
     platform::FaultTable::ClearAll();
     EXPECT_TRUE(err.IsError());
     EXPECT_EQ(ReadFile(list.GetFilePath()), before);
-    EXPECT_FALSE(FileExists(list.GetFilePath() + ".tmp"));
+    EXPECT_EQ(TemporariesBeside(list.GetFilePath()), 0u);
   }
   ASSERT_FALSE(list.Save().IsError());
   CVolumeList reread;
   ASSERT_FALSE(reread.Initialize(folder).IsError());
   ASSERT_FALSE(reread.Load().IsError());
   EXPECT_EQ(reread.GetList().size(), 5u);
+}
+
+TEST(VolumeList, TwoProcessesSavingAtOnceLeaveOneWholeList) {
+  testing_support::ScopedStateDir state;
+  std::string folder;
+  KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
+  // Two lists of different lengths: a mix of both shows as neither.
+  std::string expected[2];
+  pid_t savers[2];
+  for (int which = 0; which < 2; ++which) {
+    CVolumeList list;
+    ASSERT_FALSE(list.Initialize(folder).IsError());
+    for (int i = 0; i < (which == 0 ? 300 : 500); ++i)
+      list.GetList().push_back(VolumeConfig(2, 5, 7 + which, "/dev/sd" + std::to_string(i), "ID", 0, 0, 0, 0, ""));
+    for (const VolumeConfig& record : list.GetList()) expected[which] += record.Serialize();
+    savers[which] = ::fork();
+    if (savers[which] == 0) {
+      bool ok = true;
+      for (int round = 0; round < 100; ++round) ok = !list.Save().IsError() && ok;
+      ::_exit(ok ? 0 : 1);
+    }
+  }
+  // Every look at the list while they save finds one of the two whole.
+  const std::string path = folder + "/" + CVolumeList::kFileName;
+  int mixed = 0;
+  for (int look = 0; look < 2000; ++look) {
+    std::string seen;
+    if (!platform::ReadWholeFile(path, seen)) continue;  // not saved yet
+    if (seen != expected[0] && seen != expected[1]) ++mixed;
+  }
+  EXPECT_EQ(mixed, 0);
+  for (int which = 0; which < 2; ++which) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(savers[which], &status, 0), savers[which]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const std::string saved = ReadFile(path);
+  EXPECT_TRUE(saved == expected[0] || saved == expected[1]) << saved.size() << " bytes";
+  EXPECT_EQ(TemporariesBeside(path), 0u);
 }

@@ -1,6 +1,7 @@
 // The service verbs of the harness, run as an engineer would.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/services/archive_manager.h"
@@ -47,4 +48,39 @@ TEST(blbsim, SeedsProxiesArchiveFilesAndIndexFilesAndShowsTransfers) {
   EXPECT_EQ(RunBlbsim(dir, "hostname demangle a*b"), 1);
   ASSERT_EQ(RunBlbsim(dir, "transfers", &out), 0);
   EXPECT_EQ(out, "");
+}
+
+TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
+  testing_support::ScopedStateDir scope;
+  const std::string seed = scope.Sub("seed.json");
+  const std::string archive =
+      R"({"archive_manager": {"archive_files": [)"
+      R"({"afile_id": 31, "job_id": 12, "app_id": 5, "cell_id": 2, "afile_type": 4, "cycle_number": 3, )"
+      R"("create_time": 1700000000, "storage_host": "ma1"}, )"
+      R"({"afile_id": 32, "job_id": 12, "app_id": 5, "cell_id": 2, "afile_type": 1, "cycle_number": 3, )"
+      R"("create_time": 1700000100, "storage_host": "ma1"}]}})";
+  std::string out;
+
+  // One misspelt key anywhere: exit 2, its path named, nothing written.
+  std::string misspelt = archive;
+  misspelt.replace(misspelt.find("\"storage_host\": \"ma1\"}]"), 14, "\"storage_hots\"");
+  testing_support::WriteFile(seed, misspelt);
+  EXPECT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 2);
+  EXPECT_NE(out.find("$.archive_manager.archive_files[1].storage_hots: unknown key"), std::string::npos) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "afile list", &out), 0);
+  EXPECT_EQ(out, "");
+
+  testing_support::WriteFile(seed, archive);
+  ASSERT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "dump archive_manager", &out), 0) << out;
+  EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::parse(archive));
+  // The dump seeds the same rows again.
+  testing_support::WriteFile(seed, out);
+  ASSERT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "afile list", &out), 0);
+  EXPECT_EQ(out,
+            "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
+            "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
+  EXPECT_EQ(RunBlbsim(scope.Path(), "dump archive", &out), 2);
+  EXPECT_NE(out.find("services: agent_config archive_manager fault_table"), std::string::npos) << out;
 }

@@ -2,8 +2,10 @@
 // directory (BLB_STATE_DIR, or --state DIR before the verb).
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
+#include "platform/error/qi_error.h"
 #include "verb.h"
 
 namespace blbsim {
@@ -53,8 +55,21 @@ int main(int argc, char** argv) {
   }
   const std::string name = args[0];
   args.erase(args.begin());
-  for (const blbsim::Verb& verb : blbsim::VerbTable())
-    if (verb.name == name) return verb.run(args);
+  // A fault in throw mode, or a state database this build refuses, ends the
+  // verb with its message instead of aborting the tool.
+  try {
+    for (const blbsim::Verb& verb : blbsim::VerbTable())
+      if (verb.name == name) return verb.run(args);
+  } catch (const KzException& exception) {
+    std::fprintf(stderr, "blbsim: KzException: %s\n", exception.getMessage());
+    return 1;
+  } catch (const std::exception& exception) {
+    std::fprintf(stderr, "blbsim: %s\n", exception.what());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "blbsim: unknown exception\n");
+    return 1;
+  }
   std::fprintf(stderr, "blbsim: unknown verb '%s' (try: blbsim help)\n", name.c_str());
   return 2;
 }

@@ -5,8 +5,11 @@
 #include <initializer_list>
 #include <optional>
 
+#include "platform/harness/seed.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/settings/settings.h"
+#include "platform/sim/fault_names.h"
+#include "platform/sim/fs_util.h"
 #include "verb.h"
 
 namespace blbsim {
@@ -26,9 +29,11 @@ bool ReadIds(const Args& args, size_t first, std::initializer_list<uint64_t*> fi
 }
 
 int Init(const Args& args) {
-  if (args.size() > 1) return UsageError("init");
-  if (args.size() == 1) setenv("BLB_STATE_DIR", args[0].c_str(), 1);
-  if (!InitStateDir()) {
+  const bool reset = !args.empty() && args[0] == "--reset";
+  const size_t rest = args.size() - (reset ? 1 : 0);
+  if (rest > 1) return UsageError("init");
+  if (rest == 1) setenv("BLB_STATE_DIR", args.back().c_str(), 1);
+  if (!(reset ? ResetStateDir() : InitStateDir())) {
     std::fprintf(stderr, "blbsim: cannot initialise %s\n", platform::Settings::StateDir().c_str());
     return 1;
   }
@@ -76,6 +81,16 @@ int Subclient(const Args& args) {
   return AddSubclient(subclient) ? 0 : 1;
 }
 
+// A mistyped name would inject nothing and quietly test the success path.
+bool KnownCall(const std::string& call) {
+  if (platform::IsFailableCall(call)) return true;
+  std::string nearest;
+  for (const std::string& name : platform::NearestFailableCalls(call)) nearest += (nearest.empty() ? "" : ", ") + name;
+  std::fprintf(stderr, "blbsim: no failable call is named '%s'; nearest: %s (all: blbsim fault list)\n", call.c_str(),
+               nearest.c_str());
+  return false;
+}
+
 int Fault(const Args& args) {
   if (args.size() >= 3 && args.size() <= 5 && args[0] == "set") {
     int code = 0;
@@ -83,6 +98,7 @@ int Fault(const Args& args) {
     if (!ReadInt(args[2], code) || (args.size() > 3 && args[3] != "error" && args[3] != "throw") ||
         (args.size() > 4 && (!ReadInt(args[4], count) || count < -1)))
       return UsageError("fault");
+    if (!KnownCall(args[1])) return 2;
     SetFault(args[1], code, args.size() > 3 && args[3] == "throw", count);
     return 0;
   }
@@ -95,11 +111,48 @@ int Fault(const Args& args) {
     return 0;
   }
   if (args.size() == 1 && args[0] == "list") {
+    for (const std::string& name : platform::FailableCalls()) std::printf("%s\n", name.c_str());
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "show") {
     for (const platform::Fault& fault : Faults())
       std::printf("%s %d %s %lld\n", fault.call.c_str(), fault.code, fault.raise ? "throw" : "error", fault.remaining);
     return 0;
   }
   return UsageError("fault");
+}
+
+int Seed(const Args& args) {
+  if (args.size() != 1) return UsageError("seed");
+  std::string text;
+  if (!platform::ReadWholeFile(args[0], text)) {
+    std::fprintf(stderr, "blbsim: cannot read %s\n", args[0].c_str());
+    return 1;
+  }
+  std::string message;
+  switch (SeedDocument(text, message)) {
+    case SeedResult::kSeeded:
+      return 0;
+    case SeedResult::kRefused:
+      std::fprintf(stderr, "blbsim: %s refused, nothing written: %s\n", args[0].c_str(), message.c_str());
+      return 2;
+    case SeedResult::kFailed:
+      break;
+  }
+  std::fprintf(stderr, "blbsim: %s\n", message.c_str());
+  return 1;
+}
+
+int Dump(const Args& args) {
+  std::string document;
+  if (args.size() != 1 || !DumpService(args[0], document)) {
+    std::string services;
+    for (const std::string& name : SeedServices()) services += " " + name;
+    std::fprintf(stderr, "usage: blbsim dump SERVICE (services:%s)\n", services.c_str());
+    return 2;
+  }
+  std::fputs(document.c_str(), stdout);
+  return 0;
 }
 
 int ShowEvents(const Args& args) {
@@ -113,11 +166,14 @@ int ShowEvents(const Args& args) {
 }
 
 const VerbRegistration kCoreVerbs({
-    {"init", "[DIR]", "lay out a state directory (default BLB_STATE_DIR)", Init},
+    {"init", "[--reset] [DIR]", "lay out a state directory (default BLB_STATE_DIR); --reset starts over", Init},
     {"reg", "get|set|unset SECTION KEY [VALUE]", "read or change a registry value", Reg},
     {"client", "ID NAME HOST JOBRESULTSDIR [INSTALLDIR]", "add or replace a client", Client},
     {"subclient", "CELL APP CLIENT [PROXY [USESOURCE [FLAGS]]]", "add or replace a subclient", Subclient},
-    {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list", "injected failures", Fault},
+    {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list | show",
+     "injected failures; list: every failable call, show: the faults set", Fault},
+    {"seed", "FILE", "apply a JSON document, one section per service (all or nothing)", Seed},
+    {"dump", "SERVICE", "print a service's rows as a seed document", Dump},
     {"events", "", "list the raised agent events", ShowEvents},
 });
 

@@ -45,6 +45,13 @@ int Afile(const Args& args) {
                   static_cast<unsigned long long>(afile.createTime), afile.storageHostName.c_str());
     return 0;
   }
+  if (args.size() == 1 && args[0] == "requests") {
+    for (const platform::ArchiveRequestRecord& request : ArchiveRequests())
+      std::printf("job=%llu second=%llu cell=%llu snapjob=%llu\n", static_cast<unsigned long long>(request.jobId),
+                  static_cast<unsigned long long>(request.appOrClientId),
+                  static_cast<unsigned long long>(request.cellId), static_cast<unsigned long long>(request.snapJobId));
+    return 0;
+  }
   int type = 0;
   if (args.size() < 6 || args.size() > 9 || args[0] != "add" || !NumbersFrom(args, 1, 4) || !ReadInt(args[5], type) ||
       !NumbersFrom(args, 6, 7))
@@ -111,7 +118,8 @@ int HostName(const Args& args) {
 
 const VerbRegistration kServiceVerbs({
     {"proxy", "CELL APP PROXYCLIENT [USESOURCE]", "set a subclient's proxy client (0: none)", Proxy},
-    {"afile", "add ID JOB APP CELL TYPE [CYCLE [CTIME [HOST]]] | list", "archive files of jobs", Afile},
+    {"afile", "add ID JOB APP CELL TYPE [CYCLE [CTIME [HOST]]] | list | requests",
+     "archive files of jobs; requests: the snapshot-job listings asked for", Afile},
     {"index", "add HOST CELL APP JOB FILE [NAME [TIME]] | list", "files stored in the backup index", Index},
     {"transfers", "", "list the files copied to other hosts", ShowTransfers},
     {"hostname", "mangle CLIENT HOST [PORT [FLAGS]] | demangle NAME", "mangled network host names", HostName},

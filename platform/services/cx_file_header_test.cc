@@ -1,11 +1,10 @@
-#include "records/cx_file_header.h"
+#include "platform/services/cx_file_header.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <type_traits>
 
-#include "records/sm_vol_block.h"
 
 TEST(CXFileHeader, StartsAllZeroAndClears) {
   static_assert(std::is_standard_layout<CXFileHeader>::value, "wire record");
@@ -44,22 +43,4 @@ TEST(CXFileHeader, NameIsAlwaysTerminated) {
   EXPECT_EQ(header.SetFileName(std::string("ab\0cd", 5)), 2u);
   EXPECT_EQ(header.SetFileName(""), 0u);
   EXPECT_EQ(header.GetFileName(), "");
-}
-
-TEST(SMVolBlock, StartsEmptyAndCopiesEveryField) {
-  SMVolBlock block;
-  EXPECT_TRUE(block.sDevice.empty());
-  EXPECT_EQ(block.nAppId, 0u);
-  EXPECT_FALSE(block.bForceFull);
-  block = SMVolBlock{"/dev/sdb1", "/data", "rw", "ext4", 29, 7, 2, true};
-  SMVolBlock copy;
-  copy = block;
-  EXPECT_EQ(copy.sDevice, "/dev/sdb1");
-  EXPECT_EQ(copy.sVolume, "/data");
-  EXPECT_EQ(copy.sMountOptions, "rw");
-  EXPECT_EQ(copy.sFSType, "ext4");
-  EXPECT_EQ(copy.nAppType, 29u);
-  EXPECT_EQ(copy.nAppId, 7u);
-  EXPECT_EQ(copy.nVornCellId, 2u);
-  EXPECT_TRUE(copy.bForceFull);
 }

@@ -1,4 +1,4 @@
-#include "records/cx_file_header.h"
+#include "platform/services/cx_file_header.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,84 @@
+// Seed section "agent_config": this machine's client, clients and subclients.
+#include <optional>
+
+#include "platform/config/agent_config.h"
+#include "platform/harness/seed_section.h"
+
+namespace blbsim {
+namespace {
+
+class AgentConfigSection : public SeedSection {
+ public:
+  const char* Name() const override { return "agent_config"; }
+  std::vector<const char*> Keys() const override { return {"local_client_id", "clients", "subclients"}; }
+
+  void Read(const SeedObject& section) override {
+    if (section.Has("local_client_id")) localClientId_ = section.Unsigned("local_client_id");
+    for (const SeedObject& row :
+         section.Rows("clients", {"id", "name", "host_name", "job_results_dir", "install_dir"})) {
+      platform::ClientRecord client;
+      client.id = row.Unsigned("id");
+      client.name = row.Text("name");
+      client.hostName = row.Text("host_name", "");
+      client.jobResultsDir = row.Text("job_results_dir", "");
+      client.installDir = row.Text("install_dir", "");
+      clients_.push_back(client);
+    }
+    for (const SeedObject& row : section.Rows(
+             "subclients", {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source", "block_level_flags"})) {
+      platform::SubclientRecord subclient;
+      subclient.cellId = row.Unsigned("cell_id");
+      subclient.appId = row.Unsigned("app_id");
+      subclient.clientId = row.Unsigned("client_id");
+      subclient.proxyClientId = row.Unsigned("proxy_client_id", 0);
+      subclient.useSource = row.Flag("use_source", false);
+      subclient.blockLevelFlags = row.Unsigned("block_level_flags", 0);
+      subclients_.push_back(subclient);
+    }
+  }
+
+  bool Apply() override {
+    platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+    for (const platform::ClientRecord& client : clients_)
+      if (!config.PutClient(client)) return false;
+    for (const platform::SubclientRecord& subclient : subclients_)
+      if (!config.PutSubclient(subclient)) return false;
+    return !localClientId_ || config.SetLocalClientId(*localClientId_);
+  }
+
+  nlohmann::json Dump() override {
+    platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+    nlohmann::json clients = nlohmann::json::array();
+    for (uint64_t id : config.ClientIds()) {
+      std::optional<platform::ClientRecord> client = config.FindClient(id);
+      if (!client) continue;
+      clients.push_back({{"id", client->id},
+                         {"name", client->name},
+                         {"host_name", client->hostName},
+                         {"job_results_dir", client->jobResultsDir},
+                         {"install_dir", client->installDir}});
+    }
+    nlohmann::json subclients = nlohmann::json::array();
+    for (const platform::SubclientRecord& subclient : config.Subclients())
+      subclients.push_back({{"cell_id", subclient.cellId},
+                            {"app_id", subclient.appId},
+                            {"client_id", subclient.clientId},
+                            {"proxy_client_id", subclient.proxyClientId},
+                            {"use_source", subclient.useSource},
+                            {"block_level_flags", subclient.blockLevelFlags}});
+    return {{"local_client_id", config.LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
+  }
+
+ private:
+  std::optional<uint64_t> localClientId_;
+  std::vector<platform::ClientRecord> clients_;
+  std::vector<platform::SubclientRecord> subclients_;
+};
+
+}  // namespace
+
+std::unique_ptr<SeedSection> MakeAgentConfigSection() {
+  return std::make_unique<AgentConfigSection>();
+}
+
+}  // namespace blbsim

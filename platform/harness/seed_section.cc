@@ -1,0 +1,95 @@
+#include "platform/harness/seed_section.h"
+
+#include <climits>
+#include <utility>
+
+namespace blbsim {
+namespace {
+
+std::string KeyList(const std::vector<const char*>& keys) {
+  std::string list;
+  for (const char* key : keys) list += (list.empty() ? "" : ", ") + std::string(key);
+  return list;
+}
+
+}  // namespace
+
+SeedObject::SeedObject(const nlohmann::json& value, std::string path, const std::vector<const char*>& keys)
+    : value_(&value), path_(std::move(path)) {
+  if (!value.is_object()) throw SeedRefused(path_, std::string("expected an object, found ") + value.type_name());
+  for (const auto& member : value.items()) {
+    bool known = false;
+    for (const char* key : keys) known = known || member.key() == key;
+    if (!known) throw SeedRefused(path_ + "." + member.key(), "unknown key (known: " + KeyList(keys) + ")");
+  }
+}
+
+const nlohmann::json* SeedObject::Member(const char* key, bool required, bool (nlohmann::json::*isType)() const,
+                                         const char* typeName) const {
+  auto found = value_->find(key);
+  if (found == value_->end()) {
+    if (required) throw SeedRefused(PathOf(key), "missing");
+    return nullptr;
+  }
+  if (!((*found).*isType)())
+    throw SeedRefused(PathOf(key), std::string("expected ") + typeName + ", found " + found->type_name());
+  return &*found;
+}
+
+uint64_t SeedObject::Unsigned(const char* key) const {
+  return Member(key, true, &nlohmann::json::is_number_unsigned, "a whole number of 0 or more")->get<uint64_t>();
+}
+
+uint64_t SeedObject::Unsigned(const char* key, uint64_t fallback) const {
+  const nlohmann::json* member = Member(key, false, &nlohmann::json::is_number_unsigned, "a whole number of 0 or more");
+  return member != nullptr ? member->get<uint64_t>() : fallback;
+}
+
+long long SeedObject::Integer(const char* key) const {
+  return Integer(key, 0, true);
+}
+
+long long SeedObject::Integer(const char* key, long long fallback) const {
+  return Integer(key, fallback, false);
+}
+
+long long SeedObject::Integer(const char* key, long long fallback, bool required) const {
+  const nlohmann::json* member = Member(key, required, &nlohmann::json::is_number_integer, "a whole number");
+  if (member == nullptr) return fallback;
+  if (member->is_number_unsigned() && member->get<uint64_t>() > static_cast<uint64_t>(LLONG_MAX))
+    throw SeedRefused(PathOf(key), "out of range");
+  return member->get<long long>();
+}
+
+std::string SeedObject::Text(const char* key) const {
+  return Member(key, true, &nlohmann::json::is_string, "a text")->get<std::string>();
+}
+
+std::string SeedObject::Text(const char* key, const std::string& fallback) const {
+  const nlohmann::json* member = Member(key, false, &nlohmann::json::is_string, "a text");
+  return member != nullptr ? member->get<std::string>() : fallback;
+}
+
+bool SeedObject::Flag(const char* key, bool fallback) const {
+  const nlohmann::json* member = Member(key, false, &nlohmann::json::is_boolean, "true or false");
+  return member != nullptr ? member->get<bool>() : fallback;
+}
+
+std::vector<SeedObject> SeedObject::Rows(const char* key, const std::vector<const char*>& keys) const {
+  std::vector<SeedObject> rows;
+  const nlohmann::json* array = Member(key, false, &nlohmann::json::is_array, "an array");
+  if (array == nullptr) return rows;
+  for (size_t i = 0; i < array->size(); ++i)
+    rows.emplace_back((*array)[i], PathOf(key) + "[" + std::to_string(i) + "]", keys);
+  return rows;
+}
+
+std::vector<std::unique_ptr<SeedSection>> MakeSeedSections() {
+  std::vector<std::unique_ptr<SeedSection>> sections;
+  sections.push_back(MakeAgentConfigSection());
+  sections.push_back(MakeArchiveManagerSection());
+  sections.push_back(MakeFaultTableSection());
+  return sections;
+}
+
+}  // namespace blbsim

@@ -1,0 +1,78 @@
+#include "platform/harness/seed.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/config/agent_config.h"
+#include "platform/harness/services_harness.h"
+#include "platform/sim/fault_table.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using blbsim::SeedDocument;
+using blbsim::SeedResult;
+
+// A document with a valid archive section and the given agent_config section.
+std::string Document(const std::string& agentConfig) {
+  return R"({"archive_manager": {"archive_files": [{"afile_id": 4, "job_id": 10, "app_id": 7, "cell_id": 2,
+                                                     "afile_type": 1}]},
+             "agent_config": )" +
+         agentConfig + "}";
+}
+
+// Seeds a document that must be refused; the message it was refused with.
+std::string Refusal(const std::string& document) {
+  std::string message;
+  EXPECT_EQ(SeedDocument(document, message), SeedResult::kRefused) << document;
+  return message;
+}
+
+}  // namespace
+
+TEST(Seed, ABadRowRefusesTheWholeDocumentNamingItsPath) {
+  testing_support::ScopedStateDir state;
+  EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": 5, "name": "a"}, {"id": 6, "nmae": "b"}]})")),
+            "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir)");
+  EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": "5", "name": "a"}]})")),
+            "$.agent_config.clients[0].id: expected a whole number of 0 or more, found string");
+  EXPECT_EQ(Refusal(Document(R"({"subclients": [{"cell_id": 2, "app_id": -7, "client_id": 2}]})")),
+            "$.agent_config.subclients[0].app_id: expected a whole number of 0 or more, found number");
+  EXPECT_EQ(Refusal(Document(R"({"subclients": [{"cell_id": 2, "app_id": 7}]})")),
+            "$.agent_config.subclients[0].client_id: missing");
+  EXPECT_EQ(Refusal(Document(R"({"clients": {"id": 5}})")), "$.agent_config.clients: expected an array, found object");
+  EXPECT_EQ(Refusal(R"({"archive_manger": {}})").substr(0, 36), "$.archive_manger: unknown key (known");
+  EXPECT_EQ(Refusal(R"({"fault_table": {"faults": [{"call": "No::SuchCall", "code": 5}]}})"),
+            "$.fault_table.faults[0].call: no failable call is named No::SuchCall");
+  EXPECT_EQ(Refusal(R"({"fault_table": {"faults": [{"call": "KzFileLock::lock", "code": 5, "count": 0}]}})"),
+            "$.fault_table.faults[0].count: expected -1 (every call) or a count above 0");
+  EXPECT_EQ(Refusal(R"({"agent_config": ])").substr(0, 24), "$: not a JSON document: ");
+  EXPECT_EQ(Refusal("[]"), "$: expected an object, found array");
+
+  // The valid archive section of the refused documents wrote nothing.
+  EXPECT_TRUE(blbsim::ArchiveFiles().empty());
+  EXPECT_FALSE(platform::AgentConfig::Current().FindClient(5).has_value());
+}
+
+TEST(Seed, RowsAddToTheServiceAndReplaceTheirKey) {
+  testing_support::ScopedStateDir state;
+  std::string message;
+  ASSERT_EQ(SeedDocument(R"({"agent_config": {"local_client_id": 9,
+                                               "clients": [{"id": 9, "name": "n9", "job_results_dir": "/jr9"},
+                                                           {"id": 2, "name": "renamed"}]},
+                             "fault_table": {"faults": [{"call": "KzFileLock::lock", "code": 16, "mode": "throw",
+                                                         "count": 2}]}})",
+                         message),
+            SeedResult::kSeeded)
+      << message;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  EXPECT_EQ(config.LocalClientId(), 9u);
+  EXPECT_EQ(config.FindClient(9)->jobResultsDir, "/jr9");
+  EXPECT_EQ(config.FindClient(2)->name, "renamed");
+  EXPECT_EQ(config.FindClient(2)->jobResultsDir, "");  // a row states every field; absent ones take defaults
+  const std::vector<platform::Fault> faults = platform::FaultTable::List();
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_TRUE(faults[0].raise);
+  EXPECT_EQ(faults[0].remaining, 2);
+  std::string unknown;
+  EXPECT_FALSE(blbsim::DumpService("no_service", unknown));
+}

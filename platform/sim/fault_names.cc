@@ -1,0 +1,175 @@
+#include "platform/sim/fault_names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace platform {
+namespace {
+
+// One group per facade (the folder of platform/ it lives in).
+const char* const kFailableCalls[] = {
+    // config/
+    "ClientApplicationList::getApplicationTypes",
+    "ClientApplicationList::getApplications",
+    "ClientApplicationList::getBackupSetList",
+    "ClientApplicationList::getInstanceList",
+    "ClientApplicationList::getSubclientList",
+    "ClientProperties::isVirtualClient",
+    "GetSubclientDirAndFiles",
+    "KZClient::getClientId",
+    "KZClient::getInstallDirectory",
+    "KZClient::getNetworkHostnameMangled",
+    "KZClient::getjobResultDirectory",
+    "KZPI_Base::getHomeDirectory",
+    "KZPI_Base::getTarvosDirectory",
+    "KZPI_Focus::getFocusClientName",
+    "KZPI_VornClient::getJobResultsDirectory",
+    "KZPlatformInfo::getActiveClientList",
+    // blockdev/
+    "ioctl::BLKBSZGET",
+    "ioctl::BLKGETSIZE",
+    "ioctl::BLKGETSIZE64",
+    "ioctl::BLKIOMIN",
+    "ioctl::BLKIOOPT",
+    "ioctl::BLKPBSZGET",
+    "ioctl::BLKSSZGET",
+    // cxbf/
+    "CXBF_DELETE_SNAP",
+    "CXBF_GET_DEVICE_LIST",
+    "CXBF_GET_INFO",
+    "CXBF_STOP_SNAP",
+    "KZVolume::isCXBFDevice",
+    "KZVolumeUnix::GetFsBlockSize",
+    "KZVolumeUnix::clearBitmap",
+    "KZVolumeUnix::getAndClearBitmap",
+    "KZVolumeUnix::getBitmap",
+    "KZVolumeUnix::getVolumeInformation",
+    "KZVolumeUnix::selectVolume",
+    // dbagents/
+    "MySqlInstance::getMySqlDataDir",
+    "PostgreSQLInstance::getPgDataDir",
+    "UxaBackup::getDatabaseContent",
+    // driver/
+    "KzBfDriver::attachDevice",
+    "KzBfDriver::clearBitmap",
+    "KzBfDriver::destroySnap",
+    "KzBfDriver::detachDevice",
+    "KzBfDriver::getBitmap",
+    "KzBfDriver::open",
+    "KzBfDriver::queryDevice",
+    // event/
+    "EvEvent::InfoEvent",
+    // fs/
+    "CQiDirectory::Create",
+    "CQiDirectory::GetEntry",
+    "CQiDirectory::GetSpaceUsage",
+    "CQiDirectory::Open",
+    "CQiDirectory::Walk",
+    "CQiUTFOSAPI::stat",
+    "FXFile::KZCopyFile",
+    "FXFile::KZCreateFile",
+    "FXFile::KZFlushFile",
+    "FXFile::KZGetFileSize",
+    "FXFile::KZReadFile",
+    "FXFile::KZSetFilePointer",
+    "FXFile::KZWriteFile",
+    "FXFile::RemoveFile",
+    "FXFolder::CreateFoldersIteratively",
+    "rename_utf",
+    "unlink_utf",
+    // fsparser/
+    "FsParser::GetAllocatedExtentBitmap",
+    "FsParser::init",
+    // lock/
+    "KzFileLock::lock",
+    // lvm/
+    "LVM::getByLVDevice",
+    "LVM::getVG",
+    // mnttab/
+    "KzMntTab::getAll",
+    // path/
+    "CQiPath::IsLink",
+    "ComparePath::Check",
+    "FXPath::KZGetVolumeNameForVolumeMountPoint",
+    "UnixSymbolicLink::getPhysicalPath",
+    // process/
+    "KzProcess::StartProcess",
+    "KzProcess::WaitForProcessToEnd",
+    "KzProcess::kill",
+    "KzProcess::system",
+    // registry/
+    "KZPlatformInfo::getNumber",
+    "KZPlatformInfo::getPhysicalMachine",
+    "KZPlatformInfo::getString",
+    // semaphore/
+    "KzNamedSemaphore::KzNamedSemaphore",
+    "KzNamedSemaphore::wait",
+    // services/
+    "ApplicationId::getAppId",
+    "ApplicationId::getApplicationId",
+    "ApplicationId::getInstance",
+    "ApplicationId::getSubclient",
+    "ArMgrClientAPI::getArchFileListForSnapshotJob",
+    "ArMgrClientAPI::getLastAfileOfCycle",
+    "DemangleHostName",
+    "FSSubclientConf::dirnames",
+    "FSSubclientConf::load",
+    "GetIndexFiles",
+    "KzCopyFile::CopyFiles",
+    "KzCopyFile::GetConnection",
+    "OracleBackpack::getBackupMode",
+    "OracleBackpack::getImageCopyDir",
+    "OracleBackpack::getSnapImageCopy",
+    "Subclient::getProxyClientId",
+    "Subclient::getSnapBackup",
+    "Subclient::getSubclientName",
+    "Subclient::getUseBlockLevelBackup",
+    "Subclient::getUseBlockLevelSPOSBackup",
+    "Subclient::getUseSource",
+};
+
+// Edits (insert, delete, replace) from one text to the other, case ignored.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const bool same =
+          std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+      const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = row[j];
+      row[j] = next;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+const std::vector<std::string>& FailableCalls() {
+  static const std::vector<std::string>* names = [] {
+    auto* sorted = new std::vector<std::string>(std::begin(kFailableCalls), std::end(kFailableCalls));
+    std::sort(sorted->begin(), sorted->end());
+    return sorted;
+  }();
+  return *names;
+}
+
+bool IsFailableCall(const std::string& call) {
+  const std::vector<std::string>& names = FailableCalls();
+  return std::binary_search(names.begin(), names.end(), call);
+}
+
+std::vector<std::string> NearestFailableCalls(const std::string& call, size_t count) {
+  std::vector<std::pair<size_t, std::string>> ranked;
+  for (const std::string& name : FailableCalls()) ranked.emplace_back(EditDistance(call, name), name);
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> nearest;
+  for (size_t i = 0; i < ranked.size() && i < count; ++i) nearest.push_back(ranked[i].second);
+  return nearest;
+}
+
+}  // namespace platform

@@ -1,0 +1,81 @@
+#include "platform/sim/state_db.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/config/agent_config.h"
+#include "platform/harness/sim_harness.h"
+#include "platform/sim/fs_util.h"
+#include "platform/sim/state_schema.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using testing_support::ScopedStateDir;
+
+// A database made outside the platform, at the given schema version, with
+// the statements run after it; the state directory then points at it.
+void MakeDatabase(const std::string& dir, int version, const std::string& statements) {
+  ASSERT_TRUE(platform::MakeDirectories(dir));
+  const std::string path = dir + "/agent.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string error;
+  EXPECT_TRUE(platform::MigrateStateSchema(db, path, version, error)) << error;
+  EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  setenv("BLB_STATE_DIR", dir.c_str(), 1);
+}
+
+long long UserVersion() {
+  platform::SqlStatement query(platform::StateDb::Current(), "PRAGMA user_version;");
+  return query.Step() ? query.Int(0) : -1;
+}
+
+}  // namespace
+
+TEST(StateDb, ANewerDatabaseIsRefusedByNameUntilReset) {
+  ScopedStateDir state;
+  const std::string dir = state.Sub("newer");
+  MakeDatabase(dir, platform::StateSchemaVersion(),
+               "PRAGMA user_version = " + std::to_string(platform::StateSchemaVersion() + 1) + ";");
+  try {
+    platform::StateDb::Current();
+    ADD_FAILURE() << "a newer database was opened";
+  } catch (const platform::StateDbError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find(dir + "/agent.db"), std::string::npos) << message;
+    EXPECT_NE(message.find("newer than this build"), std::string::npos) << message;
+  }
+  // Every service that needs it fails the same way, not in a stranger one.
+  EXPECT_THROW(platform::AgentConfig::Current().LocalClientId(), platform::StateDbError);
+
+  ASSERT_TRUE(blbsim::ResetStateDir());
+  EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
+  EXPECT_EQ(platform::AgentConfig::Current().LocalClientId(), 2u);
+}
+
+TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
+  ScopedStateDir state;
+  ASSERT_GE(platform::StateSchemaVersion(), 2);
+  const std::string dir = state.Sub("older");
+  MakeDatabase(dir, platform::StateSchemaVersion() - 1,
+               "INSERT INTO clients (id, name, job_results_dir) VALUES (9, 'old', '/jr');"
+               "INSERT INTO archive_files (afile_id, job_id, app_id, cell_id, afile_type) VALUES (4, 10, 7, 2, 1);");
+  std::optional<platform::ClientRecord> client = platform::AgentConfig::Current().FindClient(9);
+  ASSERT_TRUE(client.has_value());
+  EXPECT_EQ(client->name, "old");
+  EXPECT_EQ(client->jobResultsDir, "/jr");
+  EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
+  platform::SqlStatement afiles(platform::StateDb::Current(), "SELECT count(*) FROM archive_files;");
+  ASSERT_TRUE(afiles.Step());
+  EXPECT_EQ(afiles.Int(0), 1);
+
+  // A database made before the schema had a version, with its tables and
+  // rows, is taken as it is and given the steps after.
+  const std::string unversioned = state.Sub("unversioned");
+  MakeDatabase(unversioned, 1, "INSERT INTO clients (id, name) VALUES (3, 'kept'); PRAGMA user_version = 0;");
+  ASSERT_TRUE(platform::AgentConfig::Current().FindClient(3).has_value());
+  EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
+}

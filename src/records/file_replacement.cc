@@ -1,0 +1,45 @@
+#include "records/file_replacement.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "platform/fs/fx_file.h"
+#include "platform/memory/auto_handle.h"
+#include "platform/text/fx_string.h"
+
+namespace records {
+namespace {
+
+CQiError Sync(const std::string& path, int flags) {
+  auto_handle handle(::open(path.c_str(), flags | O_CLOEXEC));
+  if (handle.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s", path.c_str());
+  CQiError err = FXFile::KZFlushFile(handle.get());
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
+}
+
+}  // namespace
+
+std::string TemporaryNameFor(const std::string& path) {
+  static std::atomic<unsigned long> sequence{0};
+  return FXString::Format("%s.tmp.%ld.%lu", path.c_str(), static_cast<long>(::getpid()), sequence.fetch_add(1));
+}
+
+CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path) {
+  CQiError err = Sync(temporary, O_RDONLY);
+  if (!err.IsError() && rename_utf(temporary.c_str(), path.c_str()) != 0)
+    err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename %s to %s", temporary.c_str(), path.c_str());
+  if (err.IsError()) {
+    unlink_utf(temporary.c_str());
+    return err.Push(FXCODELOC);
+  }
+  // The rename itself must outlive a crash too. A folder that cannot be
+  // synced still holds the complete new file.
+  const FXString folder = FXPath::GetParent(path);
+  Sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  return err;
+}
+
+}  // namespace records
