@@ -36,7 +36,8 @@ class OracleContentBackend {
   virtual void RecordRequest(const OracleContentRequest& request) = 0;
   virtual std::vector<OracleContentRequest> Requests() = 0;
 
-  // Seeding.
+  // Seeding. A file's key is its instance and path: a file added again
+  // keeps its place and takes the new database and table space.
   virtual bool AddFile(const OracleFileRecord& file) = 0;
   virtual bool SetStatus(uint64_t instanceId, int64_t status) = 0;
   virtual std::vector<OracleFileRecord> AllFiles() = 0;

@@ -54,7 +54,9 @@ class DatabaseOracleContent : public OracleContentBackend {
   }
 
   bool AddFile(const OracleFileRecord& file) override {
-    SqlStatement put(Db(), "INSERT INTO oracle_files (instance_id, pdb, table_space, path) VALUES (?, ?, ?, ?);");
+    SqlStatement put(Db(), "INSERT INTO oracle_files (instance_id, pdb, table_space, path) VALUES (?, ?, ?, ?) "
+                           "ON CONFLICT (instance_id, path) DO UPDATE SET pdb = excluded.pdb, "
+                           "table_space = excluded.table_space;");
     return put.BindUnsigned(1, file.instanceId).Bind(2, file.pdb).Bind(3, file.tableSpace).Bind(4, file.path).Run();
   }
 

@@ -32,7 +32,8 @@ std::string Refusal(const std::string& document) {
 TEST(Seed, ABadRowRefusesTheWholeDocumentNamingItsPath) {
   testing_support::ScopedStateDir state;
   EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": 5, "name": "a"}, {"id": 6, "nmae": "b"}]})")),
-            "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir)");
+            "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir, active, "
+            "virtual)");
   EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": "5", "name": "a"}]})")),
             "$.agent_config.clients[0].id: expected a whole number of 0 or more, found string");
   EXPECT_EQ(Refusal(Document(R"({"subclients": [{"cell_id": 2, "app_id": -7, "client_id": 2}]})")),
