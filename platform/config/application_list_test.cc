@@ -8,6 +8,7 @@
 #include "platform/harness/application_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/registry/kz_platform_info.h"
+#include "platform/services/fs_subclient_conf.h"
 #include "platform/services/subclient.h"
 #include "support/test_platform.h"
 
@@ -97,4 +98,37 @@ TEST(ApplicationList, QueriesAndTheApplicationsTheirTextsName) {
   EXPECT_EQ(calls[1].call, "getBackupSetList");
   EXPECT_EQ(calls[1].clientId, 2u);
   EXPECT_EQ(calls[1].appType, 29u);
+}
+
+TEST(ApplicationList, FileSystemSubclientContentsInOrder) {
+  testing_support::ScopedStateDir dir;
+  platform::SubclientRecord subclient;
+  subclient.cellId = 2;
+  subclient.appId = 7;
+  subclient.clientId = 2;
+  ASSERT_TRUE(blbsim::AddSubclient(subclient));
+  ASSERT_TRUE(blbsim::SetSubclientContents(2, 7, {"/z", "/a", "/m"}));
+
+  struct Lines : FSCallback {
+    int putLine(const char* line) override {
+      lines.emplace_back(line);
+      return lines.size() < refuseAt ? 0 : 1;
+    }
+    std::vector<std::string> lines;
+    size_t refuseAt = 100;
+  } lines;
+  FSSubclientConf configuration;
+  EXPECT_LT(configuration.dirnames(&lines, "sc7"), 0);  // nothing loaded
+  ApplicationId unknown(2, 8);
+  EXPECT_LT(configuration.load(&unknown, 0), 0);
+  ApplicationId application(2, 7);
+  ASSERT_EQ(configuration.load(&application, 0), 0);
+  ASSERT_EQ(configuration.dirnames(&lines, "sc7"), 0);
+  EXPECT_EQ(lines.lines, (std::vector<std::string>{"/z", "/a", "/m"}));
+
+  // A callback that refuses a line ends the listing there.
+  lines.lines.clear();
+  lines.refuseAt = 2;
+  EXPECT_LT(configuration.dirnames(&lines, "sc7"), 0);
+  EXPECT_EQ(lines.lines.size(), 2u);
 }
