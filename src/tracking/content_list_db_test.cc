@@ -68,6 +68,12 @@ TEST(ContentListDatabases, MySqlDataDirectoryAndWhatItHolds) {
   EXPECT_TRUE(machine.log.Contains("[-1] "));
   EXPECT_TRUE(machine.log.Contains("MySQL data directory value [nocolon] names no data directory, skipping subclient sc42"));
 
+  // A data directory that is not there fails the load.
+  Instance(11, 104, "a:" + machine.T + "/gone;b");
+  machine.Devices(&result);
+  EXPECT_EQ(result.GetMessage(), "Failed to determine if the path was a link");
+  Instance(11, 104, "a:" + mysql + ";b");
+
   // The SPOS flag alone is not enough for a database.
   Add(DatabaseSubclient(41, 104, 11, SubclientRecord::kBlockLevelSPOS));
   EXPECT_TRUE(machine.Devices().empty());
@@ -90,6 +96,11 @@ TEST(ContentListDatabases, PostgreSqlDataDirectoryAndTableSpaces) {
   machine.Devices(&result);
   EXPECT_EQ(result.GetMessage(), "Failed to open the directory [" + pg + "/pg_tblspc]");
   EXPECT_NE(result.AsString().find("Failed to enumerate device list, DB clientId=5 AppType=125"), std::string::npos);
+  blbsim::ClearFaults();
+  blbsim::SetFault("CQiDirectory::GetEntry", 5);
+  machine.Devices(&result);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(result, 1627));
+  EXPECT_EQ(result.GetMessage().rfind("CQiDirectory::GetEntry failed with error [5:", 0), 0u) << result.GetMessage();
 }
 
 TEST(ContentListDatabases, OracleDataFilesOfPluggableDatabasesOrTheDatabaseItself) {
