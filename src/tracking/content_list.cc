@@ -36,8 +36,8 @@ CQiError CContentList::Load(long long AppId, long long VornCellId) {
 
   m_nVornCellId = static_cast<uint64_t>(VornCellId);
   ApplicationId application(static_cast<uint64_t>(VornCellId), static_cast<uint64_t>(AppId));
-  // An application the configuration no longer knows has no instance; its
-  // walk asks for the backup sets of every instance's 0.
+  // An application the configuration no longer knows has no instance: the
+  // walk then asks only for the backup sets that serve every instance (0).
   Instance* instance = application.getInstance(nullptr);
   if (instance == nullptr)
     log.DebugLvl(__FUNCTION__, -1, "Failed to get instance of AppId=%lld, using instance id 0", AppId);
