@@ -2,13 +2,20 @@
 
 #include <cstring>
 
+#include "platform/config/subclient_rows.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
 
 namespace platform {
 namespace {
 
-SubclientRecord ReadSubclient(const SqlStatement& row) {
+StateDb& Db() { return StateDb::Current(); }
+
+const char* const kSubclientColumns =
+    "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "
+    "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient";
+
+SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   SubclientRecord subclient;
   subclient.cellId = row.Unsigned(0);
   subclient.appId = row.Unsigned(1);
@@ -16,14 +23,38 @@ SubclientRecord ReadSubclient(const SqlStatement& row) {
   subclient.proxyClientId = row.Unsigned(3);
   subclient.useSource = row.Int(4) != 0;
   subclient.blockLevelFlags = row.Unsigned(5);
+  subclient.name = row.Text(6);
+  subclient.appType = row.Unsigned(7);
+  subclient.backupSetId = row.Unsigned(8);
+  subclient.instanceId = row.Unsigned(9);
+  subclient.snapBackup = row.Int(10) != 0;
+  subclient.oracle.backupMode = static_cast<int>(row.Int(11));
+  subclient.oracle.snapImageCopy = row.Int(12) != 0;
+  subclient.oracle.imageCopyDir = row.Text(13);
+  subclient.plainSubclient = row.Int(14) != 0;
   return subclient;
 }
+
+}  // namespace
+
+std::vector<SubclientRecord> QuerySubclients(const std::string& where, const std::vector<uint64_t>& values) {
+  std::vector<SubclientRecord> found;
+  const std::string sql = std::string("SELECT ") + kSubclientColumns + " FROM subclients " + where + ";";
+  SqlStatement query(Db(), sql.c_str());
+  int index = 1;
+  for (uint64_t value : values) query.BindUnsigned(index++, value);
+  while (query.Step()) found.push_back(ReadSubclientRow(query));
+  return found;
+}
+
+namespace {
 
 class DatabaseAgentConfig : public AgentConfigBackend {
  public:
   std::optional<ClientRecord> FindClient(uint64_t clientId) override {
-    SqlStatement query(StateDb::Current(),
-                       "SELECT id, name, host_name, job_results_dir, install_dir FROM clients WHERE id = ?;");
+    SqlStatement query(Db(),
+                       "SELECT id, name, host_name, job_results_dir, install_dir, active, virtual "
+                       "FROM clients WHERE id = ?;");
     query.BindUnsigned(1, clientId);
     if (!query.Step()) return std::nullopt;
     ClientRecord client;
@@ -32,69 +63,89 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     client.hostName = query.Text(2);
     client.jobResultsDir = query.Text(3);
     client.installDir = query.Text(4);
+    client.active = query.Int(5) != 0;
+    client.isVirtual = query.Int(6) != 0;
     return client;
   }
 
   std::optional<SubclientRecord> FindSubclient(uint64_t cellId, uint64_t appId) override {
-    SqlStatement query(StateDb::Current(),
-                       "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
-                       "FROM subclients WHERE cell_id = ? AND app_id = ?;");
-    query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
-    if (!query.Step()) return std::nullopt;
-    return ReadSubclient(query);
+    std::vector<SubclientRecord> found = QuerySubclients("WHERE cell_id = ? AND app_id = ?", {cellId, appId});
+    if (found.empty()) return std::nullopt;
+    return found.front();
   }
 
-  std::vector<SubclientRecord> Subclients() override {
-    std::vector<SubclientRecord> all;
-    SqlStatement query(StateDb::Current(),
-                       "SELECT cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags "
-                       "FROM subclients ORDER BY cell_id, app_id;");
-    while (query.Step()) all.push_back(ReadSubclient(query));
-    return all;
-  }
+  std::vector<SubclientRecord> Subclients() override { return QuerySubclients("ORDER BY cell_id, app_id", {}); }
 
   std::vector<uint64_t> ClientIds() override {
     std::vector<uint64_t> ids;
-    SqlStatement query(StateDb::Current(), "SELECT id FROM clients ORDER BY id;");
+    SqlStatement query(Db(), "SELECT id FROM clients ORDER BY id;");
     while (query.Step()) ids.push_back(query.Unsigned(0));
     return ids;
   }
 
+  std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId) override {
+    std::vector<std::string> paths;
+    SqlStatement query(Db(), "SELECT path FROM subclient_contents WHERE cell_id = ? AND app_id = ? ORDER BY position;");
+    query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
+    while (query.Step()) paths.push_back(query.Text(0));
+    return paths;
+  }
+
+  bool PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) override {
+    SqlStatement remove(Db(), "DELETE FROM subclient_contents WHERE cell_id = ? AND app_id = ?;");
+    if (!remove.BindUnsigned(1, cellId).BindUnsigned(2, appId).Run()) return false;
+    long long position = 0;
+    for (const std::string& path : paths) {
+      SqlStatement put(Db(), "INSERT INTO subclient_contents (cell_id, app_id, position, path) VALUES (?, ?, ?, ?);");
+      if (!put.BindUnsigned(1, cellId).BindUnsigned(2, appId).Bind(3, position++).Bind(4, path).Run()) return false;
+    }
+    return true;
+  }
+
   uint64_t LocalClientId() override {
-    SqlStatement query(StateDb::Current(), "SELECT value FROM local_settings WHERE name = 'client_id';");
+    SqlStatement query(Db(), "SELECT value FROM local_settings WHERE name = 'client_id';");
     if (!query.Step()) return 0;
     return std::strtoull(query.Text(0).c_str(), nullptr, 10);
   }
 
   bool PutClient(const ClientRecord& client) override {
-    SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir) "
-                     "VALUES (?, ?, ?, ?, ?);");
+    SqlStatement put(Db(),
+                     "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir, active, virtual) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?);");
     put.BindUnsigned(1, client.id)
         .Bind(2, client.name)
         .Bind(3, client.hostName)
         .Bind(4, client.jobResultsDir)
-        .Bind(5, client.installDir);
+        .Bind(5, client.installDir)
+        .Bind(6, client.active ? 1 : 0)
+        .Bind(7, client.isVirtual ? 1 : 0);
     return put.Run();
   }
 
   bool PutSubclient(const SubclientRecord& subclient) override {
-    SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO subclients "
-                     "(cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags) "
-                     "VALUES (?, ?, ?, ?, ?, ?);");
+    const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+    SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
         .BindUnsigned(3, subclient.clientId)
         .BindUnsigned(4, subclient.proxyClientId)
         .Bind(5, subclient.useSource ? 1 : 0)
-        .BindUnsigned(6, subclient.blockLevelFlags);
+        .BindUnsigned(6, subclient.blockLevelFlags)
+        .Bind(7, subclient.name)
+        .BindUnsigned(8, subclient.appType)
+        .BindUnsigned(9, subclient.backupSetId)
+        .BindUnsigned(10, subclient.instanceId)
+        .Bind(11, subclient.snapBackup ? 1 : 0)
+        .Bind(12, subclient.oracle.backupMode)
+        .Bind(13, subclient.oracle.snapImageCopy ? 1 : 0)
+        .Bind(14, subclient.oracle.imageCopyDir)
+        .Bind(15, subclient.plainSubclient ? 1 : 0);
     return put.Run();
   }
 
   bool SetLocalClientId(uint64_t clientId) override {
-    SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
+    SqlStatement put(Db(), "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
     put.Bind(1, std::to_string(clientId));
     return put.Run();
   }

@@ -2,6 +2,10 @@
 // The agent's configuration service, simulated: clients and subclients in the
 // state database. A subclient's job-results directory is its client's
 // job-results directory + "/" + cell id + "/" + application id.
+//
+// A subclient belongs to a backup set (file systems) or to an instance
+// (databases) of one application type of its client; the application list
+// (application_list.h) walks them.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +21,15 @@ struct ClientRecord {
   std::string hostName;       // mangled network host name as the configuration hands it out
   std::string jobResultsDir;  // the machine's job-results directory
   std::string installDir;
+  bool active = false;     // one of the clients this machine runs
+  bool isVirtual = false;  // a cluster's virtual client
+};
+
+// An Oracle subclient's settings.
+struct OracleSubclientSettings {
+  int backupMode = 0;
+  bool snapImageCopy = false;
+  std::string imageCopyDir;
 };
 
 struct SubclientRecord {
@@ -25,7 +38,18 @@ struct SubclientRecord {
   uint64_t clientId = 0;
   uint64_t proxyClientId = 0;  // 0: no proxy
   bool useSource = false;
-  uint64_t blockLevelFlags = 0;
+  uint64_t blockLevelFlags = 0;  // kBlockLevel | kBlockLevelSPOS
+  std::string name;
+  uint64_t appType = 0;
+  uint64_t backupSetId = 0;
+  uint64_t instanceId = 0;
+  bool snapBackup = false;
+  OracleSubclientSettings oracle;
+  // An Oracle subclient is handed out as an OracleBackpack unless this is set.
+  bool plainSubclient = false;
+
+  static constexpr uint64_t kBlockLevel = 1;
+  static constexpr uint64_t kBlockLevelSPOS = 2;
 };
 
 class AgentConfigBackend {
@@ -40,6 +64,9 @@ class AgentConfigBackend {
   virtual bool SetLocalClientId(uint64_t clientId) = 0;
   virtual std::vector<SubclientRecord> Subclients() = 0;
   virtual std::vector<uint64_t> ClientIds() = 0;
+  // A subclient's content paths, in order; replacing sets them all.
+  virtual std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId) = 0;
+  virtual bool PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) = 0;
 
   static AgentConfigBackend& Default();
 };

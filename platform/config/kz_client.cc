@@ -33,6 +33,8 @@ int ReadClientText(uint64_t clientId, std::string platform::ClientRecord::*field
 
 KZClient::KZClient(const char* name, bool, int) : m_nClientId(IdByName(name)) {}
 
+KZClient::KZClient(const char* name, KZNameType, int, void*) : m_nClientId(IdByName(name)) {}
+
 KZClient::KZClient(uint64_t clientId) : m_nClientId(clientId) {}
 
 KZClient::KZClient(uint64_t, uint64_t clientId) : m_nClientId(clientId) {}
@@ -60,6 +62,27 @@ int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("KZClient::getInstallDirectory", code)) return -1;
   return ReadClientText(m_nClientId, &platform::ClientRecord::installDir, directory);
+}
+
+int ClientProperties::isVirtualClient(bool& isVirtual, void*) const {
+  int code = 0;
+  if (platform::InjectedFaultCode("ClientProperties::isVirtualClient", code)) return code != 0 ? code : -1;
+  std::optional<platform::ClientRecord> client = Find(m_nClientId);
+  if (!client) return -1;
+  isVirtual = client->isVirtual;
+  return 0;
+}
+
+int KZPlatformInfo::getActiveClientList(std::list<std::string>& names) {
+  names.clear();
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPlatformInfo::getActiveClientList", code)) return code != 0 ? code : -1;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  for (uint64_t id : config.ClientIds()) {
+    std::optional<platform::ClientRecord> client = config.FindClient(id);
+    if (client && client->active) names.push_back(client->name);
+  }
+  return 0;
 }
 
 std::string KZPI_Focus::getFocusClientName(bool) {

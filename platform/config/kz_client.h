@@ -5,10 +5,14 @@
 #include <optional>
 #include <string>
 
+// How a name given to KZClient is to be read.
+enum KZNameType { KZ_NAME_TYPE_CLIENT_NAME = 1 };
+
 class KZClient {
  public:
   // By name (the further arguments are the agent's lookup flags, unused here).
   KZClient(const char* name, bool flag, int kind);
+  KZClient(const char* name, KZNameType type, int kind, void* reserved);
   explicit KZClient(uint64_t clientId);
   // By cell and client id.
   KZClient(uint64_t cellId, uint64_t clientId);
@@ -20,6 +24,18 @@ class KZClient {
 
  private:
   uint64_t m_nClientId = 0;  // 0 when the client is unknown
+};
+
+// A client's properties.
+class ClientProperties {
+ public:
+  explicit ClientProperties(uint64_t clientId) : m_nClientId(clientId) {}
+  // Whether the client is a cluster's virtual client; 0 on success, -1 for
+  // an unknown client. Fault: "ClientProperties::isVirtualClient".
+  int isVirtualClient(bool& isVirtual, void* reserved) const;
+
+ private:
+  uint64_t m_nClientId;
 };
 
 class KZPI_Focus {

@@ -56,28 +56,48 @@ CQiError CQiDirectory::GetEntry(SQiDirEntry& entry, bool& end) {
   CQiError fault = platform::InjectedFault("CQiDirectory::GetEntry", FXCODELOC);
   if (fault.IsError()) return fault;
   if (m_pDir == nullptr) return FXErrorUtil::ErrorErrNo(FXCODELOC, EBADF, "No listing open");
+  if (!m_bRead) {
+    CQiError read = ReadEntries();
+    if (read.IsError()) return read;
+  }
+  if (m_nNext >= m_vEntries.size()) {
+    end = true;
+    return CQiError();
+  }
+  entry.m_sName = CQiString(m_vEntries[m_nNext].first);
+  entry.m_bIsDirectory = m_vEntries[m_nNext].second;
+  ++m_nNext;
+  return CQiError();
+}
+
+CQiError CQiDirectory::ReadEntries() {
+  m_vEntries.clear();
+  m_nNext = 0;
   for (;;) {
     errno = 0;
     struct dirent* found = ::readdir(m_pDir);
     if (found == nullptr) {
       if (errno != 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to read %s", m_sPath.c_str());
-      end = true;
-      return CQiError();
+      break;
     }
     const std::string name = found->d_name;
     if (name == "." || name == "..") continue;
     if (::fnmatch(m_sPattern.c_str(), name.c_str(), 0) != 0) continue;
     const bool folder = IsFolder(m_sPath, found);
     if (folder && !m_bIncludeFolders) continue;
-    entry.m_sName = CQiString(name);
-    entry.m_bIsDirectory = folder;
-    return CQiError();
+    m_vEntries.emplace_back(name, folder);
   }
+  std::sort(m_vEntries.begin(), m_vEntries.end());
+  m_bRead = true;
+  return CQiError();
 }
 
 void CQiDirectory::Close() {
   if (m_pDir != nullptr) ::closedir(m_pDir);
   m_pDir = nullptr;
+  m_bRead = false;
+  m_vEntries.clear();
+  m_nNext = 0;
 }
 
 CQiError CQiDirectory::Walk(const char* path, void* context, int, bool, WalkCallback callback) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/error/qi_error.h"
 #include "platform/text/fx_string.h"
@@ -28,7 +30,8 @@ class CQiDirectory {
   // Starts a listing of the entries whose names match the shell pattern;
   // "." and ".." are never listed. Fails when the folder cannot be listed.
   CQiError Open(const char* path, const char* pattern, bool includeFolders);
-  // One entry per call; `end` is set after the last one.
+  // One entry per call, in name order (the whole folder is read at the
+  // first call); `end` is set after the last one.
   CQiError GetEntry(SQiDirEntry& entry, bool& end);
   void Close();
 
@@ -40,7 +43,12 @@ class CQiDirectory {
   static CQiError GetSpaceUsage(const char* path, uint64_t& totalBytes, uint64_t& freeBytes);
 
  private:
+  CQiError ReadEntries();
+
   DIR* m_pDir = nullptr;
+  bool m_bRead = false;
+  std::vector<std::pair<std::string, bool>> m_vEntries;  // name, is a folder
+  size_t m_nNext = 0;
   std::string m_sPath;
   std::string m_sPattern;
   bool m_bIncludeFolders = true;

@@ -2,9 +2,12 @@
 // Structured seeds: the state of the simulated services as one JSON document
 // with one section per service,
 //
-//   { "agent_config":    { "local_client_id": 2, "clients": [...], "subclients": [...] },
-//     "archive_manager": { "archive_files": [...] },
-//     "fault_table":     { "faults": [...] } }
+//   { "agent_config":     { "local_client_id": 2, "clients": [...], "subclients": [...] },
+//     "application_list": { "application_types": [...], "backup_sets": [...], "instances": [...] },
+//     "oracle_agent":     { "files": [...], "statuses": [...] },
+//     "volume_manager":   { "groups": [...] },
+//     "archive_manager":  { "archive_files": [...] },
+//     "fault_table":      { "faults": [...] } }
 //
 // Every row of every section is checked before anything is written (an
 // unknown key, a missing one or a wrong type is refused with its JSON path),

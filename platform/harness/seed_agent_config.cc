@@ -1,4 +1,5 @@
-// Seed section "agent_config": this machine's client, clients and subclients.
+// Seed section "agent_config": this machine's client, clients and
+// subclients (with their contents).
 #include <optional>
 
 #include "platform/config/agent_config.h"
@@ -14,18 +15,23 @@ class AgentConfigSection : public SeedSection {
 
   void Read(const SeedObject& section) override {
     if (section.Has("local_client_id")) localClientId_ = section.Unsigned("local_client_id");
-    for (const SeedObject& row :
-         section.Rows("clients", {"id", "name", "host_name", "job_results_dir", "install_dir"})) {
+    for (const SeedObject& row : section.Rows(
+             "clients", {"id", "name", "host_name", "job_results_dir", "install_dir", "active", "virtual"})) {
       platform::ClientRecord client;
       client.id = row.Unsigned("id");
       client.name = row.Text("name");
       client.hostName = row.Text("host_name", "");
       client.jobResultsDir = row.Text("job_results_dir", "");
       client.installDir = row.Text("install_dir", "");
+      client.active = row.Flag("active", false);
+      client.isVirtual = row.Flag("virtual", false);
       clients_.push_back(client);
     }
-    for (const SeedObject& row : section.Rows(
-             "subclients", {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source", "block_level_flags"})) {
+    for (const SeedObject& row :
+         section.Rows("subclients", {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source",
+                                     "block_level_flags", "name", "app_type", "backup_set_id", "instance_id",
+                                     "snap_backup", "oracle_backup_mode", "oracle_snap_image_copy",
+                                     "oracle_image_copy_dir", "plain_subclient", "contents"})) {
       platform::SubclientRecord subclient;
       subclient.cellId = row.Unsigned("cell_id");
       subclient.appId = row.Unsigned("app_id");
@@ -33,7 +39,18 @@ class AgentConfigSection : public SeedSection {
       subclient.proxyClientId = row.Unsigned("proxy_client_id", 0);
       subclient.useSource = row.Flag("use_source", false);
       subclient.blockLevelFlags = row.Unsigned("block_level_flags", 0);
-      subclients_.push_back(subclient);
+      subclient.name = row.Text("name", "");
+      subclient.appType = row.Unsigned("app_type", 0);
+      subclient.backupSetId = row.Unsigned("backup_set_id", 0);
+      subclient.instanceId = row.Unsigned("instance_id", 0);
+      subclient.snapBackup = row.Flag("snap_backup", false);
+      const long long mode = row.Integer("oracle_backup_mode", 0);
+      if (mode < INT32_MIN || mode > INT32_MAX) throw SeedRefused(row.PathOf("oracle_backup_mode"), "out of range");
+      subclient.oracle.backupMode = static_cast<int>(mode);
+      subclient.oracle.snapImageCopy = row.Flag("oracle_snap_image_copy", false);
+      subclient.oracle.imageCopyDir = row.Text("oracle_image_copy_dir", "");
+      subclient.plainSubclient = row.Flag("plain_subclient", false);
+      subclients_.push_back({subclient, row.Texts("contents")});
     }
   }
 
@@ -41,8 +58,10 @@ class AgentConfigSection : public SeedSection {
     platform::AgentConfigBackend& config = platform::AgentConfig::Current();
     for (const platform::ClientRecord& client : clients_)
       if (!config.PutClient(client)) return false;
-    for (const platform::SubclientRecord& subclient : subclients_)
-      if (!config.PutSubclient(subclient)) return false;
+    for (const auto& [subclient, contents] : subclients_)
+      if (!config.PutSubclient(subclient) ||
+          !config.PutSubclientContents(subclient.cellId, subclient.appId, contents))
+        return false;
     return !localClientId_ || config.SetLocalClientId(*localClientId_);
   }
 
@@ -56,7 +75,9 @@ class AgentConfigSection : public SeedSection {
                          {"name", client->name},
                          {"host_name", client->hostName},
                          {"job_results_dir", client->jobResultsDir},
-                         {"install_dir", client->installDir}});
+                         {"install_dir", client->installDir},
+                         {"active", client->active},
+                         {"virtual", client->isVirtual}});
     }
     nlohmann::json subclients = nlohmann::json::array();
     for (const platform::SubclientRecord& subclient : config.Subclients())
@@ -65,14 +86,24 @@ class AgentConfigSection : public SeedSection {
                             {"client_id", subclient.clientId},
                             {"proxy_client_id", subclient.proxyClientId},
                             {"use_source", subclient.useSource},
-                            {"block_level_flags", subclient.blockLevelFlags}});
+                            {"block_level_flags", subclient.blockLevelFlags},
+                            {"name", subclient.name},
+                            {"app_type", subclient.appType},
+                            {"backup_set_id", subclient.backupSetId},
+                            {"instance_id", subclient.instanceId},
+                            {"snap_backup", subclient.snapBackup},
+                            {"oracle_backup_mode", subclient.oracle.backupMode},
+                            {"oracle_snap_image_copy", subclient.oracle.snapImageCopy},
+                            {"oracle_image_copy_dir", subclient.oracle.imageCopyDir},
+                            {"plain_subclient", subclient.plainSubclient},
+                            {"contents", config.SubclientContents(subclient.cellId, subclient.appId)}});
     return {{"local_client_id", config.LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
   }
 
  private:
   std::optional<uint64_t> localClientId_;
   std::vector<platform::ClientRecord> clients_;
-  std::vector<platform::SubclientRecord> subclients_;
+  std::vector<std::pair<platform::SubclientRecord, std::vector<std::string>>> subclients_;
 };
 
 }  // namespace

@@ -84,9 +84,25 @@ std::vector<SeedObject> SeedObject::Rows(const char* key, const std::vector<cons
   return rows;
 }
 
+std::vector<std::string> SeedObject::Texts(const char* key) const {
+  std::vector<std::string> texts;
+  const nlohmann::json* array = Member(key, false, &nlohmann::json::is_array, "an array");
+  if (array == nullptr) return texts;
+  for (size_t i = 0; i < array->size(); ++i) {
+    if (!(*array)[i].is_string())
+      throw SeedRefused(PathOf(key) + "[" + std::to_string(i) + "]",
+                        std::string("expected a text, found ") + (*array)[i].type_name());
+    texts.push_back((*array)[i].get<std::string>());
+  }
+  return texts;
+}
+
 std::vector<std::unique_ptr<SeedSection>> MakeSeedSections() {
   std::vector<std::unique_ptr<SeedSection>> sections;
   sections.push_back(MakeAgentConfigSection());
+  sections.push_back(MakeApplicationListSection());
+  sections.push_back(MakeOracleAgentSection());
+  sections.push_back(MakeVolumeManagerSection());
   sections.push_back(MakeArchiveManagerSection());
   sections.push_back(MakeFaultTableSection());
   return sections;

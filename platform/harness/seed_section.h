@@ -33,6 +33,8 @@ class SeedObject {
   std::string Text(const char* key, const std::string& fallback) const;
   bool Flag(const char* key, bool fallback) const;
   bool Has(const char* key) const { return value_->contains(key); }
+  // The texts of an array of texts (none when the key is absent).
+  std::vector<std::string> Texts(const char* key) const;
   // The elements of an array of objects (none when the key is absent), each
   // read with the given keys.
   std::vector<SeedObject> Rows(const char* key, const std::vector<const char*>& keys) const;
@@ -69,5 +71,8 @@ std::vector<std::unique_ptr<SeedSection>> MakeSeedSections();
 std::unique_ptr<SeedSection> MakeAgentConfigSection();
 std::unique_ptr<SeedSection> MakeArchiveManagerSection();
 std::unique_ptr<SeedSection> MakeFaultTableSection();
+std::unique_ptr<SeedSection> MakeApplicationListSection();
+std::unique_ptr<SeedSection> MakeOracleAgentSection();
+std::unique_ptr<SeedSection> MakeVolumeManagerSection();
 
 }  // namespace blbsim

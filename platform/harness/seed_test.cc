@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/config/agent_config.h"
+#include "platform/config/application_list.h"
+#include "platform/dbagents/oracle_content.h"
 #include "platform/harness/services_harness.h"
 #include "platform/sim/fault_table.h"
 #include "support/test_platform.h"
@@ -32,7 +34,8 @@ std::string Refusal(const std::string& document) {
 TEST(Seed, ABadRowRefusesTheWholeDocumentNamingItsPath) {
   testing_support::ScopedStateDir state;
   EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": 5, "name": "a"}, {"id": 6, "nmae": "b"}]})")),
-            "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir)");
+            "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir, active, "
+            "virtual)");
   EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": "5", "name": "a"}]})")),
             "$.agent_config.clients[0].id: expected a whole number of 0 or more, found string");
   EXPECT_EQ(Refusal(Document(R"({"subclients": [{"cell_id": 2, "app_id": -7, "client_id": 2}]})")),
@@ -75,4 +78,40 @@ TEST(Seed, RowsAddToTheServiceAndReplaceTheirKey) {
   EXPECT_EQ(faults[0].remaining, 2);
   std::string unknown;
   EXPECT_FALSE(blbsim::DumpService("no_service", unknown));
+}
+
+TEST(Seed, WhatTheContentListReadsIsCheckedAndReplacedByItsKeys) {
+  testing_support::ScopedStateDir state;
+  EXPECT_EQ(Refusal(R"({"agent_config": {"subclients": [{"cell_id": 2, "app_id": 7, "client_id": 5,
+                                                          "contents": ["/a", 5]}]}})"),
+            "$.agent_config.subclients[0].contents[1]: expected a text, found number");
+  EXPECT_EQ(Refusal(R"({"volume_manager": {"groups": [{"name": ""}]}})"),
+            "$.volume_manager.groups[0].name: a group needs a name");
+  EXPECT_EQ(Refusal(R"({"volume_manager": {"groups": [{"name": "tank", "logical_volumes":
+                                                       [{"name": "fs1", "device": "tank/fs1",
+                                                         "physical_volumes": "sdb"}]}]}})"),
+            "$.volume_manager.groups[0].logical_volumes[0].physical_volumes: expected an array, found string");
+  EXPECT_EQ(Refusal(R"({"oracle_agent": {"files": [{"instance_id": 21, "pdb": "P1"}]}})"),
+            "$.oracle_agent.files[0].path: missing");
+
+  // A client's type rows replace its list; a file seeded again keeps its
+  // place and takes its new table space; a subclient's contents are its row's.
+  std::string message;
+  for (const char* document : {
+           R"({"application_list": {"application_types": [{"client_id": 5, "type": 29}, {"client_id": 5, "type": 22}]},
+               "oracle_agent": {"files": [{"instance_id": 21, "path": "/a"}, {"instance_id": 21, "path": "/b"}]},
+               "agent_config": {"subclients": [{"cell_id": 2, "app_id": 7, "client_id": 5, "contents": ["/a", "/b"]}]}})",
+           R"({"application_list": {"application_types": [{"client_id": 5, "type": 104, "name": "MySQL"}]},
+               "oracle_agent": {"files": [{"instance_id": 21, "table_space": "USERS", "path": "/a"}]},
+               "agent_config": {"subclients": [{"cell_id": 2, "app_id": 7, "client_id": 5}]}})"})
+    ASSERT_EQ(SeedDocument(document, message), SeedResult::kSeeded) << message;
+  const std::vector<platform::ApplicationTypeRecord> types =
+      platform::ApplicationList::Current().ApplicationTypes(5);
+  ASSERT_EQ(types.size(), 1u);
+  EXPECT_EQ(types[0].name, "MySQL");
+  const std::vector<platform::OracleFileRecord> files = platform::OracleContent::Current().Files(21);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].path, "/a");
+  EXPECT_EQ(files[0].tableSpace, "USERS");
+  EXPECT_TRUE(platform::AgentConfig::Current().SubclientContents(2, 7).empty());
 }

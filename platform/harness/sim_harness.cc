@@ -32,6 +32,7 @@ bool InitStateDir() {
     local.hostName = "localclient.local";
     local.jobResultsDir = dir + "/jobresults";
     local.installDir = dir + "/install";
+    local.active = true;
     if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
   }
   // The machine's client answers for records whose own client is unknown.

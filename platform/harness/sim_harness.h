@@ -14,7 +14,7 @@ namespace blbsim {
 // Lays out the state directory the settings name (BLB_STATE_DIR): the
 // registry with the "FileSystemAgent" and "Base" sections ("dTARVOSHOME"
 // pointing at <dir>/install), the log and job-results folders, the agent
-// database with this machine's client (id 2, job results <dir>/jobresults),
+// database with this machine's client (id 2, active, job results <dir>/jobresults),
 // the filter driver loaded, the physical machine named after that client.
 // Existing values are kept.
 bool InitStateDir();

@@ -13,8 +13,11 @@ CQiError CQiPath::IsLink(bool& isLink) const {
   CQiError fault = platform::InjectedFault("CQiPath::IsLink", FXCODELOC);
   if (fault.IsError()) return fault;
   isLink = false;
+  // "link/" names the link too; lstat of it would follow the link.
+  FXString path = m_sPath;
+  while (path.size() > 1 && path.back() == FXPath::kDelimiter) path.RemoveRight(1);
   struct stat info {};
-  if (::lstat(m_sPath.c_str(), &info) != 0)
+  if (::lstat(path.c_str(), &info) != 0)
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "lstat(%s) failed: %s", m_sPath.c_str(), std::strerror(errno));
   isLink = S_ISLNK(info.st_mode);
   return CQiError();

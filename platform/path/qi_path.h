@@ -17,7 +17,8 @@ class CQiPath {
   const char* c_str() const { return m_sPath.c_str(); }
   bool IsEmpty() const { return m_sPath.empty(); }
 
-  // Whether the path itself is a symbolic link (the link is not followed).
+  // Whether the path itself is a symbolic link (the link is not followed;
+  // trailing delimiters are ignored, so "link/" is the link).
   // A path that does not exist fails with errno 2; other lstat failures
   // carry their errno.
   CQiError IsLink(bool& isLink) const;

@@ -38,6 +38,11 @@ TEST(CQiPath, IsLinkTellsLinksFilesAndMissingPaths) {
   EXPECT_TRUE(isLink);
   EXPECT_FALSE(CQiPath(dangling).IsLink(isLink).IsError());
   EXPECT_TRUE(isLink);
+  // A link to a folder named with a trailing delimiter is still the link.
+  const std::string folderLink = dir.Sub("folder-link");
+  ASSERT_EQ(::symlink(dir.Path().c_str(), folderLink.c_str()), 0);
+  EXPECT_FALSE(CQiPath(folderLink + "//").IsLink(isLink).IsError());
+  EXPECT_TRUE(isLink);
 
   CQiError missing = CQiPath(dir.Sub("absent")).IsLink(isLink);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(missing, 2));

@@ -2,6 +2,7 @@
 // The agent's settings: registry values by section and key.
 // Every read returns non-zero when the value was found; a missing key leaves
 // the caller's value (its built-in default) untouched.
+#include <list>
 #include <string>
 
 class KZPlatformInfo {
@@ -13,4 +14,8 @@ class KZPlatformInfo {
   static int getString(const char* section, const char* key, std::string& value);
   // The name of this physical machine's client.
   static int getPhysicalMachine(std::string& name);
+  // The names of the clients active on this machine, in client-id order;
+  // 0 on success (platform/config: the clients' active flag).
+  // Fault: "KZPlatformInfo::getActiveClientList" (the list left empty).
+  static int getActiveClientList(std::list<std::string>& names);
 };

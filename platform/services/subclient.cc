@@ -1,8 +1,11 @@
 #include "platform/services/subclient.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/config/agent_config.h"
+#include "platform/dbagents/instance.h"
 #include "platform/sim/fault_table.h"
 
 namespace {
@@ -11,32 +14,147 @@ std::optional<platform::SubclientRecord> Find(uint64_t cellId, uint64_t appId) {
   return platform::AgentConfig::Current().FindSubclient(cellId, appId);
 }
 
+int Failed(int code) { return code != 0 ? code : -1; }
+
+// Reads one field of the subclient's record into the caller's value; -1 for
+// an unknown subclient.
+template <class Value, class Read>
+int ReadField(uint64_t cellId, uint64_t appId, Value& value, Read read) {
+  std::optional<platform::SubclientRecord> record = Find(cellId, appId);
+  if (!record) return -1;
+  value = read(*record);
+  return 0;
+}
+
+bool IsOracle(uint64_t appType) { return appType == 22 || appType == 80; }
+
+// A whole unsigned decimal number; false for anything else.
+bool ReadId(const std::string& text, uint64_t& value) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoull(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
 }  // namespace
 
 int Subclient::getProxyClientId(uint64_t& clientId, void*) {
   int code = 0;
-  if (platform::InjectedFaultCode("Subclient::getProxyClientId", code)) return code != 0 ? code : -1;
-  std::optional<platform::SubclientRecord> record = Find(m_nCellId, m_nAppId);
-  if (!record) return -1;
-  clientId = record->proxyClientId;
-  return 0;
+  if (platform::InjectedFaultCode("Subclient::getProxyClientId", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, clientId, [](const platform::SubclientRecord& r) { return r.proxyClientId; });
 }
 
 int Subclient::getUseSource(bool& useSource, void*) {
   int code = 0;
-  if (platform::InjectedFaultCode("Subclient::getUseSource", code)) return code != 0 ? code : -1;
-  std::optional<platform::SubclientRecord> record = Find(m_nCellId, m_nAppId);
-  if (!record) return -1;
-  useSource = record->useSource;
+  if (platform::InjectedFaultCode("Subclient::getUseSource", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, useSource, [](const platform::SubclientRecord& r) { return r.useSource; });
+}
+
+int Subclient::getUseBlockLevelBackup(unsigned long& useBlockLevel, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getUseBlockLevelBackup", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, useBlockLevel, [](const platform::SubclientRecord& r) {
+    return (r.blockLevelFlags & platform::SubclientRecord::kBlockLevel) != 0 ? 1UL : 0UL;
+  });
+}
+
+int Subclient::getUseBlockLevelSPOSBackup(unsigned long& useBlockLevelSPOS, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getUseBlockLevelSPOSBackup", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, useBlockLevelSPOS, [](const platform::SubclientRecord& r) {
+    return (r.blockLevelFlags & platform::SubclientRecord::kBlockLevelSPOS) != 0 ? 1UL : 0UL;
+  });
+}
+
+int Subclient::getSubclientName(std::string& name, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getSubclientName", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, name, [](const platform::SubclientRecord& r) { return r.name; });
+}
+
+int Subclient::getSnapBackup(bool& snapBackup, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getSnapBackup", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, snapBackup, [](const platform::SubclientRecord& r) { return r.snapBackup; });
+}
+
+int OracleBackpack::getBackupMode(int& mode, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("OracleBackpack::getBackupMode", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, mode, [](const platform::SubclientRecord& r) { return r.oracle.backupMode; });
+}
+
+int OracleBackpack::getSnapImageCopy(bool& snapImageCopy, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("OracleBackpack::getSnapImageCopy", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, snapImageCopy,
+                   [](const platform::SubclientRecord& r) { return r.oracle.snapImageCopy; });
+}
+
+int OracleBackpack::getImageCopyDir(std::string& directory, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("OracleBackpack::getImageCopyDir", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, directory,
+                   [](const platform::SubclientRecord& r) { return r.oracle.imageCopyDir; });
+}
+
+ApplicationId::ApplicationId(uint64_t cellId, uint64_t appId) : m_nCellId(cellId), m_nAppId(appId) {}
+
+ApplicationId::ApplicationId(const std::string& text) {
+  const std::string::size_type colon = text.find(':');
+  m_bReadable = colon != std::string::npos && ReadId(text.substr(0, colon), m_nCellId) &&
+                ReadId(text.substr(colon + 1), m_nAppId);
+  if (!m_bReadable) m_nCellId = m_nAppId = 0;
+}
+
+ApplicationId::~ApplicationId() = default;
+
+int ApplicationId::getApplicationId(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getApplicationId", code)) return Failed(code);
+  return m_bReadable && Find(m_nCellId, m_nAppId) ? 0 : -1;
+}
+
+int ApplicationId::getAppId(unsigned long& appId, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getAppId", code)) return Failed(code);
+  if (!m_bReadable) return -1;
+  appId = m_nAppId;
   return 0;
+}
+
+Instance* ApplicationId::getInstance(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getInstance", code)) return nullptr;
+  if (!m_pInstance) {
+    std::optional<platform::SubclientRecord> record;
+    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    if (!record) return nullptr;
+    m_pInstance.reset(new Instance(record->instanceId));
+  }
+  return m_pInstance.get();
 }
 
 Subclient* ApplicationId::getSubclient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return nullptr;
   if (!m_pSubclient) {
-    if (!Find(m_nCellId, m_nAppId)) return nullptr;
-    m_pSubclient.reset(new Subclient(m_nCellId, m_nAppId));
+    std::optional<platform::SubclientRecord> record;
+    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    if (!record) return nullptr;
+    if (IsOracle(record->appType) && !record->plainSubclient)
+      m_pSubclient.reset(new OracleBackpack(m_nCellId, m_nAppId));
+    else
+      m_pSubclient.reset(new Subclient(m_nCellId, m_nAppId));
   }
   return m_pSubclient.get();
 }
+
+namespace platform {
+
+std::string ApplicationIdText(uint64_t cellId, uint64_t appId) {
+  return std::to_string(cellId) + ":" + std::to_string(appId);
+}
+
+}  // namespace platform

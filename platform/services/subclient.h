@@ -1,9 +1,15 @@
 #pragma once
-// The agent's subclient objects over the simulated configuration
-// (AgentConfigBackend). Every query answers from the configuration at the
-// time of the call and returns 0 on success.
+// The agent's application and subclient objects over the simulated
+// configuration (AgentConfigBackend). Every query answers from the
+// configuration at the time of the call and returns 0 on success.
+//
+// Faults: "<Class>::<call>" of every call below (the call fails with the
+// fault's code, or answers null).
 #include <cstdint>
 #include <memory>
+#include <string>
+
+class Instance;
 
 class Subclient {
  public:
@@ -11,27 +17,70 @@ class Subclient {
   virtual ~Subclient() = default;
 
   // The client that backs the subclient up in place of its own (0: none).
-  // Failable as "Subclient::getProxyClientId".
   virtual int getProxyClientId(uint64_t& clientId, void* reserved);
   // Whether files that cannot reach the proxy may stay on the source client.
-  // Failable as "Subclient::getUseSource".
   virtual int getUseSource(bool& useSource, void* reserved);
+  // The block-level flags: backed up block by block; the same through a
+  // snapshot of the source ("SPOS"). Each is 1 or 0.
+  virtual int getUseBlockLevelBackup(unsigned long& useBlockLevel, void* reserved);
+  virtual int getUseBlockLevelSPOSBackup(unsigned long& useBlockLevelSPOS, void* reserved);
+  virtual int getSubclientName(std::string& name, void* reserved);
+  // Whether the subclient's backups are taken from snapshots.
+  virtual int getSnapBackup(bool& snapBackup, void* reserved);
 
- private:
+ protected:
   uint64_t m_nCellId;
   uint64_t m_nAppId;
+};
+
+// The subclient of an Oracle instance (application types 22 and 80).
+class OracleBackpack : public Subclient {
+ public:
+  using Subclient::Subclient;
+
+  virtual int getBackupMode(int& mode, void* reserved);
+  // Whether the backup copies the database's image to a directory of its own.
+  virtual int getSnapImageCopy(bool& snapImageCopy, void* reserved);
+  virtual int getImageCopyDir(std::string& directory, void* reserved);
 };
 
 class ApplicationId {
  public:
-  ApplicationId(uint64_t cellId, uint64_t appId) : m_nCellId(cellId), m_nAppId(appId) {}
+  ApplicationId(uint64_t cellId, uint64_t appId);
+  // From a text of ClientApplicationList::getApplications; any other text
+  // makes an application that getAppId refuses and that has no subclient.
+  explicit ApplicationId(const std::string& text);
+  ~ApplicationId();
+  ApplicationId(const ApplicationId&) = delete;
+  ApplicationId& operator=(const ApplicationId&) = delete;
 
-  // The subclient, owned by this object; null when the configuration does
-  // not know it. Failable as "ApplicationId::getSubclient".
+  // 0 when the configuration knows the application.
+  int getApplicationId(void* reserved);
+  int getAppId(unsigned long& appId, void* reserved);
+  // The application's instance (its id is 0 for an application of no
+  // instance), owned by this object; null when the application is unknown.
+  Instance* getInstance(void* reserved);
+  // The subclient, owned by this object; an OracleBackpack for an Oracle
+  // subclient unless the configuration registers it as a plain one; null
+  // when the configuration does not know it.
   Subclient* getSubclient(void* reserved);
 
+  // The platform's own accessors (services that take an ApplicationId).
+  bool IsReadable() const { return m_bReadable; }
+  uint64_t CellId() const { return m_nCellId; }
+  uint64_t AppId() const { return m_nAppId; }
+
  private:
-  uint64_t m_nCellId;
-  uint64_t m_nAppId;
+  uint64_t m_nCellId = 0;
+  uint64_t m_nAppId = 0;
+  bool m_bReadable = true;
   std::unique_ptr<Subclient> m_pSubclient;
+  std::unique_ptr<Instance> m_pInstance;
 };
+
+namespace platform {
+
+// The text that ApplicationId(text) reads back: "<cell id>:<application id>".
+std::string ApplicationIdText(uint64_t cellId, uint64_t appId);
+
+}  // namespace platform

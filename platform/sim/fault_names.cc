@@ -10,6 +10,12 @@ namespace {
 // One group per facade (the folder of platform/ it lives in).
 const char* const kFailableCalls[] = {
     // config/
+    "ClientApplicationList::getApplicationTypes",
+    "ClientApplicationList::getApplications",
+    "ClientApplicationList::getBackupSetList",
+    "ClientApplicationList::getInstanceList",
+    "ClientApplicationList::getSubclientList",
+    "ClientProperties::isVirtualClient",
     "GetSubclientDirAndFiles",
     "KZClient::getClientId",
     "KZClient::getInstallDirectory",
@@ -19,6 +25,7 @@ const char* const kFailableCalls[] = {
     "KZPI_Base::getTarvosDirectory",
     "KZPI_Focus::getFocusClientName",
     "KZPI_VornClient::getJobResultsDirectory",
+    "KZPlatformInfo::getActiveClientList",
     // blockdev/
     "ioctl::BLKBSZGET",
     "ioctl::BLKGETSIZE",
@@ -39,6 +46,10 @@ const char* const kFailableCalls[] = {
     "KZVolumeUnix::getBitmap",
     "KZVolumeUnix::getVolumeInformation",
     "KZVolumeUnix::selectVolume",
+    // dbagents/
+    "MySqlInstance::getMySqlDataDir",
+    "PostgreSQLInstance::getPgDataDir",
+    "UxaBackup::getDatabaseContent",
     // driver/
     "KzBfDriver::attachDevice",
     "KzBfDriver::clearBitmap",
@@ -76,10 +87,16 @@ const char* const kFailableCalls[] = {
     "CExtentHashTable_File::Initialize",
     // lock/
     "KzFileLock::lock",
+    // lvm/
+    "LVM::getByLVDevice",
+    "LVM::getVG",
     // mnttab/
     "KzMntTab::getAll",
     // path/
     "CQiPath::IsLink",
+    "ComparePath::Check",
+    "FXPath::KZGetVolumeNameForVolumeMountPoint",
+    "UnixSymbolicLink::getPhysicalPath",
     // process/
     "KzProcess::StartProcess",
     "KzProcess::WaitForProcessToEnd",
@@ -93,14 +110,26 @@ const char* const kFailableCalls[] = {
     "KzNamedSemaphore::KzNamedSemaphore",
     "KzNamedSemaphore::wait",
     // services/
+    "ApplicationId::getAppId",
+    "ApplicationId::getApplicationId",
+    "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
     "ArMgrClientAPI::getArchFileListForSnapshotJob",
     "ArMgrClientAPI::getLastAfileOfCycle",
     "DemangleHostName",
+    "FSSubclientConf::dirnames",
+    "FSSubclientConf::load",
     "GetIndexFiles",
     "KzCopyFile::CopyFiles",
     "KzCopyFile::GetConnection",
+    "OracleBackpack::getBackupMode",
+    "OracleBackpack::getImageCopyDir",
+    "OracleBackpack::getSnapImageCopy",
     "Subclient::getProxyClientId",
+    "Subclient::getSnapBackup",
+    "Subclient::getSubclientName",
+    "Subclient::getUseBlockLevelBackup",
+    "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
 };
 

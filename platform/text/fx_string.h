@@ -59,6 +59,11 @@ class FXPath {
   static bool IsSamePathAs(const std::string& a, const std::string& b);
   // Splits at the last delimiter; fails with 22 when the path holds none.
   static CQiError SplitParentPath(const std::string& path, FXString& parent, FXString& name);
+  // The mount point of the volume that holds the path (the longest mount
+  // point of KzMntTab that holds it, whole components only), ending in "/";
+  // empty, with errno 2, when no mount point holds it (platform/path).
+  // Fault: "FXPath::KZGetVolumeNameForVolumeMountPoint".
+  static CQiError KZGetVolumeNameForVolumeMountPoint(const std::string& path, FXString& volume);
 };
 
 // A text that may hold nothing; c_str gives "" then.

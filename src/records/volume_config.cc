@@ -11,6 +11,7 @@
 #include "platform/path/qi_path.h"
 #include "platform/text/fx_string.h"
 #include "platform/time/time_stamp.h"
+#include "records/link_target.h"
 
 VolumeConfig::VolumeConfig(long long vornCellId, long long clientId, long long appId, const std::string& device,
                            const std::string& deviceId, long reserved1, long reserved2, long long reserved3,
@@ -115,17 +116,9 @@ CQiError VolumeConfig::SetLinkTargetPathForDevice() {
   }
   if (!isLink) return CQiError();
 
-  char target[4096] = {};
-  if (::readlink(m_sDevice.c_str(), target, sizeof(target) - 1) < 0) {
-    const int saved = errno;
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "failed to read link for path=%s, error=%s", m_sDevice.c_str(),
-                                   std::strerror(saved));
-  }
-  log.DebugLvl(__FUNCTION__, 0, "read link returned=%s for path=%s", target, m_sDevice.c_str());
-
-  CQiPath resolved = target[0] == '/' ? CQiPath(target).AbsPath()
-                                      : CQiPath::Append(CQiPath(m_sDevice).GetParent(), target).AbsPath();
-  m_sDevice = resolved.GetPath();
-  log.DebugLvl(__FUNCTION__, 0, "resolved device path as = %s", m_sDevice.c_str());
+  std::string resolved;
+  error = ReadLinkTargetOneLevel(m_sDevice, resolved);
+  if (error.IsError()) return error;
+  m_sDevice = resolved;
   return CQiError();
 }

@@ -82,5 +82,7 @@ TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
             "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
             "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
   EXPECT_EQ(RunBlbsim(scope.Path(), "dump archive", &out), 2);
-  EXPECT_NE(out.find("services: agent_config archive_manager fault_table"), std::string::npos) << out;
+  EXPECT_NE(out.find("services: agent_config application_list oracle_agent volume_manager archive_manager fault_table"),
+            std::string::npos)
+      << out;
 }

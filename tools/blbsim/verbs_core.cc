@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <optional>
 
 #include "platform/harness/seed.h"
 #include "platform/harness/sim_harness.h"
@@ -60,6 +61,11 @@ int Client(const Args& args) {
   client.hostName = args[2];
   client.jobResultsDir = args[3];
   if (args.size() == 5) client.installDir = args[4];
+  // Replacing a client keeps its flags (set with clientflags).
+  if (std::optional<platform::ClientRecord> known = platform::AgentConfig::Current().FindClient(client.id)) {
+    client.active = known->active;
+    client.isVirtual = known->isVirtual;
+  }
   return AddClient(client) ? 0 : 1;
 }
 

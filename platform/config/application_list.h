@@ -1,0 +1,76 @@
+#pragma once
+// The agent's application list, simulated: per client its application types
+// (with their names, in order), its backup sets and instances, and the
+// subclients of each. Every query of the list's facade
+// (ClientApplicationList) is logged with its client and application type.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/base/backend.h"
+#include "platform/config/agent_config.h"
+
+namespace platform {
+
+struct ApplicationTypeRecord {
+  uint64_t type = 0;
+  std::string name;
+};
+
+// The application of a file-system client that groups its subclients.
+struct BackupSetRecord {
+  uint64_t id = 0;
+  uint64_t clientId = 0;
+  uint64_t appType = 0;
+  uint64_t instanceId = 0;  // 0: of every instance
+  std::string name;
+};
+
+// A database instance of a client.
+struct InstanceRecord {
+  uint64_t id = 0;
+  uint64_t clientId = 0;
+  uint64_t appType = 0;
+  std::string name;
+  // As the instance returns it: MySQL "a:/var/lib/mysql;b", PostgreSQL the
+  // data directory.
+  std::string dataDir;
+};
+
+struct ApplicationListCall {
+  std::string call;  // "getBackupSetList", ...
+  uint64_t clientId = 0;
+  uint64_t appType = 0;
+};
+
+class ApplicationListBackend {
+ public:
+  virtual ~ApplicationListBackend() = default;
+  virtual std::vector<ApplicationTypeRecord> ApplicationTypes(uint64_t clientId) = 0;
+  // The client's backup sets of the type whose instance is the given one or
+  // 0, in id order.
+  virtual std::vector<BackupSetRecord> BackupSets(uint64_t clientId, uint64_t appType, uint64_t instanceId) = 0;
+  // Subclients in application-id order.
+  virtual std::vector<SubclientRecord> BackupSetSubclients(uint64_t backupSetId) = 0;
+  virtual std::vector<InstanceRecord> Instances(uint64_t clientId, uint64_t appType) = 0;
+  virtual std::optional<InstanceRecord> FindInstance(uint64_t instanceId) = 0;
+  virtual std::vector<SubclientRecord> InstanceSubclients(uint64_t cellId, uint64_t clientId, uint64_t appType,
+                                                          uint64_t instanceId) = 0;
+  virtual void RecordCall(const ApplicationListCall& call) = 0;
+  virtual std::vector<ApplicationListCall> Calls() = 0;
+
+  // Seeding. PutApplicationTypes replaces the client's whole list.
+  virtual bool PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) = 0;
+  virtual bool PutBackupSet(const BackupSetRecord& backupSet) = 0;
+  virtual bool PutInstance(const InstanceRecord& instance) = 0;
+  virtual std::vector<uint64_t> ClientsWithApplicationTypes() = 0;
+  virtual std::vector<BackupSetRecord> AllBackupSets() = 0;
+  virtual std::vector<InstanceRecord> AllInstances() = 0;
+
+  static ApplicationListBackend& Default();
+};
+
+using ApplicationList = Backend<ApplicationListBackend>;
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include "platform/dbagents/instance.h"
+
+#include <optional>
+
+#include "platform/config/application_list.h"
+#include "platform/sim/fault_table.h"
+
+namespace {
+
+int DataDir(uint64_t instanceId, std::string& value) {
+  std::optional<platform::InstanceRecord> instance = platform::ApplicationList::Current().FindInstance(instanceId);
+  if (!instance) return -1;
+  value = instance->dataDir;
+  return 0;
+}
+
+}  // namespace
+
+int ApplProperties::addToPropCache(const char* name, uint64_t id, const char* value, long number) {
+  return updatePropCache(ApplProperty{name ? name : "", id, value ? value : "", number});
+}
+
+int ApplProperties::updatePropCache(const ApplProperty& property) {
+  m_mProperties[property.name] = property;
+  return 0;
+}
+
+int ApplBackupContent::addToContentCache(uint64_t id, const char* text) {
+  m_mContents[id] = text ? text : "";
+  return 0;
+}
+
+int Instance::initContent(const char*, bool, bool) { return 0; }
+
+int MySqlInstance::getMySqlDataDir(std::string& value, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("MySqlInstance::getMySqlDataDir", code)) return code != 0 ? code : -1;
+  return DataDir(getInstanceId(), value);
+}
+
+int PostgreSQLInstance::getPgDataDir(std::string& directory, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("PostgreSQLInstance::getPgDataDir", code)) return code != 0 ? code : -1;
+  return DataDir(getInstanceId(), directory);
+}

@@ -1,0 +1,74 @@
+// Seed section "application_list": each client's application types (in the
+// order of their rows; a client's rows replace its list), backup sets and
+// instances.
+#include <map>
+
+#include "platform/config/application_list.h"
+#include "platform/harness/seed_section.h"
+
+namespace blbsim {
+namespace {
+
+class ApplicationListSection : public SeedSection {
+ public:
+  const char* Name() const override { return "application_list"; }
+  std::vector<const char*> Keys() const override { return {"application_types", "backup_sets", "instances"}; }
+
+  void Read(const SeedObject& section) override {
+    for (const SeedObject& row : section.Rows("application_types", {"client_id", "type", "name"}))
+      types_[row.Unsigned("client_id")].push_back({row.Unsigned("type"), row.Text("name", "")});
+    for (const SeedObject& row : section.Rows("backup_sets", {"id", "client_id", "app_type", "instance_id", "name"}))
+      backupSets_.push_back({row.Unsigned("id"), row.Unsigned("client_id"), row.Unsigned("app_type"),
+                             row.Unsigned("instance_id", 0), row.Text("name", "")});
+    for (const SeedObject& row : section.Rows("instances", {"id", "client_id", "app_type", "name", "data_dir"}))
+      instances_.push_back({row.Unsigned("id"), row.Unsigned("client_id"), row.Unsigned("app_type"),
+                            row.Text("name", ""), row.Text("data_dir", "")});
+  }
+
+  bool Apply() override {
+    platform::ApplicationListBackend& list = platform::ApplicationList::Current();
+    for (const auto& [client, types] : types_)
+      if (!list.PutApplicationTypes(client, types)) return false;
+    for (const platform::BackupSetRecord& backupSet : backupSets_)
+      if (!list.PutBackupSet(backupSet)) return false;
+    for (const platform::InstanceRecord& instance : instances_)
+      if (!list.PutInstance(instance)) return false;
+    return true;
+  }
+
+  nlohmann::json Dump() override {
+    platform::ApplicationListBackend& list = platform::ApplicationList::Current();
+    nlohmann::json types = nlohmann::json::array();
+    for (uint64_t client : list.ClientsWithApplicationTypes())
+      for (const platform::ApplicationTypeRecord& type : list.ApplicationTypes(client))
+        types.push_back({{"client_id", client}, {"type", type.type}, {"name", type.name}});
+    nlohmann::json backupSets = nlohmann::json::array();
+    for (const platform::BackupSetRecord& backupSet : list.AllBackupSets())
+      backupSets.push_back({{"id", backupSet.id},
+                            {"client_id", backupSet.clientId},
+                            {"app_type", backupSet.appType},
+                            {"instance_id", backupSet.instanceId},
+                            {"name", backupSet.name}});
+    nlohmann::json instances = nlohmann::json::array();
+    for (const platform::InstanceRecord& instance : list.AllInstances())
+      instances.push_back({{"id", instance.id},
+                           {"client_id", instance.clientId},
+                           {"app_type", instance.appType},
+                           {"name", instance.name},
+                           {"data_dir", instance.dataDir}});
+    return {{"application_types", types}, {"backup_sets", backupSets}, {"instances", instances}};
+  }
+
+ private:
+  std::map<uint64_t, std::vector<platform::ApplicationTypeRecord>> types_;
+  std::vector<platform::BackupSetRecord> backupSets_;
+  std::vector<platform::InstanceRecord> instances_;
+};
+
+}  // namespace
+
+std::unique_ptr<SeedSection> MakeApplicationListSection() {
+  return std::make_unique<ApplicationListSection>();
+}
+
+}  // namespace blbsim
