@@ -240,9 +240,8 @@ CQiError CollectFileManager::GenerateSingleCollectFile(const ScanObjects_t& scan
     log.Error(__FUNCTION__, "Invalid Arguement : NULL bitmap sent.");
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Invalid Argument : NULL bitmap sent.");
   }
-  // The bitmap is the volume's own change bitmap: masking it in place keeps
-  // what a later step (the cumulative bitmap, the log) sees equal to what
-  // was listed.
+  // The bitmap handed in is the volume's own change bitmap, which the
+  // data-only mask changes where it lies.
   unsigned char* change = const_cast<unsigned char*>(bitmap);
   CQiError err = HandleDataOnlyBitMap(scan, change, bitmapSize, extentSize);
   if (err.IsError()) {
