@@ -38,7 +38,7 @@ TEST_F(ScanTest, IncrementalListsTheDriversExtentsAndSavesTheCumulativeBitmap) {
   WriteDriverBitmap(kRecordV1, driver);
   const std::string snapshot = SparseSnapshot("snap1", 1ull << 30);
   unsigned int total = 0;
-  CQiError err = Scan(JobArgs("2", {"-lsjid", "55"}), {{"/mnt/v1", snapshot}}, 3, false, 0, total);
+  CQiError err = Scan(JobArgs("2", {"-lsjid", "55"}), {{"/mnt/v1", snapshot}}, 1, false, 3, total);
   ASSERT_FALSE(err.IsError()) << err.AsString();
   EXPECT_EQ(total, 3u);
   EXPECT_EQ(Read("CollectInc_1.kzf"), Lines("/mnt/v1", {"00000000", "00000005", "00000011"}));
