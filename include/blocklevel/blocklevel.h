@@ -5,13 +5,13 @@
 // declared extern "C" although they take and return C++ types; the agent is
 // built with the same compiler and library, so the types match. No exception
 // crosses these functions: a failure comes back as a CQiError (or null).
-#include "blocklevel/export.h"
-#include "platform/error/qi_error.h"
-#include "platform/jobs/job_ctrl_client.h"
-
 #include <list>
 #include <string>
 #include <vector>
+
+#include "blocklevel/export.h"
+#include "platform/error/qi_error.h"
+#include "platform/jobs/job_ctrl_client.h"
 
 // One device-configuration line as the agent's block-backup-device message
 // text. A line that does not parse gives a message with the flag 0, empty
@@ -44,9 +44,8 @@ class CollectFileManager;
 extern "C" BLB_EXPORT CQiError CreateBlkLevelCollectFiles(const std::vector<std::string>& args, int clientId,
                                                           std::list<ScanObjects_t>& scanObjects, int& nStreams,
                                                           int reserved, const std::string& jobResultsDir,
-                                                          bool allowMultipleReaders, int starvationFactor,
-                                                          bool trueUp, unsigned int& totalExtents,
-                                                          KZJobCtrlClient* jobCtrl);
+                                                          bool allowMultipleReaders, int starvationFactor, bool trueUp,
+                                                          unsigned int& totalExtents, KZJobCtrlClient* jobCtrl);
 
 // The backup side of a scan: a manager for the job that reads the scan's
 // list of collect files back and hands them out volume by volume. Null when

@@ -36,8 +36,7 @@ CQiError ExtentHashItem::Initialize(const std::string& line) {
   size_t length = line.size();
   if (length > 0 && line[length - 1] == '\n') --length;
   const size_t bar = line.find('|');
-  if (bar != std::string::npos && bar < length &&
-      Set(line.data(), bar, line.data() + bar + 1, length - bar - 1)) {
+  if (bar != std::string::npos && bar < length && Set(line.data(), bar, line.data() + bar + 1, length - bar - 1)) {
     m_sExtentName.assign(line, 0, bar);
     m_sExtentHash.assign(line, bar + 1, length - bar - 1);
     return CQiError();

@@ -49,8 +49,10 @@ CQiError CExtentHashTable_File::Initialize(std::ios_base::openmode mode) {
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Unsupported open mode %d for [%s]", static_cast<int>(mode),
                                    m_sPath.c_str());
   int flags = O_CLOEXEC;
-  if (reads) flags |= O_RDONLY;
-  else flags |= O_WRONLY | O_CREAT | (appends ? O_APPEND : O_TRUNC);
+  if (reads)
+    flags |= O_RDONLY;
+  else
+    flags |= O_WRONLY | O_CREAT | (appends ? O_APPEND : O_TRUNC);
   m_oFile.reset(::open(m_sPath.c_str(), flags, 0644));
   if (m_oFile.get() < 0)
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open extent hash table [%s]", m_sPath.c_str());
@@ -107,8 +109,7 @@ CQiError CExtentHashTable_File::Fill(bool& more) {
     got = ::read(m_oFile.get(), &m_sBuffer[kept], kBufferBytes);
   } while (got < 0 && errno == EINTR);
   m_sBuffer.resize(kept + (got > 0 ? static_cast<size_t>(got) : 0));
-  if (got < 0)
-    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
+  if (got < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
   more = got > 0;
   return CQiError();
 }
@@ -137,7 +138,7 @@ CQiError CExtentHashTable_File::GetNextExtentEntry(ExtentHashItem& item) {
     if (err.IsError()) return err;
     if (more) continue;
     if (m_sBuffer.size() == m_nReadPos) return CQiError();  // the end: item stays invalid
-    break;  // a last line without its "\n"
+    break;                                                  // a last line without its "\n"
   }
   const std::string line(m_sBuffer, m_nReadPos, kMaxLine);
   return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorBadEntry, "Invalid extent hash entry [%s] in [%s]", line.c_str(),

@@ -59,10 +59,17 @@ TEST(ExtentHashItem, OnlyTheTablesLineFormIsAnItem) {
   EXPECT_FALSE(item.Matches(ExtentHashItem("00000012", kHash, nullptr)));
   EXPECT_FALSE(item.Matches(ExtentHashItem("00000011", std::string(32, '0'), nullptr)));
 
-  const std::string bad[] = {"00000011" + kHash, "0000011|" + kHash, "000000011|" + kHash,
-                             "00000011|" + kHash.substr(1), "00000011|" + kHash + "0", "00000011|" + kHash + "\r",
-                             "00000011|0123456789ABCDEF0123456789ABCDEF", "0000001!|" + kHash,
-                             "00000011|" + kHash + "|", " 00000011|" + kHash, ""};
+  const std::string bad[] = {"00000011" + kHash,
+                             "0000011|" + kHash,
+                             "000000011|" + kHash,
+                             "00000011|" + kHash.substr(1),
+                             "00000011|" + kHash + "0",
+                             "00000011|" + kHash + "\r",
+                             "00000011|0123456789ABCDEF0123456789ABCDEF",
+                             "0000001!|" + kHash,
+                             "00000011|" + kHash + "|",
+                             " 00000011|" + kHash,
+                             ""};
   for (const std::string& line : bad) {
     ASSERT_FALSE(item.Initialize("00000001|" + kHash).IsError());
     EXPECT_TRUE(FXErrorUtil::IsWin32(item.Initialize(line), 774)) << line;
@@ -115,8 +122,8 @@ TEST(CExtentHashTable_File, WritesTruncatesAppendsAndReadsBackToAnInvalidItem) {
 // A torn or foreign line is an error, never the end of the table.
 TEST(CExtentHashTable_File, ALineThatIsNoEntryFailsTheRead) {
   testing_support::ScopedStateDir state;
-  for (const std::string& tail : {std::string("00000009|") + kHash, std::string("00000009|") + kHash + "\r\n",
-                                  std::string(200, 'x') + "\n"}) {
+  for (const std::string& tail :
+       {std::string("00000009|") + kHash, std::string("00000009|") + kHash + "\r\n", std::string(200, 'x') + "\n"}) {
     const std::string path = state.Sub("torn.kzf");
     testing_support::WriteFile(path, "00000007|" + kHash + "\n" + tail);
     CExtentHashTable_File table(path);

@@ -78,8 +78,8 @@ class BLB_EXPORT CollectFileManager {
   CQiError GetLinkTargetPath(std::string& path);
   // Clears, in place, the change bits of extents the file system does not
   // use, unless "sDisableDataOnlyBlock" is "true".
-  CQiError HandleDataOnlyBitMap(const ScanObjects_t& scan, unsigned char* changeBitmap,
-                                const unsigned long& bitmapSize, int extentSize);
+  CQiError HandleDataOnlyBitMap(const ScanObjects_t& scan, unsigned char* changeBitmap, const unsigned long& bitmapSize,
+                                int extentSize);
   // Saves a volume's data-only bitmap in the job's cumulative-bitmap folder.
   CQiError GenerateCumulativeBitmap(unsigned char* bitmap, unsigned long long bitmapSize, const std::string& volume,
                                     const std::string& sourceDevice, const std::string& fsType);
@@ -91,17 +91,16 @@ class BLB_EXPORT CollectFileManager {
 
   // The scan's whole output; a volume whose collect files fail is left out of
   // both lists and the others go on.
-  CQiError GenerateCollectFilesForPaths(std::list<ScanObjects_t>& scanObjects, int nStreams,
-                                        bool allowMultipleReaders, int starvationFactor, unsigned int& totalExtents);
+  CQiError GenerateCollectFilesForPaths(std::list<ScanObjects_t>& scanObjects, int nStreams, bool allowMultipleReaders,
+                                        int starvationFactor, unsigned int& totalExtents);
   CQiError GenerateSingleCollectFileForVolume(const ScanObjects_t& scan, int nStreams, bool allowMultipleReaders,
                                               int starvationFactor, unsigned int& count);
   // One line per extent set in the bitmap (the volume's change bitmap, masked
   // in place by HandleDataOnlyBitMap) and below the volume's extent count.
   // The file is not synced: GenerateSingleCollectFileForVolume syncs it, or
   // the pieces it is split into.
-  CQiError GenerateSingleCollectFile(const ScanObjects_t& scan, const std::string& name,
-                                     const unsigned char* bitmap, unsigned long bitmapSize, unsigned long& count,
-                                     int extentSize);
+  CQiError GenerateSingleCollectFile(const ScanObjects_t& scan, const std::string& name, const unsigned char* bitmap,
+                                     unsigned long bitmapSize, unsigned long& count, int extentSize);
   // Lines for extents 0 to n - 1.
   CQiError GenerateSingleCollectFile(const ScanObjects_t& scan, const std::string& name, unsigned long long n,
                                      unsigned long& count);

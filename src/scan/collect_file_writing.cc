@@ -245,8 +245,8 @@ CQiError CollectFileManager::GenerateSingleCollectFile(const ScanObjects_t& scan
   unsigned char* change = const_cast<unsigned char*>(bitmap);
   CQiError err = HandleDataOnlyBitMap(scan, change, bitmapSize, extentSize);
   if (err.IsError()) {
-    log.Error(__FUNCTION__, "Failed handling Data Only Blocks for SourceVolume=[%s], error[%s]",
-              scan.sVolume.c_str(), err.AsString().c_str());
+    log.Error(__FUNCTION__, "Failed handling Data Only Blocks for SourceVolume=[%s], error[%s]", scan.sVolume.c_str(),
+              err.AsString().c_str());
     return err.Push(FXCODELOC);
   }
   BackupDeviceInfo device;
@@ -342,8 +342,8 @@ CQiError CollectFileManager::SplitCollectFile(const ScanObjects_t& scan, const s
   if (err.IsError())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, CodeOf(err), "Failed to open collect file '%s' for reading",
                                    whole.c_str());
-  log.DebugLvl(__FUNCTION__, 2, "ulExtentsWritten : %lu, extentsperfile : %lu, nNumCollectFiles : %d.", total,
-               perFile, nFiles);
+  log.DebugLvl(__FUNCTION__, 2, "ulExtentsWritten : %lu, extentsperfile : %lu, nNumCollectFiles : %d.", total, perFile,
+               nFiles);
 
   std::vector<CollectList> pieces;
   std::string current = name;

@@ -52,9 +52,9 @@ TEST_F(CollectFileTest, ExtentsSplitOverStreamsTimesTheLargestStarvationFactorTh
   };
   const Case cases[] = {
       {100, 4, true, 3, {8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4}},
-      {5, 4, true, 2, {1, 1, 1, 1, 1}},  // factor 2 leaves files empty, factor 1 does not
+      {5, 4, true, 2, {1, 1, 1, 1, 1}},                     // factor 2 leaves files empty, factor 1 does not
       {10, 4, true, 1000000, {1, 1, 1, 1, 1, 1, 1, 1, 2}},  // factor 2: 8 files and the remainder
-      {3, 4, true, 1, {3}},  // fewer extents than streams
+      {3, 4, true, 1, {3}},                                 // fewer extents than streams
       {100, 1, true, 3, {100}},
       {100, 4, false, 3, {100}},
       {100, 4, true, 0, {100}},

@@ -93,8 +93,8 @@ int CollectFileManager::GetNextCollectForVolume(const std::string& volume, std::
   return 0;
 }
 
-int CollectFileManager::ReadExtentsFromCollectFile(std::ifstream& stream, std::string& volume,
-                                                   std::string& entryPath, unsigned long& extent) {
+int CollectFileManager::ReadExtentsFromCollectFile(std::ifstream& stream, std::string& volume, std::string& entryPath,
+                                                   unsigned long& extent) {
   if (!stream.good()) return -1;
   std::string line;
   do {

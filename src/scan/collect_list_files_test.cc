@@ -45,8 +45,9 @@ TEST_F(ScanTest, TheListIsReadBackSkippingLinesThatAreNotThreeFields) {
 TEST(ReadExtentsFromCollectFile, ReadsTheScansLinesAndRefusesAnyOther) {
   testing_support::ScopedStateDir state;
   const std::string path = state.Sub("collect.kzf");
-  testing_support::WriteFile(path, "/00000007\n\n/mnt/v1/0000000V\n/mnt/v1/0000000!\n/mnt/v1/0000007\n"
-                                   "/mnt/v1/0000000a\n00000001\n/mnt/v1/000000010\n");
+  testing_support::WriteFile(path,
+                             "/00000007\n\n/mnt/v1/0000000V\n/mnt/v1/0000000!\n/mnt/v1/0000007\n"
+                             "/mnt/v1/0000000a\n00000001\n/mnt/v1/000000010\n");
   std::ifstream file(path);
   std::string volume, entry;
   unsigned long extent = 0;
@@ -60,7 +61,8 @@ TEST(ReadExtentsFromCollectFile, ReadsTheScansLinesAndRefusesAnyOther) {
   EXPECT_EQ(extent, 31u);
   // A character outside the alphabet, seven or nine digits, a lower-case
   // digit, no '/'.
-  for (int bad = 0; bad < 5; ++bad) EXPECT_EQ(CollectFileManager::ReadExtentsFromCollectFile(file, volume, entry, extent), -1);
+  for (int bad = 0; bad < 5; ++bad)
+    EXPECT_EQ(CollectFileManager::ReadExtentsFromCollectFile(file, volume, entry, extent), -1);
   EXPECT_EQ(CollectFileManager::ReadExtentsFromCollectFile(file, volume, entry, extent), 0);
   EXPECT_EQ(CollectFileManager::ReadExtentsFromCollectFile(file, volume, entry, extent), -1);  // past the end
   std::ifstream missing(state.Sub("missing"));

@@ -58,8 +58,7 @@ CQiError CollectFileManager::ValidateDataOnlyBitMapForVolume(const ScanObjects_t
   log.DebugLvl(__FUNCTION__, 1, "DataOnly Block will be validated for volume=%s snap=%s", volume,
                scan.sSnapDevice.c_str());
   if (extentSize <= 0)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorFailed, "Invalid extent size %d for volume=%s", extentSize,
-                                   volume);
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorFailed, "Invalid extent size %d for volume=%s", extentSize, volume);
   std::string snapshot = scan.sSnapDevice;
   CQiError err = GetLinkTargetPath(snapshot);
   if (err.IsError())
@@ -84,8 +83,7 @@ CQiError CollectFileManager::ValidateDataOnlyBitMapForVolume(const ScanObjects_t
                                      "statfs failed for volume snapshot=%s, error=%s", entry.m_sMountPoint.c_str(),
                                      std::strerror(error));
     }
-    const unsigned long long used =
-        static_cast<unsigned long long>(space.f_bsize) * (space.f_blocks - space.f_bfree);
+    const unsigned long long used = static_cast<unsigned long long>(space.f_bsize) * (space.f_blocks - space.f_bfree);
     const unsigned long long extent = static_cast<unsigned long long>(extentSize);
     const unsigned long long minimum = used / extent + (used % extent != 0 ? 1 : 0);
     if (dataBitmap != nullptr) {

@@ -29,9 +29,9 @@ CQiError RunTrueUp(CollectFileManager& manager, std::list<ScanObjects_t>& scanOb
   return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorNotSupported, "TrueUp is not supported");
 }
 
-CQiError Scan(const std::vector<std::string>& args, int clientId, std::list<ScanObjects_t>& scanObjects,
-              int& nStreams, int reserved, const std::string& jobResultsDir, bool allowMultipleReaders,
-              int starvationFactor, bool trueUp, unsigned int& totalExtents) {
+CQiError Scan(const std::vector<std::string>& args, int clientId, std::list<ScanObjects_t>& scanObjects, int& nStreams,
+              int reserved, const std::string& jobResultsDir, bool allowMultipleReaders, int starvationFactor,
+              bool trueUp, unsigned int& totalExtents) {
   TarvosJobInfo job(args);
   if (job.ParseArgs(false) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to parse command line arguments");
@@ -66,8 +66,8 @@ extern "C" CQiError CreateBlkLevelCollectFiles(const std::vector<std::string>& a
                                                int starvationFactor, bool trueUp, unsigned int& totalExtents,
                                                KZJobCtrlClient*) {
   return blocklevel::GuardEntryPoint(__FUNCTION__, [&] {
-    return Scan(args, clientId, scanObjects, nStreams, reserved, jobResultsDir, allowMultipleReaders,
-                starvationFactor, trueUp, totalExtents);
+    return Scan(args, clientId, scanObjects, nStreams, reserved, jobResultsDir, allowMultipleReaders, starvationFactor,
+                trueUp, totalExtents);
   });
 }
 

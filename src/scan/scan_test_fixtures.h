@@ -69,8 +69,7 @@ inline void ListTree(const std::string& root, const std::string& relative, std::
 
 class ScanTest : public ::testing::Test {
  protected:
-  ScanTest()
-      : maker_([](TarvosJobInfo& job) -> KzDeviceConfigHandler* { return new BitmapFileHandler(job); }) {
+  ScanTest() : maker_([](TarvosJobInfo& job) -> KzDeviceConfigHandler* { return new BitmapFileHandler(job); }) {
     platform::SubclientRecord subclient;
     subclient.cellId = 2;
     subclient.appId = 7;
@@ -109,8 +108,7 @@ class ScanTest : public ::testing::Test {
 
   std::string CumulativeBitmapOf(const std::string& volume) {
     std::string path;
-    VolumeBitMapHelper::GenerateCumulativeBitmapFileName(volume, jr_ + "/BlockLevelCumulativeBM", path, "", "",
-                                                         true);
+    VolumeBitMapHelper::GenerateCumulativeBitmapFileName(volume, jr_ + "/BlockLevelCumulativeBM", path, "", "", true);
     return path;
   }
 

@@ -122,8 +122,8 @@ CQiError CollectFileManager::FetchBitmapForVolume(const ScanObjects_t& scan) {
     static std::mutex converterGuard;
     std::lock_guard<std::mutex> guard(converterGuard);
     s_oExtentNameConverter = ExtentNameConverter(device.GetDiskSize(), device.GetExtentSize());
-    log.DebugLvl(__FUNCTION__, 1, "ullExtentSize=%llu, ullTotalExtents=%llu",
-                 s_oExtentNameConverter.GetExtentSize(), s_oExtentNameConverter.GetTotalExtents());
+    log.DebugLvl(__FUNCTION__, 1, "ullExtentSize=%llu, ullTotalExtents=%llu", s_oExtentNameConverter.GetExtentSize(),
+                 s_oExtentNameConverter.GetTotalExtents());
   }
 
   // What the change-tracking layer recorded since the last backup.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "platform/harness/mount_harness.h"
@@ -56,8 +57,7 @@ TEST_F(ExtScanTest, ListsExactlyTheExtentsTheFileSystemUses) {
   ASSERT_GT(total, 20u);
   ASSERT_LT(total, 64u);
   EXPECT_EQ(Read("CollectTot_1.kzf"), expected);
-  EXPECT_EQ(testing_support::ReadFile(CumulativeBitmapOf("/mnt/e")),
-            std::string(used_.begin(), used_.end()));
+  EXPECT_EQ(testing_support::ReadFile(CumulativeBitmapOf("/mnt/e")), std::string(used_.begin(), used_.end()));
 
   WriteDriverBitmap(kRecordE, std::vector<unsigned char>(8, 0xFF));
   ASSERT_FALSE(Scan(JobArgs("2"), {{"/mnt/e", image_}}, 1, false, 0, total).IsError());
@@ -93,8 +93,9 @@ TEST_F(ExtScanTest, ADataOnlyBitmapBelowTheMountedUsedSpaceMakesTheVolumeFull) {
   unsigned int total = 0;
   ASSERT_FALSE(Scan(JobArgs("2"), {{"/mnt/e", image_}}, 1, false, 0, total).IsError());
   EXPECT_EQ(total, 64u);
-  EXPECT_TRUE(log.Contains("Failed validating data only block Bitmap for volume=/mnt/e, volume will be backed up in "
-                           "its entirety"));
+  EXPECT_TRUE(
+      log.Contains("Failed validating data only block Bitmap for volume=/mnt/e, volume will be backed up in "
+                   "its entirety"));
   // Every extent counts as used, so nothing is masked away either.
   EXPECT_EQ(testing_support::ReadFile(CumulativeBitmapOf("/mnt/e")), std::string(8, '\xFF'));
 }
@@ -189,10 +190,32 @@ TEST_F(ScanTest, TrueUpRecordsShareTheVolumesBitmaps) {
   EXPECT_EQ(record.GetDriverBmp()[31], 0x80);
 
   // A zfs volume is known to the true-up by its dataset.
-  const TrueUpVolInfo zfs("/dev/zd0", BackupDeviceInfo("true|/tank|tank/fs|zfs|rw|4194304|2097152|4096|32|512|512|512|0|1"),
+  const TrueUpVolInfo zfs("/dev/zd0",
+                          BackupDeviceInfo("true|/tank|tank/fs|zfs|rw|4194304|2097152|4096|32|512|512|512|0|1"),
                           TrueUpVolInfo::VolumeBitmapsPtr());
   EXPECT_EQ(zfs.GetVolume(), "tank/fs");
   EXPECT_EQ(zfs.GetDriverBmp(), nullptr);
+}
+
+// Every later step reads the record's bitmap size from the change bitmap.
+TEST_F(ScanTest, ADriverBitmapOfAnotherSizeIsNotUsed) {
+  struct ShortBitmapHandler : KzDeviceConfigHandler {
+    using KzDeviceConfigHandler::KzDeviceConfigHandler;
+    CQiError GetBitMapInfo(const std::string&, unsigned char*& bitmap, unsigned long& size, unsigned char&) override {
+      size = 4;
+      bitmap = static_cast<unsigned char*>(std::calloc(size, 1));
+      bitmap[0] = 0x01;
+      return CQiError();
+    }
+  };
+  scan::ScopedDeviceConfigHandlerMaker shortBitmaps(
+      [](TarvosJobInfo& job) -> KzDeviceConfigHandler* { return new ShortBitmapHandler(job); });
+  WriteRecords({kRecordV1});
+  CapturingLog log;
+  unsigned int total = 0;
+  ASSERT_FALSE(Scan(JobArgs("2"), {{"/mnt/v1", SparseSnapshot("snap", 1ull << 30)}}, 1, false, 0, total).IsError());
+  EXPECT_EQ(total, 256u);
+  EXPECT_TRUE(log.Contains("Disk bit map of 4 bytes does not fit the 32 bytes of volume [/mnt/v1], not using it"));
 }
 
 TEST(CCumulativeBitmapHelper, AllBitsSetLooksAtEveryByte) {

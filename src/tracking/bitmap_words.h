@@ -66,8 +66,10 @@ bool ForEachSetBitBelow(const unsigned char* bitmap, uint64_t limit, Visit visit
   const uint64_t size = limit / 8 + (limit % 8 != 0 ? 1 : 0);
   for (uint64_t offset = 0; offset < size; offset += 8) {
     uint64_t word = 0;
-    if (offset + 8 <= size) word = Load(bitmap + offset);
-    else std::memcpy(&word, bitmap + offset, static_cast<size_t>(size - offset));
+    if (offset + 8 <= size)
+      word = Load(bitmap + offset);
+    else
+      std::memcpy(&word, bitmap + offset, static_cast<size_t>(size - offset));
     while (word != 0) {
       const uint64_t bit = offset * 8 + static_cast<uint64_t>(__builtin_ctzll(word));
       if (bit >= limit) return true;
