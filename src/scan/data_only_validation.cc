@@ -1,7 +1,6 @@
 // Whether a snapshot's data-only bitmap can be trusted: it must mark at least
 // as many extents as the used space of the snapshot's mounted file system
 // fills. A bitmap that marks fewer would drop data from the backup.
-#include <limits.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
