@@ -3,13 +3,13 @@
 // fills. A bitmap that marks fewer would drop data from the backup.
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/log/ev_debug.h"
 #include "platform/path/qi_path.h"
+#include "records/link_target.h"
 #include "scan/collect_file_manager.h"
 #include "tracking/bitmap_words.h"
 
@@ -17,7 +17,6 @@ namespace {
 
 constexpr unsigned kErrorFailed = 774;
 constexpr unsigned kErrorCallFailed = 1627;
-constexpr size_t kMaxLinkTarget = 4095;
 
 }  // namespace
 
@@ -28,26 +27,17 @@ CQiError CollectFileManager::GetMountList() {
 }
 
 CQiError CollectFileManager::GetLinkTargetPath(std::string& path) {
-  EvDebug log;
-  const CQiPath link(path);
   bool isLink = false;
-  CQiError err = link.IsLink(isLink);
+  CQiError err = CQiPath(path).IsLink(isLink);
   if (err.IsError())
     return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorCallFailed, "Failed to check if path=%s is a link, error=%s",
                                    path.c_str(), err.AsString().c_str());
   if (!isLink) return CQiError();
-  char target[kMaxLinkTarget + 1];
-  const ssize_t length = ::readlink(path.c_str(), target, kMaxLinkTarget);
-  if (length < 0)
-    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorCallFailed, "failed to read link for path=%s, error=%s",
-                                   path.c_str(), std::strerror(errno));
-  target[length] = '\0';
-  log.DebugLvl(__FUNCTION__, 3, "read link returned=%s for path=%s", target, path.c_str());
-  CQiPath resolved(target);
-  if (target[0] != '/') resolved = CQiPath::Append(link.GetParent(), target);
-  path = resolved.AbsPath().GetPath();
-  log.DebugLvl(__FUNCTION__, 3, "resolved device path as = %s", path.c_str());
-  return CQiError();
+  std::string resolved;
+  err = ReadLinkTargetOneLevel(path, resolved);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  path = resolved;
+  return err;
 }
 
 CQiError CollectFileManager::ValidateDataOnlyBitMapForVolume(const ScanObjects_t& scan, unsigned char* dataBitmap,
