@@ -82,9 +82,13 @@ const char* const kFailableCalls[] = {
     "FsParser::GetAllocatedExtentBitmap",
     "FsParser::init",
     // hashing/
+    "CExtBmpIterator::Initialize",
+    "CExtCollectIterator::Initialize",
     "CExtentHashTable_File::AddExtentEntry",
     "CExtentHashTable_File::GetNextExtentEntry",
     "CExtentHashTable_File::Initialize",
+    "CHashReadHandler::GetNextExtent",
+    "CHashReadHandler::Initialize",
     // lock/
     "KzFileLock::lock",
     // lvm/

@@ -1,7 +1,9 @@
 #pragma once
 // Time in 100-nanosecond ticks: CTimeStamp counts from 1601-01-01 00:00 UTC,
 // CTimeInterval is a duration.
+#include <atomic>
 #include <cstdint>
+#include <string>
 
 class CTimeInterval {
  public:
@@ -45,17 +47,28 @@ class CTimeStamp {
   int64_t m_nTicks = 0;
 };
 
-// Accumulates elapsed time.
+// Accumulates elapsed time and the number of timed calls. Threads may add
+// to one counter at once (a reader thread and a hash thread share a
+// generator's counters).
 class CTimeCounter {
  public:
+  CTimeCounter() = default;
+  CTimeCounter(const CTimeCounter&) = delete;
+  CTimeCounter& operator=(const CTimeCounter&) = delete;
+
   CTimeCounter& operator+=(const CTimeInterval& interval) {
-    m_oTotal += interval;
+    m_nTicks.fetch_add(interval.GetTicks(), std::memory_order_relaxed);
+    m_nCalls.fetch_add(1, std::memory_order_relaxed);
     return *this;
   }
-  const CTimeInterval& Total() const { return m_oTotal; }
+  CTimeInterval Total() const { return CTimeInterval(m_nTicks.load(std::memory_order_relaxed)); }
+  uint64_t Calls() const { return m_nCalls.load(std::memory_order_relaxed); }
+  // "Calls=<n> Total=<seconds>s Average=<milliseconds>ms", three decimals.
+  std::string AsString() const;
 
  private:
-  CTimeInterval m_oTotal;
+  std::atomic<int64_t> m_nTicks{0};
+  std::atomic<uint64_t> m_nCalls{0};
 };
 
 // Adds the time between its construction and destruction to a counter.

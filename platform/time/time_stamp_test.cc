@@ -25,6 +25,13 @@ TEST(CAutoTimeCounter, AddsElapsedTimeOnlyWithACounter) {
   { CAutoTimeCounter timed(&counter); }
   EXPECT_GE(counter.Total().GetTicks(), 5);
   { CAutoTimeCounter untimed(nullptr); }
+  EXPECT_EQ(counter.Calls(), 2u);
+
+  CTimeCounter idle;
+  EXPECT_EQ(idle.AsString(), "Calls=0 Total=0.000s Average=0.000ms");
+  idle += CTimeInterval::FromMilliseconds(1500);
+  idle += CTimeInterval::FromMilliseconds(500);
+  EXPECT_EQ(idle.AsString(), "Calls=2 Total=2.000s Average=1000.000ms");
 }
 
 TEST(CQiCRC64, MatchesTheReferenceCheckValue) {
