@@ -101,6 +101,17 @@ inline std::string ExtentMd5(const std::string& image, unsigned long long extent
   return Md5Of("dd if=" + image + " bs=4M skip=" + std::to_string(extent) + " count=1 2>/dev/null");
 }
 
+// The digests of the image's first `count` 4 MiB extents, as dd reads them.
+inline std::vector<std::string> ExtentMd5s(const std::string& image, unsigned count) {
+  const std::string lines = testing_support::CommandOutput(
+      "for n in $(seq 0 " + std::to_string(count - 1) + "); do dd if=" + image +
+      " bs=4M skip=$n count=1 2>/dev/null | md5sum; done");
+  std::vector<std::string> digests;
+  for (size_t at = 0; at + 32 <= lines.size(); at = lines.find('\n', at) + 1) digests.push_back(lines.substr(at, 32));
+  EXPECT_EQ(digests.size(), count);
+  return digests;
+}
+
 // An opened device reader, as the agent shares one.
 inline boost::shared_ptr<KzDeviceReader> OpenReader(const std::string& device, BackupDeviceInfo record) {
   TarvosJobInfo job;
