@@ -31,7 +31,7 @@ CQiError WriteAll(int fd, const char* bytes, size_t size, const std::string& pat
 
 }  // namespace
 
-CExtentHashTable_File::CExtentHashTable_File(const std::string& path) : m_sPath(path) {}
+CExtentHashTable_File::CExtentHashTable_File(const std::string& path) : m_sPath(path), m_oLines(kMaxLine - 1) {}
 
 CExtentHashTable_File::~CExtentHashTable_File() {
   Close();
@@ -58,8 +58,10 @@ CQiError CExtentHashTable_File::Initialize(std::ios_base::openmode mode) {
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open extent hash table [%s]", m_sPath.c_str());
   m_eMode = reads ? Mode::kRead : Mode::kWrite;
   m_sBuffer.clear();
-  m_sBuffer.reserve(kBufferBytes + kMaxLine);
-  m_nReadPos = 0;
+  if (reads)
+    m_oLines.Reset();
+  else
+    m_sBuffer.reserve(kBufferBytes + kMaxLine);
   m_oWriteError = CQiError();
   return CQiError();
 }
@@ -99,21 +101,6 @@ CQiError CExtentHashTable_File::Close() {
   return err;
 }
 
-CQiError CExtentHashTable_File::Fill(bool& more) {
-  m_sBuffer.erase(0, m_nReadPos);
-  m_nReadPos = 0;
-  const size_t kept = m_sBuffer.size();
-  m_sBuffer.resize(kept + kBufferBytes);
-  ssize_t got;
-  do {
-    got = ::read(m_oFile.get(), &m_sBuffer[kept], kBufferBytes);
-  } while (got < 0 && errno == EINTR);
-  m_sBuffer.resize(kept + (got > 0 ? static_cast<size_t>(got) : 0));
-  if (got < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
-  more = got > 0;
-  return CQiError();
-}
-
 CQiError CExtentHashTable_File::GetNextExtentEntry(ExtentHashItem& item) {
   CQiError fault = platform::InjectedFault("CExtentHashTable_File::GetNextExtentEntry", FXCODELOC);
   if (fault.IsError()) return fault;
@@ -121,26 +108,19 @@ CQiError CExtentHashTable_File::GetNextExtentEntry(ExtentHashItem& item) {
   if (m_eMode != Mode::kRead)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Extent hash table [%s] is not open for reading",
                                    m_sPath.c_str());
-  for (;;) {
-    const char* start = m_sBuffer.data() + m_nReadPos;
-    const size_t available = m_sBuffer.size() - m_nReadPos;
-    const void* newline = std::memchr(start, '\n', available < kMaxLine ? available : kMaxLine);
-    if (newline != nullptr) {
-      const size_t length = static_cast<size_t>(static_cast<const char*>(newline) - start);
-      m_nReadPos += length + 1;
-      CQiError err = item.Initialize(std::string(start, length));
-      if (err.IsError()) return err.Push(FXCODELOC, "In extent hash table [%s]", m_sPath.c_str());
-      return err;
-    }
-    if (available >= kMaxLine) break;  // too long to be an entry
-    bool more = false;
-    CQiError err = Fill(more);
-    if (err.IsError()) return err;
-    if (more) continue;
-    if (m_sBuffer.size() == m_nReadPos) return CQiError();  // the end: item stays invalid
-    break;                                                  // a last line without its "\n"
+  platform::FileLines::Kind kind;
+  const char* line = nullptr;
+  size_t length = 0;
+  CQiError err = m_oLines.Next(m_oFile.get(), m_sPath, kind, line, length);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
+  if (kind == platform::FileLines::Kind::kEnd) return CQiError();  // the end: item stays invalid
+  if (kind == platform::FileLines::Kind::kLine) {
+    err = item.Initialize(std::string(line, length));
+    if (err.IsError()) err.Push(FXCODELOC, "In extent hash table [%s]", m_sPath.c_str());
+    return err;
   }
-  const std::string line(m_sBuffer, m_nReadPos, kMaxLine);
-  return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorBadEntry, "Invalid extent hash entry [%s] in [%s]", line.c_str(),
+  // Too long to be an entry, or a last line without its line feed.
+  const std::string shown(line, length < kMaxLine ? length : kMaxLine);
+  return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorBadEntry, "Invalid extent hash entry [%s] in [%s]", shown.c_str(),
                                  m_sPath.c_str());
 }

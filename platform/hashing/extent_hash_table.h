@@ -19,6 +19,7 @@
 
 #include "platform/error/qi_error.h"
 #include "platform/hashing/extent_hash_item.h"
+#include "platform/hashing/file_lines.h"
 #include "platform/memory/auto_handle.h"
 
 class IExtentHashTable {
@@ -55,14 +56,11 @@ class CExtentHashTable_File : public IExtentHashTable {
  private:
   enum class Mode { kClosed, kRead, kWrite };
 
-  // Refills the read buffer; false at the end of the file.
-  CQiError Fill(bool& more);
-
   std::string m_sPath;
   auto_handle m_oFile;
   Mode m_eMode = Mode::kClosed;
-  std::string m_sBuffer;  // pending writes, or read bytes not yet parsed
-  size_t m_nReadPos = 0;
+  std::string m_sBuffer;  // pending writes
+  platform::FileLines m_oLines;
   // The first write failure, reported by every later write call until Close.
   CQiError m_oWriteError;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/error/qi_error.h"
+#include "platform/hashing/file_lines.h"
 #include "platform/memory/auto_handle.h"
 
 class IExtentIterator {
@@ -37,14 +38,9 @@ class CExtCollectIterator : public IExtentIterator {
   CQiError GetNextExtent(unsigned long long& extent, bool& found) override;
 
  private:
-  // Reads more of the file behind what is left unparsed; `more` false at
-  // its end.
-  CQiError Fill(bool& more);
-
   std::string m_sPath;
   auto_handle m_oFile;
-  std::string m_sBuffer;
-  size_t m_nPos = 0;
+  platform::FileLines m_oLines;
   unsigned long long m_nLine = 0;  // 0-based number of the next line
   bool m_bAtEnd = false;
   CQiError m_oFailure;

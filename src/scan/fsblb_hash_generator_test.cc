@@ -26,6 +26,7 @@ std::string PaddedLastExtentMd5(const std::string& image, unsigned long long ext
 }
 
 TEST(CFSBLBHashGenerator, APartialLastExtentHashesAsItsBytesThenZerosForEveryRecordKind) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(10 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
   const std::string expected = PaddedLastExtentMd5(device.Image(), 2, 2 * kMiB);
@@ -53,6 +54,7 @@ TEST(CFSBLBHashGenerator, APartialLastExtentHashesAsItsBytesThenZerosForEveryRec
 }
 
 TEST(CFSBLBHashGenerator, WholeSectorsOfAnOddLengthAreReadAndTheRestZeroed) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
   BackupDeviceInfo record = Record(device.Device(), kMiB);
@@ -68,6 +70,7 @@ TEST(CFSBLBHashGenerator, WholeSectorsOfAnOddLengthAreReadAndTheRestZeroed) {
 // A record that claims more than the device holds: the short read fails
 // with the block counts of the record; the device reader calls it success.
 TEST(CFSBLBHashGenerator, AReadShortOfTheRecordFailsWithItsBlockCounts) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(6 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
   BackupDeviceInfo record = Record(device.Device(), 8 * kMiB);

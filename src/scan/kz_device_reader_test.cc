@@ -64,6 +64,7 @@ TEST(KzDeviceReaderUnix, RefusesWhatItCannotOpenAndReadsNothingBeforeIt) {
 // The device's end is no error: the sectors there are read and counted,
 // through the direct descriptor or, off its alignment, the plain one.
 TEST(KzDeviceReaderUnix, ReadsUpToTheDevicesEndOnEitherSectorSize) {
+  testing_support::ScopedStateDir state;
   for (unsigned sectorSize : {512u, 4096u}) {
     testing_support::ScopedLoopDevice loop(8 * kMiB, sectorSize);
     BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
@@ -121,23 +122,21 @@ ssize_t CountingRead(int fd, void* buffer, size_t count, off64_t offset) {
 }
 
 TEST(KzDeviceReaderUnix, RetriesInterruptedAndShortReadsAndReportsWhereAReadFailed) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(4 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  BackupDeviceInfo record = Record(device.Device(), 4 * kMiB);
-  TarvosJobInfo job;
-  KzDeviceReaderUnix reader(job);
-  ASSERT_FALSE(reader.InitDevice(device.Device(), record).IsError());
+  const auto reader = reader_test::OpenReader(device.Device(), Record(device.Device(), 4 * kMiB));
   scan::ScopedPreadCall interrupted(&InterruptedShortRead);
   std::vector<char> buffer(8192);
   unsigned long read = 0;
   g_interruptions = 3;
-  ASSERT_FALSE(reader.Read(3, 16, buffer.data(), read).IsError());
+  ASSERT_FALSE(reader->Read(3, 16, buffer.data(), read).IsError());
   EXPECT_EQ(read, 16u);
   EXPECT_EQ(g_interruptions, 0);
   EXPECT_EQ(std::string(buffer.data(), 8192), ImageBytes(device.Image(), 1536, 8192));
 
   g_failWith = EIO;
-  CQiError err = reader.Read(0, 4, buffer.data(), read);
+  CQiError err = reader->Read(0, 4, buffer.data(), read);
   g_failWith = 0;
   EXPECT_TRUE(FXErrorUtil::IsErrNo(err, EIO));
   EXPECT_EQ(err.GetMessage(), "failed to read on volume=" + device.Device() + " from offset=1000 size=1048");
@@ -146,12 +145,10 @@ TEST(KzDeviceReaderUnix, RetriesInterruptedAndShortReadsAndReportsWhereAReadFail
 // Extent reads (aligned buffer, offset and length) go past the page cache;
 // the rest through it. Threads share one reader.
 TEST(KzDeviceReaderUnix, AlignedReadsGoDirectAndThreadsShareOneReader) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(16 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  BackupDeviceInfo record = Record(device.Device(), 16 * kMiB);
-  TarvosJobInfo job;
-  KzDeviceReaderUnix reader(job);
-  ASSERT_FALSE(reader.InitDevice(device.Device(), record).IsError());
+  const auto reader = reader_test::OpenReader(device.Device(), Record(device.Device(), 16 * kMiB));
   const std::string image = ImageBytes(device.Image(), 0, 16 * kMiB);
   scan::ScopedPreadCall counting(&CountingRead);
   std::vector<std::thread> threads;
@@ -162,7 +159,7 @@ TEST(KzDeviceReaderUnix, AlignedReadsGoDirectAndThreadsShareOneReader) {
       for (int round = 0; round < 8; ++round) {
         const unsigned long long sector = static_cast<unsigned long long>((t * 4 + round % 4) * 2048);
         unsigned long read = 0;
-        if (reader.Read(sector, 2048, buffer.get(), read).IsError() || read != 2048 ||
+        if (reader->Read(sector, 2048, buffer.get(), read).IsError() || read != 2048 ||
             std::memcmp(buffer.get(), image.data() + sector * 512, kMiB) != 0)
           ++wrong;
       }
@@ -173,9 +170,9 @@ TEST(KzDeviceReaderUnix, AlignedReadsGoDirectAndThreadsShareOneReader) {
   EXPECT_EQ(g_plainReads, 0);
   AlignedBuffer buffer(kMiB + 512);
   unsigned long read = 0;
-  ASSERT_FALSE(reader.Read(1, 2048, buffer.get() + 512, read).IsError());  // sector-aligned: direct
+  ASSERT_FALSE(reader->Read(1, 2048, buffer.get() + 512, read).IsError());  // sector-aligned: direct
   EXPECT_EQ(g_plainReads, 0);
-  ASSERT_FALSE(reader.Read(1, 2048, buffer.get() + 100, read).IsError());
+  ASSERT_FALSE(reader->Read(1, 2048, buffer.get() + 100, read).IsError());
   EXPECT_EQ(g_plainReads, 1);
   EXPECT_EQ(std::memcmp(buffer.get() + 100, image.data() + 512, kMiB), 0);
 }

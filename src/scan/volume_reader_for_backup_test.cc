@@ -73,9 +73,9 @@ std::vector<std::string> Drain(CVolumeReaderForBackup& reader) {
 }
 
 TEST(CVolumeReaderForBackup, YieldsTheListedExtentsWithTheirDigestsInEveryModeAndFromAStartLine) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(128 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  testing_support::ScopedStateDir state;
   const BackupDeviceInfo record = Record(device.Device(), 128 * kMiB);
   ASSERT_EQ(record.Serialize(), "true|/mnt/v1|" + device.Device() + "|ext4|rw|4194304|262144|4096|4|512|512|512|0|1");
   const std::vector<std::string> md5 = ExtentMd5s(device.Image(), 10);
@@ -102,9 +102,9 @@ TEST(CVolumeReaderForBackup, YieldsTheListedExtentsWithTheirDigestsInEveryModeAn
 }
 
 TEST(CVolumeReaderForBackup, APartialLastExtentHashesWithZerosAndAnExtentPastTheDeviceFailsAfterTheOthers) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(10 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  testing_support::ScopedStateDir state;
   const BackupDeviceInfo record = Record(device.Device(), 10 * kMiB);
   ASSERT_EQ(record.GetTotalBlocks(), 20480u);
   ASSERT_EQ(record.GetBitMapSize(), 1u);
@@ -131,9 +131,9 @@ TEST(CVolumeReaderForBackup, APartialLastExtentHashesWithZerosAndAnExtentPastThe
 }
 
 TEST(CVolumeReaderForBackup, WithoutASuccessfulInitializationNothingIsRead) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(4 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  testing_support::ScopedStateDir state;
   const BackupDeviceInfo record = Record(device.Device(), 4 * kMiB);
   const std::string collect = state.Sub("c.kzf");
   WriteCollect(collect, {0});
@@ -188,9 +188,9 @@ size_t ThreadCount() {
 }
 
 TEST(CVolumeReaderForBackup, StopFromAnotherThreadEndsAWaitingReaderAndLeavesNoThread) {
+  testing_support::ScopedStateDir state;
   testing_support::ScopedLoopDevice device(1024 * kMiB);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  testing_support::ScopedStateDir state;
   const BackupDeviceInfo record = Record(device.Device(), 1024 * kMiB);
   std::vector<unsigned long long> extents(256);
   for (unsigned long long n = 0; n < extents.size(); ++n) extents[n] = n;
@@ -228,9 +228,9 @@ TEST(CVolumeReaderForBackup, StopFromAnotherThreadEndsAWaitingReaderAndLeavesNoT
 }
 
 TEST(CVolumeReaderForBackup, ReadersOfTwoCollectFilesShareOneDeviceReaderOnTwoThreads) {
+  testing_support::ScopedStateDir state;
   RandomDevice device(128 * kMiB, 7);
   BLB_SKIP_WITHOUT_LOOP_DEVICE(device);
-  testing_support::ScopedStateDir state;
   const BackupDeviceInfo record = Record(device.Device(), 128 * kMiB);
   const std::vector<std::string> md5 = ExtentMd5s(device.Image(), 32);
   std::vector<unsigned long long> even, odd;

@@ -52,8 +52,8 @@ class ScanReaderTest : public ::testing::Test {
     return err.IsError() ? err : reader.Run();
   }
 
+  testing_support::ScopedStateDir state_;  // first: the loop device's set-up already uses it
   RandomDevice device_{128 * kMiB, 3};
-  testing_support::ScopedStateDir state_;
   std::vector<std::string> md5_;
   std::string collect_;
   unsigned char full_ = 0xFF;
