@@ -148,6 +148,7 @@ void CHashReadHandler::Stop() {
 
 void CHashReadHandler::Shutdown() {
   Stop();
+  std::lock_guard<std::mutex> lock(m_oStopMutex);  // a Stop from another thread may look at the queues
   if (m_pQueues) m_pQueues->results.Drain([](Result& result) { delete result.item; });
   m_pQueues.reset();
   m_vBuffers.clear();
