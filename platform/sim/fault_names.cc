@@ -85,6 +85,9 @@ const char* const kFailableCalls[] = {
     "CExtentHashTable_File::AddExtentEntry",
     "CExtentHashTable_File::GetNextExtentEntry",
     "CExtentHashTable_File::Initialize",
+    // indexing/
+    "IdxBrowseClient::Browse",
+    "IdxBrowseClient::Initialize",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -111,6 +114,7 @@ const char* const kFailableCalls[] = {
     "KzNamedSemaphore::wait",
     // services/
     "ApplicationId::getAppId",
+    "ApplicationId::getAppType",
     "ApplicationId::getApplicationId",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
