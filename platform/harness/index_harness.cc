@@ -19,15 +19,17 @@ bool SetIndexExtentBitmapFrom(uint64_t cellId, uint64_t appId, const std::string
   return platform::ReadWholeFile(sourcePath, bitmap) && SetIndexExtentBitmap(cellId, appId, component, bitmap);
 }
 
-std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps() { return platform::IndexExtentBitmaps(); }
+std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps() {
+  return platform::IndexExtentBitmaps();
+}
 
 bool QueueIndexReply(const std::string& reply, std::optional<int64_t> requestType, const std::string& pathPart,
                      std::string* why) {
   return platform::QueueScriptedReply({requestType, pathPart, reply}, why);
 }
 
-bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> requestType,
-                         const std::string& pathPart, std::string* why) {
+bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> requestType, const std::string& pathPart,
+                         std::string* why) {
   std::string reply;
   if (!platform::ReadWholeFile(sourcePath, reply)) {
     if (why != nullptr) *why = "cannot read " + sourcePath + ": " + std::strerror(errno);
@@ -38,9 +40,13 @@ bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> r
   return QueueIndexReply(reply, requestType, pathPart, why);
 }
 
-std::vector<platform::IndexRequestRecord> IndexRequests() { return platform::IndexRequests(); }
+std::vector<platform::IndexRequestRecord> IndexRequests() {
+  return platform::IndexRequests();
+}
 
-bool ClearIndexRequests() { return platform::ClearIndexRequests(); }
+bool ClearIndexRequests() {
+  return platform::ClearIndexRequests();
+}
 
 bool SetIndexingV2(uint64_t cellId, uint64_t appId, bool on) {
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();

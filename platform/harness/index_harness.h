@@ -24,8 +24,8 @@ std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps();
 // pathPart (any when empty); false, with the reason, when it is refused.
 bool QueueIndexReply(const std::string& reply, std::optional<int64_t> requestType, const std::string& pathPart,
                      std::string* why);
-bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> requestType,
-                         const std::string& pathPart, std::string* why);
+bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> requestType, const std::string& pathPart,
+                         std::string* why);
 
 std::vector<platform::IndexRequestRecord> IndexRequests();
 bool ClearIndexRequests();

@@ -132,8 +132,8 @@ TEST_F(BackupIndexTest, InitializeRefusesARequestWithoutItsCellAndBrowseThenReac
   std::vector<std::string> calls;
   for (const platform::IndexRequestRecord& record : blbsim::IndexRequests())
     calls.push_back(record.call + " " + std::to_string(record.result));
-  EXPECT_EQ(calls, (std::vector<std::string>{"Initialize -1", "Initialize -1", "Initialize -7", "Initialize 0",
-                                             "Browse 0"}));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"Initialize -1", "Initialize -1", "Initialize -7", "Initialize 0", "Browse 0"}));
 }
 
 TEST_F(BackupIndexTest, TheIndexGetsTheRequestAsTheSettersLeftIt) {

@@ -73,6 +73,8 @@ class ExtentBitmapHandler : public IndexRequestHandler {
 
 }  // namespace
 
-std::unique_ptr<IndexRequestHandler> MakeExtentBitmapHandler() { return std::make_unique<ExtentBitmapHandler>(); }
+std::unique_ptr<IndexRequestHandler> MakeExtentBitmapHandler() {
+  return std::make_unique<ExtentBitmapHandler>();
+}
 
 }  // namespace platform

@@ -55,9 +55,13 @@ void IdxBrowseClient::setAdvOptions(const databrowse::BrowseAdvancedOptions* opt
   SetOrRemove(m_oRequest, BrowseRequest::kAdvancedOptions, options);
 }
 
-void IdxBrowseClient::setMode(const databrowse::BrowseMode* mode) { SetOrRemove(m_oRequest, BrowseRequest::kMode, mode); }
+void IdxBrowseClient::setMode(const databrowse::BrowseMode* mode) {
+  SetOrRemove(m_oRequest, BrowseRequest::kMode, mode);
+}
 
-std::string IdxBrowseClient::serializeRequest() const { return Composed().toString(); }
+std::string IdxBrowseClient::serializeRequest() const {
+  return Composed().toString();
+}
 
 int IdxBrowseClient::Browse(IdxBrowseClientReq*, databrowse::BrowseResponseList* reply) {
   if (!m_bInitialized || m_bInitFailed) return -1;

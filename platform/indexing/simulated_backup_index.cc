@@ -11,7 +11,9 @@
 namespace platform {
 namespace {
 
-int AsFailure(int code) { return code < 0 ? code : (code > 0 ? -code : -1); }
+int AsFailure(int code) {
+  return code < 0 ? code : (code > 0 ? -code : -1);
+}
 
 class SimulatedBackupIndex : public BackupIndexBackend {
  public:

@@ -57,7 +57,7 @@ std::optional<std::string> ExtentBitmapOf(const CNMessageBase& data) {
 }  // namespace
 
 CQiError CCumulativeBitmapHelper::FetchIdxBmpForVolumes(std::vector<std::string>& components,
-                                                         std::map<std::string, std::string>& bitmaps) {
+                                                        std::map<std::string, std::string>& bitmaps) {
   databrowse::BrowseRequest request;
   request.setint64(request.kRequestType.number, request.kRequestType.tag, kFetchExtentBitmapRequest);
   CQiError err = InitializeBrowseRequest(request);
@@ -188,7 +188,7 @@ CQiError CCumulativeBitmapHelper::DoBrowse(databrowse::BrowseResponseList& reply
 }
 
 CQiError CCumulativeBitmapHelper::ProcessIdxBmpBrowseResp(databrowse::BrowseResponseList& reply,
-                                                           std::map<std::string, std::string>& bitmaps) {
+                                                          std::map<std::string, std::string>& bitmaps) {
   using Item = databrowse::BrowseData;
   for (const CNMessageBase& response : reply.getlistobject(List::kResponses.number, List::kResponses.tag)) {
     if (response.getint64(Response::kType.number, Response::kType.tag) == kNoMoreResponse) continue;

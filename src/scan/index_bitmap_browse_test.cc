@@ -66,8 +66,7 @@ CNMessageBase Error(int64_t code) {
 }
 
 CNMessageBase WithErrors(CNMessageBase response, const std::vector<CNMessageBase>& errors) {
-  response.setlistobject(databrowse::BrowseResponse::kErrors.number, databrowse::BrowseResponse::kErrors.tag,
-                         errors);
+  response.setlistobject(databrowse::BrowseResponse::kErrors.number, databrowse::BrowseResponse::kErrors.tag, errors);
   return response;
 }
 
@@ -127,8 +126,8 @@ CNMessageBase Nested(const CNMessageBase& message, std::initializer_list<std::pa
 TEST_F(IndexBitmapBrowseTest, FetchesEveryRequestedComponentOfTheJobsApplicationWithOneBrowse) {
   Seed("A", std::string("\x0F\x00", 2));
   Seed("B", "\xFF");
-  Seed("C", "\x01");                  // not asked for
-  Seed("A", "\x55\x55\x55", 8);       // another application's
+  Seed("C", "\x01");             // not asked for
+  Seed("A", "\x55\x55\x55", 8);  // another application's
   Bitmaps bitmaps;
   ASSERT_FALSE(Fetch(bitmaps).IsError());
   EXPECT_EQ(bitmaps, (Bitmaps{{"A", std::string("\x0F\x00", 2)}, {"B", "\xFF"}}));
@@ -183,6 +182,7 @@ TEST_F(IndexBitmapBrowseTest, EachKindOfReplyIsTakenOrRefusedAsItMust) {
   const CQiError::Kind errNo = CQiError::Kind::kErrNo;
   const CQiError::Kind win32 = CQiError::Kind::kWin32;
   const std::string missing = "Index bitmap is not received for all components[<Requested= A B>:<Received=";
+  // clang-format off
   const std::vector<ReplyCase> cases = {
       {"index holds A only", {"A"}, std::nullopt, 774, errNo, missing + " A>]", {{"A", a}}},
       // Equal counts: the requested B is still missing.
@@ -216,6 +216,7 @@ TEST_F(IndexBitmapBrowseTest, EachKindOfReplyIsTakenOrRefusedAsItMust) {
        CQiError::Kind::kNone, "", {{"A", a}, {"B", b}}},
       {"no more only", {"A", "B"}, {{Response(5, {Item("A", a), Item("B", b)})}}, 774, errNo, missing + ">]", {}},
   };
+  // clang-format on
   for (const ReplyCase& test : cases) {
     SCOPED_TRACE(test.name);
     testing_support::ScopedStateDir state;

@@ -50,8 +50,7 @@ int Bitmaps(const Args& args) {
     }
     return 0;
   }
-  if (args.size() != 6 || args[1] != "set" || !NumbersFrom(args, 2, 3) || args[4].empty())
-    return UsageError("index");
+  if (args.size() != 6 || args[1] != "set" || !NumbersFrom(args, 2, 3) || args[4].empty()) return UsageError("index");
   if (!SetIndexExtentBitmapFrom(Number(args[2]), Number(args[3]), args[4], args[5])) {
     std::fprintf(stderr, "blbsim: cannot store the bitmap of %s from %s\n", args[4].c_str(), args[5].c_str());
     return 1;
@@ -94,8 +93,7 @@ int Requests(const Args& args) {
 
 // v2 CELL APP on|off
 int IndexingV2(const Args& args) {
-  if (args.size() != 4 || !NumbersFrom(args, 1, 2) || (args[3] != "on" && args[3] != "off"))
-    return UsageError("index");
+  if (args.size() != 4 || !NumbersFrom(args, 1, 2) || (args[3] != "on" && args[3] != "off")) return UsageError("index");
   if (!SetIndexingV2(Number(args[1]), Number(args[2]), args[3] == "on")) {
     std::fprintf(stderr, "blbsim: no subclient %s/%s\n", args[1].c_str(), args[2].c_str());
     return 1;
