@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/config/agent_config.h"
+#include "platform/config/kz_client.h"
 #include "platform/dbagents/instance.h"
 #include "platform/sim/fault_table.h"
 
@@ -149,6 +150,18 @@ Subclient* ApplicationId::getSubclient(void*) {
       m_pSubclient.reset(new Subclient(m_nCellId, m_nAppId));
   }
   return m_pSubclient.get();
+}
+
+KZClient* ApplicationId::getClient(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getClient", code)) return nullptr;
+  if (!m_pClient) {
+    std::optional<platform::SubclientRecord> record;
+    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    if (!record || !platform::AgentConfig::Current().FindClient(record->clientId)) return nullptr;
+    m_pClient.reset(new KZClient(record->cellId, record->clientId));
+  }
+  return m_pClient.get();
 }
 
 namespace platform {

@@ -10,6 +10,7 @@
 #include <string>
 
 class Instance;
+class KZClient;
 
 class Subclient {
  public:
@@ -64,6 +65,9 @@ class ApplicationId {
   // subclient unless the configuration registers it as a plain one; null
   // when the configuration does not know it.
   Subclient* getSubclient(void* reserved);
+  // The client the subclient belongs to, owned by this object; null when the
+  // configuration knows the subclient or its client not.
+  KZClient* getClient(void* reserved);
 
   // The platform's own accessors (services that take an ApplicationId).
   bool IsReadable() const { return m_bReadable; }
@@ -76,6 +80,7 @@ class ApplicationId {
   bool m_bReadable = true;
   std::unique_ptr<Subclient> m_pSubclient;
   std::unique_ptr<Instance> m_pInstance;
+  std::unique_ptr<KZClient> m_pClient;
 };
 
 namespace platform {

@@ -107,6 +107,7 @@ const char* const kFailableCalls[] = {
     "KzNamedSemaphore::wait",
     // services/
     "ApplicationId::getAppId",
+    "ApplicationId::getClient",
     "ApplicationId::getApplicationId",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
