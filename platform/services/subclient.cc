@@ -111,6 +111,11 @@ ApplicationId::ApplicationId(const std::string& text) {
 
 ApplicationId::~ApplicationId() = default;
 
+std::optional<platform::SubclientRecord> ApplicationId::Record() const {
+  if (!m_bReadable) return std::nullopt;
+  return Find(m_nCellId, m_nAppId);
+}
+
 int ApplicationId::getApplicationId(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getApplicationId", code)) return Failed(code);
@@ -129,8 +134,7 @@ Instance* ApplicationId::getInstance(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getInstance", code)) return nullptr;
   if (!m_pInstance) {
-    std::optional<platform::SubclientRecord> record;
-    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    std::optional<platform::SubclientRecord> record = Record();
     if (!record) return nullptr;
     m_pInstance.reset(new Instance(record->instanceId));
   }
@@ -141,8 +145,7 @@ Subclient* ApplicationId::getSubclient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return nullptr;
   if (!m_pSubclient) {
-    std::optional<platform::SubclientRecord> record;
-    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    std::optional<platform::SubclientRecord> record = Record();
     if (!record) return nullptr;
     if (IsOracle(record->appType) && !record->plainSubclient)
       m_pSubclient.reset(new OracleBackpack(m_nCellId, m_nAppId));
@@ -156,8 +159,7 @@ KZClient* ApplicationId::getClient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getClient", code)) return nullptr;
   if (!m_pClient) {
-    std::optional<platform::SubclientRecord> record;
-    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    std::optional<platform::SubclientRecord> record = Record();
     if (!record || !platform::AgentConfig::Current().FindClient(record->clientId)) return nullptr;
     m_pClient.reset(new KZClient(record->cellId, record->clientId));
   }

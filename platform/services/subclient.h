@@ -7,7 +7,10 @@
 // fault's code, or answers null).
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/config/agent_config.h"
 
 class Instance;
 class KZClient;
@@ -75,6 +78,9 @@ class ApplicationId {
   uint64_t AppId() const { return m_nAppId; }
 
  private:
+  // The configuration's record of the application; nothing when unknown.
+  std::optional<platform::SubclientRecord> Record() const;
+
   uint64_t m_nCellId = 0;
   uint64_t m_nAppId = 0;
   bool m_bReadable = true;
