@@ -12,6 +12,7 @@
 #include "platform/harness/cxbf_harness.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/harness/sim_harness.h"
+#include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 #include "platform/snapshot/sm_vol_block.h"
 #include "records/block_device_config.h"
@@ -210,6 +211,11 @@ TEST(SubclientRegistry, DetachingARemovedSubclientStopsTrackingOnlyForTheDevices
   }
   EXPECT_EQ(machine.List(), list);
   EXPECT_TRUE(FileExists(machine.Cache(7, key)));
+  // The driver's and the platform's exceptions stay inside the entry point.
+  platform::FaultTable::Set("KZVolume::isCXBFDevice", 5, true, 1);
+  result = DetachBlockLevelVolumesForSC("7");
+  EXPECT_EQ(FXErrorUtil::GetCode(result), -1);
+  EXPECT_EQ(machine.List(), list);
   result = DetachBlockLevelVolumesForSC("9");
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, 2));
   EXPECT_EQ(result.GetMessage(), "Job Results directory could not be found for SC=[9]");
