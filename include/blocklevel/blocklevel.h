@@ -5,10 +5,13 @@
 // declared extern "C" although they take and return C++ types; the agent is
 // built with the same compiler and library, so the types match. No exception
 // crosses these functions: a failure comes back as a CQiError (or null).
+#include <list>
+#include <string>
+#include <vector>
+
 #include "blocklevel/export.h"
 #include "platform/error/qi_error.h"
-
-#include <string>
+#include "platform/jobs/job_ctrl_client.h"
 
 // One device-configuration line as the agent's block-backup-device message
 // text. A line that does not parse gives a message with the flag 0, empty
@@ -22,6 +25,34 @@ class CBlkLvlRemoteIndexHandler;
 // job-results directory and reads its device configuration; null on failure.
 // The caller owns the object.
 extern "C" BLB_EXPORT CBlkLvlRemoteIndexHandler* HandleRemoteIndex(const HandleRemoteIndexArgs& args);
+
+// One volume of a scan, as the agent lists it: the volume's mount path and
+// the snapshot device it is read from.
+struct ScanObjects_t {
+  std::string sVolume;
+  std::string sSnapDevice;
+};
+
+class CollectFileManager;
+
+// The scan: writes, in jobResultsDir, the collect files that list each
+// volume's extents to back up (split over the streams when several readers
+// may share a volume), "ListOfCollect.txt" and "SrcSnapFile.kzf", and saves
+// each volume's cumulative bitmap. totalExtents receives the number of
+// extents listed; nStreams is only read; reserved is not used; jobCtrl goes
+// to the true-up.
+extern "C" BLB_EXPORT CQiError CreateBlkLevelCollectFiles(const std::vector<std::string>& args, int clientId,
+                                                          std::list<ScanObjects_t>& scanObjects, int& nStreams,
+                                                          int reserved, const std::string& jobResultsDir,
+                                                          bool allowMultipleReaders, int starvationFactor, bool trueUp,
+                                                          unsigned int& totalExtents, KZJobCtrlClient* jobCtrl);
+
+// The backup side of a scan: a manager for the job that reads the scan's
+// list of collect files back and hands them out volume by volume. Null when
+// the arguments do not parse or the job-results directory is unknown. The
+// caller owns the object.
+extern "C" BLB_EXPORT CollectFileManager* getCollectInstance(const std::vector<std::string>& args, int clientId,
+                                                             int reserved);
 
 // Releases the devices of a removed subclient listed in its last
 // device-configuration file: the KZBF devices lose this subclient's

@@ -81,6 +81,10 @@ const char* const kFailableCalls[] = {
     // fsparser/
     "FsParser::GetAllocatedExtentBitmap",
     "FsParser::init",
+    // hashing/
+    "CExtentHashTable_File::AddExtentEntry",
+    "CExtentHashTable_File::GetNextExtentEntry",
+    "CExtentHashTable_File::Initialize",
     // lock/
     "KzFileLock::lock",
     // lvm/

@@ -29,6 +29,12 @@ void Or(unsigned char* destination, const unsigned char* source, size_t size);
 void And(unsigned char* bitmap, const unsigned char* mask, size_t size);
 // Every byte set to value.
 void Fill(unsigned char* bitmap, size_t size, unsigned char value);
+// Whether every byte is value (true for size 0).
+bool AllBytesAre(const unsigned char* bitmap, size_t size, unsigned char value);
+// The number of set bits.
+uint64_t CountSet(const unsigned char* bitmap, size_t size);
+// Clears every bit from firstBit to the end of the bitmap.
+void ClearFrom(unsigned char* bitmap, size_t size, uint64_t firstBit);
 
 // Calls visit(bit index) for every bit set in combine(a-word, b-word), in
 // increasing order, skipping zero words; b may be null when combine ignores
@@ -50,6 +56,28 @@ void ForEachSetBit(const unsigned char* a, const unsigned char* b, size_t size, 
       word &= word - 1;
     }
   }
+}
+
+// Calls visit(bit index) for every set bit below limit (limit / 8 bytes,
+// rounded up, are read), in increasing order, until visit returns false.
+// False when visit stopped it.
+template <class Visit>
+bool ForEachSetBitBelow(const unsigned char* bitmap, uint64_t limit, Visit visit) {
+  const uint64_t size = limit / 8 + (limit % 8 != 0 ? 1 : 0);
+  for (uint64_t offset = 0; offset < size; offset += 8) {
+    uint64_t word = 0;
+    if (offset + 8 <= size)
+      word = Load(bitmap + offset);
+    else
+      std::memcpy(&word, bitmap + offset, static_cast<size_t>(size - offset));
+    while (word != 0) {
+      const uint64_t bit = offset * 8 + static_cast<uint64_t>(__builtin_ctzll(word));
+      if (bit >= limit) return true;
+      if (!visit(bit)) return false;
+      word &= word - 1;
+    }
+  }
+  return true;
 }
 
 template <class Visit>

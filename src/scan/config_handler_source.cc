@@ -1,0 +1,30 @@
+#include "scan/config_handler_source.h"
+
+#include <new>
+
+#include "devconfig/kz_device_config_handler.h"
+
+namespace scan {
+namespace {
+
+ScopedDeviceConfigHandlerMaker::Maker& InstalledMaker() {
+  static ScopedDeviceConfigHandlerMaker::Maker maker;
+  return maker;
+}
+
+}  // namespace
+
+KzDeviceConfigHandler* MakeDeviceConfigHandler(TarvosJobInfo& job) {
+  if (InstalledMaker()) return InstalledMaker()(job);
+  return new (std::nothrow) KzDeviceConfigHandler(job);
+}
+
+ScopedDeviceConfigHandlerMaker::ScopedDeviceConfigHandlerMaker(Maker maker) : m_oPrevious(InstalledMaker()) {
+  InstalledMaker() = std::move(maker);
+}
+
+ScopedDeviceConfigHandlerMaker::~ScopedDeviceConfigHandlerMaker() {
+  InstalledMaker() = std::move(m_oPrevious);
+}
+
+}  // namespace scan

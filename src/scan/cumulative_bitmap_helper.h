@@ -1,0 +1,67 @@
+#pragma once
+// CCumulativeBitmapHelper: the corrections a scan applies to a volume's change
+// bitmap beyond what the driver recorded, made once per scan and asked per
+// volume in this order: ConvertToFullIfFailedInSFV; for a volume that is not
+// full, MergeMissingExtsFromSFV, then (unless AreAllBitsSet on the change
+// bitmap) MakeSureChangesInDataOnlyBlockBitmapAreReflectedInDiskBitmap.
+//
+// Both corrections (the synthetic-full validation's missing extents and the
+// previous job's cumulative bitmaps) exist only for clients that use indexing
+// V2. This helper serves clients without it: it lays out the job's
+// cumulative-bitmap folders, converts nothing and changes no bitmap.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/error/qi_error.h"
+#include "records/tarvos_job_info.h"
+#include "scan/true_up_vol_info.h"
+
+class CCumulativeBitmapHelper {
+ public:
+  // The folder of the job-results directory that holds this job's cumulative
+  // bitmaps; the previous job's are fetched into it + "_" + its job id.
+  static constexpr const char* kCumulativeFolder = "BlockLevelCumulativeBM";
+
+  CCumulativeBitmapHelper(TarvosJobInfo& job, const std::string& jobResultsDir, unsigned int clientId,
+                          long long previousJobId);
+  virtual ~CCumulativeBitmapHelper();
+  CCumulativeBitmapHelper(const CCumulativeBitmapHelper&) = delete;
+  CCumulativeBitmapHelper& operator=(const CCumulativeBitmapHelper&) = delete;
+
+  // Keeps the component map and creates the two folders when absent.
+  virtual CQiError Initialize(std::map<std::string, std::string>& componentMap);
+
+  CQiError ConvertToFullIfFailedInSFV(const std::string& volume, const std::string& componentId, bool& full);
+  CQiError MergeMissingExtsFromSFV(const std::string& volume, const std::string& componentId, uint64_t bitmapBytes,
+                                   TrueUpVolInfo::VolumeBitmapsPtr& bitmaps);
+  CQiError MakeSureChangesInDataOnlyBlockBitmapAreReflectedInDiskBitmap(const std::string& volume,
+                                                                        const std::string& componentId,
+                                                                        uint64_t bitmapBytes,
+                                                                        TrueUpVolInfo::VolumeBitmapsPtr& bitmaps);
+
+  // Whether each of the first bytes * 8 bits is set (true for 0 bytes).
+  static bool AreAllBitsSet(unsigned long bytes, unsigned char* bitmap);
+  static bool test_bmp_bit(long long n, const void* bitmap);
+  static void set_bmp_bit(long long n, void* bitmap);
+
+  const std::string& GetCumulativeFolder() const { return m_sCumulativeFolder; }
+  const std::string& GetPreviousJobFolder() const { return m_sPreviousJobFolder; }
+
+ private:
+  // The components a synthetic-full validation found missing extents in;
+  // none without indexing V2.
+  CQiError ReadComponentsFailedInSFV();
+
+  TarvosJobInfo m_oJobInfo;
+  std::string m_sJobResultsDir;
+  std::string m_sCumulativeFolder;
+  std::string m_sPreviousJobFolder;
+  std::vector<std::string> m_vSFVComponents;
+  std::map<std::string, std::string> m_mComponentMap;
+  unsigned int m_nClientId;
+  uint64_t m_nVornCellId;
+  uint64_t m_nAppId;
+  long long m_nPreviousJobId;
+};
