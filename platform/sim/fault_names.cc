@@ -116,6 +116,7 @@ const char* const kFailableCalls[] = {
     "ApplicationId::getAppId",
     "ApplicationId::getAppType",
     "ApplicationId::getApplicationId",
+    "ApplicationId::getClient",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
     "ArMgrClientAPI::getArchFileListForSnapshotJob",
