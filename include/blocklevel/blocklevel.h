@@ -53,3 +53,16 @@ extern "C" BLB_EXPORT CQiError CreateBlkLevelCollectFiles(const std::vector<std:
 // caller owns the object.
 extern "C" BLB_EXPORT CollectFileManager* getCollectInstance(const std::vector<std::string>& args, int clientId,
                                                              int reserved);
+
+// Releases the devices of a removed subclient listed in its last
+// device-configuration file: the KZBF devices lose this subclient's
+// registration and cache bitmaps (and their tracking when it was the only
+// user), driverless devices their records; CXBF devices stay as they are.
+// A missing file is success.
+extern "C" BLB_EXPORT CQiError DetachBlockLevelVolumes(const std::string& configFile, long long AppId);
+
+// The same for the subclient whose id (decimal digits) is given: its
+// configuration file is looked for under each active client's job-results
+// directory. An id that is not a decimal number fails with errno 22; no file
+// found fails with errno 2.
+extern "C" BLB_EXPORT CQiError DetachBlockLevelVolumesForSC(const std::string& subclientId);

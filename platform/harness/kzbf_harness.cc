@@ -15,6 +15,12 @@ platform::SimulatedKzBf& Driver() {
   return driver;
 }
 
+// The load script's path; empty when the agent has no home directory.
+std::string LoadScriptPath() {
+  std::optional<std::string> home = KZPI_Base::getHomeDirectory();
+  return home ? *home + "/unix_drv.sh" : std::string();
+}
+
 }  // namespace
 
 bool SetKzbfLoaded(bool loaded) { return platform::SimulatedKzBf::SetLoaded(loaded); }
@@ -22,17 +28,22 @@ bool SetKzbfLoaded(bool loaded) { return platform::SimulatedKzBf::SetLoaded(load
 bool IsKzbfLoaded() { return platform::SimulatedKzBf::IsLoaded(); }
 
 bool InstallKzbfLoadScript(bool loads) {
-  std::optional<std::string> home = KZPI_Base::getHomeDirectory();
-  if (!home || !platform::MakeDirectories(*home)) return false;
+  const std::string path = LoadScriptPath();
+  if (path.empty() || !platform::MakeDirectories(platform::ParentOf(path))) return false;
   const std::string folder = platform::ShellQuote(platform::SimulatedKzBf::Folder());
   std::string script =
       "#!/bin/sh\n"
-      "# Stand-in driver loader: \"unix_drv.sh -a kzbf\" loads the simulated KZBF driver.\n"
+      "# Stand-in driver loader: \"unix_drv.sh -a kzbf\" loads the simulated KZBF driver.\n" +
+      RecordCallLine(path + ".calls") +
       "[ \"$1\" = \"-a\" ] && [ \"$2\" = \"kzbf\" ] || { echo \"usage: $0 -a kzbf\" >&2; exit 2; }\n";
   script += loads ? "mkdir -p " + folder + " && echo kzbf > " + folder + "/loaded\n"
                   : std::string("echo \"kzbf: module not found\" >&2\nexit 1\n");
-  const std::string path = *home + "/unix_drv.sh";
   return platform::WriteFileAtomically(path, script, 0755) && ::chmod(path.c_str(), 0755) == 0;
+}
+
+std::vector<ScriptCall> KzbfLoadScriptCalls() {
+  const std::string path = LoadScriptPath();
+  return path.empty() ? std::vector<ScriptCall>() : ReadScriptCalls(path + ".calls");
 }
 
 CQiError KzbfAttach(const std::string& device, int extentSize) { return Driver().Attach(device, extentSize); }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/driver/kzbf_backend.h"
+#include "platform/harness/script_calls.h"
 
 namespace blbsim {
 
@@ -12,8 +13,11 @@ bool SetKzbfLoaded(bool loaded);
 bool IsKzbfLoaded();
 // Writes the stand-in driver-load script "unix_drv.sh" into the agent's home
 // directory: "unix_drv.sh -a kzbf" loads the simulated driver, or fails when
-// asked to (to follow a machine where the driver cannot be loaded).
+// asked to (to follow a machine where the driver cannot be loaded). Every run
+// is recorded in "unix_drv.sh.calls" beside it.
 bool InstallKzbfLoadScript(bool loads = true);
+// The script's runs recorded so far, oldest first.
+std::vector<ScriptCall> KzbfLoadScriptCalls();
 
 CQiError KzbfAttach(const std::string& device, int extentSize);
 CQiError KzbfDetach(const std::string& device);

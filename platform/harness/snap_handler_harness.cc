@@ -2,12 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-
-#include "platform/process/shell_quote.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/sim/fs_util.h"
-#include "platform/text/fx_string.h"
 
 namespace blbsim {
 namespace {
@@ -32,9 +28,9 @@ bool InstallSnapHandlerScript(int exitCode, int sleepSeconds) {
   if (script.empty() || !platform::MakeDirectories(platform::ParentOf(script))) return false;
   // The script lets go of the caller's output at once: a run left sleeping
   // must not hold the pipes of whoever started the caller.
-  const std::string text = "#!/bin/sh\n"
-                           "exec >/dev/null 2>&1 </dev/null\n"
-                           "printf '%s|%s\\n' \"$$\" \"$0 $*\" >> " + platform::ShellQuote(CallsFile()) + "\n" +
+  const std::string text = std::string("#!/bin/sh\n"
+                                       "exec >/dev/null 2>&1 </dev/null\n") +
+                           RecordCallLine(CallsFile()) +
                            (sleepSeconds > 0 ? "sleep " + std::to_string(sleepSeconds) + "\n" : std::string()) +
                            "exit " + std::to_string(exitCode) + "\n";
   return platform::WriteFileAtomically(script, text, 0755);
@@ -47,20 +43,6 @@ bool RemoveSnapHandlerScript() {
   return ::unlink(script.c_str()) == 0;
 }
 
-std::vector<SnapHandlerCall> SnapHandlerCalls() {
-  std::vector<SnapHandlerCall> calls;
-  std::string contents;
-  const std::string file = CallsFile();
-  if (file.empty() || !platform::ReadWholeFile(file, contents)) return calls;
-  for (const FXString& line : FXString::Split(contents, '\n')) {
-    const size_t bar = line.find('|');
-    if (bar == std::string::npos) continue;
-    SnapHandlerCall call;
-    call.pid = std::strtol(line.substr(0, bar).c_str(), nullptr, 10);
-    call.commandLine = line.substr(bar + 1);
-    calls.push_back(call);
-  }
-  return calls;
-}
+std::vector<SnapHandlerCall> SnapHandlerCalls() { return ReadScriptCalls(CallsFile()); }
 
 }  // namespace blbsim

@@ -6,12 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/harness/script_calls.h"
+
 namespace blbsim {
 
-struct SnapHandlerCall {
-  long pid = 0;
-  std::string commandLine;  // "$0 $*": the script path and its arguments
-};
+using SnapHandlerCall = ScriptCall;
 
 // The script's path under the installation directory ("" when the registry
 // names none).

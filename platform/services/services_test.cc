@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/config/kz_client.h"
 #include "platform/harness/services_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/services/host_name.h"
@@ -37,9 +38,10 @@ TEST(DemangleHostName, InvertsTheMangledNamesAndRefusesUnusableHosts) {
   EXPECT_EQ(DemangleHostName("bare.example", client, host, port, flags), -1);
 }
 
-TEST(Subclient, AnswersProxyAndUseSourceFromTheConfiguration) {
+TEST(Subclient, AnswersProxyUseSourceAndClientFromTheConfiguration) {
   ScopedStateDir state;
   EXPECT_EQ(ApplicationId(2, 5).getSubclient(nullptr), nullptr);
+  EXPECT_EQ(ApplicationId(2, 5).getClient(nullptr), nullptr);
   platform::SubclientRecord record;
   record.cellId = 2;
   record.appId = 5;
@@ -58,11 +60,23 @@ TEST(Subclient, AnswersProxyAndUseSourceFromTheConfiguration) {
   EXPECT_EQ(subclient->getUseSource(useSource, nullptr), 0);
   EXPECT_TRUE(useSource);
   EXPECT_FALSE(blbsim::SetProxy(2, 6, 9, true));
+  uint64_t clientId = 0;
+  KZClient* client = application.getClient(nullptr);
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->getClientId(clientId), 0);
+  EXPECT_EQ(clientId, 2u);
+  // A subclient whose client the configuration does not know has none.
+  record.appId = 6;
+  record.clientId = 77;
+  ASSERT_TRUE(blbsim::AddSubclient(record));
+  EXPECT_EQ(ApplicationId(2, 6).getClient(nullptr), nullptr);
 
   platform::FaultTable::Set("Subclient::getUseSource", 13);
   EXPECT_EQ(subclient->getUseSource(useSource, nullptr), 13);
   platform::FaultTable::Set("ApplicationId::getSubclient", 1);
   EXPECT_EQ(ApplicationId(2, 5).getSubclient(nullptr), nullptr);
+  platform::FaultTable::Set("ApplicationId::getClient", 1);
+  EXPECT_EQ(ApplicationId(2, 5).getClient(nullptr), nullptr);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/config/agent_config.h"
+#include "platform/config/kz_client.h"
 #include "platform/dbagents/instance.h"
 #include "platform/sim/fault_table.h"
 
@@ -110,6 +111,11 @@ ApplicationId::ApplicationId(const std::string& text) {
 
 ApplicationId::~ApplicationId() = default;
 
+std::optional<platform::SubclientRecord> ApplicationId::Record() const {
+  if (!m_bReadable) return std::nullopt;
+  return Find(m_nCellId, m_nAppId);
+}
+
 int ApplicationId::getApplicationId(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getApplicationId", code)) return Failed(code);
@@ -124,12 +130,19 @@ int ApplicationId::getAppId(unsigned long& appId, void*) {
   return 0;
 }
 
+int ApplicationId::getAppType(unsigned long& appType, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getAppType", code)) return Failed(code);
+  std::optional<platform::SubclientRecord> record = Record();
+  appType = record ? record->appType : 0;
+  return 0;
+}
+
 Instance* ApplicationId::getInstance(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getInstance", code)) return nullptr;
   if (!m_pInstance) {
-    std::optional<platform::SubclientRecord> record;
-    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    std::optional<platform::SubclientRecord> record = Record();
     if (!record) return nullptr;
     m_pInstance.reset(new Instance(record->instanceId));
   }
@@ -140,8 +153,7 @@ Subclient* ApplicationId::getSubclient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return nullptr;
   if (!m_pSubclient) {
-    std::optional<platform::SubclientRecord> record;
-    if (m_bReadable) record = Find(m_nCellId, m_nAppId);
+    std::optional<platform::SubclientRecord> record = Record();
     if (!record) return nullptr;
     if (IsOracle(record->appType) && !record->plainSubclient)
       m_pSubclient.reset(new OracleBackpack(m_nCellId, m_nAppId));
@@ -149,6 +161,17 @@ Subclient* ApplicationId::getSubclient(void*) {
       m_pSubclient.reset(new Subclient(m_nCellId, m_nAppId));
   }
   return m_pSubclient.get();
+}
+
+KZClient* ApplicationId::getClient(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getClient", code)) return nullptr;
+  if (!m_pClient) {
+    std::optional<platform::SubclientRecord> record = Record();
+    if (!record || !platform::AgentConfig::Current().FindClient(record->clientId)) return nullptr;
+    m_pClient.reset(new KZClient(record->cellId, record->clientId));
+  }
+  return m_pClient.get();
 }
 
 namespace platform {

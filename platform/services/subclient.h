@@ -7,9 +7,13 @@
 // fault's code, or answers null).
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/config/agent_config.h"
+
 class Instance;
+class KZClient;
 
 class Subclient {
  public:
@@ -57,6 +61,9 @@ class ApplicationId {
   // 0 when the configuration knows the application.
   int getApplicationId(void* reserved);
   int getAppId(unsigned long& appId, void* reserved);
+  // The application's type; 0 (and success) when the configuration does not
+  // know the application.
+  int getAppType(unsigned long& appType, void* reserved);
   // The application's instance (its id is 0 for an application of no
   // instance), owned by this object; null when the application is unknown.
   Instance* getInstance(void* reserved);
@@ -64,6 +71,9 @@ class ApplicationId {
   // subclient unless the configuration registers it as a plain one; null
   // when the configuration does not know it.
   Subclient* getSubclient(void* reserved);
+  // The client the subclient belongs to, owned by this object; null when the
+  // configuration knows the subclient or its client not.
+  KZClient* getClient(void* reserved);
 
   // The platform's own accessors (services that take an ApplicationId).
   bool IsReadable() const { return m_bReadable; }
@@ -71,11 +81,15 @@ class ApplicationId {
   uint64_t AppId() const { return m_nAppId; }
 
  private:
+  // The configuration's record of the application; nothing when unknown.
+  std::optional<platform::SubclientRecord> Record() const;
+
   uint64_t m_nCellId = 0;
   uint64_t m_nAppId = 0;
   bool m_bReadable = true;
   std::unique_ptr<Subclient> m_pSubclient;
   std::unique_ptr<Instance> m_pInstance;
+  std::unique_ptr<KZClient> m_pClient;
 };
 
 namespace platform {

@@ -89,6 +89,9 @@ const char* const kFailableCalls[] = {
     "CExtentHashTable_File::Initialize",
     "CHashReadHandler::GetNextExtent",
     "CHashReadHandler::Initialize",
+    // indexing/
+    "IdxBrowseClient::Browse",
+    "IdxBrowseClient::Initialize",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -115,7 +118,9 @@ const char* const kFailableCalls[] = {
     "KzNamedSemaphore::wait",
     // services/
     "ApplicationId::getAppId",
+    "ApplicationId::getAppType",
     "ApplicationId::getApplicationId",
+    "ApplicationId::getClient",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
     "ArMgrClientAPI::getArchFileListForSnapshotJob",

@@ -67,6 +67,16 @@ class CBlockLevelBitmapHandler {
   // left as it is.
   CQiError GetJRBitmapFileName(VolumeConfig& record, std::string& name);
 
+  // Refreshes the monitored-volume list from the subclients' current
+  // contents (loaded before the lock), then refuses (errno 16, the device in
+  // `device`) the first listed device that has live snapshots while it is
+  // registered for another subclient or for more than one.
+  CQiError VerifyDevicesDup(const std::list<std::string>& devices, long long AppId, long long VornCellId,
+                            std::string& device);
+  // Removes the application's registration and cache bitmap of each device;
+  // the driver stops tracking a device whose only user it was.
+  CQiError CleanupSubclientBitmaps(long long AppId, const std::list<std::string>& devices);
+
  private:
   // The record of the calling subclient for the device.
   static VolumeConfig OwnRecord(long long clientId, const SMVolBlock& block, const std::string& deviceId);

@@ -19,4 +19,9 @@ uint64_t ConfiguredExtentSize() {
   return mebibytes << 20;
 }
 
+uint64_t BitmapBytes(uint64_t deviceBytes, uint64_t extentSize) {
+  const uint64_t extents = deviceBytes / extentSize + (deviceBytes % extentSize != 0 ? 1 : 0);
+  return extents / 8 + (extents % 8 != 0 ? 1 : 0);
+}
+
 }  // namespace tracking

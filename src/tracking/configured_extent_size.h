@@ -14,4 +14,8 @@ constexpr uint64_t kLargestExtentSizeMiB = 2047;
 // 4 MiB applies, since no driver can track with it.
 uint64_t ConfiguredExtentSize();
 
+// The byte size of a device's changed-extent bitmap: one bit per extent, a
+// last partial extent counted. extentSize must not be 0.
+uint64_t BitmapBytes(uint64_t deviceBytes, uint64_t extentSize);
+
 }  // namespace tracking

@@ -16,6 +16,7 @@
 // Buffers made by the raw reader and by GetDataBlockBitMap come from
 // calloc/malloc and are released with free; those of the whole-file and
 // size-prefixed readers are owned by an auto_ptr_array.
+#include <boost/shared_ptr.hpp>
 #include <string>
 
 #include "platform/error/qi_error.h"
@@ -27,8 +28,30 @@ struct SMVolBlock;
 
 class VolumeBitMapHelper {
  public:
+  // The strategy that tracks a device's changes.
+  enum eDeviceType_t {
+    eDeviceType_CXBF = 0,
+    eDeviceType_KZBF = 1,
+    eDeviceType_BLOCKLEVEL_DRIVERLESS = 2,
+    eDeviceType_NONE = 3,  // no strategy: the device is not supported
+  };
+
   VolumeBitMapHelper() = default;
   virtual ~VolumeBitMapHelper() = default;
+
+  // --- strategy selection --------------------------------------------------
+
+  // Driverless when the agent is configured for it, else CXBF for a CXBF
+  // pseudo-device, else KZBF when its driver is (or can be) loaded, else
+  // none. Never fails.
+  static eDeviceType_t GetDeviceHandlerType(const std::string& device);
+  // The factory every caller uses: the chosen strategy's process-wide
+  // instance; empty for eDeviceType_NONE.
+  static boost::shared_ptr<VolumeBitMapHelper> GetVolumeHandlerInstance(const std::string& device,
+                                                                        eDeviceType_t& type);
+  // A new object of the chosen strategy that the caller owns; null for
+  // eDeviceType_NONE.
+  static VolumeBitMapHelper* GetVolumeHandler(const std::string& device, eDeviceType_t& type);
 
   // The real block device under a pseudo-device; strategies without
   // pseudo-devices give the device back unchanged.

@@ -46,6 +46,7 @@ class VolumeBitMapHelper_CXBF : public VolumeBitMapHelper {
   CQiError DeleteSnapAndDetachDevice(const std::string& device, bool detach) override;
 
  private:
+  friend class VolumeBitMapHelper;  // GetVolumeHandler(device, type) makes objects the caller owns
   VolumeBitMapHelper_CXBF() : m_oControl(KZVolumeUnix::kControlDevice) {}
 
   KZVolumeUnix m_oControl;  // no volume selected: the driver's own answers

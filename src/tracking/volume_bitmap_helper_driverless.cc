@@ -55,8 +55,7 @@ CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetDeviceInfo(const std::stri
                                    device.c_str());
   if (extentSize == 0) extentSize = tracking::ConfiguredExtentSize();
   totalBlocks = size / 512;
-  const uint64_t extents = size / extentSize + (size % extentSize != 0 ? 1 : 0);
-  bitmapSize = extents / 8 + (extents % 8 != 0 ? 1 : 0);
+  bitmapSize = tracking::BitmapBytes(size, extentSize);
   return CQiError();
 }
 

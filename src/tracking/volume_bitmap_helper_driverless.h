@@ -46,5 +46,6 @@ class VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS : public VolumeBitMapHelper {
   CQiError DeleteSnapAndDetachDevice(const std::string& device, bool detach) override;
 
  private:
+  friend class VolumeBitMapHelper;  // GetVolumeHandler(device, type) makes objects the caller owns
   VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS() = default;
 };

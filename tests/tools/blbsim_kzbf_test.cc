@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/driver/kz_bf_driver.h"
 #include "support/blbsim_command.h"
+#include "support/run_command.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -53,6 +55,16 @@ TEST(blbsimKzbf, AttachesMarksShowsAndSnapshotsADevice) {
   EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.open(), 19));
   ASSERT_EQ(RunBlbsim(dir, "kzbf status", &out), 0);
   EXPECT_EQ(out, "unloaded\n");
+
+  // The stand-in load script loads it again, and records each of its runs.
+  const std::string script = state.Sub("install/Base/unix_drv.sh");
+  EXPECT_NE(testing_support::RunCommand(script + " -x 2>/dev/null", &out), 0);
+  ASSERT_EQ(testing_support::RunCommand(script + " -a kzbf", &out), 0);
+  EXPECT_FALSE(driver.open().IsError());
+  ASSERT_EQ(RunBlbsim(dir, "kzbf script-calls", &out), 0);
+  EXPECT_NE(out.find(" " + script + " -x\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(" " + script + " -a kzbf\n"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
   EXPECT_EQ(RunBlbsim(dir, "kzbf bogus", &out), 2);
 }
 

@@ -18,6 +18,10 @@ int Kzbf(const Args& args) {
   }
   if (args.size() <= 2 && what == "install-script")
     return InstallKzbfLoadScript(!(args.size() == 2 && args[1] == "fail")) ? 0 : 1;
+  if (args.size() == 1 && what == "script-calls") {
+    for (const ScriptCall& call : KzbfLoadScriptCalls()) std::printf("%ld %s\n", call.pid, call.commandLine.c_str());
+    return 0;
+  }
   if ((args.size() == 2 || args.size() == 3) && what == "attach") {
     unsigned long long extent = 4ULL << 20;
     if (args.size() == 3 && !ReadNumber(args[2], INT_MAX, extent)) return UsageError("kzbf");
@@ -61,7 +65,7 @@ int Kzbf(const Args& args) {
 
 const VerbRegistration kDriverVerbs({
     {"kzbf",
-     "load|unload|status | install-script [fail] | attach DEV [EXTENTBYTES] | detach DEV | query DEV | "
+     "load|unload|status | install-script [fail] | script-calls | attach DEV [EXTENTBYTES] | detach DEV | query DEV | "
      "mark DEV EXTENT... | bitmap DEV [clear] | snap DEV [loop] | destroy-snap SNAP",
      "the simulated KZBF filter driver: state, tracked devices, changed extents, snapshots", Kzbf},
 });
