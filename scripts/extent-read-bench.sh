@@ -11,6 +11,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "run as root: the benchmark needs a loop device" >&2
   exit 2
 fi
+"$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target extent_read_bench
 
