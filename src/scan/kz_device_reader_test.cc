@@ -1,6 +1,7 @@
 // The snapshot device reader against real objects: loop devices (512-byte
 // and 4 KiB sectors), a missing path, a directory; the read call is only
 // replaced to provoke what a device seldom does.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -29,6 +30,14 @@ struct AlignedBuffer {
   void* data = nullptr;
 };
 
+size_t OpenDescriptors() {
+  size_t count = 0;
+  DIR* folder = ::opendir("/proc/self/fd");
+  while (dirent* entry = ::readdir(folder)) count += entry->d_name[0] != '.';
+  ::closedir(folder);
+  return count;
+}
+
 TEST(KzDeviceReaderUnix, RefusesWhatItCannotOpenAndReadsNothingBeforeIt) {
   testing_support::ScopedStateDir state;
   TarvosJobInfo job;
@@ -51,8 +60,12 @@ TEST(KzDeviceReaderUnix, RefusesWhatItCannotOpenAndReadsNothingBeforeIt) {
   EXPECT_EQ(err.GetMessage(), "Invalid Backup Device");
   EXPECT_EQ(reader.CloseDevice().GetMessage(), "Device reader not initialized yet");
 
-  // A directory opens, and its first read fails as the kernel says.
+  // A directory opens, and its first read fails as the kernel says. Opened
+  // again, it holds one descriptor still.
   ASSERT_FALSE(reader.InitDevice(state.Path(), record).IsError());
+  const size_t descriptors = OpenDescriptors();
+  ASSERT_FALSE(reader.InitDevice(state.Path(), record).IsError());
+  EXPECT_EQ(OpenDescriptors(), descriptors);
   err = reader.Read(0, 8, buffer, read);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(err, EISDIR));
   EXPECT_EQ(err.GetMessage(), "failed to read on volume=" + state.Path() + " from offset=0 size=4096");
