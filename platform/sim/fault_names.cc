@@ -25,6 +25,7 @@ const char* const kFailableCalls[] = {
     "KZPI_Base::getTarvosDirectory",
     "KZPI_Focus::getFocusClientName",
     "KZPI_VornClient::getJobResultsDirectory",
+    "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
     // blockdev/
     "ioctl::BLKBSZGET",
@@ -85,6 +86,10 @@ const char* const kFailableCalls[] = {
     "CExtentHashTable_File::AddExtentEntry",
     "CExtentHashTable_File::GetNextExtentEntry",
     "CExtentHashTable_File::Initialize",
+    // jobs/
+    "KZBkpJobClient::changeBkpLevelToFull",
+    "KZBkpJobClient::init",
+    "KZBkpJobClient::updateInfo",
     // lock/
     "KzFileLock::lock",
     // lvm/
