@@ -119,6 +119,23 @@ int CopyDevice(const std::string& device, const std::string& image) {
   return ::fsync(out.get()) == 0 ? 0 : errno;
 }
 
+// A name no snapshot image had before: a snapshot is told from a later one
+// that got the same (reused) loop device by its image. The caller holds the
+// driver's lock.
+std::string NewImagePath() {
+  MakeDirectories(SnapsFolder());
+  const std::string counter = SnapsFolder() + "/.next";
+  std::string text;
+  unsigned long long next = ReadWholeFile(counter, text) ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+  for (;; ++next) {
+    const std::string image = SnapsFolder() + "/snap" + std::to_string(next) + ".img";
+    struct stat info;
+    if (::stat(image.c_str(), &info) == 0) continue;
+    WriteFileAtomically(counter, std::to_string(next + 1) + "\n");
+    return image;
+  }
+}
+
 // Snapshots of devices the driver does not track (driverless volumes): the
 // driver does not list them, but destroys them as it does its own. One
 // record per device, a "snapshot<TAB>image" line each.
@@ -294,6 +311,28 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
 }
 
+CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& image) {
+  StateGuard guard;
+  if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
+  std::vector<Snapshot> snapshots;
+  for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
+    std::string text;
+    TrackedDevice record;
+    if (ReadWholeFile(DevicesFolder() + "/" + name, text) && Parse(text, record) == 0)
+      snapshots.insert(snapshots.end(), record.snapshots.begin(), record.snapshots.end());
+  }
+  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+    const std::vector<Snapshot> loose = LoadLoose(LooseFolder() + "/" + name);
+    snapshots.insert(snapshots.end(), loose.begin(), loose.end());
+  }
+  for (const Snapshot& known : snapshots) {
+    if (known.device != snapshot) continue;
+    image = known.image;
+    return CQiError();
+  }
+  return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
+}
+
 CQiError SimulatedKzBf::MarkExtents(const std::string& device, const std::vector<uint64_t>& extents) {
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
@@ -313,15 +352,7 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   TrackedDevice record;
   const int loaded = Load(device, record);
   if (loaded != 0 && loaded != ENXIO) return LoadFailed(FXCODELOC, device, loaded);
-  MakeDirectories(SnapsFolder());
-  char pattern[64];
-  std::string image;
-  for (int n = 0;; ++n) {
-    std::snprintf(pattern, sizeof pattern, "/snap%d.img", n);
-    image = SnapsFolder() + pattern;
-    struct stat info;
-    if (::stat(image.c_str(), &info) != 0) break;
-  }
+  const std::string image = NewImagePath();
   if (int error = CopyDevice(device, image)) {
     ::unlink(image.c_str());
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());

@@ -41,6 +41,10 @@ class SimulatedKzBf : public KzBfBackend {
   // the devices it tracks; those of other devices it does not list, but
   // destroys them alike.
   static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+  // The image behind a snapshot, tracked device or not (errno 2 for none).
+  // Images are never named alike, so a snapshot is told by its image from a
+  // later one that got the same loop device.
+  static CQiError SnapshotImage(const std::string& snapshot, std::string& image);
 };
 
 }  // namespace platform

@@ -18,7 +18,8 @@ bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) 
     for (const JobVolumeRecord& volume : volumes) {
       platform::SqlStatement put(db,
                                  "INSERT INTO job_volumes (job_id, position, volume, device, fs_type, mount_options, "
-                                 "snapshot, bitmap_file, force_full) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);");
+                                 "snapshot, snapshot_image, bitmap_file, force_full) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
       put.BindUnsigned(1, jobId)
           .Bind(2, position++)
           .Bind(3, volume.volume)
@@ -26,8 +27,9 @@ bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) 
           .Bind(5, volume.fsType)
           .Bind(6, volume.mountOptions)
           .Bind(7, volume.snapshot)
-          .Bind(8, volume.bitmapFile)
-          .Bind(9, volume.forceFull ? 1 : 0);
+          .Bind(8, volume.snapshotImage)
+          .Bind(9, volume.bitmapFile)
+          .Bind(10, volume.forceFull ? 1 : 0);
       if (!put.Run()) return false;
     }
     return true;
@@ -37,7 +39,7 @@ bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) 
 std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
   std::vector<JobVolumeRecord> volumes;
   platform::SqlStatement query(platform::StateDb::Current(),
-                               "SELECT volume, device, fs_type, mount_options, snapshot, bitmap_file, force_full "
+                               "SELECT volume, device, fs_type, mount_options, snapshot, snapshot_image, bitmap_file, force_full "
                                "FROM job_volumes WHERE job_id = ? ORDER BY position;");
   query.BindUnsigned(1, jobId);
   while (query.Step()) {
@@ -47,8 +49,9 @@ std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
     volume.fsType = query.Text(2);
     volume.mountOptions = query.Text(3);
     volume.snapshot = query.Text(4);
-    volume.bitmapFile = query.Text(5);
-    volume.forceFull = query.Int(6) != 0;
+    volume.snapshotImage = query.Text(5);
+    volume.bitmapFile = query.Text(6);
+    volume.forceFull = query.Int(7) != 0;
     volumes.push_back(volume);
   }
   return volumes;

@@ -17,8 +17,9 @@ struct JobVolumeRecord {
   std::string device;
   std::string fsType;
   std::string mountOptions;
-  std::string snapshot;    // empty when none was taken
-  std::string bitmapFile;  // empty when the task left none
+  std::string snapshot;       // empty when none was taken
+  std::string snapshotImage;  // what tells it from a later snapshot of the same name
+  std::string bitmapFile;     // empty when the task left none
   bool forceFull = false;
 };
 

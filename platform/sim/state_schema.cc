@@ -185,7 +185,8 @@ const char* const kSteps[] = {
 
     // 5: the job service's jobs (subclient, level, token, conversions to a
     // full backup) and, per job, the volumes the job command snapshotted:
-    // each volume's device, snapshot, bitmap file and force-full flag.
+    // each volume's device, snapshot (with the image that tells it from a
+    // later snapshot of the same name), bitmap file and force-full flag.
     "CREATE TABLE jobs ("
     "  job_id INTEGER PRIMARY KEY,"
     "  cell_id INTEGER NOT NULL,"
@@ -201,6 +202,7 @@ const char* const kSteps[] = {
     "  fs_type TEXT NOT NULL DEFAULT '',"
     "  mount_options TEXT NOT NULL DEFAULT '',"
     "  snapshot TEXT NOT NULL DEFAULT '',"
+    "  snapshot_image TEXT NOT NULL DEFAULT '',"
     "  bitmap_file TEXT NOT NULL DEFAULT '',"
     "  force_full INTEGER NOT NULL DEFAULT 0,"
     "  PRIMARY KEY (job_id, position));",

@@ -81,7 +81,7 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   return false;
 }
 
-CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, std::string>& snapshots) {
+CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots) {
   for (const SMVolBlock& volume : volumes) {
     const std::string& device = volume.sDevice;
     if (snapshots.count(device) != 0) continue;
@@ -94,8 +94,9 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
       CQiError error = frozen.back().Freeze(mountPoint);
       if (error.IsError()) return error;
     }
-    std::string snapshot;
-    CQiError error = blbsim::KzbfCreateSnapshot(device, true, snapshot);
+    TakenSnapshot snapshot;
+    CQiError error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device);
+    if (!error.IsError()) error = blbsim::KzbfSnapshotImage(snapshot.device, snapshot.image);
     if (error.IsError()) return error.Push(FXCODELOC);
     snapshots[device] = snapshot;
   }

@@ -18,10 +18,15 @@ namespace blbjob {
 // anything else.
 bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t appType, SMVolBlock& volume);
 
+struct TakenSnapshot {
+  std::string device;  // the loop device the copy is attached to
+  std::string image;   // the copy: what tells it from a later snapshot on the same loop device
+};
+
 // One snapshot per distinct device, in list order, through the simulated
 // driver on a free loop device; every file system mounted from the device
 // is frozen around its copy and thawed on every path. snapshots maps device
-// to snapshot and keeps those taken before a failure.
-CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, std::string>& snapshots);
+// to its snapshot and keeps those taken before a failure.
+CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots);
 
 }  // namespace blbjob

@@ -16,15 +16,19 @@ int Release(const tools::Args& args) {
   int status = 0;
   for (blbsim::JobVolumeRecord& volume : volumes) {
     if (volume.snapshot.empty()) continue;
-    CQiError error = blbsim::KzbfDestroySnapshot(volume.snapshot);
-    // The library removes a device's snapshots when tracking of it restarts.
-    if (FXErrorUtil::IsErrNo(error, 2)) {
+    // The library removes a device's snapshots when tracking of it
+    // restarts, and the loop device may carry a later job's snapshot since.
+    std::string image;
+    CQiError error = blbsim::KzbfSnapshotImage(volume.snapshot, image);
+    if (FXErrorUtil::IsErrNo(error, 2) || (!error.IsError() && image != volume.snapshotImage)) {
       std::printf("snapshot %s: already gone\n", volume.snapshot.c_str());
-    } else if (error.IsError()) {
-      std::fprintf(stderr, "blbjob: cannot release %s: %s\n", volume.snapshot.c_str(), error.AsString().c_str());
-      status = 1;
-      continue;
     } else {
+      if (!error.IsError()) error = blbsim::KzbfDestroySnapshot(volume.snapshot);
+      if (error.IsError()) {
+        std::fprintf(stderr, "blbjob: cannot release %s: %s\n", volume.snapshot.c_str(), error.AsString().c_str());
+        status = 1;
+        continue;
+      }
       std::printf("snapshot %s: released\n", volume.snapshot.c_str());
     }
     // A device's volumes share its snapshot.

@@ -92,7 +92,7 @@ std::map<std::string, BitmapSummary> ReadBitmaps(TarvosJobInfo job, const std::v
 
 // Records the volumes with the job and prints what the phase left.
 void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
-               const std::map<std::string, std::string>& snapshots, size_t eventsBefore) {
+               const std::map<std::string, TakenSnapshot>& snapshots, size_t eventsBefore) {
   const uint64_t jobId = command.job.GetJobId();
   const std::map<std::string, BitmapSummary> bitmaps = ReadBitmaps(command.job, volumes);
   std::vector<blbsim::JobVolumeRecord> records;
@@ -105,7 +105,10 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
     record.mountOptions = volume.sMountOptions;
     record.forceFull = volume.bForceFull;
     auto snapshot = snapshots.find(volume.sDevice);
-    if (snapshot != snapshots.end()) record.snapshot = snapshot->second;
+    if (snapshot != snapshots.end()) {
+      record.snapshot = snapshot->second.device;
+      record.snapshotImage = snapshot->second.image;
+    }
     auto bitmap = bitmaps.find(volume.sVolume);
     const BitmapSummary summary = bitmap != bitmaps.end() ? bitmap->second : BitmapSummary();
     record.bitmapFile = summary.file;
@@ -152,7 +155,7 @@ int Snapshot(const tools::Args& args) {
   }
   const unsigned long extentSizeMiB = static_cast<unsigned long>(tracking::ConfiguredExtentSize() >> 20);
   const unsigned long level = static_cast<unsigned long>(command.job.GetBackupLevel());
-  std::map<std::string, std::string> snapshots;
+  std::map<std::string, TakenSnapshot> snapshots;
   int status = 0;
   // The files left in the job-results directory are the previous job's: its
   // bitmaps go, its configuration is read as the previous backup's.
@@ -165,7 +168,8 @@ int Snapshot(const tools::Args& args) {
   }
   if (status == 0) {
     error = SnapshotDevices(volumes, snapshots);
-    for (const auto& [device, snapshot] : snapshots) std::printf("snapshot %s: %s\n", device.c_str(), snapshot.c_str());
+    for (const auto& [device, snapshot] : snapshots)
+      std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
     if (error.IsError()) status = Failed("snapshot", error);
   }
   if (status == 0) {
