@@ -89,6 +89,15 @@ TEST(UnixBitmapStep, RefusesLevelsPhasesAndEmptyNamesBeforeAskingAnyStrategy) {
   std::unique_ptr<KzDeviceConfigHandler> spos(GetBlockDeviceConfigHandler(UnixJobArgs(2, {"-SPOS"})));
   ASSERT_FALSE(spos->HandleBitMap(volume, static_cast<KZBkpLevel>(4), SNAP_STATE_POST).IsError());
   EXPECT_TRUE(volume.bForceFull);
+
+  // A recorded extent size the strategies cannot take as an int is refused,
+  // not cut into another one.
+  platform::FaultTable::ClearAll();
+  const BackupDeviceInfo huge(true, "/mnt/blb", "/dev/loop99", "ext4", "rw", 1ULL << 32, 1ULL << 40, 0, 64);
+  ASSERT_FALSE(handler->WriteDeviceConfig("/mnt/blb", huge, true).IsError());
+  error = handler->HandleBitMap(volume, KZ_BKP_LEVEL_FULL, SNAP_STATE_PRE);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(error, 22));
+  EXPECT_EQ(error.GetMessage(), "Extent size 4294967296 of device=[/dev/loop99] is out of range");
 }
 
 TEST(UnixDeviceSupport, OnlyBlockDevicesWithAStrategyAndTheRealDeviceUnderACxbfOne) {
