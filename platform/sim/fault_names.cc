@@ -86,6 +86,9 @@ const char* const kFailableCalls[] = {
     "CExtentHashTable_File::AddExtentEntry",
     "CExtentHashTable_File::GetNextExtentEntry",
     "CExtentHashTable_File::Initialize",
+    // indexing/
+    "IdxBrowseClient::Browse",
+    "IdxBrowseClient::Initialize",
     // jobs/
     "KZBkpJobClient::changeBkpLevelToFull",
     "KZBkpJobClient::init",
@@ -116,8 +119,9 @@ const char* const kFailableCalls[] = {
     "KzNamedSemaphore::wait",
     // services/
     "ApplicationId::getAppId",
-    "ApplicationId::getClient",
+    "ApplicationId::getAppType",
     "ApplicationId::getApplicationId",
+    "ApplicationId::getClient",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
     "ArMgrClientAPI::getArchFileListForSnapshotJob",

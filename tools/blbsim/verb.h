@@ -6,6 +6,8 @@
 namespace blbsim {
 
 using tools::Args;
+using tools::Number;
+using tools::NumbersFrom;
 using tools::ReadInt;
 using tools::ReadNumber;
 using tools::Report;
