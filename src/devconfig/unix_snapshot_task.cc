@@ -1,6 +1,7 @@
 // The Unix snapshot task around the base one: the zfs entries, the device
 // checks before the snapshot, shipping after it, and the reports that the
 // job goes (or volumes go) to a full backup.
+#include <list>
 #include <set>
 
 #include "devconfig/kz_device_config_handler_unix.h"
