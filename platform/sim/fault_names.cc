@@ -25,6 +25,7 @@ const char* const kFailableCalls[] = {
     "KZPI_Base::getTarvosDirectory",
     "KZPI_Focus::getFocusClientName",
     "KZPI_VornClient::getJobResultsDirectory",
+    "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
     // blockdev/
     "ioctl::BLKBSZGET",
@@ -92,6 +93,10 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    // jobs/
+    "KZBkpJobClient::changeBkpLevelToFull",
+    "KZBkpJobClient::init",
+    "KZBkpJobClient::updateInfo",
     // lock/
     "KzFileLock::lock",
     // lvm/
