@@ -6,6 +6,7 @@
 // built with the same compiler and library, so the types match. No exception
 // crosses these functions: a failure comes back as a CQiError (or null).
 #include <list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,3 +67,8 @@ extern "C" BLB_EXPORT CQiError DetachBlockLevelVolumes(const std::string& config
 // directory. An id that is not a decimal number fails with errno 22; no file
 // found fails with errno 2.
 extern "C" BLB_EXPORT CQiError DetachBlockLevelVolumesForSC(const std::string& subclientId);
+
+// Cluster fail-over of KZBF tracking: 0 on the node that gives the cluster's
+// volumes up (while they are still mounted), 1 on the node that takes them
+// over (once they are mounted there). Any other value fails with errno 22.
+extern "C" BLB_EXPORT CQiError BlockLevelClusterHandler(int startStop);

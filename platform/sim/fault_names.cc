@@ -16,6 +16,7 @@ const char* const kFailableCalls[] = {
     "ClientApplicationList::getInstanceList",
     "ClientApplicationList::getSubclientList",
     "ClientProperties::isVirtualClient",
+    "GetSubclientDir",
     "GetSubclientDirAndFiles",
     "KZClient::getClientId",
     "KZClient::getInstallDirectory",
