@@ -29,25 +29,35 @@ std::string SourceVolume(const std::string& sourceMount) {
   return mount;
 }
 
-bool FindDevice(const std::string& configFile, const std::string& mount, BackupDeviceInfo& device) {
-  EvDebug log;
-  BlockDeviceConfigReaderWriter_UNIX reader;
+template <class Reader>
+bool OpenConfig(Reader& reader, const std::string& configFile) {
   CQiError err = reader.InitRead(configFile);
-  if (err.IsError()) {
-    log.Error(__FUNCTION__, "eRRoR -- BlockDeviceConfigReaderWriter InitRead failed ConfigFile[%s] Error[%s]",
-              configFile.c_str(), err.AsString().c_str());
-    return false;
-  }
-  for (;;) {
-    device = BackupDeviceInfo();
-    err = reader.ReadNextBackupDevice(device);
-    if (err.IsError()) {
-      log.Error(__FUNCTION__, "eRRoR -- ReadNextBackupDevice failed Error[%s]", err.AsString().c_str());
-      return false;
-    }
-    if (!device.IsValid()) break;
-    if (device.GetSourceVolName() == mount) return true;
-  }
+  if (!err.IsError()) return true;
+  EvDebug log;
+  log.Error(__FUNCTION__, "eRRoR -- BlockDeviceConfigReaderWriter InitRead failed ConfigFile[%s] Error[%s]",
+            configFile.c_str(), err.AsString().c_str());
+  return false;
+}
+
+// The next record of the main file (not valid at its end); false, logged,
+// when the read fails.
+bool ReadNext(BlockDeviceConfigReaderWriter& reader, BackupDeviceInfo& device) {
+  device = BackupDeviceInfo();
+  CQiError err = reader.ReadNextBackupDevice(device);
+  if (!err.IsError()) return true;
+  EvDebug log;
+  log.Error(__FUNCTION__, "eRRoR -- ReadNextBackupDevice failed Error[%s]", err.AsString().c_str());
+  return false;
+}
+
+bool FindDevice(const std::string& configFile, const std::string& mount, BackupDeviceInfo& device) {
+  BlockDeviceConfigReaderWriter_UNIX reader;
+  if (!OpenConfig(reader, configFile)) return false;
+  do {
+    if (!ReadNext(reader, device)) return false;
+    if (device.IsValid() && device.GetSourceVolName() == mount) return true;
+  } while (device.IsValid());
+  EvDebug log;
   log.Error(__FUNCTION__,
             "eRRoR -- Could not find SrcMount[%s] in ConfigFile[%s], Should we read through the rest of the config "
             "files ?",
@@ -146,21 +156,11 @@ bool MergeRestoreBitmaps(const std::string& directory, const std::string& config
 }
 
 bool ReadDiskSizes(const std::string& configFile, std::map<std::string, unsigned long long>& diskSizes) {
-  EvDebug log;
   BlockDeviceConfigReaderWriter reader;
-  CQiError err = reader.InitRead(configFile);
-  if (err.IsError()) {
-    log.Error(__FUNCTION__, "eRRoR -- BlockDeviceConfigReaderWriter InitRead failed ConfigFile[%s] Error[%s]",
-              configFile.c_str(), err.AsString().c_str());
-    return false;
-  }
+  if (!OpenConfig(reader, configFile)) return false;
   for (;;) {
     BackupDeviceInfo device;
-    err = reader.ReadNextBackupDevice(device);
-    if (err.IsError()) {
-      log.Error(__FUNCTION__, "eRRoR -- ReadNextBackupDevice failed Error[%s]", err.AsString().c_str());
-      return false;
-    }
+    if (!ReadNext(reader, device)) return false;
     if (!device.IsValid()) return true;
     diskSizes.emplace(device.GetSourceVolName(), device.GetDiskSize());
   }
