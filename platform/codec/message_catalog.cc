@@ -37,9 +37,14 @@ constexpr MessageTypeInfo kCatalog[] = {
     {100, 67, 0x6470DE4A, "databrowse::Criteria"},
     {100, 80, 0x645E6CCD, "databrowse::Query"},
     {100, 92, 0x64BC54CA, "databrowse::BrowseRequest"},
+    {100, 93, 0x64894EBE, "databrowse::BrowseDataResult"},
+    {100, 98, 0x64D4BEB3, "databrowse::BrowseResult"},
     {100, 101, 0x646BC10B, "databrowse::BrowseResponse"},
     {100, 102, 0x64AAFD12, "databrowse::BrowseResponseList"},
+    {100, 103, 0x64460258, "databrowse::BrowseError"},
+    {100, 104, 0x647D5AAE, "databrowse::BrowseData"},
     {100, 241, 0x64EF25B0, "databrowse::BrowseAdvConfigFetchIdxExtentBitmap"},
+    {100, 242, 0x643A0E09, "databrowse::BrowseAdvConfigIdxExtentBitmap"},
     {101, 93, 0x6542D325, "IdxMetadata::IdxMetaData"},
 };
 

@@ -13,7 +13,8 @@ StateDb& Db() { return StateDb::Current(); }
 
 const char* const kSubclientColumns =
     "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "
-    "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient";
+    "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient, "
+    "indexing_v2";
 
 SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   SubclientRecord subclient;
@@ -32,6 +33,7 @@ SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   subclient.oracle.snapImageCopy = row.Int(12) != 0;
   subclient.oracle.imageCopyDir = row.Text(13);
   subclient.plainSubclient = row.Int(14) != 0;
+  subclient.indexingV2 = row.Int(15) != 0;
   return subclient;
 }
 
@@ -124,7 +126,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
 
   bool PutSubclient(const SubclientRecord& subclient) override {
     const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
     SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
@@ -140,7 +142,8 @@ class DatabaseAgentConfig : public AgentConfigBackend {
         .Bind(12, subclient.oracle.backupMode)
         .Bind(13, subclient.oracle.snapImageCopy ? 1 : 0)
         .Bind(14, subclient.oracle.imageCopyDir)
-        .Bind(15, subclient.plainSubclient ? 1 : 0);
+        .Bind(15, subclient.plainSubclient ? 1 : 0)
+        .Bind(16, subclient.indexingV2 ? 1 : 0);
     return put.Run();
   }
 

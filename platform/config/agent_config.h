@@ -48,6 +48,8 @@ struct SubclientRecord {
   OracleSubclientSettings oracle;
   // An Oracle subclient is handed out as an OracleBackpack unless this is set.
   bool plainSubclient = false;
+  // Whether the subclient's backups are indexed with indexing V2.
+  bool indexingV2 = true;
 
   static constexpr uint64_t kBlockLevel = 1;
   static constexpr uint64_t kBlockLevelSPOS = 2;

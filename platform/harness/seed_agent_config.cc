@@ -31,7 +31,7 @@ class AgentConfigSection : public SeedSection {
          section.Rows("subclients", {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source",
                                      "block_level_flags", "name", "app_type", "backup_set_id", "instance_id",
                                      "snap_backup", "oracle_backup_mode", "oracle_snap_image_copy",
-                                     "oracle_image_copy_dir", "plain_subclient", "contents"})) {
+                                     "oracle_image_copy_dir", "plain_subclient", "indexing_v2", "contents"})) {
       platform::SubclientRecord subclient;
       subclient.cellId = row.Unsigned("cell_id");
       subclient.appId = row.Unsigned("app_id");
@@ -50,6 +50,7 @@ class AgentConfigSection : public SeedSection {
       subclient.oracle.snapImageCopy = row.Flag("oracle_snap_image_copy", false);
       subclient.oracle.imageCopyDir = row.Text("oracle_image_copy_dir", "");
       subclient.plainSubclient = row.Flag("plain_subclient", false);
+      subclient.indexingV2 = row.Flag("indexing_v2", true);
       subclients_.push_back({subclient, row.Texts("contents")});
     }
   }
@@ -96,6 +97,7 @@ class AgentConfigSection : public SeedSection {
                             {"oracle_snap_image_copy", subclient.oracle.snapImageCopy},
                             {"oracle_image_copy_dir", subclient.oracle.imageCopyDir},
                             {"plain_subclient", subclient.plainSubclient},
+                            {"indexing_v2", subclient.indexingV2},
                             {"contents", config.SubclientContents(subclient.cellId, subclient.appId)}});
     return {{"local_client_id", config.LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
   }

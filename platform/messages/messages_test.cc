@@ -53,6 +53,12 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<databrowse::BrowseResponseList>(100, 102, "databrowse::BrowseResponseList");
   ExpectCatalogued<databrowse::BrowseAdvConfigFetchIdxExtentBitmap>(
       100, 241, "databrowse::BrowseAdvConfigFetchIdxExtentBitmap");
+  ExpectCatalogued<databrowse::BrowseAdvConfigIdxExtentBitmap>(100, 242,
+                                                               "databrowse::BrowseAdvConfigIdxExtentBitmap");
+  ExpectCatalogued<databrowse::BrowseResult>(100, 98, "databrowse::BrowseResult");
+  ExpectCatalogued<databrowse::BrowseError>(100, 103, "databrowse::BrowseError");
+  ExpectCatalogued<databrowse::BrowseData>(100, 104, "databrowse::BrowseData");
+  ExpectCatalogued<databrowse::BrowseDataResult>(100, 93, "databrowse::BrowseDataResult");
   ExpectCatalogued<IdxMetadata::IdxMetaData>(101, 93, "IdxMetadata::IdxMetaData");
   EXPECT_EQ(databrowse::BrowseResponse::kTagId, 0x646BC10Bu);
   EXPECT_EQ(Uxa::OraVolumeDataType::kTagId, 0x160EFD9Cu);

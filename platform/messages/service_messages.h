@@ -5,7 +5,13 @@
 #include "platform/messages/generated_message.h"
 
 namespace KzEntities {
-class GenericEntity : public CNGeneratedMessage<18, 46, 0x12EB6C4F> {};
+class GenericEntity : public CNGeneratedMessage<18, 46, 0x12EB6C4F> {
+ public:
+  static constexpr CNFieldId kVornCellId{1, 1, 0};
+  static constexpr CNFieldId kApplicationId{5, 11, 0};
+  static constexpr CNFieldId kAppType{14, 38, 0};
+  static constexpr CNFieldId kClientId{17, 47, 0};
+};
 }  // namespace KzEntities
 
 namespace JobManager {
@@ -14,23 +20,94 @@ class BkpJobDetailsXml : public CNGeneratedMessage<21, 117, 0x153BD8B0> {};
 }  // namespace JobManager
 
 namespace databrowse {
-class BrowsePath : public CNGeneratedMessage<100, 3, 0x6450F7CE> {};
+class BrowsePath : public CNGeneratedMessage<100, 3, 0x6450F7CE> {
+ public:
+  static constexpr CNFieldId kPath{1, 1, 0};
+};
 class BrowseOptions : public CNGeneratedMessage<100, 4, 0x640F781D> {};
 class BrowseMode : public CNGeneratedMessage<100, 5, 0x647A0A7A> {};
 class BrowsePaging : public CNGeneratedMessage<100, 6, 0x64AE3D09> {};
 class ViewIdComponentIdToAfileMap : public CNGeneratedMessage<100, 27, 0x6423AE6F> {};
 class PathToAfileMap : public CNGeneratedMessage<100, 28, 0x6464CA78> {};
 class BrowseAdvConfigGenerateIdxLogs : public CNGeneratedMessage<100, 29, 0x64C57929> {};
-class BrowseAdvancedConfigExtendedConfig : public CNGeneratedMessage<100, 38, 0x64D4F192> {};
-class BrowseAdvancedConfig : public CNGeneratedMessage<100, 61, 0x64BF06D1> {};
-class BrowseAdvancedOptions : public CNGeneratedMessage<100, 63, 0x64B7CBA7> {};
-class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {};
+class BrowseAdvancedConfigExtendedConfig : public CNGeneratedMessage<100, 38, 0x64D4F192> {
+ public:
+  static constexpr CNFieldId kFetchIdxExtentBitmap{6, 6, 0};
+};
+class BrowseAdvancedConfig : public CNGeneratedMessage<100, 61, 0x64BF06D1> {
+ public:
+  // In a reply item's data: the component's extent bitmap.
+  static constexpr CNFieldId kIdxExtentBitmap{2, 2, 0};
+  static constexpr CNFieldId kExtendedConfig{5, 5, 0};
+};
+class BrowseAdvancedOptions : public CNGeneratedMessage<100, 63, 0x64B7CBA7> {
+ public:
+  static constexpr CNFieldId kAdvancedConfig{3, 6, 0};
+  static constexpr CNFieldId kTimeoutSeconds{9, 12, 0};
+};
+class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {
+ public:
+  static constexpr CNFieldId kToTime{1, 1, 0};
+  static constexpr CNFieldId kFromTime{2, 2, 0};
+};
 class Criteria : public CNGeneratedMessage<100, 67, 0x6470DE4A> {};
 class Query : public CNGeneratedMessage<100, 80, 0x645E6CCD> {};
-class BrowseRequest : public CNGeneratedMessage<100, 92, 0x64BC54CA> {};
-class BrowseResponse : public CNGeneratedMessage<100, 101, 0x646BC10B> {};
-class BrowseResponseList : public CNGeneratedMessage<100, 102, 0x64AAFD12> {};
-class BrowseAdvConfigFetchIdxExtentBitmap : public CNGeneratedMessage<100, 241, 0x64EF25B0> {};
+class BrowseRequest : public CNGeneratedMessage<100, 92, 0x64BC54CA> {
+ public:
+  static constexpr CNFieldId kRequestType{1, 1, 0};
+  static constexpr CNFieldId kEntity{3, 3, 0};
+  static constexpr CNFieldId kPaths{4, 4, 0};
+  static constexpr CNFieldId kTimeRange{6, 6, 0};
+  static constexpr CNFieldId kOptions{7, 7, 0};
+  static constexpr CNFieldId kMode{8, 8, 0};
+  static constexpr CNFieldId kAdvancedOptions{11, 11, 0};
+  static constexpr CNFieldId kQueries{12, 12, 0};
+  static constexpr CNFieldId kWorkerId{13, 13, 0};
+  static constexpr CNFieldId kViewId{14, 14, 0};
+};
+class BrowseResponse : public CNGeneratedMessage<100, 101, 0x646BC10B> {
+ public:
+  // 2: partial, 3: error, 5: no (more) results.
+  static constexpr CNFieldId kType{1, 1, 0};
+  static constexpr CNFieldId kErrors{4, 7, 0};
+  // Set (with any tag) when some indices may be missing from the index cache.
+  static constexpr int kIndicesMissingNumber = 5;
+  static constexpr CNFieldId kResult{6, 9, 0};
+};
+class BrowseResponseList : public CNGeneratedMessage<100, 102, 0x64AAFD12> {
+ public:
+  static constexpr CNFieldId kResponses{1, 1, 0};
+};
+class BrowseAdvConfigFetchIdxExtentBitmap : public CNGeneratedMessage<100, 241, 0x64EF25B0> {
+ public:
+  static constexpr CNFieldId kComponents{1, 1, 0};
+};
+// A response's browse result.
+class BrowseResult : public CNGeneratedMessage<100, 98, 0x64D4BEB3> {
+ public:
+  static constexpr CNFieldId kItems{3, 6, 0};
+};
+class BrowseError : public CNGeneratedMessage<100, 103, 0x64460258> {
+ public:
+  static constexpr CNFieldId kCode{1, 1, 0};
+};
+// One item of a browse result.
+class BrowseData : public CNGeneratedMessage<100, 104, 0x647D5AAE> {
+ public:
+  static constexpr CNFieldId kPath{7, 13, 0};
+  static constexpr CNFieldId kData{9, 21, 0};
+};
+// An item's data.
+class BrowseDataResult : public CNGeneratedMessage<100, 93, 0x64894EBE> {
+ public:
+  static constexpr CNFieldId kAdvancedConfig{22, 40, 0};
+};
+// A component's extent bitmap as the index holds it: raw bytes, extent n in
+// bit (n mod 8) of byte (n div 8).
+class BrowseAdvConfigIdxExtentBitmap : public CNGeneratedMessage<100, 242, 0x643A0E09> {
+ public:
+  static constexpr CNFieldId kBitmap{3, 3, 0};
+};
 }  // namespace databrowse
 
 namespace IdxMetadata {

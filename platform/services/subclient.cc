@@ -130,6 +130,14 @@ int ApplicationId::getAppId(unsigned long& appId, void*) {
   return 0;
 }
 
+int ApplicationId::getAppType(unsigned long& appType, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getAppType", code)) return Failed(code);
+  std::optional<platform::SubclientRecord> record = Record();
+  appType = record ? record->appType : 0;
+  return 0;
+}
+
 Instance* ApplicationId::getInstance(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getInstance", code)) return nullptr;

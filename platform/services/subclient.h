@@ -61,6 +61,9 @@ class ApplicationId {
   // 0 when the configuration knows the application.
   int getApplicationId(void* reserved);
   int getAppId(unsigned long& appId, void* reserved);
+  // The application's type; 0 (and success) when the configuration does not
+  // know the application.
+  int getAppType(unsigned long& appType, void* reserved);
   // The application's instance (its id is 0 for an application of no
   // instance), owned by this object; null when the application is unknown.
   Instance* getInstance(void* reserved);

@@ -86,6 +86,9 @@ const char* const kFailableCalls[] = {
     "CExtentHashTable_File::AddExtentEntry",
     "CExtentHashTable_File::GetNextExtentEntry",
     "CExtentHashTable_File::Initialize",
+    // indexing/
+    "IdxBrowseClient::Browse",
+    "IdxBrowseClient::Initialize",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -112,8 +115,9 @@ const char* const kFailableCalls[] = {
     "KzNamedSemaphore::wait",
     // services/
     "ApplicationId::getAppId",
-    "ApplicationId::getClient",
+    "ApplicationId::getAppType",
     "ApplicationId::getApplicationId",
+    "ApplicationId::getClient",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
     "ArMgrClientAPI::getArchFileListForSnapshotJob",

@@ -27,6 +27,13 @@ SqlStatement& SqlStatement::Bind(int index, const std::string& value) {
   return *this;
 }
 
+SqlStatement& SqlStatement::BindBlob(int index, const std::string& bytes) {
+  if (statement_ && sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()),
+                                      SQLITE_TRANSIENT) != SQLITE_OK)
+    ok_ = false;
+  return *this;
+}
+
 SqlStatement& SqlStatement::BindNull(int index) {
   if (statement_ && sqlite3_bind_null(statement_, index) != SQLITE_OK) ok_ = false;
   return *this;

@@ -36,6 +36,8 @@ class SqlStatement {
   // Ids, sizes and times are unsigned 64-bit; SQLite keeps their bit pattern.
   SqlStatement& BindUnsigned(int index, uint64_t value) { return Bind(index, static_cast<long long>(value)); }
   SqlStatement& Bind(int index, const std::string& value);
+  // Bytes kept as they are (a text column may be read back changed).
+  SqlStatement& BindBlob(int index, const std::string& bytes);
   SqlStatement& BindNull(int index);
   // True while a row is available; false at the end. Throws nothing: an
   // error ends the walk and is reported by ok().

@@ -182,6 +182,32 @@ const char* const kSteps[] = {
     "CREATE TABLE lvm_queries ("
     "  device TEXT PRIMARY KEY,"
     "  count INTEGER NOT NULL);",
+
+    // 5: the backup index. Subclients use indexing V2 unless switched off;
+    // the index holds components' extent bitmaps; browse replies queued by
+    // the harness wait for the next matching request; every Initialize and
+    // Browse of a browse client is logged with its request and what
+    // answered it.
+    "ALTER TABLE subclients ADD COLUMN indexing_v2 INTEGER NOT NULL DEFAULT 1;"
+    "CREATE TABLE index_extent_bitmaps ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  component TEXT NOT NULL,"
+    "  bitmap BLOB NOT NULL,"
+    "  PRIMARY KEY (cell_id, app_id, component));"
+    "CREATE TABLE index_scripted_replies ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  request_type INTEGER,"
+    "  path_part TEXT NOT NULL DEFAULT '',"
+    "  reply TEXT NOT NULL);"
+    "CREATE TABLE index_requests ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  pid INTEGER NOT NULL,"
+    "  call TEXT NOT NULL,"
+    "  result INTEGER NOT NULL,"
+    "  responses INTEGER NOT NULL,"
+    "  items INTEGER NOT NULL,"
+    "  request TEXT NOT NULL);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -2,6 +2,7 @@
 
 #include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
+#include "platform/services/subclient.h"
 #include "platform/text/fx_string.h"
 #include "tracking/bitmap_words.h"
 
@@ -23,7 +24,12 @@ CCumulativeBitmapHelper::CCumulativeBitmapHelper(TarvosJobInfo& job, const std::
       m_nClientId(clientId),
       m_nVornCellId(job.GetVornCellId()),
       m_nAppId(job.GetAppId()),
-      m_nPreviousJobId(previousJobId) {}
+      m_nPreviousJobId(previousJobId) {
+  // Unknown applications, and a query that fails, leave the type 0.
+  unsigned long appType = 0;
+  ApplicationId(m_nVornCellId, m_nAppId).getAppType(appType, nullptr);
+  m_nAppType = appType;
+}
 
 CCumulativeBitmapHelper::~CCumulativeBitmapHelper() = default;
 

@@ -9,12 +9,17 @@
 // previous job's cumulative bitmaps) exist only for clients that use indexing
 // V2. This helper serves clients without it: it lays out the job's
 // cumulative-bitmap folders, converts nothing and changes no bitmap.
+//
+// The index's extent bitmaps of components are fetched with one browse of
+// the backup index (index_bitmap_browse.cc).
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/error/qi_error.h"
+#include "platform/indexing/idx_browse_client.h"
 #include "records/tarvos_job_info.h"
 #include "scan/true_up_vol_info.h"
 
@@ -49,6 +54,21 @@ class CCumulativeBitmapHelper {
   const std::string& GetCumulativeFolder() const { return m_sCumulativeFolder; }
   const std::string& GetPreviousJobFolder() const { return m_sPreviousJobFolder; }
 
+ protected:
+  // The index's extent bitmap of each component (component id -> raw bitmap
+  // bytes), with one browse: the steps below, in this order. Entries taken
+  // before a failure stay in the map. Fails (774) unless the map then holds
+  // exactly the requested components.
+  CQiError FetchIdxBmpForVolumes(std::vector<std::string>& components, std::map<std::string, std::string>& bitmaps);
+  // Makes the browse client and gives it the base request, of the job's
+  // application.
+  CQiError InitializeBrowseRequest(databrowse::BrowseRequest& request);
+  // Asks for the components' extent bitmaps, with the configured time-out.
+  CQiError PrepareIdxExtBmpBrowseReq(std::vector<std::string>& components);
+  // Browses and checks the responses, up to the first that has no more results.
+  CQiError DoBrowse(databrowse::BrowseResponseList& reply);
+  CQiError ProcessIdxBmpBrowseResp(databrowse::BrowseResponseList& reply, std::map<std::string, std::string>& bitmaps);
+
  private:
   // The components a synthetic-full validation found missing extents in;
   // none without indexing V2.
@@ -58,10 +78,12 @@ class CCumulativeBitmapHelper {
   std::string m_sJobResultsDir;
   std::string m_sCumulativeFolder;
   std::string m_sPreviousJobFolder;
+  std::unique_ptr<IdxBrowseClient> m_pBrowseClient;
   std::vector<std::string> m_vSFVComponents;
   std::map<std::string, std::string> m_mComponentMap;
   unsigned int m_nClientId;
   uint64_t m_nVornCellId;
   uint64_t m_nAppId;
+  uint64_t m_nAppType = 0;
   long long m_nPreviousJobId;
 };

@@ -35,5 +35,9 @@ int Report(const CQiError& result);
 // read as 0 or cut to fit: a mistyped id must not quietly seed the wrong row.
 bool ReadNumber(const std::string& text, unsigned long long limit, unsigned long long& value);
 bool ReadInt(const std::string& text, int& value);
+// Whether the arguments first..last (those present) are whole unsigned
+// numbers; Number then reads one of them.
+bool NumbersFrom(const Args& args, size_t first, size_t last);
+unsigned long long Number(const std::string& text);
 
 }  // namespace blbsim

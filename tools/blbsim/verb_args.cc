@@ -28,4 +28,13 @@ bool ReadInt(const std::string& text, int& value) {
   return true;
 }
 
+bool NumbersFrom(const Args& args, size_t first, size_t last) {
+  unsigned long long value = 0;
+  for (size_t i = first; i < args.size() && i <= last; ++i)
+    if (!ReadNumber(args[i], ULLONG_MAX, value)) return false;
+  return true;
+}
+
+unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+
 }  // namespace blbsim

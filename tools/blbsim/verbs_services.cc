@@ -1,5 +1,5 @@
 // Verbs of the services that move files between machines: proxies, archive
-// files, the backup index's files, transfers to other hosts, host names.
+// files, transfers to other hosts, host names.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -7,23 +7,10 @@
 
 #include "platform/harness/services_harness.h"
 #include "platform/services/host_name.h"
-#include "platform/text/fx_string.h"
 #include "verb.h"
 
 namespace blbsim {
 namespace {
-
-unsigned long long Number(const std::string& text) {
-  return std::strtoull(text.c_str(), nullptr, 0);
-}
-
-// Whether the arguments first..last (those present) are whole unsigned numbers.
-bool NumbersFrom(const Args& args, size_t first, size_t last) {
-  unsigned long long value = 0;
-  for (size_t i = first; i < args.size() && i <= last; ++i)
-    if (!ReadNumber(args[i], ULLONG_MAX, value)) return false;
-  return true;
-}
 
 int Proxy(const Args& args) {
   if (args.size() < 3 || args.size() > 4 || !NumbersFrom(args, 0, 3)) return UsageError("proxy");
@@ -64,27 +51,6 @@ int Afile(const Args& args) {
   return added ? 0 : 1;
 }
 
-int Index(const Args& args) {
-  if (args.size() == 1 && args[0] == "list") {
-    for (const platform::IndexFileRecord& file : IndexFiles())
-      std::printf("%s %llu/%llu job=%llu %s stored=%llu\n", file.host.c_str(),
-                  static_cast<unsigned long long>(file.cellId), static_cast<unsigned long long>(file.appId),
-                  static_cast<unsigned long long>(file.jobId), file.name.c_str(),
-                  static_cast<unsigned long long>(file.storedTime));
-    return 0;
-  }
-  if (args.size() < 6 || args.size() > 8 || args[0] != "add" || !NumbersFrom(args, 2, 4) || !NumbersFrom(args, 7, 7))
-    return UsageError("index");
-  const std::string name = args.size() > 6 ? args[6] : std::string(FXPath::GetFileName(args[5]));
-  const unsigned long long stored =
-      args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
-  if (!AddIndexFileFrom(args[1], Number(args[2]), Number(args[3]), Number(args[4]), name, stored, args[5])) {
-    std::fprintf(stderr, "blbsim: cannot store %s in the index\n", args[5].c_str());
-    return 1;
-  }
-  return 0;
-}
-
 int ShowTransfers(const Args& args) {
   if (!args.empty()) return UsageError("transfers");
   for (const platform::TransferRecord& transfer : Transfers())
@@ -120,7 +86,6 @@ const VerbRegistration kServiceVerbs({
     {"proxy", "CELL APP PROXYCLIENT [USESOURCE]", "set a subclient's proxy client (0: none)", Proxy},
     {"afile", "add ID JOB APP CELL TYPE [CYCLE [CTIME [HOST]]] | list | requests",
      "archive files of jobs; requests: the snapshot-job listings asked for", Afile},
-    {"index", "add HOST CELL APP JOB FILE [NAME [TIME]] | list", "files stored in the backup index", Index},
     {"transfers", "", "list the files copied to other hosts", ShowTransfers},
     {"hostname", "mangle CLIENT HOST [PORT [FLAGS]] | demangle NAME", "mangled network host names", HostName},
 });

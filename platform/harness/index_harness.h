@@ -1,0 +1,36 @@
+#pragma once
+// Seeding and inspection of the simulated backup index: components' extent
+// bitmaps, replies queued for the next matching browse, the request log, and
+// the subclients' indexing-V2 switch.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/indexing/index_extent_bitmaps.h"
+#include "platform/indexing/index_request_log.h"
+
+namespace blbsim {
+
+// Replaces a component's extent bitmap: from bytes, or from a file of raw
+// bytes on this machine.
+bool SetIndexExtentBitmap(uint64_t cellId, uint64_t appId, const std::string& component, const std::string& bitmap);
+bool SetIndexExtentBitmapFrom(uint64_t cellId, uint64_t appId, const std::string& component,
+                              const std::string& sourcePath);
+std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps();
+
+// Queues a reply (a databrowse::BrowseResponseList in the codec's text) for
+// the next browse of the request type (any when none) with a path holding
+// pathPart (any when empty); false, with the reason, when it is refused.
+bool QueueIndexReply(const std::string& reply, std::optional<int64_t> requestType, const std::string& pathPart,
+                     std::string* why);
+bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> requestType, const std::string& pathPart,
+                         std::string* why);
+
+std::vector<platform::IndexRequestRecord> IndexRequests();
+bool ClearIndexRequests();
+
+// False when the subclient is unknown.
+bool SetIndexingV2(uint64_t cellId, uint64_t appId, bool on);
+
+}  // namespace blbsim

@@ -1,0 +1,50 @@
+#include "platform/indexing/browse_request_fields.h"
+
+#include "platform/messages/service_messages.h"
+
+namespace platform {
+
+int64_t BrowseRequestType(const CNMessageBase& request) {
+  using R = databrowse::BrowseRequest;
+  return request.getint64(R::kRequestType.number, R::kRequestType.tag);
+}
+
+bool HasBrowseEntity(const CNMessageBase& request) {
+  using R = databrowse::BrowseRequest;
+  return request.isSet(R::kEntity.number, R::kEntity.tag);
+}
+
+BrowseEntity BrowseEntityOf(const CNMessageBase& request) {
+  using R = databrowse::BrowseRequest;
+  using E = KzEntities::GenericEntity;
+  BrowseEntity named;
+  CNMessageBase entity;
+  if (!request.getObjectAccessor(R::kEntity.number, R::kEntity.tag, entity)) return named;
+  named.cellId = entity.getuint64(E::kVornCellId.number, E::kVornCellId.tag);
+  named.appId = entity.getuint64(E::kApplicationId.number, E::kApplicationId.tag);
+  return named;
+}
+
+std::vector<std::string> BrowsePaths(const CNMessageBase& request) {
+  using R = databrowse::BrowseRequest;
+  using P = databrowse::BrowsePath;
+  std::vector<std::string> paths;
+  for (const CNMessageBase& path : request.getlistobject(R::kPaths.number, R::kPaths.tag))
+    paths.push_back(path.getstring(P::kPath.number, P::kPath.tag));
+  return paths;
+}
+
+uint64_t CountBrowseItems(const std::vector<CNMessageBase>& replies) {
+  using Response = databrowse::BrowseResponse;
+  using Result = databrowse::BrowseResult;
+  uint64_t items = 0;
+  for (const CNMessageBase& reply : replies) {
+    CNMessageBase result;
+    if (reply.getTagID() == Response::kTagId &&
+        reply.getObjectAccessor(Response::kResult.number, Response::kResult.tag, result))
+      items += result.getlistobject(Result::kItems.number, Result::kItems.tag).size();
+  }
+  return items;
+}
+
+}  // namespace platform

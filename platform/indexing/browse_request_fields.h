@@ -1,0 +1,25 @@
+#pragma once
+// What the simulated index reads of a browse request and its reply.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/codec/nmessage_base.h"
+
+namespace platform {
+
+// The application a request's entity names; zeros for a request without one.
+struct BrowseEntity {
+  uint64_t cellId = 0;
+  uint64_t appId = 0;
+};
+
+int64_t BrowseRequestType(const CNMessageBase& request);
+bool HasBrowseEntity(const CNMessageBase& request);
+BrowseEntity BrowseEntityOf(const CNMessageBase& request);
+// The texts of the request's paths, in order.
+std::vector<std::string> BrowsePaths(const CNMessageBase& request);
+// The items of the browse results of the reply's responses.
+uint64_t CountBrowseItems(const std::vector<CNMessageBase>& replies);
+
+}  // namespace platform

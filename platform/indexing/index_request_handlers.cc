@@ -1,0 +1,14 @@
+#include "platform/indexing/index_request_handler.h"
+
+namespace platform {
+
+const std::vector<std::unique_ptr<IndexRequestHandler>>& IndexRequestHandlers() {
+  static const auto* handlers = [] {
+    auto* made = new std::vector<std::unique_ptr<IndexRequestHandler>>();
+    made->push_back(MakeExtentBitmapHandler());
+    return made;
+  }();
+  return *handlers;
+}
+
+}  // namespace platform

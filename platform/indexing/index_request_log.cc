@@ -1,0 +1,43 @@
+#include "platform/indexing/index_request_log.h"
+
+#include <unistd.h>
+
+#include "platform/indexing/browse_request_fields.h"
+#include "platform/sim/state_db.h"
+
+namespace platform {
+
+bool LogIndexRequest(const char* call, const CNMessageBase& request, int result,
+                     const std::vector<CNMessageBase>& replies) {
+  SqlStatement log(StateDb::Current(),
+                   "INSERT INTO index_requests (pid, call, result, responses, items, request) "
+                   "VALUES (?, ?, ?, ?, ?, ?);");
+  log.Bind(1, static_cast<long long>(::getpid())).Bind(2, std::string(call)).Bind(3, result);
+  log.BindUnsigned(4, replies.size()).BindUnsigned(5, CountBrowseItems(replies));
+  return log.Bind(6, request.toString()).Run();
+}
+
+std::vector<IndexRequestRecord> IndexRequests() {
+  std::vector<IndexRequestRecord> all;
+  SqlStatement query(StateDb::Current(),
+                     "SELECT seq, pid, call, result, responses, items, request FROM index_requests ORDER BY seq;");
+  while (query.Step()) {
+    IndexRequestRecord record;
+    record.seq = query.Unsigned(0);
+    record.pid = query.Int(1);
+    record.call = query.Text(2);
+    record.result = static_cast<int>(query.Int(3));
+    record.responses = query.Unsigned(4);
+    record.items = query.Unsigned(5);
+    record.request = query.Text(6);
+    all.push_back(record);
+  }
+  return all;
+}
+
+bool ClearIndexRequests() {
+  SqlStatement clear(StateDb::Current(), "DELETE FROM index_requests;");
+  return clear.Run();
+}
+
+}  // namespace platform
