@@ -26,6 +26,7 @@ const char* const kFailableCalls[] = {
     "KZPI_Base::getTarvosDirectory",
     "KZPI_Focus::getFocusClientName",
     "KZPI_VornClient::getJobResultsDirectory",
+    "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
     // blockdev/
     "ioctl::BLKBSZGET",
@@ -89,6 +90,10 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    // jobs/
+    "KZBkpJobClient::changeBkpLevelToFull",
+    "KZBkpJobClient::init",
+    "KZBkpJobClient::updateInfo",
     // lock/
     "KzFileLock::lock",
     // lvm/

@@ -208,6 +208,30 @@ const char* const kSteps[] = {
     "  responses INTEGER NOT NULL,"
     "  items INTEGER NOT NULL,"
     "  request TEXT NOT NULL);",
+
+    // 6: the job service's jobs (subclient, level, token, conversions to a
+    // full backup) and, per job, the volumes the job command snapshotted:
+    // each volume's device, snapshot (with the image that tells it from a
+    // later snapshot of the same name), bitmap file and force-full flag.
+    "CREATE TABLE jobs ("
+    "  job_id INTEGER PRIMARY KEY,"
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  level INTEGER NOT NULL,"
+    "  token TEXT NOT NULL DEFAULT '',"
+    "  conversions INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE job_volumes ("
+    "  job_id INTEGER NOT NULL,"
+    "  position INTEGER NOT NULL,"
+    "  volume TEXT NOT NULL,"
+    "  device TEXT NOT NULL,"
+    "  fs_type TEXT NOT NULL DEFAULT '',"
+    "  mount_options TEXT NOT NULL DEFAULT '',"
+    "  snapshot TEXT NOT NULL DEFAULT '',"
+    "  snapshot_image TEXT NOT NULL DEFAULT '',"
+    "  bitmap_file TEXT NOT NULL DEFAULT '',"
+    "  force_full INTEGER NOT NULL DEFAULT 0,"
+    "  PRIMARY KEY (job_id, position));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -140,7 +140,7 @@ CQiError MergeBitmaps(unsigned long appId, unsigned long cellId, const std::stri
   job.SetAppId(appId);
   job.SetVornCellId(cellId);
   job.SetJobResultsDir(directory);
-  std::unique_ptr<KzDeviceConfigHandler> handler(new KzDeviceConfigHandler(job));
+  std::unique_ptr<KzDeviceConfigHandler> handler(KzDeviceConfigHandler::GetDeviceConfigHandler(job));
   CQiError err = handler->InitRead();
   if (err.IsError()) return err.Push(FXCODELOC);
 

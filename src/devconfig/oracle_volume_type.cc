@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "devconfig/kz_device_config_handler_unix.h"
 #include "platform/config/agent_config.h"
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
@@ -103,3 +104,8 @@ CQiError WriteOracleVolumeType(bool postSnap, int appType, int appId, int cellId
 }
 
 }  // namespace devconfig
+
+CQiError KzDeviceConfigHandler_UNIX::WriteVolumeTypeForOracleBlockLvl(bool postSnap, int appType, int appId,
+                                                                      int cellId, const std::string& volume) {
+  return devconfig::WriteOracleVolumeType(postSnap, appType, appId, cellId, volume, ShouldAppendDeviceConfig());
+}

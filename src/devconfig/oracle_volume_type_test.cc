@@ -1,10 +1,10 @@
-#include "devconfig/oracle_volume_type.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#include "devconfig/devconfig_test_fixtures.h"
+#include "devconfig/kz_device_config_handler_unix.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/messages/uxa_messages.h"
 #include "platform/sim/fault_table.h"
@@ -34,9 +34,12 @@ struct OracleSubclient {
     std::filesystem::create_directories(directory);
   }
 
-  static CQiError Write(const std::string& volume, bool logs = false, bool postSnap = true, int appType = 22,
-                        int cellId = 2, int appId = 7) {
-    return devconfig::WriteOracleVolumeType(postSnap, appType, appId, cellId, volume, logs);
+  // Through the Unix handler of a job, its Oracle append flag set to logs.
+  CQiError Write(const std::string& volume, bool logs = false, bool postSnap = true, int appType = 22,
+                 int cellId = 2, int appId = 7) const {
+    KzDeviceConfigHandler_UNIX handler(devconfig_test::Job(state.Sub("job")));
+    handler.setAppendDeviceConfigForOracle(logs);
+    return handler.WriteVolumeTypeForOracleBlockLvl(postSnap, appType, appId, cellId, volume);
   }
 
   // Each line as (volume, type), or "unreadable".
