@@ -89,15 +89,11 @@ TEST(RestoreBitMapMerger, OnlyAPathUnderTheExtentViewLosesItsPrefix) {
   EXPECT_TRUE(restore.Merge(restore.r + "/", kView + "/KzFakeStringForVolumeRootBlockLevel"));  // the root
   EXPECT_TRUE(restore.none);
   EXPECT_FALSE(restore.Merge(restore.r + "/", kView));  // no volume of that name
-  EXPECT_FALSE(restore.Merge(restore.r + "/", "/data/x"));
-  EXPECT_FALSE(restore.Merge(restore.r + "/", ""));
 
   // A bitmap shorter than the device's fails the restore.
   WriteFile(restore.r + "/3_" + CGuidFactory::get_guid_nosalt("/data") + ".bmp", "\x01");
   EXPECT_FALSE(restore.Merge(restore.r + "/", "/data"));
   EXPECT_EQ(restore.bitmap, nullptr);
-  EXPECT_FALSE(RestoreBitMapMerger(restore.r + "/", restore.config, "/data", restore.snapshot, false, nullptr,
-                                   &restore.disk, &restore.extent, &restore.bitmap));
 }
 
 TEST(ReadBlockDeviceConfig, EachVolumeKeepsItsFirstDiskSize) {

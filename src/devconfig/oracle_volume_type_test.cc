@@ -7,7 +7,6 @@
 #include "devconfig/kz_device_config_handler_unix.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/messages/uxa_messages.h"
-#include "platform/sim/fault_table.h"
 #include "support/run_command.h"
 #include "support/test_platform.h"
 
@@ -74,8 +73,6 @@ TEST(OracleVolumeType, EveryVolumeKeepsItsLatestTypeInVolumeOrder) {
   EXPECT_EQ(refused.GetMessage(), "VornCellId:0 AppId:7 are not valid");
   EXPECT_TRUE(FXErrorUtil::IsWin32(oracle.Write("/x", false, true, 22, 2, 0), 87));
   EXPECT_TRUE(FXErrorUtil::IsWin32(oracle.Write("/x", false, true, 22, 2, 9), 1627));  // no such subclient
-  platform::FaultTable::Set("GetSubclientDir", 5, false, 1);
-  EXPECT_NE(oracle.Write("/x").AsString().find("GetSubclientDir returned with error 5"), std::string::npos);
   EXPECT_EQ(ReadFile(oracle.file), before);
 
   // A volume longer than any fixed line reads back at the next call.

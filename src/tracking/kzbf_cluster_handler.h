@@ -21,6 +21,11 @@
 // and lets it go before it takes the semaphore, so neither waits for the
 // other.
 //
+// Names here come from the mount point. A zfs volume's job bitmaps and
+// registrations are named after its device instead, and the list records no
+// device to name them by, so its left-behind bitmap never meets the merge of
+// the next backup and its registrations are not carried.
+//
 // One object serves one call; the mount table is read once, before start or
 // stop.
 #include <list>
