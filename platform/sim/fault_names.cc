@@ -20,6 +20,7 @@ const char* const kFailableCalls[] = {
     "KZClient::getClientId",
     "KZClient::getInstallDirectory",
     "KZClient::getNetworkHostnameMangled",
+    "KZClient::getName",
     "KZClient::getjobResultDirectory",
     "KZPI_Base::getHomeDirectory",
     "KZPI_Base::getTarvosDirectory",
@@ -34,6 +35,10 @@ const char* const kFailableCalls[] = {
     "ioctl::BLKIOOPT",
     "ioctl::BLKPBSZGET",
     "ioctl::BLKSSZGET",
+    // compress/
+    "C7zip::AddFilesToArchive",
+    "C7zip::ExtractFilesFromArchive",
+    "C7zip::Initialize",
     // cxbf/
     "CXBF_DELETE_SNAP",
     "CXBF_GET_DEVICE_LIST",
@@ -88,6 +93,11 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    "shouldUseIndexingV2",
+    // jobinfo/
+    "CJobInfoMetadataReader::WriteFileToPath",
+    "CJobInfoMetadataReaderManager::DownloadFiles",
+    "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
     // lock/
     "KzFileLock::lock",
     // lvm/

@@ -208,6 +208,20 @@ const char* const kSteps[] = {
     "  responses INTEGER NOT NULL,"
     "  items INTEGER NOT NULL,"
     "  request TEXT NOT NULL);",
+
+    // 6: the job-info metadata: per job its start time and storage type,
+    // and the files of its named containers.
+    "CREATE TABLE job_info_jobs ("
+    "  job_id INTEGER PRIMARY KEY,"
+    "  start_time INTEGER NOT NULL DEFAULT 0,"
+    "  metadata_type INTEGER NOT NULL DEFAULT 2);"
+    "CREATE TABLE job_info_files ("
+    "  job_id INTEGER NOT NULL,"
+    "  container TEXT NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  contents BLOB NOT NULL,"
+    "  stored_time INTEGER NOT NULL,"
+    "  PRIMARY KEY (job_id, container, name));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

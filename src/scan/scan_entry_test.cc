@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/harness/services_harness.h"
 #include "scan/scan_test_fixtures.h"
 
 namespace {
@@ -37,6 +38,8 @@ TEST_F(ScanTest, IncrementalListsTheDriversExtentsAndSavesTheCumulativeBitmap) {
   driver[4] = 0x02;
   WriteDriverBitmap(kRecordV1, driver);
   const std::string snapshot = SparseSnapshot("snap1", 1ull << 30);
+  // The previous job left no cumulative bitmaps to compare with.
+  ASSERT_TRUE(blbsim::AddArchiveFile(31, 55, 7, 2, 1, 0, 1000, "ma1"));
   unsigned int total = 0;
   CQiError err = Scan(JobArgs("2", {"-lsjid", "55"}), {{"/mnt/v1", snapshot}}, 1, false, 3, total);
   ASSERT_FALSE(err.IsError()) << err.AsString();
