@@ -266,6 +266,9 @@ CQiError C7zip::AddFilesToArchive(const std::string& archivePath, const std::lis
                                      archivePath.c_str());
     members.emplace_back(file, name);
   }
+  const std::string folder = platform::ParentOf(archivePath);
+  if (!platform::MakeDirectories(folder))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to create folder [%s]", folder.c_str());
   const std::string temporary = platform::TemporarySibling(archivePath);
   auto_handle fd(::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (fd.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to create [%s]", temporary.c_str());

@@ -32,7 +32,8 @@ class C7zip {
   // Extracts every member of the archive into the folder (created when
   // absent), replacing files of the same names.
   CQiError ExtractFilesFromArchive(const std::string& archive, const std::string& folder);
-  // Writes a new archive (replacing one of that name, whole or not at all)
+  // Writes a new archive (replacing one of that name, whole or not at all;
+  // its folder is created when absent)
   // holding each file under its bare name, or under the name the map gives
   // its path. Only regular files are taken; two members of one name are
   // refused (774).
