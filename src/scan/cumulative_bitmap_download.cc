@@ -90,7 +90,7 @@ CQiError CCumulativeBitmapHelper::MakeSureChangesInDataOnlyBlockBitmapAreReflect
                                                                        __builtin_ctzll(bits));
                                                   });
   } else {
-    added = cumulative_words::AddUsedExtentsNotIn(change, data, previous.get(), bytes, [](size_t, uint64_t, size_t) {});
+    added = cumulative_words::AddUsedExtentsNotInQuietly(change, data, previous.get(), bytes);
   }
   log.DebugLvl(__FUNCTION__, 0,
                "Found [%llu] Extents which have changed exclusively in the Cumulative bitmap for volume[%s] CompId[%s]",
