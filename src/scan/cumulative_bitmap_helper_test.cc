@@ -7,11 +7,13 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "platform/harness/index_harness.h"
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/jobinfo/job_info_metadata.h"
+#include "scan/cumulative_bitmap_words.h"
 #include "scan/scan_test_fixtures.h"
 #include "support/run_command.h"
 #include "support/seven_zip.h"
@@ -325,6 +327,39 @@ TEST_F(CumulativeHelperTest, NamesAndMembersLeadingOutOfTheJobResultsAreRefused)
   EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774)) << err.AsString();
   EXPECT_EQ(PathsHolding("evil"), "");
   EXPECT_EQ(ChangeOf(bitmaps), kZeros);
+}
+
+// The word-at-a-time kernel against the rule bit by bit, with a tail past
+// the last whole word; quiet and visiting alike.
+TEST(CumulativeBitmapBits, TheKernelAddsExactlyTheUsedBitsThatNeitherBitmapHolds) {
+  std::mt19937 random(7);
+  std::vector<unsigned char> change(1003), used(change.size()), held(change.size());
+  for (size_t i = 0; i < change.size(); ++i) {
+    change[i] = static_cast<unsigned char>(random() & random());
+    used[i] = static_cast<unsigned char>(random());
+    held[i] = static_cast<unsigned char>(random() | random());
+  }
+  std::vector<unsigned char> expected = change;
+  uint64_t expectedAdded = 0;
+  for (long long bit = 0; bit < static_cast<long long>(change.size()) * 8; ++bit)
+    if (CCumulativeBitmapHelper::test_bmp_bit(bit, used.data()) &&
+        !CCumulativeBitmapHelper::test_bmp_bit(bit, held.data()) &&
+        !CCumulativeBitmapHelper::test_bmp_bit(bit, expected.data())) {
+      CCumulativeBitmapHelper::set_bmp_bit(bit, expected.data());
+      ++expectedAdded;
+    }
+  std::vector<unsigned char> quiet = change, visited = change;
+  EXPECT_EQ(cumulative_words::AddUsedExtentsNotInQuietly(quiet.data(), used.data(), held.data(), quiet.size()),
+            expectedAdded);
+  EXPECT_EQ(quiet, expected);
+  uint64_t seen = 0;
+  EXPECT_EQ(cumulative_words::AddUsedExtentsNotIn(visited.data(), used.data(), held.data(), visited.size(),
+                                                  [&](size_t, uint64_t bits, size_t) {
+                                                    seen += cumulative_words::CountBitsPortably(bits);
+                                                  }),
+            expectedAdded);
+  EXPECT_EQ(visited, expected);
+  EXPECT_EQ(seen, expectedAdded);
 }
 
 TEST(CumulativeBitmapBits, AllBitsSetAndSingleBitsInTheBitmapLayout) {
