@@ -18,6 +18,18 @@
 // texts and zero numbers.
 extern "C" BLB_EXPORT std::string Serialize(const std::string& line);
 
+class KzDeviceConfigHandler;
+
+// The device-configuration handler of a job for its snapshot task: the SPOS
+// handler when the last argument is exactly "-SPOS", else the Unix one; null
+// when the arguments do not parse or the subclient is unknown. The caller
+// owns the object.
+extern "C" BLB_EXPORT KzDeviceConfigHandler* GetBlockDeviceConfigHandler(const std::vector<std::string>& args);
+
+// The real device under a CXBF pseudo-device; any other supported device is
+// given back as it is. A device no strategy supports fails with errno 38.
+extern "C" BLB_EXPORT CQiError GetUnderLyingDeviceIfCXBF(const std::string& device, std::string& realDevice);
+
 struct HandleRemoteIndexArgs;
 class CBlkLvlRemoteIndexHandler;
 

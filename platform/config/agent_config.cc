@@ -147,6 +147,19 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     return put.Run();
   }
 
+  std::optional<std::string> VornServeHost() override {
+    SqlStatement query(Db(), "SELECT value FROM local_settings WHERE name = 'vornserve_host';");
+    if (!query.Step() || query.Text(0).empty()) return std::nullopt;
+    return query.Text(0);
+  }
+
+  bool SetVornServeHost(const std::string& host) override {
+    if (host.empty()) return SqlStatement(Db(), "DELETE FROM local_settings WHERE name = 'vornserve_host';").Run();
+    SqlStatement put(Db(), "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('vornserve_host', ?);");
+    put.Bind(1, host);
+    return put.Run();
+  }
+
   bool SetLocalClientId(uint64_t clientId) override {
     SqlStatement put(Db(), "INSERT OR REPLACE INTO local_settings (name, value) VALUES ('client_id', ?);");
     put.Bind(1, std::to_string(clientId));

@@ -1,5 +1,7 @@
 #include "platform/config/kz_client.h"
 
+#include <mutex>
+
 #include "platform/config/agent_config.h"
 #include "platform/registry/kz_platform_info.h"
 #include "platform/services/host_name.h"
@@ -116,6 +118,38 @@ std::string KZPI_Focus::getFocusClientName(bool) {
   if (platform::InjectedFaultCode("KZPI_Focus::getFocusClientName", code)) return std::string();
   std::optional<platform::ClientRecord> local = Find(platform::AgentConfig::Current().LocalClientId());
   return local ? local->name : std::string();
+}
+
+namespace {
+
+constexpr const char* kMachineInstallation = "Instance001";
+
+std::mutex g_focusMutex;
+std::string g_sFocus = kMachineInstallation;
+
+}  // namespace
+
+std::string KZPI_Focus::getFocus() {
+  std::lock_guard<std::mutex> guard(g_focusMutex);
+  return g_sFocus;
+}
+
+void KZPI_Focus::setFocus(const std::string& focus) {
+  std::lock_guard<std::mutex> guard(g_focusMutex);
+  g_sFocus = focus;
+}
+
+int KZPI_VornClient::setFocus(const std::string& focus) {
+  if (focus.empty()) return -1;
+  m_sFocus = focus;
+  return 0;
+}
+
+std::string KZPI_VornClient::getVornServerHostName() const {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPI_VornClient::getVornServerHostName", code) || m_sFocus.empty())
+    return std::string();
+  return platform::AgentConfig::Current().VornServeHost().value_or(std::string());
 }
 
 std::optional<std::string> KZPI_VornClient::getJobResultsDirectory(const std::string& clientName) {

@@ -45,16 +45,30 @@ class ClientProperties {
   uint64_t m_nClientId;
 };
 
+// The focus names the agent installation a process works for; a process
+// starts with the machine's one installation in focus.
 class KZPI_Focus {
  public:
   // This machine's client name; empty when not configured.
   static std::string getFocusClientName(bool physical);
+  static std::string getFocus();
+  static void setFocus(const std::string& focus);
 };
 
 class KZPI_VornClient {
  public:
   // The named client's job-results directory; nothing when unknown or empty.
   static std::optional<std::string> getJobResultsDirectory(const std::string& clientName);
+
+  // The installation the object answers for; 0 on success, -1 for an empty
+  // focus.
+  int setFocus(const std::string& focus);
+  // The VornServe host of the focused installation; empty when no focus was
+  // set or no host is configured. Fault: "KZPI_VornClient::getVornServerHostName".
+  std::string getVornServerHostName() const;
+
+ private:
+  std::string m_sFocus;
 };
 
 class KZPI_Base {

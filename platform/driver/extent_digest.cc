@@ -43,15 +43,12 @@ int DeviceSize(int fd, uint64_t& size) {
   return 0;
 }
 
-int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<ExtentDigest>& digests,
-                  uint64_t& size) {
-  digests.clear();
-  if (extentSize == 0) return EINVAL;
+int ReadDevice(const std::string& device, uint64_t& size,
+               const std::function<int(const unsigned char* data, size_t length)>& consume) {
   struct stat info;
   if (::stat(device.c_str(), &info) != 0) return errno;
-  // Block devices are read past their page cache, so data written through the
-  // backing file of a loop device is seen too; the kernel writes back dirty
-  // cached blocks of the range before such a read.
+  // The kernel writes back dirty cached blocks of the range before a direct
+  // read, so nothing written before the read is missed.
   auto_handle fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC | (S_ISBLK(info.st_mode) ? O_DIRECT : 0)));
   if (fd.get() < 0 && errno == EINVAL) fd.reset(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno;
@@ -60,37 +57,47 @@ int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<Ex
   void* raw = nullptr;
   if (::posix_memalign(&raw, kAlignment, kReadSize) != 0) return ENOMEM;
   std::unique_ptr<unsigned char, FreeDeleter> buffer(static_cast<unsigned char*>(raw));
-  std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
-  if (!context) return ENOMEM;
-
-  const uint64_t count = (size + extentSize - 1) / extentSize;
-  digests.reserve(count);
-  uint64_t offset = 0;
-  uint64_t inExtent = 0;  // bytes of the current extent digested so far
-  while (offset < size) {
+  for (uint64_t offset = 0; offset < size;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadSize, size - offset));
     ssize_t got = ::pread(fd.get(), buffer.get(), want, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return errno;
     if (got == 0) return EIO;  // the device shrank under us
+    if (int error = consume(buffer.get(), static_cast<size_t>(got))) return error;
+    offset += static_cast<uint64_t>(got);
+  }
+  return 0;
+}
+
+int DigestExtents(const std::string& device, uint64_t extentSize, std::vector<ExtentDigest>& digests,
+                  uint64_t& size) {
+  digests.clear();
+  if (extentSize == 0) return EINVAL;
+  std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
+  if (!context) return ENOMEM;
+  uint64_t inExtent = 0;  // bytes of the current extent digested so far
+  uint64_t done = 0;      // bytes digested so far
+  size = 0;
+  return ReadDevice(device, size, [&](const unsigned char* data, size_t length) {
+    if (digests.empty()) digests.reserve((size + extentSize - 1) / extentSize);
     size_t used = 0;
-    while (used < static_cast<size_t>(got)) {
+    while (used < length) {
       if (inExtent == 0 && EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return EIO;
-      const size_t take = static_cast<size_t>(std::min<uint64_t>(extentSize - inExtent, static_cast<uint64_t>(got) - used));
-      EVP_DigestUpdate(context.get(), buffer.get() + used, take);
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(extentSize - inExtent, length - used));
+      EVP_DigestUpdate(context.get(), data + used, take);
       used += take;
       inExtent += take;
-      if (inExtent == extentSize || offset + used == size) {
+      if (inExtent == extentSize || done + used == size) {
         ExtentDigest digest{};
-        unsigned length = 0;
-        EVP_DigestFinal_ex(context.get(), digest.data(), &length);
+        unsigned digestLength = 0;
+        EVP_DigestFinal_ex(context.get(), digest.data(), &digestLength);
         digests.push_back(digest);
         inExtent = 0;
       }
     }
-    offset += static_cast<uint64_t>(got);
-  }
-  return 0;
+    done += length;
+    return 0;
+  });
 }
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 
 #include "platform/harness/kzbf_harness.h"
 #include "platform/sim/fault_table.h"
+#include "support/loop_device.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -119,6 +120,43 @@ TEST(SimulatedKzBf, ListsAndDestroysSnapshotsThatHoldTheDevicesContent) {
   ASSERT_FALSE(driver.destroySnap(loop).IsError());
   EXPECT_NE(std::system(("losetup " + loop + " >/dev/null 2>&1").c_str()), 0);  // detached
   ASSERT_FALSE(driver.detachDevice(image).IsError());
+}
+
+// A snapshot is what the device holds when it is taken, whatever the
+// device's page cache still holds; devices the driver does not track (a
+// driverless volume) get snapshots too, which the driver does not list but
+// destroys alike.
+TEST(SimulatedKzBf, SnapshotsCopyTheDeviceAsItIsAndCoverUntrackedDevices) {
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop(8 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  // Read through the device, held open as a mounted file system holds it
+  // (its page cache keeps the zeros read), then written beside it through
+  // the backing file.
+  const int held = ::open(loop.Device().c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  std::string before(8 << 20, 'x');
+  EXPECT_EQ(::pread(held, &before[0], before.size(), 0), static_cast<ssize_t>(before.size()));
+  WriteAt(loop.Image(), 1 << 20, 'n');
+
+  std::string first, second;
+  ASSERT_FALSE(blbsim::KzbfCreateSnapshot(loop.Device(), false, first).IsError());
+  ASSERT_FALSE(blbsim::KzbfCreateSnapshot(loop.Device(), false, second).IsError());
+  EXPECT_EQ(testing_support::ReadFile(first), testing_support::ReadFile(loop.Image()));
+  ::close(held);
+
+  KzBfDriver driver;
+  bool attached = true;
+  std::list<std::string> snapshots;
+  ASSERT_FALSE(driver.queryDevice(loop.Device(), &attached, nullptr, nullptr, nullptr, &snapshots).IsError());
+  EXPECT_FALSE(attached);
+  EXPECT_TRUE(snapshots.empty());
+  ASSERT_FALSE(driver.destroySnap(second).IsError());
+  EXPECT_FALSE(testing_support::FileExists(second));
+  EXPECT_TRUE(testing_support::FileExists(first));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.destroySnap(second), 2));
+  ASSERT_FALSE(driver.destroySnap(first).IsError());
+  EXPECT_FALSE(testing_support::FileExists(first));
 }
 
 TEST(SimulatedKzBf, UnloadedDriverAndInjectedFaultsFailEveryCall) {

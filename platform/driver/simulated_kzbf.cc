@@ -98,28 +98,85 @@ CQiError LoadFailed(const FXCodeLocation& location, const std::string& device, i
   return FXErrorUtil::ErrorErrNo(location, code, "Cannot read the driver record of device [%s]", device.c_str());
 }
 
-// Copies a device into an image file with large reads.
+// Copies a device into an image file. The device is read past its page
+// cache: a buffered copy of a mounted file system's device can hand back
+// blocks the file system has overwritten since, so the copy would not be
+// the frozen file system.
 int CopyDevice(const std::string& device, const std::string& image) {
-  auto_handle in(::open(device.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return errno;
-  uint64_t size = 0;
-  if (int error = DeviceSize(in.get(), size)) return error;
   auto_handle out(::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (out.get() < 0) return errno;
-  std::vector<char> buffer(4u << 20);
-  for (uint64_t offset = 0; offset < size;) {
-    ssize_t got = ::pread(in.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got < 0 ? errno : EIO;
-    for (ssize_t put = 0; put < got;) {
-      ssize_t wrote = ::write(out.get(), buffer.data() + put, static_cast<size_t>(got - put));
+  uint64_t size = 0;
+  const int error = ReadDevice(device, size, [&](const unsigned char* data, size_t length) {
+    for (size_t put = 0; put < length;) {
+      ssize_t wrote = ::write(out.get(), data + put, length - put);
       if (wrote < 0 && errno == EINTR) continue;
       if (wrote <= 0) return wrote < 0 ? errno : EIO;
-      put += wrote;
+      put += static_cast<size_t>(wrote);
     }
-    offset += static_cast<uint64_t>(got);
-  }
+    return 0;
+  });
+  if (error) return error;
   return ::fsync(out.get()) == 0 ? 0 : errno;
+}
+
+// A name no snapshot image had before: a snapshot is told from a later one
+// that got the same (reused) loop device by its image. The caller holds the
+// driver's lock.
+std::string NewImagePath() {
+  MakeDirectories(SnapsFolder());
+  const std::string counter = SnapsFolder() + "/.next";
+  std::string text;
+  unsigned long long next = ReadWholeFile(counter, text) ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+  for (;; ++next) {
+    const std::string image = SnapsFolder() + "/snap" + std::to_string(next) + ".img";
+    struct stat info;
+    if (::stat(image.c_str(), &info) == 0) continue;
+    WriteFileAtomically(counter, std::to_string(next + 1) + "\n");
+    return image;
+  }
+}
+
+// Snapshots of devices the driver does not track (driverless volumes): the
+// driver does not list them, but destroys them as it does its own. One
+// record per device, a "snapshot<TAB>image" line each.
+std::string LooseFolder() { return SimulatedKzBf::Folder() + "/loose"; }
+
+std::string LooseRecordPath(const std::string& device) {
+  return LooseFolder() + "/" + EscapedFileName(device) + ".snaps";
+}
+
+std::vector<Snapshot> LoadLoose(const std::string& path) {
+  std::vector<Snapshot> snapshots;
+  std::string text;
+  if (!ReadWholeFile(path, text)) return snapshots;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const size_t tab = line.find('\t');
+    if (tab != std::string::npos) snapshots.push_back({line.substr(0, tab), line.substr(tab + 1)});
+    start = end + 1;
+  }
+  return snapshots;
+}
+
+int SaveLoose(const std::string& path, const std::vector<Snapshot>& snapshots) {
+  if (snapshots.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+  std::string text;
+  for (const Snapshot& snapshot : snapshots) text += snapshot.device + "\t" + snapshot.image + "\n";
+  MakeDirectories(ParentOf(path));
+  return WriteFileAtomically(path, text) ? 0 : (errno ? errno : EIO);
+}
+
+// Removes a snapshot from a list it is in; false when it is in none.
+bool TakeSnapshot(std::vector<Snapshot>& snapshots, const std::string& snapshot, Snapshot& taken) {
+  for (size_t i = 0; i < snapshots.size(); ++i) {
+    if (snapshots[i].device != snapshot) continue;
+    taken = snapshots[i];
+    snapshots.erase(snapshots.begin() + static_cast<long>(i));
+    return true;
+  }
+  return false;
 }
 
 int AttachLoop(const std::string& image, std::string& loop) {
@@ -230,20 +287,48 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
+  Snapshot removed;
   for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
     const std::string path = DevicesFolder() + "/" + name;
     std::string text;
     TrackedDevice record;
     if (!ReadWholeFile(path, text) || Parse(text, record) != 0 || RecordPath(record.device) != path) continue;
-    for (size_t i = 0; i < record.snapshots.size(); ++i) {
-      if (record.snapshots[i].device != snapshot) continue;
-      const Snapshot removed = record.snapshots[i];
-      record.snapshots.erase(record.snapshots.begin() + static_cast<long>(i));
-      if (int error = Save(record))
-        return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the driver record of [%s]", record.device.c_str());
-      RemoveSnapshot(removed);
-      return CQiError();
-    }
+    if (!TakeSnapshot(record.snapshots, snapshot, removed)) continue;
+    if (int error = Save(record))
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the driver record of [%s]", record.device.c_str());
+    RemoveSnapshot(removed);
+    return CQiError();
+  }
+  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+    const std::string path = LooseFolder() + "/" + name;
+    std::vector<Snapshot> snapshots = LoadLoose(path);
+    if (!TakeSnapshot(snapshots, snapshot, removed)) continue;
+    if (int error = SaveLoose(path, snapshots))
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record [%s]", path.c_str());
+    RemoveSnapshot(removed);
+    return CQiError();
+  }
+  return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
+}
+
+CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& image) {
+  StateGuard guard;
+  if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
+  std::vector<Snapshot> snapshots;
+  for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
+    std::string text;
+    TrackedDevice record;
+    if (ReadWholeFile(DevicesFolder() + "/" + name, text) && Parse(text, record) == 0)
+      snapshots.insert(snapshots.end(), record.snapshots.begin(), record.snapshots.end());
+  }
+  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+    const std::vector<Snapshot> loose = LoadLoose(LooseFolder() + "/" + name);
+    snapshots.insert(snapshots.end(), loose.begin(), loose.end());
+  }
+  for (const Snapshot& known : snapshots) {
+    if (known.device != snapshot) continue;
+    image = known.image;
+    return CQiError();
   }
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
 }
@@ -265,16 +350,9 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
   TrackedDevice record;
-  if (int error = Load(device, record)) return LoadFailed(FXCODELOC, device, error);
-  MakeDirectories(SnapsFolder());
-  char pattern[64];
-  std::string image;
-  for (int n = 0;; ++n) {
-    std::snprintf(pattern, sizeof pattern, "/snap%d.img", n);
-    image = SnapsFolder() + pattern;
-    struct stat info;
-    if (::stat(image.c_str(), &info) != 0) break;
-  }
+  const int loaded = Load(device, record);
+  if (loaded != 0 && loaded != ENXIO) return LoadFailed(FXCODELOC, device, loaded);
+  const std::string image = NewImagePath();
   if (int error = CopyDevice(device, image)) {
     ::unlink(image.c_str());
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
@@ -286,10 +364,19 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
       return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
     }
   }
-  record.snapshots.push_back({snapshot, image});
-  if (int error = Save(record)) {
-    RemoveSnapshot(record.snapshots.back());
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the driver record of device [%s]", device.c_str());
+  const Snapshot made{snapshot, image};
+  int error = 0;
+  if (loaded == 0) {
+    record.snapshots.push_back(made);
+    error = Save(record);
+  } else {
+    std::vector<Snapshot> loose = LoadLoose(LooseRecordPath(device));
+    loose.push_back(made);
+    error = SaveLoose(LooseRecordPath(device), loose);
+  }
+  if (error) {
+    RemoveSnapshot(made);
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
   }
   return CQiError();
 }

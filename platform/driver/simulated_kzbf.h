@@ -10,6 +10,7 @@
 //   <state>/drivers/kzbf/loaded          present while the driver is loaded
 //   <state>/drivers/kzbf/devices/*.dev   one record per attached device
 //   <state>/drivers/kzbf/snaps/*.img     images behind the snapshot devices
+//   <state>/drivers/kzbf/loose/*.snaps   snapshots of devices not tracked
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,10 +35,16 @@ class SimulatedKzBf : public KzBfBackend {
   static bool SetLoaded(bool loaded);
   // Sets the dirty bits of the given extents of an attached device.
   static CQiError MarkExtents(const std::string& device, const std::vector<uint64_t>& extents);
-  // Copies the device's current content into an image and lists it as a
-  // snapshot of the device: attached to a free loop device when asked (the
-  // loop device is the snapshot), else the image file itself.
+  // Copies the device's current content (read past the page cache) into an
+  // image: attached to a free loop device when asked (the loop device is the
+  // snapshot), else the image file itself. The driver lists the snapshots of
+  // the devices it tracks; those of other devices it does not list, but
+  // destroys them alike.
   static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+  // The image behind a snapshot, tracked device or not (errno 2 for none).
+  // Images are never named alike, so a snapshot is told by its image from a
+  // later one that got the same loop device.
+  static CQiError SnapshotImage(const std::string& snapshot, std::string& image);
 };
 
 }  // namespace platform

@@ -74,4 +74,8 @@ CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::s
 
 CQiError KzbfDestroySnapshot(const std::string& snapshot) { return Driver().DestroySnap(snapshot); }
 
+CQiError KzbfSnapshotImage(const std::string& snapshot, std::string& image) {
+  return platform::SimulatedKzBf::SnapshotImage(snapshot, image);
+}
+
 }  // namespace blbsim

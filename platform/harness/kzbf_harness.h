@@ -27,5 +27,7 @@ CQiError KzbfMarkExtents(const std::string& device, const std::vector<uint64_t>&
 CQiError KzbfChangedExtents(const std::string& device, bool clear, std::vector<uint64_t>& extents);
 CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
 CQiError KzbfDestroySnapshot(const std::string& snapshot);
+// The image behind a snapshot; errno 2 when the driver has no such snapshot.
+CQiError KzbfSnapshotImage(const std::string& snapshot, std::string& image);
 
 }  // namespace blbsim

@@ -10,6 +10,11 @@
 #include "platform/text/fx_string.h"
 
 namespace blbsim {
+namespace {
+
+constexpr const char* kVornServeHost = "vornserve.local";
+
+}  // namespace
 
 bool InitStateDir() {
   const std::string dir = platform::Settings::StateDir();
@@ -33,7 +38,10 @@ bool InitStateDir() {
     local.jobResultsDir = dir + "/jobresults";
     local.installDir = dir + "/install";
     local.active = true;
-    if (!config.PutClient(local) || !config.SetLocalClientId(local.id)) return false;
+    // The VornServe the agent was installed against; a verb changes or
+    // clears it later, so only the first layout sets it.
+    if (!config.PutClient(local) || !config.SetLocalClientId(local.id) || !config.SetVornServeHost(kVornServeHost))
+      return false;
   }
   // The machine's client answers for records whose own client is unknown.
   std::optional<platform::ClientRecord> local = config.FindClient(config.LocalClientId());

@@ -15,7 +15,8 @@ namespace blbsim {
 // registry with the "FileSystemAgent" and "Base" sections ("dTARVOSHOME"
 // pointing at <dir>/install), the log and job-results folders, the agent
 // database with this machine's client (id 2, active, job results <dir>/jobresults),
-// the filter driver loaded, the physical machine named after that client.
+// the filter driver loaded, the physical machine named after that client,
+// the VornServe host "vornserve.local" (on the first layout only).
 // Existing values are kept.
 bool InitStateDir();
 // Starts over: removes what InitStateDir and the services laid out in the

@@ -26,6 +26,7 @@ const char* const kFailableCalls[] = {
     "KZPI_Base::getTarvosDirectory",
     "KZPI_Focus::getFocusClientName",
     "KZPI_VornClient::getJobResultsDirectory",
+    "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
     // blockdev/
     "ioctl::BLKBSZGET",
@@ -98,6 +99,11 @@ const char* const kFailableCalls[] = {
     "CJobInfoMetadataReader::WriteFileToPath",
     "CJobInfoMetadataReaderManager::DownloadFiles",
     "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
+    // jobs/
+    "KZBkpJobClient::changeBkpLevelToFull",
+    "KZBkpJobClient::init",
+    "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
+    "KZBkpJobClient::updateInfo",
     // lock/
     "KzFileLock::lock",
     // lvm/

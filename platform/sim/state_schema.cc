@@ -209,8 +209,33 @@ const char* const kSteps[] = {
     "  items INTEGER NOT NULL,"
     "  request TEXT NOT NULL);",
 
-    // 6: the job-info metadata: per job its start time and storage type,
-    // and the files of its named containers.
+    // 6: the job service's jobs (subclient, level, token, conversions to a
+    // full backup) and, per job, the volumes the job command snapshotted:
+    // each volume's device, snapshot (with the image that tells it from a
+    // later snapshot of the same name), bitmap file and force-full flag.
+    "CREATE TABLE jobs ("
+    "  job_id INTEGER PRIMARY KEY,"
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  level INTEGER NOT NULL,"
+    "  token TEXT NOT NULL DEFAULT '',"
+    "  conversions INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE job_volumes ("
+    "  job_id INTEGER NOT NULL,"
+    "  position INTEGER NOT NULL,"
+    "  volume TEXT NOT NULL,"
+    "  device TEXT NOT NULL,"
+    "  fs_type TEXT NOT NULL DEFAULT '',"
+    "  mount_options TEXT NOT NULL DEFAULT '',"
+    "  snapshot TEXT NOT NULL DEFAULT '',"
+    "  snapshot_image TEXT NOT NULL DEFAULT '',"
+    "  bitmap_file TEXT NOT NULL DEFAULT '',"
+    "  force_full INTEGER NOT NULL DEFAULT 0,"
+    "  PRIMARY KEY (job_id, position));",
+
+    // 7: the job-info metadata: per job its start time and storage type,
+    // and the files of its named containers. Every call of a job client,
+    // with its arguments and whether it succeeded, by job.
     "CREATE TABLE job_info_jobs ("
     "  job_id INTEGER PRIMARY KEY,"
     "  start_time INTEGER NOT NULL DEFAULT 0,"
@@ -221,7 +246,13 @@ const char* const kSteps[] = {
     "  name TEXT NOT NULL,"
     "  contents BLOB NOT NULL,"
     "  stored_time INTEGER NOT NULL,"
-    "  PRIMARY KEY (job_id, container, name));",
+    "  PRIMARY KEY (job_id, container, name));"
+    "CREATE TABLE job_client_calls ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  job_id INTEGER NOT NULL,"
+    "  call TEXT NOT NULL,"
+    "  succeeded INTEGER NOT NULL);"
+    "CREATE INDEX job_client_calls_by_job ON job_client_calls (job_id, seq);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

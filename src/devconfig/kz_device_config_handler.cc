@@ -130,9 +130,17 @@ CQiError KzDeviceConfigHandler::WriteDeviceConfig(const std::string& volume, con
 }
 
 CQiError KzDeviceConfigHandler::WriteAllDeviceConfigAtOnce(bool append) {
-  EvDebug log;
-  CQiError error = m_oConfigFile.InitWrite(m_sConfigPath, m_bMetadataEnabled, append);
+  CQiError error = OpenConfigFilesForWriting(append);
   if (error.IsError()) return error.Push(FXCODELOC);
+  return WriteCachedDevices();
+}
+
+CQiError KzDeviceConfigHandler::OpenConfigFilesForWriting(bool append) {
+  return m_oConfigFile.InitWrite(m_sConfigPath, m_bMetadataEnabled, append);
+}
+
+CQiError KzDeviceConfigHandler::WriteCachedDevices() {
+  EvDebug log;
   // A record that cannot be written must not stay unnoticed (the scan would
   // miss the device's geometry), but it must not keep the others out either.
   CQiError first;

@@ -99,6 +99,15 @@ class BLB_EXPORT KzDeviceConfigHandler {
 
   // --- non-virtual ------------------------------------------------------------
 
+  // The handler the agent gets for a job's arguments: null when they do not
+  // parse or the subclient's job-results directory is unknown; the SPOS
+  // handler when the last argument is exactly "-SPOS", else the Unix one.
+  // The caller owns the object.
+  static KzDeviceConfigHandler* GetDeviceConfigHandler(const std::vector<std::string>& args);
+  // A Unix handler on a job identity already parsed (the scan, the bitmap
+  // merge). The caller owns the object.
+  static KzDeviceConfigHandler* GetDeviceConfigHandler(TarvosJobInfo& job);
+
   // The job-results directory, the volume from its last '/' on, ".bmp".
   void PrepareBMFileName(const std::string& volume, std::string& path) const;
 
@@ -111,6 +120,11 @@ class BLB_EXPORT KzDeviceConfigHandler {
   // Closes the configuration files and says whether everything written
   // reached them.
   CQiError CloseConfigFiles();
+  // Opens the configuration files for writing, appending or anew.
+  CQiError OpenConfigFilesForWriting(bool append);
+  // Writes every cached record and empties the cache. A record that cannot be
+  // written does not stop the others; the first such failure is returned.
+  CQiError WriteCachedDevices();
   void ClearCurrentDevices();
 
   std::vector<std::string> m_vFileList;

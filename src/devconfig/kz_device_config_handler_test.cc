@@ -13,6 +13,7 @@
 #include "support/test_platform.h"
 
 using devconfig_test::Job;
+using devconfig_test::SlotOf;
 using devconfig_test::kHeader;
 using testing_support::CapturingLog;
 using testing_support::FileExists;
@@ -55,20 +56,6 @@ class RecordingHandler : public KzDeviceConfigHandler {
   std::map<std::string, BackupDeviceInfo> geometry;
   std::map<std::string, uint32_t> levels;
 };
-
-// The vtable slot a virtual member function occupies (Itanium C++ ABI: a
-// pointer to a virtual member holds 1 + the slot's byte offset).
-template <class Member>
-long SlotOf(Member member) {
-  struct {
-    uintptr_t pointer;
-    ptrdiff_t adjustment;
-  } representation;
-  static_assert(sizeof(member) == sizeof(representation), "unexpected member pointer layout");
-  std::memcpy(&representation, &member, sizeof representation);
-  if ((representation.pointer & 1) == 0) return -1;
-  return static_cast<long>((representation.pointer - 1) / sizeof(void*));
-}
 
 }  // namespace
 

@@ -16,7 +16,11 @@ ScopedDeviceConfigHandlerMaker::Maker& InstalledMaker() {
 
 KzDeviceConfigHandler* MakeDeviceConfigHandler(TarvosJobInfo& job) {
   if (InstalledMaker()) return InstalledMaker()(job);
-  return new (std::nothrow) KzDeviceConfigHandler(job);
+  try {
+    return KzDeviceConfigHandler::GetDeviceConfigHandler(job);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 ScopedDeviceConfigHandlerMaker::ScopedDeviceConfigHandlerMaker(Maker maker) : m_oPrevious(InstalledMaker()) {

@@ -1,10 +1,7 @@
 #pragma once
 // Where the scan gets a job's device-configuration handler: the one place
-// that names the handler it reads device records and change bitmaps through.
-// It makes the base handler, which reads the records; the platform's own
-// handler, which also reads each volume's change bitmap, takes its place
-// here once its factory exists (until then a change bitmap cannot be read
-// and every volume is backed up whole).
+// that names the handler it reads device records and change bitmaps through,
+// the Unix handler the factory makes for a job identity.
 #include <functional>
 
 class KzDeviceConfigHandler;

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "platform/harness/index_harness.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/jobinfo/job_info_metadata.h"
@@ -113,12 +114,27 @@ class CumulativeHelperTest : public scan_test::ScanTest {
     ASSERT_EQ(testing_support::SevenZipAdd(folder, folder + ".7z", {member}), 0);
     ASSERT_TRUE(blbsim::PutJobInfoFileFrom(job, "BlockLevelCumulativeBM", name, folder + ".7z"));
   }
+  // Job 101's job-client calls since the last look, one text each.
+  std::vector<std::string> JobCalls() {
+    std::vector<std::string> calls;
+    const std::vector<platform::JobClientCall> all = blbsim::JobClientCalls(101);
+    for (size_t i = seenCalls_; i < all.size(); ++i)
+      calls.push_back(all[i].call + (all[i].succeeded ? "" : " failed"));
+    seenCalls_ = all.size();
+    return calls;
+  }
+  static std::vector<std::string> TellingTheJobManager() {
+    return {"init(vs1, 101, 1, 4, false)", "resetListOfVolumesWithMissingExtents()", "updateInfo(false)"};
+  }
   std::string PreviousJobFolder(uint64_t job = 55) { return jr_ + "/BlockLevelCumulativeBM_" + std::to_string(job); }
   std::string Listing(const std::string& folder) { return testing_support::CommandOutput("ls " + folder); }
   // Every path of the state directory whose name holds the text.
   std::string PathsHolding(const std::string& text) {
     return testing_support::CommandOutput("find " + state_.Path() + " -name '*" + text + "*'");
   }
+
+ private:
+  size_t seenCalls_ = 0;
 };
 
 TEST_F(CumulativeHelperTest, ComponentsOfASyntheticFullValidationGoFull) {
@@ -133,12 +149,17 @@ TEST_F(CumulativeHelperTest, ComponentsOfASyntheticFullValidationGoFull) {
   EXPECT_FALSE(GoesFull(*helper, "COMP3"));
   EXPECT_TRUE(testing_support::FileExists(jr_ + "/BlockLevelCumulativeBM"));
   EXPECT_TRUE(testing_support::FileExists(jr_ + "/BlockLevelCumulativeBM_0"));
+  // The job manager learns that the components were taken.
+  EXPECT_EQ(JobCalls(), TellingTheJobManager());
+  EXPECT_TRUE(log.Contains("Initializing jobclient with VS=vs1, Job=101"));
 
-  // A full job reads everything anyway; a job without the argument, or a
-  // client without indexing V2, has nothing to convert.
+  // A full job reads everything anyway, and still tells the job manager.
   auto full = Helper({"-lvwme", "COMP1,COMP2"}, 0, "1");
   ASSERT_FALSE(Init(*full).IsError());
   EXPECT_FALSE(GoesFull(*full, "COMP1"));
+  EXPECT_EQ(JobCalls(), TellingTheJobManager());
+  // A job without the argument, or a client without indexing V2, has
+  // nothing to convert or tell.
   auto plain = Helper();
   ASSERT_FALSE(Init(*plain).IsError());
   EXPECT_FALSE(GoesFull(*plain, "COMP1"));
@@ -146,6 +167,38 @@ TEST_F(CumulativeHelperTest, ComponentsOfASyntheticFullValidationGoFull) {
   auto withoutV2 = Helper({"-lvwme", "COMP1"});
   ASSERT_FALSE(Init(*withoutV2).IsError());
   EXPECT_FALSE(GoesFull(*withoutV2, "COMP1"));
+  EXPECT_TRUE(JobCalls().empty());
+}
+
+TEST_F(CumulativeHelperTest, AJobManagerThatCannotBeToldFailsInitialize) {
+  struct Case {
+    const char* fault;
+    bool errnoKind;
+    const char* message;
+  };
+  for (const Case& c : {Case{"KZBkpJobClient::init", true,
+                             "Failed to initialize backup job client instance for updating info"},
+                        Case{"KZBkpJobClient::resetListOfVolumesWithMissingExtents", false,
+                             "Failed to reset volume list with missed extents info in JM."},
+                        Case{"KZBkpJobClient::updateInfo", true,
+                             "Failed to reset volume list with missed extents info in JM."}}) {
+    blbsim::SetFault(c.fault, 5, false, 1);
+    CQiError err = Init(*Helper({"-lvwme", "COMP1"}));
+    EXPECT_TRUE(c.errnoKind ? FXErrorUtil::IsErrNo(err, 774) : FXErrorUtil::IsWin32(err, 774)) << c.fault;
+    EXPECT_EQ(err.GetMessage(), c.message) << c.fault;
+  }
+  // A job the service does not know is not joined without a token either.
+  JobCalls();
+  TarvosJobInfo other({"-a", "2:7", "-j", "102", "-t", "2", "-d", "ss1", "-jt", "tok", "-lvwme", "COMP1"});
+  ASSERT_EQ(other.ParseArgs(false), 0);
+  CCumulativeBitmapHelper unknown(other, jr_, 9, 0);
+  EXPECT_EQ(Init(unknown).GetMessage(), "Failed to initialize backup job client instance for updating info");
+  EXPECT_EQ(blbsim::JobClientCalls(102).size(), 1u);
+  ASSERT_TRUE(blbsim::SetVornServeHost(""));
+  CQiError err = Init(*Helper({"-lvwme", "COMP1"}));
+  EXPECT_TRUE(FXErrorUtil::IsWin32(err, 774));
+  EXPECT_EQ(err.GetMessage(), "Failed to get vornserver name");
+  EXPECT_TRUE(JobCalls().empty());
 }
 
 TEST_F(CumulativeHelperTest, AnSFVArgumentWithoutComponentsOrAFailedQuestionFailsInitialize) {
@@ -188,10 +241,12 @@ TEST_F(CumulativeHelperTest, OnlyMissedExtentsAddTheUsedExtentsTheIndexLacks) {
   ASSERT_FALSE(helper->MergeMissingExtsFromSFV("/mnt/v1", "COMP1", kBytes, bitmaps).IsError());
   EXPECT_EQ(ChangeOf(bitmaps), Head('\xF0', '\x01'));
 
+  JobCalls();
   blbsim::SetFault("IdxBrowseClient::Browse", 5);
   CQiError err = Init(*Helper({"-lvwme", "COMP1"}));
   EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 774));
   EXPECT_EQ(err.GetMessage(), "Failed to browse via IdxBrowseClient");
+  EXPECT_TRUE(JobCalls().empty());
 }
 
 TEST_F(CumulativeHelperTest, ThePreviousJobsBitmapAddsTheExtentsUsedSince) {

@@ -1,9 +1,11 @@
-// The job-info metadata's verbs, read by a reader manager of this process.
+// The job-info metadata's verbs, read by a reader manager of this process,
+// and the job clients' calls that `job show` lists.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "platform/jobinfo/job_info_reader.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "support/blbsim_command.h"
 #include "support/test_platform.h"
 
@@ -44,6 +46,19 @@ TEST(blbsimJobInfo, PutsListsAndGetsContainerFilesAndStoresAScansCumulativeBitma
   EXPECT_EQ(RunBlbsim(dir, "jobinfo store-cumulative 57 " + scope.Sub("absent")), 1);
   for (const char* wrong : {"jobinfo", "jobinfo put x C f", "jobinfo job 55", "jobinfo job 55 1 -2", "jobinfo list a"})
     EXPECT_EQ(RunBlbsim(dir, wrong), 2) << wrong;
+}
+
+TEST(blbsimJobInfo, JobShowListsTheCallsOfTheJobsClients) {
+  testing_support::ScopedStateDir scope;
+  std::string out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "job add 40 2 7 2 T40", &out), 0) << out;
+  KZBkpJobClient client;
+  ASSERT_TRUE(client.init("vornserve.local", 40, 1, 4, false, nullptr));
+  ASSERT_TRUE(client.changeBkpLevelToFull());
+  ASSERT_EQ(RunBlbsim(scope.Path(), "job show 40", &out), 0) << out;
+  EXPECT_NE(out.find("call=init(vornserve.local, 40, 1, 4, false) ok\ncall=changeBkpLevelToFull() ok\n"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

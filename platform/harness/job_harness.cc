@@ -1,0 +1,68 @@
+#include "platform/harness/job_harness.h"
+
+#include "platform/config/agent_config.h"
+#include "platform/sim/state_db.h"
+
+namespace blbsim {
+
+bool AddJob(const platform::JobRecord& job) { return platform::JobService::Current().PutJob(job); }
+
+std::optional<platform::JobRecord> FindJob(uint64_t jobId) { return platform::JobService::Current().FindJob(jobId); }
+
+bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
+  platform::StateDb& db = platform::StateDb::Current();
+  return db.Transaction([&] {
+    platform::SqlStatement remove(db, "DELETE FROM job_volumes WHERE job_id = ?;");
+    if (!remove.BindUnsigned(1, jobId).Run()) return false;
+    long long position = 0;
+    for (const JobVolumeRecord& volume : volumes) {
+      platform::SqlStatement put(db,
+                                 "INSERT INTO job_volumes (job_id, position, volume, device, fs_type, mount_options, "
+                                 "snapshot, snapshot_image, bitmap_file, force_full) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
+      put.BindUnsigned(1, jobId)
+          .Bind(2, position++)
+          .Bind(3, volume.volume)
+          .Bind(4, volume.device)
+          .Bind(5, volume.fsType)
+          .Bind(6, volume.mountOptions)
+          .Bind(7, volume.snapshot)
+          .Bind(8, volume.snapshotImage)
+          .Bind(9, volume.bitmapFile)
+          .Bind(10, volume.forceFull ? 1 : 0);
+      if (!put.Run()) return false;
+    }
+    return true;
+  });
+}
+
+std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
+  std::vector<JobVolumeRecord> volumes;
+  platform::SqlStatement query(platform::StateDb::Current(),
+                               "SELECT volume, device, fs_type, mount_options, snapshot, snapshot_image, bitmap_file, force_full "
+                               "FROM job_volumes WHERE job_id = ? ORDER BY position;");
+  query.BindUnsigned(1, jobId);
+  while (query.Step()) {
+    JobVolumeRecord volume;
+    volume.volume = query.Text(0);
+    volume.device = query.Text(1);
+    volume.fsType = query.Text(2);
+    volume.mountOptions = query.Text(3);
+    volume.snapshot = query.Text(4);
+    volume.snapshotImage = query.Text(5);
+    volume.bitmapFile = query.Text(6);
+    volume.forceFull = query.Int(7) != 0;
+    volumes.push_back(volume);
+  }
+  return volumes;
+}
+
+std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId) {
+  return platform::JobService::Current().Calls(jobId);
+}
+
+bool SetVornServeHost(const std::string& host) { return platform::AgentConfig::Current().SetVornServeHost(host); }
+
+std::optional<std::string> VornServeHost() { return platform::AgentConfig::Current().VornServeHost(); }
+
+}  // namespace blbsim

@@ -1,0 +1,40 @@
+#pragma once
+// Seeding and inspection of the job service (blbsim job ..., vornserve), and
+// what the job command records per job for its later phases: each volume it
+// snapshotted, with the device, the snapshot, the bitmap file the snapshot
+// task left and the volume's force-full flag ("job_volumes" table).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/jobs/bkp_job_client.h"
+
+namespace blbsim {
+
+struct JobVolumeRecord {
+  std::string volume;  // mount path, or the device standing for itself
+  std::string device;
+  std::string fsType;
+  std::string mountOptions;
+  std::string snapshot;       // empty when none was taken
+  std::string snapshotImage;  // what tells it from a later snapshot of the same name
+  std::string bitmapFile;     // empty when the task left none
+  bool forceFull = false;
+};
+
+bool AddJob(const platform::JobRecord& job);
+std::optional<platform::JobRecord> FindJob(uint64_t jobId);
+// Replaces the volumes recorded for the job.
+bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
+// In the order they were recorded.
+std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId);
+
+// The calls job clients made on the job, oldest first.
+std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId);
+
+// The VornServe host jobs are joined through; an empty name clears it.
+bool SetVornServeHost(const std::string& host);
+std::optional<std::string> VornServeHost();
+
+}  // namespace blbsim

@@ -1,0 +1,87 @@
+#pragma once
+// The job service: the backup jobs the agent runs, and KZBkpJobClient, through
+// which a job's own process changes the job while it runs.
+//
+// Simulated, a job is a row of the "jobs" table: its subclient, backup level,
+// token and how often it was converted to a full backup. A client joins a
+// job with the VornServe host's name, the job id and the job's token, may ask
+// for the job to become a full backup and commits that with updateInfo.
+// Every call a client makes on a job is logged with its arguments and
+// whether it succeeded ("job_client_calls").
+//
+// Faults: "KZBkpJobClient::init", "KZBkpJobClient::changeBkpLevelToFull",
+// "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
+// "KZBkpJobClient::updateInfo" (each call then answers false).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/base/backend.h"
+
+namespace platform {
+
+struct JobRecord {
+  uint64_t jobId = 0;
+  uint64_t cellId = 0;
+  uint64_t appId = 0;
+  int level = 0;  // 1 full, 2 incremental, 4 differential
+  std::string token;
+  uint64_t conversions = 0;  // times the job was turned into a full backup
+};
+
+// One call of a job client, as "name(arguments)".
+struct JobClientCall {
+  std::string call;
+  bool succeeded = false;
+};
+
+class JobServiceBackend {
+ public:
+  virtual ~JobServiceBackend() = default;
+  virtual std::optional<JobRecord> FindJob(uint64_t jobId) = 0;
+  // Adds the job or replaces the one with its id.
+  virtual bool PutJob(const JobRecord& job) = 0;
+  // The job becomes a full backup, counted as one more conversion; false for
+  // an unknown job.
+  virtual bool ConvertToFull(uint64_t jobId) = 0;
+  // Appends a call to the job's log; the job's calls, oldest first.
+  virtual bool LogCall(uint64_t jobId, const JobClientCall& call) = 0;
+  virtual std::vector<JobClientCall> Calls(uint64_t jobId) = 0;
+
+  static JobServiceBackend& Default();
+};
+
+using JobService = Backend<JobServiceBackend>;
+
+}  // namespace platform
+
+class KZBkpJobClient {
+ public:
+  KZBkpJobClient() = default;
+
+  // Joins a running job. False for a job the service does not know, a host
+  // other than the VornServe host, or a token other than the job's. A
+  // client that neither attaches nor gives a token (the job's own scan
+  // telling what it took) joins without one. jobType and platformType say
+  // who joins; the service does not tell them apart.
+  bool init(const std::string& vornServerHost, uint64_t jobId, int jobType, int platformType, bool attach,
+            const char* jobToken);
+  // Asks for the joined job to become a full backup; nothing changes until
+  // updateInfo.
+  bool changeBkpLevelToFull();
+  // Tells the joined job that the volumes a synthetic full found missing
+  // extents in were taken care of.
+  bool resetListOfVolumesWithMissingExtents();
+  // Commits what was asked. The flag and the out-flag (may be null) are the
+  // agent's and not used here.
+  bool updateInfo(bool flag, bool* changed);
+
+ private:
+  // Logs the call under the job init last named; the call's result.
+  bool Logged(const std::string& call, bool succeeded);
+
+  uint64_t m_nJobId = 0;  // 0 until init succeeded
+  uint64_t m_nNamedJobId = 0;  // the job init last named
+  bool m_bFullRequested = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+// What every blbjob verb shares: its options apart from the job arguments,
+// the job's identity, and the job as the simulated services know it.
+//
+// Per job, the verbs keep what a later phase needs in the job service's
+// records (platform/harness/job_harness.h): the job's level and conversions,
+// and each volume snapshotted with its device, snapshot, bitmap file and
+// force-full flag. `blbsim job show JOB` prints them.
+#include <string>
+
+#include "records/tarvos_job_info.h"
+#include "verbs/verb.h"
+
+namespace blbjob {
+
+struct Command {
+  tools::Args options;  // before "--"
+  tools::Args jobArgs;  // after it, unchanged
+  TarvosJobInfo job;    // parsed from jobArgs
+};
+
+// Splits the verb's arguments at "--" and parses the job arguments with the
+// library's own checks. False (with a message) when there is no "--" or the
+// job arguments do not name a job.
+bool ReadCommand(const tools::Args& args, Command& command);
+
+// Adds the job's subclient (block-level, of this machine's client), its
+// job-results directory and the job itself to the simulated services unless
+// they are there.
+bool EnsureJobKnown(const Command& command);
+
+}  // namespace blbjob

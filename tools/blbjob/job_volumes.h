@@ -1,0 +1,32 @@
+#pragma once
+// The volumes of a snapshot task, as the agent's snapshot library hands them
+// to the library, and their snapshots.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/error/qi_error.h"
+#include "platform/snapshot/sm_vol_block.h"
+#include "records/tarvos_job_info.h"
+
+namespace blbjob {
+
+// The record of a path given on the command line: a mount point (device,
+// file-system type and options from the mount table; the last mount there
+// wins) or a block device standing for itself. False, with a message, for
+// anything else.
+bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t appType, SMVolBlock& volume);
+
+struct TakenSnapshot {
+  std::string device;  // the loop device the copy is attached to
+  std::string image;   // the copy: what tells it from a later snapshot on the same loop device
+};
+
+// One snapshot per distinct device, in list order, through the simulated
+// driver on a free loop device; every file system mounted from the device
+// is frozen around its copy and thawed on every path. snapshots maps device
+// to its snapshot and keeps those taken before a failure.
+CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots);
+
+}  // namespace blbjob

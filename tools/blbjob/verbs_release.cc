@@ -1,0 +1,51 @@
+// Releasing a job's snapshots once its later phases are done with them.
+#include <cstdio>
+
+#include "job_command.h"
+#include "platform/harness/job_harness.h"
+#include "platform/harness/kzbf_harness.h"
+
+namespace blbjob {
+namespace {
+
+int Release(const tools::Args& args) {
+  Command command;
+  if (!ReadCommand(args, command) || !command.options.empty()) return tools::UsageError("release");
+  const uint64_t jobId = command.job.GetJobId();
+  std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+  int status = 0;
+  for (blbsim::JobVolumeRecord& volume : volumes) {
+    if (volume.snapshot.empty()) continue;
+    // The library removes a device's snapshots when tracking of it
+    // restarts, and the loop device may carry a later job's snapshot since.
+    std::string image;
+    CQiError error = blbsim::KzbfSnapshotImage(volume.snapshot, image);
+    if (FXErrorUtil::IsErrNo(error, 2) || (!error.IsError() && image != volume.snapshotImage)) {
+      std::printf("snapshot %s: already gone\n", volume.snapshot.c_str());
+    } else {
+      if (!error.IsError()) error = blbsim::KzbfDestroySnapshot(volume.snapshot);
+      if (error.IsError()) {
+        std::fprintf(stderr, "blbjob: cannot release %s: %s\n", volume.snapshot.c_str(), error.AsString().c_str());
+        status = 1;
+        continue;
+      }
+      std::printf("snapshot %s: released\n", volume.snapshot.c_str());
+    }
+    // A device's volumes share its snapshot.
+    const std::string released = volume.snapshot;
+    for (blbsim::JobVolumeRecord& other : volumes)
+      if (other.snapshot == released) other.snapshot.clear();
+  }
+  if (!blbsim::SetJobVolumes(jobId, volumes)) {
+    std::fprintf(stderr, "blbjob: cannot record the job's volumes\n");
+    status = 1;
+  }
+  return status;
+}
+
+const tools::VerbRegistration kReleaseVerbs({
+    {"release", "-- JOBARGS", "destroys the snapshots of the job's snapshot phase", Release},
+});
+
+}  // namespace
+}  // namespace blbjob

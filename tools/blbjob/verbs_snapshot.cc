@@ -1,0 +1,190 @@
+// The snapshot phase of a job, as the agent runs it: the handler from the
+// job arguments, the previous job's bitmaps cleaned, the configuration
+// opened, the pre-snap task, one snapshot per device, the post-snap task;
+// then what the phase left, per volume and for the job.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "blocklevel/blocklevel.h"
+#include "devconfig/kz_device_config_handler.h"
+#include "job_command.h"
+#include "job_volumes.h"
+#include "platform/event/ev_event.h"
+#include "platform/harness/job_harness.h"
+#include "tracking/configured_extent_size.h"
+#include "tracking/volume_bitmap_helper.h"
+
+namespace blbjob {
+namespace {
+
+constexpr uint64_t kFileSystemAppType = 29;
+
+struct SnapshotOptions {
+  std::vector<std::string> paths;
+  uint64_t appType = kFileSystemAppType;
+  bool checks = false;
+  bool noShip = false;
+  bool metadata = false;
+};
+
+bool ReadOptions(const tools::Args& options, SnapshotOptions& read) {
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    if (option == "--volume") {
+      while (i + 1 < options.size() && options[i + 1].rfind("--", 0) != 0) read.paths.push_back(options[++i]);
+    } else if (option == "--app-type" && i + 1 < options.size()) {
+      unsigned long long type = 0;
+      if (!tools::ReadNumber(options[++i], UINT64_MAX, type)) return false;
+      read.appType = type;
+    } else if (option == "--checks") {
+      read.checks = true;
+    } else if (option == "--no-ship") {
+      read.noShip = true;
+    } else if (option == "--metadata") {
+      read.metadata = true;
+    } else {
+      return false;
+    }
+  }
+  return !read.paths.empty();
+}
+
+// Set bits among the first `extents` bits of the bitmap.
+uint64_t SetBits(const unsigned char* bitmap, unsigned long size, uint64_t extents) {
+  uint64_t set = 0;
+  for (uint64_t i = 0; i < extents && i / 8 < size; ++i) set += (bitmap[i / 8] >> (i % 8)) & 1;
+  return set;
+}
+
+// The bitmap file and the set bits of a volume, as the scan will read them:
+// through a handler made from the job identity.
+struct BitmapSummary {
+  std::string file;
+  std::string bits = "no bitmap";
+};
+
+std::map<std::string, BitmapSummary> ReadBitmaps(TarvosJobInfo job, const std::vector<SMVolBlock>& volumes) {
+  std::map<std::string, BitmapSummary> found;
+  if (job.setJobResultsDir() != 0) return found;
+  std::unique_ptr<KzDeviceConfigHandler> reader(KzDeviceConfigHandler::GetDeviceConfigHandler(job));
+  if (reader->InitRead().IsError()) return found;
+  for (const SMVolBlock& volume : volumes) {
+    BackupDeviceInfo device;
+    if (reader->GetDeviceConfigForVolume(volume.sVolume, device, volume.sDevice).IsError()) continue;
+    BitmapSummary& summary = found[volume.sVolume];
+    VolumeBitMapHelper::GenerateBitmapFileName(volume.sVolume, job.GetJobResultsDir(), summary.file,
+                                               device.GetSourceDeviceName(), device.GetFSType());
+    unsigned char* bitmap = nullptr;
+    unsigned long size = 0;
+    unsigned char flag = 0;
+    if (reader->GetBitMapInfo(volume.sVolume, bitmap, size, flag).IsError()) {
+      summary.file.clear();
+    } else {
+      summary.bits = std::to_string(SetBits(bitmap, size, device.GetTotalExtents())) + " of " +
+                     std::to_string(device.GetTotalExtents());
+    }
+    std::free(bitmap);
+  }
+  return found;
+}
+
+// Records the volumes with the job and prints what the phase left.
+void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
+               const std::map<std::string, TakenSnapshot>& snapshots, size_t eventsBefore) {
+  const uint64_t jobId = command.job.GetJobId();
+  const std::map<std::string, BitmapSummary> bitmaps = ReadBitmaps(command.job, volumes);
+  std::vector<blbsim::JobVolumeRecord> records;
+  std::printf("summary:\n");
+  for (const SMVolBlock& volume : volumes) {
+    blbsim::JobVolumeRecord record;
+    record.volume = volume.sVolume;
+    record.device = volume.sDevice;
+    record.fsType = volume.sFSType;
+    record.mountOptions = volume.sMountOptions;
+    record.forceFull = volume.bForceFull;
+    auto snapshot = snapshots.find(volume.sDevice);
+    if (snapshot != snapshots.end()) {
+      record.snapshot = snapshot->second.device;
+      record.snapshotImage = snapshot->second.image;
+    }
+    auto bitmap = bitmaps.find(volume.sVolume);
+    const BitmapSummary summary = bitmap != bitmaps.end() ? bitmap->second : BitmapSummary();
+    record.bitmapFile = summary.file;
+    records.push_back(record);
+    std::printf("  volume %s: device %s, snapshot %s, bitmap %s, %s, %s\n", volume.sVolume.c_str(),
+                volume.sDevice.c_str(), record.snapshot.empty() ? "none" : record.snapshot.c_str(),
+                summary.file.empty() ? "none" : summary.file.c_str(), summary.bits.c_str(),
+                volume.bForceFull ? "force-full" : "changed extents only");
+  }
+  if (!blbsim::SetJobVolumes(jobId, records)) std::fprintf(stderr, "blbjob: cannot record the job's volumes\n");
+  const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
+  std::printf("  job %llu: level %d, %llu conversions\n", static_cast<unsigned long long>(jobId),
+              job ? job->level : 0, job ? static_cast<unsigned long long>(job->conversions) : 0ULL);
+  const std::vector<platform::RaisedEvent> events = platform::StoredEvents();
+  for (size_t i = eventsBefore; i < events.size(); ++i) {
+    std::printf("  event 0x%08X job=%lld", static_cast<unsigned>(events[i].eventId), events[i].jobId);
+    for (const std::string& argument : events[i].arguments) std::printf(" [%s]", argument.c_str());
+    std::printf("\n");
+  }
+}
+
+int Failed(const char* phase, const CQiError& error) {
+  std::printf("%s: failed\n", phase);
+  std::fprintf(stderr, "blbjob: %s failed: %s\n", phase, error.AsString().c_str());
+  return 1;
+}
+
+int Snapshot(const tools::Args& args) {
+  Command command;
+  SnapshotOptions options;
+  if (!ReadCommand(args, command) || !ReadOptions(command.options, options)) return tools::UsageError("snapshot");
+  std::vector<SMVolBlock> volumes(options.paths.size());
+  for (size_t i = 0; i < options.paths.size(); ++i)
+    if (!ResolveVolume(options.paths[i], command.job, options.appType, volumes[i])) return 2;
+  if (!EnsureJobKnown(command)) {
+    std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
+    return 1;
+  }
+  const size_t eventsBefore = platform::StoredEvents().size();
+  std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(command.jobArgs));
+  if (!handler) {
+    std::fprintf(stderr, "blbjob: the library made no handler for the job arguments\n");
+    return 1;
+  }
+  const unsigned long extentSizeMiB = static_cast<unsigned long>(tracking::ConfiguredExtentSize() >> 20);
+  const unsigned long level = static_cast<unsigned long>(command.job.GetBackupLevel());
+  std::map<std::string, TakenSnapshot> snapshots;
+  int status = 0;
+  // The files left in the job-results directory are the previous job's: its
+  // bitmaps go, its configuration is read as the previous backup's.
+  CQiError error = handler->CleanPrevJobConfigFiles();
+  if (error.IsError()) status = Failed("clean", error);
+  if (status == 0) {
+    handler->InitWrite(options.metadata, true);
+    error = handler->ExecutePrePostSnapTask(volumes, extentSizeMiB, level, options.checks ? 1 : 0, false);
+    status = error.IsError() ? Failed("pre-snap", error) : (std::printf("pre-snap: ok\n"), 0);
+  }
+  if (status == 0) {
+    error = SnapshotDevices(volumes, snapshots);
+    for (const auto& [device, snapshot] : snapshots)
+      std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
+    if (error.IsError()) status = Failed("snapshot", error);
+  }
+  if (status == 0) {
+    error = handler->ExecutePrePostSnapTask(volumes, extentSizeMiB, level, options.noShip ? 1 : 0, true);
+    status = error.IsError() ? Failed("post-snap", error) : (std::printf("post-snap: ok\n"), 0);
+  }
+  handler.reset();
+  Summarize(command, volumes, snapshots, eventsBefore);
+  return status;
+}
+
+const tools::VerbRegistration kSnapshotVerbs({
+    {"snapshot", "--volume PATH... [--app-type N] [--checks] [--no-ship] [--metadata] -- JOBARGS",
+     "the job's snapshot phase: pre-snap, one snapshot per device, post-snap; a summary of what it left", Snapshot},
+});
+
+}  // namespace
+}  // namespace blbjob
