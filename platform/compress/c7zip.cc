@@ -118,8 +118,8 @@ CQiError WriteMember(archive* reader, const std::string& target, int64_t declare
   }
   // A sparse member ends in a hole that no block covers.
   end = std::max(end, declaredSize);
-  if (!err.IsError() && (::ftruncate(fd.get(), static_cast<off_t>(end)) != 0 || ::fsync(fd.get()) != 0 ||
-                         ::close(fd.release()) != 0))
+  if (!err.IsError() &&
+      (::ftruncate(fd.get(), static_cast<off_t>(end)) != 0 || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0))
     err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to write [%s]", temporary.c_str());
   if (!err.IsError() && ::rename(temporary.c_str(), target.c_str()) != 0)
     err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to replace [%s]", target.c_str());

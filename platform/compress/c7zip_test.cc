@@ -82,10 +82,8 @@ TEST_F(C7zipTest, MembersThatWouldLandOutsideTheFolderAreRefused) {
   ASSERT_TRUE(platform::MakeDirectories(Path("outside")));
   ASSERT_EQ(::symlink(Path("outside").c_str(), Path("jr/target/through").c_str()), 0);
   const std::vector<std::vector<ArchiveMember>> hostile = {
-      {{"../../evil", "x", ""}},
-      {{"fine", "x", ""}, {"sub/../../../evil", "x", ""}},
-      {{Path("outside/evil"), "x", ""}},
-      {{"link", "", Path("outside")}},
+      {{"../../evil", "x", ""}},         {{"fine", "x", ""}, {"sub/../../../evil", "x", ""}},
+      {{Path("outside/evil"), "x", ""}}, {{"link", "", Path("outside")}},
       {{"through/evil", "x", ""}},
   };
   for (size_t i = 0; i < hostile.size(); ++i) {
@@ -110,10 +108,10 @@ TEST_F(C7zipTest, FailuresAreReportedAndLeaveNoArchiveBehind) {
     long long code;
   };
   const std::vector<Case> refused = {
-      {{Path("in/a"), Path("in/sub/a")}, {}, 774},           // two members named "a"
-      {{Path("in/a")}, {{Path("in/a"), "../a"}}, 774},        // a name leading outside
-      {{Path("in/sub")}, {}, 774},                            // a folder
-      {{Path("in/a"), Path("in/absent")}, {}, 2},             // a file that is not there
+      {{Path("in/a"), Path("in/sub/a")}, {}, 774},      // two members named "a"
+      {{Path("in/a")}, {{Path("in/a"), "../a"}}, 774},  // a name leading outside
+      {{Path("in/sub")}, {}, 774},                      // a folder
+      {{Path("in/a"), Path("in/absent")}, {}, 2},       // a file that is not there
   };
   for (const Case& c : refused) {
     CQiError err = zip_.AddFilesToArchive(Path("out/a.7z"), c.files, c.names);

@@ -38,10 +38,11 @@ TEST(KZClient, ResolvesTheLocalClientAndOthersByNameOrId) {
 
 TEST(KZClient, ByNetworkHostFindsTheClientWhoseMangledOrBareHostItIs) {
   testing_support::ScopedStateDir state;
-  for (const auto& [id, name, host] : {std::tuple<uint64_t, const char*, const char*>{20, "maclient", "maclient*MA1*8400*0"},
-                                       {21, "later", "ma1"},
-                                       {22, "bare", "ma2.example"},
-                                       {23, "broken", "x*ma3*port*0"}}) {
+  for (const auto& [id, name, host] :
+       {std::tuple<uint64_t, const char*, const char*>{20, "maclient", "maclient*MA1*8400*0"},
+        {21, "later", "ma1"},
+        {22, "bare", "ma2.example"},
+        {23, "broken", "x*ma3*port*0"}}) {
     platform::ClientRecord client;
     client.id = id;
     client.name = name;

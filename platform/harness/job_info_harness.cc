@@ -69,7 +69,9 @@ bool PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std:
   return platform::ReadWholeFile(sourcePath, contents) && PutJobInfoFile(jobId, container, name, contents);
 }
 
-std::vector<platform::JobInfoFileRecord> JobInfoFiles() { return platform::JobInfoMetadata::Current().Files(); }
+std::vector<platform::JobInfoFileRecord> JobInfoFiles() {
+  return platform::JobInfoMetadata::Current().Files();
+}
 
 bool GetJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
                     const std::string& destination) {
@@ -78,7 +80,9 @@ bool GetJobInfoFile(uint64_t jobId, const std::string& container, const std::str
          platform::WriteFileAtomically(destination, contents);
 }
 
-bool SetJobInfoJob(const platform::JobInfoJobRecord& job) { return platform::JobInfoMetadata::Current().PutJob(job); }
+bool SetJobInfoJob(const platform::JobInfoJobRecord& job) {
+  return platform::JobInfoMetadata::Current().PutJob(job);
+}
 
 std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, const std::string& jobResultsDir,
                                                                std::string* why) {

@@ -17,8 +17,7 @@ constexpr const char* kCumulativeBitmapContainer = "BlockLevelCumulativeBM";
 
 // Puts a file into a job's container under any non-empty name (the service
 // keeps names as given): from bytes, or from a file of this machine.
-bool PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
-                    const std::string& contents);
+bool PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name, const std::string& contents);
 bool PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std::string& name,
                         const std::string& sourcePath);
 std::vector<platform::JobInfoFileRecord> JobInfoFiles();

@@ -39,8 +39,7 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
     return query.ok() ? 0 : kServiceFailed;
   }
 
-  int ReadFile(uint64_t jobId, const std::string& container, const std::string& name,
-               std::string& contents) override {
+  int ReadFile(uint64_t jobId, const std::string& container, const std::string& name, std::string& contents) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT contents FROM job_info_files WHERE job_id = ? AND container = ? AND name = ?;");
     query.BindUnsigned(1, jobId).Bind(2, container).Bind(3, name);

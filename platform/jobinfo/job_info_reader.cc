@@ -23,8 +23,8 @@ CQiError CJobInfoMetadataReader::WriteFileToPath(const std::string& container, c
   return CQiError();
 }
 
-CJobInfoMetadataReaderManager::CJobInfoMetadataReaderManager(const std::string&, uint64_t, uint64_t snapJobId,
-                                                             uint64_t, uint64_t, uint32_t, uint32_t)
+CJobInfoMetadataReaderManager::CJobInfoMetadataReaderManager(const std::string&, uint64_t, uint64_t snapJobId, uint64_t,
+                                                             uint64_t, uint32_t, uint32_t)
     : m_nSnapJobId(snapJobId), m_nMetadataType(platform::kJobInfoMetadataTypeRfc) {
   if (std::optional<platform::JobInfoJobRecord> job = platform::JobInfoMetadata::Current().FindJob(snapJobId)) {
     m_nJobStartTime = job->startTime;

@@ -53,7 +53,8 @@ class DatabaseJobService : public JobServiceBackend {
 
   std::vector<JobClientCall> Calls(uint64_t jobId) override {
     std::vector<JobClientCall> calls;
-    SqlStatement query(StateDb::Current(), "SELECT call, succeeded FROM job_client_calls WHERE job_id = ? ORDER BY seq;");
+    SqlStatement query(StateDb::Current(),
+                       "SELECT call, succeeded FROM job_client_calls WHERE job_id = ? ORDER BY seq;");
     query.BindUnsigned(1, jobId);
     while (query.Step()) calls.push_back({query.Text(0), query.Int(1) != 0});
     return calls;
@@ -74,8 +75,8 @@ bool KZBkpJobClient::Logged(const std::string& call, bool succeeded) {
   return succeeded;
 }
 
-bool KZBkpJobClient::init(const std::string& vornServerHost, uint64_t jobId, int jobType, int platformType,
-                          bool attach, const char* jobToken) {
+bool KZBkpJobClient::init(const std::string& vornServerHost, uint64_t jobId, int jobType, int platformType, bool attach,
+                          const char* jobToken) {
   m_nJobId = 0;
   m_nNamedJobId = jobId;
   m_bFullRequested = false;

@@ -81,7 +81,7 @@ class KZBkpJobClient {
   // Logs the call under the job init last named; the call's result.
   bool Logged(const std::string& call, bool succeeded);
 
-  uint64_t m_nJobId = 0;  // 0 until init succeeded
+  uint64_t m_nJobId = 0;       // 0 until init succeeded
   uint64_t m_nNamedJobId = 0;  // the job init last named
   bool m_bFullRequested = false;
 };

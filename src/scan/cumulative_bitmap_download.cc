@@ -80,15 +80,12 @@ CQiError CCumulativeBitmapHelper::MakeSureChangesInDataOnlyBlockBitmapAreReflect
   const size_t bytes = static_cast<size_t>(std::min<uint64_t>(bitmapBytes, previousBytes));
   uint64_t added = 0;
   if (EvDebug::IsLevelEnabled(7)) {
-    added = cumulative_words::AddUsedExtentsNotIn(change, data, previous.get(), bytes,
-                                                  [&log](size_t offset, uint64_t bits, size_t) {
-                                                    for (; bits != 0; bits &= bits - 1)
-                                                      log.DebugLvl("MakeSureChangesInDataOnlyBlockBitmapAreReflected"
-                                                                   "InDiskBitmap",
-                                                                   7, "Setting bit [%lld]",
-                                                                   static_cast<long long>(offset * 8) +
-                                                                       __builtin_ctzll(bits));
-                                                  });
+    const char* function = __FUNCTION__;
+    added = cumulative_words::AddUsedExtentsNotIn(
+        change, data, previous.get(), bytes, [&log, function](size_t offset, uint64_t bits, size_t) {
+          for (; bits != 0; bits &= bits - 1)
+            log.DebugLvl(function, 7, "Setting bit [%lld]", static_cast<long long>(offset * 8 + __builtin_ctzll(bits)));
+        });
   } else {
     added = cumulative_words::AddUsedExtentsNotInQuietly(change, data, previous.get(), bytes);
   }

@@ -132,14 +132,14 @@ CQiError CCumulativeBitmapHelper::MergeMissingExtsFromSFV(const std::string& vol
     return CQiError();
   }
   EvDebug log;
-  cumulative_words::AddUsedExtentsNotIn(change, data, indexBytes, bytes,
-                                        [&log](size_t offset, uint64_t added, size_t width) {
-                                          for (size_t byte = 0; byte < width; ++byte, added >>= 8)
-                                            if ((added & 0xFF) != 0)
-                                              log.DebugLvl("MergeMissingExtsFromSFV", 4, "%llu=%x",
-                                                           static_cast<unsigned long long>(offset + byte),
-                                                           static_cast<unsigned>(added & 0xFF));
-                                        });
+  const char* function = __FUNCTION__;
+  cumulative_words::AddUsedExtentsNotIn(
+      change, data, indexBytes, bytes, [&log, function](size_t offset, uint64_t added, size_t width) {
+        for (size_t byte = 0; byte < width; ++byte, added >>= 8)
+          if ((added & 0xFF) != 0)
+            log.DebugLvl(function, 4, "%llu=%x", static_cast<unsigned long long>(offset + byte),
+                         static_cast<unsigned>(added & 0xFF));
+      });
   return CQiError();
 }
 

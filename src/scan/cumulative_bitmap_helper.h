@@ -88,8 +88,8 @@ class CCumulativeBitmapHelper {
   // Downloads the previous job's cumulative bitmaps into the previous-job
   // folder, once per scan.
   CQiError FetchCumulativeBackupBitmapsFromPreviousJob();
-  CQiError DownloadBitmapsFromCumulativeContainer(bool& found, std::string& stowhostClientName,
-                                                  unsigned long& fromTime, unsigned long& toTime);
+  CQiError DownloadBitmapsFromCumulativeContainer(bool& found, std::string& stowhostClientName, unsigned long& fromTime,
+                                                  unsigned long& toTime);
   // The Stowhost client holding the previous job's archive files, and the
   // times of its first and last archive file.
   CQiError GetStowhostNameAndBackupTimeForSnapJob(std::string& stowhostClientName, unsigned long& fromTime,

@@ -29,7 +29,9 @@ const std::string kAllOnes(kBytes, '\xFF');
 const std::string kZeros(kBytes, '\0');
 
 // The given byte, then the rest of the 32 bytes as `rest`.
-std::string Head(char first, char rest) { return std::string(1, first) + std::string(kBytes - 1, rest); }
+std::string Head(char first, char rest) {
+  return std::string(1, first) + std::string(kBytes - 1, rest);
+}
 
 unsigned char* Copy(const std::string& bytes) {
   unsigned char* copy = Bitmaps::Allocate(bytes.size());
@@ -57,8 +59,7 @@ class CountingJobInfo : public platform::JobInfoMetadataBackend {
     ++listings;
     return Real().ListFiles(jobId, container, names);
   }
-  int ReadFile(uint64_t jobId, const std::string& container, const std::string& name,
-               std::string& contents) override {
+  int ReadFile(uint64_t jobId, const std::string& container, const std::string& name, std::string& contents) override {
     return Real().ReadFile(jobId, container, name, contents);
   }
   bool PutFile(uint64_t jobId, const std::string& container, const std::string& name,
@@ -118,8 +119,7 @@ class CumulativeHelperTest : public scan_test::ScanTest {
   std::vector<std::string> JobCalls() {
     std::vector<std::string> calls;
     const std::vector<platform::JobClientCall> all = blbsim::JobClientCalls(101);
-    for (size_t i = seenCalls_; i < all.size(); ++i)
-      calls.push_back(all[i].call + (all[i].succeeded ? "" : " failed"));
+    for (size_t i = seenCalls_; i < all.size(); ++i) calls.push_back(all[i].call + (all[i].succeeded ? "" : " failed"));
     seenCalls_ = all.size();
     return calls;
   }
@@ -176,12 +176,11 @@ TEST_F(CumulativeHelperTest, AJobManagerThatCannotBeToldFailsInitialize) {
     bool errnoKind;
     const char* message;
   };
-  for (const Case& c : {Case{"KZBkpJobClient::init", true,
-                             "Failed to initialize backup job client instance for updating info"},
-                        Case{"KZBkpJobClient::resetListOfVolumesWithMissingExtents", false,
-                             "Failed to reset volume list with missed extents info in JM."},
-                        Case{"KZBkpJobClient::updateInfo", true,
-                             "Failed to reset volume list with missed extents info in JM."}}) {
+  for (const Case& c :
+       {Case{"KZBkpJobClient::init", true, "Failed to initialize backup job client instance for updating info"},
+        Case{"KZBkpJobClient::resetListOfVolumesWithMissingExtents", false,
+             "Failed to reset volume list with missed extents info in JM."},
+        Case{"KZBkpJobClient::updateInfo", true, "Failed to reset volume list with missed extents info in JM."}}) {
     blbsim::SetFault(c.fault, 5, false, 1);
     CQiError err = Init(*Helper({"-lvwme", "COMP1"}));
     EXPECT_TRUE(c.errnoKind ? FXErrorUtil::IsErrNo(err, 774) : FXErrorUtil::IsWin32(err, 774)) << c.fault;
@@ -261,8 +260,9 @@ TEST_F(CumulativeHelperTest, ThePreviousJobsBitmapAddsTheExtentsUsedSince) {
   ASSERT_FALSE(err.IsError()) << err.AsString();
   EXPECT_EQ(ChangeOf(bitmaps), Head('\xFF', '\0'));
   EXPECT_TRUE(log.Contains("sStowhostClientName[maclient] fromTime[1000] toTime[1200]"));
-  EXPECT_TRUE(log.Contains("Found [7] Extents which have changed exclusively in the Cumulative bitmap for "
-                           "volume[/mnt/v1] CompId[COMP1]"));
+  EXPECT_TRUE(
+      log.Contains("Found [7] Extents which have changed exclusively in the Cumulative bitmap for "
+                   "volume[/mnt/v1] CompId[COMP1]"));
   EXPECT_TRUE(log.Contains("Setting bit [1]"));
   EXPECT_EQ(testing_support::ReadFile(PreviousJobFolder() + "/COMP1_CumulativeV2.bmp"), archived);
   EXPECT_EQ(Listing(PreviousJobFolder()), "COMP1_CumulativeV2.bmp\n");
@@ -270,9 +270,9 @@ TEST_F(CumulativeHelperTest, ThePreviousJobsBitmapAddsTheExtentsUsedSince) {
   // The archive files of the previous job were asked for in its cell.
   const std::vector<platform::ArchiveRequestRecord> requests = blbsim::ArchiveRequests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(std::vector<uint64_t>({requests[0].jobId, requests[0].appOrClientId, requests[0].cellId,
-                                   requests[0].snapJobId}),
-            std::vector<uint64_t>({101, 7, 2, 55}));
+  EXPECT_EQ(
+      std::vector<uint64_t>({requests[0].jobId, requests[0].appOrClientId, requests[0].cellId, requests[0].snapJobId}),
+      std::vector<uint64_t>({101, 7, 2, 55}));
 
   // A previous bitmap shorter than the volume's corrects only its length; a
   // longer one is cut to the volume's.
@@ -374,8 +374,8 @@ TEST_F(CumulativeHelperTest, NamesAndMembersLeadingOutOfTheJobResultsAreRefused)
 
   PreviousJobOnMa1(56);
   testing_support::WriteRawSevenZip(state_.Sub("hostile.7z"), {{"../../evil", "x", ""}});
-  ASSERT_TRUE(blbsim::PutJobInfoFileFrom(56, "BlockLevelCumulativeBM", "COMP1_CumulativeV2.bmp.7z",
-                                         state_.Sub("hostile.7z")));
+  ASSERT_TRUE(
+      blbsim::PutJobInfoFileFrom(56, "BlockLevelCumulativeBM", "COMP1_CumulativeV2.bmp.7z", state_.Sub("hostile.7z")));
   auto again = Helper({}, 56);
   ASSERT_FALSE(Init(*again).IsError());
   err = Correct(*again, bitmaps);
@@ -408,10 +408,9 @@ TEST(CumulativeBitmapBits, TheKernelAddsExactlyTheUsedBitsThatNeitherBitmapHolds
             expectedAdded);
   EXPECT_EQ(quiet, expected);
   uint64_t seen = 0;
-  EXPECT_EQ(cumulative_words::AddUsedExtentsNotIn(visited.data(), used.data(), held.data(), visited.size(),
-                                                  [&](size_t, uint64_t bits, size_t) {
-                                                    seen += cumulative_words::CountBitsPortably(bits);
-                                                  }),
+  EXPECT_EQ(cumulative_words::AddUsedExtentsNotIn(
+                visited.data(), used.data(), held.data(), visited.size(),
+                [&](size_t, uint64_t bits, size_t) { seen += cumulative_words::CountBitsPortably(bits); }),
             expectedAdded);
   EXPECT_EQ(visited, expected);
   EXPECT_EQ(seen, expectedAdded);

@@ -13,7 +13,7 @@ struct InstructionCount {
 };
 
 __attribute__((target("popcnt"))) uint64_t WithCountInstruction(unsigned char* change, const unsigned char* used,
-                                                                 const unsigned char* held, size_t size) {
+                                                                const unsigned char* held, size_t size) {
   return AddUsedExtentsNotIn(change, used, held, size, NoVisit(), InstructionCount());
 }
 #endif

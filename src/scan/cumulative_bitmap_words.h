@@ -29,8 +29,8 @@ struct PortableCount {
 // instruction counts with it.
 template <class Visit, class Count = PortableCount>
 __attribute__((always_inline)) inline uint64_t AddUsedExtentsNotIn(unsigned char* change, const unsigned char* used,
-                                                                   const unsigned char* held, size_t size,
-                                                                   Visit visit, Count count = Count()) {
+                                                                   const unsigned char* held, size_t size, Visit visit,
+                                                                   Count count = Count()) {
   using bitmap_words::Load;
   using bitmap_words::Store;
   uint64_t added = 0;

@@ -60,7 +60,8 @@ int VornServe(const Args& args) {
 const VerbRegistration kJobVerbs({
     {"job", "add JOB CELL APP LEVEL [TOKEN] | show JOB",
      "jobs of the job service; show: level, conversions, the volumes the job command recorded and the job "
-     "clients' calls", Job},
+     "clients' calls",
+     Job},
     {"vornserve", "[HOST | clear]", "the VornServe host jobs are joined through: print, set or clear it", VornServe},
 });
 
