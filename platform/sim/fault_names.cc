@@ -21,6 +21,7 @@ const char* const kFailableCalls[] = {
     "KZClient::getClientId",
     "KZClient::getInstallDirectory",
     "KZClient::getNetworkHostnameMangled",
+    "KZClient::getName",
     "KZClient::getjobResultDirectory",
     "KZPI_Base::getHomeDirectory",
     "KZPI_Base::getTarvosDirectory",
@@ -36,6 +37,10 @@ const char* const kFailableCalls[] = {
     "ioctl::BLKIOOPT",
     "ioctl::BLKPBSZGET",
     "ioctl::BLKSSZGET",
+    // compress/
+    "C7zip::AddFilesToArchive",
+    "C7zip::ExtractFilesFromArchive",
+    "C7zip::Initialize",
     // cxbf/
     "CXBF_DELETE_SNAP",
     "CXBF_GET_DEVICE_LIST",
@@ -90,9 +95,15 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    "shouldUseIndexingV2",
+    // jobinfo/
+    "CJobInfoMetadataReader::WriteFileToPath",
+    "CJobInfoMetadataReaderManager::DownloadFiles",
+    "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
     // jobs/
     "KZBkpJobClient::changeBkpLevelToFull",
     "KZBkpJobClient::init",
+    "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
     "KZBkpJobClient::updateInfo",
     // lock/
     "KzFileLock::lock",
