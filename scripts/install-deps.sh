@@ -3,11 +3,12 @@
 set -euo pipefail
 # Tools the tests run: e2fsprogs (mkfs.ext4, dumpe2fs, debugfs), mount (losetup),
 # util-linux (blockdev), binutils (nm, c++filt for the exported-symbol check), strace (the
-# crash and read-error tests of the configuration files). nlohmann-json3-dev: the harness's seeds.
+# crash and read-error tests of the configuration files), p7zip-full (7z: the archive tests
+# cross-check). nlohmann-json3-dev: the harness's seeds; libarchive-dev: 7-Zip archives.
 # openssl: the extent-reading benchmark's pseudo-random image.
 packages=(cmake make g++ pkg-config libboost-dev libssl-dev libext2fs-dev e2fsprogs libsqlite3-dev sqlite3
-          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev util-linux mount binutils coreutils strace
-          openssl)
+          nlohmann-json3-dev libarchive-dev libgtest-dev libgmock-dev libbenchmark-dev util-linux mount binutils
+          coreutils strace p7zip-full openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

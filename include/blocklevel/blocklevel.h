@@ -6,6 +6,7 @@
 // built with the same compiler and library, so the types match. No exception
 // crosses these functions: a failure comes back as a CQiError (or null).
 #include <list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,3 +79,42 @@ extern "C" BLB_EXPORT CQiError DetachBlockLevelVolumes(const std::string& config
 // directory. An id that is not a decimal number fails with errno 22; no file
 // found fails with errno 2.
 extern "C" BLB_EXPORT CQiError DetachBlockLevelVolumesForSC(const std::string& subclientId);
+
+// Cluster fail-over of KZBF tracking: 0 on the node that gives the cluster's
+// volumes up (while they are still mounted), 1 on the node that takes them
+// over (once they are mounted there). Any other value fails with errno 22.
+extern "C" BLB_EXPORT CQiError BlockLevelClusterHandler(int startStop);
+
+// Folds the listed bitmap files into the bitmap file of each device that
+// directory's device configuration lists: every listed file whose path holds
+// a device's bitmap name is OR-ed into that device's file, and goes once the
+// merged file is in place; listed files that belong to no device are
+// removed. A device whose own bitmap file is missing ends the merge.
+extern "C" BLB_EXPORT CQiError MergeBitmapForBlockLevelSnap(unsigned long appId, unsigned long cellId,
+                                                            const std::string& directory,
+                                                            const std::list<std::string>& bitmapFiles);
+
+// Rewrites the bitmap file of every device the directory's configuration
+// lists with all bits set: each device's next backup is full.
+extern "C" BLB_EXPORT CQiError ResetBitmapsForFull(const std::string& directory);
+
+// One bitmap for a source mount (a path under the extent view, or a volume)
+// from every "*.bmp" file of bitmapDirectory (which ends with "/") whose name
+// holds "_<volume key>.bmp", OR-ed, with the extents the snapshot device's
+// file system does not use cleared. The device's disk and extent sizes come
+// from the configuration file. No such file is success with *noBitmaps set
+// and *bitmap untouched; otherwise *bitmap is the caller's (FreeBitMaps).
+// The flag is not read. False on failure, told in the log.
+extern "C" BLB_EXPORT bool RestoreBitMapMerger(const std::string& bitmapDirectory, const std::string& configFile,
+                                               const std::string& sourceMount, const std::string& snapDevice,
+                                               bool flag, bool* noBitmaps, unsigned long long* diskSize,
+                                               unsigned long long* extentSize, unsigned char** bitmap);
+
+// Each volume of a device-configuration file with its disk size; a volume
+// listed twice keeps its first size. False when the file cannot be read.
+extern "C" BLB_EXPORT bool ReadBlockDeviceConfig(const std::string& configFile,
+                                                 std::map<std::string, unsigned long long>& diskSizes);
+
+// Frees each bitmap given (a pointer to null, or null, is left alone) and
+// sets its pointer to null.
+BLB_EXPORT void FreeBitMaps(unsigned char** first, unsigned char** second);

@@ -185,6 +185,16 @@ std::optional<std::string> SubclientJobResultsDir(uint64_t cellId, uint64_t appI
 
 }  // namespace platform
 
+int GetSubclientDir(uint32_t cellId, uint32_t appId, char* directory) {
+  int code = 0;
+  if (platform::InjectedFaultCode("GetSubclientDir", code)) return code != 0 ? code : -1;
+  if (directory == nullptr) return -1;
+  std::optional<std::string> found = platform::SubclientJobResultsDir(cellId, appId);
+  if (!found || found->size() >= kSubclientDirSize) return -1;
+  std::memcpy(directory, found->c_str(), found->size() + 1);
+  return 0;
+}
+
 int GetSubclientDirAndFiles(uint32_t cellId, uint32_t appId, subclientFiles* files, int /*backupLevel*/,
                             const char* /*fileName*/) {
   int code = 0;

@@ -6,6 +6,7 @@
 // A subclient belongs to a backup set (file systems) or to an instance
 // (databases) of one application type of its client; the application list
 // (application_list.h) walks them.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -97,6 +98,13 @@ struct subclientFiles {
   char m_szJobResultsDir[1025];
   char m_szFiles[10][1024];
 };
+
+// The subclient's directory (its job-results directory) into a buffer of
+// kSubclientDirSize bytes: 0, or non-zero (nothing written) when the
+// subclient is unknown or its directory does not fit. Fault: "GetSubclientDir"
+// (returns the fault's code).
+constexpr size_t kSubclientDirSize = 1024;
+int GetSubclientDir(uint32_t cellId, uint32_t appId, char* directory);
 
 // Resolves the subclient's files for (cell, application, level); -1 when the
 // subclient is unknown.

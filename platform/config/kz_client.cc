@@ -4,7 +4,9 @@
 
 #include "platform/config/agent_config.h"
 #include "platform/registry/kz_platform_info.h"
+#include "platform/services/host_name.h"
 #include "platform/sim/fault_table.h"
+#include "platform/text/fx_string.h"
 
 namespace {
 
@@ -19,6 +21,20 @@ uint64_t IdByName(const char* name) {
   for (uint64_t id : config.ClientIds()) {
     std::optional<platform::ClientRecord> client = config.FindClient(id);
     if (client && client->name == name) return id;
+  }
+  return 0;
+}
+
+uint64_t IdByNetworkHost(const std::string& hostName) {
+  if (hostName.empty()) return 0;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  for (uint64_t id : config.ClientIds()) {
+    std::optional<platform::ClientRecord> client = config.FindClient(id);
+    std::string name, host;
+    int port = 0, flags = 0;
+    if (client && platform::SplitMangledHostName(client->hostName, name, host, port, flags) &&
+        FXString::CompareNoCase(host.c_str(), hostName.c_str()) == 0)
+      return id;
   }
   return 0;
 }
@@ -41,11 +57,21 @@ KZClient::KZClient(uint64_t clientId) : m_nClientId(clientId) {}
 
 KZClient::KZClient(uint64_t, uint64_t clientId) : m_nClientId(clientId) {}
 
+KZClient::KZClient(uint64_t, const std::string& hostName, bool, int) : m_nClientId(IdByNetworkHost(hostName)) {}
+
 int KZClient::getClientId(uint64_t& id, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("KZClient::getClientId", code)) return -1;
   id = Find(m_nClientId) ? m_nClientId : 0;
   return id != 0 ? 0 : -1;
+}
+
+std::string KZClient::getName() const {
+  int code = 0;
+  std::string name;
+  if (platform::InjectedFaultCode("KZClient::getName", code)) return name;
+  ReadClientText(m_nClientId, &platform::ClientRecord::name, name);
+  return name;
 }
 
 int KZClient::getNetworkHostnameMangled(std::string& host, void*) const {

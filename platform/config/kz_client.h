@@ -16,11 +16,18 @@ class KZClient {
   explicit KZClient(uint64_t clientId);
   // By cell and client id.
   KZClient(uint64_t cellId, uint64_t clientId);
+  // The client whose configured network host is hostName (letter case
+  // ignored; the lowest id when several share it). The flag and the last
+  // argument are the agent's lookup options, unused here.
+  KZClient(uint64_t cellId, const std::string& hostName, bool flag, int kind);
 
   int getClientId(uint64_t& id, void* reserved = nullptr) const;
   int getNetworkHostnameMangled(std::string& host, void* reserved = nullptr) const;
   int getjobResultDirectory(std::string& directory, void* reserved = nullptr) const;
   int getInstallDirectory(std::string& directory, int kind, void* reserved = nullptr) const;
+  // The client's name; empty for an unknown client. Fault: "KZClient::getName"
+  // (empty).
+  std::string getName() const;
 
  private:
   uint64_t m_nClientId = 0;  // 0 when the client is unknown

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fault_table.h"
 #include "support/test_platform.h"
@@ -32,6 +34,27 @@ TEST(KZClient, ResolvesTheLocalClientAndOthersByNameOrId) {
 
   platform::FaultTable::Set("KZClient::getjobResultDirectory", 5);
   EXPECT_NE(KZClient(9).getjobResultDirectory(text), 0);
+}
+
+TEST(KZClient, ByNetworkHostFindsTheClientWhoseMangledOrBareHostItIs) {
+  testing_support::ScopedStateDir state;
+  for (const auto& [id, name, host] :
+       {std::tuple<uint64_t, const char*, const char*>{20, "maclient", "maclient*MA1*8400*0"},
+        {21, "later", "ma1"},
+        {22, "bare", "ma2.example"},
+        {23, "broken", "x*ma3*port*0"}}) {
+    platform::ClientRecord client;
+    client.id = id;
+    client.name = name;
+    client.hostName = host;
+    ASSERT_TRUE(blbsim::AddClient(client));
+  }
+  // The lowest id of the clients on a host, its letter case aside.
+  EXPECT_EQ(KZClient(2, "ma1", true, 0).getName(), "maclient");
+  EXPECT_EQ(KZClient(2, "ma2.example", true, 0).getName(), "bare");
+  for (const char* unknown : {"ma3", "maclient", "", "ma"}) EXPECT_EQ(KZClient(2, unknown, true, 0).getName(), "");
+  platform::FaultTable::Set("KZClient::getName", 5);
+  EXPECT_EQ(KZClient(2, "ma1", true, 0).getName(), "");
 }
 
 TEST(KZPI_Base, ProductAndHomeDirectoriesComeFromTheRegistry) {

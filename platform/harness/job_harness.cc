@@ -57,6 +57,10 @@ std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
   return volumes;
 }
 
+std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId) {
+  return platform::JobService::Current().Calls(jobId);
+}
+
 bool SetVornServeHost(const std::string& host) { return platform::AgentConfig::Current().SetVornServeHost(host); }
 
 std::optional<std::string> VornServeHost() { return platform::AgentConfig::Current().VornServeHost(); }

@@ -30,6 +30,9 @@ bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
 // In the order they were recorded.
 std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId);
 
+// The calls job clients made on the job, oldest first.
+std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId);
+
 // The VornServe host jobs are joined through; an empty name clears it.
 bool SetVornServeHost(const std::string& host);
 std::optional<std::string> VornServeHost();

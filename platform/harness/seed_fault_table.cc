@@ -20,9 +20,9 @@ class FaultTableSection : public SeedSection {
       const long long code = row.Integer("code");
       if (code < INT32_MIN || code > INT32_MAX) throw SeedRefused(row.PathOf("code"), "out of range");
       fault.code = static_cast<int>(code);
-      const std::string mode = row.Text("mode", "error");
-      if (mode != "error" && mode != "throw") throw SeedRefused(row.PathOf("mode"), "expected \"error\" or \"throw\"");
-      fault.raise = mode == "throw";
+      std::optional<platform::FaultMode> mode = platform::ParseFaultMode(row.Text("mode", "error"));
+      if (!mode) throw SeedRefused(row.PathOf("mode"), "expected \"error\", \"throw\" or \"delay\"");
+      fault.mode = *mode;
       // 0 would be a fault that hits nothing: a seed states the faults it sets.
       fault.remaining = row.Integer("count", -1);
       if (fault.remaining == 0 || fault.remaining < -1)
@@ -33,7 +33,7 @@ class FaultTableSection : public SeedSection {
 
   bool Apply() override {
     for (const platform::Fault& fault : faults_)
-      platform::FaultTable::Set(fault.call, fault.code, fault.raise, fault.remaining);
+      platform::FaultTable::Set(fault.call, fault.code, fault.mode, fault.remaining);
     return true;
   }
 
@@ -42,7 +42,7 @@ class FaultTableSection : public SeedSection {
     for (const platform::Fault& fault : platform::FaultTable::List())
       faults.push_back({{"call", fault.call},
                         {"code", fault.code},
-                        {"mode", fault.raise ? "throw" : "error"},
+                        {"mode", platform::FaultModeName(fault.mode)},
                         {"count", fault.remaining}});
     return {{"faults", faults}};
   }

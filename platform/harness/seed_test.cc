@@ -74,7 +74,7 @@ TEST(Seed, RowsAddToTheServiceAndReplaceTheirKey) {
   EXPECT_EQ(config.FindClient(2)->jobResultsDir, "");  // a row states every field; absent ones take defaults
   const std::vector<platform::Fault> faults = platform::FaultTable::List();
   ASSERT_EQ(faults.size(), 1u);
-  EXPECT_TRUE(faults[0].raise);
+  EXPECT_EQ(faults[0].mode, platform::FaultMode::kThrow);
   EXPECT_EQ(faults[0].remaining, 2);
   std::string unknown;
   EXPECT_FALSE(blbsim::DumpService("no_service", unknown));

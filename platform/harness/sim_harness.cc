@@ -89,6 +89,10 @@ void SetFault(const std::string& call, int code, bool raise, long long count) {
   platform::FaultTable::Set(call, code, raise, count);
 }
 
+void SetFault(const std::string& call, int code, platform::FaultMode mode, long long count) {
+  platform::FaultTable::Set(call, code, mode, count);
+}
+
 void ClearFault(const std::string& call) { platform::FaultTable::Clear(call); }
 
 void ClearFaults() { platform::FaultTable::ClearAll(); }

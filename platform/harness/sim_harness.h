@@ -34,6 +34,8 @@ bool AddSubclient(const platform::SubclientRecord& subclient);
 bool SetLocalClient(uint64_t clientId);
 
 void SetFault(const std::string& call, int code, bool raise = false, long long count = -1);
+// A delay fault waits `code` milliseconds.
+void SetFault(const std::string& call, int code, platform::FaultMode mode, long long count = -1);
 void ClearFault(const std::string& call);
 void ClearFaults();
 std::vector<platform::Fault> Faults();

@@ -9,6 +9,7 @@
 #include "platform/harness/index_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/indexing/idx_browse_client.h"
+#include "platform/indexing/indexing_v2.h"
 #include "platform/services/subclient.h"
 #include "support/test_platform.h"
 
@@ -176,8 +177,18 @@ TEST_F(BackupIndexTest, IndexingV2AndTheTypeAreTheSubclientsAtTheTimeOfTheCall) 
   IdxBrowseClient client;
   ASSERT_EQ(client.Initialize(Request(21, 2, 7), nullptr, 2000, nullptr, nullptr), 0);
   EXPECT_TRUE(client.isIndexingV2BrowseRequest());
+  bool v2 = false;
+  EXPECT_EQ(shouldUseIndexingV2(2, 7, v2), 0);
+  EXPECT_TRUE(v2);
   ASSERT_TRUE(blbsim::SetIndexingV2(2, 7, false));
   EXPECT_FALSE(client.isIndexingV2BrowseRequest());
+  EXPECT_EQ(shouldUseIndexingV2(2, 7, v2), 0);
+  EXPECT_FALSE(v2);
+  v2 = true;
+  EXPECT_EQ(shouldUseIndexingV2(2, 8, v2), 0);
+  EXPECT_FALSE(v2);
+  blbsim::SetFault("shouldUseIndexingV2", 0, false, 1);
+  EXPECT_NE(shouldUseIndexingV2(2, 7, v2), 0);
   EXPECT_FALSE(blbsim::SetIndexingV2(2, 8, true));
   IdxBrowseClient unknown;
   ASSERT_EQ(unknown.Initialize(Request(21, 2, 8), nullptr, 2000, nullptr, nullptr), 0);

@@ -45,6 +45,20 @@ class DatabaseJobService : public JobServiceBackend {
     update.BindUnsigned(1, jobId);
     return update.Run() && sqlite3_changes(db.Handle()) == 1;
   }
+
+  bool LogCall(uint64_t jobId, const JobClientCall& call) override {
+    SqlStatement put(StateDb::Current(), "INSERT INTO job_client_calls (job_id, call, succeeded) VALUES (?, ?, ?);");
+    return put.BindUnsigned(1, jobId).Bind(2, call.call).Bind(3, call.succeeded ? 1 : 0).Run();
+  }
+
+  std::vector<JobClientCall> Calls(uint64_t jobId) override {
+    std::vector<JobClientCall> calls;
+    SqlStatement query(StateDb::Current(),
+                       "SELECT call, succeeded FROM job_client_calls WHERE job_id = ? ORDER BY seq;");
+    query.BindUnsigned(1, jobId);
+    while (query.Step()) calls.push_back({query.Text(0), query.Int(1) != 0});
+    return calls;
+  }
 };
 
 }  // namespace
@@ -56,31 +70,54 @@ JobServiceBackend& JobServiceBackend::Default() {
 
 }  // namespace platform
 
-bool KZBkpJobClient::init(const std::string& vornServerHost, uint64_t jobId, int, int, bool, const char* jobToken) {
+bool KZBkpJobClient::Logged(const std::string& call, bool succeeded) {
+  if (m_nNamedJobId != 0) platform::JobService::Current().LogCall(m_nNamedJobId, {call, succeeded});
+  return succeeded;
+}
+
+bool KZBkpJobClient::init(const std::string& vornServerHost, uint64_t jobId, int jobType, int platformType, bool attach,
+                          const char* jobToken) {
   m_nJobId = 0;
+  m_nNamedJobId = jobId;
   m_bFullRequested = false;
+  // The token itself stays out of the log.
+  const std::string call = "init(" + vornServerHost + ", " + std::to_string(jobId) + ", " + std::to_string(jobType) +
+                           ", " + std::to_string(platformType) + ", " + (attach ? "true" : "false") +
+                           (jobToken != nullptr ? ", <token>)" : ")");
   int code = 0;
-  if (platform::InjectedFaultCode("KZBkpJobClient::init", code)) return false;
+  if (platform::InjectedFaultCode("KZBkpJobClient::init", code)) return Logged(call, false);
   const std::optional<std::string> host = platform::AgentConfig::Current().VornServeHost();
-  if (!host || vornServerHost != *host) return false;
+  if (!host || vornServerHost != *host) return Logged(call, false);
   std::optional<platform::JobRecord> job = platform::JobService::Current().FindJob(jobId);
-  if (!job || jobToken == nullptr || job->token != jobToken) return false;
+  if (!job) return Logged(call, false);
+  const bool tokenless = !attach && jobToken == nullptr;
+  if (!tokenless && (jobToken == nullptr || job->token != jobToken)) return Logged(call, false);
   m_nJobId = jobId;
-  return true;
+  return Logged(call, true);
 }
 
 bool KZBkpJobClient::changeBkpLevelToFull() {
   int code = 0;
-  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::changeBkpLevelToFull", code)) return false;
+  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::changeBkpLevelToFull", code))
+    return Logged("changeBkpLevelToFull()", false);
   m_bFullRequested = true;
-  return true;
+  return Logged("changeBkpLevelToFull()", true);
 }
 
-bool KZBkpJobClient::updateInfo(bool, bool*) {
+bool KZBkpJobClient::resetListOfVolumesWithMissingExtents() {
   int code = 0;
-  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::updateInfo", code)) return false;
-  if (!m_bFullRequested) return true;
-  if (!platform::JobService::Current().ConvertToFull(m_nJobId)) return false;
+  const char* call = "resetListOfVolumesWithMissingExtents()";
+  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::resetListOfVolumesWithMissingExtents", code))
+    return Logged(call, false);
+  return Logged(call, true);
+}
+
+bool KZBkpJobClient::updateInfo(bool flag, bool*) {
+  const std::string call = std::string("updateInfo(") + (flag ? "true" : "false") + ")";
+  int code = 0;
+  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::updateInfo", code)) return Logged(call, false);
+  if (!m_bFullRequested) return Logged(call, true);
+  if (!platform::JobService::Current().ConvertToFull(m_nJobId)) return Logged(call, false);
   m_bFullRequested = false;
-  return true;
+  return Logged(call, true);
 }

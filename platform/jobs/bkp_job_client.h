@@ -6,12 +6,16 @@
 // token and how often it was converted to a full backup. A client joins a
 // job with the VornServe host's name, the job id and the job's token, may ask
 // for the job to become a full backup and commits that with updateInfo.
+// Every call a client makes on a job is logged with its arguments and
+// whether it succeeded ("job_client_calls").
 //
 // Faults: "KZBkpJobClient::init", "KZBkpJobClient::changeBkpLevelToFull",
+// "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
 // "KZBkpJobClient::updateInfo" (each call then answers false).
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/base/backend.h"
 
@@ -26,6 +30,12 @@ struct JobRecord {
   uint64_t conversions = 0;  // times the job was turned into a full backup
 };
 
+// One call of a job client, as "name(arguments)".
+struct JobClientCall {
+  std::string call;
+  bool succeeded = false;
+};
+
 class JobServiceBackend {
  public:
   virtual ~JobServiceBackend() = default;
@@ -35,6 +45,9 @@ class JobServiceBackend {
   // The job becomes a full backup, counted as one more conversion; false for
   // an unknown job.
   virtual bool ConvertToFull(uint64_t jobId) = 0;
+  // Appends a call to the job's log; the job's calls, oldest first.
+  virtual bool LogCall(uint64_t jobId, const JobClientCall& call) = 0;
+  virtual std::vector<JobClientCall> Calls(uint64_t jobId) = 0;
 
   static JobServiceBackend& Default();
 };
@@ -48,18 +61,27 @@ class KZBkpJobClient {
   KZBkpJobClient() = default;
 
   // Joins a running job. False for a job the service does not know, a host
-  // other than the VornServe host, or a token other than the job's. jobType
-  // and platformType say who joins; the service does not tell them apart.
+  // other than the VornServe host, or a token other than the job's. A
+  // client that neither attaches nor gives a token (the job's own scan
+  // telling what it took) joins without one. jobType and platformType say
+  // who joins; the service does not tell them apart.
   bool init(const std::string& vornServerHost, uint64_t jobId, int jobType, int platformType, bool attach,
             const char* jobToken);
   // Asks for the joined job to become a full backup; nothing changes until
   // updateInfo.
   bool changeBkpLevelToFull();
+  // Tells the joined job that the volumes a synthetic full found missing
+  // extents in were taken care of.
+  bool resetListOfVolumesWithMissingExtents();
   // Commits what was asked. The flag and the out-flag (may be null) are the
   // agent's and not used here.
   bool updateInfo(bool flag, bool* changed);
 
  private:
-  uint64_t m_nJobId = 0;  // 0 until init succeeded
+  // Logs the call under the job init last named; the call's result.
+  bool Logged(const std::string& call, bool succeeded);
+
+  uint64_t m_nJobId = 0;       // 0 until init succeeded
+  uint64_t m_nNamedJobId = 0;  // the job init last named
   bool m_bFullRequested = false;
 };

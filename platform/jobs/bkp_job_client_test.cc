@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/config/kz_client.h"
 #include "platform/harness/job_harness.h"
 #include "platform/sim/fault_table.h"
@@ -58,4 +61,39 @@ TEST(KZBkpJobClient, JoinsOnlyAKnownJobThroughTheVornServeWithItsToken) {
   ASSERT_TRUE(blbsim::SetVornServeHost(""));
   EXPECT_EQ(VornServe(), "");
   EXPECT_FALSE(client.init("", 40, 1, 4, true, "T40"));
+}
+
+// The job's own scan joins without attaching and without the token; every
+// call a client makes on a job is logged, refused ones too.
+TEST(KZBkpJobClient, JoinsWithoutATokenOnlyWhenNotAttachingAndLogsEveryCall) {
+  testing_support::ScopedStateDir state;
+  AddJob40();
+  const std::string host = VornServe();
+  KZBkpJobClient client;
+  EXPECT_FALSE(client.resetListOfVolumesWithMissingExtents());  // not joined
+  EXPECT_FALSE(client.init(host, 40, 1, 4, true, nullptr));
+  EXPECT_FALSE(client.init(host, 40, 1, 4, false, "T4"));
+  EXPECT_FALSE(client.init("other.local", 40, 1, 4, false, nullptr));
+  EXPECT_FALSE(client.init(host, 41, 1, 4, false, nullptr));
+  ASSERT_TRUE(client.init(host, 40, 1, 4, false, nullptr));
+  EXPECT_TRUE(client.resetListOfVolumesWithMissingExtents());
+  platform::FaultTable::Set("KZBkpJobClient::resetListOfVolumesWithMissingExtents", 5, false, 1);
+  EXPECT_FALSE(client.resetListOfVolumesWithMissingExtents());
+  EXPECT_TRUE(client.updateInfo(false, nullptr));
+  EXPECT_EQ(blbsim::FindJob(40)->level, 2);
+
+  std::vector<std::string> calls;
+  for (const platform::JobClientCall& call : blbsim::JobClientCalls(40))
+    calls.push_back(call.call + (call.succeeded ? "" : " failed"));
+  EXPECT_EQ(calls, (std::vector<std::string>{
+                       "init(vornserve.local, 40, 1, 4, true) failed",
+                       "init(vornserve.local, 40, 1, 4, false, <token>) failed",
+                       "init(other.local, 40, 1, 4, false) failed",
+                       "init(vornserve.local, 40, 1, 4, false)",
+                       "resetListOfVolumesWithMissingExtents()",
+                       "resetListOfVolumesWithMissingExtents() failed",
+                       "updateInfo(false)",
+                   }));
+  ASSERT_EQ(blbsim::JobClientCalls(41).size(), 1u);
+  EXPECT_FALSE(blbsim::JobClientCalls(41)[0].succeeded);
 }

@@ -92,3 +92,10 @@ CQiError KzMntTab::getAll(std::list<Entry>& entries) {
   if (!query.ok()) return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "Cannot read the injected mount entries");
   return CQiError();
 }
+
+const KzMntTab::Entry* KzMntTab::find(const std::list<Entry>& entries, const std::string& path) {
+  const Entry* found = nullptr;
+  for (const Entry& entry : entries)
+    if (entry.m_sMountPoint == path) found = &entry;
+  return found;
+}

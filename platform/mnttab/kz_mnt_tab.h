@@ -7,7 +7,8 @@
 // stands for a mounted snapshot without mounting one. The harness can switch
 // the real part off (blbsim mnt real off) so a test sees only its own entries.
 //
-// Fault: "KzMntTab::getAll" (returns the fault's code).
+// Fault: "KzMntTab::getAll" (returns the fault's code); find only looks
+// through what getAll gave.
 #include <cstdint>
 #include <list>
 #include <string>
@@ -27,6 +28,9 @@ class KzMntTab {
 
   // Replaces the list with the mount table, in table order.
   static CQiError getAll(std::list<Entry>& entries);
+  // The entry mounted at exactly this path in a table getAll gave, or null.
+  // Of two mounts on one path the later one is what the path shows.
+  static const Entry* find(const std::list<Entry>& entries, const std::string& path);
 };
 
 namespace platform {

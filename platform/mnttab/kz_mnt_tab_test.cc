@@ -37,9 +37,16 @@ TEST(KzMntTab, ReadsTheRealTableWithEscapesThenTheInjectedEntries) {
   EXPECT_EQ(entries.back().m_sFsType, "zfs");
 
   ASSERT_TRUE(blbsim::SetRealMounts(false));
+  ASSERT_TRUE(blbsim::AddMount("/dev/loop9", "/mnt/s3"));
   ASSERT_FALSE(KzMntTab::getAll(entries).IsError());
-  ASSERT_EQ(entries.size(), 2u);
+  ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries.front().m_sMountPoint, "/mnt/s3");
+  // The later of two mounts on one path is the one the path shows; a
+  // path is found only as a whole mount point.
+  ASSERT_NE(KzMntTab::find(entries, "/mnt/s3"), nullptr);
+  EXPECT_EQ(KzMntTab::find(entries, "/mnt/s3")->m_sDevice, "/dev/loop9");
+  EXPECT_EQ(KzMntTab::find(entries, "/mnt/s"), nullptr);
+  EXPECT_EQ(KzMntTab::find(entries, "/mnt/s3/"), nullptr);
   ASSERT_TRUE(blbsim::ClearMounts());
   ASSERT_FALSE(KzMntTab::getAll(entries).IsError());
   EXPECT_TRUE(entries.empty());

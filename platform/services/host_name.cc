@@ -17,8 +17,6 @@ bool IsUsableHostName(const std::string& hostName) {
          hostName.find('*') == std::string::npos;
 }
 
-}  // namespace platform
-
 namespace {
 
 bool ParseInt(const std::string& text, int& value) {
@@ -33,14 +31,8 @@ bool ParseInt(const std::string& text, int& value) {
 
 }  // namespace
 
-int DemangleHostName(const std::string& mangled, std::string& clientName, std::string& hostName, int& port,
-                     int& flags) {
-  clientName.clear();
-  hostName.clear();
-  port = 0;
-  flags = 0;
-  int code = 0;
-  if (platform::InjectedFaultCode("DemangleHostName", code)) return -1;
+bool SplitMangledHostName(const std::string& mangled, std::string& clientName, std::string& hostName, int& port,
+                          int& flags) {
   std::vector<FXString> fields = FXString::Split(mangled, '*');
   std::string client, host;
   int parsedPort = 0, parsedFlags = 0;
@@ -49,14 +41,27 @@ int DemangleHostName(const std::string& mangled, std::string& clientName, std::s
   } else if (fields.size() == 4) {
     client = fields[0];
     host = fields[1];
-    if (!ParseInt(fields[2], parsedPort) || !ParseInt(fields[3], parsedFlags)) return -1;
+    if (!ParseInt(fields[2], parsedPort) || !ParseInt(fields[3], parsedFlags)) return false;
   } else {
-    return -1;
+    return false;
   }
-  if (!platform::IsUsableHostName(host)) return -1;
+  if (!IsUsableHostName(host)) return false;
   clientName = client;
   hostName = host;
   port = parsedPort;
   flags = parsedFlags;
-  return 0;
+  return true;
+}
+
+}  // namespace platform
+
+int DemangleHostName(const std::string& mangled, std::string& clientName, std::string& hostName, int& port,
+                     int& flags) {
+  clientName.clear();
+  hostName.clear();
+  port = 0;
+  flags = 0;
+  int code = 0;
+  if (platform::InjectedFaultCode("DemangleHostName", code)) return -1;
+  return platform::SplitMangledHostName(mangled, clientName, hostName, port, flags) ? 0 : -1;
 }

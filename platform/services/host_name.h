@@ -18,5 +18,8 @@ namespace platform {
 std::string MangleHostName(const std::string& clientName, const std::string& hostName, int port = 0, int flags = 0);
 // A host name that can name a folder of the simulated state.
 bool IsUsableHostName(const std::string& hostName);
+// DemangleHostName's split without its fault: false for a malformed name.
+bool SplitMangledHostName(const std::string& mangled, std::string& clientName, std::string& hostName, int& port,
+                          int& flags);
 
 }  // namespace platform

@@ -16,10 +16,12 @@ const char* const kFailableCalls[] = {
     "ClientApplicationList::getInstanceList",
     "ClientApplicationList::getSubclientList",
     "ClientProperties::isVirtualClient",
+    "GetSubclientDir",
     "GetSubclientDirAndFiles",
     "KZClient::getClientId",
     "KZClient::getInstallDirectory",
     "KZClient::getNetworkHostnameMangled",
+    "KZClient::getName",
     "KZClient::getjobResultDirectory",
     "KZPI_Base::getHomeDirectory",
     "KZPI_Base::getTarvosDirectory",
@@ -35,6 +37,10 @@ const char* const kFailableCalls[] = {
     "ioctl::BLKIOOPT",
     "ioctl::BLKPBSZGET",
     "ioctl::BLKSSZGET",
+    // compress/
+    "C7zip::AddFilesToArchive",
+    "C7zip::ExtractFilesFromArchive",
+    "C7zip::Initialize",
     // cxbf/
     "CXBF_DELETE_SNAP",
     "CXBF_GET_DEVICE_LIST",
@@ -93,9 +99,15 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    "shouldUseIndexingV2",
+    // jobinfo/
+    "CJobInfoMetadataReader::WriteFileToPath",
+    "CJobInfoMetadataReaderManager::DownloadFiles",
+    "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
     // jobs/
     "KZBkpJobClient::changeBkpLevelToFull",
     "KZBkpJobClient::init",
+    "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
     "KZBkpJobClient::updateInfo",
     // lock/
     "KzFileLock::lock",

@@ -3,11 +3,13 @@
 #include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "platform/settings/settings.h"
@@ -44,7 +46,7 @@ std::vector<Fault> ReadFaults(StateDb& db) {
     Fault fault;
     fault.call = query.Text(0);
     fault.code = static_cast<int>(query.Int(1));
-    fault.raise = query.Text(2) == "throw";
+    fault.mode = ParseFaultMode(query.Text(2)).value_or(FaultMode::kError);
     fault.remaining = query.Int(3);
     faults.push_back(fault);
   }
@@ -91,7 +93,32 @@ bool ConsumeHit(const char* call) {
 
 void Changed() { g_localGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
+// A fault that only delays the call: true after the wait.
+bool Delayed(const Fault& fault) {
+  if (fault.mode != FaultMode::kDelay) return false;
+  if (fault.code > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fault.code));
+  return true;
+}
+
 }  // namespace
+
+const char* FaultModeName(FaultMode mode) {
+  switch (mode) {
+    case FaultMode::kThrow:
+      return "throw";
+    case FaultMode::kDelay:
+      return "delay";
+    case FaultMode::kError:
+      break;
+  }
+  return "error";
+}
+
+std::optional<FaultMode> ParseFaultMode(const std::string& text) {
+  for (FaultMode mode : {FaultMode::kError, FaultMode::kThrow, FaultMode::kDelay})
+    if (text == FaultModeName(mode)) return mode;
+  return std::nullopt;
+}
 
 std::optional<Fault> FaultTable::Check(const char* call) {
   thread_local ThreadCopy copy;
@@ -107,7 +134,7 @@ std::optional<Fault> FaultTable::Check(const char* call) {
   return found->second;
 }
 
-void FaultTable::Set(const std::string& call, int code, bool raise, long long count) {
+void FaultTable::Set(const std::string& call, int code, FaultMode mode, long long count) {
   if (!IsFailableCall(call)) throw std::invalid_argument("no failable call is named " + call);
   if (count == 0) {  // hits no call: stored, it would read as "every call"
     Clear(call);
@@ -115,7 +142,7 @@ void FaultTable::Set(const std::string& call, int code, bool raise, long long co
   }
   SqlStatement upsert(StateDb::Current(),
                       "INSERT OR REPLACE INTO faults (call, code, mode, remaining) VALUES (?, ?, ?, ?);");
-  upsert.Bind(1, call).Bind(2, code).Bind(3, std::string(raise ? "throw" : "error")).Bind(4, count);
+  upsert.Bind(1, call).Bind(2, code).Bind(3, std::string(FaultModeName(mode))).Bind(4, count);
   upsert.Run();
   Changed();
 }
@@ -136,16 +163,16 @@ std::vector<Fault> FaultTable::List() { return ReadFaults(StateDb::Current()); }
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
   std::optional<Fault> fault = FaultTable::Check(call);
-  if (!fault) return CQiError();
-  if (fault->raise) throw KzException(std::string("Injected fault in ") + call, location.m_szFunction,
+  if (!fault || Delayed(*fault)) return CQiError();
+  if (fault->mode == FaultMode::kThrow) throw KzException(std::string("Injected fault in ") + call, location.m_szFunction,
                                       location.m_szFile, location.m_nLine, fault->code);
   return FXErrorUtil::ErrorErrNo(location, fault->code, "Injected fault in %s", call);
 }
 
 bool InjectedFaultCode(const char* call, int& code) {
   std::optional<Fault> fault = FaultTable::Check(call);
-  if (!fault) return false;
-  if (fault->raise)
+  if (!fault || Delayed(*fault)) return false;
+  if (fault->mode == FaultMode::kThrow)
     throw KzException(std::string("Injected fault in ") + call, __PRETTY_FUNCTION__, __FILE__, __LINE__, fault->code);
   code = fault->code;
   return true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -46,6 +47,21 @@ TEST(FaultTable, ErrorThrowAndCountedFaults) {
   } catch (const KzException& exception) {
     EXPECT_EQ(exception.getCode(), 11);
   }
+}
+
+TEST(FaultTable, ADelayHoldsTheCallForRealTimeAndThenLetsItRun) {
+  ScopedStateDir state;  // sleeps are scaled to nothing here: a delay is not
+  platform::FaultTable::Set("KzBfDriver::clearBitmap", 150, platform::FaultMode::kDelay, 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(platform::InjectedFault("KzBfDriver::clearBitmap", FXCODELOC).IsError());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+  EXPECT_TRUE(platform::FaultTable::List().empty());  // the one hit is taken
+
+  platform::FaultTable::Set("KzBfDriver::clearBitmap", 1, platform::FaultMode::kDelay);
+  int code = 0;
+  EXPECT_FALSE(platform::InjectedFaultCode("KzBfDriver::clearBitmap", code));
+  ASSERT_EQ(platform::FaultTable::List().size(), 1u);
+  EXPECT_EQ(platform::FaultTable::List()[0].mode, platform::FaultMode::kDelay);
 }
 
 TEST(FaultTable, AFaultSetInThisProcessReachesEveryThreadAtOnce) {

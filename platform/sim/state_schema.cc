@@ -232,6 +232,27 @@ const char* const kSteps[] = {
     "  bitmap_file TEXT NOT NULL DEFAULT '',"
     "  force_full INTEGER NOT NULL DEFAULT 0,"
     "  PRIMARY KEY (job_id, position));",
+
+    // 7: the job-info metadata: per job its start time and storage type,
+    // and the files of its named containers. Every call of a job client,
+    // with its arguments and whether it succeeded, by job.
+    "CREATE TABLE job_info_jobs ("
+    "  job_id INTEGER PRIMARY KEY,"
+    "  start_time INTEGER NOT NULL DEFAULT 0,"
+    "  metadata_type INTEGER NOT NULL DEFAULT 2);"
+    "CREATE TABLE job_info_files ("
+    "  job_id INTEGER NOT NULL,"
+    "  container TEXT NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  contents BLOB NOT NULL,"
+    "  stored_time INTEGER NOT NULL,"
+    "  PRIMARY KEY (job_id, container, name));"
+    "CREATE TABLE job_client_calls ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  job_id INTEGER NOT NULL,"
+    "  call TEXT NOT NULL,"
+    "  succeeded INTEGER NOT NULL);"
+    "CREATE INDEX job_client_calls_by_job ON job_client_calls (job_id, seq);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -59,6 +59,11 @@ class BLB_EXPORT KzDeviceConfigHandler_UNIX : public KzDeviceConfigHandler {
   // its size changed; the volume is then forced to full.
   CQiError DetachBlockFilterOnVolumeOnSizeChange(const std::string& deviceName, const std::string& volume,
                                                  bool& forceFull) override;
+  // After the snapshot of an Oracle job: the volume's type ("LOGS" when the
+  // Oracle append flag is set, else "DATA") in the subclient directory's
+  // "OraVolumeType.kzf".
+  CQiError WriteVolumeTypeForOracleBlockLvl(bool postSnap, int appType, int appId, int cellId,
+                                            const std::string& volume) override;
   CQiError HandleBitMap(SMVolBlock& volume, const KZBkpLevel& level, eSnapState state) override;
   bool IsSupportedDevice(const std::string& deviceName) override;
   // The volume's bitmap file as the snapshot left it (release with free).

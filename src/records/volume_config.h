@@ -29,6 +29,9 @@ class VolumeConfig {
   // Unix seconds at which the record was parsed from a line; 0 otherwise.
   long long LoadTime() const { return m_llLoadTime; }
   const std::string& Options() const { return m_sOptions; }
+  // The device path on this machine: a record carried from another node of
+  // a cluster takes the path its volume has here.
+  void SetDevice(const std::string& device) { m_sDevice = device; }
 
   // Same device, device id, application, client and cell.
   bool operator==(const VolumeConfig& other) const;

@@ -5,13 +5,15 @@
 // full, MergeMissingExtsFromSFV, then (unless AreAllBitsSet on the change
 // bitmap) MakeSureChangesInDataOnlyBlockBitmapAreReflectedInDiskBitmap.
 //
-// Both corrections (the synthetic-full validation's missing extents and the
-// previous job's cumulative bitmaps) exist only for clients that use indexing
-// V2. This helper serves clients without it: it lays out the job's
-// cumulative-bitmap folders, converts nothing and changes no bitmap.
-//
-// The index's extent bitmaps of components are fetched with one browse of
-// the backup index (index_bitmap_browse.cc).
+// Both corrections exist only for clients that use indexing V2:
+// - a synthetic-full validation names, with "-lvwme", the components in
+//   which the backup index lacks extents; each goes full, or (registry
+//   "nBlkLvlBackupOnlyMissedExtentsInSFV") gets the used extents the index
+//   lacks, fetched with one browse of the index (index_bitmap_browse.cc);
+// - every extent the file system uses now, did not use at the previous job
+//   (its cumulative bitmap, downloaded once per scan from its job-info
+//   container, cumulative_bitmap_download.cc) and the driver did not mark is
+//   added to the change bitmap.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,12 +37,19 @@ class CCumulativeBitmapHelper {
   CCumulativeBitmapHelper(const CCumulativeBitmapHelper&) = delete;
   CCumulativeBitmapHelper& operator=(const CCumulativeBitmapHelper&) = delete;
 
-  // Keeps the component map and creates the two folders when absent.
+  // Keeps the component map, creates the two folders when absent, reads the
+  // components a synthetic-full validation named and tells the job manager
+  // that they were taken.
   virtual CQiError Initialize(std::map<std::string, std::string>& componentMap);
 
+  // Whether the component goes full for the synthetic-full validation.
   CQiError ConvertToFullIfFailedInSFV(const std::string& volume, const std::string& componentId, bool& full);
+  // change |= data-only AND NOT index, over the bytes both cover.
   CQiError MergeMissingExtsFromSFV(const std::string& volume, const std::string& componentId, uint64_t bitmapBytes,
                                    TrueUpVolInfo::VolumeBitmapsPtr& bitmaps);
+  // change |= data-only AND NOT the previous job's cumulative bitmap, over
+  // the bytes both cover; fails (-1) when the previous job left no bitmap
+  // for the component.
   CQiError MakeSureChangesInDataOnlyBlockBitmapAreReflectedInDiskBitmap(const std::string& volume,
                                                                         const std::string& componentId,
                                                                         uint64_t bitmapBytes,
@@ -73,6 +82,18 @@ class CCumulativeBitmapHelper {
   // The components a synthetic-full validation found missing extents in;
   // none without indexing V2.
   CQiError ReadComponentsFailedInSFV();
+  // Tells the job manager that the components' missing-extents information
+  // was taken.
+  CQiError ResetVolumesWithMissingExtentsInJobManager();
+  // Downloads the previous job's cumulative bitmaps into the previous-job
+  // folder, once per scan.
+  CQiError FetchCumulativeBackupBitmapsFromPreviousJob();
+  CQiError DownloadBitmapsFromCumulativeContainer(bool& found, std::string& stowhostClientName, unsigned long& fromTime,
+                                                  unsigned long& toTime);
+  // The Stowhost client holding the previous job's archive files, and the
+  // times of its first and last archive file.
+  CQiError GetStowhostNameAndBackupTimeForSnapJob(std::string& stowhostClientName, unsigned long& fromTime,
+                                                  unsigned long& toTime);
 
   TarvosJobInfo m_oJobInfo;
   std::string m_sJobResultsDir;
@@ -80,10 +101,15 @@ class CCumulativeBitmapHelper {
   std::string m_sPreviousJobFolder;
   std::unique_ptr<IdxBrowseClient> m_pBrowseClient;
   std::vector<std::string> m_vSFVComponents;
+  std::map<std::string, std::string> m_mIdxExtentBitmaps;
   std::map<std::string, std::string> m_mComponentMap;
+  bool m_bIndexingV2 = false;
   unsigned int m_nClientId;
   uint64_t m_nVornCellId;
   uint64_t m_nAppId;
   uint64_t m_nAppType = 0;
+  bool m_bOnlyMissedExtents = false;
   long long m_nPreviousJobId;
+  bool m_bCumulativeBitmapsFetched = false;
+  bool m_bNoPreviousCumulativeBitmaps = false;
 };

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "platform/harness/index_harness.h"
+#include "platform/harness/services_harness.h"
 #include "scan/scan_test_fixtures.h"
 
 namespace {
@@ -37,6 +39,8 @@ TEST_F(ScanTest, IncrementalListsTheDriversExtentsAndSavesTheCumulativeBitmap) {
   driver[4] = 0x02;
   WriteDriverBitmap(kRecordV1, driver);
   const std::string snapshot = SparseSnapshot("snap1", 1ull << 30);
+  // The previous job left no cumulative bitmaps to compare with.
+  ASSERT_TRUE(blbsim::AddArchiveFile(31, 55, 7, 2, 1, 0, 1000, "ma1"));
   unsigned int total = 0;
   CQiError err = Scan(JobArgs("2", {"-lsjid", "55"}), {{"/mnt/v1", snapshot}}, 1, false, 3, total);
   ASSERT_FALSE(err.IsError()) << err.AsString();
@@ -160,6 +164,31 @@ TEST_F(ScanTest, ATrueUpFailsUnlessTheJobIsFull) {
   EXPECT_FALSE(Exists("ListOfCollect.txt"));
   ASSERT_FALSE(Scan(JobArgs("1"), {{"/mnt/v1", snapshot}}, 1, false, 0, total, true).IsError());
   EXPECT_EQ(total, 256u);
+}
+
+// A synthetic full found extents of the volume's component missing in the
+// index: the volume goes full, or gets the used extents the index lacks.
+TEST_F(ScanTest, ASyntheticFullValidationsComponentIsBackedUpWholeOrWhereTheIndexLacksIt) {
+  WriteRecords({kRecordV1});
+  std::vector<unsigned char> driver(32, 0);
+  driver[0] = 0x01;
+  WriteDriverBitmap(kRecordV1, driver);
+  const std::string snapshot = SparseSnapshot("snap1", 1ull << 30);
+  std::string component;
+  VolumeBitMapHelper::GetCumulativeBmpVolumeName("/mnt/v1", "/dev/sdz9", "ext4", component);
+  unsigned int total = 0;
+  ASSERT_FALSE(Scan(JobArgs("2", {"-lvwme", component}), {{"/mnt/v1", snapshot}}, 1, false, 0, total).IsError());
+  EXPECT_EQ(total, 256u);
+
+  ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "nBlkLvlBackupOnlyMissedExtentsInSFV", "1"));
+  std::string held(32, '\xFF');
+  held[3] = '\0';
+  ASSERT_TRUE(blbsim::SetIndexExtentBitmap(2, 7, component, held));
+  CQiError err = Scan(JobArgs("2", {"-lvwme", component}), {{"/mnt/v1", snapshot}}, 1, false, 0, total);
+  ASSERT_FALSE(err.IsError()) << err.AsString();
+  EXPECT_EQ(total, 9u);
+  EXPECT_EQ(Read("CollectInc_1.kzf"), Lines("/mnt/v1", {"00000000", "0000000O", "0000000P", "0000000Q", "0000000R",
+                                                        "0000000S", "0000000T", "0000000U", "0000000V"}));
 }
 
 TEST_F(ScanTest, ThePreviousJobIsTheDecimalAfterLsjid) {

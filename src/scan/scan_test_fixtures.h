@@ -1,5 +1,5 @@
 #pragma once
-// What the scan's tests share: a job of subclient 2/7 with its job-results
+// What the scan's tests share: job 101 of subclient 2/7 with its job-results
 // directory, its device records and driver bitmaps written the way the
 // snapshot leaves them, snapshot stand-ins, and the scan run in process.
 #include <dirent.h>
@@ -14,6 +14,7 @@
 #include "blocklevel/blocklevel.h"
 #include "devconfig/kz_device_config_handler.h"
 #include "platform/config/agent_config.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fs_util.h"
 #include "records/block_device_config.h"
@@ -75,6 +76,15 @@ class ScanTest : public ::testing::Test {
     subclient.appId = 7;
     subclient.clientId = 2;
     EXPECT_TRUE(blbsim::AddSubclient(subclient));
+    // Job 101 runs, joined through VornServe "vs1".
+    platform::JobRecord job;
+    job.jobId = 101;
+    job.cellId = 2;
+    job.appId = 7;
+    job.level = 2;
+    job.token = "tok";
+    EXPECT_TRUE(blbsim::AddJob(job));
+    EXPECT_TRUE(blbsim::SetVornServeHost("vs1"));
     jr_ = platform::SubclientJobResultsDir(2, 7).value_or("");
     EXPECT_TRUE(platform::MakeDirectories(jr_));
   }

@@ -22,6 +22,7 @@
 // operation, drop the handler.
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -76,6 +77,20 @@ class CBlockLevelBitmapHandler {
   // Removes the application's registration and cache bitmap of each device;
   // the driver stops tracking a device whose only user it was.
   CQiError CleanupSubclientBitmaps(long long AppId, const std::list<std::string>& devices);
+
+  // --- cluster fail-over --------------------------------------------------------
+
+  // Appends the registrations of cluster (virtual) clients whose device id is
+  // one of the stopped volumes' keys; the list is not changed.
+  CQiError HandleClusterStopForUNIX(const std::list<std::string>& volumeKeys, std::list<VolumeConfig>& records);
+  // Registers each carried record that this node does not hold yet (same
+  // cell, client, application and device id), under the device its volume
+  // key has here; the records' device paths are changed accordingly.
+  CQiError HandleClusterStartForUNIX(std::list<VolumeConfig>& records,
+                                     const std::map<std::string, std::string>& deviceOfKey);
+  // Nothing to do on Unix.
+  CQiError HandleClusterStart();
+  CQiError GetNewClusterVolumes(std::list<VolumeConfig>& volumes);
 
  private:
   // The record of the calling subclient for the device.

@@ -53,8 +53,9 @@ TEST(blbsim, RejectsUnknownVerbsAndBadUsage) {
   EXPECT_EQ(out, "KzBfDriver::open 5 error 1\n");
   ASSERT_EQ(RunBlbsim(scope.Path(), "subclient 0x2 7 2 0 1 4", &out), 0) << out;
   ASSERT_EQ(RunBlbsim(scope.Path(), "fault set KzBfDriver::open 5 error 0", &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "fault set KzBfDriver::clearBitmap 2000 delay", &out), 0) << out;
   ASSERT_EQ(RunBlbsim(scope.Path(), "fault show", &out), 0);
-  EXPECT_EQ(out, "");
+  EXPECT_EQ(out, "KzBfDriver::clearBitmap 2000 delay -1\n");
 }
 
 TEST(blbsim, FaultNamesAreCheckedAndListed) {

@@ -95,11 +95,12 @@ int Fault(const Args& args) {
   if (args.size() >= 3 && args.size() <= 5 && args[0] == "set") {
     int code = 0;
     int count = -1;
-    if (!ReadInt(args[2], code) || (args.size() > 3 && args[3] != "error" && args[3] != "throw") ||
-        (args.size() > 4 && (!ReadInt(args[4], count) || count < -1)))
+    std::optional<platform::FaultMode> mode = platform::FaultMode::kError;
+    if (args.size() > 3) mode = platform::ParseFaultMode(args[3]);
+    if (!ReadInt(args[2], code) || !mode || (args.size() > 4 && (!ReadInt(args[4], count) || count < -1)))
       return UsageError("fault");
     if (!KnownCall(args[1])) return 2;
-    SetFault(args[1], code, args.size() > 3 && args[3] == "throw", count);
+    SetFault(args[1], code, *mode, count);
     return 0;
   }
   if (args.size() == 2 && args[0] == "clear") {
@@ -116,7 +117,8 @@ int Fault(const Args& args) {
   }
   if (args.size() == 1 && args[0] == "show") {
     for (const platform::Fault& fault : Faults())
-      std::printf("%s %d %s %lld\n", fault.call.c_str(), fault.code, fault.raise ? "throw" : "error", fault.remaining);
+      std::printf("%s %d %s %lld\n", fault.call.c_str(), fault.code, platform::FaultModeName(fault.mode),
+                  fault.remaining);
     return 0;
   }
   return UsageError("fault");
@@ -170,8 +172,10 @@ const VerbRegistration kCoreVerbs({
     {"reg", "get|set|unset SECTION KEY [VALUE]", "read or change a registry value", Reg},
     {"client", "ID NAME HOST JOBRESULTSDIR [INSTALLDIR]", "add or replace a client", Client},
     {"subclient", "CELL APP CLIENT [PROXY [USESOURCE [FLAGS]]]", "add or replace a subclient", Subclient},
-    {"fault", "set CALL CODE [error|throw [COUNT]] | clear CALL | clear-all | list | show",
-     "injected failures; list: every failable call, show: the faults set", Fault},
+    {"fault", "set CALL CODE [error|throw|delay [COUNT]] | clear CALL | clear-all | list | show",
+     "injected failures (delay: CODE milliseconds, then the call runs); list: every failable call, show: the faults "
+     "set",
+     Fault},
     {"seed", "FILE", "apply a JSON document, one section per service (all or nothing)", Seed},
     {"dump", "SERVICE", "print a service's rows as a seed document", Dump},
     {"events", "", "list the raised agent events", ShowEvents},

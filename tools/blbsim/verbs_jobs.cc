@@ -23,6 +23,8 @@ int ShowJob(uint64_t jobId) {
     std::printf("volume=%s device=%s fstype=%s snapshot=%s bitmap=%s force-full=%d\n", volume.volume.c_str(),
                 volume.device.c_str(), volume.fsType.c_str(), volume.snapshot.c_str(), volume.bitmapFile.c_str(),
                 volume.forceFull ? 1 : 0);
+  for (const platform::JobClientCall& call : JobClientCalls(jobId))
+    std::printf("call=%s %s\n", call.call.c_str(), call.succeeded ? "ok" : "failed");
   return 0;
 }
 
@@ -57,7 +59,9 @@ int VornServe(const Args& args) {
 
 const VerbRegistration kJobVerbs({
     {"job", "add JOB CELL APP LEVEL [TOKEN] | show JOB",
-     "jobs of the job service; show: level, conversions and the volumes the job command recorded", Job},
+     "jobs of the job service; show: level, conversions, the volumes the job command recorded and the job "
+     "clients' calls",
+     Job},
     {"vornserve", "[HOST | clear]", "the VornServe host jobs are joined through: print, set or clear it", VornServe},
 });
 

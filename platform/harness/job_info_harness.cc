@@ -1,0 +1,116 @@
+#include "platform/harness/job_info_harness.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/compress/c7zip.h"
+#include "platform/settings/settings.h"
+#include "platform/sim/fs_util.h"
+#include "platform/text/fx_string.h"
+
+namespace blbsim {
+namespace {
+
+constexpr const char* kCumulativeSuffix = "_CumulativeV2.bmp";
+
+bool Refuse(std::string* why, const std::string& text) {
+  if (why != nullptr) *why = text;
+  return false;
+}
+
+// The names of the folder's cumulative bitmap files, in name order.
+bool CumulativeBitmapNames(const std::string& folder, std::vector<std::string>& names, std::string* why) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return Refuse(why, "cannot list " + folder + ": " + std::strerror(errno));
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (FXString::MatchRight(name, kCumulativeSuffix) && name.size() > std::strlen(kCumulativeSuffix))
+      names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+// A private folder below the state directory for the scope.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const std::string parent = platform::Settings::StatePath("tmp");
+    if (!platform::MakeDirectories(parent)) return;
+    std::string pattern = parent + "/jobinfo.XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchFolder() {
+    if (!path_.empty()) platform::RemoveTree(path_);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+bool PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
+                    const std::string& contents) {
+  return platform::JobInfoMetadata::Current().PutFile(jobId, container, name, contents);
+}
+
+bool PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std::string& name,
+                        const std::string& sourcePath) {
+  std::string contents;
+  return platform::ReadWholeFile(sourcePath, contents) && PutJobInfoFile(jobId, container, name, contents);
+}
+
+std::vector<platform::JobInfoFileRecord> JobInfoFiles() {
+  return platform::JobInfoMetadata::Current().Files();
+}
+
+bool GetJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
+                    const std::string& destination) {
+  std::string contents;
+  return platform::JobInfoMetadata::Current().ReadFile(jobId, container, name, contents) == 0 &&
+         platform::WriteFileAtomically(destination, contents);
+}
+
+bool SetJobInfoJob(const platform::JobInfoJobRecord& job) {
+  return platform::JobInfoMetadata::Current().PutJob(job);
+}
+
+std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, const std::string& jobResultsDir,
+                                                               std::string* why) {
+  const std::string folder = FXPath::Append(jobResultsDir, kCumulativeBitmapContainer);
+  std::vector<std::string> bitmaps;
+  if (!CumulativeBitmapNames(folder, bitmaps, why)) return std::nullopt;
+  ScratchFolder scratch;
+  if (scratch.Path().empty()) {
+    Refuse(why, "cannot make a scratch folder in " + platform::Settings::StatePath("tmp"));
+    return std::nullopt;
+  }
+  C7zip zip("", C7zip::kFormat7z);
+  std::vector<std::string> stored;
+  for (const std::string& bitmap : bitmaps) {
+    const std::string name = bitmap + ".7z";
+    const std::string archive = scratch.Path() + "/" + name;
+    CQiError err = zip.AddFilesToArchive(archive, {folder + "/" + bitmap}, {});
+    if (err.IsError()) {
+      Refuse(why, err.AsString());
+      return std::nullopt;
+    }
+    if (!PutJobInfoFileFrom(jobId, kCumulativeBitmapContainer, name, archive)) {
+      Refuse(why, "cannot store " + name + " into job " + std::to_string(jobId));
+      return std::nullopt;
+    }
+    stored.push_back(name);
+  }
+  return stored;
+}
+
+}  // namespace blbsim

@@ -1,0 +1,81 @@
+#include "platform/jobinfo/job_info_metadata.h"
+
+#include <ctime>
+
+#include "platform/sim/state_db.h"
+
+namespace platform {
+namespace {
+
+constexpr int kNotFound = 1168;
+constexpr int kServiceFailed = 1627;
+
+class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
+ public:
+  std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) override {
+    SqlStatement query(StateDb::Current(), "SELECT start_time, metadata_type FROM job_info_jobs WHERE job_id = ?;");
+    query.BindUnsigned(1, jobId);
+    if (!query.Step()) return std::nullopt;
+    JobInfoJobRecord job;
+    job.jobId = jobId;
+    job.startTime = query.Unsigned(0);
+    job.metadataType = static_cast<uint32_t>(query.Unsigned(1));
+    return job;
+  }
+
+  bool PutJob(const JobInfoJobRecord& job) override {
+    SqlStatement put(StateDb::Current(),
+                     "INSERT OR REPLACE INTO job_info_jobs (job_id, start_time, metadata_type) VALUES (?, ?, ?);");
+    put.BindUnsigned(1, job.jobId).BindUnsigned(2, job.startTime).BindUnsigned(3, job.metadataType);
+    return put.Run();
+  }
+
+  int ListFiles(uint64_t jobId, const std::string& container, std::vector<std::string>& names) override {
+    names.clear();
+    SqlStatement query(StateDb::Current(),
+                       "SELECT name FROM job_info_files WHERE job_id = ? AND container = ? ORDER BY name;");
+    query.BindUnsigned(1, jobId).Bind(2, container);
+    while (query.Step()) names.push_back(query.Text(0));
+    return query.ok() ? 0 : kServiceFailed;
+  }
+
+  int ReadFile(uint64_t jobId, const std::string& container, const std::string& name, std::string& contents) override {
+    SqlStatement query(StateDb::Current(),
+                       "SELECT contents FROM job_info_files WHERE job_id = ? AND container = ? AND name = ?;");
+    query.BindUnsigned(1, jobId).Bind(2, container).Bind(3, name);
+    if (query.Step()) {
+      contents = query.Text(0);
+      return 0;
+    }
+    return query.ok() ? kNotFound : kServiceFailed;
+  }
+
+  bool PutFile(uint64_t jobId, const std::string& container, const std::string& name,
+               const std::string& contents) override {
+    if (container.empty() || name.empty()) return false;
+    SqlStatement put(StateDb::Current(),
+                     "INSERT OR REPLACE INTO job_info_files (job_id, container, name, contents, stored_time) "
+                     "VALUES (?, ?, ?, ?, ?);");
+    put.BindUnsigned(1, jobId).Bind(2, container).Bind(3, name).BindBlob(4, contents);
+    return put.BindUnsigned(5, static_cast<uint64_t>(std::time(nullptr))).Run();
+  }
+
+  std::vector<JobInfoFileRecord> Files() override {
+    std::vector<JobInfoFileRecord> files;
+    SqlStatement query(StateDb::Current(),
+                       "SELECT job_id, container, name, length(contents), stored_time FROM job_info_files "
+                       "ORDER BY job_id, container, name;");
+    while (query.Step())
+      files.push_back({query.Unsigned(0), query.Text(1), query.Text(2), query.Unsigned(3), query.Unsigned(4)});
+    return files;
+  }
+};
+
+}  // namespace
+
+JobInfoMetadataBackend& JobInfoMetadataBackend::Default() {
+  static DatabaseJobInfoMetadata* backend = new DatabaseJobInfoMetadata();
+  return *backend;
+}
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+#pragma once
+// The job-info metadata service, simulated: per job, named containers of
+// files, kept in the state database (`job_info_files`), and per job its start
+// time and storage type (`job_info_jobs`). Job ids are unique in the
+// simulated cell, so a job id alone names a job's metadata.
+//
+// The readers (job_info_reader.h) answer from it at the time of each call; a
+// test may install its own backend for a scope. The harness fills it
+// (harness/job_info_harness.h, `blbsim jobinfo`).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/base/backend.h"
+
+namespace platform {
+
+// The metadata storage type of a job whose record says nothing else.
+constexpr uint32_t kJobInfoMetadataTypeRfc = 2;
+
+struct JobInfoJobRecord {
+  uint64_t jobId = 0;
+  uint64_t startTime = 0;  // Unix seconds
+  uint32_t metadataType = kJobInfoMetadataTypeRfc;
+};
+
+struct JobInfoFileRecord {
+  uint64_t jobId = 0;
+  std::string container;
+  std::string name;
+  uint64_t size = 0;
+  uint64_t storedTime = 0;  // Unix seconds
+};
+
+class JobInfoMetadataBackend {
+ public:
+  virtual ~JobInfoMetadataBackend() = default;
+  // Nothing for a job without a record.
+  virtual std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) = 0;
+  // Adds the record or replaces the job's.
+  virtual bool PutJob(const JobInfoJobRecord& job) = 0;
+  // The container's file names in name order (none for a container the job
+  // does not have); 0, or 1627 when the store cannot be read.
+  virtual int ListFiles(uint64_t jobId, const std::string& container, std::vector<std::string>& names) = 0;
+  // 0 with the contents; 1168 when the container holds no such file; 1627
+  // when the store cannot be read.
+  virtual int ReadFile(uint64_t jobId, const std::string& container, const std::string& name,
+                       std::string& contents) = 0;
+  // Adds the file or replaces the one of that name. Any non-empty name is
+  // kept as given: the service does not know where readers will write it.
+  virtual bool PutFile(uint64_t jobId, const std::string& container, const std::string& name,
+                       const std::string& contents) = 0;
+  // Every file of every job, by job, container and name.
+  virtual std::vector<JobInfoFileRecord> Files() = 0;
+
+  static JobInfoMetadataBackend& Default();
+};
+
+using JobInfoMetadata = Backend<JobInfoMetadataBackend>;
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+// The reading side of the job-info metadata service (job_info_metadata.h):
+// a manager opened on one job's metadata and the reader it hands out.
+//
+// Faults (each call then fails with the fault's code as a Windows-style
+// error, or answers null): "CJobInfoMetadataReaderManager::DownloadFiles",
+// "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
+// "CJobInfoMetadataReader::WriteFileToPath".
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "platform/error/qi_error.h"
+
+class CJobInfoMetadataReader {
+ public:
+  CJobInfoMetadataReader(uint64_t jobId, uint32_t metadataType) : m_nJobId(jobId), m_nMetadataType(metadataType) {}
+
+  // The job's metadata storage type: 2 "RFC", other values "Index".
+  uint32_t GetMetadataType() const { return m_nMetadataType; }
+  uint64_t GetJobId() const { return m_nJobId; }
+
+  // Writes one file of the container to the path, whole or not at all (a
+  // temporary beside it, renamed over it). Fails with 1168 when the
+  // container holds no such file, with the errno when the path cannot be
+  // written.
+  CQiError WriteFileToPath(const std::string& container, const std::string& name, const std::string& path);
+
+ private:
+  uint64_t m_nJobId;
+  uint32_t m_nMetadataType;
+};
+
+using CJobInfoMetadataReaderPtr = std::shared_ptr<CJobInfoMetadataReader>;
+
+class CJobInfoMetadataReaderManager {
+ public:
+  // Opens the metadata of snapJobId (the job whose metadata is read); jobId
+  // is the job that reads it. The Stowhost client, the time and the last
+  // argument tell the real service where and as of when to look; the
+  // simulated service keeps one copy of each job's metadata.
+  CJobInfoMetadataReaderManager(const std::string& stowhostClientName, uint64_t jobId, uint64_t snapJobId,
+                                uint64_t cellId, uint64_t appId, uint32_t fromTime, uint32_t flags);
+
+  // The start time of the job the manager was opened on (0 when the service
+  // holds no record of it).
+  uint64_t GetJobStartTime() const { return m_nJobStartTime; }
+
+  // Lists the names of the container's files in name order; nothing is
+  // downloaded (folder and flags are the real service's). A container the
+  // job does not have lists empty.
+  CQiError DownloadFiles(const std::string& container, std::list<std::string>& names, const std::string& folder,
+                         int flags);
+  // The reader of the job's metadata; null when it cannot be had.
+  CJobInfoMetadataReaderPtr GetActiveMetadataReader();
+
+ private:
+  uint64_t m_nSnapJobId;
+  uint64_t m_nJobStartTime = 0;
+  uint32_t m_nMetadataType;
+};
+
+using CJobInfoMetadataReaderManagerPtr = std::shared_ptr<CJobInfoMetadataReaderManager>;

@@ -1,0 +1,188 @@
+// Cluster start: the node that takes the volumes over tracks them from now
+// on and decides which of them the previous node's records still cover.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "platform/config/kz_client.h"
+#include "platform/driver/kz_bf_driver.h"
+#include "platform/fs/fx_file.h"
+#include "platform/log/ev_debug.h"
+#include "platform/process/kz_process.h"
+#include "platform/process/shell_quote.h"
+#include "tracking/attached_volume_list.h"
+#include "tracking/block_level_bitmap_handler.h"
+#include "tracking/driver_cache_folder.h"
+#include "tracking/kzbf_cluster_handler.h"
+
+namespace {
+
+constexpr const char* kFunction = "KzBfClusterHandler::ClusterStart";
+
+int LastErrno() { return errno != 0 ? errno : -1; }
+
+CQiError LoadDriver() {
+  EvDebug log;
+  log.DebugLvl(kFunction, 0, "KZBF driver does not seem to be loaded, trying to load it...");
+  std::optional<std::string> home = KZPI_Base::getHomeDirectory();
+  if (!home) return FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "Failed to get base directory from registry");
+  std::string output, error;
+  errno = 0;
+  if (KzProcess::system(platform::ShellQuote(*home + "/unix_drv.sh") + " -a kzbf", &output, &error, 0, false) != 0)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, LastErrno(), "Failed to load KZBF driver: %s", error.c_str());
+  return CQiError();
+}
+
+// The records the marker carries, every non-empty line in file order; the
+// marker is deleted once they are read, before any volume is attached.
+CQiError TakeMarkerRecords(const std::string& marker, std::list<VolumeConfig>& records) {
+  EvDebug log;
+  std::ifstream file(marker);
+  if (!file.is_open()) {
+    const int failure = LastErrno();
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to open file %s err: %s", marker.c_str(),
+                                   std::strerror(failure));
+  }
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty()) continue;
+    records.emplace_back(line);
+    log.Debug(kFunction, "Read volume config [%s]", records.back().Serialize().c_str());
+  }
+  // A marker read only in part would lose the rest once deleted.
+  if (file.bad()) {
+    const int failure = LastErrno();
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to read file %s err: %s", marker.c_str(),
+                                   std::strerror(failure));
+  }
+  file.close();
+  log.DebugLvl(kFunction, 0, "Deleting soft failover hook file[%s]", marker.c_str());
+  if (unlink_utf(marker.c_str()) < 0) {
+    const int failure = LastErrno();
+    log.Error(kFunction, "failed to unlink %s error: %s", marker.c_str(), std::strerror(failure));
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to unlink %s", marker.c_str());
+  }
+  return CQiError();
+}
+
+// Clean when the fail-over is soft and the previous node left the volume's
+// bitmap; otherwise its driver records are incomplete and it is marked dirty.
+// A hard fail-over's left-behind bitmap is stale and goes; failing to remove
+// it ends the start.
+CQiError DecideVolume(VolumeClusterConfig& volume, const std::string& file, bool soft, bool& dirty) {
+  EvDebug log;
+  const bool present = ::access(file.c_str(), F_OK) == 0;
+  if (soft && present) return CQiError();
+  if (!soft) {
+    log.DebugLvl(kFunction, 0, "Hard failover detected, mountpoint[%s] will be marked dirty",
+                 volume.GetMountPoint().c_str());
+    if (present) {
+      log.Debug(kFunction, "Removing stale bitmap file=[%s] for mount point=[%s]", file.c_str(),
+                volume.GetMountPoint().c_str());
+      if (unlink_utf(file.c_str()) < 0) {
+        const int failure = LastErrno();
+        log.Error(kFunction, "failed to unlink %s error: %s", file.c_str(), std::strerror(failure));
+        return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to unlink %s", file.c_str());
+      }
+    }
+  } else {
+    log.DebugLvl(kFunction, 0, "Bitmap file=[%s] not found for mount point=[%s], marking it diry", file.c_str(),
+                 volume.GetMountPoint().c_str());
+  }
+  volume.SetDirty();
+  dirty = true;
+  return CQiError();
+}
+
+// Tracking starts afresh: the driver records only writes made on this node.
+void AttachAndClear(KzBfDriver& driver, const std::string& device, const VolumeClusterConfig& volume) {
+  EvDebug log;
+  CQiError err = driver.attachDevice(device, volume.GetExtentSize());
+  if (err.IsError() && !FXErrorUtil::IsErrNo(err, 114)) {
+    log.DebugLvl(kFunction, -1, "Failed to attach device [%s], error=[%s]", device.c_str(), err.AsString().c_str());
+    return;
+  }
+  err = driver.clearBitmap(device);
+  if (err.IsError()) {
+    log.DebugLvl(kFunction, -1, "Failed to clear bitmap on device [%s], error=[%s]", device.c_str(),
+                 err.AsString().c_str());
+    return;
+  }
+  log.DebugLvl(kFunction, 0, "Device[%s], MountPoint[%s] successfully attached", device.c_str(),
+               volume.GetMountPoint().c_str());
+}
+
+}  // namespace
+
+CQiError KzBfClusterHandler::Start() {
+  EvDebug log;
+  std::optional<CAttachedVolumeList> list;
+  list.emplace(true);
+  log.DebugLvl(kFunction, 0, "Reading cluster volume config file=[%s]", list->GetConfigFileName().c_str());
+  std::list<VolumeClusterConfig> volumes;
+  CQiError err = list->GetVolumeList(volumes);
+  if (FXErrorUtil::IsErrNo(err, 2)) {
+    log.DebugLvl(kFunction, 0,
+                 "Block level cluster config file [%s] not present, not considering block level [KZBF] failiover",
+                 list->GetConfigFileName().c_str());
+    return CQiError();
+  }
+  if (err.IsError()) return err;
+
+  KzBfDriver driver;
+  if (driver.open().IsError() && !volumes.empty()) {
+    err = LoadDriver();
+    if (err.IsError()) return err;
+  }
+
+  const std::string marker = cluster::MarkerPath(list->GetConfigDirName());
+  std::list<VolumeConfig> carried;
+  std::optional<CBlockLevelBitmapHandler> handler;
+  const bool soft = ::access(marker.c_str(), F_OK) == 0;
+  if (soft) {
+    std::string driverCacheFolder;
+    KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(driverCacheFolder);
+    handler.emplace();
+    err = handler->Initialize(driverCacheFolder);
+    if (err.IsError()) return err.Push(FXCODELOC);
+    err = TakeMarkerRecords(marker, carried);
+    if (err.IsError()) return err;
+  }
+
+  std::set<std::string> handled;
+  std::list<VolumeClusterConfig> rewritten;
+  std::map<std::string, std::string> deviceOfKey;
+  bool anyDirty = false;
+  for (VolumeClusterConfig& volume : volumes) {
+    if (!handled.insert(volume.GetMountPoint()).second) continue;
+    std::string file, key, device;
+    cluster::LeftBehindBitmap(volume.GetMountPoint(), list->GetConfigDirName(), file, key);
+    err = DecideVolume(volume, file, soft, anyDirty);
+    if (err.IsError()) return err;  // the list goes back as it was loaded
+    rewritten.push_back(volume);
+    err = GetDevice(volume.GetMountPoint(), device);
+    if (err.IsError()) {
+      log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
+      continue;
+    }
+    deviceOfKey[key] = device;
+    AttachAndClear(driver, device, volume);
+  }
+  if (anyDirty) list->SaveList(rewritten);
+  // Written back and unlocked before the semaphore is taken: a backup that
+  // holds the semaphore while its fail-over merge waits for the list then
+  // finishes, and this start goes on after it.
+  list.reset();
+
+  if (!carried.empty()) {
+    err = handler->HandleClusterStartForUNIX(carried, deviceOfKey);
+    if (err.IsError()) return err.Push(FXCODELOC);
+  }
+  log.DebugLvl(kFunction, 0, "All volumes started successfully...");
+  return CQiError();
+}
