@@ -48,6 +48,10 @@ class JobServiceBackend {
   // Appends a call to the job's log; the job's calls, oldest first.
   virtual bool LogCall(uint64_t jobId, const JobClientCall& call) = 0;
   virtual std::vector<JobClientCall> Calls(uint64_t jobId) = 0;
+  // The job's quit flag: set when the job is to stop. Nothing for an unknown
+  // job; setting it is false for one.
+  virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;
+  virtual bool SetQuitFlag(uint64_t jobId, bool quit) = 0;
 
   static JobServiceBackend& Default();
 };

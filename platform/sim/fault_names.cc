@@ -109,6 +109,7 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::init",
     "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
     "KZBkpJobClient::updateInfo",
+    "KZJobCtrlClient::checkQuitFlag",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -157,6 +158,8 @@ const char* const kFailableCalls[] = {
     "Subclient::getUseBlockLevelBackup",
     "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
+    // thread/
+    "CAlertableEventThread::Start",
 };
 
 // Edits (insert, delete, replace) from one text to the other, case ignored.
