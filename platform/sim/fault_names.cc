@@ -29,6 +29,10 @@ const char* const kFailableCalls[] = {
     "KZPI_VornClient::getJobResultsDirectory",
     "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
+    // bag/
+    "CBag::LoadSerializedData",
+    "CBag::Read",
+    "CBag::Write",
     // blockdev/
     "ioctl::BLKBSZGET",
     "ioctl::BLKGETSIZE",
@@ -99,6 +103,7 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    "IndexMetaDataHelper::fillBuffer",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",
@@ -117,6 +122,7 @@ const char* const kFailableCalls[] = {
     // mnttab/
     "KzMntTab::getAll",
     // path/
+    "CFilterTerm::LoadRaw",
     "CQiPath::IsLink",
     "ComparePath::Check",
     "FXPath::KZGetVolumeNameForVolumeMountPoint",
@@ -157,6 +163,8 @@ const char* const kFailableCalls[] = {
     "Subclient::getUseBlockLevelBackup",
     "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
+    // text/
+    "CAscii85::Decode",
 };
 
 // Edits (insert, delete, replace) from one text to the other, case ignored.
