@@ -54,8 +54,8 @@ __attribute__((always_inline)) inline uint64_t AddUsedExtentsNotIn(unsigned char
 }
 
 // The same with nothing to visit, as the scan runs it unless its log level
-// asks for each bit or byte: with the bit-count instruction where the
-// processor has one.
+// asks for each bit or byte: with AVX2 vectors, or else the bit-count
+// instruction, where the processor has them.
 uint64_t AddUsedExtentsNotInQuietly(unsigned char* change, const unsigned char* used, const unsigned char* held,
                                     size_t size);
 
