@@ -14,6 +14,7 @@
 
 #include "platform/fsparser/fs_parser.h"
 #include "platform/harness/index_harness.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_db.h"
@@ -72,7 +73,9 @@ void BM_SetBitMapForFULL(benchmark::State& state) {
 BENCHMARK(BM_SetBitMapForFULL);
 
 // A state directory of its own for the helper's simulated platform: a
-// subclient with indexing V2 whose index holds a bitmap of component "C".
+// subclient with indexing V2 whose index holds a bitmap of component "C", and
+// its running job 101, which the helper joins to tell the job manager it took
+// the component.
 class HelperPlatform {
  public:
   explicit HelperPlatform(const std::vector<unsigned char>& indexBitmap) {
@@ -87,6 +90,14 @@ class HelperPlatform {
     subclient.appId = 7;
     subclient.clientId = 2;
     blbsim::AddSubclient(subclient);
+    platform::JobRecord job;
+    job.jobId = 101;
+    job.cellId = 2;
+    job.appId = 7;
+    job.level = 2;
+    job.token = "tok";
+    blbsim::AddJob(job);
+    blbsim::SetVornServeHost("vs1");
     blbsim::SetRegistryValue("FileSystemAgent", "nBlkLvlBackupOnlyMissedExtentsInSFV", "1");
     blbsim::SetIndexExtentBitmap(2, 7, "C", std::string(indexBitmap.begin(), indexBitmap.end()));
   }

@@ -2,32 +2,11 @@
 // for an injected fault must cost next to nothing when none is set for the
 // call: well under 100 ns.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <string>
-
-#include "platform/harness/sim_harness.h"
+#include "bench/bench_state_dir.h"
 #include "platform/sim/fault_table.h"
-#include "platform/sim/fs_util.h"
 
 namespace {
-
-// A state directory of its own for the benchmark's run.
-class BenchStateDir {
- public:
-  BenchStateDir() {
-    char pattern[] = "/tmp/blbbench.XXXXXX";
-    path_ = ::mkdtemp(pattern) ? pattern : "/tmp/blbbench.failed";
-    setenv("BLB_STATE_DIR", path_.c_str(), 1);
-    ok_ = blbsim::InitStateDir();
-  }
-  ~BenchStateDir() { platform::RemoveTree(path_); }
-  bool ok() const { return ok_; }
-
- private:
-  std::string path_;
-  bool ok_ = false;
-};
 
 void CheckLoop(benchmark::State& state) {
   for (auto _ : state) {

@@ -29,6 +29,10 @@ const char* const kFailableCalls[] = {
     "KZPI_VornClient::getJobResultsDirectory",
     "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
+    // bag/
+    "CBag::LoadSerializedData",
+    "CBag::Read",
+    "CBag::Write",
     // blockdev/
     "ioctl::BLKBSZGET",
     "ioctl::BLKGETSIZE",
@@ -99,6 +103,7 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    "IndexMetaDataHelper::fillBuffer",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",
@@ -118,6 +123,7 @@ const char* const kFailableCalls[] = {
     // mnttab/
     "KzMntTab::getAll",
     // path/
+    "CFilterTerm::LoadRaw",
     "CQiPath::IsLink",
     "ComparePath::Check",
     "FXPath::KZGetVolumeNameForVolumeMountPoint",
@@ -158,6 +164,8 @@ const char* const kFailableCalls[] = {
     "Subclient::getUseBlockLevelBackup",
     "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
+    // text/
+    "CAscii85::Decode",
     // thread/
     "CAlertableEventThread::Start",
 };

@@ -96,8 +96,9 @@ CQiError KzDeviceConfigHandler_UNIX::CompareExtentSizeForDevice(const std::strin
 }
 
 void KzDeviceConfigHandler_UNIX::ReviseRecordsOfDevice(const std::string& deviceName, const VolumeInfo& info,
-                                                      uint64_t extentSize) {
+                                                       uint64_t extentSize) {
   EvDebug log;
+  const char* const function = __FUNCTION__;
   const uint64_t bitmapSize = tracking::BitmapBytes(info.TotalBlocks * 512, extentSize);
   auto revise = [&](BackupDeviceInfo& record) {
     const BackupDeviceInfo revised(record.IsCXBFDevice(), record.GetSourceVolName(), record.GetSourceDeviceName(),
@@ -105,7 +106,7 @@ void KzDeviceConfigHandler_UNIX::ReviseRecordsOfDevice(const std::string& device
                                    info.FSBlockSize, bitmapSize, record.GetLogicalSectorSz(),
                                    record.GetPhysicalSectorSz(), record.GetIOMinimalSz(), record.GetIOOptimalSz(),
                                    BackupDeviceInfo::kCurrentVersion);
-    log.DebugLvl(__FUNCTION__, 0, "Revising device config={%s} with={%s}", record.Serialize().c_str(),
+    log.DebugLvl(function, 0, "Revising device config={%s} with={%s}", record.Serialize().c_str(),
                  revised.Serialize().c_str());
     record = revised;
   };
@@ -119,14 +120,14 @@ void KzDeviceConfigHandler_UNIX::ReviseRecordsOfDevice(const std::string& device
 }
 
 const BackupDeviceInfo* KzDeviceConfigHandler_UNIX::CurrentRecordOf(const std::string& volume,
-                                                                   const std::string& deviceName) const {
+                                                                    const std::string& deviceName) const {
   DeviceMap::const_iterator current = m_mCurrentDevices.find(volume);
   if (current != m_mCurrentDevices.end()) return &current->second;
   return FirstExtensionEntry(deviceName);
 }
 
 CQiError KzDeviceConfigHandler_UNIX::DetachBlockFilterOnVolumeOnSizeChange(const std::string& deviceName,
-                                                                          const std::string& volume, bool& forceFull) {
+                                                                           const std::string& volume, bool& forceFull) {
   EvDebug log;
   CQiError error = CompareExtentSizeForDevice(deviceName, forceFull);
   if (error.IsError()) return error.Push(FXCODELOC);
@@ -165,8 +166,8 @@ CQiError KzDeviceConfigHandler_UNIX::DetachDeviceMonitoring(const std::string& d
   return strategy->DeleteSnapAndDetachDevice(deviceName, true);
 }
 
-CQiError KzDeviceConfigHandler_UNIX::AttachDeviceForMonitoring(const std::string& volume,
-                                                              const std::string& deviceName, const int& extentSize) {
+CQiError KzDeviceConfigHandler_UNIX::AttachDeviceForMonitoring(const std::string& volume, const std::string& deviceName,
+                                                               const int& extentSize) {
   boost::shared_ptr<VolumeBitMapHelper> strategy;
   CQiError error = TrackingStrategy(deviceName, strategy);
   if (error.IsError()) return error;

@@ -100,11 +100,14 @@ TEST(FullBackupDecisions, AnotherConfiguredExtentSizeRestartsTrackingAndConverts
   }
   EXPECT_EQ(volume.events.events.size(), 1u);
 
-  // 0 configured is the 4 MiB the driver tracks with: nothing changed.
-  ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "nExtentSizeForBlockFilterDriver", "0"));
+  // 0 configured, and 4096 MiB that no driver can take (in 32 bits a size of
+  // 0), are the 4 MiB the driver tracks with: nothing changed.
   volume.Track();
-  EXPECT_FALSE(volume.Decide(UnixJobArgs(2)));
-  EXPECT_TRUE(volume.Status().attached);
+  for (const char* configured : {"0", "4096"}) {
+    ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "nExtentSizeForBlockFilterDriver", configured));
+    EXPECT_FALSE(volume.Decide(UnixJobArgs(2))) << configured;
+    EXPECT_TRUE(volume.Status().attached) << configured;
+  }
 }
 
 TEST(FullBackupDecisions, ADeviceOfAnotherSizeThanInThePreviousJobGoesFull) {

@@ -65,8 +65,9 @@ CQiError CBlkLvlRemoteIndexHandler::DownLoadIndexFiles() {
 }
 
 extern "C" CBlkLvlRemoteIndexHandler* HandleRemoteIndex(const HandleRemoteIndexArgs& args) {
+  const char* const function = __FUNCTION__;
   return blocklevel::GuardEntryPointValue<CBlkLvlRemoteIndexHandler*>(
-      __FUNCTION__, nullptr, [&]() -> CBlkLvlRemoteIndexHandler* {
+      function, nullptr, [&]() -> CBlkLvlRemoteIndexHandler* {
         EvDebug log;
         TarvosJobInfo job;
         job.SetAppId(args.appId);
@@ -78,7 +79,7 @@ extern "C" CBlkLvlRemoteIndexHandler* HandleRemoteIndex(const HandleRemoteIndexA
             job, static_cast<unsigned long>(args.referenceTime), args.archFileType, args.filePatterns));
         CQiError error = handler->DownLoadIndexFiles();
         if (error.IsError()) {
-          log.DebugLvl(__FUNCTION__, -1, "Failed to download index files, error=%s", error.AsString().c_str());
+          log.DebugLvl(function, -1, "Failed to download index files, error=%s", error.AsString().c_str());
           return nullptr;
         }
         return handler.release();

@@ -263,6 +263,7 @@ CQiError CollectFileManager::GenerateSingleCollectFile(const ScanObjects_t& scan
   if (err.IsError()) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to open collect file %s.", name.c_str());
   CollectLineWriter lines(file, scan.sVolume);
   const bool logLines = EvDebug::IsLevelEnabled(5);
+  const char* const function = __FUNCTION__;
   bool noName = false;
   unsigned long long failedExtent = 0;
   bitmap_words::ForEachSetBitBelow(change, limit, [&](uint64_t extent) {
@@ -273,7 +274,7 @@ CQiError CollectFileManager::GenerateSingleCollectFile(const ScanObjects_t& scan
       return false;
     }
     if (logLines)
-      log.DebugLvl(__FUNCTION__, 5, "Extent[%lu] is changed. Writing [%s] to CollectFile=[%s]",
+      log.DebugLvl(function, 5, "Extent[%lu] is changed. Writing [%s] to CollectFile=[%s]",
                    static_cast<unsigned long>(extent), lines.LastLine().c_str(), name.c_str());
     ++count;
     return true;

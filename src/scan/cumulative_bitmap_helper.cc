@@ -128,7 +128,7 @@ CQiError CCumulativeBitmapHelper::MergeMissingExtsFromSFV(const std::string& vol
   const size_t bytes = static_cast<size_t>(std::min<uint64_t>(bitmapBytes, index.size()));
   const auto* indexBytes = reinterpret_cast<const unsigned char*>(index.data());
   if (!EvDebug::IsLevelEnabled(4)) {
-    cumulative_words::AddUsedExtentsNotInQuietly(change, data, indexBytes, bytes);
+    cumulative_words::MarkUsedExtentsNotIn(change, data, indexBytes, bytes);
     return CQiError();
   }
   EvDebug log;

@@ -407,6 +407,9 @@ TEST(CumulativeBitmapBits, TheKernelAddsExactlyTheUsedBitsThatNeitherBitmapHolds
   EXPECT_EQ(cumulative_words::AddUsedExtentsNotInQuietly(quiet.data(), used.data(), held.data(), quiet.size()),
             expectedAdded);
   EXPECT_EQ(quiet, expected);
+  std::vector<unsigned char> uncounted = change;
+  cumulative_words::MarkUsedExtentsNotIn(uncounted.data(), used.data(), held.data(), uncounted.size());
+  EXPECT_EQ(uncounted, expected);
   uint64_t seen = 0;
   EXPECT_EQ(cumulative_words::AddUsedExtentsNotIn(
                 visited.data(), used.data(), held.data(), visited.size(),

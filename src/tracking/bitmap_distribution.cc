@@ -16,9 +16,8 @@
 #include "tracking/subclient_cache.h"
 #include "tracking/volume_bitmap_helper.h"
 
-CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const uint64_t& bitmapSize,
-                                                     SMVolBlock& block, const std::string& deviceId,
-                                                     const std::string& destination) {
+CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const uint64_t& bitmapSize, SMVolBlock& block,
+                                                     const std::string& deviceId, const std::string& destination) {
   tracking::LockedOperation operation(__FUNCTION__);
   CQiError err = BeginLocked(operation);
   if (err.IsError()) return err.Push(FXCODELOC);
@@ -94,6 +93,7 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
                                                 const uint64_t& size, const auto_ptr_array<unsigned char>& bitmap,
                                                 bool dirty, SMVolBlock& block, const std::string& destination) {
   EvDebug log;
+  const char* const function = __FUNCTION__;
   const std::string device = entry.Device();
   const long long clientId = entry.ClientId(), appId = entry.AppId();
   const bool isOwn = entry == own;
@@ -116,7 +116,7 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
   auto resetToFull = [&] {
     CQiError reset = cache.ResetBitmap(-1);
     if (!reset.IsError()) return;
-    log.DebugLvl(__FUNCTION__, -1, "Failed to reset subclient cache bitmap, device=%s, clientId=%lld, appId=%lld, error=%s",
+    log.DebugLvl(function, -1, "Failed to reset subclient cache bitmap, device=%s, clientId=%lld, appId=%lld, error=%s",
                  device.c_str(), clientId, appId, reset.AsString().c_str());
     keepHook = true;
     if (isOwn) full = true;
@@ -140,7 +140,8 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
                  device.c_str(), clientId, appId);
     resetToFull();
   } else {
-    log.DebugLvl(__FUNCTION__, 0, "Merging driver bitmap with subclient cache bitmap, device=%s, clientId=%lld, appId=%lld",
+    log.DebugLvl(__FUNCTION__, 0,
+                 "Merging driver bitmap with subclient cache bitmap, device=%s, clientId=%lld, appId=%lld",
                  device.c_str(), clientId, appId);
     CQiError merged = cache.MergeBitmap(bitmap);
     if (merged.IsError()) {

@@ -20,10 +20,11 @@ CQiError VolumeBitMapHelper::MergeBitMaps(unsigned char* destination, const unsi
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "NULL bitmap passed");
   if (EvDebug::IsLevelEnabled(7)) {
     EvDebug log;
+    const char* const function = __FUNCTION__;
     bitmap_words::ForEachSetBit(
         destination, source, size, [](uint64_t dst, uint64_t src) { return src & ~dst; },
-        [&log](uint64_t bit) {
-          log.DebugLvl(__FUNCTION__, 7, " -BlockLevel- Setting bit [%lu]", static_cast<unsigned long>(bit));
+        [&log, function](uint64_t bit) {
+          log.DebugLvl(function, 7, " -BlockLevel- Setting bit [%lu]", static_cast<unsigned long>(bit));
         });
   }
   bitmap_words::Or(destination, source, size);
@@ -36,10 +37,11 @@ CQiError VolumeBitMapHelper::MergeDataBitMaps(unsigned char* bitmap, const unsig
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "NULL bitmap passed");
   if (EvDebug::IsLevelEnabled(7)) {
     EvDebug log;
+    const char* const function = __FUNCTION__;
     bitmap_words::ForEachSetBit(
         bitmap, dataBlocks, size, [](uint64_t bits, uint64_t data) { return bits & ~data; },
-        [&log](uint64_t bit) {
-          log.DebugLvl(__FUNCTION__, 7, " -BlockLevel- Clearing bit [%lu]", static_cast<unsigned long>(bit));
+        [&log, function](uint64_t bit) {
+          log.DebugLvl(function, 7, " -BlockLevel- Clearing bit [%lu]", static_cast<unsigned long>(bit));
         });
   }
   bitmap_words::And(bitmap, dataBlocks, size);
@@ -56,8 +58,9 @@ CQiError VolumeBitMapHelper::InspectBitMap(const unsigned char* bitmap, const un
   if (bitmap == nullptr) return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "NULL bitmap passed");
   if (!EvDebug::IsLevelEnabled(0)) return CQiError();
   EvDebug log;
-  bitmap_words::ForEachSetBit(bitmap, size, [&log](uint64_t bit) {
-    log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Set Extent%lu", static_cast<unsigned long>(bit));
+  const char* const function = __FUNCTION__;
+  bitmap_words::ForEachSetBit(bitmap, size, [&log, function](uint64_t bit) {
+    log.DebugLvl(function, 0, " -BlockLevel- Set Extent%lu", static_cast<unsigned long>(bit));
   });
   return CQiError();
 }

@@ -178,7 +178,7 @@ TEST(BlockLevelBitmapHandler, FailuresAfterTheDriversClearNeverLoseItsBits) {
   log.Clear();
   SharedDevice::Result eight = shared.GetAndClear(8);
   ASSERT_FALSE(eight.error.IsError());
-  EXPECT_TRUE(log.Contains("Failed to reset subclient cache bitmap"));
+  EXPECT_TRUE(log.Contains("UpdateEntryCache: Failed to reset subclient cache bitmap"));
   EXPECT_FALSE(eight.forceFull);
   EXPECT_EQ(shared.Hooks(), std::vector<std::string>{shared.CacheFolder(7) + "/ID1.hook"});
   ASSERT_FALSE(shared.GetAndClear(8).error.IsError());

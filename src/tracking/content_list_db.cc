@@ -24,7 +24,9 @@
 
 namespace {
 
-unsigned long Lu(uint64_t value) { return static_cast<unsigned long>(value); }
+unsigned long Lu(uint64_t value) {
+  return static_cast<unsigned long>(value);
+}
 
 CQiError Failure1627(const FXCodeLocation& location, const std::string& message) {
   EvDebug log;
@@ -74,8 +76,8 @@ CQiError CContentList::ForEachDatabaseSubclient(uint64_t clientId, uint64_t appT
   EvDebug log;
   std::vector<uint64_t> instanceIds;
   std::vector<std::string> instanceNames;
-  if (ClientApplicationList::getInstanceList(instanceIds, instanceNames, m_nVornCellId, clientId, appType, nullptr, 6) !=
-      0)
+  if (ClientApplicationList::getInstanceList(instanceIds, instanceNames, m_nVornCellId, clientId, appType, nullptr,
+                                             6) != 0)
     return FXErrorUtil::ErrorWin32(CONTENTLIST_LOC, 1627, "getInstanceList for clientId %lu type %lu failed",
                                    Lu(clientId), Lu(appType));
 
@@ -109,15 +111,16 @@ CQiError CContentList::ForEachDatabaseSubclient(uint64_t clientId, uint64_t appT
 
 CQiError CContentList::LoadOracle(uint64_t clientId, uint64_t appType) {
   EvDebug log;
-  log.DebugLvl(__FUNCTION__, 0, "Looking for BLB enabled Oracle sub-clients on clientId %lu appType %lu ",
-               Lu(clientId), Lu(appType));
+  const char* const function = __FUNCTION__;
+  log.DebugLvl(__FUNCTION__, 0, "Looking for BLB enabled Oracle sub-clients on clientId %lu appType %lu ", Lu(clientId),
+               Lu(appType));
   return ForEachDatabaseSubclient(clientId, appType, [&](const DatabaseSubclient& found) {
     // Its image-copy setting is an Oracle subclient's own: without it the
     // subclient's paths cannot be told.
     auto* oracle = dynamic_cast<OracleBackpack*>(found.subclient);
     if (oracle == nullptr) {
-      log.DebugLvl(__FUNCTION__, -1, "Subclient %s (id %lu) is not an Oracle subclient, skipping it",
-                   found.name.c_str(), found.appId);
+      log.DebugLvl(function, -1, "Subclient %s (id %lu) is not an Oracle subclient, skipping it", found.name.c_str(),
+                   found.appId);
       return CQiError();
     }
     int backupMode = 0;
@@ -125,12 +128,12 @@ CQiError CContentList::LoadOracle(uint64_t clientId, uint64_t appType) {
     bool snapBackup = false;
     oracle->getSnapBackup(snapBackup, nullptr);
     if (!snapBackup) {
-      log.DebugLvl(__FUNCTION__, 3, "Skip non-snap subclient :%s", found.name.c_str());
+      log.DebugLvl(function, 3, "Skip non-snap subclient :%s", found.name.c_str());
       return CQiError();
     }
     if (!IsBlockLevelSubclient(*oracle, true)) return CQiError();
 
-    log.DebugLvl(__FUNCTION__, 1, "BlockLevel SC: name[%s]", found.name.c_str());
+    log.DebugLvl(function, 1, "BlockLevel SC: name[%s]", found.name.c_str());
     bool snapImageCopy = false;
     oracle->getSnapImageCopy(snapImageCopy, nullptr);
     std::list<std::string> paths;
@@ -138,7 +141,7 @@ CQiError CContentList::LoadOracle(uint64_t clientId, uint64_t appType) {
       std::string directory;
       oracle->getImageCopyDir(directory, nullptr);
       if (!directory.empty() && directory[0] == '+') {
-        log.DebugLvl(__FUNCTION__, -1, "ASM devices are not currently handled");
+        log.DebugLvl(function, -1, "ASM devices are not currently handled");
         return CQiError();
       }
       paths.push_back(directory);
@@ -167,8 +170,8 @@ CQiError CContentList::CollectOracleFiles(const DatabaseSubclient& found, uint32
   const std::vector<CNMessageBase> pdbs =
       content.getlistobject(OraDatabaseContent::kPDBs.number, OraDatabaseContent::kPDBs.tag);
   if (pdbs.empty()) {
-    AppendDataFiles(content.getlistobject(OraDatabaseContent::kTableSpaces.number, OraDatabaseContent::kTableSpaces.tag),
-                    paths);
+    AppendDataFiles(
+        content.getlistobject(OraDatabaseContent::kTableSpaces.number, OraDatabaseContent::kTableSpaces.tag), paths);
     return CQiError();
   }
   for (const CNMessageBase& pdb : pdbs)
@@ -178,9 +181,10 @@ CQiError CContentList::CollectOracleFiles(const DatabaseSubclient& found, uint32
 
 CQiError CContentList::LoadMySqlPostgres(uint64_t clientId, uint64_t appType) {
   EvDebug log;
+  const char* const function = __FUNCTION__;
   return ForEachDatabaseSubclient(clientId, appType, [&](const DatabaseSubclient& found) {
     if (!IsBlockLevelSubclient(*found.subclient, false)) return CQiError();
-    log.DebugLvl(__FUNCTION__, 1, "BlockLevel SC: name[%s]", found.name.c_str());
+    log.DebugLvl(function, 1, "BlockLevel SC: name[%s]", found.name.c_str());
 
     std::list<std::string> paths;
     if (appType == 125) {
@@ -196,7 +200,7 @@ CQiError CContentList::LoadMySqlPostgres(uint64_t clientId, uint64_t appType) {
     MySqlInstance(found.instanceId).getMySqlDataDir(value, nullptr);
     std::string dataDirectory;
     if (!MySqlDataDirectory(value, dataDirectory)) {
-      log.DebugLvl(__FUNCTION__, -1, "MySQL data directory value [%s] names no data directory, skipping subclient %s",
+      log.DebugLvl(function, -1, "MySQL data directory value [%s] names no data directory, skipping subclient %s",
                    value.c_str(), found.name.c_str());
       return CQiError();
     }
@@ -207,7 +211,7 @@ CQiError CContentList::LoadMySqlPostgres(uint64_t clientId, uint64_t appType) {
       struct stat info {};
       if (::lstat(dataDirectory.c_str(), &info) != 0) {
         const int saved = errno;
-        log.DebugLvl(__FUNCTION__, 3, "failed to stat on datadir:rc=%d", saved);
+        log.DebugLvl(function, 3, "failed to stat on datadir:rc=%d", saved);
         return FXErrorUtil::ErrorWin32(CONTENTLIST_LOC, 1627, " failed to stat on datadir:rc=%d", saved);
       }
       FXString linkPath = dataDirectory;
@@ -236,9 +240,9 @@ CQiError CContentList::CollectDirectory(const std::string& directory, bool logPa
     CQiError err = listing.GetEntry(entry, end);
     if (err.IsError()) {
       listing.Close();
-      return Failure1627(CONTENTLIST_LOC, FXString::Format("CQiDirectory::GetEntry failed with error [%d:%s] .\n",
-                                                           static_cast<int>(FXErrorUtil::GetCode(err)),
-                                                           err.GetMessage().c_str()));
+      return Failure1627(CONTENTLIST_LOC,
+                         FXString::Format("CQiDirectory::GetEntry failed with error [%d:%s] .\n",
+                                          static_cast<int>(FXErrorUtil::GetCode(err)), err.GetMessage().c_str()));
     }
     if (end) break;
     const std::string name = entry.m_sName.c_str();

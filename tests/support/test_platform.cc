@@ -34,8 +34,10 @@ ScopedStateDir::ScopedStateDir() {
 ScopedStateDir::~ScopedStateDir() {
   platform::RemoveTree(path_);
   for (const auto& [name, value] : saved_) {
-    if (value == "\x01") unsetenv(name.c_str());
-    else setenv(name.c_str(), value.c_str(), 1);
+    if (value == "\x01")
+      unsetenv(name.c_str());
+    else
+      setenv(name.c_str(), value.c_str(), 1);
   }
 }
 
@@ -44,6 +46,10 @@ CapturingLog::CapturingLog(int level) : level_(level), scope_(*this) {}
 CapturingLog::~CapturingLog() = default;
 
 void CapturingLog::Write(int level, const char* function, int, const std::string& text) {
+  // A line written from inside a lambda with the compiler's name of the
+  // function names the lambda, not the function it is written for.
+  if (function != nullptr && std::string(function) == "operator()")
+    ADD_FAILURE() << "log line names no function: " << text;
   std::lock_guard<std::mutex> guard(mutex_);
   lines_.push_back("[" + std::to_string(level) + "] " + (function ? function : "") + ": " + text);
 }

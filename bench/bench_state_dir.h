@@ -1,0 +1,25 @@
+#pragma once
+// A state directory of its own for a benchmark's run, so that failable
+// calls never look at a shared one.
+#include <stdlib.h>
+
+#include <string>
+
+#include "platform/harness/sim_harness.h"
+#include "platform/sim/fs_util.h"
+
+class BenchStateDir {
+ public:
+  BenchStateDir() {
+    char pattern[] = "/tmp/blbbench.XXXXXX";
+    path_ = ::mkdtemp(pattern) ? pattern : "/tmp/blbbench.failed";
+    setenv("BLB_STATE_DIR", path_.c_str(), 1);
+    ok_ = blbsim::InitStateDir();
+  }
+  ~BenchStateDir() { platform::RemoveTree(path_); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string path_;
+  bool ok_ = false;
+};
