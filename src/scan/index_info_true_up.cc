@@ -85,6 +85,9 @@ void CIndexInfoTrueUp::OnStart() {
 
 void CIndexInfoTrueUp::OnStop() {
   Trace trace(__FUNCTION__);
+  // A fetch that failed before the restart file was read would write an
+  // empty map over it, and a rerun would fetch every page again.
+  if (!m_bRestartInfoLoaded) return;
   CQiError err = SaveIndexRestartInfo();
   if (err.IsError()) {
     EvDebug log;
@@ -140,6 +143,7 @@ CQiError CIndexInfoTrueUp::PopulateIndexRestartInfo() {
   const std::string path = FXPath::Append(m_sTrueUpFolder, kRestartFile);
   if (!FXPath::DoesPathExist(path)) {
     log.DebugLvl(__FUNCTION__, 3, "No Indexing restart info to read from file[%s]", path.c_str());
+    m_bRestartInfoLoaded = true;
     return CQiError();
   }
   std::ifstream file(path);
@@ -158,6 +162,7 @@ CQiError CIndexInfoTrueUp::PopulateIndexRestartInfo() {
     m_mRestartInfo[volume] = std::strtoull(extent.c_str(), nullptr, 10);
     log.DebugLvl(__FUNCTION__, 3, "Reading Idx restart entry, Volume[%s] ExtentId[%s]", volume.c_str(), extent.c_str());
   }
+  m_bRestartInfoLoaded = true;
   return CQiError();
 }
 

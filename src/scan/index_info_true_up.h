@@ -66,6 +66,7 @@ class CIndexInfoTrueUp : public CAlertableEventThread {
   unsigned int m_nPageSize;
   unsigned long long m_nLastExtentId = 0;
   bool m_bFetchedAny = false;  // of the current volume: m_nLastExtentId is meaningful
+  bool m_bRestartInfoLoaded = false;
   unsigned long long m_nAppType = 0;
   IdxBrowseClient m_oBrowseClient;
   TarvosJobInfo m_oJobInfo;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/harness/index_harness.h"
+#include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 #include "scan/scan_test_fixtures.h"
 #include "scan/snap_read_manager.h"
@@ -86,6 +87,21 @@ TEST_F(IndexInfoTrueUpTest, AnItemWithoutAHashFailsTheVolumeAfterThePagesBeforeI
   EXPECT_NE(err.AsString().find("Browse DataResut set for extent[00000002] volume[/mnt/v1], do not have HASH set"),
             std::string::npos);
   EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), "00000000|" + Hash('a') + "\n");
+}
+
+// A thread whose fetch failed before it read the restart file leaves the
+// file as it was when it stops.
+TEST_F(IndexInfoTrueUpTest, AStopAfterAnEarlyFailureKeepsTheRestartFile) {
+  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "/mnt/v1|7\n");
+  platform::FaultTable::Set("IdxBrowseClient::Initialize", 5);
+  boost::shared_ptr<CSnapReadManager> manager(
+      new CSnapReadManager(1, {}, {IdxVolInfo("/mnt/v1", volumeFolder_)}, nullptr));
+  boost::shared_ptr<CIndexInfoTrueUp> index(new CIndexInfoTrueUp(manager, job_, folder_, 9, 2));
+  manager->SetIdxQueryWorker(index);
+  ASSERT_TRUE(index->StartSynchronously());
+  EXPECT_TRUE(index->AnyFailure());
+  manager->StopAllWorkers(true);
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|7\n");
 }
 
 TEST_F(IndexInfoTrueUpTest, AReplyWithoutResponsesOrItemsEndsTheVolume) {
