@@ -384,3 +384,18 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     ++job;
   }
 }
+
+TEST_F(JobCommand, TheRunJobScriptVerifiesItsJobsAndLeavesNoDeviceOrMountBehind) {
+  const std::string script = std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH +
+                             " BLB_STATE_DIR=" + fs_->state.Sub("run-job") + " " + RUN_JOB_SCRIPT + " 2>&1";
+  std::string out;
+  ASSERT_EQ(RunCommand(script, &out), 0) << out;
+  const std::string summaries = out.substr(out.find("=== summaries"));
+  EXPECT_EQ(std::count(summaries.begin(), summaries.end(), '\n'), 11) << summaries;
+  EXPECT_TRUE(Contains(summaries, "job=1001 level=full ")) << summaries;
+  EXPECT_TRUE(Contains(summaries, "job=1002 level=incremental ")) << summaries;
+  EXPECT_TRUE(Contains(summaries, "verify: extents=64 ")) << summaries;
+  EXPECT_EQ(CommandOutput("losetup -a | grep -c -e blbjob-run. -e " + fs_->state.Sub("run-job") + " || true"), "0\n");
+  EXPECT_EQ(CommandOutput("grep -c blbjob-run. /proc/self/mounts || true"), "0\n");
+  EXPECT_TRUE(fs_->Writable());
+}
