@@ -383,6 +383,12 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     EXPECT_EQ(CommandOutput(snapshots + " || true"), attached) << fault.call;
     ++job;
   }
+  // The bitmap the failed snapshot phase could not read is not trusted: the
+  // job after it was scanned as a full backup, whatever its arguments said.
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "full") << out;
+  EXPECT_GT(SummaryNumber(out, "scan", "collect_files"), 0u) << out;
+  for (const std::string& file : ReadCollectListing(fs_->JobResults()).files)
+    EXPECT_EQ(file.rfind("CollectTot_", 0), 0u) << file;
 }
 
 TEST_F(JobCommand, TheRunJobScriptVerifiesItsJobsAndLeavesNoDeviceOrMountBehind) {
