@@ -341,6 +341,9 @@ TEST_F(JobCommand, ScanAndBackupReRunOnOneSnapshotGiveOneHashFileWhateverTheStre
   std::string out;
   fs_->jobs.push_back(3101);
   ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3101, 1), &out), 0) << out;
+  // Before its scan, the lists in the directory are not the job's.
+  EXPECT_EQ(RunBlbjob("backup" + JobArgs(3101, 1), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "are not job [3101]'s: run its scan first")) << out;
   const std::string hashFile = fs_->state.Sub("reports/3101/hashes.txt");
   std::string first;
   for (const std::string scan : {"--streams 1", "--streams 4 --multiple-readers"}) {

@@ -207,6 +207,11 @@ CQiError WriteHashFile(uint64_t jobId, std::vector<HashLine>& lines) {
 CQiError RunBackup(const JobContext& context, const BackupOptions& options, Progress& progress,
                    BackupSummary& summary) {
   Stopwatch clock;
+  // Another job's lists would name its extents and its snapshots.
+  if (!ScanFilesBelongTo(context.jobResultsDir, context.job.GetJobId()))
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "The collect files in [%s] are not job [%llu]'s: run its scan first",
+                                   context.jobResultsDir.c_str(),
+                                   static_cast<unsigned long long>(context.job.GetJobId()));
   std::unique_ptr<CollectFileManager> manager(getCollectInstance(context.args, static_cast<int>(context.clientId), 0));
   if (!manager) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "getCollectInstance gave no collect-file manager");
   std::list<std::string> volumes;

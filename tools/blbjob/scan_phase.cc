@@ -44,9 +44,8 @@ std::string ListedName(const std::string& volume) {
 // by another job would otherwise be resumed as this job's. A re-run of the
 // same job keeps them.
 CQiError ClearPreviousJobScanFiles(const std::string& directory, uint64_t jobId) {
+  if (ScanFilesBelongTo(directory, jobId)) return CQiError();
   const std::string record = directory + "/" + kLastJobFile;
-  std::string last;
-  if (platform::ReadWholeFile(record, last) && last == std::to_string(jobId) + "\n") return CQiError();
   std::vector<std::string> names;
   if (!ListDirectory(directory, names))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot list [%s]", directory.c_str());
@@ -72,6 +71,11 @@ uint64_t TotalExtents(const JobContext& context) {
 }
 
 }  // namespace
+
+bool ScanFilesBelongTo(const std::string& jobResultsDir, uint64_t jobId) {
+  std::string last;
+  return platform::ReadWholeFile(jobResultsDir + "/" + kLastJobFile, last) && last == std::to_string(jobId) + "\n";
+}
 
 CQiError ReadListOfCollect(const std::string& jobResultsDir, std::vector<ListedCollectFile>& files) {
   const std::string path = jobResultsDir + "/" + CollectFileManager::kListOfCollectFile;

@@ -26,6 +26,10 @@ struct ListedCollectFile {
 // not "volume|path|id" fails.
 CQiError ReadListOfCollect(const std::string& jobResultsDir, std::vector<ListedCollectFile>& files);
 
+// Whether the scan files of the job-results directory are the job's: its
+// scan ran (or began) there since another job's.
+bool ScanFilesBelongTo(const std::string& jobResultsDir, uint64_t jobId);
+
 // Runs the scan. The library's failure comes back as it is; a volume the
 // scan left out of the list (its collect files failed) is named in the
 // failure.
