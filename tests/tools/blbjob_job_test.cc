@@ -371,6 +371,13 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     const char* named;  // the failed phase, as the command names it
     const char* error;
   };
+  // An incremental whose previous job left no archive files: the scan
+  // cannot fetch its cumulative bitmaps.
+  ASSERT_EQ(fs_->Write("a", 1, 1, false), 0);
+  EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3210, 2, 3299), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "blbjob: scan failed: ")) << out;
+  EXPECT_TRUE(Contains(out, "No arch files returned for SnapJob=[3299]")) << out;
+  EXPECT_EQ(CommandOutput(snapshots + " || true"), attached);
   int job = 3202;
   for (const Fault& fault : {Fault{"KzBfDriver::getBitmap", "blbjob: run: the snapshot phase failed",
                                    "Injected fault in KzBfDriver::getBitmap"},
