@@ -277,6 +277,9 @@ TEST_F(JobCommand, AFullAndTwoIncrementalsListEveryChangedExtentInUseAndHashWhat
                        &out),
             0)
       << out;
+  // Indexing V2 is on: the scan took the full job's cumulative bitmaps from
+  // what the command recorded after that job's backup.
+  EXPECT_TRUE(Contains(CommandOutput("ls " + fs_->JobResults() + "/BlockLevelCumulativeBM_3001"), "_CumulativeV2.bmp"));
   const std::string logged = ReadFile(log);
   EXPECT_FALSE(Contains(logged, "converting to FULL"));
   EXPECT_FALSE(Contains(logged, "backed up in its entirety"));
