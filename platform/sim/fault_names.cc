@@ -22,6 +22,7 @@ const char* const kFailableCalls[] = {
     "KZClient::getInstallDirectory",
     "KZClient::getNetworkHostnameMangled",
     "KZClient::getName",
+    "KZClient::getOperatingSystemId",
     "KZClient::getjobResultDirectory",
     "KZPI_Base::getHomeDirectory",
     "KZPI_Base::getTarvosDirectory",
@@ -99,6 +100,8 @@ const char* const kFailableCalls[] = {
     // indexing/
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
+    "IndexingConnection::backupDone",
+    "IndexingConnection::initialize",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",
@@ -109,6 +112,9 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::init",
     "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
     "KZBkpJobClient::updateInfo",
+    "KZJobClient::init",
+    "KZJobClient::processXmlReq",
+    "KZJobCtrlClient::getCN",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -130,6 +136,7 @@ const char* const kFailableCalls[] = {
     "KZPlatformInfo::getNumber",
     "KZPlatformInfo::getPhysicalMachine",
     "KZPlatformInfo::getString",
+    "KZPlatformInfo::getStowhostVSHostName",
     // semaphore/
     "KzNamedSemaphore::KzNamedSemaphore",
     "KzNamedSemaphore::wait",
@@ -157,6 +164,13 @@ const char* const kFailableCalls[] = {
     "Subclient::getUseBlockLevelBackup",
     "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
+    // snapshot/
+    "KZQMSnapHandler::getEngineInfoByEngineID",
+    "KZSnapClientAPI::getVolumeSnaps",
+    "KZSnapClientAPI::updateVolumeSnaps",
+    "SMVolSnapInfo::cloneForBlockSnap",
+    "UxaSnapUtil::addMountPoint",
+    "UxaSnapUtil::createSnapArchiveFiles",
 };
 
 // Edits (insert, delete, replace) from one text to the other, case ignored.
