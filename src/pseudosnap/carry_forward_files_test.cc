@@ -86,9 +86,14 @@ TEST_F(CarryForwardFilesTest, ArchiveFileMapRoundTrip) {
   ASSERT_FALSE(handler_.LoadSnapAFilePseudoAFileMapFromCache().IsError());
   EXPECT_EQ(handler_.m_mSnapToPseudoArchFileMap, (std::map<int, int>{{5, 50}, {6, 60}}));
   // A map already filled is not read again.
-  testing_support::WriteFile(Path("101_SnapAFilePseudoAFileMap.kzf"), "7|70\n");
+  testing_support::WriteFile(Path("101_SnapAFilePseudoAFileMap.kzf"), "8\n9|90\n");
   ASSERT_FALSE(handler_.LoadSnapAFilePseudoAFileMapFromCache().IsError());
-  EXPECT_EQ(handler_.m_mSnapToPseudoArchFileMap.count(7), 0u);
+  EXPECT_EQ(handler_.m_mSnapToPseudoArchFileMap.count(9), 0u);
+  // A line of one field is skipped with a log line.
+  handler_.m_mSnapToPseudoArchFileMap.clear();
+  ASSERT_FALSE(handler_.LoadSnapAFilePseudoAFileMapFromCache().IsError());
+  EXPECT_EQ(handler_.m_mSnapToPseudoArchFileMap, (std::map<int, int>{{9, 90}}));
+  EXPECT_TRUE(log_.Contains("fewer than 2 fields"));
 }
 
 // A full file system fails both saves with its errno and leaves neither the

@@ -205,6 +205,51 @@ TEST_F(PseudoSnapDriverTest, IndexStepsOnlyWithIndexingV2) {
   EXPECT_NE(error.AsString().find("SendVolumeAFileInfo"), std::string::npos);
 }
 
+// A synthetic full fetches the snapshot record of the copy the job manager
+// names: the last incremental job whose backup copy is done.
+TEST_F(PseudoSnapDriverTest, SynthFullAsksTheJobManagerForTheSourceCopy) {
+  const struct {
+    const char* name;
+    const char* fault;
+    bool copied;
+    const char* failure;  // null: success
+  } cases[] = {
+      {"copy done", nullptr, true, nullptr},
+      {"no copied incremental", nullptr, false, "failed in processing GetLastIncrJobWithBackupCopyDone response"},
+      {"no VornServe host", "KZPlatformInfo::getStowhostVSHostName", true,
+       "failed to initialize jobClient, AppId[7] VSName[]"},
+      {"job manager refuses", "KZJobClient::processXmlReq", true,
+       "failed in processing GetLastIncrJobWithBackupCopyDone response"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::ScopedStateDir state;
+    SetUp();
+    platform::JobRecord incremental = Job(90, "");
+    incremental.snapJobId = 55;
+    incremental.copyId = 8;
+    incremental.backupCopyDone = c.copied;
+    ASSERT_TRUE(blbsim::AddJob(incremental));
+    if (c.fault) platform::FaultTable::Set(c.fault, 5);
+    Handler handler;
+    ASSERT_FALSE(Initialize(handler).IsError());
+    handler.m_eBackupLevel = KZ_BKP_LEVEL_SYNTHFULL;
+    CQiError error = handler.GetSnapInfo();
+    if (c.failure == nullptr) {
+      ASSERT_FALSE(error.IsError()) << error.AsString();
+      EXPECT_EQ(handler.m_oSnapVolSnapInfo.getCopyParamType(), 1);
+      EXPECT_EQ(handler.m_oSnapVolSnapInfo.getCopyParam(), 8u);
+      EXPECT_EQ(handler.m_oSnapVolSnapInfo.getRetrieveValidFlags(), 37u | 24u);
+      EXPECT_EQ(handler.m_oSnapVolSnapInfo.numOfVolume(), 2);
+    } else {
+      EXPECT_EQ(FXErrorUtil::GetCode(error), -1);
+      EXPECT_NE(error.AsString().find(c.failure), std::string::npos) << error.AsString();
+    }
+  }
+  EXPECT_TRUE(log_.Contains("JM returned snapjobId[55], copyId[8], AppId[7] VCId[2] VSName[vornserve.local]"));
+  EXPECT_TRUE(log_.Contains("Failed to get VS hostname"));
+}
+
 TEST_F(PseudoSnapDriverTest, VolumeTypesForUnixDestinationsOnly) {
   Handler unix;
   ASSERT_FALSE(Initialize(unix).IsError());

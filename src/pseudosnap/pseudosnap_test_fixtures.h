@@ -36,6 +36,7 @@ class Handler : public CPseudoSnapArchiveHandlerPrivate {
   using CPseudoSnapArchiveHandlerPrivate::m_nIndexConnFlags;
   using CPseudoSnapArchiveHandlerPrivate::m_nJobId;
   using CPseudoSnapArchiveHandlerPrivate::m_oClonedVolSnapInfo;
+  using CPseudoSnapArchiveHandlerPrivate::m_oSnapVolSnapInfo;
   using CPseudoSnapArchiveHandlerPrivate::m_sSubClientDir;
 };
 

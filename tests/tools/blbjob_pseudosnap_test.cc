@@ -69,8 +69,8 @@ TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
 TEST(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
   testing_support::ScopedStateDir state;
   const std::string job = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";
-  for (const char* wrong : {"pseudosnap", "pseudosnap --app-type 5", "pseudosnap --snap-job x", "pseudosnap --snap-job 0",
-                            "pseudosnap --snap-job 1001 --fast"})
+  for (const char* wrong : {"pseudosnap", "pseudosnap --app-type 5", "pseudosnap --snap-job x",
+                            "pseudosnap --snap-job 0", "pseudosnap --snap-job 1001 --fast"})
     EXPECT_EQ(RunBlbjob(std::string(wrong) + job), 2) << wrong;
   std::string out;
   // No snapshot phase was recorded for the snapshot job.
