@@ -49,16 +49,3 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateSynthFullIndex() {
 CQiError CPseudoSnapArchiveHandlerPrivate::UpdateSynthFullBackupInfo() {
   return NotYetSupported(FXCODELOC, "UpdateSynthFullBackupInfo");
 }
-
-// The hooks whose file-system form does nothing.
-CQiError CPseudoSnapArchiveHandlerPrivate::DownloadAgentIndexFiles(CJobInfoMetadataReaderManagerPtr&, C7zip&) {
-  return CQiError();
-}
-
-CQiError CPseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange) {
-  return CQiError();
-}
-
-CQiError CPseudoSnapArchiveHandlerPrivate::UploadAgentIndexToSynthFull() {
-  return CQiError();
-}

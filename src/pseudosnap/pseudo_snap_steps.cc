@@ -168,3 +168,17 @@ CQiError CPseudoSnapArchiveHandlerPrivate::UpdateVolumeAFileInfo(std::vector<uin
   }
   return CQiError();
 }
+
+// The hooks only the database variants fill: a file-system job has no agent
+// index files and no application views to carry forward.
+CQiError CPseudoSnapArchiveHandlerPrivate::DownloadAgentIndexFiles(CJobInfoMetadataReaderManagerPtr&, C7zip&) {
+  return CQiError();
+}
+
+CQiError CPseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange) {
+  return CQiError();
+}
+
+CQiError CPseudoSnapArchiveHandlerPrivate::UploadAgentIndexToSynthFull() {
+  return CQiError();
+}
