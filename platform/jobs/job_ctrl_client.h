@@ -5,6 +5,7 @@
 //
 // Fault: "KZJobCtrlClient::getCN" (an empty name).
 #include <string>
+#include <utility>
 
 class KZJobCtrlClient {
  public:

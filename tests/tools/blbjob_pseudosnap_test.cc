@@ -27,6 +27,11 @@ std::string Field(const std::string& line, const std::string& key) {
   return line.substr(start, line.find_first_of(" \n", start) - start);
 }
 
+// Destroys the snapshot job's snapshots however the test ends.
+struct ReleaseSnapshotJob {
+  ~ReleaseSnapshotJob() { RunBlbjob("release -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK"); }
+};
+
 TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
   testing_support::ScopedStateDir state;
   testing_support::ScopedLoopDevice loop{64 << 20};
@@ -36,6 +41,7 @@ TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
   BLB_SKIP_WITHOUT_MOUNT(ext4);
   const std::string snapshotJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
   std::string out;
+  const ReleaseSnapshotJob release;
   ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + snapshotJob, &out), 0) << out;
 
   const std::string pseudoSnap = "pseudosnap --snap-job 1001 --app-type 5 -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";
@@ -62,8 +68,6 @@ TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
   std::string filesAfter;
   ASSERT_EQ(RunBlbsim(state.Path(), "afile list", &filesAfter), 0);
   EXPECT_EQ(filesAfter, files);
-
-  EXPECT_EQ(RunBlbjob("release -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK", &out), 0) << out;
 }
 
 TEST(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
