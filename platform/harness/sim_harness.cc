@@ -7,6 +7,7 @@
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_db.h"
+#include "platform/snapshot/snap_client_api.h"
 #include "platform/text/fx_string.h"
 
 namespace blbsim {
@@ -48,6 +49,11 @@ bool InitStateDir() {
   if (local && !GetRegistryValue("Base", "sPhysicalMachine", value) &&
       !SetRegistryValue("Base", "sPhysicalMachine", local->name))
     return false;
+  // The snapshot service knows the block-level snap engine from the start.
+  platform::SnapshotLibraryBackend& snapshots = platform::SnapshotLibrary::Current();
+  if (!snapshots.FindEngine(platform::kBlockLevelSnapEngine) &&
+      !snapshots.PutEngine(SMEngineInfo{platform::kBlockLevelSnapEngine, "block level"}))
+    return false;
   // An installed agent has its filter driver loaded and its load script.
   if (!FXPath::DoesPathExist(dir + "/drivers/kzbf") && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
     return false;
@@ -77,13 +83,17 @@ bool RemoveRegistryValue(const std::string& section, const std::string& key) {
   return platform::Registry::Current().Remove(section, key);
 }
 
-bool AddClient(const platform::ClientRecord& client) { return platform::AgentConfig::Current().PutClient(client); }
+bool AddClient(const platform::ClientRecord& client) {
+  return platform::AgentConfig::Current().PutClient(client);
+}
 
 bool AddSubclient(const platform::SubclientRecord& subclient) {
   return platform::AgentConfig::Current().PutSubclient(subclient);
 }
 
-bool SetLocalClient(uint64_t clientId) { return platform::AgentConfig::Current().SetLocalClientId(clientId); }
+bool SetLocalClient(uint64_t clientId) {
+  return platform::AgentConfig::Current().SetLocalClientId(clientId);
+}
 
 void SetFault(const std::string& call, int code, bool raise, long long count) {
   platform::FaultTable::Set(call, code, raise, count);
@@ -93,12 +103,20 @@ void SetFault(const std::string& call, int code, platform::FaultMode mode, long 
   platform::FaultTable::Set(call, code, mode, count);
 }
 
-void ClearFault(const std::string& call) { platform::FaultTable::Clear(call); }
+void ClearFault(const std::string& call) {
+  platform::FaultTable::Clear(call);
+}
 
-void ClearFaults() { platform::FaultTable::ClearAll(); }
+void ClearFaults() {
+  platform::FaultTable::ClearAll();
+}
 
-std::vector<platform::Fault> Faults() { return platform::FaultTable::List(); }
+std::vector<platform::Fault> Faults() {
+  return platform::FaultTable::List();
+}
 
-std::vector<platform::RaisedEvent> Events() { return platform::StoredEvents(); }
+std::vector<platform::RaisedEvent> Events() {
+  return platform::StoredEvents();
+}
 
 }  // namespace blbsim

@@ -22,6 +22,7 @@ const char* const kFailableCalls[] = {
     "KZClient::getInstallDirectory",
     "KZClient::getNetworkHostnameMangled",
     "KZClient::getName",
+    "KZClient::getOperatingSystemId",
     "KZClient::getjobResultDirectory",
     "KZPI_Base::getHomeDirectory",
     "KZPI_Base::getTarvosDirectory",
@@ -104,6 +105,8 @@ const char* const kFailableCalls[] = {
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
     "IndexMetaDataHelper::fillBuffer",
+    "IndexingConnection::backupDone",
+    "IndexingConnection::initialize",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",
@@ -114,6 +117,9 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::init",
     "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
     "KZBkpJobClient::updateInfo",
+    "KZJobClient::init",
+    "KZJobClient::processXmlReq",
+    "KZJobCtrlClient::getCN",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -136,6 +142,7 @@ const char* const kFailableCalls[] = {
     "KZPlatformInfo::getNumber",
     "KZPlatformInfo::getPhysicalMachine",
     "KZPlatformInfo::getString",
+    "KZPlatformInfo::getStowhostVSHostName",
     // semaphore/
     "KzNamedSemaphore::KzNamedSemaphore",
     "KzNamedSemaphore::wait",
@@ -163,6 +170,13 @@ const char* const kFailableCalls[] = {
     "Subclient::getUseBlockLevelBackup",
     "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
+    // snapshot/
+    "KZQMSnapHandler::getEngineInfoByEngineID",
+    "KZSnapClientAPI::getVolumeSnaps",
+    "KZSnapClientAPI::updateVolumeSnaps",
+    "SMVolSnapInfo::cloneForBlockSnap",
+    "UxaSnapUtil::addMountPoint",
+    "UxaSnapUtil::createSnapArchiveFiles",
     // text/
     "CAscii85::Decode",
 };

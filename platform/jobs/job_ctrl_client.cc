@@ -1,0 +1,9 @@
+#include "platform/jobs/job_ctrl_client.h"
+
+#include "platform/sim/fault_table.h"
+
+std::string KZJobCtrlClient::getCN() const {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZJobCtrlClient::getCN", code)) return std::string();
+  return m_sClientName;
+}
