@@ -31,12 +31,13 @@ CQiError CPseudoSnapArchiveHandler::Initialize(uint32_t VornCellId, uint32_t App
                                                const std::string& SubClientDir, const std::string& QM,
                                                const std::string& JobToken, KZJobCtrlClient* jobCtrl, bool V2,
                                                bool metadataCollected) {
-  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+  const char* const function = __FUNCTION__;
+  return blocklevel::GuardEntryPoint(function, [&]() -> CQiError {
     EvDebug log;
     // The old handler goes first: its clean-up must not run over the new one's.
     m_pPrivate.reset();
     m_pPrivate.reset(MakePseudoSnapHandler(AppType));
-    log.Debug(__FUNCTION__,
+    log.Debug(function,
               "VornCellId=%lu, AppId=%lu, AppType=%lu, Backuplevel=%d, JobId=%llu, SnapJobId=%llu, CopyId=%lu, "
               "SnapClientId=%lu, ClientId=%lu, \t\t\tSubClientDir=%s, QM=%s, JobToken=%s, V2=%d metadataCollected =%d",
               static_cast<unsigned long>(VornCellId), static_cast<unsigned long>(AppId),
