@@ -65,6 +65,7 @@ const char* const kFailableCalls[] = {
     "KzBfDriver::getBitmap",
     "KzBfDriver::open",
     "KzBfDriver::queryDevice",
+    "KzbfCreateSnapshot",
     // event/
     "EvEvent::InfoEvent",
     // fs/
