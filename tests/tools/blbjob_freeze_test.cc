@@ -105,7 +105,13 @@ class HeldSnapshot {
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    // As from a terminal, whatever the test runner ignores.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
     EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ), 0);
     posix_spawnattr_destroy(&attributes);
   }

@@ -34,12 +34,19 @@ struct HolderReport {
 
 constexpr int kHolderSocket = 3;
 
-// The signals that end the holder, each after thawing. The others stay
-// blocked while it holds the freeze and are dropped when it ends.
-sigset_t EndingSignals() {
+// The signals that end the holder, each after thawing: those that end the
+// job command as well, having their default action there (a command run
+// under nohup, or in the background of a script, ignores SIGHUP or SIGINT
+// and goes on copying). The others stay blocked while it holds the freeze
+// and are dropped when it ends.
+sigset_t EndingSignals(int deathSignal) {
   sigset_t set;
   sigemptyset(&set);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) sigaddset(&set, sig);
+  sigaddset(&set, deathSignal);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+    struct sigaction action;
+    if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) sigaddset(&set, sig);
+  }
   return set;
 }
 
@@ -79,9 +86,11 @@ void ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
     if (null >= 0 && null != fd) ::dup2(null, fd);
   if (::close_range(kHolderSocket + 1, ~0U, 0) != 0)
     for (int fd = kHolderSocket + 1; fd < 65536; ++fd) ::close(fd);
-  // A parent that ended before the request took effect would send no signal.
-  if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(1);
-  const sigset_t ending = EndingSignals();
+  // A signal of its own, which nothing else sends; a parent that ended
+  // before the request took effect would send none.
+  const int deathSignal = SIGRTMIN;
+  if (::prctl(PR_SET_PDEATHSIG, deathSignal) != 0 || ::getppid() != parent) ::_exit(1);
+  const sigset_t ending = EndingSignals(deathSignal);
   const int signals = ::signalfd(-1, &ending, SFD_CLOEXEC);
 
   HolderReport report;
