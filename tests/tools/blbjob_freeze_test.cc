@@ -240,6 +240,18 @@ TEST(blbjobFreeze, ABindMountIsFrozenOnceAndASecondSnapshotWaitsForRelease) {
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>());
   ASSERT_EQ(RunBlbjob("snapshot --volume " + fs.Path() + " -- " + kJobArgs, &out), 0) << out;
+
+  // A state directory on the file system would take the copy while it is
+  // frozen: refused rather than wait for ever.
+  const std::string inside = fs.Path() + "/state";
+  ASSERT_EQ(RunBlbsim("", "init " + inside, &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(inside, "subclient 2 7 2"), 0);
+  EXPECT_EQ(RunCommand("BLB_STATE_DIR=" + inside + " " + BLBJOB_PATH + " snapshot --volume " + bind.Path() +
+                           " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK 2>&1",
+                       &out),
+            1);
+  EXPECT_TRUE(Contains(out, "Cannot freeze [" + bind.Path() + "]: the state directory [" + inside + "] is on it"))
+      << out;
 }
 
 TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {

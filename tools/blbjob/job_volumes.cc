@@ -14,6 +14,7 @@
 #include "platform/harness/kzbf_harness.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/mnttab/kz_mnt_tab.h"
+#include "platform/settings/settings.h"
 
 namespace blbjob {
 namespace {
@@ -32,6 +33,22 @@ std::vector<std::string> FileSystemsOf(const std::vector<SMVolBlock>& volumes, c
     mountPoints.push_back(volume.sVolume);
   }
   return mountPoints;
+}
+
+// The copy and the simulated services write into the state directory while
+// the file systems are frozen: one of them holding it would wait for a thaw
+// that comes only after the copy.
+CQiError RefuseFreezingTheStateDirectory(const std::vector<std::string>& mountPoints) {
+  const std::string state = platform::Settings::StateDir();
+  struct stat stateInfo, info;
+  if (::stat(state.c_str(), &stateInfo) != 0) return CQiError();
+  for (const std::string& mountPoint : mountPoints)
+    if (::stat(mountPoint.c_str(), &info) == 0 && info.st_dev == stateInfo.st_dev)
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, EDEADLK,
+                                     "Cannot freeze [%s]: the state directory [%s] is on it, and the copy written "
+                                     "there would wait for the thaw",
+                                     mountPoint.c_str(), state.c_str());
+  return CQiError();
 }
 
 bool IsBlockDevice(const std::string& path) {
@@ -83,8 +100,9 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
     const std::string& device = volume.sDevice;
     if (snapshots.count(device) != 0) continue;
     const std::vector<std::string> mountPoints = FileSystemsOf(volumes, device);
+    CQiError error = RefuseFreezingTheStateDirectory(mountPoints);
     FreezeHolder frozen;
-    CQiError error = frozen.Freeze(mountPoints);
+    if (!error.IsError()) error = frozen.Freeze(mountPoints);
     if (error.IsError()) return error.Push(FXCODELOC);
     for (const std::string& mountPoint : mountPoints)
       std::printf("snapshot %s: frozen %s\n", device.c_str(), mountPoint.c_str());
