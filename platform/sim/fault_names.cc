@@ -70,6 +70,7 @@ const char* const kFailableCalls[] = {
     "KzBfDriver::getBitmap",
     "KzBfDriver::open",
     "KzBfDriver::queryDevice",
+    "KzbfCreateSnapshot",
     // event/
     "EvEvent::InfoEvent",
     // fs/
