@@ -1,58 +1,201 @@
 #!/bin/bash
-# Installs what is missing, builds the library and its tools, and runs, as
-# root, the snapshot phase of two block-level jobs of one subclient: a full
-# and an incremental one of an ext4 file system on a loop device, against the
-# simulated platform of a state directory (BLB_STATE_DIR, default
-# /var/tmp/blbsim, started over). It then releases the jobs' snapshots,
-# unmounts the file system and detaches the loop device; everything it made
-# outside the state directory goes, on a failure too.
+# Runs, as root, a full and an incremental block-level job of one subclient
+# end to end (snapshot, scan, backup, release) against the simulated platform
+# of a state directory (BLB_STATE_DIR, default /var/tmp/blbsim, started
+# over), then checks the jobs' output without the library's code.
+#
+#   scripts/run-job.sh            a 256 MiB ext4 on a loop device of its own
+#   scripts/run-job.sh DEVICE     a mounted ext4 device: files are written
+#                                 only in a scratch folder of it
+#
+# It installs what is missing and builds into build/normal (reused when
+# there), unless BLBSIM and BLBJOB name built programs. Everything it made
+# outside the state directory goes afterwards, on a failure or an interrupt
+# too; the state directory stays for inspection.
+#
+# The check: every extent whose bytes differ between the two snapshots and
+# that the incremental snapshot's file system uses (dumpe2fs) is listed in
+# the incremental's collect files, no listed extent is unused, and every
+# hash of both jobs' hash files is the MD5 (md5sum) of the extent's bytes
+# read from the job's snapshot, zero-padded for a partial last extent.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "$(id -u)" != 0 ]; then
   echo "run-job.sh: run it as root (loop devices, mounts, file-system freezes)" >&2
   exit 1
 fi
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build/normal" -j "$(nproc)"
+given="${1:-}"
+if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
+  "$root/scripts/install-deps.sh"
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+  cmake --build "$root/build/normal" -j "$(nproc)" --target blbsim blbjob
+  BLBSIM="$root/build/normal/tools/blbsim/blbsim"
+  BLBJOB="$root/build/normal/tools/blbjob/blbjob"
+fi
 export BLB_STATE_DIR="${BLB_STATE_DIR:-/var/tmp/blbsim}"
-blbsim="$root/build/normal/tools/blbsim/blbsim"
-blbjob="$root/build/normal/tools/blbjob/blbjob"
 
-job_args() { echo "-a 2:7 -j $1 -t $2 -d stow1 -jt TOK"; }
+job_args() { echo "-a 2:7 -j $1 -t $2 -d stow1 -jt TOK${3:+ -lsjid $3}"; }
 
 work="$(mktemp -d /tmp/blbjob-run.XXXXXX)"
 loop=""
 mounted=0
+scratch=""
 cleanup() {
   set +e
-  "$blbjob" release -- $(job_args 1001 1) >/dev/null 2>&1
-  "$blbjob" release -- $(job_args 1002 2) >/dev/null 2>&1
+  "$BLBJOB" release -- $(job_args 1001 1) >/dev/null 2>&1
+  "$BLBJOB" release -- $(job_args 1002 2) >/dev/null 2>&1
+  [ -n "$scratch" ] && rm -rf "$scratch"
   [ "$mounted" = 1 ] && umount "$work/mnt"
   # The loop device goes: the simulated driver stops tracking it, as a real
   # one would.
-  [ -n "$loop" ] && "$blbsim" kzbf detach "$loop" >/dev/null 2>&1
+  [ -n "$loop" ] && "$BLBSIM" kzbf detach "$loop" >/dev/null 2>&1
   [ -n "$loop" ] && losetup -d "$loop"
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
-"$blbsim" init --reset "$BLB_STATE_DIR" >/dev/null
-"$blbsim" subclient 2 7 2
-truncate -s 64M "$work/disk.img"
-loop="$(losetup -f --show "$work/disk.img")"
-mkfs.ext4 -q "$loop"
-mkdir "$work/mnt"
-mount "$loop" "$work/mnt"
-mounted=1
+"$BLBSIM" init --reset "$BLB_STATE_DIR" >/dev/null
+"$BLBSIM" subclient 2 7 2
+if [ -z "$given" ]; then
+  truncate -s 256M "$work/disk.img"
+  loop="$(losetup -f --show "$work/disk.img")"
+  device="$loop"
+  # No lazy initialisation: no kernel thread writes behind the jobs.
+  mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$loop"
+  mkdir "$work/mnt"
+  mount "$loop" "$work/mnt"
+  mounted=1
+  volume="$work/mnt"
+  files="$volume"
+else
+  device="$given"
+  volume="$(findmnt -n -o TARGET --source "$device" | head -n 1)"
+  if [ -z "$volume" ]; then
+    echo "run-job.sh: $device is not mounted" >&2
+    exit 1
+  fi
+  scratch="$(mktemp -d "$volume/blbjob-scratch.XXXXXX")"
+  files="$scratch"
+fi
 
-echo "=== job 1001, full: $loop mounted at $work/mnt"
-"$blbjob" snapshot --volume "$work/mnt" -- $(job_args 1001 1)
-dd if=/dev/urandom of="$work/mnt/f" bs=1M count=1 conv=fsync status=none
-echo "=== job 1002, incremental, after 1 MiB written"
-"$blbjob" snapshot --volume "$work/mnt" -- $(job_args 1002 2)
-"$blbsim" job show 1002
-echo "=== releasing the snapshots"
-"$blbjob" release -- $(job_args 1001 1)
-"$blbjob" release -- $(job_args 1002 2)
-echo "=== done; the state directory stays for inspection: $BLB_STATE_DIR"
+write() { dd if=/dev/urandom of="$1" bs=1M "${@:2}" status=none; }
+write "$files/a" count=40
+write "$files/gone" count=2
+sync
+
+echo "=== job 1001, full: $device mounted at $volume"
+full_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1))"
+echo "$full_out"
+echo "=== writes: an overwrite in place, an append, a new file, a deleted file"
+write "$files/a" count=1 seek=5 conv=notrunc
+write "$files/a" count=6 oflag=append conv=notrunc
+write "$files/b" count=3
+rm "$files/gone"
+sync
+echo "=== job 1002, incremental"
+incr_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001))"
+echo "$incr_out"
+
+# --- the check, with dd, md5sum and dumpe2fs only ---------------------------
+jr="$BLB_STATE_DIR/jobresults/2/7"
+snapshot_of() { "$BLBSIM" job show "$1" | sed -n 's/.*snapshot=\([^ ]*\).*/\1/p' | head -n 1; }
+snap1="$(snapshot_of 1001)"
+snap2="$(snapshot_of 1002)"
+extent_size="$(grep -v '^#' "$jr/BlockDeviceConfig.kzf" | head -n 1 | cut -d'|' -f6)"
+size="$(blockdev --getsize64 "$snap2")"
+extents=$(( (size + extent_size - 1) / extent_size ))
+
+# MD5 of extent $2 of device $1, zero-padded to the extent size.
+extent_md5() {
+  local start=$(( $2 * extent_size ))
+  local length=$(( size - start < extent_size ? size - start : extent_size ))
+  { dd if="$1" bs="$extent_size" skip="$2" count=1 iflag=direct,fullblock status=none
+    head -c $(( extent_size - length )) /dev/zero; } | md5sum | cut -d' ' -f1
+}
+# An extent name: base-32 digits "0-9A-V", most significant first.
+alphabet=0123456789ABCDEFGHIJKLMNOPQRSTUV
+decode() {
+  local name="$1" value=0 i digit
+  for (( i = 0; i < ${#name}; i++ )); do
+    digit="${alphabet%%"${name:i:1}"*}"
+    value=$(( value * 32 + ${#digit} ))
+  done
+  echo "$value"
+}
+failed=0
+# Sets hashes to the number of lines of the job's hash file.
+check_hashes() {
+  local job="$1" snap="$2" name hash
+  hashes=0
+  while IFS='|' read -r _ name hash; do
+    if [ "$(extent_md5 "$snap" "$(decode "$name")")" != "$hash" ]; then
+      echo "verify: job $job extent $name: hash $hash is not the snapshot's" >&2
+      failed=1
+    fi
+    hashes=$((hashes + 1))
+  done < "$BLB_STATE_DIR/reports/$job/hashes.txt"
+}
+check_hashes 1001 "$snap1"
+full_hashes=$hashes
+check_hashes 1002 "$snap2"
+incr_hashes=$hashes
+
+# Extents of the incremental snapshot holding a block in use: all blocks
+# less the free ones dumpe2fs lists.
+declare -A in_use=()
+while read -r extent; do in_use[$extent]=1; done < <(
+  dumpe2fs "$snap2" 2>/dev/null | awk -v extent="$extent_size" '
+    /^Block count:/ { blocks = $3 }
+    /^Block size:/ { per = extent / $3 }
+    /^  Free blocks: / {
+      sub(/^  Free blocks: */, "")
+      n = split($0, ranges, /, */)
+      for (r = 1; r <= n; r++) {
+        if (ranges[r] == "") continue
+        m = split(ranges[r], ends, "-"); first = ends[1]; last = (m > 1 ? ends[2] : ends[1])
+        for (b = first; b <= last; ) {
+          e = int(b / per); stop = (e + 1) * per - 1; if (stop > last) stop = last
+          free[e] += stop - b + 1; b = stop + 1
+        }
+      }
+    }
+    END {
+      for (e = 0; e * per < blocks; e++) {
+        inside = blocks - e * per; if (inside > per) inside = per
+        if (free[e] < inside) print e
+      }
+    }')
+declare -A listed=()
+while IFS='|' read -r _ collect _; do
+  while read -r entry; do [ -n "$entry" ] && listed[$(decode "${entry##*/}")]=1; done < "$collect"
+done < "$jr/ListOfCollect.txt"
+
+changed_in_use=0
+for (( i = 0; i < extents; i++ )); do
+  if [ -n "${listed[$i]:-}" ] && [ -z "${in_use[$i]:-}" ]; then
+    echo "verify: extent $i is listed but not in use" >&2
+    failed=1
+  fi
+  [ -z "${in_use[$i]:-}" ] && continue
+  if [ "$(extent_md5 "$snap1" "$i")" != "$(extent_md5 "$snap2" "$i")" ]; then
+    changed_in_use=$((changed_in_use + 1))
+    if [ -z "${listed[$i]:-}" ]; then
+      echo "verify: extent $i changed and is in use but is not listed" >&2
+      failed=1
+    fi
+  fi
+done
+echo "=== summaries"
+echo "$full_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
+echo "$incr_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
+echo "verify: extents=$extents in_use=${#in_use[@]} changed_in_use=$changed_in_use listed=${#listed[@]}" \
+     "full_hashes=$full_hashes incremental_hashes=$incr_hashes"
+if [ "$failed" != 0 ]; then
+  echo "verify: FAILED" >&2
+  exit 1
+fi
+echo "verify: ok; the state directory stays for inspection: $BLB_STATE_DIR"

@@ -10,6 +10,7 @@
 #include "support/test_platform.h"
 
 TEST(Bag, AnyKeysAndValuesRoundTripThroughTheText) {
+  testing_support::ScopedStateDir state;
   std::string every(256, '\0');
   for (int i = 0; i < 256; ++i) every[i] = static_cast<char>(255 - i);
   std::map<std::string, std::string> expected = {{"", ""}, {every, every}, {"k", "v1"}, {"=;%", "%41"}};
@@ -45,12 +46,12 @@ TEST(Bag, AnyKeysAndValuesRoundTripThroughTheText) {
 }
 
 TEST(Bag, RefusedTextsAndFaultsLeaveTheBagAsItWas) {
+  testing_support::ScopedStateDir state;
   CBag bag;
   ASSERT_FALSE(bag.Write("k", "v1").IsError());
   for (const char* text : {"", "bag", "Bag:", "bag:k", "bag:k=v", "bag:k=v;x", "bag:k=v;k=w;", "bag:k=v=w;",
                            "bag:k;v=;", "bag:k=%4;", "bag:k=%4g;", "bag:k=%4a;", "bag:k=a\tb;", "bag:k=\xe9;"})
     EXPECT_TRUE(FXErrorUtil::IsWin32(bag.LoadSerializedData(text), 774)) << text;
-  testing_support::ScopedStateDir state;
   for (const char* call : {"CBag::Write", "CBag::Read", "CBag::LoadSerializedData"})
     platform::FaultTable::Set(call, 5, false, 1);
   std::string value;

@@ -16,6 +16,7 @@ struct MessageTypeInfo {
 constexpr MessageTypeInfo kCatalog[] = {
     {18, 46, 0x12EB6C4F, "KzEntities::GenericEntity"},
     {21, 35, 0x15888217, "JobManager::GetLastIncrJobWithBackupCopyDoneReq"},
+    {21, 36, 0x15A2B1EC, "JobManager::GetLastIncrJobWithBackupCopyDoneResp"},
     {21, 117, 0x153BD8B0, "JobManager::BkpJobDetailsXml"},
     {22, 229, 0x16E993C5, "Uxa::BlockBackupDevice"},
     {22, 260, 0x16AE7A69, "Uxa::OraDatabaseContent"},

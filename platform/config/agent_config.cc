@@ -9,12 +9,14 @@
 namespace platform {
 namespace {
 
-StateDb& Db() { return StateDb::Current(); }
+StateDb& Db() {
+  return StateDb::Current();
+}
 
 const char* const kSubclientColumns =
     "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "
     "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient, "
-    "indexing_v2";
+    "indexing_v2, copy_id, group_id";
 
 SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   SubclientRecord subclient;
@@ -34,6 +36,8 @@ SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   subclient.oracle.imageCopyDir = row.Text(13);
   subclient.plainSubclient = row.Int(14) != 0;
   subclient.indexingV2 = row.Int(15) != 0;
+  subclient.copyId = static_cast<uint32_t>(row.Unsigned(16));
+  subclient.groupId = static_cast<uint32_t>(row.Unsigned(17));
   return subclient;
 }
 
@@ -55,7 +59,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
  public:
   std::optional<ClientRecord> FindClient(uint64_t clientId) override {
     SqlStatement query(Db(),
-                       "SELECT id, name, host_name, job_results_dir, install_dir, active, virtual "
+                       "SELECT id, name, host_name, job_results_dir, install_dir, active, virtual, os_id "
                        "FROM clients WHERE id = ?;");
     query.BindUnsigned(1, clientId);
     if (!query.Step()) return std::nullopt;
@@ -67,6 +71,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     client.installDir = query.Text(4);
     client.active = query.Int(5) != 0;
     client.isVirtual = query.Int(6) != 0;
+    client.osId = static_cast<int>(query.Int(7));
     return client;
   }
 
@@ -111,22 +116,24 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   bool PutClient(const ClientRecord& client) override {
-    SqlStatement put(Db(),
-                     "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir, active, virtual) "
-                     "VALUES (?, ?, ?, ?, ?, ?, ?);");
+    SqlStatement put(
+        Db(),
+        "INSERT OR REPLACE INTO clients (id, name, host_name, job_results_dir, install_dir, active, virtual, "
+        "os_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?);");
     put.BindUnsigned(1, client.id)
         .Bind(2, client.name)
         .Bind(3, client.hostName)
         .Bind(4, client.jobResultsDir)
         .Bind(5, client.installDir)
         .Bind(6, client.active ? 1 : 0)
-        .Bind(7, client.isVirtual ? 1 : 0);
+        .Bind(7, client.isVirtual ? 1 : 0)
+        .Bind(8, client.osId);
     return put.Run();
   }
 
   bool PutSubclient(const SubclientRecord& subclient) override {
     const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
     SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
@@ -143,7 +150,9 @@ class DatabaseAgentConfig : public AgentConfigBackend {
         .Bind(13, subclient.oracle.snapImageCopy ? 1 : 0)
         .Bind(14, subclient.oracle.imageCopyDir)
         .Bind(15, subclient.plainSubclient ? 1 : 0)
-        .Bind(16, subclient.indexingV2 ? 1 : 0);
+        .Bind(16, subclient.indexingV2 ? 1 : 0)
+        .BindUnsigned(17, subclient.copyId)
+        .BindUnsigned(18, subclient.groupId);
     return put.Run();
   }
 

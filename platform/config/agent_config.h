@@ -24,6 +24,7 @@ struct ClientRecord {
   std::string installDir;
   bool active = false;     // one of the clients this machine runs
   bool isVirtual = false;  // a cluster's virtual client
+  int osId = 49;           // the client's operating system (49: a Linux one)
 };
 
 // An Oracle subclient's settings.
@@ -50,6 +51,9 @@ struct SubclientRecord {
   bool plainSubclient = false;
   // Whether the subclient's backups are indexed with indexing V2.
   bool indexingV2 = true;
+  // The storage-policy copy and the archive group its backups go to.
+  uint32_t copyId = 1;
+  uint32_t groupId = 1;
 
   static constexpr uint64_t kBlockLevel = 1;
   static constexpr uint64_t kBlockLevelSPOS = 2;

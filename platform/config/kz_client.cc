@@ -92,6 +92,15 @@ int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
   return ReadClientText(m_nClientId, &platform::ClientRecord::installDir, directory);
 }
 
+int KZClient::getOperatingSystemId(int& osId) const {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZClient::getOperatingSystemId", code)) return code != 0 ? code : -1;
+  std::optional<platform::ClientRecord> client = Find(m_nClientId);
+  if (!client) return -1;
+  osId = client->osId;
+  return 0;
+}
+
 int ClientProperties::isVirtualClient(bool& isVirtual, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("ClientProperties::isVirtualClient", code)) return code != 0 ? code : -1;

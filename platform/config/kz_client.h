@@ -28,6 +28,9 @@ class KZClient {
   // The client's name; empty for an unknown client. Fault: "KZClient::getName"
   // (empty).
   std::string getName() const;
+  // The client's operating-system id; 0, or -1 for an unknown client.
+  // Fault: "KZClient::getOperatingSystemId" (the fault's code).
+  int getOperatingSystemId(int& osId) const;
 
  private:
   uint64_t m_nClientId = 0;  // 0 when the client is unknown

@@ -8,6 +8,12 @@
 namespace blbsim {
 namespace {
 
+uint32_t ReadUint32(const SeedObject& row, const char* key, uint32_t fallback) {
+  const uint64_t value = row.Unsigned(key, fallback);
+  if (value > UINT32_MAX) throw SeedRefused(row.PathOf(key), "out of range");
+  return static_cast<uint32_t>(value);
+}
+
 class AgentConfigSection : public SeedSection {
  public:
   const char* Name() const override { return "agent_config"; }
@@ -16,7 +22,7 @@ class AgentConfigSection : public SeedSection {
   void Read(const SeedObject& section) override {
     if (section.Has("local_client_id")) localClientId_ = section.Unsigned("local_client_id");
     for (const SeedObject& row : section.Rows(
-             "clients", {"id", "name", "host_name", "job_results_dir", "install_dir", "active", "virtual"})) {
+             "clients", {"id", "name", "host_name", "job_results_dir", "install_dir", "active", "virtual", "os_id"})) {
       platform::ClientRecord client;
       client.id = row.Unsigned("id");
       client.name = row.Text("name");
@@ -25,13 +31,16 @@ class AgentConfigSection : public SeedSection {
       client.installDir = row.Text("install_dir", "");
       client.active = row.Flag("active", false);
       client.isVirtual = row.Flag("virtual", false);
+      const long long osId = row.Integer("os_id", 49);
+      if (osId < INT32_MIN || osId > INT32_MAX) throw SeedRefused(row.PathOf("os_id"), "out of range");
+      client.osId = static_cast<int>(osId);
       clients_.push_back(client);
     }
-    for (const SeedObject& row :
-         section.Rows("subclients", {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source",
-                                     "block_level_flags", "name", "app_type", "backup_set_id", "instance_id",
-                                     "snap_backup", "oracle_backup_mode", "oracle_snap_image_copy",
-                                     "oracle_image_copy_dir", "plain_subclient", "indexing_v2", "contents"})) {
+    for (const SeedObject& row : section.Rows(
+             "subclients",
+             {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source", "block_level_flags", "name",
+              "app_type", "backup_set_id", "instance_id", "snap_backup", "oracle_backup_mode", "oracle_snap_image_copy",
+              "oracle_image_copy_dir", "plain_subclient", "indexing_v2", "copy_id", "group_id", "contents"})) {
       platform::SubclientRecord subclient;
       subclient.cellId = row.Unsigned("cell_id");
       subclient.appId = row.Unsigned("app_id");
@@ -51,6 +60,8 @@ class AgentConfigSection : public SeedSection {
       subclient.oracle.imageCopyDir = row.Text("oracle_image_copy_dir", "");
       subclient.plainSubclient = row.Flag("plain_subclient", false);
       subclient.indexingV2 = row.Flag("indexing_v2", true);
+      subclient.copyId = ReadUint32(row, "copy_id", 1);
+      subclient.groupId = ReadUint32(row, "group_id", 1);
       subclients_.push_back({subclient, row.Texts("contents")});
     }
   }
@@ -60,8 +71,7 @@ class AgentConfigSection : public SeedSection {
     for (const platform::ClientRecord& client : clients_)
       if (!config.PutClient(client)) return false;
     for (const auto& [subclient, contents] : subclients_)
-      if (!config.PutSubclient(subclient) ||
-          !config.PutSubclientContents(subclient.cellId, subclient.appId, contents))
+      if (!config.PutSubclient(subclient) || !config.PutSubclientContents(subclient.cellId, subclient.appId, contents))
         return false;
     return !localClientId_ || config.SetLocalClientId(*localClientId_);
   }
@@ -78,7 +88,8 @@ class AgentConfigSection : public SeedSection {
                          {"job_results_dir", client->jobResultsDir},
                          {"install_dir", client->installDir},
                          {"active", client->active},
-                         {"virtual", client->isVirtual}});
+                         {"virtual", client->isVirtual},
+                         {"os_id", client->osId}});
     }
     nlohmann::json subclients = nlohmann::json::array();
     for (const platform::SubclientRecord& subclient : config.Subclients())
@@ -98,6 +109,8 @@ class AgentConfigSection : public SeedSection {
                             {"oracle_image_copy_dir", subclient.oracle.imageCopyDir},
                             {"plain_subclient", subclient.plainSubclient},
                             {"indexing_v2", subclient.indexingV2},
+                            {"copy_id", subclient.copyId},
+                            {"group_id", subclient.groupId},
                             {"contents", config.SubclientContents(subclient.cellId, subclient.appId)}});
     return {{"local_client_id", config.LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
   }

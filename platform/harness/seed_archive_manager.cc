@@ -5,14 +5,21 @@
 namespace blbsim {
 namespace {
 
+uint32_t Uint32(const SeedObject& row, const char* key) {
+  const uint64_t value = row.Unsigned(key, 0);
+  if (value > UINT32_MAX) throw SeedRefused(row.PathOf(key), "out of range");
+  return static_cast<uint32_t>(value);
+}
+
 class ArchiveManagerSection : public SeedSection {
  public:
   const char* Name() const override { return "archive_manager"; }
   std::vector<const char*> Keys() const override { return {"archive_files"}; }
 
   void Read(const SeedObject& section) override {
-    for (const SeedObject& row : section.Rows("archive_files", {"afile_id", "job_id", "app_id", "cell_id", "afile_type",
-                                                                "cycle_number", "create_time", "storage_host"})) {
+    for (const SeedObject& row :
+         section.Rows("archive_files", {"afile_id", "job_id", "app_id", "cell_id", "afile_type", "cycle_number",
+                                        "create_time", "storage_host", "copy_id", "group_id", "flags", "level"})) {
       platform::ArchiveFileRecord record;
       record.archFileId = row.Unsigned("afile_id");
       record.jobId = row.Unsigned("job_id");
@@ -24,6 +31,12 @@ class ArchiveManagerSection : public SeedSection {
       record.cycleNumber = row.Unsigned("cycle_number", 0);
       record.createTime = row.Unsigned("create_time", 0);
       record.storageHostName = row.Text("storage_host", "");
+      record.copyId = Uint32(row, "copy_id");
+      record.groupId = Uint32(row, "group_id");
+      record.flags = Uint32(row, "flags");
+      const long long level = row.Integer("level", 0);
+      if (level < INT32_MIN || level > INT32_MAX) throw SeedRefused(row.PathOf("level"), "out of range");
+      record.level = static_cast<int>(level);
       records_.push_back(record);
     }
   }
@@ -44,7 +57,11 @@ class ArchiveManagerSection : public SeedSection {
                        {"afile_type", record.archFileType},
                        {"cycle_number", record.cycleNumber},
                        {"create_time", record.createTime},
-                       {"storage_host", record.storageHostName}});
+                       {"storage_host", record.storageHostName},
+                       {"copy_id", record.copyId},
+                       {"group_id", record.groupId},
+                       {"flags", record.flags},
+                       {"level", record.level}});
     return {{"archive_files", files}};
   }
 

@@ -104,6 +104,8 @@ std::vector<std::unique_ptr<SeedSection>> MakeSeedSections() {
   sections.push_back(MakeOracleAgentSection());
   sections.push_back(MakeVolumeManagerSection());
   sections.push_back(MakeArchiveManagerSection());
+  sections.push_back(MakeJobManagerSection());
+  sections.push_back(MakeSnapshotLibrarySection());
   sections.push_back(MakeFaultTableSection());
   return sections;
 }

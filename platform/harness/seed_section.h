@@ -74,5 +74,7 @@ std::unique_ptr<SeedSection> MakeFaultTableSection();
 std::unique_ptr<SeedSection> MakeApplicationListSection();
 std::unique_ptr<SeedSection> MakeOracleAgentSection();
 std::unique_ptr<SeedSection> MakeVolumeManagerSection();
+std::unique_ptr<SeedSection> MakeJobManagerSection();
+std::unique_ptr<SeedSection> MakeSnapshotLibrarySection();
 
 }  // namespace blbsim

@@ -33,9 +33,10 @@ std::string Refusal(const std::string& document) {
 
 TEST(Seed, ABadRowRefusesTheWholeDocumentNamingItsPath) {
   testing_support::ScopedStateDir state;
-  EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": 5, "name": "a"}, {"id": 6, "nmae": "b"}]})")),
-            "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir, active, "
-            "virtual)");
+  EXPECT_EQ(
+      Refusal(Document(R"({"clients": [{"id": 5, "name": "a"}, {"id": 6, "nmae": "b"}]})")),
+      "$.agent_config.clients[1].nmae: unknown key (known: id, name, host_name, job_results_dir, install_dir, active, "
+      "virtual, os_id)");
   EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": "5", "name": "a"}]})")),
             "$.agent_config.clients[0].id: expected a whole number of 0 or more, found string");
   EXPECT_EQ(Refusal(Document(R"({"subclients": [{"cell_id": 2, "app_id": -7, "client_id": 2}]})")),
@@ -105,8 +106,7 @@ TEST(Seed, WhatTheContentListReadsIsCheckedAndReplacedByItsKeys) {
                "oracle_agent": {"files": [{"instance_id": 21, "table_space": "USERS", "path": "/a"}]},
                "agent_config": {"subclients": [{"cell_id": 2, "app_id": 7, "client_id": 5}]}})"})
     ASSERT_EQ(SeedDocument(document, message), SeedResult::kSeeded) << message;
-  const std::vector<platform::ApplicationTypeRecord> types =
-      platform::ApplicationList::Current().ApplicationTypes(5);
+  const std::vector<platform::ApplicationTypeRecord> types = platform::ApplicationList::Current().ApplicationTypes(5);
   ASSERT_EQ(types.size(), 1u);
   EXPECT_EQ(types[0].name, "MySQL");
   const std::vector<platform::OracleFileRecord> files = platform::OracleContent::Current().Files(21);

@@ -1,5 +1,7 @@
 #include "platform/harness/sim_harness.h"
 
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "platform/harness/kzbf_harness.h"
@@ -7,6 +9,7 @@
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_db.h"
+#include "platform/snapshot/snap_client_api.h"
 #include "platform/text/fx_string.h"
 
 namespace blbsim {
@@ -48,6 +51,11 @@ bool InitStateDir() {
   if (local && !GetRegistryValue("Base", "sPhysicalMachine", value) &&
       !SetRegistryValue("Base", "sPhysicalMachine", local->name))
     return false;
+  // The snapshot service knows the block-level snap engine from the start.
+  platform::SnapshotLibraryBackend& snapshots = platform::SnapshotLibrary::Current();
+  if (!snapshots.FindEngine(platform::kBlockLevelSnapEngine) &&
+      !snapshots.PutEngine(SMEngineInfo{platform::kBlockLevelSnapEngine, "block level"}))
+    return false;
   // An installed agent has its filter driver loaded and its load script.
   if (!FXPath::DoesPathExist(dir + "/drivers/kzbf") && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
     return false;
@@ -65,6 +73,20 @@ bool ResetStateDir() {
   return InitStateDir();
 }
 
+bool StateDirExists() {
+  struct stat info;
+  return ::stat(platform::Settings::StateDir().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsStateDirPrepared() {
+  struct stat info;
+  if (!StateDirExists() || ::stat(platform::Settings::RegistryFile().c_str(), &info) != 0 ||
+      ::stat(platform::Settings::StatePath("agent.db").c_str(), &info) != 0)
+    return false;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  return config.LocalClientId() != 0 && config.FindClient(config.LocalClientId()).has_value();
+}
+
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value) {
   return platform::Registry::Current().Set(section, key, value);
 }
@@ -77,13 +99,17 @@ bool RemoveRegistryValue(const std::string& section, const std::string& key) {
   return platform::Registry::Current().Remove(section, key);
 }
 
-bool AddClient(const platform::ClientRecord& client) { return platform::AgentConfig::Current().PutClient(client); }
+bool AddClient(const platform::ClientRecord& client) {
+  return platform::AgentConfig::Current().PutClient(client);
+}
 
 bool AddSubclient(const platform::SubclientRecord& subclient) {
   return platform::AgentConfig::Current().PutSubclient(subclient);
 }
 
-bool SetLocalClient(uint64_t clientId) { return platform::AgentConfig::Current().SetLocalClientId(clientId); }
+bool SetLocalClient(uint64_t clientId) {
+  return platform::AgentConfig::Current().SetLocalClientId(clientId);
+}
 
 void SetFault(const std::string& call, int code, bool raise, long long count) {
   platform::FaultTable::Set(call, code, raise, count);
@@ -93,12 +119,20 @@ void SetFault(const std::string& call, int code, platform::FaultMode mode, long 
   platform::FaultTable::Set(call, code, mode, count);
 }
 
-void ClearFault(const std::string& call) { platform::FaultTable::Clear(call); }
+void ClearFault(const std::string& call) {
+  platform::FaultTable::Clear(call);
+}
 
-void ClearFaults() { platform::FaultTable::ClearAll(); }
+void ClearFaults() {
+  platform::FaultTable::ClearAll();
+}
 
-std::vector<platform::Fault> Faults() { return platform::FaultTable::List(); }
+std::vector<platform::Fault> Faults() {
+  return platform::FaultTable::List();
+}
 
-std::vector<platform::RaisedEvent> Events() { return platform::StoredEvents(); }
+std::vector<platform::RaisedEvent> Events() {
+  return platform::StoredEvents();
+}
 
 }  // namespace blbsim

@@ -12,6 +12,7 @@
 using namespace std::string_literals;
 
 TEST(IndexMetaDataHelper, EntriesAreTagLengthValueLittleEndian) {
+  testing_support::ScopedStateDir state;
   const IndexMetaDataHelper helper;
   const std::string value = "Troubleshooting";
   const uint32_t length = helper.getEncodedLength(0x57571A98, value);
@@ -33,7 +34,6 @@ TEST(IndexMetaDataHelper, EntriesAreTagLengthValueLittleEndian) {
   EXPECT_EQ(helper.fillBuffer(1, value, buffer.data(), length - 1, written, 0), EINVAL);
   EXPECT_EQ(helper.fillBuffer(1, value, nullptr, length, written, 0), EINVAL);
   EXPECT_EQ(written, 0u);
-  testing_support::ScopedStateDir state;
   platform::FaultTable::Set("IndexMetaDataHelper::fillBuffer", 0, false, 1);
   EXPECT_EQ(helper.fillBuffer(1, value, buffer.data(), length, written, 0), -1);
 

@@ -1,6 +1,6 @@
 #pragma once
 // The job services' backup level: 1 full, 2 incremental (4, differential, is
-// parsed from a job's arguments but handled like incremental).
+// parsed from a job's arguments but handled like incremental), 64 synthetic full.
 #include <cstdint>
 
-enum KZBkpLevel : uint32_t { KZ_BKP_LEVEL_FULL = 1, KZ_BKP_LEVEL_INCREMENTAL = 2 };
+enum KZBkpLevel : uint32_t { KZ_BKP_LEVEL_FULL = 1, KZ_BKP_LEVEL_INCREMENTAL = 2, KZ_BKP_LEVEL_SYNTHFULL = 64 };

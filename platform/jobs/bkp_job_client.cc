@@ -12,10 +12,34 @@ namespace {
 class DatabaseJobService : public JobServiceBackend {
  public:
   std::optional<JobRecord> FindJob(uint64_t jobId) override {
-    SqlStatement query(StateDb::Current(),
-                       "SELECT job_id, cell_id, app_id, level, token, conversions FROM jobs WHERE job_id = ?;");
-    query.BindUnsigned(1, jobId);
-    if (!query.Step()) return std::nullopt;
+    std::vector<JobRecord> found = Query("WHERE job_id = ?", {jobId});
+    if (found.empty()) return std::nullopt;
+    return found.front();
+  }
+
+  std::vector<JobRecord> Jobs() override { return Query("ORDER BY job_id", {}); }
+
+  std::optional<JobRecord> NewestCopiedIncremental(uint64_t cellId, uint64_t appId) override {
+    std::vector<JobRecord> found =
+        Query("WHERE cell_id = ? AND app_id = ? AND level = 2 AND backup_copy_done != 0 ORDER BY job_id DESC LIMIT 1",
+              {cellId, appId});
+    if (found.empty()) return std::nullopt;
+    return found.front();
+  }
+
+  static std::vector<JobRecord> Query(const std::string& where, const std::vector<uint64_t>& values) {
+    const std::string sql =
+        "SELECT job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, backup_copy_done FROM jobs " +
+        where + ";";
+    SqlStatement query(StateDb::Current(), sql.c_str());
+    int index = 1;
+    for (uint64_t value : values) query.BindUnsigned(index++, value);
+    std::vector<JobRecord> found;
+    while (query.Step()) found.push_back(Read(query));
+    return found;
+  }
+
+  static JobRecord Read(const SqlStatement& query) {
     JobRecord job;
     job.jobId = query.Unsigned(0);
     job.cellId = query.Unsigned(1);
@@ -23,19 +47,25 @@ class DatabaseJobService : public JobServiceBackend {
     job.level = static_cast<int>(query.Int(3));
     job.token = query.Text(4);
     job.conversions = query.Unsigned(5);
+    job.snapJobId = query.Unsigned(6);
+    job.copyId = static_cast<uint32_t>(query.Unsigned(7));
+    job.backupCopyDone = query.Int(8) != 0;
     return job;
   }
 
   bool PutJob(const JobRecord& job) override {
     SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO jobs (job_id, cell_id, app_id, level, token, conversions) "
-                     "VALUES (?, ?, ?, ?, ?, ?);");
+                     "INSERT OR REPLACE INTO jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, "
+                     "copy_id, backup_copy_done) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);");
     put.BindUnsigned(1, job.jobId)
         .BindUnsigned(2, job.cellId)
         .BindUnsigned(3, job.appId)
         .Bind(4, job.level)
         .Bind(5, job.token)
-        .BindUnsigned(6, job.conversions);
+        .BindUnsigned(6, job.conversions)
+        .BindUnsigned(7, job.snapJobId)
+        .BindUnsigned(8, job.copyId)
+        .Bind(9, job.backupCopyDone ? 1 : 0);
     return put.Run();
   }
 

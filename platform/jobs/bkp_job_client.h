@@ -27,7 +27,10 @@ struct JobRecord {
   uint64_t appId = 0;
   int level = 0;  // 1 full, 2 incremental, 4 differential
   std::string token;
-  uint64_t conversions = 0;  // times the job was turned into a full backup
+  uint64_t conversions = 0;     // times the job was turned into a full backup
+  uint64_t snapJobId = 0;       // the snapshot job this job converts (0: none)
+  uint32_t copyId = 0;          // the storage-policy copy the job wrote
+  bool backupCopyDone = false;  // the job's backup copy was made
 };
 
 // One call of a job client, as "name(arguments)".
@@ -48,6 +51,10 @@ class JobServiceBackend {
   // Appends a call to the job's log; the job's calls, oldest first.
   virtual bool LogCall(uint64_t jobId, const JobClientCall& call) = 0;
   virtual std::vector<JobClientCall> Calls(uint64_t jobId) = 0;
+  // Every job, by id.
+  virtual std::vector<JobRecord> Jobs() = 0;
+  // The subclient's newest incremental job whose backup copy is done.
+  virtual std::optional<JobRecord> NewestCopiedIncremental(uint64_t cellId, uint64_t appId) = 0;
   // The job's quit flag: set when the job is to stop. Nothing for an unknown
   // job; setting it is false for one.
   virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;

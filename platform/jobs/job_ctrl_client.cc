@@ -3,7 +3,14 @@
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fault_table.h"
 
-bool KZJobCtrlClient::checkQuitFlag() {
-  if (platform::InjectedFault("KZJobCtrlClient::checkQuitFlag", FXCODELOC).IsError()) return false;
+std::string KZJobCtrlClient::getCN() const {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZJobCtrlClient::getCN", code)) return std::string();
+  return m_sClientName;
+}
+
+bool KZJobCtrlClient::checkQuitFlag() const {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZJobCtrlClient::checkQuitFlag", code) || m_nJobId == 0) return false;
   return platform::JobService::Current().QuitFlag(m_nJobId).value_or(false);
 }

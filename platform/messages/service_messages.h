@@ -15,7 +15,16 @@ class GenericEntity : public CNGeneratedMessage<18, 46, 0x12EB6C4F> {
 }  // namespace KzEntities
 
 namespace JobManager {
-class GetLastIncrJobWithBackupCopyDoneReq : public CNGeneratedMessage<21, 35, 0x15888217> {};
+class GetLastIncrJobWithBackupCopyDoneReq : public CNGeneratedMessage<21, 35, 0x15888217> {
+ public:
+  static constexpr CNFieldId kVornCellId{1, 1, 0};
+  static constexpr CNFieldId kAppId{2, 2, 0};
+};
+class GetLastIncrJobWithBackupCopyDoneResp : public CNGeneratedMessage<21, 36, 0x15A2B1EC> {
+ public:
+  static constexpr CNFieldId kSnapJobId{1, 1, 0};
+  static constexpr CNFieldId kCopyId{4, 4, 0};
+};
 class BkpJobDetailsXml : public CNGeneratedMessage<21, 117, 0x153BD8B0> {};
 }  // namespace JobManager
 

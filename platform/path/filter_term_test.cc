@@ -6,6 +6,7 @@
 #include "support/test_platform.h"
 
 TEST(FilterTerm, PatternsMatchBaseNamesOrWholePaths) {
+  testing_support::ScopedStateDir state;
   struct Case {
     const char* pattern;
     const char* path;
@@ -40,7 +41,6 @@ TEST(FilterTerm, PatternsMatchBaseNamesOrWholePaths) {
   CFilterTerm term;
   EXPECT_TRUE(FXErrorUtil::IsErrNo(term.LoadRaw(""), 22));
   EXPECT_FALSE(term.Matches(""));
-  testing_support::ScopedStateDir state;
   platform::FaultTable::Set("CFilterTerm::LoadRaw", 5, false, 1);
   EXPECT_TRUE(term.LoadRaw("*").IsError());
   EXPECT_FALSE(term.Matches("/a"));

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
+#include "platform/config/agent_config.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/sim/fault_table.h"
 
@@ -17,8 +19,8 @@ int ReadNumber(const char* section, const char* key, unsigned long long& value) 
   errno = 0;
   char* end = nullptr;
   const bool negative = text[0] == '-';
-  unsigned long long parsed =
-      negative ? static_cast<unsigned long long>(std::strtoll(text.c_str(), &end, 0)) : std::strtoull(text.c_str(), &end, 0);
+  unsigned long long parsed = negative ? static_cast<unsigned long long>(std::strtoll(text.c_str(), &end, 0))
+                                       : std::strtoull(text.c_str(), &end, 0);
   if (end == text.c_str() || *end != '\0' || errno == ERANGE) return 0;
   value = parsed;
   return 1;
@@ -56,4 +58,13 @@ int KZPlatformInfo::getPhysicalMachine(std::string& name) {
   if (!platform::Registry::Current().Get("Base", "sPhysicalMachine", text) || text.empty()) return 0;
   name = text;
   return 1;
+}
+
+int KZPlatformInfo::getStowhostVSHostName(char* host, int size) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPlatformInfo::getStowhostVSHostName", code)) return code != 0 ? code : -1;
+  const std::string name = platform::AgentConfig::Current().VornServeHost().value_or(std::string());
+  if (host == nullptr || name.empty() || name.size() >= static_cast<size_t>(size > 0 ? size : 0)) return -1;
+  std::memcpy(host, name.c_str(), name.size() + 1);
+  return 0;
 }

@@ -18,4 +18,8 @@ class KZPlatformInfo {
   // 0 on success (platform/config: the clients' active flag).
   // Fault: "KZPlatformInfo::getActiveClientList" (the list left empty).
   static int getActiveClientList(std::list<std::string>& names);
+  // The VornServe host the job clients join through, into a buffer of size
+  // bytes: 0, or non-zero (-1) when none is configured or it does not fit.
+  // Fault: "KZPlatformInfo::getStowhostVSHostName" (the fault's code).
+  static int getStowhostVSHostName(char* host, int size);
 };

@@ -6,7 +6,9 @@
 namespace platform {
 namespace {
 
-const char* kColumns = "afile_id, job_id, app_id, cell_id, afile_type, cycle_number, create_time, storage_host";
+const char* kColumns =
+    "afile_id, job_id, app_id, cell_id, afile_type, cycle_number, create_time, storage_host, copy_id, group_id, flags, "
+    "level";
 
 ArchiveFileRecord Read(const SqlStatement& row) {
   ArchiveFileRecord record;
@@ -18,6 +20,10 @@ ArchiveFileRecord Read(const SqlStatement& row) {
   record.cycleNumber = row.Unsigned(5);
   record.createTime = row.Unsigned(6);
   record.storageHostName = row.Text(7);
+  record.copyId = static_cast<uint32_t>(row.Unsigned(8));
+  record.groupId = static_cast<uint32_t>(row.Unsigned(9));
+  record.flags = static_cast<uint32_t>(row.Unsigned(10));
+  record.level = static_cast<int>(row.Int(11));
   return record;
 }
 
@@ -25,7 +31,7 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
   bool Put(const ArchiveFileRecord& record) override {
     SqlStatement put(StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
-                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);")
+                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
                                              .c_str());
     put.BindUnsigned(1, record.archFileId)
         .BindUnsigned(2, record.jobId)
@@ -34,7 +40,11 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
         .Bind(5, record.archFileType)
         .BindUnsigned(6, record.cycleNumber)
         .BindUnsigned(7, record.createTime)
-        .Bind(8, record.storageHostName);
+        .Bind(8, record.storageHostName)
+        .BindUnsigned(9, record.copyId)
+        .BindUnsigned(10, record.groupId)
+        .BindUnsigned(11, record.flags)
+        .Bind(12, record.level);
     return put.Run();
   }
 
@@ -87,6 +97,11 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
       requests.push_back(request);
     }
     return requests;
+  }
+
+  uint64_t HighestId() override {
+    SqlStatement query(StateDb::Current(), "SELECT COALESCE(MAX(afile_id), 0) FROM archive_files;");
+    return query.Step() ? query.Unsigned(0) : 0;
   }
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {

@@ -72,6 +72,10 @@ struct ArchiveFileRecord {
   uint64_t cycleNumber = 0;
   uint64_t createTime = 0;
   std::string storageHostName;
+  uint32_t copyId = 0;   // the storage-policy copy
+  uint32_t groupId = 0;  // the archive group
+  uint32_t flags = 0;
+  int level = 0;  // the backup level of the job that wrote it
 };
 
 // One getArchFileListForSnapshotJob request as it was asked, all four fields.
@@ -93,6 +97,12 @@ class ArchiveManagerBackend {
   // The requests so far, oldest first.
   virtual std::vector<ArchiveRequestRecord> Requests() = 0;
   virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;
+  // The highest archive file id registered (0: none).
+  virtual uint64_t HighestId() {
+    uint64_t highest = 0;
+    for (const ArchiveFileRecord& record : All()) highest = record.archFileId > highest ? record.archFileId : highest;
+    return highest;
+  }
   static ArchiveManagerBackend& Default();
 };
 

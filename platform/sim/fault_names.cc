@@ -22,6 +22,7 @@ const char* const kFailableCalls[] = {
     "KZClient::getInstallDirectory",
     "KZClient::getNetworkHostnameMangled",
     "KZClient::getName",
+    "KZClient::getOperatingSystemId",
     "KZClient::getjobResultDirectory",
     "KZPI_Base::getHomeDirectory",
     "KZPI_Base::getTarvosDirectory",
@@ -69,6 +70,7 @@ const char* const kFailableCalls[] = {
     "KzBfDriver::getBitmap",
     "KzBfDriver::open",
     "KzBfDriver::queryDevice",
+    "KzbfCreateSnapshot",
     // event/
     "EvEvent::InfoEvent",
     // fs/
@@ -104,6 +106,8 @@ const char* const kFailableCalls[] = {
     "IdxBrowseClient::Browse",
     "IdxBrowseClient::Initialize",
     "IndexMetaDataHelper::fillBuffer",
+    "IndexingConnection::backupDone",
+    "IndexingConnection::initialize",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",
@@ -114,7 +118,10 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::init",
     "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
     "KZBkpJobClient::updateInfo",
+    "KZJobClient::init",
+    "KZJobClient::processXmlReq",
     "KZJobCtrlClient::checkQuitFlag",
+    "KZJobCtrlClient::getCN",
     // lock/
     "KzFileLock::lock",
     // lvm/
@@ -137,6 +144,7 @@ const char* const kFailableCalls[] = {
     "KZPlatformInfo::getNumber",
     "KZPlatformInfo::getPhysicalMachine",
     "KZPlatformInfo::getString",
+    "KZPlatformInfo::getStowhostVSHostName",
     // semaphore/
     "KzNamedSemaphore::KzNamedSemaphore",
     "KzNamedSemaphore::wait",
@@ -164,6 +172,13 @@ const char* const kFailableCalls[] = {
     "Subclient::getUseBlockLevelBackup",
     "Subclient::getUseBlockLevelSPOSBackup",
     "Subclient::getUseSource",
+    // snapshot/
+    "KZQMSnapHandler::getEngineInfoByEngineID",
+    "KZSnapClientAPI::getVolumeSnaps",
+    "KZSnapClientAPI::updateVolumeSnaps",
+    "SMVolSnapInfo::cloneForBlockSnap",
+    "UxaSnapUtil::addMountPoint",
+    "UxaSnapUtil::createSnapArchiveFiles",
     // text/
     "CAscii85::Decode",
     // thread/

@@ -254,7 +254,43 @@ const char* const kSteps[] = {
     "  succeeded INTEGER NOT NULL);"
     "CREATE INDEX job_client_calls_by_job ON job_client_calls (job_id, seq);",
 
-    // 8: a job's quit flag, and the index's extent view: per application and
+    // 8: the snapshot library and what a snapshot job becomes a backup job
+    // with. Clients carry their operating system; subclients their
+    // storage-policy copy and archive group; archive files their copy,
+    // group, flags and backup level; jobs the snapshot job they convert,
+    // their copy and whether their backup copy is done. Volume-snap records
+    // are kept in their one text form per (cell, job); snap engines by id.
+    // Every snapshot-library call and every indexing connection is logged.
+    "ALTER TABLE clients ADD COLUMN os_id INTEGER NOT NULL DEFAULT 49;"
+    "ALTER TABLE subclients ADD COLUMN copy_id INTEGER NOT NULL DEFAULT 1;"
+    "ALTER TABLE subclients ADD COLUMN group_id INTEGER NOT NULL DEFAULT 1;"
+    "ALTER TABLE archive_files ADD COLUMN copy_id INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE archive_files ADD COLUMN group_id INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE archive_files ADD COLUMN flags INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE archive_files ADD COLUMN level INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE jobs ADD COLUMN snap_job_id INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE jobs ADD COLUMN copy_id INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE jobs ADD COLUMN backup_copy_done INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE snap_records ("
+    "  cell_id INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  record TEXT NOT NULL,"
+    "  PRIMARY KEY (cell_id, job_id));"
+    "CREATE TABLE snap_engines ("
+    "  engine_id INTEGER PRIMARY KEY,"
+    "  name TEXT NOT NULL DEFAULT '');"
+    "CREATE TABLE snap_calls ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  call TEXT NOT NULL,"
+    "  request TEXT NOT NULL,"
+    "  result INTEGER NOT NULL);"
+    "CREATE TABLE index_connections ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  job_id INTEGER NOT NULL,"
+    "  arguments TEXT NOT NULL,"
+    "  done INTEGER NOT NULL DEFAULT 0);",
+
+    // 9: a job's quit flag, and the index's extent view: per application and
     // volume, each extent's name and the hash of its content.
     "ALTER TABLE jobs ADD COLUMN quit_flag INTEGER NOT NULL DEFAULT 0;"
     "CREATE TABLE index_extent_views ("
@@ -288,7 +324,9 @@ int UserVersion(sqlite3* db) {
 
 }  // namespace
 
-int StateSchemaVersion() { return kVersion; }
+int StateSchemaVersion() {
+  return kVersion;
+}
 
 bool MigrateStateSchema(sqlite3* db, const std::string& path, int target, std::string& error) {
   if (db == nullptr) {

@@ -20,6 +20,7 @@ std::string Decoded(const std::string& text) {
 }  // namespace
 
 TEST(Ascii85, ChunksRoundTripAnyBytes) {
+  testing_support::ScopedStateDir state;
   std::string every(256, '\0');
   for (int i = 0; i < 256; ++i) every[i] = static_cast<char>(i);
   // Known texts of other Adobe-form encoders, then random bytes with zero
@@ -48,6 +49,7 @@ TEST(Ascii85, ChunksRoundTripAnyBytes) {
 }
 
 TEST(Ascii85, DecodeRefusesAnythingButOneChunk) {
+  testing_support::ScopedStateDir state;
   for (const char* text : {"", "<~", "~>", "<~~", "9jqo^", "<~9jqo^", "9jqo^~>", " <~9jqo^~>", "<~9jqo^~> ",
                            "<~9jqo^~>~>", "<~9jqo^~><~~>", "<~9j qo^~>", "<~9j\nqo^~>", "<~9jqo^a~>", "<~9jzo^~>",
                            "<~s8W-\"~>", "<~uuuuu~>", "<~vvvvv~>", "<~9jqo^{~>"})
@@ -57,7 +59,6 @@ TEST(Ascii85, DecodeRefusesAnythingButOneChunk) {
   EXPECT_TRUE(CAscii85::Decode("<~9jqo^z!~>", bytes).IsError());
   EXPECT_EQ(bytes, std::string("Man \0\0\0\0", 8));
 
-  testing_support::ScopedStateDir state;
   platform::FaultTable::Set("CAscii85::Decode", 5, false, 1);
   EXPECT_EQ(Decoded("<~9jqo^~>"), "error 5");
   EXPECT_EQ(Decoded("<~9jqo^~>"), "Man ");

@@ -72,7 +72,7 @@ TEST_F(SnapReadManagerTest, AFailedReaderOrAQuitRequestAbortsTheRun) {
 
   // Nothing failed: the job-control client decides.
   ASSERT_TRUE(blbsim::SetJobQuitFlag(101, true));
-  KZJobCtrlClient jobCtrl(101);
+  KZJobCtrlClient jobCtrl(101, "localclient");
   EXPECT_TRUE(CSnapReadManager(1, {}, {}, &jobCtrl).IsAborted());
   EXPECT_FALSE(CSnapReadManager(1, {}, {}, nullptr).IsAborted());
   ASSERT_TRUE(blbsim::SetJobQuitFlag(101, false));

@@ -85,7 +85,7 @@ TEST_F(TrueUpHandlerTest, AGivenUpRunLeavesNoBitmapAndNoThread) {
   // The job is to stop.
   {
     ASSERT_TRUE(blbsim::SetJobQuitFlag(101, true));
-    KZJobCtrlClient jobCtrl(101);
+    KZJobCtrlClient jobCtrl(101, "localclient");
     std::vector<TrueUpVolInfo> volumes = Volumes(scan_test::kRecordV1, loop.Device(), change);
     CapturingLog log(3);
     CQiError err = RunTrueUp(volumes, 2, &jobCtrl);

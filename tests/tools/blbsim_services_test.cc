@@ -34,9 +34,9 @@ TEST(blbsim, SeedsProxiesArchiveFilesAndIndexFilesAndShowsTransfers) {
   EXPECT_EQ(out, "afile=31 job=12 app=5 cell=2 type=4 cycle=1 created=1000 host=ma1\n");
 
   testing_support::WriteFile(scope.Sub("in/12_BlockDeviceConfig.kzf"), "cfg");
-  ASSERT_EQ(
-      RunBlbsim(dir, "index add ma1 2 5 12 " + scope.Sub("in/12_BlockDeviceConfig.kzf") + " 12_BlockDeviceConfig.kzf 500"),
-      0);
+  ASSERT_EQ(RunBlbsim(dir, "index add ma1 2 5 12 " + scope.Sub("in/12_BlockDeviceConfig.kzf") +
+                               " 12_BlockDeviceConfig.kzf 500"),
+            0);
   ASSERT_EQ(RunBlbsim(dir, "index list", &out), 0);
   EXPECT_EQ(out, "ma1 2/5 job=12 12_BlockDeviceConfig.kzf stored=500\n");
   std::list<std::string> patterns = {"*BlockDeviceConfig.kzf"};
@@ -56,14 +56,14 @@ TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
   const std::string archive =
       R"({"archive_manager": {"archive_files": [)"
       R"({"afile_id": 31, "job_id": 12, "app_id": 5, "cell_id": 2, "afile_type": 4, "cycle_number": 3, )"
-      R"("create_time": 1700000000, "storage_host": "ma1"}, )"
+      R"("create_time": 1700000000, "storage_host": "ma1", "copy_id": 3, "group_id": 4, "flags": 0, "level": 2}, )"
       R"({"afile_id": 32, "job_id": 12, "app_id": 5, "cell_id": 2, "afile_type": 1, "cycle_number": 3, )"
-      R"("create_time": 1700000100, "storage_host": "ma1"}]}})";
+      R"("create_time": 1700000100, "storage_host": "ma1", "copy_id": 0, "group_id": 0, "flags": 8, "level": 1}]}})";
   std::string out;
 
   // One misspelt key anywhere: exit 2, its path named, nothing written.
   std::string misspelt = archive;
-  misspelt.replace(misspelt.find("\"storage_host\": \"ma1\"}]"), 14, "\"storage_hots\"");
+  misspelt.replace(misspelt.rfind("\"storage_host\": \"ma1\""), 14, "\"storage_hots\"");
   testing_support::WriteFile(seed, misspelt);
   EXPECT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 2);
   EXPECT_NE(out.find("$.archive_manager.archive_files[1].storage_hots: unknown key"), std::string::npos) << out;
@@ -82,7 +82,8 @@ TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
             "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
             "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
   EXPECT_EQ(RunBlbsim(scope.Path(), "dump archive", &out), 2);
-  EXPECT_NE(out.find("services: agent_config application_list oracle_agent volume_manager archive_manager fault_table"),
+  EXPECT_NE(out.find("services: agent_config application_list oracle_agent volume_manager archive_manager job_manager "
+                     "snapshot_library fault_table"),
             std::string::npos)
       << out;
 }

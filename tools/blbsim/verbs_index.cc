@@ -8,6 +8,7 @@
 
 #include "platform/harness/index_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/harness/snap_harness.h"
 #include "platform/text/fx_string.h"
 #include "verb.h"
 
@@ -121,8 +122,18 @@ int IndexingV2(const Args& args) {
   return 0;
 }
 
+int Connections(const Args& args) {
+  if (args.size() != 1) return UsageError("index");
+  for (const platform::IndexConnectionRecord& connection : IndexConnectionRecords())
+    std::printf("connection=%lld job=%llu initialize(%s) done=%d\n", connection.id,
+                static_cast<unsigned long long>(connection.jobId), connection.arguments.c_str(),
+                connection.done ? 1 : 0);
+  return 0;
+}
+
 int Index(const Args& args) {
   if (args.empty()) return UsageError("index");
+  if (args[0] == "connections") return Connections(args);
   if (args[0] == "bitmap") return Bitmaps(args);
   if (args[0] == "reply") return Reply(args);
   if (args[0] == "extents") return ExtentView(args);
@@ -135,9 +146,9 @@ const VerbRegistration kIndexVerbs({
     {"index",
      "add HOST CELL APP JOB FILE [NAME [TIME]] | list | bitmap set CELL APP COMPONENT FILE | bitmap list | "
      "extents set CELL APP VOLUME FILE|- | extents show CELL APP VOLUME | reply FILE [type=N] [path=TEXT] | requests "
-     "[clear] | v2 CELL APP on|off",
+     "[clear] | v2 CELL APP on|off | connections",
      "the backup index: stored files, extent bitmaps, volumes' extent views (lines \"ID HASH\"), replies for the next "
-     "browse, browse requests, indexing V2",
+     "browse, browse requests, indexing V2, the jobs' indexing connections",
      Index},
 });
 

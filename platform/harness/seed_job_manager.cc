@@ -1,0 +1,67 @@
+// Seed section "job_manager": the jobs of the job service with their
+// subclient, level, token, conversions, the snapshot job they convert, their
+// copy and whether their backup copy is done.
+#include "platform/harness/seed_section.h"
+#include "platform/jobs/bkp_job_client.h"
+
+namespace blbsim {
+namespace {
+
+class JobManagerSection : public SeedSection {
+ public:
+  const char* Name() const override { return "job_manager"; }
+  std::vector<const char*> Keys() const override { return {"jobs"}; }
+
+  void Read(const SeedObject& section) override {
+    for (const SeedObject& row : section.Rows("jobs", {"job_id", "cell_id", "app_id", "level", "token", "conversions",
+                                                       "snap_job_id", "copy_id", "backup_copy_done"})) {
+      platform::JobRecord job;
+      job.jobId = row.Unsigned("job_id");
+      job.cellId = row.Unsigned("cell_id");
+      job.appId = row.Unsigned("app_id");
+      const long long level = row.Integer("level");
+      if (level < INT32_MIN || level > INT32_MAX) throw SeedRefused(row.PathOf("level"), "out of range");
+      job.level = static_cast<int>(level);
+      job.token = row.Text("token", "");
+      job.conversions = row.Unsigned("conversions", 0);
+      job.snapJobId = row.Unsigned("snap_job_id", 0);
+      const uint64_t copy = row.Unsigned("copy_id", 0);
+      if (copy > UINT32_MAX) throw SeedRefused(row.PathOf("copy_id"), "out of range");
+      job.copyId = static_cast<uint32_t>(copy);
+      job.backupCopyDone = row.Flag("backup_copy_done", false);
+      jobs_.push_back(job);
+    }
+  }
+
+  bool Apply() override {
+    for (const platform::JobRecord& job : jobs_)
+      if (!platform::JobService::Current().PutJob(job)) return false;
+    return true;
+  }
+
+  nlohmann::json Dump() override {
+    nlohmann::json jobs = nlohmann::json::array();
+    for (const platform::JobRecord& job : platform::JobService::Current().Jobs())
+      jobs.push_back({{"job_id", job.jobId},
+                      {"cell_id", job.cellId},
+                      {"app_id", job.appId},
+                      {"level", job.level},
+                      {"token", job.token},
+                      {"conversions", job.conversions},
+                      {"snap_job_id", job.snapJobId},
+                      {"copy_id", job.copyId},
+                      {"backup_copy_done", job.backupCopyDone}});
+    return {{"jobs", jobs}};
+  }
+
+ private:
+  std::vector<platform::JobRecord> jobs_;
+};
+
+}  // namespace
+
+std::unique_ptr<SeedSection> MakeJobManagerSection() {
+  return std::make_unique<JobManagerSection>();
+}
+
+}  // namespace blbsim

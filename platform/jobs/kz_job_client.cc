@@ -1,0 +1,32 @@
+#include "platform/jobs/kz_job_client.h"
+
+#include "platform/config/agent_config.h"
+#include "platform/jobs/bkp_job_client.h"
+#include "platform/messages/service_messages.h"
+#include "platform/sim/fault_table.h"
+
+bool KZJobClient::init(const std::string& host, int, int) {
+  int code = 0;
+  m_bInitialized = false;
+  if (platform::InjectedFaultCode("KZJobClient::init", code)) return false;
+  const std::optional<std::string> vornServe = platform::AgentConfig::Current().VornServeHost();
+  m_bInitialized = vornServe && !vornServe->empty() && host == *vornServe;
+  return m_bInitialized;
+}
+
+bool KZJobClient::processXmlReq(const CNMessageBase& request, CNMessageBase& reply) {
+  using Request = JobManager::GetLastIncrJobWithBackupCopyDoneReq;
+  using Reply = JobManager::GetLastIncrJobWithBackupCopyDoneResp;
+  int code = 0;
+  if (platform::InjectedFaultCode("KZJobClient::processXmlReq", code) || !m_bInitialized) return false;
+  if (request.getModule() != Request::kModule || request.getType() != Request::kType) return false;
+  const uint64_t cellId = request.getuint64(Request::kVornCellId.number, Request::kVornCellId.tag);
+  const uint64_t appId = request.getuint64(Request::kAppId.number, Request::kAppId.tag);
+  std::optional<platform::JobRecord> job = platform::JobService::Current().NewestCopiedIncremental(cellId, appId);
+  if (!job) return false;
+  Reply answer;
+  answer.setuint64(Reply::kSnapJobId.number, Reply::kSnapJobId.tag, job->snapJobId);
+  answer.setuint64(Reply::kCopyId.number, Reply::kCopyId.tag, job->copyId);
+  reply = answer;
+  return true;
+}

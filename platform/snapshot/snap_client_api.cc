@@ -1,0 +1,139 @@
+#include "platform/snapshot/snap_client_api.h"
+
+#include "platform/sim/fault_table.h"
+#include "platform/sim/state_db.h"
+
+namespace platform {
+namespace {
+
+class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
+ public:
+  std::optional<SMVolSnapInfo> FindRecord(uint32_t cellId, uint64_t jobId) override {
+    SqlStatement query(StateDb::Current(), "SELECT record FROM snap_records WHERE cell_id = ? AND job_id = ?;");
+    query.BindUnsigned(1, cellId).BindUnsigned(2, jobId);
+    if (!query.Step()) return std::nullopt;
+    return Parse(query.Text(0));
+  }
+
+  bool PutRecord(const SMVolSnapInfo& record) override {
+    SqlStatement put(StateDb::Current(),
+                     "INSERT OR REPLACE INTO snap_records (cell_id, job_id, record) VALUES (?, ?, ?);");
+    return put.BindUnsigned(1, record.getVornCellId())
+        .BindUnsigned(2, record.getJobId())
+        .Bind(3, record.ToText())
+        .Run();
+  }
+
+  std::vector<SMVolSnapInfo> Records() override {
+    std::vector<SMVolSnapInfo> records;
+    SqlStatement query(StateDb::Current(), "SELECT record FROM snap_records ORDER BY cell_id, job_id;");
+    while (query.Step())
+      if (std::optional<SMVolSnapInfo> record = Parse(query.Text(0))) records.push_back(*record);
+    return records;
+  }
+
+  std::optional<SMEngineInfo> FindEngine(int engineId) override {
+    SqlStatement query(StateDb::Current(), "SELECT engine_id, name FROM snap_engines WHERE engine_id = ?;");
+    query.Bind(1, engineId);
+    if (!query.Step()) return std::nullopt;
+    return SMEngineInfo{static_cast<int>(query.Int(0)), query.Text(1)};
+  }
+
+  bool PutEngine(const SMEngineInfo& engine) override {
+    SqlStatement put(StateDb::Current(), "INSERT OR REPLACE INTO snap_engines (engine_id, name) VALUES (?, ?);");
+    return put.Bind(1, engine.engineId).Bind(2, engine.name).Run();
+  }
+
+  std::vector<SMEngineInfo> Engines() override {
+    std::vector<SMEngineInfo> engines;
+    SqlStatement query(StateDb::Current(), "SELECT engine_id, name FROM snap_engines ORDER BY engine_id;");
+    while (query.Step()) engines.push_back({static_cast<int>(query.Int(0)), query.Text(1)});
+    return engines;
+  }
+
+  bool LogCall(const SnapServiceCall& call) override {
+    SqlStatement put(StateDb::Current(), "INSERT INTO snap_calls (call, request, result) VALUES (?, ?, ?);");
+    return put.Bind(1, call.call).Bind(2, call.request).Bind(3, call.result).Run();
+  }
+
+  std::vector<SnapServiceCall> Calls() override {
+    std::vector<SnapServiceCall> calls;
+    SqlStatement query(StateDb::Current(), "SELECT call, request, result FROM snap_calls ORDER BY seq;");
+    while (query.Step()) calls.push_back({query.Text(0), query.Text(1), static_cast<int>(query.Int(2))});
+    return calls;
+  }
+
+ private:
+  // A stored text was checked when it was stored; one that no longer reads
+  // is no record.
+  static std::optional<SMVolSnapInfo> Parse(const std::string& text) {
+    SMVolSnapInfo record;
+    std::string why;
+    if (!SMVolSnapInfo::FromText(text, record, why)) return std::nullopt;
+    return record;
+  }
+};
+
+std::string RequestFields(const SMVolSnapInfo& record) {
+  return "job=" + std::to_string(record.getJobId()) + " snapjob=" + std::to_string(record.getSnapJobId()) +
+         " cell=" + std::to_string(record.getVornCellId()) + " action=" + std::to_string(record.getSnapActionFlags()) +
+         " retrieve=" + std::to_string(record.getRetrieveValidFlags()) +
+         " copytype=" + std::to_string(record.getCopyParamType()) + " copy=" + std::to_string(record.getCopyParam());
+}
+
+}  // namespace
+
+SnapshotLibraryBackend& SnapshotLibraryBackend::Default() {
+  static DatabaseSnapshotLibrary* backend = new DatabaseSnapshotLibrary();
+  return *backend;
+}
+
+}  // namespace platform
+
+bool KZSnapClientAPI::Failed(int code, const std::string& text) {
+  m_nErrorCode = code;
+  m_sError = text;
+  return false;
+}
+
+bool KZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
+  platform::SnapshotLibraryBackend& library = platform::SnapshotLibrary::Current();
+  platform::SnapServiceCall call{"getVolumeSnaps", platform::RequestFields(record), 0};
+  int code = 0;
+  std::optional<SMVolSnapInfo> stored;
+  if (platform::InjectedFaultCode("KZSnapClientAPI::getVolumeSnaps", code))
+    call.result = code != 0 ? code : -1;
+  else if (!(stored = library.FindRecord(record.getVornCellId(), record.getSnapJobId())))
+    call.result = 1168;
+  library.LogCall(call);
+  if (call.result != 0) {
+    record.setError(call.result, "no volume snap record for the job");
+    return Failed(call.result, "Failed to get volume snap info for job " + std::to_string(record.getSnapJobId()));
+  }
+  record.TakeStored(*stored);
+  record.setError(0, "");
+  return true;
+}
+
+bool KZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
+  platform::SnapshotLibraryBackend& library = platform::SnapshotLibrary::Current();
+  platform::SnapServiceCall call{"updateVolumeSnaps", platform::RequestFields(record), 0};
+  int code = 0;
+  if (platform::InjectedFaultCode("KZSnapClientAPI::updateVolumeSnaps", code))
+    call.result = code != 0 ? code : -1;
+  else if (!library.PutRecord(record))
+    call.result = 1627;
+  library.LogCall(call);
+  if (call.result != 0)
+    return Failed(call.result, "Failed to store volume snap info for job " + std::to_string(record.getJobId()));
+  return true;
+}
+
+bool KZQMSnapHandler::getEngineInfoByEngineID(int engineId, SMEngineInfo& engine) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZQMSnapHandler::getEngineInfoByEngineID", code)) return false;
+  std::optional<SMEngineInfo> found = platform::SnapshotLibrary::Current().FindEngine(engineId);
+  if (!found) return false;
+  engine = *found;
+  return true;
+}

@@ -1,0 +1,75 @@
+#pragma once
+// The snapshot service's clients, simulated over the state database: the
+// volume-snap records of jobs ("snap_records", one text form per cell and
+// job, see sm_vol_snap_info.h), the snap engines ("snap_engines"; `blbsim
+// init` adds the block-level engine 53) and a log of every call with its
+// request fields ("snap_calls", `blbsim snap calls`).
+//
+// Faults: "KZSnapClientAPI::getVolumeSnaps", "KZSnapClientAPI::updateVolumeSnaps",
+// "KZQMSnapHandler::getEngineInfoByEngineID" (the call answers false; the
+// API's error is the fault's code).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/base/backend.h"
+#include "platform/snapshot/sm_vol_snap_info.h"
+
+class KZSnapClientAPI {
+ public:
+  // Loads the stored record of the request's cell and snapshot job into the
+  // record (its requests kept). False with error 1168 when none is stored.
+  bool getVolumeSnaps(SMVolSnapInfo& record);
+  // Stores the record under its own cell and job, replacing what was there.
+  bool updateVolumeSnaps(SMVolSnapInfo& record);
+  // The last failure of this client: code and text.
+  void getErrCodeAndStr(int& code, std::string& text) const {
+    code = m_nErrorCode;
+    text = m_sError;
+  }
+
+ private:
+  bool Failed(int code, const std::string& text);
+
+  int m_nErrorCode = 0;
+  std::string m_sError;
+};
+
+class KZQMSnapHandler {
+ public:
+  // False for an engine the service does not know.
+  bool getEngineInfoByEngineID(int engineId, SMEngineInfo& engine);
+};
+
+namespace platform {
+
+// One call of the snapshot service: its name, its request and its result.
+struct SnapServiceCall {
+  std::string call;
+  std::string request;
+  int result = 0;
+};
+
+class SnapshotLibraryBackend {
+ public:
+  virtual ~SnapshotLibraryBackend() = default;
+  virtual std::optional<SMVolSnapInfo> FindRecord(uint32_t cellId, uint64_t jobId) = 0;
+  virtual bool PutRecord(const SMVolSnapInfo& record) = 0;
+  // Every stored record, by cell and job.
+  virtual std::vector<SMVolSnapInfo> Records() = 0;
+  virtual std::optional<SMEngineInfo> FindEngine(int engineId) = 0;
+  virtual bool PutEngine(const SMEngineInfo& engine) = 0;
+  virtual std::vector<SMEngineInfo> Engines() = 0;
+  virtual bool LogCall(const SnapServiceCall& call) = 0;
+  virtual std::vector<SnapServiceCall> Calls() = 0;
+
+  static SnapshotLibraryBackend& Default();
+};
+
+using SnapshotLibrary = Backend<SnapshotLibraryBackend>;
+
+// The block-level snap engine a pseudo-snap clone is made for.
+constexpr int kBlockLevelSnapEngine = 53;
+
+}  // namespace platform

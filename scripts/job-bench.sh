@@ -1,0 +1,89 @@
+#!/bin/bash
+# Measures, as root, the backup phase of a whole full job against plain
+# tools over the same snapshot in the same run: a 2 GiB ext4 holding 1.5 GiB
+# of random files on a loop device, one snapshot, its scan and backup with 1
+# and with 4 streams, then md5sum and dd iflag=direct of the snapshot. It
+# prints each rate and the ratios of the backup's MB/s to them.
+#
+# It installs what is missing and builds into build/normal (reused when
+# there), unless BLBSIM and BLBJOB name built programs; the simulated
+# platform's state goes in a folder of its own, removed with the rest.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ "$(id -u)" != 0 ]; then
+  echo "job-bench.sh: run it as root (loop devices, mounts, file-system freezes)" >&2
+  exit 1
+fi
+if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
+  "$root/scripts/install-deps.sh"
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+  cmake --build "$root/build/normal" -j "$(nproc)" --target blbsim blbjob
+  BLBSIM="$root/build/normal/tools/blbsim/blbsim"
+  BLBJOB="$root/build/normal/tools/blbjob/blbjob"
+fi
+
+work="$(mktemp -d /var/tmp/blbjob-bench.XXXXXX)"
+export BLB_STATE_DIR="$work/state"
+job_args="-a 2:7 -j 1 -t 1 -d stow1 -jt TOK"
+loop=""
+mounted=0
+cleanup() {
+  set +e
+  "$BLBJOB" release -- $job_args >/dev/null 2>&1
+  [ "$mounted" = 1 ] && umount "$work/mnt"
+  [ -n "$loop" ] && "$BLBSIM" kzbf detach "$loop" >/dev/null 2>&1
+  [ -n "$loop" ] && losetup -d "$loop"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+"$BLBSIM" init "$BLB_STATE_DIR" >/dev/null
+"$BLBSIM" subclient 2 7 2
+truncate -s 2G "$work/disk.img"
+loop="$(losetup -f --show "$work/disk.img")"
+mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$loop"
+mkdir "$work/mnt"
+mount "$loop" "$work/mnt"
+mounted=1
+echo "=== writing 1.5 GiB of random files"
+for i in 1 2 3 4 5 6; do
+  # Pseudo-random bytes at memory speed (AES-CTR of zeros).
+  head -c 256M /dev/zero |
+    openssl enc -aes-128-ctr -nosalt -pass "pass:job-bench-$i" -pbkdf2 2>/dev/null >"$work/mnt/file$i"
+done
+sync
+
+echo "=== snapshot"
+"$BLBJOB" snapshot --volume "$work/mnt" -- $job_args >/dev/null
+snap="$("$BLBSIM" job show 1 | sed -n 's/.*snapshot=\([^ ]*\).*/\1/p' | head -n 1)"
+size="$(blockdev --getsize64 "$snap")"
+
+now() { date +%s.%N; }
+rate() { awk -v b="$1" -v s="$2" -v e="$3" 'BEGIN { printf "%.1f", b / 1048576 / (e - s) }'; }
+# The backup phase's MB/s with the given streams, after a scan for them.
+backup_rate() {
+  blockdev --flushbufs "$snap"
+  "$BLBJOB" scan --streams "$1" --multiple-readers -- $job_args >/dev/null
+  "$BLBJOB" backup --streams "$1" -- $job_args | sed -n 's/^backup .*mb_per_s=\([0-9.]*\).*/\1/p'
+}
+echo "=== backup with 1 stream, with 4, md5sum and dd of the snapshot ($size bytes)"
+backup1="$(backup_rate 1)"
+backup4="$(backup_rate 4)"
+blockdev --flushbufs "$snap"
+start="$(now)"
+md5sum <"$snap" >/dev/null
+md5="$(rate "$size" "$start" "$(now)")"
+start="$(now)"
+dd if="$snap" of=/dev/null bs=4M iflag=direct status=none
+dd_rate="$(rate "$size" "$start" "$(now)")"
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+echo "MB/s: backup_1_stream=$backup1 backup_4_streams=$backup4 md5sum=$md5 dd_direct=$dd_rate"
+echo "ratio backup_1_stream/md5sum=$(ratio "$backup1" "$md5")"
+echo "ratio backup_1_stream/dd_direct=$(ratio "$backup1" "$dd_rate")"
+echo "ratio backup_4_streams/md5sum=$(ratio "$backup4" "$md5")"
+echo "ratio backup_4_streams/dd_direct=$(ratio "$backup4" "$dd_rate")"

@@ -1,0 +1,104 @@
+// CreatePseudoSnapArchive: one pseudo-snap job from the snapshot record to
+// the done marker and the index carry-forward. Nothing done is rolled back:
+// the done marker is the one sign of progress a rerun consults.
+#include "platform/fs/fx_file.h"
+#include "platform/log/ev_debug.h"
+#include "platform/services/host_name.h"
+#include "platform/snapshot/snap_client_api.h"
+#include "platform/text/fx_string.h"
+#include "pseudosnap/pseudo_snap_handler_private.h"
+
+namespace {
+
+constexpr unsigned kIndexCloseFailed = 774;
+
+}  // namespace
+
+CQiError CPseudoSnapArchiveHandlerPrivate::CreatePseudoSnapArchive(std::vector<uint32_t>* ids) {
+  EvDebug log;
+  const std::string marker = JobFilePath("PSnapADone.kzf");
+  CQiError error;
+  if (FXPath::DoesPathExist(marker)) {
+    error = SetIndexConnTypeFlags();
+    if (error.IsError()) return error.Push(FXCODELOC);
+    log.Debug(__FUNCTION__, "Pseudo archive done file[%s] already exists", marker.c_str());
+  } else {
+    error = GetSnapInfo();
+    if (!error.IsError()) error = GetMountMap();
+    if (!error.IsError()) error = CheckForVolumeCountMismatch();
+    if (error.IsError()) return error.Push(FXCODELOC);
+    uint32_t copyId = 0;
+    error = CreateSnapArchiveFiles(copyId);
+    if (error.IsError())
+      return error.Push(FXCODELOC, "CreateSnapArchiveFiles failed while creating block level snap archive files");
+    error = GetArchiveFileMap(m_oSnapVolSnapInfo, m_mSnapArchFileMap);
+    if (!error.IsError()) error = GetArchiveFileMap(m_oPseudoVolSnapInfo, m_mPseudoArchFileMap);
+    if (!error.IsError()) error = GetVolumeType();
+    if (error.IsError()) return error.Push(FXCODELOC);
+
+    std::string clientName, hostName;
+    int port = 0, hostFlags = 0;
+    DemangleHostName(m_sQM, clientName, hostName, port, hostFlags);
+    log.Debug(__FUNCTION__, "IndexingConnection::initialize(%lu,%lu,%lu,%d,%s,%s,%s,%lu)",
+              static_cast<unsigned long>(m_nVornCellId), static_cast<unsigned long>(m_nAppId),
+              static_cast<unsigned long>(m_nAppType), static_cast<int>(m_eBackupLevel), m_sJobToken.c_str(),
+              m_sQM.c_str(), hostName.c_str(), static_cast<unsigned long>(m_nIndexConnFlags));
+    if (m_oIndexingConnection.initialize(m_nVornCellId, m_nAppId, m_nAppType, static_cast<int>(m_eBackupLevel),
+                                         m_sJobToken, m_sQM, hostName, m_nIndexConnFlags) != 0)
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "failed to initialize Indexing connection");
+
+    error = UpdateVolumeAFileInfo(ids);
+    if (!error.IsError() && m_bIndexingV2) {
+      if (m_eBackupLevel == KZ_BKP_LEVEL_FULL || m_eBackupLevel == KZ_BKP_LEVEL_INCREMENTAL) {
+        error = PopulateFullIncrBackupIndex();
+      } else if (m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL) {
+        error = PopulateSynthFullIndex();
+        if (!error.IsError() && m_nAppType != 22 && m_nAppType != 80) error = UpdateSynthFullBackupInfo();
+      }
+    }
+    if (error.IsError()) return error.Push(FXCODELOC);
+
+    SMEngineInfo engine;
+    if (!KZQMSnapHandler().getEngineInfoByEngineID(platform::kBlockLevelSnapEngine, engine))
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Could not get engine info associated with engine id[%d]",
+                                     platform::kBlockLevelSnapEngine);
+    std::string cloneError;
+    if (m_oSnapVolSnapInfo.cloneForBlockSnap(m_nJobId, copyId, m_mSnapToPseudoArchFileMap, engine, m_oClonedVolSnapInfo,
+                                             cloneError, m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL) != 0)
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "cloneForBlockSnap failed. error[%s]", cloneError.c_str());
+    error = UpdateClonedVolSnapInfo();
+    if (error.IsError()) return error.Push(FXCODELOC);
+    error = SaveCarryFwdMapToDisk();
+    if (error.IsError())
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to save carry fwd details map to disk err: %s",
+                                     error.AsString().c_str());
+    KZSnapClientAPI snapClient;
+    if (!snapClient.updateVolumeSnaps(m_oClonedVolSnapInfo)) {
+      int apiCode = 0;
+      std::string apiError;
+      snapClient.getErrCodeAndStr(apiCode, apiError);
+      return FXErrorUtil::ErrorErrNo(
+          FXCODELOC, -1,
+          "Failed to update cloned vol snap info. KZSnapClientAPI error[%s] volSnapInfo error[%d] error[%s]",
+          apiError.c_str(), m_oClonedVolSnapInfo.getErrorCode(), m_oClonedVolSnapInfo.getErrorString().c_str());
+    }
+    if (m_oIndexingConnection.backupDone(1) != 0)
+      return FXErrorUtil::ErrorWin32(FXCODELOC, kIndexCloseFailed, "backupdone Failed, Failed to update Index");
+
+    auto_handle handle;
+    error = FXFile::KZCreateFile(marker.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr, fxfile::kCreateNew,
+                                 fxfile::kAttributeNormal, handle);
+    if (error.IsError()) {
+      log.Error(__FUNCTION__, "Failed to create file PSnapADone, err: %s", error.AsString().c_str());
+    } else {
+      handle.reset();
+      log.Debug(__FUNCTION__, "Pseudo archive done file[%s] created", marker.c_str());
+      SaveSnapAFilePseudoAFileMapToCache();
+    }
+  }
+  if (m_bIndexingV2) {
+    error = RunCarryFwdIndex();
+    if (error.IsError()) return error.Push(FXCODELOC);
+  }
+  return CQiError();
+}

@@ -1,0 +1,148 @@
+#pragma once
+// The pseudo-snap job's state and the points where the file-system, Oracle
+// and PostgreSQL jobs differ (the virtual operations, whose order the agent's
+// builds of the variants rely on).
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/compress/c7zip.h"
+#include "platform/error/qi_error.h"
+#include "platform/indexing/indexing_connection.h"
+#include "platform/jobinfo/job_info_reader.h"
+#include "platform/jobinfo/job_info_store.h"
+#include "platform/jobs/backup_level.h"
+#include "platform/jobs/job_ctrl_client.h"
+#include "platform/messages/service_messages.h"
+#include "platform/services/subclient.h"
+#include "platform/snapshot/sm_vol_snap_info.h"
+
+// Volume path to archive-file id.
+using MapVolumeArchFiles_t = std::map<std::string, int>;
+
+class CPseudoSnapArchiveHandlerPrivate;
+
+// A new handler of the variant for the application type as the agent passed
+// it: PostgreSQL (125), Oracle (22, 80) or file systems (any other).
+CPseudoSnapArchiveHandlerPrivate* MakePseudoSnapHandler(uint32_t appType);
+
+// Whether the job's information goes to the index instead of the job-info
+// store: PostgreSQL jobs.
+bool useIndexToStoreJobInfo(uint32_t appType);
+
+class CPseudoSnapArchiveHandlerPrivate {
+ public:
+  static constexpr uint32_t kIndexConnAlways = 1u << 16;
+  static constexpr uint32_t kIndexConnNoMetadata = 1u << 8;
+
+  CPseudoSnapArchiveHandlerPrivate();
+  virtual ~CPseudoSnapArchiveHandlerPrivate();
+  CPseudoSnapArchiveHandlerPrivate(const CPseudoSnapArchiveHandlerPrivate&) = delete;
+  CPseudoSnapArchiveHandlerPrivate& operator=(const CPseudoSnapArchiveHandlerPrivate&) = delete;
+
+  CQiError Initialize(uint32_t cellId, uint32_t appId, uint32_t appType, KZBkpLevel level, uint64_t jobId,
+                      uint64_t snapJobId, uint32_t copyId, uint32_t snapClientId, uint32_t clientId,
+                      const std::string& subclientDir, const std::string& storageServer, const std::string& jobToken,
+                      KZJobCtrlClient* jobCtrl, bool indexingV2, bool metadataCollected);
+  // Whether Initialize succeeded.
+  bool IsInitialized() const { return m_bInitialized; }
+  CQiError CreatePseudoSnapArchive(std::vector<uint32_t>* ids);
+  CQiError GetCumulativeBmpMap(std::map<std::string, std::string>& bitmaps);
+
+  uint32_t GetMetadataType() const { return m_nMetadataType; }
+  // Asked again at each call, from the application type.
+  bool isIndexingV2();
+  CQiError SetIndexConnTypeFlags();
+
+  // The variant hooks, in the order of their slots.
+  virtual CQiError GetSnapInfo();
+  virtual CQiError CreateSnapArchiveFiles(uint32_t& copyId);
+  virtual CQiError GetMountMap();
+  virtual CQiError DownloadAgentIndexFiles(CJobInfoMetadataReaderManagerPtr& manager, C7zip& archive);
+  virtual CQiError DownloadCumulativeBitmapFiles(CJobInfoMetadataReaderManagerPtr& manager);
+  virtual CQiError UploadCumulativeBackupBitmaps(CJobInfoMetadataStorePtr& store);
+  virtual CQiError CheckForVolumeCountMismatch();
+  virtual CQiError AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange timeRange);
+  virtual CQiError UploadAgentIndexToSynthFull();
+  virtual CQiError GetVolumeType();
+  virtual CQiError GetOperatingSystemId();
+  virtual CQiError UpdateVolumeAFileInfo(std::vector<uint32_t>* ids);
+  virtual CQiError UpdateClonedVolSnapInfo();
+
+  CQiError GetArchiveFileMap(SMVolSnapInfo& record, MapVolumeArchFiles_t& map);
+  CQiError GetVolumeSourcePath(SMVolSnapInfo& record, SMVolumeInfo& volume, std::string& path);
+  CQiError GetVolumeType(SMVolSnapInfo& record);
+  CQiError UpdateSourceSnapDevice(int volumeId, const std::string& device);
+  CQiError UpdateLVMMetadata(int volumeId, const std::string& sourcePath);
+
+  CQiError SaveCarryFwdMapToDisk();
+  CQiError LoadCarryFwdMapFromDisk();
+  CQiError SaveSnapAFilePseudoAFileMapToCache();
+  CQiError LoadSnapAFilePseudoAFileMapFromCache();
+
+  // Index publishing, carry-forward and synthetic full.
+  CQiError SendVolumeAFileInfo(const std::string& volume, int pseudoArchFileId);
+  CQiError PopulateFullIncrBackupIndex();
+  CQiError RunCarryFwdIndex();
+  CQiError InitializeSynthfull();
+  CQiError PopulateSynthFullIndex();
+  CQiError UpdateSynthFullBackupInfo();
+
+ protected:
+  // The job's files in the subclient directory: "<job id>_<name>".
+  std::string JobFilePath(const char* name) const;
+  bool IsWindowsOsId() const;
+  bool IsUnixOsId() const;
+
+  uint32_t m_nVornCellId = 0;                                                   // 1
+  uint32_t m_nAppId = 0;                                                        // 2
+  uint32_t m_nAppType = 0;                                                      // 3
+  KZBkpLevel m_eBackupLevel = static_cast<KZBkpLevel>(0);                       // 4
+  uint64_t m_nJobId = 0;                                                        // 5
+  uint64_t m_nSnapJobId = 0;                                                    // 6
+  uint32_t m_ulCopyId = 0;                                                      // 7
+  uint32_t m_nSnapClientId = 0;                                                 // 8
+  uint32_t m_nClientId = 0;                                                     // 9
+  std::unique_ptr<ApplicationId> m_pApplicationId;                              // 10
+  KZJobCtrlClient* m_pJobCtrl = nullptr;                                        // 11
+  std::string m_sSubClientDir;                                                  // 12
+  std::string m_sQM;                                                            // 13
+  std::string m_sJobToken;                                                      // 14
+  bool m_bMetadataCollectionEnabled = false;                                    // 15
+  uint32_t m_nIndexConnFlags = 0;                                               // 16
+  bool m_bIndexingV2 = true;                                                    // 17
+  bool m_bMetadataCollected = false;                                            // 18
+  SMVolSnapInfo m_oSnapVolSnapInfo;                                             // 19
+  SMVolSnapInfo m_oPseudoVolSnapInfo;                                           // 20
+  SMVolSnapInfo m_oClonedVolSnapInfo;                                           // 21
+  std::map<std::string, std::string> m_mMountMap;                               // 22
+  MapVolumeArchFiles_t m_mSnapArchFileMap;                                      // 23
+  MapVolumeArchFiles_t m_mPseudoArchFileMap;                                    // 24
+  std::map<int, int> m_mSnapToPseudoArchFileMap;                                // 25
+  std::vector<databrowse::ViewIdComponentIdToAfileMap> m_GuidToAfileMapVector;  // 26
+  IndexingConnection m_oIndexingConnection;                                     // 27
+  char m_cDelimiter = '\0';                                                     // 28
+  bool m_bWindowsDestination = false;                                           // 29
+  int m_nDestOsId = -1;                                                         // 30
+  std::map<std::string, uint64_t> m_mVolumeSizes;                               // 31
+  std::map<std::string, int> m_mVolumeTypes;                                    // 32
+  uint32_t m_nMetadataType = 2;                                                 // 33
+
+  // The synthetic full's own work folder, set only once it is prepared: the
+  // only folder the destructor may clean up.
+  std::string m_sSynthFullWorkDir;
+  bool m_bInitialized = false;
+};
+
+class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
+ public:
+  ~COraclePseudoSnapArchiveHandlerPrivate() override = default;
+};
+
+class CPostGresPseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
+ public:
+  ~CPostGresPseudoSnapArchiveHandlerPrivate() override = default;
+};

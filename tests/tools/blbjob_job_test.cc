@@ -1,0 +1,440 @@
+// Whole jobs of the job command on a mounted ext4 file system of a loop
+// device, checked from outside: the test reads the snapshots itself, hashes
+// extents with its own MD5, decodes the collect files' extent names itself
+// and takes each snapshot's allocation from dumpe2fs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/blbsim_command.h"
+#include "support/ext_image.h"
+#include "support/loop_device.h"
+#include "support/run_command.h"
+#include "support/scoped_mount.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using testing_support::CommandOutput;
+using testing_support::ReadFile;
+using testing_support::RunBlbsim;
+using testing_support::RunCommand;
+
+constexpr uint64_t kExtentSize = 4 << 20;
+constexpr uint64_t kDeviceSize = 256 << 20;
+constexpr uint64_t kExtents = kDeviceSize / kExtentSize;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string JobArgs(int job, int level, int previous = 0) {
+  return " -- -a 2:7 -j " + std::to_string(job) + " -t " + std::to_string(level) + " -d stow1 -jt TOK" +
+         (previous != 0 ? " -lsjid " + std::to_string(previous) : "");
+}
+
+int RunBlbjob(const std::string& arguments, std::string* output = nullptr) {
+  return RunCommand(std::string(BLBJOB_PATH) + " " + arguments + " 2>&1", output);
+}
+
+// A value of a summary line: "<line> ... key=value ...".
+std::string SummaryValue(const std::string& output, const std::string& line, const std::string& key) {
+  std::istringstream lines(output);
+  std::string text;
+  while (std::getline(lines, text)) {
+    if (text.rfind(line + " ", 0) != 0 && text.rfind(line + "=", 0) != 0) continue;
+    const size_t at =
+        text.find(" " + key + "=") != std::string::npos ? text.find(" " + key + "=") + 1 : text.find(key + "=");
+    if (at == std::string::npos) return "";
+    const size_t start = at + key.size() + 1;
+    return text.substr(start, text.find(' ', start) - start);
+  }
+  return "";
+}
+uint64_t SummaryNumber(const std::string& output, const std::string& line, const std::string& key) {
+  return std::strtoull(SummaryValue(output, line, key).c_str(), nullptr, 10);
+}
+
+std::string Md5Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+  std::string hex;
+  char pair[3];
+  for (unsigned i = 0; i < length; ++i) {
+    std::snprintf(pair, sizeof(pair), "%02x", digest[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+// Extent i of a device, zero-padded past the device's end.
+std::string ReadExtent(const std::string& device, uint64_t extent) {
+  std::string bytes(kExtentSize, '\0');
+  const int fd = ::open(device.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0) << device;
+  if (fd < 0) return bytes;
+  EXPECT_GE(::pread(fd, &bytes[0], bytes.size(), static_cast<off_t>(extent * kExtentSize)), 0);
+  ::close(fd);
+  return bytes;
+}
+
+std::vector<std::string> ExtentHashes(const std::string& device) {
+  std::vector<std::string> hashes;
+  for (uint64_t i = 0; i < kExtents; ++i) hashes.push_back(Md5Hex(ReadExtent(device, i)));
+  return hashes;
+}
+
+// The extents of the snapshot that hold a block the file system uses.
+std::set<uint64_t> ExtentsInUse(const std::string& snapshot) {
+  testing_support::ExtAllocation allocation;
+  EXPECT_TRUE(testing_support::ReadAllocation(snapshot, allocation));
+  const std::vector<unsigned char> bitmap = testing_support::ExpectedExtentBitmap(allocation, kExtentSize, kDeviceSize);
+  std::set<uint64_t> used;
+  for (uint64_t i = 0; i < kExtents; ++i)
+    if (i / 8 < bitmap.size() && ((bitmap[i / 8] >> (i % 8)) & 1)) used.insert(i);
+  return used;
+}
+
+// An extent name of a collect line: base-32 digits "0-9A-V", most
+// significant first.
+uint64_t DecodeExtentName(const std::string& name) {
+  uint64_t value = 0;
+  for (char digit : name) {
+    const int v = digit >= '0' && digit <= '9' ? digit - '0' : digit >= 'A' && digit <= 'V' ? digit - 'A' + 10 : -1;
+    EXPECT_GE(v, 0) << name;
+    value = value * 32 + static_cast<uint64_t>(v < 0 ? 0 : v);
+  }
+  return value;
+}
+
+struct CollectListing {
+  std::vector<std::string> files;  // names, without folder
+  std::multiset<uint64_t> extents;
+};
+
+CollectListing ReadCollectListing(const std::string& jobResults) {
+  CollectListing listing;
+  std::istringstream list(ReadFile(jobResults + "/ListOfCollect.txt"));
+  std::string line;
+  while (std::getline(list, line)) {
+    const size_t first = line.find('|'), last = line.rfind('|');
+    EXPECT_NE(first, last) << line;
+    const std::string path = line.substr(first + 1, last - first - 1);
+    listing.files.push_back(path.substr(path.rfind('/') + 1));
+    std::istringstream collect(ReadFile(path));
+    std::string entry;
+    while (std::getline(collect, entry)) listing.extents.insert(DecodeExtentName(entry.substr(entry.rfind('/') + 1)));
+  }
+  return listing;
+}
+
+// The job's hash file: extent number to hash, with the test failing on a
+// line that is not "<volume>|<name>|<md5>" or not in order.
+std::map<uint64_t, std::string> ReadHashFile(const std::string& path, const std::string& volume, size_t* lines) {
+  std::map<uint64_t, std::string> hashes;
+  std::istringstream file(ReadFile(path));
+  std::string line;
+  *lines = 0;
+  uint64_t previous = 0;
+  while (std::getline(file, line)) {
+    ++*lines;
+    const size_t first = line.find('|'), last = line.rfind('|');
+    EXPECT_EQ(line.substr(0, first), volume);
+    const uint64_t extent = DecodeExtentName(line.substr(first + 1, last - first - 1));
+    EXPECT_TRUE(*lines == 1 || extent > previous) << line;
+    previous = extent;
+    hashes[extent] = line.substr(last + 1);
+  }
+  return hashes;
+}
+
+// One 256 MiB ext4 file system (4 KiB blocks, no lazy initialisation)
+// holding a 40 MiB random file "a", mounted for the whole suite, with a
+// state directory of its own. Each job's snapshots are released when the
+// suite ends.
+struct SharedFileSystem {
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop{kDeviceSize};
+  std::unique_ptr<testing_support::ScopedMount> mount;
+  std::vector<int> jobs;
+
+  SharedFileSystem() {
+    if (!loop.Ok()) return;
+    if (RunCommand("mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 " + loop.Device()) != 0) {
+      ADD_FAILURE() << "mkfs.ext4 failed";
+      return;
+    }
+    mount = std::make_unique<testing_support::ScopedMount>(loop.Device(), "ext4");
+    if (!mount->Ok()) return;
+    EXPECT_EQ(Write("a", 0, 40, false), 0);
+    EXPECT_EQ(RunBlbsim(state.Path(), "subclient 2 7 2"), 0);
+  }
+  ~SharedFileSystem() {
+    for (int job : jobs) RunBlbjob("release" + JobArgs(job, 1));
+  }
+  bool Ok() const { return mount && mount->Ok(); }
+  std::string SkipReason() const {
+    return !loop.Ok() ? loop.SkipReason() : mount ? mount->SkipReason() : "no ext4 file system";
+  }
+  std::string Path() const { return mount->Path(); }
+  std::string JobResults() const { return state.Sub("jobresults/2/7"); }
+  // MiB of random bytes into a file at a MiB offset, synced.
+  int Write(const std::string& name, int atMiB, int countMiB, bool append) const {
+    return RunCommand("dd if=/dev/urandom of=" + Path() + "/" + name + " bs=1M count=" + std::to_string(countMiB) +
+                      (append ? " oflag=append conv=notrunc" : " seek=" + std::to_string(atMiB) + " conv=notrunc") +
+                      " status=none && sync");
+  }
+  std::string Snapshot(int job) const {
+    std::string shown;
+    RunBlbsim(state.Path(), "job show " + std::to_string(job), &shown);
+    const size_t at = shown.find("snapshot=");
+    return at == std::string::npos ? "" : shown.substr(at + 9, shown.find_first_of(" \n", at) - at - 9);
+  }
+  // Runs a whole job that keeps its snapshot.
+  int Run(const std::string& options, int job, int level, int previous, std::string& output) {
+    jobs.push_back(job);
+    return RunBlbjob("run --keep-snapshot --volume " + Path() + " " + options + JobArgs(job, level, previous), &output);
+  }
+  // Whether a write to the file system completes within 5 s.
+  bool Writable() const { return RunCommand("timeout 5 touch " + Path() + "/writable && sync -f " + Path()) == 0; }
+};
+
+class JobCommand : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { fs_ = new SharedFileSystem(); }
+  static void TearDownTestSuite() {
+    delete fs_;
+    fs_ = nullptr;
+  }
+  void SetUp() override {
+    if (!fs_->Ok()) GTEST_SKIP() << fs_->SkipReason();
+  }
+
+  // What every backup must give: one line per listed extent, each the MD5
+  // of the extent read from the job's snapshot; the summary's counts agree.
+  static void ExpectHashesOfListedExtents(int job, const std::string& output, const CollectListing& listing) {
+    size_t lines = 0;
+    const std::map<uint64_t, std::string> hashes =
+        ReadHashFile(fs_->state.Sub("reports/" + std::to_string(job) + "/hashes.txt"), fs_->Path(), &lines);
+    EXPECT_EQ(lines, listing.extents.size());
+    EXPECT_EQ(std::set<uint64_t>(listing.extents.begin(), listing.extents.end()).size(), listing.extents.size());
+    const std::string snapshot = fs_->Snapshot(job);
+    for (uint64_t extent : listing.extents) {
+      auto hash = hashes.find(extent);
+      ASSERT_NE(hash, hashes.end()) << "extent " << extent;
+      EXPECT_EQ(hash->second, Md5Hex(ReadExtent(snapshot, extent))) << "extent " << extent;
+    }
+    EXPECT_EQ(SummaryNumber(output, "scan", "extents_listed"), lines) << output;
+    EXPECT_EQ(SummaryNumber(output, "backup", "extents_read"), lines) << output;
+    EXPECT_EQ(SummaryNumber(output, "backup", "bytes"), kExtentSize * lines) << output;
+  }
+
+  static SharedFileSystem* fs_;
+};
+
+SharedFileSystem* JobCommand::fs_ = nullptr;
+
+}  // namespace
+
+TEST_F(JobCommand, AFullAndTwoIncrementalsListEveryChangedExtentInUseAndHashWhatTheSnapshotsHold) {
+  std::string out;
+  // The full job: every extent in use, each once, split over the streams.
+  ASSERT_EQ(fs_->Run("--streams 4 --multiple-readers --starvation 1", 3001, 1, 0, out), 0) << out;
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "full") << out;
+  const std::string fullSnapshot = fs_->Snapshot(3001);
+  CollectListing full = ReadCollectListing(fs_->JobResults());
+  ASSERT_FALSE(full.extents.empty());
+  EXPECT_GE(full.files.size(), 4u);
+  for (const std::string& file : full.files) EXPECT_EQ(file.rfind("CollectTot_", 0), 0u) << file;
+  const std::set<uint64_t> fullInUse = ExtentsInUse(fullSnapshot);
+  EXPECT_EQ(std::set<uint64_t>(full.extents.begin(), full.extents.end()), fullInUse);
+  ExpectHashesOfListedExtents(3001, out, full);
+
+  // Real writes after the whole device was read (its pages cached): an
+  // overwrite in place, an append, a new file.
+  ASSERT_EQ(RunCommand("dd if=" + fs_->loop.Device() + " of=/dev/null bs=4M status=none"), 0);
+  ASSERT_EQ(fs_->Write("a", 5, 1, false), 0);
+  ASSERT_EQ(fs_->Write("a", 0, 6, true), 0);
+  ASSERT_EQ(fs_->Write("b", 0, 3, false), 0);
+  // At the most detailed log level, the log tells every conversion to a full.
+  const std::string log = fs_->state.Sub("logs/blocklevel.log");
+  ASSERT_EQ(RunCommand("truncate -s 0 " + log), 0);
+  fs_->jobs.push_back(3002);
+  ASSERT_EQ(RunCommand("BLB_LOG_LEVEL=7 " + std::string(BLBJOB_PATH) + " run --keep-snapshot --volume " + fs_->Path() +
+                           " --streams 4 --multiple-readers" + JobArgs(3002, 2, 3001) + " 2>&1",
+                       &out),
+            0)
+      << out;
+  // Indexing V2 is on: the scan took the full job's cumulative bitmaps from
+  // what the command recorded after that job's backup.
+  EXPECT_TRUE(Contains(CommandOutput("ls " + fs_->JobResults() + "/BlockLevelCumulativeBM_3001"), "_CumulativeV2.bmp"));
+  const std::string logged = ReadFile(log);
+  EXPECT_FALSE(Contains(logged, "converting to FULL"));
+  EXPECT_FALSE(Contains(logged, "backed up in its entirety"));
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "incremental") << out;
+  const std::string incrSnapshot = fs_->Snapshot(3002);
+  CollectListing incr = ReadCollectListing(fs_->JobResults());
+  for (const std::string& file : incr.files) EXPECT_EQ(file.rfind("CollectInc_", 0), 0u) << file;
+  const std::set<uint64_t> listed(incr.extents.begin(), incr.extents.end());
+  const std::set<uint64_t> inUse = ExtentsInUse(incrSnapshot);
+  const std::vector<std::string> before = ExtentHashes(fullSnapshot), after = ExtentHashes(incrSnapshot);
+  for (uint64_t i = 0; i < kExtents; ++i) {
+    if (before[i] != after[i] && inUse.count(i)) {
+      EXPECT_TRUE(listed.count(i)) << "changed extent " << i;
+    }
+    if (listed.count(i)) {
+      EXPECT_TRUE(inUse.count(i)) << "listed extent not in use " << i;
+    }
+  }
+  EXPECT_LT(listed.size(), inUse.size());
+  ExpectHashesOfListedExtents(3002, out, incr);
+  // "b" as the incremental's snapshot holds it, at the blocks filefrag gives.
+  const std::string extents = CommandOutput("filefrag -v " + fs_->Path() + "/b");
+  std::string b;
+  {
+    std::istringstream lines(extents);
+    std::string line;
+    const int fd = ::open(incrSnapshot.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    while (std::getline(lines, line)) {
+      unsigned long index = 0, logicalEnd = 0, physical = 0, physicalEnd = 0, length = 0;
+      if (std::sscanf(line.c_str(), " %lu: %*u.. %lu: %lu.. %lu: %lu:", &index, &logicalEnd, &physical, &physicalEnd,
+                      &length) != 5)
+        continue;
+      std::string part(length * 4096, '\0');
+      ASSERT_EQ(::pread(fd, &part[0], part.size(), static_cast<off_t>(physical) * 4096),
+                static_cast<ssize_t>(part.size()));
+      b += part;
+    }
+    ::close(fd);
+  }
+  EXPECT_TRUE(b == ReadFile(fs_->Path() + "/b")) << extents;
+
+  // A third job without the data-only mask, after a deletion and a new file.
+  ASSERT_EQ(RunCommand("rm " + fs_->Path() + "/b && sync"), 0);
+  ASSERT_EQ(fs_->Write("c", 0, 2, false), 0);
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "reg set FileSystemAgent sDisableDataOnlyBlock true"), 0);
+  ASSERT_EQ(fs_->Run("", 3003, 2, 3002, out), 0) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "reg set FileSystemAgent sDisableDataOnlyBlock false"), 0);
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "incremental") << out;
+  const CollectListing third = ReadCollectListing(fs_->JobResults());
+  const std::set<uint64_t> thirdListed(third.extents.begin(), third.extents.end());
+  const std::vector<std::string> last = ExtentHashes(fs_->Snapshot(3003));
+  for (uint64_t i = 0; i < kExtents; ++i) {
+    if (after[i] != last[i]) {
+      EXPECT_TRUE(thirdListed.count(i)) << "changed extent " << i;
+    }
+  }
+  ExpectHashesOfListedExtents(3003, out, third);
+}
+
+TEST_F(JobCommand, ScanAndBackupReRunOnOneSnapshotGiveOneHashFileWhateverTheStreamsModesAndReadAhead) {
+  std::string out;
+  fs_->jobs.push_back(3101);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3101, 1), &out), 0) << out;
+  // Before its scan, the lists in the directory are not the job's.
+  EXPECT_EQ(RunBlbjob("backup" + JobArgs(3101, 1), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "are not job [3101]'s: run its scan first")) << out;
+  const std::string hashFile = fs_->state.Sub("reports/3101/hashes.txt");
+  std::string first;
+  for (const std::string scan : {"--streams 1", "--streams 4 --multiple-readers"}) {
+    for (const std::string backup :
+         {"--streams 1", "--streams 4", "--mode 0", "--mode 1", "--mode 2", "--readahead 8 --streams 4"}) {
+      ASSERT_EQ(RunBlbjob("scan " + scan + JobArgs(3101, 1), &out), 0) << out;
+      ASSERT_EQ(RunBlbjob("backup " + backup + JobArgs(3101, 1), &out), 0) << out;
+      const std::string hashes = ReadFile(hashFile);
+      if (first.empty()) first = hashes;
+      EXPECT_TRUE(hashes == first) << "scan " << scan << ", backup " << backup;
+    }
+  }
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), ReadCollectListing(fs_->JobResults()).extents.size());
+}
+
+TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrFrozenFileSystem) {
+  std::string out;
+  fs_->jobs.push_back(3201);
+  ASSERT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3201, 1), &out), 0) << out;
+  // The loop devices of the simulated driver's snapshots before each job.
+  const std::string snapshots = "losetup -a | grep -F " + fs_->state.Sub("drivers/kzbf/snaps") + " | sort";
+  const std::string attached = CommandOutput(snapshots + " || true");
+  struct Fault {
+    const char* call;
+    const char* named;  // the failed phase, as the command names it
+    const char* error;
+  };
+  // An incremental whose previous job left no archive files: the scan
+  // cannot fetch its cumulative bitmaps.
+  ASSERT_EQ(fs_->Write("a", 1, 1, false), 0);
+  EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3210, 2, 3299), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "blbjob: scan failed: ")) << out;
+  EXPECT_TRUE(Contains(out, "No arch files returned for SnapJob=[3299]")) << out;
+  EXPECT_EQ(CommandOutput(snapshots + " || true"), attached);
+  int job = 3202;
+  for (const Fault& fault : {Fault{"KzBfDriver::getBitmap", "blbjob: run: the snapshot phase failed",
+                                   "Injected fault in KzBfDriver::getBitmap"},
+                             Fault{"CHashReadHandler::GetNextExtent",
+                                   "blbjob: backup failed: ", "Injected fault in CHashReadHandler::GetNextExtent"}}) {
+    ASSERT_EQ(fs_->Write("a", 2, 1, false), 0);
+    ASSERT_EQ(RunBlbsim(fs_->state.Path(), std::string("fault set ") + fault.call + " 5 error"), 0);
+    EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(job, 2, 3201), &out), 1) << out;
+    ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
+    EXPECT_TRUE(Contains(out, fault.named)) << out;
+    EXPECT_TRUE(Contains(out, fault.error)) << out;
+    EXPECT_TRUE(fs_->Writable());
+    EXPECT_EQ(CommandOutput(snapshots + " || true"), attached) << fault.call;
+    ++job;
+  }
+  // The bitmap the failed snapshot phase could not read is not trusted: the
+  // job after it was scanned as a full backup, whatever its arguments said.
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "full") << out;
+  EXPECT_GT(SummaryNumber(out, "scan", "collect_files"), 0u) << out;
+  for (const std::string& file : ReadCollectListing(fs_->JobResults()).files)
+    EXPECT_EQ(file.rfind("CollectTot_", 0), 0u) << file;
+}
+
+TEST_F(JobCommand, TheRunJobScriptVerifiesItsJobsAndLeavesNoDeviceOrMountBehind) {
+  const std::string script = std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH +
+                             " BLB_STATE_DIR=" + fs_->state.Sub("run-job") + " " + RUN_JOB_SCRIPT + " 2>&1";
+  std::string out;
+  ASSERT_EQ(RunCommand(script, &out), 0) << out;
+  const std::string summaries = out.substr(out.find("=== summaries"));
+  EXPECT_EQ(std::count(summaries.begin(), summaries.end(), '\n'), 11) << summaries;
+  EXPECT_TRUE(Contains(summaries, "job=1001 level=full ")) << summaries;
+  EXPECT_TRUE(Contains(summaries, "job=1002 level=incremental ")) << summaries;
+  EXPECT_TRUE(Contains(summaries, "verify: extents=64 ")) << summaries;
+  EXPECT_EQ(CommandOutput("losetup -a | grep -c -e blbjob-run. -e " + fs_->state.Sub("run-job") + " || true"), "0\n");
+  EXPECT_EQ(CommandOutput("grep -c blbjob-run. /proc/self/mounts || true"), "0\n");
+  EXPECT_TRUE(fs_->Writable());
+}
+
+TEST_F(JobCommand, AVolumeWhoseCollectFilesFailedIsNamedAndTheScanFails) {
+  testing_support::ScopedLoopDevice second(64 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(second);
+  ASSERT_EQ(RunCommand("mkfs.ext4 -q " + second.Device()), 0);
+  std::string out;
+  fs_->jobs.push_back(3301);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + " " + second.Device() + JobArgs(3301, 1), &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("scan" + JobArgs(3301, 1), &out), 0) << out;
+  EXPECT_EQ(SummaryNumber(out, "scan", "collect_files"), 2u) << out;
+  // A re-run of the job keeps its files: the second volume's collect file
+  // cannot be written where a folder now stands.
+  const std::string second_collect = fs_->JobResults() + "/CollectTot_2.kzf";
+  ASSERT_EQ(RunCommand("rm " + second_collect + " && mkdir " + second_collect), 0);
+  EXPECT_EQ(RunBlbjob("scan" + JobArgs(3301, 1), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "blbjob: scan failed: ")) << out;
+  EXPECT_TRUE(Contains(out, "no collect files for volume(s) [" + second.Device() + "]")) << out;
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3301, 1), &out), 0) << out;
+  EXPECT_EQ(RunCommand("rmdir " + second_collect), 0);
+}

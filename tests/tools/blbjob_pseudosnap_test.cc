@@ -1,0 +1,85 @@
+// The job command turning the snapshot phase of a job on an ext4 file system
+// of a loop device into a block-level backup job, as an engineer runs it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "support/blbsim_command.h"
+#include "support/loop_device.h"
+#include "support/run_command.h"
+#include "support/scoped_mount.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using testing_support::RunBlbsim;
+using testing_support::RunCommand;
+
+int RunBlbjob(const std::string& arguments, std::string* output = nullptr) {
+  return RunCommand(std::string(BLBJOB_PATH) + " " + arguments + " 2>&1", output);
+}
+
+std::string Field(const std::string& line, const std::string& key) {
+  const size_t at = line.find(" " + key + "=");
+  if (at == std::string::npos) return "";
+  const size_t start = at + key.size() + 2;
+  return line.substr(start, line.find_first_of(" \n", start) - start);
+}
+
+// Destroys the snapshot job's snapshots however the test ends.
+struct ReleaseSnapshotJob {
+  ~ReleaseSnapshotJob() { RunBlbjob("release -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK"); }
+};
+
+TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop{64 << 20};
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  ASSERT_EQ(RunCommand("mkfs.ext4 -q " + loop.Device()), 0);
+  testing_support::ScopedMount ext4(loop.Device(), "ext4");
+  BLB_SKIP_WITHOUT_MOUNT(ext4);
+  const std::string snapshotJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
+  std::string out;
+  const ReleaseSnapshotJob release;
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + snapshotJob, &out), 0) << out;
+
+  const std::string pseudoSnap = "pseudosnap --snap-job 1001 --app-type 5 -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";
+  ASSERT_EQ(RunBlbjob(pseudoSnap, &out), 0) << out;
+  EXPECT_EQ(out.rfind("pseudosnap job=1002 snapjob=1001 level=full afiles=", 0), 0u) << out;
+  const std::string afiles = Field(out, "afiles");
+  EXPECT_FALSE(afiles.empty()) << out;
+  EXPECT_EQ(afiles.find(','), std::string::npos) << out;
+  const std::string marker = Field(out, "marker");
+  EXPECT_TRUE(testing_support::FileExists(marker)) << out;
+
+  std::string clone;
+  ASSERT_EQ(RunBlbsim(state.Path(), "snap show 1002", &clone), 0) << clone;
+  EXPECT_EQ(clone.rfind("job=1002 snapjob=1001 cell=2 engine=53 ", 0), 0u) << clone;
+  EXPECT_NE(clone.find("volume id=1 path=" + ext4.Path() + " options="), std::string::npos) << clone;
+  EXPECT_NE(clone.find(" afile=" + afiles + "\n"), std::string::npos) << clone;
+  EXPECT_NE(clone.find("snap id=1 source=" + loop.Device() + "\n"), std::string::npos) << clone;
+
+  std::string files;
+  ASSERT_EQ(RunBlbsim(state.Path(), "afile list", &files), 0);
+  ASSERT_EQ(RunBlbjob(pseudoSnap, &out), 0) << out;
+  EXPECT_EQ(Field(out, "marker"), marker);
+  EXPECT_EQ(Field(out, "afiles"), "");
+  std::string filesAfter;
+  ASSERT_EQ(RunBlbsim(state.Path(), "afile list", &filesAfter), 0);
+  EXPECT_EQ(filesAfter, files);
+}
+
+TEST(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
+  testing_support::ScopedStateDir state;
+  const std::string job = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";
+  for (const char* wrong : {"pseudosnap", "pseudosnap --app-type 5", "pseudosnap --snap-job x",
+                            "pseudosnap --snap-job 0", "pseudosnap --snap-job 1001 --fast"})
+    EXPECT_EQ(RunBlbjob(std::string(wrong) + job), 2) << wrong;
+  std::string out;
+  // No snapshot phase was recorded for the snapshot job.
+  EXPECT_EQ(RunBlbjob("pseudosnap --snap-job 1001 --app-type 5" + job, &out), 1);
+  EXPECT_NE(out.find("job 1001 recorded no snapshot"), std::string::npos) << out;
+}
+
+}  // namespace

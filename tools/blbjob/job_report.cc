@@ -1,0 +1,89 @@
+#include "job_report.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/settings/settings.h"
+
+namespace blbjob {
+
+namespace {
+
+constexpr double kBytesPerMB = 1024.0 * 1024.0;
+constexpr auto kUpdateInterval = std::chrono::milliseconds(250);
+
+double MBPerSecond(uint64_t bytes, double seconds) {
+  return seconds > 0 ? bytes / kBytesPerMB / seconds : 0;
+}
+
+}  // namespace
+
+std::string ReportFolder(uint64_t jobId) {
+  return platform::Settings::StatePath("reports/" + std::to_string(jobId));
+}
+
+std::string HashFilePath(uint64_t jobId) {
+  return ReportFolder(jobId) + "/hashes.txt";
+}
+
+void PrintJobLine(uint64_t jobId, bool full) {
+  std::printf("job=%llu level=%s report=%s\n", static_cast<unsigned long long>(jobId), full ? "full" : "incremental",
+              ReportFolder(jobId).c_str());
+}
+
+void PrintSnapshotLine(const SnapshotSummary& summary) {
+  std::printf("snapshot seconds=%.3f volumes=%zu forced_full=%zu\n", summary.seconds, summary.volumes,
+              summary.forcedFull);
+}
+
+void PrintScanLine(const ScanSummary& summary) {
+  std::printf("scan seconds=%.3f volumes=%zu collect_files=%zu extents_total=%llu extents_listed=%llu\n",
+              summary.seconds, summary.volumes, summary.collectFiles,
+              static_cast<unsigned long long>(summary.extentsTotal),
+              static_cast<unsigned long long>(summary.extentsListed));
+}
+
+void PrintBackupLine(const BackupSummary& summary) {
+  std::printf("backup seconds=%.3f streams=%d extents_read=%llu bytes=%llu mb_per_s=%.1f\n", summary.seconds,
+              summary.streams, static_cast<unsigned long long>(summary.extentsRead),
+              static_cast<unsigned long long>(summary.bytes), MBPerSecond(summary.bytes, summary.seconds));
+}
+
+int PhaseFailed(const char* phase, const CQiError& error) {
+  std::printf("%s: failed\n", phase);
+  std::fflush(stdout);
+  std::fprintf(stderr, "blbjob: %s failed: %s\n", phase, error.AsString().c_str());
+  return 1;
+}
+
+Progress::Progress(bool asked) : enabled_(asked || ::isatty(STDERR_FILENO) == 1) {}
+
+void Progress::Phase(const char* name) {
+  clock_ = Stopwatch();
+  if (enabled_) std::fprintf(stderr, "blbjob: %s ...\n", name);
+}
+
+void Progress::Update(uint64_t done, uint64_t total, uint64_t bytes) {
+  if (!enabled_) return;
+  std::lock_guard<std::mutex> hold(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  if (printed_ && now - last_ < kUpdateInterval) return;
+  last_ = now;
+  Print(done, total, bytes);
+}
+
+void Progress::Finish(uint64_t done, uint64_t total, uint64_t bytes) {
+  if (!enabled_) return;
+  std::lock_guard<std::mutex> hold(mutex_);
+  Print(done, total, bytes);
+  std::fprintf(stderr, "\n");
+}
+
+void Progress::Print(uint64_t done, uint64_t total, uint64_t bytes) {
+  printed_ = true;
+  std::fprintf(stderr, "\rbackup: %llu of %llu extents, %.1f MB/s", static_cast<unsigned long long>(done),
+               static_cast<unsigned long long>(total), MBPerSecond(bytes, clock_.Seconds()));
+}
+
+}  // namespace blbjob

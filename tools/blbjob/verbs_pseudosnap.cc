@@ -1,0 +1,148 @@
+// The pseudo-snap phase of a job: a finished snapshot job becomes this
+// block-level backup job through the library's pseudo-snap handler, as the
+// agent runs it.
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+#include "blocklevel/pseudo_snap_archive_handler.h"
+#include "job_command.h"
+#include "platform/config/agent_config.h"
+#include "platform/harness/job_harness.h"
+#include "platform/harness/snap_harness.h"
+#include "platform/services/archive_manager.h"
+
+namespace blbjob {
+namespace {
+
+constexpr int kSnapshotArchFileType = 6;
+
+struct PseudoSnapOptions {
+  uint64_t snapJobId = 0;
+  uint32_t appType = 0;
+  uint32_t copyId = 0;
+  uint32_t snapClientId = 0;
+  bool v2 = true;
+  bool metadata = false;
+};
+
+bool ReadOptions(const tools::Args& options, PseudoSnapOptions& read) {
+  bool snapJobGiven = false;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    unsigned long long value = 0;
+    const bool hasValue = i + 1 < options.size();
+    if (option == "--snap-job" && hasValue && tools::ReadNumber(options[++i], ULLONG_MAX, value) && value != 0) {
+      read.snapJobId = value;
+      snapJobGiven = true;
+    } else if (option == "--app-type" && hasValue && tools::ReadNumber(options[++i], UINT32_MAX, value)) {
+      read.appType = static_cast<uint32_t>(value);
+    } else if (option == "--copy-id" && hasValue && tools::ReadNumber(options[++i], UINT32_MAX, value)) {
+      read.copyId = static_cast<uint32_t>(value);
+    } else if (option == "--snap-client" && hasValue && tools::ReadNumber(options[++i], UINT32_MAX, value)) {
+      read.snapClientId = static_cast<uint32_t>(value);
+    } else if (option == "--no-v2") {
+      read.v2 = false;
+    } else if (option == "--metadata") {
+      read.metadata = true;
+    } else {
+      return false;
+    }
+  }
+  return snapJobGiven;
+}
+
+// The snapshot engine's record of what the job command's snapshot phase of
+// the snapshot job took: per volume its path, mount options, a new archive
+// file of the snapshot job and a snap naming the device.
+bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
+  const uint32_t cellId = static_cast<uint32_t>(job.GetVornCellId());
+  if (blbsim::FindSnapRecord(snapJobId, cellId)) return true;
+  const std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(snapJobId);
+  if (volumes.empty()) {
+    std::fprintf(stderr, "blbjob: job %llu recorded no snapshot\n", static_cast<unsigned long long>(snapJobId));
+    return false;
+  }
+  platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+  std::string text = "job=" + std::to_string(snapJobId) + " snapjob=" + std::to_string(snapJobId) +
+                     " cell=" + std::to_string(cellId) + " engine=0 copy=0 synthfull=0\n";
+  std::string snaps, maps;
+  int id = 0;
+  for (const blbsim::JobVolumeRecord& volume : volumes) {
+    platform::ArchiveFileRecord file;
+    file.archFileId = archives.HighestId() + 1;
+    file.jobId = snapJobId;
+    file.appId = job.GetAppId();
+    file.cellId = cellId;
+    file.archFileType = kSnapshotArchFileType;
+    file.createTime = static_cast<uint64_t>(std::time(nullptr));
+    if (!archives.Put(file)) return false;
+    const std::string number = std::to_string(++id);
+    text += "volume id=" + number + " path=" + volume.volume + " options=" + volume.mountOptions +
+            " flags=0x0 afile=" + std::to_string(file.archFileId) + "\n";
+    snaps += "snap id=" + number + " source=" + volume.device + "\n";
+    maps += "map volume=" + number + " snap=" + number + " metadata=0\n";
+  }
+  std::string why;
+  if (blbsim::AddSnapRecord(text + snaps + maps, why)) return true;
+  std::fprintf(stderr, "blbjob: cannot record snapshot job %llu: %s\n", static_cast<unsigned long long>(snapJobId),
+               why.c_str());
+  return false;
+}
+
+const char* LevelName(int level) {
+  if (level == KZ_BKP_LEVEL_FULL) return "full";
+  if (level == KZ_BKP_LEVEL_SYNTHFULL) return "synthfull";
+  return "incremental";
+}
+
+int PseudoSnap(const tools::Args& args) {
+  Command command;
+  PseudoSnapOptions options;
+  if (!ReadCommand(args, command) || !ReadOptions(command.options, options)) return tools::UsageError("pseudosnap");
+  if (!EnsureJobKnown(command)) {
+    std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
+    return 1;
+  }
+  const TarvosJobInfo& job = command.job;
+  if (!RecordSnapshotJob(job, options.snapJobId)) return 1;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  const std::optional<platform::SubclientRecord> subclient = config.FindSubclient(job.GetVornCellId(), job.GetAppId());
+  const std::optional<std::string> subclientDir = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
+  if (!subclient || !subclientDir) return 1;
+  const std::optional<platform::ClientRecord> local = config.FindClient(config.LocalClientId());
+  KZJobCtrlClient jobCtrl(local ? local->name : std::string());
+
+  const auto started = std::chrono::steady_clock::now();
+  CPseudoSnapArchiveHandler handler;
+  const KZBkpLevel level = static_cast<KZBkpLevel>(job.GetBackupLevel());
+  CQiError error = handler.Initialize(static_cast<uint32_t>(job.GetVornCellId()), static_cast<uint32_t>(job.GetAppId()),
+                                      options.appType, level, job.GetJobId(), options.snapJobId, options.copyId,
+                                      options.snapClientId, static_cast<uint32_t>(subclient->clientId), *subclientDir,
+                                      job.GetStowhost(), job.GetJobToken(), &jobCtrl, options.v2, options.metadata);
+  std::vector<uint32_t> ids;
+  if (!error.IsError()) error = handler.CreatePseudoSnapArchive(&ids);
+  if (error.IsError()) {
+    std::fprintf(stderr, "blbjob: pseudosnap failed: %s\n", error.AsString().c_str());
+    return 1;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::string files;
+  for (uint32_t id : ids) files += (files.empty() ? "" : ",") + std::to_string(id);
+  std::printf("pseudosnap job=%llu snapjob=%llu level=%s afiles=%s marker=%s/%llu_PSnapADone.kzf seconds=%.3f\n",
+              static_cast<unsigned long long>(job.GetJobId()), static_cast<unsigned long long>(options.snapJobId),
+              LevelName(job.GetBackupLevel()), files.c_str(), subclientDir->c_str(),
+              static_cast<unsigned long long>(job.GetJobId()), seconds);
+  return 0;
+}
+
+const tools::VerbRegistration kPseudoSnapVerbs({
+    {"pseudosnap", "--snap-job S [--app-type N] [--copy-id N] [--snap-client N] [--no-v2] [--metadata] -- JOBARGS",
+     "turns snapshot job S into this block-level backup job: pseudo archive files, the cloned snap record and "
+     "the done marker",
+     PseudoSnap},
+});
+
+}  // namespace
+}  // namespace blbjob

@@ -1,0 +1,100 @@
+// A whole job: snapshot, scan, backup and release, as the agent runs it.
+// The snapshots are released after a failure too, unless they are to be
+// kept; the summary names the phases that ended.
+#include <cstdio>
+#include <optional>
+
+#include "job_bookkeeping.h"
+#include "phase_options.h"
+
+namespace blbjob {
+namespace {
+
+// Runs another verb of this command with the options given and the job
+// arguments unchanged.
+int RunOtherVerb(const char* verb, const tools::Args& options, const Command& command) {
+  tools::Args args = options;
+  args.push_back("--");
+  args.insert(args.end(), command.jobArgs.begin(), command.jobArgs.end());
+  const int status = tools::RunVerb(verb, args);
+  std::fflush(stdout);
+  return status;
+}
+
+SnapshotSummary SummarizeSnapshot(uint64_t jobId, const Stopwatch& clock) {
+  SnapshotSummary summary;
+  summary.seconds = clock.Seconds();
+  for (const blbsim::JobVolumeRecord& volume : blbsim::JobVolumes(jobId)) {
+    ++summary.volumes;
+    summary.forcedFull += volume.forceFull ? 1 : 0;
+  }
+  return summary;
+}
+
+struct RunResult {
+  bool full = false;
+  std::optional<ScanSummary> scan;
+  std::optional<BackupSummary> backup;
+};
+
+int ScanAndBackup(const Command& command, const PhaseOptions& options, Progress& progress, RunResult& result) {
+  JobContext context;
+  std::string why;
+  if (!LoadJobContext(command, context, why)) {
+    std::fprintf(stderr, "blbjob: scan: %s\n", why.c_str());
+    return 1;
+  }
+  result.full = context.full;
+  progress.Phase("scan");
+  ScanSummary scan;
+  CQiError error = RunScan(context, options.scan, scan);
+  if (error.IsError()) return PhaseFailed("scan", error);
+  result.scan = scan;
+  progress.Phase("backup");
+  BackupSummary backup;
+  error = RunBackup(context, options.backup, progress, backup);
+  if (!error.IsError()) error = RecordFinishedBackup(context);
+  if (error.IsError()) return PhaseFailed("backup", error);
+  result.backup = backup;
+  return 0;
+}
+
+int Run(const tools::Args& args) {
+  Command command;
+  PhaseOptions options;
+  std::string why;
+  if (!ReadCommand(args, command)) return tools::UsageError("run");
+  if (!ReadPhaseOptions(command.options, options, why)) return PhaseUsageError("run", options, why);
+  const uint64_t jobId = command.job.GetJobId();
+  Progress progress(options.progress);
+  progress.Phase("snapshot");
+  Stopwatch clock;
+  // The snapshot verb reads the options this one does not know.
+  int status = RunOtherVerb("snapshot", options.others, command);
+  if (status == 2) return status;
+  const SnapshotSummary snapshot = SummarizeSnapshot(jobId, clock);
+  RunResult result;
+  const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
+  result.full = command.job.GetBackupLevel() == 1 || (job && job->level == 1);
+  if (status != 0)
+    std::fprintf(stderr, "blbjob: run: the snapshot phase failed\n");
+  else
+    status = ScanAndBackup(command, options, progress, result);
+  if (!options.keepSnapshot) {
+    progress.Phase("release");
+    if (RunOtherVerb("release", {}, command) != 0 && status == 0) status = 1;
+  }
+  PrintJobLine(jobId, result.full);
+  PrintSnapshotLine(snapshot);
+  if (result.scan) PrintScanLine(*result.scan);
+  if (result.backup) PrintBackupLine(*result.backup);
+  return status;
+}
+
+const tools::VerbRegistration kRunVerbs({
+    {"run", "--volume PATH... [snapshot options] [scan and backup options] [--keep-snapshot] [--progress] -- JOBARGS",
+     "a whole job: snapshot, scan, backup, release (after a failure too, unless --keep-snapshot)", Run},
+});
+
+}  // namespace
+}  // namespace blbjob

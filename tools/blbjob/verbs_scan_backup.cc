@@ -1,0 +1,63 @@
+// The scan and backup phases of a job, each on its own: they read what the
+// snapshot verb recorded with the job (blbsim job show JOB).
+#include <cstdio>
+
+#include "job_bookkeeping.h"
+#include "phase_options.h"
+
+namespace blbjob {
+namespace {
+
+// Reads a verb's options and the job's earlier phases; 0 when both are
+// there, else the exit status.
+int Prepare(const char* verb, const tools::Args& args, PhaseOptions& options, JobContext& context) {
+  Command command;
+  std::string why;
+  if (!ReadCommand(args, command)) return tools::UsageError(verb);
+  if (!ReadPhaseOptions(command.options, options, why) || !options.others.empty())
+    return PhaseUsageError(verb, options, why);
+  if (!LoadJobContext(command, context, why)) {
+    std::fprintf(stderr, "blbjob: %s: %s\n", verb, why.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Scan(const tools::Args& args) {
+  PhaseOptions options;
+  JobContext context;
+  if (int status = Prepare("scan", args, options, context)) return status;
+  Progress progress(options.progress);
+  progress.Phase("scan");
+  ScanSummary summary;
+  CQiError error = RunScan(context, options.scan, summary);
+  PrintJobLine(context.job.GetJobId(), context.full);
+  if (error.IsError()) return PhaseFailed("scan", error);
+  PrintScanLine(summary);
+  return 0;
+}
+
+int Backup(const tools::Args& args) {
+  PhaseOptions options;
+  JobContext context;
+  if (int status = Prepare("backup", args, options, context)) return status;
+  Progress progress(options.progress);
+  progress.Phase("backup");
+  BackupSummary summary;
+  CQiError error = RunBackup(context, options.backup, progress, summary);
+  if (!error.IsError()) error = RecordFinishedBackup(context);
+  PrintJobLine(context.job.GetJobId(), context.full);
+  if (error.IsError()) return PhaseFailed("backup", error);
+  PrintBackupLine(summary);
+  return 0;
+}
+
+const tools::VerbRegistration kScanBackupVerbs({
+    {"scan", "[--streams N] [--multiple-readers] [--starvation N] [--progress] -- JOBARGS",
+     "the job's scan: collect files of the extents to back up, from its snapshots", Scan},
+    {"backup", "[--streams N] [--mode 0|1|2] [--readahead N] [--progress] -- JOBARGS",
+     "the job's backup: reads and hashes the listed extents into the job's hash file", Backup},
+});
+
+}  // namespace
+}  // namespace blbjob
