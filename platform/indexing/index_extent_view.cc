@@ -6,20 +6,34 @@
 
 namespace platform {
 
+namespace {
+
+// Within a transaction.
+bool PutRows(StateDb& db, const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+  for (const auto& row : rows) {
+    SqlStatement put(db,
+                     "INSERT OR REPLACE INTO index_extent_views (cell_id, app_id, volume, extent_id, hash) "
+                     "VALUES (?, ?, ?, ?, ?);");
+    put.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume);
+    if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool PutIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
   StateDb& db = StateDb::Current();
   return db.Transaction([&] {
     SqlStatement clear(db, "DELETE FROM index_extent_views WHERE cell_id = ? AND app_id = ? AND volume = ?;");
-    if (!clear.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).Run()) return false;
-    for (const auto& row : rows) {
-      SqlStatement put(db,
-                       "INSERT OR REPLACE INTO index_extent_views (cell_id, app_id, volume, extent_id, hash) "
-                       "VALUES (?, ?, ?, ?, ?);");
-      put.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume);
-      if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run()) return false;
-    }
-    return true;
+    return clear.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).Run() &&
+           PutRows(db, key, rows);
   });
+}
+
+bool UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+  StateDb& db = StateDb::Current();
+  return db.Transaction([&] { return PutRows(db, key, rows); });
 }
 
 IndexExtentViewRows IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit) {
