@@ -67,10 +67,8 @@ bool CBrowseReplyHandler::processResp(CNMessageBase* message) {
     return true;
   }
   if (IsRefused(*message)) {
-    if (m_bFileMode) {
-      m_bRefused = true;
-      DiscardOutput();
-    }
+    m_bRefused = true;
+    DiscardOutput();
     return false;
   }
   if (EvDebug::IsLevelEnabled(6))
@@ -79,6 +77,7 @@ bool CBrowseReplyHandler::processResp(CNMessageBase* message) {
                  message->toString().c_str());
   if (!m_bFileMode && !m_pReceiver) {
     log.Error(__FUNCTION__, "getting path data while receiver path is not set");
+    m_bRefused = true;
     return false;
   }
   for (const CNMessageBase& item : ItemsOf(*message)) TakeItem(item);

@@ -8,10 +8,11 @@
 // an output file; each file item replaces the output, so the last one wins.
 //
 // A partial, failed or maintenance reply is refused (false) and changes
-// nothing. File mode also knows whether the browse restored one whole file:
-// the output is present only when it holds the whole content of the last
-// file item, and a refused message removes what this browse wrote, since
-// the reply it belongs to is incomplete.
+// nothing; the handler remembers it for the browse. File mode also knows
+// whether the browse restored one whole file: the output is present only
+// when it holds the whole content of the last file item, and a refused
+// message removes what this browse wrote, since the reply it belongs to is
+// incomplete.
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,9 @@ class CBrowseReplyHandler : public IdxBrowseClientResp {
 
   // Sub-paths made plus key bags loaded.
   uint32_t GetProcessedItemsCount() const { return m_nItemCount; }
+  // Whether a message was answered false: what the browse gave is then
+  // incomplete, and a node it filled is still to be browsed.
+  bool HasRefusedReply() const { return m_bRefused; }
   // File mode: whether the output file now holds one whole restored file.
   bool HasRestoredFile() const { return m_bOutputWritten; }
 

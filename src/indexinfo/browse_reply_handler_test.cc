@@ -84,6 +84,7 @@ TEST_F(BrowseReplyHandlerTest, TreeModeTakesFoldersKeyBagsAndFileNames) {
   EXPECT_EQ(value, "v1");
   EXPECT_EQ(node_->GetFileMap(), (CIndexInfoPath::FileMap{{"f", ""}, {"g", ""}}));
   EXPECT_EQ(tree_.GetProcessedItemsCount(), 4u);
+  EXPECT_FALSE(tree_.HasRefusedReply());
 }
 
 TEST_F(BrowseReplyHandlerTest, RefusedRepliesChangeNothingAndOtherMessagesAreSkipped) {
@@ -95,6 +96,7 @@ TEST_F(BrowseReplyHandlerTest, RefusedRepliesChangeNothingAndOtherMessagesAreSki
     EXPECT_TRUE(log_.Contains(text)) << text;
   EXPECT_TRUE(node_->GetChildren().empty() && node_->GetFileMap().empty());
   EXPECT_EQ(tree_.GetProcessedItemsCount(), 0u);
+  EXPECT_TRUE(tree_.HasRefusedReply());
 
   EXPECT_TRUE(Tree(databrowse::BrowseResult()));
   EXPECT_TRUE(log_.Contains("unexpected message type : databrowse::BrowseResult"));
