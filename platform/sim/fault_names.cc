@@ -107,6 +107,10 @@ const char* const kFailableCalls[] = {
     "IndexMetaDataHelper::fillBuffer",
     "IndexingConnection::backupDone",
     "IndexingConnection::initialize",
+    "IndexingConnection::sendAfileInfo",
+    "IndexingConnection::sendFileInfo",
+    "IndexingConnection::sendMetaDataInfo",
+    "IndexingConnection::updateRestartInfo",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",
