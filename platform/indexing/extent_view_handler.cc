@@ -72,7 +72,7 @@ class ExtentViewHandler : public IndexRequestHandler {
     for (const auto& row : rows) {
       if (!ExtentNameConverter::Extent_dec_to_base32_v2(row.first, name, kNameWidth)) continue;
       data.setstring(data.kHash.number, data.kHash.tag, row.second);
-      item.setstring(item.kName.number, item.kName.tag, name);
+      item.setstring(item.kExtentName.number, item.kExtentName.tag, name);
       item.setObjectAccessor(item.kData.number, item.kData.tag, data);
       items.push_back(item);
     }

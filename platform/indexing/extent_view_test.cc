@@ -51,7 +51,7 @@ std::vector<std::string> Page(uint64_t cellId, const std::string& first, uint64_
     for (const CNMessageBase& item : result.getlistobject(result.kItems.number, result.kItems.tag)) {
       databrowse::BrowseDataResult data;
       item.getObjectAccessor(databrowse::BrowseData::kData.number, databrowse::BrowseData::kData.tag, data);
-      items.push_back(item.getstring(databrowse::BrowseData::kName.number, databrowse::BrowseData::kName.tag) + "=" +
+      items.push_back(item.getstring(databrowse::BrowseData::kExtentName.number, databrowse::BrowseData::kExtentName.tag) + "=" +
                       data.getstring(data.kHash.number, data.kHash.tag));
     }
   }

@@ -108,6 +108,10 @@ const char* const kFailableCalls[] = {
     "IndexMetaDataHelper::fillBuffer",
     "IndexingConnection::backupDone",
     "IndexingConnection::initialize",
+    "IndexingConnection::sendAfileInfo",
+    "IndexingConnection::sendFileInfo",
+    "IndexingConnection::sendMetaDataInfo",
+    "IndexingConnection::updateRestartInfo",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",

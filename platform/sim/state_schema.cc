@@ -290,7 +290,16 @@ const char* const kSteps[] = {
     "  arguments TEXT NOT NULL,"
     "  done INTEGER NOT NULL DEFAULT 0);",
 
-    // 9: a job's quit flag, and the index's extent view: per application and
+    // 9: what jobs publish to the index over their connections, one line
+    // per item in the order sent.
+    "CREATE TABLE index_items ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  connection INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  line TEXT NOT NULL);"
+    "CREATE INDEX index_items_by_job ON index_items (job_id, seq);",
+
+    // 10: a job's quit flag, and the index's extent view: per application and
     // volume, each extent's name and the hash of its content.
     "ALTER TABLE jobs ADD COLUMN quit_flag INTEGER NOT NULL DEFAULT 0;"
     "CREATE TABLE index_extent_views ("

@@ -301,7 +301,7 @@ CQiError CIndexInfoTrueUp::ProcessBrowseResp(databrowse::BrowseResponseList& rep
     std::optional<CNMessageBase> result = scan::BrowseResultOf(response);
     if (!result) continue;
     for (const CNMessageBase& item : scan::BrowseItemsOf(*result)) {
-      const std::string& name = item.getstringByRef(Item::kName.number, Item::kName.tag);
+      const std::string& name = item.getstringByRef(Item::kExtentName.number, Item::kExtentName.tag);
       Data data;
       if (!item.getObjectAccessor(Item::kData.number, Item::kData.tag, data))
         return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrorFailed,

@@ -26,7 +26,7 @@ std::string PageReply(const std::vector<std::pair<std::string, std::string>>& it
   std::vector<CNMessageBase> messages;
   for (const auto& entry : items) {
     databrowse::BrowseData item;
-    item.setstring(item.kName.number, item.kName.tag, entry.first);
+    item.setstring(item.kExtentName.number, item.kExtentName.tag, entry.first);
     if (!entry.second.empty()) {
       databrowse::BrowseDataResult data;
       data.setstring(data.kHash.number, data.kHash.tag, entry.second);
