@@ -18,6 +18,10 @@
 # the incremental's collect files, no listed extent is unused, and every
 # hash of both jobs' hash files is the MD5 (md5sum) of the extent's bytes
 # read from the job's snapshot, zero-padded for a partial last extent.
+#
+# Test hook: RUN_JOB_SNAPSHOT_DELAY_MS=<ms> holds the first job's snapshot
+# copy that long inside its frozen window (the simulated driver's delay
+# fault), so that an interrupt can be sent there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "$(id -u)" != 0 ]; then
@@ -60,6 +64,9 @@ trap 'exit 143' TERM
 
 "$BLBSIM" init --reset "$BLB_STATE_DIR" >/dev/null
 "$BLBSIM" subclient 2 7 2
+if [ -n "${RUN_JOB_SNAPSHOT_DELAY_MS:-}" ]; then
+  "$BLBSIM" fault set KzbfCreateSnapshot "$RUN_JOB_SNAPSHOT_DELAY_MS" delay 1 >/dev/null
+fi
 if [ -z "$given" ]; then
   truncate -s 256M "$work/disk.img"
   loop="$(losetup -f --show "$work/disk.img")"
@@ -87,9 +94,10 @@ write "$files/a" count=40
 write "$files/gone" count=2
 sync
 
+# Each job's lines are shown as they come, and kept for the summaries.
+exec 3>&1
 echo "=== job 1001, full: $device mounted at $volume"
-full_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1))"
-echo "$full_out"
+full_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1) | tee /dev/fd/3)"
 echo "=== writes: an overwrite in place, an append, a new file, a deleted file"
 write "$files/a" count=1 seek=5 conv=notrunc
 write "$files/a" count=6 oflag=append conv=notrunc
@@ -97,8 +105,7 @@ write "$files/b" count=3
 rm "$files/gone"
 sync
 echo "=== job 1002, incremental"
-incr_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001))"
-echo "$incr_out"
+incr_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001) | tee /dev/fd/3)"
 
 # --- the check, with dd, md5sum and dumpe2fs only ---------------------------
 jr="$BLB_STATE_DIR/jobresults/2/7"
