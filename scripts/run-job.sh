@@ -95,9 +95,9 @@ write "$files/gone" count=2
 sync
 
 # Each job's lines are shown as they come, and kept for the summaries.
-exec 3>&1
 echo "=== job 1001, full: $device mounted at $volume"
-full_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1) | tee /dev/fd/3)"
+"$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1) |
+  tee "$work/full.out"
 echo "=== writes: an overwrite in place, an append, a new file, a deleted file"
 write "$files/a" count=1 seek=5 conv=notrunc
 write "$files/a" count=6 oflag=append conv=notrunc
@@ -105,7 +105,8 @@ write "$files/b" count=3
 rm "$files/gone"
 sync
 echo "=== job 1002, incremental"
-incr_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001) | tee /dev/fd/3)"
+"$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001) |
+  tee "$work/incremental.out"
 
 # --- the check, with dd, md5sum and dumpe2fs only ---------------------------
 jr="$BLB_STATE_DIR/jobresults/2/7"
@@ -197,8 +198,8 @@ for (( i = 0; i < extents; i++ )); do
   fi
 done
 echo "=== summaries"
-echo "$full_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
-echo "$incr_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
+grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job=' "$work/full.out"
+grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job=' "$work/incremental.out"
 echo "verify: extents=$extents in_use=${#in_use[@]} changed_in_use=$changed_in_use listed=${#listed[@]}" \
      "full_hashes=$full_hashes incremental_hashes=$incr_hashes"
 if [ "$failed" != 0 ]; then
