@@ -110,13 +110,15 @@ class HeldSnapshot {
     EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay 1"), 0);
     Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob);
   }
-  // scripts/run-job.sh given the mounted device, its first job held the
-  // same way (the script sets the delay after starting its state over).
-  static std::unique_ptr<HeldSnapshot> OfRunJobScript(const MountedFileSystem& fs, int delayMs) {
+  // scripts/run-job.sh on the device given (none: an image of its own), its
+  // first job held the same way (the script sets the delay after starting
+  // its state over).
+  static std::unique_ptr<HeldSnapshot> OfRunJobScript(const MountedFileSystem& fs, const std::string& device,
+                                                      int delayMs) {
     std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("run-job.out")));
     job->Spawn(std::string("env BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH +
                " BLB_STATE_DIR=" + fs.state.Sub("run-job") + " RUN_JOB_SNAPSHOT_DELAY_MS=" + std::to_string(delayMs) +
-               " " + RUN_JOB_SCRIPT + " " + fs.loop.Device());
+               " " + RUN_JOB_SCRIPT + " " + device);
     return job;
   }
   ~HeldSnapshot() {
@@ -219,17 +221,38 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
 TEST(blbjobFreeze, TheRunJobScriptInterruptedInsideItsFrozenWindowLeavesNothingFrozenOrAttached) {
   MountedFileSystem fs;
   SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
-  auto script = HeldSnapshot::OfRunJobScript(fs, 20000);
-  ASSERT_TRUE(script->Frozen()) << script->Output();
-  std::future<bool> write = fs.Write("after");
-  EXPECT_EQ(write.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "not frozen";
-  ASSERT_EQ(::kill(-script->Pid(), SIGINT), 0);
-  EXPECT_TRUE(fs.Written(write, 5));
-  int status = 0;
-  EXPECT_TRUE(script->EndsWithin(5, status)) << script->Output();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << script->Output();
-  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>()) << CommandOutput("losetup -a");
-  EXPECT_EQ(CommandOutput("ls -A " + fs.Path() + " | grep -c blbjob-scratch || true"), "0\n");
+  // Given the test's file system, it must come back writable; on an image of
+  // its own, the script's cleanup must get it unmounted and detached.
+  for (const std::string& device : {fs.loop.Device(), std::string()}) {
+    SCOPED_TRACE(device.empty() ? "own image" : device);
+    auto script = HeldSnapshot::OfRunJobScript(fs, device, 20000);
+    ASSERT_TRUE(script->Frozen()) << script->Output();
+    std::future<bool> write = fs.Write("after");
+    if (!device.empty()) {
+      EXPECT_EQ(write.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "not frozen";
+    }
+    ASSERT_EQ(::kill(-script->Pid(), SIGINT), 0);
+    EXPECT_TRUE(fs.Written(write, 5));
+    int status = 0;
+    EXPECT_TRUE(script->EndsWithin(5, status)) << script->Output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << script->Output();
+    EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>()) << CommandOutput("losetup -a");
+    EXPECT_EQ(CommandOutput("ls -A " + fs.Path() + " | grep -c blbjob-scratch || true"), "0\n");
+    if (device.empty()) {
+      // "=== job 1001, full: /dev/loopN mounted at WORK/mnt"
+      const std::string output = script->Output(), marker = " mounted at ";
+      const size_t at = output.find(marker) + marker.size();
+      ASSERT_NE(at, std::string::npos + marker.size()) << output;
+      const std::string mountPoint = output.substr(at, output.find('\n', at) - at);
+      const std::string work = mountPoint.substr(0, mountPoint.rfind('/'));
+      EXPECT_EQ(CommandOutput("grep -c -F ' " + mountPoint + " ' /proc/self/mounts || true"), "0\n");
+      EXPECT_EQ(CommandOutput("losetup -a | grep -c -F '" + work + "/' || true"), "0\n");
+      EXPECT_FALSE(testing_support::FileExists(work));
+      // What a failed cleanup left, freed so that later tests are not held.
+      RunCommand("fsfreeze -u " + mountPoint + " 2>/dev/null; umount " + mountPoint + " 2>/dev/null; " +
+                 "losetup -a | grep -F '" + work + "/' | cut -d: -f1 | xargs -r losetup -d; rm -rf " + work);
+    }
+  }
 }
 
 TEST(blbjobFreeze, ABindMountIsFrozenOnceAndASecondSnapshotWaitsForRelease) {
