@@ -70,6 +70,14 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A device that is not mounted is refused before the state starts over.
+if [ -n "$given" ]; then
+  volume="$(findmnt -n -o TARGET --source "$given" | head -n 1 || true)"
+  if [ -z "$volume" ]; then
+    echo "run-job.sh: $given is not mounted" >&2
+    exit 1
+  fi
+fi
 "$BLBSIM" init --reset "$BLB_STATE_DIR" >/dev/null
 "$BLBSIM" subclient 2 7 2
 if [ -n "${RUN_JOB_SNAPSHOT_DELAY_MS:-}" ]; then
@@ -88,11 +96,6 @@ if [ -z "$given" ]; then
   files="$volume"
 else
   device="$given"
-  volume="$(findmnt -n -o TARGET --source "$device" | head -n 1)"
-  if [ -z "$volume" ]; then
-    echo "run-job.sh: $device is not mounted" >&2
-    exit 1
-  fi
   scratch="$(mktemp -d "$volume/blbjob-scratch.XXXXXX")"
   files="$scratch"
 fi

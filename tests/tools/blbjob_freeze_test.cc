@@ -317,6 +317,17 @@ TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
     EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
   }
 
+  // The run script given a device that is not mounted says so before it
+  // starts the state over.
+  const std::string kept = state.Sub("jobresults/kept");
+  testing_support::WriteFile(kept, "");
+  EXPECT_EQ(RunCommand(std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH + " " + OnState(state.Path()) +
+                           RUN_JOB_SCRIPT + " " + loop.Device() + " 2>&1",
+                       &out),
+            1);
+  EXPECT_EQ(out, "run-job.sh: " + loop.Device() + " is not mounted\n");
+  EXPECT_TRUE(testing_support::FileExists(kept));
+
   // A state directory init did not lay out is refused, and left as it was.
   const std::string bare = state.Sub("bare"), missing = state.Sub("missing");
   ASSERT_EQ(::mkdir(bare.c_str(), 0755), 0);
