@@ -51,15 +51,7 @@ cleanup() {
   "$BLBJOB" release -- $(job_args 1001 1) >/dev/null 2>&1
   "$BLBJOB" release -- $(job_args 1002 2) >/dev/null 2>&1
   [ -n "$scratch" ] && rm -rf "$scratch"
-  # An interrupted job's freeze holder may keep the mount point open a
-  # moment longer, while it thaws.
-  if [ "$mounted" = 1 ]; then
-    for (( tries = 50; tries > 0; tries-- )); do
-      umount "$work/mnt" 2>/dev/null && break
-      sleep 0.1
-    done
-    [ "$tries" = 0 ] && umount "$work/mnt"
-  fi
+  [ "$mounted" = 1 ] && "$root/scripts/unmount.sh" "$work/mnt"
   # The loop device goes: the simulated driver stops tracking it, as a real
   # one would.
   [ -n "$loop" ] && "$BLBSIM" kzbf detach "$loop" >/dev/null 2>&1
