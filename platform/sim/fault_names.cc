@@ -124,6 +124,7 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::updateInfo",
     "KZJobClient::init",
     "KZJobClient::processXmlReq",
+    "KZJobCtrlClient::checkQuitFlag",
     "KZJobCtrlClient::getCN",
     // lock/
     "KzFileLock::lock",
@@ -184,6 +185,8 @@ const char* const kFailableCalls[] = {
     "UxaSnapUtil::createSnapArchiveFiles",
     // text/
     "CAscii85::Decode",
+    // thread/
+    "CAlertableEventThread::Start",
 };
 
 // Edits (insert, delete, replace) from one text to the other, case ignored.
