@@ -34,9 +34,9 @@ TEST(blbsim, SeedsProxiesArchiveFilesAndIndexFilesAndShowsTransfers) {
   EXPECT_EQ(out, "afile=31 job=12 app=5 cell=2 type=4 cycle=1 created=1000 host=ma1\n");
 
   testing_support::WriteFile(scope.Sub("in/12_BlockDeviceConfig.kzf"), "cfg");
-  ASSERT_EQ(
-      RunBlbsim(dir, "index add ma1 2 5 12 " + scope.Sub("in/12_BlockDeviceConfig.kzf") + " 12_BlockDeviceConfig.kzf 500"),
-      0);
+  ASSERT_EQ(RunBlbsim(dir, "index add ma1 2 5 12 " + scope.Sub("in/12_BlockDeviceConfig.kzf") +
+                               " 12_BlockDeviceConfig.kzf 500"),
+            0);
   ASSERT_EQ(RunBlbsim(dir, "index list", &out), 0);
   EXPECT_EQ(out, "ma1 2/5 job=12 12_BlockDeviceConfig.kzf stored=500\n");
   std::list<std::string> patterns = {"*BlockDeviceConfig.kzf"};
@@ -77,6 +77,17 @@ TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
   // The dump seeds the same rows again.
   testing_support::WriteFile(seed, out);
   ASSERT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "afile list", &out), 0);
+  EXPECT_EQ(out,
+            "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
+            "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
+  // A number beyond a double's range is refused at its place as well, and
+  // the rows seeded before stay.
+  std::string overflowing = archive;
+  overflowing.replace(overflowing.rfind("1700000100"), 10, "1e400");
+  testing_support::WriteFile(seed, overflowing);
+  EXPECT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 2);
+  EXPECT_NE(out.find("$.archive_manager.archive_files[1].create_time: "), std::string::npos) << out;
   ASSERT_EQ(RunBlbsim(scope.Path(), "afile list", &out), 0);
   EXPECT_EQ(out,
             "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
