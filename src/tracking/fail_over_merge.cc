@@ -42,6 +42,7 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
     leftBehind = list.GetConfigDirName() + "/" + FXPath::GetFileName(bitmapFile);
 
     std::list<VolumeClusterConfig> updated;
+    bool consumed = false;
     for (VolumeClusterConfig volume : volumes) {
       log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- MountPoint=[%s], IsDirty=[%d]", volume.GetMountPoint().c_str(),
                    volume.IsDirty() ? 1 : 0);
@@ -51,12 +52,18 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
                      mountPoint.c_str());
         MarkFull(*bitmap, size, forceFull);
         volume.UnSetDirty();
+        consumed = true;
       }
       updated.push_back(volume);
     }
-    // Written and unlocked as the list goes out of scope: a dirty mark is
-    // consumed by exactly one backup.
-    list.SaveList(updated);
+    // Saved before the list is unlocked: a dirty mark is consumed by exactly
+    // one backup. One that could not be saved stays (a later backup is full
+    // once more), and the failure is this backup's, already marked full.
+    if (consumed) {
+      list.SaveList(updated);
+      CQiError saved = list.SaveList();
+      if (saved.IsError()) return saved.Push(FXCODELOC);
+    }
   } catch (const KzException& exception) {
     log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Exception [%s]", exception.getMessage());
     MarkFull(*bitmap, size, forceFull);

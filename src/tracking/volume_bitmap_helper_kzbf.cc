@@ -220,7 +220,11 @@ CQiError VolumeBitMapHelper_KZBF::RecordForFailOver(const SMVolBlock& volume, co
     CAttachedVolumeList list(true);
     if (list.IsVolumeAlreadyAddedInList(record)) return CQiError();
     log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Adding Volume [%s] to Attached Volume list", volume.sVolume.c_str());
-    return list.AddVolumeToAttachedList(record);
+    CQiError err = list.AddVolumeToAttachedList(record);
+    // Unlisted, the volume's bitmap would not be left behind at a fail-over.
+    if (!err.IsError()) err = list.SaveList();
+    if (err.IsError()) return err.Push(FXCODELOC);
+    return err;
   } catch (const KzException& exception) {
     log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- %s", exception.getMessage());
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", exception.getMessage());

@@ -62,10 +62,16 @@ const std::vector<std::string>& FileChangingCalls() {
   return groups;
 }
 
-void ForEveryFaultPoint(
-    const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults, int maxWhen,
-    const std::function<void()>& prepare, const std::string& command,
-    const std::function<void(const FaultPoint& point, int status, const std::string& output)>& check) {
+void ForEveryFaultPoint(const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults,
+                        int maxWhen, const std::function<void()>& prepare, const std::string& command,
+                        const FaultCheck& check) {
+  ForEveryFaultPoint(
+      callGroups, faults, maxWhen, prepare, [&command] { return command; }, check);
+}
+
+void ForEveryFaultPoint(const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults,
+                        int maxWhen, const std::function<void()>& prepare, const std::function<std::string()>& command,
+                        const FaultCheck& check) {
   int groupsStruck = 0;
   for (const std::string& calls : callGroups) {
     for (InjectedFault fault : faults) {
@@ -76,7 +82,7 @@ void ForEveryFaultPoint(
         if (testing::Test::HasFatalFailure()) return;
         bool struck = false;
         std::string output;
-        const int status = RunWithFault(command, point, struck, &output);
+        const int status = RunWithFault(command(), point, struck, &output);
         if (!struck) break;
         SCOPED_TRACE(Describe(point));
         check(point, status, output);

@@ -37,9 +37,13 @@ const std::vector<std::string>& FileChangingCalls();
 // with the fault, and check() judges the state it left. Stops a group at the
 // first run the fault does not reach; fails when a group never strikes
 // within maxWhen or no group strikes at all.
-void ForEveryFaultPoint(
-    const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults, int maxWhen,
-    const std::function<void()>& prepare, const std::string& command,
-    const std::function<void(const FaultPoint& point, int status, const std::string& output)>& check);
+using FaultCheck = std::function<void(const FaultPoint& point, int status, const std::string& output)>;
+void ForEveryFaultPoint(const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults,
+                        int maxWhen, const std::function<void()>& prepare, const std::string& command,
+                        const FaultCheck& check);
+// The same with the command line made after each prepare().
+void ForEveryFaultPoint(const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults,
+                        int maxWhen, const std::function<void()>& prepare, const std::function<std::string()>& command,
+                        const FaultCheck& check);
 
 }  // namespace testing_support
