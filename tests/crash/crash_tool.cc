@@ -5,10 +5,13 @@
 //   crash_tool reset-cache CLIENT APP DEVICE DEVICEID SIZE
 //                                               a subclient cache made all ones
 //   crash_tool reset-full DIR                   ResetBitmapsForFull
+//   crash_tool scan DIR VOLUME=SNAPSHOT...      the incremental scan of job
+//                                               101 of subclient 2/7, one stream
 //
 // Exits 0 on success, 1 with the error printed.
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,18 @@ CQiError ResetCache(const std::vector<std::string>& args) {
   return err;
 }
 
+CQiError ScanVolumes(const std::vector<std::string>& args) {
+  std::list<ScanObjects_t> volumes;
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string::size_type equals = args[i].find('=');
+    volumes.push_back({args[i].substr(0, equals), equals == std::string::npos ? "" : args[i].substr(equals + 1)});
+  }
+  const std::vector<std::string> job = {"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"};
+  int streams = 1;
+  unsigned int total = 0;
+  return CreateBlkLevelCollectFiles(job, 9, volumes, streams, 0, args[1], false, 0, false, total, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,12 +56,14 @@ int main(int argc, char** argv) {
                                               static_cast<int>(Number(args[1])), args[3], false);
   } else if (verb == "reset-cache" && args.size() == 6) {
     result = ResetCache(args);
+  } else if (verb == "scan" && args.size() >= 3) {
+    result = ScanVolumes(args);
   } else if (verb == "reset-full" && args.size() == 2) {
     result = ResetBitmapsForFull(args[1]);
   } else {
     std::fprintf(stderr,
                  "usage: crash_tool oracle-type CELL APP VOLUME | reset-cache CLIENT APP DEVICE DEVICEID SIZE | "
-                 "reset-full DIR\n");
+                 "reset-full DIR | scan DIR VOLUME=SNAPSHOT...\n");
     return 2;
   }
   if (!result.IsError()) return 0;
