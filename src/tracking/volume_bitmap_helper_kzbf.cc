@@ -153,7 +153,11 @@ CQiError VolumeBitMapHelper_KZBF::FullBitMapFormalities(SMVolBlock& volume, cons
   CBlockLevelBitmapHandler handler;
   CQiError err = InitializeHandler(handler);
   if (err.IsError()) return err;
-  if (!preSnap) return RecordForFailOver(volume, bitmapSize, extentSize);
+  if (!preSnap) {
+    err = RecordForFailOver(volume, bitmapSize, extentSize);
+    if (!err.IsError()) CompleteFailOverMerge(bitmapFile);
+    return err;
+  }
 
   long long clientId = 0;
   err = LocalClientId(clientId);
@@ -208,7 +212,10 @@ CQiError VolumeBitMapHelper_KZBF::IncrBitMapFormalities(SMVolBlock& volume, cons
     log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Print final INCR bitmap end");
   }
   std::free(bitmap);
-  if (!preSnap) err = RecordForFailOver(volume, bitmapSize, extentSize);
+  if (!preSnap) {
+    err = RecordForFailOver(volume, bitmapSize, extentSize);
+    if (!err.IsError()) CompleteFailOverMerge(bitmapFile);
+  }
   return err;
 }
 
