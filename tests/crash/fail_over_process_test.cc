@@ -89,3 +89,25 @@ TEST(FailOverProcess, ABackupDyingAfterItsMergeLeavesTheLeftBehindBitsToTheNext)
             << output;
       });
 }
+
+// The snapshot task lists the volume for a later fail-over; a list that
+// did not take it fails the task instead of passing for success.
+TEST(FailOverProcess, ABackupReportsSuccessOnlyWithItsVolumeListed) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  FailedOverVolume volume;
+  const std::string list = volume.listDir + "/.AttachedVolumes";
+  testing_support::ForEveryFaultPoint(
+      testing_support::FileChangingCalls(), {InjectedFault::kNoSpace, InjectedFault::kIo}, 40,
+      [&] {
+        volume.FailOver();
+        std::filesystem::remove(volume.leftBehind);
+        WriteFile(list, "/mnt/b|1048576|2|0\n");  // "/mnt/a" not listed yet
+      },
+      volume.Job("J1"),
+      [&](const FaultPoint&, int status, const std::string& output) {
+        if (status == 0 || status == kFull) {
+          EXPECT_NE(testing_support::ReadFile(list).find("/mnt/a|1048576|2|0\n"), std::string::npos) << output;
+        }
+      });
+}
