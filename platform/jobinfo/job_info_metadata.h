@@ -23,6 +23,12 @@ struct JobInfoJobRecord {
   uint64_t jobId = 0;
   uint64_t startTime = 0;  // Unix seconds
   uint32_t metadataType = kJobInfoMetadataTypeRfc;
+  // What the job's store committed with its files (job_info_store.h).
+  uint32_t storeFlags = 0;
+  uint32_t additionalFlags = 0;
+  uint64_t afileId = 0;
+  std::string delimiter;
+  bool uploaded = false;
 };
 
 struct JobInfoFileRecord {

@@ -31,6 +31,8 @@ struct JobRecord {
   uint64_t snapJobId = 0;       // the snapshot job this job converts (0: none)
   uint32_t copyId = 0;          // the storage-policy copy the job wrote
   bool backupCopyDone = false;  // the job's backup copy was made
+  uint64_t startTime = 0;       // Unix seconds; 0 while unknown
+  uint64_t endTime = 0;
 };
 
 // One call of a job client, as "name(arguments)".
