@@ -98,6 +98,12 @@ TEST(blbjobPseudoSnap, PublishesTheVolumeAndCarriesTheIndexForward) {
   ASSERT_EQ(RunBlbsim(state.Path(), "index carryfwd 1002", &carried), 0);
   EXPECT_NE(carried.find("afile=" + afile + " "), std::string::npos) << carried;
 
+  std::string shown;
+  ASSERT_EQ(RunBlbsim(state.Path(), "jobinfo show 1002", &shown), 0) << shown;
+  EXPECT_NE(
+      shown.find(" storage_type=2 flags=64 additional_flags=532 afile=" + afile + " delimiter=\"/\" uploaded=1\n"),
+      std::string::npos)
+      << shown;
   const std::string archive = state.Path() + "/catalogue.7z", folder = state.Path() + "/catalogue";
   ASSERT_EQ(RunBlbsim(state.Path(), "jobinfo get 1002 BlockLevelCatalog BlockDeviceConfig.kzf.7z " + archive), 0);
   ASSERT_EQ(RunCommand("7z x -y -o" + folder + " " + archive + " >/dev/null"), 0);
