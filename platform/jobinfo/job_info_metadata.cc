@@ -12,6 +12,14 @@ constexpr int kServiceFailed = 1627;
 
 class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
  public:
+  std::vector<JobInfoJobRecord> Jobs() override {
+    std::vector<JobInfoJobRecord> jobs;
+    SqlStatement query(StateDb::Current(), "SELECT job_id FROM job_info_jobs ORDER BY job_id;");
+    while (query.Step())
+      if (std::optional<JobInfoJobRecord> job = FindJob(query.Unsigned(0))) jobs.push_back(*job);
+    return jobs;
+  }
+
   std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT start_time, metadata_type, store_flags, additional_flags, afile_id, "

@@ -46,6 +46,8 @@ class JobInfoMetadataBackend {
   virtual std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) = 0;
   // Adds the record or replaces the job's.
   virtual bool PutJob(const JobInfoJobRecord& job) = 0;
+  // Every job's record, by job.
+  virtual std::vector<JobInfoJobRecord> Jobs() { return {}; }
   // The container's file names in name order (none for a container the job
   // does not have); 0, or 1627 when the store cannot be read.
   virtual int ListFiles(uint64_t jobId, const std::string& container, std::vector<std::string>& names) = 0;
