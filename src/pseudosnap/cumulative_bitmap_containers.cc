@@ -137,7 +137,6 @@ CQiError CPseudoSnapArchiveHandlerPrivate::GetCumulativeBmpMap(std::map<std::str
   std::vector<std::string> names;
   CQiError error = ListFolder(folder, "*.bmp.7z", names);
   if (error.IsError()) return error;
-  bool added = false;
   for (const std::string& name : names) {
     const std::string path = FXPath::Append(folder, name);
     if (!FXString::MatchRight(path, "CumulativeV2.bmp.7z")) continue;
@@ -147,11 +146,10 @@ CQiError CPseudoSnapArchiveHandlerPrivate::GetCumulativeBmpMap(std::map<std::str
     const size_t underscore = name.find('_');
     if (underscore != std::string::npos && name.find('_', underscore + 1) == std::string::npos) {
       bitmaps[name.substr(0, underscore)] = contents;
-      added = true;
     }
     log.Debug(__FUNCTION__, "Extracted cumulative bmp, component=[%s], size=%lld.", name.c_str(),
               static_cast<long long>(contents.size()));
   }
-  if (!added && bitmaps.empty()) log.Debug(__FUNCTION__, "No cumulative bitmaps identified.");
+  if (bitmaps.empty()) log.Debug(__FUNCTION__, "No cumulative bitmaps identified.");
   return CQiError();
 }

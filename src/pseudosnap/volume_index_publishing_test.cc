@@ -6,6 +6,7 @@
 #include "platform/compress/c7zip.h"
 #include "platform/guid/guid_factory.h"
 #include "platform/indexing/index_carry_forward.h"
+#include "platform/indexing/index_request_log.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobinfo/job_info_store.h"
 #include "platform/messages/uxa_messages.h"
@@ -150,6 +151,37 @@ TEST_F(VolumeIndexTest, PublishesEachVolumeStoresTheCatalogueAndCarriesTheIndexF
     EXPECT_EQ(row.timeout, 1800u);
   }
   EXPECT_TRUE(log_.Contains("Finished doing carry forward of the Block device config file and the file catalouge"));
+
+  // The request as the index took it.
+  const std::vector<platform::IndexRequestRecord> requests = platform::IndexRequests();
+  ASSERT_FALSE(requests.empty());
+  databrowse::BrowseRequest request;
+  ASSERT_EQ(request.unserialize(requests.back().request), 0);
+  EXPECT_EQ(request.getint64(1, 1), 11);
+  std::vector<CNMessageBase> paths = request.getlistobject(4, 4);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0].getstring(1, 1), "*");
+  CNMessageBase entity, range, options, advanced, config, extended, block;
+  ASSERT_TRUE(request.getObjectAccessor(3, 3, entity));
+  EXPECT_EQ(entity.getuint64(17, 47), 0u);
+  EXPECT_EQ(entity.getuint64(5, 11), 7u);
+  EXPECT_EQ(entity.getuint64(14, 38), 29u);
+  ASSERT_TRUE(request.getObjectAccessor(6, 6, range));
+  EXPECT_EQ(range.getuint64(1, 1), 1600u);
+  EXPECT_EQ(range.getuint64(2, 2), 1000u);
+  ASSERT_TRUE(request.getObjectAccessor(7, 7, options));
+  for (int field : {11, 1, 44}) EXPECT_EQ(options.getint64(field, field), 1) << field;
+  ASSERT_TRUE(request.getObjectAccessor(11, 11, advanced));
+  EXPECT_EQ(advanced.getint64(4, 7), 1);
+  EXPECT_EQ(advanced.getint64(5, 8), 1);
+  EXPECT_EQ(advanced.getint64(9, 12), 1800);
+  ASSERT_TRUE(advanced.getObjectAccessor(3, 6, config) && config.getObjectAccessor(5, 5, extended) &&
+              extended.getObjectAccessor(2, 2, block));
+  EXPECT_EQ(block.getlistobject(1, 1).size(), 3u);
+  EXPECT_EQ(block.getuint64(2, 2), 55u);
+  EXPECT_EQ(block.getuint64(3, 3), 2u);
+  EXPECT_EQ(block.getint64(4, 4), 2);
+  EXPECT_EQ(block.getuint64(5, 5), 65792u);
 }
 
 TEST_F(VolumeIndexTest, TheCarryForwardAddsTheJobInfoViewAndTakesItsTimeOutFromTheRegistry) {
