@@ -27,8 +27,8 @@ constexpr int64_t kPartialResponse = 2;
 constexpr int64_t kErrorResponse = 3;
 constexpr int kDbAppType = 125;
 constexpr int kInitWait = 2000;
-constexpr KZBkpLevel kSynthFull = KZBkpLevel(64);
-constexpr KZBkpLevel kIncremental = KZBkpLevel(2);
+constexpr KZBkpLevel kSynthFull = KZ_BKP_LEVEL_SYNTHFULL;
+constexpr KZBkpLevel kIncremental = KZ_BKP_LEVEL_INCREMENTAL;
 constexpr const char* kCatalogContainer = "BlockLevelCatalog";
 
 unsigned CarryForwardTimeout() {

@@ -95,7 +95,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
                                      static_cast<unsigned long>(m_nAppId));
 
   const uint32_t afileFlags =
-      static_cast<uint32_t>(afile.flags) | (m_eBackupLevel == KZBkpLevel(64) ? kSynthFullAfileFlags : kAfileFlags);
+      static_cast<uint32_t>(afile.flags) | (m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
   ArchiveFileId_t afileId;
   afileId.cellId = static_cast<uint32_t>(afile.cellId);
   afileId.archiveGroupNumber = static_cast<uint32_t>(afile.archGroupId);
@@ -217,7 +217,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateFullIncrBackupIndex() {
   store->SetJobId(m_nJobId);
   store->SetSnapJobId(m_nSnapJobId);
   store->SetFlags(m_bMetadataCollectionEnabled ? kStoreFlagsMetadata : kStoreFlagsNoMetadata);
-  store->SetAdditionalArchiveFileFlags(m_eBackupLevel == KZBkpLevel(64) ? kSynthFullAfileFlags : kAfileFlags);
+  store->SetAdditionalArchiveFileFlags(m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
   CQiError error = UploadCumulativeBackupBitmaps(store);
   if (error.IsError())
     return error.Push(FXCODELOC, "Failed to carry fwd cumulative backup bitmaps, error=[%s]", error.AsString().c_str());
