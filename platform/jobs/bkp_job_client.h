@@ -57,6 +57,13 @@ class JobServiceBackend {
   virtual std::vector<JobRecord> Jobs() = 0;
   // The subclient's newest incremental job whose backup copy is done.
   virtual std::optional<JobRecord> NewestCopiedIncremental(uint64_t cellId, uint64_t appId) = 0;
+  // The job's quit flag: set when the job is to stop. Nothing for an unknown
+  // job; setting it is false for one.
+  virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;
+  virtual bool SetQuitFlag(uint64_t jobId, bool quit) = 0;
+  // The job's start and end times, the rest of its row kept; false for an
+  // unknown job.
+  virtual bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) = 0;
 
   static JobServiceBackend& Default();
 };

@@ -33,6 +33,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<JobManager::GetLastIncrJobWithBackupCopyDoneReq>(
       21, 35, "JobManager::GetLastIncrJobWithBackupCopyDoneReq");
   ExpectCatalogued<JobManager::BkpJobDetailsXml>(21, 117, "JobManager::BkpJobDetailsXml");
+  ExpectCatalogued<databrowse::BrowseItemFlags>(100, 0, "databrowse::BrowseItemFlags");
   ExpectCatalogued<databrowse::BrowsePath>(100, 3, "databrowse::BrowsePath");
   ExpectCatalogued<databrowse::BrowseOptions>(100, 4, "databrowse::BrowseOptions");
   ExpectCatalogued<databrowse::BrowseMode>(100, 5, "databrowse::BrowseMode");
@@ -48,6 +49,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<databrowse::BrowseTimeRange>(100, 64, "databrowse::BrowseTimeRange");
   ExpectCatalogued<databrowse::Criteria>(100, 67, "databrowse::Criteria");
   ExpectCatalogued<databrowse::Query>(100, 80, "databrowse::Query");
+  ExpectCatalogued<databrowse::QueryDataParam>(100, 81, "databrowse::QueryDataParam");
   ExpectCatalogued<databrowse::BrowseRequest>(100, 92, "databrowse::BrowseRequest");
   ExpectCatalogued<databrowse::BrowseResponse>(100, 101, "databrowse::BrowseResponse");
   ExpectCatalogued<databrowse::BrowseResponseList>(100, 102, "databrowse::BrowseResponseList");

@@ -70,6 +70,7 @@ const char* const kFailableCalls[] = {
     "KzBfDriver::getBitmap",
     "KzBfDriver::open",
     "KzBfDriver::queryDevice",
+    "KzbfCreateSnapshot",
     // event/
     "EvEvent::InfoEvent",
     // fs/
@@ -128,6 +129,7 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::updateInfo",
     "KZJobClient::init",
     "KZJobClient::processXmlReq",
+    "KZJobCtrlClient::checkQuitFlag",
     "KZJobCtrlClient::getCN",
     // lock/
     "KzFileLock::lock",
@@ -192,6 +194,8 @@ const char* const kFailableCalls[] = {
     "UxaSnapUtil::createSnapArchiveFiles",
     // text/
     "CAscii85::Decode",
+    // thread/
+    "CAlertableEventThread::Start",
 };
 
 // Edits (insert, delete, replace) from one text to the other, case ignored.

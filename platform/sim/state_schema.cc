@@ -291,9 +291,28 @@ const char* const kSteps[] = {
     "  done INTEGER NOT NULL DEFAULT 0);",
 
     // 9: what jobs publish to the index over their connections, one line
-    // per item in the order sent; the carry-forward entries the index was
-    // asked for. Jobs' start and end times; subclients' GUIDs; what a job's
-    // job-info upload committed besides its files.
+    // per item in the order sent.
+    "CREATE TABLE index_items ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  connection INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  line TEXT NOT NULL);"
+    "CREATE INDEX index_items_by_job ON index_items (job_id, seq);",
+
+    // 10: a job's quit flag, and the index's extent view: per application and
+    // volume, each extent's name and the hash of its content.
+    "ALTER TABLE jobs ADD COLUMN quit_flag INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE index_extent_views ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  volume TEXT NOT NULL,"
+    "  extent_id INTEGER NOT NULL,"
+    "  hash TEXT NOT NULL,"
+    "  PRIMARY KEY (cell_id, app_id, volume, extent_id)) WITHOUT ROWID;",
+
+    // 11: the carry-forward entries the index was asked for; jobs' start and
+    // end times; subclients' GUIDs; what a job's job-info upload committed
+    // besides its files.
     "ALTER TABLE jobs ADD COLUMN start_time INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE jobs ADD COLUMN end_time INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE subclients ADD COLUMN guid TEXT NOT NULL DEFAULT '';"
@@ -315,13 +334,7 @@ const char* const kSteps[] = {
     "  value INTEGER NOT NULL,"
     "  from_time INTEGER NOT NULL,"
     "  to_time INTEGER NOT NULL,"
-    "  timeout INTEGER NOT NULL);"
-    "CREATE TABLE index_items ("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  connection INTEGER NOT NULL,"
-    "  job_id INTEGER NOT NULL,"
-    "  line TEXT NOT NULL);"
-    "CREATE INDEX index_items_by_job ON index_items (job_id, seq);",
+    "  timeout INTEGER NOT NULL);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -6,6 +6,7 @@
 
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fs_util.h"
 
 namespace blbjob {
@@ -57,9 +58,7 @@ bool RecordPhaseEnd(uint64_t jobId) {
   std::optional<platform::JobRecord> record = blbsim::FindJob(jobId);
   if (!record) return false;
   const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
-  if (record->startTime == 0) record->startTime = now;
-  record->endTime = now;
-  return blbsim::AddJob(*record);
+  return platform::JobService::Current().SetJobTimes(jobId, record->startTime != 0 ? record->startTime : now, now);
 }
 
 }  // namespace blbjob
