@@ -48,6 +48,7 @@ constexpr MessageTypeInfo kCatalog[] = {
     {100, 104, 0x647D5AAE, "databrowse::BrowseData"},
     {100, 241, 0x64EF25B0, "databrowse::BrowseAdvConfigFetchIdxExtentBitmap"},
     {100, 242, 0x643A0E09, "databrowse::BrowseAdvConfigIdxExtentBitmap"},
+    {101, 83, 0x65B1E0C3, "IdxMetadata::BlockLevelVolData"},
     {101, 93, 0x6542D325, "IdxMetadata::IdxMetaData"},
 };
 

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -27,6 +28,25 @@ Digest Md5(const char* salt, const std::string& text) {
   return digest;
 }
 
+std::string HexKey(const Digest& d) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string key;
+  key.reserve(32);
+  for (unsigned char byte : d) {
+    key.push_back(kHex[byte >> 4]);
+    key.push_back(kHex[byte & 0x0F]);
+  }
+  return key;
+}
+
+std::string ObjectName(const std::string& text, int windowsDestination, char delimiter) {
+  std::string name = text;
+  while (name.size() > 1 && name.back() == delimiter) name.pop_back();
+  if (windowsDestination != 0)
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
 }  // namespace
 
 std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
@@ -37,16 +57,14 @@ std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
   return buffer;
 }
 
-std::string GetObjectGuid(const std::string& text, int, char delimiter) {
-  std::string name = text;
-  while (name.size() > 1 && name.back() == delimiter) name.pop_back();
-  Digest d = Md5("object-guid:", name);
-  static const char kHex[] = "0123456789abcdef";
-  std::string key;
-  key.reserve(32);
-  for (unsigned char byte : d) {
-    key.push_back(kHex[byte >> 4]);
-    key.push_back(kHex[byte & 0x0F]);
-  }
-  return key;
+std::string GetObjectGuid(const std::string& text, int windowsDestination, char delimiter) {
+  return HexKey(Md5("object-guid:", ObjectName(text, windowsDestination, delimiter)));
+}
+
+void GetVersionGuid(const std::string& path, const std::string& subclientGuid, uint64_t jobId, uint64_t first,
+                    uint64_t second, uint64_t third, int windowsDestination, char delimiter, std::string& guid) {
+  const std::string text = ObjectName(path, windowsDestination, delimiter) + '\0' + subclientGuid + '\0' +
+                           std::to_string(jobId) + ':' + std::to_string(first) + ':' + std::to_string(second) + ':' +
+                           std::to_string(third);
+  guid = HexKey(Md5("version-guid:", text));
 }

@@ -1,7 +1,11 @@
 #include "platform/services/archive_manager.h"
 
+#include <set>
+
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
+#include "platform/snapshot/snap_client_api.h"
 
 namespace platform {
 namespace {
@@ -149,4 +153,52 @@ int ArMgrClientAPI::getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLast
   if (platform::InjectedFaultCode("ArMgrClientAPI::getLastAfileOfCycle", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
   return platform::ArchiveManager::Current().LastOfCycle(*args, *ret);
+}
+
+int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* ret) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::getAfileInfo", code)) return code != 0 ? code : -1;
+  if (args == nullptr || ret == nullptr) return 87;
+  for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All()) {
+    if (record.archFileId != args->archFileId || (args->cellId != 0 && record.cellId != args->cellId)) continue;
+    ret->archFileId = record.archFileId;
+    ret->archGroupId = record.groupId;
+    ret->cellId = record.cellId;
+    ret->createTime = record.createTime;
+    ret->flags = record.flags;
+    ret->backupLevel = record.level;
+    ret->storageHostName = record.storageHostName;
+    return 0;
+  }
+  return 1168;
+}
+
+int ArMgrClientAPI::convertCopyIdToCopyPrecedence(uint32_t archGroupId, uint32_t copyId, uint32_t& copyPrecedence) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::convertCopyIdToCopyPrecedence", code)) return code != 0 ? code : -1;
+  for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All())
+    if (record.groupId == archGroupId && record.copyId == copyId) {
+      copyPrecedence = copyId;
+      return 0;
+    }
+  return 1168;
+}
+
+int ArMgrClientAPI::getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::getUnMaterializedSnaps", code)) return code != 0 ? code : -1;
+  if (args == nullptr || ret == nullptr) return 87;
+  const std::vector<SMVolSnapInfo> records = platform::SnapshotLibrary::Current().Records();
+  std::set<uint64_t> stored, cloned;
+  for (const SMVolSnapInfo& record : records) {
+    if (record.getVornCellId() != args->cellId) continue;
+    stored.insert(record.getJobId());
+    if (record.getSnapJobId() != record.getJobId()) cloned.insert(record.getSnapJobId());
+  }
+  ret->snaps.clear();
+  for (const platform::JobRecord& job : platform::JobService::Current().Jobs())
+    if (job.cellId == args->cellId && job.appId == args->appId && job.jobId < args->currentSnapJobId &&
+        stored.count(job.jobId) != 0 && cloned.count(job.jobId) == 0)
+      ret->snaps.push_back({job.jobId, job.cellId});
+  return 0;
 }

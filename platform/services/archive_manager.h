@@ -49,6 +49,42 @@ struct GetLastAfileOfCycleRet_t {
   std::string storageHostName;
 };
 
+// Request and reply: one archive file's record.
+struct GetAfileInfoArgsCC_t {
+  uint64_t archFileId = 0;
+  uint64_t reserved = 0;
+  uint64_t cellId = 0;
+};
+
+struct GetAfileInfoRetCC_t {
+  GetAfileInfoRetCC_t() : name(), storageHostName() {}
+  uint64_t archFileId = 0;
+  uint64_t archGroupId = 0;
+  uint64_t cellId = 0;
+  uint64_t createTime = 0;
+  uint64_t flags = 0;
+  int backupLevel = 0;
+  std::string name;
+  std::string storageHostName;
+};
+
+// Request and reply: the snapshot jobs of an application, older than the
+// current one, that were never turned into backups.
+struct GetUnMaterializedSnapsArgs_t {
+  uint64_t appId = 0;
+  uint64_t currentSnapJobId = 0;
+  uint64_t cellId = 0;
+};
+
+struct GetUnMaterializedSnaps_Info {
+  uint64_t snapJobId = 0;
+  uint64_t cellId = 0;
+};
+
+struct GetUnMaterializedSnapsRet_t {
+  std::vector<GetUnMaterializedSnaps_Info> snaps;
+};
+
 // The identity of one archive file as the index service knows it.
 struct ArchiveFileId_t {
   uint32_t cellId = 0;
@@ -66,6 +102,17 @@ class ArMgrClientAPI {
   // the given archive file. 0 on success; 87 for a missing argument or reply,
   // 1168 for an unknown archive file or an empty cycle.
   int getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret);
+  // The archive file's record: 0; 87 for a missing argument or reply, 1168
+  // for an unknown archive file (of the cell, when one is given).
+  int getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* ret);
+  // The copy precedence of a copy of an archive group: the copy's number
+  // when an archive file of the group was written to that copy; 1168
+  // otherwise.
+  int convertCopyIdToCopyPrecedence(uint32_t archGroupId, uint32_t copyId, uint32_t& copyPrecedence);
+  // In ascending job order: the jobs of the application and cell below the
+  // current one whose own snapshot record is stored and that no stored
+  // clone names as its snapshot job. 0; 87 for a missing argument or reply.
+  int getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret);
 };
 
 namespace platform {

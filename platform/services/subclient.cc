@@ -15,7 +15,9 @@ std::optional<platform::SubclientRecord> Find(uint64_t cellId, uint64_t appId) {
   return platform::AgentConfig::Current().FindSubclient(cellId, appId);
 }
 
-int Failed(int code) { return code != 0 ? code : -1; }
+int Failed(int code) {
+  return code != 0 ? code : -1;
+}
 
 // Reads one field of the subclient's record into the caller's value; -1 for
 // an unknown subclient.
@@ -27,7 +29,9 @@ int ReadField(uint64_t cellId, uint64_t appId, Value& value, Read read) {
   return 0;
 }
 
-bool IsOracle(uint64_t appType) { return appType == 22 || appType == 80; }
+bool IsOracle(uint64_t appType) {
+  return appType == 22 || appType == 80;
+}
 
 // A whole unsigned decimal number; false for anything else.
 bool ReadId(const std::string& text, uint64_t& value) {
@@ -78,6 +82,12 @@ int Subclient::getSnapBackup(bool& snapBackup, void*) {
   int code = 0;
   if (platform::InjectedFaultCode("Subclient::getSnapBackup", code)) return Failed(code);
   return ReadField(m_nCellId, m_nAppId, snapBackup, [](const platform::SubclientRecord& r) { return r.snapBackup; });
+}
+
+int Subclient::getGUIDStr(std::string& guid) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getGUIDStr", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, guid, [](const platform::SubclientRecord& r) { return r.guid; });
 }
 
 int OracleBackpack::getBackupMode(int& mode, void*) {
