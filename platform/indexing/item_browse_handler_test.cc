@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/config/agent_config.h"
+#include "platform/harness/index_harness.h"
 #include "platform/indexing/idx_browse_client.h"
-#include "platform/indexing/indexing_connection.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "support/test_platform.h"
 
@@ -29,20 +29,8 @@ void PutJob(uint64_t jobId, uint64_t appId) {
   ASSERT_TRUE(platform::JobService::Current().PutJob(job));
 }
 
-void PutItem(uint64_t jobId, const std::string& line) {
-  ASSERT_TRUE(platform::IndexConnections::Current().PutItem(jobId, line));
-}
-
-// One published item: its archive file, its metadata record and its header.
 void Publish(uint64_t jobId, uint64_t time, const std::string& path, bool folder, const std::string& data = "") {
-  PutItem(jobId, "afile cell=2 group=1 afile=50 flag=0 time=" + std::to_string(time) + " flags=0x0");
-  CNMessageBase dataInfo(101, 84);
-  dataInfo.setstring(1, 1, data);
-  IdxMetadata::IdxMetaData record;
-  record.setObjectAccessor(36, 36, dataInfo);
-  PutItem(jobId, "idxmeta " + record.toString());
-  PutItem(jobId, "header name=" + path + " namelen=1 links=1 mode=" + (folder ? "0x4124" : "0x8124") +
-                     " attrs=0x0 size=0 delim=92 opts=0x0 os=200");
+  ASSERT_TRUE(blbsim::PublishIndexItem(jobId, time, path, folder, data));
 }
 
 databrowse::BrowseRequest Request(int64_t type, const std::string& path, uint64_t from, uint64_t to) {

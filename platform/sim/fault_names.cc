@@ -161,6 +161,7 @@ const char* const kFailableCalls[] = {
     "ApplicationId::getAppId",
     "ApplicationId::getAppType",
     "ApplicationId::getApplicationId",
+    "ApplicationId::getBackupSet",
     "ApplicationId::getClient",
     "ApplicationId::getInstance",
     "ApplicationId::getSubclient",
