@@ -124,9 +124,12 @@ const char* const kFailableCalls[] = {
     "CJobInfoMetadataStoreFactory::GetInstance",
     // jobs/
     "KZBkpJobClient::changeBkpLevelToFull",
+    "KZBkpJobClient::getXmlBlob",
     "KZBkpJobClient::init",
     "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
+    "KZBkpJobClient::setXmlBlob",
     "KZBkpJobClient::updateInfo",
+    "KZJobClient::getBkpAttrs",
     "KZJobClient::init",
     "KZJobClient::processXmlReq",
     "KZJobCtrlClient::checkQuitFlag",

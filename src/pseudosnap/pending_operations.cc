@@ -21,6 +21,6 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateSynthFullIndex() {
   return NotYetSupported(FXCODELOC, "PopulateSynthFullIndex");
 }
 
-CQiError CPseudoSnapArchiveHandlerPrivate::UpdateSynthFullBackupInfo() {
-  return NotYetSupported(FXCODELOC, "UpdateSynthFullBackupInfo");
+CQiError CPseudoSnapArchiveHandlerPrivate::UploadSysViewIndexFiles() {
+  return NotYetSupported(FXCODELOC, "UploadSysViewIndexFiles");
 }
