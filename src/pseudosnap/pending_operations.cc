@@ -1,6 +1,6 @@
-// Steps of the pseudo-snap job that belong to the synthetic full. Until
-// they are built they fail (Windows-style 50, not supported) rather than let a
-// job that needs them pass as complete.
+// The system-state view's upload for a synthetic full needs the index-info
+// store. Until it is built it fails (Windows-style 50, not supported) rather
+// than let a job that needs it pass as complete.
 #include "pseudosnap/pseudo_snap_handler_private.h"
 
 namespace {
@@ -12,14 +12,6 @@ CQiError NotYetSupported(const FXCodeLocation& location, const char* step) {
 }
 
 }  // namespace
-
-CQiError CPseudoSnapArchiveHandlerPrivate::InitializeSynthfull() {
-  return NotYetSupported(FXCODELOC, "InitializeSynthfull");
-}
-
-CQiError CPseudoSnapArchiveHandlerPrivate::PopulateSynthFullIndex() {
-  return NotYetSupported(FXCODELOC, "PopulateSynthFullIndex");
-}
 
 CQiError CPseudoSnapArchiveHandlerPrivate::UploadSysViewIndexFiles() {
   return NotYetSupported(FXCODELOC, "UploadSysViewIndexFiles");
