@@ -72,6 +72,15 @@ TEST_F(SyntheticFullTest, PublishesTheSourceJobsInformationForTheNewJob) {
   EXPECT_FALSE(testing_support::FileExists(WorkDir()));
 }
 
+TEST_F(SyntheticFullTest, NothingIsPublishedWithoutAPseudoArchiveFile) {
+  Handler handler;
+  ASSERT_FALSE(Initialize(handler, 29, 55, KZ_BKP_LEVEL_SYNTHFULL).IsError());
+  CQiError error = handler.PopulateSynthFullIndex();
+  EXPECT_TRUE(error.IsError());
+  EXPECT_NE(error.AsString().find("No pseudo archive file to upload the catalog with"), std::string::npos);
+  EXPECT_FALSE(blbsim::FindJobInfoJob(101));
+}
+
 TEST_F(SyntheticFullTest, TheSourceJobsDetailsMustBeThere) {
   ASSERT_TRUE(platform::SetJobXmlBlob(55, ""));
   Handler handler;
