@@ -11,6 +11,7 @@
 #include "platform/sim/fault_table.h"
 #include "support/blbsim_command.h"
 #include "support/test_platform.h"
+#include "platform/settings/settings.h"
 
 using testing_support::RunBlbsim;
 
@@ -26,7 +27,7 @@ TEST(blbsim, InitialisesAStateDirAndRoundTripsARegistryValue) {
   ASSERT_EQ(RunBlbsim(dir, "reg get FileSystemAgent nExtentSizeForBlockFilterDriver", &out), 0);
   EXPECT_EQ(out, "8\n");
 
-  setenv("BLB_STATE_DIR", dir.c_str(), 1);
+  platform::Settings::SetStateDir(dir.c_str());
   unsigned value = 4;
   EXPECT_NE(KZPlatformInfo::getNumber("FileSystemAgent", "nExtentSizeForBlockFilterDriver", &value), 0);
   EXPECT_EQ(value, 8u);
