@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "platform/registry/kz_platform_info.h"
+#include "platform/settings/settings.h"
 #include "platform/sim/fault_table.h"
 #include "support/blbsim_command.h"
 #include "support/test_platform.h"
-#include "platform/settings/settings.h"
 
 using testing_support::RunBlbsim;
 
@@ -94,8 +94,23 @@ TEST(blbsim, AFaultSetFromTheShellReachesAProcessLoopingOverTheCall) {
   const Clock::time_point setAt = Clock::now();
   loop.join();
   ASSERT_NE(seenAt, Clock::time_point{}) << "the fault was never seen";
-  // Looked for every 100 ms; the bound leaves room for a loaded machine.
+  // Seen at once through the directory's shared generation; the bound
+  // leaves room for a loaded machine.
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(seenAt - setAt).count(), 3000);
+}
+
+TEST(blbsim, AProcessThatSwitchesToAStateDirWithFaultsSeesThemAtOnce) {
+  testing_support::ScopedStateDir scope;
+  const std::string other = scope.Sub("other");
+  ASSERT_EQ(RunBlbsim("", "init " + other), 0);
+  ASSERT_EQ(RunBlbsim(other, "fault set KzBfDriver::getBitmap 5"), 0);
+  int code = 0;
+  EXPECT_FALSE(platform::InjectedFaultCode("KzBfDriver::getBitmap", code));  // this thread's copy: no fault
+  platform::Settings::SetStateDir(other.c_str());
+  EXPECT_TRUE(platform::InjectedFaultCode("KzBfDriver::getBitmap", code));
+  EXPECT_EQ(code, 5);
+  platform::Settings::SetStateDir(scope.Path().c_str());
+  EXPECT_FALSE(platform::InjectedFaultCode("KzBfDriver::getBitmap", code));
 }
 
 TEST(blbsim, AThrowingFaultEndsTheVerbWithItsMessage) {
