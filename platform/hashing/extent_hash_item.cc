@@ -78,8 +78,9 @@ CQiError ExtentHashItem::Initialize(const char* line, size_t size) {
                           : static_cast<const char*>(std::memchr(line, '|', length));
   const size_t bar = barAt != nullptr ? static_cast<size_t>(barAt - line) : length;
   if (barAt != nullptr && Set(line, bar, line + bar + 1, length - bar - 1)) {
-    AssignText(m_sExtentName, line, bar);
-    AssignText(m_sExtentHash, line + bar + 1, length - bar - 1);
+    // Set took only the fixed widths: copies of a known size.
+    AssignText(m_sExtentName, line, kNameWidth);
+    AssignText(m_sExtentHash, line + kNameWidth + 1, kHashLength);
     return CQiError();
   }
   Reset();
