@@ -37,10 +37,9 @@ std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
   return buffer;
 }
 
-std::string GetObjectGuid(const std::string& text, int, char delimiter) {
-  std::string name = text;
-  while (name.size() > 1 && name.back() == delimiter) name.pop_back();
-  Digest d = Md5("object-guid:", name);
+namespace {
+
+std::string LowerHex(const Digest& d) {
   static const char kHex[] = "0123456789abcdef";
   std::string key;
   key.reserve(32);
@@ -49,4 +48,24 @@ std::string GetObjectGuid(const std::string& text, int, char delimiter) {
     key.push_back(kHex[byte & 0x0F]);
   }
   return key;
+}
+
+std::string WithoutTrailingDelimiters(const std::string& text, char delimiter) {
+  std::string name = text;
+  while (name.size() > 1 && name.back() == delimiter) name.pop_back();
+  return name;
+}
+
+}  // namespace
+
+std::string GetObjectGuid(const std::string& text, int, char delimiter) {
+  return LowerHex(Md5("object-guid:", WithoutTrailingDelimiters(text, delimiter)));
+}
+
+int GetVersionGuid(const std::string& path, const std::string& appGuid, uint64_t first, uint64_t second, uint64_t third,
+                   uint64_t fourth, uint64_t fifth, char delimiter, std::string& guid, int) {
+  std::string text = WithoutTrailingDelimiters(path, delimiter) + '|' + appGuid;
+  for (uint64_t number : {first, second, third, fourth, fifth}) text += '|' + std::to_string(number);
+  guid = LowerHex(Md5("version-guid:", text));
+  return 0;
 }

@@ -7,3 +7,9 @@ std::string KZJobCtrlClient::getCN() const {
   if (platform::InjectedFaultCode("KZJobCtrlClient::getCN", code)) return std::string();
   return m_sClientName;
 }
+
+bool KZJobCtrlClient::checkQuitFlag() {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZJobCtrlClient::checkQuitFlag", code)) return false;
+  return false;
+}

@@ -3,7 +3,12 @@
 // that it must stop, and the name of the client it runs on (getCN). The scan
 // only passes it through to the true-up.
 //
-// Fault: "KZJobCtrlClient::getCN" (an empty name).
+// The job's quit flag is not simulated yet: checkQuitFlag answers false
+// (a test derives a client that answers otherwise).
+//
+// Faults: "KZJobCtrlClient::getCN" (an empty name),
+// "KZJobCtrlClient::checkQuitFlag" (false: the service could not tell that
+// the job is to stop).
 #include <string>
 #include <utility>
 
@@ -11,9 +16,12 @@ class KZJobCtrlClient {
  public:
   KZJobCtrlClient() = default;
   explicit KZJobCtrlClient(std::string clientName) : m_sClientName(std::move(clientName)) {}
+  virtual ~KZJobCtrlClient() = default;
 
   // The name of the client the job runs on.
   std::string getCN() const;
+  // Whether the job is to stop.
+  virtual bool checkQuitFlag();
 
  private:
   std::string m_sClientName;

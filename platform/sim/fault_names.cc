@@ -30,6 +30,10 @@ const char* const kFailableCalls[] = {
     "KZPI_VornClient::getJobResultsDirectory",
     "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
+    // archive/
+    "KZArchive::SetFileSignatureData",
+    "KZArchive::allocateBuffer",
+    "KZArchive::writeBuffer",
     // bag/
     "CBag::LoadSerializedData",
     "CBag::Read",
@@ -119,6 +123,7 @@ const char* const kFailableCalls[] = {
     "KZBkpJobClient::updateInfo",
     "KZJobClient::init",
     "KZJobClient::processXmlReq",
+    "KZJobCtrlClient::checkQuitFlag",
     "KZJobCtrlClient::getCN",
     // lock/
     "KzFileLock::lock",
