@@ -24,6 +24,7 @@ constexpr MessageTypeInfo kCatalog[] = {
     {22, 262, 0x165310B7, "Uxa::OraTableSpace"},
     {22, 263, 0x16706B97, "Uxa::OraDataFile"},
     {22, 295, 0x160EFD9C, "Uxa::OraVolumeDataType"},
+    {100, 0, 0x6419E7A4, "databrowse::BrowseItemFlags"},
     {100, 3, 0x6450F7CE, "databrowse::BrowsePath"},
     {100, 4, 0x640F781D, "databrowse::BrowseOptions"},
     {100, 5, 0x647A0A7A, "databrowse::BrowseMode"},

@@ -12,6 +12,7 @@
 #include "platform/driver/tracked_extents.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/settings/settings.h"
+#include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 #include "platform/process/shell_quote.h"
 
@@ -347,6 +348,10 @@ CQiError SimulatedKzBf::MarkExtents(const std::string& device, const std::vector
 }
 
 CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot) {
+  // Checked before the driver's lock: a delay holds the caller (inside a
+  // job's frozen window), not every other process using the driver.
+  CQiError fault = InjectedFault("KzbfCreateSnapshot", FXCODELOC);
+  if (fault.IsError()) return fault;
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
   TrackedDevice record;

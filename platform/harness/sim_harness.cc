@@ -1,5 +1,7 @@
 #include "platform/harness/sim_harness.h"
 
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "platform/harness/kzbf_harness.h"
@@ -69,6 +71,20 @@ bool ResetStateDir() {
                             "registry.ini.lock", "logs", "install", "jobresults", "hosts", "index", "drivers"})
     if (!platform::RemoveTree(dir + "/" + entry)) return false;
   return InitStateDir();
+}
+
+bool StateDirExists() {
+  struct stat info;
+  return ::stat(platform::Settings::StateDir().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsStateDirPrepared() {
+  struct stat info;
+  if (!StateDirExists() || ::stat(platform::Settings::RegistryFile().c_str(), &info) != 0 ||
+      ::stat(platform::Settings::StatePath("agent.db").c_str(), &info) != 0)
+    return false;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  return config.LocalClientId() != 0 && config.FindClient(config.LocalClientId()).has_value();
 }
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value) {

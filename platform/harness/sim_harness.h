@@ -24,6 +24,12 @@ bool InitStateDir();
 // job-results, hosts, index and drivers folders; nothing else), then lays it
 // out anew.
 bool ResetStateDir();
+// Whether the state directory exists; a command that only reads the state
+// refuses one that does not rather than lay it out.
+bool StateDirExists();
+// Whether InitStateDir laid the state directory out: its registry, its
+// database and this machine's client. Creates nothing.
+bool IsStateDirPrepared();
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value);
 bool GetRegistryValue(const std::string& section, const std::string& key, std::string& value);

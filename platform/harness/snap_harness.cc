@@ -26,4 +26,8 @@ std::vector<platform::IndexConnectionRecord> IndexConnectionRecords() {
   return platform::IndexConnections::Current().Connections();
 }
 
+std::vector<std::string> IndexItems(uint64_t jobId) {
+  return platform::IndexConnections::Current().Items(jobId);
+}
+
 }  // namespace blbsim

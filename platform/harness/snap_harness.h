@@ -20,5 +20,7 @@ bool AddSnapRecord(const std::string& text, std::string& why);
 std::optional<SMVolSnapInfo> FindSnapRecord(uint64_t jobId, std::optional<uint32_t> cellId = std::nullopt);
 std::vector<platform::SnapServiceCall> SnapCalls();
 std::vector<platform::IndexConnectionRecord> IndexConnectionRecords();
+// The item lines a job published over its connections, in order.
+std::vector<std::string> IndexItems(uint64_t jobId);
 
 }  // namespace blbsim

@@ -1,5 +1,10 @@
 #include "platform/indexing/indexing_connection.h"
 
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
 
@@ -33,6 +38,24 @@ class DatabaseIndexConnections : public IndexConnectionBackend {
     while (query.Step()) found.push_back({query.Int(0), query.Unsigned(1), query.Text(2), query.Int(3) != 0});
     return found;
   }
+
+  bool AppendItem(long long connection, const std::string& line) override {
+    StateDb& db = StateDb::Current();
+    std::lock_guard<std::recursive_mutex> hold(db.Mutex());
+    SqlStatement open(db, "SELECT job_id FROM index_connections WHERE seq = ? AND done = 0;");
+    if (!open.Bind(1, connection).Step()) return false;
+    const uint64_t jobId = open.Unsigned(0);
+    SqlStatement put(db, "INSERT INTO index_items (connection, job_id, line) VALUES (?, ?, ?);");
+    return put.Bind(1, connection).BindUnsigned(2, jobId).Bind(3, line).Run();
+  }
+
+  std::vector<std::string> Items(uint64_t jobId) override {
+    std::vector<std::string> lines;
+    SqlStatement query(StateDb::Current(), "SELECT line FROM index_items WHERE job_id = ? ORDER BY seq;");
+    query.BindUnsigned(1, jobId);
+    while (query.Step()) lines.push_back(query.Text(0));
+    return lines;
+  }
 };
 
 }  // namespace
@@ -60,5 +83,63 @@ int IndexingConnection::backupDone(int) {
   int code = 0;
   if (platform::InjectedFaultCode("IndexingConnection::backupDone", code)) return code != 0 ? code : -1;
   if (m_nConnection == 0) return 87;
+  if (!platform::IndexConnections::Current().AppendItem(m_nConnection, "done")) return 1627;
   return platform::IndexConnections::Current().MarkDone(m_nConnection) ? 0 : 1627;
+}
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(buffer, sizeof buffer, format, arguments);
+  va_end(arguments);
+  return buffer;
+}
+
+}  // namespace
+
+int IndexingConnection::Append(const std::string& line) {
+  if (m_nConnection == 0) return 87;
+  return platform::IndexConnections::Current().AppendItem(m_nConnection, line) ? 0 : 1627;
+}
+
+int IndexingConnection::sendAfileInfo(const ArchiveFileId_t& afile, bool flag, uint64_t createTime,
+                                      uint32_t afileFlags) {
+  int code = 0;
+  if (platform::InjectedFaultCode("IndexingConnection::sendAfileInfo", code)) return code != 0 ? code : -1;
+  return Append(Format("afile cell=%u group=%u afile=%u flag=%d time=%" PRIu64 " flags=0x%x", afile.cellId,
+                       afile.archiveGroupNumber, afile.archiveFileNumber, flag ? 1 : 0, createTime, afileFlags));
+}
+
+int IndexingConnection::sendMetaDataInfo(const IndexMetaDataStruct& head, const std::string& value) {
+  int code = 0;
+  if (platform::InjectedFaultCode("IndexingConnection::sendMetaDataInfo", code)) return code != 0 ? code : -1;
+  return Append(Format("meta tag=0x%X len=%u value=", head.tag, head.length) + value);
+}
+
+int IndexingConnection::sendMetaDataInfo(const IdxMetadata::IdxMetaData& metadata) {
+  int code = 0;
+  if (platform::InjectedFaultCode("IndexingConnection::sendMetaDataInfo", code)) return code != 0 ? code : -1;
+  return Append("idxmeta " + metadata.toString());
+}
+
+int IndexingConnection::sendFileInfo(const CXFileHeader* header, int, const void*, int) {
+  if (header == nullptr) return 87;
+  const std::string name(header->h_filename, strnlen(header->h_filename, sizeof header->h_filename));
+  int code = 0;
+  if (platform::InjectedFaultCode("IndexingConnection::sendFileInfo", code)) return code != 0 ? code : -1;
+  return Append("header name=" + name +
+                Format(" namelen=%u links=%u mode=0x%" PRIx64 " attrs=0x%" PRIx64 " size=%" PRIu64
+                       " delim=%u opts=0x%x os=%u",
+                       header->h_namelen, header->h_nlink, header->h_mode, header->h_attributes, header->h_filesize,
+                       header->h_delimiter, header->h_options & 0xFF, header->h_clientOS));
+}
+
+int IndexingConnection::updateRestartInfo(uint64_t restartPoint) {
+  int code = 0;
+  if (platform::InjectedFaultCode("IndexingConnection::updateRestartInfo", code)) return code != 0 ? code : -1;
+  return Append(Format("restart 0x%" PRIx64, restartPoint));
 }

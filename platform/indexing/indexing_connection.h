@@ -5,13 +5,36 @@
 // token it names, 0 for none) and backupDone marks it done
 // ("index_connections", `blbsim index connections`).
 //
-// Faults: "IndexingConnection::initialize", "IndexingConnection::backupDone"
+// The items a job publishes (archive-file announcements, metadata, the
+// index-metadata message, item headers, restart points) are appended in
+// order to the connection's job, one text line each, and backupDone appends
+// "done" (`blbsim index items JOB`). An item sent without an open
+// connection fails with 87.
+//
+// Faults: "IndexingConnection::initialize", "IndexingConnection::backupDone",
+// "IndexingConnection::sendAfileInfo", "IndexingConnection::sendMetaDataInfo",
+// "IndexingConnection::sendFileInfo", "IndexingConnection::updateRestartInfo"
 // (the call answers the fault's code).
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/messages/service_messages.h"
+#include "platform/services/archive_manager.h"
+#include "platform/services/cx_file_header.h"
+
+// The head of one metadata item: its marker, version, tag and the value's
+// length in characters. The index service reads the length word as sent;
+// the simulation records it and stores the value as given.
+struct IndexMetaDataStruct {
+  static constexpr uint32_t kMarker = 0x5599AA44;
+  uint32_t marker = kMarker;
+  uint32_t version = 1;
+  uint32_t tag = 0;
+  uint32_t reserved = 0;
+  uint32_t length = 0;
+};
 
 class IndexingConnection {
  public:
@@ -22,7 +45,17 @@ class IndexingConnection {
   int backupDone(int status);
   bool IsConnected() const { return m_nConnection != 0; }
 
+  // Each: 0, or non-zero when the item is refused (87 without a connection).
+  int sendAfileInfo(const ArchiveFileId_t& afile, bool flag, uint64_t createTime, uint32_t afileFlags);
+  int sendMetaDataInfo(const IndexMetaDataStruct& head, const std::string& value);
+  int sendMetaDataInfo(const IdxMetadata::IdxMetaData& metadata);
+  // The header is read at its wire offsets; reserved and stream are unused.
+  int sendFileInfo(const CXFileHeader* header, int reserved, const void* stream, int streamFlags);
+  int updateRestartInfo(uint64_t restartPoint);
+
  private:
+  int Append(const std::string& line);
+
   long long m_nConnection = 0;
 };
 
@@ -42,6 +75,10 @@ class IndexConnectionBackend {
   virtual long long Open(const std::string& jobToken, const std::string& arguments) = 0;
   virtual bool MarkDone(long long connection) = 0;
   virtual std::vector<IndexConnectionRecord> Connections() = 0;
+  // Appends one item line to the connection's job; false when refused.
+  virtual bool AppendItem(long long connection, const std::string& line) = 0;
+  // The item lines of a job, in the order they were sent.
+  virtual std::vector<std::string> Items(uint64_t jobId) = 0;
 
   static IndexConnectionBackend& Default();
 };

@@ -33,6 +33,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<JobManager::GetLastIncrJobWithBackupCopyDoneReq>(
       21, 35, "JobManager::GetLastIncrJobWithBackupCopyDoneReq");
   ExpectCatalogued<JobManager::BkpJobDetailsXml>(21, 117, "JobManager::BkpJobDetailsXml");
+  ExpectCatalogued<databrowse::BrowseItemFlags>(100, 0, "databrowse::BrowseItemFlags");
   ExpectCatalogued<databrowse::BrowsePath>(100, 3, "databrowse::BrowsePath");
   ExpectCatalogued<databrowse::BrowseOptions>(100, 4, "databrowse::BrowseOptions");
   ExpectCatalogued<databrowse::BrowseMode>(100, 5, "databrowse::BrowseMode");

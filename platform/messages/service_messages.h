@@ -29,6 +29,12 @@ class BkpJobDetailsXml : public CNGeneratedMessage<21, 117, 0x153BD8B0> {};
 }  // namespace JobManager
 
 namespace databrowse {
+// What kind of entry a reply item is.
+class BrowseItemFlags : public CNGeneratedMessage<100, 0, 0x6419E7A4> {
+ public:
+  // Non-zero for a folder.
+  static constexpr CNFieldId kFolder{2, 2, 0};
+};
 class BrowsePath : public CNGeneratedMessage<100, 3, 0x6450F7CE> {
  public:
   static constexpr CNFieldId kPath{1, 1, 0};
@@ -78,6 +84,7 @@ class BrowseResponse : public CNGeneratedMessage<100, 101, 0x646BC10B> {
  public:
   // 2: partial, 3: error, 5: no (more) results.
   static constexpr CNFieldId kType{1, 1, 0};
+  static constexpr CNFieldId kQueryId{2, 2, 0};
   static constexpr CNFieldId kErrors{4, 7, 0};
   // Set (with any tag) when some indices may be missing from the index cache.
   static constexpr int kIndicesMissingNumber = 5;
@@ -103,12 +110,17 @@ class BrowseError : public CNGeneratedMessage<100, 103, 0x64460258> {
 // One item of a browse result.
 class BrowseData : public CNGeneratedMessage<100, 104, 0x647D5AAE> {
  public:
+  static constexpr CNFieldId kFlags{1, 1, 0};
+  // The last element of the item's path.
+  static constexpr CNFieldId kName{6, 9, 0};
   static constexpr CNFieldId kPath{7, 13, 0};
   static constexpr CNFieldId kData{9, 21, 0};
 };
 // An item's data.
 class BrowseDataResult : public CNGeneratedMessage<100, 93, 0x64894EBE> {
  public:
+  // The index metadata record the item was stored with.
+  static constexpr CNFieldId kIdxMetaData{11, 14, 0};
   static constexpr CNFieldId kAdvancedConfig{22, 40, 0};
 };
 // A component's extent bitmap as the index holds it: raw bytes, extent n in

@@ -49,6 +49,13 @@ struct GetLastAfileOfCycleRet_t {
   std::string storageHostName;
 };
 
+// The identity of one archive file as the index service knows it.
+struct ArchiveFileId_t {
+  uint32_t cellId = 0;
+  uint32_t archiveGroupNumber = 0;
+  uint32_t archiveFileNumber = 0;
+};
+
 class ArMgrClientAPI {
  public:
   ArMgrClientAPI() = default;

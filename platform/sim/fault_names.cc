@@ -74,6 +74,7 @@ const char* const kFailableCalls[] = {
     "KzBfDriver::getBitmap",
     "KzBfDriver::open",
     "KzBfDriver::queryDevice",
+    "KzbfCreateSnapshot",
     // event/
     "EvEvent::InfoEvent",
     // fs/
@@ -111,6 +112,10 @@ const char* const kFailableCalls[] = {
     "IndexMetaDataHelper::fillBuffer",
     "IndexingConnection::backupDone",
     "IndexingConnection::initialize",
+    "IndexingConnection::sendAfileInfo",
+    "IndexingConnection::sendFileInfo",
+    "IndexingConnection::sendMetaDataInfo",
+    "IndexingConnection::updateRestartInfo",
     "shouldUseIndexingV2",
     // jobinfo/
     "CJobInfoMetadataReader::WriteFileToPath",

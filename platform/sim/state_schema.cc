@@ -289,6 +289,15 @@ const char* const kSteps[] = {
     "  job_id INTEGER NOT NULL,"
     "  arguments TEXT NOT NULL,"
     "  done INTEGER NOT NULL DEFAULT 0);",
+
+    // 9: what jobs publish to the index over their connections, one line
+    // per item in the order sent.
+    "CREATE TABLE index_items ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  connection INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  line TEXT NOT NULL);"
+    "CREATE INDEX index_items_by_job ON index_items (job_id, seq);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -1,49 +1,55 @@
 #include "job_volumes.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <list>
-#include <memory>
 #include <set>
 
+#include "freeze_holder.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/mnttab/kz_mnt_tab.h"
+#include "platform/settings/settings.h"
 
 namespace blbjob {
 namespace {
 
-// A mounted file system frozen for the object's life: its writes wait and
-// what it wrote is on the device, so a copy of the device is the file system
-// as it stands.
-class FrozenFileSystem {
- public:
-  CQiError Freeze(const std::string& mountPoint) {
-    m_oFd.reset(::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (m_oFd.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot open [%s]", mountPoint.c_str());
-    if (::ioctl(m_oFd.get(), FIFREEZE, 0) != 0) {
-      CQiError failed = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot freeze [%s]", mountPoint.c_str());
-      m_oFd.reset(-1);
-      return failed;
-    }
-    m_sMountPoint = mountPoint;
-    return CQiError();
+// The job's mount points of the device, one per file system: a bind mount
+// shows a file system a second time, and freezing it twice fails (EBUSY).
+// A mount point stat cannot read stays, for the freeze to report.
+std::vector<std::string> FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string& device) {
+  std::vector<std::string> mountPoints;
+  std::set<std::string> paths;
+  std::set<dev_t> fileSystems;
+  for (const SMVolBlock& volume : volumes) {
+    if (volume.sDevice != device || volume.sVolume == device || !paths.insert(volume.sVolume).second) continue;
+    struct stat info;
+    if (::stat(volume.sVolume.c_str(), &info) == 0 && !fileSystems.insert(info.st_dev).second) continue;
+    mountPoints.push_back(volume.sVolume);
   }
-  ~FrozenFileSystem() {
-    if (m_oFd.get() >= 0 && ::ioctl(m_oFd.get(), FITHAW, 0) != 0)
-      std::fprintf(stderr, "blbjob: cannot thaw %s\n", m_sMountPoint.c_str());
-  }
+  return mountPoints;
+}
 
- private:
-  auto_handle m_oFd;
-  std::string m_sMountPoint;
-};
+// The copy and the simulated services write into the state directory while
+// the file systems are frozen: one of them holding it would wait for a thaw
+// that comes only after the copy.
+CQiError RefuseFreezingTheStateDirectory(const std::vector<std::string>& mountPoints) {
+  const std::string state = platform::Settings::StateDir();
+  struct stat stateInfo, info;
+  if (::stat(state.c_str(), &stateInfo) != 0) return CQiError();
+  for (const std::string& mountPoint : mountPoints)
+    if (::stat(mountPoint.c_str(), &info) == 0 && info.st_dev == stateInfo.st_dev)
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, EDEADLK,
+                                     "Cannot freeze [%s]: the state directory [%s] is on it, and the copy written "
+                                     "there would wait for the thaw",
+                                     mountPoint.c_str(), state.c_str());
+  return CQiError();
+}
 
 bool IsBlockDevice(const std::string& path) {
   struct stat info;
@@ -81,23 +87,40 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   return false;
 }
 
+bool CanReadDevice(const SMVolBlock& volume) {
+  auto_handle device(::open(volume.sDevice.c_str(), O_RDONLY | O_CLOEXEC));
+  if (device.get() >= 0) return true;
+  std::fprintf(stderr, "blbjob: cannot open device %s of volume %s: %s\n", volume.sDevice.c_str(),
+               volume.sVolume.c_str(), std::strerror(errno));
+  return false;
+}
+
 CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots) {
   for (const SMVolBlock& volume : volumes) {
     const std::string& device = volume.sDevice;
     if (snapshots.count(device) != 0) continue;
-    std::set<std::string> mountPoints;
-    for (const SMVolBlock& other : volumes)
-      if (other.sDevice == device && other.sVolume != device) mountPoints.insert(other.sVolume);
-    std::list<FrozenFileSystem> frozen;
-    for (const std::string& mountPoint : mountPoints) {
-      frozen.emplace_back();
-      CQiError error = frozen.back().Freeze(mountPoint);
-      if (error.IsError()) return error;
-    }
-    TakenSnapshot snapshot;
-    CQiError error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device);
-    if (!error.IsError()) error = blbsim::KzbfSnapshotImage(snapshot.device, snapshot.image);
+    const std::vector<std::string> mountPoints = FileSystemsOf(volumes, device);
+    CQiError error = RefuseFreezingTheStateDirectory(mountPoints);
+    FreezeHolder frozen;
+    if (!error.IsError()) error = frozen.Freeze(mountPoints);
     if (error.IsError()) return error.Push(FXCODELOC);
+    for (const std::string& mountPoint : mountPoints)
+      std::printf("snapshot %s: frozen %s\n", device.c_str(), mountPoint.c_str());
+    std::fflush(stdout);
+    TakenSnapshot snapshot;
+    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device);
+    CQiError kept = frozen.Thaw();
+    if (error.IsError()) {
+      if (kept.IsError()) std::fprintf(stderr, "blbjob: %s\n", kept.AsString().c_str());
+      return error.Push(FXCODELOC);
+    }
+    if (!kept.IsError()) kept = blbsim::KzbfSnapshotImage(snapshot.device, snapshot.image);
+    if (kept.IsError()) {
+      // Not kept: a copy of a file system thawed before it ended, or one the
+      // job could not record and so would never release.
+      blbsim::KzbfDestroySnapshot(snapshot.device);
+      return kept.Push(FXCODELOC);
+    }
     snapshots[device] = snapshot;
   }
   return CQiError();

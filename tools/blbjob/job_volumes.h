@@ -18,15 +18,21 @@ namespace blbjob {
 // anything else.
 bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t appType, SMVolBlock& volume);
 
+// Whether this process may open the volume's device for reading, as the
+// library and the snapshot's copy do; otherwise says why, with the path.
+bool CanReadDevice(const SMVolBlock& volume);
+
 struct TakenSnapshot {
   std::string device;  // the loop device the copy is attached to
   std::string image;   // the copy: what tells it from a later snapshot on the same loop device
 };
 
 // One snapshot per distinct device, in list order, through the simulated
-// driver on a free loop device; every file system mounted from the device
-// is frozen around its copy and thawed on every path. snapshots maps device
-// to its snapshot and keeps those taken before a failure.
+// driver on a free loop device. The file systems of the job's mount points of
+// the device are frozen around its copy, each once, by a holder that thaws
+// them however the command ends (freeze_holder.h); a copy they were thawed
+// during is not kept. snapshots maps device to its snapshot and keeps those
+// taken before a failure.
 CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots);
 
 }  // namespace blbjob

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "state_dir.h"
 #include "verbs/verb.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     tools::PrintVerbs();
     return args.empty() ? 2 : 0;
   }
+  if (!blbjob::StateDirReady()) return 1;
   const std::string name = args[0];
   args.erase(args.begin());
   return tools::RunVerb(name, args);

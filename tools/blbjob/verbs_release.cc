@@ -1,6 +1,7 @@
 // Releasing a job's snapshots once its later phases are done with them.
 #include <cstdio>
 
+#include "held_snapshots.h"
 #include "job_command.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/kzbf_harness.h"
@@ -10,17 +11,16 @@ namespace {
 
 int Release(const tools::Args& args) {
   Command command;
-  if (!ReadCommand(args, command) || !command.options.empty()) return tools::UsageError("release");
+  if (!ReadCommand(args, command)) return tools::UsageError("release");
+  if (!command.options.empty()) return tools::UsageError("release", "unknown option " + command.options[0]);
   const uint64_t jobId = command.job.GetJobId();
   std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
   int status = 0;
   for (blbsim::JobVolumeRecord& volume : volumes) {
     if (volume.snapshot.empty()) continue;
-    // The library removes a device's snapshots when tracking of it
-    // restarts, and the loop device may carry a later job's snapshot since.
-    std::string image;
-    CQiError error = blbsim::KzbfSnapshotImage(volume.snapshot, image);
-    if (FXErrorUtil::IsErrNo(error, 2) || (!error.IsError() && image != volume.snapshotImage)) {
+    bool held = false;
+    CQiError error = IsSnapshotHeld(volume, held);
+    if (!error.IsError() && !held) {
       std::printf("snapshot %s: already gone\n", volume.snapshot.c_str());
     } else {
       if (!error.IsError()) error = blbsim::KzbfDestroySnapshot(volume.snapshot);

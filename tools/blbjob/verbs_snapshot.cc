@@ -9,6 +9,7 @@
 
 #include "blocklevel/blocklevel.h"
 #include "devconfig/kz_device_config_handler.h"
+#include "held_snapshots.h"
 #include "job_command.h"
 #include "job_volumes.h"
 #include "platform/event/ev_event.h"
@@ -29,14 +30,21 @@ struct SnapshotOptions {
   bool metadata = false;
 };
 
-bool ReadOptions(const tools::Args& options, SnapshotOptions& read) {
+// False, with what is wrong in `wrong`, for an option it does not know, a
+// value missing or not a number, or no volume.
+bool ReadOptions(const tools::Args& options, SnapshotOptions& read, std::string& wrong) {
   for (size_t i = 0; i < options.size(); ++i) {
     const std::string& option = options[i];
     if (option == "--volume") {
+      const size_t before = read.paths.size();
       while (i + 1 < options.size() && options[i + 1].rfind("--", 0) != 0) read.paths.push_back(options[++i]);
-    } else if (option == "--app-type" && i + 1 < options.size()) {
+      if (read.paths.size() == before) wrong = "--volume needs a path";
+    } else if (option == "--app-type") {
       unsigned long long type = 0;
-      if (!tools::ReadNumber(options[++i], UINT64_MAX, type)) return false;
+      if (i + 1 == options.size())
+        wrong = "--app-type needs a number";
+      else if (!tools::ReadNumber(options[++i], UINT64_MAX, type))
+        wrong = "--app-type: not a number: " + options[i];
       read.appType = type;
     } else if (option == "--checks") {
       read.checks = true;
@@ -45,10 +53,12 @@ bool ReadOptions(const tools::Args& options, SnapshotOptions& read) {
     } else if (option == "--metadata") {
       read.metadata = true;
     } else {
-      return false;
+      wrong = "unknown option " + option;
     }
+    if (!wrong.empty()) return false;
   }
-  return !read.paths.empty();
+  if (read.paths.empty()) wrong = "no --volume given";
+  return wrong.empty();
 }
 
 // Set bits among the first `extents` bits of the bitmap.
@@ -90,6 +100,26 @@ std::map<std::string, BitmapSummary> ReadBitmaps(TarvosJobInfo job, const std::v
   return found;
 }
 
+// What the job records of a volume before its bitmap is known.
+blbsim::JobVolumeRecord VolumeRecord(const SMVolBlock& volume, const std::map<std::string, TakenSnapshot>& snapshots) {
+  blbsim::JobVolumeRecord record;
+  record.volume = volume.sVolume;
+  record.device = volume.sDevice;
+  record.fsType = volume.sFSType;
+  record.mountOptions = volume.sMountOptions;
+  record.forceFull = volume.bForceFull;
+  auto snapshot = snapshots.find(volume.sDevice);
+  if (snapshot != snapshots.end()) {
+    record.snapshot = snapshot->second.device;
+    record.snapshotImage = snapshot->second.image;
+  }
+  return record;
+}
+
+void RecordVolumes(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& records) {
+  if (!blbsim::SetJobVolumes(jobId, records)) std::fprintf(stderr, "blbjob: cannot record the job's volumes\n");
+}
+
 // Records the volumes with the job and prints what the phase left.
 void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
                const std::map<std::string, TakenSnapshot>& snapshots, size_t eventsBefore) {
@@ -98,17 +128,7 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
   std::vector<blbsim::JobVolumeRecord> records;
   std::printf("summary:\n");
   for (const SMVolBlock& volume : volumes) {
-    blbsim::JobVolumeRecord record;
-    record.volume = volume.sVolume;
-    record.device = volume.sDevice;
-    record.fsType = volume.sFSType;
-    record.mountOptions = volume.sMountOptions;
-    record.forceFull = volume.bForceFull;
-    auto snapshot = snapshots.find(volume.sDevice);
-    if (snapshot != snapshots.end()) {
-      record.snapshot = snapshot->second.device;
-      record.snapshotImage = snapshot->second.image;
-    }
+    blbsim::JobVolumeRecord record = VolumeRecord(volume, snapshots);
     auto bitmap = bitmaps.find(volume.sVolume);
     const BitmapSummary summary = bitmap != bitmaps.end() ? bitmap->second : BitmapSummary();
     record.bitmapFile = summary.file;
@@ -118,7 +138,7 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
                 summary.file.empty() ? "none" : summary.file.c_str(), summary.bits.c_str(),
                 volume.bForceFull ? "force-full" : "changed extents only");
   }
-  if (!blbsim::SetJobVolumes(jobId, records)) std::fprintf(stderr, "blbjob: cannot record the job's volumes\n");
+  RecordVolumes(jobId, records);
   const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
   std::printf("  job %llu: level %d, %llu conversions\n", static_cast<unsigned long long>(jobId),
               job ? job->level : 0, job ? static_cast<unsigned long long>(job->conversions) : 0ULL);
@@ -139,10 +159,22 @@ int Failed(const char* phase, const CQiError& error) {
 int Snapshot(const tools::Args& args) {
   Command command;
   SnapshotOptions options;
-  if (!ReadCommand(args, command) || !ReadOptions(command.options, options)) return tools::UsageError("snapshot");
+  std::string wrong;
+  if (!ReadCommand(args, command)) return tools::UsageError("snapshot");
+  if (!ReadOptions(command.options, options, wrong)) return tools::UsageError("snapshot", wrong);
   std::vector<SMVolBlock> volumes(options.paths.size());
   for (size_t i = 0; i < options.paths.size(); ++i)
     if (!ResolveVolume(options.paths[i], command.job, options.appType, volumes[i])) return 2;
+  for (const SMVolBlock& volume : volumes)
+    if (!CanReadDevice(volume)) return 1;
+  // Another snapshot would take the job's record of the first, which then
+  // nothing releases.
+  const std::vector<std::string> held = HeldSnapshots(command.job.GetJobId());
+  if (!held.empty()) {
+    std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
+                 static_cast<unsigned long long>(command.job.GetJobId()), held.front().c_str());
+    return 1;
+  }
   if (!EnsureJobKnown(command)) {
     std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
     return 1;
@@ -168,6 +200,10 @@ int Snapshot(const tools::Args& args) {
   }
   if (status == 0) {
     error = SnapshotDevices(volumes, snapshots);
+    // Recorded at once: an interrupted command leaves them for release.
+    std::vector<blbsim::JobVolumeRecord> taken;
+    for (const SMVolBlock& volume : volumes) taken.push_back(VolumeRecord(volume, snapshots));
+    RecordVolumes(command.job.GetJobId(), taken);
     for (const auto& [device, snapshot] : snapshots)
       std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
     if (error.IsError()) status = Failed("snapshot", error);

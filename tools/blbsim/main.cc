@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/harness/sim_harness.h"
+#include "platform/settings/settings.h"
 #include "verb.h"
 
 int main(int argc, char** argv) {
@@ -20,5 +22,12 @@ int main(int argc, char** argv) {
   }
   const std::string name = args[0];
   args.erase(args.begin());
+  // Only init lays a state directory out: another verb, one that only reads
+  // above all, would make a bare one and answer from it.
+  if (name != "init" && !blbsim::StateDirExists()) {
+    const char* dir = platform::Settings::StateDirText();
+    std::fprintf(stderr, "blbsim: no state directory %s; \"blbsim init %s\" lays one out\n", dir, dir);
+    return 1;
+  }
   return tools::RunVerb(name, args);
 }

@@ -111,9 +111,17 @@ int Connections(const Args& args) {
   return 0;
 }
 
+// items JOB
+int Items(const Args& args) {
+  if (args.size() != 2 || !NumbersFrom(args, 1, 1)) return UsageError("index");
+  for (const std::string& line : IndexItems(Number(args[1]))) std::printf("%s\n", line.c_str());
+  return 0;
+}
+
 int Index(const Args& args) {
   if (args.empty()) return UsageError("index");
   if (args[0] == "connections") return Connections(args);
+  if (args[0] == "items") return Items(args);
   if (args[0] == "bitmap") return Bitmaps(args);
   if (args[0] == "reply") return Reply(args);
   if (args[0] == "requests") return Requests(args);
@@ -124,9 +132,9 @@ int Index(const Args& args) {
 const VerbRegistration kIndexVerbs({
     {"index",
      "add HOST CELL APP JOB FILE [NAME [TIME]] | list | bitmap set CELL APP COMPONENT FILE | bitmap list | "
-     "reply FILE [type=N] [path=TEXT] | requests [clear] | v2 CELL APP on|off | connections",
+     "reply FILE [type=N] [path=TEXT] | requests [clear] | v2 CELL APP on|off | connections | items JOB",
      "the backup index: stored files, extent bitmaps, replies for the next browse, browse requests, indexing V2, "
-     "the jobs' indexing connections",
+     "the jobs' indexing connections and the items published over them",
      Index},
 });
 

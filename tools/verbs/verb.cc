@@ -38,6 +38,11 @@ int UsageError(const std::string& name) {
   return 2;
 }
 
+int UsageError(const std::string& name, const std::string& what) {
+  std::fprintf(stderr, "%s %s: %s\n", ProgramName().c_str(), name.c_str(), what.c_str());
+  return UsageError(name);
+}
+
 int Report(const CQiError& result) {
   if (!result.IsError()) return 0;
   std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), result.AsString().c_str());

@@ -30,6 +30,8 @@ const std::string& ProgramName();
 
 // Prints the usage of a verb to stderr and returns 2.
 int UsageError(const std::string& verb);
+// The same, after a line saying what is wrong ("unknown option --fast").
+int UsageError(const std::string& verb, const std::string& what);
 
 // 0 for success; else prints the error to stderr and returns 1.
 int Report(const CQiError& result);

@@ -1,0 +1,267 @@
+// The job command's snapshot phase as it is interrupted, repeated or misused:
+// the file system it froze must come back writable whatever ends the
+// command, and no snapshot may stay attached that the job's record and
+// `blbjob release` do not know of.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/sim/fs_util.h"
+#include "support/blbsim_command.h"
+#include "support/loop_device.h"
+#include "support/run_command.h"
+#include "support/scoped_mount.h"
+#include "support/test_platform.h"
+
+extern char** environ;
+
+namespace {
+
+using testing_support::CommandOutput;
+using testing_support::RunBlbsim;
+using testing_support::RunCommand;
+
+const std::string kJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// blbjob, after the prefix ("VAR=value ", a wrapping command) when given.
+int RunBlbjob(const std::string& arguments, std::string* output = nullptr, const std::string& prefix = "") {
+  return RunCommand(prefix + BLBJOB_PATH + " " + arguments + " 2>&1", output);
+}
+
+std::string OnState(const std::string& dir) {
+  return "BLB_STATE_DIR=" + dir + " ";
+}
+
+// A 64 MiB ext4 on a loop device, mounted, in a fresh state directory with
+// subclient 2:7 of this machine.
+struct MountedFileSystem {
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop{64 << 20};
+  std::unique_ptr<testing_support::ScopedMount> mount;
+
+  MountedFileSystem() {
+    if (loop.Ok() && RunCommand("mkfs.ext4 -q " + loop.Device()) == 0)
+      mount = std::make_unique<testing_support::ScopedMount>(loop.Device(), "ext4");
+    EXPECT_EQ(RunBlbsim(state.Path(), "subclient 2 7 2"), 0);
+  }
+  ~MountedFileSystem() { RunBlbjob("release" + kJob); }
+  bool Ok() const { return mount && mount->Ok(); }
+  const std::string& Path() const { return mount->Path(); }
+  // The loop devices holding one of this state's snapshot images.
+  std::set<std::string> SnapshotLoops() const {
+    std::set<std::string> loops;
+    std::istringstream lines(CommandOutput("losetup -a"));
+    for (std::string line; std::getline(lines, line);)
+      if (Contains(line, state.Path())) loops.insert(line.substr(0, line.find(':')));
+    return loops;
+  }
+  std::string RecordedSnapshot() const {
+    std::string shown;
+    EXPECT_EQ(RunBlbsim(state.Path(), "job show 1001", &shown), 0) << shown;
+    const size_t at = shown.find("snapshot=");
+    return at == std::string::npos ? "" : shown.substr(at + 9, shown.find(' ', at) - at - 9);
+  }
+  // A file written and synced from a thread of its own: it waits while the
+  // file system is frozen.
+  std::future<bool> Write(const std::string& name) const {
+    return std::async(std::launch::async, [path = Path() + "/" + name] {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      const bool wrote = fd >= 0 && ::write(fd, "written", 7) == 7 && ::fsync(fd) == 0;
+      if (fd >= 0) ::close(fd);
+      return wrote;
+    });
+  }
+  // Should the command under test leave the file system frozen, the test
+  // thaws it rather than hang.
+  bool Written(std::future<bool>& write, int seconds) const {
+    if (write.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready) return write.get();
+    RunCommand("fsfreeze -u " + Path());
+    return false;
+  }
+};
+
+#define SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs) \
+  BLB_SKIP_WITHOUT_LOOP_DEVICE((fs).loop);   \
+  if (!(fs).Ok()) GTEST_SKIP() << ((fs).mount ? (fs).mount->SkipReason() : "no ext4")
+
+// `blbjob snapshot` of the mounted file system, in a process group of its
+// own with SIGINT and SIGTERM at their defaults (as from a terminal), held
+// inside its frozen window by a delayed copy.
+class HeldSnapshot {
+ public:
+  HeldSnapshot(const MountedFileSystem& fs, int delayMs) : m_output(fs.state.Sub("blbjob.out")) {
+    ::unlink(m_output.c_str());  // a previous command's
+    EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay 1"), 0);
+    const std::string command =
+        "exec " + std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob + " >" + m_output + " 2>&1";
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ), 0);
+    posix_spawnattr_destroy(&attributes);
+  }
+  ~HeldSnapshot() {
+    if (m_pid > 0) ::kill(m_pid, SIGKILL), Wait();
+  }
+  pid_t Pid() const { return m_pid; }
+  bool Frozen() const {
+    for (int i = 0; i < 500 && !Contains(Output(), ": frozen "); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return Contains(Output(), ": frozen ");
+  }
+  // The freeze holder: the command's one child inside the frozen window.
+  pid_t Holder() const {
+    const std::string id = std::to_string(m_pid);
+    return static_cast<pid_t>(
+        std::atoi(testing_support::ReadFile("/proc/" + id + "/task/" + id + "/children").c_str()));
+  }
+  int Wait() {
+    int status = 0;
+    if (m_pid > 0 && ::waitpid(m_pid, &status, 0) == m_pid) m_pid = -1;
+    return status;
+  }
+  std::string Output() const {
+    std::string text;  // none until the shell made the file
+    platform::ReadWholeFile(m_output, text);
+    return text;
+  }
+
+ private:
+  std::string m_output;
+  pid_t m_pid = -1;
+};
+
+}  // namespace
+
+TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  // SIGINT as Ctrl-C sends it, to the whole process group (the holder gets it
+  // too); SIGTERM and SIGKILL to the command alone, so its holder sees only
+  // its parent end.
+  for (int sig : {SIGINT, SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(strsignal(sig));
+    HeldSnapshot job(fs, 20000);
+    ASSERT_TRUE(job.Frozen()) << job.Output();
+    std::future<bool> write = fs.Write("after");
+    EXPECT_EQ(write.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "not frozen";
+    ASSERT_EQ(::kill(sig == SIGINT ? -job.Pid() : job.Pid(), sig), 0);
+    EXPECT_TRUE(fs.Written(write, 5));
+    const int status = job.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>());
+  }
+
+  // The holder signalled alone thaws at once; the command, still copying,
+  // keeps no snapshot of a file system that was written to meanwhile.
+  HeldSnapshot job(fs, 1500);
+  ASSERT_TRUE(job.Frozen()) << job.Output();
+  ASSERT_GT(job.Holder(), 0);
+  ASSERT_EQ(::kill(job.Holder(), SIGTERM), 0);
+  std::future<bool> write = fs.Write("during");
+  EXPECT_TRUE(fs.Written(write, 5));
+  const int status = job.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_TRUE(Contains(job.Output(), "ended by signal 15 and thawed [" + fs.Path() + "] before the copy ended"))
+      << job.Output();
+  EXPECT_EQ(fs.RecordedSnapshot(), "");
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>());
+}
+
+TEST(blbjobFreeze, ABindMountIsFrozenOnceAndASecondSnapshotWaitsForRelease) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  testing_support::ScopedMount bind(fs.Path(), "none", "bind");
+  BLB_SKIP_WITHOUT_MOUNT(bind);
+  std::string out;
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs.Path() + " " + bind.Path() + kJob, &out), 0) << out;
+  EXPECT_EQ(out.find(": frozen "), out.rfind(": frozen ")) << out;
+  const std::string snapshot = fs.RecordedSnapshot();
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "job show 1001", &out), 0);
+  EXPECT_TRUE(
+      Contains(out, "volume=" + bind.Path() + " device=" + fs.loop.Device() + " fstype=ext4 snapshot=" + snapshot));
+  EXPECT_TRUE(Contains(CommandOutput("dumpe2fs -h " + snapshot + " 2>/dev/null"), "clean"));
+
+  // Taken again, the first snapshot would leave the job's record and never
+  // be released.
+  EXPECT_EQ(RunBlbjob("snapshot --volume " + fs.Path() + kJob, &out), 1);
+  EXPECT_TRUE(Contains(out, "job 1001 still holds snapshot " + snapshot + "; run \"blbjob release\"")) << out;
+  EXPECT_EQ(fs.RecordedSnapshot(), snapshot);
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
+  ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>());
+
+  // A state directory on the file system would take the copy while it is
+  // frozen: refused rather than wait for ever.
+  const std::string inside = fs.Path() + "/state";
+  ASSERT_EQ(RunBlbsim("", "init " + inside, &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(inside, "subclient 2 7 2"), 0);
+  EXPECT_EQ(RunBlbjob("snapshot --volume " + bind.Path() + kJob, &out, OnState(inside)), 1);
+  EXPECT_TRUE(Contains(out, "Cannot freeze [" + bind.Path() + "]: the state directory [" + inside + "] is on it"))
+      << out;
+}
+
+TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop(1 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  ASSERT_EQ(RunBlbsim(state.Path(), "subclient 2 7 2"), 0);
+  const std::string volume = "--volume " + loop.Device();
+  std::string out;
+  for (const auto& [options, named] : {std::pair<std::string, std::string>{"", "no --volume given"},
+                                       {"--volume", "--volume needs a path"},
+                                       {volume + " --fast", "unknown option --fast"},
+                                       {volume + " --app-type abc", "--app-type: not a number: abc"},
+                                       {volume + " --app-type", "--app-type needs a number"}}) {
+    EXPECT_EQ(RunBlbjob("snapshot " + options + kJob, &out), 2) << options;
+    EXPECT_TRUE(Contains(out, "blbjob snapshot: " + named + "\nusage: blbjob snapshot")) << out;
+  }
+  EXPECT_EQ(RunBlbjob("release --keep" + kJob, &out), 2);
+  EXPECT_TRUE(Contains(out, "blbjob release: unknown option --keep")) << out;
+
+  // Without the rights to open the device: the reason and the path, before
+  // the job is added anywhere.
+  if (RunCommand("command -v setpriv >/dev/null") == 0 && RunCommand("chown -R 65534 " + state.Path()) == 0) {
+    EXPECT_EQ(RunBlbjob("snapshot " + volume + kJob, &out, "setpriv --reuid=65534 --regid=65534 --clear-groups "), 1);
+    EXPECT_EQ(out,
+              "blbjob: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
+    EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
+  }
+
+  // A state directory init did not lay out is refused, and left as it was.
+  const std::string bare = state.Sub("bare"), missing = state.Sub("missing");
+  ASSERT_EQ(::mkdir(bare.c_str(), 0755), 0);
+  EXPECT_EQ(RunBlbjob("snapshot " + volume + kJob, &out, OnState(bare)), 1);
+  EXPECT_TRUE(Contains(out, "run \"blbsim init " + bare + "\" first")) << out;
+  EXPECT_EQ(CommandOutput("ls -A " + bare), "");
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out, OnState(missing)), 1);
+  EXPECT_EQ(RunBlbsim(missing, "job show 1001", &out), 1);
+  EXPECT_EQ(out, "blbsim: no state directory " + missing + "; \"blbsim init " + missing + "\" lays one out\n");
+  EXPECT_FALSE(testing_support::FileExists(missing));
+}

@@ -1,0 +1,226 @@
+#include "freeze_holder.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/memory/auto_handle.h"
+
+namespace blbjob {
+namespace {
+
+// What the holder tells the job command: once when the file systems are
+// frozen (or could not be), once when they are thawed.
+struct HolderReport {
+  enum Stage : int32_t { kNone = 0, kFrozen = 1, kFreezeFailed = 2, kThawed = 3 };
+  int32_t stage = kNone;
+  int32_t mountPoint = -1;  // the one a failure concerns
+  int32_t error = 0;        // its errno
+  int32_t signal = 0;       // kThawed: the signal that ended the hold before it was asked to
+};
+
+constexpr int kHolderSocket = 3;
+
+// The signals that end the holder, each after thawing: those that end the
+// job command as well, having their default action there (a command run
+// under nohup, or in the background of a script, ignores SIGHUP or SIGINT
+// and goes on copying). The others stay blocked while it holds the freeze
+// and are dropped when it ends.
+sigset_t EndingSignals(int deathSignal) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, deathSignal);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+    struct sigaction action;
+    if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) sigaddset(&set, sig);
+  }
+  return set;
+}
+
+bool SendReport(int socket, const HolderReport& report) {
+  return ::send(socket, &report, sizeof report, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof report);
+}
+
+// False when the holder ended (or was killed) before sending a whole report.
+bool ReadReport(int socket, HolderReport& report) {
+  char* into = reinterpret_cast<char*>(&report);
+  for (size_t got = 0; got < sizeof report;) {
+    const ssize_t read = ::recv(socket, into + got, sizeof report - got, 0);
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) return false;
+    got += static_cast<size_t>(read);
+  }
+  return true;
+}
+
+// Thaws the first `count` frozen descriptors; the first failure goes to report.
+void ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
+  for (size_t i = 0; i < count; ++i) {
+    if (::ioctl(frozen[i], FITHAW, 0) == 0 || report.error != 0) continue;
+    report.mountPoint = static_cast<int32_t>(i);
+    report.error = errno;
+  }
+}
+
+// The holder, in the forked child of a process that may run threads: only
+// calls that are safe there (system calls, no allocation), then _exit.
+[[noreturn]] void HoldFreeze(int socket, pid_t parent, const char* const* mountPoints, int* frozen, size_t count) {
+  // Nothing of the job command's stays open here: a lock it holds would stay
+  // held, and whoever reads its output would wait for this process too.
+  if (socket != kHolderSocket) ::dup2(socket, kHolderSocket);
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd < kHolderSocket; ++fd)
+    if (null >= 0 && null != fd) ::dup2(null, fd);
+  if (::close_range(kHolderSocket + 1, ~0U, 0) != 0)
+    for (int fd = kHolderSocket + 1; fd < 65536; ++fd) ::close(fd);
+  // A signal of its own, which nothing else sends; a parent that ended
+  // before the request took effect would send none.
+  const int deathSignal = SIGRTMIN;
+  if (::prctl(PR_SET_PDEATHSIG, deathSignal) != 0 || ::getppid() != parent) ::_exit(1);
+  const sigset_t ending = EndingSignals(deathSignal);
+  const int signals = ::signalfd(-1, &ending, SFD_CLOEXEC);
+
+  HolderReport report;
+  for (size_t i = 0; i < count; ++i) {
+    frozen[i] = ::open(mountPoints[i], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (frozen[i] >= 0 && ::ioctl(frozen[i], FIFREEZE, 0) == 0) continue;
+    report.stage = HolderReport::kFreezeFailed;
+    report.mountPoint = static_cast<int32_t>(i);
+    report.error = errno;
+    HolderReport thawed;
+    ThawFrozen(frozen, i, thawed);
+    SendReport(kHolderSocket, report);
+    ::_exit(0);
+  }
+  report.stage = HolderReport::kFrozen;
+  SendReport(kHolderSocket, report);
+
+  // Until asked (a byte), the parent's end (end of stream, or the death
+  // signal) or a signal; without a signal descriptor the signals stay blocked
+  // and the socket alone ends the hold.
+  pollfd waits[2] = {{kHolderSocket, POLLIN, 0}, {signals, POLLIN, 0}};
+  report = HolderReport();
+  for (;;) {
+    const int ready = ::poll(waits, signals >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || waits[0].revents != 0) break;
+    if (waits[1].revents != 0) {
+      signalfd_siginfo info;
+      report.signal = ::read(signals, &info, sizeof info) == sizeof info ? static_cast<int32_t>(info.ssi_signo) : -1;
+      break;
+    }
+  }
+  ThawFrozen(frozen, count, report);
+  report.stage = HolderReport::kThawed;
+  SendReport(kHolderSocket, report);
+  ::_exit(0);
+}
+
+// Thaws the mount points from this process: the holder was killed holding
+// the freeze. Those not frozen (EINVAL) are no failure.
+CQiError ThawInPlace(const std::vector<std::string>& mountPoints) {
+  CQiError result;
+  for (const std::string& mountPoint : mountPoints) {
+    auto_handle fd(::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0 && ::ioctl(fd.get(), FITHAW, 0) == 0) continue;
+    if (errno != EINVAL && !result.IsError())
+      result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot thaw [%s]: %s", mountPoint.c_str(), std::strerror(errno));
+  }
+  return result;
+}
+
+}  // namespace
+
+FreezeHolder::~FreezeHolder() {
+  CQiError error = Thaw();
+  if (error.IsError()) std::fprintf(stderr, "blbjob: %s\n", error.AsString().c_str());
+}
+
+CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints) {
+  if (m_nPid >= 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, EBUSY, "A freeze is held already");
+  if (mountPoints.empty()) return CQiError();
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the freeze holder's socket: %s", std::strerror(errno));
+  // Prepared here: the child may not allocate.
+  std::vector<const char*> paths;
+  for (const std::string& mountPoint : mountPoints) paths.push_back(mountPoint.c_str());
+  std::vector<int> frozen(paths.size(), -1);
+  // The child starts with every signal blocked, so none ends it between the
+  // fork and its first freeze without a thaw.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) HoldFreeze(pair[1], parent, paths.data(), frozen.data(), paths.size());
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ::close(pair[1]);
+  if (pid < 0) {
+    ::close(pair[0]);
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, forkError, "Cannot start the freeze holder: %s",
+                                   std::strerror(forkError));
+  }
+  m_nPid = pid;
+  m_nSocket = pair[0];
+  HolderReport report;
+  const bool reported = ReadReport(m_nSocket, report);
+  if (reported && report.stage == HolderReport::kFrozen) {
+    m_oMountPoints = mountPoints;
+    return CQiError();
+  }
+  End();
+  if (reported && report.stage == HolderReport::kFreezeFailed && report.mountPoint >= 0 &&
+      static_cast<size_t>(report.mountPoint) < mountPoints.size())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, report.error, "Cannot freeze [%s]: %s",
+                                   mountPoints[report.mountPoint].c_str(), std::strerror(report.error));
+  // Killed while freezing, the holder left what it had frozen.
+  ThawInPlace(mountPoints);
+  return FXErrorUtil::ErrorErrNo(FXCODELOC, ESRCH, "The freeze holder of [%s] ended before freezing it",
+                                 mountPoints.front().c_str());
+}
+
+void FreezeHolder::End() {
+  ::close(m_nSocket);
+  m_nSocket = -1;
+  while (::waitpid(m_nPid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  m_nPid = -1;
+}
+
+CQiError FreezeHolder::Thaw() {
+  if (m_nPid < 0) return CQiError();
+  const char ask = 'T';
+  ::send(m_nSocket, &ask, 1, MSG_NOSIGNAL);
+  HolderReport report;
+  const bool reported = ReadReport(m_nSocket, report) && report.stage == HolderReport::kThawed;
+  End();
+  const std::vector<std::string> mountPoints = std::move(m_oMountPoints);
+  m_oMountPoints.clear();
+  // Killed holding the freeze, the holder left it: thawed here instead.
+  if (!reported) return ThawInPlace(mountPoints);
+  if (report.error != 0 && report.mountPoint >= 0 && static_cast<size_t>(report.mountPoint) < mountPoints.size())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, report.error, "Cannot thaw [%s]: %s",
+                                   mountPoints[report.mountPoint].c_str(), std::strerror(report.error));
+  if (report.signal != 0)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINTR,
+                                   "The freeze holder was ended by signal %d and thawed [%s] before the copy ended",
+                                   report.signal, mountPoints.front().c_str());
+  return CQiError();
+}
+
+}  // namespace blbjob
