@@ -54,6 +54,8 @@ struct SubclientRecord {
   // The storage-policy copy and the archive group its backups go to.
   uint32_t copyId = 1;
   uint32_t groupId = 1;
+  // Whether the subclient's metadata is backed up beside its blocks.
+  bool metadataBackup = false;
 
   static constexpr uint64_t kBlockLevel = 1;
   static constexpr uint64_t kBlockLevelSPOS = 2;

@@ -150,3 +150,21 @@ int ArMgrClientAPI::getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLast
   if (args == nullptr || ret == nullptr) return 87;
   return platform::ArchiveManager::Current().LastOfCycle(*args, *ret);
 }
+
+int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* ret) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::getAfileInfo", code)) return code != 0 ? code : -1;
+  if (args == nullptr || ret == nullptr) return 87;
+  for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All()) {
+    if (record.archFileId != args->archFileId || record.cellId != args->cellId) continue;
+    ret->archFileId = record.archFileId;
+    ret->archiveGroupNumber = record.groupId;
+    ret->cellId = record.cellId;
+    ret->createTime = record.createTime;
+    ret->afileFlags = record.flags;
+    ret->backupLevel = record.level;
+    ret->storageHostName = record.storageHostName;
+    return 0;
+  }
+  return 1168;
+}

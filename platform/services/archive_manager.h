@@ -56,6 +56,24 @@ struct ArchiveFileId_t {
   uint32_t archiveFileNumber = 0;
 };
 
+// Request: one archive file's details.
+struct GetAfileInfoArgsCC_t {
+  uint64_t archFileId = 0;
+  uint64_t reserved = 0;
+  uint64_t cellId = 0;
+};
+
+struct GetAfileInfoRetCC_t {
+  uint64_t archFileId = 0;
+  uint32_t archiveGroupNumber = 0;
+  uint64_t cellId = 0;
+  uint64_t createTime = 0;  // Unix seconds
+  uint64_t afileFlags = 0;
+  int backupLevel = 0;
+  std::string storageHostName;
+  std::string copyName;  // not kept by the simulation: empty
+};
+
 class ArMgrClientAPI {
  public:
   ArMgrClientAPI() = default;
@@ -66,6 +84,9 @@ class ArMgrClientAPI {
   // the given archive file. 0 on success; 87 for a missing argument or reply,
   // 1168 for an unknown archive file or an empty cycle.
   int getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret);
+  // The archive file of that number in the cell. 0 on success; 87 for a
+  // missing argument or reply, 1168 for an unknown archive file.
+  int getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* ret);
 };
 
 namespace platform {

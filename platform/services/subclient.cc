@@ -15,7 +15,9 @@ std::optional<platform::SubclientRecord> Find(uint64_t cellId, uint64_t appId) {
   return platform::AgentConfig::Current().FindSubclient(cellId, appId);
 }
 
-int Failed(int code) { return code != 0 ? code : -1; }
+int Failed(int code) {
+  return code != 0 ? code : -1;
+}
 
 // Reads one field of the subclient's record into the caller's value; -1 for
 // an unknown subclient.
@@ -27,7 +29,9 @@ int ReadField(uint64_t cellId, uint64_t appId, Value& value, Read read) {
   return 0;
 }
 
-bool IsOracle(uint64_t appType) { return appType == 22 || appType == 80; }
+bool IsOracle(uint64_t appType) {
+  return appType == 22 || appType == 80;
+}
 
 // A whole unsigned decimal number; false for anything else.
 bool ReadId(const std::string& text, uint64_t& value) {
@@ -58,6 +62,13 @@ int Subclient::getUseBlockLevelBackup(unsigned long& useBlockLevel, void*) {
   return ReadField(m_nCellId, m_nAppId, useBlockLevel, [](const platform::SubclientRecord& r) {
     return (r.blockLevelFlags & platform::SubclientRecord::kBlockLevel) != 0 ? 1UL : 0UL;
   });
+}
+
+int Subclient::getEnableMetadataBackup(unsigned long& enabled, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getEnableMetadataBackup", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, enabled,
+                   [](const platform::SubclientRecord& r) { return r.metadataBackup ? 1UL : 0UL; });
 }
 
 int Subclient::getUseBlockLevelSPOSBackup(unsigned long& useBlockLevelSPOS, void*) {
@@ -151,16 +162,33 @@ Instance* ApplicationId::getInstance(void*) {
 
 Subclient* ApplicationId::getSubclient(void*) {
   int code = 0;
-  if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return nullptr;
+  if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return Unknown(code, "getSubclient");
   if (!m_pSubclient) {
     std::optional<platform::SubclientRecord> record = Record();
-    if (!record) return nullptr;
+    if (!record) return Unknown(0, "getSubclient");
     if (IsOracle(record->appType) && !record->plainSubclient)
       m_pSubclient.reset(new OracleBackpack(m_nCellId, m_nAppId));
     else
       m_pSubclient.reset(new Subclient(m_nCellId, m_nAppId));
   }
   return m_pSubclient.get();
+}
+
+ApplicationType* ApplicationId::getApplicationType(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getApplicationType", code))
+    return Unknown(code, "getApplicationType");
+  std::optional<platform::SubclientRecord> record = Record();
+  if (!record) return Unknown(0, "getApplicationType");
+  m_pApplicationType.reset(new ApplicationType(record->appType));
+  return m_pApplicationType.get();
+}
+
+std::nullptr_t ApplicationId::Unknown(int code, const char* call) {
+  m_nLastError = Failed(code);
+  m_sLastError = code != 0 ? std::string(call) + " failed with " + std::to_string(code)
+                           : "application " + platform::ApplicationIdText(m_nCellId, m_nAppId) + " is not configured";
+  return nullptr;
 }
 
 KZClient* ApplicationId::getClient(void*) {

@@ -298,6 +298,9 @@ const char* const kSteps[] = {
     "  job_id INTEGER NOT NULL,"
     "  line TEXT NOT NULL);"
     "CREATE INDEX index_items_by_job ON index_items (job_id, seq);",
+
+    // 10: whether a subclient's metadata is backed up beside its blocks.
+    "ALTER TABLE subclients ADD COLUMN metadata_backup INTEGER NOT NULL DEFAULT 0;",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
