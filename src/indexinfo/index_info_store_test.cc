@@ -180,6 +180,17 @@ TEST_F(IndexInfoStoreTest, AnEmptyTreeIsItsViewAndKeyBagAndQueriesMakeNodes) {
   ASSERT_FALSE(tree.GetSubPaths("A", subPaths).IsError());
   EXPECT_EQ(subPaths, (std::list<std::string>{"B", "C"}));
   EXPECT_TRUE(FXErrorUtil::IsWin32(tree.SaveToDisk("x"), 50));
+
+  // An item path past the header's name field is cut, zero-terminated.
+  CIndexInfoStore deep(kJob, 2, 7);
+  deep.SetViewName("D");
+  const std::string element(1100, 'x');
+  deep.GetPathBag(element);
+  ASSERT_FALSE(deep.BackupData(connection).IsError());
+  const std::vector<IndexItem> items = Items();
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[4].Name(), ("/D/" + element).substr(0, 1027));
+  EXPECT_EQ(items[4].Field("namelen"), "1027");
   EXPECT_TRUE(FXErrorUtil::IsWin32(tree.LoadFromDisk("x"), 50));
 }
 

@@ -259,6 +259,25 @@ TEST_F(JRBackupTest, ArchiveAndReadFailuresEndTheRunAndFreeEveryBuffer) {
   EXPECT_EQ(archive_.OutstandingBuffers(), 0u);
 }
 
+TEST_F(JRBackupTest, ANameLongerThanTheHeaderFieldIsCut) {
+  std::string deep = jr_;
+  for (int i = 0; i < 5; ++i) {
+    deep += "/" + std::string(250, static_cast<char>('p' + i));
+    ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+  }
+  CBLBJRForJobBackupHandler handler = Handler();
+  ASSERT_FALSE(handler.Run().IsError());
+  const std::string name = F(deep);
+  bool found = false;
+  for (const StreamItem& item : Items()) {
+    if (item.Name().size() < 1027) continue;
+    found = found || item.Name() == name.substr(0, 1027);
+    EXPECT_EQ(Field32(item.headerBytes, 0x0C), 1028u);
+    EXPECT_EQ(item.headerBytes[0x84 + 1027], '\0');
+  }
+  EXPECT_TRUE(found);
+}
+
 TEST_F(JRBackupTest, LinksFifosAndDevicesAreNamedAndSkipped) {
   ASSERT_EQ(::mkfifo((jr_ + "/p").c_str(), 0644), 0);
   ASSERT_EQ(::symlink("/dev/zero", (jr_ + "/l").c_str()), 0);
