@@ -237,6 +237,7 @@ TEST_F(JRBackupTest, ArchiveAndReadFailuresEndTheRunAndFreeEveryBuffer) {
   ASSERT_TRUE(error.IsError());
   EXPECT_NE(error.AsString().find("Failed to backup ancestor path, error=["), std::string::npos);
   EXPECT_NE(error.AsString().find("Failed to write Archive buffer"), std::string::npos);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 0x17000045));
   // The first failure is the ancestor's header: nothing reaches the stream.
   EXPECT_TRUE(Items().empty());
   EXPECT_EQ(archive_.OutstandingBuffers(), 0u);
