@@ -190,8 +190,8 @@ for (( i = 0; i < extents; i++ )); do
   fi
 done
 echo "=== summaries"
-echo "$full_out" | grep -E '^(job|snapshot|scan|backup|jobresults) [a-z_]+=|^job='
-echo "$incr_out" | grep -E '^(job|snapshot|scan|backup|jobresults) [a-z_]+=|^job='
+echo "$full_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
+echo "$incr_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
 echo "verify: extents=$extents in_use=${#in_use[@]} changed_in_use=$changed_in_use listed=${#listed[@]}" \
      "full_hashes=$full_hashes incremental_hashes=$incr_hashes"
 if [ "$failed" != 0 ]; then
