@@ -32,7 +32,7 @@ mounted=0
 cleanup() {
   set +e
   "$BLBJOB" release -- $job_args >/dev/null 2>&1
-  [ "$mounted" = 1 ] && umount "$work/mnt"
+  [ "$mounted" = 1 ] && "$root/scripts/unmount.sh" "$work/mnt"
   [ -n "$loop" ] && "$BLBSIM" kzbf detach "$loop" >/dev/null 2>&1
   [ -n "$loop" ] && losetup -d "$loop"
   rm -rf "$work"

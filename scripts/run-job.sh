@@ -18,6 +18,10 @@
 # the incremental's collect files, no listed extent is unused, and every
 # hash of both jobs' hash files is the MD5 (md5sum) of the extent's bytes
 # read from the job's snapshot, zero-padded for a partial last extent.
+#
+# Test hook: RUN_JOB_SNAPSHOT_DELAY_MS=<ms> holds the first job's snapshot
+# copy that long inside its frozen window (the simulated driver's delay
+# fault), so that an interrupt can be sent there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "$(id -u)" != 0 ]; then
@@ -47,7 +51,7 @@ cleanup() {
   "$BLBJOB" release -- $(job_args 1001 1) >/dev/null 2>&1
   "$BLBJOB" release -- $(job_args 1002 2) >/dev/null 2>&1
   [ -n "$scratch" ] && rm -rf "$scratch"
-  [ "$mounted" = 1 ] && umount "$work/mnt"
+  [ "$mounted" = 1 ] && "$root/scripts/unmount.sh" "$work/mnt"
   # The loop device goes: the simulated driver stops tracking it, as a real
   # one would.
   [ -n "$loop" ] && "$BLBSIM" kzbf detach "$loop" >/dev/null 2>&1
@@ -58,8 +62,19 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A device that is not mounted is refused before the state starts over.
+if [ -n "$given" ]; then
+  volume="$(findmnt -n -o TARGET --source "$given" | head -n 1 || true)"
+  if [ -z "$volume" ]; then
+    echo "run-job.sh: $given is not mounted" >&2
+    exit 1
+  fi
+fi
 "$BLBSIM" init --reset "$BLB_STATE_DIR" >/dev/null
 "$BLBSIM" subclient 2 7 2
+if [ -n "${RUN_JOB_SNAPSHOT_DELAY_MS:-}" ]; then
+  "$BLBSIM" fault set KzbfCreateSnapshot "$RUN_JOB_SNAPSHOT_DELAY_MS" delay 1 >/dev/null
+fi
 if [ -z "$given" ]; then
   truncate -s 256M "$work/disk.img"
   loop="$(losetup -f --show "$work/disk.img")"
@@ -73,11 +88,6 @@ if [ -z "$given" ]; then
   files="$volume"
 else
   device="$given"
-  volume="$(findmnt -n -o TARGET --source "$device" | head -n 1)"
-  if [ -z "$volume" ]; then
-    echo "run-job.sh: $device is not mounted" >&2
-    exit 1
-  fi
   scratch="$(mktemp -d "$volume/blbjob-scratch.XXXXXX")"
   files="$scratch"
 fi
@@ -87,9 +97,10 @@ write "$files/a" count=40
 write "$files/gone" count=2
 sync
 
+# Each job's lines are shown as they come, and kept for the summaries.
 echo "=== job 1001, full: $device mounted at $volume"
-full_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1))"
-echo "$full_out"
+"$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1001 1) |
+  tee "$work/full.out"
 echo "=== writes: an overwrite in place, an append, a new file, a deleted file"
 write "$files/a" count=1 seek=5 conv=notrunc
 write "$files/a" count=6 oflag=append conv=notrunc
@@ -97,8 +108,8 @@ write "$files/b" count=3
 rm "$files/gone"
 sync
 echo "=== job 1002, incremental"
-incr_out="$("$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001))"
-echo "$incr_out"
+"$BLBJOB" run --keep-snapshot --volume "$volume" --streams 4 --multiple-readers -- $(job_args 1002 2 1001) |
+  tee "$work/incremental.out"
 
 # --- the check, with dd, md5sum and dumpe2fs only ---------------------------
 jr="$BLB_STATE_DIR/jobresults/2/7"
@@ -190,8 +201,8 @@ for (( i = 0; i < extents; i++ )); do
   fi
 done
 echo "=== summaries"
-echo "$full_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
-echo "$incr_out" | grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job='
+grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job=' "$work/full.out"
+grep -E '^(job|snapshot|scan|backup) [a-z_]+=|^job=' "$work/incremental.out"
 echo "verify: extents=$extents in_use=${#in_use[@]} changed_in_use=$changed_in_use listed=${#listed[@]}" \
      "full_hashes=$full_hashes incremental_hashes=$incr_hashes"
 if [ "$failed" != 0 ]; then

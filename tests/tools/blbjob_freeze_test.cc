@@ -23,6 +23,7 @@
 #include "support/blbsim_command.h"
 #include "support/loop_device.h"
 #include "support/run_command.h"
+#include "support/run_job_script.h"
 #include "support/scoped_mount.h"
 #include "support/test_platform.h"
 
@@ -107,22 +108,19 @@ struct MountedFileSystem {
 class HeldSnapshot {
  public:
   HeldSnapshot(const MountedFileSystem& fs, int delayMs) : m_output(fs.state.Sub("blbjob.out")) {
-    ::unlink(m_output.c_str());  // a previous command's
     EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay 1"), 0);
-    const std::string command =
-        "exec " + std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob + " >" + m_output + " 2>&1";
-    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ), 0);
-    posix_spawnattr_destroy(&attributes);
+    Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob);
+  }
+  // scripts/run-job.sh on the device given (none: an image of its own), its
+  // first job held the same way (the script sets the delay after starting
+  // its state over).
+  static std::unique_ptr<HeldSnapshot> OfRunJobScript(const MountedFileSystem& fs, const std::string& device,
+                                                      int delayMs) {
+    std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("run-job.out")));
+    job->Spawn(std::string("env BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH +
+               " BLB_STATE_DIR=" + fs.state.Sub("run-job") + " RUN_JOB_SNAPSHOT_DELAY_MS=" + std::to_string(delayMs) +
+               " " + RUN_JOB_SCRIPT + " " + device);
+    return job;
   }
   ~HeldSnapshot() {
     if (m_pid > 0) ::kill(m_pid, SIGKILL), Wait();
@@ -144,6 +142,14 @@ class HeldSnapshot {
     if (m_pid > 0 && ::waitpid(m_pid, &status, 0) == m_pid) m_pid = -1;
     return status;
   }
+  // False, and the whole group killed, when it has not ended by then.
+  bool EndsWithin(int seconds, int& status) {
+    for (int i = 0; i < seconds * 50; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) return m_pid = -1, true;
+    ::kill(-m_pid, SIGKILL);
+    status = Wait();
+    return false;
+  }
   std::string Output() const {
     std::string text;  // none until the shell made the file
     platform::ReadWholeFile(m_output, text);
@@ -151,6 +157,24 @@ class HeldSnapshot {
   }
 
  private:
+  explicit HeldSnapshot(std::string output) : m_output(std::move(output)) {}
+  void Spawn(const std::string& program) {
+    ::unlink(m_output.c_str());  // a previous command's
+    const std::string command = "exec " + program + " >" + m_output + " 2>&1";
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ), 0);
+    posix_spawnattr_destroy(&attributes);
+  }
+
   std::string m_output;
   pid_t m_pid = -1;
 };
@@ -190,6 +214,35 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
       << job.Output();
   EXPECT_EQ(fs.RecordedSnapshot(), "");
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>());
+}
+
+// Ctrl-C on the run script while its first job holds the freeze: the
+// script's cleanup runs after the command died, and must find nothing still
+// frozen or attached.
+TEST(blbjobFreeze, TheRunJobScriptInterruptedInsideItsFrozenWindowLeavesNothingFrozenOrAttached) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  // Given the test's file system, it must come back writable; on an image of
+  // its own, the script's cleanup must get it unmounted and detached.
+  for (const std::string& device : {fs.loop.Device(), std::string()}) {
+    SCOPED_TRACE(device.empty() ? "own image" : device);
+    auto script = HeldSnapshot::OfRunJobScript(fs, device, 20000);
+    ASSERT_TRUE(script->Frozen()) << script->Output();
+    std::future<bool> write = fs.Write("after");
+    if (!device.empty()) {
+      EXPECT_EQ(write.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "not frozen";
+    }
+    ASSERT_EQ(::kill(-script->Pid(), SIGINT), 0);
+    EXPECT_TRUE(fs.Written(write, 5));
+    int status = 0;
+    EXPECT_TRUE(script->EndsWithin(5, status)) << script->Output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << script->Output();
+    EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>()) << CommandOutput("losetup -a");
+    EXPECT_EQ(CommandOutput("ls -A " + fs.Path() + " | grep -c blbjob-scratch || true"), "0\n");
+    if (device.empty()) {
+      EXPECT_EQ(testing_support::RunJobScriptLeftovers(script->Output()), "");
+    }
+  }
 }
 
 TEST(blbjobFreeze, ABindMountIsFrozenOnceAndASecondSnapshotWaitsForRelease) {
@@ -253,6 +306,17 @@ TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
               "blbjob: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
     EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
   }
+
+  // The run script given a device that is not mounted says so before it
+  // starts the state over.
+  const std::string kept = state.Sub("jobresults/kept");
+  testing_support::WriteFile(kept, "");
+  EXPECT_EQ(RunCommand(std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH + " " + OnState(state.Path()) +
+                           RUN_JOB_SCRIPT + " " + loop.Device() + " 2>&1",
+                       &out),
+            1);
+  EXPECT_EQ(out, "run-job.sh: " + loop.Device() + " is not mounted\n");
+  EXPECT_TRUE(testing_support::FileExists(kept));
 
   // A state directory init did not lay out is refused, and left as it was.
   const std::string bare = state.Sub("bare"), missing = state.Sub("missing");
