@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -27,19 +28,7 @@ Digest Md5(const char* salt, const std::string& text) {
   return digest;
 }
 
-}  // namespace
-
-std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
-  Digest d = Md5("volume-guid:", text);
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", d[0],
-                d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
-  return buffer;
-}
-
-namespace {
-
-std::string LowerHex(const Digest& d) {
+std::string HexKey(const Digest& d) {
   static const char kHex[] = "0123456789abcdef";
   std::string key;
   key.reserve(32);
@@ -50,22 +39,32 @@ std::string LowerHex(const Digest& d) {
   return key;
 }
 
-std::string WithoutTrailingDelimiters(const std::string& text, char delimiter) {
+std::string ObjectName(const std::string& text, int windowsDestination, char delimiter) {
   std::string name = text;
   while (name.size() > 1 && name.back() == delimiter) name.pop_back();
+  if (windowsDestination != 0)
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return name;
 }
 
 }  // namespace
 
-std::string GetObjectGuid(const std::string& text, int, char delimiter) {
-  return LowerHex(Md5("object-guid:", WithoutTrailingDelimiters(text, delimiter)));
+std::string CGuidFactory::get_guid_nosalt(const std::string& text) {
+  Digest d = Md5("volume-guid:", text);
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", d[0],
+                d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
+  return buffer;
 }
 
-int GetVersionGuid(const std::string& path, const std::string& appGuid, uint64_t first, uint64_t second, uint64_t third,
-                   uint64_t fourth, uint64_t fifth, char delimiter, std::string& guid, int) {
-  std::string text = WithoutTrailingDelimiters(path, delimiter) + '|' + appGuid;
-  for (uint64_t number : {first, second, third, fourth, fifth}) text += '|' + std::to_string(number);
-  guid = LowerHex(Md5("version-guid:", text));
-  return 0;
+std::string GetObjectGuid(const std::string& text, int windowsDestination, char delimiter) {
+  return HexKey(Md5("object-guid:", ObjectName(text, windowsDestination, delimiter)));
+}
+
+void GetVersionGuid(const std::string& path, const std::string& subclientGuid, uint64_t jobId, uint64_t first,
+                    uint64_t second, uint64_t third, int windowsDestination, char delimiter, std::string& guid) {
+  const std::string text = ObjectName(path, windowsDestination, delimiter) + '\0' + subclientGuid + '\0' +
+                           std::to_string(jobId) + ':' + std::to_string(first) + ':' + std::to_string(second) + ':' +
+                           std::to_string(third);
+  guid = HexKey(Md5("version-guid:", text));
 }

@@ -15,12 +15,12 @@ class CGuidFactory {
 
 // The key of a named object: 32 lower-case hexadecimal digits. Texts that
 // differ only by trailing delimiters name the same object ("/data/" is
-// "/data"); flags are reserved and must be 0.
-std::string GetObjectGuid(const std::string& text, int flags, char delimiter);
+// "/data"). A non-zero windowsDestination names objects of a Windows client,
+// whose paths do not tell case apart; 0 keeps the text as it is.
+std::string GetObjectGuid(const std::string& text, int windowsDestination, char delimiter);
 
-// The key of one version of a named object: 32 lower-case hexadecimal digits
-// of the object's path (trailing delimiters aside), the owning application's
-// GUID and the five version numbers (times, size, ...), written to `guid`.
-// Always 0; flags are reserved and must be 0.
-int GetVersionGuid(const std::string& path, const std::string& appGuid, uint64_t first, uint64_t second, uint64_t third,
-                   uint64_t fourth, uint64_t fifth, char delimiter, std::string& guid, int flags);
+// The key of one version of a named object: the object's path, the
+// subclient's GUID, the job that made the version and three further
+// numbers, derived as GetObjectGuid derives its keys (into `guid`).
+void GetVersionGuid(const std::string& path, const std::string& subclientGuid, uint64_t jobId, uint64_t first,
+                    uint64_t second, uint64_t third, int windowsDestination, char delimiter, std::string& guid);

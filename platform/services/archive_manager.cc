@@ -156,12 +156,12 @@ int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t
   if (platform::InjectedFaultCode("ArMgrClientAPI::getAfileInfo", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
   for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All()) {
-    if (record.archFileId != args->archFileId || record.cellId != args->cellId) continue;
+    if (record.archFileId != args->archFileId || (args->cellId != 0 && record.cellId != args->cellId)) continue;
     ret->archFileId = record.archFileId;
-    ret->archiveGroupNumber = record.groupId;
+    ret->archGroupId = record.groupId;
     ret->cellId = record.cellId;
     ret->createTime = record.createTime;
-    ret->afileFlags = record.flags;
+    ret->flags = record.flags;
     ret->backupLevel = record.level;
     ret->storageHostName = record.storageHostName;
     return 0;

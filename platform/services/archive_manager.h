@@ -56,7 +56,7 @@ struct ArchiveFileId_t {
   uint32_t archiveFileNumber = 0;
 };
 
-// Request: one archive file's details.
+// Request and reply: one archive file's record.
 struct GetAfileInfoArgsCC_t {
   uint64_t archFileId = 0;
   uint64_t reserved = 0;
@@ -64,14 +64,15 @@ struct GetAfileInfoArgsCC_t {
 };
 
 struct GetAfileInfoRetCC_t {
+  GetAfileInfoRetCC_t() : name(), storageHostName() {}
   uint64_t archFileId = 0;
-  uint32_t archiveGroupNumber = 0;
+  uint64_t archGroupId = 0;
   uint64_t cellId = 0;
-  uint64_t createTime = 0;  // Unix seconds
-  uint64_t afileFlags = 0;
+  uint64_t createTime = 0;
+  uint64_t flags = 0;
   int backupLevel = 0;
+  std::string name;
   std::string storageHostName;
-  std::string copyName;  // not kept by the simulation: empty
 };
 
 class ArMgrClientAPI {
@@ -84,8 +85,8 @@ class ArMgrClientAPI {
   // the given archive file. 0 on success; 87 for a missing argument or reply,
   // 1168 for an unknown archive file or an empty cycle.
   int getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret);
-  // The archive file of that number in the cell. 0 on success; 87 for a
-  // missing argument or reply, 1168 for an unknown archive file.
+  // The archive file's record: 0; 87 for a missing argument or reply, 1168
+  // for an unknown archive file (of the cell, when one is given).
   int getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* ret);
 };
 

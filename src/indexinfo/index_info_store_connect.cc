@@ -64,10 +64,10 @@ CQiError CIndexInfoStorePrivate::QueryJobInfo(unsigned int archiveFileNumber) {
   if (archives.getAfileInfo(&request, &reply) != 0)
     return FXErrorUtil::ErrorWin32(FXCODELOC, kFailure, "getAfileInfo failed for archive %u", archiveFileNumber);
   m_oArchiveFileId.cellId = static_cast<uint32_t>(reply.cellId);
-  m_oArchiveFileId.archiveGroupNumber = reply.archiveGroupNumber;
+  m_oArchiveFileId.archiveGroupNumber = static_cast<uint32_t>(reply.archGroupId);
   m_oArchiveFileId.archiveFileNumber = static_cast<uint32_t>(reply.archFileId);
   m_nArchiveFileCreateTime = reply.createTime;
-  m_nArchiveFileFlags = reply.afileFlags;
+  m_nArchiveFileFlags = reply.flags;
   m_nBackupLevel = reply.backupLevel;
   log.DebugLvl(__FUNCTION__, 1, "Using AFile %u for data store Group %u CTimr %lld afileFlags %lu backupLevel %d",
                m_oArchiveFileId.archiveFileNumber, m_oArchiveFileId.archiveGroupNumber,

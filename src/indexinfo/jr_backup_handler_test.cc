@@ -141,7 +141,7 @@ TEST_F(JRBackupTest, StreamsTheFolderItsAncestorsAndFilesAsItems) {
   ASSERT_EQ(::stat((jr_ + "/a/x.log").c_str(), &status), 0);
   std::string version;
   GetVersionGuid(name, "G1", static_cast<uint64_t>(status.st_mtime), static_cast<uint64_t>(status.st_ctime), 5, 0, 0,
-                 '/', version, 0);
+                 '/', version);
   EXPECT_EQ(xlog.metadata[2].second, version);
   const std::string& h = xlog.headerBytes;
   EXPECT_EQ(Field32(h, 0x00), 3u);

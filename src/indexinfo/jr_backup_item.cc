@@ -167,7 +167,7 @@ std::string CBLBJRForJobBackupHandlerPrivate::GetVersionGUID() const {
   std::string version;
   GetVersionGuid(ItemFakePath(), m_sAppGuid, static_cast<uint64_t>(m_oItemStatus.st_mtime),
                  static_cast<uint64_t>(m_oItemStatus.st_ctime), static_cast<uint64_t>(m_oItemStatus.st_size), 0, 0, '/',
-                 version, 0);
+                 version);
   return version;
 }
 
