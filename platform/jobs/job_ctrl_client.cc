@@ -8,8 +8,8 @@ std::string KZJobCtrlClient::getCN() const {
   return m_sClientName;
 }
 
-bool KZJobCtrlClient::checkQuitFlag() {
+bool KZJobCtrlClient::checkQuitFlag() const {
   int code = 0;
-  if (platform::InjectedFaultCode("KZJobCtrlClient::checkQuitFlag", code)) return false;
+  if (platform::InjectedFaultCode("KZJobCtrlClient::checkQuitFlag", code) || m_nJobId == 0) return false;
   return false;
 }

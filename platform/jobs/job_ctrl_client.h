@@ -1,14 +1,15 @@
 #pragma once
 // The job services' job-control client of a running job: how the job learns
-// that it must stop, and the name of the client it runs on (getCN). The scan
-// only passes it through to the true-up.
+// that it must stop (checkQuitFlag), and the name of the client it runs on
+// (getCN). The scan only passes it through to the true-up.
 //
-// The job's quit flag is not simulated yet: checkQuitFlag answers false
-// (a test derives a client that answers otherwise).
+// The job's quit flag is not simulated yet: checkQuitFlag answers false; a
+// test derives a client that answers otherwise.
 //
 // Faults: "KZJobCtrlClient::getCN" (an empty name),
-// "KZJobCtrlClient::checkQuitFlag" (false: the service could not tell that
-// the job is to stop).
+// "KZJobCtrlClient::checkQuitFlag" (the call answers false: the service
+// could not tell that the job is to stop).
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -16,13 +17,17 @@ class KZJobCtrlClient {
  public:
   KZJobCtrlClient() = default;
   explicit KZJobCtrlClient(std::string clientName) : m_sClientName(std::move(clientName)) {}
+  // The client of the job with this id.
+  KZJobCtrlClient(uint64_t jobId, std::string clientName) : m_sClientName(std::move(clientName)), m_nJobId(jobId) {}
   virtual ~KZJobCtrlClient() = default;
 
   // The name of the client the job runs on.
   std::string getCN() const;
-  // Whether the job is to stop.
-  virtual bool checkQuitFlag();
+  // Whether the job is to stop; false for a job the service does not know
+  // (and for a client made without a job).
+  virtual bool checkQuitFlag() const;
 
  private:
   std::string m_sClientName;
+  uint64_t m_nJobId = 0;
 };

@@ -29,7 +29,7 @@ const std::string kFakeRoot = "/KzBLBTCTroubleShootFakePath_95AD_4538_A437_5F81"
 
 class QuittingJobCtrl : public KZJobCtrlClient {
  public:
-  bool checkQuitFlag() override { return true; }
+  bool checkQuitFlag() const override { return true; }
 };
 
 std::string RandomBytes(size_t size) {

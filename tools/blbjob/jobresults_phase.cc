@@ -36,7 +36,7 @@ CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
   KZArchive archive(client->name);
   archive.setJobId(job.GetJobId());
   archive.setBackupLevel(static_cast<KZBkpLevel>(job.GetBackupLevel()));
-  KZJobCtrlClient jobCtrl(client->name);
+  KZJobCtrlClient jobCtrl(job.GetJobId(), client->name);
   const std::string appGuid =
       CGuidFactory::get_guid_nosalt(platform::ApplicationIdText(job.GetVornCellId(), job.GetAppId()));
   CBLBJRForJobBackupHandler handler(*jobResults, appGuid, &archive, &jobCtrl, static_cast<unsigned long>(client->osId),
