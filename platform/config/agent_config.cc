@@ -16,7 +16,7 @@ StateDb& Db() {
 const char* const kSubclientColumns =
     "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "
     "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient, "
-    "indexing_v2, copy_id, group_id, metadata_backup";
+    "indexing_v2, copy_id, group_id";
 
 SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   SubclientRecord subclient;
@@ -38,7 +38,6 @@ SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   subclient.indexingV2 = row.Int(15) != 0;
   subclient.copyId = static_cast<uint32_t>(row.Unsigned(16));
   subclient.groupId = static_cast<uint32_t>(row.Unsigned(17));
-  subclient.metadataBackup = row.Int(18) != 0;
   return subclient;
 }
 
@@ -134,7 +133,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
 
   bool PutSubclient(const SubclientRecord& subclient) override {
     const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
     SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
@@ -153,8 +152,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
         .Bind(15, subclient.plainSubclient ? 1 : 0)
         .Bind(16, subclient.indexingV2 ? 1 : 0)
         .BindUnsigned(17, subclient.copyId)
-        .BindUnsigned(18, subclient.groupId)
-        .Bind(19, subclient.metadataBackup ? 1 : 0);
+        .BindUnsigned(18, subclient.groupId);
     return put.Run();
   }
 

@@ -40,7 +40,7 @@ struct SubclientRecord {
   uint64_t clientId = 0;
   uint64_t proxyClientId = 0;  // 0: no proxy
   bool useSource = false;
-  uint64_t blockLevelFlags = 0;  // kBlockLevel | kBlockLevelSPOS
+  uint64_t blockLevelFlags = 0;  // kBlockLevel | kBlockLevelSPOS | kBlockLevelMetadata
   std::string name;
   uint64_t appType = 0;
   uint64_t backupSetId = 0;
@@ -54,11 +54,11 @@ struct SubclientRecord {
   // The storage-policy copy and the archive group its backups go to.
   uint32_t copyId = 1;
   uint32_t groupId = 1;
-  // Whether the subclient's metadata is backed up beside its blocks.
-  bool metadataBackup = false;
 
   static constexpr uint64_t kBlockLevel = 1;
   static constexpr uint64_t kBlockLevelSPOS = 2;
+  // The file systems' metadata is backed up beside their blocks.
+  static constexpr uint64_t kBlockLevelMetadata = 4;
 };
 
 class AgentConfigBackend {

@@ -36,26 +36,11 @@ class AgentConfigSection : public SeedSection {
       client.osId = static_cast<int>(osId);
       clients_.push_back(client);
     }
-    for (const SeedObject& row : section.Rows("subclients", {"cell_id",
-                                                             "app_id",
-                                                             "client_id",
-                                                             "proxy_client_id",
-                                                             "use_source",
-                                                             "block_level_flags",
-                                                             "name",
-                                                             "app_type",
-                                                             "backup_set_id",
-                                                             "instance_id",
-                                                             "snap_backup",
-                                                             "oracle_backup_mode",
-                                                             "oracle_snap_image_copy",
-                                                             "oracle_image_copy_dir",
-                                                             "plain_subclient",
-                                                             "indexing_v2",
-                                                             "copy_id",
-                                                             "group_id",
-                                                             "metadata_backup",
-                                                             "contents"})) {
+    for (const SeedObject& row : section.Rows(
+             "subclients",
+             {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source", "block_level_flags", "name",
+              "app_type", "backup_set_id", "instance_id", "snap_backup", "oracle_backup_mode", "oracle_snap_image_copy",
+              "oracle_image_copy_dir", "plain_subclient", "indexing_v2", "copy_id", "group_id", "contents"})) {
       platform::SubclientRecord subclient;
       subclient.cellId = row.Unsigned("cell_id");
       subclient.appId = row.Unsigned("app_id");
@@ -75,7 +60,6 @@ class AgentConfigSection : public SeedSection {
       subclient.oracle.imageCopyDir = row.Text("oracle_image_copy_dir", "");
       subclient.plainSubclient = row.Flag("plain_subclient", false);
       subclient.indexingV2 = row.Flag("indexing_v2", true);
-      subclient.metadataBackup = row.Flag("metadata_backup", false);
       subclient.copyId = ReadUint32(row, "copy_id", 1);
       subclient.groupId = ReadUint32(row, "group_id", 1);
       subclients_.push_back({subclient, row.Texts("contents")});
@@ -125,7 +109,6 @@ class AgentConfigSection : public SeedSection {
                             {"oracle_image_copy_dir", subclient.oracle.imageCopyDir},
                             {"plain_subclient", subclient.plainSubclient},
                             {"indexing_v2", subclient.indexingV2},
-                            {"metadata_backup", subclient.metadataBackup},
                             {"copy_id", subclient.copyId},
                             {"group_id", subclient.groupId},
                             {"contents", config.SubclientContents(subclient.cellId, subclient.appId)}});

@@ -67,8 +67,9 @@ int Subclient::getUseBlockLevelBackup(unsigned long& useBlockLevel, void*) {
 int Subclient::getEnableMetadataBackup(unsigned long& enabled, void*) {
   int code = 0;
   if (platform::InjectedFaultCode("Subclient::getEnableMetadataBackup", code)) return Failed(code);
-  return ReadField(m_nCellId, m_nAppId, enabled,
-                   [](const platform::SubclientRecord& r) { return r.metadataBackup ? 1UL : 0UL; });
+  return ReadField(m_nCellId, m_nAppId, enabled, [](const platform::SubclientRecord& r) {
+    return (r.blockLevelFlags & platform::SubclientRecord::kBlockLevelMetadata) != 0 ? 1UL : 0UL;
+  });
 }
 
 int Subclient::getUseBlockLevelSPOSBackup(unsigned long& useBlockLevelSPOS, void*) {

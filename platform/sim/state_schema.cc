@@ -299,8 +299,16 @@ const char* const kSteps[] = {
     "  line TEXT NOT NULL);"
     "CREATE INDEX index_items_by_job ON index_items (job_id, seq);",
 
-    // 10: whether a subclient's metadata is backed up beside its blocks.
-    "ALTER TABLE subclients ADD COLUMN metadata_backup INTEGER NOT NULL DEFAULT 0;",
+    // 10: a job's quit flag, and the index's extent view: per application and
+    // volume, each extent's name and the hash of its content.
+    "ALTER TABLE jobs ADD COLUMN quit_flag INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE index_extent_views ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  volume TEXT NOT NULL,"
+    "  extent_id INTEGER NOT NULL,"
+    "  hash TEXT NOT NULL,"
+    "  PRIMARY KEY (cell_id, app_id, volume, extent_id)) WITHOUT ROWID;",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

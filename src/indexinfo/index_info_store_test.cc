@@ -211,7 +211,7 @@ TEST_F(IndexInfoStoreTest, SelfConnectingUploadUsesTheJobsFirstArchiveFile) {
   EXPECT_EQ(others.back(), "done");
 
   // The connection's flags: block-level and metadata backup as configured.
-  subclient_.metadataBackup = true;
+  subclient_.blockLevelFlags |= platform::SubclientRecord::kBlockLevelMetadata;
   ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient_));
   ASSERT_FALSE(CIndexInfoStore(kJob, 2, 7).BackupData("ss1", "tok", 0).IsError());
   subclient_.blockLevelFlags = 0;
