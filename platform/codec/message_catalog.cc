@@ -38,6 +38,7 @@ constexpr MessageTypeInfo kCatalog[] = {
     {100, 64, 0x643923D1, "databrowse::BrowseTimeRange"},
     {100, 67, 0x6470DE4A, "databrowse::Criteria"},
     {100, 80, 0x645E6CCD, "databrowse::Query"},
+    {100, 81, 0x6481C2E4, "databrowse::QueryDataParam"},
     {100, 92, 0x64BC54CA, "databrowse::BrowseRequest"},
     {100, 93, 0x64894EBE, "databrowse::BrowseDataResult"},
     {100, 98, 0x64D4BEB3, "databrowse::BrowseResult"},

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <sstream>
 
 #include "platform/config/agent_config.h"
 #include "platform/indexing/scripted_replies.h"
@@ -21,6 +23,46 @@ bool SetIndexExtentBitmapFrom(uint64_t cellId, uint64_t appId, const std::string
 
 std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps() {
   return platform::IndexExtentBitmaps();
+}
+
+bool SetIndexExtentView(const platform::IndexExtentViewKey& key, const std::string& text, std::string* why) {
+  std::map<uint64_t, std::string> extents;
+  std::istringstream lines(text);
+  std::string line;
+  for (unsigned number = 1; std::getline(lines, line); ++number) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    std::istringstream fields(line);
+    std::string id, hash, rest;
+    fields >> id >> hash >> rest;
+    const bool idOk = !id.empty() && id.size() <= 19 && id.find_first_not_of("0123456789") == std::string::npos;
+    const bool hashOk = hash.size() == 32 && hash.find_first_not_of("0123456789abcdef") == std::string::npos;
+    if (!idOk || !hashOk || !rest.empty() || !extents.emplace(std::stoull(id), hash).second) {
+      if (why != nullptr) *why = "line " + std::to_string(number) + " is not a new \"ID HASH\": " + line;
+      return false;
+    }
+  }
+  platform::IndexExtentViewRows rows(extents.begin(), extents.end());
+  if (!platform::PutIndexExtentView(key, rows)) {
+    if (why != nullptr) *why = "cannot store the extent view";
+    return false;
+  }
+  return true;
+}
+
+bool SetIndexExtentViewFrom(const platform::IndexExtentViewKey& key, const std::string& sourcePath, std::string* why) {
+  std::string text;
+  if (!platform::ReadWholeFile(sourcePath, text)) {
+    if (why != nullptr) *why = "cannot read " + sourcePath + ": " + std::strerror(errno);
+    return false;
+  }
+  return SetIndexExtentView(key, text, why);
+}
+
+std::string IndexExtentViewText(const platform::IndexExtentViewKey& key) {
+  std::string text;
+  for (const auto& row : platform::IndexExtentViewPage(key, 0, ~0ull))
+    text += std::to_string(row.first) + " " + row.second + "\n";
+  return text;
 }
 
 bool QueueIndexReply(const std::string& reply, std::optional<int64_t> requestType, const std::string& pathPart,

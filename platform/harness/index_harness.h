@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/indexing/index_extent_bitmaps.h"
+#include "platform/indexing/index_extent_view.h"
 #include "platform/indexing/index_request_log.h"
 
 namespace blbsim {
@@ -18,6 +19,15 @@ bool SetIndexExtentBitmap(uint64_t cellId, uint64_t appId, const std::string& co
 bool SetIndexExtentBitmapFrom(uint64_t cellId, uint64_t appId, const std::string& component,
                               const std::string& sourcePath);
 std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps();
+
+// Replaces a volume's extent view with the lines of `text`, each "ID HASH":
+// the extent id in decimal and the hash as md5sum prints it (32 lower-case
+// hexadecimal digits); blank lines are skipped. False, with the reason, for
+// any other line or an id given twice; nothing is changed then.
+bool SetIndexExtentView(const platform::IndexExtentViewKey& key, const std::string& text, std::string* why);
+bool SetIndexExtentViewFrom(const platform::IndexExtentViewKey& key, const std::string& sourcePath, std::string* why);
+// The volume's extent view as "ID HASH" lines, ascending.
+std::string IndexExtentViewText(const platform::IndexExtentViewKey& key);
 
 // Queues a reply (a databrowse::BrowseResponseList in the codec's text) for
 // the next browse of the request type (any when none) with a path holding

@@ -9,6 +9,10 @@ bool AddJob(const platform::JobRecord& job) { return platform::JobService::Curre
 
 std::optional<platform::JobRecord> FindJob(uint64_t jobId) { return platform::JobService::Current().FindJob(jobId); }
 
+bool SetJobQuitFlag(uint64_t jobId, bool quit) { return platform::JobService::Current().SetQuitFlag(jobId, quit); }
+
+bool JobQuitFlag(uint64_t jobId) { return platform::JobService::Current().QuitFlag(jobId).value_or(false); }
+
 bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
   platform::StateDb& db = platform::StateDb::Current();
   return db.Transaction([&] {

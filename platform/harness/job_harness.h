@@ -25,6 +25,10 @@ struct JobVolumeRecord {
 
 bool AddJob(const platform::JobRecord& job);
 std::optional<platform::JobRecord> FindJob(uint64_t jobId);
+// The job's quit flag, which its job-control client answers; false for an
+// unknown job.
+bool SetJobQuitFlag(uint64_t jobId, bool quit);
+bool JobQuitFlag(uint64_t jobId);
 // Replaces the volumes recorded for the job.
 bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
 // In the order they were recorded.

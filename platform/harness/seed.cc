@@ -1,16 +1,71 @@
 #include "platform/harness/seed.h"
 
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "platform/harness/seed_section.h"
 #include "platform/sim/state_db.h"
 
 namespace blbsim {
+namespace {
+
+// Where the parser stands in the document, as the seed's paths name it
+// ("$.section.rows[2].key"): a value the parser refuses (a number too large
+// for a double) is then reported at its place.
+class ParsePosition {
+ public:
+  bool Follow(nlohmann::json::parse_event_t event, const nlohmann::json& parsed) {
+    using Event = nlohmann::json::parse_event_t;
+    switch (event) {
+      case Event::object_start:
+      case Event::array_start:
+        frames_.push_back(Frame{NextPath(), event == Event::array_start, 0, std::string()});
+        break;
+      case Event::object_end:
+      case Event::array_end:
+        frames_.pop_back();
+        Advance();
+        break;
+      case Event::key:
+        frames_.back().key = parsed.is_string() ? parsed.get<std::string>() : std::string();
+        break;
+      case Event::value:
+        Advance();
+        break;
+    }
+    return true;
+  }
+  // The path of the value the parser reads next.
+  std::string NextPath() const {
+    if (frames_.empty()) return "$";
+    const Frame& frame = frames_.back();
+    return frame.array ? frame.path + "[" + std::to_string(frame.index) + "]" : frame.path + "." + frame.key;
+  }
+
+ private:
+  struct Frame {
+    std::string path;
+    bool array;
+    size_t index;
+    std::string key;
+  };
+  void Advance() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().index;
+  }
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
 
 SeedResult SeedDocument(const std::string& text, std::string& message) {
   std::vector<std::unique_ptr<SeedSection>> sections = MakeSeedSections();
+  ParsePosition position;
   try {
-    const nlohmann::json document = nlohmann::json::parse(text);
+    const nlohmann::json document =
+        nlohmann::json::parse(text, [&position](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+          return position.Follow(event, parsed);
+        });
     std::vector<const char*> services;
     for (const auto& section : sections) services.push_back(section->Name());
     const SeedObject root(document, "$", services);
@@ -21,6 +76,9 @@ SeedResult SeedDocument(const std::string& text, std::string& message) {
     }
   } catch (const nlohmann::json::parse_error& error) {
     message = std::string("$: not a JSON document: ") + error.what();
+    return SeedResult::kRefused;
+  } catch (const nlohmann::json::out_of_range& error) {  // a number beyond a double's range
+    message = position.NextPath() + ": " + error.what();
     return SeedResult::kRefused;
   } catch (const SeedRefused& refused) {
     message = refused.what();

@@ -25,6 +25,7 @@ class ExtentHashItem {
   // Parses a stored line (its "\n" may be present or not). Anything else
   // fails with 774 and leaves the item reset.
   CQiError Initialize(const std::string& line);
+  CQiError Initialize(const char* line, size_t length);
 
   bool IsValid() const { return m_bValid; }
   // Empty texts, not valid, id kNoExtent (-1).

@@ -115,7 +115,7 @@ CQiError CExtentHashTable_File::GetNextExtentEntry(ExtentHashItem& item) {
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
   if (kind == platform::FileLines::Kind::kEnd) return CQiError();  // the end: item stays invalid
   if (kind == platform::FileLines::Kind::kLine) {
-    err = item.Initialize(std::string(line, length));
+    err = item.Initialize(line, length);
     if (err.IsError()) err.Push(FXCODELOC, "In extent hash table [%s]", m_sPath.c_str());
     return err;
   }

@@ -48,10 +48,14 @@ bool ExtentNameConverter::Extent_dec_to_base32_v2(unsigned long long n, char* ou
 }
 
 unsigned long long ExtentNameConverter::Extent_base32_to_dec(const std::string& name) {
-  if (name.empty() || name.size() > kMaxNameDigits) return kInvalidExtent;
+  return Extent_base32_to_dec(name.data(), name.size());
+}
+
+unsigned long long ExtentNameConverter::Extent_base32_to_dec(const char* name, size_t length) {
+  if (name == nullptr || length == 0 || length > kMaxNameDigits) return kInvalidExtent;
   unsigned long long n = 0;
-  for (char c : name) {
-    const int digit = DigitValue(c);
+  for (size_t i = 0; i < length; ++i) {
+    const int digit = DigitValue(name[i]);
     if (digit < 0) return kInvalidExtent;
     n = (n << kBitsPerDigit) | static_cast<unsigned long long>(digit);
   }

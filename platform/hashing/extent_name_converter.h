@@ -7,6 +7,7 @@
 // Collect files, hash tables and the index all carry these names, so a name
 // must read back as the number it was made from. Both conversions are pure:
 // they allocate nothing and cannot be failed from outside.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,6 +34,7 @@ class ExtentNameConverter {
   // The extent number of a name of 1 to 12 digits of the alphabet; any other
   // text gives kInvalidExtent.
   static unsigned long long Extent_base32_to_dec(const std::string& name);
+  static unsigned long long Extent_base32_to_dec(const char* name, size_t length);
 
  private:
   unsigned long long m_nDiskSize = 0;

@@ -31,5 +31,8 @@ const std::vector<std::unique_ptr<IndexRequestHandler>>& IndexRequestHandlers();
 // Request type 21 with a fetch-extent-bitmap block: the components' extent
 // bitmaps (index_extent_bitmaps.h).
 std::unique_ptr<IndexRequestHandler> MakeExtentBitmapHandler();
+// Request type 0 on a volume's extent-view path: a page of the volume's
+// extent hashes (index_extent_view.h).
+std::unique_ptr<IndexRequestHandler> MakeExtentViewHandler();
 
 }  // namespace platform

@@ -6,6 +6,7 @@ const std::vector<std::unique_ptr<IndexRequestHandler>>& IndexRequestHandlers() 
   static const auto* handlers = [] {
     auto* made = new std::vector<std::unique_ptr<IndexRequestHandler>>();
     made->push_back(MakeExtentBitmapHandler());
+    made->push_back(MakeExtentViewHandler());
     return made;
   }();
   return *handlers;

@@ -89,6 +89,20 @@ class DatabaseJobService : public JobServiceBackend {
     while (query.Step()) calls.push_back({query.Text(0), query.Int(1) != 0});
     return calls;
   }
+
+  std::optional<bool> QuitFlag(uint64_t jobId) override {
+    SqlStatement query(StateDb::Current(), "SELECT quit_flag FROM jobs WHERE job_id = ?;");
+    query.BindUnsigned(1, jobId);
+    if (!query.Step()) return std::nullopt;
+    return query.Int(0) != 0;
+  }
+
+  bool SetQuitFlag(uint64_t jobId, bool quit) override {
+    StateDb& db = StateDb::Current();
+    SqlStatement update(db, "UPDATE jobs SET quit_flag = ? WHERE job_id = ?;");
+    update.Bind(1, quit ? 1 : 0).BindUnsigned(2, jobId);
+    return update.Run() && sqlite3_changes(db.Handle()) == 1;
+  }
 };
 
 }  // namespace

@@ -55,6 +55,10 @@ class JobServiceBackend {
   virtual std::vector<JobRecord> Jobs() = 0;
   // The subclient's newest incremental job whose backup copy is done.
   virtual std::optional<JobRecord> NewestCopiedIncremental(uint64_t cellId, uint64_t appId) = 0;
+  // The job's quit flag: set when the job is to stop. Nothing for an unknown
+  // job; setting it is false for one.
+  virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;
+  virtual bool SetQuitFlag(uint64_t jobId, bool quit) = 0;
 
   static JobServiceBackend& Default();
 };

@@ -1,5 +1,6 @@
 #include "platform/jobs/job_ctrl_client.h"
 
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fault_table.h"
 
 std::string KZJobCtrlClient::getCN() const {
@@ -11,5 +12,5 @@ std::string KZJobCtrlClient::getCN() const {
 bool KZJobCtrlClient::checkQuitFlag() const {
   int code = 0;
   if (platform::InjectedFaultCode("KZJobCtrlClient::checkQuitFlag", code) || m_nJobId == 0) return false;
-  return false;
+  return platform::JobService::Current().QuitFlag(m_nJobId).value_or(false);
 }

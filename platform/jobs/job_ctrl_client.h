@@ -3,8 +3,8 @@
 // that it must stop (checkQuitFlag), and the name of the client it runs on
 // (getCN). The scan only passes it through to the true-up.
 //
-// The job's quit flag is not simulated yet: checkQuitFlag answers false; a
-// test derives a client that answers otherwise.
+// Simulated, the job's quit flag is a column of its row in the job service's
+// "jobs" table, set and cleared by the harness (blbsim job quit JOB on|off).
 //
 // Faults: "KZJobCtrlClient::getCN" (an empty name),
 // "KZJobCtrlClient::checkQuitFlag" (the call answers false: the service
@@ -19,13 +19,12 @@ class KZJobCtrlClient {
   explicit KZJobCtrlClient(std::string clientName) : m_sClientName(std::move(clientName)) {}
   // The client of the job with this id.
   KZJobCtrlClient(uint64_t jobId, std::string clientName) : m_sClientName(std::move(clientName)), m_nJobId(jobId) {}
-  virtual ~KZJobCtrlClient() = default;
 
   // The name of the client the job runs on.
   std::string getCN() const;
   // Whether the job is to stop; false for a job the service does not know
   // (and for a client made without a job).
-  virtual bool checkQuitFlag() const;
+  bool checkQuitFlag() const;
 
  private:
   std::string m_sClientName;

@@ -48,6 +48,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<databrowse::BrowseTimeRange>(100, 64, "databrowse::BrowseTimeRange");
   ExpectCatalogued<databrowse::Criteria>(100, 67, "databrowse::Criteria");
   ExpectCatalogued<databrowse::Query>(100, 80, "databrowse::Query");
+  ExpectCatalogued<databrowse::QueryDataParam>(100, 81, "databrowse::QueryDataParam");
   ExpectCatalogued<databrowse::BrowseRequest>(100, 92, "databrowse::BrowseRequest");
   ExpectCatalogued<databrowse::BrowseResponse>(100, 101, "databrowse::BrowseResponse");
   ExpectCatalogued<databrowse::BrowseResponseList>(100, 102, "databrowse::BrowseResponseList");

@@ -41,7 +41,11 @@ class BrowsePath : public CNGeneratedMessage<100, 3, 0x6450F7CE> {
 };
 class BrowseOptions : public CNGeneratedMessage<100, 4, 0x640F781D> {};
 class BrowseMode : public CNGeneratedMessage<100, 5, 0x647A0A7A> {};
-class BrowsePaging : public CNGeneratedMessage<100, 6, 0x64AE3D09> {};
+class BrowsePaging : public CNGeneratedMessage<100, 6, 0x64AE3D09> {
+ public:
+  static constexpr CNFieldId kPageSize{3, 3, 0};
+  static constexpr CNFieldId kFirstItem{4, 4, 0};
+};
 class ViewIdComponentIdToAfileMap : public CNGeneratedMessage<100, 27, 0x6423AE6F> {};
 class PathToAfileMap : public CNGeneratedMessage<100, 28, 0x6464CA78> {};
 class BrowseAdvConfigGenerateIdxLogs : public CNGeneratedMessage<100, 29, 0x64C57929> {};
@@ -66,7 +70,15 @@ class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {
   static constexpr CNFieldId kFromTime{2, 2, 0};
 };
 class Criteria : public CNGeneratedMessage<100, 67, 0x6470DE4A> {};
-class Query : public CNGeneratedMessage<100, 80, 0x645E6CCD> {};
+// A query's data parameters: (2, 2) the paging of the reply.
+class QueryDataParam : public CNGeneratedMessage<100, 81, 0x6481C2E4> {
+ public:
+  static constexpr CNFieldId kPaging{2, 2, 0};
+};
+class Query : public CNGeneratedMessage<100, 80, 0x645E6CCD> {
+ public:
+  static constexpr CNFieldId kDataParam{5, 8, 0};
+};
 class BrowseRequest : public CNGeneratedMessage<100, 92, 0x64BC54CA> {
  public:
   static constexpr CNFieldId kRequestType{1, 1, 0};
@@ -113,6 +125,8 @@ class BrowseData : public CNGeneratedMessage<100, 104, 0x647D5AAE> {
   static constexpr CNFieldId kFlags{1, 1, 0};
   // The last element of the item's path.
   static constexpr CNFieldId kName{6, 9, 0};
+  // An extent view's item: the extent's 8-digit name.
+  static constexpr CNFieldId kExtentName{5, 5, 0};
   static constexpr CNFieldId kPath{7, 13, 0};
   static constexpr CNFieldId kData{9, 21, 0};
 };
@@ -121,6 +135,8 @@ class BrowseDataResult : public CNGeneratedMessage<100, 93, 0x64894EBE> {
  public:
   // The index metadata record the item was stored with.
   static constexpr CNFieldId kIdxMetaData{11, 14, 0};
+  // An extent view's item: the hash of the extent's content.
+  static constexpr CNFieldId kHash{27, 45, 0};
   static constexpr CNFieldId kAdvancedConfig{22, 40, 0};
 };
 // A component's extent bitmap as the index holds it: raw bytes, extent n in

@@ -192,6 +192,8 @@ const char* const kFailableCalls[] = {
     "UxaSnapUtil::createSnapArchiveFiles",
     // text/
     "CAscii85::Decode",
+    // thread/
+    "CAlertableEventThread::Start",
 };
 
 // Edits (insert, delete, replace) from one text to the other, case ignored.

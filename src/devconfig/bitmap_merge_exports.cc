@@ -16,6 +16,7 @@
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "records/block_device_config.h"
+#include "records/file_replacement.h"
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
@@ -46,8 +47,8 @@ bool IsZfsDataset(const BackupDeviceInfo& device) {
 
 std::string BitmapFileOf(const BackupDeviceInfo& device, const std::string& directory) {
   std::string name;
-  VolumeBitMapHelper::GenerateBitmapFileName(device.GetSourceVolName(), directory, name,
-                                             device.GetSourceDeviceName(), device.GetFSType());
+  VolumeBitMapHelper::GenerateBitmapFileName(device.GetSourceVolName(), directory, name, device.GetSourceDeviceName(),
+                                             device.GetFSType());
   return name;
 }
 
@@ -176,8 +177,6 @@ CQiError ResetBitmaps(const std::string& directory) {
     if (!device.IsValid()) break;
     if (IsZfsDataset(device)) continue;
     const std::string file = BitmapFileOf(device, directory);
-    if (::access(file.c_str(), F_OK) == 0 && unlink_utf(file.c_str()) < 0)
-      log.Error(__FUNCTION__, "Failed to remove file=%s, error=%s", file.c_str(), std::strerror(errno));
     const unsigned long size = device.GetBitMapSize();
     Bitmap full(static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1)), &std::free);
     if (!full) {
@@ -188,7 +187,15 @@ CQiError ResetBitmaps(const std::string& directory) {
     log.DebugLvl(__FUNCTION__, 0, "Resetting bitmap[%s] for volume[%s]", file.c_str(),
                  device.GetSourceVolName().c_str());
     VolumeBitMapHelper::SetBitMapForFULL(full.get(), size);
-    err = VolumeBitMapHelper::WriteBitMapToFile(file, full.get(), size);
+    // The previous bitmap stays until the full one is whole: a reset that
+    // fails or dies never leaves a device without a bitmap or with a cut one.
+    const std::string temporary = records::TemporaryNameFor(file);
+    err = VolumeBitMapHelper::WriteBitMapToFile(temporary, full.get(), size);
+    if (err.IsError()) {
+      unlink_utf(temporary.c_str());
+      return err.Push(FXCODELOC);
+    }
+    err = records::ReplaceWithTemporary(temporary, file);
     if (err.IsError()) return err.Push(FXCODELOC);
   }
   return CQiError();

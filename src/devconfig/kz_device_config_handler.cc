@@ -21,8 +21,10 @@ const char* NotReadYet() {
 KzDeviceConfigHandler::KzDeviceConfigHandler(const TarvosJobInfo& job)
     : m_oJobInfo(job), m_itReadCursor(m_mCurrentDevices.end()), m_itExtCursor(m_mExtDevices.end()) {}
 
+// Records never closed (a job that stopped between the pre-snap and the
+// post-snap step, or whose write failed) do not replace the previous file.
 KzDeviceConfigHandler::~KzDeviceConfigHandler() {
-  m_oConfigFile.Close();
+  m_oConfigFile.Discard();
 }
 
 void KzDeviceConfigHandler::ClearCurrentDevices() {

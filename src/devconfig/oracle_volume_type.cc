@@ -21,14 +21,15 @@ namespace {
 using VolumeType = Uxa::OraVolumeDataType;
 using TypeOfVolume = std::map<std::string, std::string>;
 
-int LastErrno() { return errno != 0 ? errno : -1; }
+int LastErrno() {
+  return errno != 0 ? errno : -1;
+}
 
 std::string Line(const std::string& volume, const std::string& type) {
   VolumeType message;
   message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
                     VolumeType::kVolume.check);
-  message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
-                    VolumeType::kType.check);
+  message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId, VolumeType::kType.check);
   std::string text;
   message.serialize(text, false);
   return text + "\n";
@@ -36,16 +37,22 @@ std::string Line(const std::string& volume, const std::string& type) {
 
 // Whole lines, however long: a volume of any length must read back.
 CQiError ReadTypes(const std::string& path, TypeOfVolume& types) {
+  errno = 0;
   std::ifstream file(path);
-  if (!file.is_open()) return CQiError();  // none yet
+  if (!file.is_open()) {
+    // Only a missing file is a first volume: a file that could not be read
+    // must not be replaced by one holding this volume alone.
+    const int failed = LastErrno();
+    if (failed == ENOENT) return CQiError();
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to open file [%s] to read", path.c_str());
+  }
   std::string line;
   while (std::getline(file, line)) {
     VolumeType message;
     message.unserialize(line);
     types[message.getstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, VolumeType::kTagId,
                             VolumeType::kVolume.check)] =
-        message.getstring(VolumeType::kType.number, VolumeType::kType.tag, VolumeType::kTagId,
-                          VolumeType::kType.check);
+        message.getstring(VolumeType::kType.number, VolumeType::kType.tag, VolumeType::kTagId, VolumeType::kType.check);
   }
   if (!file.eof())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, LastErrno(), "Failed while reading file [%s]", path.c_str());
@@ -105,7 +112,7 @@ CQiError WriteOracleVolumeType(bool postSnap, int appType, int appId, int cellId
 
 }  // namespace devconfig
 
-CQiError KzDeviceConfigHandler_UNIX::WriteVolumeTypeForOracleBlockLvl(bool postSnap, int appType, int appId,
-                                                                      int cellId, const std::string& volume) {
+CQiError KzDeviceConfigHandler_UNIX::WriteVolumeTypeForOracleBlockLvl(bool postSnap, int appType, int appId, int cellId,
+                                                                      const std::string& volume) {
   return devconfig::WriteOracleVolumeType(postSnap, appType, appId, cellId, volume, ShouldAppendDeviceConfig());
 }

@@ -10,6 +10,7 @@
 #include "indexinfo/jr_backup_test_fixtures.h"
 #include "platform/archive/kz_archive.h"
 #include "platform/guid/guid_factory.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/jobs/job_ctrl_client.h"
 #include "platform/sim/fault_table.h"
@@ -26,11 +27,6 @@ using testing_support::WriteFile;
 
 constexpr uint64_t kJob = 101;
 const std::string kFakeRoot = "/KzBLBTCTroubleShootFakePath_95AD_4538_A437_5F81";
-
-class QuittingJobCtrl : public KZJobCtrlClient {
- public:
-  bool checkQuitFlag() const override { return true; }
-};
 
 std::string RandomBytes(size_t size) {
   std::mt19937 generator(34);
@@ -63,6 +59,12 @@ class JRBackupTest : public ::testing::Test {
     WriteFile(jr_ + "/c.bin", cbin_);
     ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "BLBTSFilesNotToBackup", "*.tmp"));
     archive_.setJobId(kJob);
+    platform::JobRecord job;
+    job.jobId = kJob;
+    job.cellId = 2;
+    job.appId = 7;
+    job.token = "tok";
+    ASSERT_TRUE(blbsim::AddJob(job));
   }
 
   CBLBJRForJobBackupHandler Handler(KZJobCtrlClient* control = nullptr, bool indexV2 = true,
@@ -187,7 +189,8 @@ TEST_F(JRBackupTest, SendsNothingWithoutIndexingV2AndRefusesAMissingArchive) {
 }
 
 TEST_F(JRBackupTest, QuitFlagAndCallbacksDecideWhatIsSent) {
-  QuittingJobCtrl quitting;
+  ASSERT_TRUE(blbsim::SetJobQuitFlag(kJob, true));
+  KZJobCtrlClient quitting(kJob, "client9");
   CBLBJRForJobBackupHandler quit = Handler(&quitting);
   CQiError error = quit.Run();
   ASSERT_TRUE(error.IsError());

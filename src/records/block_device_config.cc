@@ -18,13 +18,19 @@ constexpr const char* kHeader =
     "|FSBlockSize|BitMapSize|LogSectorSz|PhySectorSz|IOMinSz|IOOptimalSz|Version\n";
 
 // The errno of a failed stream operation, never 0.
-int StreamErrno() { return errno != 0 ? errno : -1; }
+int StreamErrno() {
+  return errno != 0 ? errno : -1;
+}
 
 // The errno of a read that broke off, never 0: an unknown cause counts as an
 // input/output error.
-int ReadErrno() { return errno != 0 ? errno : EIO; }
+int ReadErrno() {
+  return errno != 0 ? errno : EIO;
+}
 
-const char* ErrnoText(int code) { return code > 0 ? std::strerror(code) : "unknown error"; }
+const char* ErrnoText(int code) {
+  return code > 0 ? std::strerror(code) : "unknown error";
+}
 
 // Copies the file's content to the stream; 0, or an errno. A missing file
 // has none.
@@ -45,7 +51,9 @@ int CopyExisting(const std::string& path, std::fstream& into) {
 // ---------------------------------------------------------------------------
 // Main file
 
-BlockDeviceConfigReaderWriter::~BlockDeviceConfigReaderWriter() { BlockDeviceConfigReaderWriter::Close(); }
+BlockDeviceConfigReaderWriter::~BlockDeviceConfigReaderWriter() {
+  BlockDeviceConfigReaderWriter::Close();
+}
 
 std::string BlockDeviceConfigReaderWriter::HeaderLines(bool metadataEnabled) {
   return std::string(kHeader) + (metadataEnabled ? kMetadataEnabled : kMetadataNotEnabled) + "\n";
@@ -74,7 +82,7 @@ int BlockDeviceConfigReaderWriter::StartWriting(std::fstream& stream, const std:
 CQiError BlockDeviceConfigReaderWriter::InitWrite(const std::string& path, bool metadataEnabled, bool append) {
   EvDebug log;
   if (path.empty()) return FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "Empty config file name passed");
-  Close();
+  Discard();
   m_sFilePath = path;
   const int failed = StartWriting(m_oFile, path, append, m_sTemporaryPath);
   if (append)
@@ -88,7 +96,7 @@ CQiError BlockDeviceConfigReaderWriter::InitWrite(const std::string& path, bool 
 
 CQiError BlockDeviceConfigReaderWriter::InitRead(const std::string& path) {
   if (path.empty()) return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Empty config file name passed");
-  Close();
+  Discard();
   m_sFilePath = path;
   errno = 0;
   m_oFile.open(path, std::ios::in);
@@ -211,6 +219,18 @@ CQiError BlockDeviceConfigReaderWriter::FinishWriting(std::fstream& stream, cons
   return result;
 }
 
+void BlockDeviceConfigReaderWriter::DiscardWriting(std::fstream& stream, std::string& temporary) {
+  stream.close();
+  stream.clear();
+  if (temporary.empty()) return;
+  unlink_utf(temporary.c_str());
+  temporary.clear();
+}
+
+void BlockDeviceConfigReaderWriter::Discard() {
+  DiscardWriting(m_oFile, m_sTemporaryPath);
+}
+
 CQiError BlockDeviceConfigReaderWriter::Close() {
   CQiError result = FinishWriting(m_oFile, m_sFilePath, m_sTemporaryPath);
   if (result.IsError()) {
@@ -223,7 +243,14 @@ CQiError BlockDeviceConfigReaderWriter::Close() {
 // ---------------------------------------------------------------------------
 // Main and extension file
 
-BlockDeviceConfigReaderWriter_UNIX::~BlockDeviceConfigReaderWriter_UNIX() { BlockDeviceConfigReaderWriter_UNIX::Close(); }
+BlockDeviceConfigReaderWriter_UNIX::~BlockDeviceConfigReaderWriter_UNIX() {
+  BlockDeviceConfigReaderWriter_UNIX::Close();
+}
+
+void BlockDeviceConfigReaderWriter_UNIX::Discard() {
+  BlockDeviceConfigReaderWriter::Discard();
+  DiscardWriting(m_oExtFile, m_sExtTemporaryPath);
+}
 
 bool BlockDeviceConfigReaderWriter_UNIX::ExtensionPath(const std::string& mainPath, std::string& extPath) {
   const std::string::size_type slash = mainPath.rfind('/');
@@ -240,7 +267,7 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::InitWrite(const std::string& path, 
   std::string extPath;
   if (!path.empty() && !ExtensionPath(path, extPath))
     return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid config file name passed");
-  Close();
+  Discard();
   CQiError result = BlockDeviceConfigReaderWriter::InitWrite(path, metadataEnabled, append);
   if (result.IsError()) return result.Push(FXCODELOC);
 
@@ -264,7 +291,7 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::InitWrite(const std::string& path, 
 }
 
 CQiError BlockDeviceConfigReaderWriter_UNIX::InitRead(const std::string& path) {
-  Close();
+  Discard();
   CQiError result = BlockDeviceConfigReaderWriter::InitRead(path);
   if (result.IsError()) return result.Push(FXCODELOC);
 
@@ -333,10 +360,12 @@ CQiError BlockDeviceConfigReaderWriter_UNIX::ReadNextBackupConfig(BackupDeviceIn
   return CQiError();
 }
 
-CQiError BlockDeviceConfigReaderWriter_UNIX::WriteNextBackupConfig(const BackupDeviceInfo&) { return CQiError(); }
+CQiError BlockDeviceConfigReaderWriter_UNIX::WriteNextBackupConfig(const BackupDeviceInfo&) {
+  return CQiError();
+}
 
 CQiError BlockDeviceConfigReaderWriter_UNIX::LookUpUnderlyingBackupDevInfo(BackupDeviceInfo& device,
-                                                                         std::vector<BackupDeviceInfo>& found) {
+                                                                           std::vector<BackupDeviceInfo>& found) {
   for (;;) {
     BackupDeviceInfo candidate;
     CQiError result = ReadNextExtBackupDevice(candidate);

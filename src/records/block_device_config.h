@@ -14,6 +14,10 @@
 // Close renames it over the file once it is complete and synced. Until then,
 // and whenever a write failed, the file keeps its previous content.
 //
+// Close (or the destructor) replaces the file; a write opened again by
+// InitWrite or InitRead before it was closed is given up, so the file is
+// never replaced by one holding fewer records than were written to it.
+//
 // Writing: InitWrite, Write...(record)*, Close. Reading: InitRead, then
 // Read...(fresh record) until the record is not IsValid, then Close.
 #include <fstream>
@@ -53,8 +57,12 @@ class BlockDeviceConfigReaderWriter {
   // Completes a write: the new content replaces the file. Fails, leaving the
   // previous file, when any of it did not reach the disk.
   CQiError Close();
+  // Gives up a write: its temporary goes and the file keeps its content.
+  void Discard();
 
  protected:
+  // Closes a stream and removes its temporary, if it was writing.
+  static void DiscardWriting(std::fstream& stream, std::string& temporary);
   // The header line (with its line end) and the marker line of a flag.
   static std::string HeaderLines(bool metadataEnabled);
   // Resets the record, then parses into it the next line that is not empty
@@ -110,6 +118,7 @@ class BlockDeviceConfigReaderWriter_UNIX : public BlockDeviceConfigReaderWriter 
   CQiError LookUpUnderlyingBackupDevInfo(BackupDeviceInfo& device, std::vector<BackupDeviceInfo>& found);
 
   CQiError Close();
+  void Discard();
 
  private:
   std::fstream m_oExtFile;

@@ -90,7 +90,8 @@ class BLB_EXPORT CollectFileManager {
   // --- collect files ---------------------------------------------------------------
 
   // The scan's whole output; a volume whose collect files fail is left out of
-  // both lists and the others go on.
+  // both lists and the others go on, the volume marked so that its next scan
+  // lists it whole (a mark that cannot be left fails the scan).
   CQiError GenerateCollectFilesForPaths(std::list<ScanObjects_t>& scanObjects, int nStreams, bool allowMultipleReaders,
                                         int starvationFactor, unsigned int& totalExtents);
   CQiError GenerateSingleCollectFileForVolume(const ScanObjects_t& scan, int nStreams, bool allowMultipleReaders,
@@ -134,6 +135,17 @@ class BLB_EXPORT CollectFileManager {
   CQiError LookUpDevice(const std::string& volume, BackupDeviceInfo& device);
   // Takes the next collect id and gives its file's name.
   std::string NextCollectName(int& id);
+  // The mark that makes the volume's next scan list the whole volume: its
+  // path, empty when the volume has no component id.
+  std::string FullBackupMarkPath(const std::string& volume);
+  bool IsMarkedForFullBackup(const std::string& volume);
+  // Left for a volume whose collect file failed.
+  CQiError MarkForFullBackup(const std::string& volume);
+  // The marks of the volumes listed by this scan.
+  void ClearFullBackupMarks();
+  // "ListOfCollect.txt" and "SrcSnapFile.kzf" of an earlier run go before a
+  // collect file they may name is written again.
+  CQiError RemoveCollectLists();
 
   TarvosJobInfo m_oJobInfo;
   std::string m_sCollectPrefix;

@@ -152,14 +152,19 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
   const std::string& directory = m_oJobInfo.GetJobResultsDir();
   m_sCollectPrefix = directory + "/" + (m_oJobInfo.GetBackupLevel() == 1 ? kFullCollectPrefix : kIncrCollectPrefix);
   const std::string srcSnapPath = directory + "/" + kSrcSnapFile;
+  // An earlier run's lists name collect files this run writes again, maybe
+  // with another volume's lines.
+  CQiError err = RemoveCollectLists();
+  if (err.IsError()) return err.Push(FXCODELOC);
   scan::ReplacingFileWriter srcSnap(srcSnapPath);
-  CQiError err = srcSnap.Open();
+  err = srcSnap.Open();
   if (err.IsError())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, CodeOf(err), "Failed to open file [%s] to write, error=%s",
                                    srcSnapPath.c_str(), err.AsString().c_str());
 
   totalExtents = 0;
   size_t failed = 0;
+  CQiError markFailure;  // a volume left out whose changes would be lost
   for (const ScanObjects_t& scan : scanObjects) {
     unsigned int count = 0;
     err = GenerateSingleCollectFileForVolume(scan, nStreams, allowMultipleReaders, starvationFactor, count);
@@ -168,6 +173,8 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
                 scan.sVolume.c_str(), err.AsString().c_str());
       m_vFailedVolumes.push_back(scan.sVolume);
       ++failed;
+      CQiError marked = MarkForFullBackup(scan.sVolume);
+      if (marked.IsError() && !markFailure.IsError()) markFailure = marked.Push(FXCODELOC);
       continue;
     }
     srcSnap.Append("|" + scan.sVolume + "|" + scan.sSnapDevice + "|\n");
@@ -175,12 +182,14 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
   }
   if (failed == scanObjects.size())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoNoFile, "Collect file generation failed for all volumes");
+  if (markFailure.IsError()) return markFailure;
   err = srcSnap.Commit();
   if (err.IsError())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, CodeOf(err), "Failed to write to [%s], error=%s", srcSnapPath.c_str(),
                                    err.AsString().c_str());
   err = WriteCollectFilesToDisk();
   if (err.IsError()) return err.Push(FXCODELOC);
+  ClearFullBackupMarks();
   return err;
 }
 

@@ -5,22 +5,19 @@
 #include "platform/log/ev_debug.h"
 #include "platform/registry/kz_platform_info.h"
 #include "scan/cumulative_bitmap_helper.h"
+#include "scan/index_browse_common.h"
 
 namespace {
 
 // The index's request for components' extent bitmaps.
 constexpr int64_t kFetchExtentBitmapRequest = 21;
-// The index's waiting argument and the browse time-out's default.
-constexpr int kClientWait = 2000;
+// The browse time-out's default.
 constexpr unsigned kDefaultTimeoutSeconds = 1800;
 
-// Response types: 2 partial, 3 failed, 5 no (more) results.
-constexpr int64_t kPartialResponse = 2;
-constexpr int64_t kFailedResponse = 3;
+// Response type 5: no (more) results.
 constexpr int64_t kNoMoreResponse = 5;
 
 using Response = databrowse::BrowseResponse;
-using List = databrowse::BrowseResponseList;
 
 // " A B": each name preceded by one space.
 template <class Names, class NameOf>
@@ -28,18 +25,6 @@ std::string SpacedNames(const Names& names, NameOf nameOf) {
   std::string text;
   for (const auto& entry : names) text += " " + nameOf(entry);
   return text;
-}
-
-// The response's browse result; nothing when it has none.
-std::optional<CNMessageBase> ResultOf(const CNMessageBase& response) {
-  CNMessageBase result;
-  if (!response.getObjectAccessor(Response::kResult.number, Response::kResult.tag, result)) return std::nullopt;
-  return result;
-}
-
-std::vector<CNMessageBase> ItemsOf(const CNMessageBase& result) {
-  using Result = databrowse::BrowseResult;
-  return result.getlistobject(Result::kItems.number, Result::kItems.tag);
 }
 
 // The extent-bitmap entry's bytes in an item's data; nothing without one.
@@ -90,38 +75,8 @@ CQiError CCumulativeBitmapHelper::FetchIdxBmpForVolumes(std::vector<std::string>
 CQiError CCumulativeBitmapHelper::InitializeBrowseRequest(databrowse::BrowseRequest& request) {
   m_pBrowseClient.reset(new (std::nothrow) IdxBrowseClient());
   if (!m_pBrowseClient) return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Failed allocate IdxBrowseClient");
-
-  KzEntities::GenericEntity entity;
-  entity.setuint64(entity.kVornCellId.number, entity.kVornCellId.tag, m_nVornCellId);
-  entity.setuint64(entity.kClientId.number, entity.kClientId.tag, m_nClientId);
-  entity.setuint64(entity.kApplicationId.number, entity.kApplicationId.tag, m_nAppId);
-  entity.setuint64(entity.kAppType.number, entity.kAppType.tag, m_nAppType);
-  request.setObjectAccessor(request.kEntity.number, request.kEntity.tag, entity);
-
-  databrowse::BrowseTimeRange range;
-  range.setint64(range.kFromTime.number, range.kFromTime.tag, 0);
-  range.setint64(range.kToTime.number, range.kToTime.tag, 0);
-  request.setObjectAccessor(request.kTimeRange.number, request.kTimeRange.tag, range);
-
-  databrowse::BrowsePath path;
-  path.setstring(path.kPath.number, path.kPath.tag, "/");
-  request.addlistobject(request.kPaths.number, request.kPaths.tag, path);
-
-  // The index service's flag of every base request, and the option flags
-  // below, are the service's own.
-  databrowse::BrowseAdvancedOptions advanced;
-  advanced.setint64(4, 7, 1);
-  request.setObjectAccessor(request.kAdvancedOptions.number, request.kAdvancedOptions.tag, advanced);
-
-  // Whether the index took the request is asked of the client, not read
-  // from what Initialize returns.
-  m_pBrowseClient->Initialize(request, nullptr, kClientWait, nullptr, nullptr);
-  if (m_pBrowseClient->isInitFailed()) {
-    EvDebug log;
-    log.Error(__FUNCTION__, "Failed to initialize IdxBrowseClient");
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, 774, "IdxBrowseClient Initialize failed");
-  }
-  return CQiError();
+  scan::FillBaseBrowseRequest(request, m_nVornCellId, m_nClientId, m_nAppId, m_nAppType);
+  return scan::InitializeBrowseClient(*m_pBrowseClient, request);
 }
 
 CQiError CCumulativeBitmapHelper::PrepareIdxExtBmpBrowseReq(std::vector<std::string>& components) {
@@ -159,29 +114,17 @@ CQiError CCumulativeBitmapHelper::PrepareIdxExtBmpBrowseReq(std::vector<std::str
 }
 
 CQiError CCumulativeBitmapHelper::DoBrowse(databrowse::BrowseResponseList& reply) {
-  EvDebug log;
-  const int browsed = m_pBrowseClient ? m_pBrowseClient->Browse(nullptr, &reply) : -1;
-  if (browsed != 0) {
-    log.Error(__FUNCTION__, "Failed to browse via IdxBrowseClient, result=[%d]", browsed);
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, 774, "Failed to browse via IdxBrowseClient");
-  }
+  if (!m_pBrowseClient) return FXErrorUtil::ErrorErrNo(FXCODELOC, 774, "Failed to browse via IdxBrowseClient");
+  CQiError err = scan::BrowseIndex(*m_pBrowseClient, reply);
+  if (err.IsError()) return err;
   const bool logResponses = EvDebug::IsLevelEnabled(6);
-  for (const CNMessageBase& response : reply.getlistobject(List::kResponses.number, List::kResponses.tag)) {
-    const int64_t type = response.getint64(Response::kType.number, Response::kType.tag);
-    if (logResponses)
-      log.DebugLvl(__FUNCTION__, 6, "Browse response type[%d] serialize string [%s]", static_cast<int>(type),
-                   response.toString().c_str());
-    if (response.getTagID() != Response::kTagId)
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, 774, "Invalid browse response tag[%lu][%s]",
-                                     static_cast<unsigned long>(response.getTagID()), response.getTagName().c_str());
-    if (type == kPartialResponse || response.isSetNumber(Response::kIndicesMissingNumber))
-      return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Some indices might be missing on index cache");
-    if (type == kFailedResponse && !response.getlistobject(Response::kErrors.number, Response::kErrors.tag).empty())
-      return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "FIND request failed at stowhost");
+  for (const CNMessageBase& response : scan::BrowseResponsesOf(reply)) {
+    err = scan::CheckBrowseResponse(response, logResponses);
+    if (err.IsError()) return err;
     // The responses after one without more results are not checked.
-    if (type == kNoMoreResponse) break;
-    std::optional<CNMessageBase> result = ResultOf(response);
-    if (!result || ItemsOf(*result).empty())
+    if (response.getint64(Response::kType.number, Response::kType.tag) == kNoMoreResponse) break;
+    std::optional<CNMessageBase> result = scan::BrowseResultOf(response);
+    if (!result || scan::BrowseItemsOf(*result).empty())
       return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Empty results sent by Index");
   }
   return CQiError();
@@ -190,13 +133,13 @@ CQiError CCumulativeBitmapHelper::DoBrowse(databrowse::BrowseResponseList& reply
 CQiError CCumulativeBitmapHelper::ProcessIdxBmpBrowseResp(databrowse::BrowseResponseList& reply,
                                                           std::map<std::string, std::string>& bitmaps) {
   using Item = databrowse::BrowseData;
-  for (const CNMessageBase& response : reply.getlistobject(List::kResponses.number, List::kResponses.tag)) {
+  for (const CNMessageBase& response : scan::BrowseResponsesOf(reply)) {
     if (response.getint64(Response::kType.number, Response::kType.tag) == kNoMoreResponse) continue;
     // Past a response without more results the checks have stopped: a
     // response there without a browse result adds nothing.
-    std::optional<CNMessageBase> result = ResultOf(response);
+    std::optional<CNMessageBase> result = scan::BrowseResultOf(response);
     if (!result) continue;
-    for (const CNMessageBase& item : ItemsOf(*result)) {
+    for (const CNMessageBase& item : scan::BrowseItemsOf(*result)) {
       const std::string component = item.getstring(Item::kPath.number, Item::kPath.tag);
       CNMessageBase data;
       if (!item.getObjectAccessor(Item::kData.number, Item::kData.tag, data))

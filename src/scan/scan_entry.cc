@@ -6,10 +6,9 @@
 #include "library/entry_guard.h"
 #include "platform/log/ev_debug.h"
 #include "scan/collect_file_manager.h"
+#include "scan/true_up_handler.h"
 
 namespace {
-
-constexpr unsigned kErrorNotSupported = 50;
 
 // The previous backup job, the source of the cumulative bitmaps: the
 // argument after "-lsjid", if any.
@@ -19,19 +18,27 @@ long long PreviousJobId(const std::vector<std::string>& args) {
   return 0;
 }
 
-// The true-up re-reads every extent the change bitmap leaves out; its
-// readers run between the preparation and the merge of their bitmaps into
-// the change bitmaps (MergeTrueUpBitmaps). This build has no readers, so a
-// job that asks for a true-up cannot run as asked.
-CQiError RunTrueUp(CollectFileManager& manager, std::list<ScanObjects_t>& scanObjects) {
+// The true-up re-reads every extent the change bitmap leaves out and marks
+// those whose hash the index does not hold; its bitmaps are then ORed into
+// the change bitmaps, before any collect file is written.
+CQiError RunTrueUp(CollectFileManager& manager, std::list<ScanObjects_t>& scanObjects, TarvosJobInfo& job, int clientId,
+                   int nStreams, KZJobCtrlClient* jobCtrl) {
   CQiError err = manager.PrepareForTrueUpJob(scanObjects);
   if (err.IsError()) return err.Push(FXCODELOC);
-  return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorNotSupported, "TrueUp is not supported");
+  CTrueUpHandler trueUp(manager.GetTrueUpVolInfo(), job, static_cast<unsigned>(clientId),
+                        nStreams > 0 ? static_cast<unsigned>(nStreams) : 0u, jobCtrl);
+  err = trueUp.Initialize();
+  if (err.IsError()) return err.Push(FXCODELOC);
+  err = trueUp.Run();
+  if (err.IsError()) return err.Push(FXCODELOC);
+  err = manager.MergeTrueUpBitmaps(scanObjects);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return CQiError();
 }
 
 CQiError Scan(const std::vector<std::string>& args, int clientId, std::list<ScanObjects_t>& scanObjects, int& nStreams,
               int reserved, const std::string& jobResultsDir, bool allowMultipleReaders, int starvationFactor,
-              bool trueUp, unsigned int& totalExtents) {
+              bool trueUp, unsigned int& totalExtents, KZJobCtrlClient* jobCtrl) {
   TarvosJobInfo job(args);
   if (job.ParseArgs(false) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to parse command line arguments");
@@ -47,7 +54,7 @@ CQiError Scan(const std::vector<std::string>& args, int clientId, std::list<Scan
   err = manager->FetchBitmapForVolumes(scanObjects);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to fetch volume bitmaps");
   if (trueUp) {
-    err = RunTrueUp(*manager, scanObjects);
+    err = RunTrueUp(*manager, scanObjects, job, clientId, nStreams, jobCtrl);
     if (err.IsError()) return err.Push(FXCODELOC);
   }
   err = manager->GenerateCollectFilesForPaths(scanObjects, nStreams, allowMultipleReaders, starvationFactor,
@@ -64,10 +71,10 @@ extern "C" CQiError CreateBlkLevelCollectFiles(const std::vector<std::string>& a
                                                std::list<ScanObjects_t>& scanObjects, int& nStreams, int reserved,
                                                const std::string& jobResultsDir, bool allowMultipleReaders,
                                                int starvationFactor, bool trueUp, unsigned int& totalExtents,
-                                               KZJobCtrlClient*) {
+                                               KZJobCtrlClient* jobCtrl) {
   return blocklevel::GuardEntryPoint(__FUNCTION__, [&] {
     return Scan(args, clientId, scanObjects, nStreams, reserved, jobResultsDir, allowMultipleReaders, starvationFactor,
-                trueUp, totalExtents);
+                trueUp, totalExtents, jobCtrl);
   });
 }
 

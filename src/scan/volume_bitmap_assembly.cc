@@ -80,6 +80,11 @@ CQiError CollectFileManager::FetchBitmapForVolume(const ScanObjects_t& scan) {
     err = m_pCumBmpHelper->ConvertToFullIfFailedInSFV(device.GetSourceVolName(), componentId, full);
     if (err.IsError()) return err.Push(FXCODELOC);
   }
+  if (!full && IsMarkedForFullBackup(scan.sVolume)) {
+    log.DebugLvl(__FUNCTION__, 0, "An earlier scan could not list volume [%s], it is backed up in its entirety",
+                 volume);
+    full = true;
+  }
   TrueUpVolInfo::VolumeBitmapsPtr bitmaps(new Bitmaps);
   m_mVolumeBitmaps[scan.sVolume] = bitmaps;
   const unsigned long size = device.GetBitMapSize();

@@ -14,6 +14,7 @@
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 
 namespace {
 
@@ -73,8 +74,10 @@ CAttachedVolumeList::~CAttachedVolumeList() {
   EvDebug log;
   // Also runs while an exception unwinds (the fail-over merge): nothing may
   // leave it.
+  // The writers save their changes themselves and report a failure; this
+  // only catches a change no writer saved.
   try {
-    CQiError saved = SaveList();
+    CQiError saved = m_bUnsaved ? SaveList() : CQiError();
     if (saved.IsError()) log.DebugLvl(__FUNCTION__, -1, "%s", saved.AsString().c_str());
   } catch (const KzException& exception) {
     log.DebugLvl(__FUNCTION__, -1, "%s", exception.getMessage());
@@ -86,6 +89,7 @@ CAttachedVolumeList::~CAttachedVolumeList() {
 
 CQiError CAttachedVolumeList::LoadList() {
   m_lVolumes.clear();
+  m_bUnsaved = false;
   KzFileLock reading(true);
   if (int failed = reading.lock(m_sLockFile, KzFileLock::kRead, -1))
     return FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "Failed to lock [%s]", m_sLockFile.c_str());
@@ -129,17 +133,16 @@ CQiError CAttachedVolumeList::SaveList() {
     unlink_utf(temporary.c_str());
     return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to write [%s]", temporary.c_str());
   }
-  if (rename_utf(temporary.c_str(), m_sConfigFile.c_str()) != 0) {
-    CQiError failed = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename [%s] to [%s]", temporary.c_str(),
-                                                  m_sConfigFile.c_str());
-    unlink_utf(temporary.c_str());
-    return failed;
-  }
+  CQiError replaced = records::ReplaceWithTemporary(temporary, m_sConfigFile);
+  if (replaced.IsError())
+    return replaced.Push(FXCODELOC, "Failed to rename [%s] to [%s]", temporary.c_str(), m_sConfigFile.c_str());
+  m_bUnsaved = false;
   return CQiError();
 }
 
 CQiError CAttachedVolumeList::SaveList(const std::list<VolumeClusterConfig>& volumes) {
   m_lVolumes = volumes;
+  m_bUnsaved = true;
   return CQiError();
 }
 
@@ -198,4 +201,5 @@ void CAttachedVolumeList::Add(const VolumeClusterConfig& volume) {
     }
   }
   m_lVolumes.push_back(volume);
+  m_bUnsaved = true;
 }

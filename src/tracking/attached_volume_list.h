@@ -5,9 +5,11 @@
 // ".AttachedVolumes.lock" beside it.
 //
 // Built with true, the object holds the write lock for its whole life, so a
-// read-modify-write through it is atomic for every other process; it writes
-// its list back when destroyed. Built with false, it locks around each file
-// access.
+// read-modify-write through it is atomic for every other process; a change
+// not yet saved is written back when it is destroyed, where a failure can
+// only be logged: a writer whose change must not be lost (a dirty mark, a
+// consumed one, a new volume) calls SaveList itself and fails on its error.
+// Built with false, it locks around each file access.
 #include <list>
 #include <string>
 
@@ -54,4 +56,5 @@ class CAttachedVolumeList {
   KzFileLock m_oLock{false};
   std::string m_sLockFile;
   std::list<VolumeClusterConfig> m_lVolumes;
+  bool m_bUnsaved = false;  // the held volumes differ from the file's
 };

@@ -8,6 +8,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
 #include "tracking/attached_volume_list.h"
+#include "tracking/fail_over_pending.h"
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
@@ -42,6 +43,7 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
     leftBehind = list.GetConfigDirName() + "/" + FXPath::GetFileName(bitmapFile);
 
     std::list<VolumeClusterConfig> updated;
+    bool consumed = false;
     for (VolumeClusterConfig volume : volumes) {
       log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- MountPoint=[%s], IsDirty=[%d]", volume.GetMountPoint().c_str(),
                    volume.IsDirty() ? 1 : 0);
@@ -51,12 +53,27 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
                      mountPoint.c_str());
         MarkFull(*bitmap, size, forceFull);
         volume.UnSetDirty();
+        consumed = true;
       }
       updated.push_back(volume);
     }
-    // Written and unlocked as the list goes out of scope: a dirty mark is
-    // consumed by exactly one backup.
-    list.SaveList(updated);
+    // Saved before the list is unlocked: a dirty mark is consumed by exactly
+    // one backup, the one that then finishes its snapshot task; until then
+    // a full pending bitmap stands for it. One that cannot be made leaves
+    // the dirty mark; a mark that could not be saved stays (a later backup
+    // is full once more), and the failure is this backup's, already marked
+    // full.
+    if (consumed) {
+      CQiError kept = fail_over::KeepFullPending(leftBehind, size);
+      if (kept.IsError()) {
+        log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Volume=[%s] stays marked dirty: %s", mountPoint.c_str(),
+                     kept.AsString().c_str());
+      } else {
+        list.SaveList(updated);
+        CQiError saved = list.SaveList();
+        if (saved.IsError()) return saved.Push(FXCODELOC);
+      }
+    }
   } catch (const KzException& exception) {
     log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Exception [%s]", exception.getMessage());
     MarkFull(*bitmap, size, forceFull);
@@ -65,21 +82,49 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
 
   if (forceFull) return CQiError();
 
-  log.DebugLvl(__FUNCTION__, 3, " -BlockLevel- Reading failed over bitmap file=[%s]", leftBehind.c_str());
+  // The previous node's bitmap, and what an earlier backup took from the
+  // list and did not hand on before it died.
+  const std::string pending = fail_over::PendingBitmap(leftBehind);
   unsigned char* failedOver = nullptr;
-  CQiError read = ReadBitMapFromFile(leftBehind, &failedOver, size);
-  if (read.IsError()) {
-    if (FXErrorUtil::IsErrNo(read, 2)) return CQiError();
-    log.DebugLvl(__FUNCTION__, 0,
-                 " -BlockLevel- There was a problem reading failed over bitmap file [%s], error=[%s],  volume will be "
-                 "forced to FULL via bitmap",
-                 leftBehind.c_str(), read.AsString().c_str());
-    MarkFull(*bitmap, size, forceFull);
-    unlink_utf(leftBehind.c_str());
-    return CQiError();
+  bool fromLeftBehind = false;
+  bool pendingExisted = false;
+  for (const std::string& file : {leftBehind, pending}) {
+    log.DebugLvl(__FUNCTION__, 3, " -BlockLevel- Reading failed over bitmap file=[%s]", file.c_str());
+    unsigned char* read = nullptr;
+    CQiError err = ReadBitMapFromFile(file, &read, size);
+    if (err.IsError()) {
+      std::free(read);
+      if (FXErrorUtil::IsErrNo(err, 2)) continue;
+      log.DebugLvl(
+          __FUNCTION__, 0,
+          " -BlockLevel- There was a problem reading failed over bitmap file [%s], error=[%s],  volume will be "
+          "forced to FULL via bitmap",
+          file.c_str(), err.AsString().c_str());
+      std::free(failedOver);
+      MarkFull(*bitmap, size, forceFull);
+      unlink_utf(file.c_str());
+      return CQiError();
+    }
+    (file == leftBehind ? fromLeftBehind : pendingExisted) = true;
+    if (failedOver == nullptr) {
+      failedOver = read;
+    } else {
+      CQiError merged = MergeBitMaps(failedOver, read, size);
+      std::free(read);
+      if (merged.IsError()) {
+        std::free(failedOver);
+        return merged.Push(FXCODELOC);
+      }
+    }
   }
-
-  unlink_utf(leftBehind.c_str());
+  if (failedOver == nullptr) return CQiError();
+  if (fromLeftBehind) {
+    // Kept until this backup's snapshot task finishes.
+    CQiError kept = fail_over::KeepBitsPending(leftBehind, pendingExisted, failedOver, size);
+    if (kept.IsError())
+      log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed over bitmap=[%s] stays: %s", leftBehind.c_str(),
+                   kept.AsString().c_str());
+  }
   log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Failed over bitmap=[%s] found, merging with existing driver's bitmap",
                leftBehind.c_str());
   if (*bitmap != nullptr) {

@@ -217,19 +217,24 @@ TEST(KzBfClusterHandler, StartLoadsTheDriverOnlyForListedVolumes) {
 
 TEST(KzBfClusterHandler, StartFailuresLeaveTheListAsFarAsItGot) {
   TwoVolumes node;
-  // A stale bitmap that cannot go ends the start at that volume, dirty marks unwritten.
+  // The dirty marks are saved before anything else changes: a stale bitmap
+  // that cannot go then ends the start at that volume, and "a", whose driver
+  // bitmap was already cleared, is marked for a full backup.
+  const std::string allDirty =
+      node.Entry(node.a, 1) + node.Entry(node.b, 1) + node.Entry(node.state.Sub("gone"), 1);
   std::filesystem::create_directories(node.LeftBehind(node.b) + "/x");
   EXPECT_TRUE(Failed(BlockLevelClusterHandler(1), 21, "Failed to unlink " + node.LeftBehind(node.b)));
-  EXPECT_EQ(node.Contents(node.list), node.listed);
+  EXPECT_EQ(node.Contents(node.list), allDirty);
   EXPECT_EQ(node.Changed(node.imageA), "");  // a was started before it
   EXPECT_EQ(node.Changed(node.imageB), "5");
   std::filesystem::remove_all(node.LeftBehind(node.b));
 
-  // The driver client throws: its message, the list written back as held.
+  // The driver client throws: its message, the marks saved before.
+  WriteFile(node.list, node.listed);
   WriteFile(node.marker, node.virtualA);
   platform::FaultTable::Set("KzBfDriver::clearBitmap", 5, true);
   EXPECT_TRUE(Failed(BlockLevelClusterHandler(1), -1, "Injected fault in KzBfDriver::clearBitmap"));
-  EXPECT_EQ(node.Contents(node.list), node.listed);
+  EXPECT_EQ(node.Contents(node.list), allDirty);
   EXPECT_EQ(node.Contents(node.marker), kNone);  // so the next start is hard
   platform::FaultTable::ClearAll();
 

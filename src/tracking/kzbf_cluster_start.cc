@@ -72,30 +72,36 @@ CQiError TakeMarkerRecords(const std::string& marker, std::list<VolumeConfig>& r
 
 // Clean when the fail-over is soft and the previous node left the volume's
 // bitmap; otherwise its driver records are incomplete and it is marked dirty.
-// A hard fail-over's left-behind bitmap is stale and goes; failing to remove
-// it ends the start.
-CQiError DecideVolume(VolumeClusterConfig& volume, const std::string& file, bool soft, bool& dirty) {
+// A hard fail-over's left-behind bitmap is stale: it is named in staleFile,
+// to go once the dirty mark is saved.
+void DecideVolume(VolumeClusterConfig& volume, const std::string& file, bool soft, bool& dirty,
+                  std::string& staleFile) {
   EvDebug log;
+  staleFile.clear();
   const bool present = ::access(file.c_str(), F_OK) == 0;
-  if (soft && present) return CQiError();
+  if (soft && present) return;
   if (!soft) {
     log.DebugLvl(kFunction, 0, "Hard failover detected, mountpoint[%s] will be marked dirty",
                  volume.GetMountPoint().c_str());
-    if (present) {
-      log.Debug(kFunction, "Removing stale bitmap file=[%s] for mount point=[%s]", file.c_str(),
-                volume.GetMountPoint().c_str());
-      if (unlink_utf(file.c_str()) < 0) {
-        const int failure = LastErrno();
-        log.Error(kFunction, "failed to unlink %s error: %s", file.c_str(), std::strerror(failure));
-        return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to unlink %s", file.c_str());
-      }
-    }
+    if (present) staleFile = file;
   } else {
     log.DebugLvl(kFunction, 0, "Bitmap file=[%s] not found for mount point=[%s], marking it diry", file.c_str(),
                  volume.GetMountPoint().c_str());
   }
   volume.SetDirty();
   dirty = true;
+}
+
+// Failing to remove a stale bitmap ends the start.
+CQiError RemoveStaleBitmap(const VolumeClusterConfig& volume, const std::string& file) {
+  EvDebug log;
+  log.Debug(kFunction, "Removing stale bitmap file=[%s] for mount point=[%s]", file.c_str(),
+            volume.GetMountPoint().c_str());
+  if (unlink_utf(file.c_str()) < 0) {
+    const int failure = LastErrno();
+    log.Error(kFunction, "failed to unlink %s error: %s", file.c_str(), std::strerror(failure));
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to unlink %s", file.c_str());
+  }
   return CQiError();
 }
 
@@ -154,17 +160,36 @@ CQiError KzBfClusterHandler::Start() {
     if (err.IsError()) return err;
   }
 
+  // Every dirty mark is on disk before a stale bitmap goes or a driver
+  // bitmap is cleared: a start that fails or dies before then leaves the
+  // volumes as they were (untracked here, so their next backup is full), and
+  // after then their next backup is full by the mark.
   std::set<std::string> handled;
   std::list<VolumeClusterConfig> rewritten;
-  std::map<std::string, std::string> deviceOfKey;
+  std::list<std::pair<VolumeClusterConfig, std::string>> toStart;  // with the stale bitmap, if any
   bool anyDirty = false;
   for (VolumeClusterConfig& volume : volumes) {
     if (!handled.insert(volume.GetMountPoint()).second) continue;
+    std::string file, key, stale;
+    cluster::LeftBehindBitmap(volume.GetMountPoint(), list->GetConfigDirName(), file, key);
+    DecideVolume(volume, file, soft, anyDirty, stale);
+    rewritten.push_back(volume);
+    toStart.emplace_back(volume, stale);
+  }
+  if (anyDirty) {
+    list->SaveList(rewritten);
+    err = list->SaveList();
+    if (err.IsError()) return err.Push(FXCODELOC);
+  }
+
+  std::map<std::string, std::string> deviceOfKey;
+  for (const auto& [volume, stale] : toStart) {
+    if (!stale.empty()) {
+      err = RemoveStaleBitmap(volume, stale);
+      if (err.IsError()) return err;
+    }
     std::string file, key, device;
     cluster::LeftBehindBitmap(volume.GetMountPoint(), list->GetConfigDirName(), file, key);
-    err = DecideVolume(volume, file, soft, anyDirty);
-    if (err.IsError()) return err;  // the list goes back as it was loaded
-    rewritten.push_back(volume);
     err = GetDevice(volume.GetMountPoint(), device);
     if (err.IsError()) {
       log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
@@ -173,10 +198,9 @@ CQiError KzBfClusterHandler::Start() {
     deviceOfKey[key] = device;
     AttachAndClear(driver, device, volume);
   }
-  if (anyDirty) list->SaveList(rewritten);
-  // Written back and unlocked before the semaphore is taken: a backup that
-  // holds the semaphore while its fail-over merge waits for the list then
-  // finishes, and this start goes on after it.
+  // Unlocked before the semaphore is taken: a backup that holds the
+  // semaphore while its fail-over merge waits for the list then finishes,
+  // and this start goes on after it.
   list.reset();
 
   if (!carried.empty()) {

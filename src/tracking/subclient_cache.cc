@@ -9,6 +9,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 #include "tracking/bitmap_words.h"
 #include "tracking/driver_cache.h"
 
@@ -99,19 +100,19 @@ CQiError CSubclientCache::ResetBitmap(int value) {
   CQiError err = CheckReady();
   if (err.IsError()) return err.Push(FXCODELOC);
   const std::string path = BitmapPath();
-  if (FXPath::DoesPathExist(path)) {
-    CQiError removed = FXFile::RemoveFile(path.c_str());
-    if (removed.IsError()) {
-      EvDebug log;
-      log.DebugLvl(__FUNCTION__, -1, "Failed to remove file, file=%s, error=%s", path.c_str(),
-                   removed.AsString().c_str());
-    }
-  }
   auto_ptr_array<unsigned char> buffer = NewBuffer(m_nBitmapSize);
   if (buffer.get() == nullptr) return OutOfMemory(FXCODELOC, m_nBitmapSize);
   bitmap_words::Fill(buffer.get(), m_nBitmapSize, static_cast<unsigned char>(value & 0xFF));
-  err = SaveBitmapToFile(buffer.get(), m_nBitmapSize, path);
-  if (err.IsError()) return err.Push(FXCODELOC);
+  // The previous cache stays until the new one is whole: a reset that fails
+  // or dies leaves the bits it held, never no cache or a cut one.
+  const std::string temporary = records::TemporaryNameFor(path);
+  err = SaveBitmapToFile(buffer.get(), m_nBitmapSize, temporary);
+  if (err.IsError()) {
+    unlink_utf(temporary.c_str());
+    return err.Push(FXCODELOC);
+  }
+  err = records::ReplaceWithTemporary(temporary, path);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to replace the bitmap file, file=%s", path.c_str());
   return err;
 }
 

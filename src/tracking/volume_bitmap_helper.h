@@ -130,10 +130,16 @@ class VolumeBitMapHelper {
   // (may be null; a buffer from malloc) can be trusted: a volume marked dirty
   // becomes full (all bits and forceFull), a bitmap the previous node left
   // behind in the list's folder under bitmapFile's name is OR-ed in (or handed
-  // back when there is no driver bitmap) and removed. What cannot be read
-  // makes the volume full; only a failed OR is returned as an error.
+  // back when there is no driver bitmap) and moved aside. Both stay pending
+  // until CompleteFailOverMerge, so that the next merge takes them again if
+  // this backup dies first. What cannot be read makes the volume full; only a
+  // failed OR or a consumed dirty mark that cannot be saved is returned as an
+  // error.
   static CQiError MergeFailOverBitmap(const std::string& mountPoint, unsigned char** driverBitmap,
                                       const std::string& bitmapFile, const unsigned long& size, bool& forceFull);
+  // The backup whose bitmap file is bitmapFile finished its snapshot task:
+  // what its merge took is handed on, and no later merge takes it again.
+  static void CompleteFailOverMerge(const std::string& bitmapFile);
 
   // --- file names -------------------------------------------------------------
 

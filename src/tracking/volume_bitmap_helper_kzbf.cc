@@ -153,7 +153,11 @@ CQiError VolumeBitMapHelper_KZBF::FullBitMapFormalities(SMVolBlock& volume, cons
   CBlockLevelBitmapHandler handler;
   CQiError err = InitializeHandler(handler);
   if (err.IsError()) return err;
-  if (!preSnap) return RecordForFailOver(volume, bitmapSize, extentSize);
+  if (!preSnap) {
+    err = RecordForFailOver(volume, bitmapSize, extentSize);
+    if (!err.IsError()) CompleteFailOverMerge(bitmapFile);
+    return err;
+  }
 
   long long clientId = 0;
   err = LocalClientId(clientId);
@@ -208,7 +212,10 @@ CQiError VolumeBitMapHelper_KZBF::IncrBitMapFormalities(SMVolBlock& volume, cons
     log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Print final INCR bitmap end");
   }
   std::free(bitmap);
-  if (!preSnap) err = RecordForFailOver(volume, bitmapSize, extentSize);
+  if (!preSnap) {
+    err = RecordForFailOver(volume, bitmapSize, extentSize);
+    if (!err.IsError()) CompleteFailOverMerge(bitmapFile);
+  }
   return err;
 }
 
@@ -220,7 +227,11 @@ CQiError VolumeBitMapHelper_KZBF::RecordForFailOver(const SMVolBlock& volume, co
     CAttachedVolumeList list(true);
     if (list.IsVolumeAlreadyAddedInList(record)) return CQiError();
     log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Adding Volume [%s] to Attached Volume list", volume.sVolume.c_str());
-    return list.AddVolumeToAttachedList(record);
+    CQiError err = list.AddVolumeToAttachedList(record);
+    // Unlisted, the volume's bitmap would not be left behind at a fail-over.
+    if (!err.IsError()) err = list.SaveList();
+    if (err.IsError()) return err.Push(FXCODELOC);
+    return err;
   } catch (const KzException& exception) {
     log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- %s", exception.getMessage());
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", exception.getMessage());

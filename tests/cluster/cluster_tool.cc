@@ -6,7 +6,9 @@
 //
 // getandclear takes and clears the device's driver bitmap for client 5's
 // subclient 7 of cell 2 (2-byte bitmaps), as an incremental backup's
-// pre-snapshot step does. Exits 0 on success, 1 with the error printed.
+// pre-snapshot step does, and prints "forcefull=0" or "forcefull=1". Exits 0
+// on success, 1 with the error printed.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -28,6 +30,9 @@ CQiError GetAndClear(char** argv) {
   CBlockLevelBitmapHandler handler;
   CQiError err = handler.Initialize(folder);
   if (!err.IsError()) err = handler.GetAndClearBitmap(5, 2, block, argv[4], argv[5]);
+  // A result that does not reach the caller is no success.
+  if (!err.IsError() && (std::printf("forcefull=%d\n", block.bForceFull ? 1 : 0) < 0 || std::fflush(stdout) != 0))
+    err = FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "Failed to report the result");
   return err;
 }
 

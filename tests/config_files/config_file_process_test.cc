@@ -6,23 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "support/fault_injection.h"
 #include "support/run_command.h"
 #include "support/test_platform.h"
 
 namespace {
 
 using testing_support::RunCommand;
+using testing_support::StraceUnavailable;
 
-// Empty when strace can trace a child here, else why it cannot.
-std::string StraceUnavailable() {
-  std::string output;
-  if (RunCommand("command -v strace >/dev/null 2>&1", &output) != 0) return "strace is not installed";
-  if (RunCommand("strace -f -qq -o /dev/null true 2>&1", &output) != 0)
-    return "strace cannot trace a child here: " + output;
-  return std::string();
+std::string Tool(const std::string& arguments) {
+  return std::string(CONFIG_FILE_TOOL) + " " + arguments;
 }
-
-std::string Tool(const std::string& arguments) { return std::string(CONFIG_FILE_TOOL) + " " + arguments; }
 
 // strace running the tool with the options given. The leak check of a
 // sanitizer build cannot run under ptrace, and would fail the tool at exit.
@@ -65,9 +60,9 @@ TEST(ConfigFileProcess, AWriterKilledAtAnyWriteSyncOrRenameLeavesTheOldOrTheNewR
         std::string output;
         ASSERT_EQ(RunCommand(Tool("write " + path + " /p1 /p2 /p3"), &output), 0) << output;
         const std::string kill = " -e inject=" + std::string(calls) + ":signal=SIGKILL:when=" + std::to_string(when);
-        const int status = RunCommand(Traced("-e trace=" + std::string(calls) + kill,
-                                             "write " + path + (append ? " --append" : "") + newRecords),
-                                      &output);
+        const int status = RunCommand(
+            Traced("-e trace=" + std::string(calls) + kill, "write " + path + (append ? " --append" : "") + newRecords),
+            &output);
         const std::string after = ReadBack(path);
         if (status == 0) {  // no call left to kill it at
           EXPECT_EQ(after, Lines(expected)) << calls;
@@ -118,4 +113,41 @@ TEST(ConfigFileProcess, AReadThatFailsMidFileFailsTheReadInsteadOfEndingIt) {
     if (output.rfind("/a\nerror: ", 0) == 0) failedAfterTheFirstRecord = true;
   }
   EXPECT_TRUE(failedAfterTheFirstRecord);
+}
+
+// The agent opens the job's handler for writing at the pre-snap step and
+// writes every record at the post-snap step. Wherever that job dies or its
+// disk fails, the next job must compare its volumes with the previous job's
+// records or this job's, all of them: with none, it would trust every volume
+// whose size changed.
+TEST(ConfigFileProcess, ASnapshotJobKilledOrFailedAnywhereLeavesTheNextJobTheOldOrTheNewRecords) {
+  const std::string unavailable = StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  testing_support::ScopedStateDir state;
+  const std::string dir = state.Sub("jobresults");
+  const std::string path = dir + "/BlockDeviceConfig.kzf";
+  std::string previousRecords, newRecords;
+  std::string output;
+  ASSERT_EQ(RunCommand(Tool("snapshot " + dir + " 400 2"), &output), 0) << output;
+  newRecords = testing_support::ReadFile(path);
+  ASSERT_EQ(RunCommand(Tool("snapshot " + dir + " 400 1"), &output), 0) << output;
+  previousRecords = testing_support::ReadFile(path);
+  ASSERT_EQ(RunCommand(Tool("next " + dir + " 400 2"), &output), 0);
+  ASSERT_EQ(output, "trusted 1 full 399\n");  // only the first volume kept its size
+
+  testing_support::ForEveryFaultPoint(
+      testing_support::FileChangingCalls(),
+      {testing_support::InjectedFault::kKill, testing_support::InjectedFault::kNoSpace,
+       testing_support::InjectedFault::kIo},
+      60, [&] { testing_support::WriteFile(path, previousRecords); }, Tool("snapshot " + dir + " 400 2"),
+      [&](const testing_support::FaultPoint&, int status, const std::string& run) {
+        const std::string after = testing_support::ReadFile(path);
+        EXPECT_TRUE(after == previousRecords || after == newRecords) << run;
+        if (status == 0) {
+          EXPECT_EQ(after, newRecords) << "success reported, the new records not in place";
+        }
+        std::string decision;
+        ASSERT_EQ(RunCommand(Tool("next " + dir + " 400 2"), &decision), 0) << decision;
+        EXPECT_EQ(decision, after == newRecords ? "trusted 400 full 0\n" : "trusted 1 full 399\n");
+      });
 }

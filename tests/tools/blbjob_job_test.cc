@@ -414,6 +414,41 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     EXPECT_EQ(file.rfind("CollectTot_", 0), 0u) << file;
 }
 
+// A change the driver lost: the true-up finds it by its hash, the plain
+// scan of the same snapshot does not.
+TEST_F(JobCommand, AnIncrementalWithTrueUpListsTheChangesTheDriverLost) {
+  std::string out;
+  ASSERT_EQ(fs_->Run("", 3301, 1, 0, out), 0) << out;
+  const std::string fullSnapshot = fs_->Snapshot(3301);
+  // The full backup's hashes are the volume's extent view.
+  std::string view;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "index extents show 2 7 " + fs_->Path(), &view), 0);
+  const std::vector<std::string> fullHashes = ExtentHashes(fullSnapshot);
+  for (uint64_t extent : ExtentsInUse(fullSnapshot))
+    EXPECT_TRUE(Contains(view, std::to_string(extent) + " " + fullHashes[extent] + "\n")) << extent;
+
+  ASSERT_EQ(fs_->Write("a", 9, 1, false), 0);
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "kzbf bitmap " + fs_->loop.Device() + " clear"), 0);
+  ASSERT_EQ(fs_->Run("--trueup", 3302, 2, 3301, out), 0) << out;
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "incremental") << out;
+  const std::string incrSnapshot = fs_->Snapshot(3302);
+  const std::set<uint64_t> inUse = ExtentsInUse(incrSnapshot);
+  const std::vector<std::string> after = ExtentHashes(incrSnapshot);
+  std::set<uint64_t> changed;
+  for (uint64_t i = 0; i < kExtents; ++i)
+    if (fullHashes[i] != after[i] && inUse.count(i)) changed.insert(i);
+  ASSERT_FALSE(changed.empty());
+  const CollectListing withTrueUp = ReadCollectListing(fs_->JobResults());
+  for (uint64_t extent : changed) EXPECT_TRUE(withTrueUp.extents.count(extent)) << "changed extent " << extent;
+  ExpectHashesOfListedExtents(3302, out, withTrueUp);
+
+  ASSERT_EQ(RunBlbjob("scan" + JobArgs(3302, 2, 3301), &out), 0) << out;
+  const CollectListing plain = ReadCollectListing(fs_->JobResults());
+  size_t missed = 0;
+  for (uint64_t extent : changed) missed += plain.extents.count(extent) == 0 ? 1 : 0;
+  EXPECT_GT(missed, 0u);
+}
+
 TEST_F(JobCommand, TheRunJobScriptVerifiesItsJobsAndLeavesNoDeviceOrMountBehind) {
   const std::string script = std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH +
                              " BLB_STATE_DIR=" + fs_->state.Sub("run-job") + " " + RUN_JOB_SCRIPT + " 2>&1";

@@ -81,6 +81,17 @@ TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
   EXPECT_EQ(out,
             "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
             "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
+  // A number beyond a double's range is refused at its place as well, and
+  // the rows seeded before stay.
+  std::string overflowing = archive;
+  overflowing.replace(overflowing.rfind("1700000100"), 10, "1e400");
+  testing_support::WriteFile(seed, overflowing);
+  EXPECT_EQ(RunBlbsim(scope.Path(), "seed " + seed, &out), 2);
+  EXPECT_NE(out.find("$.archive_manager.archive_files[1].create_time: "), std::string::npos) << out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "afile list", &out), 0);
+  EXPECT_EQ(out,
+            "afile=31 job=12 app=5 cell=2 type=4 cycle=3 created=1700000000 host=ma1\n"
+            "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
   EXPECT_EQ(RunBlbsim(scope.Path(), "dump archive", &out), 2);
   EXPECT_NE(out.find("services: agent_config application_list oracle_agent volume_manager archive_manager job_manager "
                      "snapshot_library fault_table"),

@@ -9,10 +9,12 @@
 #include <tuple>
 
 #include "blocklevel/blocklevel.h"
+#include "platform/indexing/index_extent_view.h"
 #include "platform/sim/fs_util.h"
 #include "platform/text/fx_string.h"
 #include "scan/collect_file_manager.h"
 #include "scan/kz_device_reader_unix.h"
+#include "scan/true_up_vol_info.h"
 #include "scan/volume_reader_for_backup.h"
 #include "scan_phase.h"
 
@@ -28,6 +30,7 @@ struct VolumeSource {
 struct HashLine {
   std::string volume;
   unsigned long long extent;
+  std::string hash;
   std::string text;
   bool operator<(const HashLine& other) const {
     return std::tie(volume, extent) < std::tie(other.volume, other.extent);
@@ -140,7 +143,8 @@ class Streams {
       if (error.IsError() || item == nullptr) break;
       std::unique_ptr<ExtentHashItem> owned(item);
       const unsigned long long extent = owned->GetExtentId();
-      read.push_back({volume, extent, volume + "|" + owned->GetExtentName() + "|" + owned->GetExtentHash()});
+      read.push_back({volume, extent, owned->GetExtentHash(),
+                      volume + "|" + owned->GetExtentName() + "|" + owned->GetExtentHash()});
       const uint64_t start = extent * extentSize;
       const uint64_t length = start < diskSize ? std::min(extentSize, diskSize - start) : 0;
       bytes_ += length;
@@ -202,6 +206,30 @@ CQiError WriteHashFile(uint64_t jobId, std::vector<HashLine>& lines) {
   return CQiError();
 }
 
+// What the index holds of each volume after the backup, as the agent's
+// index would: the hashes of the extents read, under the volume's name as a
+// later true-up browses it. A full backup's extents are the volume's whole
+// view; an incremental's replace their own. The lines are sorted.
+CQiError RecordExtentViews(const JobContext& context, const std::map<std::string, VolumeSource>& sources,
+                           const std::vector<HashLine>& lines) {
+  for (size_t first = 0; first < lines.size();) {
+    size_t end = first;
+    platform::IndexExtentViewRows rows;
+    for (; end < lines.size() && lines[end].volume == lines[first].volume; ++end)
+      rows.emplace_back(lines[end].extent, lines[end].hash);
+    const auto source = sources.find(lines[first].volume);
+    if (source == sources.end())
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No snapshot listed for volume [%s]", lines[first].volume.c_str());
+    const TrueUpVolInfo volume(source->second.snapshot, source->second.record, TrueUpVolInfo::VolumeBitmapsPtr());
+    const platform::IndexExtentViewKey key{context.job.GetVornCellId(), context.job.GetAppId(), volume.GetVolume()};
+    if (!(context.full ? platform::PutIndexExtentView(key, rows) : platform::UpdateIndexExtentView(key, rows)))
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot record the extent view of volume [%s] in the index",
+                                     key.volume.c_str());
+    first = end;
+  }
+  return CQiError();
+}
+
 }  // namespace
 
 CQiError RunBackup(const JobContext& context, const BackupOptions& options, Progress& progress,
@@ -232,6 +260,8 @@ CQiError RunBackup(const JobContext& context, const BackupOptions& options, Prog
   for (auto& [volume, source] : sources) source.reader->CloseDevice();
   if (error.IsError()) return error;
   error = WriteHashFile(context.job.GetJobId(), lines);
+  if (error.IsError()) return error;
+  error = RecordExtentViews(context, sources, lines);
   if (error.IsError()) return error;
   summary.seconds = clock.Seconds();
   summary.streams = options.streams;

@@ -41,6 +41,8 @@ bool ReadPhaseOptions(const tools::Args& options, PhaseOptions& read, std::strin
     } else if (option == "--readahead") {
       if (!ReadValue(options, i, 1, kMostReadAhead, value, why)) return false;
       read.backup.readAhead = value;
+    } else if (option == "--trueup") {
+      read.scan.trueUp = true;
     } else if (option == "--multiple-readers") {
       read.scan.multipleReaders = true;
     } else if (option == "--progress") {

@@ -17,7 +17,7 @@ struct PhaseOptions {
 };
 
 // Reads the options it knows (--streams N, --multiple-readers,
-// --starvation N, --mode 0|1|2, --readahead N, --progress, --keep-snapshot)
+// --starvation N, --trueup, --mode 0|1|2, --readahead N, --progress, --keep-snapshot)
 // and keeps the others, with the values that follow them, in `others`.
 // False, with what is wrong in `why`, for a known option's missing or bad
 // value.

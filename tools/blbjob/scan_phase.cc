@@ -6,6 +6,7 @@
 #include <set>
 
 #include "blocklevel/blocklevel.h"
+#include "platform/jobs/job_ctrl_client.h"
 #include "platform/sim/fs_util.h"
 #include "platform/text/fx_string.h"
 #include "scan/collect_file_manager.h"
@@ -100,9 +101,10 @@ CQiError RunScan(const JobContext& context, const ScanOptions& options, ScanSumm
   for (const blbsim::JobVolumeRecord& volume : context.volumes) scanObjects.push_back({volume.volume, volume.snapshot});
   int streams = options.streams;
   unsigned int listed = 0;
+  KZJobCtrlClient jobCtrl(context.job.GetJobId(), std::string());
   error = CreateBlkLevelCollectFiles(context.args, static_cast<int>(context.clientId), scanObjects, streams, 0,
-                                     context.jobResultsDir, options.multipleReaders, options.starvation, false, listed,
-                                     nullptr);
+                                     context.jobResultsDir, options.multipleReaders, options.starvation, options.trueUp,
+                                     listed, &jobCtrl);
   if (error.IsError()) return error;
   std::vector<ListedCollectFile> files;
   error = ReadListOfCollect(context.jobResultsDir, files);

@@ -15,6 +15,9 @@ struct ScanOptions {
   int streams = 1;
   bool multipleReaders = false;
   int starvation = 1;
+  // Re-reads the extents the change bitmap leaves out and backs up those
+  // whose hash the index does not hold (the job's quit flag stops it).
+  bool trueUp = false;
 };
 
 // One line of "ListOfCollect.txt": a volume and one of its collect files.

@@ -53,7 +53,7 @@ int Backup(const tools::Args& args) {
 }
 
 const tools::VerbRegistration kScanBackupVerbs({
-    {"scan", "[--streams N] [--multiple-readers] [--starvation N] [--progress] -- JOBARGS",
+    {"scan", "[--streams N] [--multiple-readers] [--starvation N] [--trueup] [--progress] -- JOBARGS",
      "the job's scan: collect files of the extents to back up, from its snapshots", Scan},
     {"backup", "[--streams N] [--mode 0|1|2] [--readahead N] [--progress] -- JOBARGS",
      "the job's backup: reads and hashes the listed extents into the job's hash file", Backup},

@@ -59,6 +59,26 @@ int Bitmaps(const Args& args) {
   return 0;
 }
 
+// extents set CELL APP VOLUME FILE (FILE "-": the standard input) |
+// extents show CELL APP VOLUME
+int ExtentView(const Args& args) {
+  if (args.size() < 5 || !NumbersFrom(args, 2, 3) || args[4].empty()) return UsageError("index");
+  const platform::IndexExtentViewKey key{Number(args[2]), Number(args[3]), args[4]};
+  if (args.size() == 5 && args[1] == "show") {
+    std::fputs(IndexExtentViewText(key).c_str(), stdout);
+    return 0;
+  }
+  if (args.size() != 6 || args[1] != "set") return UsageError("index");
+  std::string why;
+  const bool stored =
+      args[5] == "-" ? SetIndexExtentViewFrom(key, "/dev/stdin", &why) : SetIndexExtentViewFrom(key, args[5], &why);
+  if (!stored) {
+    std::fprintf(stderr, "blbsim: extent view refused: %s\n", why.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 // reply FILE [type=N] [path=TEXT]
 int Reply(const Args& args) {
   if (args.size() < 2 || args.size() > 4) return UsageError("index");
@@ -124,6 +144,7 @@ int Index(const Args& args) {
   if (args[0] == "items") return Items(args);
   if (args[0] == "bitmap") return Bitmaps(args);
   if (args[0] == "reply") return Reply(args);
+  if (args[0] == "extents") return ExtentView(args);
   if (args[0] == "requests") return Requests(args);
   if (args[0] == "v2") return IndexingV2(args);
   return StoredFiles(args);
@@ -132,9 +153,10 @@ int Index(const Args& args) {
 const VerbRegistration kIndexVerbs({
     {"index",
      "add HOST CELL APP JOB FILE [NAME [TIME]] | list | bitmap set CELL APP COMPONENT FILE | bitmap list | "
-     "reply FILE [type=N] [path=TEXT] | requests [clear] | v2 CELL APP on|off | connections | items JOB",
-     "the backup index: stored files, extent bitmaps, replies for the next browse, browse requests, indexing V2, "
-     "the jobs' indexing connections and the items published over them",
+     "extents set CELL APP VOLUME FILE|- | extents show CELL APP VOLUME | reply FILE [type=N] [path=TEXT] | requests "
+     "[clear] | v2 CELL APP on|off | connections | items JOB",
+     "the backup index: stored files, extent bitmaps, volumes' extent views (lines \"ID HASH\"), replies for the next "
+     "browse, browse requests, indexing V2, the jobs' indexing connections and the items published over them",
      Index},
 });
 

@@ -15,10 +15,10 @@ int ShowJob(uint64_t jobId) {
     std::fprintf(stderr, "blbsim: no job %llu\n", static_cast<unsigned long long>(jobId));
     return 1;
   }
-  std::printf("job=%llu subclient=%llu:%llu level=%d conversions=%llu token=%s\n",
+  std::printf("job=%llu subclient=%llu:%llu level=%d conversions=%llu quit=%d token=%s\n",
               static_cast<unsigned long long>(job->jobId), static_cast<unsigned long long>(job->cellId),
               static_cast<unsigned long long>(job->appId), job->level,
-              static_cast<unsigned long long>(job->conversions), job->token.c_str());
+              static_cast<unsigned long long>(job->conversions), JobQuitFlag(jobId) ? 1 : 0, job->token.c_str());
   for (const JobVolumeRecord& volume : JobVolumes(jobId))
     std::printf("volume=%s device=%s fstype=%s snapshot=%s bitmap=%s force-full=%d\n", volume.volume.c_str(),
                 volume.device.c_str(), volume.fsType.c_str(), volume.snapshot.c_str(), volume.bitmapFile.c_str(),
@@ -31,6 +31,12 @@ int ShowJob(uint64_t jobId) {
 int Job(const Args& args) {
   unsigned long long jobId = 0;
   if (args.size() == 2 && args[0] == "show" && ReadNumber(args[1], ULLONG_MAX, jobId)) return ShowJob(jobId);
+  if (args.size() == 3 && args[0] == "quit" && ReadNumber(args[1], ULLONG_MAX, jobId) &&
+      (args[2] == "on" || args[2] == "off")) {
+    if (SetJobQuitFlag(jobId, args[2] == "on")) return 0;
+    std::fprintf(stderr, "blbsim: no job %llu\n", jobId);
+    return 1;
+  }
   unsigned long long cell = 0, app = 0;
   int level = 0;
   if ((args.size() == 5 || args.size() == 6) && args[0] == "add" && ReadNumber(args[1], ULLONG_MAX, jobId) &&
@@ -58,8 +64,9 @@ int VornServe(const Args& args) {
 }
 
 const VerbRegistration kJobVerbs({
-    {"job", "add JOB CELL APP LEVEL [TOKEN] | show JOB",
-     "jobs of the job service; show: level, conversions, the volumes the job command recorded and the job "
+    {"job", "add JOB CELL APP LEVEL [TOKEN] | quit JOB on|off | show JOB",
+     "jobs of the job service; quit: set or clear the job's quit flag; show: level, conversions, the volumes the job "
+     "command recorded and the job "
      "clients' calls",
      Job},
     {"vornserve", "[HOST | clear]", "the VornServe host jobs are joined through: print, set or clear it", VornServe},

@@ -1,0 +1,52 @@
+#include "platform/indexing/index_extent_view.h"
+
+#include <limits>
+
+#include "platform/sim/state_db.h"
+
+namespace platform {
+
+namespace {
+
+// Within a transaction.
+bool PutRows(StateDb& db, const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+  for (const auto& row : rows) {
+    SqlStatement put(db,
+                     "INSERT OR REPLACE INTO index_extent_views (cell_id, app_id, volume, extent_id, hash) "
+                     "VALUES (?, ?, ?, ?, ?);");
+    put.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume);
+    if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PutIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+  StateDb& db = StateDb::Current();
+  return db.Transaction([&] {
+    SqlStatement clear(db, "DELETE FROM index_extent_views WHERE cell_id = ? AND app_id = ? AND volume = ?;");
+    return clear.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).Run() &&
+           PutRows(db, key, rows);
+  });
+}
+
+bool UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+  StateDb& db = StateDb::Current();
+  return db.Transaction([&] { return PutRows(db, key, rows); });
+}
+
+IndexExtentViewRows IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit) {
+  IndexExtentViewRows rows;
+  const uint64_t largest = static_cast<uint64_t>(std::numeric_limits<long long>::max());
+  if (limit == 0 || first > largest) return rows;
+  SqlStatement query(StateDb::Current(),
+                     "SELECT extent_id, hash FROM index_extent_views WHERE cell_id = ? AND app_id = ? AND volume = ? "
+                     "AND extent_id >= ? ORDER BY extent_id LIMIT ?;");
+  query.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).BindUnsigned(4, first);
+  query.BindUnsigned(5, limit > largest ? largest : limit);
+  while (query.Step()) rows.emplace_back(query.Unsigned(0), query.Text(1));
+  return rows;
+}
+
+}  // namespace platform

@@ -1,0 +1,122 @@
+// The index thread's paging of a volume's extent view, with replies the
+// index scripts: pages that end the paging, pages that do not advance,
+// items without a hash.
+#include "scan/index_info_true_up.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/harness/index_harness.h"
+#include "platform/sim/fault_table.h"
+#include "platform/sim/fs_util.h"
+#include "scan/scan_test_fixtures.h"
+#include "scan/snap_read_manager.h"
+#include "scan/true_up_test_fixtures.h"
+
+namespace {
+
+using testing_support::CapturingLog;
+
+std::string Hash(char digit) {
+  return std::string(32, digit);
+}
+
+// A reply of one response whose items are the extents (an item without
+// data where the hash is empty).
+std::string PageReply(const std::vector<std::pair<std::string, std::string>>& items) {
+  std::vector<CNMessageBase> messages;
+  for (const auto& entry : items) {
+    databrowse::BrowseData item;
+    item.setstring(item.kExtentName.number, item.kExtentName.tag, entry.first);
+    if (!entry.second.empty()) {
+      databrowse::BrowseDataResult data;
+      data.setstring(data.kHash.number, data.kHash.tag, entry.second);
+      item.setObjectAccessor(item.kData.number, item.kData.tag, data);
+    }
+    messages.push_back(item);
+  }
+  databrowse::BrowseResult result;
+  result.setlistobject(result.kItems.number, result.kItems.tag, messages);
+  databrowse::BrowseResponse response;
+  response.setint64(response.kType.number, response.kType.tag, 1);
+  response.setObjectAccessor(response.kResult.number, response.kResult.tag, result);
+  databrowse::BrowseResponseList list;
+  list.addlistobject(list.kResponses.number, list.kResponses.tag, response);
+  return list.toString();
+}
+
+class IndexInfoTrueUpTest : public scan_test::ScanTest {
+ protected:
+  void SetUp() override {
+    job_ = TarvosJobInfo(scan_test::JobArgs("2"));
+    ASSERT_EQ(job_.ParseArgs(false), 0);
+    ASSERT_TRUE(platform::MakeDirectories(volumeFolder_));
+  }
+  void Queue(const std::string& reply) {
+    std::string why;
+    ASSERT_TRUE(blbsim::QueueIndexReply(reply, 0, "EXTENTVIEW", &why)) << why;
+  }
+  CQiError Fetch(unsigned pageSize) {
+    boost::shared_ptr<CSnapReadManager> manager(
+        new CSnapReadManager(1, {}, {IdxVolInfo("/mnt/v1", volumeFolder_)}, nullptr));
+    CIndexInfoTrueUp index(manager, job_, folder_, 9, pageSize);
+    return index.FetchVolumeExtentHashes();
+  }
+  std::string Read(const std::string& path) { return testing_support::ReadFile(path); }
+
+  TarvosJobInfo job_;
+  std::string folder_ = jr_ + "/TrueUp";
+  std::string volumeFolder_ = true_up_test::VolumeFolder(folder_, "/mnt/v1");
+};
+
+TEST_F(IndexInfoTrueUpTest, APageThatDoesNotAdvanceEndsTheVolumesPaging) {
+  Queue(PageReply({{"00000000", Hash('a')}, {"00000001", Hash('b')}}));
+  Queue(PageReply({{"00000000", Hash('a')}, {"00000001", Hash('b')}}));
+  CapturingLog log(0);
+  CQiError err = Fetch(2);
+  ASSERT_FALSE(err.IsError()) << err.AsString();
+  EXPECT_TRUE(log.Contains("does not advance past extent[1]"));
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), "00000000|" + Hash('a') + "\n00000001|" + Hash('b') + "\n");
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|1\n");
+}
+
+TEST_F(IndexInfoTrueUpTest, AnItemWithoutAHashFailsTheVolumeAfterThePagesBeforeIt) {
+  Queue(PageReply({{"00000000", Hash('a')}}));
+  Queue(PageReply({{"00000001", Hash('b')}, {"00000002", ""}}));
+  CQiError err = Fetch(2);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 774)) << err.AsString();
+  EXPECT_NE(err.AsString().find("Browse DataResut set for extent[00000002] volume[/mnt/v1], do not have HASH set"),
+            std::string::npos);
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), "00000000|" + Hash('a') + "\n");
+}
+
+// A thread whose fetch failed before it read the restart file leaves the
+// file as it was when it stops.
+TEST_F(IndexInfoTrueUpTest, AStopAfterAnEarlyFailureKeepsTheRestartFile) {
+  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "/mnt/v1|7\n");
+  platform::FaultTable::Set("IdxBrowseClient::Initialize", 5);
+  boost::shared_ptr<CSnapReadManager> manager(
+      new CSnapReadManager(1, {}, {IdxVolInfo("/mnt/v1", volumeFolder_)}, nullptr));
+  boost::shared_ptr<CIndexInfoTrueUp> index(new CIndexInfoTrueUp(manager, job_, folder_, 9, 2));
+  manager->SetIdxQueryWorker(index);
+  ASSERT_TRUE(index->StartSynchronously());
+  EXPECT_TRUE(index->AnyFailure());
+  manager->StopAllWorkers(true);
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|7\n");
+}
+
+TEST_F(IndexInfoTrueUpTest, AReplyWithoutResponsesOrItemsEndsTheVolume) {
+  databrowse::BrowseResponseList empty;
+  Queue(empty.toString());
+  CapturingLog log(0);
+  ASSERT_FALSE(Fetch(2).IsError());
+  EXPECT_TRUE(log.Contains("No more browse Pages for volumes=/mnt/v1, moving to next volume"));
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), "");
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "");
+
+  // The view itself, empty: the same.
+  log.Clear();
+  ASSERT_FALSE(Fetch(2).IsError());
+  EXPECT_TRUE(log.Contains("No more browse Pages for volumes=/mnt/v1"));
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include "tracking/fail_over_pending.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/fs/fx_file.h"
+#include "platform/log/ev_debug.h"
+#include "platform/memory/auto_handle.h"
+#include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
+#include "tracking/attached_volume_list.h"
+#include "tracking/volume_bitmap_helper.h"
+
+namespace fail_over {
+namespace {
+
+constexpr const char* kPendingSuffix = ".pending";
+
+void SyncFolderOf(const std::string& path) {
+  const FXString folder = FXPath::GetParent(path);
+  auto_handle handle(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle.get() >= 0) ::fsync(handle.get());
+}
+
+void Remove(const std::string& path) {
+  if (unlink_utf(path.c_str()) == 0 || errno == ENOENT) return;
+  // Left behind, it only makes a later backup merge the bits again, or go
+  // full once more.
+  EvDebug log;
+  log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to remove [%s], error=%s", path.c_str(), std::strerror(errno));
+}
+
+// The bitmap replaces the file whole.
+CQiError Replace(const std::string& path, const unsigned char* bitmap, unsigned long size) {
+  const std::string temporary = records::TemporaryNameFor(path);
+  CQiError err = VolumeBitMapHelper::WriteBitMapToFile(temporary, bitmap, size);
+  if (!err.IsError()) err = records::ReplaceWithTemporary(temporary, path);
+  if (err.IsError()) {
+    unlink_utf(temporary.c_str());
+    return err.Push(FXCODELOC);
+  }
+  return err;
+}
+
+}  // namespace
+
+std::string PendingBitmap(const std::string& leftBehind) {
+  return leftBehind + kPendingSuffix;
+}
+
+CQiError KeepFullPending(const std::string& leftBehind, unsigned long size) {
+  std::unique_ptr<unsigned char[]> full(new (std::nothrow) unsigned char[size > 0 ? size : 1]);
+  if (!full) return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOMEM, "Failed to allocate %lu bytes of bitmap", size);
+  VolumeBitMapHelper::SetBitMapForFULL(full.get(), size);
+  return Replace(PendingBitmap(leftBehind), full.get(), size);
+}
+
+CQiError KeepBitsPending(const std::string& leftBehind, bool pendingExisted, const unsigned char* combined,
+                         unsigned long size) {
+  const std::string pending = PendingBitmap(leftBehind);
+  if (!pendingExisted) {
+    // The left-behind file holds the bits already: it only changes its name.
+    if (rename_utf(leftBehind.c_str(), pending.c_str()) != 0)
+      return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename [%s] to [%s]", leftBehind.c_str(),
+                                         pending.c_str());
+    SyncFolderOf(pending);
+    return CQiError();
+  }
+  CQiError err = Replace(pending, combined, size);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  Remove(leftBehind);
+  return err;
+}
+
+}  // namespace fail_over
+
+void VolumeBitMapHelper::CompleteFailOverMerge(const std::string& bitmapFile) {
+  try {
+    const CAttachedVolumeList list(false);
+    const std::string leftBehind = list.GetConfigDirName() + "/" + FXPath::GetFileName(bitmapFile);
+    fail_over::Remove(fail_over::PendingBitmap(leftBehind));
+  } catch (const KzException& exception) {
+    EvDebug log;
+    log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Exception [%s]", exception.getMessage());
+  }
+}

@@ -1,0 +1,178 @@
+// The scan as a process of its own, with a volume's collect file failing for
+// want of space, and a re-run killed or failing at each of its file changes.
+// No list may name a collect file that holds another volume's lines, and no
+// change the snapshot took for a volume may miss its next backup.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+
+#include "scan/scan_test_fixtures.h"
+#include "support/fault_injection.h"
+#include "support/run_command.h"
+
+namespace {
+
+using testing_support::FaultPoint;
+using testing_support::InjectedFault;
+using testing_support::RunCommand;
+
+constexpr unsigned kExtents = 16;  // 4 MiB each, 2-byte bitmaps
+const std::vector<std::string> kVolumes = {"/mnt/v1", "/mnt/v2", "/mnt/v3"};
+
+std::string RecordOf(const std::string& volume) {
+  return "true|" + volume + "|/dev/sdz9|ext4|rw|4194304|" + std::to_string(kExtents * 8192) + "|4096|2|512|512|512|0|1";
+}
+
+// The extents a collect file lists for the volume; "mixed" when a line
+// belongs to another volume.
+std::set<unsigned long> ListedExtents(const std::string& path, const std::string& volume, bool& mixed) {
+  std::ifstream file(path);
+  std::set<unsigned long> extents;
+  std::string lineVolume, entry;
+  unsigned long extent = 0;
+  while (CollectFileManager::ReadExtentsFromCollectFile(file, lineVolume, entry, extent) == 1) {
+    if (lineVolume != volume) mixed = true;
+    extents.insert(extent);
+  }
+  return extents;
+}
+
+class ScanProcess : public scan_test::ScanTest {
+ protected:
+  ScanProcess() {
+    std::vector<std::string> records;
+    for (const std::string& volume : kVolumes) {
+      records.push_back(RecordOf(volume));
+      snapshots_[volume] = SparseSnapshot("snap" + volume.substr(6), kExtents * (4ull << 20));
+    }
+    WriteRecords(records);
+  }
+
+  // The bitmap step of a job: the changes the snapshot took for each volume
+  // since its previous job replace that job's bitmap files.
+  void SnapshotTook(const std::map<std::string, std::set<unsigned long>>& changes) {
+    for (const auto& [volume, extents] : changes) {
+      std::vector<unsigned char> bitmap(2, 0);
+      for (unsigned long extent : extents) bitmap[extent / 8] |= static_cast<unsigned char>(1u << (extent % 8));
+      WriteDriverBitmap(RecordOf(volume), bitmap);
+    }
+  }
+
+  std::string ScanCommand(const std::vector<std::string>& order) {
+    std::string command = std::string(CRASH_TOOL) + " scan " + jr_;
+    for (const std::string& volume : order) command += " " + volume + "=" + snapshots_[volume];
+    return command;
+  }
+
+  // Every list line's collect file holds the lines of its volume only; the
+  // extents listed per volume.
+  std::map<std::string, std::set<unsigned long>> Listed() {
+    std::map<std::string, std::set<unsigned long>> listed;
+    if (!Exists(CollectFileManager::kListOfCollectFile)) return listed;
+    std::istringstream list(Read(CollectFileManager::kListOfCollectFile));
+    std::string line;
+    while (std::getline(list, line)) {
+      const std::string volume = line.substr(0, line.find('|'));
+      const std::string path = line.substr(volume.size() + 1, line.rfind('|') - volume.size() - 1);
+      bool mixed = false;
+      const std::set<unsigned long> extents = ListedExtents(path, volume, mixed);
+      EXPECT_FALSE(mixed) << "the list names " << path << " for " << volume << ", it holds another volume's lines";
+      listed[volume].insert(extents.begin(), extents.end());
+    }
+    return listed;
+  }
+
+  // Each volume's listed extents hold what it must back up: exactly that,
+  // or, for the volumes allowed to go full, every extent.
+  void ExpectListed(const std::map<std::string, std::set<unsigned long>>& truth,
+                    const std::set<std::string>& mayBeFull = {}) {
+    std::map<std::string, std::set<unsigned long>> listed = Listed();
+    std::set<unsigned long> whole;
+    for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
+    for (const auto& [volume, extents] : truth) {
+      if (mayBeFull.count(volume) != 0 && listed[volume] == whole) continue;
+      EXPECT_EQ(listed[volume], extents) << volume;
+    }
+  }
+
+  std::map<std::string, std::string> snapshots_;
+};
+
+const std::map<std::string, std::set<unsigned long>> kFirstChanges = {
+    {"/mnt/v1", {0}}, {"/mnt/v2", {1, 2}}, {"/mnt/v3", {15}}};
+const std::map<std::string, std::set<unsigned long>> kNextChanges = {
+    {"/mnt/v1", {8}}, {"/mnt/v2", {9}}, {"/mnt/v3", {4}}};
+
+}  // namespace
+
+TEST_F(ScanProcess, AVolumeWhoseCollectFileRunsOutOfSpaceIsBackedUpWholeByItsNextJob) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  SnapshotTook(kFirstChanges);
+  std::string output;
+  const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " + jr_ +
+                              "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 ";
+  ASSERT_EQ(RunCommand(noSpace + ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  // The two others listed and whole.
+  EXPECT_EQ(Read(CollectFileManager::kListOfCollectFile),
+            "/mnt/v1|" + jr_ + "/CollectInc_1.kzf|1\n/mnt/v3|" + jr_ + "/CollectInc_3.kzf|3\n");
+  EXPECT_EQ(Listed(), (std::map<std::string, std::set<unsigned long>>{{"/mnt/v1", {0}}, {"/mnt/v3", {15}}}));
+
+  // The next job lists the others' new changes, and all of /mnt/v2: the
+  // changes of the failed job are in no other bitmap.
+  SnapshotTook(kNextChanges);
+  ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  std::set<unsigned long> whole;
+  for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
+  EXPECT_EQ(Listed(),
+            (std::map<std::string, std::set<unsigned long>>{{"/mnt/v1", {8}}, {"/mnt/v2", whole}, {"/mnt/v3", {4}}}));
+
+  // Backed up whole once, /mnt/v2 is an incremental again.
+  SnapshotTook(kFirstChanges);
+  ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  EXPECT_EQ(Listed(), kFirstChanges);
+}
+
+TEST_F(ScanProcess, AReRunKilledOrFailingAnywhereNeverListsAnotherVolumesFile) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  // The re-run takes the volumes in another order: each collect file name
+  // now belongs to another volume.
+  const std::vector<std::string> reordered = {"/mnt/v3", "/mnt/v1", "/mnt/v2"};
+  testing_support::ForEveryFaultPoint(
+      testing_support::FileChangingCalls(), {InjectedFault::kKill, InjectedFault::kNoSpace, InjectedFault::kIo}, 40,
+      [&] {
+        std::vector<std::string> files;
+        scan_test::ListTree(jr_, "", files);
+        for (const std::string& file : files)
+          if (file.find("Collect") != std::string::npos || file.find(".kzf") == std::string::npos)
+            std::remove((jr_ + file).c_str());
+        std::remove((jr_ + "/SrcSnapFile.kzf").c_str());
+        SnapshotTook(kFirstChanges);
+        std::string output;
+        ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+      },
+      ScanCommand(reordered),
+      [&](const FaultPoint&, int status, const std::string& output) {
+        std::set<std::string> failed;
+        for (const std::string& volume : kVolumes)
+          if (output.find("Failed to generate collect file for volume [" + volume + "]") != std::string::npos)
+            failed.insert(volume);
+        Listed();  // whatever the lists on disk say is true
+        // The job runs the scan again (after a failure) or the next job
+        // runs: its changes since its last good scan are listed, all of a
+        // volume whose collect file failed.
+        std::set<std::string> mayBeFull(kVolumes.begin(), kVolumes.end());
+        if (status == 0) {
+          SnapshotTook(kNextChanges);
+          std::string next;
+          ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &next), 0) << next;
+          ExpectListed(kNextChanges, mayBeFull);
+        } else {
+          std::string again;
+          ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &again), 0) << again;
+          ExpectListed(kFirstChanges, mayBeFull);
+        }
+      });
+}

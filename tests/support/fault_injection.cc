@@ -1,0 +1,112 @@
+#include "support/fault_injection.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/sim/fs_util.h"
+#include "support/run_command.h"
+
+namespace testing_support {
+
+std::string StraceUnavailable() {
+  std::string output;
+  if (RunCommand("command -v strace >/dev/null 2>&1", &output) != 0) return "strace is not installed";
+  if (RunCommand("strace -f -qq -o /dev/null true 2>&1", &output) != 0)
+    return "strace cannot trace a child here: " + output;
+  return std::string();
+}
+
+namespace {
+
+// The sanitizers' runtime tells readable memory from unreadable by writing
+// it to a pipe: under it the write points are as much its probes as the
+// program's writes, and a probe that fails aborts the program. The normal
+// build runs them.
+bool SanitizerProbesWithWrites(const std::string& calls) {
+#if defined(__SANITIZE_ADDRESS__)
+  return calls.find("write") != std::string::npos;
+#else
+  (void)calls;
+  return false;
+#endif
+}
+
+const char* InjectionOf(InjectedFault fault) {
+  switch (fault) {
+    case InjectedFault::kKill:
+      return "signal=SIGKILL";
+    case InjectedFault::kNoSpace:
+      return "error=ENOSPC";
+    case InjectedFault::kIo:
+      return "error=EIO";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string Describe(const FaultPoint& point) {
+  return std::string(InjectionOf(point.fault)) + " at " + point.calls + " #" + std::to_string(point.when);
+}
+
+int RunWithFault(const std::string& command, const FaultPoint& point, bool& struck, std::string* output) {
+  static int sequence = 0;
+  const std::string trace = "/tmp/blb-fault-trace." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
+  // The leak check of a sanitizer build cannot run under ptrace, and would
+  // fail the program at exit. Only errors are logged: the points are the
+  // program's own files, not its log's lines.
+  const std::string line = "BLB_LOG_LEVEL=-1 ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o " + trace +
+                           " -e trace=" + point.calls + " -e inject=" + point.calls + ":" + InjectionOf(point.fault) +
+                           ":when=" + std::to_string(point.when) + " " + command + " 2>&1";
+  const int status = RunCommand(line, output);
+  std::string traced;
+  platform::ReadWholeFile(trace, traced);
+  std::remove(trace.c_str());
+  struck = traced.find("INJECTED") != std::string::npos || traced.find("killed by SIGKILL") != std::string::npos ||
+           (point.fault == InjectedFault::kKill && status != 0);
+  return status;
+}
+
+const std::vector<std::string>& FileChangingCalls() {
+  static const std::vector<std::string> groups = {"write,pwrite64,writev", "rename,renameat,renameat2",
+                                                  "unlink,unlinkat", "ftruncate", "fsync,fdatasync"};
+  return groups;
+}
+
+void ForEveryFaultPoint(const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults,
+                        int maxWhen, const std::function<void()>& prepare, const std::string& command,
+                        const FaultCheck& check) {
+  ForEveryFaultPoint(
+      callGroups, faults, maxWhen, prepare, [&command] { return command; }, check);
+}
+
+void ForEveryFaultPoint(const std::vector<std::string>& callGroups, const std::vector<InjectedFault>& faults,
+                        int maxWhen, const std::function<void()>& prepare, const std::function<std::string()>& command,
+                        const FaultCheck& check) {
+  int groupsStruck = 0;
+  for (const std::string& calls : callGroups) {
+    for (InjectedFault fault : faults) {
+      if (SanitizerProbesWithWrites(calls)) continue;
+      int when = 1;
+      for (; when <= maxWhen; ++when) {
+        const FaultPoint point{calls, fault, when};
+        prepare();
+        if (testing::Test::HasFatalFailure()) return;
+        bool struck = false;
+        std::string output;
+        const int status = RunWithFault(command(), point, struck, &output);
+        if (!struck) break;
+        SCOPED_TRACE(Describe(point));
+        check(point, status, output);
+        if (testing::Test::HasFatalFailure()) return;
+      }
+      EXPECT_LE(when, maxWhen) << calls << ": the program still made such calls after " << maxWhen;
+      if (when > 1) ++groupsStruck;
+    }
+  }
+  EXPECT_GT(groupsStruck, 0) << "no fault ever reached the program";
+}
+
+}  // namespace testing_support
