@@ -232,6 +232,10 @@ TEST_F(IndexInfoStoreTest, FailuresOfTheQueryAndTheItemsEndTheUpload) {
   EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1627));
   EXPECT_NE(error.AsString().find("Failed to basic query job info ["), std::string::npos);
   EXPECT_NE(error.AsString().find("No afile results returned for JID [101]"), std::string::npos);
+  CQiError unknown = CIndexInfoStore(kJob, 2, 8).BackupData("ss1", "tok", 0);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(unknown, 1627));
+  EXPECT_NE(unknown.AsString().find("Application type object returned null for vorncell, app id [2, 8]"),
+            std::string::npos);
   EXPECT_TRUE(blbsim::IndexConnectionRecords().empty());
 
   AddArchiveFile(30);
