@@ -16,7 +16,7 @@ StateDb& Db() {
 const char* const kSubclientColumns =
     "cell_id, app_id, client_id, proxy_client_id, use_source, block_level_flags, name, app_type, backup_set_id, "
     "instance_id, snap_backup, oracle_backup_mode, oracle_snap_image_copy, oracle_image_copy_dir, plain_subclient, "
-    "indexing_v2, copy_id, group_id";
+    "indexing_v2, copy_id, group_id, guid";
 
 SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   SubclientRecord subclient;
@@ -38,6 +38,7 @@ SubclientRecord ReadSubclientRow(const SqlStatement& row) {
   subclient.indexingV2 = row.Int(15) != 0;
   subclient.copyId = static_cast<uint32_t>(row.Unsigned(16));
   subclient.groupId = static_cast<uint32_t>(row.Unsigned(17));
+  subclient.guid = row.Text(18);
   return subclient;
 }
 
@@ -133,7 +134,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
 
   bool PutSubclient(const SubclientRecord& subclient) override {
     const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
     SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
@@ -152,7 +153,8 @@ class DatabaseAgentConfig : public AgentConfigBackend {
         .Bind(15, subclient.plainSubclient ? 1 : 0)
         .Bind(16, subclient.indexingV2 ? 1 : 0)
         .BindUnsigned(17, subclient.copyId)
-        .BindUnsigned(18, subclient.groupId);
+        .BindUnsigned(18, subclient.groupId)
+        .Bind(19, subclient.guid);
     return put.Run();
   }
 

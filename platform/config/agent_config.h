@@ -54,6 +54,8 @@ struct SubclientRecord {
   // The storage-policy copy and the archive group its backups go to.
   uint32_t copyId = 1;
   uint32_t groupId = 1;
+  // The subclient's GUID as the configuration hands it out.
+  std::string guid;
 
   static constexpr uint64_t kBlockLevel = 1;
   static constexpr uint64_t kBlockLevelSPOS = 2;

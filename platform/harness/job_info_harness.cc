@@ -84,6 +84,10 @@ bool SetJobInfoJob(const platform::JobInfoJobRecord& job) {
   return platform::JobInfoMetadata::Current().PutJob(job);
 }
 
+std::optional<platform::JobInfoJobRecord> FindJobInfoJob(uint64_t jobId) {
+  return platform::JobInfoMetadata::Current().FindJob(jobId);
+}
+
 std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, const std::string& jobResultsDir,
                                                                std::string* why) {
   const std::string folder = FXPath::Append(jobResultsDir, kCumulativeBitmapContainer);

@@ -25,6 +25,7 @@ std::vector<platform::JobInfoFileRecord> JobInfoFiles();
 bool GetJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
                     const std::string& destination);
 bool SetJobInfoJob(const platform::JobInfoJobRecord& job);
+std::optional<platform::JobInfoJobRecord> FindJobInfoJob(uint64_t jobId);
 
 // Stores each "<component>_CumulativeV2.bmp" of the job-results folder's
 // "BlockLevelCumulativeBM" into the job's container of that name as a 7-Zip

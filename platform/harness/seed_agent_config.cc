@@ -36,11 +36,26 @@ class AgentConfigSection : public SeedSection {
       client.osId = static_cast<int>(osId);
       clients_.push_back(client);
     }
-    for (const SeedObject& row : section.Rows(
-             "subclients",
-             {"cell_id", "app_id", "client_id", "proxy_client_id", "use_source", "block_level_flags", "name",
-              "app_type", "backup_set_id", "instance_id", "snap_backup", "oracle_backup_mode", "oracle_snap_image_copy",
-              "oracle_image_copy_dir", "plain_subclient", "indexing_v2", "copy_id", "group_id", "contents"})) {
+    for (const SeedObject& row : section.Rows("subclients", {"cell_id",
+                                                             "app_id",
+                                                             "client_id",
+                                                             "proxy_client_id",
+                                                             "use_source",
+                                                             "block_level_flags",
+                                                             "name",
+                                                             "app_type",
+                                                             "backup_set_id",
+                                                             "instance_id",
+                                                             "snap_backup",
+                                                             "oracle_backup_mode",
+                                                             "oracle_snap_image_copy",
+                                                             "oracle_image_copy_dir",
+                                                             "plain_subclient",
+                                                             "indexing_v2",
+                                                             "copy_id",
+                                                             "group_id",
+                                                             "guid",
+                                                             "contents"})) {
       platform::SubclientRecord subclient;
       subclient.cellId = row.Unsigned("cell_id");
       subclient.appId = row.Unsigned("app_id");
@@ -62,6 +77,7 @@ class AgentConfigSection : public SeedSection {
       subclient.indexingV2 = row.Flag("indexing_v2", true);
       subclient.copyId = ReadUint32(row, "copy_id", 1);
       subclient.groupId = ReadUint32(row, "group_id", 1);
+      subclient.guid = row.Text("guid", "");
       subclients_.push_back({subclient, row.Texts("contents")});
     }
   }
@@ -111,6 +127,7 @@ class AgentConfigSection : public SeedSection {
                             {"indexing_v2", subclient.indexingV2},
                             {"copy_id", subclient.copyId},
                             {"group_id", subclient.groupId},
+                            {"guid", subclient.guid},
                             {"contents", config.SubclientContents(subclient.cellId, subclient.appId)}});
     return {{"local_client_id", config.LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
   }

@@ -1,6 +1,6 @@
 // Seed section "job_manager": the jobs of the job service with their
 // subclient, level, token, conversions, the snapshot job they convert, their
-// copy and whether their backup copy is done.
+// copy, whether their backup copy is done, and their start and end times.
 #include "platform/harness/seed_section.h"
 #include "platform/jobs/bkp_job_client.h"
 
@@ -13,8 +13,9 @@ class JobManagerSection : public SeedSection {
   std::vector<const char*> Keys() const override { return {"jobs"}; }
 
   void Read(const SeedObject& section) override {
-    for (const SeedObject& row : section.Rows("jobs", {"job_id", "cell_id", "app_id", "level", "token", "conversions",
-                                                       "snap_job_id", "copy_id", "backup_copy_done"})) {
+    for (const SeedObject& row :
+         section.Rows("jobs", {"job_id", "cell_id", "app_id", "level", "token", "conversions", "snap_job_id", "copy_id",
+                               "backup_copy_done", "start_time", "end_time"})) {
       platform::JobRecord job;
       job.jobId = row.Unsigned("job_id");
       job.cellId = row.Unsigned("cell_id");
@@ -29,6 +30,8 @@ class JobManagerSection : public SeedSection {
       if (copy > UINT32_MAX) throw SeedRefused(row.PathOf("copy_id"), "out of range");
       job.copyId = static_cast<uint32_t>(copy);
       job.backupCopyDone = row.Flag("backup_copy_done", false);
+      job.startTime = row.Unsigned("start_time", 0);
+      job.endTime = row.Unsigned("end_time", 0);
       jobs_.push_back(job);
     }
   }
@@ -50,7 +53,9 @@ class JobManagerSection : public SeedSection {
                       {"conversions", job.conversions},
                       {"snap_job_id", job.snapJobId},
                       {"copy_id", job.copyId},
-                      {"backup_copy_done", job.backupCopyDone}});
+                      {"backup_copy_done", job.backupCopyDone},
+                      {"start_time", job.startTime},
+                      {"end_time", job.endTime}});
     return {{"jobs", jobs}};
   }
 

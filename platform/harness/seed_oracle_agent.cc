@@ -14,8 +14,8 @@ class OracleAgentSection : public SeedSection {
 
   void Read(const SeedObject& section) override {
     for (const SeedObject& row : section.Rows("files", {"instance_id", "pdb", "table_space", "path"}))
-      files_.push_back({row.Unsigned("instance_id"), row.Text("pdb", ""), row.Text("table_space", ""),
-                        row.Text("path")});
+      files_.push_back(
+          {row.Unsigned("instance_id"), row.Text("pdb", ""), row.Text("table_space", ""), row.Text("path")});
     for (const SeedObject& row : section.Rows("statuses", {"instance_id", "status"}))
       statuses_.emplace_back(row.Unsigned("instance_id"), row.Integer("status"));
   }

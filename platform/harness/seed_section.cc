@@ -106,6 +106,8 @@ std::vector<std::unique_ptr<SeedSection>> MakeSeedSections() {
   sections.push_back(MakeArchiveManagerSection());
   sections.push_back(MakeJobManagerSection());
   sections.push_back(MakeSnapshotLibrarySection());
+  sections.push_back(MakeJobInfoSection());
+  sections.push_back(MakeIndexItemsSection());
   sections.push_back(MakeFaultTableSection());
   return sections;
 }

@@ -76,5 +76,7 @@ std::unique_ptr<SeedSection> MakeOracleAgentSection();
 std::unique_ptr<SeedSection> MakeVolumeManagerSection();
 std::unique_ptr<SeedSection> MakeJobManagerSection();
 std::unique_ptr<SeedSection> MakeSnapshotLibrarySection();
+std::unique_ptr<SeedSection> MakeJobInfoSection();
+std::unique_ptr<SeedSection> MakeIndexItemsSection();
 
 }  // namespace blbsim

@@ -115,3 +115,27 @@ TEST(Seed, WhatTheContentListReadsIsCheckedAndReplacedByItsKeys) {
   EXPECT_EQ(files[0].tableSpace, "USERS");
   EXPECT_TRUE(platform::AgentConfig::Current().SubclientContents(2, 7).empty());
 }
+
+TEST(Seed, JobInfoRecordsAndIndexItemsRoundTrip) {
+  testing_support::ScopedStateDir state;
+  EXPECT_EQ(Refusal(R"({"job_info": {"jobs": [{"job_id": 101, "delimiter": "//"}]}})"),
+            "$.job_info.jobs[0].delimiter: more than one character");
+  EXPECT_EQ(Refusal(R"({"job_info": {"jobs": [{"job_id": 101, "store_flag": 64}]}})").substr(0, 48),
+            "$.job_info.jobs[0].store_flag: unknown key (know");
+  EXPECT_EQ(Refusal(R"({"index_items": {"items": [{"job_id": 101, "line": "a\nb"}]}})"),
+            "$.index_items.items[0].line: not one non-empty line");
+  EXPECT_EQ(Refusal(R"({"index_items": {"items": [{"line": "done"}]}})"), "$.index_items.items[0].job_id: missing");
+
+  std::string message;
+  const std::string document =
+      R"({"job_info": {"jobs": [{"job_id": 101, "start_time": 5, "metadata_type": 2, "store_flags": 64,
+                                 "additional_flags": 532, "afile_id": 503, "delimiter": "/", "uploaded": true}]},
+          "index_items": {"items": [{"job_id": 101, "line": "restart 0x1"}, {"job_id": 101, "line": "done"}]}})";
+  ASSERT_EQ(SeedDocument(document, message), SeedResult::kSeeded) << message;
+  std::string jobs, items;
+  ASSERT_TRUE(blbsim::DumpService("job_info", jobs));
+  ASSERT_TRUE(blbsim::DumpService("index_items", items));
+  EXPECT_NE(jobs.find("\"additional_flags\": 532"), std::string::npos) << jobs;
+  EXPECT_NE(jobs.find("\"delimiter\": \"/\""), std::string::npos) << jobs;
+  EXPECT_LT(items.find("restart 0x1"), items.find("done")) << items;
+}

@@ -14,14 +14,30 @@ bool HasBrowseEntity(const CNMessageBase& request) {
   return request.isSet(R::kEntity.number, R::kEntity.tag);
 }
 
+bool GenerateIdxLogsBlockOf(const CNMessageBase& request, CNMessageBase& block) {
+  using Request = databrowse::BrowseRequest;
+  using Options = databrowse::BrowseAdvancedOptions;
+  using Config = databrowse::BrowseAdvancedConfig;
+  using Extended = databrowse::BrowseAdvancedConfigExtendedConfig;
+  CNMessageBase options, config, extended;
+  return request.getObjectAccessor(Request::kAdvancedOptions.number, Request::kAdvancedOptions.tag, options) &&
+         options.getObjectAccessor(Options::kAdvancedConfig.number, Options::kAdvancedConfig.tag, config) &&
+         config.getObjectAccessor(Config::kExtendedConfig.number, Config::kExtendedConfig.tag, extended) &&
+         extended.getObjectAccessor(Extended::kGenerateIdxLogs.number, Extended::kGenerateIdxLogs.tag, block);
+}
+
 BrowseEntity BrowseEntityOf(const CNMessageBase& request) {
   using R = databrowse::BrowseRequest;
   using E = KzEntities::GenericEntity;
+  using G = databrowse::BrowseAdvConfigGenerateIdxLogs;
   BrowseEntity named;
   CNMessageBase entity;
   if (!request.getObjectAccessor(R::kEntity.number, R::kEntity.tag, entity)) return named;
   named.cellId = entity.getuint64(E::kVornCellId.number, E::kVornCellId.tag);
   named.appId = entity.getuint64(E::kApplicationId.number, E::kApplicationId.tag);
+  CNMessageBase block;
+  if (named.cellId == 0 && GenerateIdxLogsBlockOf(request, block))
+    named.cellId = block.getuint64(G::kVornCellId.number, G::kVornCellId.tag);
   return named;
 }
 

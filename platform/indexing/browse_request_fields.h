@@ -9,12 +9,16 @@
 namespace platform {
 
 // The application a request's entity names; zeros for a request without one.
+// A carry-forward request's entity names no cell: its generate-index-logs
+// block does.
 struct BrowseEntity {
   uint64_t cellId = 0;
   uint64_t appId = 0;
 };
 
 int64_t BrowseRequestType(const CNMessageBase& request);
+// The request's generate-index-logs block, if it holds one.
+bool GenerateIdxLogsBlockOf(const CNMessageBase& request, CNMessageBase& block);
 bool HasBrowseEntity(const CNMessageBase& request);
 BrowseEntity BrowseEntityOf(const CNMessageBase& request);
 // The texts of the request's paths, in order.

@@ -34,5 +34,8 @@ std::unique_ptr<IndexRequestHandler> MakeExtentBitmapHandler();
 // Request type 0 on a volume's extent-view path: a page of the volume's
 // extent hashes (index_extent_view.h).
 std::unique_ptr<IndexRequestHandler> MakeExtentViewHandler();
+// Request type 11 with a generate-index-logs block: the carry-forward of a
+// job's index (index_carry_forward.h).
+std::unique_ptr<IndexRequestHandler> MakeCarryForwardHandler();
 
 }  // namespace platform

@@ -7,6 +7,7 @@ const std::vector<std::unique_ptr<IndexRequestHandler>>& IndexRequestHandlers() 
     auto* made = new std::vector<std::unique_ptr<IndexRequestHandler>>();
     made->push_back(MakeExtentBitmapHandler());
     made->push_back(MakeExtentViewHandler());
+    made->push_back(MakeCarryForwardHandler());
     return made;
   }();
   return *handlers;

@@ -49,6 +49,18 @@ class DatabaseIndexConnections : public IndexConnectionBackend {
     return put.Bind(1, connection).BindUnsigned(2, jobId).Bind(3, line).Run();
   }
 
+  std::vector<std::pair<uint64_t, std::string>> AllItems() override {
+    std::vector<std::pair<uint64_t, std::string>> items;
+    SqlStatement query(StateDb::Current(), "SELECT job_id, line FROM index_items ORDER BY job_id, seq;");
+    while (query.Step()) items.emplace_back(query.Unsigned(0), query.Text(1));
+    return items;
+  }
+
+  bool PutItem(uint64_t jobId, const std::string& line) override {
+    SqlStatement put(StateDb::Current(), "INSERT INTO index_items (connection, job_id, line) VALUES (0, ?, ?);");
+    return put.BindUnsigned(1, jobId).Bind(2, line).Run();
+  }
+
   std::vector<std::string> Items(uint64_t jobId) override {
     std::vector<std::string> lines;
     SqlStatement query(StateDb::Current(), "SELECT line FROM index_items WHERE job_id = ? ORDER BY seq;");

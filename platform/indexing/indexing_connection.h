@@ -17,6 +17,7 @@
 // (the call answers the fault's code).
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/base/backend.h"
@@ -79,6 +80,10 @@ class IndexConnectionBackend {
   virtual bool AppendItem(long long connection, const std::string& line) = 0;
   // The item lines of a job, in the order they were sent.
   virtual std::vector<std::string> Items(uint64_t jobId) = 0;
+  // Every job's item lines as (job, line), by job and order; an item added
+  // without a connection (a seed).
+  virtual std::vector<std::pair<uint64_t, std::string>> AllItems() { return {}; }
+  virtual bool PutItem(uint64_t, const std::string&) { return false; }
 
   static IndexConnectionBackend& Default();
 };

@@ -12,21 +12,39 @@ constexpr int kServiceFailed = 1627;
 
 class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
  public:
+  std::vector<JobInfoJobRecord> Jobs() override {
+    std::vector<JobInfoJobRecord> jobs;
+    SqlStatement query(StateDb::Current(), "SELECT job_id FROM job_info_jobs ORDER BY job_id;");
+    while (query.Step())
+      if (std::optional<JobInfoJobRecord> job = FindJob(query.Unsigned(0))) jobs.push_back(*job);
+    return jobs;
+  }
+
   std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) override {
-    SqlStatement query(StateDb::Current(), "SELECT start_time, metadata_type FROM job_info_jobs WHERE job_id = ?;");
+    SqlStatement query(StateDb::Current(),
+                       "SELECT start_time, metadata_type, store_flags, additional_flags, afile_id, "
+                       "delimiter, uploaded FROM job_info_jobs WHERE job_id = ?;");
     query.BindUnsigned(1, jobId);
     if (!query.Step()) return std::nullopt;
     JobInfoJobRecord job;
     job.jobId = jobId;
     job.startTime = query.Unsigned(0);
     job.metadataType = static_cast<uint32_t>(query.Unsigned(1));
+    job.storeFlags = static_cast<uint32_t>(query.Unsigned(2));
+    job.additionalFlags = static_cast<uint32_t>(query.Unsigned(3));
+    job.afileId = query.Unsigned(4);
+    job.delimiter = query.Text(5);
+    job.uploaded = query.Int(6) != 0;
     return job;
   }
 
   bool PutJob(const JobInfoJobRecord& job) override {
     SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO job_info_jobs (job_id, start_time, metadata_type) VALUES (?, ?, ?);");
+                     "INSERT OR REPLACE INTO job_info_jobs (job_id, start_time, metadata_type, store_flags, "
+                     "additional_flags, afile_id, delimiter, uploaded) VALUES (?, ?, ?, ?, ?, ?, ?, ?);");
     put.BindUnsigned(1, job.jobId).BindUnsigned(2, job.startTime).BindUnsigned(3, job.metadataType);
+    put.BindUnsigned(4, job.storeFlags).BindUnsigned(5, job.additionalFlags).BindUnsigned(6, job.afileId);
+    put.Bind(7, job.delimiter).Bind(8, job.uploaded ? 1 : 0);
     return put.Run();
   }
 

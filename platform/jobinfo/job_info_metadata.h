@@ -23,6 +23,12 @@ struct JobInfoJobRecord {
   uint64_t jobId = 0;
   uint64_t startTime = 0;  // Unix seconds
   uint32_t metadataType = kJobInfoMetadataTypeRfc;
+  // What the job's store committed with its files (job_info_store.h).
+  uint32_t storeFlags = 0;
+  uint32_t additionalFlags = 0;
+  uint64_t afileId = 0;
+  std::string delimiter;
+  bool uploaded = false;
 };
 
 struct JobInfoFileRecord {
@@ -40,6 +46,8 @@ class JobInfoMetadataBackend {
   virtual std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) = 0;
   // Adds the record or replaces the job's.
   virtual bool PutJob(const JobInfoJobRecord& job) = 0;
+  // Every job's record, by job.
+  virtual std::vector<JobInfoJobRecord> Jobs() { return {}; }
   // The container's file names in name order (none for a container the job
   // does not have); 0, or 1627 when the store cannot be read.
   virtual int ListFiles(uint64_t jobId, const std::string& container, std::vector<std::string>& names) = 0;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/jobinfo/job_info_metadata.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 
@@ -52,4 +53,38 @@ CJobInfoMetadataReaderPtr CJobInfoMetadataReaderManager::GetActiveMetadataReader
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::GetActiveMetadataReader", code)) return nullptr;
   return std::make_shared<CJobInfoMetadataReader>(m_nSnapJobId, m_nMetadataType);
+}
+
+CQiError CJobInfoMetadataReader::GetContainerFileList(const std::string& container, std::list<std::string>& names) {
+  names.clear();
+  int code = 0;
+  if (platform::InjectedFaultCode("CJobInfoMetadataReader::GetContainerFileList", code))
+    return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
+  std::vector<std::string> listed;
+  code = platform::JobInfoMetadata::Current().ListFiles(m_nJobId, container, listed);
+  if (code != 0)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code),
+                                   "Failed to list container [%s] of job [%llu]", container.c_str(),
+                                   static_cast<unsigned long long>(m_nJobId));
+  names.assign(listed.begin(), listed.end());
+  return CQiError();
+}
+
+uint64_t CJobInfoMetadataReader::GetTimeFrameStart() const {
+  std::optional<platform::JobRecord> job = platform::JobService::Current().FindJob(m_nJobId);
+  return job ? job->startTime : 0;
+}
+
+uint64_t CJobInfoMetadataReader::GetTimeFrameEnd() const {
+  std::optional<platform::JobRecord> job = platform::JobService::Current().FindJob(m_nJobId);
+  return job ? job->endTime : 0;
+}
+
+CJobInfoMetadataReaderPtr CJobInfoMetadataReaderFactory::GetInstance(int kind) {
+  int code = 0;
+  if (platform::InjectedFaultCode("CJobInfoMetadataReaderFactory::GetInstance", code)) return nullptr;
+  if (kind != 1 && kind != 2) return nullptr;
+  std::optional<platform::JobInfoJobRecord> job = platform::JobInfoMetadata::Current().FindJob(m_nSnapJobId);
+  return std::make_shared<CJobInfoMetadataReader>(m_nSnapJobId,
+                                                  job ? job->metadataType : platform::kJobInfoMetadataTypeRfc);
 }

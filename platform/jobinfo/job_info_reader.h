@@ -5,7 +5,9 @@
 // Faults (each call then fails with the fault's code as a Windows-style
 // error, or answers null): "CJobInfoMetadataReaderManager::DownloadFiles",
 // "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
-// "CJobInfoMetadataReader::WriteFileToPath".
+// "CJobInfoMetadataReader::WriteFileToPath",
+// "CJobInfoMetadataReader::GetContainerFileList",
+// "CJobInfoMetadataReaderFactory::GetInstance".
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -26,10 +28,21 @@ class CJobInfoMetadataReader {
   // container holds no such file, with the errno when the path cannot be
   // written.
   CQiError WriteFileToPath(const std::string& container, const std::string& name, const std::string& path);
+  // The container's file names in name order (none for a container the job
+  // does not have).
+  CQiError GetContainerFileList(const std::string& container, std::list<std::string>& names);
+
+  void SetDelimiter(char delimiter) { m_cDelimiter = delimiter; }
+  char GetDelimiter() const { return m_cDelimiter; }
+  // The job's start and end times as the job service records them (0 while
+  // unknown).
+  uint64_t GetTimeFrameStart() const;
+  uint64_t GetTimeFrameEnd() const;
 
  private:
   uint64_t m_nJobId;
   uint32_t m_nMetadataType;
+  char m_cDelimiter = '/';
 };
 
 using CJobInfoMetadataReaderPtr = std::shared_ptr<CJobInfoMetadataReader>;
@@ -62,3 +75,21 @@ class CJobInfoMetadataReaderManager {
 };
 
 using CJobInfoMetadataReaderManagerPtr = std::shared_ptr<CJobInfoMetadataReaderManager>;
+
+// Readers of the metadata of snapJobId (the third argument), asked for by
+// jobId; the time and copy precedence are the real service's.
+class CJobInfoMetadataReaderFactory {
+ public:
+  CJobInfoMetadataReaderFactory(const std::string& stowhostClientName, uint64_t jobId, uint64_t snapJobId,
+                                uint64_t cellId, uint64_t appId, uint32_t fromTime, uint32_t copyPrecedence)
+      : m_nSnapJobId(snapJobId) {
+    (void)stowhostClientName, (void)jobId, (void)cellId, (void)appId, (void)fromTime, (void)copyPrecedence;
+  }
+  ~CJobInfoMetadataReaderFactory() {}
+
+  // A reader of kind 1 (index) or 2 (RFC); null for another kind.
+  CJobInfoMetadataReaderPtr GetInstance(int kind);
+
+ private:
+  uint64_t m_nSnapJobId;
+};

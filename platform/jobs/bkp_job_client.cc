@@ -29,7 +29,8 @@ class DatabaseJobService : public JobServiceBackend {
 
   static std::vector<JobRecord> Query(const std::string& where, const std::vector<uint64_t>& values) {
     const std::string sql =
-        "SELECT job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, backup_copy_done FROM jobs " +
+        "SELECT job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, backup_copy_done, "
+        "start_time, end_time FROM jobs " +
         where + ";";
     SqlStatement query(StateDb::Current(), sql.c_str());
     int index = 1;
@@ -50,13 +51,15 @@ class DatabaseJobService : public JobServiceBackend {
     job.snapJobId = query.Unsigned(6);
     job.copyId = static_cast<uint32_t>(query.Unsigned(7));
     job.backupCopyDone = query.Int(8) != 0;
+    job.startTime = query.Unsigned(9);
+    job.endTime = query.Unsigned(10);
     return job;
   }
 
   bool PutJob(const JobRecord& job) override {
     SqlStatement put(StateDb::Current(),
                      "INSERT OR REPLACE INTO jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, "
-                     "copy_id, backup_copy_done) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);");
+                     "copy_id, backup_copy_done, start_time, end_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
     put.BindUnsigned(1, job.jobId)
         .BindUnsigned(2, job.cellId)
         .BindUnsigned(3, job.appId)
@@ -65,7 +68,9 @@ class DatabaseJobService : public JobServiceBackend {
         .BindUnsigned(6, job.conversions)
         .BindUnsigned(7, job.snapJobId)
         .BindUnsigned(8, job.copyId)
-        .Bind(9, job.backupCopyDone ? 1 : 0);
+        .Bind(9, job.backupCopyDone ? 1 : 0)
+        .BindUnsigned(10, job.startTime)
+        .BindUnsigned(11, job.endTime);
     return put.Run();
   }
 
@@ -101,6 +106,13 @@ class DatabaseJobService : public JobServiceBackend {
     StateDb& db = StateDb::Current();
     SqlStatement update(db, "UPDATE jobs SET quit_flag = ? WHERE job_id = ?;");
     update.Bind(1, quit ? 1 : 0).BindUnsigned(2, jobId);
+    return update.Run() && sqlite3_changes(db.Handle()) == 1;
+  }
+
+  bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) override {
+    StateDb& db = StateDb::Current();
+    SqlStatement update(db, "UPDATE jobs SET start_time = ?, end_time = ? WHERE job_id = ?;");
+    update.BindUnsigned(1, startTime).BindUnsigned(2, endTime).BindUnsigned(3, jobId);
     return update.Run() && sqlite3_changes(db.Handle()) == 1;
   }
 };

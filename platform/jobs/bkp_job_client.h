@@ -31,6 +31,8 @@ struct JobRecord {
   uint64_t snapJobId = 0;       // the snapshot job this job converts (0: none)
   uint32_t copyId = 0;          // the storage-policy copy the job wrote
   bool backupCopyDone = false;  // the job's backup copy was made
+  uint64_t startTime = 0;       // Unix seconds; 0 while unknown
+  uint64_t endTime = 0;
 };
 
 // One call of a job client, as "name(arguments)".
@@ -59,6 +61,9 @@ class JobServiceBackend {
   // job; setting it is false for one.
   virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;
   virtual bool SetQuitFlag(uint64_t jobId, bool quit) = 0;
+  // The job's start and end times, the rest of its row kept; false for an
+  // unknown job.
+  virtual bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) = 0;
 
   static JobServiceBackend& Default();
 };

@@ -39,18 +39,46 @@ class BrowsePath : public CNGeneratedMessage<100, 3, 0x6450F7CE> {
  public:
   static constexpr CNFieldId kPath{1, 1, 0};
 };
-class BrowseOptions : public CNGeneratedMessage<100, 4, 0x640F781D> {};
+class BrowseOptions : public CNGeneratedMessage<100, 4, 0x640F781D> {
+ public:
+  static constexpr CNFieldId kSkipDeleted{1, 1, 0};
+  static constexpr CNFieldId kInstantSend{11, 11, 0};
+  static constexpr CNFieldId kCarryForward{44, 44, 0};
+};
 class BrowseMode : public CNGeneratedMessage<100, 5, 0x647A0A7A> {};
 class BrowsePaging : public CNGeneratedMessage<100, 6, 0x64AE3D09> {
  public:
   static constexpr CNFieldId kPageSize{3, 3, 0};
   static constexpr CNFieldId kFirstItem{4, 4, 0};
 };
-class ViewIdComponentIdToAfileMap : public CNGeneratedMessage<100, 27, 0x6423AE6F> {};
-class PathToAfileMap : public CNGeneratedMessage<100, 28, 0x6464CA78> {};
-class BrowseAdvConfigGenerateIdxLogs : public CNGeneratedMessage<100, 29, 0x64C57929> {};
+// One carry-forward entry: a view and component, and its paths' archive
+// files.
+class ViewIdComponentIdToAfileMap : public CNGeneratedMessage<100, 27, 0x6423AE6F> {
+ public:
+  static constexpr CNFieldId kViewName{1, 1, 0};
+  static constexpr CNFieldId kComponentId{2, 5, 0};
+  static constexpr CNFieldId kPaths{3, 9, 0};
+};
+class PathToAfileMap : public CNGeneratedMessage<100, 28, 0x6464CA78> {
+ public:
+  static constexpr CNFieldId kPath{1, 1, 0};
+  static constexpr CNFieldId kArchFileId{2, 5, 0};
+  static constexpr CNFieldId kArchGroupId{3, 6, 0};
+  static constexpr CNFieldId kArchFileFlags{4, 7, 0};
+  static constexpr CNFieldId kArchFileValue{5, 8, 0};
+};
+// The request to generate a job's index logs from another job's index.
+class BrowseAdvConfigGenerateIdxLogs : public CNGeneratedMessage<100, 29, 0x64C57929> {
+ public:
+  static constexpr CNFieldId kEntries{1, 1, 0};
+  static constexpr CNFieldId kSourceJobId{2, 2, 0};
+  static constexpr CNFieldId kVornCellId{3, 3, 0};
+  static constexpr CNFieldId kBackupLevel{4, 4, 0};
+  static constexpr CNFieldId kIndexConnFlags{5, 5, 0};
+};
 class BrowseAdvancedConfigExtendedConfig : public CNGeneratedMessage<100, 38, 0x64D4F192> {
  public:
+  static constexpr CNFieldId kGenerateIdxLogs{2, 2, 0};
   static constexpr CNFieldId kFetchIdxExtentBitmap{6, 6, 0};
 };
 class BrowseAdvancedConfig : public CNGeneratedMessage<100, 61, 0x64BF06D1> {
@@ -62,6 +90,8 @@ class BrowseAdvancedConfig : public CNGeneratedMessage<100, 61, 0x64BF06D1> {
 class BrowseAdvancedOptions : public CNGeneratedMessage<100, 63, 0x64B7CBA7> {
  public:
   static constexpr CNFieldId kAdvancedConfig{3, 6, 0};
+  static constexpr CNFieldId kUseAdvancedConfig{4, 7, 0};
+  static constexpr CNFieldId kWaitForResult{5, 8, 0};
   static constexpr CNFieldId kTimeoutSeconds{9, 12, 0};
 };
 class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {
@@ -170,11 +200,20 @@ class IdxDataInfo : public CNGeneratedMessage<101, 84, 0x6577D054> {
  public:
   static constexpr CNFieldId kData{1, 1, 0};
 };
+// One volume of a block-level job: its path, its block-backup-device
+// message text, and whether it is a volume of a special type.
+class BlockLevelVolData : public CNGeneratedMessage<101, 83, 0x65B1E0C3> {
+ public:
+  static constexpr CNFieldId kVolume{1, 1, 0};
+  static constexpr CNFieldId kVolumeData{2, 2, 0};
+  static constexpr CNFieldId kVolumeType{5, 5, 0};
+};
 // The index metadata record of one item.
 class IdxMetaData : public CNGeneratedMessage<101, 93, 0x6542D325> {
  public:
   static constexpr CNFieldId kObject{1, 1, 0};
   static constexpr CNFieldId kVersion{11, 11, 0};
+  static constexpr CNFieldId kBlockLevelVolData{35, 35, 0};
   static constexpr CNFieldId kData{36, 36, 0};
 };
 }  // namespace IdxMetadata

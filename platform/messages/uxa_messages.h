@@ -16,6 +16,7 @@ class BlockBackupDevice : public CNGeneratedMessage<22, 229, 0x16E993C5> {
   static constexpr CNFieldId kTotalBlocks{9, 24, 0xB411EA};
   static constexpr CNFieldId kFSBlockSize{12, 27, 0xCAB7E1};
   static constexpr CNFieldId kBitMapSize{13, 28, 0x1615D0};
+  static constexpr CNFieldId kDiskSize{19, 40, 0};
 };
 
 // The content of an Oracle database subclient (request and reply).

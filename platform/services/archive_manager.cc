@@ -1,7 +1,11 @@
 #include "platform/services/archive_manager.h"
 
+#include <set>
+
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
+#include "platform/snapshot/snap_client_api.h"
 
 namespace platform {
 namespace {
@@ -167,4 +171,34 @@ int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t
     return 0;
   }
   return 1168;
+}
+
+int ArMgrClientAPI::convertCopyIdToCopyPrecedence(uint32_t archGroupId, uint32_t copyId, uint32_t& copyPrecedence) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::convertCopyIdToCopyPrecedence", code)) return code != 0 ? code : -1;
+  for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All())
+    if (record.groupId == archGroupId && record.copyId == copyId) {
+      copyPrecedence = copyId;
+      return 0;
+    }
+  return 1168;
+}
+
+int ArMgrClientAPI::getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ArMgrClientAPI::getUnMaterializedSnaps", code)) return code != 0 ? code : -1;
+  if (args == nullptr || ret == nullptr) return 87;
+  const std::vector<SMVolSnapInfo> records = platform::SnapshotLibrary::Current().Records();
+  std::set<uint64_t> stored, cloned;
+  for (const SMVolSnapInfo& record : records) {
+    if (record.getVornCellId() != args->cellId) continue;
+    stored.insert(record.getJobId());
+    if (record.getSnapJobId() != record.getJobId()) cloned.insert(record.getSnapJobId());
+  }
+  ret->snaps.clear();
+  for (const platform::JobRecord& job : platform::JobService::Current().Jobs())
+    if (job.cellId == args->cellId && job.appId == args->appId && job.jobId < args->currentSnapJobId &&
+        stored.count(job.jobId) != 0 && cloned.count(job.jobId) == 0)
+      ret->snaps.push_back({job.jobId, job.cellId});
+  return 0;
 }

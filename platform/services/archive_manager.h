@@ -49,13 +49,6 @@ struct GetLastAfileOfCycleRet_t {
   std::string storageHostName;
 };
 
-// The identity of one archive file as the index service knows it.
-struct ArchiveFileId_t {
-  uint32_t cellId = 0;
-  uint32_t archiveGroupNumber = 0;
-  uint32_t archiveFileNumber = 0;
-};
-
 // Request and reply: one archive file's record.
 struct GetAfileInfoArgsCC_t {
   uint64_t archFileId = 0;
@@ -75,6 +68,30 @@ struct GetAfileInfoRetCC_t {
   std::string storageHostName;
 };
 
+// Request and reply: the snapshot jobs of an application, older than the
+// current one, that were never turned into backups.
+struct GetUnMaterializedSnapsArgs_t {
+  uint64_t appId = 0;
+  uint64_t currentSnapJobId = 0;
+  uint64_t cellId = 0;
+};
+
+struct GetUnMaterializedSnaps_Info {
+  uint64_t snapJobId = 0;
+  uint64_t cellId = 0;
+};
+
+struct GetUnMaterializedSnapsRet_t {
+  std::vector<GetUnMaterializedSnaps_Info> snaps;
+};
+
+// The identity of one archive file as the index service knows it.
+struct ArchiveFileId_t {
+  uint32_t cellId = 0;
+  uint32_t archiveGroupNumber = 0;
+  uint32_t archiveFileNumber = 0;
+};
+
 class ArMgrClientAPI {
  public:
   ArMgrClientAPI() = default;
@@ -88,6 +105,14 @@ class ArMgrClientAPI {
   // The archive file's record: 0; 87 for a missing argument or reply, 1168
   // for an unknown archive file (of the cell, when one is given).
   int getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* ret);
+  // The copy precedence of a copy of an archive group: the copy's number
+  // when an archive file of the group was written to that copy; 1168
+  // otherwise.
+  int convertCopyIdToCopyPrecedence(uint32_t archGroupId, uint32_t copyId, uint32_t& copyPrecedence);
+  // In ascending job order: the jobs of the application and cell below the
+  // current one whose own snapshot record is stored and that no stored
+  // clone names as its snapshot job. 0; 87 for a missing argument or reply.
+  int getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret);
 };
 
 namespace platform {

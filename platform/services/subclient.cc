@@ -92,6 +92,12 @@ int Subclient::getSnapBackup(bool& snapBackup, void*) {
   return ReadField(m_nCellId, m_nAppId, snapBackup, [](const platform::SubclientRecord& r) { return r.snapBackup; });
 }
 
+int Subclient::getGUIDStr(std::string& guid) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getGUIDStr", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, guid, [](const platform::SubclientRecord& r) { return r.guid; });
+}
+
 int OracleBackpack::getBackupMode(int& mode, void*) {
   int code = 0;
   if (platform::InjectedFaultCode("OracleBackpack::getBackupMode", code)) return Failed(code);

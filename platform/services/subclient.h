@@ -34,6 +34,8 @@ class Subclient {
   virtual int getSubclientName(std::string& name, void* reserved);
   // Whether the subclient's backups are taken from snapshots.
   virtual int getSnapBackup(bool& snapBackup, void* reserved);
+  // The subclient's GUID text.
+  virtual int getGUIDStr(std::string& guid);
 
  protected:
   uint64_t m_nCellId;

@@ -309,6 +309,32 @@ const char* const kSteps[] = {
     "  extent_id INTEGER NOT NULL,"
     "  hash TEXT NOT NULL,"
     "  PRIMARY KEY (cell_id, app_id, volume, extent_id)) WITHOUT ROWID;",
+
+    // 11: the carry-forward entries the index was asked for; jobs' start and
+    // end times; subclients' GUIDs; what a job's job-info upload committed
+    // besides its files.
+    "ALTER TABLE jobs ADD COLUMN start_time INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE jobs ADD COLUMN end_time INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE subclients ADD COLUMN guid TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE job_info_jobs ADD COLUMN store_flags INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE job_info_jobs ADD COLUMN additional_flags INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE job_info_jobs ADD COLUMN afile_id INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE job_info_jobs ADD COLUMN delimiter TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE job_info_jobs ADD COLUMN uploaded INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE index_carry_forward ("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  job_id INTEGER NOT NULL,"
+    "  source_job_id INTEGER NOT NULL,"
+    "  view TEXT NOT NULL,"
+    "  component TEXT NOT NULL,"
+    "  path TEXT NOT NULL,"
+    "  afile_id INTEGER NOT NULL,"
+    "  group_id INTEGER NOT NULL,"
+    "  flags INTEGER NOT NULL,"
+    "  value INTEGER NOT NULL,"
+    "  from_time INTEGER NOT NULL,"
+    "  to_time INTEGER NOT NULL,"
+    "  timeout INTEGER NOT NULL);",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -196,13 +196,16 @@ TEST_F(PseudoSnapDriverTest, CloneRewritesSnapsAndCopiesZfsMetadata) {
 }
 
 // Without indexing V2 the job runs to the end with none of the index steps;
-// with it, the steps still to come fail instead of passing unnoticed.
+// with it, the volumes are published and a job whose cumulative bitmap
+// folder is missing fails at the upload instead of passing unnoticed.
 TEST_F(PseudoSnapDriverTest, IndexStepsOnlyWithIndexingV2) {
   Handler handler;
   ASSERT_FALSE(Initialize(handler, 29).IsError());
   CQiError error = handler.CreatePseudoSnapArchive(nullptr);
-  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 50)) << error.AsString();
-  EXPECT_NE(error.AsString().find("SendVolumeAFileInfo"), std::string::npos);
+  ASSERT_TRUE(error.IsError());
+  EXPECT_NE(error.AsString().find("Failed to carry fwd cumulative backup bitmaps"), std::string::npos)
+      << error.AsString();
+  EXPECT_FALSE(blbsim::IndexItems(101).empty());
 }
 
 // A synthetic full fetches the snapshot record of the copy the job manager

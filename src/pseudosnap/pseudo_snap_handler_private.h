@@ -85,8 +85,16 @@ class CPseudoSnapArchiveHandlerPrivate {
 
   // Index publishing, carry-forward and synthetic full.
   CQiError SendVolumeAFileInfo(const std::string& volume, int pseudoArchFileId);
+  // The volume's block-backup-device message text; empty when no device of
+  // the configuration has that source volume.
+  CQiError GetVolData(const std::string& volume, std::string& output);
+  std::string GetParent(const std::string& path);
   CQiError PopulateFullIncrBackupIndex();
   CQiError RunCarryFwdIndex();
+  // Lowers `time` to the earliest creation time of the snapshot job's
+  // archive files of type 6.
+  CQiError GetSnapJobFromTime(unsigned long long snapJobId, long long& time);
+  CQiError CarryFwdSystemViewToIndex(databrowse::BrowseTimeRange timeRange);
   CQiError InitializeSynthfull();
   CQiError PopulateSynthFullIndex();
   CQiError UpdateSynthFullBackupInfo();

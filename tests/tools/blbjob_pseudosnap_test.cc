@@ -70,6 +70,48 @@ TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
   EXPECT_EQ(filesAfter, files);
 }
 
+// With indexing V2 the converted job publishes its volume, carries the
+// snapshot job's index forward and stores its catalogue.
+TEST(blbjobPseudoSnap, PublishesTheVolumeAndCarriesTheIndexForward) {
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop{64 << 20};
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  ASSERT_EQ(RunCommand("mkfs.ext4 -q " + loop.Device()), 0);
+  testing_support::ScopedMount ext4(loop.Device(), "ext4");
+  BLB_SKIP_WITHOUT_MOUNT(ext4);
+  const std::string snapshotJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
+  std::string out;
+  const ReleaseSnapshotJob release;
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + snapshotJob, &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("scan" + snapshotJob, &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("pseudosnap --snap-job 1001 -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2", &out), 0) << out;
+  EXPECT_NE(out.find("index items="), std::string::npos) << out;
+  const std::string afile = Field(out, "afiles");
+
+  std::string items, size;
+  ASSERT_EQ(RunBlbsim(state.Path(), "index items 1002", &items), 0) << items;
+  ASSERT_EQ(RunCommand("blockdev --getsize64 " + loop.Device(), &size), 0);
+  size.erase(size.find_last_not_of("\n") + 1);
+  EXPECT_EQ(items.find("header "), items.rfind("header ")) << items;
+  EXPECT_EQ(Field(items, "size"), size) << items;
+  std::string carried;
+  ASSERT_EQ(RunBlbsim(state.Path(), "index carryfwd 1002", &carried), 0);
+  EXPECT_NE(carried.find("afile=" + afile + " "), std::string::npos) << carried;
+
+  std::string shown;
+  ASSERT_EQ(RunBlbsim(state.Path(), "jobinfo show 1002", &shown), 0) << shown;
+  EXPECT_NE(
+      shown.find(" storage_type=2 flags=64 additional_flags=532 afile=" + afile + " delimiter=\"/\" uploaded=1\n"),
+      std::string::npos)
+      << shown;
+  const std::string archive = state.Path() + "/catalogue.7z", folder = state.Path() + "/catalogue";
+  ASSERT_EQ(RunBlbsim(state.Path(), "jobinfo get 1002 BlockLevelCatalog BlockDeviceConfig.kzf.7z " + archive), 0);
+  ASSERT_EQ(RunCommand("7z x -y -o" + folder + " " + archive + " >/dev/null"), 0);
+  EXPECT_EQ(
+      RunCommand("cmp " + folder + "/BlockDeviceConfig.kzf " + state.Path() + "/jobresults/2/7/BlockDeviceConfig.kzf"),
+      0);
+}
+
 TEST(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
   testing_support::ScopedStateDir state;
   const std::string job = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";

@@ -94,7 +94,7 @@ TEST(blbsim, SeedsAJsonDocumentAndDumpsItBack) {
             "afile=32 job=12 app=5 cell=2 type=1 cycle=3 created=1700000100 host=ma1\n");
   EXPECT_EQ(RunBlbsim(scope.Path(), "dump archive", &out), 2);
   EXPECT_NE(out.find("services: agent_config application_list oracle_agent volume_manager archive_manager job_manager "
-                     "snapshot_library fault_table"),
+                     "snapshot_library job_info index_items fault_table"),
             std::string::npos)
       << out;
 }

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fs_util.h"
 
 namespace blbjob {
@@ -48,7 +50,15 @@ bool EnsureJobKnown(const Command& command) {
   record.appId = job.GetAppId();
   record.level = job.GetBackupLevel();
   record.token = job.GetJobToken();
+  record.startTime = static_cast<uint64_t>(std::time(nullptr));
   return blbsim::AddJob(record);
+}
+
+bool RecordPhaseEnd(uint64_t jobId) {
+  std::optional<platform::JobRecord> record = blbsim::FindJob(jobId);
+  if (!record) return false;
+  const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
+  return platform::JobService::Current().SetJobTimes(jobId, record->startTime != 0 ? record->startTime : now, now);
 }
 
 }  // namespace blbjob

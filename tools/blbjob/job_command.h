@@ -28,5 +28,9 @@ bool ReadCommand(const tools::Args& args, Command& command);
 // job-results directory and the job itself to the simulated services unless
 // they are there.
 bool EnsureJobKnown(const Command& command);
+// Records in the job service that a phase of the job ended now: the job's
+// window (from its start to its last phase's end) is what a later pseudo-snap
+// job carries its index forward over.
+bool RecordPhaseEnd(uint64_t jobId);
 
 }  // namespace blbjob

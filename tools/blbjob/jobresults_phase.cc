@@ -8,7 +8,6 @@
 #include "platform/archive/archive_stream.h"
 #include "platform/archive/kz_archive.h"
 #include "platform/config/agent_config.h"
-#include "platform/guid/guid_factory.h"
 #include "platform/indexing/indexing_v2.h"
 #include "platform/jobs/job_ctrl_client.h"
 #include "platform/services/subclient.h"
@@ -37,8 +36,11 @@ CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
   archive.setJobId(job.GetJobId());
   archive.setBackupLevel(static_cast<KZBkpLevel>(job.GetBackupLevel()));
   KZJobCtrlClient jobCtrl(job.GetJobId(), client->name);
-  const std::string appGuid =
-      CGuidFactory::get_guid_nosalt(platform::ApplicationIdText(job.GetVornCellId(), job.GetAppId()));
+  std::string appGuid;
+  ApplicationId application(job.GetVornCellId(), job.GetAppId());
+  Subclient* subclientObject = application.getSubclient(nullptr);
+  if (subclientObject == nullptr || subclientObject->getGUIDStr(appGuid) != 0)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "cannot read the subclient's GUID");
   CBLBJRForJobBackupHandler handler(*jobResults, appGuid, &archive, &jobCtrl, static_cast<unsigned long>(client->osId),
                                     indexV2);
   CQiError error = handler.Run();

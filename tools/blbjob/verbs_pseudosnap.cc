@@ -5,18 +5,23 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <map>
 
 #include "blocklevel/pseudo_snap_archive_handler.h"
 #include "job_command.h"
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/snap_harness.h"
+#include "platform/indexing/index_carry_forward.h"
 #include "platform/services/archive_manager.h"
+#include "platform/text/fx_string.h"
 
 namespace blbjob {
 namespace {
 
 constexpr int kSnapshotArchFileType = 6;
+// The file-system application type a job of a subclient without one runs as.
+constexpr uint32_t kFileSystemAppType = 29;
 
 struct PseudoSnapOptions {
   uint64_t snapJobId = 0;
@@ -114,6 +119,8 @@ int PseudoSnap(const tools::Args& args) {
   const std::optional<platform::ClientRecord> local = config.FindClient(config.LocalClientId());
   KZJobCtrlClient jobCtrl(local ? local->name : std::string());
 
+  if (options.appType == 0)
+    options.appType = subclient->appType != 0 ? static_cast<uint32_t>(subclient->appType) : kFileSystemAppType;
   const auto started = std::chrono::steady_clock::now();
   CPseudoSnapArchiveHandler handler;
   const KZBkpLevel level = static_cast<KZBkpLevel>(job.GetBackupLevel());
@@ -127,6 +134,13 @@ int PseudoSnap(const tools::Args& args) {
     std::fprintf(stderr, "blbjob: pseudosnap failed: %s\n", error.AsString().c_str());
     return 1;
   }
+  // A job without indexing V2 leaves no cumulative bitmaps to hand over.
+  std::map<std::string, std::string> bitmaps;
+  if (FXPath::DoesPathExist(*subclientDir + "/BlockLevelCumulativeBM")) error = handler.GetCumulativeBmpMap(bitmaps);
+  if (error.IsError()) {
+    std::fprintf(stderr, "blbjob: pseudosnap cumulative bitmaps: %s\n", error.AsString().c_str());
+    return 1;
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::string files;
   for (uint32_t id : ids) files += (files.empty() ? "" : ",") + std::to_string(id);
@@ -134,13 +148,17 @@ int PseudoSnap(const tools::Args& args) {
               static_cast<unsigned long long>(job.GetJobId()), static_cast<unsigned long long>(options.snapJobId),
               LevelName(job.GetBackupLevel()), files.c_str(), subclientDir->c_str(),
               static_cast<unsigned long long>(job.GetJobId()), seconds);
-  return 0;
+  std::printf("index items=%zu carryfwd=%zu cumulative=%zu\n", blbsim::IndexItems(job.GetJobId()).size(),
+              platform::IndexCarryForwards(job.GetJobId()).size(), bitmaps.size());
+  return RecordPhaseEnd(job.GetJobId()) ? 0 : 1;
 }
 
 const tools::VerbRegistration kPseudoSnapVerbs({
-    {"pseudosnap", "--snap-job S [--app-type N] [--copy-id N] [--snap-client N] [--no-v2] [--metadata] -- JOBARGS",
+    {"pseudosnap",
+     "--snap-job S [--app-type N (default: the subclient's, else 29)] [--copy-id N] [--snap-client N] [--no-v2] "
+     "[--metadata] -- JOBARGS",
      "turns snapshot job S into this block-level backup job: pseudo archive files, the cloned snap record and "
-     "the done marker",
+     "the done marker, the index items and carry-forward, the cumulative bitmaps",
      PseudoSnap},
 });
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "job_bookkeeping.h"
+#include "job_command.h"
 #include "phase_options.h"
 
 namespace blbjob {
@@ -34,7 +35,7 @@ int Scan(const tools::Args& args) {
   PrintJobLine(context.job.GetJobId(), context.full);
   if (error.IsError()) return PhaseFailed("scan", error);
   PrintScanLine(summary);
-  return 0;
+  return RecordPhaseEnd(context.job.GetJobId()) ? 0 : 1;
 }
 
 int Backup(const tools::Args& args) {
@@ -49,7 +50,7 @@ int Backup(const tools::Args& args) {
   PrintJobLine(context.job.GetJobId(), context.full);
   if (error.IsError()) return PhaseFailed("backup", error);
   PrintBackupLine(summary);
-  return 0;
+  return RecordPhaseEnd(context.job.GetJobId()) ? 0 : 1;
 }
 
 const tools::VerbRegistration kScanBackupVerbs({

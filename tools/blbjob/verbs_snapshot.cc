@@ -140,8 +140,8 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
   }
   RecordVolumes(jobId, records);
   const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
-  std::printf("  job %llu: level %d, %llu conversions\n", static_cast<unsigned long long>(jobId),
-              job ? job->level : 0, job ? static_cast<unsigned long long>(job->conversions) : 0ULL);
+  std::printf("  job %llu: level %d, %llu conversions\n", static_cast<unsigned long long>(jobId), job ? job->level : 0,
+              job ? static_cast<unsigned long long>(job->conversions) : 0ULL);
   const std::vector<platform::RaisedEvent> events = platform::StoredEvents();
   for (size_t i = eventsBefore; i < events.size(); ++i) {
     std::printf("  event 0x%08X job=%lld", static_cast<unsigned>(events[i].eventId), events[i].jobId);
@@ -214,6 +214,7 @@ int Snapshot(const tools::Args& args) {
   }
   handler.reset();
   Summarize(command, volumes, snapshots, eventsBefore);
+  if (status == 0 && !RecordPhaseEnd(command.job.GetJobId())) status = 1;
   return status;
 }
 

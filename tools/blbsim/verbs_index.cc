@@ -9,6 +9,7 @@
 #include "platform/harness/index_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/harness/snap_harness.h"
+#include "platform/indexing/index_carry_forward.h"
 #include "platform/text/fx_string.h"
 #include "verb.h"
 
@@ -138,10 +139,25 @@ int Items(const Args& args) {
   return 0;
 }
 
+// carryfwd JOB
+int CarryForwards(const Args& args) {
+  if (args.size() != 2 || !NumbersFrom(args, 1, 1)) return UsageError("index");
+  for (const platform::IndexCarryForwardRecord& r : platform::IndexCarryForwards(Number(args[1])))
+    std::printf(
+        "job=%llu source=%llu view=%s component=%s path=%s afile=%lld group=%lld flags=%lld value=%lld "
+        "from=%llu to=%llu timeout=%llu\n",
+        static_cast<unsigned long long>(r.jobId), static_cast<unsigned long long>(r.sourceJobId), r.view.c_str(),
+        r.component.c_str(), r.path.c_str(), static_cast<long long>(r.afileId), static_cast<long long>(r.groupId),
+        static_cast<long long>(r.flags), static_cast<long long>(r.value), static_cast<unsigned long long>(r.fromTime),
+        static_cast<unsigned long long>(r.toTime), static_cast<unsigned long long>(r.timeout));
+  return 0;
+}
+
 int Index(const Args& args) {
   if (args.empty()) return UsageError("index");
   if (args[0] == "connections") return Connections(args);
   if (args[0] == "items") return Items(args);
+  if (args[0] == "carryfwd") return CarryForwards(args);
   if (args[0] == "bitmap") return Bitmaps(args);
   if (args[0] == "reply") return Reply(args);
   if (args[0] == "extents") return ExtentView(args);
@@ -154,9 +170,10 @@ const VerbRegistration kIndexVerbs({
     {"index",
      "add HOST CELL APP JOB FILE [NAME [TIME]] | list | bitmap set CELL APP COMPONENT FILE | bitmap list | "
      "extents set CELL APP VOLUME FILE|- | extents show CELL APP VOLUME | reply FILE [type=N] [path=TEXT] | requests "
-     "[clear] | v2 CELL APP on|off | connections | items JOB",
+     "[clear] | v2 CELL APP on|off | connections | items JOB | carryfwd JOB",
      "the backup index: stored files, extent bitmaps, volumes' extent views (lines \"ID HASH\"), replies for the next "
-     "browse, browse requests, indexing V2, the jobs' indexing connections and the items published over them",
+     "browse, browse requests, indexing V2, the jobs' indexing connections, the items published over them and the "
+     "carry-forwards asked for",
      Index},
 });
 

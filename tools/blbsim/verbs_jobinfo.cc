@@ -34,9 +34,31 @@ int StoreCumulative(const Args& args) {
   return 0;
 }
 
+// show JOB: the job's record and what its last upload committed.
+int Show(const Args& args) {
+  if (args.size() != 2 || !NumbersFrom(args, 1, 1)) return UsageError("jobinfo");
+  std::optional<platform::JobInfoJobRecord> job = FindJobInfoJob(Number(args[1]));
+  if (!job) {
+    std::fprintf(stderr, "blbsim: no job-info record of job %s\n", args[1].c_str());
+    return 1;
+  }
+  std::printf(
+      "job=%llu start=%llu storage_type=%u flags=%u additional_flags=%u afile=%llu delimiter=\"%s\" "
+      "uploaded=%d\n",
+      static_cast<unsigned long long>(job->jobId), static_cast<unsigned long long>(job->startTime), job->metadataType,
+      job->storeFlags, job->additionalFlags, static_cast<unsigned long long>(job->afileId), job->delimiter.c_str(),
+      job->uploaded ? 1 : 0);
+  for (const platform::JobInfoFileRecord& file : JobInfoFiles())
+    if (file.jobId == job->jobId)
+      std::printf("%s/%s bytes=%llu\n", file.container.c_str(), file.name.c_str(),
+                  static_cast<unsigned long long>(file.size));
+  return 0;
+}
+
 int JobInfo(const Args& args) {
   const std::string what = args.empty() ? std::string() : args[0];
   if (what == "list") return List(args);
+  if (what == "show") return Show(args);
   if (what == "store-cumulative") return StoreCumulative(args);
   if (what == "put" && (args.size() == 4 || args.size() == 5) && NumbersFrom(args, 1, 1) && !args[2].empty()) {
     const std::string name = args.size() > 4 ? args[4] : std::string(FXPath::GetFileName(args[3]));
@@ -65,9 +87,10 @@ int JobInfo(const Args& args) {
 const VerbRegistration kJobInfoVerbs({
     {"jobinfo",
      "put JOB CONTAINER FILE [NAME] | list [JOB [CONTAINER]] | get JOB CONTAINER NAME DEST | job JOB START [TYPE] | "
-     "store-cumulative JOB JOBRESULTSDIR",
+     "store-cumulative JOB JOBRESULTSDIR | show JOB",
      "job-info metadata: files of jobs' containers, a job's start time and storage type; store-cumulative: a "
-     "scan's BlockLevelCumulativeBM/*_CumulativeV2.bmp into its job's container as <name>.7z",
+     "scan's BlockLevelCumulativeBM/*_CumulativeV2.bmp into its job's container as <name>.7z; show: a job's record, "
+     "the settings its store committed and its files",
      JobInfo},
 });
 
