@@ -30,6 +30,10 @@ const char* const kFailableCalls[] = {
     "KZPI_VornClient::getJobResultsDirectory",
     "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
+    // archive/
+    "KZArchive::SetFileSignatureData",
+    "KZArchive::allocateBuffer",
+    "KZArchive::writeBuffer",
     // bag/
     "CBag::LoadSerializedData",
     "CBag::Read",
@@ -160,6 +164,7 @@ const char* const kFailableCalls[] = {
     // services/
     "ApplicationId::getAppId",
     "ApplicationId::getAppType",
+    "ApplicationId::getApplicationType",
     "ApplicationId::getApplicationId",
     "ApplicationId::getClient",
     "ApplicationId::getInstance",
@@ -178,6 +183,7 @@ const char* const kFailableCalls[] = {
     "OracleBackpack::getBackupMode",
     "OracleBackpack::getImageCopyDir",
     "OracleBackpack::getSnapImageCopy",
+    "Subclient::getEnableMetadataBackup",
     "Subclient::getGUIDStr",
     "Subclient::getProxyClientId",
     "Subclient::getSnapBackup",
