@@ -50,7 +50,11 @@ constexpr MessageTypeInfo kCatalog[] = {
     {100, 113, 0x64E0B771, "databrowse::QueryFilter"},
     {100, 241, 0x64EF25B0, "databrowse::BrowseAdvConfigFetchIdxExtentBitmap"},
     {100, 242, 0x643A0E09, "databrowse::BrowseAdvConfigIdxExtentBitmap"},
+    {101, 0, 0x65A1C0DE, "IdxMetadata::IdxViewInfo"},
+    {101, 1, 0x6531B7E2, "IdxMetadata::IdxObjectInfo"},
+    {101, 37, 0x65E4A925, "IdxMetadata::IdxVersionInfo"},
     {101, 83, 0x65B1E0C3, "IdxMetadata::BlockLevelVolData"},
+    {101, 84, 0x6577D054, "IdxMetadata::IdxDataInfo"},
     {101, 93, 0x6542D325, "IdxMetadata::IdxMetaData"},
 };
 

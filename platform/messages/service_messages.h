@@ -195,6 +195,28 @@ class BrowseAdvConfigIdxExtentBitmap : public CNGeneratedMessage<100, 242, 0x643
 }  // namespace databrowse
 
 namespace IdxMetadata {
+// The view an item belongs to.
+class IdxViewInfo : public CNGeneratedMessage<101, 0, 0x65A1C0DE> {
+ public:
+  static constexpr CNFieldId kViewName{2, 5, 0};
+};
+// An item's identity in the index: its own GUID, its parent's and its view.
+class IdxObjectInfo : public CNGeneratedMessage<101, 1, 0x6531B7E2> {
+ public:
+  static constexpr CNFieldId kView{12, 15, 0};
+  static constexpr CNFieldId kObjectGuid{13, 16, 0};
+  static constexpr CNFieldId kParentGuid{14, 20, 0};
+};
+// The version of an item.
+class IdxVersionInfo : public CNGeneratedMessage<101, 37, 0x65E4A925> {
+ public:
+  static constexpr CNFieldId kVersionGuid{1, 1, 0};
+};
+// An item's data text.
+class IdxDataInfo : public CNGeneratedMessage<101, 84, 0x6577D054> {
+ public:
+  static constexpr CNFieldId kData{1, 1, 0};
+};
 // One volume of a block-level job: its path, its block-backup-device
 // message text, and whether it is a volume of a special type.
 class BlockLevelVolData : public CNGeneratedMessage<101, 83, 0x65B1E0C3> {
@@ -203,8 +225,12 @@ class BlockLevelVolData : public CNGeneratedMessage<101, 83, 0x65B1E0C3> {
   static constexpr CNFieldId kVolumeData{2, 2, 0};
   static constexpr CNFieldId kVolumeType{5, 5, 0};
 };
+// The index metadata record of one item.
 class IdxMetaData : public CNGeneratedMessage<101, 93, 0x6542D325> {
  public:
+  static constexpr CNFieldId kObject{1, 1, 0};
+  static constexpr CNFieldId kVersion{11, 11, 0};
   static constexpr CNFieldId kBlockLevelVolData{35, 35, 0};
+  static constexpr CNFieldId kData{36, 36, 0};
 };
 }  // namespace IdxMetadata

@@ -31,6 +31,10 @@ const char* const kFailableCalls[] = {
     "KZPI_VornClient::getJobResultsDirectory",
     "KZPI_VornClient::getVornServerHostName",
     "KZPlatformInfo::getActiveClientList",
+    // archive/
+    "KZArchive::SetFileSignatureData",
+    "KZArchive::allocateBuffer",
+    "KZArchive::writeBuffer",
     // bag/
     "CBag::LoadSerializedData",
     "CBag::Read",
@@ -165,6 +169,7 @@ const char* const kFailableCalls[] = {
     // services/
     "ApplicationId::getAppId",
     "ApplicationId::getAppType",
+    "ApplicationId::getApplicationType",
     "ApplicationId::getApplicationId",
     "ApplicationId::getBackupSet",
     "ApplicationId::getClient",
@@ -184,6 +189,7 @@ const char* const kFailableCalls[] = {
     "OracleBackpack::getBackupMode",
     "OracleBackpack::getImageCopyDir",
     "OracleBackpack::getSnapImageCopy",
+    "Subclient::getEnableMetadataBackup",
     "Subclient::getGUIDStr",
     "Subclient::getProxyClientId",
     "Subclient::getSnapBackup",

@@ -1,13 +1,14 @@
 #!/bin/bash
 # Checks the dynamic symbols of libblocklevel.so: every exported symbol must be
-# an agent entry point or belong to a public class, and every symbol listed in
-# the required file (one demangled name per line) must be exported.
+# an agent entry point or belong to a public class, every public class named
+# here must export symbols of its own, and every symbol listed in the required
+# file (one demangled name per line) must be exported.
 set -euo pipefail
 so="$1"
 required="$2"
 
 entry_points='BlockLevelClusterHandler|CreateBlkLevelCollectFiles|DetachBlockLevelVolumes|DetachBlockLevelVolumesForSC|GetBlockDeviceConfigHandler|GetUnderLyingDeviceIfCXBF|HandleRemoteIndex|MergeBitmapForBlockLevelSnap|ReadBlockDeviceConfig|ResetBitmapsForFull|RestoreBitMapMerger|Serialize|getCollectInstance'
-classes='CollectFileManager|CVolumeReaderForBackup|KzDeviceReader|KzDeviceReaderUnix|CPseudoSnapArchiveHandler|CBLBJRForJobBackupHandler|CIndexInfoStore|CIndexInfoReader|KzDeviceConfigHandler|KzDeviceConfigHandler_UNIX|KzDeviceConfigHandler_SPOS'
+classes='CollectFileManager|CVolumeReaderForBackup|KzDeviceReader|KzDeviceReaderUnix|CPseudoSnapArchiveHandler|CBLBJRForJobBackupHandler|CIndexInfoStore|KzDeviceConfigHandler|KzDeviceConfigHandler_UNIX|KzDeviceConfigHandler_SPOS'
 allowed="^(($entry_points)|FreeBitMaps\(.*|($classes)::.*|(typeinfo|typeinfo name|vtable) for ($classes))\$"
 
 exported=$(nm -D --defined-only "$so" | awk 'NF == 3 {print $3}' | c++filt |
@@ -21,6 +22,15 @@ while IFS= read -r symbol; do
     status=1
   fi
 done <<<"$exported"
+
+# A class named here and in the export map but built nowhere would pass the
+# checks above unnoticed.
+for class in ${classes//|/ }; do
+  if ! grep -q -E "^($class::|(typeinfo|vtable) for $class\$)" <<<"$exported"; then
+    echo "public class exports nothing: $class"
+    status=1
+  fi
+done
 
 while IFS= read -r symbol; do
   [ -z "$symbol" ] && continue

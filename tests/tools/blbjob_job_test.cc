@@ -262,6 +262,15 @@ TEST_F(JobCommand, AFullAndTwoIncrementalsListEveryChangedExtentInUseAndHashWhat
   const std::set<uint64_t> fullInUse = ExtentsInUse(fullSnapshot);
   EXPECT_EQ(std::set<uint64_t>(full.extents.begin(), full.extents.end()), fullInUse);
   ExpectHashesOfListedExtents(3001, out, full);
+  // The job-results directory follows the backup into the job's stream.
+  EXPECT_GT(SummaryNumber(out, "jobresults", "items"), 0u) << out;
+  std::string jobResultsList;
+  ASSERT_EQ(
+      RunCommand(std::string(BLBSIM_PATH) + " archive extract 3001 /KzBLBTCTroubleShootFakePath_95AD_4538_A437_5F81" +
+                     fs_->JobResults() + "/ListOfCollect.txt",
+                 &jobResultsList),
+      0);
+  EXPECT_EQ(jobResultsList, testing_support::ReadFile(fs_->JobResults() + "/ListOfCollect.txt"));
 
   // Real writes after the whole device was read (its pages cached): an
   // overwrite in place, an append, a new file.
