@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "blocklevel/index_info_reader.h"
+#include "blocklevel/index_info_store.h"
 #include "platform/base/compat.h"
 #include "platform/config/kz_client.h"
 #include "platform/dbagents/instance.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr char kSystemStateView[] = "[System State]";
 constexpr char kKeystepKey[] = "Special Components\\Keystep Files";
+constexpr char kKeystepFile[] = "KeystepInfo.kzf.7z";
 constexpr uint64_t kSystemStateAttribute = 0x100000;
 constexpr int kPlatformType = 2;
 constexpr int kHostNameBuffer = 1024;
@@ -106,5 +108,16 @@ CQiError CPseudoSnapArchiveHandlerPrivate::DownloadSysViewIndexFiles(CJobInfoMet
     if (error.IsError()) return error.Push(FXCODELOC);
     log.DebugLvl(__FUNCTION__, 1, "Downloaded metadata file [%s]", localPath.c_str());
   }
+  return CQiError();
+}
+
+CQiError CPseudoSnapArchiveHandlerPrivate::UploadSysViewIndexFiles() {
+  CIndexInfoStore store(static_cast<long>(m_nJobId), m_nVornCellId, m_nAppId);
+  store.SetDelimiter(m_cDelimiter);
+  store.SetViewName(kSystemStateView);
+  CQiError error = store.AddFileContentForKey(kKeystepKey, FXPath::Append(m_sSubClientDir, kKeystepFile));
+  if (error.IsError()) return error.Push(FXCODELOC, "Failed to add Keystep Info file to metadata store");
+  error = store.BackupData(m_oIndexingConnection);
+  if (error.IsError()) return error.Push(FXCODELOC, "Failed to upload BlockDeviceConfig file to indexing");
   return CQiError();
 }

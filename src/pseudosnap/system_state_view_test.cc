@@ -70,4 +70,11 @@ TEST_F(SystemStateViewTest, ANameThatIsNotPlainWritesNothing) {
   EXPECT_FALSE(testing_support::FileExists(Path("x")));
 }
 
+TEST_F(SystemStateViewTest, AMissingKeystepFileIsNotUploaded) {
+  CQiError error = handler_.UploadSysViewIndexFiles();
+  EXPECT_TRUE(error.IsError());
+  EXPECT_NE(error.AsString().find("Failed to add Keystep Info file to metadata store"), std::string::npos)
+      << error.AsString();
+}
+
 }  // namespace
