@@ -37,5 +37,8 @@ std::unique_ptr<IndexRequestHandler> MakeExtentViewHandler();
 // Request type 11 with a generate-index-logs block: the carry-forward of a
 // job's index (index_carry_forward.h).
 std::unique_ptr<IndexRequestHandler> MakeCarryForwardHandler();
+// Request type 0 or 1 on any other path: the items jobs published through
+// their indexing connections (indexed_items.h).
+std::unique_ptr<IndexRequestHandler> MakeItemBrowseHandler();
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 // Faults (each call then fails with the fault's code as a Windows-style
 // error, or answers null): "CJobInfoMetadataReaderManager::DownloadFiles",
 // "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
+// "CJobInfoMetadataReaderManager::DownloadFile",
 // "CJobInfoMetadataReader::WriteFileToPath",
 // "CJobInfoMetadataReader::GetContainerFileList",
 // "CJobInfoMetadataReaderFactory::GetInstance".
@@ -65,13 +66,20 @@ class CJobInfoMetadataReaderManager {
   // job does not have lists empty.
   CQiError DownloadFiles(const std::string& container, std::list<std::string>& names, const std::string& folder,
                          int flags);
+  // Writes one file of the container into the folder under its own name
+  // (whole or not at all) and gives its local path; 1168 when the container
+  // or the file is missing. The flags are the real service's.
+  CQiError DownloadFile(const std::string& container, const std::string& name, const std::string& folder,
+                        std::string& localPath, int flags);
   // The reader of the job's metadata; null when it cannot be had.
   CJobInfoMetadataReaderPtr GetActiveMetadataReader();
+  void SetDelimiter(char delimiter) { m_cDelimiter = delimiter; }
 
  private:
   uint64_t m_nSnapJobId;
   uint64_t m_nJobStartTime = 0;
   uint32_t m_nMetadataType;
+  char m_cDelimiter = '/';
 };
 
 using CJobInfoMetadataReaderManagerPtr = std::shared_ptr<CJobInfoMetadataReaderManager>;

@@ -11,7 +11,8 @@
 //
 // Faults: "KZBkpJobClient::init", "KZBkpJobClient::changeBkpLevelToFull",
 // "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
-// "KZBkpJobClient::updateInfo" (each call then answers false).
+// "KZBkpJobClient::updateInfo", "KZBkpJobClient::getXmlBlob",
+// "KZBkpJobClient::setXmlBlob" (each call then answers false).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,6 +93,11 @@ class KZBkpJobClient {
   // Commits what was asked. The flag and the out-flag (may be null) are the
   // agent's and not used here.
   bool updateInfo(bool flag, bool* changed);
+  // The job whose backup-details blob (job_details.h) is read or written.
+  void setJobID(uint64_t jobId) { m_nBlobJobId = jobId; }
+  // False before a successful init, and for a job without a blob.
+  bool getXmlBlob(std::string& xml, uint64_t cellId);
+  bool setXmlBlob(const std::string& xml, int flags);
 
  private:
   // Logs the call under the job init last named; the call's result.
@@ -100,4 +106,5 @@ class KZBkpJobClient {
   uint64_t m_nJobId = 0;       // 0 until init succeeded
   uint64_t m_nNamedJobId = 0;  // the job init last named
   bool m_bFullRequested = false;
+  uint64_t m_nBlobJobId = 0;
 };

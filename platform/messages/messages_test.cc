@@ -30,6 +30,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<Uxa::OraDataFile>(22, 263, "Uxa::OraDataFile");
   ExpectCatalogued<Uxa::OraVolumeDataType>(22, 295, "Uxa::OraVolumeDataType");
   ExpectCatalogued<KzEntities::GenericEntity>(18, 46, "KzEntities::GenericEntity");
+  ExpectCatalogued<KzEntities::ClientEntity>(18, 4, "KzEntities::ClientEntity");
   ExpectCatalogued<JobManager::GetLastIncrJobWithBackupCopyDoneReq>(21, 35,
                                                                     "JobManager::GetLastIncrJobWithBackupCopyDoneReq");
   ExpectCatalogued<JobManager::BkpJobDetailsXml>(21, 117, "JobManager::BkpJobDetailsXml");
@@ -47,6 +48,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<databrowse::BrowseAdvancedOptions>(100, 63, "databrowse::BrowseAdvancedOptions");
   ExpectCatalogued<databrowse::BrowseTimeRange>(100, 64, "databrowse::BrowseTimeRange");
   ExpectCatalogued<databrowse::Criteria>(100, 67, "databrowse::Criteria");
+  ExpectCatalogued<databrowse::QueryFilter>(100, 113, "databrowse::QueryFilter");
   ExpectCatalogued<databrowse::Query>(100, 80, "databrowse::Query");
   ExpectCatalogued<databrowse::QueryDataParam>(100, 81, "databrowse::QueryDataParam");
   ExpectCatalogued<databrowse::BrowseRequest>(100, 92, "databrowse::BrowseRequest");

@@ -9,8 +9,15 @@ class GenericEntity : public CNGeneratedMessage<18, 46, 0x12EB6C4F> {
  public:
   static constexpr CNFieldId kVornCellId{1, 1, 0};
   static constexpr CNFieldId kApplicationId{5, 11, 0};
+  static constexpr CNFieldId kBackupsetId{8, 20, 0};
+  static constexpr CNFieldId kInstanceId{11, 29, 0};
   static constexpr CNFieldId kAppType{14, 38, 0};
   static constexpr CNFieldId kClientId{17, 47, 0};
+};
+// A client named by its name: the storage-server client of a browse.
+class ClientEntity : public CNGeneratedMessage<18, 4, 0x12C4E1A7> {
+ public:
+  static constexpr CNFieldId kClientName{1, 1, 0};
 };
 }  // namespace KzEntities
 
@@ -99,7 +106,16 @@ class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {
   static constexpr CNFieldId kToTime{1, 1, 0};
   static constexpr CNFieldId kFromTime{2, 2, 0};
 };
-class Criteria : public CNGeneratedMessage<100, 67, 0x6470DE4A> {};
+// A query's criteria: (1, 1) its filter.
+class Criteria : public CNGeneratedMessage<100, 67, 0x6470DE4A> {
+ public:
+  static constexpr CNFieldId kFilter{1, 1, 0};
+};
+// A criteria's filter: the values it matches in its string list (4, 4).
+class QueryFilter : public CNGeneratedMessage<100, 113, 0x64E0B771> {
+ public:
+  static constexpr CNFieldId kValues{4, 4, 0};
+};
 // A query's data parameters: (2, 2) the paging of the reply.
 class QueryDataParam : public CNGeneratedMessage<100, 81, 0x6481C2E4> {
  public:
@@ -107,6 +123,7 @@ class QueryDataParam : public CNGeneratedMessage<100, 81, 0x6481C2E4> {
 };
 class Query : public CNGeneratedMessage<100, 80, 0x645E6CCD> {
  public:
+  static constexpr CNFieldId kCriteria{8, 11, 0};
   static constexpr CNFieldId kDataParam{5, 8, 0};
 };
 class BrowseRequest : public CNGeneratedMessage<100, 92, 0x64BC54CA> {

@@ -167,6 +167,17 @@ Instance* ApplicationId::getInstance(void*) {
   return m_pInstance.get();
 }
 
+BackupSet* ApplicationId::getBackupSet(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getBackupSet", code)) return nullptr;
+  if (!m_pBackupSet) {
+    std::optional<platform::SubclientRecord> record = Record();
+    if (!record) return nullptr;
+    m_pBackupSet = std::make_unique<BackupSet>(record->backupSetId);
+  }
+  return m_pBackupSet.get();
+}
+
 Subclient* ApplicationId::getSubclient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return Unknown(code, "getSubclient");

@@ -16,6 +16,16 @@
 class Instance;
 class KZClient;
 
+// The backup set an application belongs to.
+class BackupSet {
+ public:
+  explicit BackupSet(uint64_t backupSetId) : m_nBackupSetId(backupSetId) {}
+  uint64_t getBackupSetId() const { return m_nBackupSetId; }
+
+ private:
+  uint64_t m_nBackupSetId;
+};
+
 class Subclient {
  public:
   Subclient(uint64_t cellId, uint64_t appId) : m_nCellId(cellId), m_nAppId(appId) {}
@@ -82,6 +92,9 @@ class ApplicationId {
   // The application's instance (its id is 0 for an application of no
   // instance), owned by this object; null when the application is unknown.
   Instance* getInstance(void* reserved);
+  // The application's backup set, owned by this object; null when the
+  // application is unknown.
+  BackupSet* getBackupSet(void* reserved);
   // The subclient, owned by this object; an OracleBackpack for an Oracle
   // subclient unless the configuration registers it as a plain one; null
   // when the configuration does not know it.
@@ -113,6 +126,7 @@ class ApplicationId {
   bool m_bReadable = true;
   std::unique_ptr<Subclient> m_pSubclient;
   std::unique_ptr<Instance> m_pInstance;
+  std::unique_ptr<BackupSet> m_pBackupSet;
   std::unique_ptr<KZClient> m_pClient;
   std::unique_ptr<ApplicationType> m_pApplicationType;
   int m_nLastError = 0;

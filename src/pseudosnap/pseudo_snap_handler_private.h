@@ -95,6 +95,11 @@ class CPseudoSnapArchiveHandlerPrivate {
   // archive files of type 6.
   CQiError GetSnapJobFromTime(unsigned long long snapJobId, long long& time);
   CQiError CarryFwdSystemViewToIndex(databrowse::BrowseTimeRange timeRange);
+  // Whether the snapshot job backed up a system state; false whenever that
+  // cannot be learnt.
+  bool IsBackupSystemState();
+  CQiError DownloadSysViewIndexFiles(CJobInfoMetadataReaderManagerPtr& manager);
+  CQiError UploadSysViewIndexFiles();
   CQiError InitializeSynthfull();
   CQiError PopulateSynthFullIndex();
   CQiError UpdateSynthFullBackupInfo();

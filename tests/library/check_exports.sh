@@ -8,7 +8,7 @@ so="$1"
 required="$2"
 
 entry_points='BlockLevelClusterHandler|CreateBlkLevelCollectFiles|DetachBlockLevelVolumes|DetachBlockLevelVolumesForSC|GetBlockDeviceConfigHandler|GetUnderLyingDeviceIfCXBF|HandleRemoteIndex|MergeBitmapForBlockLevelSnap|ReadBlockDeviceConfig|ResetBitmapsForFull|RestoreBitMapMerger|Serialize|getCollectInstance'
-classes='CollectFileManager|CVolumeReaderForBackup|KzDeviceReader|KzDeviceReaderUnix|CPseudoSnapArchiveHandler|CBLBJRForJobBackupHandler|CIndexInfoStore|KzDeviceConfigHandler|KzDeviceConfigHandler_UNIX|KzDeviceConfigHandler_SPOS'
+classes='CollectFileManager|CVolumeReaderForBackup|KzDeviceReader|KzDeviceReaderUnix|CPseudoSnapArchiveHandler|CBLBJRForJobBackupHandler|CIndexInfoStore|CIndexInfoReader|KzDeviceConfigHandler|KzDeviceConfigHandler_UNIX|KzDeviceConfigHandler_SPOS'
 allowed="^(($entry_points)|FreeBitMaps\(.*|($classes)::.*|(typeinfo|typeinfo name|vtable) for ($classes))\$"
 
 exported=$(nm -D --defined-only "$so" | awk 'NF == 3 {print $3}' | c++filt |
