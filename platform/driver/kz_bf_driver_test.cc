@@ -118,7 +118,17 @@ TEST(SimulatedKzBf, ListsAndDestroysSnapshotsThatHoldTheDevicesContent) {
   ::close(fd);
   EXPECT_EQ(copy, testing_support::ReadFile(image));
   ASSERT_FALSE(driver.destroySnap(loop).IsError());
-  EXPECT_NE(std::system(("losetup " + loop + " >/dev/null 2>&1").c_str()), 0);  // detached
+  // Detached: the device no longer holds a file of this state directory. The
+  // kernel lets it go once its last opener closes it, and another test may
+  // take the free number at once, so look for our file, a while.
+  const std::string backedByUs =
+      "losetup -n -O BACK-FILE " + loop + " 2>/dev/null | grep -q '" + state.Path() + "'";
+  bool detached = false;
+  for (int tries = 0; !detached && tries < 50; ++tries) {
+    detached = std::system(backedByUs.c_str()) != 0;
+    if (!detached) ::usleep(100 * 1000);
+  }
+  EXPECT_TRUE(detached) << loop;
   ASSERT_FALSE(driver.detachDevice(image).IsError());
 }
 
