@@ -7,10 +7,12 @@
 
 #include <random>
 
+#include "blocklevel/index_info_store.h"
 #include "platform/config/agent_config.h"
 #include "platform/harness/index_harness.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/messages/service_messages.h"
+#include "platform/services/archive_manager.h"
 #include "platform/sim/fault_table.h"
 #include "platform/text/ascii85.h"
 #include "support/test_platform.h"
@@ -43,7 +45,7 @@ std::string Encoded(const std::string& bytes) {
 }
 
 class IndexInfoReaderTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     platform::SubclientRecord subclient;
     subclient.cellId = 2;
@@ -154,6 +156,71 @@ TEST_F(IndexInfoReaderTest, BrowsesEachKeyPathOnceAndRestoresItsFile) {
   EXPECT_TRUE(files.empty());
   ASSERT_EQ(Browses().size(), 1u);
   EXPECT_EQ(Parsed(Browses()[0]).getlistobject(4, 4)[0].getstring(1, 1), "\\[System State]\\A\\B");
+}
+
+// The view as the index-info store uploads it, not as published by hand:
+// what the store writes is what the reader browses and restores.
+TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
+  testing_support::ScopedStateDir state;
+  platform::SubclientRecord subclient;
+  subclient.cellId = 2;
+  subclient.appId = 7;
+  subclient.clientId = 9;
+  subclient.appType = 29;
+  subclient.backupSetId = 3;
+  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+  platform::JobRecord job;
+  job.jobId = 500;
+  job.cellId = 2;
+  job.appId = 7;
+  job.token = "tok";
+  ASSERT_TRUE(platform::JobService::Current().PutJob(job));
+  platform::ArchiveFileRecord file;
+  file.archFileId = 50;
+  file.jobId = 500;
+  file.appId = 7;
+  file.cellId = 2;
+  file.groupId = 4;
+  file.createTime = 1000;
+  file.storageHostName = "ma1";
+  ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
+  const std::string content = RandomBytes(200001);
+  const std::string local = state.Sub(kFile);
+  testing_support::WriteFile(local, content);
+  {
+    CIndexInfoStore store(500, 2, 7);
+    store.SetDelimiter('\\');
+    store.SetViewName(kView);
+    ASSERT_FALSE(store.AddFileContentForKey(kKey, local).IsError());
+    ASSERT_FALSE(store.GetPathBag("Special Components")->Write("ver", "1").IsError());
+    CQiError error = store.BackupData("ss1", "tok", 0);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+  }
+  ASSERT_TRUE(blbsim::ClearIndexRequests());
+
+  CIndexInfoReader reader;
+  ASSERT_FALSE(reader.Initialize("ss1", 0, 3, 2, 9, 29, 900, 0).IsError());
+  reader.SetDelimiter('\\');
+  reader.SetViewName(kView);
+  List files;
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_EQ(files, List{kFile});
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_EQ(files, List{kFile});
+  const std::vector<platform::IndexRequestRecord> browses = IndexInfoReaderTest::Browses();
+  ASSERT_EQ(browses.size(), 1u);
+  EXPECT_EQ(IndexInfoReaderTest::Parsed(browses[0]).getlistobject(4, 4)[0].getstring(1, 1),
+            "\\[System State]\\Special Components\\Keystep Files");
+
+  List keys, subPaths;
+  ASSERT_FALSE(reader.GetKeys("Special Components", keys).IsError());
+  EXPECT_EQ(keys, List{"ver"});
+  ASSERT_FALSE(reader.GetSubPaths("Special Components", subPaths).IsError());
+  EXPECT_EQ(subPaths, List{"Keystep Files"});
+  const std::string output = state.Sub("restored");
+  CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(testing_support::ReadFile(output), content);
 }
 
 TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {

@@ -1,6 +1,11 @@
 // The synthetic full from end to end: the source job's catalogue and bitmaps
 // fetched into the job's own work folder, published again for the new job,
 // and the source job's backup details copied.
+#include <ctime>
+#include <random>
+
+#include "blocklevel/index_info_reader.h"
+#include "blocklevel/index_info_store.h"
 #include "platform/compress/c7zip.h"
 #include "platform/harness/index_harness.h"
 #include "platform/harness/job_info_harness.h"
@@ -89,6 +94,56 @@ TEST_F(SyntheticFullTest, TheSourceJobsDetailsMustBeThere) {
   EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774)) << error.AsString();
   EXPECT_NE(error.AsString().find("Failed to fetch Backup job details, snapJob=55"), std::string::npos);
   EXPECT_FALSE(platform::JobXmlBlob(101));
+}
+
+// A system-state job to a Windows destination: the source job's keystep file,
+// uploaded into its view by the index-info store, reaches the work folder and
+// is uploaded again into the new job's view.
+TEST_F(SyntheticFullTest, CarriesTheSystemStateKeystepFileIntoTheNewJobsView) {
+  SetOsId(200);
+  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+  subclient.backupSetId = 3;
+  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+  ASSERT_TRUE(platform::SetJobAttributes(55, 0x100000));
+  for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+    file.groupId = 4;
+    file.createTime = 1000;
+    file.storageHostName = "ma1";
+    ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
+  }
+  std::mt19937 random(11);
+  std::string keystep(200001, '\0');
+  for (char& byte : keystep) byte = static_cast<char>(random());
+  const std::string local = state_.Sub("KeystepInfo.kzf.7z");
+  testing_support::WriteFile(local, keystep);
+  {
+    CIndexInfoStore store(55, 2, 7);
+    store.SetDelimiter('\\');
+    store.SetViewName("[System State]");
+    ASSERT_FALSE(store.AddFileContentForKey("Special Components\\Keystep Files", local).IsError());
+    CQiError error = store.BackupData("ss1", "tok", 0);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+  }
+
+  const long long newJobStart = static_cast<long long>(std::time(nullptr));
+  {
+    Handler handler;
+    CQiError error = Initialize(handler, 29, 55, KZ_BKP_LEVEL_SYNTHFULL);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+    EXPECT_EQ(testing_support::ReadFile(WorkDir() + "/KeystepInfo.kzf.7z"), keystep);
+    error = handler.CreatePseudoSnapArchive(nullptr);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+  }
+
+  // Only the new job's archive files are in this range.
+  CIndexInfoReader reader;
+  ASSERT_FALSE(reader.Initialize("ss1", 0, 3, 2, 2, 29, newJobStart, 0).IsError());
+  reader.SetDelimiter('\\');
+  reader.SetViewName("[System State]");
+  const std::string restored = state_.Sub("restored");
+  CQiError error = reader.WriteFileContentForKey("Special Components\\Keystep Files", "KeystepInfo.kzf.7z", restored);
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(testing_support::ReadFile(restored), keystep);
 }
 
 // Without indexing V2 (type 5) the catalogue comes from the index's file
