@@ -5,6 +5,7 @@
 #include "platform/config/agent_config.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
+#include "platform/text/fx_string.h"
 
 namespace platform {
 namespace {
@@ -109,6 +110,20 @@ class DatabaseJobService : public JobServiceBackend {
     return update.Run() && sqlite3_changes(db.Handle()) == 1;
   }
 
+  bool AddAttributes(uint64_t jobId, uint32_t attributes) override {
+    StateDb& db = StateDb::Current();
+    SqlStatement update(db, "UPDATE jobs SET attributes = attributes | ? WHERE job_id = ?;");
+    update.BindUnsigned(1, attributes).BindUnsigned(2, jobId);
+    return update.Run() && sqlite3_changes(db.Handle()) == 1;
+  }
+
+  std::optional<uint32_t> Attributes(uint64_t jobId) override {
+    SqlStatement query(StateDb::Current(), "SELECT attributes FROM jobs WHERE job_id = ?;");
+    query.BindUnsigned(1, jobId);
+    if (!query.Step()) return std::nullopt;
+    return static_cast<uint32_t>(query.Unsigned(0));
+  }
+
   bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) override {
     StateDb& db = StateDb::Current();
     SqlStatement update(db, "UPDATE jobs SET start_time = ?, end_time = ? WHERE job_id = ?;");
@@ -172,8 +187,19 @@ bool KZBkpJobClient::updateInfo(bool flag, bool*) {
   const std::string call = std::string("updateInfo(") + (flag ? "true" : "false") + ")";
   int code = 0;
   if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::updateInfo", code)) return Logged(call, false);
+  platform::JobServiceBackend& service = platform::JobService::Current();
+  if (m_nAttributes != 0) {
+    if (!service.AddAttributes(m_nTargetJobId != 0 ? m_nTargetJobId : m_nJobId, m_nAttributes))
+      return Logged(call, false);
+    m_nAttributes = 0;
+  }
   if (!m_bFullRequested) return Logged(call, true);
-  if (!platform::JobService::Current().ConvertToFull(m_nJobId)) return Logged(call, false);
+  if (!service.ConvertToFull(m_nJobId)) return Logged(call, false);
   m_bFullRequested = false;
   return Logged(call, true);
+}
+
+void KZBkpJobClient::setBkpAttributes(uint32_t attributes) {
+  m_nAttributes |= attributes;
+  Logged(FXString::Format("setBkpAttributes(0x%x)", attributes), true);
 }

@@ -12,6 +12,7 @@
 // Faults: "KZBkpJobClient::init", "KZBkpJobClient::changeBkpLevelToFull",
 // "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
 // "KZBkpJobClient::updateInfo" (each call then answers false).
+// setBkpAttributes is logged as "setBkpAttributes(0x...)".
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -64,6 +65,10 @@ class JobServiceBackend {
   // The job's start and end times, the rest of its row kept; false for an
   // unknown job.
   virtual bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) = 0;
+  // ORs the bits into the job's attributes; false for an unknown job.
+  virtual bool AddAttributes(uint64_t jobId, uint32_t attributes) = 0;
+  // The job's attributes; nothing for an unknown job.
+  virtual std::optional<uint32_t> Attributes(uint64_t jobId) = 0;
 
   static JobServiceBackend& Default();
 };
@@ -91,6 +96,11 @@ class KZBkpJobClient {
   bool resetListOfVolumesWithMissingExtents();
   // Commits what was asked. The flag and the out-flag (may be null) are the
   // agent's and not used here.
+  // The job the client speaks for (the job init joined stays the one logged).
+  void setJobID(long long jobId) { m_nTargetJobId = static_cast<uint64_t>(jobId); }
+  // Asks for attribute bits to be ORed into the job's; nothing changes until
+  // updateInfo.
+  void setBkpAttributes(uint32_t attributes);
   bool updateInfo(bool flag, bool* changed);
 
  private:
@@ -100,4 +110,6 @@ class KZBkpJobClient {
   uint64_t m_nJobId = 0;       // 0 until init succeeded
   uint64_t m_nNamedJobId = 0;  // the job init last named
   bool m_bFullRequested = false;
+  uint64_t m_nTargetJobId = 0;  // 0: the joined job
+  uint32_t m_nAttributes = 0;
 };

@@ -189,6 +189,8 @@ const char* const kFailableCalls[] = {
     "KZQMSnapHandler::getEngineInfoByEngineID",
     "KZSnapClientAPI::getVolumeSnaps",
     "KZSnapClientAPI::updateVolumeSnaps",
+    "KZSnapClientAPI::GetDiskVolSnapForASMVolSnap",
+    "KZSnapClientAPI::CloneASMVolSnapForBlockEngine",
     "SMVolSnapInfo::cloneForBlockSnap",
     "UxaSnapUtil::addMountPoint",
     "UxaSnapUtil::createSnapArchiveFiles",

@@ -335,6 +335,8 @@ const char* const kSteps[] = {
     "  from_time INTEGER NOT NULL,"
     "  to_time INTEGER NOT NULL,"
     "  timeout INTEGER NOT NULL);",
+    // The job manager's attribute bits of a job.
+    "ALTER TABLE jobs ADD COLUMN attributes INTEGER NOT NULL DEFAULT 0;",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -19,6 +19,7 @@
 #include "platform/messages/service_messages.h"
 #include "platform/services/subclient.h"
 #include "platform/snapshot/sm_vol_snap_info.h"
+#include "platform/snapshot/uxa_snap_util.h"
 
 // Volume path to archive-file id.
 using MapVolumeArchFiles_t = std::map<std::string, int>;
@@ -145,9 +146,38 @@ class CPseudoSnapArchiveHandlerPrivate {
   bool m_bInitialized = false;
 };
 
+// Oracle (22) and Oracle RAC (80) jobs: the mount map runs from device to
+// mount point, ASM volumes are known by their disk groups, and the volumes
+// split into data and log volumes by "OraVolumeType.kzf".
 class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
  public:
+  static constexpr uint32_t kAsmVolumeFlag = 0x10000;
+  static constexpr uint32_t kDataBackupAttribute = 0x1000;
+
   ~COraclePseudoSnapArchiveHandlerPrivate() override = default;
+
+  CQiError GetSnapInfo() override;
+  CQiError CreateSnapArchiveFiles(uint32_t& copyId) override;
+  CQiError GetMountMap() override;
+  CQiError CheckForVolumeCountMismatch() override;
+  CQiError GetVolumeType() override;
+  CQiError UpdateVolumeAFileInfo(std::vector<uint32_t>* ids) override;
+  CQiError UpdateClonedVolSnapInfo() override;
+
+  // Marks a synthetic full as a data backup in the job manager.
+  CQiError UpdateJMFlagOnSynthFULL();
+
+ protected:
+  // The data and log volumes named in the subclient's volume-type file.
+  CQiError ReadVolumeTypes(std::vector<std::string>& data, std::vector<std::string>& logs);
+  // Registers the listed volumes of the mount map with the utility; found
+  // tells whether any was.
+  CQiError AddVolumesOfType(UxaSnapUtilDb& util, const std::vector<std::string>& names, bool logs, bool& found);
+  CQiError CreateArchiveFilesOfType(UxaSnapUtilDb& util, uint32_t first, SMVolSnapInfo& record, uint32_t& copyId);
+  bool FirstVolumeIsAsm() const;
+
+  bool m_bASM = false;
+  SMVolSnapInfo m_oDiskVolSnapInfo;
 };
 
 class CPostGresPseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
