@@ -8,8 +8,8 @@
 #include <string>
 
 struct SMVolBlock {
-  std::string sDevice;  // device path
-  std::string sVolume;  // mount path
+  std::string sDevice;        // device path
+  std::string sVolume;        // mount path
   std::string sMountOptions;
   std::string sFSType;
   uint64_t nAppType = 0;

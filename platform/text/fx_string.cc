@@ -17,9 +17,7 @@ FXString FXString::Format(const char* format, ...) {
   return text;
 }
 
-int FXString::CompareNoCase(const char* a, const char* b) {
-  return ::strcasecmp(a ? a : "", b ? b : "");
-}
+int FXString::CompareNoCase(const char* a, const char* b) { return ::strcasecmp(a ? a : "", b ? b : ""); }
 
 bool FXString::MatchRight(const std::string& text, const std::string& end) {
   if (end.size() > text.size()) return false;
@@ -75,9 +73,7 @@ std::vector<FXString> FXString::Split(const std::string& text, char separator) {
   }
 }
 
-std::vector<FXString> FXString::Split(char separator) const {
-  return Split(*this, separator);
-}
+std::vector<FXString> FXString::Split(char separator) const { return Split(*this, separator); }
 
 FXString FXPath::Append(const std::string& base, const std::string& name) {
   if (base.empty()) return FXString(name);
@@ -111,9 +107,7 @@ FXString FXPath::GetFileName(const std::string& path) {
   return FXString(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-bool CQiString::operator!=(const CQiString& other) const {
-  return Safe_strcmp(c_str(), other.c_str()) != 0;
-}
+bool CQiString::operator!=(const CQiString& other) const { return Safe_strcmp(c_str(), other.c_str()) != 0; }
 
 std::string& trim_both(std::string& text) {
   static constexpr const char* kBlanks = " \t\r\n";

@@ -12,8 +12,8 @@
 class FXString : public std::string {
  public:
   FXString() = default;
-  FXString(const char* text) : std::string(text ? text : "") {}   // NOLINT(google-explicit-constructor)
-  FXString(const std::string& text) : std::string(text) {}        // NOLINT(google-explicit-constructor)
+  FXString(const char* text) : std::string(text ? text : "") {}  // NOLINT(google-explicit-constructor)
+  FXString(const std::string& text) : std::string(text) {}       // NOLINT(google-explicit-constructor)
   FXString(std::string&& text) : std::string(std::move(text)) {}  // NOLINT(google-explicit-constructor)
   FXString(const char* text, size_t length) : std::string(text, length) {}
 
@@ -48,9 +48,7 @@ class FXPath {
   static constexpr char kDelimiter = '/';
   // Joins with exactly one delimiter between the two parts.
   static FXString Append(const std::string& base, const std::string& name);
-  static void Append(FXString& path, const std::string& name) {
-    path = Append(static_cast<const std::string&>(path), name);
-  }
+  static void Append(FXString& path, const std::string& name) { path = Append(static_cast<const std::string&>(path), name); }
   static bool RemoveTrailingDelimiter(FXString& path);
   static bool AppendTrailingDelimiter(FXString& path);
   // The folder of a path ("" for a bare name, "/" for "/x").
@@ -76,7 +74,7 @@ class CQiString {
  public:
   CQiString() = default;
   CQiString(const char* text) : m_bHeld(text != nullptr), m_sText(text ? text : "") {}  // NOLINT
-  CQiString(const std::string& text) : m_bHeld(true), m_sText(text) {}                  // NOLINT
+  CQiString(const std::string& text) : m_bHeld(true), m_sText(text) {}                 // NOLINT
   const char* c_str() const { return m_bHeld ? m_sText.c_str() : ""; }
   operator const char*() const { return c_str(); }  // NOLINT(google-explicit-constructor)
   bool operator!=(const CQiString& other) const;
