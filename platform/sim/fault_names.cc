@@ -59,7 +59,9 @@ const char* const kFailableCalls[] = {
     "KZVolumeUnix::getVolumeInformation",
     "KZVolumeUnix::selectVolume",
     // dbagents/
+    "Instance::getInstanceName",
     "MySqlInstance::getMySqlDataDir",
+    "OracleRacInstance::getRacInstanceList",
     "PostgreSQLInstance::getPgDataDir",
     "UxaBackup::getDatabaseContent",
     // driver/

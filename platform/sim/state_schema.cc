@@ -336,7 +336,13 @@ const char* const kSteps[] = {
     "  to_time INTEGER NOT NULL,"
     "  timeout INTEGER NOT NULL);",
     // The job manager's attribute bits of a job.
-    "ALTER TABLE jobs ADD COLUMN attributes INTEGER NOT NULL DEFAULT 0;",
+    "ALTER TABLE jobs ADD COLUMN attributes INTEGER NOT NULL DEFAULT 0;"
+    // The nodes of an Oracle RAC instance, in their order.
+    "CREATE TABLE oracle_rac_nodes ("
+    "  instance_id INTEGER NOT NULL,"
+    "  position INTEGER NOT NULL,"
+    "  client_id INTEGER NOT NULL,"
+    "  PRIMARY KEY (instance_id, position));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

@@ -161,6 +161,7 @@ class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerP
   CQiError GetMountMap() override;
   CQiError CheckForVolumeCountMismatch() override;
   CQiError GetVolumeType() override;
+  CQiError GetOperatingSystemId() override;
   CQiError UpdateVolumeAFileInfo(std::vector<uint32_t>* ids) override;
   CQiError UpdateClonedVolSnapInfo() override;
 
