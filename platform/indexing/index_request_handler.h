@@ -37,5 +37,8 @@ std::unique_ptr<IndexRequestHandler> MakeExtentViewHandler();
 // Request type 11 with a generate-index-logs block: the carry-forward of a
 // job's index (index_carry_forward.h).
 std::unique_ptr<IndexRequestHandler> MakeCarryForwardHandler();
+// Request types 0 and 1 in browse mode 2: the entries database agents wrote
+// (index_agent_entries.h).
+std::unique_ptr<IndexRequestHandler> MakeAgentEntriesHandler();
 
 }  // namespace platform

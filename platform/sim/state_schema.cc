@@ -342,7 +342,19 @@ const char* const kSteps[] = {
     "  instance_id INTEGER NOT NULL,"
     "  position INTEGER NOT NULL,"
     "  client_id INTEGER NOT NULL,"
-    "  PRIMARY KEY (instance_id, position));",
+    "  PRIMARY KEY (instance_id, position));"
+    // The entries database agents wrote into a job's index themselves.
+    "CREATE TABLE index_agent_entries ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  path TEXT NOT NULL,"
+    "  view TEXT NOT NULL DEFAULT '',"
+    "  afile_id INTEGER NOT NULL,"
+    "  guid TEXT NOT NULL DEFAULT '',"
+    "  group_id INTEGER NOT NULL DEFAULT 0,"
+    "  mount_point INTEGER NOT NULL DEFAULT 0,"
+    "  PRIMARY KEY (cell_id, app_id, job_id, view, path));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

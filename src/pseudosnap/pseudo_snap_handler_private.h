@@ -95,6 +95,10 @@ class CPseudoSnapArchiveHandlerPrivate {
   // Lowers `time` to the earliest creation time of the snapshot job's
   // archive files of type 6.
   CQiError GetSnapJobFromTime(unsigned long long snapJobId, long long& time);
+  // The copy precedence the database variants browse the snapshot job's
+  // agent entries with: the snapshot copy, or for a synthetic full the
+  // precedence of the job's copy in the first snapshot archive file's group.
+  CQiError AgentCarryFwdCopyPrecedence(uint64_t& precedence);
   CQiError CarryFwdSystemViewToIndex(databrowse::BrowseTimeRange timeRange);
   CQiError InitializeSynthfull();
   CQiError PopulateSynthFullIndex();
@@ -164,6 +168,7 @@ class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerP
   CQiError GetOperatingSystemId() override;
   CQiError UpdateVolumeAFileInfo(std::vector<uint32_t>* ids) override;
   CQiError UpdateClonedVolSnapInfo() override;
+  CQiError AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange timeRange) override;
 
   // Marks a synthetic full as a data backup in the job manager.
   CQiError UpdateJMFlagOnSynthFULL();
@@ -184,4 +189,5 @@ class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerP
 class CPostGresPseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
  public:
   ~CPostGresPseudoSnapArchiveHandlerPrivate() override = default;
+  CQiError AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange timeRange) override;
 };
