@@ -1,5 +1,8 @@
 #include <fstream>
 
+#include "platform/config/application_list.h"
+#include "platform/indexing/index_agent_entries.h"
+#include "platform/indexing/index_carry_forward.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/messages/uxa_messages.h"
 #include "platform/sim/fault_table.h"
@@ -65,9 +68,9 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
     }
   }
 
-  CQiError Run(OracleHandler& handler, std::vector<uint32_t>* ids = nullptr) {
+  CQiError Run(OracleHandler& handler, std::vector<uint32_t>* ids = nullptr, bool indexingV2 = false) {
     CQiError error = handler.Initialize(2, 7, 22, KZ_BKP_LEVEL_INCREMENTAL, 101, 55, 0, 0, 2, sc_, "ss1", "tok", &ctrl_,
-                                        false, false);
+                                        indexingV2, false);
     if (error.IsError()) return error;
     return handler.CreatePseudoSnapArchive(ids);
   }
@@ -170,6 +173,44 @@ TEST_F(OracleSnapshotSideTest, SynthFullIsMarkedAsADataBackup) {
   error = handler.UpdateJMFlagOnSynthFULL();
   EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
   EXPECT_NE(error.AsString().find("Failed to set JMBKP_DATA_BACKUP attribute on job"), std::string::npos);
+}
+
+TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
+  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+  subclient.instanceId = 5;
+  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+  ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+  platform::JobRecord snapJob = Job(55, "");
+  snapJob.startTime = 1000;
+  snapJob.endTime = 1600;
+  ASSERT_TRUE(blbsim::AddJob(snapJob));
+  for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+    file.createTime = 1200;
+    ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
+  }
+  ASSERT_TRUE(platform::MakeDirectories(Path("BlockLevelCumulativeBM")));
+  for (const auto& [path, afile, view] : {std::tuple<const char*, int64_t, const char*>{"/ORCL/system01.dbf", 501, ""},
+                                          {"/ORCL/redo01.log", 502, ""},
+                                          {"/TblView/ORCL/USERS", 501, "TABLEVIEW"}}) {
+    platform::AgentIndexEntry entry;
+    entry.cellId = 2;
+    entry.appId = 7;
+    entry.jobId = 55;
+    entry.path = path;
+    entry.view = view;
+    entry.archFileId = afile;
+    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+  }
+  OracleHandler handler;
+  CQiError error = Run(handler, nullptr, true);
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  std::vector<std::string> carried;
+  for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101))
+    carried.push_back(row.view + "|" + row.path + ">" + std::to_string(row.afileId));
+  ASSERT_GE(carried.size(), 3u);
+  EXPECT_EQ(
+      std::vector<std::string>(carried.end() - 3, carried.end()),
+      (std::vector<std::string>{"TABLEVIEW|/>503", "default|/ORCL/redo01.log>504", "default|/ORCL/system01.dbf>503"}));
 }
 
 }  // namespace
