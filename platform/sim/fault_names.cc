@@ -118,11 +118,15 @@ const char* const kFailableCalls[] = {
     // jobinfo/
     "CJobInfoMetadataReader::GetContainerFileList",
     "CJobInfoMetadataReader::WriteFileToPath",
+    "CJobInfoMetadataReader::getContainerBag",
     "CJobInfoMetadataReaderFactory::GetInstance",
+    "CJobInfoMetadataReaderManager::DownloadFile",
     "CJobInfoMetadataReaderManager::DownloadFiles",
     "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
+    "CJobInfoMetadataReaderManager::GetReaderForKey",
     "CJobInfoMetadataStore::AddFileToContainer",
     "CJobInfoMetadataStore::Upload",
+    "CJobInfoMetadataStore::getContainerBag",
     "CJobInfoMetadataStoreFactory::GetInstance",
     // jobs/
     "KZBkpJobClient::changeBkpLevelToFull",

@@ -354,7 +354,15 @@ const char* const kSteps[] = {
     "  guid TEXT NOT NULL DEFAULT '',"
     "  group_id INTEGER NOT NULL DEFAULT 0,"
     "  mount_point INTEGER NOT NULL DEFAULT 0,"
-    "  PRIMARY KEY (cell_id, app_id, job_id, view, path));",
+    "  PRIMARY KEY (cell_id, app_id, job_id, view, path));"
+    // A job's key-value containers, per storage type (1 index, 2 reference
+    // copy), each a serialised bag.
+    "CREATE TABLE job_info_bags ("
+    "  job_id INTEGER NOT NULL,"
+    "  container TEXT NOT NULL,"
+    "  storage_type INTEGER NOT NULL,"
+    "  bag TEXT NOT NULL,"
+    "  PRIMARY KEY (job_id, container, storage_type));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

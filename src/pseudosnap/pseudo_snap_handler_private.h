@@ -169,6 +169,8 @@ class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerP
   CQiError UpdateVolumeAFileInfo(std::vector<uint32_t>* ids) override;
   CQiError UpdateClonedVolSnapInfo() override;
   CQiError AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange timeRange) override;
+  CQiError DownloadAgentIndexFiles(CJobInfoMetadataReaderManagerPtr& manager, C7zip& archive) override;
+  CQiError UploadAgentIndexToSynthFull() override;
 
   // Marks a synthetic full as a data backup in the job manager.
   CQiError UpdateJMFlagOnSynthFULL();
