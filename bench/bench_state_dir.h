@@ -7,13 +7,14 @@
 
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fs_util.h"
+#include "platform/settings/settings.h"
 
 class BenchStateDir {
  public:
   BenchStateDir() {
     char pattern[] = "/tmp/blbbench.XXXXXX";
     path_ = ::mkdtemp(pattern) ? pattern : "/tmp/blbbench.failed";
-    setenv("BLB_STATE_DIR", path_.c_str(), 1);
+    platform::Settings::SetStateDir(path_.c_str());
     ok_ = blbsim::InitStateDir();
   }
   ~BenchStateDir() { platform::RemoveTree(path_); }

@@ -21,6 +21,7 @@
 #include "scan/cumulative_bitmap_helper.h"
 #include "scan/cumulative_bitmap_words.h"
 #include "tracking/volume_bitmap_helper.h"
+#include "platform/settings/settings.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ class HelperPlatform {
     char folder[] = "/tmp/blbbench.XXXXXX";
     if (::mkdtemp(folder) == nullptr) return;
     path_ = folder;
-    ::setenv("BLB_STATE_DIR", folder, 1);
+    platform::Settings::SetStateDir(folder);
     ::setenv("BLB_LOG_LEVEL", "1", 1);
     blbsim::InitStateDir();
     platform::SubclientRecord subclient;

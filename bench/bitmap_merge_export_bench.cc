@@ -23,6 +23,7 @@
 #include "platform/sim/fs_util.h"
 #include "records/block_device_config.h"
 #include "tracking/volume_bitmap_helper.h"
+#include "platform/settings/settings.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ class MergeCase {
   MergeCase() {
     char pattern[] = "/tmp/mergebench.XXXXXX";
     m_sState = ::mkdtemp(pattern);
-    ::setenv("BLB_STATE_DIR", m_sState.c_str(), 1);
+    platform::Settings::SetStateDir(m_sState.c_str());
     blbsim::InitStateDir();
     m_sDirectory = m_sState + "/jr";
     platform::MakeDirectories(m_sDirectory);

@@ -13,6 +13,7 @@
 #include "platform/sim/fs_util.h"
 #include "records/block_device_config.h"
 #include "scan/collect_file_manager.h"
+#include "platform/settings/settings.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ class BigVolumeScan {
   BigVolumeScan() {
     char pattern[] = "/tmp/collectbench.XXXXXX";
     m_sState = ::mkdtemp(pattern);
-    ::setenv("BLB_STATE_DIR", m_sState.c_str(), 1);
+    platform::Settings::SetStateDir(m_sState.c_str());
     blbsim::InitStateDir();
     const std::string jr = m_sState + "/jr";
     platform::MakeDirectories(jr);

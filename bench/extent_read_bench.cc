@@ -27,6 +27,7 @@
 #include "platform/sim/fs_util.h"
 #include "scan/kz_device_reader_unix.h"
 #include "scan/volume_reader_for_backup.h"
+#include "platform/settings/settings.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ class Volume {
   Volume() : m_sDevice(Env("BLB_BENCH_DEVICE")), m_sImage(Env("BLB_BENCH_IMAGE")) {
     char pattern[] = "/tmp/extentreadbench.XXXXXX";
     m_sFolder = ::mkdtemp(pattern) ? pattern : "/tmp";
-    ::setenv("BLB_STATE_DIR", m_sFolder.c_str(), 1);
+    platform::Settings::SetStateDir(m_sFolder.c_str());
     if (m_sDevice.empty() || m_sImage.empty() || !blbsim::InitStateDir()) return;
     const int fd = ::open(m_sDevice.c_str(), O_RDONLY);
     unsigned long long bytes = 0;

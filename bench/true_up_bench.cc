@@ -37,6 +37,7 @@
 #include "scan/snap_read_manager.h"
 #include "scan/true_up_handler.h"
 #include "scan/volume_true_up_handler.h"
+#include "platform/settings/settings.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ class Setup {
   Setup() : m_sDevice(Env("BLB_BENCH_DEVICE")), m_sImage(Env("BLB_BENCH_IMAGE")) {
     char pattern[] = "/var/tmp/trueupbench.XXXXXX";
     m_sFolder = ::mkdtemp(pattern) ? pattern : "/var/tmp";
-    ::setenv("BLB_STATE_DIR", (m_sFolder + "/state").c_str(), 1);
+    platform::Settings::SetStateDir((m_sFolder + "/state").c_str());
     // The driver's 10-second poll becomes 50 ms.
     ::setenv("BLB_SLEEP_FACTOR", "0.005", 1);
     if (!blbsim::InitStateDir()) return;

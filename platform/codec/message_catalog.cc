@@ -14,6 +14,7 @@ struct MessageTypeInfo {
 
 // Tag ids are the generated code's; their high byte is the module.
 constexpr MessageTypeInfo kCatalog[] = {
+    {18, 4, 0x12C4E1A7, "KzEntities::ClientEntity"},
     {18, 46, 0x12EB6C4F, "KzEntities::GenericEntity"},
     {21, 35, 0x15888217, "JobManager::GetLastIncrJobWithBackupCopyDoneReq"},
     {21, 36, 0x15A2B1EC, "JobManager::GetLastIncrJobWithBackupCopyDoneResp"},
@@ -46,9 +47,14 @@ constexpr MessageTypeInfo kCatalog[] = {
     {100, 102, 0x64AAFD12, "databrowse::BrowseResponseList"},
     {100, 103, 0x64460258, "databrowse::BrowseError"},
     {100, 104, 0x647D5AAE, "databrowse::BrowseData"},
+    {100, 113, 0x64E0B771, "databrowse::QueryFilter"},
     {100, 241, 0x64EF25B0, "databrowse::BrowseAdvConfigFetchIdxExtentBitmap"},
     {100, 242, 0x643A0E09, "databrowse::BrowseAdvConfigIdxExtentBitmap"},
+    {101, 0, 0x65A1C0DE, "IdxMetadata::IdxViewInfo"},
+    {101, 1, 0x6531B7E2, "IdxMetadata::IdxObjectInfo"},
+    {101, 37, 0x65E4A925, "IdxMetadata::IdxVersionInfo"},
     {101, 83, 0x65B1E0C3, "IdxMetadata::BlockLevelVolData"},
+    {101, 84, 0x6577D054, "IdxMetadata::IdxDataInfo"},
     {101, 93, 0x6542D325, "IdxMetadata::IdxMetaData"},
 };
 

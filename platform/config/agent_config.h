@@ -40,7 +40,7 @@ struct SubclientRecord {
   uint64_t clientId = 0;
   uint64_t proxyClientId = 0;  // 0: no proxy
   bool useSource = false;
-  uint64_t blockLevelFlags = 0;  // kBlockLevel | kBlockLevelSPOS
+  uint64_t blockLevelFlags = 0;  // kBlockLevel | kBlockLevelSPOS | kBlockLevelMetadata
   std::string name;
   uint64_t appType = 0;
   uint64_t backupSetId = 0;
@@ -59,6 +59,8 @@ struct SubclientRecord {
 
   static constexpr uint64_t kBlockLevel = 1;
   static constexpr uint64_t kBlockLevelSPOS = 2;
+  // The file systems' metadata is backed up beside their blocks.
+  static constexpr uint64_t kBlockLevelMetadata = 4;
 };
 
 class AgentConfigBackend {

@@ -6,6 +6,7 @@
 #include "platform/registry/kz_platform_info.h"
 #include "platform/services/host_name.h"
 #include "platform/sim/fault_table.h"
+#include "platform/sim/fs_util.h"
 #include "platform/text/fx_string.h"
 
 namespace {
@@ -185,4 +186,14 @@ std::optional<std::string> KZPI_Base::getHomeDirectory() {
   std::optional<std::string> product = getTarvosDirectory();
   if (!product) return std::nullopt;
   return *product + "/Base";
+}
+
+std::optional<std::string> KZPI_Base::getTarvosTempDirectory() {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPI_Base::getTarvosTempDirectory", code)) return std::nullopt;
+  std::optional<std::string> product = getTarvosDirectory();
+  if (!product) return std::nullopt;
+  const std::string temp = *product + "/Temp";
+  if (!platform::MakeDirectories(temp)) return std::nullopt;
+  return temp;
 }

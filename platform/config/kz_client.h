@@ -81,4 +81,7 @@ class KZPI_Base {
   // The agent's home directory: "Base"/"dAGENTHOME", else the "Base" folder
   // of the installation directory.
   static std::optional<std::string> getHomeDirectory();
+  // The installation's folder for temporary files: "Temp" under the product
+  // directory, created when missing. Fault: "KZPI_Base::getTarvosTempDirectory".
+  static std::optional<std::string> getTarvosTempDirectory();
 };

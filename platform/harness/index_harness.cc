@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/config/agent_config.h"
+#include "platform/indexing/indexing_connection.h"
 #include "platform/indexing/scripted_replies.h"
 #include "platform/sim/fs_util.h"
 
@@ -96,6 +97,34 @@ bool SetIndexingV2(uint64_t cellId, uint64_t appId, bool on) {
   if (!subclient) return false;
   subclient->indexingV2 = on;
   return config.PutSubclient(*subclient);
+}
+
+namespace {
+
+// Where an index metadata record keeps its data text: field (36, 36), a
+// record (101, 84) whose text (1, 1) it is.
+constexpr int kDataRecordModule = 101;
+constexpr int kDataRecordType = 84;
+constexpr CNFieldId kMetaDataData{36, 36, 0};
+constexpr CNFieldId kDataText{1, 1, 0};
+
+}  // namespace
+
+bool PublishIndexItem(uint64_t jobId, uint64_t createTime, const std::string& path, bool folder,
+                      const std::optional<std::string>& data) {
+  if (path.empty() || path.find('\n') != std::string::npos) return false;
+  IdxMetadata::IdxMetaData record;
+  if (data) {
+    CNMessageBase dataRecord(kDataRecordModule, kDataRecordType);
+    dataRecord.setstring(kDataText.number, kDataText.tag, *data);
+    record.setObjectAccessor(kMetaDataData.number, kMetaDataData.tag, dataRecord);
+  }
+  platform::IndexConnectionBackend& index = platform::IndexConnections::Current();
+  return index.PutItem(jobId,
+                       "afile cell=0 group=0 afile=0 flag=0 time=" + std::to_string(createTime) + " flags=0x0") &&
+         index.PutItem(jobId, "idxmeta " + record.toString()) &&
+         index.PutItem(jobId, "header name=" + path + " namelen=" + std::to_string(path.size()) + " links=1 mode=" +
+                                  (folder ? "0x4124" : "0x8124") + " attrs=0x0 size=0 delim=0 opts=0x0 os=0");
 }
 
 }  // namespace blbsim

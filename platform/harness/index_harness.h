@@ -40,6 +40,12 @@ bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> r
 std::vector<platform::IndexRequestRecord> IndexRequests();
 bool ClearIndexRequests();
 
+// Publishes one item of a job as its indexing connection would: the archive
+// file created at `createTime`, the index metadata record (holding `data`
+// as its data text when given) and the header of `path`.
+bool PublishIndexItem(uint64_t jobId, uint64_t createTime, const std::string& path, bool folder,
+                      const std::optional<std::string>& data = std::nullopt);
+
 // False when the subclient is unknown.
 bool SetIndexingV2(uint64_t cellId, uint64_t appId, bool on);
 

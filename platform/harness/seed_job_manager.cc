@@ -1,8 +1,13 @@
 // Seed section "job_manager": the jobs of the job service with their
 // subclient, level, token, conversions, the snapshot job they convert, their
-// copy, whether their backup copy is done, and their start and end times.
+// copy, whether their backup copy is done, and their start and end times;
+// "details": a job's backup attributes and backup-details blob (dumped for
+// the jobs of the job service).
+#include <optional>
+
 #include "platform/harness/seed_section.h"
 #include "platform/jobs/bkp_job_client.h"
+#include "platform/jobs/job_details.h"
 
 namespace blbsim {
 namespace {
@@ -10,7 +15,7 @@ namespace {
 class JobManagerSection : public SeedSection {
  public:
   const char* Name() const override { return "job_manager"; }
-  std::vector<const char*> Keys() const override { return {"jobs"}; }
+  std::vector<const char*> Keys() const override { return {"jobs", "details"}; }
 
   void Read(const SeedObject& section) override {
     for (const SeedObject& row :
@@ -34,11 +39,22 @@ class JobManagerSection : public SeedSection {
       job.endTime = row.Unsigned("end_time", 0);
       jobs_.push_back(job);
     }
+    for (const SeedObject& row : section.Rows("details", {"job_id", "attributes", "xml_blob"})) {
+      Details details;
+      details.jobId = row.Unsigned("job_id");
+      if (row.Has("attributes")) details.attributes = row.Unsigned("attributes");
+      if (row.Has("xml_blob")) details.xmlBlob = row.Text("xml_blob");
+      details_.push_back(details);
+    }
   }
 
   bool Apply() override {
     for (const platform::JobRecord& job : jobs_)
       if (!platform::JobService::Current().PutJob(job)) return false;
+    for (const Details& details : details_) {
+      if (details.attributes && !platform::SetJobAttributes(details.jobId, *details.attributes)) return false;
+      if (details.xmlBlob && !platform::SetJobXmlBlob(details.jobId, *details.xmlBlob)) return false;
+    }
     return true;
   }
 
@@ -56,11 +72,28 @@ class JobManagerSection : public SeedSection {
                       {"backup_copy_done", job.backupCopyDone},
                       {"start_time", job.startTime},
                       {"end_time", job.endTime}});
-    return {{"jobs", jobs}};
+    nlohmann::json details = nlohmann::json::array();
+    for (const platform::JobRecord& job : platform::JobService::Current().Jobs()) {
+      const std::optional<uint64_t> attributes = platform::JobAttributes(job.jobId);
+      const std::optional<std::string> blob = platform::JobXmlBlob(job.jobId);
+      if (!attributes && !blob) continue;
+      nlohmann::json row = {{"job_id", job.jobId}};
+      if (attributes) row["attributes"] = *attributes;
+      if (blob) row["xml_blob"] = *blob;
+      details.push_back(row);
+    }
+    return {{"jobs", jobs}, {"details", details}};
   }
 
  private:
+  struct Details {
+    uint64_t jobId = 0;
+    std::optional<uint64_t> attributes;
+    std::optional<std::string> xmlBlob;
+  };
+
   std::vector<platform::JobRecord> jobs_;
+  std::vector<Details> details_;
 };
 
 }  // namespace

@@ -139,3 +139,18 @@ TEST(Seed, JobInfoRecordsAndIndexItemsRoundTrip) {
   EXPECT_NE(jobs.find("\"delimiter\": \"/\""), std::string::npos) << jobs;
   EXPECT_LT(items.find("restart 0x1"), items.find("done")) << items;
 }
+
+TEST(Seed, JobDetailsRoundTripForTheJobsOfTheService) {
+  testing_support::ScopedStateDir state;
+  EXPECT_EQ(Refusal(R"({"job_manager": {"details": [{"attributes": 1}]}})"),
+            "$.job_manager.details[0].job_id: missing");
+  std::string message;
+  const std::string document =
+      R"({"job_manager": {"jobs": [{"job_id": 500, "cell_id": 2, "app_id": 7, "level": 1}],
+                          "details": [{"job_id": 500, "attributes": 1048576, "xml_blob": "<d/>"}]}})";
+  ASSERT_EQ(SeedDocument(document, message), SeedResult::kSeeded) << message;
+  std::string dumped;
+  ASSERT_TRUE(blbsim::DumpService("job_manager", dumped));
+  EXPECT_NE(dumped.find("\"attributes\": 1048576"), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find("\"xml_blob\": \"<d/>\""), std::string::npos) << dumped;
+}

@@ -104,21 +104,24 @@ CQiError CExtentHashTable_File::Close() {
 CQiError CExtentHashTable_File::GetNextExtentEntry(ExtentHashItem& item) {
   CQiError fault = platform::InjectedFault("CExtentHashTable_File::GetNextExtentEntry", FXCODELOC);
   if (fault.IsError()) return fault;
-  item.Reset();
-  if (m_eMode != Mode::kRead)
+  if (m_eMode != Mode::kRead) {
+    item.Reset();
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Extent hash table [%s] is not open for reading",
                                    m_sPath.c_str());
-  platform::FileLines::Kind kind;
+  }
+  platform::FileLines::Kind kind = platform::FileLines::Kind::kEnd;
   const char* line = nullptr;
   size_t length = 0;
   CQiError err = m_oLines.Next(m_oFile.get(), m_sPath, kind, line, length);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
-  if (kind == platform::FileLines::Kind::kEnd) return CQiError();  // the end: item stays invalid
-  if (kind == platform::FileLines::Kind::kLine) {
+  if (kind == platform::FileLines::Kind::kLine && !err.IsError()) {
+    // Parsing sets every field, or resets the item on failure.
     err = item.Initialize(line, length);
     if (err.IsError()) err.Push(FXCODELOC, "In extent hash table [%s]", m_sPath.c_str());
     return err;
   }
+  item.Reset();
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to read extent hash table [%s]", m_sPath.c_str());
+  if (kind == platform::FileLines::Kind::kEnd) return CQiError();  // the end: item stays invalid
   // Too long to be an entry, or a last line without its line feed.
   const std::string shown(line, length < kMaxLine ? length : kMaxLine);
   return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorBadEntry, "Invalid extent hash entry [%s] in [%s]", shown.c_str(),

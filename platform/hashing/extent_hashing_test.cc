@@ -76,6 +76,23 @@ TEST(ExtentHashItem, OnlyTheTablesLineFormIsAnItem) {
     EXPECT_FALSE(item.IsValid()) << line;
     EXPECT_EQ(item.GetExtentId(), ExtentHashItem::kNoExtent) << line;
   }
+  // Every character just outside a range of either alphabet, at every place
+  // of the hash and of the name; bytes of the upper half included.
+  for (const char outside : {'/', ':', '`', 'g', 'A', '\n', '\x80', '\xff'}) {
+    for (size_t at = 0; at < kHash.size(); ++at) {
+      std::string hash = kHash;
+      hash[at] = outside;
+      EXPECT_FALSE(ExtentHashItem("00000011", hash, nullptr).IsValid()) << at << " " << int(outside);
+    }
+  }
+  for (const char outside : {'/', ':', '@', 'W', 'a', '\x80', '\xff'}) {
+    for (size_t at = 0; at < 8; ++at) {
+      std::string name = "0V9A0000";
+      name[at] = outside;
+      EXPECT_FALSE(ExtentHashItem(name, kHash, nullptr).IsValid()) << at << " " << int(outside);
+    }
+  }
+  EXPECT_TRUE(ExtentHashItem("0V9A0000", "f0a9" + kHash.substr(4), nullptr).IsValid());
   EXPECT_FALSE(ExtentHashItem("0000001", kHash, nullptr).IsValid());
   EXPECT_FALSE(ExtentHashItem("00000001", "xyz", nullptr).IsValid());
 }

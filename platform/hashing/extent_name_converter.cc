@@ -20,12 +20,18 @@ struct DigitPairs {
 };
 constexpr DigitPairs kDigitPairs;
 
-// The digit's value, or -1 for a character outside the alphabet.
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'V') return c - 'A' + 10;
-  return -1;
-}
+// Every character's digit value, kNoDigit outside the alphabet: names are
+// read once per table entry, so a name costs one look-up per digit and no
+// branch.
+constexpr unsigned char kNoDigit = 0x80;
+struct DigitValues {
+  constexpr DigitValues() : values() {
+    for (unsigned c = 0; c < 256; ++c) values[c] = kNoDigit;
+    for (unsigned v = 0; v < 32; ++v) values[static_cast<unsigned char>(ExtentNameConverter::kAlphabet[v])] = v;
+  }
+  unsigned char values[256];
+};
+constexpr DigitValues kDigitValues;
 
 }  // namespace
 
@@ -54,10 +60,11 @@ unsigned long long ExtentNameConverter::Extent_base32_to_dec(const std::string& 
 unsigned long long ExtentNameConverter::Extent_base32_to_dec(const char* name, size_t length) {
   if (name == nullptr || length == 0 || length > kMaxNameDigits) return kInvalidExtent;
   unsigned long long n = 0;
+  unsigned outside = 0;
   for (size_t i = 0; i < length; ++i) {
-    const int digit = DigitValue(name[i]);
-    if (digit < 0) return kInvalidExtent;
-    n = (n << kBitsPerDigit) | static_cast<unsigned long long>(digit);
+    const unsigned char digit = kDigitValues.values[static_cast<unsigned char>(name[i])];
+    outside |= digit;
+    n = (n << kBitsPerDigit) | (digit & 31u);
   }
-  return n;
+  return (outside & kNoDigit) != 0 ? kInvalidExtent : n;
 }

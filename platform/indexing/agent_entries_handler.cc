@@ -50,6 +50,15 @@ CNMessageBase Item(const AgentIndexEntry& entry) {
   return item;
 }
 
+// Agents browse their entries with plain queries; a query with criteria is a
+// browse of published items (item_browse_handler.cc).
+bool HasQueryCriteria(const CNMessageBase& request) {
+  for (const CNMessageBase& query : request.getlistobject(Request::kQueries.number, Request::kQueries.tag))
+    if (!query.getlistobject(databrowse::Query::kCriteria.number, databrowse::Query::kCriteria.tag).empty())
+      return true;
+  return false;
+}
+
 class AgentEntriesHandler : public IndexRequestHandler {
  public:
   bool Answers(const CNMessageBase& request) const override {
@@ -57,7 +66,7 @@ class AgentEntriesHandler : public IndexRequestHandler {
     databrowse::BrowseMode mode;
     return (type == kChildrenRequest || type == kEntryOrTreeRequest) && HasBrowseEntity(request) &&
            request.getObjectAccessor(Request::kMode.number, Request::kMode.tag, mode) &&
-           mode.getint64(mode.kMode.number, mode.kMode.tag) == kAgentBrowseMode;
+           mode.getint64(mode.kMode.number, mode.kMode.tag) == kAgentBrowseMode && !HasQueryCriteria(request);
   }
 
   bool Answer(const CNMessageBase& request, std::vector<CNMessageBase>& replies) const override {

@@ -6,6 +6,7 @@
 #include "platform/indexing/index_request_handler.h"
 #include "platform/indexing/index_request_log.h"
 #include "platform/indexing/scripted_replies.h"
+#include "platform/messages/service_messages.h"
 #include "platform/sim/fault_table.h"
 
 namespace platform {
@@ -30,6 +31,7 @@ class SimulatedBackupIndex : public BackupIndexBackend {
 
   bool IsIndexingV2(const CNMessageBase& request) override {
     const BrowseEntity entity = BrowseEntityOf(request);
+    if (entity.appId == 0) return AnySubclientIndexedV2(request, entity.cellId);
     std::optional<SubclientRecord> subclient = AgentConfig::Current().FindSubclient(entity.cellId, entity.appId);
     return subclient && subclient->indexingV2;
   }
@@ -47,6 +49,23 @@ class SimulatedBackupIndex : public BackupIndexBackend {
   }
 
  private:
+  // A request naming no application (a browse by client, type and backup
+  // set) is an indexing-V2 one when some subclient it names is.
+  static bool AnySubclientIndexedV2(const CNMessageBase& request, uint64_t cellId) {
+    using R = databrowse::BrowseRequest;
+    using E = KzEntities::GenericEntity;
+    CNMessageBase named;
+    request.getObjectAccessor(R::kEntity.number, R::kEntity.tag, named);
+    const uint64_t clientId = named.getuint64(E::kClientId.number, E::kClientId.tag);
+    const uint64_t appType = named.getuint64(E::kAppType.number, E::kAppType.tag);
+    const uint64_t backupSetId = named.getuint64(E::kBackupsetId.number, E::kBackupsetId.tag);
+    for (const SubclientRecord& subclient : AgentConfig::Current().Subclients())
+      if (subclient.cellId == cellId && subclient.clientId == clientId && subclient.appType == appType &&
+          subclient.backupSetId == backupSetId && subclient.indexingV2)
+        return true;
+    return false;
+  }
+
   static int Answer(const CNMessageBase& request, std::vector<CNMessageBase>& replies) {
     for (const auto& handler : IndexRequestHandlers()) {
       if (!handler->Answers(request)) continue;

@@ -5,6 +5,7 @@
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/log/ev_debug.h"
+#include "platform/services/index_files.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 
@@ -50,6 +51,25 @@ CQiError CJobInfoMetadataReaderManager::DownloadFiles(const std::string& contain
   return CQiError();
 }
 
+CQiError CJobInfoMetadataReaderManager::DownloadFile(const std::string& container, const std::string& name,
+                                                     const std::string& folder, std::string& localPath, int) {
+  int code = 0;
+  if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::DownloadFile", code))
+    return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
+  if (!platform::IsPlainName(name))
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 87, "File name [%s] is not a plain name", name.c_str());
+  std::string contents;
+  if (platform::JobInfoMetadata::Current().ReadFile(m_nSnapJobId, container, name, contents) != 0)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1168, "File [%s] of container [%s] of job [%llu] not found", name.c_str(),
+                                   container.c_str(), static_cast<unsigned long long>(m_nSnapJobId));
+  const std::string path = folder + "/" + name;
+  if (!platform::WriteFileAtomically(path, contents))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to write file [%s] of container [%s] to [%s]", name.c_str(),
+                                       container.c_str(), path.c_str());
+  localPath = path;
+  return CQiError();
+}
+
 CJobInfoMetadataReaderPtr CJobInfoMetadataReaderManager::GetActiveMetadataReader() {
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::GetActiveMetadataReader", code)) return nullptr;
@@ -57,15 +77,6 @@ CJobInfoMetadataReaderPtr CJobInfoMetadataReaderManager::GetActiveMetadataReader
   reader->SetDelimiter(m_cDelimiter);
   if (m_nKeyStorageType != 0) reader->SetKeyStorageType(m_nKeyStorageType);
   return reader;
-}
-
-CQiError CJobInfoMetadataReaderManager::DownloadFile(const std::string& container, const std::string& name,
-                                                     const std::string&, std::string& localPath, int) {
-  int code = 0;
-  if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::DownloadFile", code))
-    return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
-  CJobInfoMetadataReader reader(m_nSnapJobId, m_nMetadataType);
-  return reader.WriteFileToPath(container, name, localPath);
 }
 
 CQiError CJobInfoMetadataReaderManager::GetReaderForKey(const std::string& container, const std::string&,

@@ -5,10 +5,10 @@
 // Faults (each call then fails with the fault's code as a Windows-style
 // error, or answers null): "CJobInfoMetadataReaderManager::DownloadFiles",
 // "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
+// "CJobInfoMetadataReaderManager::DownloadFile",
 // "CJobInfoMetadataReader::WriteFileToPath",
 // "CJobInfoMetadataReader::GetContainerFileList",
 // "CJobInfoMetadataReaderFactory::GetInstance",
-// "CJobInfoMetadataReaderManager::DownloadFile",
 // "CJobInfoMetadataReaderManager::GetReaderForKey",
 // "CJobInfoMetadataReader::getContainerBag" (null).
 #include <cstdint>
@@ -81,12 +81,13 @@ class CJobInfoMetadataReaderManager {
   // job does not have lists empty.
   CQiError DownloadFiles(const std::string& container, std::list<std::string>& names, const std::string& folder,
                          int flags);
-  // The reader of the job's metadata; null when it cannot be had.
-  CJobInfoMetadataReaderPtr GetActiveMetadataReader();
-  // Writes one file of the container into localPath: 1168 when the job's
-  // container lacks it.
+  // Writes one file of the container into the folder under its own name
+  // (whole or not at all) and gives its local path; 1168 when the container
+  // or the file is missing. The flags are the real service's.
   CQiError DownloadFile(const std::string& container, const std::string& name, const std::string& folder,
                         std::string& localPath, int flags);
+  // The reader of the job's metadata; null when it cannot be had.
+  CJobInfoMetadataReaderPtr GetActiveMetadataReader();
   // Chooses the storage the active reader reads key-value containers from:
   // the given type, or for type 0 the one holding the container, the
   // reference copy (2) before the index (1); 1168 when none holds it.
@@ -94,7 +95,7 @@ class CJobInfoMetadataReaderManager {
   // The key's text value through the reader of GetReaderForKey.
   CQiError GetValueForKey(const std::string& container, const std::string& key, std::string& value,
                           uint32_t storageType);
-  void SetPathDelimiter(char delimiter) { m_cDelimiter = delimiter; }
+  void SetDelimiter(char delimiter) { m_cDelimiter = delimiter; }
 
  private:
   uint64_t m_nSnapJobId;

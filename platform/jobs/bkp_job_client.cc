@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/config/agent_config.h"
+#include "platform/jobs/job_details.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
 #include "platform/text/fx_string.h"
@@ -202,4 +203,21 @@ bool KZBkpJobClient::updateInfo(bool flag, bool*) {
 void KZBkpJobClient::setBkpAttributes(uint32_t attributes) {
   m_nAttributes |= attributes;
   Logged(FXString::Format("setBkpAttributes(0x%x)", attributes), true);
+}
+
+bool KZBkpJobClient::getXmlBlob(std::string& xml, uint64_t cellId) {
+  const std::string call = "getXmlBlob(" + std::to_string(m_nTargetJobId) + ", " + std::to_string(cellId) + ")";
+  int code = 0;
+  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::getXmlBlob", code)) return Logged(call, false);
+  std::optional<std::string> blob = platform::JobXmlBlob(m_nTargetJobId);
+  if (!blob) return Logged(call, false);
+  xml = *blob;
+  return Logged(call, true);
+}
+
+bool KZBkpJobClient::setXmlBlob(const std::string& xml, int flags) {
+  const std::string call = "setXmlBlob(" + std::to_string(m_nTargetJobId) + ", " + std::to_string(flags) + ")";
+  int code = 0;
+  if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::setXmlBlob", code)) return Logged(call, false);
+  return Logged(call, platform::SetJobXmlBlob(m_nTargetJobId, xml));
 }

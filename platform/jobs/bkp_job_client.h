@@ -11,7 +11,8 @@
 //
 // Faults: "KZBkpJobClient::init", "KZBkpJobClient::changeBkpLevelToFull",
 // "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
-// "KZBkpJobClient::updateInfo" (each call then answers false).
+// "KZBkpJobClient::updateInfo", "KZBkpJobClient::getXmlBlob",
+// "KZBkpJobClient::setXmlBlob" (each call then answers false).
 // setBkpAttributes is logged as "setBkpAttributes(0x...)".
 #include <cstdint>
 #include <optional>
@@ -96,12 +97,17 @@ class KZBkpJobClient {
   bool resetListOfVolumesWithMissingExtents();
   // Commits what was asked. The flag and the out-flag (may be null) are the
   // agent's and not used here.
-  // The job the client speaks for (the job init joined stays the one logged).
-  void setJobID(long long jobId) { m_nTargetJobId = static_cast<uint64_t>(jobId); }
   // Asks for attribute bits to be ORed into the job's; nothing changes until
   // updateInfo.
   void setBkpAttributes(uint32_t attributes);
   bool updateInfo(bool flag, bool* changed);
+  // The job the client speaks for: the job whose attributes updateInfo
+  // changes and whose backup-details blob (job_details.h) is read or
+  // written (the job init joined stays the one logged).
+  void setJobID(uint64_t jobId) { m_nTargetJobId = jobId; }
+  // False before a successful init, and for a job without a blob.
+  bool getXmlBlob(std::string& xml, uint64_t cellId);
+  bool setXmlBlob(const std::string& xml, int flags);
 
  private:
   // Logs the call under the job init last named; the call's result.

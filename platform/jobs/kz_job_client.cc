@@ -2,6 +2,7 @@
 
 #include "platform/config/agent_config.h"
 #include "platform/jobs/bkp_job_client.h"
+#include "platform/jobs/job_details.h"
 #include "platform/messages/service_messages.h"
 #include "platform/sim/fault_table.h"
 
@@ -29,4 +30,19 @@ bool KZJobClient::processXmlReq(const CNMessageBase& request, CNMessageBase& rep
   answer.setuint64(Reply::kCopyId.number, Reply::kCopyId.tag, job->copyId);
   reply = answer;
   return true;
+}
+
+int KZJobClient::getBkpAttrs(uint64_t& attributes, uint64_t jobId, uint64_t cellId) {
+  int code = 0;
+  int result = 0;
+  std::optional<uint64_t> found;
+  if (platform::InjectedFaultCode("KZJobClient::getBkpAttrs", code))
+    result = code != 0 ? code : -1;
+  else if (!m_bInitialized || !(found = platform::JobAttributes(jobId)))
+    result = 2;
+  else
+    attributes = *found;
+  platform::JobService::Current().LogCall(
+      jobId, {"getBkpAttrs(" + std::to_string(jobId) + ", " + std::to_string(cellId) + ")", result == 0});
+  return result;
 }

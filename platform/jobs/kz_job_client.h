@@ -5,7 +5,9 @@
 // with a reply of tag 0x15A2B1EC: field 1 that job's snapshot job, field 4
 // its copy id.
 //
-// Faults: "KZJobClient::init", "KZJobClient::processXmlReq" (false).
+// Faults: "KZJobClient::init", "KZJobClient::processXmlReq" (false),
+// "KZJobClient::getBkpAttrs" (the fault's code).
+#include <cstdint>
 #include <string>
 
 class CNMessageBase;
@@ -19,6 +21,9 @@ class KZJobClient {
   // False before a successful init, for a request of another kind and when
   // no such job exists.
   bool processXmlReq(const CNMessageBase& request, CNMessageBase& reply);
+  // The job's backup attributes (job_details.h): 0, or non-zero before a
+  // successful init or for a job without them; logged under the job.
+  int getBkpAttrs(uint64_t& attributes, uint64_t jobId, uint64_t cellId);
 
  private:
   bool m_bInitialized = false;

@@ -30,8 +30,9 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<Uxa::OraDataFile>(22, 263, "Uxa::OraDataFile");
   ExpectCatalogued<Uxa::OraVolumeDataType>(22, 295, "Uxa::OraVolumeDataType");
   ExpectCatalogued<KzEntities::GenericEntity>(18, 46, "KzEntities::GenericEntity");
-  ExpectCatalogued<JobManager::GetLastIncrJobWithBackupCopyDoneReq>(
-      21, 35, "JobManager::GetLastIncrJobWithBackupCopyDoneReq");
+  ExpectCatalogued<KzEntities::ClientEntity>(18, 4, "KzEntities::ClientEntity");
+  ExpectCatalogued<JobManager::GetLastIncrJobWithBackupCopyDoneReq>(21, 35,
+                                                                    "JobManager::GetLastIncrJobWithBackupCopyDoneReq");
   ExpectCatalogued<JobManager::BkpJobDetailsXml>(21, 117, "JobManager::BkpJobDetailsXml");
   ExpectCatalogued<databrowse::BrowseItemFlags>(100, 0, "databrowse::BrowseItemFlags");
   ExpectCatalogued<databrowse::BrowsePath>(100, 3, "databrowse::BrowsePath");
@@ -40,28 +41,31 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<databrowse::BrowsePaging>(100, 6, "databrowse::BrowsePaging");
   ExpectCatalogued<databrowse::ViewIdComponentIdToAfileMap>(100, 27, "databrowse::ViewIdComponentIdToAfileMap");
   ExpectCatalogued<databrowse::PathToAfileMap>(100, 28, "databrowse::PathToAfileMap");
-  ExpectCatalogued<databrowse::BrowseAdvConfigGenerateIdxLogs>(100, 29,
-                                                               "databrowse::BrowseAdvConfigGenerateIdxLogs");
-  ExpectCatalogued<databrowse::BrowseAdvancedConfigExtendedConfig>(
-      100, 38, "databrowse::BrowseAdvancedConfigExtendedConfig");
+  ExpectCatalogued<databrowse::BrowseAdvConfigGenerateIdxLogs>(100, 29, "databrowse::BrowseAdvConfigGenerateIdxLogs");
+  ExpectCatalogued<databrowse::BrowseAdvancedConfigExtendedConfig>(100, 38,
+                                                                   "databrowse::BrowseAdvancedConfigExtendedConfig");
   ExpectCatalogued<databrowse::BrowseAdvancedConfig>(100, 61, "databrowse::BrowseAdvancedConfig");
   ExpectCatalogued<databrowse::BrowseAdvancedOptions>(100, 63, "databrowse::BrowseAdvancedOptions");
   ExpectCatalogued<databrowse::BrowseTimeRange>(100, 64, "databrowse::BrowseTimeRange");
   ExpectCatalogued<databrowse::Criteria>(100, 67, "databrowse::Criteria");
+  ExpectCatalogued<databrowse::QueryFilter>(100, 113, "databrowse::QueryFilter");
   ExpectCatalogued<databrowse::Query>(100, 80, "databrowse::Query");
   ExpectCatalogued<databrowse::QueryDataParam>(100, 81, "databrowse::QueryDataParam");
   ExpectCatalogued<databrowse::BrowseRequest>(100, 92, "databrowse::BrowseRequest");
   ExpectCatalogued<databrowse::BrowseResponse>(100, 101, "databrowse::BrowseResponse");
   ExpectCatalogued<databrowse::BrowseResponseList>(100, 102, "databrowse::BrowseResponseList");
-  ExpectCatalogued<databrowse::BrowseAdvConfigFetchIdxExtentBitmap>(
-      100, 241, "databrowse::BrowseAdvConfigFetchIdxExtentBitmap");
-  ExpectCatalogued<databrowse::BrowseAdvConfigIdxExtentBitmap>(100, 242,
-                                                               "databrowse::BrowseAdvConfigIdxExtentBitmap");
+  ExpectCatalogued<databrowse::BrowseAdvConfigFetchIdxExtentBitmap>(100, 241,
+                                                                    "databrowse::BrowseAdvConfigFetchIdxExtentBitmap");
+  ExpectCatalogued<databrowse::BrowseAdvConfigIdxExtentBitmap>(100, 242, "databrowse::BrowseAdvConfigIdxExtentBitmap");
   ExpectCatalogued<databrowse::BrowseResult>(100, 98, "databrowse::BrowseResult");
   ExpectCatalogued<databrowse::BrowseError>(100, 103, "databrowse::BrowseError");
   ExpectCatalogued<databrowse::BrowseData>(100, 104, "databrowse::BrowseData");
   ExpectCatalogued<databrowse::BrowseDataResult>(100, 93, "databrowse::BrowseDataResult");
   ExpectCatalogued<IdxMetadata::IdxMetaData>(101, 93, "IdxMetadata::IdxMetaData");
+  ExpectCatalogued<IdxMetadata::IdxViewInfo>(101, 0, "IdxMetadata::IdxViewInfo");
+  ExpectCatalogued<IdxMetadata::IdxObjectInfo>(101, 1, "IdxMetadata::IdxObjectInfo");
+  ExpectCatalogued<IdxMetadata::IdxVersionInfo>(101, 37, "IdxMetadata::IdxVersionInfo");
+  ExpectCatalogued<IdxMetadata::IdxDataInfo>(101, 84, "IdxMetadata::IdxDataInfo");
   EXPECT_EQ(databrowse::BrowseResponse::kTagId, 0x646BC10Bu);
   EXPECT_EQ(Uxa::OraVolumeDataType::kTagId, 0x160EFD9Cu);
 }

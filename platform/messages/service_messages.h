@@ -9,8 +9,15 @@ class GenericEntity : public CNGeneratedMessage<18, 46, 0x12EB6C4F> {
  public:
   static constexpr CNFieldId kVornCellId{1, 1, 0};
   static constexpr CNFieldId kApplicationId{5, 11, 0};
+  static constexpr CNFieldId kBackupsetId{8, 20, 0};
+  static constexpr CNFieldId kInstanceId{11, 29, 0};
   static constexpr CNFieldId kAppType{14, 38, 0};
   static constexpr CNFieldId kClientId{17, 47, 0};
+};
+// A client named by its name: the storage-server client of a browse.
+class ClientEntity : public CNGeneratedMessage<18, 4, 0x12C4E1A7> {
+ public:
+  static constexpr CNFieldId kClientName{1, 1, 0};
 };
 }  // namespace KzEntities
 
@@ -108,7 +115,16 @@ class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {
   static constexpr CNFieldId kToTime{1, 1, 0};
   static constexpr CNFieldId kFromTime{2, 2, 0};
 };
-class Criteria : public CNGeneratedMessage<100, 67, 0x6470DE4A> {};
+// A query's criteria: (1, 1) its filter.
+class Criteria : public CNGeneratedMessage<100, 67, 0x6470DE4A> {
+ public:
+  static constexpr CNFieldId kFilter{1, 1, 0};
+};
+// A criteria's filter: the values it matches in its string list (4, 4).
+class QueryFilter : public CNGeneratedMessage<100, 113, 0x64E0B771> {
+ public:
+  static constexpr CNFieldId kValues{4, 4, 0};
+};
 // A query's data parameters: (2, 2) the paging of the reply.
 class QueryDataParam : public CNGeneratedMessage<100, 81, 0x6481C2E4> {
  public:
@@ -118,6 +134,7 @@ class Query : public CNGeneratedMessage<100, 80, 0x645E6CCD> {
  public:
   static constexpr CNFieldId kQueryType{1, 1, 0};
   static constexpr CNFieldId kQueryId{2, 2, 0};
+  static constexpr CNFieldId kCriteria{8, 11, 0};
   static constexpr CNFieldId kDataParam{5, 8, 0};
 };
 class BrowseRequest : public CNGeneratedMessage<100, 92, 0x64BC54CA> {
@@ -193,6 +210,28 @@ class BrowseAdvConfigIdxExtentBitmap : public CNGeneratedMessage<100, 242, 0x643
 }  // namespace databrowse
 
 namespace IdxMetadata {
+// The view an item belongs to.
+class IdxViewInfo : public CNGeneratedMessage<101, 0, 0x65A1C0DE> {
+ public:
+  static constexpr CNFieldId kViewName{2, 5, 0};
+};
+// An item's identity in the index: its own GUID, its parent's and its view.
+class IdxObjectInfo : public CNGeneratedMessage<101, 1, 0x6531B7E2> {
+ public:
+  static constexpr CNFieldId kView{12, 15, 0};
+  static constexpr CNFieldId kObjectGuid{13, 16, 0};
+  static constexpr CNFieldId kParentGuid{14, 20, 0};
+};
+// The version of an item.
+class IdxVersionInfo : public CNGeneratedMessage<101, 37, 0x65E4A925> {
+ public:
+  static constexpr CNFieldId kVersionGuid{1, 1, 0};
+};
+// An item's data text.
+class IdxDataInfo : public CNGeneratedMessage<101, 84, 0x6577D054> {
+ public:
+  static constexpr CNFieldId kData{1, 1, 0};
+};
 // One volume of a block-level job: its path, its block-backup-device
 // message text, and whether it is a volume of a special type.
 class BlockLevelVolData : public CNGeneratedMessage<101, 83, 0x65B1E0C3> {
@@ -201,8 +240,12 @@ class BlockLevelVolData : public CNGeneratedMessage<101, 83, 0x65B1E0C3> {
   static constexpr CNFieldId kVolumeData{2, 2, 0};
   static constexpr CNFieldId kVolumeType{5, 5, 0};
 };
+// The index metadata record of one item.
 class IdxMetaData : public CNGeneratedMessage<101, 93, 0x6542D325> {
  public:
+  static constexpr CNFieldId kObject{1, 1, 0};
+  static constexpr CNFieldId kVersion{11, 11, 0};
   static constexpr CNFieldId kBlockLevelVolData{35, 35, 0};
+  static constexpr CNFieldId kData{36, 36, 0};
 };
 }  // namespace IdxMetadata

@@ -64,6 +64,14 @@ int Subclient::getUseBlockLevelBackup(unsigned long& useBlockLevel, void*) {
   });
 }
 
+int Subclient::getEnableMetadataBackup(unsigned long& enabled, void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Subclient::getEnableMetadataBackup", code)) return Failed(code);
+  return ReadField(m_nCellId, m_nAppId, enabled, [](const platform::SubclientRecord& r) {
+    return (r.blockLevelFlags & platform::SubclientRecord::kBlockLevelMetadata) != 0 ? 1UL : 0UL;
+  });
+}
+
 int Subclient::getUseBlockLevelSPOSBackup(unsigned long& useBlockLevelSPOS, void*) {
   int code = 0;
   if (platform::InjectedFaultCode("Subclient::getUseBlockLevelSPOSBackup", code)) return Failed(code);
@@ -159,18 +167,46 @@ Instance* ApplicationId::getInstance(void*) {
   return m_pInstance.get();
 }
 
-Subclient* ApplicationId::getSubclient(void*) {
+BackupSet* ApplicationId::getBackupSet(void*) {
   int code = 0;
-  if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return nullptr;
-  if (!m_pSubclient) {
+  if (platform::InjectedFaultCode("ApplicationId::getBackupSet", code)) return nullptr;
+  if (!m_pBackupSet) {
     std::optional<platform::SubclientRecord> record = Record();
     if (!record) return nullptr;
+    m_pBackupSet = std::make_unique<BackupSet>(record->backupSetId);
+  }
+  return m_pBackupSet.get();
+}
+
+Subclient* ApplicationId::getSubclient(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return Unknown(code, "getSubclient");
+  if (!m_pSubclient) {
+    std::optional<platform::SubclientRecord> record = Record();
+    if (!record) return Unknown(0, "getSubclient");
     if (IsOracle(record->appType) && !record->plainSubclient)
       m_pSubclient.reset(new OracleBackpack(m_nCellId, m_nAppId));
     else
       m_pSubclient.reset(new Subclient(m_nCellId, m_nAppId));
   }
   return m_pSubclient.get();
+}
+
+ApplicationType* ApplicationId::getApplicationType(void*) {
+  int code = 0;
+  if (platform::InjectedFaultCode("ApplicationId::getApplicationType", code))
+    return Unknown(code, "getApplicationType");
+  std::optional<platform::SubclientRecord> record = Record();
+  if (!record) return Unknown(0, "getApplicationType");
+  m_pApplicationType.reset(new ApplicationType(record->appType));
+  return m_pApplicationType.get();
+}
+
+std::nullptr_t ApplicationId::Unknown(int code, const char* call) {
+  m_nLastError = Failed(code);
+  m_sLastError = code != 0 ? std::string(call) + " failed with " + std::to_string(code)
+                           : "application " + platform::ApplicationIdText(m_nCellId, m_nAppId) + " is not configured";
+  return nullptr;
 }
 
 KZClient* ApplicationId::getClient(void*) {

@@ -5,6 +5,7 @@
 //
 // Faults: "<Class>::<call>" of every call below (the call fails with the
 // fault's code, or answers null).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,6 +15,16 @@
 
 class Instance;
 class KZClient;
+
+// The backup set an application belongs to.
+class BackupSet {
+ public:
+  explicit BackupSet(uint64_t backupSetId) : m_nBackupSetId(backupSetId) {}
+  uint64_t getBackupSetId() const { return m_nBackupSetId; }
+
+ private:
+  uint64_t m_nBackupSetId;
+};
 
 class Subclient {
  public:
@@ -28,6 +39,8 @@ class Subclient {
   // snapshot of the source ("SPOS"). Each is 1 or 0.
   virtual int getUseBlockLevelBackup(unsigned long& useBlockLevel, void* reserved);
   virtual int getUseBlockLevelSPOSBackup(unsigned long& useBlockLevelSPOS, void* reserved);
+  // Whether the subclient's metadata is backed up beside its blocks (1 or 0).
+  virtual int getEnableMetadataBackup(unsigned long& enabled, void* reserved);
   virtual int getSubclientName(std::string& name, void* reserved);
   // Whether the subclient's backups are taken from snapshots.
   virtual int getSnapBackup(bool& snapBackup, void* reserved);
@@ -50,6 +63,16 @@ class OracleBackpack : public Subclient {
   virtual int getImageCopyDir(std::string& directory, void* reserved);
 };
 
+// An application's type as the configuration holds it.
+class ApplicationType {
+ public:
+  explicit ApplicationType(uint64_t type) : m_nType(type) {}
+  unsigned long getType() const { return static_cast<unsigned long>(m_nType); }
+
+ private:
+  uint64_t m_nType;
+};
+
 class ApplicationId {
  public:
   ApplicationId(uint64_t cellId, uint64_t appId);
@@ -69,6 +92,9 @@ class ApplicationId {
   // The application's instance (its id is 0 for an application of no
   // instance), owned by this object; null when the application is unknown.
   Instance* getInstance(void* reserved);
+  // The application's backup set, owned by this object; null when the
+  // application is unknown.
+  BackupSet* getBackupSet(void* reserved);
   // The subclient, owned by this object; an OracleBackpack for an Oracle
   // subclient unless the configuration registers it as a plain one; null
   // when the configuration does not know it.
@@ -76,6 +102,13 @@ class ApplicationId {
   // The client the subclient belongs to, owned by this object; null when the
   // configuration knows the subclient or its client not.
   KZClient* getClient(void* reserved);
+  // The application's type, owned by this object; null when the
+  // configuration does not know the application.
+  ApplicationType* getApplicationType(void* reserved);
+  // Why the last getSubclient or getApplicationType answered null (0 and
+  // an empty text before any did).
+  int getLastError() const { return m_nLastError; }
+  std::string getErrorString() const { return m_sLastError; }
 
   // The platform's own accessors (services that take an ApplicationId).
   bool IsReadable() const { return m_bReadable; }
@@ -85,13 +118,19 @@ class ApplicationId {
  private:
   // The configuration's record of the application; nothing when unknown.
   std::optional<platform::SubclientRecord> Record() const;
+  // Records why a call answers null (code 0: the application is unknown).
+  std::nullptr_t Unknown(int code, const char* call);
 
   uint64_t m_nCellId = 0;
   uint64_t m_nAppId = 0;
   bool m_bReadable = true;
   std::unique_ptr<Subclient> m_pSubclient;
   std::unique_ptr<Instance> m_pInstance;
+  std::unique_ptr<BackupSet> m_pBackupSet;
   std::unique_ptr<KZClient> m_pClient;
+  std::unique_ptr<ApplicationType> m_pApplicationType;
+  int m_nLastError = 0;
+  std::string m_sLastError;
 };
 
 namespace platform {

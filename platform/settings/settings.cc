@@ -1,9 +1,12 @@
 #include "platform/settings/settings.h"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace platform {
 namespace {
+
+std::atomic<unsigned long long> g_stateDirEpoch{0};
 
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* value = std::getenv(name);
@@ -17,13 +20,33 @@ const char* Settings::StateDirText() {
   return (value != nullptr && *value != '\0') ? value : "/var/tmp/blbsim";
 }
 
-std::string Settings::StateDir() { return StateDirText(); }
+void Settings::SetStateDir(const char* dir) {
+  if (dir != nullptr)
+    ::setenv("BLB_STATE_DIR", dir, 1);
+  else
+    ::unsetenv("BLB_STATE_DIR");
+  g_stateDirEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
 
-std::string Settings::StatePath(const std::string& relative) { return StateDir() + "/" + relative; }
+unsigned long long Settings::StateDirEpoch() {
+  return g_stateDirEpoch.load(std::memory_order_acquire);
+}
 
-std::string Settings::RegistryFile() { return EnvOr("BLB_REGISTRY_FILE", StatePath("registry.ini")); }
+std::string Settings::StateDir() {
+  return StateDirText();
+}
 
-std::string Settings::LogFile() { return EnvOr("BLB_LOG_FILE", StatePath("logs/blocklevel.log")); }
+std::string Settings::StatePath(const std::string& relative) {
+  return StateDir() + "/" + relative;
+}
+
+std::string Settings::RegistryFile() {
+  return EnvOr("BLB_REGISTRY_FILE", StatePath("registry.ini"));
+}
+
+std::string Settings::LogFile() {
+  return EnvOr("BLB_LOG_FILE", StatePath("logs/blocklevel.log"));
+}
 
 int Settings::LogLevel() {
   // Level 1 by default: the detailed levels log per extent and per bitmap

@@ -13,8 +13,15 @@ namespace platform {
 
 struct Settings {
   static std::string StateDir();
-  // The same without a copy, for checks made at every call.
+  // The same without a copy.
   static const char* StateDirText();
+  // Points the platform at another state directory (nullptr: back to the
+  // default) and raises StateDirEpoch. Whatever caches what it read from the
+  // state directory keys it on the epoch, so every change of BLB_STATE_DIR
+  // within a process goes through here.
+  static void SetStateDir(const char* dir);
+  // Raised by every SetStateDir; cheap enough for checks made at every call.
+  static unsigned long long StateDirEpoch();
   static std::string RegistryFile();
   static std::string LogFile();
   static int LogLevel();

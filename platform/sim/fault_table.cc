@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -13,6 +12,7 @@
 #include <utility>
 
 #include "platform/settings/settings.h"
+#include "platform/sim/fault_generation.h"
 #include "platform/sim/fault_names.h"
 #include "platform/sim/state_db.h"
 
@@ -25,12 +25,35 @@ std::atomic<unsigned long long> g_localGeneration{0};
 
 // One thread's copy of the faults table.
 struct ThreadCopy {
-  std::string stateDir;      // the state directory it was read from
-  long long nextLookNs = 0;  // no look at the database before this time
+  std::string stateDir;                      // the state directory it was read from
+  unsigned long long stateDirEpoch = ~0ull;  // Settings::StateDirEpoch then
+  long long nextLookNs = 0;                  // no look at the database before this time
   unsigned long long localGeneration = ~0ull;
-  long long dataVersion = -2;  // the database's, when last read
+  long long dataVersion = -2;                     // the database's, when last read
+  const FaultGeneration::Word* shared = nullptr;  // the state directory's
+  unsigned long long sharedGeneration = 0;        // its value when last read
   std::map<std::string, Fault, std::less<>> faults;
 };
+
+// This thread's copy held no fault at all when last read: as long as
+// neither this process's generation, nor the state directory's epoch, nor
+// the directory's shared generation moved, every call is unfaulted. Without
+// a shared generation, only until untilNs. Trivially constructible, so a
+// check takes no initialisation guard; all zero means "look".
+struct QuietWindow {
+  long long untilNs;
+  unsigned long long localGeneration;
+  unsigned long long stateDirEpoch;
+  const FaultGeneration::Word* shared;
+  unsigned long long sharedGeneration;
+  unsigned calls;
+};
+thread_local QuietWindow t_quiet;
+
+// With a shared generation the clock is read only every so many calls: a
+// safety net for a change the word cannot show (the directory replaced while
+// this process keeps the old one's word mapped).
+constexpr unsigned kCallsPerClockLook = 256;
 
 long long CoarseNowNs() {
   timespec now;
@@ -53,12 +76,17 @@ std::vector<Fault> ReadFaults(StateDb& db) {
   return faults;
 }
 
-void Refresh(ThreadCopy& copy, const char* stateDir, long long now) {
+void Refresh(ThreadCopy& copy, long long now) {
+  // The epoch before the directory: a change made meanwhile raises it again.
+  const unsigned long long epoch = Settings::StateDirEpoch();
+  const char* stateDir = Settings::StateDirText();
   StateDb& db = StateDb::Current();
   std::lock_guard<std::recursive_mutex> guard(db.Mutex());
   // Read before the table: a change made meanwhile raises it again, and the
   // next check reads once more.
   const unsigned long long generation = g_localGeneration.load(std::memory_order_acquire);
+  const FaultGeneration::Word* shared = FaultGeneration::Of(stateDir);
+  const unsigned long long sharedGeneration = shared != nullptr ? shared->load(std::memory_order_acquire) : 0;
   const long long version = db.DataVersion();
   if (copy.stateDir != stateDir || copy.dataVersion != version || copy.localGeneration != generation) {
     copy.faults.clear();
@@ -67,7 +95,20 @@ void Refresh(ThreadCopy& copy, const char* stateDir, long long now) {
     copy.dataVersion = version;
     copy.localGeneration = generation;
   }
+  copy.stateDirEpoch = epoch;
+  copy.shared = shared;
+  copy.sharedGeneration = sharedGeneration;
   copy.nextLookNs = now + FaultTable::kLookIntervalMs * 1000000LL;
+  t_quiet = copy.faults.empty()
+                ? QuietWindow{copy.nextLookNs, copy.localGeneration, copy.stateDirEpoch, shared, sharedGeneration, 0}
+                : QuietWindow{0, 0, 0, nullptr, 0, 0};
+}
+
+// Tells this process's threads and every other process using the state
+// directory to read the table again.
+void Changed() {
+  g_localGeneration.fetch_add(1, std::memory_order_acq_rel);
+  FaultGeneration::Raise(Settings::StateDir());
 }
 
 // Takes one hit of a counted fault in the database, so every process sees
@@ -87,11 +128,21 @@ bool ConsumeHit(const char* call) {
     write.Bind(1, std::string(call));
     return write.Run();
   });
-  g_localGeneration.fetch_add(1, std::memory_order_acq_rel);
+  Changed();
   return left != 0;
 }
 
-void Changed() { g_localGeneration.fetch_add(1, std::memory_order_acq_rel); }
+bool Quiet() {
+  QuietWindow& quiet = t_quiet;
+  if (quiet.localGeneration != g_localGeneration.load(std::memory_order_acquire) ||
+      quiet.stateDirEpoch != Settings::StateDirEpoch())
+    return false;
+  if (quiet.shared != nullptr) {
+    if (quiet.shared->load(std::memory_order_acquire) != quiet.sharedGeneration) return false;
+    if (++quiet.calls % kCallsPerClockLook != 0) return true;
+  }
+  return CoarseNowNs() < quiet.untilNs;
+}
 
 // A fault that only delays the call: true after the wait.
 bool Delayed(const Fault& fault) {
@@ -121,12 +172,15 @@ std::optional<FaultMode> ParseFaultMode(const std::string& text) {
 }
 
 std::optional<Fault> FaultTable::Check(const char* call) {
+  if (Quiet()) return std::nullopt;
   thread_local ThreadCopy copy;
   const long long now = CoarseNowNs();
-  const char* stateDir = Settings::StateDirText();
+  // No look at the environment here: a state directory changed in this
+  // process raises the epoch, and the periodic look reads it anew anyway.
   if (now >= copy.nextLookNs || copy.localGeneration != g_localGeneration.load(std::memory_order_acquire) ||
-      std::strcmp(copy.stateDir.c_str(), stateDir) != 0)
-    Refresh(copy, stateDir, now);
+      copy.stateDirEpoch != Settings::StateDirEpoch() ||
+      (copy.shared != nullptr && copy.shared->load(std::memory_order_acquire) != copy.sharedGeneration))
+    Refresh(copy, now);
   if (copy.faults.empty()) return std::nullopt;
   auto found = copy.faults.find(call);
   if (found == copy.faults.end() || found->second.remaining == 0) return std::nullopt;
@@ -159,17 +213,22 @@ void FaultTable::ClearAll() {
   Changed();
 }
 
-std::vector<Fault> FaultTable::List() { return ReadFaults(StateDb::Current()); }
+std::vector<Fault> FaultTable::List() {
+  return ReadFaults(StateDb::Current());
+}
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
+  if (Quiet()) return CQiError();
   std::optional<Fault> fault = FaultTable::Check(call);
   if (!fault || Delayed(*fault)) return CQiError();
-  if (fault->mode == FaultMode::kThrow) throw KzException(std::string("Injected fault in ") + call, location.m_szFunction,
-                                      location.m_szFile, location.m_nLine, fault->code);
+  if (fault->mode == FaultMode::kThrow)
+    throw KzException(std::string("Injected fault in ") + call, location.m_szFunction, location.m_szFile,
+                      location.m_nLine, fault->code);
   return FXErrorUtil::ErrorErrNo(location, fault->code, "Injected fault in %s", call);
 }
 
 bool InjectedFaultCode(const char* call, int& code) {
+  if (Quiet()) return false;
   std::optional<Fault> fault = FaultTable::Check(call);
   if (!fault || Delayed(*fault)) return false;
   if (fault->mode == FaultMode::kThrow)

@@ -10,12 +10,15 @@
 // harness can set them for another process. A delay lets a test hold one
 // process inside a locked operation while another one starts.
 //
-// Failable calls sit on per-extent paths, so an unfaulted check must cost
+// Failable calls sit on per-entry paths, so an unfaulted check must cost
 // next to nothing: each thread keeps its own copy of the table and looks at
-// the database only when this process changed a fault, when the state
-// directory changed, or at most once every kLookIntervalMs. A fault set in
-// this process therefore takes effect at once, one set by another process
-// within that interval.
+// the database again only when this process changed a fault or its state
+// directory (Settings::SetStateDir), when any process changed a fault of the
+// directory (its shared generation, FaultGeneration), or at most once every
+// kLookIntervalMs. A fault set by any process therefore takes effect at once;
+// where the shared generation cannot be mapped, another process's within
+// that interval. An unfaulted check reads neither the environment, nor a
+// clock (but once every few hundred calls), nor the database.
 #include <optional>
 #include <string>
 #include <vector>

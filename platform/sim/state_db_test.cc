@@ -9,6 +9,7 @@
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_schema.h"
 #include "support/test_platform.h"
+#include "platform/settings/settings.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void MakeDatabase(const std::string& dir, int version, const std::string& statem
   EXPECT_TRUE(platform::MigrateStateSchema(db, path, version, error)) << error;
   EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
-  setenv("BLB_STATE_DIR", dir.c_str(), 1);
+  platform::Settings::SetStateDir(dir.c_str());
 }
 
 long long UserVersion() {

@@ -1,5 +1,5 @@
 #pragma once
-// The agent's snap utility and archive object: registering the archive
+// The agent's snap utility: registering the archive
 // files of a job that a snapshot becomes a backup of.
 //
 // createSnapArchiveFiles registers, in the archive manager, one archive
@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/archive/kz_archive.h"
 #include "platform/jobs/backup_level.h"
 #include "platform/snapshot/sm_vol_snap_info.h"
 
@@ -34,27 +35,6 @@ struct CreateArgs_t {
   uint32_t clientId = 0;
   uint32_t copyId = 0;
   uint32_t backupLevel = 0;
-};
-
-class KZArchive {
- public:
-  // An archive on the named client.
-  explicit KZArchive(const std::string& clientName) : m_sClientName(clientName) {}
-  void setJobId(uint64_t jobId) { m_nJobId = jobId; }
-  void setBackupLevel(KZBkpLevel level) { m_eLevel = level; }
-  uint32_t GetCopyId() const { return m_nCopyId; }
-
-  // The platform's own accessors (for the snap utility).
-  const std::string& ClientName() const { return m_sClientName; }
-  uint64_t JobId() const { return m_nJobId; }
-  KZBkpLevel Level() const { return m_eLevel; }
-  void SetCopyId(uint32_t copyId) { m_nCopyId = copyId; }
-
- private:
-  std::string m_sClientName;
-  uint64_t m_nJobId = 0;
-  KZBkpLevel m_eLevel = KZ_BKP_LEVEL_FULL;
-  uint32_t m_nCopyId = 0;
 };
 
 class UxaSnapUtil {

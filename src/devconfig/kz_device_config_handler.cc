@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "devconfig/job_bitmap_marks.h"
 #include "platform/fs/fx_file.h"
 #include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
@@ -343,8 +344,7 @@ std::string KzDeviceConfigHandler::DriverCacheFolder() {
 
 CQiError KzDeviceConfigHandler::CleanPrevJobConfigFiles() {
   EvDebug log;
-  const uint64_t job = m_oJobInfo.GetSnapJobId() != 0 ? m_oJobInfo.GetSnapJobId() : m_oJobInfo.GetJobId();
-  const std::string key = std::to_string(job);
+  const std::string key = devconfig::JobKeyOf(m_oJobInfo);
   const std::string& directory = m_oJobInfo.GetJobResultsDir();
   CQiDirectory listing;
   CQiError error = listing.Open(directory.c_str(), "*", true);
@@ -358,6 +358,9 @@ CQiError KzDeviceConfigHandler::CleanPrevJobConfigFiles() {
     const std::string name = entry.m_sName.c_str();
     if (name.find(".bmp") == std::string::npos || name.find(key) != std::string::npos) continue;
     const std::string path = directory + "/" + name;
+    // An earlier attempt of this job: its bitmap holds bits already taken
+    // from the driver, which the re-run adds to.
+    if (devconfig::IsBitmapMarkedForJob(path, key)) continue;
     log.DebugLvl(__FUNCTION__, 3, "Removing previous device bitmap file [%s]", path.c_str());
     unlink_utf(path.c_str());
   }

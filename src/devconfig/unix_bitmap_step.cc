@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "blocklevel/blocklevel.h"
+#include "devconfig/job_bitmap_marks.h"
 #include "devconfig/kz_device_config_handler_unix.h"
 #include "library/entry_guard.h"
 #include "platform/fs/fx_file.h"
@@ -55,6 +56,10 @@ CQiError KzDeviceConfigHandler_UNIX::HandleBitMap(SMVolBlock& volume, const KZBk
   const unsigned long bitmapSize = device.GetBitMapSize();
   const int extentSize = static_cast<int>(device.GetExtentSize());
   const bool preSnap = state == SNAP_STATE_PRE;
+  if (preSnap) {
+    error = devconfig::MarkBitmapForJob(path, devconfig::JobKeyOf(m_oUnixJobInfo));
+    if (error.IsError()) return error.Push(FXCODELOC);
+  }
   if (level == KZ_BKP_LEVEL_FULL || volume.bForceFull) {
     log.DebugLvl(__FUNCTION__, 3, "FULL block level job processing bitmap file [%s] during [%s]", path.c_str(),
                  PhaseName(state));
@@ -95,10 +100,9 @@ bool KzDeviceConfigHandler_UNIX::IsSupportedDevice(const std::string& deviceName
 }
 
 CQiError KzDeviceConfigHandler_UNIX::GetBitMapInfo(const std::string& volume, unsigned char*& bitmap,
-                                                  unsigned long& size, unsigned char& flags) {
+                                                   unsigned long& size, unsigned char& flags) {
   EvDebug log;
-  if (m_mCurrentDevices.empty())
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Device config not read from disk yet.");
+  if (m_mCurrentDevices.empty()) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Device config not read from disk yet.");
   DeviceMap::const_iterator found = m_mCurrentDevices.find(volume);
   const BackupDeviceInfo* device = found != m_mCurrentDevices.end() ? &found->second : FirstExtensionEntry(volume);
   if (device == nullptr)

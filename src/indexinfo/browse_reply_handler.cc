@@ -20,9 +20,9 @@ constexpr int64_t kIndexMaintenanceError = 10;
 constexpr char kKeyBagItem[] = ".self";
 
 // Where the index metadata record the item was uploaded with keeps the
-// item's data text: field (36, 36), a record whose text (1, 1) it is.
-constexpr CNFieldId kMetaDataData{36, 36, 0};
-constexpr CNFieldId kDataText{1, 1, 0};
+// item's data text.
+constexpr CNFieldId kMetaDataData = IdxMetadata::IdxMetaData::kData;
+constexpr CNFieldId kDataText = IdxMetadata::IdxDataInfo::kData;
 
 std::vector<CNMessageBase> ItemsOf(const CNMessageBase& response) {
   databrowse::BrowseResult result;

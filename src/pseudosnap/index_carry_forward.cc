@@ -61,13 +61,6 @@ CQiError CPseudoSnapArchiveHandlerPrivate::GetSnapJobFromTime(unsigned long long
   return CQiError();
 }
 
-// Until the system-state view is built, only a Windows destination has one
-// to carry forward.
-CQiError CPseudoSnapArchiveHandlerPrivate::CarryFwdSystemViewToIndex(databrowse::BrowseTimeRange) {
-  if (!m_bWindowsDestination) return CQiError();
-  return FXErrorUtil::ErrorWin32(FXCODELOC, 50, "CarryFwdSystemViewToIndex is not supported by this build");
-}
-
 CQiError CPseudoSnapArchiveHandlerPrivate::RunCarryFwdIndex() {
   EvDebug log;
   const unsigned timeout = CarryForwardTimeout();

@@ -3,6 +3,7 @@
 #include "platform/indexing/index_carry_forward.h"
 
 #include "platform/harness/index_harness.h"
+#include "platform/jobs/job_details.h"
 #include "platform/sim/fault_table.h"
 #include "platform/text/fx_string.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
@@ -99,6 +100,33 @@ TEST_F(CarryForwardTest, ReplyShapes) {
     EXPECT_EQ(platform::ArchiveManager::Current().All().size(), files);
     EXPECT_EQ(CarriedFiles(), (std::vector<int64_t>{503, 504, 503}));
   }
+}
+
+TEST_F(CarryForwardTest, ASystemStateJobKeepsItsViewOnlyForAWindowsDestination) {
+  ASSERT_TRUE(platform::SetJobAttributes(55, 0x100000));
+  CQiError error = Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  for (const platform::JobClientCall& call : platform::JobService::Current().Calls(55))
+    EXPECT_EQ(call.call.find("getBkpAttrs"), std::string::npos);
+  for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101))
+    EXPECT_NE(row.view, "[System State]");
+
+  testing_support::ScopedStateDir state;
+  SetUp();
+  SetOsId(200);
+  ASSERT_TRUE(platform::SetJobAttributes(55, 0x100001));
+  error = Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  const std::vector<platform::IndexCarryForwardRecord> rows = platform::IndexCarryForwards(101);
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_EQ(rows.back().view, "[System State]");
+  EXPECT_EQ(rows.back().component, "");
+  EXPECT_EQ(rows.back().path, "/");
+  EXPECT_EQ(rows.back().afileId, rows.front().afileId);
+  EXPECT_EQ(rows.back().groupId, rows.front().groupId);
+  size_t systemState = 0;
+  for (const platform::IndexCarryForwardRecord& row : rows) systemState += row.view == "[System State]" ? 1 : 0;
+  EXPECT_EQ(systemState, 1u);
 }
 
 TEST_F(CarryForwardTest, TheSnapshotJobMustHaveArchiveFiles) {

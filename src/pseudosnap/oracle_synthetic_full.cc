@@ -53,7 +53,7 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::UploadAgentIndexToSynthFull() {
   }
   auto manager = std::make_shared<CJobInfoMetadataReaderManager>(
       m_sQM, static_cast<uint32_t>(m_nJobId), static_cast<uint32_t>(m_nSnapJobId), m_nVornCellId, m_nAppId, 0, 0);
-  manager->SetPathDelimiter(m_cDelimiter);
+  manager->SetDelimiter(m_cDelimiter);
 
   std::string container = kImageCopyContainer;
   std::string tag;

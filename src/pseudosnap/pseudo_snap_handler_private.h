@@ -100,6 +100,11 @@ class CPseudoSnapArchiveHandlerPrivate {
   // precedence of the job's copy in the first snapshot archive file's group.
   CQiError AgentCarryFwdCopyPrecedence(uint64_t& precedence);
   CQiError CarryFwdSystemViewToIndex(databrowse::BrowseTimeRange timeRange);
+  // Whether the snapshot job backed up a system state; false whenever that
+  // cannot be learnt.
+  bool IsBackupSystemState();
+  CQiError DownloadSysViewIndexFiles(CJobInfoMetadataReaderManagerPtr& manager);
+  CQiError UploadSysViewIndexFiles();
   CQiError InitializeSynthfull();
   CQiError PopulateSynthFullIndex();
   CQiError UpdateSynthFullBackupInfo();

@@ -151,10 +151,11 @@ TEST_F(PseudoSnapTest, WithoutInitializeNothingRuns) {
 TEST_F(PseudoSnapTest, FailedSynthFullKeepsTheSubclientDirectory) {
   testing_support::WriteFile(Path("KeystepInfo.kzf"), "k");
   testing_support::WriteFile(Path("BlockDeviceConfig.kzf.7z"), "z");
+  platform::FaultTable::Set("KZPI_Base::getTarvosTempDirectory", 5, false, 1);
   {
     Handler handler;
     CQiError error = Initialize(handler, 5, 55, KZ_BKP_LEVEL_SYNTHFULL);
-    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 50)) << error.AsString();
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 3)) << error.AsString();
     EXPECT_NE(error.AsString().find("Failed initialize synthfull config"), std::string::npos);
   }
   EXPECT_TRUE(testing_support::FileExists(Path("KeystepInfo.kzf")));

@@ -1,9 +1,7 @@
 // The pseudo-snap handler's set-up: Initialize, the decisions several steps
 // read (indexing V2, index-connection flags, destination operating system
 // and path delimiter) and the clean-up at destruction.
-#include <algorithm>
 #include <filesystem>
-#include <iterator>
 #include <system_error>
 
 #include "platform/config/kz_client.h"
@@ -13,27 +11,13 @@
 #include "platform/text/fx_string.h"
 #include "pseudosnap/pseudo_snap_handler_private.h"
 #include "records/block_device_config.h"
+#include "records/destination_os.h"
 
 namespace {
 
 constexpr uint32_t kPostgreSqlAppType = 125;
 constexpr uint32_t kFileSystemAppTypeNoV2 = 5;
 constexpr uint32_t kOtherAppTypeNoV2 = 104;
-
-// Destination operating systems whose paths use '/'.
-bool IsUnixOs(int id) {
-  static const int kSingles[] = {6, 7, 14, 15, 20, 22, 23, 25, 26, 28, 30, 33, 36, 38, 40, 42, 43, 44, 47};
-  if (std::find(std::begin(kSingles), std::end(kSingles), id) != std::end(kSingles)) return true;
-  return (id >= 49 && id <= 54) || (id >= 57 && id <= 61) || (id >= 68 && id <= 83) || (id >= 85 && id <= 92) ||
-         (id >= 95 && id <= 98) || (id >= 100 && id <= 115) || (id >= 201 && id <= 207);
-}
-
-// Destination operating systems whose paths use '\'.
-bool IsWindowsOs(int id) {
-  static const int kSingles[] = {2, 3, 21, 24, 27, 34, 35, 39, 46, 48, 93, 94, 200};
-  if (std::find(std::begin(kSingles), std::end(kSingles), id) != std::end(kSingles)) return true;
-  return (id >= 62 && id <= 67) || (id >= 208 && id <= 213);
-}
 
 }  // namespace
 
@@ -66,10 +50,10 @@ CPseudoSnapArchiveHandlerPrivate::~CPseudoSnapArchiveHandlerPrivate() {
 }
 
 bool CPseudoSnapArchiveHandlerPrivate::IsWindowsOsId() const {
-  return IsWindowsOs(m_nDestOsId);
+  return records::IsWindowsOsId(m_nDestOsId);
 }
 bool CPseudoSnapArchiveHandlerPrivate::IsUnixOsId() const {
-  return IsUnixOs(m_nDestOsId);
+  return records::IsUnixOsId(m_nDestOsId);
 }
 
 std::string CPseudoSnapArchiveHandlerPrivate::JobFilePath(const char* name) const {
@@ -139,10 +123,10 @@ CQiError CPseudoSnapArchiveHandlerPrivate::Initialize(uint32_t cellId, uint32_t 
   }
   // A failure leaves the id at -1, which the delimiter choice refuses.
   GetOperatingSystemId();
-  if (IsUnixOs(m_nDestOsId)) {
+  if (records::IsUnixOsId(m_nDestOsId)) {
     m_cDelimiter = '/';
     m_bWindowsDestination = false;
-  } else if (IsWindowsOs(m_nDestOsId)) {
+  } else if (records::IsWindowsOsId(m_nDestOsId)) {
     m_cDelimiter = '\\';
     m_bWindowsDestination = true;
   } else {

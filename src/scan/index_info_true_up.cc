@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 
@@ -296,6 +297,10 @@ CQiError CIndexInfoTrueUp::ProcessBrowseResp(databrowse::BrowseResponseList& rep
   if (err.IsError())
     return err.Push(FXCODELOC, "Failed to open Page file[%s] to write browse response entries", m_sPageFile.c_str());
   std::string lastName;
+  // One item and one line buffer for the whole page: a page holds up to
+  // thousands of extents.
+  ExtentHashItem entry;
+  char line[ExtentHashItem::kNameWidth + 1 + ExtentHashItem::kHashLength];
   for (const CNMessageBase& response : responses) {
     // A later response without a browse result adds nothing.
     std::optional<CNMessageBase> result = scan::BrowseResultOf(response);
@@ -307,7 +312,17 @@ CQiError CIndexInfoTrueUp::ProcessBrowseResp(databrowse::BrowseResponseList& rep
         return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrorFailed,
                                        "Browse DataResut set for extent[%s] volume[%s], do not have HASH set",
                                        name.c_str(), volume.GetVolume().c_str());
-      ExtentHashItem entry(name, data.getstringByRef(Data::kHash.number, Data::kHash.tag), nullptr);
+      const std::string& hash = data.getstringByRef(Data::kHash.number, Data::kHash.tag);
+      if (name.size() + 1 + hash.size() <= sizeof line) {
+        std::memcpy(line, name.data(), name.size());
+        line[name.size()] = '|';
+        std::memcpy(line + name.size() + 1, hash.data(), hash.size());
+        entry.Initialize(line, name.size() + 1 + hash.size());
+      } else {
+        entry.Reset();
+      }
+      // Not an entry of the table's form: the table refuses it by name.
+      if (!entry.IsValid()) entry = ExtentHashItem(name, hash, nullptr);
       err = page.AddExtentEntry(entry);
       if (err.IsError())
         return err.Push(FXCODELOC, "Failed to write extent entry to file[%s], ext[%llu]", m_sPageFile.c_str(),

@@ -59,7 +59,6 @@ CQiError CTrueUpHashComparator::Compare() {
     if (!snapItem.IsValid()) break;
 
     while (indexItem.IsValid() && indexItem.GetExtentId() < snapItem.GetExtentId()) {
-      indexItem.Reset();
       err = m_pIndexTable->GetNextExtentEntry(indexItem);
       if (err.IsError()) return err.Push(FXCODELOC);
     }
@@ -70,7 +69,6 @@ CQiError CTrueUpHashComparator::Compare() {
       while (snapItem.IsValid()) {
         err = Mark(snapItem, true);
         if (err.IsError()) return err.Push(FXCODELOC);
-        snapItem.Reset();
         err = m_pSnapTable->GetNextExtentEntry(snapItem);
         if (err.IsError()) return err.Push(FXCODELOC, "Failed to read the snapshot hash table");
       }
@@ -88,7 +86,6 @@ CQiError CTrueUpHashComparator::Compare() {
       err = Mark(snapItem, false);
       if (err.IsError()) return err.Push(FXCODELOC);
     }
-    snapItem.Reset();
   }
 
   EvDebug log;

@@ -125,7 +125,9 @@ CQiError VolumeBitMapHelper::MergeAndWriteToDiskBitMap(const std::string& device
     log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Printing bitmap info before merging data block bitmap");
     InspectBitMap(result, size);
   }
-  CQiError err = WriteBitMapToFile(bitmapFile, result, size);
+  // The file may hold bits already cleared from the driver: a failed write
+  // must leave it as it was.
+  CQiError err = ReplaceBitMapFile(bitmapFile, result, size);
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }

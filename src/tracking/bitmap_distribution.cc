@@ -158,7 +158,10 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
                  "Saving bitmap to uXA's sucblcient folder, device=%s, clientId=%lld, appId=%lld, destfile=%s",
                  device.c_str(), clientId, appId, destination.c_str());
     block.bForceFull = full;
-    CQiError saved = cache.SaveBitmapToFile(destination);
+    // What an earlier attempt of the job left there is added to; a file of
+    // another size is no record of this device's changes: the job goes full.
+    CQiError saved = VolumeBitMapHelper::CheckEarlierJobBitmap(destination, size);
+    if (!saved.IsError()) saved = cache.SaveBitmapToFile(destination);
     if (saved.IsError()) {
       // This cache's hook stays: the next call treats it as full too.
       log.DebugLvl(__FUNCTION__, 0,

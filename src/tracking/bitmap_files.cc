@@ -1,5 +1,6 @@
 // Raw and size-prefixed bitmap files.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <new>
 
 #include "platform/fs/fx_file.h"
+#include "records/file_replacement.h"
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
@@ -97,6 +99,31 @@ CQiError VolumeBitMapHelper::WriteBitMapToFile(const std::string& path, const un
   if (::close(fd.release()) != 0)
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to flush bitmap file [%s] to disk", path.c_str());
   return CQiError();
+}
+
+CQiError VolumeBitMapHelper::ReplaceBitMapFile(const std::string& path, const unsigned char* bitmap,
+                                               const unsigned long& size) {
+  const std::string temporary = records::TemporaryNameFor(path);
+  CQiError err = WriteBitMapToFile(temporary, bitmap, size);
+  if (err.IsError()) {
+    unlink_utf(temporary.c_str());
+    return err.Push(FXCODELOC);
+  }
+  err = records::ReplaceWithTemporary(temporary, path);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to replace the bitmap file, file=%s", path.c_str());
+  return err;
+}
+
+CQiError VolumeBitMapHelper::CheckEarlierJobBitmap(const std::string& path, const unsigned long& size) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0)
+    return errno == ENOENT ? CQiError()
+                           : FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s to read bitmap", path.c_str());
+  if (static_cast<uint64_t>(info.st_size) == size) return CQiError();
+  return FXErrorUtil::ErrorWin32(
+      FXCODELOC, kErrorMismatch,
+      " Src and dest bitmap sizes are not matching, SrcSize=%lld, DstSize=%lld, can't merge.",
+      static_cast<long long>(size), static_cast<long long>(info.st_size));
 }
 
 CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, auto_ptr_array<unsigned char>& bitmap,

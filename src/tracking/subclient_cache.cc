@@ -105,8 +105,14 @@ CQiError CSubclientCache::ResetBitmap(int value) {
   bitmap_words::Fill(buffer.get(), m_nBitmapSize, static_cast<unsigned char>(value & 0xFF));
   // The previous cache stays until the new one is whole: a reset that fails
   // or dies leaves the bits it held, never no cache or a cut one.
+  err = ReplaceBitmapFile(buffer.get(), path);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
+}
+
+CQiError CSubclientCache::ReplaceBitmapFile(const unsigned char* buffer, const std::string& path) {
   const std::string temporary = records::TemporaryNameFor(path);
-  err = SaveBitmapToFile(buffer.get(), m_nBitmapSize, temporary);
+  CQiError err = SaveBitmapToFile(buffer, m_nBitmapSize, temporary);
   if (err.IsError()) {
     unlink_utf(temporary.c_str());
     return err.Push(FXCODELOC);
@@ -204,21 +210,30 @@ CQiError CSubclientCache::SaveBitmapToFile(const std::string& destination) {
   CQiError err = CheckReady();
   if (err.IsError()) return err.Push(FXCODELOC);
   const std::string path = BitmapPath();
-  if (!FXPath::DoesPathExist(destination)) {
-    err = FXFile::KZCopyFile(path.c_str(), destination.c_str(), false);
-    if (err.IsError()) return err.Push(FXCODELOC);
-    return err;
+  // The destination may be the only record of bits already taken from the
+  // driver (an earlier attempt of the job): it is replaced only by a whole
+  // new file, and a failure leaves it as it was.
+  const std::string temporary = records::TemporaryNameFor(destination);
+  const bool existing = FXPath::DoesPathExist(destination);
+  err = FXFile::KZCopyFile(existing ? destination.c_str() : path.c_str(), temporary.c_str(), false);
+  if (!err.IsError() && existing) {
+    auto_ptr_array<unsigned char> cache;
+    err = ReadIntoNewBuffer(path, cache);
+    auto_ptr_array<unsigned char> target;
+    if (!err.IsError()) err = ReadIntoNewBuffer(destination, target);
+    if (!err.IsError()) {
+      err = MergeBitmap(target.get(), m_nBitmapSize, cache.get(), m_nBitmapSize);
+      if (err.IsError()) err.Push(FXCODELOC, "Failed to merge bitmap buffers");
+    }
+    // Written over the copy's first bitmap-size bytes: a longer tail stays.
+    if (!err.IsError()) err = SaveBitmapToFile(target.get(), m_nBitmapSize, temporary);
   }
-  auto_ptr_array<unsigned char> cache;
-  err = ReadIntoNewBuffer(path, cache);
-  if (err.IsError()) return err.Push(FXCODELOC);
-  auto_ptr_array<unsigned char> target;
-  err = ReadIntoNewBuffer(destination, target);
-  if (err.IsError()) return err.Push(FXCODELOC);
-  err = MergeBitmap(target.get(), m_nBitmapSize, cache.get(), m_nBitmapSize);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to merge bitmap buffers");
-  err = SaveBitmapToFile(target.get(), m_nBitmapSize, destination);
-  if (err.IsError()) return err.Push(FXCODELOC);
+  if (err.IsError()) {
+    unlink_utf(temporary.c_str());
+    return err.Push(FXCODELOC);
+  }
+  err = records::ReplaceWithTemporary(temporary, destination);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to replace the bitmap file, file=%s", destination.c_str());
   return err;
 }
 

@@ -64,6 +64,9 @@ class CSubclientCache {
   CQiError CheckReady() const;
   // A new zeroed bitmap-size buffer holding (the first bytes of) path.
   CQiError ReadIntoNewBuffer(const std::string& path, auto_ptr_array<unsigned char>& buffer);
+  // Writes a bitmap-size buffer whole under a temporary and renames it over
+  // the path.
+  CQiError ReplaceBitmapFile(const unsigned char* buffer, const std::string& path);
 
   std::string m_sFolder;
   uint64_t m_nBitmapSize = 0;

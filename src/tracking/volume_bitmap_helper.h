@@ -47,8 +47,7 @@ class VolumeBitMapHelper {
   static eDeviceType_t GetDeviceHandlerType(const std::string& device);
   // The factory every caller uses: the chosen strategy's process-wide
   // instance; empty for eDeviceType_NONE.
-  static boost::shared_ptr<VolumeBitMapHelper> GetVolumeHandlerInstance(const std::string& device,
-                                                                        eDeviceType_t& type);
+  static boost::shared_ptr<VolumeBitMapHelper> GetVolumeHandlerInstance(const std::string& device, eDeviceType_t& type);
   // A new object of the chosen strategy that the caller owns; null for
   // eDeviceType_NONE.
   static VolumeBitMapHelper* GetVolumeHandler(const std::string& device, eDeviceType_t& type);
@@ -85,6 +84,12 @@ class VolumeBitMapHelper {
                                      unsigned long& size);
   // Writes a raw bitmap in place (created or truncated) and flushes it to disk.
   static CQiError WriteBitMapToFile(const std::string& path, const unsigned char* bitmap, const unsigned long& size);
+  // Writes a raw bitmap whole under a temporary and renames it over the path.
+  static CQiError ReplaceBitMapFile(const std::string& path, const unsigned char* bitmap, const unsigned long& size);
+  // A job's bitmap file from an earlier attempt of the job: success when
+  // there is none or it is one bitmap of this size long; a mismatch (774) or
+  // the failure to look at it otherwise.
+  static CQiError CheckEarlierJobBitmap(const std::string& path, const unsigned long& size);
   static CQiError ReadBitMapFromFileWithSize(const std::string& path, auto_ptr_array<unsigned char>& bitmap,
                                              unsigned long& size);
   static CQiError WriteBitMapToFileWithSize(const std::string& path, const unsigned char* bitmap,

@@ -51,9 +51,10 @@ CQiError VolumeBitMapHelper_CXBF::GetVolumeInfo(const std::string& device, Volum
   KZVolumeInformation record;
   bool haveVolume = false;
   if (!QueryVolume(*this, device, record, haveVolume))
-    return haveVolume ? FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to get volume info for device=[%s]", device.c_str())
-                      : FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to get KZVolume object for device=[%s]",
-                                                device.c_str());
+    return haveVolume
+               ? FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to get volume info for device=[%s]", device.c_str())
+               : FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to get KZVolume object for device=[%s]",
+                                         device.c_str());
   info.ExtentSize = ReadU64(record, kExtentSizeAt);
   info.TotalBlocks = ReadU64(record, kTotalBlocksAt);
   info.BitMapSize = ReadU64(record, kBitmapSizeAt);
@@ -72,8 +73,8 @@ CQiError VolumeBitMapHelper_CXBF::GetUnderlyingDevice(const std::string& device,
   return CQiError();
 }
 
-CQiError VolumeBitMapHelper_CXBF::GetBitMap(const std::string& device, unsigned char* bitmap,
-                                            const unsigned long& size, bool clear) {
+CQiError VolumeBitMapHelper_CXBF::GetBitMap(const std::string& device, unsigned char* bitmap, const unsigned long& size,
+                                            bool clear) {
   boost::shared_ptr<KZVolumeUnix> volume = GetKZVolumeObject(device);
   if (!volume)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create KZVolume object for device=[%s]", device.c_str());
@@ -95,7 +96,8 @@ CQiError VolumeBitMapHelper_CXBF::FullBitMapFormalities(SMVolBlock& volume, cons
     // incremental.
     boost::shared_ptr<KZVolumeUnix> object = GetKZVolumeObject(volume.sDevice);
     if (!object)
-      log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to get KZVolume object for device=[%s]", volume.sDevice.c_str());
+      log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to get KZVolume object for device=[%s]",
+                   volume.sDevice.c_str());
     else if (!object->clearBitmap(0))
       log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to clear bitmap for device=[%s]", volume.sDevice.c_str());
     else
@@ -117,6 +119,15 @@ CQiError VolumeBitMapHelper_CXBF::IncrBitMapFormalities(SMVolBlock& volume, cons
                                                         const unsigned long& bitmapSize, const int& extentSize,
                                                         bool preSnap) {
   EvDebug log;
+  // The file on disk is what earlier steps of the job took from the driver;
+  // one that cannot be trusted to hold them leaves only a full backup.
+  CQiError earlier = CheckEarlierJobBitmap(bitmapFile, bitmapSize);
+  if (earlier.IsError()) {
+    log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- This Incremental backup is now being forced as FULL backup, error=%s",
+                 earlier.AsString().c_str());
+    volume.bForceFull = true;
+    return FullBitMapFormalities(volume, bitmapFile, bitmapSize, extentSize, preSnap);
+  }
   unsigned char* driverBitmap = static_cast<unsigned char*>(std::calloc(bitmapSize > 0 ? bitmapSize : 1, 1));
   if (driverBitmap == nullptr) {
     log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to allocate memory for driver bitmap, errno=%d", errno);
@@ -142,4 +153,6 @@ CQiError VolumeBitMapHelper_CXBF::AttachDevice(const std::string& /*mountPath*/,
   return CQiError();
 }
 
-CQiError VolumeBitMapHelper_CXBF::DetachDevice(const std::string& /*device*/) { return CQiError(); }
+CQiError VolumeBitMapHelper_CXBF::DetachDevice(const std::string& /*device*/) {
+  return CQiError();
+}

@@ -194,3 +194,16 @@ TEST(VolumeBitMapHelperCXBF, SpeaksTheDriversRecordsAndClampsCountsBeyondThem) {
 }
 
 }  // namespace
+
+TEST(VolumeBitMapHelperCXBF, AnEarlierJobBitmapOfAnotherSizeMakesTheIncrementalFull) {
+  CxbfDevice cxbf;
+  const std::string file = cxbf.state.Sub("job/ID.bmp");
+  ::mkdir(cxbf.state.Sub("job").c_str(), 0755);
+  testing_support::WriteFile(file, "\x01");
+  cxbf.device.Write(12 << 20);
+  SMVolBlock volume = cxbf.Volume();
+  ASSERT_FALSE(cxbf.strategy.IncrBitMapFormalities(volume, file, 2, 4 << 20, true).IsError());
+  EXPECT_TRUE(volume.bForceFull);
+  ASSERT_FALSE(cxbf.strategy.FullBitMapFormalities(volume, file, 2, 4 << 20, false).IsError());
+  EXPECT_EQ(ReadFile(file), "\xFF\xFF");
+}

@@ -132,8 +132,8 @@ CQiError VolumeBitMapHelper_KZBF::GetVolumeInfo(const std::string& device, Volum
                                    device.c_str());
   // A driver that reports no usable extent size for a tracked device is
   // treated as having none: the configured size applies.
-  const uint64_t extentSize = attached && driverExtentSize > 0 ? static_cast<uint64_t>(driverExtentSize)
-                                                               : tracking::ConfiguredExtentSize();
+  const uint64_t extentSize =
+      attached && driverExtentSize > 0 ? static_cast<uint64_t>(driverExtentSize) : tracking::ConfiguredExtentSize();
   info.ExtentSize = extentSize;
   info.TotalBlocks = size / 512;
   info.BitMapSize = tracking::BitmapBytes(size, extentSize);
@@ -145,7 +145,9 @@ CQiError VolumeBitMapHelper_KZBF::AttachDevice(const std::string& /*mountPath*/,
   return m_oKzBf.attachDevice(device, extentSize);
 }
 
-CQiError VolumeBitMapHelper_KZBF::DetachDevice(const std::string& device) { return m_oKzBf.detachDevice(device); }
+CQiError VolumeBitMapHelper_KZBF::DetachDevice(const std::string& device) {
+  return m_oKzBf.detachDevice(device);
+}
 
 CQiError VolumeBitMapHelper_KZBF::FullBitMapFormalities(SMVolBlock& volume, const std::string& bitmapFile,
                                                         const unsigned long& bitmapSize, const int& extentSize,
@@ -196,22 +198,25 @@ CQiError VolumeBitMapHelper_KZBF::IncrBitMapFormalities(SMVolBlock& volume, cons
                  volume.sDevice.c_str(), err.AsString().c_str());
     return err;
   }
-  if (volume.bForceFull)
+  if (volume.bForceFull) {
     log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- This Incremental backup is now being forced as FULL backup");
-
-  unsigned char* bitmap = nullptr;
-  err = ReadBitMapFromFile(bitmapFile, &bitmap, bitmapSize);
-  if (err.IsError()) {
+  } else {
+    // A full backup reads no bitmap: the job's file is then possibly one
+    // that could not be trusted, and is not read here either.
+    unsigned char* bitmap = nullptr;
+    err = ReadBitMapFromFile(bitmapFile, &bitmap, bitmapSize);
+    if (err.IsError()) {
+      std::free(bitmap);
+      return err.Push(FXCODELOC, "failed to read bitmap from file[%s] for device[%s], error=%s", bitmapFile.c_str(),
+                      volume.sDevice.c_str(), err.AsString().c_str());
+    }
+    if (IsInspectRequested()) {
+      log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Print final INCR bitmap start");
+      InspectBitMap(bitmap, bitmapSize);
+      log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Print final INCR bitmap end");
+    }
     std::free(bitmap);
-    return err.Push(FXCODELOC, "failed to read bitmap from file[%s] for device[%s], error=%s", bitmapFile.c_str(),
-                    volume.sDevice.c_str(), err.AsString().c_str());
   }
-  if (IsInspectRequested()) {
-    log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Print final INCR bitmap start");
-    InspectBitMap(bitmap, bitmapSize);
-    log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Print final INCR bitmap end");
-  }
-  std::free(bitmap);
   if (!preSnap) {
     err = RecordForFailOver(volume, bitmapSize, extentSize);
     if (!err.IsError()) CompleteFailOverMerge(bitmapFile);

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Checks the dynamic symbols of libblocklevel.so: every exported symbol must be
-# an agent entry point or belong to a public class, and every symbol listed in
-# the required file (one demangled name per line) must be exported.
+# an agent entry point or belong to a public class, every public class named
+# here must export symbols of its own, and every symbol listed in the required
+# file (one demangled name per line) must be exported.
 set -euo pipefail
 so="$1"
 required="$2"
@@ -21,6 +22,15 @@ while IFS= read -r symbol; do
     status=1
   fi
 done <<<"$exported"
+
+# A class named here and in the export map but built nowhere would pass the
+# checks above unnoticed.
+for class in ${classes//|/ }; do
+  if ! grep -q -E "^($class::|(typeinfo|vtable) for $class\$)" <<<"$exported"; then
+    echo "public class exports nothing: $class"
+    status=1
+  fi
+done
 
 while IFS= read -r symbol; do
   [ -z "$symbol" ] && continue

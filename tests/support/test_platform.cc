@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/harness/sim_harness.h"
+#include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 
 namespace testing_support {
@@ -24,7 +25,7 @@ ScopedStateDir::ScopedStateDir() {
   const char* made = ::mkdtemp(pattern);
   EXPECT_NE(made, nullptr);
   path_ = made ? made : "/tmp/blbtest.failed";
-  setenv("BLB_STATE_DIR", path_.c_str(), 1);
+  platform::Settings::SetStateDir(path_.c_str());
   unsetenv("BLB_REGISTRY_FILE");
   unsetenv("BLB_LOG_FILE");
   setenv("BLB_SLEEP_FACTOR", "0", 1);
@@ -34,7 +35,10 @@ ScopedStateDir::ScopedStateDir() {
 ScopedStateDir::~ScopedStateDir() {
   platform::RemoveTree(path_);
   for (const auto& [name, value] : saved_) {
-    if (value == "\x01")
+    const bool unset = value == "\x01";
+    if (name == "BLB_STATE_DIR")
+      platform::Settings::SetStateDir(unset ? nullptr : value.c_str());
+    else if (unset)
       unsetenv(name.c_str());
     else
       setenv(name.c_str(), value.c_str(), 1);

@@ -262,6 +262,15 @@ TEST_F(JobCommand, AFullAndTwoIncrementalsListEveryChangedExtentInUseAndHashWhat
   const std::set<uint64_t> fullInUse = ExtentsInUse(fullSnapshot);
   EXPECT_EQ(std::set<uint64_t>(full.extents.begin(), full.extents.end()), fullInUse);
   ExpectHashesOfListedExtents(3001, out, full);
+  // The job-results directory follows the backup into the job's stream.
+  EXPECT_GT(SummaryNumber(out, "jobresults", "items"), 0u) << out;
+  std::string jobResultsList;
+  ASSERT_EQ(
+      RunCommand(std::string(BLBSIM_PATH) + " archive extract 3001 /KzBLBTCTroubleShootFakePath_95AD_4538_A437_5F81" +
+                     fs_->JobResults() + "/ListOfCollect.txt",
+                 &jobResultsList),
+      0);
+  EXPECT_EQ(jobResultsList, testing_support::ReadFile(fs_->JobResults() + "/ListOfCollect.txt"));
 
   // Real writes after the whole device was read (its pages cached): an
   // overwrite in place, an append, a new file.
@@ -403,6 +412,36 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   EXPECT_GT(SummaryNumber(out, "scan", "collect_files"), 0u) << out;
   for (const std::string& file : ReadCollectListing(fs_->JobResults()).files)
     EXPECT_EQ(file.rfind("CollectTot_", 0), 0u) << file;
+}
+
+// The snapshot phase of the first attempt took the changes from the driver;
+// the re-run under the same id must still list them.
+TEST_F(JobCommand, AJobRunAgainAfterItsBackupFailedListsEveryExtentChangedSinceTheLastGoodJob) {
+  std::string out;
+  ASSERT_EQ(fs_->Run("", 3401, 1, 0, out), 0) << out;
+  const std::vector<std::string> before = ExtentHashes(fs_->Snapshot(3401));
+  ASSERT_EQ(fs_->Write("e", 0, 6, false), 0);
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set CHashReadHandler::GetNextExtent 5 error"), 0);
+  EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3402, 2, 3401), &out), 1) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
+  EXPECT_TRUE(Contains(out, "blbjob: backup failed: ")) << out;
+  ASSERT_EQ(fs_->Write("f", 0, 1, false), 0);
+
+  ASSERT_EQ(fs_->Run("", 3402, 2, 3401, out), 0) << out;
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "incremental") << out;
+  const std::string snapshot = fs_->Snapshot(3402);
+  const std::set<uint64_t> inUse = ExtentsInUse(snapshot);
+  const std::vector<std::string> after = ExtentHashes(snapshot);
+  const CollectListing listing = ReadCollectListing(fs_->JobResults());
+  const std::set<uint64_t> listed(listing.extents.begin(), listing.extents.end());
+  size_t changed = 0;
+  for (uint64_t i = 0; i < kExtents; ++i) {
+    if (before[i] == after[i] || !inUse.count(i)) continue;
+    ++changed;
+    EXPECT_TRUE(listed.count(i)) << "changed extent " << i;
+  }
+  EXPECT_GE(changed, 2u);
+  ExpectHashesOfListedExtents(3402, out, listing);
 }
 
 // A change the driver lost: the true-up finds it by its hash, the plain

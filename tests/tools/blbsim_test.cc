@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/registry/kz_platform_info.h"
+#include "platform/settings/settings.h"
 #include "platform/sim/fault_table.h"
 #include "support/blbsim_command.h"
 #include "support/test_platform.h"
@@ -26,7 +27,7 @@ TEST(blbsim, InitialisesAStateDirAndRoundTripsARegistryValue) {
   ASSERT_EQ(RunBlbsim(dir, "reg get FileSystemAgent nExtentSizeForBlockFilterDriver", &out), 0);
   EXPECT_EQ(out, "8\n");
 
-  setenv("BLB_STATE_DIR", dir.c_str(), 1);
+  platform::Settings::SetStateDir(dir.c_str());
   unsigned value = 4;
   EXPECT_NE(KZPlatformInfo::getNumber("FileSystemAgent", "nExtentSizeForBlockFilterDriver", &value), 0);
   EXPECT_EQ(value, 8u);
@@ -93,8 +94,23 @@ TEST(blbsim, AFaultSetFromTheShellReachesAProcessLoopingOverTheCall) {
   const Clock::time_point setAt = Clock::now();
   loop.join();
   ASSERT_NE(seenAt, Clock::time_point{}) << "the fault was never seen";
-  // Looked for every 100 ms; the bound leaves room for a loaded machine.
+  // Seen at once through the directory's shared generation; the bound
+  // leaves room for a loaded machine.
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(seenAt - setAt).count(), 3000);
+}
+
+TEST(blbsim, AProcessThatSwitchesToAStateDirWithFaultsSeesThemAtOnce) {
+  testing_support::ScopedStateDir scope;
+  const std::string other = scope.Sub("other");
+  ASSERT_EQ(RunBlbsim("", "init " + other), 0);
+  ASSERT_EQ(RunBlbsim(other, "fault set KzBfDriver::getBitmap 5"), 0);
+  int code = 0;
+  EXPECT_FALSE(platform::InjectedFaultCode("KzBfDriver::getBitmap", code));  // this thread's copy: no fault
+  platform::Settings::SetStateDir(other.c_str());
+  EXPECT_TRUE(platform::InjectedFaultCode("KzBfDriver::getBitmap", code));
+  EXPECT_EQ(code, 5);
+  platform::Settings::SetStateDir(scope.Path().c_str());
+  EXPECT_FALSE(platform::InjectedFaultCode("KzBfDriver::getBitmap", code));
 }
 
 TEST(blbsim, AThrowingFaultEndsTheVerbWithItsMessage) {

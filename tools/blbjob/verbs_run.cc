@@ -1,10 +1,12 @@
-// A whole job: snapshot, scan, backup and release, as the agent runs it.
+// A whole job: snapshot, scan, backup, the job-results directory into the
+// archive stream, and release, as the agent runs it.
 // The snapshots are released after a failure too, unless they are to be
 // kept; the summary names the phases that ended.
 #include <cstdio>
 #include <optional>
 
 #include "job_bookkeeping.h"
+#include "jobresults_phase.h"
 #include "phase_options.h"
 
 namespace blbjob {
@@ -35,6 +37,7 @@ struct RunResult {
   bool full = false;
   std::optional<ScanSummary> scan;
   std::optional<BackupSummary> backup;
+  std::optional<JobResultsSummary> jobResults;
 };
 
 int ScanAndBackup(const Command& command, const PhaseOptions& options, Progress& progress, RunResult& result) {
@@ -56,6 +59,11 @@ int ScanAndBackup(const Command& command, const PhaseOptions& options, Progress&
   if (!error.IsError()) error = RecordFinishedBackup(context);
   if (error.IsError()) return PhaseFailed("backup", error);
   result.backup = backup;
+  progress.Phase("jobresults");
+  JobResultsSummary jobResults;
+  error = BackUpJobResults(command, jobResults);
+  if (error.IsError()) return PhaseFailed("jobresults", error);
+  result.jobResults = jobResults;
   return 0;
 }
 
@@ -88,12 +96,13 @@ int Run(const tools::Args& args) {
   PrintSnapshotLine(snapshot);
   if (result.scan) PrintScanLine(*result.scan);
   if (result.backup) PrintBackupLine(*result.backup);
+  if (result.jobResults) PrintJobResultsLine(*result.jobResults);
   return status;
 }
 
 const tools::VerbRegistration kRunVerbs({
     {"run", "--volume PATH... [snapshot options] [scan and backup options] [--keep-snapshot] [--progress] -- JOBARGS",
-     "a whole job: snapshot, scan, backup, release (after a failure too, unless --keep-snapshot)", Run},
+     "a whole job: snapshot, scan, backup, job results, release (after a failure too, unless --keep-snapshot)", Run},
 });
 
 }  // namespace

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   tools::SetProgramName("blbsim");
   blbsim::Args args(argv + 1, argv + argc);
   if (args.size() >= 2 && args[0] == "--state") {
-    setenv("BLB_STATE_DIR", args[1].c_str(), 1);
+    platform::Settings::SetStateDir(args[1].c_str());
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.empty() || args[0] == "help" || args[0] == "--help") {

@@ -32,7 +32,7 @@ int Init(const Args& args) {
   const bool reset = !args.empty() && args[0] == "--reset";
   const size_t rest = args.size() - (reset ? 1 : 0);
   if (rest > 1) return UsageError("init");
-  if (rest == 1) setenv("BLB_STATE_DIR", args.back().c_str(), 1);
+  if (rest == 1) platform::Settings::SetStateDir(args.back().c_str());
   if (!(reset ? ResetStateDir() : InitStateDir())) {
     std::fprintf(stderr, "blbsim: cannot initialise %s\n", platform::Settings::StateDir().c_str());
     return 1;

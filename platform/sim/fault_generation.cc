@@ -1,0 +1,60 @@
+#include "platform/sim/fault_generation.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+static_assert(FaultGeneration::Word::is_always_lock_free, "the word is shared between processes");
+
+struct Mapping {
+  dev_t device = 0;
+  ino_t inode = 0;
+  FaultGeneration::Word* word = nullptr;
+};
+
+// Mappings are never undone: a thread may still read a word whose state
+// directory was left, and a page per directory used is little.
+FaultGeneration::Word* Map(const std::string& stateDir) {
+  static std::mutex mutex;
+  static std::map<std::string, Mapping> mappings;
+  const std::string path = stateDir + "/faults.generation";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  FaultGeneration::Word* word = nullptr;
+  std::lock_guard<std::mutex> guard(mutex);
+  if (::fstat(fd, &info) == 0) {
+    Mapping& known = mappings[path];
+    if (known.word != nullptr && known.device == info.st_dev && known.inode == info.st_ino) {
+      word = known.word;
+    } else if ((info.st_size >= static_cast<off_t>(sizeof(FaultGeneration::Word)) ||
+                ::ftruncate(fd, sizeof(FaultGeneration::Word)) == 0)) {
+      void* at = ::mmap(nullptr, sizeof(FaultGeneration::Word), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (at != MAP_FAILED) {
+        word = static_cast<FaultGeneration::Word*>(at);
+        known = Mapping{info.st_dev, info.st_ino, word};
+      }
+    }
+  }
+  ::close(fd);
+  return word;
+}
+
+}  // namespace
+
+const FaultGeneration::Word* FaultGeneration::Of(const std::string& stateDir) {
+  return Map(stateDir);
+}
+
+void FaultGeneration::Raise(const std::string& stateDir) {
+  if (Word* word = Map(stateDir)) word->fetch_add(1, std::memory_order_acq_rel);
+}
+
+}  // namespace platform

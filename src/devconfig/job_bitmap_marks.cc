@@ -1,0 +1,52 @@
+#include "devconfig/job_bitmap_marks.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/fs/fx_file.h"
+#include "platform/memory/auto_handle.h"
+#include "platform/text/fx_string.h"
+
+namespace devconfig {
+namespace {
+
+std::string MarkPath(const std::string& bitmapFile, const std::string& key) {
+  return bitmapFile + "." + key;
+}
+
+CQiError SyncPath(const std::string& path, int flags) {
+  auto_handle handle(::open(path.c_str(), flags | O_CLOEXEC));
+  if (handle.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s", path.c_str());
+  if (::fsync(handle.get()) != 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to sync %s", path.c_str());
+  return CQiError();
+}
+
+}  // namespace
+
+std::string JobKeyOf(const TarvosJobInfo& job) {
+  return std::to_string(job.GetSnapJobId() != 0 ? job.GetSnapJobId() : job.GetJobId());
+}
+
+CQiError MarkBitmapForJob(const std::string& bitmapFile, const std::string& key) {
+  const std::string mark = MarkPath(bitmapFile, key);
+  {
+    auto_handle file(::open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    // No folder, no bitmap file this step could write into it either.
+    if (file.get() < 0 && errno == ENOENT) return CQiError();
+    if (file.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to create %s", mark.c_str());
+  }
+  // The mark must be on disk before the driver is cleared: without it a
+  // re-run would remove the file holding the cleared bits.
+  const FXString folder = FXPath::GetParent(mark);
+  CQiError err = SyncPath(folder.empty() ? std::string(".") : std::string(folder), O_RDONLY | O_DIRECTORY);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
+}
+
+bool IsBitmapMarkedForJob(const std::string& bitmapFile, const std::string& key) {
+  return ::access(MarkPath(bitmapFile, key).c_str(), F_OK) == 0;
+}
+
+}  // namespace devconfig

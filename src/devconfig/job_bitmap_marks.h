@@ -1,0 +1,26 @@
+#pragma once
+// Which job a volume's bitmap file in the job-results directory belongs to.
+//
+// The bitmap step takes the driver's bits and clears them; the job's bitmap
+// file is then their only record until the job completes. A job run again
+// under its own id (after a failed or interrupted attempt) must add to that
+// file, not start a new one: the mark "<bitmap file>.<job key>", made before
+// the first bits are taken, tells the housekeeping to keep the file for that
+// job while removing it for any other.
+#include <string>
+
+#include "platform/error/qi_error.h"
+#include "records/tarvos_job_info.h"
+
+namespace devconfig {
+
+// The snapshot job id when it is set, else the job id, in decimal.
+std::string JobKeyOf(const TarvosJobInfo& job);
+
+// Makes the job's mark for the bitmap file, on disk before it returns.
+CQiError MarkBitmapForJob(const std::string& bitmapFile, const std::string& key);
+
+// Whether the bitmap file carries the job's mark.
+bool IsBitmapMarkedForJob(const std::string& bitmapFile, const std::string& key);
+
+}  // namespace devconfig

@@ -1,0 +1,119 @@
+#include "blocklevel/index_info_reader.h"
+
+#include <new>
+
+#include "indexinfo/index_info_reader_private.h"
+#include "platform/log/ev_debug.h"
+
+namespace {
+
+// A new implementation object for Initialize; 14 when it cannot be made.
+CQiError MakePrivate(std::shared_ptr<CIndexInfoReaderPrivate>& made) {
+  try {
+    made = std::make_shared<CIndexInfoReaderPrivate>();
+  } catch (const std::bad_alloc&) {
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 14);
+  }
+  return CQiError();
+}
+
+}  // namespace
+
+CIndexInfoReader::CIndexInfoReader() = default;
+
+CIndexInfoReader::~CIndexInfoReader() = default;
+
+CQiError CIndexInfoReader::Initialize(const std::string& name, long firstJobId, long jobId, int VornCellId,
+                                      int subclientId, long long fromTime) {
+  std::shared_ptr<CIndexInfoReaderPrivate> made;
+  CQiError error = MakePrivate(made);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  m_pPrivate = made;
+  m_cDelimiter = '/';
+  error = m_pPrivate->InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  return CQiError();
+}
+
+CQiError CIndexInfoReader::Initialize(const std::string& name, unsigned long /*instanceId*/, unsigned long backupSetId,
+                                      int VornCellId, unsigned long clientId, unsigned long appType, long long fromTime,
+                                      long long toTime) {
+  std::shared_ptr<CIndexInfoReaderPrivate> made;
+  CQiError error = MakePrivate(made);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  m_pPrivate = made;
+  m_cDelimiter = '/';
+  return m_pPrivate->InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
+}
+
+void CIndexInfoReader::SetDelimiter(char delimiter) {
+  m_cDelimiter = delimiter;
+  if (m_pPrivate) m_pPrivate->m_cDelimiter = delimiter;
+}
+
+void CIndexInfoReader::SetViewName(const std::string& viewName) {
+  if (m_pPrivate) m_pPrivate->m_sViewName = viewName;
+}
+
+void CIndexInfoReader::SetStowhostClient(const std::string& client) {
+  if (m_pPrivate) m_pPrivate->m_sStowhostClient = client;
+}
+
+void CIndexInfoReader::SetCopyPrecedence(int copyPrecedence) {
+  if (m_pPrivate) m_pPrivate->m_nCopyPrecedence = copyPrecedence;
+}
+
+long long CIndexInfoReader::GetTimeFrameStart() const {
+  return m_pPrivate ? m_pPrivate->m_llFromTime : 0;
+}
+
+long long CIndexInfoReader::GetTimeFrameEnd() const {
+  return m_pPrivate ? m_pPrivate->m_llToTime : 0;
+}
+
+CQiError CIndexInfoReader::GetKeys(const std::string& path, std::list<std::string>& keys) {
+  keys.clear();
+  if (!m_pPrivate) return CQiError();
+  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+  if (node->IsLoaded()) node->GetKeys(keys);
+  return CQiError();
+}
+
+CQiError CIndexInfoReader::GetFiles(const std::string& path, std::list<std::string>& files) {
+  files.clear();
+  if (!m_pPrivate) return CQiError();
+  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+  if (node->IsLoaded()) node->GetFiles(files);
+  return CQiError();
+}
+
+CQiError CIndexInfoReader::GetSubPaths(const std::string& path, std::list<std::string>& subPaths) {
+  subPaths.clear();
+  if (!m_pPrivate) return CQiError();
+  m_pPrivate->IndexInfoPath(path)->GetSubPaths(subPaths);
+  return CQiError();
+}
+
+CBagPtr CIndexInfoReader::GetPathBag(const std::string& path) {
+  EvDebug log;
+  log.DebugLvl(__FUNCTION__, 3, "request for ptrIdxPath '%s'", path.c_str());
+  if (!m_pPrivate) return CBagPtr();
+  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+  return node->IsLoaded() ? node->GetBag() : CBagPtr();
+}
+
+CQiError CIndexInfoReader::WriteFileContentForKey(const std::string& path, const std::string& fileName,
+                                                  const std::string& outputFile) {
+  EvDebug log;
+  log.DebugLvl(__FUNCTION__, 3, "request for file '%s' in ptrIdxPath '%s' to write into '%s'", fileName.c_str(),
+               path.c_str(), outputFile.c_str());
+  if (!m_pPrivate) return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "can't create ptrIdxPath for path '%s'", path.c_str());
+  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+  if (!node) return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "can't create ptrIdxPath for path '%s'", path.c_str());
+  if (!node->IsLoaded())
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "ptrIdxPath for path '%s' can't be loaded", path.c_str());
+  const std::string itemPath = indexinfo::JoinItemPath(path, m_cDelimiter, fileName);
+  CQiError error = m_pPrivate->LoadFile(itemPath, outputFile);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  return CQiError();
+}

@@ -1,0 +1,217 @@
+// The index-info reader over the simulated index: what one query browses and
+// keeps, a failed or refused browse browsed again, and a file restored only
+// when the index gave all of it.
+#include "blocklevel/index_info_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/config/agent_config.h"
+#include "platform/harness/index_harness.h"
+#include "platform/jobs/bkp_job_client.h"
+#include "platform/messages/service_messages.h"
+#include "platform/sim/fault_table.h"
+#include "platform/text/ascii85.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using List = std::list<std::string>;
+using testing_support::FileExists;
+
+const std::string kView = "[System State]";
+const std::string kKey = "Special Components\\Keystep Files";
+const std::string kFile = "KeystepInfo.kzf.7z";
+
+std::string RandomBytes(size_t size) {
+  std::mt19937 random(7);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+// The data text of a file: one encoded block per 64 KiB.
+std::string Encoded(const std::string& bytes) {
+  std::string text;
+  for (size_t at = 0; at < bytes.size(); at += 0x10000) {
+    std::string block;
+    CAscii85::Encode(bytes.data() + at, std::min<size_t>(0x10000, bytes.size() - at), block);
+    text += block;
+  }
+  return text;
+}
+
+class IndexInfoReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SubclientRecord subclient;
+    subclient.cellId = 2;
+    subclient.appId = 7;
+    subclient.clientId = 9;
+    subclient.appType = 29;
+    subclient.backupSetId = 3;
+    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+    platform::JobRecord job;
+    job.jobId = 500;
+    job.cellId = 2;
+    job.appId = 7;
+    ASSERT_TRUE(platform::JobService::Current().PutJob(job));
+    bag_.Write("ver", "1");
+    std::string bagText;
+    bag_.GetSerializedData(bagText);
+    const std::string root = "\\" + kView;
+    Publish(root, true);
+    Publish(root + "\\Special Components", true);
+    Publish(root + "\\Special Components\\.self", false, bagText);
+    Publish(root + "\\" + kKey, true);
+    Publish(root + "\\" + kKey + "\\" + kFile, false, Encoded(content_));
+    ASSERT_TRUE(blbsim::ClearIndexRequests());
+  }
+
+  void Publish(const std::string& path, bool folder, const std::optional<std::string>& data = std::nullopt) {
+    ASSERT_TRUE(blbsim::PublishIndexItem(500, 1000, path, folder, data));
+  }
+
+  void Open(CIndexInfoReader& reader) {
+    ASSERT_FALSE(reader.Initialize("ss1", 0, 3, 2, 9, 29, 900, 0).IsError());
+    reader.SetDelimiter('\\');
+    reader.SetViewName(kView);
+  }
+
+  static std::vector<platform::IndexRequestRecord> Browses() {
+    std::vector<platform::IndexRequestRecord> browses;
+    for (const platform::IndexRequestRecord& record : blbsim::IndexRequests())
+      if (record.call == "Browse") browses.push_back(record);
+    return browses;
+  }
+
+  static databrowse::BrowseRequest Parsed(const platform::IndexRequestRecord& record) {
+    databrowse::BrowseRequest request;
+    EXPECT_EQ(request.unserialize(record.request), 0);
+    return request;
+  }
+
+  testing_support::ScopedStateDir state_;
+  CBag bag_;
+  const std::string content_ = RandomBytes(200001);
+};
+
+TEST_F(IndexInfoReaderTest, BrowsesEachKeyPathOnceAndRestoresItsFile) {
+  CIndexInfoReader reader;
+  Open(reader);
+  List files;
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_EQ(files, List{kFile});
+  ASSERT_EQ(Browses().size(), 1u);
+  const databrowse::BrowseRequest request = Parsed(Browses()[0]);
+  EXPECT_EQ(request.getint64(1, 1), 0);
+  CNMessageBase entity, range, mode, filter;
+  ASSERT_TRUE(request.getObjectAccessor(3, 3, entity));
+  EXPECT_EQ(entity.getuint64(1, 1), 2u);
+  EXPECT_EQ(entity.getuint64(17, 47), 9u);
+  EXPECT_EQ(entity.getuint64(8, 20), 3u);
+  EXPECT_EQ(entity.getuint64(14, 38), 29u);
+  ASSERT_TRUE(request.getObjectAccessor(6, 6, range));
+  EXPECT_EQ(range.getint64(2, 2), 900);
+  EXPECT_EQ(range.getint64(1, 1), 0);
+  ASSERT_TRUE(request.getObjectAccessor(8, 8, mode));
+  EXPECT_EQ(mode.getint64(1, 1), 2);
+  const std::vector<CNMessageBase> queries = request.getlistobject(12, 12);
+  ASSERT_EQ(queries.size(), 1u);
+  const std::vector<CNMessageBase> criteria = queries[0].getlistobject(8, 11);
+  ASSERT_EQ(criteria.size(), 1u);
+  ASSERT_TRUE(criteria[0].getObjectAccessor(1, 1, filter));
+  EXPECT_EQ(filter.getliststring(4, 4), std::vector<std::string>{"*"});
+  EXPECT_FALSE(request.isSet(9, 9));
+  CNMessageBase advanced;
+  ASSERT_TRUE(request.getObjectAccessor(11, 11, advanced));
+  EXPECT_FALSE(advanced.isSet(1, 1));
+  const std::vector<CNMessageBase> paths = request.getlistobject(4, 4);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0].getstring(1, 1), "\\[System State]\\Special Components\\Keystep Files");
+
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_EQ(files, List{kFile});
+  EXPECT_EQ(Browses().size(), 1u);
+
+  List keys, subPaths;
+  ASSERT_FALSE(reader.GetKeys("Special Components", keys).IsError());
+  EXPECT_EQ(keys, List{"ver"});
+  ASSERT_FALSE(reader.GetSubPaths("Special Components", subPaths).IsError());
+  EXPECT_EQ(subPaths, List{"Keystep Files"});
+  std::string version;
+  ASSERT_TRUE(reader.GetPathBag("Special Components"));
+  EXPECT_FALSE(reader.GetPathBag("Special Components")->Read("ver", version).IsError());
+  EXPECT_EQ(version, "1");
+
+  const std::string output = state_.Sub("restored");
+  ASSERT_FALSE(reader.WriteFileContentForKey(kKey, kFile, output).IsError());
+  EXPECT_EQ(testing_support::ReadFile(output), content_);
+
+  ASSERT_TRUE(blbsim::ClearIndexRequests());
+  ASSERT_FALSE(reader.GetFiles("A\\B", files).IsError());
+  EXPECT_TRUE(files.empty());
+  ASSERT_EQ(Browses().size(), 1u);
+  EXPECT_EQ(Parsed(Browses()[0]).getlistobject(4, 4)[0].getstring(1, 1), "\\[System State]\\A\\B");
+}
+
+TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {
+  CIndexInfoReader reader;
+  Open(reader);
+  testing_support::CapturingLog log;
+  List files;
+  platform::FaultTable::Set("IdxBrowseClient::Browse", 5, false, 1);
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_TRUE(files.empty());
+  EXPECT_TRUE(log.Contains("failed to load path 'Special Components\\Keystep Files' from index, error="));
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_EQ(files, List{kFile});
+
+  databrowse::BrowseError error;
+  error.setint64(error.kCode.number, error.kCode.tag, 10);
+  databrowse::BrowseResponse maintenance;
+  maintenance.setint64(maintenance.kType.number, maintenance.kType.tag, 3);
+  maintenance.addlistobject(maintenance.kErrors.number, maintenance.kErrors.tag, error);
+  databrowse::BrowseResponseList reply;
+  reply.addlistobject(reply.kResponses.number, reply.kResponses.tag, maintenance);
+  std::string why;
+  ASSERT_TRUE(blbsim::QueueIndexReply(reply.toString(), 0, "Special Components", &why)) << why;
+  List keys;
+  ASSERT_FALSE(reader.GetKeys("Special Components", keys).IsError());
+  EXPECT_TRUE(keys.empty());
+  EXPECT_TRUE(log.Contains("Index maintenance in progress"));
+  ASSERT_FALSE(reader.GetKeys("Special Components", keys).IsError());
+  EXPECT_EQ(keys, List{"ver"});
+}
+
+TEST_F(IndexInfoReaderTest, FileIsRestoredOnlyWhenTheIndexGaveAllOfIt) {
+  CIndexInfoReader reader;
+  Open(reader);
+  const std::string output = state_.Sub("restored");
+  databrowse::BrowseResponse partial;
+  partial.setint64(partial.kType.number, partial.kType.tag, 2);
+  databrowse::BrowseResponseList reply;
+  reply.addlistobject(reply.kResponses.number, reply.kResponses.tag, partial);
+  std::string why;
+  ASSERT_TRUE(blbsim::QueueIndexReply(reply.toString(), 1, kFile, &why)) << why;
+  CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+  ASSERT_TRUE(error.IsError());
+  EXPECT_EQ(FXErrorUtil::GetWin32(error), 1627u);
+  EXPECT_NE(error.GetMessage().find("File '"), std::string::npos);
+  EXPECT_FALSE(FileExists(output));
+
+  error = reader.WriteFileContentForKey(kKey, "missing", output);
+  EXPECT_EQ(FXErrorUtil::GetWin32(error), 1627u);
+  EXPECT_FALSE(FileExists(output));
+
+  ASSERT_TRUE(blbsim::SetIndexingV2(2, 7, false));
+  ASSERT_TRUE(blbsim::ClearIndexRequests());
+  error = reader.WriteFileContentForKey(kKey, kFile, output);
+  EXPECT_EQ(FXErrorUtil::GetWin32(error), 1627u);
+  EXPECT_NE(error.GetMessage().find("Init returned V1 indexing message"), std::string::npos);
+  EXPECT_TRUE(Browses().empty());
+  EXPECT_FALSE(FileExists(output));
+}
+
+}  // namespace

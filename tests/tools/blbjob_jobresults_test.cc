@@ -1,0 +1,72 @@
+// The job command writing a job's job-results directory into the job's
+// archive stream, read back with the harness.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/blbsim_command.h"
+#include "support/run_command.h"
+#include "support/test_platform.h"
+
+namespace {
+
+using testing_support::RunBlbsim;
+using testing_support::RunCommand;
+
+const std::string kFakeRoot = "/KzBLBTCTroubleShootFakePath_95AD_4538_A437_5F81";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(blbjobJobResults, TheDirectoryGoesIntoTheJobsStreamAsItems) {
+  testing_support::ScopedStateDir state;
+  const std::string jobResults = state.Sub("jobresults/2/7");
+  std::mt19937 generator(7);
+  std::string data(70000, '\0');
+  for (char& c : data) c = static_cast<char>(generator());
+  testing_support::WriteFile(jobResults + "/c.bin", data);
+  testing_support::WriteFile(jobResults + "/sub/Failures.kzf", "x");
+  ASSERT_EQ(RunBlbsim(state.Path(), "archive buffer-size 32768"), 0);
+
+  std::string out;
+  ASSERT_EQ(RunCommand(std::string(BLBJOB_PATH) + " jobresults -- -a 2:7 -j 101 -t 1 -d stow1 -jt TOK 2>&1", &out), 0)
+      << out;
+  EXPECT_EQ(out.rfind("jobresults seconds=", 0), 0u) << out;
+  EXPECT_NE(out.find(" items="), std::string::npos) << out;
+
+  std::string stream;
+  ASSERT_EQ(RunBlbsim(state.Path(), "archive stream 101", &stream), 0) << stream;
+  const std::vector<std::string> lines = Lines(stream);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("type=128 length=1160 name=" + kFakeRoot + " mode=0x4000 size=0", 0), 0u) << stream;
+  std::vector<std::string> names, dataLengths;
+  for (const std::string& line : lines) {
+    if (line.rfind("type=128 ", 0) == 0) names.push_back(line.substr(line.find("name=") + 5));
+    if (line.rfind("type=2 ", 0) == 0) dataLengths.push_back(line);
+  }
+  ASSERT_GE(names.size(), 3u);
+  EXPECT_EQ(names[names.size() - 3].rfind(kFakeRoot + jobResults + " ", 0), 0u) << stream;
+  EXPECT_EQ(names[names.size() - 2].rfind(kFakeRoot + jobResults + "/c.bin ", 0), 0u) << stream;
+  EXPECT_EQ(names.back().rfind(kFakeRoot + jobResults + "/sub ", 0), 0u) << stream;
+  EXPECT_NE(stream.find("name=" + kFakeRoot + jobResults + "/c.bin mode=0x81a4 size=70000"), std::string::npos);
+  EXPECT_EQ(stream.find("Failures.kzf"), std::string::npos) << stream;
+  EXPECT_EQ(dataLengths,
+            (std::vector<std::string>{"type=2 length=32768", "type=2 length=32768", "type=2 length=4464"}));
+  EXPECT_NE(stream.find("tag=0x57571A98 value=Troubleshooting"), std::string::npos);
+
+  std::string extracted;
+  ASSERT_EQ(RunCommand(std::string(BLBSIM_PATH) + " archive extract 101 " + kFakeRoot + jobResults + "/c.bin > " +
+                           state.Sub("c.out") + " && cmp " + state.Sub("c.out") + " " + jobResults + "/c.bin",
+                       &extracted),
+            0)
+      << extracted;
+}
+
+}  // namespace

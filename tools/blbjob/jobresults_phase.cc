@@ -1,0 +1,60 @@
+#include "jobresults_phase.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "blocklevel/jr_for_job_backup_handler.h"
+#include "job_report.h"
+#include "platform/archive/archive_stream.h"
+#include "platform/archive/kz_archive.h"
+#include "platform/config/agent_config.h"
+#include "platform/indexing/indexing_v2.h"
+#include "platform/jobs/job_ctrl_client.h"
+#include "platform/services/subclient.h"
+
+namespace blbjob {
+
+CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
+  const TarvosJobInfo& job = command.job;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  const std::optional<platform::SubclientRecord> subclient = config.FindSubclient(job.GetVornCellId(), job.GetAppId());
+  const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
+  if (!subclient || !jobResults)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "no subclient %llu:%llu",
+                                   static_cast<unsigned long long>(job.GetVornCellId()),
+                                   static_cast<unsigned long long>(job.GetAppId()));
+  const std::optional<platform::ClientRecord> client = config.FindClient(subclient->clientId);
+  if (!client)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "no client %llu",
+                                   static_cast<unsigned long long>(subclient->clientId));
+  bool indexV2 = false;
+  if (shouldUseIndexingV2(job.GetVornCellId(), job.GetAppId(), indexV2) != 0)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "cannot tell whether the subclient uses indexing V2");
+
+  Stopwatch clock;
+  KZArchive archive(client->name);
+  archive.setJobId(job.GetJobId());
+  archive.setBackupLevel(static_cast<KZBkpLevel>(job.GetBackupLevel()));
+  KZJobCtrlClient jobCtrl(job.GetJobId(), client->name);
+  std::string appGuid;
+  ApplicationId application(job.GetVornCellId(), job.GetAppId());
+  Subclient* subclientObject = application.getSubclient(nullptr);
+  if (subclientObject == nullptr || subclientObject->getGUIDStr(appGuid) != 0)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "cannot read the subclient's GUID");
+  CBLBJRForJobBackupHandler handler(*jobResults, appGuid, &archive, &jobCtrl, static_cast<unsigned long>(client->osId),
+                                    indexV2);
+  CQiError error = handler.Run();
+  summary.seconds = clock.Seconds();
+  std::vector<platform::ArchiveRecord> records;
+  std::string why;
+  if (platform::ReadArchiveStream(job.GetJobId(), records, why))
+    for (const platform::ArchiveRecord& record : records)
+      summary.items += record.type == platform::kArchiveRecordHeader ? 1 : 0;
+  return error;
+}
+
+void PrintJobResultsLine(const JobResultsSummary& summary) {
+  std::printf("jobresults seconds=%.3f items=%zu\n", summary.seconds, summary.items);
+}
+
+}  // namespace blbjob

@@ -1,0 +1,33 @@
+// The job-results verb: a job's job-results directory into its archive
+// stream, on its own (run does it after the backup).
+#include <cstdio>
+
+#include "job_report.h"
+#include "jobresults_phase.h"
+
+namespace blbjob {
+namespace {
+
+int JobResults(const tools::Args& args) {
+  Command command;
+  if (!ReadCommand(args, command) || !command.options.empty()) return tools::UsageError("jobresults");
+  if (!EnsureJobKnown(command)) {
+    std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
+    return 1;
+  }
+  JobResultsSummary summary;
+  CQiError error = BackUpJobResults(command, summary);
+  if (error.IsError()) return PhaseFailed("jobresults", error);
+  PrintJobResultsLine(summary);
+  return 0;
+}
+
+const tools::VerbRegistration kJobResultsVerbs({
+    {"jobresults", "-- JOBARGS",
+     "the subclient's job-results directory into the job's archive stream (blbsim archive stream JOB), as items "
+     "under the troubleshooting root",
+     JobResults},
+});
+
+}  // namespace
+}  // namespace blbjob
