@@ -67,6 +67,12 @@ class ApplicationListBackend {
   virtual std::vector<uint64_t> ClientsWithApplicationTypes() = 0;
   virtual std::vector<BackupSetRecord> AllBackupSets() = 0;
   virtual std::vector<InstanceRecord> AllInstances() = 0;
+  // The client ids of an Oracle RAC instance's nodes, in their order;
+  // PutRacNodes replaces the list.
+  virtual std::vector<uint64_t> RacNodes(uint64_t instanceId) = 0;
+  virtual bool PutRacNodes(uint64_t instanceId, const std::vector<uint64_t>& clientIds) = 0;
+  // Every instance that has nodes.
+  virtual std::vector<uint64_t> RacInstances() = 0;
 
   static ApplicationListBackend& Default();
 };

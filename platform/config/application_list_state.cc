@@ -116,6 +116,34 @@ class DatabaseApplicationList : public ApplicationListBackend {
     return put.Run();
   }
 
+  std::vector<uint64_t> RacNodes(uint64_t instanceId) override {
+    SqlStatement query(Db(), "SELECT client_id FROM oracle_rac_nodes WHERE instance_id = ? ORDER BY position;");
+    query.BindUnsigned(1, instanceId);
+    std::vector<uint64_t> nodes;
+    while (query.Step()) nodes.push_back(query.Unsigned(0));
+    return nodes;
+  }
+
+  bool PutRacNodes(uint64_t instanceId, const std::vector<uint64_t>& clientIds) override {
+    StateDb& db = Db();
+    SqlStatement clear(db, "DELETE FROM oracle_rac_nodes WHERE instance_id = ?;");
+    clear.BindUnsigned(1, instanceId);
+    if (!clear.Run()) return false;
+    for (size_t position = 0; position < clientIds.size(); ++position) {
+      SqlStatement put(db, "INSERT INTO oracle_rac_nodes (instance_id, position, client_id) VALUES (?, ?, ?);");
+      put.BindUnsigned(1, instanceId).BindUnsigned(2, position).BindUnsigned(3, clientIds[position]);
+      if (!put.Run()) return false;
+    }
+    return true;
+  }
+
+  std::vector<uint64_t> RacInstances() override {
+    SqlStatement query(Db(), "SELECT DISTINCT instance_id FROM oracle_rac_nodes ORDER BY instance_id;");
+    std::vector<uint64_t> instances;
+    while (query.Step()) instances.push_back(query.Unsigned(0));
+    return instances;
+  }
+
   bool PutInstance(const InstanceRecord& instance) override {
     SqlStatement put(Db(),
                      "INSERT OR REPLACE INTO instances (id, client_id, app_type, name, data_dir) VALUES (?, ?, ?, ?, ?);");

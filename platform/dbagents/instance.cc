@@ -32,6 +32,15 @@ int ApplBackupContent::addToContentCache(uint64_t id, const char* text) {
 
 int Instance::initContent(const char*, bool, bool) { return 0; }
 
+int Instance::getInstanceName(std::string& name, int) {
+  int code = 0;
+  if (platform::InjectedFaultCode("Instance::getInstanceName", code)) return code != 0 ? code : -1;
+  std::optional<platform::InstanceRecord> instance = platform::ApplicationList::Current().FindInstance(m_nInstanceId);
+  if (!instance) return -1;
+  name = instance->name;
+  return 0;
+}
+
 int MySqlInstance::getMySqlDataDir(std::string& value, void*) {
   int code = 0;
   if (platform::InjectedFaultCode("MySqlInstance::getMySqlDataDir", code)) return code != 0 ? code : -1;

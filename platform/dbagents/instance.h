@@ -50,6 +50,9 @@ class Instance : public virtual ApplProperties, public virtual ApplBackupContent
   ~Instance() override = default;
 
   uint64_t getInstanceId() const { return m_nInstanceId; }
+  // The instance's name into name; non-zero, name untouched, for an
+  // instance the configuration does not know.
+  int getInstanceName(std::string& name, int reserved);
 
   // Fills the caches; the simulated agent keeps no more than the callbacks
   // below put there, so there is nothing to fetch.

@@ -1,6 +1,7 @@
 // Seed section "application_list": each client's application types (in the
 // order of their rows; a client's rows replace its list), backup sets and
-// instances.
+// instances, and the nodes of Oracle RAC instances ("rac_nodes", rows of
+// instance and client in node order).
 #include <map>
 
 #include "platform/config/application_list.h"
@@ -12,7 +13,7 @@ namespace {
 class ApplicationListSection : public SeedSection {
  public:
   const char* Name() const override { return "application_list"; }
-  std::vector<const char*> Keys() const override { return {"application_types", "backup_sets", "instances"}; }
+  std::vector<const char*> Keys() const override { return {"application_types", "backup_sets", "instances", "rac_nodes"}; }
 
   void Read(const SeedObject& section) override {
     for (const SeedObject& row : section.Rows("application_types", {"client_id", "type", "name"}))
@@ -23,6 +24,8 @@ class ApplicationListSection : public SeedSection {
     for (const SeedObject& row : section.Rows("instances", {"id", "client_id", "app_type", "name", "data_dir"}))
       instances_.push_back({row.Unsigned("id"), row.Unsigned("client_id"), row.Unsigned("app_type"),
                             row.Text("name", ""), row.Text("data_dir", "")});
+    for (const SeedObject& row : section.Rows("rac_nodes", {"instance_id", "client_id"}))
+      racNodes_[row.Unsigned("instance_id")].push_back(row.Unsigned("client_id"));
   }
 
   bool Apply() override {
@@ -33,6 +36,8 @@ class ApplicationListSection : public SeedSection {
       if (!list.PutBackupSet(backupSet)) return false;
     for (const platform::InstanceRecord& instance : instances_)
       if (!list.PutInstance(instance)) return false;
+    for (const auto& [instance, nodes] : racNodes_)
+      if (!list.PutRacNodes(instance, nodes)) return false;
     return true;
   }
 
@@ -56,13 +61,18 @@ class ApplicationListSection : public SeedSection {
                            {"app_type", instance.appType},
                            {"name", instance.name},
                            {"data_dir", instance.dataDir}});
-    return {{"application_types", types}, {"backup_sets", backupSets}, {"instances", instances}};
+    nlohmann::json racNodes = nlohmann::json::array();
+    for (uint64_t instance : list.RacInstances())
+      for (uint64_t client : list.RacNodes(instance))
+        racNodes.push_back({{"instance_id", instance}, {"client_id", client}});
+    return {{"application_types", types}, {"backup_sets", backupSets}, {"instances", instances}, {"rac_nodes", racNodes}};
   }
 
  private:
   std::map<uint64_t, std::vector<platform::ApplicationTypeRecord>> types_;
   std::vector<platform::BackupSetRecord> backupSets_;
   std::vector<platform::InstanceRecord> instances_;
+  std::map<uint64_t, std::vector<uint64_t>> racNodes_;
 };
 
 }  // namespace

@@ -37,6 +37,10 @@ std::unique_ptr<IndexRequestHandler> MakeExtentViewHandler();
 // Request type 11 with a generate-index-logs block: the carry-forward of a
 // job's index (index_carry_forward.h).
 std::unique_ptr<IndexRequestHandler> MakeCarryForwardHandler();
+// Request types 0 and 1 in browse mode 2 whose queries carry no criteria:
+// the entries database agents wrote (index_agent_entries.h). Asked before
+// the item browse, which would otherwise take these requests too.
+std::unique_ptr<IndexRequestHandler> MakeAgentEntriesHandler();
 // Request type 0 or 1 on any other path: the items jobs published through
 // their indexing connections (indexed_items.h).
 std::unique_ptr<IndexRequestHandler> MakeItemBrowseHandler();

@@ -8,6 +8,7 @@ const std::vector<std::unique_ptr<IndexRequestHandler>>& IndexRequestHandlers() 
     made->push_back(MakeExtentBitmapHandler());
     made->push_back(MakeExtentViewHandler());
     made->push_back(MakeCarryForwardHandler());
+    made->push_back(MakeAgentEntriesHandler());
     made->push_back(MakeItemBrowseHandler());
     return made;
   }();

@@ -12,6 +12,22 @@ constexpr int kServiceFailed = 1627;
 
 class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
  public:
+  int ReadBag(uint64_t jobId, const std::string& container, uint32_t storageType, std::string& bag) override {
+    SqlStatement query(StateDb::Current(),
+                       "SELECT bag FROM job_info_bags WHERE job_id = ? AND container = ? AND storage_type = ?;");
+    query.BindUnsigned(1, jobId).Bind(2, container).BindUnsigned(3, storageType);
+    if (!query.Step()) return kNotFound;
+    bag = query.Text(0);
+    return 0;
+  }
+
+  bool PutBag(uint64_t jobId, const std::string& container, uint32_t storageType, const std::string& bag) override {
+    SqlStatement put(StateDb::Current(),
+                     "INSERT OR REPLACE INTO job_info_bags (job_id, container, storage_type, bag) VALUES (?, ?, ?, ?);");
+    put.BindUnsigned(1, jobId).Bind(2, container).BindUnsigned(3, storageType).Bind(4, bag);
+    return put.Run();
+  }
+
   std::vector<JobInfoJobRecord> Jobs() override {
     std::vector<JobInfoJobRecord> jobs;
     SqlStatement query(StateDb::Current(), "SELECT job_id FROM job_info_jobs ORDER BY job_id;");

@@ -61,6 +61,12 @@ class JobInfoMetadataBackend {
                        const std::string& contents) = 0;
   // Every file of every job, by job, container and name.
   virtual std::vector<JobInfoFileRecord> Files() = 0;
+  // A key-value container of the job in the storage type (1 index, 2
+  // reference copy), as a serialised bag: 0 with the text; 1168 when the job
+  // has no such container there; 1627 when the store cannot be read.
+  virtual int ReadBag(uint64_t, const std::string&, uint32_t, std::string&) { return 1168; }
+  // Adds the container or replaces it.
+  virtual bool PutBag(uint64_t, const std::string&, uint32_t, const std::string&) { return false; }
 
   static JobInfoMetadataBackend& Default();
 };

@@ -4,6 +4,7 @@
 
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobs/bkp_job_client.h"
+#include "platform/log/ev_debug.h"
 #include "platform/services/index_files.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
@@ -72,7 +73,66 @@ CQiError CJobInfoMetadataReaderManager::DownloadFile(const std::string& containe
 CJobInfoMetadataReaderPtr CJobInfoMetadataReaderManager::GetActiveMetadataReader() {
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::GetActiveMetadataReader", code)) return nullptr;
-  return std::make_shared<CJobInfoMetadataReader>(m_nSnapJobId, m_nMetadataType);
+  auto reader = std::make_shared<CJobInfoMetadataReader>(m_nSnapJobId, m_nMetadataType);
+  reader->SetDelimiter(m_cDelimiter);
+  if (m_nKeyStorageType != 0) reader->SetKeyStorageType(m_nKeyStorageType);
+  return reader;
+}
+
+CQiError CJobInfoMetadataReaderManager::GetReaderForKey(const std::string& container, const std::string&,
+                                                        uint32_t storageType) {
+  int code = 0;
+  if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::GetReaderForKey", code))
+    return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
+  if (storageType != 0) {
+    m_nKeyStorageType = storageType;
+    return CQiError();
+  }
+  for (uint32_t candidate : {2u, 1u}) {
+    std::string bag;
+    code = platform::JobInfoMetadata::Current().ReadBag(m_nSnapJobId, container, candidate, bag);
+    if (code == 0) {
+      m_nKeyStorageType = candidate;
+      return CQiError();
+    }
+    if (code != 1168)
+      return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code), "Failed to read container [%s]",
+                                     container.c_str());
+  }
+  return FXErrorUtil::ErrorWin32(FXCODELOC, 1168, "Container [%s] not found for job [%llu]", container.c_str(),
+                                 static_cast<unsigned long long>(m_nSnapJobId));
+}
+
+CQiError CJobInfoMetadataReaderManager::GetValueForKey(const std::string& container, const std::string& key,
+                                                       std::string& value, uint32_t storageType) {
+  CQiError error = GetReaderForKey(container, key, storageType);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  CJobInfoMetadataReaderPtr reader = GetActiveMetadataReader();
+  if (!reader) return FXErrorUtil::ErrorWin32(FXCODELOC, 14);
+  error = reader->getValueForKey(container, key, value);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  return CQiError();
+}
+
+CBagPtr CJobInfoMetadataReader::getContainerBag(const std::string& container, int) {
+  int code = 0;
+  if (platform::InjectedFaultCode("CJobInfoMetadataReader::getContainerBag", code)) return nullptr;
+  const uint32_t storageType = m_nKeyStorageType != 0 ? m_nKeyStorageType : m_nMetadataType;
+  std::string text;
+  if (platform::JobInfoMetadata::Current().ReadBag(m_nJobId, container, storageType, text) != 0) return nullptr;
+  auto bag = std::make_shared<CBag>();
+  if (bag->LoadSerializedData(text).IsError()) return nullptr;
+  return bag;
+}
+
+CQiError CJobInfoMetadataReader::getValueForKey(const std::string& container, const std::string& key,
+                                                std::string& value) {
+  CBagPtr bag = getContainerBag(container, 2);
+  if (!bag) return FXErrorUtil::ErrorWin32(FXCODELOC, 1168, "Error retrieving container.");
+  if (bag->allKeys().empty()) EvDebug().DebugLvl(__FUNCTION__, 3, "Container empty, no values returned.");
+  CQiError error = bag->Read(key, value);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  return CQiError();
 }
 
 CQiError CJobInfoMetadataReader::GetContainerFileList(const std::string& container, std::list<std::string>& names) {

@@ -8,12 +8,15 @@
 // "CJobInfoMetadataReaderManager::DownloadFile",
 // "CJobInfoMetadataReader::WriteFileToPath",
 // "CJobInfoMetadataReader::GetContainerFileList",
-// "CJobInfoMetadataReaderFactory::GetInstance".
+// "CJobInfoMetadataReaderFactory::GetInstance",
+// "CJobInfoMetadataReaderManager::GetReaderForKey",
+// "CJobInfoMetadataReader::getContainerBag" (null).
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <string>
 
+#include "platform/bag/bag.h"
 #include "platform/error/qi_error.h"
 
 class CJobInfoMetadataReader {
@@ -35,6 +38,17 @@ class CJobInfoMetadataReader {
 
   void SetDelimiter(char delimiter) { m_cDelimiter = delimiter; }
   char GetDelimiter() const { return m_cDelimiter; }
+  // The key-value container of the job in the storage type (1 index, 2
+  // reference copy; the kind is the agent's and not used); null when the
+  // job has none there.
+  CBagPtr getContainerBag(const std::string& container, int kind);
+  // The key's text value of the container: 1168 "Error retrieving
+  // container." for a container the job lacks, the bag's failure for a key
+  // it lacks.
+  CQiError getValueForKey(const std::string& container, const std::string& key, std::string& value);
+  // The storage type the key-value containers are read from (the job's
+  // metadata type until set).
+  void SetKeyStorageType(uint32_t storageType) { m_nKeyStorageType = storageType; }
   // The job's start and end times as the job service records them (0 while
   // unknown).
   uint64_t GetTimeFrameStart() const;
@@ -43,6 +57,7 @@ class CJobInfoMetadataReader {
  private:
   uint64_t m_nJobId;
   uint32_t m_nMetadataType;
+  uint32_t m_nKeyStorageType = 0;
   char m_cDelimiter = '/';
 };
 
@@ -73,12 +88,20 @@ class CJobInfoMetadataReaderManager {
                         std::string& localPath, int flags);
   // The reader of the job's metadata; null when it cannot be had.
   CJobInfoMetadataReaderPtr GetActiveMetadataReader();
+  // Chooses the storage the active reader reads key-value containers from:
+  // the given type, or for type 0 the one holding the container, the
+  // reference copy (2) before the index (1); 1168 when none holds it.
+  CQiError GetReaderForKey(const std::string& container, const std::string& key, uint32_t storageType);
+  // The key's text value through the reader of GetReaderForKey.
+  CQiError GetValueForKey(const std::string& container, const std::string& key, std::string& value,
+                          uint32_t storageType);
   void SetDelimiter(char delimiter) { m_cDelimiter = delimiter; }
 
  private:
   uint64_t m_nSnapJobId;
   uint64_t m_nJobStartTime = 0;
   uint32_t m_nMetadataType;
+  uint32_t m_nKeyStorageType = 0;
   char m_cDelimiter = '/';
 };
 

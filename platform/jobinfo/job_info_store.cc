@@ -63,6 +63,13 @@ CQiError CJobInfoMetadataStore::Upload(const std::string&, const std::string&, i
     if (!store.PutFile(jobId, key.first, key.second, contents))
       return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Failed to store [%s/%s] for job [%llu]", key.first.c_str(),
                                      key.second.c_str(), static_cast<unsigned long long>(jobId));
+  for (const auto& [container, bag] : m_mBags) {
+    std::string text;
+    bag->GetSerializedData(text);
+    if (!store.PutBag(jobId, container, m_nStorageType, text))
+      return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Failed to store container [%s] for job [%llu]",
+                                     container.c_str(), static_cast<unsigned long long>(jobId));
+  }
   platform::JobInfoJobRecord job = store.FindJob(jobId).value_or(platform::JobInfoJobRecord());
   job.jobId = jobId;
   job.metadataType = m_nStorageType;
@@ -75,5 +82,22 @@ CQiError CJobInfoMetadataStore::Upload(const std::string&, const std::string&, i
     return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Failed to store the settings of job [%llu]",
                                    static_cast<unsigned long long>(jobId));
   m_bUploaded = true;
+  return CQiError();
+}
+
+CBagPtr CJobInfoMetadataStore::getContainerBag(const std::string& container) {
+  int code = 0;
+  if (platform::InjectedFaultCode("CJobInfoMetadataStore::getContainerBag", code)) return nullptr;
+  CBagPtr& bag = m_mBags[container];
+  if (!bag) bag = std::make_shared<CBag>();
+  return bag;
+}
+
+CQiError CJobInfoMetadataStore::setKeyValue(const std::string& container, const std::string& key,
+                                            const std::string& value) {
+  CBagPtr bag = getContainerBag(container);
+  if (!bag) return FXErrorUtil::ErrorWin32(FXCODELOC, 1168);
+  CQiError error = bag->Write(key, value);
+  if (error.IsError()) return error.Push(FXCODELOC);
   return CQiError();
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/bag/bag.h"
 #include "platform/error/qi_error.h"
 
 class CJobInfoMetadataStore {
@@ -42,6 +43,12 @@ class CJobInfoMetadataStore {
   // the subclient's "BlockDeviceConfig.kzf" (and "BlockDeviceConfigExt.kzf"
   // when present) into one.
   CQiError Upload(const std::string& storageServer, const std::string& jobToken, int afileId);
+  // Sets the key's text value in the store's container of that name (made
+  // on first use); committed by Upload under the store's storage type.
+  CQiError setKeyValue(const std::string& container, const std::string& key, const std::string& value);
+  // The store's container bag; null when it cannot be had (fault
+  // "CJobInfoMetadataStore::getContainerBag").
+  CBagPtr getContainerBag(const std::string& container);
 
  private:
   CQiError PackCatalogue();
@@ -59,6 +66,7 @@ class CJobInfoMetadataStore {
   bool m_bUploaded = false;
   // (container, name) to contents.
   std::map<std::pair<std::string, std::string>, std::string> m_mStaged;
+  std::map<std::string, CBagPtr> m_mBags;
 };
 
 using CJobInfoMetadataStorePtr = std::shared_ptr<CJobInfoMetadataStore>;

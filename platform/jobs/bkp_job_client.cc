@@ -6,6 +6,7 @@
 #include "platform/jobs/job_details.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
+#include "platform/text/fx_string.h"
 
 namespace platform {
 namespace {
@@ -110,6 +111,20 @@ class DatabaseJobService : public JobServiceBackend {
     return update.Run() && sqlite3_changes(db.Handle()) == 1;
   }
 
+  bool AddAttributes(uint64_t jobId, uint32_t attributes) override {
+    StateDb& db = StateDb::Current();
+    SqlStatement update(db, "UPDATE jobs SET attributes = attributes | ? WHERE job_id = ?;");
+    update.BindUnsigned(1, attributes).BindUnsigned(2, jobId);
+    return update.Run() && sqlite3_changes(db.Handle()) == 1;
+  }
+
+  std::optional<uint32_t> Attributes(uint64_t jobId) override {
+    SqlStatement query(StateDb::Current(), "SELECT attributes FROM jobs WHERE job_id = ?;");
+    query.BindUnsigned(1, jobId);
+    if (!query.Step()) return std::nullopt;
+    return static_cast<uint32_t>(query.Unsigned(0));
+  }
+
   bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) override {
     StateDb& db = StateDb::Current();
     SqlStatement update(db, "UPDATE jobs SET start_time = ?, end_time = ? WHERE job_id = ?;");
@@ -173,25 +188,36 @@ bool KZBkpJobClient::updateInfo(bool flag, bool*) {
   const std::string call = std::string("updateInfo(") + (flag ? "true" : "false") + ")";
   int code = 0;
   if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::updateInfo", code)) return Logged(call, false);
+  platform::JobServiceBackend& service = platform::JobService::Current();
+  if (m_nAttributes != 0) {
+    if (!service.AddAttributes(m_nTargetJobId != 0 ? m_nTargetJobId : m_nJobId, m_nAttributes))
+      return Logged(call, false);
+    m_nAttributes = 0;
+  }
   if (!m_bFullRequested) return Logged(call, true);
-  if (!platform::JobService::Current().ConvertToFull(m_nJobId)) return Logged(call, false);
+  if (!service.ConvertToFull(m_nJobId)) return Logged(call, false);
   m_bFullRequested = false;
   return Logged(call, true);
 }
 
+void KZBkpJobClient::setBkpAttributes(uint32_t attributes) {
+  m_nAttributes |= attributes;
+  Logged(FXString::Format("setBkpAttributes(0x%x)", attributes), true);
+}
+
 bool KZBkpJobClient::getXmlBlob(std::string& xml, uint64_t cellId) {
-  const std::string call = "getXmlBlob(" + std::to_string(m_nBlobJobId) + ", " + std::to_string(cellId) + ")";
+  const std::string call = "getXmlBlob(" + std::to_string(m_nTargetJobId) + ", " + std::to_string(cellId) + ")";
   int code = 0;
   if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::getXmlBlob", code)) return Logged(call, false);
-  std::optional<std::string> blob = platform::JobXmlBlob(m_nBlobJobId);
+  std::optional<std::string> blob = platform::JobXmlBlob(m_nTargetJobId);
   if (!blob) return Logged(call, false);
   xml = *blob;
   return Logged(call, true);
 }
 
 bool KZBkpJobClient::setXmlBlob(const std::string& xml, int flags) {
-  const std::string call = "setXmlBlob(" + std::to_string(m_nBlobJobId) + ", " + std::to_string(flags) + ")";
+  const std::string call = "setXmlBlob(" + std::to_string(m_nTargetJobId) + ", " + std::to_string(flags) + ")";
   int code = 0;
   if (m_nJobId == 0 || platform::InjectedFaultCode("KZBkpJobClient::setXmlBlob", code)) return Logged(call, false);
-  return Logged(call, platform::SetJobXmlBlob(m_nBlobJobId, xml));
+  return Logged(call, platform::SetJobXmlBlob(m_nTargetJobId, xml));
 }

@@ -13,6 +13,7 @@
 // "KZBkpJobClient::resetListOfVolumesWithMissingExtents",
 // "KZBkpJobClient::updateInfo", "KZBkpJobClient::getXmlBlob",
 // "KZBkpJobClient::setXmlBlob" (each call then answers false).
+// setBkpAttributes is logged as "setBkpAttributes(0x...)".
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,6 +66,10 @@ class JobServiceBackend {
   // The job's start and end times, the rest of its row kept; false for an
   // unknown job.
   virtual bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) = 0;
+  // ORs the bits into the job's attributes; false for an unknown job.
+  virtual bool AddAttributes(uint64_t jobId, uint32_t attributes) = 0;
+  // The job's attributes; nothing for an unknown job.
+  virtual std::optional<uint32_t> Attributes(uint64_t jobId) = 0;
 
   static JobServiceBackend& Default();
 };
@@ -92,9 +97,14 @@ class KZBkpJobClient {
   bool resetListOfVolumesWithMissingExtents();
   // Commits what was asked. The flag and the out-flag (may be null) are the
   // agent's and not used here.
+  // Asks for attribute bits to be ORed into the job's; nothing changes until
+  // updateInfo.
+  void setBkpAttributes(uint32_t attributes);
   bool updateInfo(bool flag, bool* changed);
-  // The job whose backup-details blob (job_details.h) is read or written.
-  void setJobID(uint64_t jobId) { m_nBlobJobId = jobId; }
+  // The job the client speaks for: the job whose attributes updateInfo
+  // changes and whose backup-details blob (job_details.h) is read or
+  // written (the job init joined stays the one logged).
+  void setJobID(uint64_t jobId) { m_nTargetJobId = jobId; }
   // False before a successful init, and for a job without a blob.
   bool getXmlBlob(std::string& xml, uint64_t cellId);
   bool setXmlBlob(const std::string& xml, int flags);
@@ -106,5 +116,6 @@ class KZBkpJobClient {
   uint64_t m_nJobId = 0;       // 0 until init succeeded
   uint64_t m_nNamedJobId = 0;  // the job init last named
   bool m_bFullRequested = false;
-  uint64_t m_nBlobJobId = 0;
+  uint64_t m_nTargetJobId = 0;  // 0: the joined job
+  uint32_t m_nAttributes = 0;
 };

@@ -41,6 +41,8 @@ class BrowseItemFlags : public CNGeneratedMessage<100, 0, 0x6419E7A4> {
  public:
   // Non-zero for a folder.
   static constexpr CNFieldId kFolder{2, 2, 0};
+  // Non-zero for a mount point an agent indexed.
+  static constexpr CNFieldId kMountPoint{8, 8, 0};
 };
 class BrowsePath : public CNGeneratedMessage<100, 3, 0x6450F7CE> {
  public:
@@ -51,8 +53,12 @@ class BrowseOptions : public CNGeneratedMessage<100, 4, 0x640F781D> {
   static constexpr CNFieldId kSkipDeleted{1, 1, 0};
   static constexpr CNFieldId kInstantSend{11, 11, 0};
   static constexpr CNFieldId kCarryForward{44, 44, 0};
+  static constexpr CNFieldId kOption10{10, 10, 0};
 };
-class BrowseMode : public CNGeneratedMessage<100, 5, 0x647A0A7A> {};
+class BrowseMode : public CNGeneratedMessage<100, 5, 0x647A0A7A> {
+ public:
+  static constexpr CNFieldId kMode{1, 1, 0};
+};
 class BrowsePaging : public CNGeneratedMessage<100, 6, 0x64AE3D09> {
  public:
   static constexpr CNFieldId kPageSize{3, 3, 0};
@@ -100,6 +106,9 @@ class BrowseAdvancedOptions : public CNGeneratedMessage<100, 63, 0x64B7CBA7> {
   static constexpr CNFieldId kUseAdvancedConfig{4, 7, 0};
   static constexpr CNFieldId kWaitForResult{5, 8, 0};
   static constexpr CNFieldId kTimeoutSeconds{9, 12, 0};
+  static constexpr CNFieldId kCopyPrecedence{1, 1, 0};
+  // Restricts the answer to the named view.
+  static constexpr CNFieldId kViewName{2, 2, 0};
 };
 class BrowseTimeRange : public CNGeneratedMessage<100, 64, 0x643923D1> {
  public:
@@ -123,6 +132,8 @@ class QueryDataParam : public CNGeneratedMessage<100, 81, 0x6481C2E4> {
 };
 class Query : public CNGeneratedMessage<100, 80, 0x645E6CCD> {
  public:
+  static constexpr CNFieldId kQueryType{1, 1, 0};
+  static constexpr CNFieldId kQueryId{2, 2, 0};
   static constexpr CNFieldId kCriteria{8, 11, 0};
   static constexpr CNFieldId kDataParam{5, 8, 0};
 };
@@ -185,6 +196,10 @@ class BrowseDataResult : public CNGeneratedMessage<100, 93, 0x64894EBE> {
   // An extent view's item: the hash of the extent's content.
   static constexpr CNFieldId kHash{27, 45, 0};
   static constexpr CNFieldId kAdvancedConfig{22, 40, 0};
+  // An agent's entry: its archive file, archive group and component.
+  static constexpr CNFieldId kArchGroupId{8, 11, 0};
+  static constexpr CNFieldId kArchFileId{9, 12, 0};
+  static constexpr CNFieldId kComponentGuid{16, 24, 0};
 };
 // A component's extent bitmap as the index holds it: raw bytes, extent n in
 // bit (n mod 8) of byte (n div 8).

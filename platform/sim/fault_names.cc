@@ -64,7 +64,9 @@ const char* const kFailableCalls[] = {
     "KZVolumeUnix::getVolumeInformation",
     "KZVolumeUnix::selectVolume",
     // dbagents/
+    "Instance::getInstanceName",
     "MySqlInstance::getMySqlDataDir",
+    "OracleRacInstance::getRacInstanceList",
     "PostgreSQLInstance::getPgDataDir",
     "UxaBackup::getDatabaseContent",
     // driver/
@@ -121,12 +123,15 @@ const char* const kFailableCalls[] = {
     // jobinfo/
     "CJobInfoMetadataReader::GetContainerFileList",
     "CJobInfoMetadataReader::WriteFileToPath",
+    "CJobInfoMetadataReader::getContainerBag",
     "CJobInfoMetadataReaderFactory::GetInstance",
     "CJobInfoMetadataReaderManager::DownloadFile",
     "CJobInfoMetadataReaderManager::DownloadFiles",
     "CJobInfoMetadataReaderManager::GetActiveMetadataReader",
+    "CJobInfoMetadataReaderManager::GetReaderForKey",
     "CJobInfoMetadataStore::AddFileToContainer",
     "CJobInfoMetadataStore::Upload",
+    "CJobInfoMetadataStore::getContainerBag",
     "CJobInfoMetadataStoreFactory::GetInstance",
     // jobs/
     "KZBkpJobClient::changeBkpLevelToFull",
@@ -201,6 +206,8 @@ const char* const kFailableCalls[] = {
     "KZQMSnapHandler::getEngineInfoByEngineID",
     "KZSnapClientAPI::getVolumeSnaps",
     "KZSnapClientAPI::updateVolumeSnaps",
+    "KZSnapClientAPI::GetDiskVolSnapForASMVolSnap",
+    "KZSnapClientAPI::CloneASMVolSnapForBlockEngine",
     "SMVolSnapInfo::cloneForBlockSnap",
     "UxaSnapUtil::addMountPoint",
     "UxaSnapUtil::createSnapArchiveFiles",

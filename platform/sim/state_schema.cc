@@ -335,6 +335,34 @@ const char* const kSteps[] = {
     "  from_time INTEGER NOT NULL,"
     "  to_time INTEGER NOT NULL,"
     "  timeout INTEGER NOT NULL);",
+    // The job manager's attribute bits of a job.
+    "ALTER TABLE jobs ADD COLUMN attributes INTEGER NOT NULL DEFAULT 0;"
+    // The nodes of an Oracle RAC instance, in their order.
+    "CREATE TABLE oracle_rac_nodes ("
+    "  instance_id INTEGER NOT NULL,"
+    "  position INTEGER NOT NULL,"
+    "  client_id INTEGER NOT NULL,"
+    "  PRIMARY KEY (instance_id, position));"
+    // The entries database agents wrote into a job's index themselves.
+    "CREATE TABLE index_agent_entries ("
+    "  cell_id INTEGER NOT NULL,"
+    "  app_id INTEGER NOT NULL,"
+    "  job_id INTEGER NOT NULL,"
+    "  path TEXT NOT NULL,"
+    "  view TEXT NOT NULL DEFAULT '',"
+    "  afile_id INTEGER NOT NULL,"
+    "  guid TEXT NOT NULL DEFAULT '',"
+    "  group_id INTEGER NOT NULL DEFAULT 0,"
+    "  mount_point INTEGER NOT NULL DEFAULT 0,"
+    "  PRIMARY KEY (cell_id, app_id, job_id, view, path));"
+    // A job's key-value containers, per storage type (1 index, 2 reference
+    // copy), each a serialised bag.
+    "CREATE TABLE job_info_bags ("
+    "  job_id INTEGER NOT NULL,"
+    "  container TEXT NOT NULL,"
+    "  storage_type INTEGER NOT NULL,"
+    "  bag TEXT NOT NULL,"
+    "  PRIMARY KEY (job_id, container, storage_type));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

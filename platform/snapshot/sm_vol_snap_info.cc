@@ -103,6 +103,22 @@ bool ReadEntry(const std::string& line, SMVolSnapInfo& record) {
     record.getVolSnapMapList().emplace_back(volume, snap, metadata);
     return true;
   }
+  if (line.rfind("disk ", 0) == 0) {
+    int id = 0;
+    if (!SplitLine(line.substr(5), {"id", "device", "origin"}, v) || !ReadInt(v[0], id)) return false;
+    SMVolumeInfo disk(id, v[2], "", 0, 0);
+    disk.setSourceDevice(v[1]);
+    disk.setOriginSourcePath(v[2]);
+    record.getDiskVolumeList().push_back(disk);
+    return true;
+  }
+  if (line.rfind("asm ", 0) == 0) {
+    int cloned = 0;
+    if (!SplitLine(line.substr(4), {"cloned"}, v) || !ReadInt(v[0], cloned) || (cloned != 0 && cloned != 1))
+      return false;
+    record.setAsmCloned(cloned != 0);
+    return true;
+  }
   if (line.rfind("metadata ", 0) == 0) {
     int id = 0, type = 0, mode = 0;
     if (!SplitLine(line.substr(9), {"id", "type", "dbopmode"}, v) || !ReadInt(v[0], id) || !ReadInt(v[1], type) ||
@@ -167,6 +183,8 @@ void SMVolSnapInfo::TakeStored(const SMVolSnapInfo& stored) {
   m_lSnaps = stored.m_lSnaps;
   m_lVolSnapMaps = stored.m_lVolSnapMaps;
   m_lMetaData = stored.m_lMetaData;
+  m_lDiskVolumes = stored.m_lDiskVolumes;
+  m_bAsmCloned = stored.m_bAsmCloned;
 }
 
 std::string SMVolSnapInfo::ToText() const {
@@ -188,6 +206,10 @@ std::string SMVolSnapInfo::ToText() const {
   for (const SMMetaDataInfo& metadata : m_lMetaData)
     text << "metadata id=" << metadata.getMetaDataId() << " type=" << metadata.getMetaDataType()
          << " dbopmode=" << metadata.getDbOpMode() << "\n";
+  for (const SMVolumeInfo& disk : m_lDiskVolumes)
+    text << "disk id=" << disk.getSMVolumeId() << " device=" << disk.getSourceDevice()
+         << " origin=" << disk.getOriginSourcePath() << "\n";
+  if (m_bAsmCloned) text << "asm cloned=1\n";
   return text.str();
 }
 
@@ -213,7 +235,7 @@ bool SMVolSnapInfo::FromText(const std::string& text, SMVolSnapInfo& record, std
     }
     if (!ok) {
       why = "line " + std::to_string(number) + ": not " +
-            (header ? "a volume, snap, map or metadata line"
+            (header ? "a volume, snap, map, metadata, disk or asm line"
                     : "a header \"job= snapjob= cell= engine= copy= synthfull=\"") +
             ": " + line;
       return false;

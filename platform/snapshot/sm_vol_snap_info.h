@@ -37,9 +37,17 @@ class SMVolumeInfo {
   uint32_t getVolumeFlags() const { return m_nFlags; }
   int getArchFileId() const { return m_nArchFileId; }
   void setArchFileId(int archFileId) { m_nArchFileId = archFileId; }
+  // A disk-level volume of an ASM snapshot: the disk's device and the ASM
+  // disk group it belongs to.
+  const std::string& getSourceDevice() const { return m_sSourceDevice; }
+  const std::string& getOriginSourcePath() const { return m_sOriginSourcePath; }
+  void setSourceDevice(const std::string& device) { m_sSourceDevice = device; }
+  void setOriginSourcePath(const std::string& origin) { m_sOriginSourcePath = origin; }
 
  private:
   int m_nVolumeId = 0;
+  std::string m_sSourceDevice;
+  std::string m_sOriginSourcePath;
   std::string m_sSourcePath;
   std::string m_sMountOptions;
   uint32_t m_nFlags = 0;
@@ -144,6 +152,17 @@ class SMVolSnapInfo {
   MetaDataList::iterator metaDataListEnd() { return m_lMetaData.end(); }
 
   int numOfVolume() const { return static_cast<int>(m_lVolumes.size()); }
+  // Appends a copy of the volume (the flag is the agent's and not used here).
+  void addVolume(const SMVolumeInfo& volume, bool) { m_lVolumes.push_back(volume); }
+  // The record's text form, for logs.
+  std::string dump() const { return ToText(); }
+
+  // An ASM snapshot's disk-level volumes ("disk" lines), and whether a
+  // block-level clone took the ASM detail over ("asm cloned=1").
+  VolumeList& getDiskVolumeList() { return m_lDiskVolumes; }
+  const VolumeList& getDiskVolumeList() const { return m_lDiskVolumes; }
+  bool isAsmCloned() const { return m_bAsmCloned; }
+  void setAsmCloned(bool cloned) { m_bAsmCloned = cloned; }
   // Adds a copy of the record with the next id (the highest so far + 1) and
   // gives that id. The flag asks the service to store it with the record.
   int addMetaData(SMMetaDataInfo metadata, bool store);
@@ -185,6 +204,8 @@ class SMVolSnapInfo {
   SnapList m_lSnaps;
   VolSnapMapList m_lVolSnapMaps;
   MetaDataList m_lMetaData;
+  VolumeList m_lDiskVolumes;
+  bool m_bAsmCloned = false;
   int m_nErrorCode = 0;
   std::string m_sError;
 };

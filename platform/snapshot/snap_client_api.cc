@@ -129,6 +129,38 @@ bool KZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
   return true;
 }
 
+bool KZSnapClientAPI::GetDiskVolSnapForASMVolSnap(const SMVolSnapInfo& asmRecord, SMVolSnapInfo& diskRecord) {
+  platform::SnapshotLibraryBackend& library = platform::SnapshotLibrary::Current();
+  platform::SnapServiceCall call{"GetDiskVolSnapForASMVolSnap", platform::RequestFields(asmRecord), 0};
+  int code = 0;
+  if (platform::InjectedFaultCode("KZSnapClientAPI::GetDiskVolSnapForASMVolSnap", code))
+    call.result = code != 0 ? code : -1;
+  else if (asmRecord.getDiskVolumeList().empty())
+    call.result = 1168;
+  library.LogCall(call);
+  if (call.result != 0)
+    return Failed(call.result, "No disk level volume snap info for job " + std::to_string(asmRecord.getSnapJobId()));
+  SMVolSnapInfo made;
+  made.TakeStored(asmRecord);
+  made.getVolumeList() = asmRecord.getDiskVolumeList();
+  made.getDiskVolumeList().clear();
+  diskRecord = made;
+  return true;
+}
+
+bool KZSnapClientAPI::CloneASMVolSnapForBlockEngine(const SMVolSnapInfo& asmRecord, SMVolSnapInfo& clone) {
+  platform::SnapshotLibraryBackend& library = platform::SnapshotLibrary::Current();
+  platform::SnapServiceCall call{"CloneASMVolSnapForBlockEngine", platform::RequestFields(clone), 0};
+  int code = 0;
+  if (platform::InjectedFaultCode("KZSnapClientAPI::CloneASMVolSnapForBlockEngine", code))
+    call.result = code != 0 ? code : -1;
+  library.LogCall(call);
+  if (call.result != 0) return Failed(call.result, "Failed to clone ASM metadata");
+  clone.getDiskVolumeList() = asmRecord.getDiskVolumeList();
+  clone.setAsmCloned(true);
+  return true;
+}
+
 bool KZQMSnapHandler::getEngineInfoByEngineID(int engineId, SMEngineInfo& engine) {
   int code = 0;
   if (platform::InjectedFaultCode("KZQMSnapHandler::getEngineInfoByEngineID", code)) return false;

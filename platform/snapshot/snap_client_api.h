@@ -6,6 +6,8 @@
 // request fields ("snap_calls", `blbsim snap calls`).
 //
 // Faults: "KZSnapClientAPI::getVolumeSnaps", "KZSnapClientAPI::updateVolumeSnaps",
+// "KZSnapClientAPI::GetDiskVolSnapForASMVolSnap",
+// "KZSnapClientAPI::CloneASMVolSnapForBlockEngine",
 // "KZQMSnapHandler::getEngineInfoByEngineID" (the call answers false; the
 // API's error is the fault's code).
 #include <cstdint>
@@ -23,6 +25,13 @@ class KZSnapClientAPI {
   bool getVolumeSnaps(SMVolSnapInfo& record);
   // Stores the record under its own cell and job, replacing what was there.
   bool updateVolumeSnaps(SMVolSnapInfo& record);
+  // The disk-level record of an ASM snapshot record: its header and, as
+  // volumes, its disk-level volumes (device, disk group as origin and path).
+  // False with error 1168 when the record has none.
+  bool GetDiskVolSnapForASMVolSnap(const SMVolSnapInfo& asmRecord, SMVolSnapInfo& diskRecord);
+  // Gives the block-level clone the ASM record's disk-level volumes and marks
+  // it ASM-cloned; the clone is stored when it is next updated.
+  bool CloneASMVolSnapForBlockEngine(const SMVolSnapInfo& asmRecord, SMVolSnapInfo& clone);
   // The last failure of this client: code and text.
   void getErrCodeAndStr(int& code, std::string& text) const {
     code = m_nErrorCode;

@@ -61,3 +61,13 @@ int UxaSnapUtil::createSnapArchiveFiles(KZArchive& archive, CreateArgs_t& args, 
   platform::SnapshotLibrary::Current().LogCall(call);
   return call.result;
 }
+
+void UxaSnapUtilBase::setClientId(int clientId) {
+  m_nClientId = clientId;
+  platform::SnapshotLibrary::Current().LogCall({"setClientId", std::to_string(clientId), 0});
+}
+
+void UxaSnapUtilBase::setVornCellId(int cellId) {
+  m_nVornCellId = cellId;
+  platform::SnapshotLibrary::Current().LogCall({"setVornCellId", std::to_string(cellId), 0});
+}

@@ -51,3 +51,29 @@ class UxaSnapUtil {
   ApplicationId* m_pApplication;
   std::vector<std::string> m_vMountPoints;
 };
+
+// The snap utility of database jobs: told the client and cell the archive
+// files are made for; the mount point named first.
+class UxaSnapUtilBase : public UxaSnapUtil {
+ public:
+  using UxaSnapUtil::UxaSnapUtil;
+  // Each logged in the snapshot service's log ("setClientId", "setVornCellId").
+  void setClientId(int clientId);
+  void setVornCellId(int cellId);
+  int ClientId() const { return m_nClientId; }
+  int VornCellId() const { return m_nVornCellId; }
+
+ private:
+  int m_nClientId = 0;
+  int m_nVornCellId = 0;
+};
+
+class UxaSnapUtilDb : public UxaSnapUtilBase {
+ public:
+  using UxaSnapUtilBase::UxaSnapUtilBase;
+  // The pseudo volume's path is the mount point; the name is the volume the
+  // database knows it by.
+  bool addMountPoint(const std::string& name, const std::string& mountPoint) {
+    return UxaSnapUtil::addMountPoint(mountPoint, name);
+  }
+};

@@ -40,6 +40,9 @@ class FXString : public std::string {
   static std::vector<FXString> Split(const std::string& text, char separator);
 };
 
+// The platform's trim of blanks, tabs and line ends at both ends, in place.
+std::string& trim_both(std::string& text);
+
 class FXPath {
  public:
   static constexpr char kDelimiter = '/';

@@ -2,10 +2,34 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "platform/settings/settings.h"
 
 namespace platform {
+namespace {
+
+std::mutex& SleepsLock() {
+  static std::mutex* lock = new std::mutex();
+  return *lock;
+}
+
+std::vector<long long>& Sleeps() {
+  static std::vector<long long>* sleeps = new std::vector<long long>();
+  return *sleeps;
+}
+
+}  // namespace
+
+std::vector<long long> RequestedSleeps() {
+  std::lock_guard<std::mutex> hold(SleepsLock());
+  return Sleeps();
+}
+
+void ClearRequestedSleeps() {
+  std::lock_guard<std::mutex> hold(SleepsLock());
+  Sleeps().clear();
+}
 
 void SleepMilliseconds(long long milliseconds) {
   const double scaled = static_cast<double>(milliseconds) * Settings::SleepFactor();
@@ -18,3 +42,11 @@ void SleepMilliseconds(long long milliseconds) {
 }
 
 }  // namespace platform
+
+void QISLEEP_InTeRnAl(long long milliseconds) {
+  {
+    std::lock_guard<std::mutex> hold(platform::SleepsLock());
+    platform::Sleeps().push_back(milliseconds);
+  }
+  platform::SleepMilliseconds(milliseconds);
+}

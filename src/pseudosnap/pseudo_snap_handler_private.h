@@ -19,6 +19,7 @@
 #include "platform/messages/service_messages.h"
 #include "platform/services/subclient.h"
 #include "platform/snapshot/sm_vol_snap_info.h"
+#include "platform/snapshot/uxa_snap_util.h"
 
 // Volume path to archive-file id.
 using MapVolumeArchFiles_t = std::map<std::string, int>;
@@ -94,6 +95,10 @@ class CPseudoSnapArchiveHandlerPrivate {
   // Lowers `time` to the earliest creation time of the snapshot job's
   // archive files of type 6.
   CQiError GetSnapJobFromTime(unsigned long long snapJobId, long long& time);
+  // The copy precedence the database variants browse the snapshot job's
+  // agent entries with: the snapshot copy, or for a synthetic full the
+  // precedence of the job's copy in the first snapshot archive file's group.
+  CQiError AgentCarryFwdCopyPrecedence(uint64_t& precedence);
   CQiError CarryFwdSystemViewToIndex(databrowse::BrowseTimeRange timeRange);
   // Whether the snapshot job backed up a system state; false whenever that
   // cannot be learnt.
@@ -150,12 +155,46 @@ class CPseudoSnapArchiveHandlerPrivate {
   bool m_bInitialized = false;
 };
 
+// Oracle (22) and Oracle RAC (80) jobs: the mount map runs from device to
+// mount point, ASM volumes are known by their disk groups, and the volumes
+// split into data and log volumes by "OraVolumeType.kzf".
 class COraclePseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
  public:
+  static constexpr uint32_t kAsmVolumeFlag = 0x10000;
+  static constexpr uint32_t kDataBackupAttribute = 0x1000;
+
   ~COraclePseudoSnapArchiveHandlerPrivate() override = default;
+
+  CQiError GetSnapInfo() override;
+  CQiError CreateSnapArchiveFiles(uint32_t& copyId) override;
+  CQiError GetMountMap() override;
+  CQiError CheckForVolumeCountMismatch() override;
+  CQiError GetVolumeType() override;
+  CQiError GetOperatingSystemId() override;
+  CQiError UpdateVolumeAFileInfo(std::vector<uint32_t>* ids) override;
+  CQiError UpdateClonedVolSnapInfo() override;
+  CQiError AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange timeRange) override;
+  CQiError DownloadAgentIndexFiles(CJobInfoMetadataReaderManagerPtr& manager, C7zip& archive) override;
+  CQiError UploadAgentIndexToSynthFull() override;
+
+  // Marks a synthetic full as a data backup in the job manager.
+  CQiError UpdateJMFlagOnSynthFULL();
+
+ protected:
+  // The data and log volumes named in the subclient's volume-type file.
+  CQiError ReadVolumeTypes(std::vector<std::string>& data, std::vector<std::string>& logs);
+  // Registers the listed volumes of the mount map with the utility; found
+  // tells whether any was.
+  CQiError AddVolumesOfType(UxaSnapUtilDb& util, const std::vector<std::string>& names, bool logs, bool& found);
+  CQiError CreateArchiveFilesOfType(UxaSnapUtilDb& util, uint32_t first, SMVolSnapInfo& record, uint32_t& copyId);
+  bool FirstVolumeIsAsm() const;
+
+  bool m_bASM = false;
+  SMVolSnapInfo m_oDiskVolSnapInfo;
 };
 
 class CPostGresPseudoSnapArchiveHandlerPrivate : public CPseudoSnapArchiveHandlerPrivate {
  public:
   ~CPostGresPseudoSnapArchiveHandlerPrivate() override = default;
+  CQiError AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange timeRange) override;
 };

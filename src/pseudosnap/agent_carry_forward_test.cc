@@ -1,0 +1,203 @@
+#include "pseudosnap/agent_carry_forward.h"
+
+#include "platform/config/application_list.h"
+#include "platform/indexing/index_agent_entries.h"
+#include "platform/indexing/scripted_replies.h"
+#include "platform/time/sleep.h"
+#include "pseudosnap/pseudosnap_test_fixtures.h"
+
+namespace {
+
+using ViewEntry = databrowse::ViewIdComponentIdToAfileMap;
+using PathEntry = databrowse::PathToAfileMap;
+
+// A variant with the state the hook reads, as the carry-forward run leaves it.
+template <typename Variant>
+class Hook : public Variant {
+ public:
+  Hook(uint32_t appType) {
+    this->m_nVornCellId = 2;
+    this->m_nAppId = 7;
+    this->m_nAppType = appType;
+    this->m_eBackupLevel = KZ_BKP_LEVEL_INCREMENTAL;
+    this->m_mSnapToPseudoArchFileMap = {{501, 503}, {502, 504}};
+    PathEntry path;
+    path.setstring(path.kPath.number, path.kPath.tag, "/u01");
+    path.setint64(path.kArchFileId.number, path.kArchFileId.tag, 503);
+    path.setint64(path.kArchGroupId.number, path.kArchGroupId.tag, 4);
+    path.setint64(path.kArchFileFlags.number, path.kArchFileFlags.tag, 9);
+    path.setint64(path.kArchFileValue.number, path.kArchFileValue.tag, 77);
+    ViewEntry first;
+    first.setlistobject(first.kPaths.number, first.kPaths.tag, {path});
+    this->m_GuidToAfileMapVector = {first};
+  }
+  CQiError Run() { return this->AppendAgentCarryFwdIndex(databrowse::BrowseTimeRange()); }
+
+  // The entries the hook appended: "view|component|path>afile/group/flags/value;...".
+  std::vector<std::string> Appended() const {
+    std::vector<std::string> texts;
+    for (size_t i = 1; i < this->m_GuidToAfileMapVector.size(); ++i) {
+      const ViewEntry& entry = this->m_GuidToAfileMapVector[i];
+      std::string text = entry.getstring(entry.kViewName.number, entry.kViewName.tag) + "|" +
+                         entry.getstring(entry.kComponentId.number, entry.kComponentId.tag) + "|";
+      for (const CNMessageBase& path : entry.getlistobject(entry.kPaths.number, entry.kPaths.tag)) {
+        text += path.getstring(PathEntry::kPath.number, PathEntry::kPath.tag) + ">";
+        for (const CNFieldId& field :
+             {PathEntry::kArchFileId, PathEntry::kArchGroupId, PathEntry::kArchFileFlags, PathEntry::kArchFileValue})
+          text += std::to_string(path.getint64(field.number, field.tag)) + "/";
+        text += ";";
+      }
+      texts.push_back(text);
+    }
+    return texts;
+  }
+};
+
+class AgentCarryForwardTest : public pseudosnap_test::PseudoSnapTest {
+ public:
+  void SetUp() override {
+    PseudoSnapTest::SetUp();
+    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    subclient.instanceId = 5;
+    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+    ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+    platform::ClearRequestedSleeps();
+  }
+
+  static void Entry(const std::string& path, int64_t afile, const std::string& view = "", const std::string& guid = "",
+                    bool mountPoint = false) {
+    platform::AgentIndexEntry entry;
+    entry.cellId = 2;
+    entry.appId = 7;
+    entry.jobId = 55;
+    entry.path = path;
+    entry.view = view;
+    entry.archFileId = afile;
+    entry.componentGuid = guid;
+    entry.archGroupId = 3;
+    entry.mountPoint = mountPoint;
+    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+  }
+
+  void OracleEntries(int64_t data = 501, int64_t logs = 502) {
+    Entry("/ORCL/system01.dbf", data);
+    Entry("/ORCL/redo01.log", logs);
+  }
+
+  void PostgresEntries(int64_t second = 502) {
+    Entry("/pg1", 501, "", "G1", true);
+    Entry("/pg2", second, "", "G2", true);
+    Entry("/TblView", 501);
+    Entry("/+DBDIR+", 501);
+  }
+
+  // Queues replies of the given code (none: a reply without responses).
+  static void QueueReplies(int count, std::optional<int64_t> code) {
+    databrowse::BrowseResponseList list;
+    if (code) {
+      databrowse::BrowseResponse response;
+      response.setint64(response.kType.number, response.kType.tag, *code);
+      list.setlistobject(list.kResponses.number, list.kResponses.tag, {response});
+    }
+    platform::ScriptedReply reply;
+    list.serialize(reply.reply, false);
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(platform::QueueScriptedReply(reply, nullptr));
+  }
+};
+
+TEST_F(AgentCarryForwardTest, OracleAppendsOneTableViewThenTheDataFiles) {
+  OracleEntries();
+  Entry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
+  Entry("/TblView/ORCL/TEMP", 502, "TABLEVIEW");
+  Hook<COraclePseudoSnapArchiveHandlerPrivate> hook(22);
+  CQiError error = hook.Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(hook.Appended(),
+            (std::vector<std::string>{"TABLEVIEW|default|/>504/4/9/77/;",
+                                      "default|default|/ORCL/redo01.log>504/4/9/77/;/ORCL/system01.dbf>503/4/9/77/;"}));
+
+  EXPECT_TRUE(log_.Contains("TblView Added, not parsing remaining tblview items"));
+}
+
+TEST_F(AgentCarryForwardTest, PostgresAppendsEachMountPointThenTheTableView) {
+  PostgresEntries();
+  Hook<CPostGresPseudoSnapArchiveHandlerPrivate> hook(125);
+  CQiError error = hook.Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(hook.Appended(),
+            (std::vector<std::string>{"default|G1|/pg1>503/3/4/77/;", "default|G2|/pg2>504/3/4/77/;",
+                                      "TABLEVIEW|default|/TblView>504/3/4/77/;/+DBDIR+>504/3/4/77/;"}));
+}
+
+TEST_F(AgentCarryForwardTest, PartialRepliesAreRetriedAfterThirtySeconds) {
+  OracleEntries();
+  QueueReplies(3, pseudosnap::kBrowseCodeRetry);
+  Hook<COraclePseudoSnapArchiveHandlerPrivate> hook(22);
+  CQiError error = hook.Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(platform::RequestedSleeps(), (std::vector<long long>{30000, 30000, 30000}));
+  // No table-view entry: the "nothing found" answer is no failure.
+  EXPECT_EQ(hook.Appended().size(), 1u);
+}
+
+TEST_F(AgentCarryForwardTest, FailuresOfBothHooks) {
+  struct Case {
+    const char* name;
+    uint32_t appType;
+    std::function<void()> setUp;
+    std::string message;
+    size_t sleeps;
+  };
+  const Case cases[] = {
+      {"oracle: five partial replies", 22, [this] { OracleEntries(), QueueReplies(5, 2); },
+       "Error Updating index,query resulted empty result set", 4},
+      {"postgres: five partial replies", 125, [this] { PostgresEntries(), QueueReplies(5, 2); },
+       "Error Updating index,query resulted empty result set", 4},
+      {"oracle: a reply without responses", 22, [this] { OracleEntries(), QueueReplies(1, std::nullopt); },
+       "Browsing index failed", 0},
+      {"postgres: an error reply", 125, [this] { PostgresEntries(), QueueReplies(1, 3); },
+       "Error Updating index,query resulted empty result set", 0},
+      {"oracle: no data file on a pseudo archive file", 22, [this] { OracleEntries(99, 99); },
+       "Snap shot index copying to backup copy failed", 0},
+      {"postgres: a mount point without pseudo archive file", 125, [this] { PostgresEntries(99); },
+       "Error getting archive file and/or component gui for /pg2", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::ScopedStateDir state;
+    platform::ClearRequestedSleeps();
+    ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+    platform::SubclientRecord subclient;
+    subclient.cellId = 2;
+    subclient.appId = 7;
+    subclient.clientId = 2;
+    subclient.appType = c.appType;
+    subclient.instanceId = 5;
+    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+    for (int64_t id : {501, 502, 99}) {
+      platform::ArchiveFileRecord file;
+      file.archFileId = static_cast<uint64_t>(id);
+      file.jobId = 55;
+      file.appId = 7;
+      file.cellId = 2;
+      file.archFileType = 6;
+      ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
+    }
+    c.setUp();
+    CQiError error;
+    if (c.appType == 22) {
+      Hook<COraclePseudoSnapArchiveHandlerPrivate> hook(c.appType);
+      error = hook.Run();
+    } else {
+      Hook<CPostGresPseudoSnapArchiveHandlerPrivate> hook(c.appType);
+      error = hook.Run();
+    }
+    EXPECT_EQ(FXErrorUtil::GetCode(error), -1);
+    EXPECT_NE(error.AsString().find(c.message), std::string::npos) << error.AsString();
+    EXPECT_EQ(platform::RequestedSleeps().size(), c.sleeps);
+  }
+  EXPECT_TRUE(log_.Contains("BrowseRetry count reached max (5). Return error"));
+  EXPECT_TRUE(log_.Contains("could not find equivalent pseudo archfile for 99"));
+}
+
+}  // namespace
