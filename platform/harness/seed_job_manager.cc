@@ -1,6 +1,7 @@
 // Seed section "job_manager": the jobs of the job service with their
 // subclient, level, token, conversions, the snapshot job they convert, their
-// copy, whether their backup copy is done, and their start and end times;
+// copy, whether their backup copy is done, their start and end times and the
+// attributes job clients OR into them;
 // "details": a job's backup attributes and backup-details blob (dumped for
 // the jobs of the job service).
 #include <optional>
@@ -20,7 +21,7 @@ class JobManagerSection : public SeedSection {
   void Read(const SeedObject& section) override {
     for (const SeedObject& row :
          section.Rows("jobs", {"job_id", "cell_id", "app_id", "level", "token", "conversions", "snap_job_id", "copy_id",
-                               "backup_copy_done", "start_time", "end_time"})) {
+                               "backup_copy_done", "start_time", "end_time", "bkp_attributes"})) {
       platform::JobRecord job;
       job.jobId = row.Unsigned("job_id");
       job.cellId = row.Unsigned("cell_id");
@@ -38,6 +39,9 @@ class JobManagerSection : public SeedSection {
       job.startTime = row.Unsigned("start_time", 0);
       job.endTime = row.Unsigned("end_time", 0);
       jobs_.push_back(job);
+      const uint64_t attributes = row.Unsigned("bkp_attributes", 0);
+      if (attributes > UINT32_MAX) throw SeedRefused(row.PathOf("bkp_attributes"), "out of range");
+      bkpAttributes_.push_back(static_cast<uint32_t>(attributes));
     }
     for (const SeedObject& row : section.Rows("details", {"job_id", "attributes", "xml_blob"})) {
       Details details;
@@ -49,8 +53,11 @@ class JobManagerSection : public SeedSection {
   }
 
   bool Apply() override {
-    for (const platform::JobRecord& job : jobs_)
-      if (!platform::JobService::Current().PutJob(job)) return false;
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+      if (!platform::JobService::Current().PutJob(jobs_[i])) return false;
+      if (bkpAttributes_[i] != 0 && !platform::JobService::Current().AddAttributes(jobs_[i].jobId, bkpAttributes_[i]))
+        return false;
+    }
     for (const Details& details : details_) {
       if (details.attributes && !platform::SetJobAttributes(details.jobId, *details.attributes)) return false;
       if (details.xmlBlob && !platform::SetJobXmlBlob(details.jobId, *details.xmlBlob)) return false;
@@ -71,7 +78,8 @@ class JobManagerSection : public SeedSection {
                       {"copy_id", job.copyId},
                       {"backup_copy_done", job.backupCopyDone},
                       {"start_time", job.startTime},
-                      {"end_time", job.endTime}});
+                      {"end_time", job.endTime},
+                      {"bkp_attributes", platform::JobService::Current().Attributes(job.jobId).value_or(0)}});
     nlohmann::json details = nlohmann::json::array();
     for (const platform::JobRecord& job : platform::JobService::Current().Jobs()) {
       const std::optional<uint64_t> attributes = platform::JobAttributes(job.jobId);
@@ -93,6 +101,7 @@ class JobManagerSection : public SeedSection {
   };
 
   std::vector<platform::JobRecord> jobs_;
+  std::vector<uint32_t> bkpAttributes_;  // one per job
   std::vector<Details> details_;
 };
 

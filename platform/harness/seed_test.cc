@@ -146,11 +146,15 @@ TEST(Seed, JobDetailsRoundTripForTheJobsOfTheService) {
             "$.job_manager.details[0].job_id: missing");
   std::string message;
   const std::string document =
-      R"({"job_manager": {"jobs": [{"job_id": 500, "cell_id": 2, "app_id": 7, "level": 1}],
+      R"({"job_manager": {"jobs": [{"job_id": 500, "cell_id": 2, "app_id": 7, "level": 1, "bkp_attributes": 4096}],
                           "details": [{"job_id": 500, "attributes": 1048576, "xml_blob": "<d/>"}]}})";
   ASSERT_EQ(SeedDocument(document, message), SeedResult::kSeeded) << message;
   std::string dumped;
   ASSERT_TRUE(blbsim::DumpService("job_manager", dumped));
   EXPECT_NE(dumped.find("\"attributes\": 1048576"), std::string::npos) << dumped;
   EXPECT_NE(dumped.find("\"xml_blob\": \"<d/>\""), std::string::npos) << dumped;
+  EXPECT_NE(dumped.find("\"bkp_attributes\": 4096"), std::string::npos) << dumped;
+  EXPECT_EQ(Refusal(R"({"job_manager": {"jobs": [{"job_id": 501, "cell_id": 2, "app_id": 7, "level": 1,
+                                                  "bkp_attributes": 4294967296}]}})"),
+            "$.job_manager.jobs[0].bkp_attributes: out of range");
 }

@@ -59,14 +59,14 @@ void SetBrowsePaths(databrowse::BrowseRequest& request, const std::vector<std::s
 }
 
 CQiError BrowseWithRetry(IdxBrowseClient& client, const databrowse::BrowseRequest& request,
-                         databrowse::BrowseResponseList& reply, bool logMaxRetries, int64_t& code) {
+                         databrowse::BrowseResponseList& reply, bool logMaxRetries, int failureLevel, int64_t& code) {
   EvDebug log;
   std::string requestText;
   request.serialize(requestText, false);
   for (int tries = 0;;) {
     log.DebugLvl(__FUNCTION__, 0, "browseReq=[%s]", requestText.c_str());
     if (client.Initialize(request, nullptr, kInitWait, nullptr, nullptr) != 0 || client.isInitFailed()) {
-      log.DebugLvl(__FUNCTION__, 0, "Error initializing browse request with VornServe");
+      log.DebugLvl(__FUNCTION__, failureLevel, "Error initializing browse request with VornServe");
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "IdxBrowseClient initialized failed");
     }
     const std::vector<CNMessageBase> responses =
@@ -74,7 +74,7 @@ CQiError BrowseWithRetry(IdxBrowseClient& client, const databrowse::BrowseReques
                                             : std::vector<CNMessageBase>();
     // A reply without any response is as good as no reply.
     if (responses.empty()) {
-      log.DebugLvl(__FUNCTION__, 0, "Error doing browse operation: check Browse.log on Stowhost");
+      log.DebugLvl(__FUNCTION__, failureLevel, "Error doing browse operation: check Browse.log on Stowhost");
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Browsing index failed");
     }
     code = responses.front().getint64(Response::kType.number, Response::kType.tag);

@@ -27,9 +27,10 @@ void SetBrowsePaths(databrowse::BrowseRequest& request, const std::vector<std::s
 // seconds between tries, at most five tries; code is then the first
 // response's. Fails with -1 for a client or browse failure, a reply
 // without responses, and code 2 at the fifth try (logging that the count
-// reached its maximum when logMaxRetries).
+// reached its maximum when logMaxRetries). Client and browse failures are
+// logged at failureLevel.
 CQiError BrowseWithRetry(IdxBrowseClient& client, const databrowse::BrowseRequest& request,
-                         databrowse::BrowseResponseList& reply, bool logMaxRetries, int64_t& code);
+                         databrowse::BrowseResponseList& reply, bool logMaxRetries, int failureLevel, int64_t& code);
 
 // The items of every response of the reply, in order.
 std::vector<CNMessageBase> ReplyItems(const databrowse::BrowseResponseList& reply);

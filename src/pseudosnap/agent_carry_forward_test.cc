@@ -3,6 +3,7 @@
 #include "platform/config/application_list.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/scripted_replies.h"
+#include "platform/sim/fault_table.h"
 #include "platform/time/sleep.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
 
@@ -198,6 +199,34 @@ TEST_F(AgentCarryForwardTest, FailuresOfBothHooks) {
   }
   EXPECT_TRUE(log_.Contains("BrowseRetry count reached max (5). Return error"));
   EXPECT_TRUE(log_.Contains("could not find equivalent pseudo archfile for 99"));
+}
+
+// The PostgreSQL hook reports a failing index client as an error, the
+// Oracle hook only as a debug line.
+TEST_F(AgentCarryForwardTest, ClientFailuresAreErrorsOnlyForPostgres) {
+  struct Case {
+    uint32_t appType;
+    const char* call;
+    const char* line;
+  };
+  const Case cases[] = {
+      {22, "IdxBrowseClient::Initialize", "Error initializing browse request with VornServe"},
+      {22, "IdxBrowseClient::Browse", "Error doing browse operation: check Browse.log on Stowhost"},
+      {125, "IdxBrowseClient::Initialize", "Error initializing browse request with VornServe"},
+      {125, "IdxBrowseClient::Browse", "Error doing browse operation: check Browse.log on Stowhost"},
+  };
+  OracleEntries();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " of " + std::to_string(c.appType));
+    log_.Clear();
+    platform::FaultTable::Set(c.call, -1);
+    CQiError error = c.appType == 22 ? Hook<COraclePseudoSnapArchiveHandlerPrivate>(22).Run()
+                                     : Hook<CPostGresPseudoSnapArchiveHandlerPrivate>(125).Run();
+    platform::FaultTable::Clear(c.call);
+    EXPECT_EQ(FXErrorUtil::GetCode(error), -1);
+    const std::string level = c.appType == 125 ? "[-1] " : "[0] ";
+    EXPECT_TRUE(log_.Contains(level + "BrowseWithRetry: " + c.line)) << testing::PrintToString(log_.Lines());
+  }
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databr
       request.setObjectAccessor(request.kAdvancedOptions.number, request.kAdvancedOptions.tag, options);
     }
     int64_t code = 0;
-    error = pseudosnap::BrowseWithRetry(client, request, reply, false, code);
+    error = pseudosnap::BrowseWithRetry(client, request, reply, false, 0, code);
     if (error.IsError()) return error.Push(FXCODELOC);
     if (code == pseudosnap::kBrowseCodeNothingFound && list == kTableViewList) {
       log.DebugLvl(__FUNCTION__, 0, "TblView items not present in snap backup, nothing to carryforward in backup copy");

@@ -42,7 +42,7 @@ CQiError CPostGresPseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(data
   IdxBrowseClient client;
   databrowse::BrowseResponseList reply;
   int64_t code = 0;
-  error = pseudosnap::BrowseWithRetry(client, request, reply, true, code);
+  error = pseudosnap::BrowseWithRetry(client, request, reply, true, -1, code);
   if (error.IsError()) return error.Push(FXCODELOC);
   if (code != pseudosnap::kBrowseCodeOk)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Error Updating index,query resulted empty result set");

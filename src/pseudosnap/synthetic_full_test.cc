@@ -6,12 +6,18 @@
 
 #include "blocklevel/index_info_reader.h"
 #include "blocklevel/index_info_store.h"
+#include "blocklevel/pseudo_snap_archive_handler.h"
+#include "platform/bag/bag.h"
 #include "platform/compress/c7zip.h"
+#include "platform/config/application_list.h"
 #include "platform/harness/index_harness.h"
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/indexing/index_agent_entries.h"
 #include "platform/jobinfo/job_info_metadata.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/jobs/job_details.h"
+#include "platform/messages/uxa_messages.h"
 #include "platform/services/host_name.h"
 #include "platform/sim/fault_table.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
@@ -171,6 +177,74 @@ TEST_F(SyntheticFullTest, WithoutIndexingV2TheCatalogueComesFromTheIndexStore) {
   }
   // Without the catalogue archive the destructor leaves the folder.
   EXPECT_TRUE(testing_support::FileExists(WorkDir() + "/BlockDeviceConfig.kzf"));
+}
+
+// An Oracle image-copy subclient through the facade: its volume types and
+// image-copy values come from the source job, its backup details do not.
+TEST_F(SyntheticFullTest, OracleImageCopyJobThroughTheFacade) {
+  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+  subclient.appType = 22;
+  subclient.oracle.snapImageCopy = true;
+  subclient.instanceId = 5;
+  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+  ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+  for (const auto& [path, afile] :
+       {std::pair<std::string, int64_t>{"/ORCL/system01.dbf", 501}, {"/ORCL/redo01.log", 502}}) {
+    platform::AgentIndexEntry entry;
+    entry.cellId = 2;
+    entry.appId = 7;
+    entry.jobId = 55;
+    entry.path = path;
+    entry.archFileId = afile;
+    entry.archGroupId = 3;
+    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+  }
+  using VolumeType = Uxa::OraVolumeDataType;
+  std::string volumeTypes;
+  for (const auto& [volume, type] : {std::pair<std::string, std::string>{"/mnt/a", "DATA"}, {"/mnt/b", "LOGS"}}) {
+    VolumeType message;
+    message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
+                      VolumeType::kVolume.check);
+    message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
+                      VolumeType::kType.check);
+    std::string line;
+    message.serialize(line, false);
+    volumeTypes += line + "\n";
+  }
+  testing_support::WriteFile(Path("OraVolumeType.kzf"), volumeTypes);
+  C7zip compressor("", 2);
+  ASSERT_FALSE(compressor.AddFilesToArchive(Path("OraVolumeType.kzf.7z"), {Path("OraVolumeType.kzf")}, {}).IsError());
+  ASSERT_TRUE(blbsim::PutJobInfoFile(55, "BlockLevelCatalog", "OraVolumeType.kzf.7z",
+                                     testing_support::ReadFile(Path("OraVolumeType.kzf.7z"))));
+  std::remove(Path("OraVolumeType.kzf").c_str());
+  CBag values;
+  ASSERT_FALSE(values.Write("RmanImageCopyTag", "TAG1").IsError());
+  ASSERT_FALSE(values.Write("OraDatabaseContent", "CDB1").IsError());
+  std::string bag;
+  values.GetSerializedData(bag);
+  ASSERT_TRUE(platform::JobInfoMetadata::Current().PutBag(55, "OraImageCopyInfo/OracleImageCopy", 1, bag));
+
+  {
+    CPseudoSnapArchiveHandler facade;
+    CQiError error =
+        facade.Initialize(2, 7, 22, KZ_BKP_LEVEL_SYNTHFULL, 101, 55, 0, 0, 2, sc_, "ss1", "tok", &ctrl_, true, false);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+    error = facade.CreatePseudoSnapArchive(nullptr);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+    EXPECT_EQ(testing_support::ReadFile(WorkDir() + "/OraVolumeType.kzf"), volumeTypes);
+  }
+  EXPECT_NE(platform::JobService::Current().Attributes(101).value_or(0) & 0x1000u, 0u);
+  for (uint64_t job : {55, 101})
+    for (const platform::JobClientCall& call : blbsim::JobClientCalls(job))
+      EXPECT_EQ(call.call.find("XmlBlob"), std::string::npos) << call.call;
+  std::string uploaded;
+  ASSERT_EQ(platform::JobInfoMetadata::Current().ReadBag(101, "OracleImageCopy", 2, uploaded), 0);
+  ASSERT_FALSE(values.LoadSerializedData(uploaded).IsError());
+  std::string tag, content;
+  values.Read("RmanImageCopyTag", tag);
+  values.Read("OraDatabaseContent", content);
+  EXPECT_EQ(tag + "|" + content, "TAG1|CDB1");
+  EXPECT_TRUE(log_.Contains("RmanImageCopyTag not found in RFC. Try to get from Index next"));
 }
 
 }  // namespace
