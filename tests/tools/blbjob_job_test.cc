@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -15,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/blbsim_command.h"
@@ -403,7 +405,14 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     EXPECT_TRUE(Contains(out, fault.named)) << out;
     EXPECT_TRUE(Contains(out, fault.error)) << out;
     EXPECT_TRUE(fs_->Writable());
-    EXPECT_EQ(CommandOutput(snapshots + " || true"), attached) << fault.call;
+    // A released snapshot's loop device leaves the list once its last opener
+    // has closed it.
+    std::string listed = CommandOutput(snapshots + " || true");
+    for (int tries = 0; listed != attached && tries < 50; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      listed = CommandOutput(snapshots + " || true");
+    }
+    EXPECT_EQ(listed, attached) << fault.call;
     ++job;
   }
   // The bitmap the failed snapshot phase could not read is not trusted: the
