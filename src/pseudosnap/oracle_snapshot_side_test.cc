@@ -3,6 +3,7 @@
 #include "platform/config/application_list.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/index_carry_forward.h"
+#include "platform/indexing/index_request_log.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/messages/uxa_messages.h"
 #include "platform/sim/fault_table.h"
@@ -104,6 +105,25 @@ TEST_F(OracleSnapshotSideTest, DataAndLogVolumesGetArchiveFilesOfTheirOwn) {
   EXPECT_EQ(handler.m_mMountMap, (std::map<std::string, std::string>{{"/dev/sdb1", "/u01"}, {"/dev/sdc1", "/u02"}}));
 }
 
+TEST_F(OracleSnapshotSideTest, EachArchiveTypeMayHaveACopyOfItsOwnAndTheLastOneWins) {
+  // The data and the log archives of the job are given copies of their own.
+  for (const platform::SnapUtilCopyId& setting : {platform::SnapUtilCopyId{101, 1, 7}, {101, 4, 9}, {102, 4, 11}})
+    ASSERT_TRUE(platform::SnapshotLibrary::Current().PutCopyId(setting));
+  OracleHandler handler;
+  std::vector<uint32_t> ids;
+  CQiError error = Run(handler, &ids);
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  ASSERT_EQ(ids, (std::vector<uint32_t>{503, 504}));
+  std::map<uint64_t, uint32_t> copies;
+  for (const platform::ArchiveFileRecord& file : platform::ArchiveManager::Current().All())
+    copies[file.archFileId] = file.copyId;
+  EXPECT_EQ(copies[503], 7u);
+  EXPECT_EQ(copies[504], 9u);
+  std::optional<SMVolSnapInfo> clone = blbsim::FindSnapRecord(101, 2);
+  ASSERT_TRUE(clone.has_value());
+  EXPECT_EQ(clone->getCopyId(), 9u);
+}
+
 TEST_F(OracleSnapshotSideTest, VolumeTypeFileDecidesWhatIsMade) {
   struct Case {
     std::vector<std::pair<std::string, std::string>> types;
@@ -201,9 +221,30 @@ TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
     entry.archFileId = afile;
     ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
   }
+  ASSERT_TRUE(platform::ClearIndexRequests());
   OracleHandler handler;
   CQiError error = Run(handler, nullptr, true);
   ASSERT_FALSE(error.IsError()) << error.AsString();
+
+  // The agents' entries are asked for by the instance's paths, the table
+  // views under their own view, both for the snapshot copy.
+  std::vector<std::string> browses;
+  for (const platform::IndexRequestRecord& record : platform::IndexRequests()) {
+    databrowse::BrowseRequest request;
+    if (record.call != "Browse" || request.unserialize(record.request) != 0) continue;
+    CNMessageBase mode, advanced;
+    if (!request.getObjectAccessor(8, 8, mode) || mode.getint64(1, 1) != 2 ||
+        !request.getObjectAccessor(11, 11, advanced))
+      continue;
+    std::string line = std::to_string(advanced.getuint64(1, 1)) + " view=" + advanced.getstring(2, 2) + ":";
+    for (const CNMessageBase& path : request.getlistobject(4, 4)) line += " " + path.getstring(1, 1);
+    browses.push_back(line);
+  }
+  EXPECT_EQ(browses,
+            (std::vector<std::string>{"4294967291 view=: /ORCL \\ORCL",
+                                      "4294967291 view=TABLEVIEW: /TblView/ORCL \\TblView\\ORCL /+TblSpaceDep+/ORCL "
+                                      "\\+TblSpaceDep+\\ORCL"}));
+
   std::vector<std::string> carried;
   for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101))
     carried.push_back(row.view + "|" + row.path + ">" + std::to_string(row.afileId));
