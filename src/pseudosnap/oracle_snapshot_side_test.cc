@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <fstream>
 
 #include "platform/config/application_list.h"
+#include "platform/guid/guid_factory.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/index_carry_forward.h"
 #include "platform/indexing/index_request_log.h"
@@ -74,6 +76,36 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
                                         indexingV2, false);
     if (error.IsError()) return error;
     return handler.CreatePseudoSnapArchive(ids);
+  }
+
+  // Instance ORCL, the snapshot job's run and its archive files within it,
+  // and a subclient folder ready for the index's files.
+  void PrepareIndexedRun() {
+    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    subclient.instanceId = 5;
+    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+    ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+    platform::JobRecord snapJob = Job(55, "");
+    snapJob.startTime = 1000;
+    snapJob.endTime = 1600;
+    ASSERT_TRUE(blbsim::AddJob(snapJob));
+    for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+      file.createTime = 1200;
+      ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
+    }
+    ASSERT_TRUE(platform::MakeDirectories(Path("BlockLevelCumulativeBM")));
+  }
+
+  // An entry the agent wrote into the snapshot job's index.
+  static void PutEntry(const std::string& path, int64_t afile, const std::string& view = "") {
+    platform::AgentIndexEntry entry;
+    entry.cellId = 2;
+    entry.appId = 7;
+    entry.jobId = 55;
+    entry.path = path;
+    entry.view = view;
+    entry.archFileId = afile;
+    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
   }
 
   // The snap utility's calls of the run, as "name(request)".
@@ -165,10 +197,25 @@ TEST_F(OracleSnapshotSideTest, AsmVolumesGoByTheirDiskGroups) {
   SetSnapRecord(kAsmSnapRecord);
   WriteConfig({ConfigLine("ORCL_VOL", "/dev/sdd")});
   WriteVolumeTypes({{"ORCL_VOL", "DATA"}});
+  PrepareIndexedRun();
+  PutEntry("/ORCL/system01.dbf", 501);
   OracleHandler handler;
-  CQiError error = Run(handler);
+  CQiError error = Run(handler, nullptr, true);
   ASSERT_FALSE(error.IsError()) << error.AsString();
   EXPECT_EQ(handler.m_mMountMap, (std::map<std::string, std::string>{{"ORCL_VOL", "+DATA"}}));
+  // The index knows the volume by its own name, never by its disk group.
+  const std::vector<std::string> items = blbsim::IndexItems(101);
+  const std::string volumeKey = GetObjectGuid("ORCL_VOL", 0, '/');
+  EXPECT_NE(std::find(items.begin(), items.end(), "meta tag=0x60512130 len=0 value=" + volumeKey), items.end());
+  const auto volData =
+      std::find_if(items.begin(), items.end(), [](const std::string& item) { return item.rfind("idxmeta ", 0) == 0; });
+  ASSERT_NE(volData, items.end());
+  IdxMetadata::IdxMetaData metadata;
+  ASSERT_EQ(metadata.unserialize(volData->substr(8)), 0) << *volData;
+  CNMessageBase volume;
+  ASSERT_TRUE(metadata.getObjectAccessor(35, 35, volume));
+  EXPECT_EQ(volume.getstring(1, 1), "ORCL_VOL");
+  for (const std::string& item : items) EXPECT_EQ(item.find("+DATA"), std::string::npos) << item;
   std::optional<SMVolSnapInfo> clone = blbsim::FindSnapRecord(101, 2);
   ASSERT_TRUE(clone.has_value());
   EXPECT_TRUE(clone->isAsmCloned());
@@ -196,31 +243,10 @@ TEST_F(OracleSnapshotSideTest, SynthFullIsMarkedAsADataBackup) {
 }
 
 TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
-  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
-  subclient.instanceId = 5;
-  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-  ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
-  platform::JobRecord snapJob = Job(55, "");
-  snapJob.startTime = 1000;
-  snapJob.endTime = 1600;
-  ASSERT_TRUE(blbsim::AddJob(snapJob));
-  for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
-    file.createTime = 1200;
-    ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
-  }
-  ASSERT_TRUE(platform::MakeDirectories(Path("BlockLevelCumulativeBM")));
-  for (const auto& [path, afile, view] : {std::tuple<const char*, int64_t, const char*>{"/ORCL/system01.dbf", 501, ""},
-                                          {"/ORCL/redo01.log", 502, ""},
-                                          {"/TblView/ORCL/USERS", 501, "TABLEVIEW"}}) {
-    platform::AgentIndexEntry entry;
-    entry.cellId = 2;
-    entry.appId = 7;
-    entry.jobId = 55;
-    entry.path = path;
-    entry.view = view;
-    entry.archFileId = afile;
-    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
-  }
+  PrepareIndexedRun();
+  PutEntry("/ORCL/system01.dbf", 501);
+  PutEntry("/ORCL/redo01.log", 502);
+  PutEntry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
   ASSERT_TRUE(platform::ClearIndexRequests());
   OracleHandler handler;
   CQiError error = Run(handler, nullptr, true);
