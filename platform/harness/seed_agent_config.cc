@@ -8,12 +8,6 @@
 namespace blbsim {
 namespace {
 
-uint32_t ReadUint32(const SeedObject& row, const char* key, uint32_t fallback) {
-  const uint64_t value = row.Unsigned(key, fallback);
-  if (value > UINT32_MAX) throw SeedRefused(row.PathOf(key), "out of range");
-  return static_cast<uint32_t>(value);
-}
-
 class AgentConfigSection : public SeedSection {
  public:
   const char* Name() const override { return "agent_config"; }
@@ -31,9 +25,7 @@ class AgentConfigSection : public SeedSection {
       client.installDir = row.Text("install_dir", "");
       client.active = row.Flag("active", false);
       client.isVirtual = row.Flag("virtual", false);
-      const long long osId = row.Integer("os_id", 49);
-      if (osId < INT32_MIN || osId > INT32_MAX) throw SeedRefused(row.PathOf("os_id"), "out of range");
-      client.osId = static_cast<int>(osId);
+      client.osId = row.Integer32("os_id", 49);
       clients_.push_back(client);
     }
     for (const SeedObject& row : section.Rows("subclients", {"cell_id",
@@ -68,15 +60,13 @@ class AgentConfigSection : public SeedSection {
       subclient.backupSetId = row.Unsigned("backup_set_id", 0);
       subclient.instanceId = row.Unsigned("instance_id", 0);
       subclient.snapBackup = row.Flag("snap_backup", false);
-      const long long mode = row.Integer("oracle_backup_mode", 0);
-      if (mode < INT32_MIN || mode > INT32_MAX) throw SeedRefused(row.PathOf("oracle_backup_mode"), "out of range");
-      subclient.oracle.backupMode = static_cast<int>(mode);
+      subclient.oracle.backupMode = row.Integer32("oracle_backup_mode", 0);
       subclient.oracle.snapImageCopy = row.Flag("oracle_snap_image_copy", false);
       subclient.oracle.imageCopyDir = row.Text("oracle_image_copy_dir", "");
       subclient.plainSubclient = row.Flag("plain_subclient", false);
       subclient.indexingV2 = row.Flag("indexing_v2", true);
-      subclient.copyId = ReadUint32(row, "copy_id", 1);
-      subclient.groupId = ReadUint32(row, "group_id", 1);
+      subclient.copyId = row.Unsigned32("copy_id", 1);
+      subclient.groupId = row.Unsigned32("group_id", 1);
       subclient.guid = row.Text("guid", "");
       subclients_.push_back({subclient, row.Texts("contents")});
     }

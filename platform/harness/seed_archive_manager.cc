@@ -5,12 +5,6 @@
 namespace blbsim {
 namespace {
 
-uint32_t Uint32(const SeedObject& row, const char* key) {
-  const uint64_t value = row.Unsigned(key, 0);
-  if (value > UINT32_MAX) throw SeedRefused(row.PathOf(key), "out of range");
-  return static_cast<uint32_t>(value);
-}
-
 class ArchiveManagerSection : public SeedSection {
  public:
   const char* Name() const override { return "archive_manager"; }
@@ -25,18 +19,14 @@ class ArchiveManagerSection : public SeedSection {
       record.jobId = row.Unsigned("job_id");
       record.appId = row.Unsigned("app_id");
       record.cellId = row.Unsigned("cell_id");
-      const long long type = row.Integer("afile_type");
-      if (type < INT32_MIN || type > INT32_MAX) throw SeedRefused(row.PathOf("afile_type"), "out of range");
-      record.archFileType = static_cast<int>(type);
+      record.archFileType = row.Integer32("afile_type");
       record.cycleNumber = row.Unsigned("cycle_number", 0);
       record.createTime = row.Unsigned("create_time", 0);
       record.storageHostName = row.Text("storage_host", "");
-      record.copyId = Uint32(row, "copy_id");
-      record.groupId = Uint32(row, "group_id");
-      record.flags = Uint32(row, "flags");
-      const long long level = row.Integer("level", 0);
-      if (level < INT32_MIN || level > INT32_MAX) throw SeedRefused(row.PathOf("level"), "out of range");
-      record.level = static_cast<int>(level);
+      record.copyId = row.Unsigned32("copy_id", 0);
+      record.groupId = row.Unsigned32("group_id", 0);
+      record.flags = row.Unsigned32("flags", 0);
+      record.level = row.Integer32("level", 0);
       records_.push_back(record);
     }
   }

@@ -17,9 +17,7 @@ class FaultTableSection : public SeedSection {
       fault.call = row.Text("call");
       if (!platform::IsFailableCall(fault.call))
         throw SeedRefused(row.PathOf("call"), "no failable call is named " + fault.call);
-      const long long code = row.Integer("code");
-      if (code < INT32_MIN || code > INT32_MAX) throw SeedRefused(row.PathOf("code"), "out of range");
-      fault.code = static_cast<int>(code);
+      fault.code = row.Integer32("code");
       std::optional<platform::FaultMode> mode = platform::ParseFaultMode(row.Text("mode", "error"));
       if (!mode) throw SeedRefused(row.PathOf("mode"), "expected \"error\", \"throw\" or \"delay\"");
       fault.mode = *mode;

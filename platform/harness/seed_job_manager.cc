@@ -26,22 +26,16 @@ class JobManagerSection : public SeedSection {
       job.jobId = row.Unsigned("job_id");
       job.cellId = row.Unsigned("cell_id");
       job.appId = row.Unsigned("app_id");
-      const long long level = row.Integer("level");
-      if (level < INT32_MIN || level > INT32_MAX) throw SeedRefused(row.PathOf("level"), "out of range");
-      job.level = static_cast<int>(level);
+      job.level = row.Integer32("level");
       job.token = row.Text("token", "");
       job.conversions = row.Unsigned("conversions", 0);
       job.snapJobId = row.Unsigned("snap_job_id", 0);
-      const uint64_t copy = row.Unsigned("copy_id", 0);
-      if (copy > UINT32_MAX) throw SeedRefused(row.PathOf("copy_id"), "out of range");
-      job.copyId = static_cast<uint32_t>(copy);
+      job.copyId = row.Unsigned32("copy_id", 0);
       job.backupCopyDone = row.Flag("backup_copy_done", false);
       job.startTime = row.Unsigned("start_time", 0);
       job.endTime = row.Unsigned("end_time", 0);
       jobs_.push_back(job);
-      const uint64_t attributes = row.Unsigned("bkp_attributes", 0);
-      if (attributes > UINT32_MAX) throw SeedRefused(row.PathOf("bkp_attributes"), "out of range");
-      bkpAttributes_.push_back(static_cast<uint32_t>(attributes));
+      bkpAttributes_.push_back(row.Unsigned32("bkp_attributes", 0));
     }
     for (const SeedObject& row : section.Rows("details", {"job_id", "attributes", "xml_blob"})) {
       Details details;

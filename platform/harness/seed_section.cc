@@ -45,12 +45,36 @@ uint64_t SeedObject::Unsigned(const char* key, uint64_t fallback) const {
   return member != nullptr ? member->get<uint64_t>() : fallback;
 }
 
+uint32_t SeedObject::Unsigned32(const char* key) const {
+  const uint64_t value = Unsigned(key);
+  if (value > UINT32_MAX) throw SeedRefused(PathOf(key), "out of range");
+  return static_cast<uint32_t>(value);
+}
+
+uint32_t SeedObject::Unsigned32(const char* key, uint32_t fallback) const {
+  const uint64_t value = Unsigned(key, fallback);
+  if (value > UINT32_MAX) throw SeedRefused(PathOf(key), "out of range");
+  return static_cast<uint32_t>(value);
+}
+
 long long SeedObject::Integer(const char* key) const {
   return Integer(key, 0, true);
 }
 
 long long SeedObject::Integer(const char* key, long long fallback) const {
   return Integer(key, fallback, false);
+}
+
+int SeedObject::Integer32(const char* key) const {
+  const long long value = Integer(key);
+  if (value < INT32_MIN || value > INT32_MAX) throw SeedRefused(PathOf(key), "out of range");
+  return static_cast<int>(value);
+}
+
+int SeedObject::Integer32(const char* key, int fallback) const {
+  const long long value = Integer(key, fallback);
+  if (value < INT32_MIN || value > INT32_MAX) throw SeedRefused(PathOf(key), "out of range");
+  return static_cast<int>(value);
 }
 
 long long SeedObject::Integer(const char* key, long long fallback, bool required) const {

@@ -27,8 +27,14 @@ class SeedObject {
 
   uint64_t Unsigned(const char* key) const;
   uint64_t Unsigned(const char* key, uint64_t fallback) const;
+  // Refused beyond 32 bits.
+  uint32_t Unsigned32(const char* key) const;
+  uint32_t Unsigned32(const char* key, uint32_t fallback) const;
   long long Integer(const char* key) const;
   long long Integer(const char* key, long long fallback) const;
+  // Refused outside a signed 32-bit range.
+  int Integer32(const char* key) const;
+  int Integer32(const char* key, int fallback) const;
   std::string Text(const char* key) const;
   std::string Text(const char* key, const std::string& fallback) const;
   bool Flag(const char* key, bool fallback) const;

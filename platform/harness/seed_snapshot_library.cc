@@ -1,5 +1,6 @@
 // Seed section "snapshot_library": volume-snap records in their text form
-// (one string each, lines separated by "\n") and snap engines.
+// (one string each, lines separated by "\n"), snap engines, and the copy
+// ids the snap utility gives a job's archives of one type (1 data, 4 log).
 #include "platform/harness/seed_section.h"
 #include "platform/snapshot/snap_client_api.h"
 
@@ -9,7 +10,7 @@ namespace {
 class SnapshotLibrarySection : public SeedSection {
  public:
   const char* Name() const override { return "snapshot_library"; }
-  std::vector<const char*> Keys() const override { return {"records", "engines"}; }
+  std::vector<const char*> Keys() const override { return {"records", "engines", "copy_ids"}; }
 
   void Read(const SeedObject& section) override {
     const std::vector<std::string> texts = section.Texts("records");
@@ -20,11 +21,10 @@ class SnapshotLibrarySection : public SeedSection {
         throw SeedRefused(section.PathOf("records") + "[" + std::to_string(i) + "]", why);
       records_.push_back(record);
     }
-    for (const SeedObject& row : section.Rows("engines", {"engine_id", "name"})) {
-      const long long id = row.Integer("engine_id");
-      if (id < INT32_MIN || id > INT32_MAX) throw SeedRefused(row.PathOf("engine_id"), "out of range");
-      engines_.push_back({static_cast<int>(id), row.Text("name", "")});
-    }
+    for (const SeedObject& row : section.Rows("engines", {"engine_id", "name"}))
+      engines_.push_back({row.Integer32("engine_id"), row.Text("name", "")});
+    for (const SeedObject& row : section.Rows("copy_ids", {"job_id", "archive_type", "copy_id"}))
+      copyIds_.push_back({row.Unsigned("job_id"), row.Unsigned32("archive_type"), row.Unsigned32("copy_id")});
   }
 
   bool Apply() override {
@@ -33,6 +33,8 @@ class SnapshotLibrarySection : public SeedSection {
       if (!library.PutRecord(record)) return false;
     for (const SMEngineInfo& engine : engines_)
       if (!library.PutEngine(engine)) return false;
+    for (const platform::SnapUtilCopyId& setting : copyIds_)
+      if (!library.PutCopyId(setting)) return false;
     return true;
   }
 
@@ -43,12 +45,17 @@ class SnapshotLibrarySection : public SeedSection {
     nlohmann::json engines = nlohmann::json::array();
     for (const SMEngineInfo& engine : library.Engines())
       engines.push_back({{"engine_id", engine.engineId}, {"name", engine.name}});
-    return {{"records", records}, {"engines", engines}};
+    nlohmann::json copyIds = nlohmann::json::array();
+    for (const platform::SnapUtilCopyId& setting : library.CopyIds())
+      copyIds.push_back(
+          {{"job_id", setting.jobId}, {"archive_type", setting.archiveType}, {"copy_id", setting.copyId}});
+    return {{"records", records}, {"engines", engines}, {"copy_ids", copyIds}};
   }
 
  private:
   std::vector<SMVolSnapInfo> records_;
   std::vector<SMEngineInfo> engines_;
+  std::vector<platform::SnapUtilCopyId> copyIds_;
 };
 
 }  // namespace

@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "platform/bag/bag.h"
 #include "platform/config/agent_config.h"
 #include "platform/config/application_list.h"
 #include "platform/dbagents/oracle_content.h"
 #include "platform/harness/services_harness.h"
+#include "platform/indexing/index_agent_entries.h"
+#include "platform/jobinfo/job_info_metadata.h"
 #include "platform/sim/fault_table.h"
+#include "platform/snapshot/snap_client_api.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -157,4 +165,61 @@ TEST(Seed, JobDetailsRoundTripForTheJobsOfTheService) {
   EXPECT_EQ(Refusal(R"({"job_manager": {"jobs": [{"job_id": 501, "cell_id": 2, "app_id": 7, "level": 1,
                                                   "bkp_attributes": 4294967296}]}})"),
             "$.job_manager.jobs[0].bkp_attributes: out of range");
+}
+
+TEST(Seed, AgentEntriesBagsAndCopyIdsReachTheServicesAndDumpAsSeeded) {
+  std::unique_ptr<testing_support::ScopedStateDir> state = std::make_unique<testing_support::ScopedStateDir>();
+  EXPECT_EQ(Refusal(R"({"job_info": {"bags": [{"job_id": 500, "container": "C", "storage_type": 3}]}})"),
+            "$.job_info.bags[0].storage_type: neither 1 (index) nor 2 (reference copy)");
+  EXPECT_EQ(Refusal(R"({"job_info": {"bags": [{"job_id": 500, "container": "C", "storage_type": 1,
+                                               "values": [{"key": "K", "value": "1"}, {"key": "K", "value": "2"}]}]}})"),
+            "$.job_info.bags[0].values[1].key: empty or repeated");
+  EXPECT_EQ(Refusal(R"({"index_items": {"agent_entries": [{"cell_id": 2, "app_id": 21, "job_id": 500,
+                                                           "path": "/ORCL/a", "afile_id": 4294967296}]}})"),
+            "$.index_items.agent_entries[0].afile_id: out of range");
+  EXPECT_EQ(Refusal(R"({"snapshot_library": {"copy_ids": [{"job_id": 501, "archive_type": 1}]}})"),
+            "$.snapshot_library.copy_ids[0].copy_id: missing");
+
+  const std::string document = R"({
+      "job_info": {"bags": [{"job_id": 500, "container": "OraImageCopyInfo/OracleImageCopy", "storage_type": 1,
+                             "values": [{"key": "RmanImageCopyTag", "value": "TAG1"},
+                                        {"key": "OraDatabaseContent", "value": "a=b;c%"}]}]},
+      "index_items": {"agent_entries": [
+          {"cell_id": 2, "app_id": 25, "job_id": 500, "path": "/pg1", "afile_id": 80, "guid": "G1", "group_id": 3,
+           "mount_point": true},
+          {"cell_id": 2, "app_id": 25, "job_id": 500, "path": "/TblView", "view": "TABLEVIEW", "afile_id": 81}]},
+      "snapshot_library": {"copy_ids": [{"job_id": 501, "archive_type": 4, "copy_id": 9}]}})";
+  // What a dump shows seeds a new state directory to the same dump.
+  std::map<std::string, std::string> dumps;
+  nlohmann::json reseeded = nlohmann::json::object();
+  for (int pass = 0; pass < 2; ++pass) {
+    state.reset();
+    state = std::make_unique<testing_support::ScopedStateDir>();
+    std::string message;
+    ASSERT_EQ(SeedDocument(pass == 0 ? document : reseeded.dump(), message), SeedResult::kSeeded) << message;
+    std::string bag;
+    ASSERT_EQ(platform::JobInfoMetadata::Current().ReadBag(500, "OraImageCopyInfo/OracleImageCopy", 1, bag), 0);
+    CBag values;
+    ASSERT_EQ(values.LoadSerializedData(bag).GetErrorCode(), 0) << bag;
+    std::string content;
+    EXPECT_EQ(values.Read("OraDatabaseContent", content).GetErrorCode(), 0);
+    EXPECT_EQ(content, "a=b;c%");
+    const std::vector<platform::AgentIndexEntry> all = platform::AllAgentIndexEntries();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_TRUE(all[0].mountPoint);
+    EXPECT_EQ(all[0].componentGuid, "G1");
+    EXPECT_EQ(all[1].view, "TABLEVIEW");
+    EXPECT_EQ(platform::SnapshotLibrary::Current().FindCopyId(501, 4), std::optional<uint32_t>(9));
+    EXPECT_FALSE(platform::SnapshotLibrary::Current().FindCopyId(501, 1).has_value());
+    for (const char* service : {"job_info", "index_items", "snapshot_library"}) {
+      std::string dumped;
+      ASSERT_TRUE(blbsim::DumpService(service, dumped));
+      if (pass == 0) {
+        dumps[service] = dumped;
+        reseeded.update(nlohmann::json::parse(dumped));
+      } else {
+        EXPECT_EQ(dumped, dumps[service]);
+      }
+    }
+  }
 }

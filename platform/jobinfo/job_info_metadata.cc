@@ -22,10 +22,21 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
   }
 
   bool PutBag(uint64_t jobId, const std::string& container, uint32_t storageType, const std::string& bag) override {
-    SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO job_info_bags (job_id, container, storage_type, bag) VALUES (?, ?, ?, ?);");
+    SqlStatement put(
+        StateDb::Current(),
+        "INSERT OR REPLACE INTO job_info_bags (job_id, container, storage_type, bag) VALUES (?, ?, ?, ?);");
     put.BindUnsigned(1, jobId).Bind(2, container).BindUnsigned(3, storageType).Bind(4, bag);
     return put.Run();
+  }
+
+  std::vector<JobInfoBagRecord> Bags() override {
+    std::vector<JobInfoBagRecord> bags;
+    SqlStatement query(StateDb::Current(),
+                       "SELECT job_id, container, storage_type, bag FROM job_info_bags "
+                       "ORDER BY job_id, container, storage_type;");
+    while (query.Step())
+      bags.push_back({query.Unsigned(0), query.Text(1), static_cast<uint32_t>(query.Unsigned(2)), query.Text(3)});
+    return bags;
   }
 
   std::vector<JobInfoJobRecord> Jobs() override {

@@ -39,6 +39,15 @@ struct JobInfoFileRecord {
   uint64_t storedTime = 0;  // Unix seconds
 };
 
+// A job's key-value container in one storage type (1 index, 2 reference
+// copy), as the serialised bag the store committed.
+struct JobInfoBagRecord {
+  uint64_t jobId = 0;
+  std::string container;
+  uint32_t storageType = 0;
+  std::string bag;
+};
+
 class JobInfoMetadataBackend {
  public:
   virtual ~JobInfoMetadataBackend() = default;
@@ -67,6 +76,8 @@ class JobInfoMetadataBackend {
   virtual int ReadBag(uint64_t, const std::string&, uint32_t, std::string&) { return 1168; }
   // Adds the container or replaces it.
   virtual bool PutBag(uint64_t, const std::string&, uint32_t, const std::string&) { return false; }
+  // Every container, by job, container and storage type.
+  virtual std::vector<JobInfoBagRecord> Bags() { return {}; }
 
   static JobInfoMetadataBackend& Default();
 };

@@ -363,6 +363,13 @@ const char* const kSteps[] = {
     "  storage_type INTEGER NOT NULL,"
     "  bag TEXT NOT NULL,"
     "  PRIMARY KEY (job_id, container, storage_type));",
+    // The copy id the snap utility gives a job's archives of one type
+    // (1 data, 4 log) when the harness settles it.
+    "CREATE TABLE snap_util_copy_ids ("
+    "  job_id INTEGER NOT NULL,"
+    "  archive_type INTEGER NOT NULL,"
+    "  copy_id INTEGER NOT NULL,"
+    "  PRIMARY KEY (job_id, archive_type));",
 };
 
 constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);

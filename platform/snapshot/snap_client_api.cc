@@ -63,6 +63,33 @@ class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
     return calls;
   }
 
+  std::optional<uint32_t> FindCopyId(uint64_t jobId, uint32_t archiveType) override {
+    SqlStatement query(StateDb::Current(),
+                       "SELECT copy_id FROM snap_util_copy_ids WHERE job_id = ? AND archive_type = ?;");
+    query.BindUnsigned(1, jobId).BindUnsigned(2, archiveType);
+    if (!query.Step()) return std::nullopt;
+    return static_cast<uint32_t>(query.Unsigned(0));
+  }
+
+  bool PutCopyId(const SnapUtilCopyId& setting) override {
+    SqlStatement put(StateDb::Current(),
+                     "INSERT OR REPLACE INTO snap_util_copy_ids (job_id, archive_type, copy_id) VALUES (?, ?, ?);");
+    return put.BindUnsigned(1, setting.jobId)
+        .BindUnsigned(2, setting.archiveType)
+        .BindUnsigned(3, setting.copyId)
+        .Run();
+  }
+
+  std::vector<SnapUtilCopyId> CopyIds() override {
+    std::vector<SnapUtilCopyId> settings;
+    SqlStatement query(StateDb::Current(),
+                       "SELECT job_id, archive_type, copy_id FROM snap_util_copy_ids ORDER BY job_id, archive_type;");
+    while (query.Step())
+      settings.push_back(
+          {query.Unsigned(0), static_cast<uint32_t>(query.Unsigned(1)), static_cast<uint32_t>(query.Unsigned(2))});
+    return settings;
+  }
+
  private:
   // A stored text was checked when it was stored; one that no longer reads
   // is no record.

@@ -3,7 +3,8 @@
 // volume-snap records of jobs ("snap_records", one text form per cell and
 // job, see sm_vol_snap_info.h), the snap engines ("snap_engines"; `blbsim
 // init` adds the block-level engine 53) and a log of every call with its
-// request fields ("snap_calls", `blbsim snap calls`).
+// request fields ("snap_calls", `blbsim snap calls`), and the copy ids the
+// harness settles for the snap utility's archives ("snap_util_copy_ids").
 //
 // Faults: "KZSnapClientAPI::getVolumeSnaps", "KZSnapClientAPI::updateVolumeSnaps",
 // "KZSnapClientAPI::GetDiskVolSnapForASMVolSnap",
@@ -60,6 +61,14 @@ struct SnapServiceCall {
   int result = 0;
 };
 
+// The copy id the harness settled for a job's snap-utility archives of one
+// type (the first field of `CreateArgs_t`: 1 data, 4 log).
+struct SnapUtilCopyId {
+  uint64_t jobId = 0;
+  uint32_t archiveType = 0;
+  uint32_t copyId = 0;
+};
+
 class SnapshotLibraryBackend {
  public:
   virtual ~SnapshotLibraryBackend() = default;
@@ -72,6 +81,13 @@ class SnapshotLibraryBackend {
   virtual std::vector<SMEngineInfo> Engines() = 0;
   virtual bool LogCall(const SnapServiceCall& call) = 0;
   virtual std::vector<SnapServiceCall> Calls() = 0;
+  // Nothing when the harness left the job's archives of that type to the
+  // utility's own rule.
+  virtual std::optional<uint32_t> FindCopyId(uint64_t, uint32_t) { return std::nullopt; }
+  // Adds the setting or replaces the one of its job and type.
+  virtual bool PutCopyId(const SnapUtilCopyId&) { return false; }
+  // Every setting, by job and type.
+  virtual std::vector<SnapUtilCopyId> CopyIds() { return {}; }
 
   static SnapshotLibraryBackend& Default();
 };

@@ -1,6 +1,7 @@
 #include "platform/snapshot/uxa_snap_util.h"
 
 #include <ctime>
+#include <optional>
 
 #include "platform/config/agent_config.h"
 #include "platform/services/archive_manager.h"
@@ -34,7 +35,9 @@ int UxaSnapUtil::createSnapArchiveFiles(KZArchive& archive, CreateArgs_t& args, 
     call.result = 1168;
   if (call.result == 0) {
     platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
-    const uint32_t copyId = args.copyId != 0 ? args.copyId : subclient->copyId;
+    const std::optional<uint32_t> settled =
+        platform::SnapshotLibrary::Current().FindCopyId(archive.JobId(), args.first);
+    const uint32_t copyId = settled ? *settled : args.copyId != 0 ? args.copyId : subclient->copyId;
     uint64_t next = archives.HighestId() + 1;
     int volumeId = 0;
     for (const SMVolumeInfo& volume : record.getVolumeList())

@@ -5,10 +5,11 @@
 // createSnapArchiveFiles registers, in the archive manager, one archive
 // file per mount point in the order they were added (the archive's job and
 // level, the application's cell and id, type 1, created now, the
-// subclient's archive group; copy id: the arguments', or the subclient's
-// when that is 0; ids ascending from the highest registered), appends a
-// volume (path, archive file) to the record for each and sets the
-// archive's copy id. Each call is logged with its arguments in the snapshot
+// subclient's archive group; copy id: the one the harness settled for the
+// job and the arguments' first field, else the arguments', or the
+// subclient's when that is 0; ids ascending from the highest registered),
+// appends a volume (path, archive file) to the record for each and sets
+// the archive's copy id. Each call is logged with its arguments in the snapshot
 // service's log ("createSnapArchiveFiles", `blbsim snap calls`).
 //
 // Faults: "UxaSnapUtil::addMountPoint" (false),

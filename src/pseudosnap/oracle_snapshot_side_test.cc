@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <fstream>
 
 #include "platform/config/application_list.h"
+#include "platform/guid/guid_factory.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/index_carry_forward.h"
+#include "platform/indexing/index_request_log.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/messages/uxa_messages.h"
 #include "platform/sim/fault_table.h"
@@ -75,6 +78,36 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
     return handler.CreatePseudoSnapArchive(ids);
   }
 
+  // Instance ORCL, the snapshot job's run and its archive files within it,
+  // and a subclient folder ready for the index's files.
+  void PrepareIndexedRun() {
+    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    subclient.instanceId = 5;
+    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+    ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+    platform::JobRecord snapJob = Job(55, "");
+    snapJob.startTime = 1000;
+    snapJob.endTime = 1600;
+    ASSERT_TRUE(blbsim::AddJob(snapJob));
+    for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+      file.createTime = 1200;
+      ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
+    }
+    ASSERT_TRUE(platform::MakeDirectories(Path("BlockLevelCumulativeBM")));
+  }
+
+  // An entry the agent wrote into the snapshot job's index.
+  static void PutEntry(const std::string& path, int64_t afile, const std::string& view = "") {
+    platform::AgentIndexEntry entry;
+    entry.cellId = 2;
+    entry.appId = 7;
+    entry.jobId = 55;
+    entry.path = path;
+    entry.view = view;
+    entry.archFileId = afile;
+    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+  }
+
   // The snap utility's calls of the run, as "name(request)".
   static std::vector<std::string> UtilityCalls(size_t from = 0) {
     std::vector<std::string> calls;
@@ -102,6 +135,25 @@ TEST_F(OracleSnapshotSideTest, DataAndLogVolumesGetArchiveFilesOfTheirOwn) {
   EXPECT_EQ(ids, (std::vector<uint32_t>{503, 504}));
   EXPECT_EQ(testing_support::ReadFile(Path("101_SnapAFilePseudoAFileMap.kzf")), "501|503\n502|504\n");
   EXPECT_EQ(handler.m_mMountMap, (std::map<std::string, std::string>{{"/dev/sdb1", "/u01"}, {"/dev/sdc1", "/u02"}}));
+}
+
+TEST_F(OracleSnapshotSideTest, EachArchiveTypeMayHaveACopyOfItsOwnAndTheLastOneWins) {
+  // The data and the log archives of the job are given copies of their own.
+  for (const platform::SnapUtilCopyId& setting : {platform::SnapUtilCopyId{101, 1, 7}, {101, 4, 9}, {102, 4, 11}})
+    ASSERT_TRUE(platform::SnapshotLibrary::Current().PutCopyId(setting));
+  OracleHandler handler;
+  std::vector<uint32_t> ids;
+  CQiError error = Run(handler, &ids);
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  ASSERT_EQ(ids, (std::vector<uint32_t>{503, 504}));
+  std::map<uint64_t, uint32_t> copies;
+  for (const platform::ArchiveFileRecord& file : platform::ArchiveManager::Current().All())
+    copies[file.archFileId] = file.copyId;
+  EXPECT_EQ(copies[503], 7u);
+  EXPECT_EQ(copies[504], 9u);
+  std::optional<SMVolSnapInfo> clone = blbsim::FindSnapRecord(101, 2);
+  ASSERT_TRUE(clone.has_value());
+  EXPECT_EQ(clone->getCopyId(), 9u);
 }
 
 TEST_F(OracleSnapshotSideTest, VolumeTypeFileDecidesWhatIsMade) {
@@ -145,10 +197,25 @@ TEST_F(OracleSnapshotSideTest, AsmVolumesGoByTheirDiskGroups) {
   SetSnapRecord(kAsmSnapRecord);
   WriteConfig({ConfigLine("ORCL_VOL", "/dev/sdd")});
   WriteVolumeTypes({{"ORCL_VOL", "DATA"}});
+  PrepareIndexedRun();
+  PutEntry("/ORCL/system01.dbf", 501);
   OracleHandler handler;
-  CQiError error = Run(handler);
+  CQiError error = Run(handler, nullptr, true);
   ASSERT_FALSE(error.IsError()) << error.AsString();
   EXPECT_EQ(handler.m_mMountMap, (std::map<std::string, std::string>{{"ORCL_VOL", "+DATA"}}));
+  // The index knows the volume by its own name, never by its disk group.
+  const std::vector<std::string> items = blbsim::IndexItems(101);
+  const std::string volumeKey = GetObjectGuid("ORCL_VOL", 0, '/');
+  EXPECT_NE(std::find(items.begin(), items.end(), "meta tag=0x60512130 len=0 value=" + volumeKey), items.end());
+  const auto volData =
+      std::find_if(items.begin(), items.end(), [](const std::string& item) { return item.rfind("idxmeta ", 0) == 0; });
+  ASSERT_NE(volData, items.end());
+  IdxMetadata::IdxMetaData metadata;
+  ASSERT_EQ(metadata.unserialize(volData->substr(8)), 0) << *volData;
+  CNMessageBase volume;
+  ASSERT_TRUE(metadata.getObjectAccessor(35, 35, volume));
+  EXPECT_EQ(volume.getstring(1, 1), "ORCL_VOL");
+  for (const std::string& item : items) EXPECT_EQ(item.find("+DATA"), std::string::npos) << item;
   std::optional<SMVolSnapInfo> clone = blbsim::FindSnapRecord(101, 2);
   ASSERT_TRUE(clone.has_value());
   EXPECT_TRUE(clone->isAsmCloned());
@@ -176,34 +243,34 @@ TEST_F(OracleSnapshotSideTest, SynthFullIsMarkedAsADataBackup) {
 }
 
 TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
-  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
-  subclient.instanceId = 5;
-  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-  ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
-  platform::JobRecord snapJob = Job(55, "");
-  snapJob.startTime = 1000;
-  snapJob.endTime = 1600;
-  ASSERT_TRUE(blbsim::AddJob(snapJob));
-  for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
-    file.createTime = 1200;
-    ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
-  }
-  ASSERT_TRUE(platform::MakeDirectories(Path("BlockLevelCumulativeBM")));
-  for (const auto& [path, afile, view] : {std::tuple<const char*, int64_t, const char*>{"/ORCL/system01.dbf", 501, ""},
-                                          {"/ORCL/redo01.log", 502, ""},
-                                          {"/TblView/ORCL/USERS", 501, "TABLEVIEW"}}) {
-    platform::AgentIndexEntry entry;
-    entry.cellId = 2;
-    entry.appId = 7;
-    entry.jobId = 55;
-    entry.path = path;
-    entry.view = view;
-    entry.archFileId = afile;
-    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
-  }
+  PrepareIndexedRun();
+  PutEntry("/ORCL/system01.dbf", 501);
+  PutEntry("/ORCL/redo01.log", 502);
+  PutEntry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
+  ASSERT_TRUE(platform::ClearIndexRequests());
   OracleHandler handler;
   CQiError error = Run(handler, nullptr, true);
   ASSERT_FALSE(error.IsError()) << error.AsString();
+
+  // The agents' entries are asked for by the instance's paths, the table
+  // views under their own view, both for the snapshot copy.
+  std::vector<std::string> browses;
+  for (const platform::IndexRequestRecord& record : platform::IndexRequests()) {
+    databrowse::BrowseRequest request;
+    if (record.call != "Browse" || request.unserialize(record.request) != 0) continue;
+    CNMessageBase mode, advanced;
+    if (!request.getObjectAccessor(8, 8, mode) || mode.getint64(1, 1) != 2 ||
+        !request.getObjectAccessor(11, 11, advanced))
+      continue;
+    std::string line = std::to_string(advanced.getuint64(1, 1)) + " view=" + advanced.getstring(2, 2) + ":";
+    for (const CNMessageBase& path : request.getlistobject(4, 4)) line += " " + path.getstring(1, 1);
+    browses.push_back(line);
+  }
+  EXPECT_EQ(browses,
+            (std::vector<std::string>{"4294967291 view=: /ORCL \\ORCL",
+                                      "4294967291 view=TABLEVIEW: /TblView/ORCL \\TblView\\ORCL /+TblSpaceDep+/ORCL "
+                                      "\\+TblSpaceDep+\\ORCL"}));
+
   std::vector<std::string> carried;
   for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101))
     carried.push_back(row.view + "|" + row.path + ">" + std::to_string(row.afileId));
