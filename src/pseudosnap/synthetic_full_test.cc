@@ -179,72 +179,108 @@ TEST_F(SyntheticFullTest, WithoutIndexingV2TheCatalogueComesFromTheIndexStore) {
   EXPECT_TRUE(testing_support::FileExists(WorkDir() + "/BlockDeviceConfig.kzf"));
 }
 
-// An Oracle image-copy subclient through the facade: its volume types and
-// image-copy values come from the source job, its backup details do not.
-TEST_F(SyntheticFullTest, OracleImageCopyJobThroughTheFacade) {
-  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
-  subclient.appType = 22;
-  subclient.oracle.snapImageCopy = true;
-  subclient.instanceId = 5;
-  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-  ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
-  for (const auto& [path, afile] :
-       {std::pair<std::string, int64_t>{"/ORCL/system01.dbf", 501}, {"/ORCL/redo01.log", 502}}) {
-    platform::AgentIndexEntry entry;
-    entry.cellId = 2;
-    entry.appId = 7;
-    entry.jobId = 55;
-    entry.path = path;
-    entry.archFileId = afile;
-    entry.archGroupId = 3;
-    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+// An Oracle subclient's synthetic full through the facade: its volume types
+// and image-copy values come from the source job, its backup details do not.
+class OracleSynthFullJobTest : public SyntheticFullTest {
+ public:
+  // Instance ORCL, the agent's entries of job 55, its image-copy values in
+  // the index and, when archived, its volume-type file in the catalogue.
+  void PrepareSubclient(bool imageCopy, bool volumeTypesArchived) {
+    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    subclient.appType = 22;
+    subclient.oracle.snapImageCopy = imageCopy;
+    subclient.instanceId = 5;
+    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+    ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
+    for (const auto& [path, afile] :
+         {std::pair<std::string, int64_t>{"/ORCL/system01.dbf", 501}, {"/ORCL/redo01.log", 502}}) {
+      platform::AgentIndexEntry entry;
+      entry.cellId = 2;
+      entry.appId = 7;
+      entry.jobId = 55;
+      entry.path = path;
+      entry.archFileId = afile;
+      entry.archGroupId = 3;
+      ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+    }
+    using VolumeType = Uxa::OraVolumeDataType;
+    for (const auto& [volume, type] : {std::pair<std::string, std::string>{"/mnt/a", "DATA"}, {"/mnt/b", "LOGS"}}) {
+      VolumeType message;
+      message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
+                        VolumeType::kVolume.check);
+      message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
+                        VolumeType::kType.check);
+      std::string line;
+      message.serialize(line, false);
+      volumeTypes_ += line + "\n";
+    }
+    if (volumeTypesArchived) {
+      testing_support::WriteFile(Path("OraVolumeType.kzf"), volumeTypes_);
+      C7zip compressor("", 2);
+      ASSERT_FALSE(
+          compressor.AddFilesToArchive(Path("OraVolumeType.kzf.7z"), {Path("OraVolumeType.kzf")}, {}).IsError());
+      ASSERT_TRUE(blbsim::PutJobInfoFile(55, "BlockLevelCatalog", "OraVolumeType.kzf.7z",
+                                         testing_support::ReadFile(Path("OraVolumeType.kzf.7z"))));
+    }
+    std::remove(Path("OraVolumeType.kzf").c_str());
+    CBag values;
+    ASSERT_FALSE(values.Write("RmanImageCopyTag", "TAG1").IsError());
+    ASSERT_FALSE(values.Write("OraDatabaseContent", "CDB1").IsError());
+    std::string bag;
+    values.GetSerializedData(bag);
+    ASSERT_TRUE(platform::JobInfoMetadata::Current().PutBag(55, "OraImageCopyInfo/OracleImageCopy", 1, bag));
   }
-  using VolumeType = Uxa::OraVolumeDataType;
-  std::string volumeTypes;
-  for (const auto& [volume, type] : {std::pair<std::string, std::string>{"/mnt/a", "DATA"}, {"/mnt/b", "LOGS"}}) {
-    VolumeType message;
-    message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
-                      VolumeType::kVolume.check);
-    message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
-                      VolumeType::kType.check);
-    std::string line;
-    message.serialize(line, false);
-    volumeTypes += line + "\n";
-  }
-  testing_support::WriteFile(Path("OraVolumeType.kzf"), volumeTypes);
-  C7zip compressor("", 2);
-  ASSERT_FALSE(compressor.AddFilesToArchive(Path("OraVolumeType.kzf.7z"), {Path("OraVolumeType.kzf")}, {}).IsError());
-  ASSERT_TRUE(blbsim::PutJobInfoFile(55, "BlockLevelCatalog", "OraVolumeType.kzf.7z",
-                                     testing_support::ReadFile(Path("OraVolumeType.kzf.7z"))));
-  std::remove(Path("OraVolumeType.kzf").c_str());
-  CBag values;
-  ASSERT_FALSE(values.Write("RmanImageCopyTag", "TAG1").IsError());
-  ASSERT_FALSE(values.Write("OraDatabaseContent", "CDB1").IsError());
-  std::string bag;
-  values.GetSerializedData(bag);
-  ASSERT_TRUE(platform::JobInfoMetadata::Current().PutBag(55, "OraImageCopyInfo/OracleImageCopy", 1, bag));
 
-  {
+  CQiError Run() {
     CPseudoSnapArchiveHandler facade;
     CQiError error =
         facade.Initialize(2, 7, 22, KZ_BKP_LEVEL_SYNTHFULL, 101, 55, 0, 0, 2, sc_, "ss1", "tok", &ctrl_, true, false);
-    ASSERT_FALSE(error.IsError()) << error.AsString();
-    error = facade.CreatePseudoSnapArchive(nullptr);
-    ASSERT_FALSE(error.IsError()) << error.AsString();
-    EXPECT_EQ(testing_support::ReadFile(WorkDir() + "/OraVolumeType.kzf"), volumeTypes);
+    if (!error.IsError()) error = facade.CreatePseudoSnapArchive(nullptr);
+    if (!error.IsError()) workFolderVolumeTypes_ = testing_support::ReadFile(WorkDir() + "/OraVolumeType.kzf");
+    return error;
   }
+
+  std::string volumeTypes_;
+  std::string workFolderVolumeTypes_;
+};
+
+TEST_F(OracleSynthFullJobTest, AnImageCopyJobCarriesItsVolumeTypesAndImageCopyValues) {
+  PrepareSubclient(true, true);
+  CQiError error = Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(workFolderVolumeTypes_, volumeTypes_);
   EXPECT_NE(platform::JobService::Current().Attributes(101).value_or(0) & 0x1000u, 0u);
   for (uint64_t job : {55, 101})
     for (const platform::JobClientCall& call : blbsim::JobClientCalls(job))
       EXPECT_EQ(call.call.find("XmlBlob"), std::string::npos) << call.call;
   std::string uploaded;
   ASSERT_EQ(platform::JobInfoMetadata::Current().ReadBag(101, "OracleImageCopy", 2, uploaded), 0);
+  CBag values;
   ASSERT_FALSE(values.LoadSerializedData(uploaded).IsError());
   std::string tag, content;
   values.Read("RmanImageCopyTag", tag);
   values.Read("OraDatabaseContent", content);
   EXPECT_EQ(tag + "|" + content, "TAG1|CDB1");
+  EXPECT_EQ(blbsim::FindJobInfoJob(101)->additionalFlags, 0x210u);
   EXPECT_TRUE(log_.Contains("RmanImageCopyTag not found in RFC. Try to get from Index next"));
+}
+
+TEST_F(OracleSynthFullJobTest, WithoutTheArchivedVolumeTypesTheJobFails) {
+  PrepareSubclient(true, false);
+  CQiError error = Run();
+  EXPECT_TRUE(error.IsError());
+  EXPECT_NE(error.AsString().find("OraVolumeType.kzf open error 2"), std::string::npos) << error.AsString();
+  EXPECT_TRUE(log_.Contains("Could not find file 'OraVolumeType.kzf.7z' in metadata."));
+}
+
+TEST_F(OracleSynthFullJobTest, WithoutImageCopyNoImageCopyValuesAreUploaded) {
+  PrepareSubclient(false, true);
+  CQiError error = Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(workFolderVolumeTypes_, volumeTypes_);
+  EXPECT_TRUE(log_.Contains("Not Oracle Image Copy sub-client, nothing in JOBINFO tree for Oracle"));
+  std::string uploaded;
+  EXPECT_NE(platform::JobInfoMetadata::Current().ReadBag(101, "OracleImageCopy", 2, uploaded), 0);
 }
 
 }  // namespace
