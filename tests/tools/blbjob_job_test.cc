@@ -511,17 +511,17 @@ TEST_F(JobCommand, AVolumeWhoseCollectFilesFailedIsNamedAndTheScanFails) {
   BLB_SKIP_WITHOUT_LOOP_DEVICE(second);
   ASSERT_EQ(RunCommand("mkfs.ext4 -q " + second.Device()), 0);
   std::string out;
-  fs_->jobs.push_back(3301);
-  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + " " + second.Device() + JobArgs(3301, 1), &out), 0) << out;
-  ASSERT_EQ(RunBlbjob("scan" + JobArgs(3301, 1), &out), 0) << out;
+  fs_->jobs.push_back(3501);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + " " + second.Device() + JobArgs(3501, 1), &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("scan" + JobArgs(3501, 1), &out), 0) << out;
   EXPECT_EQ(SummaryNumber(out, "scan", "collect_files"), 2u) << out;
   // A re-run of the job keeps its files: the second volume's collect file
   // cannot be written where a folder now stands.
   const std::string second_collect = fs_->JobResults() + "/CollectTot_2.kzf";
   ASSERT_EQ(RunCommand("rm " + second_collect + " && mkdir " + second_collect), 0);
-  EXPECT_EQ(RunBlbjob("scan" + JobArgs(3301, 1), &out), 1) << out;
+  EXPECT_EQ(RunBlbjob("scan" + JobArgs(3501, 1), &out), 1) << out;
   EXPECT_TRUE(Contains(out, "blbjob: scan failed: ")) << out;
   EXPECT_TRUE(Contains(out, "no collect files for volume(s) [" + second.Device() + "]")) << out;
-  EXPECT_EQ(RunBlbjob("release" + JobArgs(3301, 1), &out), 0) << out;
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3501, 1), &out), 0) << out;
   EXPECT_EQ(RunCommand("rmdir " + second_collect), 0);
 }
