@@ -112,7 +112,7 @@ class PseudoSnapTest : public ::testing::Test {
     ASSERT_TRUE(platform::AgentConfig::Current().PutClient(client));
   }
 
-  // The acceptance's Initialize of job 101 converting snapshot job 55.
+  // The usual Initialize of the tests: job 101 converting snapshot job 55.
   CQiError Initialize(CPseudoSnapArchiveHandlerPrivate& handler, uint32_t appType = 5, uint64_t snapJobId = 55,
                       KZBkpLevel level = KZ_BKP_LEVEL_INCREMENTAL) {
     return handler.Initialize(2, 7, appType, level, 101, snapJobId, 0, 0, 2, sc_, "ss1", "tok", &ctrl_, true, false);
