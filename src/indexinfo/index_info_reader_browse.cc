@@ -49,6 +49,29 @@ void LogRequest(const std::string& workerId, const std::string& path, const std:
     log.DebugLvl(__FUNCTION__, 6, "%s:XML\n%s", workerId.c_str(), client.serializeRequest().c_str());
 }
 
+// Starts a browse of `browsePath`. `function` names the caller in the log;
+// `refusedTextEnd` ends the error of an initialisation the index refused, as
+// each caller has always reported it.
+CQiError InitializeBrowse(IdxBrowseClient& client, const databrowse::BrowseRequest& request,
+                          CBrowseReplyHandler& handler, const std::string& browsePath, const char* function,
+                          const char* refusedTextEnd) {
+  EvDebug log;
+  const int initialized = client.Initialize(request, &handler, kBrowseWait, nullptr, nullptr);
+  if (initialized < 0) {
+    log.Error(function, "Failed to get items from index (%s). IdxBrowseClient::Initialize failed. BrowseRet=%d",
+              browsePath.c_str(), initialized);
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
+                                   "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=%d",
+                                   initialized);
+  }
+  if (client.isInitFailed()) {
+    log.DebugLvl(function, 0, "IdxBrowseClient::Initialize failed iBrowseRet=%d (%s)", initialized, browsePath.c_str());
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "IdxBrowseClient::Initialize failed iBrowseRet=%d%s", initialized,
+                                   refusedTextEnd);
+  }
+  return CQiError();
+}
+
 }  // namespace
 
 std::string CIndexInfoReaderPrivate::BrowsePathOf(const std::string& path) const {
@@ -141,19 +164,8 @@ CQiError CIndexInfoReaderPrivate::LoadIdxPath(const CIndexInfoPathPtr& node, con
   const databrowse::BrowseRequest request = MakeRequest(kPathBrowse, browsePath);
   CBrowseReplyHandler handler(node);
   IdxBrowseClient client;
-  const int initialized = client.Initialize(request, &handler, kBrowseWait, nullptr, nullptr);
-  if (initialized < 0) {
-    log.Error(__FUNCTION__, "Failed to get items from index (%s). IdxBrowseClient::Initialize failed. BrowseRet=%d",
-              browsePath.c_str(), initialized);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=%d",
-                                   initialized);
-  }
-  if (client.isInitFailed()) {
-    log.DebugLvl(__FUNCTION__, 0, "IdxBrowseClient::Initialize failed iBrowseRet=%d (%s)", initialized,
-                 browsePath.c_str());
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "IdxBrowseClient::Initialize failed iBrowseRet=%d ", initialized);
-  }
+  CQiError error = InitializeBrowse(client, request, handler, browsePath, __FUNCTION__, " ");
+  if (error.IsError()) return error;
   std::string workerId;
   if (client.isIndexingV2BrowseRequest()) {
     workerId = WorkerIdFor(path);
@@ -183,19 +195,8 @@ CQiError CIndexInfoReaderPrivate::LoadFile(const std::string& itemPath, const st
   const databrowse::BrowseRequest request = MakeRequest(kFileBrowse, browsePath);
   CBrowseReplyHandler handler(outputFile);
   IdxBrowseClient client;
-  const int initialized = client.Initialize(request, &handler, kBrowseWait, nullptr, nullptr);
-  if (initialized < 0) {
-    log.Error(__FUNCTION__, "Failed to get items from index (%s). IdxBrowseClient::Initialize failed. BrowseRet=%d",
-              browsePath.c_str(), initialized);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=%d",
-                                   initialized);
-  }
-  if (client.isInitFailed()) {
-    log.DebugLvl(__FUNCTION__, 0, "IdxBrowseClient::Initialize failed iBrowseRet=%d (%s)", initialized,
-                 browsePath.c_str());
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "IdxBrowseClient::Initialize failed iBrowseRet=%d", initialized);
-  }
+  CQiError error = InitializeBrowse(client, request, handler, browsePath, __FUNCTION__, "");
+  if (error.IsError()) return error;
   const std::string workerId = WorkerIdFor(itemPath);
   if (!client.isIndexingV2BrowseRequest())
     return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Init returned V1 indexing message");

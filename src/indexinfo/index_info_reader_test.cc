@@ -252,6 +252,30 @@ TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {
   EXPECT_EQ(keys, List{"ver"});
 }
 
+// A browse the index will not start fails with 1627 and is logged under the
+// browse that tried it, a path's or a file's.
+TEST_F(IndexInfoReaderTest, BrowsesTheIndexWillNotStartFailUnderTheirOwnNames) {
+  CIndexInfoReader reader;
+  Open(reader);
+  testing_support::CapturingLog log;
+  List files;
+  platform::FaultTable::Set("IdxBrowseClient::Initialize", 5, false, 1);
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_TRUE(files.empty());
+  EXPECT_TRUE(log.Contains("[-1] LoadIdxPath: Failed to get items from index ("))
+      << ::testing::PrintToString(log.Lines());
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_EQ(files, List{kFile});
+
+  platform::FaultTable::Set("IdxBrowseClient::Initialize", 5, false, 1);
+  const std::string output = state_.Sub("restored");
+  CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+  EXPECT_EQ(FXErrorUtil::GetWin32(error), 1627u);
+  EXPECT_EQ(error.GetMessage(), "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=-5");
+  EXPECT_TRUE(log.Contains("[-1] LoadFile: Failed to get items from index (")) << ::testing::PrintToString(log.Lines());
+  EXPECT_FALSE(FileExists(output));
+}
+
 TEST_F(IndexInfoReaderTest, FileIsRestoredOnlyWhenTheIndexGaveAllOfIt) {
   CIndexInfoReader reader;
   Open(reader);
