@@ -72,6 +72,26 @@ CQiError InitializeBrowse(IdxBrowseClient& client, const databrowse::BrowseReque
   return CQiError();
 }
 
+// Logs the started browse's request and runs it. `function` names the caller
+// in the log.
+CQiError RunBrowse(IdxBrowseClient& client, const CBrowseReplyHandler& handler,
+                   const databrowse::BrowseRequest& request, const std::string& browsePath, const std::string& path,
+                   const std::string& workerId, const char* function) {
+  EvDebug log;
+  LogRequest(workerId, path, browsePath, request, client);
+  const int browsed = client.Browse(nullptr, nullptr);
+  if (browsed < 0) {
+    log.Error(function, "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
+              workerId.c_str(), browsed);
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
+                                   "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
+                                   workerId.c_str(), browsed);
+  }
+  log.DebugLvl(function, 1, "%s: %d items received.", workerId.c_str(),
+               static_cast<int>(handler.GetProcessedItemsCount()));
+  return CQiError();
+}
+
 }  // namespace
 
 std::string CIndexInfoReaderPrivate::BrowsePathOf(const std::string& path) const {
@@ -159,7 +179,6 @@ CIndexInfoPathPtr CIndexInfoReaderPrivate::IndexInfoPath(const std::string& path
 }
 
 CQiError CIndexInfoReaderPrivate::LoadIdxPath(const CIndexInfoPathPtr& node, const std::string& path) {
-  EvDebug log;
   const std::string browsePath = BrowsePathOf(path);
   const databrowse::BrowseRequest request = MakeRequest(kPathBrowse, browsePath);
   CBrowseReplyHandler handler(node);
@@ -172,17 +191,8 @@ CQiError CIndexInfoReaderPrivate::LoadIdxPath(const CIndexInfoPathPtr& node, con
     client.setWorkerId(workerId);
     client.setViewId(m_sViewName);
   }
-  LogRequest(workerId, path, browsePath, request, client);
-  const int browsed = client.Browse(nullptr, nullptr);
-  if (browsed < 0) {
-    log.Error(__FUNCTION__, "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-              workerId.c_str(), browsed);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-                                   workerId.c_str(), browsed);
-  }
-  log.DebugLvl(__FUNCTION__, 1, "%s: %d items received.", workerId.c_str(),
-               static_cast<int>(handler.GetProcessedItemsCount()));
+  error = RunBrowse(client, handler, request, browsePath, path, workerId, __FUNCTION__);
+  if (error.IsError()) return error;
   // A refused reply left the node incomplete: it stays unloaded, so the next
   // query on it browses again instead of answering nothing for good.
   if (!handler.HasRefusedReply()) node->SetLoaded(true);
@@ -190,7 +200,6 @@ CQiError CIndexInfoReaderPrivate::LoadIdxPath(const CIndexInfoPathPtr& node, con
 }
 
 CQiError CIndexInfoReaderPrivate::LoadFile(const std::string& itemPath, const std::string& outputFile) {
-  EvDebug log;
   const std::string browsePath = BrowsePathOf(itemPath);
   const databrowse::BrowseRequest request = MakeRequest(kFileBrowse, browsePath);
   CBrowseReplyHandler handler(outputFile);
@@ -202,17 +211,8 @@ CQiError CIndexInfoReaderPrivate::LoadFile(const std::string& itemPath, const st
     return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Init returned V1 indexing message");
   client.setWorkerId(workerId);
   client.setViewId(m_sViewName);
-  LogRequest(workerId, itemPath, browsePath, request, client);
-  const int browsed = client.Browse(nullptr, nullptr);
-  if (browsed < 0) {
-    log.Error(__FUNCTION__, "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-              workerId.c_str(), browsed);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-                                   workerId.c_str(), browsed);
-  }
-  log.DebugLvl(__FUNCTION__, 1, "%s: %d items received.", workerId.c_str(),
-               static_cast<int>(handler.GetProcessedItemsCount()));
+  error = RunBrowse(client, handler, request, browsePath, itemPath, workerId, __FUNCTION__);
+  if (error.IsError()) return error;
   // Only one whole restored file counts: a refused reply, a missing item or
   // a failed write must not pass for the file's content.
   if (!handler.HasRestoredFile())
