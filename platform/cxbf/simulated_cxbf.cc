@@ -164,6 +164,14 @@ class LockedTable {
     if (!err.IsError() && device == nullptr) err = Failed(location, ENOENT, "No pseudo-device [" + path + "]");
     return err;
   }
+  // Loads the table and the tracked extents of the pseudo-device named name:
+  // 0, or an errno (ENXIO when there is no such device).
+  int LoadNamed(const std::string& name, const CxbfDevice*& device, TrackedExtents& extents) {
+    if (int error = Load()) return error;
+    device = ByName(devices, name);
+    if (device == nullptr) return ENXIO;
+    return LoadExtents(name, extents);
+  }
   CQiError Save(const FXCodeLocation& location) {
     const int error = SaveTable(devices);
     return error == 0 ? CQiError() : Failed(location, error, "Cannot store the CXBF device table");
@@ -369,11 +377,9 @@ bool SimulatedCxbf::HasVolume(const std::string& name) {
 
 int SimulatedCxbf::VolumeInformation(const std::string& name, KZVolumeInformation& information) {
   LockedTable table;
-  if (int error = table.Load()) return error;
-  const CxbfDevice* device = ByName(table.devices, name);
-  if (device == nullptr) return ENXIO;
+  const CxbfDevice* device = nullptr;
   TrackedExtents extents;
-  if (int error = LoadExtents(name, extents)) return error;
+  if (int error = table.LoadNamed(name, device, extents)) return error;
   Put<uint64_t>(information.bytes, kVolumeExtentAt, static_cast<uint64_t>(device->extentSize));
   Put<uint64_t>(information.bytes, kVolumeBlocksAt, extents.deviceSize / 512);
   Put<uint64_t>(information.bytes, kVolumeBitmapAt, extents.BitmapBytes());
@@ -384,11 +390,9 @@ int SimulatedCxbf::VolumeInformation(const std::string& name, KZVolumeInformatio
 
 int SimulatedCxbf::ReadBitmap(const std::string& name, unsigned char* buffer, uint64_t count, bool clear) {
   LockedTable table;
-  if (int error = table.Load()) return error;
-  const CxbfDevice* device = ByName(table.devices, name);
-  if (device == nullptr) return ENXIO;
+  const CxbfDevice* device = nullptr;
   TrackedExtents extents;
-  if (int error = LoadExtents(name, extents)) return error;
+  if (int error = table.LoadNamed(name, device, extents)) return error;
   std::vector<unsigned char> changed;
   if (int error = extents.Read(device->real, clear, changed)) return error;
   if (count > 0) {

@@ -95,13 +95,7 @@ class AgentEntriesHandler : public IndexRequestHandler {
     }
     std::vector<CNMessageBase> items;
     for (const auto& [path, entry] : found) items.push_back(Item(*entry));
-    databrowse::BrowseResult result;
-    result.setlistobject(result.kItems.number, result.kItems.tag, items);
-    databrowse::BrowseResponse response;
-    response.setint64(response.kType.number, response.kType.tag,
-                      items.empty() ? kNothingFoundResponse : kFoundResponse);
-    response.setObjectAccessor(response.kResult.number, response.kResult.tag, result);
-    replies.push_back(response);
+    replies.push_back(BrowseResponseOf(items.empty() ? kNothingFoundResponse : kFoundResponse, items));
     return true;
   }
 };

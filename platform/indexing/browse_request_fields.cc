@@ -63,4 +63,18 @@ uint64_t CountBrowseItems(const std::vector<CNMessageBase>& replies) {
   return items;
 }
 
+databrowse::BrowseResponse BrowseResponseOf(int64_t type) {
+  databrowse::BrowseResponse response;
+  response.setint64(response.kType.number, response.kType.tag, type);
+  return response;
+}
+
+databrowse::BrowseResponse BrowseResponseOf(int64_t type, const std::vector<CNMessageBase>& items) {
+  databrowse::BrowseResult result;
+  result.setlistobject(result.kItems.number, result.kItems.tag, items);
+  databrowse::BrowseResponse response = BrowseResponseOf(type);
+  response.setObjectAccessor(response.kResult.number, response.kResult.tag, result);
+  return response;
+}
+
 }  // namespace platform

@@ -1,10 +1,12 @@
 #pragma once
-// What the simulated index reads of a browse request and its reply.
+// What the simulated index reads of a browse request and its reply, and the
+// responses its handlers answer with.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/codec/nmessage_base.h"
+#include "platform/messages/service_messages.h"
 
 namespace platform {
 
@@ -25,5 +27,12 @@ BrowseEntity BrowseEntityOf(const CNMessageBase& request);
 std::vector<std::string> BrowsePaths(const CNMessageBase& request);
 // The items of the browse results of the reply's responses.
 uint64_t CountBrowseItems(const std::vector<CNMessageBase>& replies);
+
+// The response type of an answer with results.
+constexpr int64_t kResultsResponse = 1;
+// A response of the given type, without a result.
+databrowse::BrowseResponse BrowseResponseOf(int64_t type);
+// A response of the given type whose result holds the items.
+databrowse::BrowseResponse BrowseResponseOf(int64_t type, const std::vector<CNMessageBase>& items);
 
 }  // namespace platform

@@ -52,7 +52,6 @@ std::vector<IndexCarryForwardRecord> IndexCarryForwards(uint64_t jobId) {
 namespace {
 
 constexpr int64_t kCarryForwardRequest = 11;
-constexpr int64_t kResultsResponse = 1;
 constexpr int64_t kErrorResponse = 3;
 constexpr int64_t kUnknownArchiveFile = 1168;
 
@@ -106,9 +105,7 @@ class CarryForwardHandler : public IndexRequestHandler {
     }
     for (const IndexCarryForwardRecord& row : rows)
       if (!AddIndexCarryForward(row)) return false;
-    databrowse::BrowseResponse response;
-    response.setint64(response.kType.number, response.kType.tag, kResultsResponse);
-    replies.push_back(response);
+    replies.push_back(BrowseResponseOf(kResultsResponse));
     return true;
   }
 
@@ -116,8 +113,7 @@ class CarryForwardHandler : public IndexRequestHandler {
   static databrowse::BrowseResponse ErrorResponse() {
     databrowse::BrowseError error;
     error.setint64(error.kCode.number, error.kCode.tag, kUnknownArchiveFile);
-    databrowse::BrowseResponse response;
-    response.setint64(response.kType.number, response.kType.tag, kErrorResponse);
+    databrowse::BrowseResponse response = BrowseResponseOf(kErrorResponse);
     response.addlistobject(response.kErrors.number, response.kErrors.tag, error);
     return response;
   }

@@ -15,8 +15,6 @@ namespace platform {
 namespace {
 
 constexpr int64_t kFetchExtentBitmapRequest = 21;
-// A response with results.
-constexpr int64_t kResultsResponse = 1;
 
 // The components a request asks for; nothing when it holds no
 // fetch-extent-bitmap block.
@@ -61,12 +59,7 @@ class ExtentBitmapHandler : public IndexRequestHandler {
       std::optional<std::string> bitmap = FindIndexExtentBitmap(entity.cellId, entity.appId, component);
       if (bitmap) items.push_back(BitmapItem(component, *bitmap));
     }
-    databrowse::BrowseResult result;
-    result.setlistobject(result.kItems.number, result.kItems.tag, items);
-    databrowse::BrowseResponse response;
-    response.setint64(response.kType.number, response.kType.tag, kResultsResponse);
-    response.setObjectAccessor(response.kResult.number, response.kResult.tag, result);
-    replies.push_back(response);
+    replies.push_back(BrowseResponseOf(kResultsResponse, items));
     return true;
   }
 };

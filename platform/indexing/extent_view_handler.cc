@@ -16,7 +16,6 @@ namespace {
 
 constexpr int64_t kExtentViewRequest = 0;
 constexpr const char* kExtentViewPrefix = "/{20d03aa2-7726-42d8-8381-fdda7a8a1c47}/EXTENTVIEW/";
-constexpr int64_t kResultsResponse = 1;
 constexpr unsigned kNameWidth = 8;
 
 // The volume a request's one path names in the extent view; false for any
@@ -76,12 +75,7 @@ class ExtentViewHandler : public IndexRequestHandler {
       item.setObjectAccessor(item.kData.number, item.kData.tag, data);
       items.push_back(item);
     }
-    databrowse::BrowseResult result;
-    result.setlistobject(result.kItems.number, result.kItems.tag, items);
-    databrowse::BrowseResponse response;
-    response.setint64(response.kType.number, response.kType.tag, kResultsResponse);
-    response.setObjectAccessor(response.kResult.number, response.kResult.tag, result);
-    replies.push_back(response);
+    replies.push_back(BrowseResponseOf(kResultsResponse, items));
     return true;
   }
 };

@@ -137,20 +137,15 @@ class ItemBrowseHandler : public IndexRequestHandler {
       if (found == latest.end() || found->second.first <= order)
         latest[std::move(elements)] = std::make_pair(order, std::move(item));
     }
-    databrowse::BrowseResult result;
+    std::vector<CNMessageBase> items;
     auto at = latest.find(target);
     if (BrowseRequestType(request) == kItemBrowse && at != latest.end()) {
-      result.addlistobject(result.kItems.number, result.kItems.tag, ReplyItem(at->second.second, at->first));
+      items.push_back(ReplyItem(at->second.second, at->first));
     } else {
       for (const auto& [elements, versioned] : latest)
-        if (IsDirectlyUnder(elements, target))
-          result.addlistobject(result.kItems.number, result.kItems.tag, ReplyItem(versioned.second, elements));
+        if (IsDirectlyUnder(elements, target)) items.push_back(ReplyItem(versioned.second, elements));
     }
-    const bool any = !result.getlistobject(result.kItems.number, result.kItems.tag).empty();
-    databrowse::BrowseResponse response;
-    response.setint64(response.kType.number, response.kType.tag, any ? kResultsStatus : kNoResultsStatus);
-    if (any) response.setObjectAccessor(response.kResult.number, response.kResult.tag, result);
-    replies.push_back(response);
+    replies.push_back(items.empty() ? BrowseResponseOf(kNoResultsStatus) : BrowseResponseOf(kResultsStatus, items));
     return true;
   }
 };

@@ -49,6 +49,49 @@ void LogRequest(const std::string& workerId, const std::string& path, const std:
     log.DebugLvl(__FUNCTION__, 6, "%s:XML\n%s", workerId.c_str(), client.serializeRequest().c_str());
 }
 
+// Starts a browse of `browsePath`. `function` names the caller in the log;
+// `refusedTextEnd` ends the error of an initialisation the index refused, as
+// each caller has always reported it.
+CQiError InitializeBrowse(IdxBrowseClient& client, const databrowse::BrowseRequest& request,
+                          CBrowseReplyHandler& handler, const std::string& browsePath, const char* function,
+                          const char* refusedTextEnd) {
+  EvDebug log;
+  const int initialized = client.Initialize(request, &handler, kBrowseWait, nullptr, nullptr);
+  if (initialized < 0) {
+    log.Error(function, "Failed to get items from index (%s). IdxBrowseClient::Initialize failed. BrowseRet=%d",
+              browsePath.c_str(), initialized);
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
+                                   "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=%d",
+                                   initialized);
+  }
+  if (client.isInitFailed()) {
+    log.DebugLvl(function, 0, "IdxBrowseClient::Initialize failed iBrowseRet=%d (%s)", initialized, browsePath.c_str());
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "IdxBrowseClient::Initialize failed iBrowseRet=%d%s", initialized,
+                                   refusedTextEnd);
+  }
+  return CQiError();
+}
+
+// Logs the started browse's request and runs it. `function` names the caller
+// in the log.
+CQiError RunBrowse(IdxBrowseClient& client, const CBrowseReplyHandler& handler,
+                   const databrowse::BrowseRequest& request, const std::string& browsePath, const std::string& path,
+                   const std::string& workerId, const char* function) {
+  EvDebug log;
+  LogRequest(workerId, path, browsePath, request, client);
+  const int browsed = client.Browse(nullptr, nullptr);
+  if (browsed < 0) {
+    log.Error(function, "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
+              workerId.c_str(), browsed);
+    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
+                                   "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
+                                   workerId.c_str(), browsed);
+  }
+  log.DebugLvl(function, 1, "%s: %d items received.", workerId.c_str(),
+               static_cast<int>(handler.GetProcessedItemsCount()));
+  return CQiError();
+}
+
 }  // namespace
 
 std::string CIndexInfoReaderPrivate::BrowsePathOf(const std::string& path) const {
@@ -136,41 +179,20 @@ CIndexInfoPathPtr CIndexInfoReaderPrivate::IndexInfoPath(const std::string& path
 }
 
 CQiError CIndexInfoReaderPrivate::LoadIdxPath(const CIndexInfoPathPtr& node, const std::string& path) {
-  EvDebug log;
   const std::string browsePath = BrowsePathOf(path);
   const databrowse::BrowseRequest request = MakeRequest(kPathBrowse, browsePath);
   CBrowseReplyHandler handler(node);
   IdxBrowseClient client;
-  const int initialized = client.Initialize(request, &handler, kBrowseWait, nullptr, nullptr);
-  if (initialized < 0) {
-    log.Error(__FUNCTION__, "Failed to get items from index (%s). IdxBrowseClient::Initialize failed. BrowseRet=%d",
-              browsePath.c_str(), initialized);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=%d",
-                                   initialized);
-  }
-  if (client.isInitFailed()) {
-    log.DebugLvl(__FUNCTION__, 0, "IdxBrowseClient::Initialize failed iBrowseRet=%d (%s)", initialized,
-                 browsePath.c_str());
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "IdxBrowseClient::Initialize failed iBrowseRet=%d ", initialized);
-  }
+  CQiError error = InitializeBrowse(client, request, handler, browsePath, __FUNCTION__, " ");
+  if (error.IsError()) return error;
   std::string workerId;
   if (client.isIndexingV2BrowseRequest()) {
     workerId = WorkerIdFor(path);
     client.setWorkerId(workerId);
     client.setViewId(m_sViewName);
   }
-  LogRequest(workerId, path, browsePath, request, client);
-  const int browsed = client.Browse(nullptr, nullptr);
-  if (browsed < 0) {
-    log.Error(__FUNCTION__, "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-              workerId.c_str(), browsed);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-                                   workerId.c_str(), browsed);
-  }
-  log.DebugLvl(__FUNCTION__, 1, "%s: %d items received.", workerId.c_str(),
-               static_cast<int>(handler.GetProcessedItemsCount()));
+  error = RunBrowse(client, handler, request, browsePath, path, workerId, __FUNCTION__);
+  if (error.IsError()) return error;
   // A refused reply left the node incomplete: it stays unloaded, so the next
   // query on it browses again instead of answering nothing for good.
   if (!handler.HasRefusedReply()) node->SetLoaded(true);
@@ -178,40 +200,19 @@ CQiError CIndexInfoReaderPrivate::LoadIdxPath(const CIndexInfoPathPtr& node, con
 }
 
 CQiError CIndexInfoReaderPrivate::LoadFile(const std::string& itemPath, const std::string& outputFile) {
-  EvDebug log;
   const std::string browsePath = BrowsePathOf(itemPath);
   const databrowse::BrowseRequest request = MakeRequest(kFileBrowse, browsePath);
   CBrowseReplyHandler handler(outputFile);
   IdxBrowseClient client;
-  const int initialized = client.Initialize(request, &handler, kBrowseWait, nullptr, nullptr);
-  if (initialized < 0) {
-    log.Error(__FUNCTION__, "Failed to get items from index (%s). IdxBrowseClient::Initialize failed. BrowseRet=%d",
-              browsePath.c_str(), initialized);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "Failed to get items from index. IdxBrowseClient::Initialize failed. BrowseRet=%d",
-                                   initialized);
-  }
-  if (client.isInitFailed()) {
-    log.DebugLvl(__FUNCTION__, 0, "IdxBrowseClient::Initialize failed iBrowseRet=%d (%s)", initialized,
-                 browsePath.c_str());
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "IdxBrowseClient::Initialize failed iBrowseRet=%d", initialized);
-  }
+  CQiError error = InitializeBrowse(client, request, handler, browsePath, __FUNCTION__, "");
+  if (error.IsError()) return error;
   const std::string workerId = WorkerIdFor(itemPath);
   if (!client.isIndexingV2BrowseRequest())
     return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Init returned V1 indexing message");
   client.setWorkerId(workerId);
   client.setViewId(m_sViewName);
-  LogRequest(workerId, itemPath, browsePath, request, client);
-  const int browsed = client.Browse(nullptr, nullptr);
-  if (browsed < 0) {
-    log.Error(__FUNCTION__, "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-              workerId.c_str(), browsed);
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627,
-                                   "%s:Failed to get items from index. IdxBrowseClient::Browse failed. BrowseRet=%d",
-                                   workerId.c_str(), browsed);
-  }
-  log.DebugLvl(__FUNCTION__, 1, "%s: %d items received.", workerId.c_str(),
-               static_cast<int>(handler.GetProcessedItemsCount()));
+  error = RunBrowse(client, handler, request, browsePath, itemPath, workerId, __FUNCTION__);
+  if (error.IsError()) return error;
   // Only one whole restored file counts: a refused reply, a missing item or
   // a failed write must not pass for the file's content.
   if (!handler.HasRestoredFile())

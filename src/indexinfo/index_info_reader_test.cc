@@ -252,6 +252,39 @@ TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {
   EXPECT_EQ(keys, List{"ver"});
 }
 
+// A browse the index fails, at its start or while it runs, fails with 1627
+// and is logged under the browse that tried it, a path's or a file's.
+TEST_F(IndexInfoReaderTest, FailedBrowsesAreLoggedUnderTheBrowseThatFailed) {
+  const std::string output = state_.Sub("restored");
+  for (const char* call : {"IdxBrowseClient::Initialize", "IdxBrowseClient::Browse"}) {
+    SCOPED_TRACE(call);
+    testing_support::CapturingLog log;
+    const auto loggedFailure = [&log](const std::string& browse) {
+      for (const std::string& line : log.Lines())
+        if (line.rfind("[-1] " + browse + ": ", 0) == 0 &&
+            line.find("Failed to get items from index") != std::string::npos)
+          return true;
+      return false;
+    };
+    CIndexInfoReader reader;
+    Open(reader);
+    List files;
+    platform::FaultTable::Set(call, 5, false, 1);
+    ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+    EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(loggedFailure("LoadIdxPath")) << ::testing::PrintToString(log.Lines());
+    ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+    EXPECT_EQ(files, List{kFile});
+
+    platform::FaultTable::Set(call, 5, false, 1);
+    CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+    EXPECT_EQ(FXErrorUtil::GetWin32(error), 1627u);
+    EXPECT_NE(error.GetMessage().find("Failed to get items from index"), std::string::npos) << error.AsString();
+    EXPECT_TRUE(loggedFailure("LoadFile")) << ::testing::PrintToString(log.Lines());
+    EXPECT_FALSE(FileExists(output));
+  }
+}
+
 TEST_F(IndexInfoReaderTest, FileIsRestoredOnlyWhenTheIndexGaveAllOfIt) {
   CIndexInfoReader reader;
   Open(reader);

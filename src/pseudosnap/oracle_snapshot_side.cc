@@ -174,19 +174,8 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::AddVolumesOfType(UxaSnapUtilDb&
 CQiError COraclePseudoSnapArchiveHandlerPrivate::CreateArchiveFilesOfType(UxaSnapUtilDb& util, uint32_t first,
                                                                           SMVolSnapInfo& record, uint32_t& copyId) {
   EvDebug log;
-  CreateArgs_t args;
-  args.first = first;
-  args.appId = m_nAppId;
-  args.appType = m_nAppType;
-  args.clientId = m_nSnapClientId != 0 ? m_nSnapClientId : m_nClientId;
-  args.copyId = m_ulCopyId;
-  args.backupLevel = static_cast<uint32_t>(m_eBackupLevel);
-  KZArchive archive(m_pJobCtrl != nullptr ? m_pJobCtrl->getCN() : std::string());
-  archive.setJobId(m_nJobId);
-  archive.setBackupLevel(m_eBackupLevel);
-  const int result = util.createSnapArchiveFiles(archive, args, record, nullptr);
-  if (result != 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "CreateSnapArchiveFiles failed, error=%d", result);
-  copyId = archive.GetCopyId();
+  CQiError error = RegisterSnapArchiveFiles(util, first, record, copyId);
+  if (error.IsError()) return error;
   log.DebugLvl(__FUNCTION__, 0, "ulCopyId[%u]", copyId);
   return CQiError();
 }

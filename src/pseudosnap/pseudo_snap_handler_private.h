@@ -114,6 +114,9 @@ class CPseudoSnapArchiveHandlerPrivate {
   std::string JobFilePath(const char* name) const;
   bool IsWindowsOsId() const;
   bool IsUnixOsId() const;
+  // Registers the record's archive files through the utility for this job;
+  // copyId is the copy they were made for.
+  CQiError RegisterSnapArchiveFiles(UxaSnapUtil& util, uint32_t first, SMVolSnapInfo& record, uint32_t& copyId);
 
   uint32_t m_nVornCellId = 0;                                                   // 1
   uint32_t m_nAppId = 0;                                                        // 2

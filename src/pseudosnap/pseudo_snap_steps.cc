@@ -111,8 +111,13 @@ CQiError CPseudoSnapArchiveHandlerPrivate::CreateSnapArchiveFiles(uint32_t& copy
     if (!snapUtil.addMountPoint(mountPoint, mountPoint))
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Could not add mountpointi[%s] to mount map", mountPoint.c_str());
   log.Debug(__FUNCTION__, "m_ulCopyId[%lu]", static_cast<unsigned long>(m_ulCopyId));
+  return RegisterSnapArchiveFiles(snapUtil, 1, m_oPseudoVolSnapInfo, copyId);
+}
+
+CQiError CPseudoSnapArchiveHandlerPrivate::RegisterSnapArchiveFiles(UxaSnapUtil& util, uint32_t first,
+                                                                    SMVolSnapInfo& record, uint32_t& copyId) {
   CreateArgs_t args;
-  args.first = 1;
+  args.first = first;
   args.appId = m_nAppId;
   args.appType = m_nAppType;
   args.clientId = m_nSnapClientId != 0 ? m_nSnapClientId : m_nClientId;
@@ -121,7 +126,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::CreateSnapArchiveFiles(uint32_t& copy
   KZArchive archive(m_pJobCtrl != nullptr ? m_pJobCtrl->getCN() : std::string());
   archive.setJobId(m_nJobId);
   archive.setBackupLevel(m_eBackupLevel);
-  const int result = snapUtil.createSnapArchiveFiles(archive, args, m_oPseudoVolSnapInfo, nullptr);
+  const int result = util.createSnapArchiveFiles(archive, args, record, nullptr);
   if (result != 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "CreateSnapArchiveFiles failed, error=%d", result);
   copyId = archive.GetCopyId();
   return CQiError();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support/blbsim_command.h"
@@ -32,18 +33,35 @@ struct ReleaseSnapshotJob {
   ~ReleaseSnapshotJob() { RunBlbjob("release -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK"); }
 };
 
-TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
-  testing_support::ScopedStateDir state;
-  testing_support::ScopedLoopDevice loop{64 << 20};
-  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
-  ASSERT_EQ(RunCommand("mkfs.ext4 -q " + loop.Device()), 0);
-  testing_support::ScopedMount ext4(loop.Device(), "ext4");
-  BLB_SKIP_WITHOUT_MOUNT(ext4);
-  const std::string snapshotJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
-  std::string out;
-  const ReleaseSnapshotJob release;
-  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + snapshotJob, &out), 0) << out;
+// Every test runs under a state directory of its own. The conversions start
+// from an ext4 file system on a loop device whose snapshot job 1001 has
+// taken its snapshot.
+class blbjobPseudoSnap : public testing::Test {
+ protected:
+  static constexpr const char* kSnapshotJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
 
+  // Skips the test where no loop device or ext4 mount can be had.
+  void TakeSnapshotOnExt4() {
+    loop_ = std::make_unique<testing_support::ScopedLoopDevice>(64 << 20);
+    BLB_SKIP_WITHOUT_LOOP_DEVICE(*loop_);
+    ASSERT_EQ(RunCommand("mkfs.ext4 -q " + loop_->Device()), 0);
+    ext4_ = std::make_unique<testing_support::ScopedMount>(loop_->Device(), "ext4");
+    BLB_SKIP_WITHOUT_MOUNT(*ext4_);
+    release_.emplace();
+    std::string out;
+    ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4_->Path() + kSnapshotJob, &out), 0) << out;
+  }
+
+  testing_support::ScopedStateDir state_;
+  std::unique_ptr<testing_support::ScopedLoopDevice> loop_;
+  std::unique_ptr<testing_support::ScopedMount> ext4_;
+  std::optional<ReleaseSnapshotJob> release_;
+};
+
+TEST_F(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
+  TakeSnapshotOnExt4();
+  if (IsSkipped() || HasFatalFailure()) return;
+  std::string out;
   const std::string pseudoSnap = "pseudosnap --snap-job 1001 --app-type 5 -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";
   ASSERT_EQ(RunBlbjob(pseudoSnap, &out), 0) << out;
   EXPECT_EQ(out.rfind("pseudosnap job=1002 snapjob=1001 level=full afiles=", 0), 0u) << out;
@@ -54,66 +72,58 @@ TEST(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
   EXPECT_TRUE(testing_support::FileExists(marker)) << out;
 
   std::string clone;
-  ASSERT_EQ(RunBlbsim(state.Path(), "snap show 1002", &clone), 0) << clone;
+  ASSERT_EQ(RunBlbsim(state_.Path(), "snap show 1002", &clone), 0) << clone;
   EXPECT_EQ(clone.rfind("job=1002 snapjob=1001 cell=2 engine=53 ", 0), 0u) << clone;
-  EXPECT_NE(clone.find("volume id=1 path=" + ext4.Path() + " options="), std::string::npos) << clone;
+  EXPECT_NE(clone.find("volume id=1 path=" + ext4_->Path() + " options="), std::string::npos) << clone;
   EXPECT_NE(clone.find(" afile=" + afiles + "\n"), std::string::npos) << clone;
-  EXPECT_NE(clone.find("snap id=1 source=" + loop.Device() + "\n"), std::string::npos) << clone;
+  EXPECT_NE(clone.find("snap id=1 source=" + loop_->Device() + "\n"), std::string::npos) << clone;
 
   std::string files;
-  ASSERT_EQ(RunBlbsim(state.Path(), "afile list", &files), 0);
+  ASSERT_EQ(RunBlbsim(state_.Path(), "afile list", &files), 0);
   ASSERT_EQ(RunBlbjob(pseudoSnap, &out), 0) << out;
   EXPECT_EQ(Field(out, "marker"), marker);
   EXPECT_EQ(Field(out, "afiles"), "");
   std::string filesAfter;
-  ASSERT_EQ(RunBlbsim(state.Path(), "afile list", &filesAfter), 0);
+  ASSERT_EQ(RunBlbsim(state_.Path(), "afile list", &filesAfter), 0);
   EXPECT_EQ(filesAfter, files);
 }
 
 // With indexing V2 the converted job publishes its volume, carries the
 // snapshot job's index forward and stores its catalogue.
-TEST(blbjobPseudoSnap, PublishesTheVolumeAndCarriesTheIndexForward) {
-  testing_support::ScopedStateDir state;
-  testing_support::ScopedLoopDevice loop{64 << 20};
-  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
-  ASSERT_EQ(RunCommand("mkfs.ext4 -q " + loop.Device()), 0);
-  testing_support::ScopedMount ext4(loop.Device(), "ext4");
-  BLB_SKIP_WITHOUT_MOUNT(ext4);
-  const std::string snapshotJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
+TEST_F(blbjobPseudoSnap, PublishesTheVolumeAndCarriesTheIndexForward) {
+  TakeSnapshotOnExt4();
+  if (IsSkipped() || HasFatalFailure()) return;
   std::string out;
-  const ReleaseSnapshotJob release;
-  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + snapshotJob, &out), 0) << out;
-  ASSERT_EQ(RunBlbjob("scan" + snapshotJob, &out), 0) << out;
+  ASSERT_EQ(RunBlbjob(std::string("scan") + kSnapshotJob, &out), 0) << out;
   ASSERT_EQ(RunBlbjob("pseudosnap --snap-job 1001 -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2", &out), 0) << out;
   EXPECT_NE(out.find("index items="), std::string::npos) << out;
   const std::string afile = Field(out, "afiles");
 
   std::string items, size;
-  ASSERT_EQ(RunBlbsim(state.Path(), "index items 1002", &items), 0) << items;
-  ASSERT_EQ(RunCommand("blockdev --getsize64 " + loop.Device(), &size), 0);
+  ASSERT_EQ(RunBlbsim(state_.Path(), "index items 1002", &items), 0) << items;
+  ASSERT_EQ(RunCommand("blockdev --getsize64 " + loop_->Device(), &size), 0);
   size.erase(size.find_last_not_of("\n") + 1);
   EXPECT_EQ(items.find("header "), items.rfind("header ")) << items;
   EXPECT_EQ(Field(items, "size"), size) << items;
   std::string carried;
-  ASSERT_EQ(RunBlbsim(state.Path(), "index carryfwd 1002", &carried), 0);
+  ASSERT_EQ(RunBlbsim(state_.Path(), "index carryfwd 1002", &carried), 0);
   EXPECT_NE(carried.find("afile=" + afile + " "), std::string::npos) << carried;
 
   std::string shown;
-  ASSERT_EQ(RunBlbsim(state.Path(), "jobinfo show 1002", &shown), 0) << shown;
+  ASSERT_EQ(RunBlbsim(state_.Path(), "jobinfo show 1002", &shown), 0) << shown;
   EXPECT_NE(
       shown.find(" storage_type=2 flags=64 additional_flags=532 afile=" + afile + " delimiter=\"/\" uploaded=1\n"),
       std::string::npos)
       << shown;
-  const std::string archive = state.Path() + "/catalogue.7z", folder = state.Path() + "/catalogue";
-  ASSERT_EQ(RunBlbsim(state.Path(), "jobinfo get 1002 BlockLevelCatalog BlockDeviceConfig.kzf.7z " + archive), 0);
+  const std::string archive = state_.Path() + "/catalogue.7z", folder = state_.Path() + "/catalogue";
+  ASSERT_EQ(RunBlbsim(state_.Path(), "jobinfo get 1002 BlockLevelCatalog BlockDeviceConfig.kzf.7z " + archive), 0);
   ASSERT_EQ(RunCommand("7z x -y -o" + folder + " " + archive + " >/dev/null"), 0);
   EXPECT_EQ(
-      RunCommand("cmp " + folder + "/BlockDeviceConfig.kzf " + state.Path() + "/jobresults/2/7/BlockDeviceConfig.kzf"),
+      RunCommand("cmp " + folder + "/BlockDeviceConfig.kzf " + state_.Path() + "/jobresults/2/7/BlockDeviceConfig.kzf"),
       0);
 }
 
-TEST(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
-  testing_support::ScopedStateDir state;
+TEST_F(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
   const std::string job = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK2";
   for (const char* wrong : {"pseudosnap", "pseudosnap --app-type 5", "pseudosnap --snap-job x",
                             "pseudosnap --snap-job 0", "pseudosnap --snap-job 1001 --fast"})
