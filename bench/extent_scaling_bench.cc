@@ -358,6 +358,38 @@ void BM_ExtentViewRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtentViewRecord)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The scan's data-only bitmap of fresh ext4 images, one per size (sparse
+// files made with mkfs.ext4), named in BLB_BENCH_EXT4_IMAGES separated by
+// ",": measured only when named.
+void BM_DataOnlyBitmap(benchmark::State& state, const std::string& image) {
+  struct stat info {};
+  if (::stat(image.c_str(), &info) != 0) state.SkipWithError("the image cannot be read");
+  const uint64_t extents = (static_cast<uint64_t>(info.st_size) + kExtentBytes - 1) / kExtentBytes;
+  for (auto _ : state) {
+    unsigned char* bitmap = nullptr;
+    CQiError err = VolumeBitMapHelper::GetDataBlockBitMap(image, &bitmap, static_cast<unsigned long>((extents + 7) / 8),
+                                                          static_cast<int>(kExtentBytes));
+    if (err.IsError() || bitmap == nullptr) state.SkipWithError("no data-only bitmap");
+    std::free(bitmap);
+  }
+  Items(state, static_cast<int64_t>(extents));
+}
+
+const bool g_dataOnlyRegistered = [] {
+  const char* images = std::getenv("BLB_BENCH_EXT4_IMAGES");
+  std::string rest = images != nullptr ? images : "";
+  while (!rest.empty()) {
+    const size_t comma = rest.find(',');
+    const std::string image = rest.substr(0, comma);
+    rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+    if (image.empty()) continue;
+    benchmark::RegisterBenchmark(("BM_DataOnlyBitmap/" + image).c_str(), BM_DataOnlyBitmap, image)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
+  return true;
+}();
+
 // The device configuration of 64, 256 and 1024 devices written and read back.
 void BM_DeviceConfigFiles(benchmark::State& state) {
   BenchStateDir dir;
