@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_job_seed.h"
 #include "bench_state_dir.h"
 #include "blocklevel/jr_for_job_backup_handler.h"
 #include "indexinfo/index_info_path.h"
@@ -23,18 +24,16 @@
 #include "platform/harness/job_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/hashing/extent_iterator.h"
-#include "platform/hashing/extent_name_converter.h"
 #include "platform/indexing/index_extent_view.h"
 #include "platform/jobs/job_ctrl_client.h"
 #include "platform/sim/fs_util.h"
 #include "records/block_device_config.h"
 #include "scan/collect_file_manager.h"
 #include "scan/cumulative_bitmap_helper.h"
-#include "scan/index_info_true_up.h"
-#include "scan/snap_read_manager.h"
 #include "scan/volume_true_up_handler.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/volume_bitmap_helper.h"
+#include "true_up_tables.h"
 
 namespace {
 
@@ -239,22 +238,9 @@ BENCHMARK(BM_SnapshotBitmapStep)->Apply(Sizes)->Unit(benchmark::kMillisecond)->U
 // The scan's fetch of a synthetic full's missed-extent bitmap from the index.
 void BM_MissedExtentBitmapFetch(benchmark::State& state) {
   BenchStateDir dir;
-  platform::SubclientRecord subclient;
-  subclient.cellId = 2;
-  subclient.appId = 7;
-  subclient.clientId = 2;
-  blbsim::AddSubclient(subclient);
-  platform::JobRecord job;
-  job.jobId = 101;
-  job.cellId = 2;
-  job.appId = 7;
-  job.level = 2;
-  job.token = "tok";
-  blbsim::AddJob(job);
-  blbsim::SetVornServeHost("vs1");
-  blbsim::SetRegistryValue("FileSystemAgent", "nBlkLvlBackupOnlyMissedExtentsInSFV", "1");
   const std::vector<unsigned char> bits = RandomBytes(static_cast<uint64_t>((state.range(0) + 7) / 8), 4);
-  blbsim::SetIndexExtentBitmap(2, 7, "C", std::string(bits.begin(), bits.end()));
+  if (!SeedMissedExtentsOfComponentC(std::string(bits.begin(), bits.end())))
+    state.SkipWithError("the index could not be seeded");
   TarvosJobInfo args({"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok", "-lvwme", "C"});
   args.ParseArgs(false);
   for (auto _ : state) {
@@ -281,23 +267,7 @@ void BM_TrueUpStages(benchmark::State& state) {
   bool ok =
       !handler.Initialize().IsError() && !handler.GenerateNegateBmp().IsError() && !handler.SplitNegateBmp().IsError();
   const bool tables = state.range(1) == 1;
-  if (ok && tables) {
-    std::string index;
-    char name[16] = {0};
-    for (const CollectInfo& unit : handler.GetVolumeToCollectsMapping().begin()->second) {
-      std::string text;
-      const uint64_t first = unit.GetSubNegStartExt();
-      for (uint64_t n = first; n < first + unit.GetSubNegBmpSize() * 8ull; ++n) {
-        ExtentNameConverter::Extent_dec_to_base32_v2(n, name, 8);
-        char hash[40];
-        std::snprintf(hash, sizeof hash, "%032llx", static_cast<unsigned long long>(n * 2654435761ull));
-        text.append(name).append("|").append(hash).append("\n");
-      }
-      index += text;
-      platform::WriteFileAtomically(unit.GetCollect(), text);
-    }
-    platform::WriteFileAtomically(handler.GetVolTrueUpFolder() + "/VolIdxHash.kzf", index);
-  }
+  if (ok && tables) WriteTrueUpTables(handler);
   if (!ok) state.SkipWithError("the volume could not be set up");
   for (auto _ : state) {
     ok = tables ? !handler.MergeNegateHashCFs().IsError() && !handler.CompareHash().IsError()
@@ -307,44 +277,6 @@ void BM_TrueUpStages(benchmark::State& state) {
   Items(state, state.range(0));
 }
 BENCHMARK(BM_TrueUpStages)->ArgsProduct({Scaled(kOneTiBExtents), {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The true-up's index thread paging a volume's whole extent view (one row
-// per extent) from the index, 1000 rows a page.
-void BM_TrueUpIndexPaging(benchmark::State& state) {
-  BenchStateDir dir;
-  platform::SubclientRecord subclient;
-  subclient.cellId = 2;
-  subclient.appId = 7;
-  subclient.clientId = 2;
-  platform::JobRecord job;
-  job.jobId = 101;
-  job.cellId = 2;
-  job.appId = 7;
-  job.level = 2;
-  blbsim::AddSubclient(subclient);
-  blbsim::AddJob(job);
-  std::string text;
-  for (int64_t n = 0; n < state.range(0); ++n) text.append(std::to_string(n)).append(" ").append(32, 'a').append("\n");
-  std::string why;
-  if (!blbsim::SetIndexExtentView({2, 7, "/mnt/paged"}, text, &why)) state.SkipWithError(why.c_str());
-  const std::string folder = dir.Path() + "/paging";
-  TarvosJobInfo args(std::vector<std::string>{"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"});
-  args.ParseArgs(false);
-  args.SetJobResultsDir(folder);
-  for (auto _ : state) {
-    state.PauseTiming();
-    platform::RemoveTree(folder);
-    platform::MakeDirectories(folder + "/v");
-    boost::shared_ptr<CSnapReadManager> manager(
-        new CSnapReadManager(1, {}, {IdxVolInfo("/mnt/paged", folder + "/v")}, nullptr));
-    CIndexInfoTrueUp index(manager, args, folder, 2, 1000);
-    state.ResumeTiming();
-    CQiError err = index.FetchVolumeExtentHashes();
-    if (err.IsError()) state.SkipWithError(err.AsString().c_str());
-  }
-  Items(state, state.range(0));
-}
-BENCHMARK(BM_TrueUpIndexPaging)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The index's extent view of a volume recorded after a full backup, one
 // row per extent read, as the job command's backup leaves it.
