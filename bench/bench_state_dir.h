@@ -19,6 +19,7 @@ class BenchStateDir {
   }
   ~BenchStateDir() { platform::RemoveTree(path_); }
   bool ok() const { return ok_; }
+  const std::string& Path() const { return path_; }
 
  private:
   std::string path_;

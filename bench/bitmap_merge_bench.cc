@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "bench_job_seed.h"
 #include "platform/fsparser/fs_parser.h"
 #include "platform/harness/index_harness.h"
 #include "platform/harness/job_harness.h"
@@ -86,21 +87,7 @@ class HelperPlatform {
     platform::Settings::SetStateDir(folder);
     ::setenv("BLB_LOG_LEVEL", "1", 1);
     blbsim::InitStateDir();
-    platform::SubclientRecord subclient;
-    subclient.cellId = 2;
-    subclient.appId = 7;
-    subclient.clientId = 2;
-    blbsim::AddSubclient(subclient);
-    platform::JobRecord job;
-    job.jobId = 101;
-    job.cellId = 2;
-    job.appId = 7;
-    job.level = 2;
-    job.token = "tok";
-    blbsim::AddJob(job);
-    blbsim::SetVornServeHost("vs1");
-    blbsim::SetRegistryValue("FileSystemAgent", "nBlkLvlBackupOnlyMissedExtentsInSFV", "1");
-    blbsim::SetIndexExtentBitmap(2, 7, "C", std::string(indexBitmap.begin(), indexBitmap.end()));
+    SeedMissedExtentsOfComponentC(std::string(indexBitmap.begin(), indexBitmap.end()));
   }
   ~HelperPlatform() {
     platform::StateDb::CloseCurrent();

@@ -17,7 +17,7 @@ trap cleanup EXIT
 
 head -c $((16 << 20)) /dev/urandom >"$work/image.img"
 device="$(losetup -f --show "$work/image.img")"
-export BLB_BENCH_DEVICE="$device" BLB_BENCH_IMAGE="$work/image.img" BLB_STATE_DIR="$work/state"
+export BLB_BENCH_DEVICE="$device" BLB_BENCH_IMAGE="$work/image.img" BLB_STATE_DIR="$work/state" BLB_BENCH_BRIEF=1
 
 status=0
 count=0

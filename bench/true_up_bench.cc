@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_job_seed.h"
+#include "true_up_tables.h"
 #include "platform/harness/index_harness.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/sim_harness.h"
@@ -114,17 +116,7 @@ class Setup {
     platform::Settings::SetStateDir((m_sFolder + "/state").c_str());
     // The driver's 10-second poll becomes 50 ms.
     ::setenv("BLB_SLEEP_FACTOR", "0.005", 1);
-    if (!blbsim::InitStateDir()) return;
-    platform::SubclientRecord subclient;
-    subclient.cellId = 2;
-    subclient.appId = 7;
-    subclient.clientId = 2;
-    platform::JobRecord job;
-    job.jobId = 101;
-    job.cellId = 2;
-    job.appId = 7;
-    job.level = 2;
-    if (!blbsim::AddSubclient(subclient) || !blbsim::AddJob(job)) return;
+    if (!blbsim::InitStateDir() || !AddBenchSubclientAndJob()) return;
     if (!m_sImage.empty() && !SeedExtentView()) return;
     m_bReady = true;
   }
@@ -234,22 +226,7 @@ class Tables {
     m_pHandler->Initialize();
     m_pHandler->GenerateNegateBmp();
     m_pHandler->SplitNegateBmp();
-    std::string index;
-    char name[16] = {0};
-    for (const CollectInfo& unit : m_pHandler->GetVolumeToCollectsMapping().begin()->second) {
-      std::string text;
-      const uint64_t first = unit.GetSubNegStartExt();
-      for (uint64_t n = first; n < first + unit.GetSubNegBmpSize() * 8ull; ++n) {
-        ExtentNameConverter::Extent_dec_to_base32_v2(n, name, 8);
-        char hash[40];
-        std::snprintf(hash, sizeof hash, "%032llx", static_cast<unsigned long long>(n * 2654435761ull));
-        text += std::string(name) + "|" + hash + "\n";
-      }
-      index += text;
-      platform::WriteFileAtomically(unit.GetCollect(), text);
-      m_vCollects.push_back(unit.GetCollect());
-    }
-    platform::WriteFileAtomically(VolumeFile("VolIdxHash.kzf"), index);
+    m_vCollects = WriteTrueUpTables(*m_pHandler);
   }
 
   TrueUpVolInfo::VolumeBitmapsPtr m_pBitmaps;

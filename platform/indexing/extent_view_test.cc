@@ -7,6 +7,7 @@
 
 #include "platform/harness/index_harness.h"
 #include "platform/indexing/idx_browse_client.h"
+#include "platform/indexing/index_extent_view.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -79,6 +80,19 @@ TEST(ExtentView, PagesFromTheFirstExtentUpwardPerApplicationAndVolume) {
     EXPECT_NE(why.find("ID HASH"), std::string::npos);
   }
   EXPECT_EQ(Page(2, "00000000", 9).size(), 3u);
+}
+
+TEST(ExtentView, AnUpdateReplacesItsOwnRowsAndAPutTheVolumesWholeView) {
+  testing_support::ScopedStateDir state;
+  std::string why;
+  ASSERT_TRUE(blbsim::SetIndexExtentView({2, 7, "/mnt/v1"}, "1 " + Hash('a') + "\n2 " + Hash('b') + "\n", &why));
+  ASSERT_TRUE(blbsim::SetIndexExtentView({2, 7, "/mnt/v2"}, "1 " + Hash('f') + "\n", &why));
+  ASSERT_TRUE(platform::UpdateIndexExtentView({2, 7, "/mnt/v1"}, {{2, Hash('d')}, {40, Hash('e')}, {41, Hash('e')}}));
+  EXPECT_EQ(blbsim::IndexExtentViewText({2, 7, "/mnt/v1"}),
+            "1 " + Hash('a') + "\n2 " + Hash('d') + "\n40 " + Hash('e') + "\n41 " + Hash('e') + "\n");
+  ASSERT_TRUE(platform::PutIndexExtentView({2, 7, "/mnt/v1"}, {{5, Hash('c')}, {6, Hash('c')}}));
+  EXPECT_EQ(blbsim::IndexExtentViewText({2, 7, "/mnt/v1"}), "5 " + Hash('c') + "\n6 " + Hash('c') + "\n");
+  EXPECT_EQ(blbsim::IndexExtentViewText({2, 7, "/mnt/v2"}), "1 " + Hash('f') + "\n");
 }
 
 }  // namespace

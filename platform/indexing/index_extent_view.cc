@@ -8,15 +8,15 @@ namespace platform {
 
 namespace {
 
-// Within a transaction.
+// Within a transaction. A view holds a row per extent: the statement is
+// prepared once for all of them.
 bool PutRows(StateDb& db, const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
-  for (const auto& row : rows) {
-    SqlStatement put(db,
-                     "INSERT OR REPLACE INTO index_extent_views (cell_id, app_id, volume, extent_id, hash) "
-                     "VALUES (?, ?, ?, ?, ?);");
-    put.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume);
-    if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run()) return false;
-  }
+  SqlStatement put(db,
+                   "INSERT OR REPLACE INTO index_extent_views (cell_id, app_id, volume, extent_id, hash) "
+                   "VALUES (?, ?, ?, ?, ?);");
+  put.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume);
+  for (const auto& row : rows)
+    if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run() || !put.Reset()) return false;
   return true;
 }
 

@@ -53,6 +53,12 @@ bool SqlStatement::Run() {
   return ok_;
 }
 
+bool SqlStatement::Reset() {
+  if (statement_ == nullptr) return false;
+  ok_ = sqlite3_reset(statement_) == SQLITE_OK;
+  return ok_;
+}
+
 long long SqlStatement::Int(int column) const { return sqlite3_column_int64(statement_, column); }
 
 std::string SqlStatement::Text(int column) const {

@@ -44,6 +44,9 @@ class SqlStatement {
   bool Step();
   // Runs a statement that returns no rows.
   bool Run();
+  // Makes the statement ready to run again with the same bindings, so that
+  // one prepared statement serves a run of rows.
+  bool Reset();
   bool ok() const { return ok_; }
 
   long long Int(int column) const;
