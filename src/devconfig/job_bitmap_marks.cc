@@ -31,6 +31,11 @@ bool IsJobKey(const std::string& text) {
   return true;
 }
 
+// Job ids grow: of two keys, the longer is the later, else the greater.
+bool IsLaterJob(const std::string& key, const std::string& than) {
+  return key.size() != than.size() ? key.size() > than.size() : key > than;
+}
+
 }  // namespace
 
 std::string JobKeyOf(const TarvosJobInfo& job) {
@@ -73,7 +78,7 @@ bool IsBitmapMarkedForUncompletedJob(const std::string& bitmapName, const std::v
   for (const std::string& name : folderNames) {
     if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
     const std::string key = name.substr(prefix.size());
-    if (IsJobKey(key) && key != lastKey) return true;
+    if (IsJobKey(key) && IsLaterJob(key, lastKey)) return true;
   }
   return false;
 }

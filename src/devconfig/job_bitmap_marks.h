@@ -9,7 +9,7 @@
 // job while removing it for any other.
 //
 // A job that never completed may also be followed by a new job id, its
-// "-lsjid" the last job that did: a file marked for a job other than that
+// "-lsjid" the last job that did: a file marked for a job later than that
 // one holds bits no backup read, and passes to the new job instead.
 #include <string>
 #include <vector>
@@ -33,7 +33,7 @@ bool IsBitmapMarkedForJob(const std::string& bitmapFile, const std::string& key)
 std::string LastCompletedJobKeyOf(const TarvosJobInfo& job);
 
 // Whether, among the names of its folder, the bitmap file named carries the
-// mark of a job other than the last completed one (lastKey not empty).
+// mark of a job later than the last completed one (lastKey not empty).
 bool IsBitmapMarkedForUncompletedJob(const std::string& bitmapName, const std::vector<std::string>& folderNames,
                                      const std::string& lastKey);
 

@@ -140,11 +140,18 @@ TEST(JobBitmapRerun, ANewJobAfterAnUncompletedOneAddsWhatThatOneTook) {
   EXPECT_TRUE(FileExists(job.BitmapFile() + ".1002"));
 
   // Once 1002 completed, the job after it starts from later writes only; so
-  // does a job whose arguments name no completed job.
+  // does a job whose arguments name no completed job, or one later than the
+  // job that marked the file.
   job.Write({12});
   job.Run(1003, 2, {"-lsjid", "1002"});
   EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x00\x10", 2));
   job.Write({1});
   job.Run(1004, 2, {"-lsjid", "-1"});
   EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x02\x00", 2));
+  job.Write({2});
+  job.Run(1005, 2, {"-lsjid", "999"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x06\x00", 2));
+  job.Write({4});
+  job.Run(1006, 2, {"-lsjid", "1010"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x10\x00", 2));
 }
