@@ -11,10 +11,10 @@
 
 #include "platform/driver/tracked_extents.h"
 #include "platform/memory/auto_handle.h"
+#include "platform/process/shell_quote.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
-#include "platform/process/shell_quote.h"
 
 namespace platform {
 namespace {
@@ -32,10 +32,16 @@ struct TrackedDevice {
   std::vector<Snapshot> snapshots;
 };
 
-std::string DevicesFolder() { return SimulatedKzBf::Folder() + "/devices"; }
-std::string SnapsFolder() { return SimulatedKzBf::Folder() + "/snaps"; }
+std::string DevicesFolder() {
+  return SimulatedKzBf::Folder() + "/devices";
+}
+std::string SnapsFolder() {
+  return SimulatedKzBf::Folder() + "/snaps";
+}
 
-std::string RecordPath(const std::string& device) { return DevicesFolder() + "/" + EscapedFileName(device) + ".dev"; }
+std::string RecordPath(const std::string& device) {
+  return DevicesFolder() + "/" + EscapedFileName(device) + ".dev";
+}
 
 // The one lock of the driver's state, held for each call.
 class StateGuard : public DriverStateGuard {
@@ -45,7 +51,8 @@ class StateGuard : public DriverStateGuard {
 
 std::string Serialize(const TrackedDevice& record) {
   RecordFields fields{{"device", record.device}};
-  for (const Snapshot& snapshot : record.snapshots) fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
+  for (const Snapshot& snapshot : record.snapshots)
+    fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
   return SerializeTrackedRecord(kMagic, fields, record.extents);
 }
 
@@ -78,8 +85,23 @@ int Save(const TrackedDevice& record) {
   return WriteFileAtomically(RecordPath(record.device), Serialize(record)) ? 0 : (errno ? errno : EIO);
 }
 
+// Whether the loop device still reads the snapshot's image: one whose image
+// went may have been given to someone else since.
+bool LoopDeviceHoldsImage(const std::string& device, const std::string& image) {
+  std::string backing;
+  const std::string name = device.substr(device.rfind('/') + 1);
+  if (!ReadWholeFile("/sys/block/" + name + "/loop/backing_file", backing)) return false;
+  while (!backing.empty() && backing.back() == '\n') backing.pop_back();
+  char* canonical = ::realpath(image.c_str(), nullptr);
+  const std::string real = canonical != nullptr ? canonical : image;
+  std::free(canonical);
+  for (const std::string& path : {image, real})
+    if (backing == path || backing == path + " (deleted)") return true;
+  return false;
+}
+
 void RemoveSnapshot(const Snapshot& snapshot) {
-  if (snapshot.device != snapshot.image) {
+  if (snapshot.device != snapshot.image && LoopDeviceHoldsImage(snapshot.device, snapshot.image)) {
     const std::string command = "losetup -d " + platform::ShellQuote(snapshot.device) + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", snapshot.device.c_str());
   }
@@ -140,7 +162,9 @@ std::string NewImagePath() {
 // Snapshots of devices the driver does not track (driverless volumes): the
 // driver does not list them, but destroys them as it does its own. One
 // record per device, a "snapshot<TAB>image" line each.
-std::string LooseFolder() { return SimulatedKzBf::Folder() + "/loose"; }
+std::string LooseFolder() {
+  return SimulatedKzBf::Folder() + "/loose";
+}
 
 std::string LooseRecordPath(const std::string& device) {
   return LooseFolder() + "/" + EscapedFileName(device) + ".snaps";
@@ -200,11 +224,17 @@ KzBfBackend& KzBfBackend::Default() {
   return *driver;
 }
 
-std::string SimulatedKzBf::Folder() { return Settings::StatePath("drivers/kzbf"); }
+std::string SimulatedKzBf::Folder() {
+  return Settings::StatePath("drivers/kzbf");
+}
 
-bool SimulatedKzBf::IsLoaded() { return IsDriverLoaded(Folder()); }
+bool SimulatedKzBf::IsLoaded() {
+  return IsDriverLoaded(Folder());
+}
 
-bool SimulatedKzBf::SetLoaded(bool loaded) { return SetDriverLoaded(Folder(), loaded); }
+bool SimulatedKzBf::SetLoaded(bool loaded) {
+  return SetDriverLoaded(Folder(), loaded);
+}
 
 CQiError SimulatedKzBf::Open() {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
@@ -214,7 +244,8 @@ CQiError SimulatedKzBf::Open() {
 CQiError SimulatedKzBf::Attach(const std::string& device, int extentSize) {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
   if (extentSize < 512)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Invalid extent size %d for device [%s]", extentSize, device.c_str());
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Invalid extent size %d for device [%s]", extentSize,
+                                   device.c_str());
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
   TrackedDevice record;
@@ -310,6 +341,23 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
     return CQiError();
   }
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
+}
+
+void SimulatedKzBf::DestroyAllSnapshots() {
+  StateGuard guard;
+  if (guard.Result()) return;
+  for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
+    std::string text;
+    TrackedDevice record;
+    if (!ReadWholeFile(DevicesFolder() + "/" + name, text) || Parse(text, record) != 0) continue;
+    for (const Snapshot& snapshot : record.snapshots) RemoveSnapshot(snapshot);
+    record.snapshots.clear();
+    Save(record);
+  }
+  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+    for (const Snapshot& snapshot : LoadLoose(LooseFolder() + "/" + name)) RemoveSnapshot(snapshot);
+    ::unlink((LooseFolder() + "/" + name).c_str());
+  }
 }
 
 CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& image) {

@@ -216,3 +216,17 @@ TEST(blbjobSnapshot, AMountPointGivenRelativeOrWithATrailingSlashIsTheMountedVol
   EXPECT_TRUE(Contains(ext4.Blbsim("job show 1001"), "volume=" + path + " device=" + ext4.loop.Device() + " "));
   EXPECT_EQ(RunBlbjob("release" + JobArgs(1001, 1), &out), 0) << out;
 }
+
+TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
+  MountedExt4 ext4;
+  SKIP_WITHOUT_MOUNTED_EXT4(ext4);
+  std::string out;
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.loop.Device() + JobArgs(1001, 1), &out),
+            0)
+      << out;
+  const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + ext4.state.Path() + "/ || true";
+  EXPECT_EQ(CommandOutput(held), "1\n");
+  ASSERT_EQ(RunBlbsim(ext4.state.Path(), "init --reset", &out), 0) << out;
+  EXPECT_EQ(CommandOutput(held), "0\n");
+  EXPECT_TRUE(FileExists(ext4.state.Sub("agent.db")));
+}
