@@ -198,6 +198,9 @@ TEST(blbjobSnapshot, ADeviceNoStrategySupportsFailsThePhaseWithoutSnapshotOrConf
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path()), 2);
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --fast" + JobArgs(1001, 1)), 2);
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.state.Path() + JobArgs(1001, 1)), 2);
+  EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.Path() + "/" + JobArgs(1001, 1), &out),
+            2);
+  EXPECT_TRUE(Contains(out, "blbjob: volume " + ext4.Path() + " is given twice")) << out;
 }
 
 TEST(blbjobSnapshot, AMountPointGivenRelativeOrWithATrailingSlashIsTheMountedVolume) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "blocklevel/blocklevel.h"
 #include "devconfig/kz_device_config_handler.h"
@@ -163,8 +164,16 @@ int Snapshot(const tools::Args& args) {
   if (!ReadCommand(args, command)) return tools::UsageError("snapshot");
   if (!ReadOptions(command.options, options, wrong)) return tools::UsageError("snapshot", wrong);
   std::vector<SMVolBlock> volumes(options.paths.size());
-  for (size_t i = 0; i < options.paths.size(); ++i)
+  std::set<std::string> named;
+  for (size_t i = 0; i < options.paths.size(); ++i) {
     if (!ResolveVolume(options.paths[i], command.job, options.appType, volumes[i])) return 2;
+    // The scan writes one volume's lists once: a second entry would be
+    // counted again but read once.
+    if (!named.insert(volumes[i].sVolume).second) {
+      std::fprintf(stderr, "blbjob: volume %s is given twice\n", volumes[i].sVolume.c_str());
+      return 2;
+    }
+  }
   for (const SMVolBlock& volume : volumes)
     if (!CanReadDevice(volume)) return 1;
   // Another snapshot would take the job's record of the first, which then
