@@ -276,6 +276,11 @@ TEST(blbjobFreeze, ABindMountIsFrozenOnceAndASecondSnapshotWaitsForRelease) {
   EXPECT_TRUE(Contains(out, "job 1001 still holds snapshot " + snapshot + "; run \"blbjob release\"")) << out;
   EXPECT_EQ(fs.RecordedSnapshot(), snapshot);
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
+  // A whole job run of it is refused alike, and releases nothing.
+  EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + kJob, &out), 1);
+  EXPECT_TRUE(Contains(out, "job 1001 still holds snapshot " + snapshot + "; run \"blbjob release\"")) << out;
+  EXPECT_FALSE(Contains(out, "released")) << out;
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
   ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
   EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());

@@ -178,12 +178,7 @@ int Snapshot(const tools::Args& args) {
     if (!CanReadDevice(volume)) return 1;
   // Another snapshot would take the job's record of the first, which then
   // nothing releases.
-  const std::vector<std::string> held = HeldSnapshots(command.job.GetJobId());
-  if (!held.empty()) {
-    std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
-                 static_cast<unsigned long long>(command.job.GetJobId()), held.front().c_str());
-    return 1;
-  }
+  if (RefusedWhileHeld(command.job.GetJobId())) return 1;
   if (!EnsureJobKnown(command)) {
     std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
     return 1;
