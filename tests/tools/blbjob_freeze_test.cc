@@ -117,9 +117,14 @@ struct MountedFileSystem {
 // inside its frozen window by a delayed copy.
 class HeldSnapshot {
  public:
-  HeldSnapshot(const MountedFileSystem& fs, int delayMs) : m_output(fs.state.Sub("blbjob.out")) {
-    EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay 1"), 0);
-    Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob);
+  // The volumes before the file system (paths and a blank) have their
+  // copies delayed as well.
+  HeldSnapshot(const MountedFileSystem& fs, int delayMs, const std::string& volumesBefore = "", int copies = 1)
+      : m_output(fs.state.Sub("blbjob.out")) {
+    EXPECT_EQ(RunBlbsim(fs.state.Path(),
+                        "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay " + std::to_string(copies)),
+              0);
+    Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + volumesBefore + fs.Path() + kJob);
   }
   // scripts/run-job.sh on the device given (none: an image of its own), its
   // first job held the same way (the script sets the delay after starting
@@ -223,6 +228,25 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
   EXPECT_TRUE(Contains(job.Output(), "ended by signal 15 and thawed [" + fs.Path() + "] before the copy ended"))
       << job.Output();
   EXPECT_EQ(fs.RecordedSnapshot(), "");
+  EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
+}
+
+// Killed while copying its second device, the command leaves the snapshot
+// of the first recorded with the job, for release to destroy.
+TEST(blbjobFreeze, ASnapshotKeptBeforeTheCommandWasKilledIsLeftForRelease) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  testing_support::ScopedLoopDevice raw(4 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(raw);
+  HeldSnapshot job(fs, 3000, raw.Device() + " ", 2);
+  ASSERT_TRUE(job.Frozen()) << job.Output();
+  ASSERT_EQ(::kill(job.Pid(), SIGKILL), 0);
+  job.Wait();
+  const std::set<std::string> taken = fs.SnapshotLoops();
+  ASSERT_EQ(taken.size(), 1u);
+  std::string out;
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + *taken.begin() + ": released\n");
   EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
 }
 

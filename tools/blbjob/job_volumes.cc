@@ -105,7 +105,8 @@ bool CanReadDevice(const SMVolBlock& volume) {
   return false;
 }
 
-CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots) {
+CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots,
+                         const std::function<void(const std::map<std::string, TakenSnapshot>&)>& taken) {
   for (const SMVolBlock& volume : volumes) {
     const std::string& device = volume.sDevice;
     if (snapshots.count(device) != 0) continue;
@@ -132,6 +133,7 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
       return kept.Push(FXCODELOC);
     }
     snapshots[device] = snapshot;
+    taken(snapshots);
   }
   return CQiError();
 }

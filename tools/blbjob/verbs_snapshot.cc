@@ -203,11 +203,15 @@ int Snapshot(const tools::Args& args) {
     status = error.IsError() ? Failed("pre-snap", error) : (std::printf("pre-snap: ok\n"), 0);
   }
   if (status == 0) {
-    error = SnapshotDevices(volumes, snapshots);
-    // Recorded at once: an interrupted command leaves them for release.
-    std::vector<blbsim::JobVolumeRecord> taken;
-    for (const SMVolBlock& volume : volumes) taken.push_back(VolumeRecord(volume, snapshots));
-    RecordVolumes(command.job.GetJobId(), taken);
+    // Each snapshot is recorded as soon as it is kept: a command interrupted
+    // while taking the next one leaves it for release.
+    const auto record = [&](const std::map<std::string, TakenSnapshot>& kept) {
+      std::vector<blbsim::JobVolumeRecord> taken;
+      for (const SMVolBlock& volume : volumes) taken.push_back(VolumeRecord(volume, kept));
+      RecordVolumes(command.job.GetJobId(), taken);
+    };
+    error = SnapshotDevices(volumes, snapshots, record);
+    record(snapshots);
     for (const auto& [device, snapshot] : snapshots)
       std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
     if (error.IsError()) status = Failed("snapshot", error);
