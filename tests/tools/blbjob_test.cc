@@ -233,3 +233,27 @@ TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
   EXPECT_EQ(CommandOutput(held), "0\n");
   EXPECT_TRUE(FileExists(ext4.state.Sub("agent.db")));
 }
+
+// A relative state directory names the same files from wherever a later
+// command runs: release from elsewhere finds the snapshot's image.
+TEST(blbjobSnapshot, ARelativeStateDirectoryIsTakenFromTheDirectoryTheCommandStartsIn) {
+  MountedExt4 ext4;
+  SKIP_WITHOUT_MOUNTED_EXT4(ext4);
+  const std::string path = ext4.state.Path();
+  const std::string parent = path.substr(0, path.rfind('/')), name = path.substr(path.rfind('/') + 1);
+  std::string out;
+  ASSERT_EQ(RunCommand("cd " + parent + " && BLB_STATE_DIR=" + name + " " + BLBJOB_PATH + " snapshot --volume " +
+                           ext4.Path() + JobArgs(1001, 1) + " 2>&1",
+                       &out),
+            0)
+      << out;
+  EXPECT_TRUE(Contains(out, "bitmap " + path + "/jobresults/2/7/")) << out;
+  const std::string snapshot = ext4.SnapshotOf(1001);
+  ASSERT_EQ(
+      RunCommand("cd / && BLB_STATE_DIR=" + path + " " + BLBJOB_PATH + " release" + JobArgs(1001, 1) + " 2>&1", &out),
+      0)
+      << out;
+  EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
+  EXPECT_EQ(CommandOutput("ls " + path + "/drivers/kzbf/snaps"), "");
+  EXPECT_EQ(CommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + path + "/ || true"), "0\n");
+}
