@@ -203,23 +203,6 @@ TEST(blbjobSnapshot, ADeviceNoStrategySupportsFailsThePhaseWithoutSnapshotOrConf
   EXPECT_TRUE(Contains(out, "blbjob: volume " + ext4.Path() + " is given twice")) << out;
 }
 
-TEST(blbjobSnapshot, AMountPointGivenRelativeOrWithATrailingSlashIsTheMountedVolume) {
-  MountedExt4 ext4;
-  SKIP_WITHOUT_MOUNTED_EXT4(ext4);
-  const std::string path = ext4.Path();
-  const size_t slash = path.rfind('/');
-  const std::string parent = path.substr(0, slash), name = path.substr(slash + 1);
-  std::string out;
-  ASSERT_EQ(RunCommand(
-                "cd " + parent + " && " + BLBJOB_PATH + " snapshot --volume " + name + "/" + JobArgs(1001, 1) + " 2>&1",
-                &out),
-            0)
-      << out;
-  EXPECT_TRUE(Contains(out, "frozen " + path + "\n")) << out;
-  EXPECT_TRUE(Contains(ext4.Blbsim("job show 1001"), "volume=" + path + " device=" + ext4.loop.Device() + " "));
-  EXPECT_EQ(RunBlbjob("release" + JobArgs(1001, 1), &out), 0) << out;
-}
-
 TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
   MountedExt4 ext4;
   SKIP_WITHOUT_MOUNTED_EXT4(ext4);
@@ -234,26 +217,25 @@ TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
   EXPECT_TRUE(FileExists(ext4.state.Sub("agent.db")));
 }
 
-// A relative state directory names the same files from wherever a later
-// command runs: release from elsewhere finds the snapshot's image.
-TEST(blbjobSnapshot, ARelativeStateDirectoryIsTakenFromTheDirectoryTheCommandStartsIn) {
+// Paths relative to the directory the command starts in: a mount point
+// (with a trailing slash) is the mounted volume, and the state directory
+// names the same files for a later command started elsewhere.
+TEST(blbjobSnapshot, RelativePathsAreTakenFromTheDirectoryTheCommandStartsIn) {
   MountedExt4 ext4;
   SKIP_WITHOUT_MOUNTED_EXT4(ext4);
-  const std::string path = ext4.state.Path();
-  const std::string parent = path.substr(0, path.rfind('/')), name = path.substr(path.rfind('/') + 1);
+  const std::string state = ext4.state.Path(), volume = ext4.Path();
   std::string out;
-  ASSERT_EQ(RunCommand("cd " + parent + " && BLB_STATE_DIR=" + name + " " + BLBJOB_PATH + " snapshot --volume " +
-                           ext4.Path() + JobArgs(1001, 1) + " 2>&1",
+  ASSERT_EQ(RunCommand("cd / && BLB_STATE_DIR=" + state.substr(1) + " " + BLBJOB_PATH + " snapshot --volume " +
+                           volume.substr(1) + "/" + JobArgs(1001, 1) + " 2>&1",
                        &out),
             0)
       << out;
-  EXPECT_TRUE(Contains(out, "bitmap " + path + "/jobresults/2/7/")) << out;
+  EXPECT_TRUE(Contains(out, "frozen " + volume + "\n")) << out;
+  EXPECT_TRUE(Contains(out, "bitmap " + state + "/jobresults/2/7/")) << out;
+  EXPECT_TRUE(Contains(ext4.Blbsim("job show 1001"), "volume=" + volume + " device=" + ext4.loop.Device() + " "));
   const std::string snapshot = ext4.SnapshotOf(1001);
-  ASSERT_EQ(
-      RunCommand("cd / && BLB_STATE_DIR=" + path + " " + BLBJOB_PATH + " release" + JobArgs(1001, 1) + " 2>&1", &out),
-      0)
-      << out;
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(1001, 1), &out), 0) << out;
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
-  EXPECT_EQ(CommandOutput("ls " + path + "/drivers/kzbf/snaps"), "");
-  EXPECT_EQ(CommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + path + "/ || true"), "0\n");
+  EXPECT_EQ(CommandOutput("ls " + state + "/drivers/kzbf/snaps"), "");
+  EXPECT_EQ(CommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + state + "/ || true"), "0\n");
 }
