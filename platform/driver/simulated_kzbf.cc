@@ -11,10 +11,10 @@
 
 #include "platform/driver/tracked_extents.h"
 #include "platform/memory/auto_handle.h"
-#include "platform/process/shell_quote.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
+#include "platform/process/shell_quote.h"
 
 namespace platform {
 namespace {
@@ -32,16 +32,10 @@ struct TrackedDevice {
   std::vector<Snapshot> snapshots;
 };
 
-std::string DevicesFolder() {
-  return SimulatedKzBf::Folder() + "/devices";
-}
-std::string SnapsFolder() {
-  return SimulatedKzBf::Folder() + "/snaps";
-}
+std::string DevicesFolder() { return SimulatedKzBf::Folder() + "/devices"; }
+std::string SnapsFolder() { return SimulatedKzBf::Folder() + "/snaps"; }
 
-std::string RecordPath(const std::string& device) {
-  return DevicesFolder() + "/" + EscapedFileName(device) + ".dev";
-}
+std::string RecordPath(const std::string& device) { return DevicesFolder() + "/" + EscapedFileName(device) + ".dev"; }
 
 // The one lock of the driver's state, held for each call.
 class StateGuard : public DriverStateGuard {
@@ -51,8 +45,7 @@ class StateGuard : public DriverStateGuard {
 
 std::string Serialize(const TrackedDevice& record) {
   RecordFields fields{{"device", record.device}};
-  for (const Snapshot& snapshot : record.snapshots)
-    fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
+  for (const Snapshot& snapshot : record.snapshots) fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
   return SerializeTrackedRecord(kMagic, fields, record.extents);
 }
 
@@ -162,9 +155,7 @@ std::string NewImagePath() {
 // Snapshots of devices the driver does not track (driverless volumes): the
 // driver does not list them, but destroys them as it does its own. One
 // record per device, a "snapshot<TAB>image" line each.
-std::string LooseFolder() {
-  return SimulatedKzBf::Folder() + "/loose";
-}
+std::string LooseFolder() { return SimulatedKzBf::Folder() + "/loose"; }
 
 std::string LooseRecordPath(const std::string& device) {
   return LooseFolder() + "/" + EscapedFileName(device) + ".snaps";
@@ -224,17 +215,11 @@ KzBfBackend& KzBfBackend::Default() {
   return *driver;
 }
 
-std::string SimulatedKzBf::Folder() {
-  return Settings::StatePath("drivers/kzbf");
-}
+std::string SimulatedKzBf::Folder() { return Settings::StatePath("drivers/kzbf"); }
 
-bool SimulatedKzBf::IsLoaded() {
-  return IsDriverLoaded(Folder());
-}
+bool SimulatedKzBf::IsLoaded() { return IsDriverLoaded(Folder()); }
 
-bool SimulatedKzBf::SetLoaded(bool loaded) {
-  return SetDriverLoaded(Folder(), loaded);
-}
+bool SimulatedKzBf::SetLoaded(bool loaded) { return SetDriverLoaded(Folder(), loaded); }
 
 CQiError SimulatedKzBf::Open() {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
@@ -244,8 +229,7 @@ CQiError SimulatedKzBf::Open() {
 CQiError SimulatedKzBf::Attach(const std::string& device, int extentSize) {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
   if (extentSize < 512)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Invalid extent size %d for device [%s]", extentSize,
-                                   device.c_str());
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Invalid extent size %d for device [%s]", extentSize, device.c_str());
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
   TrackedDevice record;

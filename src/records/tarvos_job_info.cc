@@ -100,8 +100,8 @@ int TarvosJobInfo::setJobResultsDir() {
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 1, "VornCellId:%lu AppId:%lu BackupType:%d", static_cast<unsigned long>(m_nVornCellId),
                static_cast<unsigned long>(m_nAppId), m_nBackupLevel);
-  if (GetSubclientDirAndFiles(static_cast<uint32_t>(m_nVornCellId), static_cast<uint32_t>(m_nAppId), &m_oSubclientFiles,
-                              m_nBackupLevel, nullptr) == -1) {
+  if (GetSubclientDirAndFiles(static_cast<uint32_t>(m_nVornCellId), static_cast<uint32_t>(m_nAppId),
+                              &m_oSubclientFiles, m_nBackupLevel, nullptr) == -1) {
     log.DebugLvl(__FUNCTION__, 1, "Failed to get jobresults directory");
     return -1;
   }

@@ -33,8 +33,7 @@ TEST(TarvosJobInfo, ParsesAFullArgumentVector) {
 TEST(TarvosJobInfo, ValidatesLevelIdsAndStorageServer) {
   const std::vector<std::string> base = {"-a", "2:7", "-j", "100", "-d", "stow1", "-t"};
   int result = 0;
-  for (const auto& [level, expected] :
-       std::vector<std::pair<std::string, int>>{{"1", 0}, {"2", 0}, {"3", -1}, {"4", 0}, {"0", -1}}) {
+  for (const auto& [level, expected] : std::vector<std::pair<std::string, int>>{{"1", 0}, {"2", 0}, {"3", -1}, {"4", 0}, {"0", -1}}) {
     std::vector<std::string> args = base;
     args.push_back(level);
     Parsed(args, &result);
