@@ -78,8 +78,23 @@ int Save(const TrackedDevice& record) {
   return WriteFileAtomically(RecordPath(record.device), Serialize(record)) ? 0 : (errno ? errno : EIO);
 }
 
+// Whether the loop device still reads the snapshot's image: one whose image
+// went may have been given to someone else since.
+bool LoopDeviceHoldsImage(const std::string& device, const std::string& image) {
+  std::string backing;
+  const std::string name = device.substr(device.rfind('/') + 1);
+  if (!ReadWholeFile("/sys/block/" + name + "/loop/backing_file", backing)) return false;
+  while (!backing.empty() && backing.back() == '\n') backing.pop_back();
+  char* canonical = ::realpath(image.c_str(), nullptr);
+  const std::string real = canonical != nullptr ? canonical : image;
+  std::free(canonical);
+  for (const std::string& path : {image, real})
+    if (backing == path || backing == path + " (deleted)") return true;
+  return false;
+}
+
 void RemoveSnapshot(const Snapshot& snapshot) {
-  if (snapshot.device != snapshot.image) {
+  if (snapshot.device != snapshot.image && LoopDeviceHoldsImage(snapshot.device, snapshot.image)) {
     const std::string command = "losetup -d " + platform::ShellQuote(snapshot.device) + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", snapshot.device.c_str());
   }
@@ -310,6 +325,23 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
     return CQiError();
   }
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
+}
+
+void SimulatedKzBf::DestroyAllSnapshots() {
+  StateGuard guard;
+  if (guard.Result()) return;
+  for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
+    std::string text;
+    TrackedDevice record;
+    if (!ReadWholeFile(DevicesFolder() + "/" + name, text) || Parse(text, record) != 0) continue;
+    for (const Snapshot& snapshot : record.snapshots) RemoveSnapshot(snapshot);
+    record.snapshots.clear();
+    Save(record);
+  }
+  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+    for (const Snapshot& snapshot : LoadLoose(LooseFolder() + "/" + name)) RemoveSnapshot(snapshot);
+    ::unlink((LooseFolder() + "/" + name).c_str());
+  }
 }
 
 CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& image) {

@@ -41,6 +41,9 @@ class SimulatedKzBf : public KzBfBackend {
   // the devices it tracks; those of other devices it does not list, but
   // destroys them alike.
   static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+  // Destroys every snapshot the state holds, tracked device or not: their
+  // loop devices are detached (those still reading their images).
+  static void DestroyAllSnapshots();
   // The image behind a snapshot, tracked device or not (errno 2 for none).
   // Images are never named alike, so a snapshot is told by its image from a
   // later one that got the same loop device.

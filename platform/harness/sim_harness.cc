@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <exception>
 #include <optional>
 
+#include "platform/driver/simulated_kzbf.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/settings/settings.h"
@@ -64,6 +66,13 @@ bool InitStateDir() {
 
 bool ResetStateDir() {
   const std::string dir = platform::Settings::StateDir();
+  // A snapshot's loop device outlives its image: detached now, or no later
+  // release could find it. A database this build cannot read fails the
+  // driver's lock; the state starts over all the same.
+  try {
+    platform::SimulatedKzBf::DestroyAllSnapshots();
+  } catch (const std::exception&) {
+  }
   platform::StateDb::CloseCurrent();
   // Only the entries of the layout: the state directory may be a folder that
   // holds other things too.

@@ -1,5 +1,7 @@
 #include "platform/settings/settings.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 
@@ -13,6 +15,17 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
 }
 
+// A relative path joined to the current directory; as it is when that
+// cannot be read.
+std::string Anchored(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char* current = ::getcwd(nullptr, 0);
+  if (current == nullptr) return path;
+  std::string anchored = current;
+  std::free(current);
+  return anchored + "/" + path;
+}
+
 }  // namespace
 
 const char* Settings::StateDirText() {
@@ -22,10 +35,15 @@ const char* Settings::StateDirText() {
 
 void Settings::SetStateDir(const char* dir) {
   if (dir != nullptr)
-    ::setenv("BLB_STATE_DIR", dir, 1);
+    ::setenv("BLB_STATE_DIR", Anchored(dir).c_str(), 1);
   else
     ::unsetenv("BLB_STATE_DIR");
   g_stateDirEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void Settings::AnchorStateDir() {
+  const char* value = std::getenv("BLB_STATE_DIR");
+  if (value != nullptr && *value != '\0' && *value != '/') SetStateDir(value);
 }
 
 unsigned long long Settings::StateDirEpoch() {

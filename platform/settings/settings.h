@@ -19,7 +19,12 @@ struct Settings {
   // default) and raises StateDirEpoch. Whatever caches what it read from the
   // state directory keys it on the epoch, so every change of BLB_STATE_DIR
   // within a process goes through here.
+  // A relative dir is taken from the current directory.
   static void SetStateDir(const char* dir);
+  // Makes a relative BLB_STATE_DIR absolute: the paths recorded in the state
+  // (snapshot images, bitmap files) then name the same files from whatever
+  // directory a later command runs in.
+  static void AnchorStateDir();
   // Raised by every SetStateDir; cheap enough for checks made at every call.
   static unsigned long long StateDirEpoch();
   static std::string RegistryFile();

@@ -23,6 +23,19 @@ CQiError SyncPath(const std::string& path, int flags) {
   return CQiError();
 }
 
+// A job id in decimal as JobKeyOf writes it: digits, no leading zero, not 0.
+bool IsJobKey(const std::string& text) {
+  if (text.empty() || text.size() > 20 || text[0] == '0') return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Job ids grow: of two keys, the longer is the later, else the greater.
+bool IsLaterJob(const std::string& key, const std::string& than) {
+  return key.size() != than.size() ? key.size() > than.size() : key > than;
+}
+
 }  // namespace
 
 std::string JobKeyOf(const TarvosJobInfo& job) {
@@ -47,6 +60,27 @@ CQiError MarkBitmapForJob(const std::string& bitmapFile, const std::string& key)
 
 bool IsBitmapMarkedForJob(const std::string& bitmapFile, const std::string& key) {
   return ::access(MarkPath(bitmapFile, key).c_str(), F_OK) == 0;
+}
+
+std::string LastCompletedJobKeyOf(const TarvosJobInfo& job) {
+  const std::vector<std::string>& args = job.GetArgs();
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] != "-lsjid") continue;
+    return IsJobKey(args[i + 1]) ? args[i + 1] : std::string();
+  }
+  return std::string();
+}
+
+bool IsBitmapMarkedForUncompletedJob(const std::string& bitmapName, const std::vector<std::string>& folderNames,
+                                     const std::string& lastKey) {
+  if (lastKey.empty()) return false;
+  const std::string prefix = MarkPath(bitmapName, std::string());
+  for (const std::string& name : folderNames) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string key = name.substr(prefix.size());
+    if (IsJobKey(key) && IsLaterJob(key, lastKey)) return true;
+  }
+  return false;
 }
 
 }  // namespace devconfig

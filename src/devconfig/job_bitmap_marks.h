@@ -7,7 +7,12 @@
 // file, not start a new one: the mark "<bitmap file>.<job key>", made before
 // the first bits are taken, tells the housekeeping to keep the file for that
 // job while removing it for any other.
+//
+// A job that never completed may also be followed by a new job id, its
+// "-lsjid" the last job that did: a file marked for a job later than that
+// one holds bits no backup read, and passes to the new job instead.
 #include <string>
+#include <vector>
 
 #include "platform/error/qi_error.h"
 #include "records/tarvos_job_info.h"
@@ -22,5 +27,14 @@ CQiError MarkBitmapForJob(const std::string& bitmapFile, const std::string& key)
 
 // Whether the bitmap file carries the job's mark.
 bool IsBitmapMarkedForJob(const std::string& bitmapFile, const std::string& key);
+
+// The job key after "-lsjid" (the last job that completed), empty when the
+// arguments name none or not a job id.
+std::string LastCompletedJobKeyOf(const TarvosJobInfo& job);
+
+// Whether, among the names of its folder, the bitmap file named carries the
+// mark of a job later than the last completed one (lastKey not empty).
+bool IsBitmapMarkedForUncompletedJob(const std::string& bitmapName, const std::vector<std::string>& folderNames,
+                                     const std::string& lastKey);
 
 }  // namespace devconfig

@@ -56,7 +56,7 @@ struct RerunJob {
   }
   // The job's snapshot phase as the job command runs it: the previous jobs'
   // bitmap files go, then the steps before and after the snapshot.
-  SMVolBlock Run(int job, int level) {
+  SMVolBlock Run(int job, int level, std::vector<std::string> more = {}) {
     platform::JobRecord record;
     record.jobId = static_cast<uint64_t>(job);
     record.cellId = 2;
@@ -64,7 +64,7 @@ struct RerunJob {
     record.level = level;
     record.token = "TOK";
     blbsim::AddJob(record);
-    std::vector<std::string> args = devconfig_test::UnixJobArgs(level);
+    std::vector<std::string> args = devconfig_test::UnixJobArgs(level, more);
     args[3] = std::to_string(job);
     std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(args));
     SMVolBlock block;
@@ -120,4 +120,38 @@ TEST(JobBitmapRerun, AJobRunAgainKeepsWhatItsEarlierAttemptTookOrGoesFull) {
   ASSERT_EQ(::truncate(job.BitmapFile().c_str(), 1), 0);
   job.Write({5});
   EXPECT_TRUE(job.Run(1002, 2).bForceFull);
+}
+
+TEST(JobBitmapRerun, ANewJobAfterAnUncompletedOneAddsWhatThatOneTook) {
+  RerunJob job;
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(job.loop);
+  job.AddSubclient();
+  job.Run(1000, 1);
+  job.Write({3});
+  job.Run(1001, 2, {"-lsjid", "1000"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x08\x00", 2));
+
+  // Job 1001 never completed: the next job id, its last completed job still
+  // 1000, lists extent 3 as well, and takes the file over from 1001.
+  job.Write({9});
+  EXPECT_FALSE(job.Run(1002, 2, {"-lsjid", "1000"}).bForceFull);
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x08\x02", 2));
+  EXPECT_FALSE(FileExists(job.BitmapFile() + ".1001"));
+  EXPECT_TRUE(FileExists(job.BitmapFile() + ".1002"));
+
+  // Once 1002 completed, the job after it starts from later writes only; so
+  // does a job whose arguments name no completed job, or one later than the
+  // job that marked the file.
+  job.Write({12});
+  job.Run(1003, 2, {"-lsjid", "1002"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x00\x10", 2));
+  job.Write({1});
+  job.Run(1004, 2, {"-lsjid", "-1"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x02\x00", 2));
+  job.Write({2});
+  job.Run(1005, 2, {"-lsjid", "999"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x06\x00", 2));
+  job.Write({4});
+  job.Run(1006, 2, {"-lsjid", "1010"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x10\x00", 2));
 }

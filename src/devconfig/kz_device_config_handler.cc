@@ -1,6 +1,7 @@
 #include "devconfig/kz_device_config_handler.h"
 
 #include <string>
+#include <vector>
 
 #include "devconfig/job_bitmap_marks.h"
 #include "platform/fs/fx_file.h"
@@ -346,6 +347,7 @@ CQiError KzDeviceConfigHandler::CleanPrevJobConfigFiles() {
   EvDebug log;
   const std::string key = devconfig::JobKeyOf(m_oJobInfo);
   const std::string& directory = m_oJobInfo.GetJobResultsDir();
+  std::vector<std::string> names;
   CQiDirectory listing;
   CQiError error = listing.Open(directory.c_str(), "*", true);
   if (error.IsError()) return error.Push(FXCODELOC);
@@ -354,8 +356,21 @@ CQiError KzDeviceConfigHandler::CleanPrevJobConfigFiles() {
     bool end = false;
     error = listing.GetEntry(entry, end);
     if (error.IsError()) return error.Push(FXCODELOC);
-    if (end) return CQiError();
-    const std::string name = entry.m_sName.c_str();
+    if (end) break;
+    names.push_back(entry.m_sName.c_str());
+  }
+  // A file an uncompleted job marked holds bits no backup has read: it
+  // passes to this job, whose mark is on disk before the other one goes.
+  const std::string lastKey = devconfig::LastCompletedJobKeyOf(m_oJobInfo);
+  for (const std::string& name : names) {
+    if (name.find(".bmp") == std::string::npos || name.find(key) != std::string::npos) continue;
+    if (!devconfig::IsBitmapMarkedForUncompletedJob(name, names, lastKey)) continue;
+    const std::string path = directory + "/" + name;
+    log.DebugLvl(__FUNCTION__, 1, "Keeping device bitmap file [%s] of a job that did not complete", path.c_str());
+    error = devconfig::MarkBitmapForJob(path, key);
+    if (error.IsError()) return error.Push(FXCODELOC);
+  }
+  for (const std::string& name : names) {
     if (name.find(".bmp") == std::string::npos || name.find(key) != std::string::npos) continue;
     const std::string path = directory + "/" + name;
     // An earlier attempt of this job: its bitmap holds bits already taken
@@ -364,6 +379,7 @@ CQiError KzDeviceConfigHandler::CleanPrevJobConfigFiles() {
     log.DebugLvl(__FUNCTION__, 3, "Removing previous device bitmap file [%s]", path.c_str());
     unlink_utf(path.c_str());
   }
+  return CQiError();
 }
 
 void KzDeviceConfigHandler::PrepareBMFileName(const std::string& volume, std::string& path) const {

@@ -6,6 +6,36 @@
 
 #include "platform/log/ev_debug.h"
 
+namespace {
+
+// Reads an unsigned decimal id at text: digits only (no sign, no blank),
+// none past the 64-bit range. Leaves text after the digits; false, with
+// value untouched, when none are there or they overflow.
+bool ReadId(const char*& text, uint64_t& value) {
+  const char* at = text;
+  uint64_t read = 0;
+  for (; *at >= '0' && *at <= '9'; ++at) {
+    const uint64_t digit = static_cast<uint64_t>(*at - '0');
+    if (read > (UINT64_MAX - digit) / 10) return false;
+    read = read * 10 + digit;
+  }
+  if (at == text) return false;
+  text = at;
+  value = read;
+  return true;
+}
+
+// A whole argument that is one id.
+bool ReadWholeId(const std::string& argument, uint64_t& value) {
+  const char* text = argument.c_str();
+  uint64_t read = 0;
+  if (!ReadId(text, read) || *text != '\0') return false;
+  value = read;
+  return true;
+}
+
+}  // namespace
+
 TarvosJobInfo::TarvosJobInfo() = default;
 
 TarvosJobInfo::TarvosJobInfo(int argc, const char* const* argv) {
@@ -34,14 +64,16 @@ int TarvosJobInfo::ParseArgs(bool skipValidation) {
     if (i + 1 >= count) return -1;  // an option without its value
     const std::string& value = m_vArgs[++i];
     if (arg == "-a") {
-      unsigned long cell = 0;
-      unsigned long app = 0;
-      int matched = std::sscanf(value.c_str(), "%lu:%lu", &cell, &app);
-      if (matched >= 1) m_nVornCellId = cell;
-      if (matched >= 2) m_nAppId = app;
+      // "CELL:APP"; a cell without a valid application keeps only the cell.
+      const char* text = value.c_str();
+      uint64_t cell = 0;
+      uint64_t app = 0;
+      if (ReadId(text, cell)) {
+        m_nVornCellId = cell;
+        if (*text == ':' && ReadId(++text, app) && *text == '\0') m_nAppId = app;
+      }
     } else if (arg == "-j") {
-      unsigned long job = 0;
-      if (std::sscanf(value.c_str(), "%lu", &job) == 1) m_nJobId = job;
+      ReadWholeId(value, m_nJobId);
     } else if (arg == "-t") {
       m_nBackupLevel = std::atoi(value.c_str());
     } else if (arg == "-jt") {
@@ -50,15 +82,17 @@ int TarvosJobInfo::ParseArgs(bool skipValidation) {
     } else if (arg == "-d") {
       m_sStowhost = value;
     } else if (arg == "-snapJID") {
-      unsigned long snapJob = 0;
-      if (std::sscanf(value.c_str(), "%lu", &snapJob) == 1) m_nSnapJobId = snapJob;
+      ReadWholeId(value, m_nSnapJobId);
     }
   }
 
   if (m_bSnapToTape && m_nSnapJobId == 0) m_nSnapJobId = m_nJobId;
   if (skipValidation) return 0;
   const bool levelValid = m_nBackupLevel == 1 || m_nBackupLevel == 2 || m_nBackupLevel == 4;
-  if (m_nVornCellId == 0 || m_nAppId == 0 || m_nJobId == 0 || !levelValid || m_sStowhost.empty()) return -1;
+  // The subclient is looked up by 32-bit ids: a larger one would name another.
+  if (m_nVornCellId == 0 || m_nVornCellId > UINT32_MAX || m_nAppId == 0 || m_nAppId > UINT32_MAX || m_nJobId == 0 ||
+      !levelValid || m_sStowhost.empty())
+    return -1;
   return 0;
 }
 

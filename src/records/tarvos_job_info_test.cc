@@ -52,6 +52,24 @@ TEST(TarvosJobInfo, ValidatesLevelIdsAndStorageServer) {
   EXPECT_EQ(result, 0);
 }
 
+TEST(TarvosJobInfo, AnIdWithASignTrailingTextOrOutOfRangeIsNoId) {
+  int result = 0;
+  for (const char* job : {"-5", "+5", "12abc", " 12", "18446744073709551616", ""}) {
+    TarvosJobInfo info = Parsed({"-a", "2:7", "-j", job, "-t", "1", "-d", "stow1"}, &result);
+    EXPECT_EQ(result, -1) << job;
+    EXPECT_EQ(info.GetJobId(), 0u) << job;
+  }
+  EXPECT_EQ(Parsed({"-j", "18446744073709551615"}, &result, true).GetJobId(), UINT64_MAX);
+  EXPECT_EQ(Parsed({"-snapJID", "-9", "-j", "7"}, &result, true).GetSnapJobId(), 0u);
+  for (const char* app : {"-2:7", "2:-7", "2:7x", "2:7:9", "4294967298:7", "2:4294967303"}) {
+    Parsed({"-a", app, "-j", "1", "-t", "1", "-d", "stow1"}, &result);
+    EXPECT_EQ(result, -1) << app;
+  }
+  TarvosJobInfo largest = Parsed({"-a", "4294967295:4294967295", "-j", "1", "-t", "1", "-d", "stow1"}, &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(largest.GetAppId(), 4294967295u);
+}
+
 TEST(TarvosJobInfo, OptionWithoutValueFailsBeforeValidation) {
   int result = 0;
   TarvosJobInfo info = Parsed({"-a", "2:7", "-j"}, &result, true);

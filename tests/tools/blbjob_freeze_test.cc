@@ -117,9 +117,14 @@ struct MountedFileSystem {
 // inside its frozen window by a delayed copy.
 class HeldSnapshot {
  public:
-  HeldSnapshot(const MountedFileSystem& fs, int delayMs) : m_output(fs.state.Sub("blbjob.out")) {
-    EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay 1"), 0);
-    Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob);
+  // The volumes before the file system (paths and a blank) have their
+  // copies delayed as well.
+  HeldSnapshot(const MountedFileSystem& fs, int delayMs, const std::string& volumesBefore = "", int copies = 1)
+      : m_output(fs.state.Sub("blbjob.out")) {
+    EXPECT_EQ(RunBlbsim(fs.state.Path(),
+                        "fault set KzbfCreateSnapshot " + std::to_string(delayMs) + " delay " + std::to_string(copies)),
+              0);
+    Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + volumesBefore + fs.Path() + kJob);
   }
   // scripts/run-job.sh on the device given (none: an image of its own), its
   // first job held the same way (the script sets the delay after starting
@@ -226,6 +231,25 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
   EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
 }
 
+// Killed while copying its second device, the command leaves the snapshot
+// of the first recorded with the job, for release to destroy.
+TEST(blbjobFreeze, ASnapshotKeptBeforeTheCommandWasKilledIsLeftForRelease) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  testing_support::ScopedLoopDevice raw(4 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(raw);
+  HeldSnapshot job(fs, 3000, raw.Device() + " ", 2);
+  ASSERT_TRUE(job.Frozen()) << job.Output();
+  ASSERT_EQ(::kill(job.Pid(), SIGKILL), 0);
+  job.Wait();
+  const std::set<std::string> taken = fs.SnapshotLoops();
+  ASSERT_EQ(taken.size(), 1u);
+  std::string out;
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + *taken.begin() + ": released\n");
+  EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
+}
+
 // Ctrl-C on the run script while its first job holds the freeze: the
 // script's cleanup runs after the command died, and must find nothing still
 // frozen or attached.
@@ -275,6 +299,11 @@ TEST(blbjobFreeze, ABindMountIsFrozenOnceAndASecondSnapshotWaitsForRelease) {
   EXPECT_EQ(RunBlbjob("snapshot --volume " + fs.Path() + kJob, &out), 1);
   EXPECT_TRUE(Contains(out, "job 1001 still holds snapshot " + snapshot + "; run \"blbjob release\"")) << out;
   EXPECT_EQ(fs.RecordedSnapshot(), snapshot);
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
+  // A whole job run of it is refused alike, and releases nothing.
+  EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + kJob, &out), 1);
+  EXPECT_TRUE(Contains(out, "job 1001 still holds snapshot " + snapshot + "; run \"blbjob release\"")) << out;
+  EXPECT_FALSE(Contains(out, "released")) << out;
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
   ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");

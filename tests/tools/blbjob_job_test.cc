@@ -525,3 +525,35 @@ TEST_F(JobCommand, AVolumeWhoseCollectFilesFailedIsNamedAndTheScanFails) {
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3501, 1), &out), 0) << out;
   EXPECT_EQ(RunCommand("rmdir " + second_collect), 0);
 }
+
+// A resized device turns the job into a full backup, but the other volume
+// is read only where it changed: its extent view in the index keeps the
+// earlier extents and takes the new ones.
+TEST_F(JobCommand, AJobTurnedFullByAnotherVolumeKeepsTheIndexViewOfAVolumeReadIncrementally) {
+  testing_support::ScopedLoopDevice raw(8 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(raw);
+  const std::string volumes = "--volume " + fs_->Path() + " --volume " + raw.Device();
+  std::string out;
+  fs_->jobs.insert(fs_->jobs.end(), {3601, 3602});
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot " + volumes + JobArgs(3601, 1), &out), 0) << out;
+  ASSERT_EQ(RunCommand("truncate -s 12M " + raw.Image() + " && losetup -c " + raw.Device()), 0);
+  ASSERT_EQ(fs_->Write("a", 17, 1, false), 0);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot " + volumes + JobArgs(3602, 2, 3601), &out), 0) << out;
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "full") << out;
+
+  const std::string snapshot = fs_->Snapshot(3602);
+  const std::vector<std::string> hashes = ExtentHashes(snapshot);
+  std::string view;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "index extents show 2 7 " + fs_->Path(), &view), 0);
+  const std::set<uint64_t> inUse = ExtentsInUse(snapshot);
+  // Only the file system's changed extents were read.
+  const std::string read = ReadFile(fs_->state.Sub("reports/3602/hashes.txt"));
+  size_t readExtents = 0;
+  for (size_t at = read.find(fs_->Path() + "|"); at != std::string::npos; at = read.find(fs_->Path() + "|", at + 1))
+    ++readExtents;
+  EXPECT_GT(readExtents, 0u);
+  EXPECT_LT(readExtents, inUse.size());
+  for (uint64_t extent : inUse)
+    EXPECT_TRUE(Contains(view, std::to_string(extent) + " " + hashes[extent] + "\n")) << extent << "\n" << view;
+  for (int job : {3601, 3602}) EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 1), &out), 0) << out;
+}

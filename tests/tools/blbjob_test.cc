@@ -196,4 +196,44 @@ TEST(blbjobSnapshot, ADeviceNoStrategySupportsFailsThePhaseWithoutSnapshotOrConf
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path()), 2);
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --fast" + JobArgs(1001, 1)), 2);
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.state.Path() + JobArgs(1001, 1)), 2);
+  EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.Path() + "/" + JobArgs(1001, 1), &out),
+            2);
+  EXPECT_TRUE(Contains(out, "blbjob: volume " + ext4.Path() + " is given twice")) << out;
+}
+
+TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
+  MountedExt4 ext4;
+  SKIP_WITHOUT_MOUNTED_EXT4(ext4);
+  std::string out;
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.loop.Device() + JobArgs(1001, 1), &out),
+            0)
+      << out;
+  const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + ext4.state.Path() + "/ || true";
+  EXPECT_EQ(CommandOutput(held), "1\n");
+  ASSERT_EQ(RunBlbsim(ext4.state.Path(), "init --reset", &out), 0) << out;
+  EXPECT_EQ(CommandOutput(held), "0\n");
+  EXPECT_TRUE(FileExists(ext4.state.Sub("agent.db")));
+}
+
+// Paths relative to the directory the command starts in: a mount point
+// (with a trailing slash) is the mounted volume, and the state directory
+// names the same files for a later command started elsewhere.
+TEST(blbjobSnapshot, RelativePathsAreTakenFromTheDirectoryTheCommandStartsIn) {
+  MountedExt4 ext4;
+  SKIP_WITHOUT_MOUNTED_EXT4(ext4);
+  const std::string state = ext4.state.Path(), volume = ext4.Path();
+  std::string out;
+  ASSERT_EQ(RunCommand("cd / && BLB_STATE_DIR=" + state.substr(1) + " " + BLBJOB_PATH + " snapshot --volume " +
+                           volume.substr(1) + "/" + JobArgs(1001, 1) + " 2>&1",
+                       &out),
+            0)
+      << out;
+  EXPECT_TRUE(Contains(out, "frozen " + volume + "\n")) << out;
+  EXPECT_TRUE(Contains(out, "bitmap " + state + "/jobresults/2/7/")) << out;
+  EXPECT_TRUE(Contains(ext4.Blbsim("job show 1001"), "volume=" + volume + " device=" + ext4.loop.Device() + " "));
+  const std::string snapshot = ext4.SnapshotOf(1001);
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(1001, 1), &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
+  EXPECT_EQ(CommandOutput("ls " + state + "/drivers/kzbf/snaps"), "");
+  EXPECT_EQ(CommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + state + "/ || true"), "0\n");
 }

@@ -206,10 +206,20 @@ CQiError WriteHashFile(uint64_t jobId, std::vector<HashLine>& lines) {
   return CQiError();
 }
 
+// Whether the job read the volume whole: a full job, or a volume the
+// snapshot task forced full. A job it turned into a full backup because of
+// another volume still reads this one's changes only.
+bool ReadWhole(const JobContext& context, const std::string& volume) {
+  if (context.command.job.GetBackupLevel() == 1) return true;
+  for (const blbsim::JobVolumeRecord& record : context.volumes)
+    if (record.volume == volume) return record.forceFull;
+  return context.full;
+}
+
 // What the index holds of each volume after the backup, as the agent's
 // index would: the hashes of the extents read, under the volume's name as a
-// later true-up browses it. A full backup's extents are the volume's whole
-// view; an incremental's replace their own. The lines are sorted.
+// later true-up browses it. A volume read whole has those extents as its
+// view; otherwise they replace their own. The lines are sorted.
 CQiError RecordExtentViews(const JobContext& context, const std::map<std::string, VolumeSource>& sources,
                            const std::vector<HashLine>& lines) {
   for (size_t first = 0; first < lines.size();) {
@@ -222,7 +232,8 @@ CQiError RecordExtentViews(const JobContext& context, const std::map<std::string
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No snapshot listed for volume [%s]", lines[first].volume.c_str());
     const TrueUpVolInfo volume(source->second.snapshot, source->second.record, TrueUpVolInfo::VolumeBitmapsPtr());
     const platform::IndexExtentViewKey key{context.job.GetVornCellId(), context.job.GetAppId(), volume.GetVolume()};
-    if (!(context.full ? platform::PutIndexExtentView(key, rows) : platform::UpdateIndexExtentView(key, rows)))
+    if (!(ReadWhole(context, lines[first].volume) ? platform::PutIndexExtentView(key, rows)
+                                                  : platform::UpdateIndexExtentView(key, rows)))
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot record the extent view of volume [%s] in the index",
                                      key.volume.c_str());
     first = end;

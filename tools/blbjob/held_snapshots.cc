@@ -1,6 +1,7 @@
 #include "held_snapshots.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/harness/kzbf_harness.h"
 
@@ -26,6 +27,14 @@ std::vector<std::string> HeldSnapshots(uint64_t jobId) {
       held.push_back(volume.snapshot);
   }
   return held;
+}
+
+bool RefusedWhileHeld(uint64_t jobId) {
+  const std::vector<std::string> held = HeldSnapshots(jobId);
+  if (held.empty()) return false;
+  std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
+               static_cast<unsigned long long>(jobId), held.front().c_str());
+  return true;
 }
 
 }  // namespace blbjob

@@ -19,4 +19,8 @@ CQiError IsSnapshotHeld(const blbsim::JobVolumeRecord& volume, bool& held);
 // tell of counts as held: it may be.
 std::vector<std::string> HeldSnapshots(uint64_t jobId);
 
+// Whether the job still holds a snapshot, which refuses a new snapshot
+// phase of it; says so on stderr.
+bool RefusedWhileHeld(uint64_t jobId);
+
 }  // namespace blbjob

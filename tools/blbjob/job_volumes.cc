@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <set>
@@ -70,15 +71,24 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
     std::fprintf(stderr, "blbjob: cannot read the mount table: %s\n", read.AsString().c_str());
     return false;
   }
-  bool mounted = false;
-  for (const KzMntTab::Entry& entry : mounts) {
-    if (entry.m_sMountPoint != path) continue;
-    volume.sDevice = entry.m_sDevice;
-    volume.sFSType = entry.m_sFsType;
-    volume.sMountOptions = entry.m_sOptions;
-    mounted = true;
+  // The mount table names mount points by their canonical path: a relative
+  // path, a trailing slash or a symbolic link names the same file system.
+  std::vector<std::string> names = {path};
+  char* canonical = ::realpath(path.c_str(), nullptr);
+  if (canonical != nullptr && path != canonical) names.push_back(canonical);
+  std::free(canonical);
+  for (const std::string& name : names) {
+    bool mounted = false;
+    for (const KzMntTab::Entry& entry : mounts) {
+      if (entry.m_sMountPoint != name) continue;
+      volume.sVolume = name;
+      volume.sDevice = entry.m_sDevice;
+      volume.sFSType = entry.m_sFsType;
+      volume.sMountOptions = entry.m_sOptions;
+      mounted = true;
+    }
+    if (mounted) return true;
   }
-  if (mounted) return true;
   if (IsBlockDevice(path)) {
     volume.sDevice = path;
     return true;
@@ -95,7 +105,8 @@ bool CanReadDevice(const SMVolBlock& volume) {
   return false;
 }
 
-CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots) {
+CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots,
+                         const std::function<void(const std::map<std::string, TakenSnapshot>&)>& taken) {
   for (const SMVolBlock& volume : volumes) {
     const std::string& device = volume.sDevice;
     if (snapshots.count(device) != 0) continue;
@@ -122,6 +133,7 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
       return kept.Push(FXCODELOC);
     }
     snapshots[device] = snapshot;
+    taken(snapshots);
   }
   return CQiError();
 }

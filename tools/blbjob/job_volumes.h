@@ -2,6 +2,7 @@
 // The volumes of a snapshot task, as the agent's snapshot library hands them
 // to the library, and their snapshots.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,7 +33,9 @@ struct TakenSnapshot {
 // the device are frozen around its copy, each once, by a holder that thaws
 // them however the command ends (freeze_holder.h); a copy they were thawed
 // during is not kept. snapshots maps device to its snapshot and keeps those
-// taken before a failure.
-CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots);
+// taken before a failure. taken is called with them after each snapshot is
+// kept, for the caller to record it before the next one is taken.
+CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots,
+                         const std::function<void(const std::map<std::string, TakenSnapshot>&)>& taken);
 
 }  // namespace blbjob

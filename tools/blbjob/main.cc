@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/settings/settings.h"
 #include "state_dir.h"
 #include "verbs/verb.h"
 
 int main(int argc, char** argv) {
   tools::SetProgramName("blbjob");
+  platform::Settings::AnchorStateDir();
   tools::Args args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "help" || args[0] == "--help") {
     std::printf("usage: blbjob <verb> [options] -- <job arguments>\n\nverbs:\n");

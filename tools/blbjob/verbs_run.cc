@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "held_snapshots.h"
 #include "job_bookkeeping.h"
 #include "jobresults_phase.h"
 #include "phase_options.h"
@@ -74,6 +75,9 @@ int Run(const tools::Args& args) {
   if (!ReadCommand(args, command)) return tools::UsageError("run");
   if (!ReadPhaseOptions(command.options, options, why)) return PhaseUsageError("run", options, why);
   const uint64_t jobId = command.job.GetJobId();
+  // Refused before any phase: the release a run ends with would destroy the
+  // snapshots it is refused over.
+  if (RefusedWhileHeld(jobId)) return 1;
   Progress progress(options.progress);
   progress.Phase("snapshot");
   Stopwatch clock;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "blocklevel/blocklevel.h"
 #include "devconfig/kz_device_config_handler.h"
@@ -163,18 +164,21 @@ int Snapshot(const tools::Args& args) {
   if (!ReadCommand(args, command)) return tools::UsageError("snapshot");
   if (!ReadOptions(command.options, options, wrong)) return tools::UsageError("snapshot", wrong);
   std::vector<SMVolBlock> volumes(options.paths.size());
-  for (size_t i = 0; i < options.paths.size(); ++i)
+  std::set<std::string> named;
+  for (size_t i = 0; i < options.paths.size(); ++i) {
     if (!ResolveVolume(options.paths[i], command.job, options.appType, volumes[i])) return 2;
+    // The scan writes one volume's lists once: a second entry would be
+    // counted again but read once.
+    if (!named.insert(volumes[i].sVolume).second) {
+      std::fprintf(stderr, "blbjob: volume %s is given twice\n", volumes[i].sVolume.c_str());
+      return 2;
+    }
+  }
   for (const SMVolBlock& volume : volumes)
     if (!CanReadDevice(volume)) return 1;
   // Another snapshot would take the job's record of the first, which then
   // nothing releases.
-  const std::vector<std::string> held = HeldSnapshots(command.job.GetJobId());
-  if (!held.empty()) {
-    std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
-                 static_cast<unsigned long long>(command.job.GetJobId()), held.front().c_str());
-    return 1;
-  }
+  if (RefusedWhileHeld(command.job.GetJobId())) return 1;
   if (!EnsureJobKnown(command)) {
     std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
     return 1;
@@ -199,11 +203,15 @@ int Snapshot(const tools::Args& args) {
     status = error.IsError() ? Failed("pre-snap", error) : (std::printf("pre-snap: ok\n"), 0);
   }
   if (status == 0) {
-    error = SnapshotDevices(volumes, snapshots);
-    // Recorded at once: an interrupted command leaves them for release.
-    std::vector<blbsim::JobVolumeRecord> taken;
-    for (const SMVolBlock& volume : volumes) taken.push_back(VolumeRecord(volume, snapshots));
-    RecordVolumes(command.job.GetJobId(), taken);
+    // Each snapshot is recorded as soon as it is kept: a command interrupted
+    // while taking the next one leaves it for release.
+    const auto record = [&](const std::map<std::string, TakenSnapshot>& kept) {
+      std::vector<blbsim::JobVolumeRecord> taken;
+      for (const SMVolBlock& volume : volumes) taken.push_back(VolumeRecord(volume, kept));
+      RecordVolumes(command.job.GetJobId(), taken);
+    };
+    error = SnapshotDevices(volumes, snapshots, record);
+    record(snapshots);
     for (const auto& [device, snapshot] : snapshots)
       std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
     if (error.IsError()) status = Failed("snapshot", error);

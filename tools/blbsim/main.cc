@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
   tools::SetProgramName("blbsim");
+  platform::Settings::AnchorStateDir();
   blbsim::Args args(argv + 1, argv + argc);
   if (args.size() >= 2 && args[0] == "--state") {
     platform::Settings::SetStateDir(args[1].c_str());
