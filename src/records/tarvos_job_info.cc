@@ -33,6 +33,13 @@ int TarvosJobInfo::ParseArgs(bool skipValidation) {
     if (!takesValue) continue;
     if (i + 1 >= count) return -1;  // an option without its value
     const std::string& value = m_vArgs[++i];
+    // "%lu" takes a negative number and wraps it: "-j -5" would run as job
+    // 18446744073709551611. An id with a sign is no id.
+    const bool signedId = (arg == "-a" || arg == "-j" || arg == "-snapJID") && value.find('-') != std::string::npos;
+    if (signedId) {
+      log.DebugLvl(__FUNCTION__, 0, "Ignoring %s [%s]: not an id", arg.c_str(), value.c_str());
+      continue;
+    }
     if (arg == "-a") {
       unsigned long cell = 0;
       unsigned long app = 0;
@@ -66,8 +73,8 @@ int TarvosJobInfo::setJobResultsDir() {
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 1, "VornCellId:%lu AppId:%lu BackupType:%d", static_cast<unsigned long>(m_nVornCellId),
                static_cast<unsigned long>(m_nAppId), m_nBackupLevel);
-  if (GetSubclientDirAndFiles(static_cast<uint32_t>(m_nVornCellId), static_cast<uint32_t>(m_nAppId),
-                              &m_oSubclientFiles, m_nBackupLevel, nullptr) == -1) {
+  if (GetSubclientDirAndFiles(static_cast<uint32_t>(m_nVornCellId), static_cast<uint32_t>(m_nAppId), &m_oSubclientFiles,
+                              m_nBackupLevel, nullptr) == -1) {
     log.DebugLvl(__FUNCTION__, 1, "Failed to get jobresults directory");
     return -1;
   }

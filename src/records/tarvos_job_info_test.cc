@@ -33,7 +33,8 @@ TEST(TarvosJobInfo, ParsesAFullArgumentVector) {
 TEST(TarvosJobInfo, ValidatesLevelIdsAndStorageServer) {
   const std::vector<std::string> base = {"-a", "2:7", "-j", "100", "-d", "stow1", "-t"};
   int result = 0;
-  for (const auto& [level, expected] : std::vector<std::pair<std::string, int>>{{"1", 0}, {"2", 0}, {"3", -1}, {"4", 0}, {"0", -1}}) {
+  for (const auto& [level, expected] :
+       std::vector<std::pair<std::string, int>>{{"1", 0}, {"2", 0}, {"3", -1}, {"4", 0}, {"0", -1}}) {
     std::vector<std::string> args = base;
     args.push_back(level);
     Parsed(args, &result);
@@ -50,6 +51,21 @@ TEST(TarvosJobInfo, ValidatesLevelIdsAndStorageServer) {
   EXPECT_EQ(result, -1);
   Parsed({}, &result, true);
   EXPECT_EQ(result, 0);
+}
+
+TEST(TarvosJobInfo, ANegativeIdIsNoIdRatherThanAWrappedOne) {
+  int result = 0;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-a", "2:7", "-j", "-5", "-t", "1", "-d", "s"},
+        std::vector<std::string>{"-a", "-2:7", "-j", "5", "-t", "1", "-d", "s"},
+        std::vector<std::string>{"-a", "2:-7", "-j", "5", "-t", "1", "-d", "s"}}) {
+    TarvosJobInfo info = Parsed(args, &result);
+    EXPECT_EQ(result, -1) << args[1] << " " << args[3];
+    EXPECT_LT(info.GetJobId() + info.GetVornCellId() + info.GetAppId(), 10u) << args[1] << " " << args[3];
+  }
+  TarvosJobInfo snap = Parsed({"-a", "2:7", "-j", "5", "-t", "1", "-d", "s", "-snapJID", "-9"}, &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(snap.GetSnapJobId(), 0u);
 }
 
 TEST(TarvosJobInfo, OptionWithoutValueFailsBeforeValidation) {
