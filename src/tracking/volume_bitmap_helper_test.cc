@@ -66,6 +66,12 @@ TEST(BitmapFiles, RoundTripsAndReadFailures) {
   EXPECT_EQ(read, nullptr);
   EXPECT_EQ(err.GetMessage(), "Failed to read bitmap from file [" + raw + "] BitmapSize[2000] BytesRead[1029]");
   EXPECT_FALSE(FXErrorUtil::IsErrNo(err, ENOENT));
+  // A size no file here holds (a damaged record's) is refused before it is
+  // allocated.
+  const unsigned long huge = 1ul << 42;
+  err = VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, huge);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, EIO)) << err.AsString();
+  EXPECT_EQ(read, nullptr);
 
   // A missing raw file is errno 2: callers take it for "no bitmap yet".
   err = VolumeBitMapHelper::ReadBitMapFromFile(state.Sub("none.bmp"), &read, size);
