@@ -137,18 +137,12 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::ReadVolumeTypes(std::vector<std
   // Whole lines, however long: the writer puts a long mount path on one line.
   std::string line;
   while (std::getline(file, line)) {
-    if (line.empty()) continue;
     VolumeType message;
     message.unserialize(line);
     const std::string name = message.getstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, VolumeType::kTagId,
                                                VolumeType::kVolume.check);
     const std::string type =
         message.getstring(VolumeType::kType.number, VolumeType::kType.tag, VolumeType::kTagId, VolumeType::kType.check);
-    // Only the two types are ever written: a damaged line would otherwise
-    // count a data volume among the logs.
-    if (type != "DATA" && type != "LOGS")
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Line [%s] of %s holds no volume type", line.c_str(),
-                                     path.c_str());
     (type == "DATA" ? data : logs).push_back(name);
   }
   if (!file.eof())
