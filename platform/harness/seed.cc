@@ -1,6 +1,7 @@
 #include "platform/harness/seed.h"
 
 #include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,11 @@ class ParsePosition {
     switch (event) {
       case Event::object_start:
       case Event::array_start:
-        frames_.push_back(Frame{NextPath(), event == Event::array_start, 0, std::string()});
+        // Each level keeps its path: a document nested without end would
+        // take memory by the square of its depth.
+        if (frames_.size() >= kDeepestNesting)
+          throw SeedRefused(NextPath(), "nested deeper than " + std::to_string(kDeepestNesting) + " levels");
+        frames_.push_back(Frame{NextPath(), event == Event::array_start, 0, std::string(), {}});
         break;
       case Event::object_end:
       case Event::array_end:
@@ -29,6 +34,9 @@ class ParsePosition {
         break;
       case Event::key:
         frames_.back().key = parsed.is_string() ? parsed.get<std::string>() : std::string();
+        // The parser keeps a repeated key's last value only: the first
+        // would be dropped without a word.
+        if (!frames_.back().keys.insert(frames_.back().key).second) throw SeedRefused(NextPath(), "duplicate key");
         break;
       case Event::value:
         Advance();
@@ -44,11 +52,13 @@ class ParsePosition {
   }
 
  private:
+  static constexpr size_t kDeepestNesting = 64;
   struct Frame {
     std::string path;
     bool array;
     size_t index;
     std::string key;
+    std::set<std::string> keys;
   };
   void Advance() {
     if (!frames_.empty() && frames_.back().array) ++frames_.back().index;

@@ -65,6 +65,21 @@ TEST(Seed, ABadRowRefusesTheWholeDocumentNamingItsPath) {
   EXPECT_FALSE(platform::AgentConfig::Current().FindClient(5).has_value());
 }
 
+TEST(Seed, ARepeatedKeyOrANestingWithoutEndIsRefusedAtItsPlace) {
+  testing_support::ScopedStateDir state;
+  EXPECT_EQ(Refusal(Document(R"({"clients": [{"id": 5, "name": "a", "id": 6}]})")),
+            "$.agent_config.clients[0].id: duplicate key");
+  EXPECT_EQ(Refusal(R"({"agent_config": {}, "agent_config": {}})"), "$.agent_config: duplicate key");
+  // A million levels took memory by the square of the depth.
+  const size_t depth = 1000000;
+  const std::string deep =
+      R"({"agent_config": {"clients": )" + std::string(depth, '[') + std::string(depth, ']') + "}}";
+  std::string path = "$.agent_config.clients";
+  for (int level = 0; level < 62; ++level) path += "[0]";
+  EXPECT_EQ(Refusal(deep), path + ": nested deeper than 64 levels");
+  EXPECT_FALSE(platform::AgentConfig::Current().FindClient(5).has_value());
+}
+
 TEST(Seed, RowsAddToTheServiceAndReplaceTheirKey) {
   testing_support::ScopedStateDir state;
   std::string message;

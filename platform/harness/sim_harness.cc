@@ -75,9 +75,11 @@ bool ResetStateDir() {
   }
   platform::StateDb::CloseCurrent();
   // Only the entries of the layout: the state directory may be a folder that
-  // holds other things too.
-  for (const char* entry : {"agent.db", "agent.db-wal", "agent.db-shm", "agent.db-journal", "registry.ini",
-                            "registry.ini.lock", "logs", "install", "jobresults", "hosts", "index", "drivers"})
+  // holds other things too. Jobs' archive streams, details and reports go
+  // with the database: a job of the same id would add to or read them.
+  for (const char* entry :
+       {"agent.db", "agent.db-wal", "agent.db-shm", "agent.db-journal", "registry.ini", "registry.ini.lock", "logs",
+        "install", "jobresults", "hosts", "index", "drivers", "archive", "jobs", "reports"})
     if (!platform::RemoveTree(dir + "/" + entry)) return false;
   return InitStateDir();
 }

@@ -177,6 +177,14 @@ CQiError ResetBitmaps(const std::string& directory) {
     if (!device.IsValid()) break;
     if (IsZfsDataset(device)) continue;
     const std::string file = BitmapFileOf(device, directory);
+    // A damaged record's size would become an allocation of any size.
+    if (!device.BitmapFitsExtents())
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL,
+                                     "Device record of volume [%s] is damaged: a bitmap of %llu "
+                                     "bytes for %llu extents",
+                                     device.GetSourceVolName().c_str(),
+                                     static_cast<unsigned long long>(device.GetBitMapSize()),
+                                     static_cast<unsigned long long>(device.GetTotalExtents()));
     const unsigned long size = device.GetBitMapSize();
     Bitmap full(static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1)), &std::free);
     if (!full) {

@@ -100,6 +100,14 @@ TEST(ResetBitmapsForFull, EveryDevicesBitmapBecomesAllOnes) {
   std::filesystem::create_directories(job.w + "/in-the-way");
   EXPECT_TRUE(FXErrorUtil::IsErrNo(ResetBitmapsForFull(job.d), 21));
   EXPECT_TRUE(FXErrorUtil::IsErrNo(ResetBitmapsForFull(job.state.Sub("none")), 2));
+
+  // A record whose bitmap size does not fit its extents fails the reset
+  // instead of sizing an allocation (and a bitmap file) by it.
+  WriteFile(job.d + "/BlockDeviceConfig.kzf",
+            "#METADATA_NOT_ENABLED#\ntrue|/mnt/v|/dev/sdv|ext4||4194304|524288|4096|99999999999|0|0|0|0|1\n");
+  const std::string before = job.Contents(job.v);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(ResetBitmapsForFull(job.d), EINVAL));
+  EXPECT_EQ(job.Contents(job.v), before);
 }
 
 }  // namespace

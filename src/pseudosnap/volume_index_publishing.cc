@@ -2,6 +2,7 @@
 // item itself: the mount point as a folder tied to the volume's new archive
 // file, with the metadata that names its component and geometry. Full and
 // incremental jobs then store their catalogue in the job-info store.
+#include <cerrno>
 #include <cstring>
 
 #include "platform/guid/guid_factory.h"
@@ -56,6 +57,11 @@ CQiError CPseudoSnapArchiveHandlerPrivate::GetVolData(const std::string& volume,
     if (error.IsError()) return error.Push(FXCODELOC);
     if (!device.IsValid()) return CQiError();
     if (device.GetSourceVolName() != volume) continue;
+    // The index keeps the geometry for the restores: a damaged record must
+    // not reach it.
+    if (!device.BitmapFitsExtents())
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Device record of volume [%s] is damaged [%s]", volume.c_str(),
+                                     device.Serialize().c_str());
     output = DeviceMessageText(device);
     if (output.empty())
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "failed to serialize metadata[%s]", device.Serialize().c_str());
@@ -94,8 +100,8 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "getGUIDStr failed for AppId[%lu]",
                                      static_cast<unsigned long>(m_nAppId));
 
-  const uint32_t afileFlags =
-      static_cast<uint32_t>(afile.flags) | (m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
+  const uint32_t afileFlags = static_cast<uint32_t>(afile.flags) |
+                              (m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
   ArchiveFileId_t afileId;
   afileId.cellId = static_cast<uint32_t>(afile.cellId);
   afileId.archiveGroupNumber = static_cast<uint32_t>(afile.archGroupId);

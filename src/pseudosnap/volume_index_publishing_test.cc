@@ -184,6 +184,19 @@ TEST_F(VolumeIndexTest, PublishesEachVolumeStoresTheCatalogueAndCarriesTheIndexF
   EXPECT_EQ(block.getuint64(5, 5), 65792u);
 }
 
+TEST_F(VolumeIndexTest, ADamagedDeviceRecordIsNotPublished) {
+  // A bitmap size that cannot belong to the record's 16 extents.
+  std::string damaged = pseudosnap_test::ConfigLine("/mnt/a", "/dev/sdb1");
+  damaged.replace(damaged.find("|4096|2|"), 8, "|4096|99999999999|");
+  WriteConfig({pseudosnap_test::ConfigLine("/mnt/b", "/dev/sdc1"), damaged});
+  CQiError error = Run();
+  ASSERT_TRUE(error.IsError());
+  EXPECT_NE(error.AsString().find("Device record of volume [/mnt/a] is damaged"), std::string::npos)
+      << error.AsString();
+  for (const std::string& item : blbsim::IndexItems(101))
+    EXPECT_EQ(item.find("99999999999"), std::string::npos) << item;
+}
+
 TEST_F(VolumeIndexTest, TheCarryForwardAddsTheJobInfoViewAndTakesItsTimeOutFromTheRegistry) {
   ASSERT_TRUE(platform::JobInfoMetadata::Current().PutFile(55, "BlockLevelCatalog", "c.7z", "x"));
   const struct {

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 #include "platform/log/ev_debug.h"
@@ -11,6 +12,10 @@
 namespace {
 
 constexpr uint64_t kDefaultBlockSize = 512;
+
+// The largest extent a line may give: the phases that read extents hold one
+// in a buffer whose size is an int.
+constexpr uint64_t kLargestExtentSize = std::numeric_limits<int>::max();
 
 // The field counts of the three line generations: without sector and I/O
 // sizes, with them, and with the version.
@@ -22,14 +27,15 @@ uint64_t ReadSigned(const std::string& field) {
   return static_cast<uint64_t>(std::strtoll(field.c_str(), nullptr, 0));
 }
 
-uint64_t ReadUnsigned(const std::string& field) { return std::strtoull(field.c_str(), nullptr, 0); }
+uint64_t ReadUnsigned(const std::string& field) {
+  return std::strtoull(field.c_str(), nullptr, 0);
+}
 
 }  // namespace
 
-BackupDeviceInfo::BackupDeviceInfo(bool isSupported, const std::string& sourceVolume,
-                                   const std::string& sourceDevice, const std::string& fsType,
-                                   const std::string& mountOptions, const uint64_t& extentSize,
-                                   const uint64_t& totalBlocks, const uint64_t& fsBlockSize,
+BackupDeviceInfo::BackupDeviceInfo(bool isSupported, const std::string& sourceVolume, const std::string& sourceDevice,
+                                   const std::string& fsType, const std::string& mountOptions,
+                                   const uint64_t& extentSize, const uint64_t& totalBlocks, const uint64_t& fsBlockSize,
                                    const uint64_t& bitMapSize, uint64_t logSectorSz, uint64_t phySectorSz,
                                    uint64_t ioMinSz, uint64_t ioOptimalSz, uint64_t version)
     : m_bIsSupported(isSupported),
@@ -95,9 +101,40 @@ void BackupDeviceInfo::ComputeDerived(bool fromLine) {
   }
   m_nDiskSize = m_nTotalBlocks * blockSize;
   m_nTotalExtents = m_nDiskSize / m_nExtentSize + (m_nDiskSize % m_nExtentSize != 0 ? 1 : 0);
-  m_nBlocksPerExtent =
-      (fromLine || m_bIsSupported) ? m_nExtentSize / blockSize : kUnsupportedBlocksPerExtent;
-  m_bValid = true;
+  m_nBlocksPerExtent = (fromLine || m_bIsSupported) ? m_nExtentSize / blockSize : kUnsupportedBlocksPerExtent;
+  m_bValid = !fromLine || GeometryFitsTogether(blockSize);
+  if (!m_bValid) {
+    m_nDiskSize = 0;
+    m_nTotalExtents = 0;
+    m_nBlocksPerExtent = 0;
+  }
+}
+
+bool BackupDeviceInfo::GeometryFitsTogether(uint64_t blockSize) const {
+  // A line read back sizes every bitmap and read buffer of the later phases:
+  // a damaged one must not ask for an allocation beyond reason, wrap the disk
+  // size, or have a bitmap with fewer bits than the volume has extents (the
+  // extents past its end would never be listed).
+  const char* unfit = nullptr;
+  if (m_nExtentSize > kLargestExtentSize)
+    unfit = "extent size";
+  else if (m_nTotalBlocks > std::numeric_limits<uint64_t>::max() / blockSize)
+    unfit = "total blocks";
+  if (unfit == nullptr) return true;
+  EvDebug log;
+  log.Error(__FUNCTION__,
+            "Invalid geometry for volume [%s]: %s does not fit (extent size %llu, total blocks %llu, block size %llu, "
+            "bitmap size %llu)",
+            m_sSourceVolume.c_str(), unfit, static_cast<unsigned long long>(m_nExtentSize),
+            static_cast<unsigned long long>(m_nTotalBlocks), static_cast<unsigned long long>(blockSize),
+            static_cast<unsigned long long>(m_nBitMapSize));
+  return false;
+}
+
+bool BackupDeviceInfo::BitmapFitsExtents() const {
+  constexpr uint64_t kPaddingBytes = 8;
+  const uint64_t needed = GetTotalExtents() / 8 + (GetTotalExtents() % 8 != 0 ? 1 : 0);
+  return m_bValid && GetBitMapSize() >= needed && GetBitMapSize() - needed <= kPaddingBytes;
 }
 
 uint64_t BackupDeviceInfo::GetBlockSize() const {

@@ -33,8 +33,8 @@ class BackupDeviceInfo {
   BackupDeviceInfo(bool isSupported, const std::string& sourceVolume, const std::string& sourceDevice,
                    const std::string& fsType, const std::string& mountOptions, const uint64_t& extentSize,
                    const uint64_t& totalBlocks, const uint64_t& fsBlockSize, const uint64_t& bitMapSize,
-                   uint64_t logSectorSz = 0, uint64_t phySectorSz = 0, uint64_t ioMinSz = 0,
-                   uint64_t ioOptimalSz = 0, uint64_t version = kCurrentVersion);
+                   uint64_t logSectorSz = 0, uint64_t phySectorSz = 0, uint64_t ioMinSz = 0, uint64_t ioOptimalSz = 0,
+                   uint64_t version = kCurrentVersion);
   // Parses one configuration line (9, 13 or 14 fields). A line with any other
   // field count gives a record that is neither valid nor supported.
   explicit BackupDeviceInfo(const std::string& line);
@@ -45,6 +45,10 @@ class BackupDeviceInfo {
   // Valid and supported: the only records a reader hands on as devices.
   bool IsValid() const { return m_bValid && m_bIsSupported; }
   bool IsCXBFDevice() const { return m_bValid && m_bIsSupported; }
+  // Whether the bitmap size gives each extent a bit, with no more than a
+  // word's padding after the last: a damaged record's bitmap must neither
+  // leave extents out nor size allocations beyond the volume.
+  bool BitmapFitsExtents() const;
   // Built from values or parsed from a line of an accepted field count, even
   // when its geometry (a zero extent size) leaves it not valid.
   bool IsParsed() const { return m_bParsed; }
@@ -90,6 +94,9 @@ class BackupDeviceInfo {
   // or block size (only in a damaged file) leaves them 0 and the record not
   // valid instead of dividing by zero.
   void ComputeDerived(bool fromLine);
+  // Whether a parsed line's extent size, block count and bitmap size can
+  // describe one volume.
+  bool GeometryFitsTogether(uint64_t blockSize) const;
 
   bool m_bIsSupported = true;
   std::string m_sSourceVolume;

@@ -25,8 +25,7 @@ TEST(BackupDeviceInfo, ParsesAnOldNineFieldLine) {
   EXPECT_EQ(info.GetMountOpts(), "");
   EXPECT_EQ(info.GetFSBlockSize(), 4096u);
   EXPECT_EQ(info.GetBitMapSize(), 32u);
-  EXPECT_EQ(info.GetLogicalSectorSz() + info.GetPhysicalSectorSz() + info.GetIOMinimalSz() + info.GetIOOptimalSz(),
-            0u);
+  EXPECT_EQ(info.GetLogicalSectorSz() + info.GetPhysicalSectorSz() + info.GetIOMinimalSz() + info.GetIOOptimalSz(), 0u);
   EXPECT_EQ(info.GetVersion(), 0u);
   EXPECT_EQ(info.Serialize(), std::string(kNineFields) + "|0|0|0|0|0");
   EXPECT_FALSE(log.Contains("Previous BlockDeviceConfig version"));
@@ -44,7 +43,7 @@ TEST(BackupDeviceInfo, ParsesThirteenAndFourteenFieldLinesWithBaseZeroNumbers) {
   BackupDeviceInfo v14{std::string("true|/v|/dev/x|xfs|rw,noatime|0x400000|010|4096|1|512|4096|4096|0|1")};
   ASSERT_TRUE(v14.IsValid());
   EXPECT_EQ(v14.GetExtentSize(), 4194304u);
-  EXPECT_EQ(v14.GetTotalBlocks(), 8u);  // leading zero: octal
+  EXPECT_EQ(v14.GetTotalBlocks(), 8u);   // leading zero: octal
   EXPECT_EQ(v14.GetTotalExtents(), 1u);  // a partial extent still counts
   EXPECT_EQ(v14.GetPhysicalSectorSz(), 4096u);
   EXPECT_EQ(v14.GetVersion(), 1u);
@@ -62,9 +61,8 @@ TEST(BackupDeviceInfo, ParsesThirteenAndFourteenFieldLinesWithBaseZeroNumbers) {
 }
 
 TEST(BackupDeviceInfo, RejectsBadFieldCountsAndUnsupportedLines) {
-  for (const std::string& line :
-       {std::string(""), std::string(kNineFields) + "|1", std::string(kNineFields) + "|1|2",
-        std::string(kNineFields) + "|1|2|3", std::string(kNineFields) + "|1|2|3|4|5|6"}) {
+  for (const std::string& line : {std::string(""), std::string(kNineFields) + "|1", std::string(kNineFields) + "|1|2",
+                                  std::string(kNineFields) + "|1|2|3", std::string(kNineFields) + "|1|2|3|4|5|6"}) {
     BackupDeviceInfo info(line);
     EXPECT_FALSE(info.IsValid()) << line;
     EXPECT_EQ(info.GetExtentSize(), 0u) << line;
@@ -131,4 +129,15 @@ TEST(BackupDeviceInfo, ValueConstructorAndComparison) {
   EXPECT_TRUE(copy.IsSame(a));
   copy.SetVersion(3);
   EXPECT_EQ(copy.GetVersion(), 3u);
+}
+
+TEST(BackupDeviceInfo, AnExtentSizeBeyondAnIntOrAWrappingDiskSizeGivesAnInvalidRecord) {
+  for (const char* line : {"true|/data|/dev/sdb1|ext4||0x80000000|2097152|4096|32",
+                           "true|/data|/dev/sdb1|NTFS||4194304|0x10000000000|0x1000000|32"})
+    EXPECT_FALSE(BackupDeviceInfo{std::string(line)}.IsValid()) << line;
+  // The bitmap gives each extent a bit, with at most a word to spare.
+  for (const char* bitmap : {"31", "41"})
+    EXPECT_FALSE(
+        BackupDeviceInfo("true|/data|/dev/sdb1|ext4||4194304|2097152|4096|" + std::string(bitmap)).BitmapFitsExtents())
+        << bitmap;
 }

@@ -3,6 +3,7 @@
 // the previous-job folder and compared with each volume's data-only bitmap.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -77,6 +78,21 @@ CQiError CCumulativeBitmapHelper::MakeSureChangesInDataOnlyBlockBitmapAreReflect
   if (change == nullptr || data == nullptr)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Bitmaps of volume[%s] are not set", volume.c_str());
 
+  // A previous bitmap shorter than the volume's holds no extent past its end:
+  // those the file system uses there are not known to be backed up.
+  if (previousBytes < bitmapBytes) {
+    log.Error(__FUNCTION__,
+              "Bitmap [%s] of %lu bytes is shorter than the %llu of volume[%s], the extents past it count "
+              "as not backed up",
+              file.c_str(), previousBytes, static_cast<unsigned long long>(bitmapBytes), volume.c_str());
+    auto_ptr_array<unsigned char> padded(new (std::nothrow) unsigned char[bitmapBytes]());
+    if (padded.get() == nullptr)
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOMEM, "Failed to allocate %llu bytes for bitmap of volume[%s]",
+                                     static_cast<unsigned long long>(bitmapBytes), volume.c_str());
+    std::memcpy(padded.get(), previous.get(), previousBytes);
+    previous.reset(padded.release());
+    previousBytes = static_cast<unsigned long>(bitmapBytes);
+  }
   const size_t bytes = static_cast<size_t>(std::min<uint64_t>(bitmapBytes, previousBytes));
   uint64_t added = 0;
   if (EvDebug::IsLevelEnabled(7)) {

@@ -274,15 +274,18 @@ TEST_F(CumulativeHelperTest, ThePreviousJobsBitmapAddsTheExtentsUsedSince) {
       std::vector<uint64_t>({requests[0].jobId, requests[0].appOrClientId, requests[0].cellId, requests[0].snapJobId}),
       std::vector<uint64_t>({101, 7, 2, 55}));
 
-  // A previous bitmap shorter than the volume's corrects only its length; a
-  // longer one is cut to the volume's.
+  // A previous bitmap shorter than the volume's (torn, or of another
+  // geometry) holds nothing past its end: every extent used there is added.
+  // A longer one is cut to the volume's.
   Contain("COMP2_CumulativeV2.bmp.7z", "COMP2_CumulativeV2.bmp", std::string(1, '\0'));
   Contain("COMP3_CumulativeV2.bmp.7z", "COMP3_CumulativeV2.bmp", std::string(kBytes + 8, '\0'));
   auto again = Helper({}, 55);
   ASSERT_FALSE(Init(*again).IsError());
   auto shorter = VolumeBitmaps(kZeros, kAllOnes);
+  CapturingLog shortLog;
   ASSERT_FALSE(Correct(*again, shorter, "COMP2").IsError());
-  EXPECT_EQ(ChangeOf(shorter), Head('\xFF', '\0'));
+  EXPECT_EQ(ChangeOf(shorter), kAllOnes);
+  EXPECT_TRUE(shortLog.Contains("the extents past it count as not backed up"));
   auto longer = VolumeBitmaps(kZeros, Head('\x0F', '\x80'));
   ASSERT_FALSE(Correct(*again, longer, "COMP3").IsError());
   EXPECT_EQ(ChangeOf(longer), Head('\x0F', '\x80'));

@@ -154,6 +154,29 @@ TEST_F(ScanTest, RefusesBadArgumentsAnEmptyListAndAFullDisk) {
   EXPECT_FALSE(Exists("SrcSnapFile.kzf"));
 }
 
+// A device record that a damaged configuration file gives: an extent size
+// that cannot be held, a block count that wraps the disk size, or a bitmap
+// whose size does not fit the extents (too small, it would leave extents
+// out of an incremental; huge, it would size the scan's allocations). The
+// scan fails and lists nothing.
+TEST_F(ScanTest, ADamagedDeviceRecordFailsTheScanInsteadOfListingFromIt) {
+  const std::string snapshot = SparseSnapshot("snap1", 1ull << 30);
+  for (const char* damaged : {"true|/mnt/v1|/dev/sdz9|ext4|rw|-1|2097152|0|32|512|512|512|0|1",
+                              "true|/mnt/v1|/dev/sdz9|ext4|rw|4194304|99999999999999999|0|32|512|512|512|0|1",
+                              "true|/mnt/v1|/dev/sdz9|ext4|rw|512|2097152|0|32|512|512|512|0|1",
+                              "true|/mnt/v1|/dev/sdz9|ext4|rw|4194304|2097152|0|-1|512|512|512|0|1",
+                              "true|/mnt/v1|/dev/sdz9|ext4|rw|4194304|2097152|0|99999999999|512|512|512|0|1"}) {
+    testing_support::WriteFile(jr_ + "/BlockDeviceConfig.kzf",
+                               std::string("#METADATA_NOT_ENABLED#\n") + damaged + "\n");
+    WriteDriverBitmap(kRecordV1, std::vector<unsigned char>(32, 0));
+    unsigned int total = 0;
+    for (const char* level : {"1", "2"}) {
+      EXPECT_TRUE(Scan(JobArgs(level), {{"/mnt/v1", snapshot}}, 1, false, 0, total).IsError()) << damaged;
+      EXPECT_FALSE(Exists("ListOfCollect.txt")) << damaged;
+    }
+  }
+}
+
 // A full job reads every extent anyway: it runs no true-up, and leaves no
 // true-up folder behind.
 TEST_F(ScanTest, AFullJobRunsNoTrueUp) {

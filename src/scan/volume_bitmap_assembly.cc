@@ -73,6 +73,11 @@ CQiError CollectFileManager::FetchBitmapForVolume(const ScanObjects_t& scan) {
   BackupDeviceInfo device;
   CQiError err = m_pConfigHandler->GetDeviceConfigForVolume(scan.sVolume, device, "");
   if (err.IsError()) return err.Push(FXCODELOC);
+  if (!device.BitmapFitsExtents())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL,
+                                   "Device record of volume=%s is damaged: a bitmap of %llu bytes for %llu extents",
+                                   volume, static_cast<unsigned long long>(device.GetBitMapSize()),
+                                   static_cast<unsigned long long>(device.GetTotalExtents()));
 
   const std::string& componentId = m_mComponentIds[device.GetSourceVolName()];
   bool full = false;

@@ -52,6 +52,13 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, unsigne
   *bitmap = nullptr;
   auto_handle fd(::open(path.c_str(), O_RDONLY | O_DSYNC | O_CLOEXEC));
   if (fd.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s to read bitmap", path.c_str());
+  // The size comes from a configuration record: a file that cannot hold it
+  // is refused before the size becomes an allocation.
+  struct stat info;
+  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) < size)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO,
+                                   "Failed to read bitmap from file [%s] BitmapSize[%lu] BytesRead[%lu]", path.c_str(),
+                                   size, static_cast<unsigned long>(info.st_size));
 
   unsigned char* buffer = static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1));
   if (buffer == nullptr) return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOMEM, "Failed to allocate memory for bitmap");
@@ -66,6 +73,19 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, unsigne
     if (n < 0) readErrno = errno;
     if (n <= 0) break;
     got += static_cast<unsigned long>(n);
+  }
+  // A file longer than the bitmap is one of another geometry or a damaged
+  // one: its first bytes are not this volume's bits.
+  unsigned char beyond = 0;
+  if (got == size && readErrno == 0) {
+    ssize_t n = 0;
+    do n = ::read(fd.get(), &beyond, 1);
+    while (n < 0 && errno == EINTR);
+    if (n != 0) {
+      std::free(buffer);
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, n < 0 ? errno : EIO,
+                                     "Bitmap file [%s] holds more than its BitmapSize[%lu]", path.c_str(), size);
+    }
   }
   if (got != size) {
     std::free(buffer);

@@ -51,17 +51,27 @@ TEST(BitmapFiles, RoundTripsAndReadFailures) {
   ASSERT_EQ(wholeSize, size);
   EXPECT_EQ(Bytes(whole.get(), whole.get() + wholeSize), bitmap);
 
-  // A longer file gives its first bytes; a shorter one fails.
+  // A file of another size fails either way: the first bytes of a longer one
+  // are not the volume's bits (all zero, they would read as "nothing
+  // changed"), and the error is no "no bitmap yet".
   const unsigned long smaller = 1000;
-  ASSERT_FALSE(VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, smaller).IsError());
-  EXPECT_EQ(Bytes(read, read + smaller), Bytes(bitmap.begin(), bitmap.begin() + smaller));
-  std::free(read);
+  CQiError err = VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, smaller);
+  EXPECT_TRUE(err.IsError());
+  EXPECT_EQ(read, nullptr);
+  EXPECT_EQ(err.GetMessage(), "Bitmap file [" + raw + "] holds more than its BitmapSize[1000]");
+  EXPECT_FALSE(FXErrorUtil::IsErrNo(err, ENOENT));
   const unsigned long larger = 2000;
-  CQiError err = VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, larger);
+  err = VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, larger);
   EXPECT_TRUE(err.IsError());
   EXPECT_EQ(read, nullptr);
   EXPECT_EQ(err.GetMessage(), "Failed to read bitmap from file [" + raw + "] BitmapSize[2000] BytesRead[1029]");
   EXPECT_FALSE(FXErrorUtil::IsErrNo(err, ENOENT));
+  // A size no file here holds (a damaged record's) is refused before it is
+  // allocated.
+  const unsigned long huge = 1ul << 42;
+  err = VolumeBitMapHelper::ReadBitMapFromFile(raw, &read, huge);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, EIO)) << err.AsString();
+  EXPECT_EQ(read, nullptr);
 
   // A missing raw file is errno 2: callers take it for "no bitmap yet".
   err = VolumeBitMapHelper::ReadBitMapFromFile(state.Sub("none.bmp"), &read, size);

@@ -6,10 +6,12 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/registry/kz_platform_info.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fault_table.h"
+#include "platform/sim/fs_util.h"
 #include "support/blbsim_command.h"
 #include "support/test_platform.h"
 
@@ -137,4 +139,19 @@ TEST(blbsim, ANewerStateDatabaseIsRefusedUntilInitReset) {
   EXPECT_EQ(testing_support::RunCommand("sqlite3 " + db + " 'SELECT count(*) FROM clients WHERE id = 9;'", &out), 0);
   EXPECT_EQ(out, "0\n");  // started over
   EXPECT_TRUE(testing_support::FileExists(scope.Sub("registry.ini")));
+}
+
+TEST(blbsim, InitResetDropsJobsArchiveStreamsDetailsAndReportsButKeepsOtherFiles) {
+  testing_support::ScopedStateDir scope;
+  std::string out;
+  ASSERT_EQ(RunBlbsim(scope.Path(), "init", &out), 0) << out;
+  const std::vector<std::string> jobFiles = {"archive/job-5.stream", "jobs/5/xml_blob", "reports/5/hashes.txt"};
+  for (const std::string& file : jobFiles) {
+    ASSERT_TRUE(platform::MakeDirectories(scope.Sub(file.substr(0, file.rfind('/')))));
+    testing_support::WriteFile(scope.Sub(file), "an earlier job 5");
+  }
+  testing_support::WriteFile(scope.Sub("mine.txt"), "not the layout's");
+  ASSERT_EQ(RunBlbsim(scope.Path(), "init --reset", &out), 0) << out;
+  for (const std::string& file : jobFiles) EXPECT_FALSE(testing_support::FileExists(scope.Sub(file))) << file;
+  EXPECT_TRUE(testing_support::FileExists(scope.Sub("mine.txt")));
 }
