@@ -74,19 +74,6 @@ CQiError VolumeBitMapHelper::ReadBitMapFromFile(const std::string& path, unsigne
     if (n <= 0) break;
     got += static_cast<unsigned long>(n);
   }
-  // A file longer than the bitmap is one of another geometry or a damaged
-  // one: its first bytes are not this volume's bits.
-  unsigned char beyond = 0;
-  if (got == size && readErrno == 0) {
-    ssize_t n = 0;
-    do n = ::read(fd.get(), &beyond, 1);
-    while (n < 0 && errno == EINTR);
-    if (n != 0) {
-      std::free(buffer);
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, n < 0 ? errno : EIO,
-                                     "Bitmap file [%s] holds more than its BitmapSize[%lu]", path.c_str(), size);
-    }
-  }
   if (got != size) {
     std::free(buffer);
     // A file that ends early is an I/O failure, never a stale errno (2 would
