@@ -162,16 +162,6 @@ TEST(BlockLevelBitmapHandler, AHalfWayDistributionUnderAnotherIdOfTheDeviceTurns
   EXPECT_TRUE(seven.forceFull);
   EXPECT_EQ(shared.Cache(9, "ID2"), kOnes);
   EXPECT_TRUE(shared.Hooks().empty());
-
-  // And the other way round.
-  ASSERT_FALSE(shared.GetAndClear(8).error.IsError());
-  ASSERT_FALSE(shared.GetAndClear(9, false, "ID2").error.IsError());
-  WriteFile(shared.dcf + "/ID2.hook", "");
-  seven = shared.GetAndClear(7);
-  ASSERT_FALSE(seven.error.IsError()) << seven.error.AsString();
-  EXPECT_TRUE(seven.forceFull);
-  EXPECT_EQ(shared.Cache(8), kOnes);
-  EXPECT_EQ(shared.Cache(9, "ID2"), kOnes);
 }
 
 TEST(BlockLevelBitmapHandler, FailuresAfterTheDriversClearNeverLoseItsBits) {
