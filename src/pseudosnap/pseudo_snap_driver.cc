@@ -1,6 +1,9 @@
 // CreatePseudoSnapArchive: one pseudo-snap job from the snapshot record to
 // the done marker and the index carry-forward. Nothing done is rolled back:
 // the done marker is the one sign of progress a rerun consults.
+#include <cerrno>
+#include <cstring>
+
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "platform/services/host_name.h"
@@ -85,6 +88,16 @@ CQiError CPseudoSnapArchiveHandlerPrivate::CreatePseudoSnapArchive(std::vector<u
     if (m_oIndexingConnection.backupDone(1) != 0)
       return FXErrorUtil::ErrorWin32(FXCODELOC, kIndexCloseFailed, "backupdone Failed, Failed to update Index");
 
+    // A rerun that finds the marker reads the archive-file map, so the map
+    // is down before the marker: one written after it would be missing for
+    // good if the process died in between, and every rerun would fail. A map
+    // already there is an earlier attempt's, which died before its marker
+    // and named archive files this attempt has replaced.
+    const std::string map = JobFilePath("SnapAFilePseudoAFileMap.kzf");
+    if (unlink_utf(map.c_str()) != 0 && errno != ENOENT)
+      log.Error(__FUNCTION__, "Failed to remove the earlier archive-file map [%s]: %s", map.c_str(),
+                std::strerror(errno));
+    SaveSnapAFilePseudoAFileMapToCache();
     auto_handle handle;
     error = FXFile::KZCreateFile(marker.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr, fxfile::kCreateNew,
                                  fxfile::kAttributeNormal, handle);
@@ -93,7 +106,6 @@ CQiError CPseudoSnapArchiveHandlerPrivate::CreatePseudoSnapArchive(std::vector<u
     } else {
       handle.reset();
       log.Debug(__FUNCTION__, "Pseudo archive done file[%s] created", marker.c_str());
-      SaveSnapAFilePseudoAFileMapToCache();
     }
   }
   if (m_bIndexingV2) {

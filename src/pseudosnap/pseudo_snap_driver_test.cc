@@ -152,6 +152,15 @@ TEST_F(PseudoSnapDriverTest, RerunAfterAFailedCloneStoreNamesTheNewArchiveFiles)
   EXPECT_NE(Clone().find("afile=506\n"), std::string::npos);
 }
 
+// A rerun that finds the marker reads the archive-file map, which is
+// therefore written before the marker: a map left by an attempt that died
+// before its marker is not taken for this attempt's.
+TEST_F(PseudoSnapDriverTest, TheArchiveFileMapOfThisAttemptIsOnDiskBeforeTheMarker) {
+  testing_support::WriteFile(Path("101_SnapAFilePseudoAFileMap.kzf"), "501|901\n502|902\n");
+  ASSERT_FALSE(Run().IsError());
+  EXPECT_EQ(testing_support::ReadFile(Path("101_SnapAFilePseudoAFileMap.kzf")), "501|503\n502|504\n");
+}
+
 TEST_F(PseudoSnapDriverTest, CloneRewritesSnapsAndCopiesZfsMetadata) {
   const struct {
     const char* name;

@@ -8,6 +8,7 @@
 // next call instead of losing those bits.
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "platform/log/ev_debug.h"
 #include "tracking/block_level_bitmap_handler.h"
@@ -15,6 +16,24 @@
 #include "tracking/fx_name_mutex_wrapper.h"
 #include "tracking/subclient_cache.h"
 #include "tracking/volume_bitmap_helper.h"
+
+namespace {
+
+// The driver keeps one bitmap per device, but subclients may know the device
+// by other device ids (another mount path of it, a bind mount): a
+// distribution that ended half-way under any of them cleared the bitmap every
+// one of them reads, so each id the device's entries carry gets the hook. An
+// id that cannot name a file never had a hook and is left out. A hook of
+// another id found there stays for that id's next call: it may guard caches
+// of entries this call does not reach.
+std::set<std::string> DriverHookIds(const std::string& deviceId, const std::list<VolumeConfig>& entries) {
+  std::set<std::string> ids{deviceId};
+  for (const VolumeConfig& entry : entries)
+    if (!tracking::CheckDeviceIdForFileName(entry.DeviceId()).IsError()) ids.insert(entry.DeviceId());
+  return ids;
+}
+
+}  // namespace
 
 CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const uint64_t& bitmapSize, SMVolBlock& block,
                                                      const std::string& deviceId, const std::string& destination) {
@@ -28,9 +47,19 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
   err = ValidateDevice(own, isNew);
   if (err.IsError()) return err.Push(FXCODELOC);
 
-  bool dirty = false;  // every cache of the device becomes all ones
-  err = m_pDriverCache->CreateHook(deviceId, dirty);
-  if (err.IsError()) return err.Push(FXCODELOC);
+  std::list<VolumeConfig> entries;
+  err = m_pVolumeList->Get(block.sDevice, deviceId, entries);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get config info, device=%s", block.sDevice.c_str());
+
+  bool dirty = false;             // every cache of the device becomes all ones
+  std::set<std::string> hookIds;  // removed at the end
+  for (const std::string& id : DriverHookIds(deviceId, entries)) {
+    bool existed = false;
+    err = m_pDriverCache->CreateHook(id, existed);
+    if (err.IsError()) return err.Push(FXCODELOC);
+    dirty = dirty || existed;
+    if (!existed || id == deviceId) hookIds.insert(id);
+  }
 
   CBFDriverInterface driver(block.sDevice);
   bool alreadyAttached = false;
@@ -51,16 +80,16 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
   err = MergeFailOver(block, bitmap, bitmapSize, destination);
   if (err.IsError()) return err.Push(FXCODELOC);
 
-  std::list<VolumeConfig> entries;
-  err = m_pVolumeList->Get(block.sDevice, deviceId, entries);
-  if (err.IsError()) return err.Push(FXCODELOC, "Failed to get config info, device=%s", block.sDevice.c_str());
   for (const VolumeConfig& entry : entries) UpdateEntryCache(entry, own, bitmapSize, bitmap, dirty, block, destination);
 
-  CQiError removed = m_pDriverCache->DeleteHook(deviceId);
-  if (removed.IsError())
-    log.DebugLvl(__FUNCTION__, -1,
-                 "Failed to delete driver cache hook, next backups will be converted to full for all devices, error=%s",
-                 removed.AsString().c_str());
+  for (const std::string& id : hookIds) {
+    CQiError removed = m_pDriverCache->DeleteHook(id);
+    if (removed.IsError())
+      log.DebugLvl(
+          __FUNCTION__, -1,
+          "Failed to delete driver cache hook, next backups will be converted to full for all devices, error=%s",
+          removed.AsString().c_str());
+  }
   return CQiError();
 }
 

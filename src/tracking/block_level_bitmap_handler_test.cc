@@ -139,6 +139,31 @@ TEST(BlockLevelBitmapHandler, LeftOverHooksTurnWhatTheyGuardedIntoFullBitmaps) {
   EXPECT_EQ(shared.Cache(7), kZeros);
 }
 
+TEST(BlockLevelBitmapHandler, AHalfWayDistributionUnderAnotherIdOfTheDeviceTurnsEveryCacheFull) {
+  SharedDevice shared;
+  shared.RegisterSevenAndEight();
+  // App 9 knows the same device by another id (another mount path of it).
+  ASSERT_FALSE(shared.GetAndClear(9, true, "ID2").error.IsError());
+  ASSERT_EQ(shared.Cache(9, "ID2"), kZeros);
+
+  // A distribution under ID1 cleared the driver and died: its hook is left.
+  WriteFile(shared.dcf + "/ID1.hook", "");
+  SharedDevice::Result nine = shared.GetAndClear(9, false, "ID2");
+  ASSERT_FALSE(nine.error.IsError()) << nine.error.AsString();
+  EXPECT_TRUE(nine.forceFull);
+  EXPECT_EQ(nine.written, kOnes);
+  EXPECT_EQ(shared.Cache(7), kOnes);
+  EXPECT_EQ(shared.Cache(8), kOnes);
+  EXPECT_EQ(shared.Cache(9, "ID2"), kZeros);
+  // The other id's hook stays for that id's next call, which goes full too.
+  EXPECT_EQ(shared.Hooks(), std::vector<std::string>{shared.dcf + "/ID1.hook"});
+  SharedDevice::Result seven = shared.GetAndClear(7);
+  ASSERT_FALSE(seven.error.IsError()) << seven.error.AsString();
+  EXPECT_TRUE(seven.forceFull);
+  EXPECT_EQ(shared.Cache(9, "ID2"), kOnes);
+  EXPECT_TRUE(shared.Hooks().empty());
+}
+
 TEST(BlockLevelBitmapHandler, FailuresAfterTheDriversClearNeverLoseItsBits) {
   SharedDevice shared;
   shared.RegisterSevenAndEight();

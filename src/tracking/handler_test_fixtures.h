@@ -63,18 +63,22 @@ struct SharedDevice {
     std::string written;  // the destination's bytes, kNone when there is none
   };
 
-  Result GetAndClear(uint64_t app, bool forceFull = false) { return Run(app, forceFull, true); }
+  // deviceId: the id the subclient knows the device by (another mount path
+  // of it gives another).
+  Result GetAndClear(uint64_t app, bool forceFull = false, const std::string& deviceId = "ID1") {
+    return Run(app, forceFull, true, deviceId);
+  }
   Result Get(uint64_t app) { return Run(app, false, false); }
 
-  Result Run(uint64_t app, bool forceFull, bool clear) {
+  Result Run(uint64_t app, bool forceFull, bool clear, const std::string& deviceId = "ID1") {
     const std::string destination = NextDestination();
     SMVolBlock block = Block(app, forceFull);
     CBlockLevelBitmapHandler handler;
     Result result;
     result.error = handler.Initialize(dcf);
     if (!result.error.IsError())
-      result.error = clear ? handler.GetAndClearBitmap(5, 2, block, "ID1", destination)
-                           : handler.GetBitmap(5, 2, block, "ID1", destination);
+      result.error = clear ? handler.GetAndClearBitmap(5, 2, block, deviceId, destination)
+                           : handler.GetBitmap(5, 2, block, deviceId, destination);
     result.forceFull = block.bForceFull;
     result.written = Contents(destination);
     return result;
@@ -82,7 +86,9 @@ struct SharedDevice {
 
   static std::string Contents(const std::string& path) { return FileExists(path) ? ReadFile(path) : kNone; }
   std::string CacheFolder(uint64_t app) const { return j5 + "/.BlockLevel/5_" + std::to_string(app); }
-  std::string Cache(uint64_t app) const { return Contents(CacheFolder(app) + "/ID1.bmp"); }
+  std::string Cache(uint64_t app, const std::string& deviceId = "ID1") const {
+    return Contents(CacheFolder(app) + "/" + deviceId + ".bmp");
+  }
   std::string List() const { return Contents(dcf + "/BLKVolumeMoniterList.kzf"); }
   std::string Line(uint64_t app) const {
     return "2|5|" + std::to_string(app) + "|" + device.Path() + "|ID1|0|0|0|0|\n";
