@@ -131,6 +131,23 @@ TEST_F(TrueUpHandlerTest, AGivenUpRunLeavesNoBitmapAndNoThread) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
+// The reader count comes from the caller's stream number or a setting, any
+// value: each reader is a thread with a piece of every bitmap.
+TEST_F(TrueUpHandlerTest, TheReaderCountIsBounded) {
+  const std::vector<unsigned char> change(2, 0x00);
+  {
+    std::vector<TrueUpVolInfo> volumes = Volumes(kRecord13, "/dev/null", change);
+    CTrueUpHandler trueUp(volumes, job_, 9, 2147483647u, nullptr);
+    ASSERT_FALSE(trueUp.Initialize().IsError());
+    EXPECT_EQ(trueUp.GetReaderCount(), 256u);
+  }
+  ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "nBlockLevelTrueUpScanReaders", "4294967295"));
+  std::vector<TrueUpVolInfo> volumes = Volumes(kRecord13, "/dev/null", change);
+  CTrueUpHandler trueUp(volumes, job_, 9, 3, nullptr);
+  ASSERT_FALSE(trueUp.Initialize().IsError());
+  EXPECT_EQ(trueUp.GetReaderCount(), 256u);
+}
+
 // Without the data-only bitmap the inverted change bitmap marks the spare
 // bits past the last extent; no reader is asked for them.
 TEST_F(TrueUpHandlerTest, NoExtentPastTheVolumeIsRead) {
