@@ -28,10 +28,13 @@ CQiError CIndexInfoReader::Initialize(const std::string& name, long firstJobId, 
   std::shared_ptr<CIndexInfoReaderPrivate> made;
   CQiError error = MakePrivate(made);
   if (error.IsError()) return error.Push(FXCODELOC);
-  m_pPrivate = made;
+  // A reader whose Initialize failed answers as one never initialised: its
+  // half-looked-up ids (or an earlier job's) must not reach a browse.
+  m_pPrivate.reset();
   m_cDelimiter = '/';
-  error = m_pPrivate->InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
+  error = made->InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
   if (error.IsError()) return error.Push(FXCODELOC);
+  m_pPrivate = made;
   return CQiError();
 }
 
@@ -41,9 +44,12 @@ CQiError CIndexInfoReader::Initialize(const std::string& name, unsigned long /*i
   std::shared_ptr<CIndexInfoReaderPrivate> made;
   CQiError error = MakePrivate(made);
   if (error.IsError()) return error.Push(FXCODELOC);
-  m_pPrivate = made;
+  m_pPrivate.reset();
   m_cDelimiter = '/';
-  return m_pPrivate->InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
+  error = made->InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  m_pPrivate = made;
+  return CQiError();
 }
 
 void CIndexInfoReader::SetDelimiter(char delimiter) {
@@ -107,7 +113,9 @@ CQiError CIndexInfoReader::WriteFileContentForKey(const std::string& path, const
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 3, "request for file '%s' in ptrIdxPath '%s' to write into '%s'", fileName.c_str(),
                path.c_str(), outputFile.c_str());
-  if (!m_pPrivate) return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "can't create ptrIdxPath for path '%s'", path.c_str());
+  if (!m_pPrivate)
+    return FXErrorUtil::ErrorWin32(
+        FXCODELOC, 13, "Index info reader is not initialized: no file restored for path '%s'", path.c_str());
   CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
   if (!node) return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "can't create ptrIdxPath for path '%s'", path.c_str());
   if (!node->IsLoaded())

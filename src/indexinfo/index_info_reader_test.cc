@@ -223,6 +223,24 @@ TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
   EXPECT_EQ(testing_support::ReadFile(output), content);
 }
 
+// A reader whose Initialize failed, even after one that succeeded, answers
+// as one never initialised: nothing is browsed with the ids it has.
+TEST_F(IndexInfoReaderTest, AReaderWhoseInitializeFailedBrowsesNothing) {
+  CIndexInfoReader reader;
+  Open(reader);
+  EXPECT_TRUE(reader.Initialize("ss1", 500, 500, 2, 99, 900).IsError());
+  List files = {"stale"};
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_TRUE(files.empty());
+  EXPECT_EQ(reader.GetPathBag("Special Components"), nullptr);
+  const std::string output = state_.Sub("restored");
+  CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << error.AsString();
+  EXPECT_NE(error.GetMessage().find("not initialized"), std::string::npos) << error.GetMessage();
+  EXPECT_FALSE(FileExists(output));
+  EXPECT_TRUE(Browses().empty());
+}
+
 TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {
   CIndexInfoReader reader;
   Open(reader);
