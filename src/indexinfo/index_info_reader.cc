@@ -3,6 +3,7 @@
 #include <new>
 
 #include "indexinfo/index_info_reader_private.h"
+#include "library/entry_guard.h"
 #include "platform/log/ev_debug.h"
 
 namespace {
@@ -25,31 +26,35 @@ CIndexInfoReader::~CIndexInfoReader() = default;
 
 CQiError CIndexInfoReader::Initialize(const std::string& name, long firstJobId, long jobId, int VornCellId,
                                       int subclientId, long long fromTime) {
-  std::shared_ptr<CIndexInfoReaderPrivate> made;
-  CQiError error = MakePrivate(made);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  // A reader whose Initialize failed answers as one never initialised: its
-  // half-looked-up ids (or an earlier job's) must not reach a browse.
-  m_pPrivate.reset();
-  m_cDelimiter = '/';
-  error = made->InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  m_pPrivate = made;
-  return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    std::shared_ptr<CIndexInfoReaderPrivate> made;
+    CQiError error = MakePrivate(made);
+    if (error.IsError()) return error.Push(FXCODELOC);
+    // A reader whose Initialize failed answers as one never initialised: its
+    // half-looked-up ids (or an earlier job's) must not reach a browse.
+    m_pPrivate.reset();
+    m_cDelimiter = '/';
+    error = made->InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
+    if (error.IsError()) return error.Push(FXCODELOC);
+    m_pPrivate = made;
+    return CQiError();
+  });
 }
 
 CQiError CIndexInfoReader::Initialize(const std::string& name, unsigned long /*instanceId*/, unsigned long backupSetId,
                                       int VornCellId, unsigned long clientId, unsigned long appType, long long fromTime,
                                       long long toTime) {
-  std::shared_ptr<CIndexInfoReaderPrivate> made;
-  CQiError error = MakePrivate(made);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  m_pPrivate.reset();
-  m_cDelimiter = '/';
-  error = made->InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  m_pPrivate = made;
-  return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    std::shared_ptr<CIndexInfoReaderPrivate> made;
+    CQiError error = MakePrivate(made);
+    if (error.IsError()) return error.Push(FXCODELOC);
+    m_pPrivate.reset();
+    m_cDelimiter = '/';
+    error = made->InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
+    if (error.IsError()) return error.Push(FXCODELOC);
+    m_pPrivate = made;
+    return CQiError();
+  });
 }
 
 void CIndexInfoReader::SetDelimiter(char delimiter) {
@@ -77,35 +82,44 @@ long long CIndexInfoReader::GetTimeFrameEnd() const {
   return m_pPrivate ? m_pPrivate->m_llToTime : 0;
 }
 
+// The queries browse the index: a closed call's exception stops at each.
 CQiError CIndexInfoReader::GetKeys(const std::string& path, std::list<std::string>& keys) {
   keys.clear();
-  if (!m_pPrivate) return CQiError();
-  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
-  if (node->IsLoaded()) node->GetKeys(keys);
-  return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    if (!m_pPrivate) return CQiError();
+    CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+    if (node->IsLoaded()) node->GetKeys(keys);
+    return CQiError();
+  });
 }
 
 CQiError CIndexInfoReader::GetFiles(const std::string& path, std::list<std::string>& files) {
   files.clear();
-  if (!m_pPrivate) return CQiError();
-  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
-  if (node->IsLoaded()) node->GetFiles(files);
-  return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    if (!m_pPrivate) return CQiError();
+    CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+    if (node->IsLoaded()) node->GetFiles(files);
+    return CQiError();
+  });
 }
 
 CQiError CIndexInfoReader::GetSubPaths(const std::string& path, std::list<std::string>& subPaths) {
   subPaths.clear();
-  if (!m_pPrivate) return CQiError();
-  m_pPrivate->IndexInfoPath(path)->GetSubPaths(subPaths);
-  return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    if (!m_pPrivate) return CQiError();
+    m_pPrivate->IndexInfoPath(path)->GetSubPaths(subPaths);
+    return CQiError();
+  });
 }
 
 CBagPtr CIndexInfoReader::GetPathBag(const std::string& path) {
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 3, "request for ptrIdxPath '%s'", path.c_str());
-  if (!m_pPrivate) return CBagPtr();
-  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
-  return node->IsLoaded() ? node->GetBag() : CBagPtr();
+  return blocklevel::GuardEntryPointValue(__FUNCTION__, CBagPtr(), [&]() -> CBagPtr {
+    if (!m_pPrivate) return CBagPtr();
+    CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+    return node->IsLoaded() ? node->GetBag() : CBagPtr();
+  });
 }
 
 CQiError CIndexInfoReader::WriteFileContentForKey(const std::string& path, const std::string& fileName,
@@ -113,15 +127,17 @@ CQiError CIndexInfoReader::WriteFileContentForKey(const std::string& path, const
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 3, "request for file '%s' in ptrIdxPath '%s' to write into '%s'", fileName.c_str(),
                path.c_str(), outputFile.c_str());
-  if (!m_pPrivate)
-    return FXErrorUtil::ErrorWin32(
-        FXCODELOC, 13, "Index info reader is not initialized: no file restored for path '%s'", path.c_str());
-  CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
-  if (!node) return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "can't create ptrIdxPath for path '%s'", path.c_str());
-  if (!node->IsLoaded())
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "ptrIdxPath for path '%s' can't be loaded", path.c_str());
-  const std::string itemPath = indexinfo::JoinItemPath(path, m_cDelimiter, fileName);
-  CQiError error = m_pPrivate->LoadFile(itemPath, outputFile);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    if (!m_pPrivate)
+      return FXErrorUtil::ErrorWin32(
+          FXCODELOC, 13, "Index info reader is not initialized: no file restored for path '%s'", path.c_str());
+    CIndexInfoPathPtr node = m_pPrivate->IndexInfoPath(path);
+    if (!node) return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "can't create ptrIdxPath for path '%s'", path.c_str());
+    if (!node->IsLoaded())
+      return FXErrorUtil::ErrorWin32(FXCODELOC, 13, "ptrIdxPath for path '%s' can't be loaded", path.c_str());
+    const std::string itemPath = indexinfo::JoinItemPath(path, m_cDelimiter, fileName);
+    CQiError error = m_pPrivate->LoadFile(itemPath, outputFile);
+    if (error.IsError()) return error.Push(FXCODELOC);
+    return CQiError();
+  });
 }

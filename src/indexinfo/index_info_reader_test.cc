@@ -241,6 +241,27 @@ TEST_F(IndexInfoReaderTest, AReaderWhoseInitializeFailedBrowsesNothing) {
   EXPECT_TRUE(Browses().empty());
 }
 
+// A service call that throws ends the call that made it with a failure
+// (the queries: with nothing answered), never with the exception.
+TEST_F(IndexInfoReaderTest, AServiceThatThrowsFailsTheCallOnly) {
+  CIndexInfoReader reader;
+  platform::FaultTable::Set("ApplicationId::getClient", 5, platform::FaultMode::kThrow, 1);
+  CQiError error;
+  EXPECT_NO_THROW(error = reader.Initialize("ss1", 500, 500, 2, 7, 900));
+  EXPECT_EQ(error.GetMessage(), "Injected fault in ApplicationId::getClient") << error.AsString();
+
+  Open(reader);
+  platform::FaultTable::Set("IdxBrowseClient::Browse", 5, platform::FaultMode::kThrow);
+  List files = {"stale"};
+  EXPECT_NO_THROW(error = reader.GetFiles(kKey, files));
+  EXPECT_FALSE(error.IsError());
+  EXPECT_TRUE(files.empty());
+  EXPECT_NO_THROW(EXPECT_EQ(reader.GetPathBag("Special Components"), nullptr));
+  EXPECT_NO_THROW(error = reader.WriteFileContentForKey(kKey, kFile, state_.Sub("restored")));
+  EXPECT_TRUE(error.IsError());
+  platform::FaultTable::Clear("IdxBrowseClient::Browse");
+}
+
 TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {
   CIndexInfoReader reader;
   Open(reader);
