@@ -18,6 +18,23 @@ CQiError MakePrivate(std::shared_ptr<CIndexInfoReaderPrivate>& made) {
   return CQiError();
 }
 
+// Replaces the reader's implementation object with a new one that the given
+// step initialises. A reader whose Initialize failed answers as one never
+// initialised: its half-looked-up ids (or an earlier job's) must not reach a
+// browse.
+template <class Step>
+CQiError InitializeAnew(std::shared_ptr<CIndexInfoReaderPrivate>& current, char& delimiter, Step&& initialize) {
+  std::shared_ptr<CIndexInfoReaderPrivate> made;
+  CQiError error = MakePrivate(made);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  current.reset();
+  delimiter = '/';
+  error = initialize(*made);
+  if (error.IsError()) return error.Push(FXCODELOC);
+  current = made;
+  return CQiError();
+}
+
 }  // namespace
 
 CIndexInfoReader::CIndexInfoReader() = default;
@@ -26,34 +43,20 @@ CIndexInfoReader::~CIndexInfoReader() = default;
 
 CQiError CIndexInfoReader::Initialize(const std::string& name, long firstJobId, long jobId, int VornCellId,
                                       int subclientId, long long fromTime) {
-  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
-    std::shared_ptr<CIndexInfoReaderPrivate> made;
-    CQiError error = MakePrivate(made);
-    if (error.IsError()) return error.Push(FXCODELOC);
-    // A reader whose Initialize failed answers as one never initialised: its
-    // half-looked-up ids (or an earlier job's) must not reach a browse.
-    m_pPrivate.reset();
-    m_cDelimiter = '/';
-    error = made->InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
-    if (error.IsError()) return error.Push(FXCODELOC);
-    m_pPrivate = made;
-    return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&] {
+    return InitializeAnew(m_pPrivate, m_cDelimiter, [&](CIndexInfoReaderPrivate& made) {
+      return made.InitializeFromJob(name, firstJobId, jobId, VornCellId, subclientId, fromTime);
+    });
   });
 }
 
 CQiError CIndexInfoReader::Initialize(const std::string& name, unsigned long /*instanceId*/, unsigned long backupSetId,
                                       int VornCellId, unsigned long clientId, unsigned long appType, long long fromTime,
                                       long long toTime) {
-  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
-    std::shared_ptr<CIndexInfoReaderPrivate> made;
-    CQiError error = MakePrivate(made);
-    if (error.IsError()) return error.Push(FXCODELOC);
-    m_pPrivate.reset();
-    m_cDelimiter = '/';
-    error = made->InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
-    if (error.IsError()) return error.Push(FXCODELOC);
-    m_pPrivate = made;
-    return CQiError();
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&] {
+    return InitializeAnew(m_pPrivate, m_cDelimiter, [&](CIndexInfoReaderPrivate& made) {
+      return made.InitializeWithIds(name, backupSetId, VornCellId, clientId, appType, fromTime, toTime);
+    });
   });
 }
 
