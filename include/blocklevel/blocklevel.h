@@ -14,6 +14,13 @@
 #include "platform/error/qi_error.h"
 #include "platform/jobs/job_ctrl_client.h"
 
+// The unmangled names with C++ types are on purpose (see above): clang would
+// warn of each of them.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
+
 // One device-configuration line as the agent's block-backup-device message
 // text. A line that does not parse gives a message with the flag 0, empty
 // texts and zero numbers.
@@ -114,6 +121,10 @@ extern "C" BLB_EXPORT bool RestoreBitMapMerger(const std::string& bitmapDirector
 // listed twice keeps its first size. False when the file cannot be read.
 extern "C" BLB_EXPORT bool ReadBlockDeviceConfig(const std::string& configFile,
                                                  std::map<std::string, unsigned long long>& diskSizes);
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 // Frees each bitmap given (a pointer to null, or null, is left alone) and
 // sets its pointer to null.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "blocklevel/blocklevel.h"
+#include "library/entry_guard.h"
 #include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
 #include "records/block_device_config.h"
@@ -172,23 +173,15 @@ extern "C" bool RestoreBitMapMerger(const std::string& bitmapDirectory, const st
                                     const std::string& sourceMount, const std::string& snapDevice, bool /*unused*/,
                                     bool* noBitmaps, unsigned long long* diskSize, unsigned long long* extentSize,
                                     unsigned char** bitmap) {
-  try {
+  return blocklevel::GuardEntryPointValue(__FUNCTION__, false, [&] {
     return MergeRestoreBitmaps(bitmapDirectory, configFile, sourceMount, snapDevice, noBitmaps, diskSize, extentSize,
                                bitmap);
-  } catch (...) {
-    EvDebug log;
-    log.Error(__FUNCTION__, "eRRoR -- Unhandled exception caught");
-    return false;
-  }
+  });
 }
 
 extern "C" bool ReadBlockDeviceConfig(const std::string& configFile,
                                       std::map<std::string, unsigned long long>& diskSizes) {
-  try {
-    return ReadDiskSizes(configFile, diskSizes);
-  } catch (...) {
-    return false;
-  }
+  return blocklevel::GuardEntryPointValue(__FUNCTION__, false, [&] { return ReadDiskSizes(configFile, diskSizes); });
 }
 
 void FreeBitMaps(unsigned char** first, unsigned char** second) {

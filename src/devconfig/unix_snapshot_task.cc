@@ -5,6 +5,7 @@
 #include <set>
 
 #include "devconfig/kz_device_config_handler_unix.h"
+#include "library/entry_guard.h"
 #include "platform/log/ev_debug.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/volume_bitmap_helper.h"
@@ -25,37 +26,42 @@ bool IsOracleApplication(uint64_t appType) {
 }  // namespace
 
 CQiError KzDeviceConfigHandler_UNIX::ExecutePrePostSnapTask(std::vector<SMVolBlock>& volumes,
-                                                           unsigned long extentSizeMiB, unsigned long backupLevel,
-                                                           int flag, bool postSnap) {
-  CQiError error = PreparePrePostSnapTask(volumes, postSnap);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  // Only zfs datasets leave the list empty: the steps that read the first
-  // volume have nothing to read then.
-  const SMVolBlock* first = volumes.empty() ? nullptr : &volumes.front();
-  if (!postSnap && flag == 1 && first != nullptr) {
-    error = CheckDevicesBeforeSnapshot(volumes);
+                                                            unsigned long extentSizeMiB, unsigned long backupLevel,
+                                                            int flag, bool postSnap) {
+  // The agent calls this on the handler it was given: the driver client's
+  // exceptions stop here.
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&]() -> CQiError {
+    CQiError error = PreparePrePostSnapTask(volumes, postSnap);
     if (error.IsError()) return error.Push(FXCODELOC);
-  }
-  error = KzDeviceConfigHandler::ExecutePrePostSnapTask(volumes, extentSizeMiB << 20, backupLevel, flag, postSnap);
-  if (error.IsError()) return error.Push(FXCODELOC);
-  first = volumes.empty() ? nullptr : &volumes.front();
+    // Only zfs datasets leave the list empty: the steps that read the first
+    // volume have nothing to read then.
+    const SMVolBlock* first = volumes.empty() ? nullptr : &volumes.front();
+    if (!postSnap && flag == 1 && first != nullptr) {
+      error = CheckDevicesBeforeSnapshot(volumes);
+      if (error.IsError()) return error.Push(FXCODELOC);
+    }
+    error = KzDeviceConfigHandler::ExecutePrePostSnapTask(volumes, extentSizeMiB << 20, backupLevel, flag, postSnap);
+    if (error.IsError()) return error.Push(FXCODELOC);
+    first = volumes.empty() ? nullptr : &volumes.front();
 
-  if (postSnap) {
-    if (flag == 1 || (first != nullptr && IsOracleApplication(first->nAppType))) return CQiError();
-    error = PutConfigFiles();
-    if (error.IsError())
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, 1627, "%s",
-                                     ("Failed to send device config files to proxy, error=" + error.AsString()).c_str());
+    if (postSnap) {
+      if (flag == 1 || (first != nullptr && IsOracleApplication(first->nAppType))) return CQiError();
+      error = PutConfigFiles();
+      if (error.IsError())
+        return FXErrorUtil::ErrorErrNo(
+            FXCODELOC, 1627, "%s", ("Failed to send device config files to proxy, error=" + error.AsString()).c_str());
+      return CQiError();
+    }
+    if (backupLevel == KZ_BKP_LEVEL_FULL) return CQiError();
+    LogEventForForceFullVolumes(volumes);
+    if (first != nullptr && !IsSposJob() &&
+        VolumeBitMapHelper::GetDeviceHandlerType(first->sDevice) ==
+            VolumeBitMapHelper::eDeviceType_BLOCKLEVEL_DRIVERLESS) {
+      error = ConvertJobTypeToFull();
+      if (error.IsError()) return error.Push(FXCODELOC);
+    }
     return CQiError();
-  }
-  if (backupLevel == KZ_BKP_LEVEL_FULL) return CQiError();
-  LogEventForForceFullVolumes(volumes);
-  if (first != nullptr && !IsSposJob() &&
-      VolumeBitMapHelper::GetDeviceHandlerType(first->sDevice) == VolumeBitMapHelper::eDeviceType_BLOCKLEVEL_DRIVERLESS) {
-    error = ConvertJobTypeToFull();
-    if (error.IsError()) return error.Push(FXCODELOC);
-  }
-  return CQiError();
+  });
 }
 
 CQiError KzDeviceConfigHandler_UNIX::PreparePrePostSnapTask(std::vector<SMVolBlock>& volumes, bool postSnap) {
@@ -115,8 +121,7 @@ CQiError KzDeviceConfigHandler_UNIX::CheckDevicesBeforeSnapshot(const std::vecto
       return FXErrorUtil::ErrorErrNo(FXCODELOC, 1627, "Device[%s] is not supported for Blocklevel native backup",
                                      device.c_str());
     if (!strategy)
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for device=[%s]",
-                                     device.c_str());
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for device=[%s]", device.c_str());
     if (type == VolumeBitMapHelper::eDeviceType_CXBF) {
       log.DebugLvl(__FUNCTION__, 0, "Deleting stale CXBF snapshots for device=[%s]", device.c_str());
       CQiError deleted = strategy->DeleteSnapAndDetachDevice(device, false);
@@ -147,8 +152,7 @@ CQiError KzDeviceConfigHandler_UNIX::CheckDevicesBeforeSnapshot(const std::vecto
     boost::shared_ptr<VolumeBitMapHelper> strategy = VolumeBitMapHelper::GetVolumeHandlerInstance(device, type);
     if (type == VolumeBitMapHelper::eDeviceType_NONE) continue;
     if (!strategy)
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for device=[%s]",
-                                     device.c_str());
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for device=[%s]", device.c_str());
     log.DebugLvl(__FUNCTION__, 0, "Deleting stale KZBF/LVM snapshots for device=[%s]", device.c_str());
     CQiError deleted = strategy->DeleteSnapAndDetachDevice(device, false);
     if (deleted.IsError())

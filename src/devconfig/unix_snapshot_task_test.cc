@@ -236,3 +236,23 @@ TEST(UnixSnapshotTask, RefusesADeviceThatAnotherSubclientBacksUpWhileItHasSnapsh
       << error.GetMessage();
   EXPECT_TRUE(FileExists(snapshot));
 }
+
+// The driver client throws where the agent's does: the task the agent called
+// fails, the exception does not reach the agent.
+TEST(UnixSnapshotTask, TheDriverClientsExceptionsComeBackAsFailures) {
+  ScopedStateDir state;
+  ScopedLoopDevice loop(64 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  AddUnixJob(1);
+  for (const char* call : {"KzBfDriver::queryDevice", "KzBfDriver::attachDevice"}) {
+    SCOPED_TRACE(call);
+    platform::FaultTable::Set(call, 5, platform::FaultMode::kThrow);
+    std::vector<SMVolBlock> volumes = {Volume(loop.Device(), "/mnt/d")};
+    std::unique_ptr<KzDeviceConfigHandler> handler = OpenedHandler(UnixJobArgs(1));
+    CQiError error;
+    EXPECT_NO_THROW(error = handler->ExecutePrePostSnapTask(volumes, 4, 1, 0, false));
+    EXPECT_TRUE(error.IsError());
+    EXPECT_NE(error.AsString().find(std::string("Injected fault in ") + call), std::string::npos) << error.AsString();
+    platform::FaultTable::Clear(call);
+  }
+}

@@ -3,6 +3,7 @@
 
 #include "indexinfo/browse_reply_handler.h"
 #include "indexinfo/index_info_reader_private.h"
+#include "library/entry_guard.h"
 #include "platform/guid/guid_factory.h"
 #include "platform/indexing/idx_browse_client.h"
 #include "platform/log/ev_debug.h"
@@ -170,7 +171,13 @@ CIndexInfoPathPtr CIndexInfoReaderPrivate::IndexInfoPath(const std::string& path
   }
   log.DebugLvl(__FUNCTION__, 4, "path '%s' loaded:%d", path.c_str(), node->IsLoaded() ? 1 : 0);
   if (!node->IsLoaded()) {
-    CQiError error = LoadIdxPath(node, path);
+    // A browse that throws is a failed browse: the node stays unloaded.
+    CQiError error;
+    try {
+      error = LoadIdxPath(node, path);
+    } catch (...) {
+      error = blocklevel::FailureOfCurrentException(__FUNCTION__);
+    }
     if (error.IsError())
       log.Error(__FUNCTION__, "failed to load path '%s' from index, error=%s", path.c_str(),
                 error.GetMessage().c_str());

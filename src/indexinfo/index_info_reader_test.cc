@@ -223,6 +223,45 @@ TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
   EXPECT_EQ(testing_support::ReadFile(output), content);
 }
 
+// A reader whose Initialize failed, even after one that succeeded, answers
+// as one never initialised: nothing is browsed with the ids it has.
+TEST_F(IndexInfoReaderTest, AReaderWhoseInitializeFailedBrowsesNothing) {
+  CIndexInfoReader reader;
+  Open(reader);
+  EXPECT_TRUE(reader.Initialize("ss1", 500, 500, 2, 99, 900).IsError());
+  List files = {"stale"};
+  ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
+  EXPECT_TRUE(files.empty());
+  EXPECT_EQ(reader.GetPathBag("Special Components"), nullptr);
+  const std::string output = state_.Sub("restored");
+  CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << error.AsString();
+  EXPECT_NE(error.GetMessage().find("not initialized"), std::string::npos) << error.GetMessage();
+  EXPECT_FALSE(FileExists(output));
+  EXPECT_TRUE(Browses().empty());
+}
+
+// A service call that throws ends the call that made it with a failure
+// (the queries: with nothing answered), never with the exception.
+TEST_F(IndexInfoReaderTest, AServiceThatThrowsFailsTheCallOnly) {
+  CIndexInfoReader reader;
+  platform::FaultTable::Set("ApplicationId::getClient", 5, platform::FaultMode::kThrow, 1);
+  CQiError error;
+  EXPECT_NO_THROW(error = reader.Initialize("ss1", 500, 500, 2, 7, 900));
+  EXPECT_EQ(error.GetMessage(), "Injected fault in ApplicationId::getClient") << error.AsString();
+
+  Open(reader);
+  platform::FaultTable::Set("IdxBrowseClient::Browse", 5, platform::FaultMode::kThrow);
+  List files = {"stale"};
+  EXPECT_NO_THROW(error = reader.GetFiles(kKey, files));
+  EXPECT_FALSE(error.IsError());
+  EXPECT_TRUE(files.empty());
+  EXPECT_NO_THROW(EXPECT_EQ(reader.GetPathBag("Special Components"), nullptr));
+  EXPECT_NO_THROW(error = reader.WriteFileContentForKey(kKey, kFile, state_.Sub("restored")));
+  EXPECT_TRUE(error.IsError());
+  platform::FaultTable::Clear("IdxBrowseClient::Browse");
+}
+
 TEST_F(IndexInfoReaderTest, FailedOrRefusedPathBrowsesAreBrowsedAgain) {
   CIndexInfoReader reader;
   Open(reader);

@@ -6,7 +6,9 @@
 //   }
 //
 // A KzException becomes a failure carrying its message; anything else (out of
-// memory included) becomes a failure with a generic message.
+// memory included) becomes a failure with a generic message. Logging the
+// exception or making the failure may throw in turn (memory exhausted): then
+// a failure made when the library was loaded comes back instead.
 #include <exception>
 #include <new>
 
@@ -15,38 +17,51 @@
 
 namespace blocklevel {
 
+// "Out of memory" (errno 14), made before any entry point runs: copying it
+// allocates nothing.
+const CQiError& PremadeOutOfMemory() noexcept;
+
+// The failure for the exception being handled, logged under the entry's name.
+inline CQiError FailureOfCurrentException(const char* entry) noexcept {
+  try {
+    EvDebug log;
+    try {
+      throw;
+    } catch (const KzException& e) {
+      log.Error(entry, "KzException: %s", e.getMessage());
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", e.getMessage());
+    } catch (const std::bad_alloc&) {
+      log.Error(entry, "Out of memory");
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, 14, "Out of memory");
+    } catch (const std::exception& e) {
+      log.Error(entry, "Exception: %s", e.what());
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", e.what());
+    } catch (...) {
+      log.Error(entry, "Unknown exception");
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Unknown exception");
+    }
+  } catch (...) {
+    return PremadeOutOfMemory();
+  }
+}
+
 template <class Body>
-CQiError GuardEntryPoint(const char* entry, Body&& body) {
-  EvDebug log;
+CQiError GuardEntryPoint(const char* entry, Body&& body) noexcept {
   try {
     return body();
-  } catch (const KzException& e) {
-    log.Error(entry, "KzException: %s", e.getMessage());
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", e.getMessage());
-  } catch (const std::bad_alloc&) {
-    log.Error(entry, "Out of memory");
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, 14, "Out of memory");
-  } catch (const std::exception& e) {
-    log.Error(entry, "Exception: %s", e.what());
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s", e.what());
   } catch (...) {
-    log.Error(entry, "Unknown exception");
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Unknown exception");
+    return FailureOfCurrentException(entry);
   }
 }
 
 // For entry points that return an object or a value: the fallback on failure.
+// The fallback is given by value, so handing it back cannot throw.
 template <class Result, class Body>
-Result GuardEntryPointValue(const char* entry, Result fallback, Body&& body) {
-  EvDebug log;
+Result GuardEntryPointValue(const char* entry, Result fallback, Body&& body) noexcept {
   try {
     return body();
-  } catch (const KzException& e) {
-    log.Error(entry, "KzException: %s", e.getMessage());
-  } catch (const std::exception& e) {
-    log.Error(entry, "Exception: %s", e.what());
   } catch (...) {
-    log.Error(entry, "Unknown exception");
+    FailureOfCurrentException(entry);
   }
   return fallback;
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 
+#include "library/entry_guard.h"
 #include "platform/hashing/extent_hash_table.h"
 #include "platform/hashing/extent_name_converter.h"
 #include "platform/log/ev_debug.h"
@@ -76,7 +77,14 @@ CIndexInfoTrueUp::~CIndexInfoTrueUp() {
 
 void CIndexInfoTrueUp::OnStart() {
   Trace trace(__FUNCTION__);
-  CQiError err = FetchVolumeExtentHashes();
+  // An exception leaving the thread would end the agent's process: it fails
+  // the fetch, and so the true-up, instead.
+  CQiError err;
+  try {
+    err = FetchVolumeExtentHashes();
+  } catch (...) {
+    err = blocklevel::FailureOfCurrentException(__FUNCTION__);
+  }
   if (err.IsError()) {
     EvDebug log;
     log.Error(__FUNCTION__, "Failure while fetching volume extent hashes, error[%s]", err.AsString().c_str());
@@ -89,7 +97,12 @@ void CIndexInfoTrueUp::OnStop() {
   // A fetch that failed before the restart file was read would write an
   // empty map over it, and a rerun would fetch every page again.
   if (!m_bRestartInfoLoaded) return;
-  CQiError err = SaveIndexRestartInfo();
+  CQiError err;
+  try {
+    err = SaveIndexRestartInfo();
+  } catch (...) {
+    err = blocklevel::FailureOfCurrentException(__FUNCTION__);
+  }
   if (err.IsError()) {
     EvDebug log;
     log.Error(__FUNCTION__, "Failure while saving Idx restart info, error=%s", err.AsString().c_str());

@@ -129,7 +129,7 @@ TEST_F(ScanTest, AnEmptyOrMissingDriverBitmapAndAFullJob) {
   }
 }
 
-TEST_F(ScanTest, RefusesBadArgumentsAnEmptyListAndAFullDisk) {
+TEST_F(ScanTest, RefusesBadArgumentsAnEmptyOrRepeatingListAndAFullDisk) {
   unsigned int total = 7;
   CQiError err = Scan({"-a", "2:7", "-j", "101", "-t", "2", "-jt", "tok"}, {}, 1, false, 0, total);
   EXPECT_EQ(FXErrorUtil::GetCode(err), -1);
@@ -142,6 +142,13 @@ TEST_F(ScanTest, RefusesBadArgumentsAnEmptyListAndAFullDisk) {
   err = Scan(JobArgs("2"), {}, 1, false, 0, total);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 22));
   EXPECT_EQ(err.GetMessage(), "Nothing to scan, scan objects list is empty");
+  // A volume listed twice would be scanned twice: counted twice, its first
+  // collect files orphaned.
+  const std::string snapshot = SparseSnapshot("snap0", 1ull << 30);
+  err = Scan(JobArgs("1"), {{"/mnt/v1", snapshot}, {"/mnt/v1", snapshot}}, 2, true, 2, total);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 22)) << err.AsString();
+  EXPECT_EQ(err.GetMessage(), "Volume [/mnt/v1] is listed more than once in the scan objects");
+  EXPECT_FALSE(Exists("ListOfCollect.txt"));
 
   // 1,048,576 extents of 4 KiB: 17 MiB of collect lines on a 1 MiB disk.
   scan_test::ScopedTmpfs disk(jr_, "1m");

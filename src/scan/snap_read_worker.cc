@@ -1,5 +1,6 @@
 #include "scan/snap_read_worker.h"
 
+#include "library/entry_guard.h"
 #include "platform/log/ev_debug.h"
 #include "scan/snap_read_manager.h"
 
@@ -24,7 +25,14 @@ CSnapReadWorker::~CSnapReadWorker() {
 }
 
 void CSnapReadWorker::OnStart() {
-  CQiError err = ReadSnapAndHashData();
+  // An exception leaving the thread would end the agent's process: it fails
+  // this worker, and so the true-up, instead.
+  CQiError err;
+  try {
+    err = ReadSnapAndHashData();
+  } catch (...) {
+    err = blocklevel::FailureOfCurrentException(__FUNCTION__);
+  }
   if (err.IsError()) {
     EvDebug log;
     log.Error(__FUNCTION__, "Failure while ReadSnapAndHashData, error[%s]", err.AsString().c_str());

@@ -25,6 +25,10 @@ constexpr long long kPollMilliseconds = 10000;
 constexpr auto kLeastPoll = std::chrono::milliseconds(2);
 constexpr const char* kSection = "FileSystemAgent";
 constexpr unsigned kBitsPerLogLine = 100;
+// Each reader is a thread with a piece of every volume's bitmap: past this
+// many they only contend for the same disks, and a count taken from the
+// caller's stream number (any int) must not make billions of pieces.
+constexpr unsigned kMostReaders = 256;
 
 const char* ModeName(DeviceHashComputeMode mode) {
   switch (mode) {
@@ -91,6 +95,10 @@ void CTrueUpHandler::ReadSettings() {
     // The count divides each volume's bitmap into pieces.
     log.DebugLvl(__FUNCTION__, 0, "No Reader streams given for TrueUp, using [1]");
     m_nReaderCount = 1;
+  }
+  if (m_nReaderCount > kMostReaders) {
+    log.DebugLvl(__FUNCTION__, 0, "[%u] Reader streams asked for TrueUp, using [%u]", m_nReaderCount, kMostReaders);
+    m_nReaderCount = kMostReaders;
   }
   if (KZPlatformInfo::getNumber(kSection, "nBlockLevelTrueUpReaderMode", &value) != 0) {
     m_eReaderMode = value == 0 ? HC_NO_THREAD : value == 1 ? HC_SINGLE_THREAD : HC_READ_AND_HASH_THREADS;

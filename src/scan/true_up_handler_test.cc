@@ -131,6 +131,44 @@ TEST_F(TrueUpHandlerTest, AGivenUpRunLeavesNoBitmapAndNoThread) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
+// A closed call that throws in a reader or in the index thread fails the run
+// like any failure of theirs: the exception never ends the process.
+TEST_F(TrueUpHandlerTest, AnExceptionInAThreadFailsTheRun) {
+  testing_support::ScopedLoopDevice loop(1ull << 30);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  const size_t threadsBefore = ThreadCount();
+  for (const char* call : {"CExtBmpIterator::Initialize", "IdxBrowseClient::Browse"}) {
+    SCOPED_TRACE(call);
+    platform::FaultTable::Set(call, 5, platform::FaultMode::kThrow);
+    std::vector<TrueUpVolInfo> volumes =
+        Volumes(scan_test::kRecordV1, loop.Device(), std::vector<unsigned char>(32, 0));
+    CapturingLog log(3);
+    CQiError err = RunTrueUp(volumes, 2);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(err, 995)) << err.AsString();
+    EXPECT_TRUE(log.Contains(std::string("KzException: Injected fault in ") + call));
+    EXPECT_EQ(volumes[0].GetTrueUpBmp(), nullptr);
+    platform::FaultTable::Clear(call);
+  }
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+// The reader count comes from the caller's stream number or a setting, any
+// value: each reader is a thread with a piece of every bitmap.
+TEST_F(TrueUpHandlerTest, TheReaderCountIsBounded) {
+  const std::vector<unsigned char> change(2, 0x00);
+  {
+    std::vector<TrueUpVolInfo> volumes = Volumes(kRecord13, "/dev/null", change);
+    CTrueUpHandler trueUp(volumes, job_, 9, 2147483647u, nullptr);
+    ASSERT_FALSE(trueUp.Initialize().IsError());
+    EXPECT_EQ(trueUp.GetReaderCount(), 256u);
+  }
+  ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "nBlockLevelTrueUpScanReaders", "4294967295"));
+  std::vector<TrueUpVolInfo> volumes = Volumes(kRecord13, "/dev/null", change);
+  CTrueUpHandler trueUp(volumes, job_, 9, 3, nullptr);
+  ASSERT_FALSE(trueUp.Initialize().IsError());
+  EXPECT_EQ(trueUp.GetReaderCount(), 256u);
+}
+
 // Without the data-only bitmap the inverted change bitmap marks the spare
 // bits past the last extent; no reader is asked for them.
 TEST_F(TrueUpHandlerTest, NoExtentPastTheVolumeIsRead) {

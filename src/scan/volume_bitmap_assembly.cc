@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "devconfig/kz_device_config_handler.h"
 #include "platform/fs/qi_directory.h"
@@ -41,6 +43,13 @@ unsigned char* AllOnes(uint64_t size) {
 CQiError CollectFileManager::FetchBitmapForVolumes(const std::list<ScanObjects_t>& scanObjects) {
   if (scanObjects.empty())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Nothing to scan, scan objects list is empty");
+  // A volume listed again would be scanned again: its extents counted twice
+  // and its first collect files left out of the list.
+  std::set<std::string> volumes;
+  for (const ScanObjects_t& scan : scanObjects)
+    if (!volumes.insert(scan.sVolume).second)
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Volume [%s] is listed more than once in the scan objects",
+                                     scan.sVolume.c_str());
   if (!m_pConfigHandler) return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrorNoHandler, "No device config handler object");
   CQiError err = m_pConfigHandler->InitRead();
   if (err.IsError()) return err.Push(FXCODELOC);

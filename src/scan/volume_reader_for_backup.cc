@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "library/entry_guard.h"
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
@@ -33,8 +34,15 @@ CQiError CVolumeReaderForBackup::Initialize2(DeviceInfo& info) { return Initiali
 
 CQiError CVolumeReaderForBackup::Initialize3(DeviceInfo& info, unsigned long) { return Setup(info, true); }
 
+// The agent's backup calls these: a closed call's exception (the hashing
+// library's, the device reader's) stops at them, and at the hash callback the
+// hashing library's threads call.
 CQiError CVolumeReaderForBackup::Setup(DeviceInfo& info, bool readAhead) {
   m_bInitialized = false;
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&] { return SetUpReading(info, readAhead); });
+}
+
+CQiError CVolumeReaderForBackup::SetUpReading(DeviceInfo& info, bool readAhead) {
   boost::shared_ptr<CHashReadHandler> handler(readAhead ? new (std::nothrow) CExtentReadAheadHandler()
                                                         : new (std::nothrow) CHashReadHandler());
   if (!handler) return NoMemory(FXCODELOC);
@@ -75,16 +83,15 @@ CQiError CVolumeReaderForBackup::GetNextExtent(ExtentHashItem*& item) {
   CHashReadHandler* handler = m_oReadHandler.Get();
   if (!m_bInitialized || handler == nullptr)
     return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorFailed, "Volume reader not initialized");
-  CQiError err = handler->GetNextExtent(item);
+  CQiError err = blocklevel::GuardEntryPoint(__FUNCTION__, [&] { return handler->GetNextExtent(item); });
   if (err.IsError()) err.Push(FXCODELOC);
   return err;
 }
 
 void CVolumeReaderForBackup::Stop() { m_oReadHandler.Stop(); }
 
-CQiError CVolumeReaderForBackup::ComputeMd5Hash(unsigned char* buffer, unsigned long long length,
-                                                std::string& hash) {
-  return scan::ComputeExtentMd5(buffer, length, hash);
+CQiError CVolumeReaderForBackup::ComputeMd5Hash(unsigned char* buffer, unsigned long long length, std::string& hash) {
+  return blocklevel::GuardEntryPoint(__FUNCTION__, [&] { return scan::ComputeExtentMd5(buffer, length, hash); });
 }
 
 CQiError CVolumeReaderForBackup::OpenCollect(const std::string& path, unsigned long long& start) {

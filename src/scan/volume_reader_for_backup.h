@@ -58,6 +58,7 @@ class BLB_EXPORT CVolumeReaderForBackup {
 
  private:
   CQiError Setup(DeviceInfo& info, bool readAhead);
+  CQiError SetUpReading(DeviceInfo& info, bool readAhead);
 
   scan::ReadHandlerSlot m_oReadHandler;
   boost::shared_ptr<CExtCollectIterator> m_pCollectIterator;

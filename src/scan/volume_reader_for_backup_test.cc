@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sim/fault_table.h"
 #include "scan/reader_test_fixtures.h"
 #include "scan/volume_reader_for_backup.h"
 
@@ -159,6 +160,28 @@ TEST(CVolumeReaderForBackup, WithoutASuccessfulInitializationNothingIsRead) {
   const std::vector<std::string> out = Drain(failed);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].substr(0, 4), "774 ");
+}
+
+// The hashing library's calls throw where the agent's may: the reader's call
+// fails, the exception does not reach the agent.
+TEST(CVolumeReaderForBackup, AClosedCallThatThrowsFailsTheCall) {
+  testing_support::ScopedStateDir state;
+  const std::string collect = state.Sub("c.kzf");
+  WriteCollect(collect, {0});
+  // No extent is read: no device is needed.
+  auto info = Info("/dev/null", Record("/dev/null", 4 * kMiB), nullptr, collect, HC_NO_THREAD);
+  CVolumeReaderForBackup reader;
+  platform::FaultTable::Set("CExtCollectIterator::Initialize", 5, platform::FaultMode::kThrow, 1);
+  CQiError err;
+  EXPECT_NO_THROW(err = reader.Initialize(info));
+  EXPECT_EQ(err.GetMessage(), "Injected fault in CExtCollectIterator::Initialize");
+  EXPECT_EQ(Drain(reader), std::vector<std::string>{"774 Volume reader not initialized"});
+
+  ASSERT_FALSE(reader.Initialize(info).IsError());
+  platform::FaultTable::Set("CHashReadHandler::GetNextExtent", 5, platform::FaultMode::kThrow, 1);
+  std::vector<std::string> out;
+  EXPECT_NO_THROW(out = Drain(reader));
+  EXPECT_EQ(out, std::vector<std::string>{"-1 Injected fault in CHashReadHandler::GetNextExtent"});
 }
 
 TEST(CVolumeReaderForBackup, OpenCollectResumesAfterTheNumberThatBeginsTheLastLine) {

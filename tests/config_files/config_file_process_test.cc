@@ -151,3 +151,15 @@ TEST(ConfigFileProcess, ASnapshotJobKilledOrFailedAnywhereLeavesTheNextJobTheOld
         EXPECT_EQ(decision, after == newRecords ? "trusted 400 full 0\n" : "trusted 1 full 399\n");
       });
 }
+
+// A count the tool cannot read is refused with the usage, never read as some
+// other number (an overflowing one ran for hours).
+TEST(ConfigFileProcess, CountsThatAreNoNumbersOrOutOfRangeAreRefused) {
+  testing_support::ScopedStateDir state;
+  const std::string dir = state.Sub("jr");
+  for (const char* counts : {" 99999999999 1", " -5 1", " 3x 1", " 3 1.5", " 100001 1", " 3 99999999999999999999"}) {
+    std::string output;
+    EXPECT_EQ(RunCommand(Tool("next " + dir + counts) + " 2>&1", &output), 2) << counts;
+    EXPECT_NE(output.find("usage: config_file_tool"), std::string::npos) << output;
+  }
+}

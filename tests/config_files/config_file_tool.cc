@@ -8,6 +8,8 @@
 //       first grows with each generation
 //   config_file_tool next DIR COUNT GENERATION         the next job's decision
 //       over the same volumes: "trusted N full M"
+// COUNT is 0..100000 and GENERATION 0..1000000: anything else prints the
+// usage (exit 2).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 
 #include "devconfig/kz_device_config_handler.h"
 #include "records/block_device_config.h"
+#include "support/count_argument.h"
 
 namespace {
 
@@ -108,13 +111,16 @@ int main(int argc, char** argv) {
     const bool append = args.size() > 2 && args[2] == "--append";
     return Write(args[1], append, std::vector<std::string>(args.begin() + (append ? 3 : 2), args.end()));
   }
-  if (args.size() == 4 && (args[0] == "snapshot" || args[0] == "next")) {
-    const int count = std::atoi(args[2].c_str());
-    const unsigned long generation = std::strtoul(args[3].c_str(), nullptr, 10);
-    return args[0] == "snapshot" ? Snapshot(args[1], count, generation) : Next(args[1], count, generation);
+  long count = 0, generation = 0;
+  if (args.size() == 4 && (args[0] == "snapshot" || args[0] == "next") &&
+      testing_support::ReadCountArgument(args[2].c_str(), 0, 100000, count) &&
+      testing_support::ReadCountArgument(args[3].c_str(), 0, 1000000, generation)) {
+    const int volumes = static_cast<int>(count);
+    const unsigned long number = static_cast<unsigned long>(generation);
+    return args[0] == "snapshot" ? Snapshot(args[1], volumes, number) : Next(args[1], volumes, number);
   }
-  std::fprintf(
-      stderr,
-      "usage: config_file_tool write PATH [--append] VOLUME... | read PATH | snapshot|next DIR COUNT GENERATION\n");
+  std::fprintf(stderr,
+               "usage: config_file_tool write PATH [--append] VOLUME... | read PATH | snapshot|next DIR "
+               "COUNT(0-100000) GENERATION(0-1000000)\n");
   return 2;
 }
