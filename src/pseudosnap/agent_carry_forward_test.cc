@@ -65,31 +65,16 @@ class AgentCarryForwardTest : public pseudosnap_test::PseudoSnapTest {
     platform::ClearRequestedSleeps();
   }
 
-  static void Entry(const std::string& path, int64_t afile, const std::string& view = "", const std::string& guid = "",
-                    bool mountPoint = false) {
-    platform::AgentIndexEntry entry;
-    entry.cellId = 2;
-    entry.appId = 7;
-    entry.jobId = 55;
-    entry.path = path;
-    entry.view = view;
-    entry.archFileId = afile;
-    entry.componentGuid = guid;
-    entry.archGroupId = 3;
-    entry.mountPoint = mountPoint;
-    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
-  }
-
   void OracleEntries(int64_t data = 501, int64_t logs = 502) {
-    Entry("/ORCL/system01.dbf", data);
-    Entry("/ORCL/redo01.log", logs);
+    pseudosnap_test::PutAgentEntry("/ORCL/system01.dbf", data);
+    pseudosnap_test::PutAgentEntry("/ORCL/redo01.log", logs);
   }
 
   void PostgresEntries(int64_t second = 502) {
-    Entry("/pg1", 501, "", "G1", true);
-    Entry("/pg2", second, "", "G2", true);
-    Entry("/TblView", 501);
-    Entry("/+DBDIR+", 501);
+    pseudosnap_test::PutAgentEntry("/pg1", 501, "", "G1", true);
+    pseudosnap_test::PutAgentEntry("/pg2", second, "", "G2", true);
+    pseudosnap_test::PutAgentEntry("/TblView", 501);
+    pseudosnap_test::PutAgentEntry("/+DBDIR+", 501);
   }
 
   // Queues replies of the given code (none: a reply without responses).
@@ -108,8 +93,8 @@ class AgentCarryForwardTest : public pseudosnap_test::PseudoSnapTest {
 
 TEST_F(AgentCarryForwardTest, OracleAppendsOneTableViewThenTheDataFiles) {
   OracleEntries();
-  Entry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
-  Entry("/TblView/ORCL/TEMP", 502, "TABLEVIEW");
+  pseudosnap_test::PutAgentEntry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
+  pseudosnap_test::PutAgentEntry("/TblView/ORCL/TEMP", 502, "TABLEVIEW");
   Hook<COraclePseudoSnapArchiveHandlerPrivate> hook(22);
   CQiError error = hook.Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();

@@ -57,18 +57,7 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
   }
 
   void WriteVolumeTypes(const std::vector<std::pair<std::string, std::string>>& volumes) {
-    using VolumeType = Uxa::OraVolumeDataType;
-    std::ofstream file(Path("OraVolumeType.kzf"), std::ios::trunc);
-    for (const auto& [volume, type] : volumes) {
-      VolumeType message;
-      message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
-                        VolumeType::kVolume.check);
-      message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
-                        VolumeType::kType.check);
-      std::string line;
-      message.serialize(line, false);
-      file << line << "\n";
-    }
+    testing_support::WriteFile(Path("OraVolumeType.kzf"), pseudosnap_test::VolumeTypeLines(volumes));
   }
 
   CQiError Run(OracleHandler& handler, std::vector<uint32_t>* ids = nullptr, bool indexingV2 = false) {
@@ -94,18 +83,6 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
       ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
     }
     ASSERT_TRUE(platform::MakeDirectories(Path("BlockLevelCumulativeBM")));
-  }
-
-  // An entry the agent wrote into the snapshot job's index.
-  static void PutEntry(const std::string& path, int64_t afile, const std::string& view = "") {
-    platform::AgentIndexEntry entry;
-    entry.cellId = 2;
-    entry.appId = 7;
-    entry.jobId = 55;
-    entry.path = path;
-    entry.view = view;
-    entry.archFileId = afile;
-    ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
   }
 
   // The snap utility's calls of the run, as "name(request)".
@@ -198,7 +175,7 @@ TEST_F(OracleSnapshotSideTest, AsmVolumesGoByTheirDiskGroups) {
   WriteConfig({ConfigLine("ORCL_VOL", "/dev/sdd")});
   WriteVolumeTypes({{"ORCL_VOL", "DATA"}});
   PrepareIndexedRun();
-  PutEntry("/ORCL/system01.dbf", 501);
+  pseudosnap_test::PutAgentEntry("/ORCL/system01.dbf", 501);
   OracleHandler handler;
   CQiError error = Run(handler, nullptr, true);
   ASSERT_FALSE(error.IsError()) << error.AsString();
@@ -244,9 +221,9 @@ TEST_F(OracleSnapshotSideTest, SynthFullIsMarkedAsADataBackup) {
 
 TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
   PrepareIndexedRun();
-  PutEntry("/ORCL/system01.dbf", 501);
-  PutEntry("/ORCL/redo01.log", 502);
-  PutEntry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
+  pseudosnap_test::PutAgentEntry("/ORCL/system01.dbf", 501);
+  pseudosnap_test::PutAgentEntry("/ORCL/redo01.log", 502);
+  pseudosnap_test::PutAgentEntry("/TblView/ORCL/USERS", 501, "TABLEVIEW");
   ASSERT_TRUE(platform::ClearIndexRequests());
   OracleHandler handler;
   CQiError error = Run(handler, nullptr, true);

@@ -7,12 +7,15 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/seed.h"
 #include "platform/harness/snap_harness.h"
+#include "platform/indexing/index_agent_entries.h"
+#include "platform/messages/uxa_messages.h"
 #include "platform/services/archive_manager.h"
 #include "platform/sim/fs_util.h"
 #include "pseudosnap/pseudo_snap_handler_private.h"
@@ -53,6 +56,40 @@ constexpr const char* kSnapRecord55 =
 // The configuration line of a mounted volume of 64 MiB.
 inline std::string ConfigLine(const std::string& volume, const std::string& device) {
   return "true|" + volume + "|" + device + "|ext4|rw|4194304|131072|4096|2|512|512|512|0|1";
+}
+
+// An entry the database agent wrote into snapshot job 55's index.
+inline void PutAgentEntry(const std::string& path, int64_t afile, const std::string& view = "",
+                          const std::string& guid = "", bool mountPoint = false) {
+  platform::AgentIndexEntry entry;
+  entry.cellId = 2;
+  entry.appId = 7;
+  entry.jobId = 55;
+  entry.path = path;
+  entry.view = view;
+  entry.archFileId = afile;
+  entry.componentGuid = guid;
+  entry.archGroupId = 3;
+  entry.mountPoint = mountPoint;
+  ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
+}
+
+// "OraVolumeType.kzf" as the snapshot writes it: one serialised
+// (volume, type) message a line.
+inline std::string VolumeTypeLines(const std::vector<std::pair<std::string, std::string>>& volumes) {
+  using VolumeType = Uxa::OraVolumeDataType;
+  std::string lines;
+  for (const auto& [volume, type] : volumes) {
+    VolumeType message;
+    message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
+                      VolumeType::kVolume.check);
+    message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
+                      VolumeType::kType.check);
+    std::string line;
+    message.serialize(line, false);
+    lines += line + "\n";
+  }
+  return lines;
 }
 
 class PseudoSnapTest : public ::testing::Test {

@@ -192,28 +192,9 @@ class OracleSynthFullJobTest : public SyntheticFullTest {
     subclient.instanceId = 5;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
-    for (const auto& [path, afile] :
-         {std::pair<std::string, int64_t>{"/ORCL/system01.dbf", 501}, {"/ORCL/redo01.log", 502}}) {
-      platform::AgentIndexEntry entry;
-      entry.cellId = 2;
-      entry.appId = 7;
-      entry.jobId = 55;
-      entry.path = path;
-      entry.archFileId = afile;
-      entry.archGroupId = 3;
-      ASSERT_TRUE(platform::PutAgentIndexEntry(entry));
-    }
-    using VolumeType = Uxa::OraVolumeDataType;
-    for (const auto& [volume, type] : {std::pair<std::string, std::string>{"/mnt/a", "DATA"}, {"/mnt/b", "LOGS"}}) {
-      VolumeType message;
-      message.setstring(VolumeType::kVolume.number, VolumeType::kVolume.tag, volume, VolumeType::kTagId,
-                        VolumeType::kVolume.check);
-      message.setstring(VolumeType::kType.number, VolumeType::kType.tag, type, VolumeType::kTagId,
-                        VolumeType::kType.check);
-      std::string line;
-      message.serialize(line, false);
-      volumeTypes_ += line + "\n";
-    }
+    pseudosnap_test::PutAgentEntry("/ORCL/system01.dbf", 501);
+    pseudosnap_test::PutAgentEntry("/ORCL/redo01.log", 502);
+    volumeTypes_ = pseudosnap_test::VolumeTypeLines({{"/mnt/a", "DATA"}, {"/mnt/b", "LOGS"}});
     if (volumeTypesArchived) {
       testing_support::WriteFile(Path("OraVolumeType.kzf"), volumeTypes_);
       C7zip compressor("", 2);
