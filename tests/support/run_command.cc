@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace testing_support {
 
@@ -24,6 +26,15 @@ std::string CommandOutput(const std::string& command) {
   const int status = RunCommand(command, &output);
   EXPECT_EQ(status, 0) << command;
   return status == 0 ? output : std::string();
+}
+
+std::string SettledCommandOutput(const std::string& command, const std::string& expected) {
+  std::string output = CommandOutput(command);
+  for (int tries = 0; output != expected && tries < 50; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    output = CommandOutput(command);
+  }
+  return output;
 }
 
 }  // namespace testing_support

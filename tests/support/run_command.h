@@ -13,4 +13,10 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 // does not exit with status 0.
 std::string CommandOutput(const std::string& command);
 
+// The command's output once it is the expected one, or its last output after
+// five seconds of asking again. For what the kernel lets go of lazily: a
+// detached loop device stays listed until its last opener (udev's probe of
+// a new device, say) has closed it.
+std::string SettledCommandOutput(const std::string& command, const std::string& expected);
+
 }  // namespace testing_support

@@ -13,7 +13,8 @@ std::string RunJobScriptLeftovers(const std::string& output) {
   const size_t start = at + marker.size();
   const std::string mountPoint = output.substr(start, output.find('\n', start) - start);
   const std::string work = mountPoint.substr(0, mountPoint.rfind('/'));
-  std::string left = CommandOutput("{ losetup -a; cat /proc/self/mounts; } | grep -F '" + work + "/' || true");
+  std::string left =
+      SettledCommandOutput("{ losetup -a; cat /proc/self/mounts; } | grep -F '" + work + "/' || true", "");
   if (FileExists(work)) left += work + "\n";
   // Freed, so that a failed cleanup holds no later test.
   if (!left.empty())

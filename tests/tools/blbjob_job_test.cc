@@ -33,6 +33,7 @@ using testing_support::CommandOutput;
 using testing_support::ReadFile;
 using testing_support::RunBlbsim;
 using testing_support::RunCommand;
+using testing_support::SettledCommandOutput;
 
 constexpr uint64_t kExtentSize = 4 << 20;
 constexpr uint64_t kDeviceSize = 256 << 20;
@@ -382,16 +383,10 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   const std::string snapshots = "losetup -a | grep -F " + fs_->state.Sub("drivers/kzbf/snaps") + " | sort";
   // A released snapshot's loop device leaves the list once its last opener
   // has closed it: the list is compared once the released ones are gone.
+  const std::string attached = CommandOutput(snapshots + " | grep -v -F '(deleted)' || true");
   const auto settledList = [&snapshots](const std::string& expected) {
-    std::string listed = CommandOutput(snapshots + " || true");
-    for (int tries = 0; tries < 50; ++tries) {
-      if (expected.empty() ? listed.find("(deleted)") == std::string::npos : listed == expected) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      listed = CommandOutput(snapshots + " || true");
-    }
-    return listed;
+    return SettledCommandOutput(snapshots + " || true", expected);
   };
-  const std::string attached = settledList("");
   struct Fault {
     const char* call;
     const char* named;  // the failed phase, as the command names it
@@ -502,7 +497,7 @@ TEST_F(JobCommand, TheRunJobScriptVerifiesItsJobsAndLeavesNoDeviceOrMountBehind)
   EXPECT_TRUE(Contains(summaries, "job=1001 level=full ")) << summaries;
   EXPECT_TRUE(Contains(summaries, "job=1002 level=incremental ")) << summaries;
   EXPECT_TRUE(Contains(summaries, "verify: extents=64 ")) << summaries;
-  EXPECT_EQ(CommandOutput("losetup -a | grep -c -e " + fs_->state.Sub("run-job") + " || true"), "0\n");
+  EXPECT_EQ(SettledCommandOutput("losetup -a | grep -c -e " + fs_->state.Sub("run-job") + " || true", "0\n"), "0\n");
   EXPECT_EQ(testing_support::RunJobScriptLeftovers(out), "");
   EXPECT_TRUE(fs_->Writable());
 }

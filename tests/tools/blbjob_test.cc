@@ -21,6 +21,7 @@ using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::RunBlbsim;
 using testing_support::RunCommand;
+using testing_support::SettledCommandOutput;
 
 constexpr const char* kHeader =
     "# IsSupported|SourceVolume|SourceDevice|FSType|MountOptions|ExtentSize|TotalBlocks"
@@ -34,7 +35,9 @@ std::string JobArgs(int job, int level) {
   return " -- -a 2:7 -j " + std::to_string(job) + " -t " + std::to_string(level) + " -d stow1 -jt TOK";
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // A fresh state with subclient 2/7 of client 2, and a 64 MiB ext4 file
 // system on a loop device mounted for the test. Snapshots the test's jobs
@@ -81,8 +84,8 @@ struct MountedExt4 {
   }
 };
 
-#define SKIP_WITHOUT_MOUNTED_EXT4(ext4)                                                 \
-  BLB_SKIP_WITHOUT_LOOP_DEVICE((ext4).loop);                                            \
+#define SKIP_WITHOUT_MOUNTED_EXT4(ext4)      \
+  BLB_SKIP_WITHOUT_LOOP_DEVICE((ext4).loop); \
   if (!(ext4).Ok()) GTEST_SKIP() << ((ext4).mount ? (ext4).mount->SkipReason() : "no ext4")
 
 // The bitmap of a job as the scan reads it: through a handler made from the
@@ -158,8 +161,8 @@ TEST(blbjobSnapshot, FullThenIncrementalThenAnotherExtentSizeOfAMountedFileSyste
   // it) and the incremental job becomes full, twice.
   ext4.Blbsim("reg set FileSystemAgent nExtentSizeForBlockFilterDriver 8");
   ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + JobArgs(1003, 2), &out), 0) << out;
-  EXPECT_EQ(ext4.Blbsim("events"), "0x46000018 job=1003 [1003]\n0x46000018 job=1003 [1003]\n0x46000044 job=0 [" +
-                                       ext4.Path() + " ]\n");
+  EXPECT_EQ(ext4.Blbsim("events"),
+            "0x46000018 job=1003 [1003]\n0x46000018 job=1003 [1003]\n0x46000044 job=0 [" + ext4.Path() + " ]\n");
   EXPECT_TRUE(Contains(ext4.Blbsim("job show 1003"), "level=1 conversions=2"));
   EXPECT_EQ(ReadFile(ext4.jr + "/BlockDeviceConfig.kzf"), kHeader + ext4.Record(8388608, 1));
   EXPECT_EQ(ext4.Blbsim("kzbf query " + ext4.loop.Device()),
@@ -184,8 +187,8 @@ TEST(blbjobSnapshot, ADeviceNoStrategySupportsFailsThePhaseWithoutSnapshotOrConf
   EXPECT_TRUE(Contains(out, "Device[" + device + "] is not supported for Blocklevel native backup")) << out;
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + JobArgs(1001, 1), &out), 1);
   EXPECT_TRUE(Contains(out, "code=-1627")) << out;
-  EXPECT_TRUE(Contains(out, "Device is not supported for blocklevel backup, volume=" + ext4.Path() +
-                                ", device=" + device))
+  EXPECT_TRUE(
+      Contains(out, "Device is not supported for blocklevel backup, volume=" + ext4.Path() + ", device=" + device))
       << out;
   EXPECT_TRUE(Contains(out, "snapshot none, bitmap none, no bitmap, force-full")) << out;
   EXPECT_FALSE(FileExists(ext4.jr + "/BlockDeviceConfig.kzf"));
@@ -211,7 +214,7 @@ TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
   const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + ext4.state.Path() + "/ || true";
   EXPECT_EQ(CommandOutput(held), "1\n");
   ASSERT_EQ(RunBlbsim(ext4.state.Path(), "init --reset", &out), 0) << out;
-  EXPECT_EQ(CommandOutput(held), "0\n");
+  EXPECT_EQ(SettledCommandOutput(held, "0\n"), "0\n");
   EXPECT_TRUE(FileExists(ext4.state.Sub("agent.db")));
 }
 
@@ -235,5 +238,5 @@ TEST(blbjobSnapshot, RelativePathsAreTakenFromTheDirectoryTheCommandStartsIn) {
   EXPECT_EQ(RunBlbjob("release" + JobArgs(1001, 1), &out), 0) << out;
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
   EXPECT_EQ(CommandOutput("ls " + state + "/drivers/kzbf/snaps"), "");
-  EXPECT_EQ(CommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + state + "/ || true"), "0\n");
+  EXPECT_EQ(SettledCommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + state + "/ || true", "0\n"), "0\n");
 }
