@@ -129,10 +129,11 @@ class DatabaseApplicationList : public ApplicationListBackend {
     SqlStatement clear(db, "DELETE FROM oracle_rac_nodes WHERE instance_id = ?;");
     clear.BindUnsigned(1, instanceId);
     if (!clear.Run()) return false;
+    SqlStatement put(db, "INSERT INTO oracle_rac_nodes (instance_id, position, client_id) VALUES (?, ?, ?);");
+    put.BindUnsigned(1, instanceId);
     for (size_t position = 0; position < clientIds.size(); ++position) {
-      SqlStatement put(db, "INSERT INTO oracle_rac_nodes (instance_id, position, client_id) VALUES (?, ?, ?);");
-      put.BindUnsigned(1, instanceId).BindUnsigned(2, position).BindUnsigned(3, clientIds[position]);
-      if (!put.Run()) return false;
+      put.BindUnsigned(2, position).BindUnsigned(3, clientIds[position]);
+      if (!put.Run() || !put.Reset()) return false;
     }
     return true;
   }

@@ -12,6 +12,7 @@
 #include "platform/harness/kzbf_harness.h"
 #include "platform/sim/fault_table.h"
 #include "support/loop_device.h"
+#include "support/run_command.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -122,13 +123,8 @@ TEST(SimulatedKzBf, ListsAndDestroysSnapshotsThatHoldTheDevicesContent) {
   // kernel lets it go once its last opener closes it, and another test may
   // take the free number at once, so look for our file, a while.
   const std::string backedByUs =
-      "losetup -n -O BACK-FILE " + loop + " 2>/dev/null | grep -q '" + state.Path() + "'";
-  bool detached = false;
-  for (int tries = 0; !detached && tries < 50; ++tries) {
-    detached = std::system(backedByUs.c_str()) != 0;
-    if (!detached) ::usleep(100 * 1000);
-  }
-  EXPECT_TRUE(detached) << loop;
+      "losetup -n -O BACK-FILE " + loop + " 2>/dev/null | grep -F '" + state.Path() + "' || true";
+  EXPECT_EQ(testing_support::SettledCommandOutput(backedByUs, ""), "") << loop;
   ASSERT_FALSE(driver.detachDevice(image).IsError());
 }
 

@@ -12,6 +12,17 @@ std::string KeyList(const std::vector<const char*>& keys) {
   return list;
 }
 
+// The value of the object's key within 32 bits, else refused at the key.
+uint32_t Within32Bits(const SeedObject& object, const char* key, uint64_t value) {
+  if (value > UINT32_MAX) throw SeedRefused(object.PathOf(key), "out of range");
+  return static_cast<uint32_t>(value);
+}
+
+int Within32Bits(const SeedObject& object, const char* key, long long value) {
+  if (value < INT32_MIN || value > INT32_MAX) throw SeedRefused(object.PathOf(key), "out of range");
+  return static_cast<int>(value);
+}
+
 }  // namespace
 
 SeedObject::SeedObject(const nlohmann::json& value, std::string path, const std::vector<const char*>& keys)
@@ -46,15 +57,11 @@ uint64_t SeedObject::Unsigned(const char* key, uint64_t fallback) const {
 }
 
 uint32_t SeedObject::Unsigned32(const char* key) const {
-  const uint64_t value = Unsigned(key);
-  if (value > UINT32_MAX) throw SeedRefused(PathOf(key), "out of range");
-  return static_cast<uint32_t>(value);
+  return Within32Bits(*this, key, Unsigned(key));
 }
 
 uint32_t SeedObject::Unsigned32(const char* key, uint32_t fallback) const {
-  const uint64_t value = Unsigned(key, fallback);
-  if (value > UINT32_MAX) throw SeedRefused(PathOf(key), "out of range");
-  return static_cast<uint32_t>(value);
+  return Within32Bits(*this, key, Unsigned(key, fallback));
 }
 
 long long SeedObject::Integer(const char* key) const {
@@ -66,15 +73,11 @@ long long SeedObject::Integer(const char* key, long long fallback) const {
 }
 
 int SeedObject::Integer32(const char* key) const {
-  const long long value = Integer(key);
-  if (value < INT32_MIN || value > INT32_MAX) throw SeedRefused(PathOf(key), "out of range");
-  return static_cast<int>(value);
+  return Within32Bits(*this, key, Integer(key));
 }
 
 int SeedObject::Integer32(const char* key, int fallback) const {
-  const long long value = Integer(key, fallback);
-  if (value < INT32_MIN || value > INT32_MAX) throw SeedRefused(PathOf(key), "out of range");
-  return static_cast<int>(value);
+  return Within32Bits(*this, key, Integer(key, fallback));
 }
 
 long long SeedObject::Integer(const char* key, long long fallback, bool required) const {

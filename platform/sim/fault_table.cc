@@ -171,8 +171,12 @@ std::optional<FaultMode> ParseFaultMode(const std::string& text) {
   return std::nullopt;
 }
 
-std::optional<Fault> FaultTable::Check(const char* call) {
-  if (Quiet()) return std::nullopt;
+namespace {
+
+// The call looked up in this thread's copy, once the caller found no quiet
+// window: a second look at the window would count the call again and could
+// step over the clock look that ends it.
+std::optional<Fault> CheckThreadCopy(const char* call) {
   thread_local ThreadCopy copy;
   const long long now = CoarseNowNs();
   // No look at the environment here: a state directory changed in this
@@ -186,6 +190,13 @@ std::optional<Fault> FaultTable::Check(const char* call) {
   if (found == copy.faults.end() || found->second.remaining == 0) return std::nullopt;
   if (found->second.remaining > 0 && !ConsumeHit(call)) return std::nullopt;
   return found->second;
+}
+
+}  // namespace
+
+std::optional<Fault> FaultTable::Check(const char* call) {
+  if (Quiet()) return std::nullopt;
+  return CheckThreadCopy(call);
 }
 
 void FaultTable::Set(const std::string& call, int code, FaultMode mode, long long count) {
@@ -219,7 +230,7 @@ std::vector<Fault> FaultTable::List() {
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
   if (Quiet()) return CQiError();
-  std::optional<Fault> fault = FaultTable::Check(call);
+  std::optional<Fault> fault = CheckThreadCopy(call);
   if (!fault || Delayed(*fault)) return CQiError();
   if (fault->mode == FaultMode::kThrow)
     throw KzException(std::string("Injected fault in ") + call, location.m_szFunction, location.m_szFile,
@@ -229,7 +240,7 @@ CQiError InjectedFault(const char* call, const FXCodeLocation& location) {
 
 bool InjectedFaultCode(const char* call, int& code) {
   if (Quiet()) return false;
-  std::optional<Fault> fault = FaultTable::Check(call);
+  std::optional<Fault> fault = CheckThreadCopy(call);
   if (!fault || Delayed(*fault)) return false;
   if (fault->mode == FaultMode::kThrow)
     throw KzException(std::string("Injected fault in ") + call, __PRETTY_FUNCTION__, __FILE__, __LINE__, fault->code);

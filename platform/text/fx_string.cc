@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <boost/algorithm/string/find.hpp>
 #include <cstdarg>
+#include <utility>
 
 #include "platform/base/compat.h"
 #include "platform/text/format.h"
@@ -110,13 +111,8 @@ FXString FXPath::GetFileName(const std::string& path) {
 bool CQiString::operator!=(const CQiString& other) const { return Safe_strcmp(c_str(), other.c_str()) != 0; }
 
 std::string& trim_both(std::string& text) {
-  static constexpr const char* kBlanks = " \t\r\n";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string::npos) {
-    text.clear();
-    return text;
-  }
-  text.erase(text.find_last_not_of(kBlanks) + 1);
-  text.erase(0, first);
+  FXString trimmed(std::move(text));
+  trimmed.Trim(" \t\r\n");
+  text = std::move(trimmed);
   return text;
 }

@@ -66,21 +66,19 @@ struct MountedFileSystem {
   bool Ok() const { return mount && mount->Ok(); }
   const std::string& Path() const { return mount->Path(); }
   // The loop devices holding one of this state's snapshot images.
-  std::set<std::string> SnapshotLoops() const {
-    std::set<std::string> loops;
-    std::istringstream lines(CommandOutput("losetup -a"));
-    for (std::string line; std::getline(lines, line);)
-      if (Contains(line, state.Path())) loops.insert(line.substr(0, line.find(':')));
-    return loops;
-  }
+  std::set<std::string> SnapshotLoops() const { return LoopsOfState(CommandOutput("losetup -a")); }
   // A detached loop device leaves the list only when its last opener (udev's
   // probe of a new device, say) has closed it: wait a little for that.
   std::set<std::string> SnapshotLoopsOnceReleased() const {
-    std::set<std::string> loops = SnapshotLoops();
-    for (int tries = 0; !loops.empty() && tries < 50; ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      loops = SnapshotLoops();
-    }
+    return LoopsOfState(
+        testing_support::SettledCommandOutput("losetup -a | grep -F '" + state.Path() + "' || true", ""));
+  }
+  // The devices of the `losetup -a` lines given that name this state.
+  std::set<std::string> LoopsOfState(const std::string& listing) const {
+    std::set<std::string> loops;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);)
+      if (Contains(line, state.Path())) loops.insert(line.substr(0, line.find(':')));
     return loops;
   }
   std::string RecordedSnapshot() const {
