@@ -1,7 +1,6 @@
 #include "scan/true_up_handler.h"
 
 #include <chrono>
-#include <cstring>
 #include <new>
 #include <thread>
 
