@@ -266,10 +266,11 @@ void CTrueUpHandler::LogBitMap(const unsigned char* bitmap, unsigned long long b
   EvDebug log;
   std::string text;
   unsigned long long count = 0;
+  const char* const function = __FUNCTION__;
   bitmap_words::ForEachSetBitBelow(bitmap, bytes * 8, [&](uint64_t n) {
     text += "|" + std::to_string(n);
     if (++count % kBitsPerLogLine == 0) {
-      log.DebugLvl(__FUNCTION__, 0, "Dirty bits [%s]", text.c_str());
+      log.DebugLvl(function, 0, "Dirty bits [%s]", text.c_str());
       text.clear();
     }
     return true;
