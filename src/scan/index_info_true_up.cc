@@ -295,10 +295,16 @@ CQiError CIndexInfoTrueUp::ProcessBrowseResp(databrowse::BrowseResponseList& rep
   using Data = databrowse::BrowseDataResult;
   EvDebug log;
   const std::vector<CNMessageBase> responses = scan::BrowseResponsesOf(reply);
+  // Each response's items are copied out once: a page holds up to
+  // thousands of them. A response without a browse result has none.
+  auto itemsOf = [](const CNMessageBase& response) {
+    std::optional<CNMessageBase> result = scan::BrowseResultOf(response);
+    return result ? scan::BrowseItemsOf(*result) : std::vector<CNMessageBase>();
+  };
   // A reply without any response, or whose first response holds no item,
   // is the end of the volume's extent view.
-  std::optional<CNMessageBase> first = responses.empty() ? std::nullopt : scan::BrowseResultOf(responses[0]);
-  if (!first || scan::BrowseItemsOf(*first).empty()) {
+  std::vector<CNMessageBase> items = responses.empty() ? std::vector<CNMessageBase>() : itemsOf(responses[0]);
+  if (items.empty()) {
     log.DebugLvl(__FUNCTION__, 0, "No more browse Pages for volumes=%s, moving to next volume",
                  volume.GetVolume().c_str());
     done = true;
@@ -314,11 +320,9 @@ CQiError CIndexInfoTrueUp::ProcessBrowseResp(databrowse::BrowseResponseList& rep
   // thousands of extents.
   ExtentHashItem entry;
   char line[ExtentHashItem::kNameWidth + 1 + ExtentHashItem::kHashLength];
-  for (const CNMessageBase& response : responses) {
-    // A later response without a browse result adds nothing.
-    std::optional<CNMessageBase> result = scan::BrowseResultOf(response);
-    if (!result) continue;
-    for (const CNMessageBase& item : scan::BrowseItemsOf(*result)) {
+  for (size_t i = 0; i < responses.size(); ++i) {
+    if (i > 0) items = itemsOf(responses[i]);
+    for (const CNMessageBase& item : items) {
       const std::string& name = item.getstringByRef(Item::kExtentName.number, Item::kExtentName.tag);
       Data data;
       if (!item.getObjectAccessor(Item::kData.number, Item::kData.tag, data))

@@ -1,7 +1,6 @@
 #include "scan/true_up_handler.h"
 
 #include <chrono>
-#include <cstring>
 #include <new>
 #include <thread>
 
@@ -15,6 +14,7 @@
 #include "scan/snap_read_manager.h"
 #include "scan/snap_read_worker.h"
 #include "scan/volume_true_up_handler.h"
+#include "tracking/bitmap_words.h"
 
 namespace {
 
@@ -266,14 +266,15 @@ void CTrueUpHandler::LogBitMap(const unsigned char* bitmap, unsigned long long b
   EvDebug log;
   std::string text;
   unsigned long long count = 0;
-  for (unsigned long long n = 0; n < bytes * 8; ++n) {
-    if (!IsNthBitSet(n, bitmap)) continue;
+  const char* const function = __FUNCTION__;
+  bitmap_words::ForEachSetBitBelow(bitmap, bytes * 8, [&](uint64_t n) {
     text += "|" + std::to_string(n);
     if (++count % kBitsPerLogLine == 0) {
-      log.DebugLvl(__FUNCTION__, 0, "Dirty bits [%s]", text.c_str());
+      log.DebugLvl(function, 0, "Dirty bits [%s]", text.c_str());
       text.clear();
     }
-  }
+    return true;
+  });
   if (!text.empty()) log.DebugLvl(__FUNCTION__, 0, "Dirty bits [%s]", text.c_str());
 }
 

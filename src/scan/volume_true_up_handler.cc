@@ -8,7 +8,9 @@
 #include "platform/hashing/extent_hash_table.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "scan/index_info_true_up.h"
 #include "scan/true_up_hash_comparator.h"
+#include "tracking/bitmap_words.h"
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
@@ -17,16 +19,6 @@ constexpr unsigned kErrorNoMemory = 14;
 constexpr int kEachEntryLevel = 5;
 
 using Bitmaps = TrueUpVolInfo::VolumeBitmaps;
-
-// Clears the bits of extents at or past the volume's last one: inverting the
-// change bitmap sets them, and a reader asked for them would read past the
-// device's end. An unknown extent count leaves the bitmap as it is.
-void ClearBitsPastTheVolume(unsigned char* bitmap, unsigned long long bytes, unsigned long long extents) {
-  if (extents == 0 || extents >= bytes * 8) return;
-  const unsigned long long firstWholeByte = (extents + 7) / 8;
-  if (extents % 8 != 0) bitmap[extents / 8] &= static_cast<unsigned char>((1u << (extents % 8)) - 1);
-  std::memset(bitmap + firstWholeByte, 0, bytes - firstWholeByte);
-}
 
 }  // namespace
 
@@ -51,7 +43,7 @@ CQiError CVolumeTrueUpHandler::Initialize() {
     if (err.IsError()) return err.Push(FXCODELOC);
   }
   m_sSnapHashFile = FXPath::Append(m_sVolumeFolder, "VolSnapHash.kzf");
-  m_sIdxHashFile = FXPath::Append(m_sVolumeFolder, "VolIdxHash.kzf");
+  m_sIdxHashFile = FXPath::Append(m_sVolumeFolder, CIndexInfoTrueUp::kIndexHashFile);
   return CQiError();
 }
 
@@ -69,7 +61,11 @@ CQiError CVolumeTrueUpHandler::GenerateNegateBmp() {
     const unsigned char unchanged = static_cast<unsigned char>(~(change != nullptr ? change[i] : 0));
     m_pNegateBmp[i] = data != nullptr ? static_cast<unsigned char>(unchanged & data[i]) : unchanged;
   }
-  ClearBitsPastTheVolume(m_pNegateBmp, bytes, m_oVolume.GetBlkDevInfo().GetTotalExtents());
+  // Inverting the change bitmap sets the bits of extents at or past the
+  // volume's last one, and a reader asked for them would read past the
+  // device's end. An unknown extent count leaves the bitmap as it is.
+  const unsigned long long extents = m_oVolume.GetBlkDevInfo().GetTotalExtents();
+  if (extents != 0) bitmap_words::ClearFrom(m_pNegateBmp, bytes, extents);
   return CQiError();
 }
 
