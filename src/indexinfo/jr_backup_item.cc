@@ -47,7 +47,9 @@ const MetaDataTag kViewIdTag{0x57571A98, "IDXDBINFO__VIEW_ID"};
 }  // namespace
 
 CQiError CBLBJRForJobBackupHandlerPrivate::TakeItemStatus(const std::string& path) {
-  if (IsFakePath(path) && PrepareOrigPath(path).empty()) {
+  const bool fake = IsFakePath(path);
+  const std::string real = PrepareOrigPath(path);
+  if (fake && real.empty()) {
     // The fake root exists nowhere: a folder dated now.
     std::memset(&m_oItemStatus, 0, sizeof m_oItemStatus);
     m_oItemStatus.st_mode = S_IFDIR;
@@ -56,10 +58,9 @@ CQiError CBLBJRForJobBackupHandlerPrivate::TakeItemStatus(const std::string& pat
     m_oItemStatus.st_atime = m_oItemStatus.st_mtime;
     return CQiError();
   }
-  const std::string real = PrepareOrigPath(path);
   // The folder and its ancestors are taken through links, as the agent names
   // them; an entry found by the walk is taken as it is.
-  const bool walked = !IsFakePath(path) && path != m_sJobResultsFolder;
+  const bool walked = !fake && path != m_sJobResultsFolder;
   const int result = walked ? ::lstat(real.c_str(), &m_oItemStatus) : CQiUTFOSAPI::stat(real.c_str(), &m_oItemStatus);
   if (result != 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "lstat(%s) failed", real.c_str());
   return CQiError();

@@ -100,8 +100,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "getGUIDStr failed for AppId[%lu]",
                                      static_cast<unsigned long>(m_nAppId));
 
-  const uint32_t afileFlags = static_cast<uint32_t>(afile.flags) |
-                              (m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
+  const uint32_t afileFlags = static_cast<uint32_t>(afile.flags) | PseudoArchiveFileFlags();
   ArchiveFileId_t afileId;
   afileId.cellId = static_cast<uint32_t>(afile.cellId);
   afileId.archiveGroupNumber = static_cast<uint32_t>(afile.archGroupId);
@@ -212,6 +211,14 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
   return CQiError();
 }
 
+uint32_t CPseudoSnapArchiveHandlerPrivate::JobInfoStoreFlags() const {
+  return m_bMetadataCollectionEnabled ? kStoreFlagsMetadata : kStoreFlagsNoMetadata;
+}
+
+uint32_t CPseudoSnapArchiveHandlerPrivate::PseudoArchiveFileFlags() const {
+  return m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags;
+}
+
 CQiError CPseudoSnapArchiveHandlerPrivate::PopulateFullIncrBackupIndex() {
   if (m_mPseudoArchFileMap.empty())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No pseudo archive file to upload the catalog with");
@@ -222,8 +229,8 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateFullIncrBackupIndex() {
   store->SetPathDelimiter(m_cDelimiter);
   store->SetJobId(m_nJobId);
   store->SetSnapJobId(m_nSnapJobId);
-  store->SetFlags(m_bMetadataCollectionEnabled ? kStoreFlagsMetadata : kStoreFlagsNoMetadata);
-  store->SetAdditionalArchiveFileFlags(m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
+  store->SetFlags(JobInfoStoreFlags());
+  store->SetAdditionalArchiveFileFlags(PseudoArchiveFileFlags());
   CQiError error = UploadCumulativeBackupBitmaps(store);
   if (error.IsError())
     return error.Push(FXCODELOC, "Failed to carry fwd cumulative backup bitmaps, error=[%s]", error.AsString().c_str());
