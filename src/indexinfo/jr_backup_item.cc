@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "indexinfo/index_metadata_tags.h"
 #include "indexinfo/jr_backup_handler_private.h"
 #include "platform/archive/kz_archive.h"
 #include "platform/fs/fx_file.h"
@@ -38,11 +39,11 @@ struct MetaDataTag {
   const char* name;
 };
 
-const MetaDataTag kObjectGuidTag{0x2057F131, "INDEXINGDATA_OBJECT_GUID"};
-const MetaDataTag kParentGuidTag{0x26BC1A27, "INDEXINGDATA_PARENT_OBJECT_GUID"};
-const MetaDataTag kVersionGuidTag{0x85ED33A1, "GRANULARAGINGDATA_GUID"};
-const MetaDataTag kComponentIdTag{0x60512130, "IDXDBINFO__COMPONENT_ID"};
-const MetaDataTag kViewIdTag{0x57571A98, "IDXDBINFO__VIEW_ID"};
+const MetaDataTag kObjectGuidTag{indexinfo::kObjectGuidTag, "INDEXINGDATA_OBJECT_GUID"};
+const MetaDataTag kParentGuidTag{indexinfo::kParentObjectGuidTag, "INDEXINGDATA_PARENT_OBJECT_GUID"};
+const MetaDataTag kVersionGuidTag{indexinfo::kVersionGuidTag, "GRANULARAGINGDATA_GUID"};
+const MetaDataTag kComponentIdTag{indexinfo::kComponentIdTag, "IDXDBINFO__COMPONENT_ID"};
+const MetaDataTag kViewIdTag{indexinfo::kViewIdTag, "IDXDBINFO__VIEW_ID"};
 
 }  // namespace
 
