@@ -79,8 +79,7 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databr
       log.DebugLvl(__FUNCTION__, 0, "TblView items not present in snap backup, nothing to carryforward in backup copy");
       continue;
     }
-    if (code != pseudosnap::kBrowseCodeOk)
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Error Updating index,query resulted empty result set");
+    if (code != pseudosnap::kBrowseCodeOk) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, pseudosnap::kEmptyResultText);
     std::string replyText;
     reply.serialize(replyText, false);
     log.DebugLvl(__FUNCTION__, 9, "brXml=[%s]", replyText.c_str());

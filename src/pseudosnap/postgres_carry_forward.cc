@@ -44,8 +44,7 @@ CQiError CPostGresPseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(data
   int64_t code = 0;
   error = pseudosnap::BrowseWithRetry(client, request, reply, true, -1, code);
   if (error.IsError()) return error.Push(FXCODELOC);
-  if (code != pseudosnap::kBrowseCodeOk)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Error Updating index,query resulted empty result set");
+  if (code != pseudosnap::kBrowseCodeOk) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, pseudosnap::kEmptyResultText);
   std::string replyText;
   reply.serialize(replyText, false);
   log.DebugLvl(__FUNCTION__, 0, "Browse Response Xml=[%s]", replyText.c_str());
