@@ -16,7 +16,6 @@
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "records/block_device_config.h"
-#include "records/file_replacement.h"
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
@@ -197,13 +196,7 @@ CQiError ResetBitmaps(const std::string& directory) {
     VolumeBitMapHelper::SetBitMapForFULL(full.get(), size);
     // The previous bitmap stays until the full one is whole: a reset that
     // fails or dies never leaves a device without a bitmap or with a cut one.
-    const std::string temporary = records::TemporaryNameFor(file);
-    err = VolumeBitMapHelper::WriteBitMapToFile(temporary, full.get(), size);
-    if (err.IsError()) {
-      unlink_utf(temporary.c_str());
-      return err.Push(FXCODELOC);
-    }
-    err = records::ReplaceWithTemporary(temporary, file);
+    err = VolumeBitMapHelper::ReplaceBitMapFile(file, full.get(), size);
     if (err.IsError()) return err.Push(FXCODELOC);
   }
   return CQiError();

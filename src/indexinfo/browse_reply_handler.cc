@@ -16,8 +16,6 @@ using Item = databrowse::BrowseData;
 constexpr int64_t kPartialStatus = 2;
 constexpr int64_t kErrorStatus = 3;
 constexpr int64_t kIndexMaintenanceError = 10;
-// The item that carries a node's key bag.
-constexpr char kKeyBagItem[] = ".self";
 
 // Where the index metadata record the item was uploaded with keeps the
 // item's data text.
@@ -107,7 +105,7 @@ void CBrowseReplyHandler::TakeItem(const CNMessageBase& item) {
     if (m_bFileMode) return;
     m_pReceiver->ReplaceChild(name);
     ++m_nItemCount;
-  } else if (name == kKeyBagItem) {
+  } else if (name == indexinfo::kKeyBagItem) {
     if (!m_bFileMode) LoadKeyBag(item);
   } else if (m_bFileMode) {
     WriteFileItem(item);

@@ -71,6 +71,10 @@ class CIndexInfoPath {
 
 namespace indexinfo {
 
+// The item that carries a node's key bag, as uploads name it and browses
+// look for it.
+constexpr char kKeyBagItem[] = ".self";
+
 // The elements of a key path: split at every delimiter, an empty first
 // element (a path that begins with the delimiter) dropped, other empty
 // elements kept. An empty path has none.

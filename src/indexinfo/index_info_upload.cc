@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr char kKeyBagItem[] = ".self";
 constexpr uint64_t kFolderMode = 0x4124;
 constexpr uint64_t kFileMode = 0x8124;
 constexpr uint64_t kItemAttributes = 0x8000000000ULL | 0x20000000000000ULL;
@@ -173,7 +172,8 @@ CQiError CIndexInfoStorePrivate::BackupData(IndexingConnection& connection, cons
   std::string bagText;
   node->GetBag()->GetSerializedData(bagText);
   log.DebugLvl(__FUNCTION__, 3, "setting data for '%s':%s", itemPath.c_str(), bagText.c_str());
-  error = SendItem(connection, indexinfo::JoinItemPath(itemPath, m_cDelimiter, kKeyBagItem), false, &bagText);
+  error =
+      SendItem(connection, indexinfo::JoinItemPath(itemPath, m_cDelimiter, indexinfo::kKeyBagItem), false, &bagText);
   if (error.IsError()) return error.Push(FXCODELOC);
 
   for (const auto& [name, localPath] : node->GetFileMap()) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "indexinfo/index_metadata_tags.h"
 #include "indexinfo/jr_backup_handler_private.h"
 #include "platform/archive/kz_archive.h"
 #include "platform/fs/fx_file.h"
@@ -38,16 +39,18 @@ struct MetaDataTag {
   const char* name;
 };
 
-const MetaDataTag kObjectGuidTag{0x2057F131, "INDEXINGDATA_OBJECT_GUID"};
-const MetaDataTag kParentGuidTag{0x26BC1A27, "INDEXINGDATA_PARENT_OBJECT_GUID"};
-const MetaDataTag kVersionGuidTag{0x85ED33A1, "GRANULARAGINGDATA_GUID"};
-const MetaDataTag kComponentIdTag{0x60512130, "IDXDBINFO__COMPONENT_ID"};
-const MetaDataTag kViewIdTag{0x57571A98, "IDXDBINFO__VIEW_ID"};
+const MetaDataTag kObjectGuidTag{indexinfo::kObjectGuidTag, "INDEXINGDATA_OBJECT_GUID"};
+const MetaDataTag kParentGuidTag{indexinfo::kParentObjectGuidTag, "INDEXINGDATA_PARENT_OBJECT_GUID"};
+const MetaDataTag kVersionGuidTag{indexinfo::kVersionGuidTag, "GRANULARAGINGDATA_GUID"};
+const MetaDataTag kComponentIdTag{indexinfo::kComponentIdTag, "IDXDBINFO__COMPONENT_ID"};
+const MetaDataTag kViewIdTag{indexinfo::kViewIdTag, "IDXDBINFO__VIEW_ID"};
 
 }  // namespace
 
 CQiError CBLBJRForJobBackupHandlerPrivate::TakeItemStatus(const std::string& path) {
-  if (IsFakePath(path) && PrepareOrigPath(path).empty()) {
+  const bool fake = IsFakePath(path);
+  const std::string real = PrepareOrigPath(path);
+  if (fake && real.empty()) {
     // The fake root exists nowhere: a folder dated now.
     std::memset(&m_oItemStatus, 0, sizeof m_oItemStatus);
     m_oItemStatus.st_mode = S_IFDIR;
@@ -56,10 +59,9 @@ CQiError CBLBJRForJobBackupHandlerPrivate::TakeItemStatus(const std::string& pat
     m_oItemStatus.st_atime = m_oItemStatus.st_mtime;
     return CQiError();
   }
-  const std::string real = PrepareOrigPath(path);
   // The folder and its ancestors are taken through links, as the agent names
   // them; an entry found by the walk is taken as it is.
-  const bool walked = !IsFakePath(path) && path != m_sJobResultsFolder;
+  const bool walked = !fake && path != m_sJobResultsFolder;
   const int result = walked ? ::lstat(real.c_str(), &m_oItemStatus) : CQiUTFOSAPI::stat(real.c_str(), &m_oItemStatus);
   if (result != 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "lstat(%s) failed", real.c_str());
   return CQiError();

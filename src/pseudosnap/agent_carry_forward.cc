@@ -12,7 +12,6 @@ constexpr int kMaxTries = 5;
 constexpr long long kRetrySleepMs = 30000;
 constexpr uint64_t kEveryItem = 0xFFFFFFFFu;
 constexpr int64_t kAgentBrowseMode = 2;
-constexpr const char* kEmptyResult = "Error Updating index,query resulted empty result set";
 
 using Request = databrowse::BrowseRequest;
 using Response = databrowse::BrowseResponse;
@@ -83,7 +82,7 @@ CQiError BrowseWithRetry(IdxBrowseClient& client, const databrowse::BrowseReques
     if (code != kBrowseCodeRetry) return CQiError();
     if (++tries >= kMaxTries) {
       if (logMaxRetries) log.DebugLvl(__FUNCTION__, -1, "BrowseRetry count reached max (5). Return error");
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, kEmptyResult);
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, kEmptyResultText);
     }
     log.DebugLvl(__FUNCTION__, 0, "will retry in 30 seconds");
     QISLEEP_InTeRnAl(kRetrySleepMs);

@@ -14,6 +14,8 @@ namespace pseudosnap {
 constexpr int64_t kBrowseCodeOk = 0;
 constexpr int64_t kBrowseCodeRetry = 2;
 constexpr int64_t kBrowseCodeNothingFound = 5;
+// The failure of a browse that found nothing to carry forward.
+constexpr const char* kEmptyResultText = "Error Updating index,query resulted empty result set";
 // The precedence that asks for the snapshot copy.
 constexpr uint64_t kSnapCopyPrecedence = 0xFFFFFFFBu;
 

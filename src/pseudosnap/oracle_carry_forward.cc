@@ -55,6 +55,10 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databr
   databrowse::BrowseRequest request =
       pseudosnap::AgentBrowseRequest(kChildrenRequest, m_nVornCellId, m_nAppId, m_nAppType, timeRange, precedence);
 
+  // The list's first path lends every new entry its numbers; what is added
+  // below goes after it, so it is read once.
+  CNMessageBase first;
+  const bool haveFirst = pseudosnap::FirstCarryForwardPath(m_GuidToAfileMapVector, first);
   ViewEntry defaultEntry;
   std::vector<CNMessageBase> defaultPaths;
   bool tableViewAdded = false;
@@ -75,8 +79,7 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databr
       log.DebugLvl(__FUNCTION__, 0, "TblView items not present in snap backup, nothing to carryforward in backup copy");
       continue;
     }
-    if (code != pseudosnap::kBrowseCodeOk)
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Error Updating index,query resulted empty result set");
+    if (code != pseudosnap::kBrowseCodeOk) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, pseudosnap::kEmptyResultText);
     std::string replyText;
     reply.serialize(replyText, false);
     log.DebugLvl(__FUNCTION__, 9, "brXml=[%s]", replyText.c_str());
@@ -94,9 +97,7 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(databr
         continue;
       }
       log.DebugLvl(__FUNCTION__, 0, "snapAfileId %d pseudoAfielId %d", snapId, pseudoId);
-      CNMessageBase first;
-      if (!pseudosnap::FirstCarryForwardPath(m_GuidToAfileMapVector, first))
-        return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, kCopyFailed);
+      if (!haveFirst) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, kCopyFailed);
       PathEntry entry;
       entry.setint64(PathEntry::kArchFileId.number, PathEntry::kArchFileId.tag, pseudoId);
       for (const CNFieldId& field : {PathEntry::kArchGroupId, PathEntry::kArchFileFlags, PathEntry::kArchFileValue})

@@ -94,7 +94,7 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::UploadAgentIndexToSynthFull() {
   CJobInfoMetadataStorePtr store = factory.GetInstance(kRfcStorage);
   if (!store) return FXErrorUtil::ErrorWin32(FXCODELOC, kOutOfMemory);
   store->SetPathDelimiter(m_cDelimiter);
-  store->SetFlags(m_bMetadataCollectionEnabled ? 32 : 64);
+  store->SetFlags(JobInfoStoreFlags());
   // Whether each value was set is not looked at: only the upload decides.
   store->setKeyValue(kImageCopyContainer, kTagKey, tag);
   store->setKeyValue(kImageCopyContainer, kContentKey, content);

@@ -44,12 +44,15 @@ CQiError CPostGresPseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(data
   int64_t code = 0;
   error = pseudosnap::BrowseWithRetry(client, request, reply, true, -1, code);
   if (error.IsError()) return error.Push(FXCODELOC);
-  if (code != pseudosnap::kBrowseCodeOk)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Error Updating index,query resulted empty result set");
+  if (code != pseudosnap::kBrowseCodeOk) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, pseudosnap::kEmptyResultText);
   std::string replyText;
   reply.serialize(replyText, false);
   log.DebugLvl(__FUNCTION__, 0, "Browse Response Xml=[%s]", replyText.c_str());
 
+  // The list's first path lends every new entry its numbers; what is added
+  // below goes after it, so it is read once.
+  CNMessageBase first;
+  const bool haveFirst = pseudosnap::FirstCarryForwardPath(m_GuidToAfileMapVector, first);
   // The table view's paths carry the numbers of the last mount point.
   PathEntry last;
   for (const CNMessageBase& item : pseudosnap::ReplyItems(reply)) {
@@ -77,9 +80,7 @@ CQiError CPostGresPseudoSnapArchiveHandlerPrivate::AppendAgentCarryFwdIndex(data
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Error getting archive file and/or component gui for %s",
                                      path.c_str());
     }
-    CNMessageBase first;
-    if (!pseudosnap::FirstCarryForwardPath(m_GuidToAfileMapVector, first))
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Snap shot index copying to backup copy failed");
+    if (!haveFirst) return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Snap shot index copying to backup copy failed");
     PathEntry entry;
     entry.setstring(PathEntry::kPath.number, PathEntry::kPath.tag, path);
     entry.setint64(PathEntry::kArchFileId.number, PathEntry::kArchFileId.tag, pseudoId);

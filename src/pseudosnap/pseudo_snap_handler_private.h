@@ -90,6 +90,10 @@ class CPseudoSnapArchiveHandlerPrivate {
   // the configuration has that source volume.
   CQiError GetVolData(const std::string& volume, std::string& output);
   std::string GetParent(const std::string& path);
+  // The job-info store's flags (metadata collected or not) and the archive
+  // file flags its uploads add (synthetic full or not).
+  uint32_t JobInfoStoreFlags() const;
+  uint32_t PseudoArchiveFileFlags() const;
   CQiError PopulateFullIncrBackupIndex();
   CQiError RunCarryFwdIndex();
   // Lowers `time` to the earliest creation time of the snapshot job's

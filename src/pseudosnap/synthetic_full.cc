@@ -26,10 +26,6 @@ constexpr char kCatalogFile[] = "BlockDeviceConfig.kzf";
 constexpr int kSevenZipFormat = 2;
 constexpr unsigned kOutOfMemory = 14;
 constexpr unsigned kPathNotFound = 3;
-constexpr uint32_t kStoreFlagsMetadata = 32;
-constexpr uint32_t kStoreFlagsNoMetadata = 64;
-constexpr uint32_t kSynthFullArchiveFileFlags = 528;
-constexpr uint32_t kOtherArchiveFileFlags = 532;
 constexpr uint32_t kPostgresAppType = 125;
 constexpr uint32_t kIndexStorageType = 1;
 constexpr uint32_t kRfcStorageType = 2;
@@ -119,7 +115,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateSynthFullIndex() {
   CJobInfoMetadataStorePtr store = factory.GetInstance(m_nMetadataType);
   if (!store) return FXErrorUtil::ErrorWin32(FXCODELOC, kOutOfMemory);
   store->SetPathDelimiter(m_cDelimiter);
-  store->SetFlags(m_bMetadataCollectionEnabled ? kStoreFlagsMetadata : kStoreFlagsNoMetadata);
+  store->SetFlags(JobInfoStoreFlags());
   CQiError error = store->AddFileToContainer(kCatalogContainer, catalog);
   if (error.IsError())
     return error.Push(FXCODELOC, "Failed to add BlockDeviceConfig file to metadata store, err[%s]",
@@ -134,8 +130,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateSynthFullIndex() {
   if (error.IsError())
     return error.Push(FXCODELOC, "Failed to carry fwd cumulative backup bitmaps, error=[%s]", error.AsString().c_str());
   store->SetBackupType(static_cast<int>(m_eBackupLevel));
-  store->SetAdditionalArchiveFileFlags(m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullArchiveFileFlags
-                                                                                : kOtherArchiveFileFlags);
+  store->SetAdditionalArchiveFileFlags(PseudoArchiveFileFlags());
   error = store->Upload(m_sQM, m_sJobToken, m_mPseudoArchFileMap.begin()->second);
   if (error.IsError()) return error.Push(FXCODELOC, "Failed to upload BlockDeviceConfig file to indexing");
   if (IsWindowsOsId() && IsBackupSystemState()) {

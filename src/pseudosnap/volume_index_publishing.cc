@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "indexinfo/index_metadata_tags.h"
 #include "platform/guid/guid_factory.h"
 #include "platform/log/ev_debug.h"
 #include "platform/messages/uxa_messages.h"
@@ -15,10 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kTagComponentId = 0x60512130;
-constexpr uint32_t kTagObjectGuid = 0x2057F131;
-constexpr uint32_t kTagParentObjectGuid = 0x26BC1A27;
-constexpr uint32_t kTagGranularAgingGuid = 0x85ED33A1;
 constexpr uint32_t kAfileFlags = 0x214;
 constexpr uint32_t kSynthFullAfileFlags = 0x210;
 constexpr uint64_t kDirectoryMode = 0x4000;
@@ -100,8 +97,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "getGUIDStr failed for AppId[%lu]",
                                      static_cast<unsigned long>(m_nAppId));
 
-  const uint32_t afileFlags = static_cast<uint32_t>(afile.flags) |
-                              (m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
+  const uint32_t afileFlags = static_cast<uint32_t>(afile.flags) | PseudoArchiveFileFlags();
   ArchiveFileId_t afileId;
   afileId.cellId = static_cast<uint32_t>(afile.cellId);
   afileId.archiveGroupNumber = static_cast<uint32_t>(afile.archGroupId);
@@ -128,7 +124,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
   // The component id goes with the length word as the structure was made;
   // the index service reads the others' lengths.
   IndexMetaDataStruct componentItem;
-  componentItem.tag = kTagComponentId;
+  componentItem.tag = indexinfo::kComponentIdTag;
   if (m_oIndexingConnection.sendMetaDataInfo(componentItem, componentId) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1,
                                    "failed to send metadata[IDXDBINFO__COMPONENT_ID] = [%s] for volume: %s",
@@ -137,7 +133,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
                volume.c_str());
 
   IndexMetaDataStruct objectItem;
-  objectItem.tag = kTagObjectGuid;
+  objectItem.tag = indexinfo::kObjectGuidTag;
   objectItem.length = static_cast<uint32_t>(componentId.size());
   if (m_oIndexingConnection.sendMetaDataInfo(objectItem, componentId) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1,
@@ -149,7 +145,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
   const std::string parent = GetParent(volume);
   const std::string parentGuid = GetObjectGuid(parent, windows, m_cDelimiter);
   IndexMetaDataStruct parentItem;
-  parentItem.tag = kTagParentObjectGuid;
+  parentItem.tag = indexinfo::kParentObjectGuidTag;
   parentItem.length = static_cast<uint32_t>(parentGuid.size());
   if (m_oIndexingConnection.sendMetaDataInfo(parentItem, parentGuid) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1,
@@ -162,7 +158,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
   std::string versionGuid;
   GetVersionGuid(volume, subclientGuid, m_nSnapJobId, 0, 0, 0, windows, m_cDelimiter, versionGuid);
   IndexMetaDataStruct versionItem;
-  versionItem.tag = kTagGranularAgingGuid;
+  versionItem.tag = indexinfo::kVersionGuidTag;
   versionItem.length = static_cast<uint32_t>(versionGuid.size());
   if (m_oIndexingConnection.sendMetaDataInfo(versionItem, versionGuid) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1,
@@ -212,6 +208,14 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SendVolumeAFileInfo(const std::string
   return CQiError();
 }
 
+uint32_t CPseudoSnapArchiveHandlerPrivate::JobInfoStoreFlags() const {
+  return m_bMetadataCollectionEnabled ? kStoreFlagsMetadata : kStoreFlagsNoMetadata;
+}
+
+uint32_t CPseudoSnapArchiveHandlerPrivate::PseudoArchiveFileFlags() const {
+  return m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags;
+}
+
 CQiError CPseudoSnapArchiveHandlerPrivate::PopulateFullIncrBackupIndex() {
   if (m_mPseudoArchFileMap.empty())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No pseudo archive file to upload the catalog with");
@@ -222,8 +226,8 @@ CQiError CPseudoSnapArchiveHandlerPrivate::PopulateFullIncrBackupIndex() {
   store->SetPathDelimiter(m_cDelimiter);
   store->SetJobId(m_nJobId);
   store->SetSnapJobId(m_nSnapJobId);
-  store->SetFlags(m_bMetadataCollectionEnabled ? kStoreFlagsMetadata : kStoreFlagsNoMetadata);
-  store->SetAdditionalArchiveFileFlags(m_eBackupLevel == KZ_BKP_LEVEL_SYNTHFULL ? kSynthFullAfileFlags : kAfileFlags);
+  store->SetFlags(JobInfoStoreFlags());
+  store->SetAdditionalArchiveFileFlags(PseudoArchiveFileFlags());
   CQiError error = UploadCumulativeBackupBitmaps(store);
   if (error.IsError())
     return error.Push(FXCODELOC, "Failed to carry fwd cumulative backup bitmaps, error=[%s]", error.AsString().c_str());

@@ -12,7 +12,6 @@
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
-#include "records/file_replacement.h"
 #include "tracking/attached_volume_list.h"
 #include "tracking/volume_bitmap_helper.h"
 
@@ -35,18 +34,6 @@ void Remove(const std::string& path) {
   log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to remove [%s], error=%s", path.c_str(), std::strerror(errno));
 }
 
-// The bitmap replaces the file whole.
-CQiError Replace(const std::string& path, const unsigned char* bitmap, unsigned long size) {
-  const std::string temporary = records::TemporaryNameFor(path);
-  CQiError err = VolumeBitMapHelper::WriteBitMapToFile(temporary, bitmap, size);
-  if (!err.IsError()) err = records::ReplaceWithTemporary(temporary, path);
-  if (err.IsError()) {
-    unlink_utf(temporary.c_str());
-    return err.Push(FXCODELOC);
-  }
-  return err;
-}
-
 }  // namespace
 
 std::string PendingBitmap(const std::string& leftBehind) {
@@ -57,7 +44,7 @@ CQiError KeepFullPending(const std::string& leftBehind, unsigned long size) {
   std::unique_ptr<unsigned char[]> full(new (std::nothrow) unsigned char[size > 0 ? size : 1]);
   if (!full) return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOMEM, "Failed to allocate %lu bytes of bitmap", size);
   VolumeBitMapHelper::SetBitMapForFULL(full.get(), size);
-  return Replace(PendingBitmap(leftBehind), full.get(), size);
+  return VolumeBitMapHelper::ReplaceBitMapFile(PendingBitmap(leftBehind), full.get(), size);
 }
 
 CQiError KeepBitsPending(const std::string& leftBehind, bool pendingExisted, const unsigned char* combined,
@@ -71,7 +58,7 @@ CQiError KeepBitsPending(const std::string& leftBehind, bool pendingExisted, con
     SyncFolderOf(pending);
     return CQiError();
   }
-  CQiError err = Replace(pending, combined, size);
+  CQiError err = VolumeBitMapHelper::ReplaceBitMapFile(pending, combined, size);
   if (err.IsError()) return err.Push(FXCODELOC);
   Remove(leftBehind);
   return err;

@@ -24,7 +24,9 @@ namespace {
 
 constexpr const char* kFunction = "KzBfClusterHandler::ClusterStart";
 
-int LastErrno() { return errno != 0 ? errno : -1; }
+int LastErrno() {
+  return errno != 0 ? errno : -1;
+}
 
 CQiError LoadDriver() {
   EvDebug log;
@@ -166,7 +168,12 @@ CQiError KzBfClusterHandler::Start() {
   // after then their next backup is full by the mark.
   std::set<std::string> handled;
   std::list<VolumeClusterConfig> rewritten;
-  std::list<std::pair<VolumeClusterConfig, std::string>> toStart;  // with the stale bitmap, if any
+  struct VolumeToStart {
+    VolumeClusterConfig volume;
+    std::string key;
+    std::string staleFile;  // empty when none
+  };
+  std::list<VolumeToStart> toStart;
   bool anyDirty = false;
   for (VolumeClusterConfig& volume : volumes) {
     if (!handled.insert(volume.GetMountPoint()).second) continue;
@@ -174,7 +181,7 @@ CQiError KzBfClusterHandler::Start() {
     cluster::LeftBehindBitmap(volume.GetMountPoint(), list->GetConfigDirName(), file, key);
     DecideVolume(volume, file, soft, anyDirty, stale);
     rewritten.push_back(volume);
-    toStart.emplace_back(volume, stale);
+    toStart.push_back({volume, key, stale});
   }
   if (anyDirty) {
     list->SaveList(rewritten);
@@ -183,13 +190,12 @@ CQiError KzBfClusterHandler::Start() {
   }
 
   std::map<std::string, std::string> deviceOfKey;
-  for (const auto& [volume, stale] : toStart) {
+  for (const auto& [volume, key, stale] : toStart) {
     if (!stale.empty()) {
       err = RemoveStaleBitmap(volume, stale);
       if (err.IsError()) return err;
     }
-    std::string file, key, device;
-    cluster::LeftBehindBitmap(volume.GetMountPoint(), list->GetConfigDirName(), file, key);
+    std::string device;
     err = GetDevice(volume.GetMountPoint(), device);
     if (err.IsError()) {
       log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
