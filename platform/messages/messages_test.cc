@@ -50,7 +50,7 @@ TEST(GeneratedMessages, KeepTheirTypeNumbersAndTagIds) {
   ExpectCatalogued<databrowse::Criteria>(100, 67, "databrowse::Criteria");
   ExpectCatalogued<databrowse::QueryFilter>(100, 113, "databrowse::QueryFilter");
   ExpectCatalogued<databrowse::Query>(100, 80, "databrowse::Query");
-  ExpectCatalogued<databrowse::QueryDataParam>(100, 81, "databrowse::QueryDataParam");
+  ExpectCatalogued<databrowse::QueryDataParam>(100, 71, "databrowse::QueryDataParam");
   ExpectCatalogued<databrowse::BrowseRequest>(100, 92, "databrowse::BrowseRequest");
   ExpectCatalogued<databrowse::BrowseResponse>(100, 101, "databrowse::BrowseResponse");
   ExpectCatalogued<databrowse::BrowseResponseList>(100, 102, "databrowse::BrowseResponseList");

@@ -126,7 +126,7 @@ class QueryFilter : public CNGeneratedMessage<100, 113, 0x64E0B771> {
   static constexpr CNFieldId kValues{4, 4, 0};
 };
 // A query's data parameters: (2, 2) the paging of the reply.
-class QueryDataParam : public CNGeneratedMessage<100, 81, 0x6481C2E4> {
+class QueryDataParam : public CNGeneratedMessage<100, 71, 0x6481C2E4> {
  public:
   static constexpr CNFieldId kPaging{2, 2, 0};
 };

@@ -19,6 +19,8 @@ using Bitmap = std::unique_ptr<unsigned char, decltype(&std::free)>;
 
 constexpr const char kExtentViewPrefix[] = "/{20d03aa2-7726-42d8-8381-fdda7a8a1c47}/EXTENTVIEW";
 constexpr const char kRootPlaceholder[] = "/KzFakeStringForVolumeRootBlockLevel";
+// The restore's own line for an exception that ends an export.
+constexpr const char kUnhandledException[] = "eRRoR -- Unhandled exception caught";
 
 // The volume a restore names: the extent view's prefix dropped from a path
 // under it, the root volume's placeholder read as "/".
@@ -173,15 +175,19 @@ extern "C" bool RestoreBitMapMerger(const std::string& bitmapDirectory, const st
                                     const std::string& sourceMount, const std::string& snapDevice, bool /*unused*/,
                                     bool* noBitmaps, unsigned long long* diskSize, unsigned long long* extentSize,
                                     unsigned char** bitmap) {
-  return blocklevel::GuardEntryPointValue(__FUNCTION__, false, [&] {
-    return MergeRestoreBitmaps(bitmapDirectory, configFile, sourceMount, snapDevice, noBitmaps, diskSize, extentSize,
-                               bitmap);
-  });
+  return blocklevel::GuardEntryPointValue(
+      __FUNCTION__, false,
+      [&] {
+        return MergeRestoreBitmaps(bitmapDirectory, configFile, sourceMount, snapDevice, noBitmaps, diskSize,
+                                   extentSize, bitmap);
+      },
+      kUnhandledException);
 }
 
 extern "C" bool ReadBlockDeviceConfig(const std::string& configFile,
                                       std::map<std::string, unsigned long long>& diskSizes) {
-  return blocklevel::GuardEntryPointValue(__FUNCTION__, false, [&] { return ReadDiskSizes(configFile, diskSizes); });
+  return blocklevel::GuardEntryPointValue(
+      __FUNCTION__, false, [&] { return ReadDiskSizes(configFile, diskSizes); }, kUnhandledException);
 }
 
 void FreeBitMaps(unsigned char** first, unsigned char** second) {

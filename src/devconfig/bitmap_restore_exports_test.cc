@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 
 namespace {
 
+using testing_support::CapturingLog;
 using testing_support::ScopedStateDir;
 using testing_support::WriteFile;
 
@@ -104,6 +107,46 @@ TEST(ReadBlockDeviceConfig, EachVolumeKeepsItsFirstDiskSize) {
   ASSERT_TRUE(ReadBlockDeviceConfig(config, sizes));
   EXPECT_EQ(sizes, (std::map<std::string, unsigned long long>{{"/data", 1073741824}, {"/b", 4096}}));
   EXPECT_FALSE(ReadBlockDeviceConfig(state.Sub("none"), sizes));
+}
+
+// A log whose first line holding the trigger throws, as anything the
+// exports call may.
+class ThrowingOnceLog : public CapturingLog {
+ public:
+  explicit ThrowingOnceLog(std::string trigger) : trigger_(std::move(trigger)) {}
+  void Write(int level, const char* function, int line, const std::string& text) override {
+    CapturingLog::Write(level, function, line, text);
+    if (thrown_ || text.find(trigger_) == std::string::npos) return;
+    thrown_ = true;
+    throw std::runtime_error("log device gone");
+  }
+
+ private:
+  std::string trigger_;
+  bool thrown_ = false;
+};
+
+TEST(RestoreExports, AnExceptionEndsEitherExportWithItsOwnLine) {
+  Restore restore;
+  const std::string missing = restore.state.Sub("none");
+  std::map<std::string, unsigned long long> sizes;
+  const std::map<std::string, std::function<bool()>> exports = {
+      {"RestoreBitMapMerger",
+       [&] {
+         return RestoreBitMapMerger(restore.r + "/", missing, "/data", restore.snapshot, false, &restore.none,
+                                    &restore.disk, &restore.extent, &restore.bitmap);
+       }},
+      {"ReadBlockDeviceConfig", [&] { return ReadBlockDeviceConfig(missing, sizes); }},
+  };
+  for (const auto& [name, call] : exports) {
+    SCOPED_TRACE(name);
+    ThrowingOnceLog log("InitRead failed");
+    EXPECT_FALSE(call());
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "[-1] " + name + ": eRRoR -- Unhandled exception caught") << testing::PrintToString(lines);
+  }
+  EXPECT_EQ(restore.bitmap, nullptr);
 }
 
 TEST(FreeBitMaps, FreesAndForgetsWhatIsThere) {

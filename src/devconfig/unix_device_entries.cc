@@ -22,11 +22,11 @@ CQiError KzDeviceConfigHandler_UNIX::WriteDeviceConfig(const std::string& volume
                                                        bool cacheOnly) {
   VolumeBitMapHelper::eDeviceType_t type = VolumeBitMapHelper::eDeviceType_NONE;
   boost::shared_ptr<VolumeBitMapHelper> strategy = VolumeBitMapHelper::GetVolumeHandlerInstance(deviceName, type);
-  if (type == VolumeBitMapHelper::eDeviceType_NONE)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s not a supported device", deviceName.c_str());
   if (!strategy)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for volume=[%s]",
                                    deviceName.c_str());
+  if (type == VolumeBitMapHelper::eDeviceType_NONE)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s not a supported device", deviceName.c_str());
   VolumeInfo info;
   CQiError error = strategy->GetVolumeInfo(deviceName, info);
   if (error.IsError()) return error.Push(FXCODELOC);

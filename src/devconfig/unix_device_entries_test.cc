@@ -3,8 +3,12 @@
 // device, the previous job's entries, and bitmaps read for the scan.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "devconfig/devconfig_test_fixtures.h"
 #include "devconfig/kz_device_config_handler_unix.h"
+#include "platform/harness/kzbf_harness.h"
 #include "support/test_platform.h"
 #include "tracking/volume_bitmap_helper.h"
 
@@ -117,6 +121,27 @@ TEST(UnixDeviceEntries, AnExtensionEntryThatCannotBeWrittenIsReportedAndTheOther
   ASSERT_FALSE(writer.WriteAllDeviceConfigAtOnce(false).IsError());
   writer.Close();
   EXPECT_EQ(ReadFile(dir + "/BlockDeviceConfigExt.kzf"), Lines({}));
+}
+
+// A device without a strategy (no driver, and none can be loaded) has no
+// object to measure it with, and is told so before its type is looked at.
+// The driver probe holds its first outcome for the process: the device is
+// measured in a process of its own.
+TEST(UnixDeviceEntries, ADeviceWithoutAStrategyObjectFailsForTheMissingObject) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto measure = [] {
+    ScopedStateDir state;
+    if (!blbsim::SetKzbfLoaded(false) || !blbsim::InstallKzbfLoadScript(false)) return std::string("no driver set-up");
+    KzDeviceConfigHandler_UNIX handler(Job(state.Sub("jobresults")));
+    CQiError error = handler.WriteDeviceConfig("/data", "/dev/loop99", "ext4", "rw", true);
+    return std::to_string(FXErrorUtil::GetCode(error)) + " " + error.GetMessage();
+  };
+  EXPECT_EXIT(
+      {
+        std::fprintf(stderr, "[%s]\n", measure().c_str());
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "\\[-1 Failed to create volume handler for volume=\\[/dev/loop99\\]\\]");
 }
 
 TEST(UnixDeviceEntries, APreviousZfsDeviceIsComparedWithItsFirstEntryOfThisJob) {

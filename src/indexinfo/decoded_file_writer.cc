@@ -10,6 +10,7 @@
 namespace indexinfo {
 namespace {
 
+constexpr char kChunkStart[] = "<~";
 constexpr char kChunkEnd[] = "~>";
 // Every chunk but the empty one is longer: a remainder this short holds no
 // bytes of the file.
@@ -21,7 +22,9 @@ CQiError WriteChunks(int handle, const std::string& dataText, const std::string&
   std::string bytes;
   size_t start = 0;
   while (dataText.size() - start > kShortestRemainder) {
-    const size_t end = dataText.find(kChunkEnd, start);
+    // The end marker is looked for past the start marker: a chunk whose
+    // first encoded character is '>' begins "<~>", which holds one too.
+    const size_t end = dataText.find(kChunkEnd, start + sizeof(kChunkStart) - 1);
     const size_t next = end == std::string::npos ? dataText.size() : end + sizeof(kChunkEnd) - 1;
     CQiError err = CAscii85::Decode(dataText.data() + start, next - start, bytes);
     if (err.IsError()) {

@@ -10,9 +10,9 @@ namespace indexinfo {
 
 // Decodes the chunks of the data text in order into the output file. The
 // text is taken a chunk at a time while more than 4 characters are left
-// (everything up to the first "~>", or the whole rest when it holds none);
-// a shorter remainder is no chunk and is dropped. An empty text gives an
-// empty file.
+// (everything up to the first "~>" after its "<~", or the whole rest when it
+// holds none); a shorter remainder is no chunk and is dropped. An empty text
+// gives an empty file.
 //
 // The file is written under a temporary name beside it and renamed over the
 // output only once every chunk is in it, so the output is either the whole

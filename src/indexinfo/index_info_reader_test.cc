@@ -1,10 +1,12 @@
 // The index-info reader over the simulated index: what one query browses and
-// keeps, a failed or refused browse browsed again, and a file restored only
-// when the index gave all of it.
+// keeps, a failed or refused browse browsed again, a file restored only when
+// the index gave all of it, and any file the store uploaded restored whole.
 #include "blocklevel/index_info_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "blocklevel/index_info_store.h"
@@ -158,10 +160,9 @@ TEST_F(IndexInfoReaderTest, BrowsesEachKeyPathOnceAndRestoresItsFile) {
   EXPECT_EQ(Parsed(Browses()[0]).getlistobject(4, 4)[0].getstring(1, 1), "\\[System State]\\A\\B");
 }
 
-// The view as the index-info store uploads it, not as published by hand:
-// what the store writes is what the reader browses and restores.
-TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
-  testing_support::ScopedStateDir state;
+// The subclient, job 500 and its archive file, as the store's
+// self-connecting upload needs them.
+void SeedStoreJob() {
   platform::SubclientRecord subclient;
   subclient.cellId = 2;
   subclient.appId = 7;
@@ -184,24 +185,38 @@ TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
   file.createTime = 1000;
   file.storageHostName = "ma1";
   ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
-  const std::string content = RandomBytes(200001);
-  const std::string local = state.Sub(kFile);
-  testing_support::WriteFile(local, content);
-  {
-    CIndexInfoStore store(500, 2, 7);
-    store.SetDelimiter('\\');
-    store.SetViewName(kView);
-    ASSERT_FALSE(store.AddFileContentForKey(kKey, local).IsError());
-    ASSERT_FALSE(store.GetPathBag("Special Components")->Write("ver", "1").IsError());
-    CQiError error = store.BackupData("ss1", "tok", 0);
-    ASSERT_FALSE(error.IsError()) << error.AsString();
-  }
-  ASSERT_TRUE(blbsim::ClearIndexRequests());
+}
 
-  CIndexInfoReader reader;
+// The store's upload of the view: the local file under the key, and a bag.
+void UploadView(const std::string& local) {
+  CIndexInfoStore store(500, 2, 7);
+  store.SetDelimiter('\\');
+  store.SetViewName(kView);
+  ASSERT_FALSE(store.AddFileContentForKey(kKey, local).IsError());
+  ASSERT_FALSE(store.GetPathBag("Special Components")->Write("ver", "1").IsError());
+  CQiError error = store.BackupData("ss1", "tok", 0);
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+}
+
+void OpenView(CIndexInfoReader& reader) {
   ASSERT_FALSE(reader.Initialize("ss1", 0, 3, 2, 9, 29, 900, 0).IsError());
   reader.SetDelimiter('\\');
   reader.SetViewName(kView);
+}
+
+// The view as the index-info store uploads it, not as published by hand:
+// what the store writes is what the reader browses and restores.
+TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
+  testing_support::ScopedStateDir state;
+  SeedStoreJob();
+  const std::string content = RandomBytes(200001);
+  const std::string local = state.Sub(kFile);
+  testing_support::WriteFile(local, content);
+  UploadView(local);
+  ASSERT_TRUE(blbsim::ClearIndexRequests());
+
+  CIndexInfoReader reader;
+  OpenView(reader);
   List files;
   ASSERT_FALSE(reader.GetFiles(kKey, files).IsError());
   EXPECT_EQ(files, List{kFile});
@@ -221,6 +236,66 @@ TEST(IndexInfoReaderOverStoreTest, ReadsBackTheViewTheStoreUploaded) {
   CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
   ASSERT_FALSE(error.IsError()) << error.AsString();
   EXPECT_EQ(testing_support::ReadFile(output), content);
+}
+
+// What the store's upload of a file restores through the reader, in a state
+// of its own (so the index holds this file only); the failure's text when
+// the restore fails.
+std::string RoundTrip(const std::string& content) {
+  testing_support::ScopedStateDir state;
+  SeedStoreJob();
+  const std::string local = state.Sub(kFile);
+  testing_support::WriteFile(local, content);
+  UploadView(local);
+  CIndexInfoReader reader;
+  OpenView(reader);
+  const std::string output = state.Sub("restored");
+  CQiError error = reader.WriteFileContentForKey(kKey, kFile, output);
+  return error.IsError() ? "failed: " + error.AsString() : testing_support::ReadFile(output);
+}
+
+// Whatever a file's chunks encode to, the store's upload restores byte for
+// byte. The case to watch: a chunk whose first four bytes (big-endian) fall
+// in [0x5A3BD50D, 0x5D57F4BE) encodes to a text beginning "<~>".
+TEST(IndexInfoReaderOverStoreTest, FilesWhateverTheirChunksBeginWithAreRestoredWhole) {
+  constexpr size_t kChunk = 0x10000;
+  std::vector<std::string> failed;
+  const auto check = [&failed](const std::string& name, const std::string& content) {
+    if (RoundTrip(content) != content) failed.push_back(name);
+  };
+  check("starts 5B FF 00 00", std::string("\x5B\xFF\x00\x00", 4) + RandomBytes(kChunk));
+
+  // A chunk beginning with each byte value, then the range's first and last
+  // words and their neighbours outside it, then two all-zero chunks.
+  std::string chunks = RandomBytes(262 * kChunk);
+  for (size_t value = 0; value < 256; ++value) chunks[value * kChunk] = static_cast<char>(value);
+  const uint32_t borders[] = {0x5A3BD50C, 0x5A3BD50D, 0x5D57F4BD, 0x5D57F4BE};
+  for (size_t i = 0; i < 4; ++i)
+    for (size_t b = 0; b < 4; ++b) chunks[(256 + i) * kChunk + b] = static_cast<char>(borders[i] >> (24 - 8 * b));
+  std::fill(chunks.begin() + 260 * kChunk, chunks.end(), '\0');
+  check("chunks by first bytes", chunks);
+
+  // A last chunk of one to three bytes, its text beginning "<~>" or not.
+  for (size_t tail = 1; tail <= 3; ++tail)
+    for (const char* bytes : {"\x5B\xFF\x00", "\x01\x02\x03"})
+      check("tail " + std::string(bytes, tail), RandomBytes(kChunk) + std::string(bytes, tail));
+  EXPECT_TRUE(failed.empty()) << testing::PrintToString(failed);
+}
+
+// About one random chunk in 85 begins "<~>": 200 random files of 1 MiB
+// (16 chunks each) hold dozens of them.
+TEST(IndexInfoReaderOverStoreTest, RandomFilesAreRestoredWhole) {
+  std::mt19937 random(40);
+  std::string bytes(1 << 20, '\0');
+  std::vector<int> failed;
+  for (int i = 0; i < 200; ++i) {
+    for (size_t at = 0; at < bytes.size(); at += sizeof(uint32_t)) {
+      const uint32_t word = static_cast<uint32_t>(random());
+      std::memcpy(&bytes[at], &word, sizeof word);
+    }
+    if (RoundTrip(bytes) != bytes) failed.push_back(i);
+  }
+  EXPECT_TRUE(failed.empty()) << failed.size() << " of 200 not restored: " << testing::PrintToString(failed);
 }
 
 // A reader whose Initialize failed, even after one that succeeded, answers

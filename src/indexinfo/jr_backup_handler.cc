@@ -141,7 +141,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::DoBackup(const std::string& path) {
   }
   error = CQiDirectory::Walk(path.c_str(), this, 0, false, &CBLBJRForJobBackupHandlerPrivate::EnumerateItemCallBack);
   if (error.IsError())
-    return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Failed while enumerating path=[%s], error=[%s]", path.c_str(),
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, 1627, "Failed while enumerating path=[%s], error=[%s]", path.c_str(),
                                    error.AsString().c_str());
   return CQiError();
 }

@@ -228,7 +228,7 @@ TEST_F(JRBackupTest, QuitFlagAndCallbacksDecideWhatIsSent) {
   failing.SetJRItemFilterCallback(
       [](const std::string&, bool&) { return FXErrorUtil::ErrorErrNo(FXCODELOC, 5, "filter X broke"); });
   error = failing.Run();
-  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1627));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(error, 1627)) << error.AsString();
   EXPECT_NE(error.AsString().find("Failed while enumerating path=["), std::string::npos);
   EXPECT_NE(error.AsString().find("filter X broke"), std::string::npos);
 }
@@ -254,7 +254,7 @@ TEST_F(JRBackupTest, ArchiveAndReadFailuresEndTheRunAndFreeEveryBuffer) {
     return CQiError();
   });
   error = shortRead.Run();
-  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1627));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(error, 1627)) << error.AsString();
   EXPECT_NE(error.AsString().find("Something wrong, read=100 actual=65536"), std::string::npos);
   std::vector<StreamItem> items = Items();
   ASSERT_FALSE(items.empty());

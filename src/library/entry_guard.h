@@ -54,14 +54,27 @@ CQiError GuardEntryPoint(const char* entry, Body&& body) noexcept {
   }
 }
 
+// Logs an entry point's own error line; a log that throws loses the line.
+inline void LogEntryError(const char* entry, const char* text) noexcept {
+  try {
+    EvDebug log;
+    log.Error(entry, "%s", text);
+  } catch (...) {
+  }
+}
+
 // For entry points that return an object or a value: the fallback on failure.
-// The fallback is given by value, so handing it back cannot throw.
+// The fallback is given by value, so handing it back cannot throw. An entry
+// point with a line of its own for an exception that ends it gives the line
+// as caughtLine: it is logged after the exception's.
 template <class Result, class Body>
-Result GuardEntryPointValue(const char* entry, Result fallback, Body&& body) noexcept {
+Result GuardEntryPointValue(const char* entry, Result fallback, Body&& body,
+                            const char* caughtLine = nullptr) noexcept {
   try {
     return body();
   } catch (...) {
     FailureOfCurrentException(entry);
+    if (caughtLine != nullptr) LogEntryError(entry, caughtLine);
   }
   return fallback;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/config/application_list.h"
 #include "platform/indexing/index_agent_entries.h"
+#include "platform/indexing/index_request_log.h"
 #include "platform/indexing/scripted_replies.h"
 #include "platform/sim/fault_table.h"
 #include "platform/time/sleep.h"
@@ -113,6 +114,35 @@ TEST_F(AgentCarryForwardTest, PostgresAppendsEachMountPointThenTheTableView) {
   EXPECT_EQ(hook.Appended(),
             (std::vector<std::string>{"default|G1|/pg1>503/3/4/77/;", "default|G2|/pg2>504/3/4/77/;",
                                       "TABLEVIEW|default|/TblView>504/3/4/77/;/+DBDIR+>504/3/4/77/;"}));
+}
+
+// The index reads the query's paging from a member of the type it knows:
+// each browse of both hooks, as the index received it, asks for every item.
+TEST_F(AgentCarryForwardTest, BothHooksAskTheIndexForEveryItemInTheQuerysDataMember) {
+  OracleEntries();
+  PostgresEntries();
+  ASSERT_TRUE(platform::ClearIndexRequests());
+  ASSERT_FALSE(Hook<COraclePseudoSnapArchiveHandlerPrivate>(22).Run().IsError());
+  ASSERT_FALSE(Hook<CPostGresPseudoSnapArchiveHandlerPrivate>(125).Run().IsError());
+  size_t browses = 0;
+  for (const platform::IndexRequestRecord& record : platform::IndexRequests()) {
+    if (record.call != "Browse") continue;
+    ++browses;
+    SCOPED_TRACE(record.request);
+    databrowse::BrowseRequest request;
+    ASSERT_EQ(request.unserialize(record.request), 0);
+    const std::vector<CNMessageBase> queries = request.getlistobject(12, 12);
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].getint64(1, 1), 0);
+    EXPECT_EQ(queries[0].getstring(2, 2), "0");
+    CNMessageBase member, paging;
+    ASSERT_TRUE(queries[0].getObjectAccessor(5, 8, member));
+    EXPECT_EQ(std::make_pair(member.getModule(), member.getType()), std::make_pair(100, 71));
+    ASSERT_TRUE(member.getObjectAccessor(2, 2, paging));
+    EXPECT_EQ(std::make_pair(paging.getModule(), paging.getType()), std::make_pair(100, 6));
+    EXPECT_EQ(paging.getuint64(3, 3), 4294967295u);
+  }
+  EXPECT_EQ(browses, 3u);  // the Oracle hook's two path lists, the PostgreSQL hook's root
 }
 
 TEST_F(AgentCarryForwardTest, PartialRepliesAreRetriedAfterThirtySeconds) {

@@ -71,12 +71,13 @@ CQiError COraclePseudoSnapArchiveHandlerPrivate::GetMountMap() {
       mountPoint = record.GetSourceVolName();
     } else {
       log.DebugLvl(__FUNCTION__, 3, "ASM Mode");
-      const std::string recordDevice = device;
-      // Every disk volume is looked at: the last that matches names the group.
+      // Every disk volume is looked at, each against the device as the
+      // matches before it left it (a match names the device by the record's
+      // volume): the last that matches names the group.
       for (const SMVolumeInfo& disk : m_oDiskVolSnapInfo.getVolumeList()) {
         log.DebugLvl(__FUNCTION__, 3, "backup device srcDevice=[%s]  diskSrcDevice=[%s]",
-                     disk.getSourceDevice().c_str(), recordDevice.c_str());
-        if (disk.getSourceDevice() == recordDevice || disk.getSourceDevice() == record.GetSourceVolName()) {
+                     disk.getSourceDevice().c_str(), device.c_str());
+        if (disk.getSourceDevice() == device || disk.getSourceDevice() == record.GetSourceVolName()) {
           mountPoint = "+" + disk.getOriginSourcePath();
           device = record.GetSourceVolName();
         }

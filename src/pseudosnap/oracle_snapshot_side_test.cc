@@ -205,6 +205,35 @@ TEST_F(OracleSnapshotSideTest, AsmVolumesGoByTheirDiskGroups) {
       << error.AsString();
 }
 
+// A match names the device by the record's volume, and the disk volumes
+// after it are compared with that name: the record "ORCL_VOL" on /dev/sdd
+// matches the FRA volume by its name, then no longer the DATA volume on
+// /dev/sdd.
+TEST_F(OracleSnapshotSideTest, AsmDiskVolumesAreComparedWithTheDeviceAsEarlierMatchesLeftIt) {
+  SetSnapRecord(
+      "job=55 snapjob=55 cell=2 engine=1 copy=0 synthfull=0\n"
+      "volume id=1 path=+DATA options=rw flags=0x10000 afile=501\n"
+      "snap id=11 source=/dev/snapA\n"
+      "map volume=1 snap=11 metadata=0\n"
+      "disk id=1 device=ORCL_VOL origin=FRA\n"
+      "disk id=2 device=/dev/sdd origin=DATA\n");
+  WriteConfig({ConfigLine("ORCL_VOL", "/dev/sdd")});
+  OracleHandler handler;
+  ASSERT_FALSE(Initialize(handler, 22).IsError());
+  CQiError error = handler.GetSnapInfo();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  log_.Clear();
+  error = handler.GetMountMap();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(handler.m_mMountMap, (std::map<std::string, std::string>{{"ORCL_VOL", "+FRA"}}));
+  std::vector<std::string> compared;
+  for (const std::string& line : log_.Lines())
+    if (line.find("backup device") != std::string::npos) compared.push_back(line);
+  EXPECT_EQ(compared, (std::vector<std::string>{
+                          "[3] GetMountMap: backup device srcDevice=[ORCL_VOL]  diskSrcDevice=[/dev/sdd]",
+                          "[3] GetMountMap: backup device srcDevice=[/dev/sdd]  diskSrcDevice=[ORCL_VOL]"}));
+}
+
 TEST_F(OracleSnapshotSideTest, SynthFullIsMarkedAsADataBackup) {
   OracleHandler handler;
   handler.m_eBackupLevel = KZ_BKP_LEVEL_SYNTHFULL;
