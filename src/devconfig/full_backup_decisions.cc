@@ -23,11 +23,11 @@ bool SameGeometry(const BackupDeviceInfo& a, const BackupDeviceInfo& b) {
 CQiError TrackingStrategy(const std::string& deviceName, boost::shared_ptr<VolumeBitMapHelper>& strategy) {
   VolumeBitMapHelper::eDeviceType_t type = VolumeBitMapHelper::eDeviceType_NONE;
   strategy = VolumeBitMapHelper::GetVolumeHandlerInstance(deviceName, type);
-  if (type == VolumeBitMapHelper::eDeviceType_NONE)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s is not supported volume", deviceName.c_str());
   if (!strategy)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for volume=[%s]",
                                    deviceName.c_str());
+  if (type == VolumeBitMapHelper::eDeviceType_NONE)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "%s is not supported volume", deviceName.c_str());
   return CQiError();
 }
 

@@ -36,11 +36,11 @@ CQiError KzDeviceConfigHandler_UNIX::HandleBitMap(SMVolBlock& volume, const KZBk
 
   VolumeBitMapHelper::eDeviceType_t type = VolumeBitMapHelper::eDeviceType_NONE;
   boost::shared_ptr<VolumeBitMapHelper> strategy = VolumeBitMapHelper::GetVolumeHandlerInstance(volume.sDevice, type);
-  if (type == VolumeBitMapHelper::eDeviceType_NONE)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, 38, "%s not a supported device", volume.sDevice.c_str());
   if (!strategy)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Failed to create volume handler for device=[%s]",
                                    volume.sDevice.c_str());
+  if (type == VolumeBitMapHelper::eDeviceType_NONE)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, 38, "%s not a supported device", volume.sDevice.c_str());
 
   BackupDeviceInfo device;
   CQiError error = GetDeviceConfigForVolume(volume.sVolume, device, volume.sDevice);

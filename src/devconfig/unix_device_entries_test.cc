@@ -124,24 +124,39 @@ TEST(UnixDeviceEntries, AnExtensionEntryThatCannotBeWrittenIsReportedAndTheOther
 }
 
 // A device without a strategy (no driver, and none can be loaded) has no
-// object to measure it with, and is told so before its type is looked at.
-// The driver probe holds its first outcome for the process: the device is
-// measured in a process of its own.
+// object to work with, and every step that needs one says so before it looks
+// at the device's type. The driver probe holds its first outcome for the
+// process: the steps run in a process of their own.
 TEST(UnixDeviceEntries, ADeviceWithoutAStrategyObjectFailsForTheMissingObject) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const auto measure = [] {
+  const auto failures = [] {
     ScopedStateDir state;
     if (!blbsim::SetKzbfLoaded(false) || !blbsim::InstallKzbfLoadScript(false)) return std::string("no driver set-up");
     KzDeviceConfigHandler_UNIX handler(Job(state.Sub("jobresults")));
-    CQiError error = handler.WriteDeviceConfig("/data", "/dev/loop99", "ext4", "rw", true);
-    return std::to_string(FXErrorUtil::GetCode(error)) + " " + error.GetMessage();
+    std::string said;
+    const auto add = [&said](const CQiError& error) {
+      said += "[" + std::to_string(FXErrorUtil::GetCode(error)) + " " + error.GetMessage() + "]";
+    };
+    add(handler.WriteDeviceConfig("/data", "/dev/loop99", "ext4", "rw", true));
+    SMVolBlock volume;
+    volume.sDevice = "/dev/loop99";
+    volume.sVolume = "/data";
+    add(handler.HandleBitMap(volume, KZ_BKP_LEVEL_FULL, SNAP_STATE_PRE));
+    bool changed = false;
+    add(handler.CompareExtentSizeForDevice("/dev/loop99", changed));
+    add(handler.DetachDeviceMonitoring("/dev/loop99"));
+    return said;
   };
   EXPECT_EXIT(
       {
-        std::fprintf(stderr, "[%s]\n", measure().c_str());
+        std::fprintf(stderr, "%s\n", failures().c_str());
         std::_Exit(0);
       },
-      ::testing::ExitedWithCode(0), "\\[-1 Failed to create volume handler for volume=\\[/dev/loop99\\]\\]");
+      ::testing::ExitedWithCode(0),
+      "\\[-1 Failed to create volume handler for volume=\\[/dev/loop99\\]\\]"
+      "\\[-1 Failed to create volume handler for device=\\[/dev/loop99\\]\\]"
+      "\\[-1 Failed to create volume handler for volume=\\[/dev/loop99\\]\\]"
+      "\\[-1 Failed to create volume handler for volume=\\[/dev/loop99\\]\\]");
 }
 
 TEST(UnixDeviceEntries, APreviousZfsDeviceIsComparedWithItsFirstEntryOfThisJob) {
