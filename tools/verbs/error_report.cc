@@ -1,5 +1,6 @@
 #include "verbs/error_report.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +24,19 @@ std::string Cause(const CQiError& error) {
   return strerror_r(static_cast<int>(code), buffer, sizeof buffer);
 }
 
+// A message that quotes another failure's whole chain ("error=code=-28 |
+// file:line function: ...") keeps the quoted code and drops its frames.
+std::string WithoutQuotedChain(const std::string& message) {
+  for (size_t code = message.find("code="); code != std::string::npos; code = message.find("code=", code + 1)) {
+    size_t end = code + 5;
+    if (end < message.size() && message[end] == '-') ++end;
+    const size_t digits = end;
+    while (end < message.size() && std::isdigit(static_cast<unsigned char>(message[end]))) ++end;
+    if (end > digits && message.compare(end, 3, " | ") == 0) return message.substr(0, end);
+  }
+  return message;
+}
+
 std::string Printable(const std::string& text, size_t most) {
   std::string line;
   for (char c : text) {
@@ -42,7 +56,7 @@ void SetVerbose(bool verbose) { g_verbose = verbose; }
 bool Verbose() { return g_verbose; }
 
 std::string ErrorLine(const CQiError& error) {
-  std::string line = Printable(error.FirstMessage(), kMaxMessage);
+  std::string line = Printable(WithoutQuotedChain(error.FirstMessage()), kMaxMessage);
   const std::string cause = Cause(error);
   if (!cause.empty() && line.find(cause) == std::string::npos) line += (line.empty() ? "" : ": ") + cause;
   const std::string code = "code=" + std::to_string(error.GetErrorCode());
