@@ -198,7 +198,13 @@ void BM_ColdCommands(benchmark::State& state) {
   state.counters["vs_md5sum"] = mbps / md5sum;
   state.counters["vs_dd_direct"] = mbps / dd;
 }
-BENCHMARK(BM_ColdCommands)->ArgName("dd")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColdCommands)
+    ->ArgName("dd")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Args: extent size in MiB, mode, read-ahead (Initialize3).
 void BM_BackupReaderOneStream(benchmark::State& state) {

@@ -54,7 +54,9 @@ FaultGeneration::Word* Map(const std::string& path, bool create) {
   return word;
 }
 
-std::string WordPath(const std::string& stateDir) { return stateDir + "/faults.generation"; }
+std::string WordPath(const std::string& stateDir) {
+  return stateDir + "/faults.generation";
+}
 
 }  // namespace
 

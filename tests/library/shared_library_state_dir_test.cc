@@ -19,8 +19,8 @@ using testing_support::ScopedStateDir;
 // a fault makes none, so that the subclient's configuration is not found.
 void SeedEmptySubclient(const ScopedStateDir& state) {
   ASSERT_TRUE(platform::MakeDirectories(state.Sub("jobresults/2/5")));
-  ASSERT_TRUE(platform::WriteFileAtomically(state.Sub("jobresults/2/5/BlockDeviceConfig.kzf"),
-                                            "#METADATA_NOT_ENABLED#\n"));
+  ASSERT_TRUE(
+      platform::WriteFileAtomically(state.Sub("jobresults/2/5/BlockDeviceConfig.kzf"), "#METADATA_NOT_ENABLED#\n"));
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-std::string JobArgs(int job) { return " -- -a 2:7 -j " + std::to_string(job) + " -t 1 -d stow1 -jt TOK"; }
+std::string JobArgs(int job) {
+  return " -- -a 2:7 -j " + std::to_string(job) + " -t 1 -d stow1 -jt TOK";
+}
 
 // A 64 MiB ext4 mounted from a loop device, and a state directory laid out
 // on a tmpfs of its own. What the test leaves goes with the tmpfs: the
@@ -48,8 +50,7 @@ struct FullStateDirectory {
   // Takes what room the tmpfs has left.
   void Fill() const {
     RunCommand("dd if=/dev/zero of=" + Filler() + " bs=1M oflag=append conv=notrunc status=none 2>/dev/null");
-    EXPECT_EQ(testing_support::CommandOutput("df --output=avail " + tmpfs.Path() + " | tail -n 1 | tr -d ' '"),
-              "0\n");
+    EXPECT_EQ(testing_support::CommandOutput("df --output=avail " + tmpfs.Path() + " | tail -n 1 | tr -d ' '"), "0\n");
   }
   int Blbjob(const std::string& arguments, std::string* output) const {
     return RunCommand("BLB_STATE_DIR=" + state + " " + BLBJOB_PATH + " " + arguments + " 2>&1", output);
@@ -88,8 +89,10 @@ TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
     int job;
     std::string named;
   } cases[] = {
-      {1002, "blbjob: cannot add the job or its subclient to the job service: Cannot add job 1002: database or disk "
-             "is full [" + disk.state + "/agent.db]: No space left on device (code=-28)\n"},
+      {1002,
+       "blbjob: cannot add the job or its subclient to the job service: Cannot add job 1002: database or disk "
+       "is full [" +
+           disk.state + "/agent.db]: No space left on device (code=-28)\n"},
       {1001, "blbjob: pre-snap failed: Cannot store the driver record of device [" + disk.loop.Device() +
                  "]: No space left on device (code=-28)\n"},
   };

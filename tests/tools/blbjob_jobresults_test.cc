@@ -35,7 +35,8 @@ TEST(blbjobJobResults, TheDirectoryGoesIntoTheJobsStreamAsItems) {
   testing_support::WriteFile(jobResults + "/sub/Failures.kzf", "x");
   ASSERT_EQ(RunBlbsim(state.Path(), "archive buffer-size 32768"), 0);
 
-  const std::string jobResultsOf101 = std::string(BLBJOB_PATH) + " jobresults -- -a 2:7 -j 101 -t 1 -d stow1 -jt TOK 2>&1";
+  const std::string jobResultsOf101 =
+      std::string(BLBJOB_PATH) + " jobresults -- -a 2:7 -j 101 -t 1 -d stow1 -jt TOK 2>&1";
   std::string out;
   ASSERT_EQ(RunCommand(jobResultsOf101, &out), 0) << out;
   EXPECT_EQ(out.rfind("jobresults seconds=", 0), 0u) << out;

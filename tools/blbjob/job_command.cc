@@ -48,7 +48,8 @@ CQiError EnsureJobKnown(const Command& command) {
   // The agent makes the subclient's job-results directory before any job.
   const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
   if (!jobResults)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "Subclient %llu:%llu has no job-results directory", cellId, appId);
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "Subclient %llu:%llu has no job-results directory", cellId,
+                                   appId);
   if (!platform::MakeDirectories(*jobResults))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the job-results directory [%s]", jobResults->c_str());
   if (blbsim::FindJob(job.GetJobId())) return CQiError();

@@ -21,7 +21,8 @@ size_t StreamItems(uint64_t jobId) {
   std::string why;
   size_t items = 0;
   if (platform::ReadArchiveStream(jobId, records, why))
-    for (const platform::ArchiveRecord& record : records) items += record.type == platform::kArchiveRecordHeader ? 1 : 0;
+    for (const platform::ArchiveRecord& record : records)
+      items += record.type == platform::kArchiveRecordHeader ? 1 : 0;
   return items;
 }
 

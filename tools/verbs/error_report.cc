@@ -51,9 +51,13 @@ std::string Printable(const std::string& text, size_t most) {
 
 }  // namespace
 
-void SetVerbose(bool verbose) { g_verbose = verbose; }
+void SetVerbose(bool verbose) {
+  g_verbose = verbose;
+}
 
-bool Verbose() { return g_verbose; }
+bool Verbose() {
+  return g_verbose;
+}
 
 std::string ErrorLine(const CQiError& error) {
   std::string line = Printable(WithoutQuotedChain(error.FirstMessage()), kMaxMessage);
