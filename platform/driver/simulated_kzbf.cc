@@ -303,6 +303,9 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
+  // Each snapshot goes before its record is saved: its image frees the room
+  // the save needs on a full disk. A record that still lists a snapshot
+  // removed already is harmless: destroying it again only saves the record.
   Snapshot removed;
   for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
     const std::string path = DevicesFolder() + "/" + name;
@@ -310,18 +313,18 @@ CQiError SimulatedKzBf::DestroySnap(const std::string& snapshot) {
     TrackedDevice record;
     if (!ReadWholeFile(path, text) || Parse(text, record) != 0 || RecordPath(record.device) != path) continue;
     if (!TakeSnapshot(record.snapshots, snapshot, removed)) continue;
+    RemoveSnapshot(removed);
     if (int error = Save(record))
       return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the driver record of [%s]", record.device.c_str());
-    RemoveSnapshot(removed);
     return CQiError();
   }
   for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
     const std::string path = LooseFolder() + "/" + name;
     std::vector<Snapshot> snapshots = LoadLoose(path);
     if (!TakeSnapshot(snapshots, snapshot, removed)) continue;
+    RemoveSnapshot(removed);
     if (int error = SaveLoose(path, snapshots))
       return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record [%s]", path.c_str());
-    RemoveSnapshot(removed);
     return CQiError();
   }
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());

@@ -66,6 +66,13 @@ CQiError& CQiError::Push(const FXCodeLocation& location, const char* format, ...
   return *this;
 }
 
+std::string CQiError::FirstMessage() const {
+  std::string first;
+  for (const Frame* f = m_pDetail.get(); f != nullptr; f = f->next.get())
+    if (!f->message.empty()) first = f->message;
+  return first;
+}
+
 CQiError::Kind CQiError::GetKind() const { return m_pDetail ? m_pDetail->kind : Kind::kNone; }
 
 long long CQiError::GetOriginalCode() const {

@@ -36,6 +36,9 @@ class CQiError {
   std::string AsString() const;
   // The message of the frame where the failure was made ("" when none).
   std::string GetMessage() const;
+  // The first message on the way from that frame to the last caller: the
+  // origin's, or the nearest caller's that said something ("" when none).
+  std::string FirstMessage() const;
 
   Kind GetKind() const;
   long long GetOriginalCode() const;

@@ -10,6 +10,7 @@
 #include "platform/compress/c7zip.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_db_failure.h"
 #include "platform/text/fx_string.h"
 
 namespace blbsim {
@@ -95,7 +96,8 @@ std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, c
   if (!CumulativeBitmapNames(folder, bitmaps, why)) return std::nullopt;
   ScratchFolder scratch;
   if (scratch.Path().empty()) {
-    Refuse(why, "cannot make a scratch folder in " + platform::Settings::StatePath("tmp"));
+    Refuse(why, "cannot make a scratch folder in " + platform::Settings::StatePath("tmp") + ": " +
+                    std::strerror(errno));
     return std::nullopt;
   }
   C7zip zip("", C7zip::kFormat7z);
@@ -105,11 +107,14 @@ std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, c
     const std::string archive = scratch.Path() + "/" + name;
     CQiError err = zip.AddFilesToArchive(archive, {folder + "/" + bitmap}, {});
     if (err.IsError()) {
-      Refuse(why, err.AsString());
+      Refuse(why, err.FirstMessage() +
+                      (FXErrorUtil::IsErrNo(err) ? std::string(": ") + std::strerror(FXErrorUtil::GetErrNo(err)) : ""));
       return std::nullopt;
     }
     if (!PutJobInfoFileFrom(jobId, kCumulativeBitmapContainer, name, archive)) {
-      Refuse(why, "cannot store " + name + " into job " + std::to_string(jobId));
+      Refuse(why, platform::StateDbFailure(FXCODELOC, "cannot store %s into job %llu", name.c_str(),
+                                           static_cast<unsigned long long>(jobId))
+                      .FirstMessage());
       return std::nullopt;
     }
     stored.push_back(name);

@@ -192,8 +192,12 @@ int ArMgrClientAPI::getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, G
   std::set<uint64_t> stored, cloned;
   for (const SMVolSnapInfo& record : records) {
     if (record.getVornCellId() != args->cellId) continue;
-    stored.insert(record.getJobId());
-    if (record.getSnapJobId() != record.getJobId()) cloned.insert(record.getSnapJobId());
+    // A pseudo-snap job's record is a clone of its snapshot job's: it makes
+    // that job materialised and is no snapshot job itself.
+    if (record.getSnapJobId() != 0 && record.getSnapJobId() != record.getJobId())
+      cloned.insert(record.getSnapJobId());
+    else
+      stored.insert(record.getJobId());
   }
   ret->snaps.clear();
   for (const platform::JobRecord& job : platform::JobService::Current().Jobs())

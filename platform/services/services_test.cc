@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "platform/config/kz_client.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/harness/snap_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/services/host_name.h"
 #include "platform/services/subclient.h"
@@ -189,6 +191,35 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
   EXPECT_EQ(api.getLastAfileOfCycle(nullptr, &ret), 87);
   platform::FaultTable::Set("ArMgrClientAPI::getArchFileListForSnapshotJob", 1627);
   EXPECT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 1627);
+}
+
+// Snapshot jobs 40 and 50 of application 7, 41 the pseudo-snap job of 40
+// (its record a clone of 40's), 60 the one asking: only 50 was never
+// turned into a backup.
+TEST(ArMgrClientAPI, UnMaterializedSnapsAreSnapshotJobsThatNoCloneNames) {
+  ScopedStateDir state;
+  for (uint64_t job : {40, 41, 50, 60}) {
+    platform::JobRecord record;
+    record.jobId = job;
+    record.cellId = 2;
+    record.appId = 7;
+    ASSERT_TRUE(blbsim::AddJob(record));
+  }
+  std::string why;
+  for (const char* text : {"job=40 snapjob=40 cell=2 engine=1 copy=0 synthfull=0\n",
+                           "job=41 snapjob=40 cell=2 engine=1 copy=0 synthfull=0\n",
+                           "job=50 snapjob=50 cell=2 engine=1 copy=0 synthfull=0\n"})
+    ASSERT_TRUE(blbsim::AddSnapRecord(text, why)) << why;
+  ArMgrClientAPI api;
+  GetUnMaterializedSnapsArgs_t args;
+  args.appId = 7;
+  args.currentSnapJobId = 60;
+  args.cellId = 2;
+  GetUnMaterializedSnapsRet_t ret;
+  ASSERT_EQ(api.getUnMaterializedSnaps(&args, &ret), 0);
+  ASSERT_EQ(ret.snaps.size(), 1u);
+  EXPECT_EQ(ret.snaps[0].snapJobId, 50u);
+  EXPECT_EQ(ret.snaps[0].cellId, 2u);
 }
 
 TEST(GetIndexFiles, CopiesMatchingFilesStoredByTheReferenceTime) {

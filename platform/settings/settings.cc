@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/sim/fault_generation.h"
+
 namespace platform {
 namespace {
 
@@ -34,11 +36,14 @@ const char* Settings::StateDirText() {
 }
 
 void Settings::SetStateDir(const char* dir) {
+  const std::string left = StateDirText();
   if (dir != nullptr)
     ::setenv("BLB_STATE_DIR", Anchored(dir).c_str(), 1);
   else
     ::unsetenv("BLB_STATE_DIR");
   g_stateDirEpoch.fetch_add(1, std::memory_order_acq_rel);
+  // After the change: whoever looks on being told finds the new directory.
+  if (left != StateDirText()) FaultGeneration::RaiseLeft(left);
 }
 
 void Settings::AnchorStateDir() {

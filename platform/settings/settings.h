@@ -18,7 +18,9 @@ struct Settings {
   // Points the platform at another state directory (nullptr: back to the
   // default) and raises StateDirEpoch. Whatever caches what it read from the
   // state directory keys it on the epoch, so every change of BLB_STATE_DIR
-  // within a process goes through here.
+  // within a process goes through here. It raises the fault generation of
+  // the directory left as well: a copy of the platform that keeps another
+  // epoch (the shared library's) watches that.
   // A relative dir is taken from the current directory.
   static void SetStateDir(const char* dir);
   // Makes a relative BLB_STATE_DIR absolute: the paths recorded in the state

@@ -19,19 +19,26 @@ struct Mapping {
   FaultGeneration::Word* word = nullptr;
 };
 
-// Mappings are never undone: a thread may still read a word whose state
-// directory was left, and a page per directory used is little.
-FaultGeneration::Word* Map(const std::string& stateDir) {
+std::mutex& MappingsMutex() {
   static std::mutex mutex;
+  return mutex;
+}
+
+std::map<std::string, Mapping>& Mappings() {
   static std::map<std::string, Mapping> mappings;
-  const std::string path = stateDir + "/faults.generation";
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return mappings;
+}
+
+// Mappings are never undone: a thread may still read a word whose state
+// directory was left, and a page per directory used is little. Without
+// `create`, a missing file gives nullptr. The caller holds MappingsMutex.
+FaultGeneration::Word* Map(const std::string& path, bool create) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) return nullptr;
   struct stat info;
   FaultGeneration::Word* word = nullptr;
-  std::lock_guard<std::mutex> guard(mutex);
   if (::fstat(fd, &info) == 0) {
-    Mapping& known = mappings[path];
+    Mapping& known = Mappings()[path];
     if (known.word != nullptr && known.device == info.st_dev && known.inode == info.st_ino) {
       word = known.word;
     } else if ((info.st_size >= static_cast<off_t>(sizeof(FaultGeneration::Word)) ||
@@ -47,14 +54,30 @@ FaultGeneration::Word* Map(const std::string& stateDir) {
   return word;
 }
 
+std::string WordPath(const std::string& stateDir) {
+  return stateDir + "/faults.generation";
+}
+
 }  // namespace
 
 const FaultGeneration::Word* FaultGeneration::Of(const std::string& stateDir) {
-  return Map(stateDir);
+  std::lock_guard<std::mutex> guard(MappingsMutex());
+  return Map(WordPath(stateDir), true);
 }
 
 void FaultGeneration::Raise(const std::string& stateDir) {
-  if (Word* word = Map(stateDir)) word->fetch_add(1, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> guard(MappingsMutex());
+  if (Word* word = Map(WordPath(stateDir), true)) word->fetch_add(1, std::memory_order_acq_rel);
+}
+
+void FaultGeneration::RaiseLeft(const std::string& stateDir) {
+  const std::string path = WordPath(stateDir);
+  std::lock_guard<std::mutex> guard(MappingsMutex());
+  auto known = Mappings().find(path);
+  Word* mapped = known != Mappings().end() ? known->second.word : nullptr;
+  Word* current = Map(path, false);
+  if (mapped != nullptr && mapped != current) mapped->fetch_add(1, std::memory_order_acq_rel);
+  if (current != nullptr) current->fetch_add(1, std::memory_order_acq_rel);
 }
 
 }  // namespace platform

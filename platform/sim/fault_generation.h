@@ -17,6 +17,12 @@ class FaultGeneration {
   // cannot be made or mapped: the caller then falls back to looking by time.
   static const Word* Of(const std::string& stateDir);
   static void Raise(const std::string& stateDir);
+  // Raised when a process leaves the directory (Settings::SetStateDir): the
+  // word as this process mapped it and the directory's file, if there; none
+  // is made. Another copy of the platform in the process (the shared
+  // library's carries its own) keeps its own epoch and watches this word, so
+  // that it looks at the directory it is in anew.
+  static void RaiseLeft(const std::string& stateDir);
 };
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_db_failure.h"
 #include "platform/sim/state_schema.h"
 
 namespace platform {
@@ -43,7 +44,10 @@ bool SqlStatement::Step() {
   if (!ok_ || statement_ == nullptr) return false;
   int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) return true;
-  if (rc != SQLITE_DONE) ok_ = false;
+  if (rc != SQLITE_DONE) {
+    ok_ = false;
+    NoteStateDbFailure(sqlite3_db_handle(statement_), rc);
+  }
   return false;
 }
 
@@ -115,7 +119,10 @@ void StateDb::CloseCurrent() {
 
 bool StateDb::Exec(const std::string& sql) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  return db_ != nullptr && sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (db_ == nullptr) return false;
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) NoteStateDbFailure(db_, rc);
+  return rc == SQLITE_OK;
 }
 
 bool StateDb::Transaction(const std::function<bool()>& fn) {

@@ -33,7 +33,9 @@ ScopedStateDir::ScopedStateDir() {
 }
 
 ScopedStateDir::~ScopedStateDir() {
-  platform::RemoveTree(path_);
+  // Switched back before the directory goes: the switch tells whoever
+  // watches this directory's faults (the shared library's platform) to look
+  // at the one in use again.
   for (const auto& [name, value] : saved_) {
     const bool unset = value == "\x01";
     if (name == "BLB_STATE_DIR")
@@ -43,6 +45,7 @@ ScopedStateDir::~ScopedStateDir() {
     else
       setenv(name.c_str(), value.c_str(), 1);
   }
+  platform::RemoveTree(path_);
 }
 
 CapturingLog::CapturingLog(int level) : level_(level), scope_(*this) {}

@@ -135,14 +135,26 @@ class HeldSnapshot {
                " " + RUN_JOB_SCRIPT + " " + device);
     return job;
   }
+  // `blbjob run` of the file system, held once its snapshot is taken: its
+  // backup's first extent read is delayed.
+  static std::unique_ptr<HeldSnapshot> OfRun(const MountedFileSystem& fs, int delayMs) {
+    EXPECT_EQ(RunBlbsim(fs.state.Path(),
+                        "fault set CHashReadHandler::GetNextExtent " + std::to_string(delayMs) + " delay 1"),
+              0);
+    std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("blbjob.out")));
+    job->Spawn(std::string(BLBJOB_PATH) + " run --progress --volume " + fs.Path() + kJob);
+    return job;
+  }
   ~HeldSnapshot() {
     if (m_pid > 0) ::kill(m_pid, SIGKILL), Wait();
   }
   pid_t Pid() const { return m_pid; }
-  bool Frozen() const {
-    for (int i = 0; i < 500 && !Contains(Output(), ": frozen "); ++i)
+  bool Frozen() const { return Shows(": frozen "); }
+  // Whether the output shows the text within 10 s.
+  bool Shows(const std::string& text) const {
+    for (int i = 0; i < 500 && !Contains(Output(), text); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return Contains(Output(), ": frozen ");
+    return Contains(Output(), text);
   }
   // The freeze holder: the command's one child inside the frozen window.
   pid_t Holder() const {
@@ -248,6 +260,29 @@ TEST(blbjobFreeze, ASnapshotKeptBeforeTheCommandWasKilledIsLeftForRelease) {
   EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
 }
 
+// Ctrl-C on a run in its backup: it ends by the signal, naming the snapshot
+// it still holds and the release command that frees it.
+TEST(blbjobFreeze, AnInterruptedRunNamesTheSnapshotItHoldsAndTheReleaseThatFreesIt) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  auto run = HeldSnapshot::OfRun(fs, 20000);
+  ASSERT_TRUE(run->Shows("blbjob: backup ...")) << run->Output();
+  const std::string snapshot = fs.RecordedSnapshot();
+  ASSERT_FALSE(snapshot.empty());
+  ASSERT_EQ(::kill(-run->Pid(), SIGINT), 0);
+  int status = 0;
+  ASSERT_TRUE(run->EndsWithin(5, status)) << run->Output();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_TRUE(Contains(run->Output(), "blbjob: run interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
+                                          "; free it with: blbjob release" + kJob + "\n"))
+      << run->Output();
+  EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
+  std::string out;
+  ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
+  EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
+}
+
 // Ctrl-C on the run script while its first job holds the freeze: the
 // script's cleanup runs after the command died, and must find nothing still
 // frozen or attached.
@@ -331,6 +366,11 @@ TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
                                        {volume + " --app-type", "--app-type needs a number"}}) {
     EXPECT_EQ(RunBlbjob("snapshot " + options + kJob, &out), 2) << options;
     EXPECT_TRUE(Contains(out, "blbjob snapshot: " + named + "\nusage: blbjob snapshot")) << out;
+    // run passes these options to its snapshot phase, but tells their
+    // errors as its own, with its own usage.
+    EXPECT_EQ(RunBlbjob("run " + options + kJob, &out), 2) << options;
+    EXPECT_TRUE(Contains(out, "blbjob run: " + named + "\nusage: blbjob run ")) << out;
+    EXPECT_FALSE(Contains(out, "blbjob snapshot")) << out;
   }
   EXPECT_EQ(RunBlbjob("release --keep" + kJob, &out), 2);
   EXPECT_TRUE(Contains(out, "blbjob release: unknown option --keep")) << out;

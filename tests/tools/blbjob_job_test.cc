@@ -52,6 +52,24 @@ int RunBlbjob(const std::string& arguments, std::string* output = nullptr) {
   return RunCommand(std::string(BLBJOB_PATH) + " " + arguments + " 2>&1", output);
 }
 
+// The tree the command was built from, which its messages must not name.
+std::string SourceTree() {
+  const std::string script = RUN_JOB_SCRIPT;
+  return script.substr(0, script.rfind("/scripts/"));
+}
+
+// What a person reads: no line over 400 characters, no file of the tree
+// the command was built from, no C++ signature (whose parameter lists name
+// the library's types).
+void ExpectReadableLines(const std::string& output) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 400u) << line;
+    EXPECT_FALSE(Contains(line, SourceTree())) << line;
+    EXPECT_FALSE(Contains(line, "const std::")) << line;
+  }
+}
+
 // A value of a summary line: "<line> ... key=value ...".
 std::string SummaryValue(const std::string& output, const std::string& line, const std::string& key) {
   std::istringstream lines(output);
@@ -410,6 +428,7 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
     EXPECT_TRUE(Contains(out, fault.named)) << out;
     EXPECT_TRUE(Contains(out, fault.error)) << out;
+    ExpectReadableLines(out);
     EXPECT_TRUE(fs_->Writable());
     EXPECT_EQ(settledList(attached), attached) << fault.call;
     ++job;
@@ -420,6 +439,34 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   EXPECT_GT(SummaryNumber(out, "scan", "collect_files"), 0u) << out;
   for (const std::string& file : ReadCollectListing(fs_->JobResults()).files)
     EXPECT_EQ(file.rfind("CollectTot_", 0), 0u) << file;
+
+  // The error line is the first message and its cause; the whole chain,
+  // its files named within the project, goes to the log and with --verbose
+  // to stderr as well.
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set KzBfDriver::getBitmap 28 error"), 0);
+  EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3205, 2, 3201), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "blbjob: pre-snap failed: Injected fault in KzBfDriver::getBitmap: No space left on "
+                            "device (code=-28)\n"))
+      << out;
+  EXPECT_FALSE(Contains(out, " | ")) << out;
+  EXPECT_EQ(RunBlbjob("run --verbose --volume " + fs_->Path() + JobArgs(3206, 2, 3201), &out), 1) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
+  for (const std::string& chain : {out, ReadFile(fs_->state.Sub("logs/blocklevel.log"))}) {
+    EXPECT_TRUE(Contains(chain, "blbjob: pre-snap failed: code=-28 | platform/driver/")) << chain;
+    EXPECT_TRUE(Contains(chain, " | src/devconfig/kz_device_config_handler.cc:")) << chain;
+    EXPECT_FALSE(Contains(chain, SourceTree())) << chain;
+  }
+  // A first message that quotes another failure's chain keeps its code,
+  // not the chain's frames.
+  fs_->jobs.push_back(3207);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3207, 1), &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set FXFile::KZCreateFile 28 error"), 0);
+  EXPECT_EQ(RunBlbjob("scan" + JobArgs(3207, 1), &out), 1) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
+  EXPECT_TRUE(Contains(out, "blbjob: scan failed: Failed to open file [" + fs_->JobResults() +
+                                "/SrcSnapFile.kzf] to write, error=code=-28: No space left on device (code=-28)\n"))
+      << out;
+  ExpectReadableLines(out);
 }
 
 // The snapshot phase of the first attempt took the changes from the driver;

@@ -35,11 +35,13 @@ TEST(blbjobJobResults, TheDirectoryGoesIntoTheJobsStreamAsItems) {
   testing_support::WriteFile(jobResults + "/sub/Failures.kzf", "x");
   ASSERT_EQ(RunBlbsim(state.Path(), "archive buffer-size 32768"), 0);
 
+  const std::string jobResultsOf101 =
+      std::string(BLBJOB_PATH) + " jobresults -- -a 2:7 -j 101 -t 1 -d stow1 -jt TOK 2>&1";
   std::string out;
-  ASSERT_EQ(RunCommand(std::string(BLBJOB_PATH) + " jobresults -- -a 2:7 -j 101 -t 1 -d stow1 -jt TOK 2>&1", &out), 0)
-      << out;
+  ASSERT_EQ(RunCommand(jobResultsOf101, &out), 0) << out;
   EXPECT_EQ(out.rfind("jobresults seconds=", 0), 0u) << out;
-  EXPECT_NE(out.find(" items="), std::string::npos) << out;
+  ASSERT_NE(out.find(" items="), std::string::npos) << out;
+  const std::string items = out.substr(out.find(" items="));
 
   std::string stream;
   ASSERT_EQ(RunBlbsim(state.Path(), "archive stream 101", &stream), 0) << stream;
@@ -60,6 +62,14 @@ TEST(blbjobJobResults, TheDirectoryGoesIntoTheJobsStreamAsItems) {
   EXPECT_EQ(dataLengths,
             (std::vector<std::string>{"type=2 length=32768", "type=2 length=32768", "type=2 length=4464"}));
   EXPECT_NE(stream.find("tag=0x57571A98 value=Troubleshooting"), std::string::npos);
+  // One item per folder and file: the root, the folders down to the
+  // directory, the directory, c.bin and sub.
+  EXPECT_EQ(items, " items=" + std::to_string(names.size()) + "\n");
+
+  // Sent again for the same job, the items are counted as this run sent
+  // them, not as the stream now holds them from both runs.
+  ASSERT_EQ(RunCommand(jobResultsOf101, &out), 0) << out;
+  EXPECT_EQ(out.substr(out.find(" items=")), items) << out;
 
   std::string extracted;
   ASSERT_EQ(RunCommand(std::string(BLBSIM_PATH) + " archive extract 101 " + kFakeRoot + jobResults + "/c.bin > " +

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/services/archive_manager.h"
 #include "support/blbsim_command.h"
 #include "support/loop_device.h"
 #include "support/run_command.h"
@@ -77,6 +78,16 @@ TEST_F(blbjobPseudoSnap, TurnsTheSnapshotJobIntoABackupJobOnce) {
   EXPECT_NE(clone.find("volume id=1 path=" + ext4_->Path() + " options="), std::string::npos) << clone;
   EXPECT_NE(clone.find(" afile=" + afiles + "\n"), std::string::npos) << clone;
   EXPECT_NE(clone.find("snap id=1 source=" + loop_->Device() + "\n"), std::string::npos) << clone;
+  // The clone is no snapshot job of its own, and it turned 1001 into a
+  // backup: no snapshot job is left unmaterialised for a later one.
+  ArMgrClientAPI archiveManager;
+  GetUnMaterializedSnapsArgs_t args;
+  args.appId = 7;
+  args.currentSnapJobId = 2000;
+  args.cellId = 2;
+  GetUnMaterializedSnapsRet_t unmaterialized;
+  ASSERT_EQ(archiveManager.getUnMaterializedSnaps(&args, &unmaterialized), 0);
+  EXPECT_TRUE(unmaterialized.snaps.empty()) << unmaterialized.snaps.front().snapJobId;
 
   std::string files;
   ASSERT_EQ(RunBlbsim(state_.Path(), "afile list", &files), 0);

@@ -11,6 +11,7 @@
 #include "blocklevel/blocklevel.h"
 #include "platform/indexing/index_extent_view.h"
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_db_failure.h"
 #include "platform/text/fx_string.h"
 #include "scan/collect_file_manager.h"
 #include "scan/kz_device_reader_unix.h"
@@ -234,8 +235,8 @@ CQiError RecordExtentViews(const JobContext& context, const std::map<std::string
     const platform::IndexExtentViewKey key{context.job.GetVornCellId(), context.job.GetAppId(), volume.GetVolume()};
     if (!(ReadWhole(context, lines[first].volume) ? platform::PutIndexExtentView(key, rows)
                                                   : platform::UpdateIndexExtentView(key, rows)))
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot record the extent view of volume [%s] in the index",
-                                     key.volume.c_str());
+      return platform::StateDbFailure(FXCODELOC, "Cannot record the extent view of volume [%s] in the index",
+                                      key.volume.c_str());
     first = end;
   }
   return CQiError();

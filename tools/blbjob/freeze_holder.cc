@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/memory/auto_handle.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -35,17 +36,17 @@ struct HolderReport {
 constexpr int kHolderSocket = 3;
 
 // The signals that end the holder, each after thawing: those that end the
-// job command as well, having their default action there (a command run
-// under nohup, or in the background of a script, ignores SIGHUP or SIGINT
-// and goes on copying). The others stay blocked while it holds the freeze
-// and are dropped when it ends.
+// job command as well, at their default action there or handled by it on its
+// way to end (a command run under nohup, or in the background of a script,
+// ignores SIGHUP or SIGINT and goes on copying). The others stay blocked
+// while it holds the freeze and are dropped when it ends.
 sigset_t EndingSignals(int deathSignal) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, deathSignal);
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
     struct sigaction action;
-    if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) sigaddset(&set, sig);
+    if (::sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) sigaddset(&set, sig);
   }
   return set;
 }
@@ -146,7 +147,7 @@ CQiError ThawInPlace(const std::vector<std::string>& mountPoints) {
 
 FreezeHolder::~FreezeHolder() {
   CQiError error = Thaw();
-  if (error.IsError()) std::fprintf(stderr, "blbjob: %s\n", error.AsString().c_str());
+  if (error.IsError()) tools::PrintError("", error);
 }
 
 CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints) {

@@ -4,6 +4,7 @@
 
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace blbjob {
 namespace {
@@ -27,8 +28,8 @@ CQiError RecordFinishedBackup(const JobContext& context) {
   if (!HasArchiveFile(jobId) &&
       !blbsim::AddArchiveFile(jobId * kArchiveFilesPerJob, jobId, job.GetAppId(), job.GetVornCellId(),
                               kDataArchiveFileType, 0, static_cast<uint64_t>(std::time(nullptr)), job.GetStowhost()))
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot record the archive files of job [%llu]",
-                                   static_cast<unsigned long long>(jobId));
+    return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
+                                    static_cast<unsigned long long>(jobId));
   std::string why;
   if (!blbsim::StoreCumulativeBitmaps(jobId, context.jobResultsDir, &why))
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot store the cumulative bitmaps of job [%llu]: %s",

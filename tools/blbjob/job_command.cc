@@ -1,6 +1,7 @@
 #include "job_command.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -8,6 +9,8 @@
 #include "platform/harness/job_harness.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_db_failure.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 
@@ -27,8 +30,9 @@ bool ReadCommand(const tools::Args& args, Command& command) {
   return true;
 }
 
-bool EnsureJobKnown(const Command& command) {
+CQiError EnsureJobKnown(const Command& command) {
   const TarvosJobInfo& job = command.job;
+  const unsigned long long cellId = job.GetVornCellId(), appId = job.GetAppId();
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
   if (!config.FindSubclient(job.GetVornCellId(), job.GetAppId())) {
     platform::SubclientRecord subclient;
@@ -38,12 +42,17 @@ bool EnsureJobKnown(const Command& command) {
     subclient.blockLevelFlags = platform::SubclientRecord::kBlockLevel;
     if (!command.jobArgs.empty() && command.jobArgs.back() == "-SPOS")
       subclient.blockLevelFlags |= platform::SubclientRecord::kBlockLevelSPOS;
-    if (!config.PutSubclient(subclient)) return false;
+    if (!config.PutSubclient(subclient))
+      return platform::StateDbFailure(FXCODELOC, "Cannot add subclient %llu:%llu", cellId, appId);
   }
   // The agent makes the subclient's job-results directory before any job.
   const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
-  if (!jobResults || !platform::MakeDirectories(*jobResults)) return false;
-  if (blbsim::FindJob(job.GetJobId())) return true;
+  if (!jobResults)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "Subclient %llu:%llu has no job-results directory", cellId,
+                                   appId);
+  if (!platform::MakeDirectories(*jobResults))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the job-results directory [%s]", jobResults->c_str());
+  if (blbsim::FindJob(job.GetJobId())) return CQiError();
   platform::JobRecord record;
   record.jobId = job.GetJobId();
   record.cellId = job.GetVornCellId();
@@ -51,14 +60,29 @@ bool EnsureJobKnown(const Command& command) {
   record.level = job.GetBackupLevel();
   record.token = job.GetJobToken();
   record.startTime = static_cast<uint64_t>(std::time(nullptr));
-  return blbsim::AddJob(record);
+  if (blbsim::AddJob(record)) return CQiError();
+  return platform::StateDbFailure(FXCODELOC, "Cannot add job %llu", static_cast<unsigned long long>(record.jobId));
+}
+
+bool EnsureJobKnownOrSay(const Command& command) {
+  const CQiError error = EnsureJobKnown(command);
+  if (error.IsError()) tools::PrintError("cannot add the job or its subclient to the job service", error);
+  return !error.IsError();
 }
 
 bool RecordPhaseEnd(uint64_t jobId) {
   std::optional<platform::JobRecord> record = blbsim::FindJob(jobId);
-  if (!record) return false;
+  if (!record) {
+    std::fprintf(stderr, "blbjob: job %llu is not in the job service\n", static_cast<unsigned long long>(jobId));
+    return false;
+  }
   const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
-  return platform::JobService::Current().SetJobTimes(jobId, record->startTime != 0 ? record->startTime : now, now);
+  if (platform::JobService::Current().SetJobTimes(jobId, record->startTime != 0 ? record->startTime : now, now))
+    return true;
+  tools::PrintError("cannot record the end of the phase",
+                    platform::StateDbFailure(FXCODELOC, "Cannot store the times of job %llu",
+                                             static_cast<unsigned long long>(jobId)));
+  return false;
 }
 
 }  // namespace blbjob

@@ -26,11 +26,13 @@ bool ReadCommand(const tools::Args& args, Command& command);
 
 // Adds the job's subclient (block-level, of this machine's client), its
 // job-results directory and the job itself to the simulated services unless
-// they are there.
-bool EnsureJobKnown(const Command& command);
+// they are there. A failure names its cause (a full disk, the file).
+CQiError EnsureJobKnown(const Command& command);
+// The same, telling a failure on stderr; false then.
+bool EnsureJobKnownOrSay(const Command& command);
 // Records in the job service that a phase of the job ended now: the job's
 // window (from its start to its last phase's end) is what a later pseudo-snap
-// job carries its index forward over.
+// job carries its index forward over. False, told on stderr, when it cannot.
 bool RecordPhaseEnd(uint64_t jobId);
 
 }  // namespace blbjob

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/settings/settings.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 
@@ -53,7 +54,7 @@ void PrintBackupLine(const BackupSummary& summary) {
 int PhaseFailed(const char* phase, const CQiError& error) {
   std::printf("%s: failed\n", phase);
   std::fflush(stdout);
-  std::fprintf(stderr, "blbjob: %s failed: %s\n", phase, error.AsString().c_str());
+  tools::PrintError(std::string(phase) + " failed", error);
   return 1;
 }
 

@@ -16,6 +16,7 @@
 #include "platform/memory/auto_handle.h"
 #include "platform/mnttab/kz_mnt_tab.h"
 #include "platform/settings/settings.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -68,7 +69,7 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   std::list<KzMntTab::Entry> mounts;
   CQiError read = KzMntTab::getAll(mounts);
   if (read.IsError()) {
-    std::fprintf(stderr, "blbjob: cannot read the mount table: %s\n", read.AsString().c_str());
+    tools::PrintError("cannot read the mount table", read);
     return false;
   }
   // The mount table names mount points by their canonical path: a relative
@@ -122,7 +123,7 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
     error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device);
     CQiError kept = frozen.Thaw();
     if (error.IsError()) {
-      if (kept.IsError()) std::fprintf(stderr, "blbjob: %s\n", kept.AsString().c_str());
+      if (kept.IsError()) tools::PrintError("", kept);
       return error.Push(FXCODELOC);
     }
     if (!kept.IsError()) kept = blbsim::KzbfSnapshotImage(snapshot.device, snapshot.image);

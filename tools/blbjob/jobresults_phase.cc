@@ -13,6 +13,20 @@
 #include "platform/services/subclient.h"
 
 namespace blbjob {
+namespace {
+
+// The items (header records) in the job's archive stream; 0 for none.
+size_t StreamItems(uint64_t jobId) {
+  std::vector<platform::ArchiveRecord> records;
+  std::string why;
+  size_t items = 0;
+  if (platform::ReadArchiveStream(jobId, records, why))
+    for (const platform::ArchiveRecord& record : records)
+      items += record.type == platform::kArchiveRecordHeader ? 1 : 0;
+  return items;
+}
+
+}  // namespace
 
 CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
   const TarvosJobInfo& job = command.job;
@@ -31,6 +45,9 @@ CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
   if (shouldUseIndexingV2(job.GetVornCellId(), job.GetAppId(), indexV2) != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "cannot tell whether the subclient uses indexing V2");
 
+  // A job's stream keeps what earlier runs of it sent: this run's items are
+  // those past the count before it.
+  const size_t itemsBefore = StreamItems(job.GetJobId());
   Stopwatch clock;
   KZArchive archive(client->name);
   archive.setJobId(job.GetJobId());
@@ -45,11 +62,8 @@ CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
                                     indexV2);
   CQiError error = handler.Run();
   summary.seconds = clock.Seconds();
-  std::vector<platform::ArchiveRecord> records;
-  std::string why;
-  if (platform::ReadArchiveStream(job.GetJobId(), records, why))
-    for (const platform::ArchiveRecord& record : records)
-      summary.items += record.type == platform::kArchiveRecordHeader ? 1 : 0;
+  const size_t itemsAfter = StreamItems(job.GetJobId());
+  summary.items = itemsAfter > itemsBefore ? itemsAfter - itemsBefore : 0;
   return error;
 }
 

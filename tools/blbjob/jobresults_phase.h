@@ -10,7 +10,7 @@ namespace blbjob {
 
 struct JobResultsSummary {
   double seconds = 0;
-  size_t items = 0;  // items in the job's stream afterwards
+  size_t items = 0;  // items this run sent into the job's stream
 };
 
 // Backs the directory up through the library's job-results handler: the

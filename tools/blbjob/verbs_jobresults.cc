@@ -11,10 +11,7 @@ namespace {
 int JobResults(const tools::Args& args) {
   Command command;
   if (!ReadCommand(args, command) || !command.options.empty()) return tools::UsageError("jobresults");
-  if (!EnsureJobKnown(command)) {
-    std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
-    return 1;
-  }
+  if (!EnsureJobKnownOrSay(command)) return 1;
   JobResultsSummary summary;
   CQiError error = BackUpJobResults(command, summary);
   if (error.IsError()) return PhaseFailed("jobresults", error);

@@ -14,7 +14,9 @@
 #include "platform/harness/snap_harness.h"
 #include "platform/indexing/index_carry_forward.h"
 #include "platform/services/archive_manager.h"
+#include "platform/sim/state_db_failure.h"
 #include "platform/text/fx_string.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -82,7 +84,12 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
     file.cellId = cellId;
     file.archFileType = kSnapshotArchFileType;
     file.createTime = static_cast<uint64_t>(std::time(nullptr));
-    if (!archives.Put(file)) return false;
+    if (!archives.Put(file)) {
+      tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
+                        platform::StateDbFailure(FXCODELOC, "Cannot add archive file %llu",
+                                                 static_cast<unsigned long long>(file.archFileId)));
+      return false;
+    }
     const std::string number = std::to_string(++id);
     text += "volume id=" + number + " path=" + volume.volume + " options=" + volume.mountOptions +
             " flags=0x0 afile=" + std::to_string(file.archFileId) + "\n";
@@ -106,10 +113,7 @@ int PseudoSnap(const tools::Args& args) {
   Command command;
   PseudoSnapOptions options;
   if (!ReadCommand(args, command) || !ReadOptions(command.options, options)) return tools::UsageError("pseudosnap");
-  if (!EnsureJobKnown(command)) {
-    std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
-    return 1;
-  }
+  if (!EnsureJobKnownOrSay(command)) return 1;
   const TarvosJobInfo& job = command.job;
   if (!RecordSnapshotJob(job, options.snapJobId)) return 1;
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
@@ -131,14 +135,14 @@ int PseudoSnap(const tools::Args& args) {
   std::vector<uint32_t> ids;
   if (!error.IsError()) error = handler.CreatePseudoSnapArchive(&ids);
   if (error.IsError()) {
-    std::fprintf(stderr, "blbjob: pseudosnap failed: %s\n", error.AsString().c_str());
+    tools::PrintError("pseudosnap failed", error);
     return 1;
   }
   // A job without indexing V2 leaves no cumulative bitmaps to hand over.
   std::map<std::string, std::string> bitmaps;
   if (FXPath::DoesPathExist(*subclientDir + "/BlockLevelCumulativeBM")) error = handler.GetCumulativeBmpMap(bitmaps);
   if (error.IsError()) {
-    std::fprintf(stderr, "blbjob: pseudosnap cumulative bitmaps: %s\n", error.AsString().c_str());
+    tools::PrintError("pseudosnap cumulative bitmaps", error);
     return 1;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -5,6 +5,8 @@
 #include "job_command.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/kzbf_harness.h"
+#include "platform/sim/state_db_failure.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -25,7 +27,7 @@ int Release(const tools::Args& args) {
     } else {
       if (!error.IsError()) error = blbsim::KzbfDestroySnapshot(volume.snapshot);
       if (error.IsError()) {
-        std::fprintf(stderr, "blbjob: cannot release %s: %s\n", volume.snapshot.c_str(), error.AsString().c_str());
+        tools::PrintError("cannot release " + volume.snapshot, error);
         status = 1;
         continue;
       }
@@ -37,7 +39,9 @@ int Release(const tools::Args& args) {
       if (other.snapshot == released) other.snapshot.clear();
   }
   if (!blbsim::SetJobVolumes(jobId, volumes)) {
-    std::fprintf(stderr, "blbjob: cannot record the job's volumes\n");
+    tools::PrintError("cannot record the job's volumes",
+                      platform::StateDbFailure(FXCODELOC, "Cannot store the volumes of job %llu",
+                                               static_cast<unsigned long long>(jobId)));
     status = 1;
   }
   return status;

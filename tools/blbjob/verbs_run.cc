@@ -6,9 +6,11 @@
 #include <optional>
 
 #include "held_snapshots.h"
+#include "interrupt_notice.h"
 #include "job_bookkeeping.h"
 #include "jobresults_phase.h"
 #include "phase_options.h"
+#include "snapshot_options.h"
 
 namespace blbjob {
 namespace {
@@ -74,10 +76,15 @@ int Run(const tools::Args& args) {
   std::string why;
   if (!ReadCommand(args, command)) return tools::UsageError("run");
   if (!ReadPhaseOptions(command.options, options, why)) return PhaseUsageError("run", options, why);
+  // The snapshot verb reads the rest: checked here, so that a word neither
+  // knows is told as run's usage error.
+  SnapshotOptions snapshotOptions;
+  if (!ReadSnapshotOptions(options.others, snapshotOptions, why)) return tools::UsageError("run", why);
   const uint64_t jobId = command.job.GetJobId();
   // Refused before any phase: the release a run ends with would destroy the
   // snapshots it is refused over.
   if (RefusedWhileHeld(jobId)) return 1;
+  const InterruptNotice notice(jobId, command.jobArgs);
   Progress progress(options.progress);
   progress.Phase("snapshot");
   Stopwatch clock;

@@ -15,52 +15,14 @@
 #include "job_volumes.h"
 #include "platform/event/ev_event.h"
 #include "platform/harness/job_harness.h"
+#include "platform/sim/state_db_failure.h"
+#include "snapshot_options.h"
 #include "tracking/configured_extent_size.h"
 #include "tracking/volume_bitmap_helper.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
-
-constexpr uint64_t kFileSystemAppType = 29;
-
-struct SnapshotOptions {
-  std::vector<std::string> paths;
-  uint64_t appType = kFileSystemAppType;
-  bool checks = false;
-  bool noShip = false;
-  bool metadata = false;
-};
-
-// False, with what is wrong in `wrong`, for an option it does not know, a
-// value missing or not a number, or no volume.
-bool ReadOptions(const tools::Args& options, SnapshotOptions& read, std::string& wrong) {
-  for (size_t i = 0; i < options.size(); ++i) {
-    const std::string& option = options[i];
-    if (option == "--volume") {
-      const size_t before = read.paths.size();
-      while (i + 1 < options.size() && options[i + 1].rfind("--", 0) != 0) read.paths.push_back(options[++i]);
-      if (read.paths.size() == before) wrong = "--volume needs a path";
-    } else if (option == "--app-type") {
-      unsigned long long type = 0;
-      if (i + 1 == options.size())
-        wrong = "--app-type needs a number";
-      else if (!tools::ReadNumber(options[++i], UINT64_MAX, type))
-        wrong = "--app-type: not a number: " + options[i];
-      read.appType = type;
-    } else if (option == "--checks") {
-      read.checks = true;
-    } else if (option == "--no-ship") {
-      read.noShip = true;
-    } else if (option == "--metadata") {
-      read.metadata = true;
-    } else {
-      wrong = "unknown option " + option;
-    }
-    if (!wrong.empty()) return false;
-  }
-  if (read.paths.empty()) wrong = "no --volume given";
-  return wrong.empty();
-}
 
 // Set bits among the first `extents` bits of the bitmap.
 uint64_t SetBits(const unsigned char* bitmap, unsigned long size, uint64_t extents) {
@@ -118,7 +80,10 @@ blbsim::JobVolumeRecord VolumeRecord(const SMVolBlock& volume, const std::map<st
 }
 
 void RecordVolumes(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& records) {
-  if (!blbsim::SetJobVolumes(jobId, records)) std::fprintf(stderr, "blbjob: cannot record the job's volumes\n");
+  if (!blbsim::SetJobVolumes(jobId, records))
+    tools::PrintError("cannot record the job's volumes",
+                      platform::StateDbFailure(FXCODELOC, "Cannot store the volumes of job %llu",
+                                               static_cast<unsigned long long>(jobId)));
 }
 
 // Records the volumes with the job and prints what the phase left.
@@ -153,7 +118,8 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
 
 int Failed(const char* phase, const CQiError& error) {
   std::printf("%s: failed\n", phase);
-  std::fprintf(stderr, "blbjob: %s failed: %s\n", phase, error.AsString().c_str());
+  std::fflush(stdout);
+  tools::PrintError(std::string(phase) + " failed", error);
   return 1;
 }
 
@@ -162,7 +128,7 @@ int Snapshot(const tools::Args& args) {
   SnapshotOptions options;
   std::string wrong;
   if (!ReadCommand(args, command)) return tools::UsageError("snapshot");
-  if (!ReadOptions(command.options, options, wrong)) return tools::UsageError("snapshot", wrong);
+  if (!ReadSnapshotOptions(command.options, options, wrong)) return tools::UsageError("snapshot", wrong);
   std::vector<SMVolBlock> volumes(options.paths.size());
   std::set<std::string> named;
   for (size_t i = 0; i < options.paths.size(); ++i) {
@@ -179,10 +145,7 @@ int Snapshot(const tools::Args& args) {
   // Another snapshot would take the job's record of the first, which then
   // nothing releases.
   if (RefusedWhileHeld(command.job.GetJobId())) return 1;
-  if (!EnsureJobKnown(command)) {
-    std::fprintf(stderr, "blbjob: cannot add the job or its subclient to the job service\n");
-    return 1;
-  }
+  if (!EnsureJobKnownOrSay(command)) return 1;
   const size_t eventsBefore = platform::StoredEvents().size();
   std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(command.jobArgs));
   if (!handler) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <exception>
 
+#include "verbs/error_report.h"
+
 namespace tools {
 
 std::vector<Verb>& VerbTable() {
@@ -45,7 +47,7 @@ int UsageError(const std::string& name, const std::string& what) {
 
 int Report(const CQiError& result) {
   if (!result.IsError()) return 0;
-  std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), result.AsString().c_str());
+  PrintError("", result);
   return 1;
 }
 

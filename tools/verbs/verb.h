@@ -33,7 +33,7 @@ int UsageError(const std::string& verb);
 // The same, after a line saying what is wrong ("unknown option --fast").
 int UsageError(const std::string& verb, const std::string& what);
 
-// 0 for success; else prints the error to stderr and returns 1.
+// 0 for success; else prints the error to stderr (PrintError) and returns 1.
 int Report(const CQiError& result);
 
 // Prints every verb with its usage and help line.

@@ -1,0 +1,105 @@
+// The job command with its state directory on a disk that fills up: a
+// 300 MiB tmpfs, filled by the test once the snapshot is taken.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "support/blbsim_command.h"
+#include "support/loop_device.h"
+#include "support/run_command.h"
+#include "support/scoped_mount.h"
+
+namespace {
+
+using testing_support::RunBlbsim;
+using testing_support::RunCommand;
+using testing_support::SettledCommandOutput;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string JobArgs(int job) {
+  return " -- -a 2:7 -j " + std::to_string(job) + " -t 1 -d stow1 -jt TOK";
+}
+
+// A 64 MiB ext4 mounted from a loop device, and a state directory laid out
+// on a tmpfs of its own. What the test leaves goes with the tmpfs: the
+// snapshots the state holds first.
+struct FullStateDirectory {
+  testing_support::ScopedLoopDevice loop{64 << 20};
+  std::unique_ptr<testing_support::ScopedMount> ext4;
+  testing_support::ScopedMount tmpfs{"tmpfs", "tmpfs", "size=300M"};
+  std::string state = tmpfs.Path() + "/state";
+
+  FullStateDirectory() {
+    if (!loop.Ok() || !tmpfs.Ok() || RunCommand("mkfs.ext4 -q " + loop.Device()) != 0) return;
+    ext4 = std::make_unique<testing_support::ScopedMount>(loop.Device(), "ext4");
+    EXPECT_EQ(RunBlbsim("", "init " + state), 0);
+    EXPECT_EQ(RunBlbsim(state, "subclient 2 7 2"), 0);
+  }
+  ~FullStateDirectory() {
+    if (!tmpfs.Ok()) return;
+    ::unlink(Filler().c_str());
+    RunBlbsim(state, "init --reset");
+  }
+  bool Ok() const { return ext4 && ext4->Ok(); }
+  std::string Filler() const { return tmpfs.Path() + "/filler"; }
+  // Takes what room the tmpfs has left.
+  void Fill() const {
+    RunCommand("dd if=/dev/zero of=" + Filler() + " bs=1M oflag=append conv=notrunc status=none 2>/dev/null");
+    EXPECT_EQ(testing_support::CommandOutput("df --output=avail " + tmpfs.Path() + " | tail -n 1 | tr -d ' '"), "0\n");
+  }
+  int Blbjob(const std::string& arguments, std::string* output) const {
+    return RunCommand("BLB_STATE_DIR=" + state + " " + BLBJOB_PATH + " " + arguments + " 2>&1", output);
+  }
+  // The loop devices whose backing file is in the state directory.
+  std::string SnapshotLoops() const {
+    return SettledCommandOutput("losetup -l -n -O BACK-FILE | grep -c -F " + state + "/ || true", "0\n");
+  }
+};
+
+}  // namespace
+
+TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
+  FullStateDirectory disk;
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(disk.loop);
+  BLB_SKIP_WITHOUT_MOUNT(disk.tmpfs);
+  ASSERT_TRUE(disk.Ok());
+  std::string out;
+  ASSERT_EQ(disk.Blbjob("snapshot --volume " + disk.ext4->Path() + JobArgs(1001), &out), 0) << out;
+  const std::string image = testing_support::CommandOutput("ls " + disk.state + "/drivers/kzbf/snaps/*.img");
+  ASSERT_FALSE(image.empty());
+  ASSERT_EQ(disk.SnapshotLoops(), "1\n");
+
+  // The driver's record of the released snapshot needs room, which only
+  // the snapshot's image gives back.
+  disk.Fill();
+  EXPECT_EQ(disk.Blbjob("release" + JobArgs(1001), &out), 0) << out;
+  EXPECT_TRUE(Contains(out, ": released\n")) << out;
+  EXPECT_EQ(disk.SnapshotLoops(), "0\n");
+  EXPECT_EQ(testing_support::CommandOutput("ls " + disk.state + "/drivers/kzbf/snaps"), "");
+
+  // Full again: a new job cannot be added, the known one cannot keep its
+  // driver record; each says why, as the system said it.
+  disk.Fill();
+  const struct {
+    int job;
+    std::string named;
+  } cases[] = {
+      {1002,
+       "blbjob: cannot add the job or its subclient to the job service: Cannot add job 1002: database or disk "
+       "is full [" +
+           disk.state + "/agent.db]: No space left on device (code=-28)\n"},
+      {1001, "blbjob: pre-snap failed: Cannot store the driver record of device [" + disk.loop.Device() +
+                 "]: No space left on device (code=-28)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.job);
+    EXPECT_EQ(disk.Blbjob("run --volume " + disk.ext4->Path() + JobArgs(c.job), &out), 1) << out;
+    EXPECT_TRUE(Contains(out, c.named)) << out;
+    EXPECT_EQ(disk.SnapshotLoops(), "0\n");
+  }
+}

@@ -1,0 +1,27 @@
+#pragma once
+// How the tools tell a failure: on stderr one line a person reads (the first
+// message the failure was made with and its cause); the whole chain of
+// frames, with their source locations and functions, goes to the log, and
+// to stderr as well when the user asked for it (--verbose).
+#include <string>
+
+#include "platform/error/qi_error.h"
+
+namespace tools {
+
+// Longest line ErrorLine gives; a longer first message is cut.
+constexpr size_t kMaxErrorLine = 400;
+
+void SetVerbose(bool verbose);
+bool Verbose();
+
+// "<first message>: <cause> (code=<code>)": the cause is the system's text
+// for an errno ("No space left on device"), left out when the message says
+// it already; control characters become spaces.
+std::string ErrorLine(const CQiError& error);
+
+// Prints "<tool>: <what>: <error line>" ("<tool>: <error line>" for an empty
+// what) to stderr and logs the whole chain.
+void PrintError(const std::string& what, const CQiError& error);
+
+}  // namespace tools
