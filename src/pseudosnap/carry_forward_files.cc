@@ -131,7 +131,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::LoadCarryFwdMapFromDisk() {
 }
 
 CQiError CPseudoSnapArchiveHandlerPrivate::SaveSnapAFilePseudoAFileMapToCache() {
-  const std::string path = JobFilePath("SnapAFilePseudoAFileMap.kzf");
+  const std::string path = JobFilePath(kArchFileMapName);
   if (FXPath::DoesPathExist(path)) return CQiError();
   if (m_mSnapToPseudoArchFileMap.empty())
     return FXErrorUtil::ErrorWin32(FXCODELOC, kMapEmpty, "Snap job archive file to pseudo snap archive file map empty");
@@ -145,7 +145,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::SaveSnapAFilePseudoAFileMapToCache() 
 CQiError CPseudoSnapArchiveHandlerPrivate::LoadSnapAFilePseudoAFileMapFromCache() {
   EvDebug log;
   if (!m_mSnapToPseudoArchFileMap.empty()) return CQiError();
-  const std::string path = JobFilePath("SnapAFilePseudoAFileMap.kzf");
+  const std::string path = JobFilePath(kArchFileMapName);
   std::ifstream file(path);
   if (!file) {
     const int code = errno != 0 ? errno : -1;

@@ -12,6 +12,7 @@
 #include "platform/services/index_files.h"
 #include "platform/text/fx_string.h"
 #include "pseudosnap/pseudo_snap_handler_private.h"
+#include "records/file_replacement.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ constexpr unsigned kNotFound = 1168;
 constexpr unsigned kOutOfMemory = 14;
 constexpr unsigned kBadName = 774;
 constexpr uint64_t kReadPiece = 0x400000;
+constexpr const char* kBitmapSuffix = ".bmp";
+constexpr const char* kPackedSuffix = ".bmp.7z";
 
 // The folder's entry names matching the pattern, all read before the caller
 // changes the folder.
@@ -78,22 +81,34 @@ CQiError CPseudoSnapArchiveHandlerPrivate::UploadCumulativeBackupBitmaps(CJobInf
   std::vector<std::string> names;
   CQiError error = ListFolder(folder, "*.bmp*", names);
   if (error.IsError()) return error;
+  bool packed = false;
   for (const std::string& name : names) {
+    // Only bitmaps and their archives: the temporary of a write or download
+    // that was cut short ("<name>.bmp.7z.tmp.<pid>.<n>") holds anything from
+    // nothing to a whole copy, and is no bitmap of this job.
+    const bool archived = FXString::MatchRight(name, kPackedSuffix);
+    if (!archived && !FXString::MatchRight(name, kBitmapSuffix)) continue;
     const std::string path = FXPath::Append(folder, name);
-    if (path.find(".bmp") == std::string::npos) continue;
     std::string archive = path;
-    if (!FXString::MatchRight(path, ".7z")) {
+    if (!archived) {
       archive = path + ".7z";
       error = zip.AddFilesToArchive(archive, {path}, {});
       if (error.IsError())
         return error.Push(FXCODELOC, "Failed to archive file[%s] zipFile[%s], error[%s]", path.c_str(), archive.c_str(),
                           error.AsString().c_str());
+      packed = true;
     }
     log.DebugLvl(__FUNCTION__, 3, "Uploading Index file[%s] to container[%s]", archive.c_str(), kCumulativeContainer);
     error = store->AddFileToContainer(kCumulativeContainer, archive);
     if (error.IsError())
       return error.Push(FXCODELOC, "Failed to add file[%s] to container, error[%s]", archive.c_str(),
                         error.AsString().c_str());
+  }
+  // The archives are handed to the agent again by a rerun that finds the
+  // job done.
+  if (packed) {
+    error = records::SyncFolder(folder);
+    if (error.IsError()) return error.Push(FXCODELOC);
   }
   return CQiError();
 }
@@ -128,6 +143,8 @@ CQiError CPseudoSnapArchiveHandlerPrivate::DownloadCumulativeBitmapFiles(CJobInf
     if (error.IsError())
       return error.Push(FXCODELOC, "Failed to write file[%s] at [%s]", name.c_str(), destination.c_str());
   }
+  error = records::SyncFolder(folder);
+  if (error.IsError()) return error.Push(FXCODELOC);
   return CQiError();
 }
 

@@ -10,6 +10,7 @@
 #include "platform/snapshot/snap_client_api.h"
 #include "platform/text/fx_string.h"
 #include "pseudosnap/pseudo_snap_handler_private.h"
+#include "records/file_replacement.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ constexpr unsigned kIndexCloseFailed = 774;
 
 CQiError CPseudoSnapArchiveHandlerPrivate::CreatePseudoSnapArchive(std::vector<uint32_t>* ids) {
   EvDebug log;
-  const std::string marker = JobFilePath("PSnapADone.kzf");
+  const std::string marker = JobFilePath(kDoneMarkerName);
   CQiError error;
   if (FXPath::DoesPathExist(marker)) {
     error = SetIndexConnTypeFlags();
@@ -92,12 +93,17 @@ CQiError CPseudoSnapArchiveHandlerPrivate::CreatePseudoSnapArchive(std::vector<u
     // is down before the marker: one written after it would be missing for
     // good if the process died in between, and every rerun would fail. A map
     // already there is an earlier attempt's, which died before its marker
-    // and named archive files this attempt has replaced.
-    const std::string map = JobFilePath("SnapAFilePseudoAFileMap.kzf");
+    // and named archive files this attempt has replaced. A map that cannot
+    // be written fails the job without its marker, so that its rerun does
+    // the job again.
+    const std::string map = JobFilePath(kArchFileMapName);
     if (unlink_utf(map.c_str()) != 0 && errno != ENOENT)
-      log.Error(__FUNCTION__, "Failed to remove the earlier archive-file map [%s]: %s", map.c_str(),
-                std::strerror(errno));
-    SaveSnapAFilePseudoAFileMapToCache();
+      return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to remove the earlier archive-file map [%s]", map.c_str());
+    error = SaveSnapAFilePseudoAFileMapToCache();
+    // Without a volume there is no map to write, and no carry-forward to
+    // read one.
+    if (error.IsError() && !m_mSnapToPseudoArchFileMap.empty())
+      return error.Push(FXCODELOC, "Failed to save the archive-file map [%s]", map.c_str());
     auto_handle handle;
     error = FXFile::KZCreateFile(marker.c_str(), fxfile::kGenericRead, fxfile::kShareRead, nullptr, fxfile::kCreateNew,
                                  fxfile::kAttributeNormal, handle);
@@ -105,6 +111,10 @@ CQiError CPseudoSnapArchiveHandlerPrivate::CreatePseudoSnapArchive(std::vector<u
       log.Error(__FUNCTION__, "Failed to create file PSnapADone, err: %s", error.AsString().c_str());
     } else {
       handle.reset();
+      // A marker that a power loss takes back has the rerun register the
+      // archive files again.
+      error = records::SyncFolderOf(marker);
+      if (error.IsError()) return error.Push(FXCODELOC);
       log.Debug(__FUNCTION__, "Pseudo archive done file[%s] created", marker.c_str());
     }
   }

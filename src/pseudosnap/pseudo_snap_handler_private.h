@@ -38,6 +38,10 @@ class CPseudoSnapArchiveHandlerPrivate {
  public:
   static constexpr uint32_t kIndexConnAlways = 1u << 16;
   static constexpr uint32_t kIndexConnNoMetadata = 1u << 8;
+  // The job's files in the subclient directory, behind "<job id>_": the done
+  // marker, and the archive-file map that a rerun after it reads.
+  static constexpr const char* kDoneMarkerName = "PSnapADone.kzf";
+  static constexpr const char* kArchFileMapName = "SnapAFilePseudoAFileMap.kzf";
 
   CPseudoSnapArchiveHandlerPrivate();
   virtual ~CPseudoSnapArchiveHandlerPrivate();
@@ -118,6 +122,8 @@ class CPseudoSnapArchiveHandlerPrivate {
   std::string JobFilePath(const char* name) const;
   bool IsWindowsOsId() const;
   bool IsUnixOsId() const;
+  // The destructor's clean-up of the synthetic full's work folder.
+  void RemoveSynthFullWorkDir();
   // Registers the record's archive files through the utility for this job;
   // copyId is the copy they were made for.
   CQiError RegisterSnapArchiveFiles(UxaSnapUtil& util, uint32_t first, SMVolSnapInfo& record, uint32_t& copyId);

@@ -1,6 +1,7 @@
 // The pseudo-snap handler's set-up: Initialize, the decisions several steps
 // read (indexing V2, index-connection flags, destination operating system
 // and path delimiter) and the clean-up at destruction.
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -12,6 +13,7 @@
 #include "pseudosnap/pseudo_snap_handler_private.h"
 #include "records/block_device_config.h"
 #include "records/destination_os.h"
+#include "records/file_replacement.h"
 
 namespace {
 
@@ -40,13 +42,29 @@ CPseudoSnapArchiveHandlerPrivate::~CPseudoSnapArchiveHandlerPrivate() {
       log.Error(__FUNCTION__, "Failed to clean up Keystep Info File, path : [%s], error : [%s]", keystep.c_str(),
                 error.AsString().c_str());
   }
-  if (FXPath::DoesPathExist(FXPath::Append(m_sSynthFullWorkDir, "BlockDeviceConfig.kzf.7z"))) {
+  if (FXPath::DoesPathExist(FXPath::Append(m_sSynthFullWorkDir, "BlockDeviceConfig.kzf.7z"))) RemoveSynthFullWorkDir();
+}
+
+void CPseudoSnapArchiveHandlerPrivate::RemoveSynthFullWorkDir() {
+  EvDebug log;
+  // The done marker lives in the folder, beside the files a rerun that finds
+  // it reads: it goes first, and for good, before any of them. A marker left
+  // without them would have every rerun skip the work and fail; one that
+  // cannot be removed keeps the whole folder, and the rerun finishes from it.
+  const std::string marker = FXPath::Append(
+      m_sSynthFullWorkDir, FXString::Format("%llu_%s", static_cast<unsigned long long>(m_nJobId), kDoneMarkerName));
+  CQiError error;
+  if (unlink_utf(marker.c_str()) != 0 && errno != ENOENT)
+    error = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to remove [%s]", marker.c_str());
+  if (!error.IsError()) error = records::SyncFolder(m_sSynthFullWorkDir);
+  if (!error.IsError()) {
     std::error_code failure;
     std::filesystem::remove_all(m_sSynthFullWorkDir, failure);
-    if (failure)
-      log.Error(__FUNCTION__, "Failed to remove config directory for synthfull, directory=%s, error=%s",
-                m_sSynthFullWorkDir.c_str(), failure.message().c_str());
+    if (failure) error = FXErrorUtil::ErrorErrNo(FXCODELOC, failure.value(), "%s", failure.message().c_str());
   }
+  if (error.IsError())
+    log.Error(__FUNCTION__, "Failed to remove config directory for synthfull, directory=%s, error=%s",
+              m_sSynthFullWorkDir.c_str(), error.AsString().c_str());
 }
 
 bool CPseudoSnapArchiveHandlerPrivate::IsWindowsOsId() const {

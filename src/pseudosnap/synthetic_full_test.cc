@@ -20,43 +20,12 @@
 #include "platform/messages/uxa_messages.h"
 #include "platform/services/host_name.h"
 #include "platform/sim/fault_table.h"
-#include "pseudosnap/pseudosnap_test_fixtures.h"
+#include "pseudosnap/synthetic_full_test_fixtures.h"
 
 namespace {
 
 using pseudosnap_test::Handler;
-using pseudosnap_test::PseudoSnapTest;
-
-class SyntheticFullTest : public PseudoSnapTest {
- public:
-  void SetUp() override {
-    PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
-    subclient.appType = 29;
-    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-    C7zip compressor("", 2);
-    ASSERT_FALSE(
-        compressor.AddFilesToArchive(Path("BlockDeviceConfig.kzf.7z"), {Path("BlockDeviceConfig.kzf")}, {}).IsError());
-    catalogue_ = testing_support::ReadFile(Path("BlockDeviceConfig.kzf.7z"));
-    ASSERT_TRUE(blbsim::PutJobInfoFile(55, "BlockLevelCatalog", "BlockDeviceConfig.kzf.7z", catalogue_));
-    ASSERT_TRUE(blbsim::PutJobInfoFile(55, "BlockLevelCumulativeBM", "C1_CumulativeV2.bmp.7z", bitmap_));
-    platform::JobInfoJobRecord source;
-    source.jobId = 55;
-    source.metadataType = 2;
-    ASSERT_TRUE(blbsim::SetJobInfoJob(source));
-    platform::JobRecord incremental = Job(90, "");
-    incremental.snapJobId = 55;
-    incremental.copyId = 8;
-    incremental.backupCopyDone = true;
-    ASSERT_TRUE(blbsim::AddJob(incremental));
-    ASSERT_TRUE(platform::SetJobXmlBlob(55, "<details job=\"55\"/>"));
-  }
-
-  std::string WorkDir() const { return state_.Path() + "/install/Temp/BlockSnapArchive_101"; }
-
-  std::string catalogue_;
-  const std::string bitmap_ = std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8) + "bits";
-};
+using pseudosnap_test::SyntheticFullTest;
 
 TEST_F(SyntheticFullTest, PublishesTheSourceJobsInformationForTheNewJob) {
   {
@@ -185,35 +154,6 @@ TEST_F(SyntheticFullTest, WithoutIndexingV2TheCatalogueComesFromTheIndexStore) {
 // and image-copy values come from the source job, its backup details do not.
 class OracleSynthFullJobTest : public SyntheticFullTest {
  public:
-  // Instance ORCL, the agent's entries of job 55, its image-copy values in
-  // the index and, when archived, its volume-type file in the catalogue.
-  void PrepareSubclient(bool imageCopy, bool volumeTypesArchived) {
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
-    subclient.appType = 22;
-    subclient.oracle.snapImageCopy = imageCopy;
-    subclient.instanceId = 5;
-    ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-    ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
-    pseudosnap_test::PutAgentEntry("/ORCL/system01.dbf", 501);
-    pseudosnap_test::PutAgentEntry("/ORCL/redo01.log", 502);
-    volumeTypes_ = pseudosnap_test::VolumeTypeLines({{"/mnt/a", "DATA"}, {"/mnt/b", "LOGS"}});
-    if (volumeTypesArchived) {
-      testing_support::WriteFile(Path("OraVolumeType.kzf"), volumeTypes_);
-      C7zip compressor("", 2);
-      ASSERT_FALSE(
-          compressor.AddFilesToArchive(Path("OraVolumeType.kzf.7z"), {Path("OraVolumeType.kzf")}, {}).IsError());
-      ASSERT_TRUE(blbsim::PutJobInfoFile(55, "BlockLevelCatalog", "OraVolumeType.kzf.7z",
-                                         testing_support::ReadFile(Path("OraVolumeType.kzf.7z"))));
-    }
-    std::remove(Path("OraVolumeType.kzf").c_str());
-    CBag values;
-    ASSERT_FALSE(values.Write("RmanImageCopyTag", "TAG1").IsError());
-    ASSERT_FALSE(values.Write("OraDatabaseContent", "CDB1").IsError());
-    std::string bag;
-    values.GetSerializedData(bag);
-    ASSERT_TRUE(platform::JobInfoMetadata::Current().PutBag(55, "OraImageCopyInfo/OracleImageCopy", 1, bag));
-  }
-
   CQiError Run() {
     CPseudoSnapArchiveHandler facade;
     CQiError error =
@@ -223,12 +163,11 @@ class OracleSynthFullJobTest : public SyntheticFullTest {
     return error;
   }
 
-  std::string volumeTypes_;
   std::string workFolderVolumeTypes_;
 };
 
 TEST_F(OracleSynthFullJobTest, AnImageCopyJobCarriesItsVolumeTypesAndImageCopyValues) {
-  PrepareSubclient(true, true);
+  PrepareOracleSubclient(true, true);
   CQiError error = Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();
   EXPECT_EQ(workFolderVolumeTypes_, volumeTypes_);
@@ -249,7 +188,7 @@ TEST_F(OracleSynthFullJobTest, AnImageCopyJobCarriesItsVolumeTypesAndImageCopyVa
 }
 
 TEST_F(OracleSynthFullJobTest, WithoutTheArchivedVolumeTypesTheJobFails) {
-  PrepareSubclient(true, false);
+  PrepareOracleSubclient(true, false);
   CQiError error = Run();
   EXPECT_TRUE(error.IsError());
   EXPECT_NE(error.AsString().find("OraVolumeType.kzf open error 2"), std::string::npos) << error.AsString();
@@ -257,7 +196,7 @@ TEST_F(OracleSynthFullJobTest, WithoutTheArchivedVolumeTypesTheJobFails) {
 }
 
 TEST_F(OracleSynthFullJobTest, WithoutImageCopyNoImageCopyValuesAreUploaded) {
-  PrepareSubclient(false, true);
+  PrepareOracleSubclient(false, true);
   CQiError error = Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();
   EXPECT_EQ(workFolderVolumeTypes_, volumeTypes_);

@@ -27,7 +27,7 @@ std::string TemporaryNameFor(const std::string& path) {
   return FXString::Format("%s.tmp.%ld.%lu", path.c_str(), static_cast<long>(::getpid()), sequence.fetch_add(1));
 }
 
-CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path) {
+CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path, FolderSync folderSync) {
   CQiError err = Sync(temporary, O_RDONLY);
   if (!err.IsError() && rename_utf(temporary.c_str(), path.c_str()) != 0)
     err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename %s to %s", temporary.c_str(), path.c_str());
@@ -37,8 +37,20 @@ CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& p
   }
   // The rename itself must outlive a crash too. A folder that cannot be
   // synced still holds the complete new file.
-  const FXString folder = FXPath::GetParent(path);
-  Sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  if (folderSync == FolderSync::kNow) SyncFolderOf(path);
+  return err;
+}
+
+CQiError SyncFolder(const std::string& folder) {
+  const std::string name = folder.empty() ? "." : folder;
+  CQiError err = Sync(name, O_RDONLY | O_DIRECTORY);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync folder %s", name.c_str());
+  return err;
+}
+
+CQiError SyncFolderOf(const std::string& path) {
+  CQiError err = SyncFolder(FXPath::GetParent(path));
+  if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }
 

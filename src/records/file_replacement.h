@@ -14,9 +14,20 @@ namespace records {
 // "<path>.tmp.<pid>.<sequence>", never handed out twice by one process.
 std::string TemporaryNameFor(const std::string& path);
 
+// Who syncs the folder after a replacement: the replacement itself, or the
+// caller once for all the files of a step that land in one folder.
+enum class FolderSync { kNow, kByCaller };
+
 // Syncs the finished temporary, renames it over the path and syncs the
-// folder. On failure the temporary is removed and the path keeps its old
-// file.
-CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path);
+// folder (unless the caller does). On failure the temporary is removed and
+// the path keeps its old file.
+CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path,
+                              FolderSync folderSync = FolderSync::kNow);
+
+// Syncs a folder, so that what was created, renamed or removed in it outlives
+// a power loss too.
+CQiError SyncFolder(const std::string& folder);
+// The same for the folder holding the path.
+CQiError SyncFolderOf(const std::string& path);
 
 }  // namespace records

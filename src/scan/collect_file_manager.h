@@ -81,8 +81,11 @@ class BLB_EXPORT CollectFileManager {
   CQiError HandleDataOnlyBitMap(const ScanObjects_t& scan, unsigned char* changeBitmap, const unsigned long& bitmapSize,
                                 int extentSize);
   // Saves a volume's data-only bitmap in the job's cumulative-bitmap folder.
+  // Its folder is synced by SyncCumulativeFolder, once for all volumes.
   CQiError GenerateCumulativeBitmap(unsigned char* bitmap, unsigned long long bitmapSize, const std::string& volume,
                                     const std::string& sourceDevice, const std::string& fsType);
+  // Syncs the folder of the cumulative bitmaps written since the last call.
+  CQiError SyncCumulativeFolder();
   static bool IsNthBitSet(unsigned long long n, const unsigned char* bitmap);
   static void SetNthBit(unsigned long long n, unsigned char* bitmap);
   static void UnsetNthBit(unsigned long long n, unsigned char* bitmap);
@@ -161,6 +164,8 @@ class BLB_EXPORT CollectFileManager {
   int m_nNextCollectId = 1;
   std::unique_ptr<KzDeviceConfigHandler> m_pConfigHandler;
   bool m_bTrueUp = false;
+  // The folder of cumulative bitmaps replaced but not yet synced, if any.
+  std::string m_sCumulativeFolderToSync;
 
   // Named after the volume being assembled; it only tells the log the
   // volume's geometry, since names do not depend on it.

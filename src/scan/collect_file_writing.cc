@@ -180,6 +180,8 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
     srcSnap.Append("|" + scan.sVolume + "|" + scan.sSnapDevice + "|\n");
     totalExtents += count;
   }
+  err = SyncCumulativeFolder();
+  if (err.IsError()) return err.Push(FXCODELOC);
   if (failed == scanObjects.size())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoNoFile, "Collect file generation failed for all volumes");
   if (markFailure.IsError()) return markFailure;

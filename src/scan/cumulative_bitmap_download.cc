@@ -17,6 +17,7 @@
 #include "platform/services/archive_manager.h"
 #include "platform/services/index_files.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 #include "scan/cumulative_bitmap_helper.h"
 #include "scan/cumulative_bitmap_words.h"
 #include "tracking/volume_bitmap_helper.h"
@@ -231,5 +232,7 @@ CQiError CCumulativeBitmapHelper::DownloadBitmapsFromCumulativeContainer(bool& f
     err = FXFile::RemoveFile(destination.c_str());
     if (err.IsError()) return err.Push(FXCODELOC);
   }
+  err = records::SyncFolder(m_sPreviousJobFolder);
+  if (err.IsError()) return err.Push(FXCODELOC);
   return CQiError();
 }

@@ -97,16 +97,6 @@ class CumulativeHelperTest : public scan_test::ScanTest {
     return helper.MakeSureChangesInDataOnlyBlockBitmapAreReflectedInDiskBitmap("/mnt/v1", component, kBytes, bitmaps);
   }
 
-  // The job wrote archive files on "ma1", the network host of "maclient".
-  void PreviousJobOnMa1(uint64_t job = 55) {
-    ASSERT_TRUE(blbsim::AddArchiveFile(job * 2, job, 7, 2, 1, 0, 1200, "ma1"));
-    ASSERT_TRUE(blbsim::AddArchiveFile(job * 2 + 1, job, 7, 2, 1, 0, 1000, "ma1"));
-    platform::ClientRecord client;
-    client.id = 20;
-    client.name = "maclient";
-    client.hostName = "maclient*ma1*8400*0";
-    ASSERT_TRUE(blbsim::AddClient(client));
-  }
   // The job's container gets, under `name`, a 7z archive (made by the 7z
   // command) holding `member` with the contents.
   void Contain(const std::string& name, const std::string& member, const std::string& contents, uint64_t job = 55) {

@@ -15,6 +15,7 @@
 #include "devconfig/kz_device_config_handler.h"
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
+#include "platform/harness/services_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/sim/fs_util.h"
 #include "records/block_device_config.h"
@@ -114,6 +115,17 @@ class ScanTest : public ::testing::Test {
     testing_support::WriteFile(path, "");
     EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes)), 0);
     return path;
+  }
+
+  // The job wrote archive files on "ma1", the network host of "maclient".
+  void PreviousJobOnMa1(uint64_t job = 55) {
+    ASSERT_TRUE(blbsim::AddArchiveFile(job * 2, job, 7, 2, 1, 0, 1200, "ma1"));
+    ASSERT_TRUE(blbsim::AddArchiveFile(job * 2 + 1, job, 7, 2, 1, 0, 1000, "ma1"));
+    platform::ClientRecord client;
+    client.id = 20;
+    client.name = "maclient";
+    client.hostName = "maclient*ma1*8400*0";
+    ASSERT_TRUE(blbsim::AddClient(client));
   }
 
   std::string CumulativeBitmapOf(const std::string& volume) {

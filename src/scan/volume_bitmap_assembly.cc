@@ -12,6 +12,7 @@
 #include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
 #include "platform/registry/kz_platform_info.h"
+#include "records/file_replacement.h"
 #include "scan/collect_file_manager.h"
 #include "scan/cumulative_bitmap_helper.h"
 #include "tracking/bitmap_words.h"
@@ -238,8 +239,21 @@ CQiError CollectFileManager::GenerateCumulativeBitmap(unsigned char* bitmap, uns
   }
   std::string file;
   VolumeBitMapHelper::GenerateCumulativeBitmapFileName(volume, folder, file, sourceDevice, fsType, true);
-  CQiError err = VolumeBitMapHelper::WriteBitMapToFile(file, bitmap, bitmapSize);
+  // The backup stores it and a pseudo-snap carries it forward: a power loss
+  // inside the scan must leave the earlier bitmap or this one, never an
+  // empty or torn file. The folder is synced once, for every volume.
+  CQiError err = VolumeBitMapHelper::ReplaceBitMapFile(file, bitmap, bitmapSize, records::FolderSync::kByCaller);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to save cummilative bitmap, BmpFile=%s", file.c_str());
+  m_sCumulativeFolderToSync = folder;
+  return err;
+}
+
+CQiError CollectFileManager::SyncCumulativeFolder() {
+  if (m_sCumulativeFolderToSync.empty()) return CQiError();
+  CQiError err = records::SyncFolder(m_sCumulativeFolderToSync);
+  if (err.IsError())
+    return err.Push(FXCODELOC, "Failed to save cummilative bitmaps in %s", m_sCumulativeFolderToSync.c_str());
+  m_sCumulativeFolderToSync.clear();
   return err;
 }
 

@@ -109,14 +109,14 @@ CQiError VolumeBitMapHelper::WriteBitMapToFile(const std::string& path, const un
 }
 
 CQiError VolumeBitMapHelper::ReplaceBitMapFile(const std::string& path, const unsigned char* bitmap,
-                                               const unsigned long& size) {
+                                               const unsigned long& size, records::FolderSync folderSync) {
   const std::string temporary = records::TemporaryNameFor(path);
   CQiError err = WriteBitMapToFile(temporary, bitmap, size);
   if (err.IsError()) {
     unlink_utf(temporary.c_str());
     return err.Push(FXCODELOC);
   }
-  err = records::ReplaceWithTemporary(temporary, path);
+  err = records::ReplaceWithTemporary(temporary, path, folderSync);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to replace the bitmap file, file=%s", path.c_str());
   return err;
 }

@@ -22,6 +22,7 @@
 #include "platform/error/qi_error.h"
 #include "platform/memory/auto_handle.h"
 #include "records/backup_device_info.h"
+#include "records/file_replacement.h"
 
 // The snapshot library's per-volume record.
 struct SMVolBlock;
@@ -84,8 +85,10 @@ class VolumeBitMapHelper {
                                      unsigned long& size);
   // Writes a raw bitmap in place (created or truncated) and flushes it to disk.
   static CQiError WriteBitMapToFile(const std::string& path, const unsigned char* bitmap, const unsigned long& size);
-  // Writes a raw bitmap whole under a temporary and renames it over the path.
-  static CQiError ReplaceBitMapFile(const std::string& path, const unsigned char* bitmap, const unsigned long& size);
+  // Writes a raw bitmap whole under a temporary and renames it over the path;
+  // the folder is synced then, or by the caller once for several files.
+  static CQiError ReplaceBitMapFile(const std::string& path, const unsigned char* bitmap, const unsigned long& size,
+                                    records::FolderSync folderSync = records::FolderSync::kNow);
   // A job's bitmap file from an earlier attempt of the job: success when
   // there is none or it is one bitmap of this size long; a mismatch (774) or
   // the failure to look at it otherwise.

@@ -12,8 +12,14 @@
 //                                               16 MiB), the bitmap file
 //                                               in FOLDER; exits 3 when the
 //                                               backup is full
-//   crash_tool scan DIR VOLUME=SNAPSHOT...      the incremental scan of job
-//                                               101 of subclient 2/7, one stream
+//   crash_tool scan DIR [-lsjid JOB] VOLUME=SNAPSHOT...
+//                                               the incremental scan of job
+//                                               101 of subclient 2/7, one
+//                                               stream, after job JOB if given
+//   crash_tool pseudosnap APPTYPE LEVEL DIR     job 101 of subclient 2/7
+//                                               (job-results DIR) made from
+//                                               job 55 (a synthetic full: 64),
+//                                               its handler destroyed at the end
 //
 // Exits 0 on success, 1 with the error printed.
 #include <cstdio>
@@ -23,6 +29,7 @@
 #include <vector>
 
 #include "blocklevel/blocklevel.h"
+#include "blocklevel/pseudo_snap_archive_handler.h"
 #include "devconfig/oracle_volume_type.h"
 #include "platform/snapshot/sm_vol_block.h"
 #include "tracking/subclient_cache.h"
@@ -45,12 +52,17 @@ CQiError ResetCache(const std::vector<std::string>& args) {
 }
 
 CQiError ScanVolumes(const std::vector<std::string>& args) {
+  std::vector<std::string> job = {"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"};
+  size_t first = 2;
+  if (args.size() > 3 && args[2] == "-lsjid") {
+    job.insert(job.end(), {args[2], args[3]});
+    first = 4;
+  }
   std::list<ScanObjects_t> volumes;
-  for (size_t i = 2; i < args.size(); ++i) {
+  for (size_t i = first; i < args.size(); ++i) {
     const std::string::size_type equals = args[i].find('=');
     volumes.push_back({args[i].substr(0, equals), equals == std::string::npos ? "" : args[i].substr(equals + 1)});
   }
-  const std::vector<std::string> job = {"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"};
   int streams = 1;
   unsigned int total = 0;
   return CreateBlkLevelCollectFiles(job, 9, volumes, streams, 0, args[1], false, 0, false, total, nullptr);
@@ -76,6 +88,16 @@ CQiError KzbfJob(const std::vector<std::string>& args, bool& forceFull) {
   return err;
 }
 
+CQiError PseudoSnap(const std::vector<std::string>& args) {
+  KZJobCtrlClient jobCtrl("localclient");
+  CPseudoSnapArchiveHandler handler;
+  CQiError err =
+      handler.Initialize(2, 7, static_cast<uint32_t>(Number(args[1])), static_cast<KZBkpLevel>(Number(args[2])), 101,
+                         55, 0, 0, 2, args[3], "ss1", "tok", &jobCtrl, true, false);
+  if (!err.IsError()) err = handler.CreatePseudoSnapArchive(nullptr);
+  return err;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,12 +115,15 @@ int main(int argc, char** argv) {
     if (!result.IsError() && forceFull) return kFull;
   } else if (verb == "scan" && args.size() >= 3) {
     result = ScanVolumes(args);
+  } else if (verb == "pseudosnap" && args.size() == 4) {
+    result = PseudoSnap(args);
   } else if (verb == "reset-full" && args.size() == 2) {
     result = ResetBitmapsForFull(args[1]);
   } else {
     std::fprintf(stderr,
                  "usage: crash_tool oracle-type CELL APP VOLUME | reset-cache CLIENT APP DEVICE DEVICEID SIZE | "
-                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | scan DIR VOLUME=SNAPSHOT...\n");
+                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | scan DIR [-lsjid JOB] VOLUME=SNAPSHOT... | "
+                 "pseudosnap APPTYPE LEVEL DIR\n");
     return 2;
   }
   if (!result.IsError()) return 0;

@@ -4,9 +4,11 @@
 // change the snapshot took for a volume may miss its next backup.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <sstream>
 
+#include "platform/harness/job_info_harness.h"
 #include "scan/scan_test_fixtures.h"
 #include "support/fault_injection.h"
 #include "support/run_command.h"
@@ -59,8 +61,8 @@ class ScanProcess : public scan_test::ScanTest {
     }
   }
 
-  std::string ScanCommand(const std::vector<std::string>& order) {
-    std::string command = std::string(CRASH_TOOL) + " scan " + jr_;
+  std::string ScanCommand(const std::vector<std::string>& order, const std::string& options = "") {
+    std::string command = std::string(CRASH_TOOL) + " scan " + jr_ + options;
     for (const std::string& volume : order) command += " " + volume + "=" + snapshots_[volume];
     return command;
   }
@@ -175,4 +177,37 @@ TEST_F(ScanProcess, AReRunKilledOrFailingAnywhereNeverListsAnotherVolumesFile) {
           ExpectListed(kFirstChanges, mayBeFull);
         }
       });
+}
+
+// The cumulative bitmaps that the backup stores and a pseudo-snap carries
+// forward: a scan killed anywhere leaves each one whole, and the scan syncs
+// them with their folder, the previous job's it downloads too.
+TEST_F(ScanProcess, ItsCumulativeBitmapsAreReplacedWholeAndSyncedWithTheirFolder) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  SnapshotTook(kFirstChanges);
+  std::string output;
+  ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  std::map<std::string, std::string> written;
+  for (const std::string& volume : kVolumes) {
+    written[volume] = testing_support::ReadFile(CumulativeBitmapOf(volume));
+    ASSERT_EQ(written[volume].size(), 2u) << volume;
+  }
+  testing_support::ForEveryFaultPoint(
+      testing_support::FileChangingCalls(), {InjectedFault::kKill}, 40, [&] { SnapshotTook(kNextChanges); },
+      ScanCommand(kVolumes),
+      [&](const FaultPoint&, int, const std::string&) {
+        for (const std::string& volume : kVolumes)
+          EXPECT_EQ(testing_support::ReadFile(CumulativeBitmapOf(volume)), written[volume]) << volume;
+      });
+
+  // The scan after job 55, whose container holds the bitmaps of this scan.
+  PreviousJobOnMa1();
+  std::string why;
+  ASSERT_TRUE(blbsim::StoreCumulativeBitmaps(55, jr_, &why)) << why;
+  const std::string folder = jr_ + "/BlockLevelCumulativeBM";
+  const std::vector<std::string> calls =
+      testing_support::TraceCalls(ScanCommand(kVolumes, " -lsjid 55"), "rename,unlink,fsync");
+  EXPECT_TRUE(testing_support::FolderSyncedAfterLast(calls, "\", \"" + folder + "/", folder));
+  EXPECT_TRUE(testing_support::FolderSyncedAfterLast(calls, folder + "_55/", folder + "_55"));
 }

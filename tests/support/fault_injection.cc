@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
 
 #include "platform/sim/fs_util.h"
 #include "support/run_command.h"
@@ -45,28 +46,77 @@ const char* InjectionOf(InjectedFault fault) {
   return "";
 }
 
-}  // namespace
-
-std::string Describe(const FaultPoint& point) {
-  return std::string(InjectionOf(point.fault)) + " at " + point.calls + " #" + std::to_string(point.when);
+// A file name for one strace run's output.
+std::string NewTraceFile() {
+  static int sequence = 0;
+  return "/tmp/blb-fault-trace." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
 }
 
-int RunWithFault(const std::string& command, const FaultPoint& point, bool& struck, std::string* output) {
-  static int sequence = 0;
-  const std::string trace = "/tmp/blb-fault-trace." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
-  // The leak check of a sanitizer build cannot run under ptrace, and would
-  // fail the program at exit. Only errors are logged: the points are the
-  // program's own files, not its log's lines.
-  const std::string line = "BLB_LOG_LEVEL=-1 ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o " + trace +
-                           " -e trace=" + point.calls + " -e inject=" + point.calls + ":" + InjectionOf(point.fault) +
-                           ":when=" + std::to_string(point.when) + " " + command + " 2>&1";
-  const int status = RunCommand(line, output);
+// The leak check of a sanitizer build cannot run under ptrace, and would
+// fail the program at exit. Only errors are logged: the points are the
+// program's own files, not its log's lines.
+std::string StraceInto(const std::string& trace) {
+  return "BLB_LOG_LEVEL=-1 ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o " + trace;
+}
+
+// What strace wrote, the file removed.
+std::string TakeTrace(const std::string& trace) {
   std::string traced;
   platform::ReadWholeFile(trace, traced);
   std::remove(trace.c_str());
+  return traced;
+}
+
+}  // namespace
+
+std::string Describe(const FaultPoint& point) {
+  return std::string(InjectionOf(point.fault)) + " at " + point.calls + " #" + std::to_string(point.when) +
+         (point.path.empty() ? std::string() : " of " + point.path);
+}
+
+int RunWithFault(const std::string& command, const FaultPoint& point, bool& struck, std::string* output) {
+  const std::string trace = NewTraceFile();
+  const std::string line = StraceInto(trace) + (point.path.empty() ? std::string() : " -P " + point.path) +
+                           " -e trace=" + point.calls + " -e inject=" + point.calls + ":" + InjectionOf(point.fault) +
+                           ":when=" + std::to_string(point.when) + " " + command + " 2>&1";
+  const int status = RunCommand(line, output);
+  const std::string traced = TakeTrace(trace);
   struck = traced.find("INJECTED") != std::string::npos || traced.find("killed by SIGKILL") != std::string::npos ||
            (point.fault == InjectedFault::kKill && status != 0);
   return status;
+}
+
+std::vector<std::string> TraceCalls(const std::string& command, const std::string& calls) {
+  // As RunWithFault runs it, so that the calls come in the same order.
+  const std::string trace = NewTraceFile();
+  std::string output;
+  RunCommand(StraceInto(trace) + " -y -e trace=" + calls + " " + command + " 2>&1", &output);
+  const std::string traced = TakeTrace(trace);
+  std::vector<std::string> names;
+  std::istringstream list(calls);
+  for (std::string name; std::getline(list, name, ',');) names.push_back(name + "(");
+  std::vector<std::string> lines;
+  std::istringstream traceLines(traced);
+  std::string line;
+  while (std::getline(traceLines, line)) {
+    // "<pid>  <call>(...": one call; signals, exits and resumed halves are not.
+    const size_t start = line.find_first_not_of(' ', line.find(' '));
+    if (start == std::string::npos) continue;
+    for (const std::string& name : names)
+      if (line.compare(start, name.size(), name) == 0) lines.push_back(line.substr(start));
+  }
+  return lines;
+}
+
+bool FolderSyncedAfterLast(const std::vector<std::string>& calls, const std::string& text, const std::string& folder) {
+  const auto isSync = [](const std::string& line) { return line.rfind("fsync(", 0) == 0; };
+  size_t last = calls.size();
+  for (size_t i = 0; i < calls.size(); ++i)
+    if (!isSync(calls[i]) && calls[i].find(text) != std::string::npos) last = i;
+  if (last == calls.size()) return false;
+  for (size_t i = last + 1; i < calls.size(); ++i)
+    if (isSync(calls[i]) && calls[i].find("<" + folder + ">") != std::string::npos) return true;
+  return false;
 }
 
 const std::vector<std::string>& FileChangingCalls() {

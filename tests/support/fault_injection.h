@@ -14,11 +14,13 @@ std::string StraceUnavailable();
 enum class InjectedFault { kKill, kNoSpace, kIo };
 
 // One fault: the when-th call (from 1) of any of the calls named
-// ("rename,renameat,renameat2") kills the program or fails with the errno.
+// ("rename,renameat,renameat2") kills the program or fails with the errno;
+// with a path, only the calls on that file count.
 struct FaultPoint {
   std::string calls;
   InjectedFault fault;
   int when;
+  std::string path = std::string();
 };
 
 std::string Describe(const FaultPoint& point);
@@ -27,6 +29,17 @@ std::string Describe(const FaultPoint& point);
 // strace with the fault. Its exit status; struck tells whether the fault
 // came, its output goes to *output when given (standard error too).
 int RunWithFault(const std::string& command, const FaultPoint& point, bool& struck, std::string* output = nullptr);
+
+// The command's calls of those named ("openat,fsync"), in order, each as
+// strace prints it with the paths of descriptors: "fsync(3</a/b>) = 0". The
+// n-th call of a system call here is the one a fault point's `when` of n
+// strikes.
+std::vector<std::string> TraceCalls(const std::string& command, const std::string& calls);
+
+// Whether the traced calls sync the folder (an fsync of a descriptor of it)
+// after the last call other than an fsync that names the text, when there
+// is such a call.
+bool FolderSyncedAfterLast(const std::vector<std::string>& calls, const std::string& text, const std::string& folder);
 
 // The calls that write, rename, remove, truncate and sync files, a group for
 // each.

@@ -8,6 +8,7 @@
 
 #include "platform/services/archive_manager.h"
 #include "support/blbsim_command.h"
+#include "support/fault_injection.h"
 #include "support/loop_device.h"
 #include "support/run_command.h"
 #include "support/scoped_mount.h"
@@ -15,6 +16,8 @@
 
 namespace {
 
+using testing_support::FaultPoint;
+using testing_support::InjectedFault;
 using testing_support::RunBlbsim;
 using testing_support::RunCommand;
 
@@ -132,6 +135,42 @@ TEST_F(blbjobPseudoSnap, PublishesTheVolumeAndCarriesTheIndexForward) {
   EXPECT_EQ(
       RunCommand("cmp " + folder + "/BlockDeviceConfig.kzf " + state_.Path() + "/jobresults/2/7/BlockDeviceConfig.kzf"),
       0);
+}
+
+// A rerun that finds the done marker reads the archive-file map: a map that
+// cannot be written fails the job, naming why, and leaves no marker, so the
+// rerun does the job and writes the map whole.
+TEST_F(blbjobPseudoSnap, AMapThatCannotBeWrittenFailsTheJobWithoutItsMarker) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  TakeSnapshotOnExt4();
+  if (IsSkipped() || HasFatalFailure()) return;
+  std::string out;
+  ASSERT_EQ(RunBlbjob(std::string("scan") + kSnapshotJob, &out), 0) << out;
+  const std::string folder = state_.Path() + "/jobresults/2/7/";
+  int job = 1002;
+  for (const char* calls : {"open,openat", "write", "fsync", "rename,renameat,renameat2"}) {
+    for (const InjectedFault fault : {InjectedFault::kNoSpace, InjectedFault::kIo}) {
+      const std::string id = std::to_string(job++);
+      const std::string pseudoSnap = "pseudosnap --snap-job 1001 -- -a 2:7 -j " + id + " -t 1 -d stow1 -jt TOK" + id;
+      const std::string map = folder + id + "_SnapAFilePseudoAFileMap.kzf";
+      const FaultPoint point{calls, fault, 1, map + ".tmp"};
+      SCOPED_TRACE(testing_support::Describe(point));
+      bool struck = false;
+      EXPECT_EQ(testing_support::RunWithFault(std::string(BLBJOB_PATH) + " " + pseudoSnap, point, struck, &out), 1)
+          << out;
+      EXPECT_TRUE(struck);
+      EXPECT_NE(out.find("Failed to save the archive-file map [" + map + "]"), std::string::npos) << out;
+      EXPECT_NE(out.find(fault == InjectedFault::kNoSpace ? "code=-28 " : "code=-5 "), std::string::npos) << out;
+      EXPECT_FALSE(testing_support::FileExists(folder + id + "_PSnapADone.kzf"));
+
+      ASSERT_EQ(RunBlbjob(pseudoSnap, &out), 0) << out;
+      EXPECT_TRUE(testing_support::FileExists(folder + id + "_PSnapADone.kzf"));
+      std::string record;
+      ASSERT_EQ(RunBlbsim(state_.Path(), "snap show 1001", &record), 0) << record;
+      EXPECT_EQ(testing_support::ReadFile(map), Field(record, "afile") + "|" + Field(out, "afiles") + "\n");
+    }
+  }
 }
 
 TEST_F(blbjobPseudoSnap, RefusesWhatCannotBeConverted) {
