@@ -12,8 +12,10 @@
 //                                               16 MiB), the bitmap file
 //                                               in FOLDER; exits 3 when the
 //                                               backup is full
-//   crash_tool scan DIR VOLUME=SNAPSHOT...      the incremental scan of job
-//                                               101 of subclient 2/7, one stream
+//   crash_tool scan DIR [-j JOB] [-lsjid LAST] VOLUME=SNAPSHOT...
+//                                               the incremental scan of job
+//                                               JOB (101) of subclient 2/7,
+//                                               one stream
 //
 // Exits 0 on success, 1 with the error printed.
 #include <cstdio>
@@ -45,12 +47,21 @@ CQiError ResetCache(const std::vector<std::string>& args) {
 }
 
 CQiError ScanVolumes(const std::vector<std::string>& args) {
+  std::vector<std::string> job = {"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"};
   std::list<ScanObjects_t> volumes;
   for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "-j" && i + 1 < args.size()) {
+      job[3] = args[++i];
+      continue;
+    }
+    if (args[i] == "-lsjid" && i + 1 < args.size()) {
+      job.push_back(args[i]);
+      job.push_back(args[++i]);
+      continue;
+    }
     const std::string::size_type equals = args[i].find('=');
     volumes.push_back({args[i].substr(0, equals), equals == std::string::npos ? "" : args[i].substr(equals + 1)});
   }
-  const std::vector<std::string> job = {"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"};
   int streams = 1;
   unsigned int total = 0;
   return CreateBlkLevelCollectFiles(job, 9, volumes, streams, 0, args[1], false, 0, false, total, nullptr);
@@ -98,7 +109,8 @@ int main(int argc, char** argv) {
   } else {
     std::fprintf(stderr,
                  "usage: crash_tool oracle-type CELL APP VOLUME | reset-cache CLIENT APP DEVICE DEVICEID SIZE | "
-                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | scan DIR VOLUME=SNAPSHOT...\n");
+                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | "
+                 "scan DIR [-j JOB] [-lsjid LAST] VOLUME=SNAPSHOT...\n");
     return 2;
   }
   if (!result.IsError()) return 0;
