@@ -38,8 +38,12 @@ CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& p
   // The rename itself must outlive a crash too. A folder that cannot be
   // synced still holds the complete new file.
   const FXString folder = FXPath::GetParent(path);
-  Sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  SyncFolder(folder.empty() ? "." : folder);
   return err;
+}
+
+CQiError SyncFolder(const std::string& folder) {
+  return Sync(folder, O_RDONLY | O_DIRECTORY);
 }
 
 }  // namespace records

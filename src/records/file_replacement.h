@@ -19,4 +19,7 @@ std::string TemporaryNameFor(const std::string& path);
 // file.
 CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path);
 
+// Syncs a folder, so that the names made or removed in it outlive a crash.
+CQiError SyncFolder(const std::string& folder);
+
 }  // namespace records
