@@ -13,8 +13,9 @@
 // marks it dirty otherwise (its next backup is full), and registers the
 // carried records under this node's device paths. Before it changes
 // anything, it makes the driver hook of every volume it will mark dirty, so
-// that its next backup is full even when the mark is never saved. The left-behind bitmaps
-// and dirty marks are consumed by the next backup's fail-over merge.
+// that its next backup is full even when the mark is never saved. The
+// left-behind bitmaps and dirty marks are consumed by the next backup's
+// fail-over merge, the hooks by its bitmap step.
 //
 // Two machine-wide locks meet here: start holds the attached-volume list's
 // lock while it attaches, and registering the records takes the bitmap

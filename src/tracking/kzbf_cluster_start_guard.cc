@@ -6,10 +6,10 @@
 #include <list>
 #include <set>
 
-#include "devconfig/kz_device_config_handler_unix.h"
 #include "platform/log/ev_debug.h"
 #include "tracking/attached_volume_list.h"
 #include "tracking/block_level_bitmap_handler.h"
+#include "tracking/driver_cache_folder.h"
 #include "tracking/kzbf_cluster_handler.h"
 
 namespace {
@@ -25,7 +25,11 @@ bool KeysToMark(std::set<std::string>& keys) {
   std::list<VolumeClusterConfig> volumes;
   CQiError err = list.GetVolumeList(volumes);
   if (FXErrorUtil::IsErrNo(err, 2)) return true;  // nothing listed, nothing to start
-  if (err.IsError()) return false;
+  if (err.IsError()) {
+    EvDebug log;
+    log.DebugLvl(kFunction, -1, "%s", err.AsString().c_str());
+    return false;
+  }
   const bool soft = ::access(cluster::MarkerPath(list.GetConfigDirName()).c_str(), F_OK) == 0;
   for (const VolumeClusterConfig& volume : volumes) {
     std::string file, key;
@@ -44,11 +48,15 @@ void KzBfClusterHandler::HookVolumesToMark() {
     bool listed = false;
     try {
       listed = KeysToMark(keys);
-    } catch (...) {
-      // No list to read: what the list would name is among the registrations.
-      log.DebugLvl(kFunction, -1, "Failed to read the cluster volume config");
+    } catch (const KzException& exception) {
+      log.DebugLvl(kFunction, -1, "%s", exception.getMessage());
+    } catch (const std::exception& exception) {
+      log.DebugLvl(kFunction, -1, "%s", exception.what());
     }
     if (listed && keys.empty()) return;
+    // What the list would name is among the registrations.
+    if (!listed)
+      log.DebugLvl(kFunction, -1, "Cluster volume config not readable, every registered device will be backed up full");
     std::string folder;
     KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
     CBlockLevelBitmapHandler handler;
