@@ -183,8 +183,16 @@ std::optional<Fault> CheckThreadCopy(const char* call) {
   // process raises the epoch, and the periodic look reads it anew anyway.
   if (now >= copy.nextLookNs || copy.localGeneration != g_localGeneration.load(std::memory_order_acquire) ||
       copy.stateDirEpoch != Settings::StateDirEpoch() ||
-      (copy.shared != nullptr && copy.shared->load(std::memory_order_acquire) != copy.sharedGeneration))
-    Refresh(copy, now);
+      (copy.shared != nullptr && copy.shared->load(std::memory_order_acquire) != copy.sharedGeneration)) {
+    // Faults are the harness's, not a service's: while the state database
+    // cannot be used, the services kept in it fail on their own, and the
+    // calls that do not depend on it go on unfaulted.
+    try {
+      Refresh(copy, now);
+    } catch (const StateDbError&) {
+      return std::nullopt;
+    }
+  }
   if (copy.faults.empty()) return std::nullopt;
   auto found = copy.faults.find(call);
   if (found == copy.faults.end() || found->second.remaining == 0) return std::nullopt;

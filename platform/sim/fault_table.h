@@ -18,7 +18,8 @@
 // kLookIntervalMs. A fault set by any process therefore takes effect at once;
 // where the shared generation cannot be mapped, another process's within
 // that interval. An unfaulted check reads neither the environment, nor a
-// clock (but once every few hundred calls), nor the database.
+// clock (but once every few hundred calls), nor the database. A database
+// that cannot be opened holds no fault.
 #include <optional>
 #include <string>
 #include <vector>

@@ -108,6 +108,11 @@ TEST(ResetBitmapsForFull, EveryDevicesBitmapBecomesAllOnes) {
   const std::string before = job.Contents(job.v);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(ResetBitmapsForFull(job.d), EINVAL));
   EXPECT_EQ(job.Contents(job.v), before);
+  // One whose driver padded the bitmap to a page is reset at that size.
+  WriteFile(job.d + "/BlockDeviceConfig.kzf",
+            "#METADATA_NOT_ENABLED#\ntrue|/mnt/v|/dev/sdv|ext4||4194304|524288|4096|4096|0|0|0|0|1\n");
+  ASSERT_FALSE(ResetBitmapsForFull(job.d).IsError());
+  EXPECT_EQ(job.Contents(job.v), std::string(4096, '\xFF'));
 }
 
 }  // namespace

@@ -8,19 +8,13 @@
 #include "platform/fs/fx_file.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 
 namespace devconfig {
 namespace {
 
 std::string MarkPath(const std::string& bitmapFile, const std::string& key) {
   return bitmapFile + "." + key;
-}
-
-CQiError SyncPath(const std::string& path, int flags) {
-  auto_handle handle(::open(path.c_str(), flags | O_CLOEXEC));
-  if (handle.get() < 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open %s", path.c_str());
-  if (::fsync(handle.get()) != 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to sync %s", path.c_str());
-  return CQiError();
 }
 
 // A job id in decimal as JobKeyOf writes it: digits, no leading zero, not 0.
@@ -52,8 +46,7 @@ CQiError MarkBitmapForJob(const std::string& bitmapFile, const std::string& key)
   }
   // The mark must be on disk before the driver is cleared: without it a
   // re-run would remove the file holding the cleared bits.
-  const FXString folder = FXPath::GetParent(mark);
-  CQiError err = SyncPath(folder.empty() ? std::string(".") : std::string(folder), O_RDONLY | O_DIRECTORY);
+  CQiError err = records::SyncFolderOf(mark);
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }

@@ -60,7 +60,7 @@ class VolumeIndexTest : public PseudoSnapTest {
 
   // The items one volume publishes, as the index lists them.
   static std::vector<std::string> VolumeItems(const std::string& volume, uint64_t afile, const std::string& device,
-                                              bool typed) {
+                                              bool typed, uint64_t bitmapSize = 2) {
     const std::string key = Key(volume);
     std::string version;
     GetVersionGuid(volume, kGuid, 55, 0, 0, 0, 0, '/', version);
@@ -73,7 +73,7 @@ class VolumeIndexTest : public PseudoSnapTest {
     message.setuint64(8, 23, 4194304);
     message.setuint64(9, 24, 131072);
     message.setuint64(12, 27, 4096);
-    message.setuint64(13, 28, BackupDeviceInfo(ConfigLine(volume, device)).GetBitMapSize());
+    message.setuint64(13, 28, bitmapSize);
     message.setuint64(19, 40, 67108864);
     IdxMetadata::BlockLevelVolData volData;
     volData.setstring(1, 1, volume);
@@ -195,6 +195,20 @@ TEST_F(VolumeIndexTest, ADamagedDeviceRecordIsNotPublished) {
       << error.AsString();
   for (const std::string& item : blbsim::IndexItems(101))
     EXPECT_EQ(item.find("99999999999"), std::string::npos) << item;
+}
+
+// A driver that sizes its bitmap in pages: the record is no damaged one,
+// and the index keeps its bitmap size.
+TEST_F(VolumeIndexTest, ARecordWithABitmapPaddedToAPageIsPublished) {
+  std::string padded = pseudosnap_test::ConfigLine("/mnt/a", "/dev/sdb1");
+  padded.replace(padded.find("|4096|2|"), 8, "|4096|4096|");
+  WriteConfig({pseudosnap_test::ConfigLine("/mnt/b", "/dev/sdc1"), padded});
+  CQiError error = Run();
+  ASSERT_FALSE(error.IsError()) << error.AsString();
+  std::vector<std::string> expected = VolumeItems("/mnt/a", 503, "/dev/sdb1", false, 4096);
+  for (const std::string& item : VolumeItems("/mnt/b", 504, "/dev/sdc1", true)) expected.push_back(item);
+  expected.push_back("done");
+  EXPECT_EQ(blbsim::IndexItems(101), expected);
 }
 
 TEST_F(VolumeIndexTest, TheCarryForwardAddsTheJobInfoViewAndTakesItsTimeOutFromTheRegistry) {

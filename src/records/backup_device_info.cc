@@ -131,10 +131,18 @@ bool BackupDeviceInfo::GeometryFitsTogether(uint64_t blockSize) const {
   return false;
 }
 
+uint64_t BackupDeviceInfo::ExtentBitmapBytes() const {
+  return GetTotalExtents() / 8 + (GetTotalExtents() % 8 != 0 ? 1 : 0);
+}
+
 bool BackupDeviceInfo::BitmapFitsExtents() const {
-  constexpr uint64_t kPaddingBytes = 8;
-  const uint64_t needed = GetTotalExtents() / 8 + (GetTotalExtents() % 8 != 0 ? 1 : 0);
-  return m_bValid && GetBitMapSize() >= needed && GetBitMapSize() - needed <= kPaddingBytes;
+  // A driver that reports its own bitmap size (CXBF) may have sized it in
+  // whole pages of its machine: up to the next multiple of the largest page
+  // size is rounding, beyond it a damaged size.
+  constexpr uint64_t kLargestPageBytes = 64 << 10;
+  const uint64_t needed = ExtentBitmapBytes();
+  const uint64_t pages = needed / kLargestPageBytes + (needed % kLargestPageBytes != 0 || needed == 0 ? 1 : 0);
+  return m_bValid && GetBitMapSize() >= needed && GetBitMapSize() <= pages * kLargestPageBytes;
 }
 
 uint64_t BackupDeviceInfo::GetBlockSize() const {

@@ -45,10 +45,13 @@ class BackupDeviceInfo {
   // Valid and supported: the only records a reader hands on as devices.
   bool IsValid() const { return m_bValid && m_bIsSupported; }
   bool IsCXBFDevice() const { return m_bValid && m_bIsSupported; }
-  // Whether the bitmap size gives each extent a bit, with no more than a
-  // word's padding after the last: a damaged record's bitmap must neither
-  // leave extents out nor size allocations beyond the volume.
+  // Whether the bitmap size gives each extent a bit, padded after the last
+  // by no more than a driver's page rounding: a damaged record's bitmap must
+  // neither leave extents out nor size allocations beyond the volume.
   bool BitmapFitsExtents() const;
+  // The bytes a bitmap of one bit per extent needs; the bitmap size may be
+  // larger, its bits past the extents standing for nothing.
+  uint64_t ExtentBitmapBytes() const;
   // Built from values or parsed from a line of an accepted field count, even
   // when its geometry (a zero extent size) leaves it not valid.
   bool IsParsed() const { return m_bParsed; }

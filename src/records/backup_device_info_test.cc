@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "support/test_platform.h"
 
 namespace {
@@ -135,9 +137,20 @@ TEST(BackupDeviceInfo, AnExtentSizeBeyondAnIntOrAWrappingDiskSizeGivesAnInvalidR
   for (const char* line : {"true|/data|/dev/sdb1|ext4||0x80000000|2097152|4096|32",
                            "true|/data|/dev/sdb1|NTFS||4194304|0x10000000000|0x1000000|32"})
     EXPECT_FALSE(BackupDeviceInfo{std::string(line)}.IsValid()) << line;
-  // The bitmap gives each extent a bit, with at most a word to spare.
-  for (const char* bitmap : {"31", "41"})
-    EXPECT_FALSE(
-        BackupDeviceInfo("true|/data|/dev/sdb1|ext4||4194304|2097152|4096|" + std::string(bitmap)).BitmapFitsExtents())
-        << bitmap;
+}
+
+TEST(BackupDeviceInfo, ABitmapSizeFitsTheExtentsUpToADriversPageRounding) {
+  // The bitmap gives each of the 256 extents a bit; a driver may pad it up to
+  // whole pages of the largest size (64 KiB), never further.
+  const std::string line = "true|/data|/dev/sdb1|ext4||4194304|2097152|4096|";
+  for (const char* bitmap : {"32", "41", "4096", "65536"})
+    EXPECT_TRUE(BackupDeviceInfo(line + bitmap).BitmapFitsExtents()) << bitmap;
+  for (const char* bitmap : {"31", "-1", "99999999999", "65537"})
+    EXPECT_FALSE(BackupDeviceInfo(line + bitmap).BitmapFitsExtents()) << bitmap;
+  // 2^20 + 1 extents: 128 KiB and a byte needed, three such pages at most.
+  const std::string large = "true|/data|/dev/sdb1|ext4||4096|8388616|4096|";
+  for (const char* bitmap : {"131073", "196608"})
+    EXPECT_TRUE(BackupDeviceInfo(large + bitmap).BitmapFitsExtents()) << bitmap;
+  for (const char* bitmap : {"131072", "196609"})
+    EXPECT_FALSE(BackupDeviceInfo(large + bitmap).BitmapFitsExtents()) << bitmap;
 }

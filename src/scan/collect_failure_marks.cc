@@ -5,32 +5,58 @@
 // backup goes on with the others; but the changes the snapshot took from the
 // change-tracking layer for it are then in no collect file, and the layer
 // will not report them again. A mark beside the job's files,
-// "<component id>.FullAfterCollectFailure" (holding the volume's path),
-// makes the volume's next scan list the whole volume; it goes once a scan
-// has listed the volume again.
+// "<component id>.FullAfterCollectFailure", makes every later scan of the
+// volume list it whole. Its first line is the volume's path; each job whose
+// scan then listed the volume whole adds its job key on a line of its own.
+// Listing is not backing up: that job may still fail, and its re-run or the
+// next job (its "-lsjid" the last job that completed) would miss what the
+// failed jobs took from the layer. The mark goes only once "-lsjid" names
+// one of the jobs it holds: that job backed the volume up whole.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <vector>
 
+#include "devconfig/job_bitmap_marks.h"
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
+#include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/collect_file_manager.h"
 
 namespace {
 
 constexpr const char* kFullBackupMarkSuffix = ".FullAfterCollectFailure";
+// The jobs a mark remembers, the latest ones: an older one named by
+// "-lsjid" only leaves the volume whole once more.
+constexpr size_t kListingsKept = 32;
+constexpr size_t kLongestMarkLine = 4096;
+
+// The mark's lines: the volume's and at most the listings kept; false when
+// it cannot be read whole or holds more (it then names no listing).
+bool ReadMark(const std::string& mark, std::vector<std::string>& lines) {
+  lines.clear();
+  std::ifstream file(mark);
+  std::string line;
+  while (file.is_open() && std::getline(file, line)) {
+    if (line.size() > kLongestMarkLine || lines.size() > kListingsKept) return false;  // not ours
+    lines.push_back(line);
+  }
+  return file.is_open() && !file.bad() && !lines.empty();
+}
 
 // A removal in the folder outlives a crash of the machine too. A folder
 // that cannot be synced has the files removed all the same.
 void SyncFolder(const std::string& folder) {
-  auto_handle handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (handle.get() >= 0 && ::fsync(handle.get()) == 0) return;
+  CQiError err = records::SyncFolder(folder);
+  if (!err.IsError()) return;
   EvDebug log;
-  log.DebugLvl(__FUNCTION__, -1, "Failed to sync folder [%s], error=%s", folder.c_str(), std::strerror(errno));
+  log.DebugLvl(__FUNCTION__, -1, "Failed to sync folder [%s], error=%s", folder.c_str(), err.GetMessage().c_str());
 }
 
 }  // namespace
@@ -45,7 +71,20 @@ std::string CollectFileManager::FullBackupMarkPath(const std::string& volume) {
 
 bool CollectFileManager::IsMarkedForFullBackup(const std::string& volume) {
   const std::string mark = FullBackupMarkPath(volume);
-  return !mark.empty() && ::access(mark.c_str(), F_OK) == 0;
+  if (mark.empty() || ::access(mark.c_str(), F_OK) != 0) return false;
+  EvDebug log;
+  std::vector<std::string> lines;
+  const std::string lastKey = devconfig::LastCompletedJobKeyOf(m_oJobInfo);
+  if (lastKey.empty() || !ReadMark(mark, lines) || std::find(lines.begin() + 1, lines.end(), lastKey) == lines.end())
+    return true;
+  // One left behind only makes another full backup of the volume.
+  if (unlink_utf(mark.c_str()) != 0) {
+    log.Error(__FUNCTION__, "Failed to remove [%s], error=%s", mark.c_str(), std::strerror(errno));
+    return true;
+  }
+  log.DebugLvl(__FUNCTION__, 1, "Job [%s] backed up volume [%s] whole, removed [%s]", lastKey.c_str(), volume.c_str(),
+               mark.c_str());
+  return false;
 }
 
 CQiError CollectFileManager::MarkForFullBackup(const std::string& volume) {
@@ -63,16 +102,26 @@ CQiError CollectFileManager::MarkForFullBackup(const std::string& volume) {
   return err;
 }
 
-void CollectFileManager::ClearFullBackupMarks() {
+void CollectFileManager::RecordWholeListings() {
   EvDebug log;
-  for (const auto& [volume, files] : m_mCollectMap) {
+  const std::string key = devconfig::JobKeyOf(m_oJobInfo);
+  for (const std::string& volume : m_vListedForMark) {
+    if (m_mCollectMap.count(volume) == 0) continue;
     const std::string mark = FullBackupMarkPath(volume);
-    if (mark.empty() || ::access(mark.c_str(), F_OK) != 0) continue;
-    // One left behind only makes another full backup of the volume.
-    if (unlink_utf(mark.c_str()) != 0)
-      log.Error(__FUNCTION__, "Failed to remove [%s], error=%s", mark.c_str(), std::strerror(errno));
-    else
-      log.DebugLvl(__FUNCTION__, 1, "Volume [%s] is listed again, removed [%s]", volume.c_str(), mark.c_str());
+    std::vector<std::string> lines;
+    if (mark.empty() || !ReadMark(mark, lines)) continue;
+    if (std::find(lines.begin() + 1, lines.end(), key) != lines.end()) continue;
+    lines.push_back(key);
+    if (lines.size() > kListingsKept + 1) lines.erase(lines.begin() + 1);
+    scan::ReplacingFileWriter file(mark);
+    CQiError err = file.Open();
+    for (const std::string& line : lines)
+      if (!err.IsError()) file.Append(line + "\n");
+    if (!err.IsError()) err = file.Commit();
+    // Unrecorded, the listing only leaves the volume whole once more.
+    if (err.IsError())
+      log.Error(__FUNCTION__, "Failed to record in [%s] that job [%s] lists volume [%s] whole: %s", mark.c_str(),
+                key.c_str(), volume.c_str(), err.AsString().c_str());
   }
 }
 

@@ -141,11 +141,13 @@ class BLB_EXPORT CollectFileManager {
   // The mark that makes the volume's next scan list the whole volume: its
   // path, empty when the volume has no component id.
   std::string FullBackupMarkPath(const std::string& volume);
+  // Whether the volume is still marked: a mark holding the job that
+  // "-lsjid" names as the last completed one is removed instead.
   bool IsMarkedForFullBackup(const std::string& volume);
-  // Left for a volume whose collect file failed.
+  // Left for a volume whose collect file failed; it names no listing.
   CQiError MarkForFullBackup(const std::string& volume);
-  // The marks of the volumes listed by this scan.
-  void ClearFullBackupMarks();
+  // Adds this job to the marks of the volumes it listed whole for them.
+  void RecordWholeListings();
   // "ListOfCollect.txt" and "SrcSnapFile.kzf" of an earlier run go before a
   // collect file they may name is written again.
   CQiError RemoveCollectLists();
@@ -155,6 +157,7 @@ class BLB_EXPORT CollectFileManager {
   int m_nClientId;
   CollectMap m_mCollectMap;
   std::vector<std::string> m_vFailedVolumes;
+  std::vector<std::string> m_vListedForMark;  // listed whole for their marks
   std::vector<TrueUpVolInfo> m_vTrueUpVolumes;
   std::map<std::string, TrueUpVolInfo::VolumeBitmapsPtr> m_mVolumeBitmaps;
   std::map<std::string, std::string> m_mComponentIds;

@@ -191,7 +191,7 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
                                    err.AsString().c_str());
   err = WriteCollectFilesToDisk();
   if (err.IsError()) return err.Push(FXCODELOC);
-  ClearFullBackupMarks();
+  RecordWholeListings();
   return err;
 }
 

@@ -2,8 +2,10 @@
 // bitmap (extents to back up) and the data-only bitmap (extents the file
 // system uses), both one bit per extent and owned by the volume's
 // VolumeBitmaps.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
@@ -37,6 +39,25 @@ unsigned char* AllOnes(uint64_t size) {
   }
   VolumeBitMapHelper::SetBitMapForFULL(bitmap, size);
   return bitmap;
+}
+
+// The file system's allocated extents, in a bitmap of the record's size.
+// The file system knows only the device's extents: a bitmap size that a
+// driver padded past them gets the padding as extents not in use.
+CQiError DataBlockBitmap(const std::string& snapshot, const BackupDeviceInfo& device, unsigned char** data) {
+  const uint64_t size = device.GetBitMapSize();
+  const unsigned long extentBytes = static_cast<unsigned long>(std::min<uint64_t>(size, device.ExtentBitmapBytes()));
+  CQiError err =
+      VolumeBitMapHelper::GetDataBlockBitMap(snapshot, data, extentBytes, static_cast<int>(device.GetExtentSize()));
+  if (err.IsError() || *data == nullptr || extentBytes == size) return err;
+  unsigned char* padded = Bitmaps::Allocate(size);
+  if (padded != nullptr) std::memcpy(padded, *data, extentBytes);
+  std::free(*data);
+  *data = padded;
+  if (padded == nullptr)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, kErrorOutOfMemory, "Failed to allocate %llu bytes of data block bitmap",
+                                   static_cast<unsigned long long>(size));
+  return err;
 }
 
 }  // namespace
@@ -95,10 +116,11 @@ CQiError CollectFileManager::FetchBitmapForVolume(const ScanObjects_t& scan) {
     err = m_pCumBmpHelper->ConvertToFullIfFailedInSFV(device.GetSourceVolName(), componentId, full);
     if (err.IsError()) return err.Push(FXCODELOC);
   }
-  if (!full && IsMarkedForFullBackup(scan.sVolume)) {
+  if (IsMarkedForFullBackup(scan.sVolume)) {
     log.DebugLvl(__FUNCTION__, 0, "An earlier scan could not list volume [%s], it is backed up in its entirety",
                  volume);
     full = true;
+    m_vListedForMark.push_back(scan.sVolume);
   }
   TrueUpVolInfo::VolumeBitmapsPtr bitmaps(new Bitmaps);
   m_mVolumeBitmaps[scan.sVolume] = bitmaps;
@@ -109,7 +131,7 @@ CQiError CollectFileManager::FetchBitmapForVolume(const ScanObjects_t& scan) {
   // down: every extent counts as used, and unless the file system is simply
   // one the parser does not know, the volume is backed up whole.
   unsigned char* data = nullptr;
-  err = VolumeBitMapHelper::GetDataBlockBitMap(scan.sSnapDevice, &data, size, extentSize);
+  err = DataBlockBitmap(scan.sSnapDevice, device, &data);
   if (err.IsError() || data == nullptr) {
     if (!FXErrorUtil::IsErrNo(err, kErrnoNoFileSystemParser)) {
       log.Error(__FUNCTION__,

@@ -76,6 +76,37 @@ TEST_F(ExtScanTest, ListsExactlyTheExtentsTheFileSystemUses) {
   EXPECT_EQ(Read("ListOfCollect.txt"), "/mnt/e|" + jr_ + "/CollectInc_1.kzf|1\n");
 }
 
+// A driver that sizes its bitmap in pages: 64 extents in 4096 bytes. Full
+// and incremental alike list exactly the extents in use, and changed; the
+// bits of the padding stand for nothing.
+TEST_F(ExtScanTest, ABitmapPaddedToAPageListsExactlyTheChangedExtentsInUse) {
+  const std::string padded = "true|/mnt/e|/dev/sdz8|ext4|rw|1048576|131072|4096|4096|512|512|512|0|1";
+  WriteRecords({padded});
+  unsigned int total = 0;
+  CQiError err = Scan(JobArgs("1"), {{"/mnt/e", image_}}, 1, false, 0, total);
+  ASSERT_FALSE(err.IsError()) << err.AsString();
+  EXPECT_EQ(Read("CollectTot_1.kzf"), LinesOf(used_, "/mnt/e", 64));
+  std::string cumulative(4096, '\0');
+  std::copy(used_.begin(), used_.end(), cumulative.begin());
+  EXPECT_EQ(testing_support::ReadFile(CumulativeBitmapOf("/mnt/e")), cumulative);
+
+  // Changed: two extents in use, one not, and bits of the padding.
+  unsigned used = 0, unused = 0;
+  while (!(used_[used / 8] & (1u << (used % 8)))) ++used;
+  while (used_[unused / 8] & (1u << (unused % 8))) ++unused;
+  std::vector<unsigned char> driver(4096, 0);
+  for (unsigned extent : {used, 63u, unused, 64u, 4000u * 8})
+    driver[extent / 8] |= static_cast<unsigned char>(1u << (extent % 8));
+  WriteDriverBitmap(padded, driver);
+  err = Scan(JobArgs("2"), {{"/mnt/e", image_}}, 1, false, 0, total);
+  ASSERT_FALSE(err.IsError()) << err.AsString();
+  std::vector<unsigned char> expected(8, 0);
+  for (unsigned extent : {used, 63u})
+    if (used_[extent / 8] & (1u << (extent % 8)))
+      expected[extent / 8] |= static_cast<unsigned char>(1u << (extent % 8));
+  EXPECT_EQ(Read("CollectInc_1.kzf"), LinesOf(expected, "/mnt/e", 64));
+}
+
 // The snapshot is mounted (here: said to be, through a relative link) on a
 // file system that holds more than the data-only bitmap marks.
 TEST_F(ExtScanTest, ADataOnlyBitmapBelowTheMountedUsedSpaceMakesTheVolumeFull) {

@@ -24,6 +24,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/error/qi_error.h"
@@ -88,6 +89,12 @@ class CBlockLevelBitmapHandler {
   // key has here; the records' device paths are changed accordingly.
   CQiError HandleClusterStartForUNIX(std::list<VolumeConfig>& records,
                                      const std::map<std::string, std::string>& deviceOfKey);
+  // Makes the next operation on each device (by id) treat every cache of it
+  // as all changed, as a driver hook left by an operation that ended
+  // half-way does: the hooks are made, and on disk when it returns.
+  CQiError HookDevicesForFullBackup(const std::set<std::string>& deviceIds);
+  // The same for every device id the monitored-volume list holds.
+  CQiError HookRegisteredDevicesForFullBackup();
   // Nothing to do on Unix.
   CQiError HandleClusterStart();
   CQiError GetNewClusterVolumes(std::list<VolumeConfig>& volumes);
@@ -102,6 +109,8 @@ class CBlockLevelBitmapHandler {
   // Fail-over merge of the volume into the driver bitmap.
   static CQiError MergeFailOver(SMVolBlock& block, auto_ptr_array<unsigned char>& bitmap, const uint64_t& size,
                                 const std::string& destination);
+  // The hooks of HookDevicesForFullBackup; the caller holds the lock.
+  CQiError MakeDriverHooks(const std::set<std::string>& deviceIds);
   // One entry's share of a cleared driver bitmap (the distribution step).
   void UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own, const uint64_t& size,
                         const auto_ptr_array<unsigned char>& bitmap, bool dirty, SMVolBlock& block,

@@ -1,10 +1,12 @@
 // The shared-device bitmap handler's side of a cluster fail-over: the
 // registrations of the cluster's virtual clients travel with their volumes
-// from the node that stops tracking them to the node that starts.
+// from the node that stops tracking them to the node that starts, and the
+// devices a start could leave with only this node's changes go full.
 #include <set>
 
 #include "platform/config/kz_client.h"
 #include "platform/log/ev_debug.h"
+#include "records/file_replacement.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/fx_name_mutex_wrapper.h"
 
@@ -67,6 +69,44 @@ CQiError CBlockLevelBitmapHandler::HandleClusterStartForUNIX(std::list<VolumeCon
   if (err.IsError())
     return err.Push(FXCODELOC, "Failed to save new volume config list in the cache, err=%s", err.AsString().c_str());
   return err;
+}
+
+CQiError CBlockLevelBitmapHandler::HookDevicesForFullBackup(const std::set<std::string>& deviceIds) {
+  tracking::LockedOperation operation(__FUNCTION__);
+  CQiError err = BeginLocked(operation);
+  if (!err.IsError()) err = MakeDriverHooks(deviceIds);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
+}
+
+CQiError CBlockLevelBitmapHandler::HookRegisteredDevicesForFullBackup() {
+  tracking::LockedOperation operation(__FUNCTION__);
+  CQiError err = BeginLocked(operation);
+  if (!err.IsError()) err = m_pVolumeList->Load();
+  if (err.IsError()) return err.Push(FXCODELOC);
+  std::set<std::string> deviceIds;
+  for (const VolumeConfig& record : m_pVolumeList->GetList()) deviceIds.insert(record.DeviceId());
+  err = MakeDriverHooks(deviceIds);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
+}
+
+CQiError CBlockLevelBitmapHandler::MakeDriverHooks(const std::set<std::string>& deviceIds) {
+  EvDebug log;
+  CQiError failed;
+  for (const std::string& deviceId : deviceIds) {
+    bool existed = false;
+    CQiError made = m_pDriverCache->CreateHook(deviceId, existed);
+    if (made.IsError()) {
+      if (!failed.IsError()) failed = made;
+      continue;
+    }
+    log.DebugLvl(__FUNCTION__, 0, "The next backup of deviceId=%s will be full", deviceId.c_str());
+  }
+  CQiError synced = records::SyncFolder(m_pDriverCache->Folder());
+  if (failed.IsError()) return failed.Push(FXCODELOC);
+  if (synced.IsError()) return synced.Push(FXCODELOC);
+  return synced;
 }
 
 CQiError CBlockLevelBitmapHandler::HandleClusterStart() { return CQiError(); }

@@ -15,6 +15,7 @@ class CDriverCache {
   // otherwise it is created.
   CQiError CreateHook(const std::string& deviceId, bool& existed);
   CQiError DeleteHook(const std::string& deviceId);
+  const std::string& Folder() const { return m_sFolder; }
 
  private:
   std::string m_sFolder;

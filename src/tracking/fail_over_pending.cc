@@ -12,6 +12,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 #include "tracking/attached_volume_list.h"
 #include "tracking/volume_bitmap_helper.h"
 
@@ -19,12 +20,6 @@ namespace fail_over {
 namespace {
 
 constexpr const char* kPendingSuffix = ".pending";
-
-void SyncFolderOf(const std::string& path) {
-  const FXString folder = FXPath::GetParent(path);
-  auto_handle handle(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (handle.get() >= 0) ::fsync(handle.get());
-}
 
 void Remove(const std::string& path) {
   if (unlink_utf(path.c_str()) == 0 || errno == ENOENT) return;
@@ -55,7 +50,7 @@ CQiError KeepBitsPending(const std::string& leftBehind, bool pendingExisted, con
     if (rename_utf(leftBehind.c_str(), pending.c_str()) != 0)
       return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename [%s] to [%s]", leftBehind.c_str(),
                                          pending.c_str());
-    SyncFolderOf(pending);
+    records::SyncFolderOf(pending);
     return CQiError();
   }
   CQiError err = VolumeBitMapHelper::ReplaceBitMapFile(pending, combined, size);

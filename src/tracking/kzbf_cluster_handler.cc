@@ -3,6 +3,7 @@
 #include "tracking/kzbf_cluster_handler.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "blocklevel/blocklevel.h"
 #include "library/entry_guard.h"
@@ -30,6 +31,8 @@ CQiError CatchKzException(const char* function, Body&& body) {
 
 CQiError RunClusterHandler(int startStop) {
   KzBfClusterHandler handler;
+  // Before anything can fail the start.
+  if (startStop == 1) handler.HookVolumesToMark();
   CQiError err = handler.LoadMounts();
   if (err.IsError()) return err.Push(FXCODELOC);
   if (startStop == 1) return handler.ClusterStart();
@@ -44,6 +47,10 @@ namespace cluster {
 std::string MarkerPath(const std::string& listDirectory) {
   if (!listDirectory.empty() && listDirectory.back() == '/') return listDirectory + KzBfClusterHandler::kSoftFailoverMarker;
   return listDirectory + "/" + KzBfClusterHandler::kSoftFailoverMarker;
+}
+
+bool StaysClean(bool softFailOver, const std::string& leftBehindFile) {
+  return softFailOver && ::access(leftBehindFile.c_str(), F_OK) == 0;
 }
 
 void LeftBehindBitmap(const std::string& mountPoint, const std::string& listDirectory, std::string& file,

@@ -11,8 +11,11 @@
 // are mounted, ClusterStart attaches every listed volume with a clear driver
 // bitmap, keeps a volume clean when the marker and its bitmap are there and
 // marks it dirty otherwise (its next backup is full), and registers the
-// carried records under this node's device paths. The left-behind bitmaps
-// and dirty marks are consumed by the next backup's fail-over merge.
+// carried records under this node's device paths. Before it changes
+// anything, it makes the driver hook of every volume it will mark dirty, so
+// that its next backup is full even when the mark is never saved. The
+// left-behind bitmaps and dirty marks are consumed by the next backup's
+// fail-over merge, the hooks by its bitmap step.
 //
 // Two machine-wide locks meet here: start holds the attached-volume list's
 // lock while it attaches, and registering the records takes the bitmap
@@ -41,7 +44,15 @@ class KzBfClusterHandler {
   KzBfClusterHandler() = default;
 
   CQiError LoadMounts();
-  // The node that takes the volumes over.
+  // What a start does first, before it reads the mount table: each volume
+  // it would mark dirty gets its next backup full through the driver hook
+  // of its volume key, so that a start that then fails or dies, whatever
+  // the step, leaves none of them to an incremental of this node's changes
+  // alone. A list that cannot be read hooks every device this node has
+  // registered. Failures are only logged.
+  void HookVolumesToMark();
+  // The node that takes the volumes over; HookVolumesToMark and LoadMounts
+  // come first.
   CQiError ClusterStart();
   // The node that gives them up.
   CQiError ClusterStop();
@@ -60,6 +71,9 @@ namespace cluster {
 
 // The marker's path in the attached-volume list's folder.
 std::string MarkerPath(const std::string& listDirectory);
+// Whether a start keeps a volume clean: the fail-over is soft and the
+// previous node left the volume's bitmap. Any other volume is marked dirty.
+bool StaysClean(bool softFailOver, const std::string& leftBehindFile);
 // The bitmap a stop leaves for the volume in the list's folder, and the
 // volume key that names it (the file's name without ".bmp").
 void LeftBehindBitmap(const std::string& mountPoint, const std::string& listDirectory, std::string& file,

@@ -80,8 +80,8 @@ void DecideVolume(VolumeClusterConfig& volume, const std::string& file, bool sof
                   std::string& staleFile) {
   EvDebug log;
   staleFile.clear();
+  if (cluster::StaysClean(soft, file)) return;
   const bool present = ::access(file.c_str(), F_OK) == 0;
-  if (soft && present) return;
   if (!soft) {
     log.DebugLvl(kFunction, 0, "Hard failover detected, mountpoint[%s] will be marked dirty",
                  volume.GetMountPoint().c_str());
@@ -163,9 +163,10 @@ CQiError KzBfClusterHandler::Start() {
   }
 
   // Every dirty mark is on disk before a stale bitmap goes or a driver
-  // bitmap is cleared: a start that fails or dies before then leaves the
-  // volumes as they were (untracked here, so their next backup is full), and
-  // after then their next backup is full by the mark.
+  // bitmap is cleared. A start that fails or dies before then leaves the
+  // driver tracking the volumes with this node's changes only: the hooks
+  // made before the start make their next backup full; after then the marks
+  // do as well.
   std::set<std::string> handled;
   std::list<VolumeClusterConfig> rewritten;
   struct VolumeToStart {

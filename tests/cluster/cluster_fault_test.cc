@@ -1,12 +1,16 @@
 // The writers of the attached-volume list killed at each of their file
-// changes, or failing there for want of space or by an I/O error: a hard
-// fail-over's start and a backup's fail-over merge. Whatever the point, the
-// next backup of a volume whose changes the list must carry is full.
+// changes, or failing there for want of space or by an I/O error, and a
+// start whose services fail before it gets to the list: a hard fail-over's
+// start and a backup's fail-over merge. The volume stays tracked by this
+// node's driver, as on a cluster node that backed it up before: whatever the
+// point, the next backup of a volume whose changes the list must carry is
+// full.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#include "platform/sim/fault_table.h"
 #include "support/fault_injection.h"
 #include "support/run_command.h"
 #include "tracking/cluster_test_fixtures.h"
@@ -40,20 +44,24 @@ struct ListedVolume : ClusterNode {
   }
   std::string Listed(int dirty) const { return mount + "|1048576|2|" + std::to_string(dirty) + "\n"; }
 
-  // Back to the volume listed with the dirty flag given, untracked by the
-  // driver, nothing cached and no backup taken.
+  // Back to the volume backed up on this node once (its driver tracks it,
+  // its subclient's cache is there), written to since (extent 11), and
+  // listed with the dirty flag given.
   void Reset(int dirty) {
     std::filesystem::remove_all(listDir);
     std::filesystem::remove_all(dcf);
-    std::filesystem::remove(destination);
     std::filesystem::create_directories(listDir);
     std::filesystem::create_directories(dcf);
-    WriteFile(list, Listed(dirty));
     WriteFile(monitored, Record(image, key));
     platform::KzBfDeviceStatus status;
     if (!blbsim::KzbfQuery(image, status).IsError() && status.attached) {
       EXPECT_FALSE(blbsim::KzbfDetach(image).IsError());
     }
+    std::string output;
+    EXPECT_EQ(testing_support::RunCommand(GetAndClear() + " 2>&1", &output), 0) << output;
+    std::filesystem::remove(destination);
+    WriteFile(list, Listed(dirty));
+    EXPECT_FALSE(blbsim::KzbfMarkExtents(image, {11}).IsError());
   }
 
   std::string GetAndClear() const {
@@ -102,7 +110,6 @@ TEST(ClusterFault, AMergeThatCannotSaveTheConsumedDirtyMarkLeavesTheNextBackupFu
       testing_support::FileChangingCalls(), kEveryFault, 30,
       [&] {
         node->Reset(1);  // marked dirty by a hard fail-over's start
-        EXPECT_FALSE(blbsim::KzbfAttach(node->image, 1 << 20).IsError());
         EXPECT_FALSE(blbsim::KzbfMarkExtents(node->image, {3}).IsError());
       },
       [&] { return node->GetAndClear(); },
@@ -114,4 +121,36 @@ TEST(ClusterFault, AMergeThatCannotSaveTheConsumedDirtyMarkLeavesTheNextBackupFu
         }
         node->ExpectNextBackupFull(testing_support::Describe(point));
       });
+}
+
+// The start fails at the list's temporary, or before it could get to the
+// list at all: it says so, and the volume's next backup is full.
+TEST(ClusterFault, AHardFailOverStartThatCannotMarkTheVolumeReportsItAndLeavesTheNextBackupFull) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  ListedVolume node;
+  const std::string start = std::string(CLUSTER_TOOL) + " start 2>&1";
+  const auto expectFailedStartFull = [&](const std::string& command, const std::string& why,
+                                         const char* failedCall = nullptr) {
+    node.Reset(0);
+    if (failedCall != nullptr) platform::FaultTable::Set(failedCall, 5);
+    std::string output;
+    EXPECT_NE(testing_support::RunCommand(command, &output), 0) << why << ": " << output;
+    platform::FaultTable::ClearAll();
+    node.ExpectNextBackupFull(why);
+  };
+  const std::string strace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P ";
+  for (const char* calls : {"open,openat", "write,pwrite64,writev", "fsync,fdatasync", "rename,renameat,renameat2"})
+    for (const char* error : {"ENOSPC", "EIO"})
+      expectFailedStartFull(
+          strace + node.list + ".tmp -e trace=" + calls + " -e inject=" + calls + ":error=" + error + " " + start,
+          std::string(error) + " at " + calls + " of the list's temporary");
+  expectFailedStartFull(strace + node.list + " -e trace=read -e inject=read:error=EIO " + start, "the list unread");
+  expectFailedStartFull(
+      strace + node.state.Sub("agent.db") + " -e trace=pread64,read -e inject=pread64,read:error=EIO " + start,
+      "the state database unread");
+  // The service that finds the list's folder, the mount table, the list's
+  // lock.
+  for (const char* call : {"KZPI_VornClient::getJobResultsDirectory", "KzMntTab::getAll", "KzFileLock::lock"})
+    expectFailedStartFull(start, call, call);
 }

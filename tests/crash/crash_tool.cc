@@ -12,10 +12,10 @@
 //                                               16 MiB), the bitmap file
 //                                               in FOLDER; exits 3 when the
 //                                               backup is full
-//   crash_tool scan DIR [-lsjid JOB] VOLUME=SNAPSHOT...
+//   crash_tool scan DIR [-j JOB] [-lsjid LAST] VOLUME=SNAPSHOT...
 //                                               the incremental scan of job
-//                                               101 of subclient 2/7, one
-//                                               stream, after job JOB if given
+//                                               JOB (101) of subclient 2/7,
+//                                               one stream
 //   crash_tool pseudosnap APPTYPE LEVEL DIR     job 101 of subclient 2/7
 //                                               (job-results DIR) made from
 //                                               job 55 (a synthetic full: 64),
@@ -53,13 +53,17 @@ CQiError ResetCache(const std::vector<std::string>& args) {
 
 CQiError ScanVolumes(const std::vector<std::string>& args) {
   std::vector<std::string> job = {"-a", "2:7", "-j", "101", "-t", "2", "-d", "ss1", "-jt", "tok"};
-  size_t first = 2;
-  if (args.size() > 3 && args[2] == "-lsjid") {
-    job.insert(job.end(), {args[2], args[3]});
-    first = 4;
-  }
   std::list<ScanObjects_t> volumes;
-  for (size_t i = first; i < args.size(); ++i) {
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "-j" && i + 1 < args.size()) {
+      job[3] = args[++i];
+      continue;
+    }
+    if (args[i] == "-lsjid" && i + 1 < args.size()) {
+      job.push_back(args[i]);
+      job.push_back(args[++i]);
+      continue;
+    }
     const std::string::size_type equals = args[i].find('=');
     volumes.push_back({args[i].substr(0, equals), equals == std::string::npos ? "" : args[i].substr(equals + 1)});
   }
@@ -122,8 +126,8 @@ int main(int argc, char** argv) {
   } else {
     std::fprintf(stderr,
                  "usage: crash_tool oracle-type CELL APP VOLUME | reset-cache CLIENT APP DEVICE DEVICEID SIZE | "
-                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | scan DIR [-lsjid JOB] VOLUME=SNAPSHOT... | "
-                 "pseudosnap APPTYPE LEVEL DIR\n");
+                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | "
+                 "scan DIR [-j JOB] [-lsjid LAST] VOLUME=SNAPSHOT... | pseudosnap APPTYPE LEVEL DIR\n");
     return 2;
   }
   if (!result.IsError()) return 0;

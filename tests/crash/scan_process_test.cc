@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/harness/job_info_harness.h"
+#include "platform/harness/index_harness.h"
 #include "scan/scan_test_fixtures.h"
 #include "support/fault_injection.h"
 #include "support/run_command.h"
@@ -61,6 +62,8 @@ class ScanProcess : public scan_test::ScanTest {
     }
   }
 
+  // The scan of job 101, or with the options given (another job, its last
+  // completed job).
   std::string ScanCommand(const std::vector<std::string>& order, const std::string& options = "") {
     std::string command = std::string(CRASH_TOOL) + " scan " + jr_ + options;
     for (const std::string& volume : order) command += " " + volume + "=" + snapshots_[volume];
@@ -108,31 +111,44 @@ const std::map<std::string, std::set<unsigned long>> kNextChanges = {
 
 }  // namespace
 
-TEST_F(ScanProcess, AVolumeWhoseCollectFileRunsOutOfSpaceIsBackedUpWholeByItsNextJob) {
+// Listed whole is not yet backed up: the volume stays whole in every scan,
+// re-runs and later jobs alike, until "-lsjid" names a job that listed it
+// whole as the last one completed.
+TEST_F(ScanProcess, AVolumeWhoseCollectFileRunsOutOfSpaceIsBackedUpWholeUntilAJobThatListedItWholeCompleted) {
   const std::string unavailable = testing_support::StraceUnavailable();
   if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  // The previous jobs' cumulative bitmaps are the index's business.
+  ASSERT_TRUE(blbsim::SetIndexingV2(2, 7, false));
+  const auto job = [](int id, int last) { return " -j " + std::to_string(id) + " -lsjid " + std::to_string(last); };
   SnapshotTook(kFirstChanges);
   std::string output;
   const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " + jr_ +
                               "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 ";
-  ASSERT_EQ(RunCommand(noSpace + ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  ASSERT_EQ(RunCommand(noSpace + ScanCommand(kVolumes, job(101, 100)) + " 2>&1", &output), 0) << output;
   // The two others listed and whole.
   EXPECT_EQ(Read(CollectFileManager::kListOfCollectFile),
             "/mnt/v1|" + jr_ + "/CollectInc_1.kzf|1\n/mnt/v3|" + jr_ + "/CollectInc_3.kzf|3\n");
   EXPECT_EQ(Listed(), (std::map<std::string, std::set<unsigned long>>{{"/mnt/v1", {0}}, {"/mnt/v3", {15}}}));
 
   // The next job lists the others' new changes, and all of /mnt/v2: the
-  // changes of the failed job are in no other bitmap.
-  SnapshotTook(kNextChanges);
-  ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  // changes of the failed job are in no other bitmap. So does its scan run
+  // again, a scan without "-lsjid", and the job after it, which did not
+  // complete.
   std::set<unsigned long> whole;
   for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
-  EXPECT_EQ(Listed(),
-            (std::map<std::string, std::set<unsigned long>>{{"/mnt/v1", {8}}, {"/mnt/v2", whole}, {"/mnt/v3", {4}}}));
+  const std::map<std::string, std::set<unsigned long>> v2Whole = {
+      {"/mnt/v1", {8}}, {"/mnt/v2", whole}, {"/mnt/v3", {4}}};
+  for (const std::string& scan : {job(102, 100), job(102, 100), std::string(" -j 102"), job(103, 100)}) {
+    SnapshotTook(kNextChanges);
+    ASSERT_EQ(RunCommand(ScanCommand(kVolumes, scan) + " 2>&1", &output), 0) << output;
+    EXPECT_EQ(Listed(), v2Whole) << scan;
+  }
 
-  // Backed up whole once, /mnt/v2 is an incremental again.
+  // Job 103 completed: /mnt/v2 is an incremental again.
   SnapshotTook(kFirstChanges);
-  ASSERT_EQ(RunCommand(ScanCommand(kVolumes) + " 2>&1", &output), 0) << output;
+  ASSERT_EQ(RunCommand(ScanCommand(kVolumes, job(104, 103)) + " 2>&1", &output), 0) << output;
+  EXPECT_EQ(Listed(), kFirstChanges);
+  ASSERT_EQ(RunCommand(ScanCommand(kVolumes, job(105, 104)) + " 2>&1", &output), 0) << output;
   EXPECT_EQ(Listed(), kFirstChanges);
 }
 

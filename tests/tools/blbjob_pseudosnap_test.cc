@@ -157,11 +157,19 @@ TEST_F(blbjobPseudoSnap, AMapThatCannotBeWrittenFailsTheJobWithoutItsMarker) {
       const FaultPoint point{calls, fault, 1, map + ".tmp"};
       SCOPED_TRACE(testing_support::Describe(point));
       bool struck = false;
-      EXPECT_EQ(testing_support::RunWithFault(std::string(BLBJOB_PATH) + " " + pseudoSnap, point, struck, &out), 1)
+      EXPECT_EQ(
+          testing_support::RunWithFault(std::string(BLBJOB_PATH) + " --verbose " + pseudoSnap, point, struck, &out),
+          1)
           << out;
       EXPECT_TRUE(struck);
+      // The error line names the file and the system's cause; the chain
+      // shown with --verbose names the map it was for.
+      EXPECT_NE(out.find(map + ".tmp"), std::string::npos) << out;
+      EXPECT_NE(out.find(fault == InjectedFault::kNoSpace ? "No space left on device (code=-28)"
+                                                          : "Input/output error (code=-5)"),
+                std::string::npos)
+          << out;
       EXPECT_NE(out.find("Failed to save the archive-file map [" + map + "]"), std::string::npos) << out;
-      EXPECT_NE(out.find(fault == InjectedFault::kNoSpace ? "code=-28 " : "code=-5 "), std::string::npos) << out;
       EXPECT_FALSE(testing_support::FileExists(folder + id + "_PSnapADone.kzf"));
 
       ASSERT_EQ(RunBlbjob(pseudoSnap, &out), 0) << out;
