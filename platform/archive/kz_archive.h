@@ -9,8 +9,9 @@
 // written goes back with freeBuffer. Simulated, a job's stream is the file
 // archive/job-<JOB>.stream under the state directory, records of u32 type,
 // u32 length (little-endian) and the payload (archive_stream.h reads them
-// back; `blbsim archive`). Each object counts the buffers it handed out that
-// were neither written nor freed.
+// back; `blbsim archive`), each synced before writeBuffer returns 0. Each
+// object counts the buffers it handed out that were neither written nor
+// freed.
 //
 // Faults: "KZArchive::SetFileSignatureData" (its code),
 // "KZArchive::allocateBuffer" (null), "KZArchive::writeBuffer" (its code; the

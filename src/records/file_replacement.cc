@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <vector>
 
 #include "platform/fs/fx_file.h"
+#include "platform/fs/qi_directory.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
 
@@ -18,6 +20,11 @@ CQiError Sync(const std::string& path, int flags) {
   CQiError err = FXFile::KZFlushFile(handle.get());
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
+}
+
+std::string FolderOf(const std::string& path) {
+  const FXString folder = FXPath::GetParent(path);
+  return folder.empty() ? "." : std::string(folder);
 }
 
 }  // namespace
@@ -37,8 +44,38 @@ CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& p
   }
   // The rename itself must outlive a crash too. A folder that cannot be
   // synced still holds the complete new file.
-  const FXString folder = FXPath::GetParent(path);
-  Sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  SyncFolder(FolderOf(path));
+  return err;
+}
+
+CQiError SyncFile(const std::string& path) {
+  CQiError err = Sync(path, O_RDONLY);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync %s to disk", path.c_str());
+  return err;
+}
+
+CQiError SyncFolder(const std::string& folder) {
+  CQiError err = Sync(folder, O_RDONLY | O_DIRECTORY);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync folder %s to disk", folder.c_str());
+  return err;
+}
+
+CQiError CreateFolderDurably(const std::string& folder, bool recursive) {
+  // The folders that are missing, the deepest first.
+  std::vector<std::string> missing;
+  for (std::string at = folder; !at.empty() && at != "." && at != "/" && !FXPath::DoesPathExist(at);
+       at = FXPath::GetParent(at)) {
+    missing.push_back(at);
+    if (!recursive) break;
+  }
+  if (missing.empty()) return CQiError();
+  CQiError err = CQiDirectory::Create(folder.c_str(), recursive);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  // Each new name lives in its parent; the topmost parent was there before.
+  for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
+    err = SyncFolder(FolderOf(*made));
+    if (err.IsError()) return err.Push(FXCODELOC);
+  }
   return err;
 }
 

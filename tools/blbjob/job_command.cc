@@ -42,7 +42,7 @@ bool EnsureJobKnown(const Command& command) {
   }
   // The agent makes the subclient's job-results directory before any job.
   const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
-  if (!jobResults || !platform::MakeDirectories(*jobResults)) return false;
+  if (!jobResults || !platform::MakeDirectoriesDurably(*jobResults)) return false;
   if (blbsim::FindJob(job.GetJobId())) return true;
   platform::JobRecord record;
   record.jobId = job.GetJobId();
