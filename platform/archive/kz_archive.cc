@@ -88,12 +88,14 @@ int KZArchive::writeBuffer(char* buffer, uint32_t type, uint32_t length) {
     if (n <= 0) return n < 0 ? errno : EIO;
     done += static_cast<size_t>(n);
   }
-  // A record the archive took is on its media, as the real service's is
-  // once it has acknowledged the buffer.
-  if (::fdatasync(m_nStream) != 0) return errno;
   m_mBuffers.erase(found);
   delete[] record;
   return 0;
+}
+
+int KZArchive::Commit() {
+  if (m_nStream < 0) return 0;
+  return ::fdatasync(m_nStream) == 0 ? 0 : errno;
 }
 
 void KZArchive::freeBuffer(char* buffer) {
