@@ -42,14 +42,15 @@
 #    the scan lists what the live rerun listed.
 #
 # It prints each finding and exits 1 when there is one, 77 when the machine
-# cannot run it (not root, or no loop device, strace, unshare or sqlite3). The programs: BLBSIM and BLBJOB, else built into build/normal.
-# Everything it made goes afterwards, on a failure or an interrupt too
+# cannot run it (not root, or no loop device, strace, unshare or sqlite3).
+# The programs: BLBSIM and BLBJOB, else built into build/normal. Everything
+# it made goes afterwards, on a failure or an interrupt too
 # (DURABILITY_AUDIT_KEEP=1 keeps the traces and manifests).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 helper="$root/scripts/durability_audit.py"
 skip() { echo "durability-audit: skipped: $*"; exit 77; }
-[ "$(id -u)" = 0 ] || skip "run it as root (loop devices, device mapper, mounts)"
+[ "$(id -u)" = 0 ] || skip "run it as root (loop devices, mounts, mount namespaces)"
 for tool in strace losetup unshare sqlite3 mkfs.ext4 python3; do
   command -v "$tool" >/dev/null || skip "no $tool"
 done
@@ -113,10 +114,6 @@ write gone count=1
 
 findings="$work/findings"
 : >"$findings"
-syscalls=open,openat,creat,write,pwrite64,writev,pwritev,pwritev2,ftruncate,truncate,fallocate,copy_file_range
-syscalls+=,sendfile,fsync,fdatasync,sync,syncfs,rename,renameat,renameat2,unlink,unlinkat,rmdir,mkdir,mkdirat
-syscalls+=,link,linkat,symlink,symlinkat,stat,lstat,newfstatat,statx,access,faccessat,faccessat2,getdents64
-syscalls+=,readlink,readlinkat
 
 # step NAME ARGS...: runs blbjob under strace, takes the power-loss image and
 # the live state it stands for, and audits the trace.
@@ -124,18 +121,14 @@ step() {
   local name="$1"
   shift
   echo "=== $name: blbjob $*"
-  python3 "$helper" manifest "$BLB_STATE_DIR" >"$work/$name.before.json"
-  if ! strace -f -qq -y -s 0 --seccomp-bpf -e trace="$syscalls" -o "$work/$name.trace" \
-      "$BLBJOB" "$@" >"$work/$name.out" 2>&1; then
+  if ! python3 "$helper" trace "$BLB_STATE_DIR" "$work" "$name" "$BLBJOB" "$@"; then
     cat "$work/$name.out"
     echo "durability-audit: $name failed" >&2
     exit 1
   fi
   cp --sparse=always "$work/state.img" "$work/$name.img"
-  python3 "$helper" manifest "$BLB_STATE_DIR" >"$work/$name.after.json"
   sqlite3 "$BLB_STATE_DIR/agent.db" .dump >"$work/$name.sql"
-  python3 "$helper" audit "$BLB_STATE_DIR" "$work/$name.trace" "$work/$name.before.json" \
-    "$work/$name.after.json" "$name" >>"$findings" || true
+  python3 "$helper" audit "$BLB_STATE_DIR" "$work" "$name" >>"$findings" || true
 }
 
 # on_image NAME COMMAND: runs the shell command with the state of NAME's
@@ -155,7 +148,7 @@ on_image() {
 # records of the live database.
 check_image() {
   local name="$1" next="$2"
-  python3 "$helper" reads "$BLB_STATE_DIR" "$work/$next.trace" "$work/$next.before.json" >"$work/$next.lookups"
+  python3 "$helper" reads "$BLB_STATE_DIR" "$work" "$next" >"$work/$next.lookups"
   on_image "$name" "python3 '$helper' manifest '$BLB_STATE_DIR' >'$work/$name.image.json' &&
                     sqlite3 '$BLB_STATE_DIR/agent.db' .dump >'$work/$name.image.sql'"
   python3 "$helper" compare "$work/$name.after.json" "$work/$name.image.json" "$work/$next.lookups" |

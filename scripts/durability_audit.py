@@ -1,20 +1,32 @@
 #!/usr/bin/env python3
-"""The checks of scripts/durability-audit.sh (see there for the method).
+"""Durability checks of a traced program: scripts/durability-audit.sh explains them.
 
-  durability_audit.py manifest STATE                       what STATE holds (JSON on stdout)
-  durability_audit.py audit STATE TRACE BEFORE AFTER STEP  durability findings of one traced step
-  durability_audit.py reads STATE TRACE BEFORE             what a traced step read of the earlier state
-  durability_audit.py compare LIVE IMAGE READS             those reads on a power-loss image vs live
+Each step NAME of a program keeps its files in a work folder WORK: NAME.before.json and
+NAME.after.json (manifests of the state directory STATE before and after it), NAME.trace
+(strace's) and NAME.out (its output).
 
-TRACE is the output of `strace -f -y -s 0` with the system calls that
-durability-audit.sh names; BEFORE and AFTER are manifests taken before and
-after the step. Paths in findings are relative to STATE.
+  durability_audit.py trace STATE WORK NAME COMMAND...  runs COMMAND under strace as step NAME
+  durability_audit.py audit STATE WORK NAME             the step's findings (exit 1 when any)
+  durability_audit.py reads STATE WORK NAME             what the step looked up of the earlier state
+  durability_audit.py manifest STATE                    what STATE holds (JSON on stdout)
+  durability_audit.py compare LIVE IMAGE LOOKUPS        those lookups on a power-loss image vs live
+
+Paths in findings are relative to STATE.
 """
 import hashlib
 import json
 import os
 import re
+import subprocess
 import sys
+
+# Every call that changes, syncs or looks up a file.
+TRACED_CALLS = ','.join([
+    'open', 'openat', 'creat', 'write', 'pwrite64', 'writev', 'pwritev', 'pwritev2', 'ftruncate', 'truncate',
+    'fallocate', 'copy_file_range', 'sendfile', 'fsync', 'fdatasync', 'sync', 'syncfs', 'rename', 'renameat',
+    'renameat2', 'unlink', 'unlinkat', 'rmdir', 'mkdir', 'mkdirat', 'link', 'linkat', 'symlink', 'symlinkat',
+    'stat', 'lstat', 'newfstatat', 'statx', 'access', 'faccessat', 'faccessat2', 'getdents64', 'readlink',
+    'readlinkat'])
 
 # What a later step never reads, or what its owner keeps consistent itself:
 # (pattern on the path relative to the state directory, why).
@@ -26,6 +38,9 @@ EXEMPT = [
     (re.compile(r'\.tmp\.\d+\.\d+$'), 'a temporary, renamed over its file once synced'),
     # SQLite rebuilds its shared-memory index from the write-ahead log.
     (re.compile(r'^agent\.db-shm$'), "SQLite's shared-memory index"),
+    # The fault table's change counter, shared memory of the test harness's
+    # processes: a counter lost only makes them look at the faults again.
+    (re.compile(r'^faults\.generation$'), "the fault table's change counter"),
     # The true-up's page file: every run truncates it before it reads it.
     (re.compile(r'/VolIdxHash\.kzf-Page$'), "the index fetch's page scratch"),
 ]
@@ -445,18 +460,35 @@ def load(path):
         return json.load(stream)
 
 
+def trace(state, work, name, command):
+    """Runs the command under strace as step NAME; its exit status."""
+    base = os.path.join(work, name)
+    with open(base + '.before.json', 'w') as stream:
+        json.dump(manifest(state), stream, sort_keys=True)
+    with open(base + '.out', 'w') as output:
+        return subprocess.call(['strace', '-f', '-qq', '-y', '-s', '0', '--seccomp-bpf', '-e', 'trace=' + TRACED_CALLS,
+                                '-o', base + '.trace'] + command, stdout=output, stderr=subprocess.STDOUT)
+
+
 def main(arguments):
-    if len(arguments) >= 2 and arguments[0] == 'manifest':
-        json.dump(manifest(arguments[1]), sys.stdout, indent=0, sort_keys=True)
-        return 0
-    if len(arguments) == 6 and arguments[0] == 'audit':
-        findings = audit(arguments[1], arguments[2], load(arguments[3]), load(arguments[4]), arguments[5])
+    if len(arguments) >= 5 and arguments[0] == 'trace':
+        return trace(arguments[1], arguments[2], arguments[3], arguments[4:])
+    if len(arguments) == 4 and arguments[0] == 'audit':
+        state, base = arguments[1], os.path.join(arguments[2], arguments[3])
+        after = manifest(state)
+        with open(base + '.after.json', 'w') as stream:
+            json.dump(after, stream, sort_keys=True)
+        findings = audit(state, base + '.trace', load(base + '.before.json'), after, arguments[3])
         for finding in findings:
             print(finding)
         return 1 if findings else 0
     if len(arguments) == 4 and arguments[0] == 'reads':
-        for line in reads(arguments[1], arguments[2], load(arguments[3])):
+        base = os.path.join(arguments[2], arguments[3])
+        for line in reads(arguments[1], base + '.trace', load(base + '.before.json')):
             print(line)
+        return 0
+    if len(arguments) == 2 and arguments[0] == 'manifest':
+        json.dump(manifest(arguments[1]), sys.stdout, sort_keys=True)
         return 0
     if len(arguments) == 4 and arguments[0] == 'compare':
         with open(arguments[3]) as stream:
