@@ -13,7 +13,9 @@
 // here) and "TrueUp.bmp", "Driver.bmp", "DataBlock.bmp" (raw bitmaps of the
 // volume's bitmap byte size). Collect files "CollectT_<n>.kzf" sit in the
 // true-up folder; n counts over the whole process (a job reruns in a new
-// process and resumes from what its files hold).
+// process and resumes from what its files hold). The snapshot hash file is
+// synced once written, and the volume folder once after the bitmaps, so a
+// power loss after the save takes none of them back.
 #include <atomic>
 #include <map>
 #include <memory>
