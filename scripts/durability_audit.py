@@ -41,8 +41,10 @@ EXEMPT = [
     # The fault table's change counter, shared memory of the test harness's
     # processes: a counter lost only makes them look at the faults again.
     (re.compile(r'^faults\.generation$'), "the fault table's change counter"),
-    # The true-up's page file: every run truncates it before it reads it.
+    # The true-up's page file and snapshot hash file: every run writes them
+    # anew before it reads them.
     (re.compile(r'/VolIdxHash\.kzf-Page$'), "the index fetch's page scratch"),
+    (re.compile(r'/VolSnapHash\.kzf$'), "the true-up's merged snapshot hashes, written anew by each run"),
 ]
 
 

@@ -134,8 +134,6 @@ CQiError CVolumeTrueUpHandler::MergeNegateHashCFs() {
   // The comparison reads the file next: every entry must be in it.
   err = snapTable.Close();
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to write %s", m_sSnapHashFile.c_str());
-  err = records::SyncFile(m_sSnapHashFile);
-  if (err.IsError()) return err.Push(FXCODELOC);
   return CQiError();
 }
 
@@ -183,8 +181,9 @@ CQiError CVolumeTrueUpHandler::SaveTrueUpBmpToDisk() {
       return err.Push(FXCODELOC, "Failed to save DataBlock Bitmap to disk for volume[%s], error=[%s]",
                       GetVolume().c_str(), err.AsString().c_str());
   }
-  // One sync of the volume folder for the names of the hash files and the
-  // bitmaps, whose contents their writers synced.
+  // One sync of the volume folder for the names of the index hash file and
+  // the bitmaps, whose contents their writers synced. (The snapshot hash file
+  // is nobody's later read: each run writes it anew before it compares.)
   err = records::SyncFolder(m_sVolumeFolder);
   if (err.IsError()) return err.Push(FXCODELOC);
   m_oVolume.SetTrueUpBmp(m_pNegateBmp);
