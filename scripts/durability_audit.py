@@ -467,9 +467,13 @@ def trace(state, work, name, command):
     base = os.path.join(work, name)
     with open(base + '.before.json', 'w') as stream:
         json.dump(manifest(state), stream, sort_keys=True)
+    # The leak checker of a sanitizer build cannot run under ptrace.
+    environment = dict(os.environ)
+    environment['ASAN_OPTIONS'] = environment.get('ASAN_OPTIONS', '') + ':detect_leaks=0'
     with open(base + '.out', 'w') as output:
         return subprocess.call(['strace', '-f', '-qq', '-y', '-s', '0', '--seccomp-bpf', '-e', 'trace=' + TRACED_CALLS,
-                                '-o', base + '.trace'] + command, stdout=output, stderr=subprocess.STDOUT)
+                                '-o', base + '.trace'] + command, stdout=output, stderr=subprocess.STDOUT,
+                               env=environment)
 
 
 def main(arguments):
