@@ -13,6 +13,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/services/subclient.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
 #include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/index_browse_common.h"

@@ -8,6 +8,7 @@
 #include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
 #include "platform/time/sleep.h"
+#include "records/durable_files.h"
 #include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/index_info_true_up.h"

@@ -10,7 +10,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
-#include "records/file_replacement.h"
+#include "records/durable_files.h"
 #include "scan/extent_md5.h"
 #include "scan/fsblb_hash_generator.h"
 #include "scan/last_line.h"

@@ -8,6 +8,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
 #include "records/file_replacement.h"
 #include "tracking/bitmap_words.h"
 #include "tracking/driver_cache.h"

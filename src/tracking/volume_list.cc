@@ -7,6 +7,7 @@
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
 #include "records/file_replacement.h"
 #include "tracking/subclient_cache.h"
 
