@@ -2,8 +2,10 @@
 # Installs the Debian packages the build and the tests need (only what is missing).
 set -euo pipefail
 # Tools the tests run: e2fsprogs (mkfs.ext4, dumpe2fs, debugfs), mount (losetup),
-# util-linux (blockdev), binutils (nm, c++filt for the exported-symbol check), strace (the
-# crash and read-error tests of the configuration files), p7zip-full (7z: the archive tests
+# util-linux (blockdev; unshare: the durability audit mounts its power-loss images in a mount
+# namespace of their own), binutils (nm, c++filt for the exported-symbol check), strace (the
+# crash and read-error tests of the configuration files, the durability audit), sqlite3 (the
+# durability audit compares the state database's records), p7zip-full (7z: the archive tests
 # cross-check). nlohmann-json3-dev: the harness's seeds; libarchive-dev: 7-Zip archives.
 # openssl: the extent-reading benchmark's pseudo-random image. python3: the source checks.
 packages=(cmake make g++ pkg-config libboost-dev libssl-dev libext2fs-dev e2fsprogs libsqlite3-dev sqlite3

@@ -58,9 +58,15 @@ char* KZArchive::allocateBuffer(uint32_t& size) {
 int KZArchive::OpenStream() {
   if (m_nStream >= 0) return 0;
   const std::string path = platform::ArchiveStreamPath(m_nJobId);
-  if (!platform::MakeDirectories(platform::ParentOf(path))) return errno != 0 ? errno : EIO;
+  if (!platform::MakeDirectoriesDurably(platform::ParentOf(path))) return errno != 0 ? errno : EIO;
+  const bool existed = ::access(path.c_str(), F_OK) == 0;
   m_nStream = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  return m_nStream >= 0 ? 0 : errno;
+  if (m_nStream < 0) return errno;
+  if (existed || platform::SyncFolder(platform::ParentOf(path))) return 0;
+  const int error = errno;
+  ::close(m_nStream);
+  m_nStream = -1;
+  return error;
 }
 
 int KZArchive::writeBuffer(char* buffer, uint32_t type, uint32_t length) {
@@ -85,6 +91,11 @@ int KZArchive::writeBuffer(char* buffer, uint32_t type, uint32_t length) {
   m_mBuffers.erase(found);
   delete[] record;
   return 0;
+}
+
+int KZArchive::Commit() {
+  if (m_nStream < 0) return 0;
+  return ::fdatasync(m_nStream) == 0 ? 0 : errno;
 }
 
 void KZArchive::freeBuffer(char* buffer) {

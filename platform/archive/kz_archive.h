@@ -9,8 +9,10 @@
 // written goes back with freeBuffer. Simulated, a job's stream is the file
 // archive/job-<JOB>.stream under the state directory, records of u32 type,
 // u32 length (little-endian) and the payload (archive_stream.h reads them
-// back; `blbsim archive`). Each object counts the buffers it handed out that
-// were neither written nor freed.
+// back; `blbsim archive`). A written record is in the file at once and on
+// disk from Commit on, which stands for the end of the job's phase, where the
+// real service has acknowledged the job's data. Each object counts the
+// buffers it handed out that were neither written nor freed.
 //
 // Faults: "KZArchive::SetFileSignatureData" (its code),
 // "KZArchive::allocateBuffer" (null), "KZArchive::writeBuffer" (its code; the
@@ -59,6 +61,9 @@ class KZArchive {
   void SetCopyId(uint32_t copyId) { m_nCopyId = copyId; }
   // Buffers handed out and neither written nor freed.
   size_t OutstandingBuffers() const { return m_mBuffers.size(); }
+  // Syncs the stream's records (and made the stream's name durable when the
+  // first record created it): 0, or the errno of the sync.
+  int Commit();
 
  private:
   int OpenStream();

@@ -124,7 +124,7 @@ int LoadExtents(const std::string& name, TrackedExtents& extents) {
 }
 
 int SaveExtents(const std::string& name, const TrackedExtents& extents) {
-  MakeDirectories(ExtentsFolder());
+  MakeDirectoriesDurably(ExtentsFolder());
   return WriteFileAtomically(ExtentsPath(name), SerializeTrackedRecord(kMagic, {{"name", name}}, extents))
              ? 0
              : (errno ? errno : EIO);
@@ -355,7 +355,7 @@ std::vector<std::string> SimulatedCxbf::IoctlLog() {
 }
 
 bool SimulatedCxbf::SetFsBlockSize(uint64_t size) {
-  return MakeDirectories(Folder()) && WriteFileAtomically(Folder() + "/fsblocksize", std::to_string(size) + "\n");
+  return MakeDirectoriesDurably(Folder()) && WriteFileAtomically(Folder() + "/fsblocksize", std::to_string(size) + "\n");
 }
 
 uint64_t SimulatedCxbf::FsBlockSize() {

@@ -74,7 +74,7 @@ int Load(const std::string& device, TrackedDevice& record) {
 }
 
 int Save(const TrackedDevice& record) {
-  MakeDirectories(DevicesFolder());
+  MakeDirectoriesDurably(DevicesFolder());
   return WriteFileAtomically(RecordPath(record.device), Serialize(record)) ? 0 : (errno ? errno : EIO);
 }
 
@@ -132,14 +132,16 @@ int CopyDevice(const std::string& device, const std::string& image) {
     return 0;
   });
   if (error) return error;
-  return ::fsync(out.get()) == 0 ? 0 : errno;
+  if (::fsync(out.get()) != 0) return errno;
+  // The driver's record will name the image: its name must last too.
+  return SyncFolder(ParentOf(image)) ? 0 : errno;
 }
 
 // A name no snapshot image had before: a snapshot is told from a later one
 // that got the same (reused) loop device by its image. The caller holds the
 // driver's lock.
 std::string NewImagePath() {
-  MakeDirectories(SnapsFolder());
+  MakeDirectoriesDurably(SnapsFolder());
   const std::string counter = SnapsFolder() + "/.next";
   std::string text;
   unsigned long long next = ReadWholeFile(counter, text) ? std::strtoull(text.c_str(), nullptr, 10) : 0;
@@ -177,10 +179,13 @@ std::vector<Snapshot> LoadLoose(const std::string& path) {
 }
 
 int SaveLoose(const std::string& path, const std::vector<Snapshot>& snapshots) {
-  if (snapshots.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+  if (snapshots.empty()) {
+    if (::unlink(path.c_str()) != 0) return errno == ENOENT ? 0 : errno;
+    return SyncFolder(ParentOf(path)) ? 0 : errno;
+  }
   std::string text;
   for (const Snapshot& snapshot : snapshots) text += snapshot.device + "\t" + snapshot.image + "\n";
-  MakeDirectories(ParentOf(path));
+  MakeDirectoriesDurably(ParentOf(path));
   return WriteFileAtomically(path, text) ? 0 : (errno ? errno : EIO);
 }
 

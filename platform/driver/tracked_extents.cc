@@ -155,12 +155,12 @@ bool IsDriverLoaded(const std::string& folder) {
 
 bool SetDriverLoaded(const std::string& folder, bool loaded) {
   const std::string marker = folder + "/loaded";
-  if (!loaded) return ::unlink(marker.c_str()) == 0 || errno == ENOENT;
-  return MakeDirectories(folder) && WriteFileAtomically(marker, "loaded\n");
+  if (!loaded) return (::unlink(marker.c_str()) == 0 && SyncFolder(folder)) || errno == ENOENT;
+  return MakeDirectoriesDurably(folder) && WriteFileAtomically(marker, "loaded\n");
 }
 
 DriverStateGuard::DriverStateGuard(const std::string& folder) : m_oLock(true) {
-  MakeDirectories(folder);
+  MakeDirectoriesDurably(folder);
   m_nResult = m_oLock.lock(folder + "/.lock", KzFileLock::kWrite, -1);
 }
 

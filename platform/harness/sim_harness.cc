@@ -23,10 +23,10 @@ constexpr const char* kVornServeHost = "vornserve.local";
 
 bool InitStateDir() {
   const std::string dir = platform::Settings::StateDir();
-  if (!platform::MakeDirectories(dir)) return false;
+  if (!platform::MakeDirectoriesDurably(dir)) return false;
   platform::MakeDirectories(dir + "/logs");
-  platform::MakeDirectories(dir + "/install/Base");
-  platform::MakeDirectories(dir + "/jobresults");
+  platform::MakeDirectoriesDurably(dir + "/install/Base");
+  platform::MakeDirectoriesDurably(dir + "/jobresults");
   // The registry must exist with both sections even when no value is set.
   std::string value;
   if (!GetRegistryValue("Base", "dTARVOSHOME", value) && !SetRegistryValue("Base", "dTARVOSHOME", dir + "/install"))

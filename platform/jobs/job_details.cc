@@ -14,7 +14,7 @@ std::string DetailPath(uint64_t jobId, const char* name) {
 
 bool WriteDetail(uint64_t jobId, const char* name, const std::string& contents) {
   const std::string path = DetailPath(jobId, name);
-  return MakeDirectories(ParentOf(path)) && WriteFileAtomically(path, contents);
+  return MakeDirectoriesDurably(ParentOf(path)) && WriteFileAtomically(path, contents);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ bool Storable(const std::string& section, const std::string& key, const std::str
 class FileGuard {
  public:
   explicit FileGuard(const std::string& path) {
-    MakeDirectories(ParentOf(path));
+    MakeDirectoriesDurably(ParentOf(path));
     fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) ::flock(fd_, LOCK_EX);
   }

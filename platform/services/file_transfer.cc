@@ -55,7 +55,7 @@ class SimulatedFileTransfer : public FileTransferBackend {
     std::string relative = destDir;
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
     const std::string targetDir = FXPath::Append(HostRoot(host), relative);
-    if (file.request.bCreateDestDir != 0) MakeDirectories(targetDir);
+    if (file.request.bCreateDestDir != 0) MakeDirectoriesDurably(targetDir);
     const std::string target = targetDir + "/" + name;
     if (file.request.bOverwrite == 0 && ::access(target.c_str(), F_OK) == 0)
       return FXErrorUtil::ErrorErrNo(FXCODELOC, 17, "[%s] exists on host [%s]", target.c_str(), host.c_str());

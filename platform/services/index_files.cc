@@ -29,7 +29,7 @@ class FolderIndexStore : public IndexStoreBackend {
   bool Put(const IndexFileRecord& record, const std::string& contents) override {
     if (!IsUsableHostName(record.host) || !IsPlainName(record.name)) return false;
     const std::string path = PathOf(record);
-    if (!MakeDirectories(ParentOf(path)) || !WriteFileAtomically(path, contents)) return false;
+    if (!MakeDirectoriesDurably(ParentOf(path)) || !WriteFileAtomically(path, contents)) return false;
     SqlStatement put(
         StateDb::Current(),
         (std::string("INSERT OR REPLACE INTO index_files (") + kColumns + ") VALUES (?, ?, ?, ?, ?, ?);").c_str());

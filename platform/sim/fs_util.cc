@@ -18,15 +18,38 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool MakeDirectories(const std::string& path, unsigned mode) {
+namespace {
+
+bool MakeFolders(const std::string& path, unsigned mode, bool durable) {
   if (path.empty()) return false;
   struct stat info;
   if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
   const std::string parent = ParentOf(path);
-  if (parent != path && parent != "." && parent != "/") MakeDirectories(parent, mode);
-  if (::mkdir(path.c_str(), mode) == 0) return true;
+  if (parent != path && parent != "." && parent != "/" && !MakeFolders(parent, mode, durable) && durable)
+    return false;
+  if (::mkdir(path.c_str(), mode) == 0) return !durable || SyncFolder(parent);
   // Made by someone else meanwhile: fine if it is a folder.
   return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+bool MakeDirectories(const std::string& path, unsigned mode) {
+  return MakeFolders(path, mode, false);
+}
+
+bool MakeDirectoriesDurably(const std::string& path, unsigned mode) {
+  return MakeFolders(path, mode, true);
+}
+
+bool SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return synced;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
@@ -84,7 +107,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents, u
     errno = saved;
     return false;
   }
-  return true;
+  return SyncFolder(ParentOf(path));
 }
 
 bool RemoveTree(const std::string& path) {

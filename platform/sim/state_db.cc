@@ -1,5 +1,7 @@
 #include "platform/sim/state_db.h"
 
+#include <unistd.h>
+
 #include <map>
 #include <memory>
 
@@ -74,14 +76,20 @@ std::string SqlStatement::Text(int column) const {
 bool SqlStatement::IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
 StateDb::StateDb(std::string path) : path_(std::move(path)) {
-  MakeDirectories(ParentOf(path_));
+  MakeDirectoriesDurably(ParentOf(path_));
+  const bool existed = ::access(path_.c_str(), F_OK) == 0;
   if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) == SQLITE_OK) {
     sqlite3_busy_timeout(db_, 30000);
     Exec("PRAGMA journal_mode=WAL;");
-    Exec("PRAGMA synchronous=NORMAL;");
+    // What a service acknowledged is on disk when its commit returns, as
+    // the real services' records are: each commit syncs the log (SQLite
+    // syncs the log's folder itself when it makes the log).
+    Exec("PRAGMA synchronous=FULL;");
   }
   MigrateStateSchema(db_, path_, StateSchemaVersion(), refused_);
+  // The database file itself is made here: its name must last too.
+  if (!existed && db_ != nullptr) SyncFolder(ParentOf(path_));
 }
 
 StateDb::~StateDb() { sqlite3_close(db_); }

@@ -4,7 +4,8 @@
 // Its tables are made and migrated in one place, state_schema.cc, when a
 // process first opens the database. Connections are cached per database path
 // and guarded by one mutex; a busy time-out lets several processes (a job and
-// the harness) share the file.
+// the harness) share the file. A commit is on disk when it returns (WAL with
+// synchronous=FULL), as a real service's acknowledged record is.
 #include <sqlite3.h>
 
 #include <cstdint>

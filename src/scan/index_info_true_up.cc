@@ -13,6 +13,8 @@
 #include "platform/log/ev_debug.h"
 #include "platform/services/subclient.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
+#include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/index_browse_common.h"
 #include "scan/snap_read_manager.h"
@@ -181,10 +183,14 @@ CQiError CIndexInfoTrueUp::PopulateIndexRestartInfo() {
 }
 
 CQiError CIndexInfoTrueUp::SaveIndexRestartInfo() {
+  if (m_bRestartInfoSaved) return CQiError();
   EvDebug log;
   const std::string path = FXPath::Append(m_sTrueUpFolder, kRestartFile);
-  scan::CheckedFileWriter file(path);
-  CQiError err = file.Open();
+  // The file names pages as appended: they are on disk before it is.
+  CQiError err = SyncIndexHashFiles();
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync the index hash files before %s", path.c_str());
+  scan::ReplacingFileWriter file(path);
+  err = file.Open();
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to open file %s to write Idx restart info", path.c_str());
   char number[32];
   for (const auto& entry : m_mRestartInfo) {
@@ -193,8 +199,24 @@ CQiError CIndexInfoTrueUp::SaveIndexRestartInfo() {
     log.DebugLvl(__FUNCTION__, 3, "Writing Idx restart entry, Volume[%s] ExtentId[%llu]", entry.first.c_str(),
                  entry.second);
   }
-  err = file.Close(false);
+  err = file.Commit();
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to write Idx restart info to %s", path.c_str());
+  m_bRestartInfoSaved = true;
+  return CQiError();
+}
+
+CQiError CIndexInfoTrueUp::SyncIndexHashFiles() {
+  std::set<std::string> folders;
+  for (const std::string& file : m_oUnsyncedHashFiles) {
+    CQiError err = records::SyncFile(file);
+    if (err.IsError()) return err.Push(FXCODELOC);
+    folders.insert(FXPath::GetParent(file));
+  }
+  for (const std::string& folder : folders) {
+    CQiError err = records::SyncFolder(folder);
+    if (err.IsError()) return err.Push(FXCODELOC);
+  }
+  m_oUnsyncedHashFiles.clear();
   return CQiError();
 }
 
@@ -211,6 +233,7 @@ CQiError CIndexInfoTrueUp::FetchVolumeExtentHashesForVolume(const IdxVolInfo& vo
     err = hashes.Initialize(std::ios_base::out | std::ios_base::app);
     if (err.IsError())
       return err.Push(FXCODELOC, "Failed to open Index Hash file[%s] to append", m_sIdxHashFile.c_str());
+    m_oUnsyncedHashFiles.insert(m_sIdxHashFile);
   }
   CQiError err = PrepareBrowseReq(volume);
   if (err.IsError()) return err.Push(FXCODELOC);
@@ -364,6 +387,7 @@ CQiError CIndexInfoTrueUp::ProcessBrowseResp(databrowse::BrowseResponseList& rep
   m_nLastExtentId = last;
   m_bFetchedAny = true;
   m_mRestartInfo[volume.GetVolume()] = last;
+  m_bRestartInfoSaved = false;
   return CQiError();
 }
 

@@ -8,7 +8,11 @@
 // volume after the last page it appended in full.
 //
 // "VolIdxHash.kzf" is only appended to; a rerun may therefore list extents
-// again, which the comparison tolerates. A volume whose extent view hands
+// again, which the comparison tolerates. The restart information never
+// names more than a power loss leaves: before each save the index hash files
+// appended to since the last one are synced with their folders, and the
+// file is replaced through a synced temporary. A save that would write what
+// the file already holds is left out. A volume whose extent view hands
 // back a page that does not advance past the last extent fetched ends its
 // paging there (with a log line) rather than asking for the same page
 // forever. A stop breaks the paging off between two pages.
@@ -16,6 +20,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/error/qi_error.h"
@@ -53,6 +58,9 @@ class CIndexInfoTrueUp : public CAlertableEventThread {
   CQiError DoBrowse(databrowse::BrowseResponseList& reply);
   CQiError ProcessBrowseResp(databrowse::BrowseResponseList& reply, const IdxVolInfo& volume, bool& done);
   CQiError AppendBrowseRespToIdxHashFile();
+  // Syncs the index hash files written since the last save, and their
+  // folders, once each.
+  CQiError SyncIndexHashFiles();
   // The query of the page that follows what was fetched of the volume.
   void ReplaceQuery();
 
@@ -67,6 +75,8 @@ class CIndexInfoTrueUp : public CAlertableEventThread {
   unsigned long long m_nLastExtentId = 0;
   bool m_bFetchedAny = false;  // of the current volume: m_nLastExtentId is meaningful
   bool m_bRestartInfoLoaded = false;
+  bool m_bRestartInfoSaved = false;  // and the map unchanged since
+  std::set<std::string> m_oUnsyncedHashFiles;
   unsigned long long m_nAppType = 0;
   IdxBrowseClient m_oBrowseClient;
   TarvosJobInfo m_oJobInfo;

@@ -104,6 +104,25 @@ TEST_F(IndexInfoTrueUpTest, AStopAfterAnEarlyFailureKeepsTheRestartFile) {
   EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|7\n");
 }
 
+// The restart file names pages as appended: a power loss must not leave it
+// naming pages the index hash file lost. Until the hash file is synced it is
+// not written, and then only through a synced temporary.
+TEST_F(IndexInfoTrueUpTest, TheRestartFileNamesOnlyPagesOnDisk) {
+  Queue(PageReply({{"00000000", Hash('a')}, {"00000001", Hash('b')}}));
+  platform::FaultTable::Set("FXFile::KZFlushFile", 5);
+  CapturingLog log(0);
+  ASSERT_FALSE(Fetch(2).IsError());
+  platform::FaultTable::ClearAll();
+  EXPECT_TRUE(log.Contains("Failure while saving Idx restart info"));
+  EXPECT_FALSE(testing_support::FileExists(folder_ + "/IdxRestartInfo.kzf"));
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), "00000000|" + Hash('a') + "\n00000001|" + Hash('b') + "\n");
+
+  // The rerun fetches the page again, and the restart file names it now.
+  Queue(PageReply({{"00000000", Hash('a')}, {"00000001", Hash('b')}}));
+  ASSERT_FALSE(Fetch(2).IsError());
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|1\n");
+}
+
 TEST_F(IndexInfoTrueUpTest, AReplyWithoutResponsesOrItemsEndsTheVolume) {
   databrowse::BrowseResponseList empty;
   Queue(empty.toString());

@@ -4,11 +4,12 @@
 #include <new>
 #include <thread>
 
-#include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
 #include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
 #include "platform/time/sleep.h"
+#include "records/durable_files.h"
+#include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/index_info_true_up.h"
 #include "scan/snap_read_manager.h"
@@ -73,12 +74,11 @@ CTrueUpHandler::~CTrueUpHandler() = default;
 
 CQiError CTrueUpHandler::Initialize() {
   m_sTrueUpFolder = FXPath::Append(m_sJobResultsDir, kTrueUpFolder);
-  if (!FXPath::DoesPathExist(m_sTrueUpFolder)) {
-    CQiError err = CQiDirectory::Create(m_sTrueUpFolder.c_str(), true);
-    if (err.IsError()) return err.Push(FXCODELOC);
-  }
+  // A rerun of the job resumes from what the folder holds.
+  CQiError err = records::CreateFolderDurably(m_sTrueUpFolder, true);
+  if (err.IsError()) return err.Push(FXCODELOC);
   ReadSettings();
-  CQiError err = Prepare();
+  err = Prepare();
   if (err.IsError()) return err.Push(FXCODELOC);
   return CQiError();
 }
@@ -147,6 +147,10 @@ CQiError CTrueUpHandler::Run() {
     handlers.push_back(handler);
     m_lIndexWork.emplace_back(handler->GetVolume(), handler->GetVolTrueUpFolder());
   }
+  // The volume folders the handlers made, all at once: the index thread's
+  // restart information will name what they hold.
+  CQiError synced = records::SyncFolder(m_sTrueUpFolder);
+  if (synced.IsError()) return synced.Push(FXCODELOC);
 
   std::list<CollectInfo> collects;
   for (const auto& entry : m_mVolumeToCollects)
@@ -235,6 +239,8 @@ CQiError CTrueUpHandler::Finalize() {
                     err.AsString().c_str());
   for (const auto& entry : m_mVolumeToCollects)
     for (const CollectInfo& unit : entry.second) file.Append(entry.first + "|" + unit.GetCollect() + "\n");
+  // The collect files it names, synced by their readers, are in the same
+  // folder: its sync after the rename makes their names last too.
   err = file.Commit();
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to write collect file info to %s", path.c_str());
   if (m_bInspectBitmaps) InspectBitMaps(true);

@@ -13,6 +13,11 @@
 // and every thread object is released. "VolToCFList.kzf" in the true-up
 // folder lists each work unit as "volume|collect file\n".
 //
+// A rerun of the job resumes from the true-up folder, so what it holds
+// outlives a power loss: the folder and the volume folders are synced into
+// their parents once made, and the list file's replacement syncs the folder
+// after the readers synced their collect files.
+//
 // Settings ("FileSystemAgent"): "nBlockLevelTrueUpScanReaders",
 // "nBlockLevelTrueUpReaderMode", "nBlockLevelTrueUpReaderCacheLength",
 // "nBlockLevelTrueUpIdxPageSize", "nBlockLevelTrueUpDisableDataBlocks",

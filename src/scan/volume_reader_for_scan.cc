@@ -10,6 +10,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
 #include "scan/extent_md5.h"
 #include "scan/fsblb_hash_generator.h"
 #include "scan/last_line.h"
@@ -91,8 +92,10 @@ CQiError CVolumeReaderForScan::Run() {
 CQiError CVolumeReaderForScan::Finish(CQiError result) {
   CQiError flushed = m_pCollectTable->Flush();
   if (result.IsError()) return result;
-  if (flushed.IsError()) flushed.Push(FXCODELOC);
-  return flushed;
+  if (flushed.IsError()) return flushed.Push(FXCODELOC);
+  CQiError synced = records::SyncFile(m_sCollect);
+  if (synced.IsError()) synced.Push(FXCODELOC);
+  return synced;
 }
 
 void CVolumeReaderForScan::Stop() { m_oReadHandler.Stop(); }
@@ -116,6 +119,7 @@ CQiError CVolumeReaderForScan::OpenCollect(const std::string& path, unsigned lon
       if (err.IsError()) return err.Push(FXCODELOC);
     }
   }
+  m_sCollect = path;
   m_pCollectTable.reset(new (std::nothrow) CExtentHashTable_File(path));
   if (!m_pCollectTable) return NoMemory(FXCODELOC);
   CQiError err = m_pCollectTable->Initialize(std::ios_base::out | std::ios_base::app | std::ios_base::binary);

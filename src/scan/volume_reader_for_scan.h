@@ -9,7 +9,11 @@
 // entry, which is hashed and listed again (the comparison takes an extent
 // listed twice). A last line torn by a crash is cut off first, and a file
 // whose last entry lies outside the unit's extents (another unit's file) is
-// emptied: the unit starts over. Every entry is in the file when Run returns.
+// emptied: the unit starts over. Every entry is in the file, and on disk,
+// when Run returns: the list of the true-up's collect files that names it
+// comes later, and a power loss must not take back what that list stands
+// for. A power loss in the middle of the unit loses entries from the end
+// only, which the rerun reads again.
 #include <boost/shared_ptr.hpp>
 
 #include <string>
@@ -60,12 +64,14 @@ class CVolumeReaderForScan {
   // The resume point a non-empty collect file of `size` bytes gives.
   CQiError ResumePoint(const std::string& path, unsigned long long size, unsigned long long unitExtents,
                        unsigned long long& resume);
-  // Run's end: the entries written out, the first failure reported.
+  // Run's end: the entries written out and synced, the first failure
+  // reported.
   CQiError Finish(CQiError result);
 
   scan::ReadHandlerSlot m_oReadHandler;
   boost::shared_ptr<CExtBmpIterator> m_pIterator;
   boost::shared_ptr<CFSBLBHashGenerator> m_pHashGenerator;
   boost::shared_ptr<IExtentHashTable> m_pCollectTable;
+  std::string m_sCollect;
   bool m_bInitialized = false;
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/fault_table.h"
 #include "scan/reader_test_fixtures.h"
 #include "scan/volume_reader_for_scan.h"
 
@@ -75,6 +76,20 @@ TEST_F(ScanReaderTest, AUnitFromNothingListsItsExtentsInOrderInEveryMode) {
   ASSERT_FALSE(RunUnit(reader, Unit(&none)).IsError());
   EXPECT_TRUE(testing_support::FileExists(collect_));
   EXPECT_EQ(testing_support::ReadFile(collect_), "");
+}
+
+// The list of the true-up's collect files comes after the units: a unit is
+// on disk when Run reports it done, and one that cannot be synced fails.
+TEST_F(ScanReaderTest, AUnitIsOnDiskWhenItIsDone) {
+  platform::FaultTable::Set("FXFile::KZFlushFile", 5);
+  CVolumeReaderForScan reader;
+  CQiError err = RunUnit(reader, Unit(&full_));
+  platform::FaultTable::ClearAll();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 5)) << err.AsString();
+  EXPECT_EQ(testing_support::ReadFile(collect_), Entries(16, 23));
+  // The rerun resumes from the entries, and syncs them.
+  ASSERT_FALSE(RunUnit(reader, Unit(&full_)).IsError());
+  EXPECT_EQ(testing_support::ReadFile(collect_), Entries(16, 23) + Entry(23));
 }
 
 TEST_F(ScanReaderTest, ARestartKeepsWholeEntriesAndCutsOffATornOne) {

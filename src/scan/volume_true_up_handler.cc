@@ -8,6 +8,7 @@
 #include "platform/hashing/extent_hash_table.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "records/file_replacement.h"
 #include "scan/index_info_true_up.h"
 #include "scan/true_up_hash_comparator.h"
 #include "tracking/bitmap_words.h"
@@ -180,6 +181,11 @@ CQiError CVolumeTrueUpHandler::SaveTrueUpBmpToDisk() {
       return err.Push(FXCODELOC, "Failed to save DataBlock Bitmap to disk for volume[%s], error=[%s]",
                       GetVolume().c_str(), err.AsString().c_str());
   }
+  // One sync of the volume folder for the names of the index hash file and
+  // the bitmaps, whose contents their writers synced. (The snapshot hash file
+  // is nobody's later read: each run writes it anew before it compares.)
+  err = records::SyncFolder(m_sVolumeFolder);
+  if (err.IsError()) return err.Push(FXCODELOC);
   m_oVolume.SetTrueUpBmp(m_pNegateBmp);
   m_pNegateBmp = nullptr;
   return CQiError();

@@ -13,7 +13,10 @@
 // here) and "TrueUp.bmp", "Driver.bmp", "DataBlock.bmp" (raw bitmaps of the
 // volume's bitmap byte size). Collect files "CollectT_<n>.kzf" sit in the
 // true-up folder; n counts over the whole process (a job reruns in a new
-// process and resumes from what its files hold).
+// process and resumes from what its files hold). The volume folder is
+// synced once after the bitmaps (which are synced), so a power loss after the
+// save takes none of them back; the snapshot hash file needs no sync, as
+// each run writes it anew before it reads it.
 #include <atomic>
 #include <map>
 #include <memory>

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 #include "scan/true_up_test_fixtures.h"
 #include "support/test_platform.h"
@@ -99,6 +100,23 @@ TEST_F(VolumeTrueUpTest, TheComparisonSetsTheTrueUpBitmapAndTheBitmapsAreSaved) 
   EXPECT_FALSE(testing_support::FileExists(dir + "/DataBlock.bmp"));
   ASSERT_NE(volume.GetTrueUpBmp(), nullptr);
   EXPECT_EQ(volume.GetTrueUpBmp()[0], 0x0C);
+
+  // The volume folder's new names are synced: a failing sync fails the
+  // save, which then hands no bitmap.
+  TrueUpVolInfo unsynced = Volume(kRecord13, {0x00, 0x10});
+  CVolumeTrueUpHandler third(unsynced, folder_, 1);
+  ASSERT_FALSE(third.Initialize().IsError());
+  ASSERT_FALSE(third.GenerateNegateBmp().IsError());
+  ASSERT_FALSE(third.SplitNegateBmp().IsError());
+  testing_support::WriteFile(third.GetVolumeToCollectsMapping().at("/mnt/v2")[0].GetCollect(),
+                             "00000002|" + a + "\n");
+  ASSERT_FALSE(third.MergeNegateHashCFs().IsError());
+  ASSERT_FALSE(third.CompareHash().IsError());
+  platform::FaultTable::Set("FXFile::KZFlushFile", 5);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(third.SaveTrueUpBmpToDisk(), 5));
+  platform::FaultTable::ClearAll();
+  EXPECT_EQ(unsynced.GetTrueUpBmp(), nullptr);
+  EXPECT_EQ(testing_support::ReadFile(dir + "/VolSnapHash.kzf"), "00000002|" + a + "\n");
 
   // A snapshot table whose third entry is torn fails the comparison.
   CVolumeTrueUpHandler again(volume, folder_, 1);

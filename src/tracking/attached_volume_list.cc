@@ -42,7 +42,11 @@ CAttachedVolumeList::CAttachedVolumeList(bool bLock) {
     throw KzException("Failed to retrieve job results directory for VM " + client + " from registry", kConstructor,
                       kSourceName, __LINE__, -1);
   m_sConfigDir = *jobResults + "/.BlockLevel";
+  const bool existed = FXPath::DoesPathExist(m_sConfigDir);
   CQiError made = FXFolder::CreateFoldersIteratively(m_sConfigDir.c_str());
+  // The list written into the folder is synced; the folder's own name must
+  // outlive a power loss too.
+  if (!made.IsError() && !existed) made = records::SyncFolder(*jobResults);
   if (made.IsError())
     throw KzException("Failed to create config directory. Error : " + made.AsString(), kConstructor, kSourceName,
                       __LINE__, -1);

@@ -5,10 +5,10 @@
 
 #include "platform/config/kz_client.h"
 #include "platform/fs/fx_file.h"
-#include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
 #include "platform/registry/kz_platform_info.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
 #include "records/file_replacement.h"
 #include "tracking/bitmap_words.h"
 #include "tracking/driver_cache.h"
@@ -53,7 +53,7 @@ CQiError CSubclientCache::Initialize(uint64_t bitmapSize, const VolumeConfig& re
   if (err.IsError()) return err.Push(FXCODELOC);
   m_sFolder = FXString::Format("%s%s%s%s%lld_%lld", m_sFolder.c_str(), "/", ".BlockLevel", "/", record.ClientId(),
                                record.AppId());
-  err = CQiDirectory::Create(m_sFolder.c_str(), true);
+  err = records::CreateFolderDurably(m_sFolder, true);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to create config directory, ConfigDir=%s", m_sFolder.c_str());
   return err;
 }

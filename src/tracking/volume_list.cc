@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "platform/fs/fx_file.h"
-#include "platform/fs/qi_directory.h"
 #include "platform/log/ev_debug.h"
 #include "platform/text/fx_string.h"
+#include "records/durable_files.h"
 #include "records/file_replacement.h"
 #include "tracking/subclient_cache.h"
 
@@ -25,7 +25,7 @@ CQiError NotFound(const FXCodeLocation& location, long long cell, long long clie
 CQiError CVolumeList::Initialize(const std::string& folder) {
   m_sFolder = folder;
   m_sFilePath = folder;
-  CQiError err = CQiDirectory::Create(folder.c_str(), true);
+  CQiError err = records::CreateFolderDurably(folder, true);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to create config directory, ConfigDir=%s", folder.c_str());
   m_sFilePath = FXPath::Append(m_sFilePath, kFileName);
   return err;

@@ -202,7 +202,7 @@ CQiError WriteHashFile(uint64_t jobId, std::vector<HashLine>& lines) {
   std::string text;
   for (const HashLine& line : lines) text += line.text + "\n";
   const std::string path = HashFilePath(jobId);
-  if (!platform::MakeDirectories(ReportFolder(jobId)) || !platform::WriteFileAtomically(path, text))
+  if (!platform::MakeDirectoriesDurably(ReportFolder(jobId)) || !platform::WriteFileAtomically(path, text))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot write [%s]", path.c_str());
   return CQiError();
 }

@@ -50,7 +50,7 @@ CQiError EnsureJobKnown(const Command& command) {
   if (!jobResults)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "Subclient %llu:%llu has no job-results directory", cellId,
                                    appId);
-  if (!platform::MakeDirectories(*jobResults))
+  if (!platform::MakeDirectoriesDurably(*jobResults))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the job-results directory [%s]", jobResults->c_str());
   if (blbsim::FindJob(job.GetJobId())) return CQiError();
   platform::JobRecord record;

@@ -61,6 +61,12 @@ CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
   CBLBJRForJobBackupHandler handler(*jobResults, appGuid, &archive, &jobCtrl, static_cast<unsigned long>(client->osId),
                                     indexV2);
   CQiError error = handler.Run();
+  // The phase ends here: what the archive took must outlive a power loss.
+  if (!error.IsError()) {
+    if (const int failed = archive.Commit())
+      error = FXErrorUtil::ErrorErrNo(FXCODELOC, failed, "cannot sync the archive stream of job %llu",
+                                      static_cast<unsigned long long>(job.GetJobId()));
+  }
   summary.seconds = clock.Seconds();
   const size_t itemsAfter = StreamItems(job.GetJobId());
   summary.items = itemsAfter > itemsBefore ? itemsAfter - itemsBefore : 0;

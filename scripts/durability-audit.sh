@@ -1,0 +1,216 @@
+#!/bin/bash
+# Checks, as root, that what the library and the simulated services leave
+# for a later step survives a power loss: a full `blbjob run`, an incremental
+# `run`, a `pseudosnap` (and its rerun), a `snapshot`, a `scan --trueup` (and
+# its rerun) and a `release`, each under `strace -f`, with the state
+# directory on an ext4 of its own loop device.
+#
+# 1. The trace of each step (scripts/durability_audit.py audit): no file of
+#    the state directory is renamed into place without its content synced,
+#    left written in place without a sync, or created, renamed or removed in
+#    a folder that is not synced afterwards. Logs, lock files, hook files,
+#    temporaries, scratch under the state directory's tmp, SQLite's own log
+#    and index and the true-up's page scratch aside (EXEMPT in the helper,
+#    each with its reason).
+#
+# 2. A power-loss image after each step. The state's ext4 lives on a loop
+#    device over a sparse file, without direct I/O: what the file system
+#    sends to the device lands in the backing file (through the host's page
+#    cache, which a read of the file sees), and nothing else does. Right after
+#    the step, with nothing synced since it ended and no process using the
+#    state, the backing file is copied as it is: the copy holds exactly what
+#    the file system had sent to its device, which is what the step synced and
+#    whatever write-back happened to send; what was still in the file
+#    system's page cache or in its running journal transaction is missing, as
+#    after a power cut. (No freeze, no sync, no drop of caches: each would
+#    send that to the device first.) So that nothing but a sync sends it, the
+#    file system is mounted with commit=300 (no journal commit on a timer
+#    during the steps, which take seconds; the kernel's 30-second dirty-page
+#    expiry sends no data of a step before its copy either, and data it sends
+#    later lands in blocks the committed journal does not give to any file, or
+#    overwrites a file in place as a cut mid-write would) and with
+#    noauto_da_alloc (no flush of a file's data when a file is renamed over
+#    it: the writer's own sync must make such a rename safe).
+#    The copy is then attached to a loop device of its own and mounted (the
+#    journal is replayed, as at the next boot) at the live state's place, in
+#    a mount namespace of its own, so that the state's absolute paths lead
+#    into the image: every file the next step read is there with the live
+#    content, every folder it listed holds the same names, every name it
+#    found missing is still missing, and the state database dumps the same
+#    records as the live one. On the pseudo-snap's image a pseudo-snap rerun
+#    finds its marker and registers nothing; on the true-up's image a rerun of
+#    the scan lists what the live rerun listed.
+#
+# It prints each finding and exits 1 when there is one, 77 when the machine
+# cannot run it (not root, or no loop device, strace, unshare or sqlite3).
+# The programs: BLBSIM and BLBJOB, else built into build/normal. Everything
+# it made goes afterwards, on a failure or an interrupt too
+# (DURABILITY_AUDIT_KEEP=1 keeps the traces and manifests).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+helper="$root/scripts/durability_audit.py"
+skip() { echo "durability-audit: skipped: $*"; exit 77; }
+[ "$(id -u)" = 0 ] || skip "run it as root (loop devices, mounts, mount namespaces)"
+for tool in strace losetup unshare sqlite3 mkfs.ext4 python3; do
+  command -v "$tool" >/dev/null || skip "no $tool"
+done
+[ -e /dev/loop-control ] || skip "no loop devices"
+if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
+  "$root/scripts/install-deps.sh"
+  cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$root/build/normal" -j 4 --target blbsim blbjob
+  BLBSIM="$root/build/normal/tools/blbsim/blbsim"
+  BLBJOB="$root/build/normal/tools/blbjob/blbjob"
+fi
+
+work="$(mktemp -d /var/tmp/blb-durability.XXXXXX)"
+state_mount="$work/state-fs"
+export BLB_STATE_DIR="$state_mount/state"
+volume="$work/volume"
+state_loop="" volume_loop="" image_loop="" state_mounted=0 volume_mounted=0
+job_args() { echo "-a 2:7 -j $1 -t $2 -d stow1 -jt TOK$1${3:+ -lsjid $3}"; }
+
+cleanup() {
+  set +e
+  for job in 1001 1002 1004; do "$BLBJOB" release -- $(job_args $job 1) >/dev/null 2>&1; done
+  [ -n "$image_loop" ] && losetup -d "$image_loop"
+  [ "$volume_mounted" = 1 ] && "$root/scripts/unmount.sh" "$volume"
+  [ -n "$volume_loop" ] && "$BLBSIM" kzbf detach "$volume_loop" >/dev/null 2>&1
+  [ "$state_mounted" = 1 ] && umount "$state_mount"
+  [ -n "$state_loop" ] && losetup -d "$state_loop"
+  [ -n "$volume_loop" ] && losetup -d "$volume_loop"
+  if [ -n "${DURABILITY_AUDIT_KEEP:-}" ]; then
+    echo "durability-audit: traces, manifests and images kept in $work"
+    rm -f "$work"/*.img
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The state: ext4 on a loop device of its own.
+truncate -s 512M "$work/state.img"
+state_loop="$(losetup -f --show "$work/state.img")"
+mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$state_loop"
+state_options=commit=300,noauto_da_alloc
+mkdir "$state_mount"
+mount -o "$state_options" "$state_loop" "$state_mount"
+state_mounted=1
+"$BLBSIM" init "$BLB_STATE_DIR" >/dev/null
+"$BLBSIM" subclient 2 7 2 >/dev/null
+
+# The volume backed up: ext4 on a loop device of its own.
+truncate -s 48M "$work/volume.img"
+volume_loop="$(losetup -f --show "$work/volume.img")"
+mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$volume_loop"
+mkdir "$volume"
+mount "$volume_loop" "$volume"
+volume_mounted=1
+write() { dd if=/dev/urandom of="$volume/$1" bs=1M "${@:2}" status=none; sync -f "$volume"; }
+write a count=8
+write gone count=1
+
+findings="$work/findings"
+: >"$findings"
+
+# step NAME ARGS...: runs blbjob under strace, takes the power-loss image and
+# the live state it stands for, and audits the trace.
+step() {
+  local name="$1"
+  shift
+  echo "=== $name: blbjob $*"
+  if ! python3 "$helper" trace "$BLB_STATE_DIR" "$work" "$name" "$BLBJOB" "$@"; then
+    cat "$work/$name.out"
+    echo "durability-audit: $name failed" >&2
+    exit 1
+  fi
+  cp --sparse=always "$work/state.img" "$work/$name.img"
+  sqlite3 "$BLB_STATE_DIR/agent.db" .dump >"$work/$name.sql"
+  python3 "$helper" audit "$BLB_STATE_DIR" "$work" "$name" >>"$findings" || true
+}
+
+# on_image NAME COMMAND: runs the shell command with the state of NAME's
+# power-loss image mounted at the state's place.
+on_image() {
+  cp --sparse=always "$work/$1.img" "$work/replay.img"
+  image_loop="$(losetup -f --show "$work/replay.img")"
+  local status=0
+  unshare --mount --propagation private bash -c \
+    "mount -o $state_options '$image_loop' '$state_mount' && $2" || status=$?
+  losetup -d "$image_loop"
+  image_loop=""
+  return "$status"
+}
+
+# check_image NAME NEXT: NAME's image holds what step NEXT looked up and the
+# records of the live database.
+check_image() {
+  local name="$1" next="$2"
+  python3 "$helper" reads "$BLB_STATE_DIR" "$work" "$next" >"$work/$next.lookups"
+  on_image "$name" "python3 '$helper' manifest '$BLB_STATE_DIR' >'$work/$name.image.json' &&
+                    sqlite3 '$BLB_STATE_DIR/agent.db' .dump >'$work/$name.image.sql'"
+  python3 "$helper" compare "$work/$name.after.json" "$work/$name.image.json" "$work/$next.lookups" |
+    sed "s/^/$name: power-loss image: /" >>"$findings" || true
+  if ! cmp -s "$work/$name.sql" "$work/$name.image.sql"; then
+    echo "$name: power-loss image: the state database differs from the live one:" >>"$findings"
+    diff "$work/$name.sql" "$work/$name.image.sql" | head -n 20 >>"$findings" || true
+  fi
+}
+
+step full run --volume "$volume" --streams 2 -- $(job_args 1001 1)
+write a count=1 seek=3 conv=notrunc
+write b count=2
+rm "$volume/gone"
+sync -f "$volume"
+step incremental run --volume "$volume" --streams 2 -- $(job_args 1002 2 1001)
+check_image full incremental
+step pseudosnap pseudosnap --snap-job 1002 -- $(job_args 1003 1)
+check_image incremental pseudosnap
+step pseudosnap-rerun pseudosnap --snap-job 1002 -- $(job_args 1003 1)
+check_image pseudosnap pseudosnap-rerun
+
+# On the pseudo-snap's image a rerun finds the marker and registers nothing.
+marker="$(sed -n 's/^pseudosnap .* marker=\([^ ]*\) .*/\1/p' "$work/pseudosnap.out")"
+on_image pseudosnap "'$BLBSIM' afile list >'$work/afiles.before' &&
+                     '$BLBJOB' pseudosnap --snap-job 1002 -- $(job_args 1003 1) >'$work/image-rerun.out' 2>&1 &&
+                     '$BLBSIM' afile list >'$work/afiles.after'" ||
+  echo "pseudosnap: power-loss image: the pseudo-snap rerun failed: $(cat "$work/image-rerun.out")" >>"$findings"
+if ! grep -q "^pseudosnap job=1003 .* afiles= marker=$marker " "$work/image-rerun.out" ||
+   ! cmp -s "$work/afiles.before" "$work/afiles.after"; then
+  echo "pseudosnap: power-loss image: the rerun did not find its marker [$marker] or registered" \
+       "archive files: $(cat "$work/image-rerun.out")" >>"$findings"
+fi
+
+# A change the driver lost, for the true-up to find.
+write a count=1 seek=6 conv=notrunc
+"$BLBSIM" kzbf bitmap "$volume_loop" clear >/dev/null
+step snapshot snapshot --volume "$volume" -- $(job_args 1004 2 1002)
+check_image pseudosnap-rerun snapshot
+step trueup scan --trueup --streams 2 -- $(job_args 1004 2 1002)
+check_image snapshot trueup
+step trueup-rerun scan --trueup --streams 2 -- $(job_args 1004 2 1002)
+check_image trueup trueup-rerun
+
+# On the true-up's image a rerun of the scan lists what the live rerun did.
+listing() {
+  local folder="$BLB_STATE_DIR/jobresults/2/7"
+  echo "cat '$folder/ListOfCollect.txt' | cut -d'|' -f2 | sort | while read -r f; do cat \"\$f\"; done | sort"
+}
+bash -c "$(listing)" >"$work/trueup.live.listing"
+on_image trueup "'$BLBJOB' scan --trueup --streams 2 -- $(job_args 1004 2 1002) >'$work/image-trueup.out' 2>&1 &&
+                 $(listing) >'$work/trueup.image.listing'" ||
+  echo "trueup: power-loss image: the scan rerun failed: $(cat "$work/image-trueup.out")" >>"$findings"
+if ! cmp -s "$work/trueup.live.listing" "$work/trueup.image.listing"; then
+  echo "trueup: power-loss image: the scan rerun lists other extents than the live rerun" >>"$findings"
+fi
+
+step release release -- $(job_args 1004 2 1002)
+
+if [ -s "$findings" ]; then
+  echo "=== findings"
+  cat "$findings"
+  exit 1
+fi
+echo "=== no findings"
