@@ -9,7 +9,7 @@ namespace platform {
 
 bool LogIndexRequest(const char* call, const CNMessageBase& request, int result,
                      const std::vector<CNMessageBase>& replies) {
-  SqlStatement log(StateDb::Current(),
+  SqlStatement log(StateDb::CurrentForLogs(),
                    "INSERT INTO index_requests (pid, call, result, responses, items, request) "
                    "VALUES (?, ?, ?, ?, ?, ?);");
   log.Bind(1, static_cast<long long>(::getpid())).Bind(2, std::string(call)).Bind(3, result);

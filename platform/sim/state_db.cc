@@ -75,7 +75,7 @@ std::string SqlStatement::Text(int column) const {
 
 bool SqlStatement::IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
-StateDb::StateDb(std::string path) : path_(std::move(path)) {
+StateDb::StateDb(std::string path, Commits commits) : path_(std::move(path)) {
   MakeDirectoriesDurably(ParentOf(path_));
   const bool existed = ::access(path_.c_str(), F_OK) == 0;
   if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -85,7 +85,7 @@ StateDb::StateDb(std::string path) : path_(std::move(path)) {
     // What a service acknowledged is on disk when its commit returns, as
     // the real services' records are: each commit syncs the log (SQLite
     // syncs the log's folder itself when it makes the log).
-    Exec("PRAGMA synchronous=FULL;");
+    Exec(commits == Commits::kSynced ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
   }
   MigrateStateSchema(db_, path_, StateSchemaVersion(), refused_);
   // The database file itself is made here: its name must last too.
@@ -108,21 +108,27 @@ std::map<std::string, std::unique_ptr<StateDb>>& Cache() {
 
 }  // namespace
 
-StateDb& StateDb::Current() {
-  const std::string path = Settings::StatePath("agent.db");
+StateDb& StateDb::Current() { return Open(Settings::StatePath("agent.db"), Commits::kSynced); }
+
+StateDb& StateDb::CurrentForLogs() { return Open(Settings::StatePath("agent.db"), Commits::kUnsynced); }
+
+StateDb& StateDb::Open(const std::string& path, Commits commits) {
+  const std::string key = commits == Commits::kSynced ? path : path + "#logs";
   std::lock_guard<std::mutex> guard(CacheMutex());
-  auto found = Cache().find(path);
+  auto found = Cache().find(key);
   if (found != Cache().end()) return *found->second;
-  std::unique_ptr<StateDb> opened(new StateDb(path));
+  std::unique_ptr<StateDb> opened(new StateDb(path, commits));
   // A refused database is not kept: once it is replaced (init --reset), the
   // next call opens the new one.
   if (!opened->refused_.empty()) throw StateDbError(opened->refused_);
-  return *Cache().emplace(path, std::move(opened)).first->second;
+  return *Cache().emplace(key, std::move(opened)).first->second;
 }
 
 void StateDb::CloseCurrent() {
+  const std::string path = Settings::StatePath("agent.db");
   std::lock_guard<std::mutex> guard(CacheMutex());
-  Cache().erase(Settings::StatePath("agent.db"));
+  Cache().erase(path);
+  Cache().erase(path + "#logs");
 }
 
 bool StateDb::Exec(const std::string& sql) {

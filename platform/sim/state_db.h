@@ -66,6 +66,11 @@ class StateDb {
   // this build's schema) on first use. Throws StateDbError when the database
   // is refused.
   static StateDb& Current();
+  // The same database through a connection whose commits are not synced
+  // one by one: for the harness's own request logs, which no service
+  // acknowledged. A later synced commit of any connection still takes them
+  // to disk, in order.
+  static StateDb& CurrentForLogs();
   // Closes the current state directory's connection, so its files can be
   // removed. Only for a process that holds no reference to it.
   static void CloseCurrent();
@@ -84,7 +89,9 @@ class StateDb {
   const std::string& Path() const { return path_; }
 
  private:
-  explicit StateDb(std::string path);
+  enum class Commits { kSynced, kUnsynced };
+  static StateDb& Open(const std::string& path, Commits commits);
+  StateDb(std::string path, Commits commits);
   std::string path_;
   sqlite3* db_ = nullptr;
   std::recursive_mutex mutex_;
