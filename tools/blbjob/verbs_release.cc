@@ -39,7 +39,7 @@ int Release(const tools::Args& args) {
       if (other.snapshot == released) other.snapshot.clear();
   }
   if (!blbsim::SetJobVolumes(jobId, volumes)) {
-    tools::PrintError("cannot record the job's volumes",
+    tools::PrintError("cannot record which snapshots were released",
                       platform::StateDbFailure(FXCODELOC, "Cannot store the volumes of job %llu",
                                                static_cast<unsigned long long>(jobId)));
     status = 1;
