@@ -136,10 +136,11 @@ class Volume {
 };
 
 // Told in the run's context, above the results.
-const bool kColdReadsTold = (benchmark::AddCustomContext(
-                                 "reads", "cold: the loop device's buffers flushed and the image's pages dropped "
-                                          "before every pass, md5sum and dd iflag=direct"),
-                             true);
+const bool kColdReadsTold =
+    (benchmark::AddCustomContext("reads",
+                                 "cold: the loop device's buffers flushed and the image's pages dropped "
+                                 "before every pass, md5sum and dd iflag=direct"),
+     true);
 
 // Reads a whole collect file; the number of extents, or -1 on a failure.
 long long ReadAll(Volume& volume, const boost::shared_ptr<KzDeviceReader>& shared, uint64_t extentSize,

@@ -355,7 +355,8 @@ std::vector<std::string> SimulatedCxbf::IoctlLog() {
 }
 
 bool SimulatedCxbf::SetFsBlockSize(uint64_t size) {
-  return MakeDirectoriesDurably(Folder()) && WriteFileAtomically(Folder() + "/fsblocksize", std::to_string(size) + "\n");
+  return MakeDirectoriesDurably(Folder()) &&
+         WriteFileAtomically(Folder() + "/fsblocksize", std::to_string(size) + "\n");
 }
 
 uint64_t SimulatedCxbf::FsBlockSize() {

@@ -96,8 +96,8 @@ std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, c
   if (!CumulativeBitmapNames(folder, bitmaps, why)) return std::nullopt;
   ScratchFolder scratch;
   if (scratch.Path().empty()) {
-    Refuse(why, "cannot make a scratch folder in " + platform::Settings::StatePath("tmp") + ": " +
-                    std::strerror(errno));
+    Refuse(why,
+           "cannot make a scratch folder in " + platform::Settings::StatePath("tmp") + ": " + std::strerror(errno));
     return std::nullopt;
   }
   C7zip zip("", C7zip::kFormat7z);

@@ -111,7 +111,8 @@ class ArMgrClientAPI {
   int convertCopyIdToCopyPrecedence(uint32_t archGroupId, uint32_t copyId, uint32_t& copyPrecedence);
   // In ascending job order: the jobs of the application and cell below the
   // current one whose own snapshot record is stored and that no stored
-  // clone names as its snapshot job; a clone's job is no snapshot job. 0; 87 for a missing argument or reply.
+  // clone names as its snapshot job; a clone's job is no snapshot job. 0; 87
+  // for a missing argument or reply.
   int getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret);
 };
 

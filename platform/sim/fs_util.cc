@@ -25,8 +25,7 @@ bool MakeFolders(const std::string& path, unsigned mode, bool durable) {
   struct stat info;
   if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
   const std::string parent = ParentOf(path);
-  if (parent != path && parent != "." && parent != "/" && !MakeFolders(parent, mode, durable) && durable)
-    return false;
+  if (parent != path && parent != "." && parent != "/" && !MakeFolders(parent, mode, durable) && durable) return false;
   if (::mkdir(path.c_str(), mode) == 0) return !durable || SyncFolder(parent);
   // Made by someone else meanwhile: fine if it is a folder.
   return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);

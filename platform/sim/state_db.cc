@@ -108,9 +108,13 @@ std::map<std::string, std::unique_ptr<StateDb>>& Cache() {
 
 }  // namespace
 
-StateDb& StateDb::Current() { return Open(Settings::StatePath("agent.db"), Commits::kSynced); }
+StateDb& StateDb::Current() {
+  return Open(Settings::StatePath("agent.db"), Commits::kSynced);
+}
 
-StateDb& StateDb::CurrentForLogs() { return Open(Settings::StatePath("agent.db"), Commits::kUnsynced); }
+StateDb& StateDb::CurrentForLogs() {
+  return Open(Settings::StatePath("agent.db"), Commits::kUnsynced);
+}
 
 StateDb& StateDb::Open(const std::string& path, Commits commits) {
   const std::string key = commits == Commits::kSynced ? path : path + "#logs";

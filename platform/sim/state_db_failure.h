@@ -12,9 +12,10 @@ namespace platform {
 // last, with SQLite's result code and message at that moment.
 void NoteStateDbFailure(sqlite3* db, int result);
 
-// "<what, formatted>: <SQLite's message> [<database file>]" with the errno of the last
-// failure noted on this thread (ENOSPC for a full disk, the system's errno of
-// a failed read or write, else EIO); EIO and "no failure noted" when none was.
+// "<what, formatted>: <SQLite's message> [<database file>]" with the errno
+// of the last failure noted on this thread (ENOSPC for a full disk, the
+// system's errno of a failed read or write, else EIO); EIO and "no failure
+// noted" when none was.
 CQiError StateDbFailure(const FXCodeLocation& location, const char* format, ...) KZ_PRINTF_FORMAT(2, 3);
 
 }  // namespace platform

@@ -21,9 +21,10 @@ class CAscii85 {
   // the first "~>" after it. Anything else (no markers, text after the end
   // marker, whitespace, a character outside the alphabet, "z" inside a
   // group, a group above 2^32 - 1, a last group of one character) is
-  // refused with 774 (fault "CAscii85::Decode"). The decoded bytes replace `bytes`; after a
-  // refusal `bytes` holds the groups decoded before the fault, which is what
-  // a reader writing "as far as the decoder yields" gets.
+  // refused with 774 (fault "CAscii85::Decode"). The decoded bytes replace
+  // `bytes`; after a refusal `bytes` holds the groups decoded before the
+  // fault, which is what a reader writing "as far as the decoder yields"
+  // gets.
   static CQiError Decode(const char* text, size_t length, std::string& bytes);
   static CQiError Decode(const std::string& text, std::string& bytes) {
     return Decode(text.data(), text.size(), bytes);

@@ -25,12 +25,9 @@ TEST(Ascii85, ChunksRoundTripAnyBytes) {
   for (int i = 0; i < 256; ++i) every[i] = static_cast<char>(i);
   // Known texts of other Adobe-form encoders, then random bytes with zero
   // groups, of every tail length.
-  std::vector<std::pair<std::string, std::string>> cases = {{"Man ", "<~9jqo^~>"},
-                                                            {std::string("\0\0\0\0\xff", 5), "<~zrr~>"},
-                                                            {"\xff\xff\xff", "<~s8W*~>"},
-                                                            {"", "<~~>"},
-                                                            {std::string("\x5B\xFF\x00\x00", 4), "<~>Q4['~>"},
-                                                            {every, ""}};
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"Man ", "<~9jqo^~>"}, {std::string("\0\0\0\0\xff", 5), "<~zrr~>"},       {"\xff\xff\xff", "<~s8W*~>"},
+      {"", "<~~>"},          {std::string("\x5B\xFF\x00\x00", 4), "<~>Q4['~>"}, {every, ""}};
   std::mt19937 random(85);
   for (size_t length : {1, 2, 3, 9, 70001}) {
     std::string bytes(length, '\0');

@@ -2,6 +2,8 @@
 // collect file, resumed after a crash (a torn last entry, a complete one
 // without its line feed, another unit's file), one reader serving unit after
 // unit.
+#include "scan/volume_reader_for_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +11,6 @@
 
 #include "platform/sim/fault_table.h"
 #include "scan/reader_test_fixtures.h"
-#include "scan/volume_reader_for_scan.h"
 
 namespace {
 

@@ -108,8 +108,7 @@ TEST_F(VolumeTrueUpTest, TheComparisonSetsTheTrueUpBitmapAndTheBitmapsAreSaved) 
   ASSERT_FALSE(third.Initialize().IsError());
   ASSERT_FALSE(third.GenerateNegateBmp().IsError());
   ASSERT_FALSE(third.SplitNegateBmp().IsError());
-  testing_support::WriteFile(third.GetVolumeToCollectsMapping().at("/mnt/v2")[0].GetCollect(),
-                             "00000002|" + a + "\n");
+  testing_support::WriteFile(third.GetVolumeToCollectsMapping().at("/mnt/v2")[0].GetCollect(), "00000002|" + a + "\n");
   ASSERT_FALSE(third.MergeNegateHashCFs().IsError());
   ASSERT_FALSE(third.CompareHash().IsError());
   platform::FaultTable::Set("FXFile::KZFlushFile", 5);

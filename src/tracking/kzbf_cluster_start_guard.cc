@@ -39,37 +39,40 @@ bool KeysToMark(std::set<std::string>& keys) {
   return true;
 }
 
+// Runs the body; an exception it throws is logged after the text and makes
+// the result false. Nothing here may keep the start from going on.
+template <class Body>
+bool WithExceptionsLogged(const char* text, Body&& body) {
+  EvDebug log;
+  try {
+    return body();
+  } catch (const KzException& exception) {
+    log.DebugLvl(kFunction, -1, "%s: %s", text, exception.getMessage());
+  } catch (const std::exception& exception) {
+    log.DebugLvl(kFunction, -1, "%s: %s", text, exception.what());
+  }
+  return false;
+}
+
 }  // namespace
 
 void KzBfClusterHandler::HookVolumesToMark() {
   EvDebug log;
-  try {
-    std::set<std::string> keys;
-    bool listed = false;
-    try {
-      listed = KeysToMark(keys);
-    } catch (const KzException& exception) {
-      log.DebugLvl(kFunction, -1, "%s", exception.getMessage());
-    } catch (const std::exception& exception) {
-      log.DebugLvl(kFunction, -1, "%s", exception.what());
-    }
-    if (listed && keys.empty()) return;
-    // What the list would name is among the registrations.
-    if (!listed)
-      log.DebugLvl(kFunction, -1, "Cluster volume config not readable, every registered device will be backed up full");
+  std::set<std::string> keys;
+  const bool listed = WithExceptionsLogged("Cluster volume config not readable", [&] { return KeysToMark(keys); });
+  if (listed && keys.empty()) return;
+  // What the list would name is among the registrations.
+  if (!listed)
+    log.DebugLvl(kFunction, -1, "Cluster volume config not readable, every registered device will be backed up full");
+  constexpr const char* kFailed = "Failed to make the next backups of the volumes to start full";
+  WithExceptionsLogged(kFailed, [&] {
     std::string folder;
     KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
     CBlockLevelBitmapHandler handler;
     CQiError err = handler.Initialize(folder);
     if (!err.IsError())
       err = listed ? handler.HookDevicesForFullBackup(keys) : handler.HookRegisteredDevicesForFullBackup();
-    if (err.IsError())
-      log.DebugLvl(kFunction, -1, "Failed to make the next backups of the volumes to start full, error=%s",
-                   err.AsString().c_str());
-  } catch (const KzException& exception) {
-    log.DebugLvl(kFunction, -1, "Failed to make the next backups of the volumes to start full: %s",
-                 exception.getMessage());
-  } catch (const std::exception& exception) {
-    log.DebugLvl(kFunction, -1, "Failed to make the next backups of the volumes to start full: %s", exception.what());
-  }
+    if (err.IsError()) log.DebugLvl(kFunction, -1, "%s, error=%s", kFailed, err.AsString().c_str());
+    return !err.IsError();
+  });
 }

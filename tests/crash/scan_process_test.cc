@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include "platform/harness/job_info_harness.h"
 #include "platform/harness/index_harness.h"
+#include "platform/harness/job_info_harness.h"
 #include "scan/scan_test_fixtures.h"
 #include "support/fault_injection.h"
 #include "support/run_command.h"

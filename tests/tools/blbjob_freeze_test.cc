@@ -138,9 +138,9 @@ class HeldSnapshot {
   // `blbjob run` of the file system, held once its snapshot is taken: its
   // backup's first extent read is delayed.
   static std::unique_ptr<HeldSnapshot> OfRun(const MountedFileSystem& fs, int delayMs) {
-    EXPECT_EQ(RunBlbsim(fs.state.Path(),
-                        "fault set CHashReadHandler::GetNextExtent " + std::to_string(delayMs) + " delay 1"),
-              0);
+    EXPECT_EQ(
+        RunBlbsim(fs.state.Path(), "fault set CHashReadHandler::GetNextExtent " + std::to_string(delayMs) + " delay 1"),
+        0);
     std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("blbjob.out")));
     job->Spawn(std::string(BLBJOB_PATH) + " run --progress --volume " + fs.Path() + kJob);
     return job;

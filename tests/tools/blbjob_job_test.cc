@@ -450,8 +450,9 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   // to stderr as well.
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set KzBfDriver::getBitmap 28 error"), 0);
   EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3205, 2, 3201), &out), 1) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: pre-snap failed: Injected fault in KzBfDriver::getBitmap: No space left on "
-                            "device (code=-28)\n"))
+  EXPECT_TRUE(Contains(out,
+                       "blbjob: pre-snap failed: Injected fault in KzBfDriver::getBitmap: No space left on "
+                       "device (code=-28)\n"))
       << out;
   EXPECT_FALSE(Contains(out, " | ")) << out;
   EXPECT_EQ(RunBlbjob("run --verbose --volume " + fs_->Path() + JobArgs(3206, 2, 3201), &out), 1) << out;

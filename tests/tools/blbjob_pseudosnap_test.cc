@@ -158,8 +158,7 @@ TEST_F(blbjobPseudoSnap, AMapThatCannotBeWrittenFailsTheJobWithoutItsMarker) {
       SCOPED_TRACE(testing_support::Describe(point));
       bool struck = false;
       EXPECT_EQ(
-          testing_support::RunWithFault(std::string(BLBJOB_PATH) + " --verbose " + pseudoSnap, point, struck, &out),
-          1)
+          testing_support::RunWithFault(std::string(BLBJOB_PATH) + " --verbose " + pseudoSnap, point, struck, &out), 1)
           << out;
       EXPECT_TRUE(struck);
       // The error line names the file and the system's cause; the chain

@@ -55,10 +55,6 @@ void SetVerbose(bool verbose) {
   g_verbose = verbose;
 }
 
-bool Verbose() {
-  return g_verbose;
-}
-
 std::string ErrorLine(const CQiError& error) {
   std::string line = Printable(WithoutQuotedChain(error.FirstMessage()), kMaxMessage);
   const std::string cause = Cause(error);

@@ -9,15 +9,13 @@
 
 namespace tools {
 
-// Longest line ErrorLine gives; a longer first message is cut.
-constexpr size_t kMaxErrorLine = 400;
-
+// With verbose, PrintError shows the whole chain on stderr too.
 void SetVerbose(bool verbose);
-bool Verbose();
 
 // "<first message>: <cause> (code=<code>)": the cause is the system's text
 // for an errno ("No space left on device"), left out when the message says
-// it already; control characters become spaces.
+// it already; control characters become spaces, and a first message too
+// long for a line of 400 characters is cut.
 std::string ErrorLine(const CQiError& error);
 
 // Prints "<tool>: <what>: <error line>" ("<tool>: <error line>" for an empty
