@@ -46,10 +46,11 @@ class CAttachedVolumeList {
   CQiError AddVolumeToAttachedList(const VolumeClusterConfig& volume);
   // Sets the dirty flag of every line of the mount points in the file
   // itself, under the write lock, and syncs it: a mark for when no new file
-  // (the list's temporary) can be made. One byte run of a line is
-  // overwritten, so a crash leaves each line either way. marked gets the
-  // mount points whose lines are all dirty on disk; a line whose flag has no
-  // byte to overwrite is left as it is. The held volumes are not changed.
+  // (the list's temporary) can be made. Only the flags' own bytes are
+  // overwritten, so a crash leaves each line as it was or dirty. marked
+  // gets the mount points whose lines are all dirty on disk; a line whose
+  // flag has no byte to overwrite is left as it is. The held volumes are not
+  // changed.
   CQiError SetDirtyInPlace(const std::set<std::string>& mountPoints, std::set<std::string>& marked);
 
   const std::string& GetConfigFileName() const { return m_sConfigFile; }

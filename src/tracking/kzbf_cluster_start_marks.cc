@@ -231,7 +231,10 @@ void KzBfClusterHandler::HookVolumesToMark() {
     log.DebugLvl(kFunction, -1,
                  "Registered devices not readable, every mounted device the driver tracks will be backed up full");
     CQiError err = MountedDevices(volumes);
-    if (err.IsError()) log.DebugLvl(kFunction, -1, "%s", err.AsString().c_str());
+    if (err.IsError()) {
+      log.DebugLvl(kFunction, -1, "%s", err.AsString().c_str());
+      m_lUnmarked.push_back("the volumes this node's driver tracks");
+    }
   }
   if (volumes.empty()) return;
 
