@@ -11,6 +11,7 @@
 // consumed one, a new volume) calls SaveList itself and fails on its error.
 // Built with false, it locks around each file access.
 #include <list>
+#include <set>
 #include <string>
 
 #include "platform/error/qi_error.h"
@@ -43,6 +44,14 @@ class CAttachedVolumeList {
   bool IsVolumeAlreadyAddedInList(const VolumeClusterConfig& volume);
   // Adds the volume at the end, replacing an entry with the same mount point.
   CQiError AddVolumeToAttachedList(const VolumeClusterConfig& volume);
+  // Sets the dirty flag of every line of the mount points in the file
+  // itself, under the write lock, and syncs it: a mark for when no new file
+  // (the list's temporary) can be made. Only the flags' own bytes are
+  // overwritten, so a crash leaves each line as it was or dirty. marked
+  // gets the mount points whose lines are all dirty on disk; a line whose
+  // flag has no byte to overwrite is left as it is. The held volumes are not
+  // changed.
+  CQiError SetDirtyInPlace(const std::set<std::string>& mountPoints, std::set<std::string>& marked);
 
   const std::string& GetConfigFileName() const { return m_sConfigFile; }
   const std::string& GetConfigDirName() const { return m_sConfigDir; }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 
 #include "platform/sim/fault_table.h"
@@ -18,7 +19,9 @@ using testing_support::ReadFile;
 using testing_support::ScopedStateDir;
 using testing_support::WriteFile;
 
-std::string ListFile(const ScopedStateDir& state) { return state.Sub("jobresults/.BlockLevel/.AttachedVolumes"); }
+std::string ListFile(const ScopedStateDir& state) {
+  return state.Sub("jobresults/.BlockLevel/.AttachedVolumes");
+}
 
 TEST(VolumeClusterConfig, ReadsAndWritesItsLine) {
   VolumeClusterConfig parsed("/mnt/data|4194304|320|0\n");
@@ -159,6 +162,38 @@ TEST(CAttachedVolumeList, NeverWritesWithoutItsLock) {
   EXPECT_EQ(ReadFile(ListFile(state)), before + "/mnt/c|1|1|0\n");
   CAttachedVolumeList again(true);  // held by nobody now
   EXPECT_TRUE(again.IsVolumeAlreadyAddedInList(VolumeClusterConfig("/mnt/c", 1, 1)));
+}
+
+// The mark for a state directory with no room for a new file: each line
+// of a volume reads dirty, the file keeps its size, every other byte and
+// line stays as it was.
+TEST(CAttachedVolumeList, SetsDirtyFlagsInPlace) {
+  ScopedStateDir state;
+  {
+    CAttachedVolumeList seed(true);
+    seed.AddVolumeToAttachedList(VolumeClusterConfig("/mnt/b", 1, 1));
+  }
+  const std::string listed =
+      "/mnt/a|4194304|320|0\n/mnt/b|1|1|0\n/mnt/a|1|1|00\n/mnt/c|1|1|1\n/mnt/d|1|1|\n/mnt/e|1|1|x0";
+  WriteFile(ListFile(state), listed);
+  CAttachedVolumeList list(false);
+  std::set<std::string> marked;
+  ASSERT_FALSE(list.SetDirtyInPlace({"/mnt/a", "/mnt/c", "/mnt/d", "/mnt/e", "/mnt/none"}, marked).IsError());
+  // "/mnt/d" has no flag to overwrite, "/mnt/none" no line.
+  EXPECT_EQ(marked, (std::set<std::string>{"/mnt/a", "/mnt/c", "/mnt/e"}));
+  EXPECT_EQ(ReadFile(ListFile(state)),
+            "/mnt/a|4194304|320|1\n/mnt/b|1|1|0\n/mnt/a|1|1|01\n/mnt/c|1|1|1\n/mnt/d|1|1|\n/mnt/e|1|1|01");
+  std::list<VolumeClusterConfig> volumes;
+  ASSERT_FALSE(list.GetVolumeList(volumes).IsError());
+  for (const VolumeClusterConfig& volume : volumes)
+    EXPECT_EQ(volume.IsDirty(), marked.count(volume.GetMountPoint()) != 0) << volume.Serialize();
+
+  // Not without the lock, and not a list that is not there.
+  platform::FaultTable::Set("KzFileLock::lock", 11, false, 1);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(list.SetDirtyInPlace({"/mnt/b"}, marked), 11));
+  ASSERT_EQ(::unlink(ListFile(state).c_str()), 0);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(list.SetDirtyInPlace({"/mnt/b"}, marked), 2));
+  EXPECT_EQ(marked.count("/mnt/b"), 0u);
 }
 
 // Whether the pipe has something to read within the time; bounds each wait.

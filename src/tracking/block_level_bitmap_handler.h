@@ -91,10 +91,13 @@ class CBlockLevelBitmapHandler {
                                      const std::map<std::string, std::string>& deviceOfKey);
   // Makes the next operation on each device (by id) treat every cache of it
   // as all changed, as a driver hook left by an operation that ended
-  // half-way does: the hooks are made, and on disk when it returns.
-  CQiError HookDevicesForFullBackup(const std::set<std::string>& deviceIds);
-  // The same for every device id the monitored-volume list holds.
-  CQiError HookRegisteredDevicesForFullBackup();
+  // half-way does: the hooks are made, and on disk when it returns. hooked
+  // gets the ids whose hook is on disk, also when others failed.
+  CQiError HookDevicesForFullBackup(const std::set<std::string>& deviceIds, std::set<std::string>& hooked);
+  // The same for every device id the monitored-volume list holds. registered
+  // gets the list's records, also when their hooks failed; it stays empty
+  // when the list cannot be read.
+  CQiError HookRegisteredDevicesForFullBackup(std::list<VolumeConfig>& registered, std::set<std::string>& hooked);
   // Nothing to do on Unix.
   CQiError HandleClusterStart();
   CQiError GetNewClusterVolumes(std::list<VolumeConfig>& volumes);
@@ -110,7 +113,7 @@ class CBlockLevelBitmapHandler {
   static CQiError MergeFailOver(SMVolBlock& block, auto_ptr_array<unsigned char>& bitmap, const uint64_t& size,
                                 const std::string& destination);
   // The hooks of HookDevicesForFullBackup; the caller holds the lock.
-  CQiError MakeDriverHooks(const std::set<std::string>& deviceIds);
+  CQiError MakeDriverHooks(const std::set<std::string>& deviceIds, std::set<std::string>& hooked);
   // One entry's share of a cleared driver bitmap (the distribution step).
   void UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own, const uint64_t& size,
                         const auto_ptr_array<unsigned char>& bitmap, bool dirty, SMVolBlock& block,

@@ -11,7 +11,7 @@
 #include "tracking/fx_name_mutex_wrapper.h"
 
 CQiError CBlockLevelBitmapHandler::HandleClusterStopForUNIX(const std::list<std::string>& volumeKeys,
-                                                           std::list<VolumeConfig>& records) {
+                                                            std::list<VolumeConfig>& records) {
   tracking::LockedOperation operation(__FUNCTION__);
   CQiError err = BeginLocked(operation);
   if (!err.IsError()) err = m_pVolumeList->Load();
@@ -30,7 +30,7 @@ CQiError CBlockLevelBitmapHandler::HandleClusterStopForUNIX(const std::list<std:
 }
 
 CQiError CBlockLevelBitmapHandler::HandleClusterStartForUNIX(std::list<VolumeConfig>& records,
-                                                            const std::map<std::string, std::string>& deviceOfKey) {
+                                                             const std::map<std::string, std::string>& deviceOfKey) {
   tracking::LockedOperation operation(__FUNCTION__);
   CQiError err = BeginLocked(operation);
   if (!err.IsError()) err = m_pVolumeList->Load();
@@ -71,44 +71,59 @@ CQiError CBlockLevelBitmapHandler::HandleClusterStartForUNIX(std::list<VolumeCon
   return err;
 }
 
-CQiError CBlockLevelBitmapHandler::HookDevicesForFullBackup(const std::set<std::string>& deviceIds) {
+CQiError CBlockLevelBitmapHandler::HookDevicesForFullBackup(const std::set<std::string>& deviceIds,
+                                                            std::set<std::string>& hooked) {
   tracking::LockedOperation operation(__FUNCTION__);
   CQiError err = BeginLocked(operation);
-  if (!err.IsError()) err = MakeDriverHooks(deviceIds);
+  if (!err.IsError()) err = MakeDriverHooks(deviceIds, hooked);
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }
 
-CQiError CBlockLevelBitmapHandler::HookRegisteredDevicesForFullBackup() {
+CQiError CBlockLevelBitmapHandler::HookRegisteredDevicesForFullBackup(std::list<VolumeConfig>& registered,
+                                                                      std::set<std::string>& hooked) {
   tracking::LockedOperation operation(__FUNCTION__);
   CQiError err = BeginLocked(operation);
   if (!err.IsError()) err = m_pVolumeList->Load();
   if (err.IsError()) return err.Push(FXCODELOC);
+  registered = m_pVolumeList->GetList();
   std::set<std::string> deviceIds;
-  for (const VolumeConfig& record : m_pVolumeList->GetList()) deviceIds.insert(record.DeviceId());
-  err = MakeDriverHooks(deviceIds);
+  for (const VolumeConfig& record : registered) deviceIds.insert(record.DeviceId());
+  err = MakeDriverHooks(deviceIds, hooked);
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }
 
-CQiError CBlockLevelBitmapHandler::MakeDriverHooks(const std::set<std::string>& deviceIds) {
+CQiError CBlockLevelBitmapHandler::MakeDriverHooks(const std::set<std::string>& deviceIds,
+                                                   std::set<std::string>& hooked) {
   EvDebug log;
   CQiError failed;
+  std::set<std::string> made;
   for (const std::string& deviceId : deviceIds) {
     bool existed = false;
-    CQiError made = m_pDriverCache->CreateHook(deviceId, existed);
-    if (made.IsError()) {
-      if (!failed.IsError()) failed = made;
+    CQiError creation = m_pDriverCache->CreateHook(deviceId, existed);
+    if (creation.IsError()) {
+      if (!failed.IsError()) failed = creation;
       continue;
     }
-    log.DebugLvl(__FUNCTION__, 0, "The next backup of deviceId=%s will be full", deviceId.c_str());
+    made.insert(deviceId);
   }
+  // A hook whose name may not outlive a power loss marks nothing.
   CQiError synced = records::SyncFolder(m_pDriverCache->Folder());
+  if (!synced.IsError()) {
+    for (const std::string& deviceId : made)
+      log.DebugLvl(__FUNCTION__, 0, "The next backup of deviceId=%s will be full", deviceId.c_str());
+    hooked.insert(made.begin(), made.end());
+  }
   if (failed.IsError()) return failed.Push(FXCODELOC);
   if (synced.IsError()) return synced.Push(FXCODELOC);
   return synced;
 }
 
-CQiError CBlockLevelBitmapHandler::HandleClusterStart() { return CQiError(); }
+CQiError CBlockLevelBitmapHandler::HandleClusterStart() {
+  return CQiError();
+}
 
-CQiError CBlockLevelBitmapHandler::GetNewClusterVolumes(std::list<VolumeConfig>& /*volumes*/) { return CQiError(); }
+CQiError CBlockLevelBitmapHandler::GetNewClusterVolumes(std::list<VolumeConfig>& /*volumes*/) {
+  return CQiError();
+}

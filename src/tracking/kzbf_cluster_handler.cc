@@ -3,7 +3,6 @@
 #include "tracking/kzbf_cluster_handler.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "blocklevel/blocklevel.h"
 #include "library/entry_guard.h"
@@ -12,9 +11,6 @@
 #include "tracking/volume_bitmap_helper.h"
 
 namespace {
-
-constexpr const char* kStart = "KzBfClusterHandler::ClusterStart";
-constexpr const char* kStop = "KzBfClusterHandler::ClusterStop";
 
 // Both sides fail with the exception's message when the list or the driver
 // client throws; the list object has been released (written back) by then.
@@ -34,7 +30,7 @@ CQiError RunClusterHandler(int startStop) {
   // Before anything can fail the start.
   if (startStop == 1) handler.HookVolumesToMark();
   CQiError err = handler.LoadMounts();
-  if (err.IsError()) return err.Push(FXCODELOC);
+  if (err.IsError()) return startStop == 1 ? handler.FailedStart(err.Push(FXCODELOC)) : err.Push(FXCODELOC);
   if (startStop == 1) return handler.ClusterStart();
   if (startStop == 0) return handler.ClusterStop();
   return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid Start-Stop parameter");
@@ -45,19 +41,16 @@ CQiError RunClusterHandler(int startStop) {
 namespace cluster {
 
 std::string MarkerPath(const std::string& listDirectory) {
-  if (!listDirectory.empty() && listDirectory.back() == '/') return listDirectory + KzBfClusterHandler::kSoftFailoverMarker;
+  if (!listDirectory.empty() && listDirectory.back() == '/')
+    return listDirectory + KzBfClusterHandler::kSoftFailoverMarker;
   return listDirectory + "/" + KzBfClusterHandler::kSoftFailoverMarker;
-}
-
-bool StaysClean(bool softFailOver, const std::string& leftBehindFile) {
-  return softFailOver && ::access(leftBehindFile.c_str(), F_OK) == 0;
 }
 
 void LeftBehindBitmap(const std::string& mountPoint, const std::string& listDirectory, std::string& file,
                       std::string& volumeKey) {
   VolumeBitMapHelper::GenerateBitmapFileName(mountPoint, listDirectory, file, "", "");
   const std::string name = file.substr(file.rfind('/') + 1);  // the name has a folder
-  volumeKey = name.substr(0, name.size() - 4);                 // and ends in ".bmp"
+  volumeKey = name.substr(0, name.size() - 4);                // and ends in ".bmp"
 }
 
 }  // namespace cluster
@@ -69,11 +62,12 @@ CQiError KzBfClusterHandler::LoadMounts() {
 }
 
 CQiError KzBfClusterHandler::ClusterStart() {
-  return CatchKzException(kStart, [this] { return Start(); });
+  CQiError err = CatchKzException(cluster::kStartFunction, [this] { return Start(); });
+  return err.IsError() ? FailedStart(err) : err;
 }
 
 CQiError KzBfClusterHandler::ClusterStop() {
-  return CatchKzException(kStop, [this] { return Stop(); });
+  return CatchKzException(cluster::kStopFunction, [this] { return Stop(); });
 }
 
 CQiError KzBfClusterHandler::GetDevice(const std::string& path, std::string& device) {

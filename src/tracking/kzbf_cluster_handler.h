@@ -12,10 +12,12 @@
 // bitmap, keeps a volume clean when the marker and its bitmap are there and
 // marks it dirty otherwise (its next backup is full), and registers the
 // carried records under this node's device paths. Before it changes
-// anything, it makes the driver hook of every volume it will mark dirty, so
-// that its next backup is full even when the mark is never saved. The
-// left-behind bitmaps and dirty marks are consumed by the next backup's
-// fail-over merge, the hooks by its bitmap step.
+// anything, it marks every volume it will mark dirty ahead (the volume's
+// driver hook, or a mark that needs no new file), so that its next backup is
+// full even when the start's own mark is never saved. The left-behind
+// bitmaps and dirty marks are consumed by the next backup's fail-over merge,
+// the hooks by its bitmap step, a device this node's driver no longer tracks
+// by the bitmap step's attach.
 //
 // Two machine-wide locks meet here: start holds the attached-volume list's
 // lock while it attaches, and registering the records takes the bitmap
@@ -29,13 +31,14 @@
 // device to name them by, so its left-behind bitmap never meets the merge of
 // the next backup and its registrations are not carried.
 //
-// One object serves one call; the mount table is read once, before start or
-// stop.
+// One object serves one call; the mount table is read before start or stop,
+// and by the start's marks ahead when they need a device.
 #include <list>
 #include <string>
 
 #include "platform/error/qi_error.h"
 #include "platform/mnttab/kz_mnt_tab.h"
+#include "tracking/volume_cluster_config.h"
 
 class KzBfClusterHandler {
  public:
@@ -45,15 +48,24 @@ class KzBfClusterHandler {
 
   CQiError LoadMounts();
   // What a start does first, before it reads the mount table: each volume
-  // it would mark dirty gets its next backup full through the driver hook
-  // of its volume key, so that a start that then fails or dies, whatever
-  // the step, leaves none of them to an incremental of this node's changes
-  // alone. A list that cannot be read hooks every device this node has
-  // registered. Failures are only logged.
+  // it would mark dirty gets its next backup full ahead, so that a start
+  // that then fails or dies, whatever the step, leaves none of them to an
+  // incremental of this node's changes alone. The mark is the driver hook of
+  // its volume key; where no hook can be made, one that needs no new file:
+  // the volume's dirty flag set in place in the list, else this node's
+  // driver stops tracking its device. A list that cannot be read marks every
+  // device this node has registered, and when the registrations cannot be
+  // read either, every mounted device the driver tracks. Failures are
+  // logged; what nothing could mark is kept for the start's report.
   void HookVolumesToMark();
   // The node that takes the volumes over; HookVolumesToMark and LoadMounts
-  // come first.
+  // come first. A start that fails names what HookVolumesToMark could not
+  // mark (see FailedStart).
   CQiError ClusterStart();
+  // A start's failure, once its own dirty marks could not be saved, with the
+  // volumes HookVolumesToMark could not mark named: nothing marks them, their
+  // next backup must be full.
+  CQiError FailedStart(CQiError failure) const;
   // The node that gives them up.
   CQiError ClusterStop();
   // The block device behind a mount point; a block or character device path
@@ -65,15 +77,36 @@ class KzBfClusterHandler {
   CQiError Stop();
 
   std::list<KzMntTab::Entry> m_lMounts;
+  std::list<std::string> m_lUnmarked;  // what HookVolumesToMark could not mark
+  bool m_bMarksSaved = false;          // the start's dirty marks are in the list
 };
 
 namespace cluster {
 
+constexpr const char* kStartFunction = "KzBfClusterHandler::ClusterStart";
+constexpr const char* kStopFunction = "KzBfClusterHandler::ClusterStop";
+
 // The marker's path in the attached-volume list's folder.
 std::string MarkerPath(const std::string& listDirectory);
-// Whether a start keeps a volume clean: the fail-over is soft and the
-// previous node left the volume's bitmap. Any other volume is marked dirty.
-bool StaysClean(bool softFailOver, const std::string& leftBehindFile);
+
+// A listed volume as a start finds it.
+struct StartVolume {
+  VolumeClusterConfig volume;
+  std::string leftBehind;  // the bitmap the previous node left for it
+  std::string key;         // its volume key
+  // Marked dirty: the previous node's record of it is not there to trust,
+  // its next backup is full.
+  bool dirty = false;
+  // The left-behind bitmap is a hard fail-over's, stale: it goes once the
+  // dirty mark is saved.
+  bool staleLeftBehind = false;
+};
+// The listed volumes, each mount point once (by its first entry), with what
+// a start decides for each: clean when the fail-over is soft and the
+// previous node left the volume's bitmap, dirty otherwise. Both the start
+// and the marks it makes ahead decide through this.
+std::list<StartVolume> DecideVolumes(const std::list<VolumeClusterConfig>& listed, const std::string& listDirectory,
+                                     bool softFailOver);
 // The bitmap a stop leaves for the volume in the list's folder, and the
 // volume key that names it (the file's name without ".bmp").
 void LeftBehindBitmap(const std::string& mountPoint, const std::string& listDirectory, std::string& file,

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <set>
 
 #include "platform/config/kz_client.h"
 #include "platform/driver/kz_bf_driver.h"
@@ -22,7 +21,7 @@
 
 namespace {
 
-constexpr const char* kFunction = "KzBfClusterHandler::ClusterStart";
+constexpr const char* kFunction = cluster::kStartFunction;
 
 int LastErrno() {
   return errno != 0 ? errno : -1;
@@ -72,26 +71,17 @@ CQiError TakeMarkerRecords(const std::string& marker, std::list<VolumeConfig>& r
   return CQiError();
 }
 
-// Clean when the fail-over is soft and the previous node left the volume's
-// bitmap; otherwise its driver records are incomplete and it is marked dirty.
-// A hard fail-over's left-behind bitmap is stale: it is named in staleFile,
-// to go once the dirty mark is saved.
-void DecideVolume(VolumeClusterConfig& volume, const std::string& file, bool soft, bool& dirty,
-                  std::string& staleFile) {
+// The previous node's records of a dirty volume are incomplete: its next
+// backup is full.
+void MarkDirty(VolumeClusterConfig& volume, const std::string& leftBehind, bool soft) {
   EvDebug log;
-  staleFile.clear();
-  if (cluster::StaysClean(soft, file)) return;
-  const bool present = ::access(file.c_str(), F_OK) == 0;
-  if (!soft) {
+  if (!soft)
     log.DebugLvl(kFunction, 0, "Hard failover detected, mountpoint[%s] will be marked dirty",
                  volume.GetMountPoint().c_str());
-    if (present) staleFile = file;
-  } else {
-    log.DebugLvl(kFunction, 0, "Bitmap file=[%s] not found for mount point=[%s], marking it diry", file.c_str(),
+  else
+    log.DebugLvl(kFunction, 0, "Bitmap file=[%s] not found for mount point=[%s], marking it diry", leftBehind.c_str(),
                  volume.GetMountPoint().c_str());
-  }
   volume.SetDirty();
-  dirty = true;
 }
 
 // Failing to remove a stale bitmap ends the start.
@@ -164,46 +154,40 @@ CQiError KzBfClusterHandler::Start() {
 
   // Every dirty mark is on disk before a stale bitmap goes or a driver
   // bitmap is cleared. A start that fails or dies before then leaves the
-  // driver tracking the volumes with this node's changes only: the hooks
-  // made before the start make their next backup full; after then the marks
-  // do as well.
-  std::set<std::string> handled;
+  // driver tracking the volumes with this node's changes only: the marks
+  // made ahead of the start (HookVolumesToMark) make their next backup full;
+  // after then the list's marks do as well.
+  std::list<cluster::StartVolume> toStart = cluster::DecideVolumes(volumes, list->GetConfigDirName(), soft);
   std::list<VolumeClusterConfig> rewritten;
-  struct VolumeToStart {
-    VolumeClusterConfig volume;
-    std::string key;
-    std::string staleFile;  // empty when none
-  };
-  std::list<VolumeToStart> toStart;
   bool anyDirty = false;
-  for (VolumeClusterConfig& volume : volumes) {
-    if (!handled.insert(volume.GetMountPoint()).second) continue;
-    std::string file, key, stale;
-    cluster::LeftBehindBitmap(volume.GetMountPoint(), list->GetConfigDirName(), file, key);
-    DecideVolume(volume, file, soft, anyDirty, stale);
-    rewritten.push_back(volume);
-    toStart.push_back({volume, key, stale});
+  for (cluster::StartVolume& start : toStart) {
+    if (start.dirty) {
+      MarkDirty(start.volume, start.leftBehind, soft);
+      anyDirty = true;
+    }
+    rewritten.push_back(start.volume);
   }
   if (anyDirty) {
     list->SaveList(rewritten);
     err = list->SaveList();
     if (err.IsError()) return err.Push(FXCODELOC);
   }
+  m_bMarksSaved = true;
 
   std::map<std::string, std::string> deviceOfKey;
-  for (const auto& [volume, key, stale] : toStart) {
-    if (!stale.empty()) {
-      err = RemoveStaleBitmap(volume, stale);
+  for (const cluster::StartVolume& start : toStart) {
+    if (start.staleLeftBehind) {
+      err = RemoveStaleBitmap(start.volume, start.leftBehind);
       if (err.IsError()) return err;
     }
     std::string device;
-    err = GetDevice(volume.GetMountPoint(), device);
+    err = GetDevice(start.volume.GetMountPoint(), device);
     if (err.IsError()) {
       log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
       continue;
     }
-    deviceOfKey[key] = device;
-    AttachAndClear(driver, device, volume);
+    deviceOfKey[start.key] = device;
+    AttachAndClear(driver, device, start.volume);
   }
   // Unlocked before the semaphore is taken: a backup that holds the
   // semaphore while its fail-over merge waits for the list then finishes,

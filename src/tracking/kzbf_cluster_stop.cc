@@ -20,9 +20,11 @@
 
 namespace {
 
-constexpr const char* kFunction = "KzBfClusterHandler::ClusterStop";
+constexpr const char* kFunction = cluster::kStopFunction;
 
-int LastErrno() { return errno != 0 ? errno : -1; }
+int LastErrno() {
+  return errno != 0 ? errno : -1;
+}
 
 // The driver's bitmap of the volume, left in the driver. A driver that hands
 // back less than the list's size has not given the volume's bitmap.
@@ -125,8 +127,8 @@ CQiError WriteMarker(const std::string& marker, CBlockLevelBitmapHandler& handle
   if (std::fclose(file) != 0 && failure == 0) failure = LastErrno();
   if (err.IsError()) return err.Push(FXCODELOC);
   if (failure != 0)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to write soft failover file %s err: %s",
-                                   marker.c_str(), std::strerror(failure));
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to write soft failover file %s err: %s", marker.c_str(),
+                                   std::strerror(failure));
   return CQiError();
 }
 
@@ -145,7 +147,8 @@ CQiError KzBfClusterHandler::Stop() {
   std::list<VolumeClusterConfig> volumes;
   CQiError err = list.GetVolumeList(volumes);
   if (FXErrorUtil::IsErrNo(err, 2)) {
-    log.DebugLvl(kFunction, 0, "Block level cluster config file [%s] not present, not considering block level [KZBF] failover",
+    log.DebugLvl(kFunction, 0,
+                 "Block level cluster config file [%s] not present, not considering block level [KZBF] failover",
                  list.GetConfigFileName().c_str());
     return CQiError();
   }

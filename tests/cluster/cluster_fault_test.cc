@@ -7,12 +7,17 @@
 // full.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/sim/fault_table.h"
 #include "support/fault_injection.h"
 #include "support/run_command.h"
+#include "support/scoped_mount.h"
 #include "tracking/cluster_test_fixtures.h"
 
 namespace {
@@ -66,6 +71,20 @@ struct ListedVolume : ClusterNode {
 
   std::string GetAndClear() const {
     return std::string(CLUSTER_TOOL) + " getandclear " + image + " " + mount + " " + key + " " + destination;
+  }
+  // This machine's job results (the list's folder) and the driver cache
+  // folder on the file system mounted at root.
+  void MoveFoldersTo(const std::string& root) {
+    std::optional<platform::ClientRecord> local = platform::AgentConfig::Current().FindClient(2);
+    ASSERT_TRUE(local.has_value());
+    local->jobResultsDir = root + "/jobresults";
+    ASSERT_TRUE(blbsim::AddClient(*local));
+    listDir = local->jobResultsDir + "/.BlockLevel";
+    list = listDir + "/.AttachedVolumes";
+    marker = listDir + "/.BlkLvlSoftFailover";
+    dcf = root + "/dcf";
+    monitored = dcf + "/BLKVolumeMoniterList.kzf";
+    EXPECT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "sKZBFSNAPPART", dcf));
   }
   // The next backup's bitmap step: full by its flag or by its bitmap.
   void ExpectNextBackupFull(const std::string& why) const {
@@ -153,4 +172,83 @@ TEST(ClusterFault, AHardFailOverStartThatCannotMarkTheVolumeReportsItAndLeavesTh
   // lock.
   for (const char* call : {"KZPI_VornClient::getJobResultsDirectory", "KzMntTab::getAll", "KzFileLock::lock"})
     expectFailedStartFull(start, call, call);
+}
+
+// The start's first step cannot make the volume's hook, for the cause that
+// then fails the start at the list: the start says it failed, and a mark
+// that needs no new file (the list's dirty flag set in place, else the
+// driver no longer tracking the device) leaves the next backup full. Only
+// when nothing at all can mark the volume does the start say it must be.
+TEST(ClusterFault, AStartThatCannotMakeItsHookStillLeavesTheNextBackupFull) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  testing_support::ScopedMount few("tmpfs", "tmpfs", "size=16M,nr_inodes=64");
+  BLB_SKIP_WITHOUT_MOUNT(few);
+  ListedVolume node;
+  node.MoveFoldersTo(few.Path());
+  const std::string fillers = few.Path() + "/fill";
+  const std::string hook = node.dcf + "/" + node.key + ".hook", temporary = node.list + ".tmp";
+  const std::string strace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null ";
+  // The hook's create (the first open of the hook or the temporary) fails
+  // with the error, and so do the temporary's calls named.
+  const auto hookAndTemporary = [&](const std::string& calls, const std::string& error) {
+    const std::string opens = "open,openat", paths = "-P " + hook + " -P " + temporary;
+    if (calls == opens) return strace + paths + " -e trace=" + opens + " -e inject=" + opens + ":error=" + error + " ";
+    return strace + paths + " -e trace=" + opens + "," + calls + " -e inject=" + opens + ":error=" + error +
+           ":when=1 -e inject=" + calls + ":error=" + error + " ";
+  };
+  struct Case {
+    std::string why;
+    std::string wrapper;                // the start's command line before the tool's
+    std::vector<const char*> failures;  // calls failed with EIO through the fault table
+    bool outOfInodes = false;
+    bool markable = true;
+  };
+  std::vector<Case> cases;
+  for (const char* error : {"EIO", "ENOSPC"})
+    for (const char* calls : {"open,openat", "write,pwrite64,writev", "fsync,fdatasync", "rename,renameat,renameat2"})
+      cases.push_back({std::string(error) + " at the hook's create and at " + calls + " of the list's temporary",
+                       hookAndTemporary(calls, error)});
+  cases.push_back({"the list's and the hooks' file system out of inodes", "", {}, true});
+  cases.push_back(
+      {"EIO reading the list and the registrations", strace + "-P " + node.list + " -P " + node.monitored +
+                                                         " -e trace=read,pread64 -e inject=read,pread64:error=EIO "});
+  const std::string listUnwritable =
+      strace + "-P " + node.list + " -P " + temporary + " -e trace=write,pwrite64 -e inject=write,pwrite64:error=EIO ";
+  cases.push_back(
+      {"EIO at the hook's create and at every write of the list", listUnwritable, {"FXFile::KZCreateFile"}});
+  cases.push_back({"nothing to mark the volume with",
+                   listUnwritable,
+                   {"FXFile::KZCreateFile", "KzBfDriver::detachDevice"},
+                   false,
+                   false});
+
+  const std::string start = std::string(CLUSTER_TOOL) + " start 2>&1";
+  for (const Case& c : cases) {
+    node.Reset(0);
+    if (c.outOfInodes) {
+      std::filesystem::create_directories(fillers);
+      int failure = 0;
+      for (int i = 0; i < 1000 && failure == 0; ++i) {
+        std::FILE* file = std::fopen((fillers + "/" + std::to_string(i)).c_str(), "w");
+        if (file == nullptr) failure = errno;
+        if (file != nullptr) std::fclose(file);
+      }
+      ASSERT_EQ(failure, ENOSPC);
+    }
+    for (const char* call : c.failures) platform::FaultTable::Set(call, EIO);
+    std::string output;
+    EXPECT_NE(testing_support::RunCommand(c.wrapper + start, &output), 0) << c.why << ": " << output;
+    platform::FaultTable::ClearAll();
+    std::filesystem::remove_all(fillers);
+    if (c.markable) {
+      node.ExpectNextBackupFull(c.why);
+    } else {
+      // The start says what the next backup must be.
+      EXPECT_NE(
+          output.find("Nothing marks [" + node.mount + "] for a full backup: the next backup of each must be full"),
+          std::string::npos)
+          << output;
+    }
+  }
 }
