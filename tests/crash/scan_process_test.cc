@@ -3,6 +3,7 @@
 // No list may name a collect file that holds another volume's lines, and no
 // change the snapshot took for a volume may miss its next backup.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <set>
@@ -244,6 +245,10 @@ TEST_F(ScanProcess, AHugeMarkIsNotReadIntoMemory) {
   std::set<unsigned long> whole;
   for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
   EXPECT_EQ(Listed()["/mnt/v2"], whole);
+  // A mark of the scan's own stands in its place.
+  struct stat written {};
+  ASSERT_EQ(::stat(mark.c_str(), &written), 0);
+  ASSERT_LT(written.st_size, 4096);
   EXPECT_EQ(testing_support::ReadFile(mark), "/mnt/v2\n501\n");
 }
 
