@@ -33,7 +33,7 @@ bool IsLaterJob(const std::string& key, const std::string& than) {
 }  // namespace
 
 std::string JobKeyOf(const TarvosJobInfo& job) {
-  return std::to_string(job.GetSnapJobId() != 0 ? job.GetSnapJobId() : job.GetJobId());
+  return std::to_string(job.GetJobId());
 }
 
 CQiError MarkBitmapForJob(const std::string& bitmapFile, const std::string& key) {

@@ -19,7 +19,8 @@
 
 namespace devconfig {
 
-// The snapshot job id when it is set, else the job id, in decimal.
+// The job's own id ("-j"), in decimal: what "-lsjid" names once the job
+// has completed. Not the snapshot job id, which may be an older job's.
 std::string JobKeyOf(const TarvosJobInfo& job);
 
 // Makes the job's mark for the bitmap file, on disk before it returns.

@@ -155,3 +155,29 @@ TEST(JobBitmapRerun, ANewJobAfterAnUncompletedOneAddsWhatThatOneTook) {
   job.Run(1006, 2, {"-lsjid", "1010"});
   EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x10\x00", 2));
 }
+
+// A job run on another job's snapshot ("-snapJID") marks the file with its
+// own id, the one "-lsjid" names once it completed.
+TEST(JobBitmapRerun, AJobOnAnotherJobsSnapshotMarksTheFileWithItsOwnId) {
+  RerunJob job;
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(job.loop);
+  job.AddSubclient();
+  job.Run(1000, 1);
+  job.Write({3});
+  job.Run(1001, 2, {"-snapJID", "900", "-lsjid", "1000"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x08\x00", 2));
+
+  // Job 1001 never completed: the next job adds what it took.
+  job.Write({9});
+  EXPECT_FALSE(job.Run(1002, 2, {"-lsjid", "1000"}).bForceFull);
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x08\x02", 2));
+
+  // Job 1003, on the snapshot of a later job, completed: the job after it
+  // starts from later writes only.
+  job.Write({12});
+  job.Run(1003, 2, {"-snapJID", "1500", "-lsjid", "1002"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x00\x10", 2));
+  job.Write({1});
+  job.Run(1004, 2, {"-lsjid", "1003"});
+  EXPECT_EQ(ReadFile(job.BitmapFile()), std::string("\x02\x00", 2));
+}

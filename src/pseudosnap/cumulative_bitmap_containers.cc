@@ -12,6 +12,7 @@
 #include "platform/services/index_files.h"
 #include "platform/text/fx_string.h"
 #include "pseudosnap/pseudo_snap_handler_private.h"
+#include "records/cumulative_bitmap_names.h"
 #include "records/file_replacement.h"
 
 namespace {
@@ -21,7 +22,6 @@ constexpr unsigned kNotFound = 1168;
 constexpr unsigned kOutOfMemory = 14;
 constexpr unsigned kBadName = 774;
 constexpr uint64_t kReadPiece = 0x400000;
-constexpr const char* kBitmapSuffix = ".bmp";
 constexpr const char* kPackedSuffix = ".bmp.7z";
 
 // The folder's entry names matching the pattern, all read before the caller
@@ -83,11 +83,8 @@ CQiError CPseudoSnapArchiveHandlerPrivate::UploadCumulativeBackupBitmaps(CJobInf
   if (error.IsError()) return error;
   bool packed = false;
   for (const std::string& name : names) {
-    // Only bitmaps and their archives: the temporary of a write or download
-    // that was cut short ("<name>.bmp.7z.tmp.<pid>.<n>") holds anything from
-    // nothing to a whole copy, and is no bitmap of this job.
+    if (!records::IsCumulativeBitmapName(name)) continue;
     const bool archived = FXString::MatchRight(name, kPackedSuffix);
-    if (!archived && !FXString::MatchRight(name, kBitmapSuffix)) continue;
     const std::string path = FXPath::Append(folder, name);
     std::string archive = path;
     if (!archived) {
@@ -134,7 +131,7 @@ CQiError CPseudoSnapArchiveHandlerPrivate::DownloadCumulativeBitmapFiles(CJobInf
     if (error.IsError()) return error.Push(FXCODELOC);
   }
   for (const std::string& name : names) {
-    if (name.find(".bmp") == std::string::npos) continue;
+    if (!records::IsCumulativeBitmapName(name)) continue;
     CJobInfoMetadataReaderPtr reader = manager->GetActiveMetadataReader();
     if (!reader) return FXErrorUtil::ErrorWin32(FXCODELOC, kOutOfMemory);
     const std::string destination = FXPath::Append(folder, name);

@@ -65,8 +65,12 @@ TEST_F(BitmapContainersTest, AFileEndingBeforeItsSizeFails) {
 TEST_F(BitmapContainersTest, DownloadsPlainNamesOnly) {
   ASSERT_TRUE(platform::JobInfoMetadata::Current().PutFile(77, "BlockLevelCumulativeBM", "X_CumulativeV2.bmp.7z",
                                                            std::string("\x01\x00\x02", 3)));
+  // The temporary of an upload cut short is no bitmap, as the upload knows.
+  ASSERT_TRUE(platform::JobInfoMetadata::Current().PutFile(77, "BlockLevelCumulativeBM",
+                                                           "X_CumulativeV2.bmp.7z.tmp.41.1", "torn"));
   ASSERT_FALSE(Download(77).IsError());
   EXPECT_EQ(testing_support::ReadFile(Folder("X_CumulativeV2.bmp.7z")), std::string("\x01\x00\x02", 3));
+  EXPECT_FALSE(testing_support::FileExists(Folder("X_CumulativeV2.bmp.7z.tmp.41.1")));
 
   ASSERT_TRUE(platform::RemoveTree(Folder()));
   ASSERT_FALSE(Download(78).IsError());  // no container: an empty folder

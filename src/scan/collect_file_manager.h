@@ -37,6 +37,7 @@
 #include "platform/hashing/extent_name_converter.h"
 #include "platform/mnttab/kz_mnt_tab.h"
 #include "records/tarvos_job_info.h"
+#include "scan/collect_failure_mark_file.h"
 #include "scan/true_up_vol_info.h"
 
 class CCumulativeBitmapHelper;
@@ -141,9 +142,15 @@ class BLB_EXPORT CollectFileManager {
   // The mark that makes the volume's next scan list the whole volume: its
   // path, empty when the volume has no component id.
   std::string FullBackupMarkPath(const std::string& volume);
-  // Whether the volume is still marked: a mark holding the job that
-  // "-lsjid" names as the last completed one is removed instead.
-  bool IsMarkedForFullBackup(const std::string& volume);
+  enum class MarkVerdict {
+    kNone,              // no mark
+    kOwed,              // the volume is listed whole
+    kListingCompleted,  // "-lsjid" names a job that listed it whole
+  };
+  // Reads the volume's mark, once per scan; an owed one is kept for
+  // RecordWholeListings.
+  MarkVerdict JudgeFullBackupMark(const std::string& volume);
+  void DropFullBackupMark(const std::string& volume);
   // Left for a volume whose collect file failed; it names no listing.
   CQiError MarkForFullBackup(const std::string& volume);
   // Adds this job to the marks of the volumes it listed whole for them.
@@ -157,7 +164,12 @@ class BLB_EXPORT CollectFileManager {
   int m_nClientId;
   CollectMap m_mCollectMap;
   std::vector<std::string> m_vFailedVolumes;
-  std::vector<std::string> m_vListedForMark;  // listed whole for their marks
+  struct OwedMark {
+    std::string path;
+    scan::CollectFailureMark mark;
+    bool refused = false;  // what stands at the path is no mark
+  };
+  std::map<std::string, OwedMark> m_mOwedMarks;  // by volume: listed whole for them
   std::vector<TrueUpVolInfo> m_vTrueUpVolumes;
   std::map<std::string, TrueUpVolInfo::VolumeBitmapsPtr> m_mVolumeBitmaps;
   std::map<std::string, std::string> m_mComponentIds;

@@ -17,6 +17,7 @@
 #include "platform/services/archive_manager.h"
 #include "platform/services/index_files.h"
 #include "platform/text/fx_string.h"
+#include "records/cumulative_bitmap_names.h"
 #include "records/file_replacement.h"
 #include "scan/cumulative_bitmap_helper.h"
 #include "scan/cumulative_bitmap_words.h"
@@ -193,6 +194,14 @@ CQiError CCumulativeBitmapHelper::DownloadBitmapsFromCumulativeContainer(bool& f
   if (err.IsError())
     return err.Push(FXCODELOC, "Failed to get list of files within container=[%s], error=[%s]", kCumulativeFolder,
                     err.AsString().c_str());
+  // Only what the upload would have chosen: anything else is no bitmap to
+  // extract.
+  const char* const function = __FUNCTION__;
+  names.remove_if([&log, function](const std::string& name) {
+    if (records::IsCumulativeBitmapName(name)) return false;
+    log.DebugLvl(function, 0, "Skipping [%s], not a cumulative bitmap", name.c_str());
+    return true;
+  });
   if (names.empty()) {
     log.DebugLvl(__FUNCTION__, 0, "Looks like container[%s] is either not present OR has no files", kCumulativeFolder);
     return CQiError();

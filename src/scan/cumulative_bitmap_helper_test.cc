@@ -281,6 +281,23 @@ TEST_F(CumulativeHelperTest, ThePreviousJobsBitmapAddsTheExtentsUsedSince) {
   EXPECT_EQ(ChangeOf(longer), Head('\x0F', '\x80'));
 }
 
+// What the upload would not have chosen is not extracted: the temporary of
+// an upload cut short is no archive.
+TEST_F(CumulativeHelperTest, OnlyCumulativeBitmapsOfTheContainerAreExtracted) {
+  PreviousJobOnMa1();
+  Contain("COMP1_CumulativeV2.bmp.7z", "COMP1_CumulativeV2.bmp", Head('\x01', '\xFF'));
+  testing_support::WriteFile(state_.Sub("torn"), "7z");
+  ASSERT_TRUE(blbsim::PutJobInfoFileFrom(55, "BlockLevelCumulativeBM", "COMP1_CumulativeV2.bmp.7z.tmp.41.1",
+                                         state_.Sub("torn")));
+  auto helper = Helper({}, 55);
+  ASSERT_FALSE(Init(*helper).IsError());
+  auto bitmaps = VolumeBitmaps(Head('\x01', '\0'), kAllOnes);
+  CQiError err = Correct(*helper, bitmaps);
+  ASSERT_FALSE(err.IsError()) << err.AsString();
+  EXPECT_EQ(ChangeOf(bitmaps), Head('\xFF', '\0'));
+  EXPECT_EQ(Listing(PreviousJobFolder()), "COMP1_CumulativeV2.bmp\n");
+}
+
 TEST_F(CumulativeHelperTest, WithoutCurrentBitmapsTheCorrectionEndsAndAMissingOneFailsTheVolume) {
   PreviousJobOnMa1();
   Contain("OTHER_CumulativeV2.bmp.7z", "OTHER_CumulativeV2.bmp", kZeros);

@@ -17,6 +17,7 @@
 #include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/index_browse_common.h"
+#include "scan/last_line.h"
 #include "scan/snap_read_manager.h"
 
 namespace {
@@ -223,6 +224,18 @@ CQiError CIndexInfoTrueUp::SyncIndexHashFiles() {
 CQiError CIndexInfoTrueUp::FetchVolumeExtentHashesForVolume(const IdxVolInfo& volume) {
   m_sIdxHashFile = FXPath::Append(volume.GetVolTrueUpFolder(), kIndexHashFile);
   m_sPageFile = m_sIdxHashFile + "-Page";
+  // A power loss in the middle of an append leaves part of a line, which the
+  // next page would run on from and the comparison refuse. The restart
+  // information names only pages synced whole, so what goes is fetched again.
+  uint64_t torn = 0;
+  if (!scan::CutTornLastLine(m_sIdxHashFile, torn))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to cut the torn last entry off Index Hash file[%s]",
+                                       m_sIdxHashFile.c_str());
+  if (torn > 0) {
+    EvDebug log;
+    log.DebugLvl(__FUNCTION__, 0, "Cut a torn last entry of %llu bytes off Index Hash file[%s]",
+                 static_cast<unsigned long long>(torn), m_sIdxHashFile.c_str());
+  }
   {
     // Both files exist from here on: the page file empty, the index hash
     // file as an earlier run left it.

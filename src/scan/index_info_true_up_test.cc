@@ -123,6 +123,24 @@ TEST_F(IndexInfoTrueUpTest, TheRestartFileNamesOnlyPagesOnDisk) {
   EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|1\n");
 }
 
+// A power loss in the middle of an append leaves part of a line, after the
+// pages the restart file names: the rerun cuts it off before it appends.
+TEST_F(IndexInfoTrueUpTest, ARerunCutsATornLastEntryBeforeItAppends) {
+  const std::string kept = "00000000|" + Hash('a') + "\n";
+  testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", kept + "00000001|" + Hash('b').substr(0, 9));
+  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "/mnt/v1|0\n");
+  Queue(PageReply({{"00000001", Hash('b')}, {"00000002", Hash('c')}}));
+  ASSERT_FALSE(Fetch(2).IsError());
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), kept + "00000001|" + Hash('b') + "\n00000002|" + Hash('c') + "\n");
+
+  // Nothing but a torn line: nothing is left of it.
+  testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", "0000");
+  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "");
+  Queue(PageReply({{"00000000", Hash('a')}}));
+  ASSERT_FALSE(Fetch(2).IsError());
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), kept);
+}
+
 TEST_F(IndexInfoTrueUpTest, AReplyWithoutResponsesOrItemsEndsTheVolume) {
   databrowse::BrowseResponseList empty;
   Queue(empty.toString());

@@ -12,12 +12,14 @@ namespace scan {
 namespace {
 
 constexpr off_t kFirstWindow = 128;
+constexpr off_t kBackwardStep = 4096;
 
 bool ReadFully(int fd, std::string& into, off_t offset) {
   size_t done = 0;
   while (done < into.size()) {
     const ssize_t got = ::pread(fd, &into[done], into.size() - done, offset + static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
+    if (got == 0) errno = EIO;  // the file shrank under the read
     if (got <= 0) return false;
     done += static_cast<size_t>(got);
   }
@@ -44,6 +46,31 @@ bool ReadLastLine(const std::string& path, std::string& line) {
   const size_t from = window.size() >= 2 ? window.size() - 2 : std::string::npos;
   const size_t newline = from == std::string::npos ? std::string::npos : window.rfind('\n', from);
   line = newline == std::string::npos ? window : window.substr(newline + 1);
+  return true;
+}
+
+bool CutTornLastLine(const std::string& path, uint64_t& cut) {
+  cut = 0;
+  auto_handle file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  if (file.get() < 0) return errno == ENOENT;
+  const off_t size = ::lseek(file.get(), 0, SEEK_END);
+  if (size < 0) return false;
+  std::string window;
+  off_t end = size;
+  while (end > 0) {
+    const off_t length = std::min(kBackwardStep, end);
+    window.resize(static_cast<size_t>(length));
+    if (!ReadFully(file.get(), window, end - length)) return false;
+    const size_t newline = window.rfind('\n');
+    if (newline != std::string::npos) {
+      end -= length - static_cast<off_t>(newline) - 1;
+      break;
+    }
+    end -= length;
+  }
+  if (end == size) return true;
+  if (::ftruncate(file.get(), end) != 0) return false;
+  cut = static_cast<uint64_t>(size - end);
   return true;
 }
 

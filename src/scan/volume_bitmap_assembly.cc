@@ -116,11 +116,17 @@ CQiError CollectFileManager::FetchBitmapForVolume(const ScanObjects_t& scan) {
     err = m_pCumBmpHelper->ConvertToFullIfFailedInSFV(device.GetSourceVolName(), componentId, full);
     if (err.IsError()) return err.Push(FXCODELOC);
   }
-  if (IsMarkedForFullBackup(scan.sVolume)) {
-    log.DebugLvl(__FUNCTION__, 0, "An earlier scan could not list volume [%s], it is backed up in its entirety",
-                 volume);
-    full = true;
-    m_vListedForMark.push_back(scan.sVolume);
+  switch (JudgeFullBackupMark(scan.sVolume)) {
+    case MarkVerdict::kOwed:
+      log.DebugLvl(__FUNCTION__, 0, "An earlier scan could not list volume [%s], it is backed up in its entirety",
+                   volume);
+      full = true;
+      break;
+    case MarkVerdict::kListingCompleted:
+      DropFullBackupMark(scan.sVolume);
+      break;
+    case MarkVerdict::kNone:
+      break;
   }
   TrueUpVolInfo::VolumeBitmapsPtr bitmaps(new Bitmaps);
   m_mVolumeBitmaps[scan.sVolume] = bitmaps;

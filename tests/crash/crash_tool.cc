@@ -12,8 +12,8 @@
 //                                               16 MiB), the bitmap file
 //                                               in FOLDER; exits 3 when the
 //                                               backup is full
-//   crash_tool scan DIR [-j JOB] [-lsjid LAST] VOLUME=SNAPSHOT...
-//                                               the incremental scan of job
+//   crash_tool scan DIR [-j JOB] [-snapJID SNAPJOB] [-lsjid LAST]
+//                   VOLUME=SNAPSHOT...          the incremental scan of job
 //                                               JOB (101) of subclient 2/7,
 //                                               one stream
 //   crash_tool pseudosnap APPTYPE LEVEL DIR     job 101 of subclient 2/7
@@ -59,7 +59,7 @@ CQiError ScanVolumes(const std::vector<std::string>& args) {
       job[3] = args[++i];
       continue;
     }
-    if (args[i] == "-lsjid" && i + 1 < args.size()) {
+    if ((args[i] == "-lsjid" || args[i] == "-snapJID") && i + 1 < args.size()) {
       job.push_back(args[i]);
       job.push_back(args[++i]);
       continue;
@@ -124,10 +124,11 @@ int main(int argc, char** argv) {
   } else if (verb == "reset-full" && args.size() == 2) {
     result = ResetBitmapsForFull(args[1]);
   } else {
-    std::fprintf(stderr,
-                 "usage: crash_tool oracle-type CELL APP VOLUME | reset-cache CLIENT APP DEVICE DEVICEID SIZE | "
-                 "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | "
-                 "scan DIR [-j JOB] [-lsjid LAST] VOLUME=SNAPSHOT... | pseudosnap APPTYPE LEVEL DIR\n");
+    std::fprintf(
+        stderr,
+        "usage: crash_tool oracle-type CELL APP VOLUME | reset-cache CLIENT APP DEVICE DEVICEID SIZE | "
+        "reset-full DIR | kzbf-job DEVICE FOLDER full|incr | "
+        "scan DIR [-j JOB] [-snapJID SNAPJOB] [-lsjid LAST] VOLUME=SNAPSHOT... | pseudosnap APPTYPE LEVEL DIR\n");
     return 2;
   }
   if (!result.IsError()) return 0;

@@ -3,6 +3,7 @@
 // No list may name a collect file that holds another volume's lines, and no
 // change the snapshot took for a volume may miss its next backup.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <set>
@@ -150,6 +151,105 @@ TEST_F(ScanProcess, AVolumeWhoseCollectFileRunsOutOfSpaceIsBackedUpWholeUntilAJo
   EXPECT_EQ(Listed(), kFirstChanges);
   ASSERT_EQ(RunCommand(ScanCommand(kVolumes, job(105, 104)) + " 2>&1", &output), 0) << output;
   EXPECT_EQ(Listed(), kFirstChanges);
+}
+
+// A job run on another job's snapshot ("-snapJID") is still named by its
+// own id in the mark: "-lsjid" names the jobs that completed.
+TEST_F(ScanProcess, AMarkNamesTheJobsThatListedTheVolumeWholeByTheirOwnIdsNotByTheirSnapshotJobs) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  ASSERT_TRUE(blbsim::SetIndexingV2(2, 7, false));
+  std::string output;
+  const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " + jr_ +
+                              "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 ";
+  std::set<unsigned long> whole;
+  for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
+  const std::map<std::string, std::set<unsigned long>> v2Whole = {
+      {"/mnt/v1", {8}}, {"/mnt/v2", whole}, {"/mnt/v3", {4}}};
+  const auto scan = [&](const std::string& options, const std::map<std::string, std::set<unsigned long>>& took,
+                        const std::string& prefix = "") {
+    SnapshotTook(took);
+    ASSERT_EQ(RunCommand(prefix + ScanCommand(kVolumes, options) + " 2>&1", &output), 0) << output;
+  };
+
+  // Job 300, on the snapshot of job 250, lists /mnt/v2 whole and fails. Job
+  // 250 completed, but never listed the volume: the job after it must.
+  scan(" -j 299 -lsjid 298", kFirstChanges, noSpace);
+  ASSERT_EQ(Listed().count("/mnt/v2"), 0u) << output;
+  for (const char* options : {" -j 300 -snapJID 250 -lsjid 298", " -j 301 -lsjid 250"}) {
+    scan(options, kNextChanges);
+    EXPECT_EQ(Listed(), v2Whole) << options;
+  }
+  // Once job 300 completed, the job after it lists the changes only.
+  scan(" -j 302 -lsjid 300", kFirstChanges);
+  EXPECT_EQ(Listed(), kFirstChanges);
+
+  scan(" -j 303 -lsjid 302", kFirstChanges, noSpace);
+  ASSERT_EQ(Listed().count("/mnt/v2"), 0u) << output;
+  scan(" -j 304 -snapJID 250 -lsjid 302", kNextChanges);
+  EXPECT_EQ(Listed(), v2Whole);
+  scan(" -j 305 -lsjid 304", kFirstChanges);
+  EXPECT_EQ(Listed(), kFirstChanges);
+}
+
+// Whatever stands at the mark's path and is no mark keeps the volume whole,
+// but only until a job that listed it whole has completed: the scan puts a
+// mark in its place.
+TEST_F(ScanProcess, AMarkTheReaderRefusesIsReplacedByTheScanThatListsTheVolumeWhole) {
+  ASSERT_TRUE(blbsim::SetIndexingV2(2, 7, false));
+  std::string component;
+  VolumeBitMapHelper::GetCumulativeBmpVolumeName("/mnt/v2", "/dev/sdz9", "ext4", component);
+  const std::string mark = jr_ + "/" + component + ".FullAfterCollectFailure";
+  const std::map<std::string, std::string> refused = {
+      {"an empty file", "touch " + mark},
+      {"a folder", "mkdir " + mark},
+      {"a folder holding a file", "mkdir " + mark + " && touch " + mark + "/x"},
+      {"a line over 4 KiB", "head -c 4097 /dev/zero | tr '\\0' 'v' > " + mark},
+      {"34 lines", "printf '/mnt/v2\\n' > " + mark + " && seq 1 33 >> " + mark},
+  };
+  std::set<unsigned long> whole;
+  for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
+  int job = 400;
+  for (const auto& [kind, make] : refused) {
+    ASSERT_EQ(RunCommand("rm -rf " + mark + " && " + make), 0) << kind;
+    SnapshotTook(kNextChanges);
+    std::string output;
+    ASSERT_EQ(RunCommand(ScanCommand(kVolumes, " -j " + std::to_string(++job) + " -lsjid 300") + " 2>&1", &output), 0)
+        << output;
+    EXPECT_EQ(Listed(),
+              (std::map<std::string, std::set<unsigned long>>{{"/mnt/v1", {8}}, {"/mnt/v2", whole}, {"/mnt/v3", {4}}}))
+        << kind;
+    SnapshotTook(kFirstChanges);
+    const std::string completed = std::to_string(job);
+    ASSERT_EQ(
+        RunCommand(ScanCommand(kVolumes, " -j " + std::to_string(++job) + " -lsjid " + completed) + " 2>&1", &output),
+        0)
+        << output;
+    EXPECT_EQ(Listed(), kFirstChanges) << kind;
+    EXPECT_FALSE(testing_support::FileExists(mark)) << kind;
+  }
+}
+
+// A mark of 512 MiB on one line is refused after its first 8 KiB: the scan
+// stays small.
+TEST_F(ScanProcess, AHugeMarkIsNotReadIntoMemory) {
+  ASSERT_TRUE(blbsim::SetIndexingV2(2, 7, false));
+  std::string component;
+  VolumeBitMapHelper::GetCumulativeBmpVolumeName("/mnt/v2", "/dev/sdz9", "ext4", component);
+  const std::string mark = jr_ + "/" + component + ".FullAfterCollectFailure";
+  ASSERT_EQ(RunCommand("printf '/mnt/v2' > " + mark + " && truncate -s 512M " + mark), 0);
+  SnapshotTook(kFirstChanges);
+  long peakKiB = 0;
+  ASSERT_EQ(testing_support::RunCommandMeasuringPeakMemory(ScanCommand(kVolumes, " -j 501 -lsjid 500"), peakKiB), 0);
+  EXPECT_LT(peakKiB, 64 * 1024);
+  std::set<unsigned long> whole;
+  for (unsigned long extent = 0; extent < kExtents; ++extent) whole.insert(extent);
+  EXPECT_EQ(Listed()["/mnt/v2"], whole);
+  // A mark of the scan's own stands in its place.
+  struct stat written {};
+  ASSERT_EQ(::stat(mark.c_str(), &written), 0);
+  ASSERT_LT(written.st_size, 4096);
+  EXPECT_EQ(testing_support::ReadFile(mark), "/mnt/v2\n501\n");
 }
 
 TEST_F(ScanProcess, AReRunKilledOrFailingAnywhereNeverListsAnotherVolumesFile) {

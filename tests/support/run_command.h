@@ -9,6 +9,11 @@ namespace testing_support {
 // to *output when given; the command line itself decides where errors go.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
+// Runs the command line through /bin/sh like RunCommand, its output left to
+// the test's, and gives the peak resident size in KiB of the largest process
+// it ran (at least the test's own: a child starts as a copy of it).
+int RunCommandMeasuringPeakMemory(const std::string& command, long& peakKiB);
+
 // The standard output of a command line, or "" with a test failure when it
 // does not exit with status 0.
 std::string CommandOutput(const std::string& command);

@@ -679,3 +679,111 @@ TEST_F(JobCommand, AVolumeWhoseCollectFileRanOutOfSpaceIsListedWholeUntilAJobTha
   for (int job : {3700, 3703, 3704}) EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 1), &out), 0) << out;
   EXPECT_EQ(RunBlbsim(fs_->state.Path(), "kzbf detach " + second.Device()), 0);
 }
+
+// A job run on another job's snapshot ("-snapJID") that lists the volume
+// whole is recorded in the mark by its own id: "-lsjid" names the snapshot
+// job without ending the mark, and names that job to end it.
+TEST_F(JobCommand, AVolumeListedWholeByAJobOnAnotherJobsSnapshotStaysWholeUntilThatJobCompleted) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  constexpr uint64_t kSecondSize = 64 << 20;
+  testing_support::ScopedLoopDevice second(kSecondSize);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(second);
+  ASSERT_EQ(RunCommand("mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 " + second.Device()), 0);
+  testing_support::ScopedMount mounted(second.Device(), "ext4");
+  BLB_SKIP_WITHOUT_MOUNT(mounted);
+  const std::string b = mounted.Path();
+  int atMiB = 0;
+  const auto write = [&b, &atMiB]() {
+    atMiB += 5;
+    return RunCommand("dd if=/dev/urandom of=" + b + "/f bs=1M count=1 seek=" + std::to_string(atMiB) +
+                      " conv=notrunc status=none && sync");
+  };
+  ASSERT_EQ(RunCommand("dd if=/dev/urandom of=" + b + "/f bs=1M count=32 status=none && sync"), 0);
+  const std::string volumes = " --volume " + fs_->Path() + " --volume " + b;
+  const std::string onSnapshotOf3750 = " -snapJID 3750";
+  fs_->jobs.insert(fs_->jobs.end(), {3750, 3803, 3805, 3806});
+  std::string out;
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot" + volumes + JobArgs(3750, 1), &out), 0) << out;
+
+  const auto collectFileRunsOutOfSpace = [&](int job, int last) {
+    ASSERT_EQ(write(), 0);
+    ASSERT_EQ(RunBlbjob("snapshot" + volumes + JobArgs(job, 2, last), &out), 0) << out;
+    const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
+                                fs_->JobResults() +
+                                "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 ";
+    EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(job, 2, last) + " 2>&1", &out), 1) << out;
+    EXPECT_TRUE(Contains(out, "no collect files for volume(s) [" + b + "]")) << out;
+    EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 2, last), &out), 0) << out;
+  };
+  const auto listedWhole = [&](int job) {
+    const CollectListing listing = ReadCollectListing(fs_->JobResults(), b);
+    EXPECT_EQ(std::set<uint64_t>(listing.extents.begin(), listing.extents.end()),
+              ExtentsInUse(fs_->Snapshot(job, b), kSecondSize))
+        << "job " << job;
+  };
+  const auto listedChangesOnly = [&](int job, int last) {
+    const CollectListing listing = ReadCollectListing(fs_->JobResults(), b);
+    const std::set<uint64_t> listed(listing.extents.begin(), listing.extents.end());
+    const std::string before = fs_->Snapshot(last, b), after = fs_->Snapshot(job, b);
+    const std::set<uint64_t> inUse = ExtentsInUse(after, kSecondSize);
+    for (uint64_t i = 0; i < kSecondSize / kExtentSize; ++i) {
+      if (!inUse.count(i) || Md5Hex(ReadExtent(before, i)) == Md5Hex(ReadExtent(after, i))) continue;
+      EXPECT_TRUE(listed.count(i)) << "changed extent " << i << " of job " << job;
+    }
+    EXPECT_LT(listed.size(), inUse.size()) << "job " << job;
+  };
+
+  // Job 3802, on the snapshot of job 3750, lists the volume whole and never
+  // completes; 3750 completed but never listed it.
+  collectFileRunsOutOfSpace(3801, 3750);
+  ASSERT_EQ(write(), 0);
+  ASSERT_EQ(RunBlbjob("snapshot" + volumes + JobArgs(3802, 2, 3750) + onSnapshotOf3750, &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("scan" + JobArgs(3802, 2, 3750) + onSnapshotOf3750, &out), 0) << out;
+  listedWhole(3802);
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3802, 2, 3750) + onSnapshotOf3750, &out), 0) << out;
+  ASSERT_EQ(write(), 0);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot" + volumes + JobArgs(3803, 2, 3750), &out), 0) << out;
+  listedWhole(3803);
+
+  // Job 3805, on the snapshot of job 3750, lists it whole and completes.
+  collectFileRunsOutOfSpace(3804, 3803);
+  ASSERT_EQ(write(), 0);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot" + volumes + JobArgs(3805, 2, 3803) + onSnapshotOf3750, &out), 0) << out;
+  listedWhole(3805);
+  ASSERT_EQ(write(), 0);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot" + volumes + JobArgs(3806, 2, 3805), &out), 0) << out;
+  listedChangesOnly(3806, 3805);
+
+  for (int job : {3750, 3803, 3805, 3806}) EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 1), &out), 0) << out;
+  EXPECT_EQ(RunBlbsim(fs_->state.Path(), "kzbf detach " + second.Device()), 0);
+}
+
+// A power loss while the true-up's index thread appends a page leaves the
+// index hash file's last line torn, and no restart file naming that page
+// (the file is synced before the restart file is written): the job's scan
+// run again lists what the clean run listed.
+TEST_F(JobCommand, AScanWithTrueUpRunAgainOverATornIndexHashFileListsWhatTheCleanRunListed) {
+  std::string out;
+  ASSERT_EQ(fs_->Run("", 3901, 1, 0, out), 0) << out;
+  ASSERT_EQ(fs_->Write("a", 13, 1, false), 0);
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "kzbf bitmap " + fs_->loop.Device() + " clear"), 0);
+  fs_->jobs.push_back(3902);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3902, 2, 3901), &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("scan --trueup" + JobArgs(3902, 2, 3901), &out), 0) << out;
+  const CollectListing clean = ReadCollectListing(fs_->JobResults());
+  ASSERT_FALSE(clean.extents.empty());
+
+  const std::string hashes = CommandOutput("find " + fs_->JobResults() + "/TrueUp -name VolIdxHash.kzf | tr -d '\\n'");
+  ASSERT_FALSE(hashes.empty());
+  const std::string written = ReadFile(hashes);
+  size_t cut = written.size() / 2;
+  if (written[cut - 1] == '\n') ++cut;
+  ASSERT_EQ(::truncate(hashes.c_str(), static_cast<off_t>(cut)), 0);
+  ASSERT_EQ(std::remove((fs_->JobResults() + "/TrueUp/IdxRestartInfo.kzf").c_str()), 0);
+
+  ASSERT_EQ(RunBlbjob("scan --trueup" + JobArgs(3902, 2, 3901), &out), 0) << out;
+  const CollectListing again = ReadCollectListing(fs_->JobResults());
+  EXPECT_EQ(again.extents, clean.extents);
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3902, 2, 3901), &out), 0) << out;
+}
