@@ -572,11 +572,11 @@ def all_stopped(pid):
 
 def hold(state, work, name, image, until, calls, paths, command):
     """Runs the command under strace, stopped (SIGSTOP) right after each call of CALLS on one of
-    PATHS; at each stop up to the first whose call matches UNTIL, a cut: the state's backing
+    PATHS; at each stop up to the first whose call matches UNTIL, but an open for reading, a cut:
+    the state's backing
     IMAGE copied as NAME.cutN.img (what a power loss at that moment leaves) and the state's
     files as they live then in NAME.cutN.live/ (what a partial write-back may have sent). The
     calls stopped at, one a line, in NAME.cuts; its exit status."""
-    import shutil
     import signal
     import time
     base = os.path.join(work, name)
@@ -605,7 +605,8 @@ def hold(state, work, name, image, until, calls, paths, command):
                 while not all_stopped(pid) and process.poll() is None:
                     time.sleep(0.01)
                 call = stopped_call(lines[:index], pid)
-                if cutting:
+                # An open for reading changes nothing a cut would not find after the call before.
+                if cutting and (not re.match(r'^open(at)?\(', call) or re.search(r'O_WRONLY|O_RDWR|O_CREAT', call)):
                     cut = '%s.cut%d' % (base, len(cuts) + 1)
                     subprocess.check_call(['cp', '--sparse=always', image, cut + '.img'])
                     copy_live(state, cut + '.live')
@@ -638,18 +639,22 @@ def copy_live(state, target):
 
 def tear(live, state):
     """A partial write-back of each file being appended at the cut: where the image holds a
-    file that the live one extends, it gets the live content up to the middle of its last
-    line, without the line feed. Prints each file torn."""
+    file that the live one extends, or lacks it in a folder it holds (a commit on a timer may
+    have kept the name), it gets the live content up to the middle of its last line, without
+    the line feed. Prints each file torn."""
     for folder, _, names in os.walk(live):
         for name in names:
             relative = os.path.relpath(os.path.join(folder, name), live)
             on_image = os.path.join(state, relative)
-            if exempt_reason(relative) is not None or not os.path.isfile(on_image):
+            if exempt_reason(relative) is not None or not os.path.isdir(os.path.dirname(on_image)) or \
+                    (os.path.exists(on_image) and not os.path.isfile(on_image)):
                 continue
             with open(os.path.join(folder, name), 'rb') as stream:
                 grown = stream.read()
-            with open(on_image, 'rb') as stream:
-                held = stream.read()
+            held = b''
+            if os.path.exists(on_image):
+                with open(on_image, 'rb') as stream:
+                    held = stream.read()
             if len(grown) <= len(held) or not grown.startswith(held) or b'\n' not in grown[len(held):]:
                 continue
             last_line = grown.rfind(b'\n', 0, len(grown) - 1) + 1

@@ -97,19 +97,22 @@ if ! diff -u "$work/expected" "$work/differences"; then
   failed=1
 fi
 
-# A cut's partial write-back: a file the image holds a part of gets the
-# live lines up to the middle of the last; one it holds whole, or not at
-# all, and a log stay as they are.
+# A cut's partial write-back: a file the image holds a part of, or lacks in
+# a folder it holds, gets the live lines up to the middle of the last; one
+# it holds whole, one in a folder it lacks, and a log stay as they are.
 mkdir -p "$work/live/logs" "$work/image/logs"
 printf 'l1\nl2\nl3\n' >"$work/live/appended"
 printf 'l1\n' >"$work/image/appended"
 printf 'same\n' | tee "$work/live/whole" >"$work/image/whole"
-printf 'new\n' >"$work/live/absent"
+printf 'n1\nn2\n' >"$work/live/absent"
+mkdir "$work/live/gone"
+printf 'x\n' >"$work/live/gone/file"
 printf 'a\nb\n' >"$work/live/logs/job.log"
 printf 'a\n' >"$work/image/logs/job.log"
 python3 "$helper" tear "$work/live" "$work/image" >"$work/torn"
-if [ "$(cat "$work/torn")" != "torn appended at 7 of 9 bytes" ] || [ "$(cat "$work/image/appended")" != "$(printf 'l1\nl2\nl')" ] ||
-   [ -e "$work/image/absent" ] || [ "$(cat "$work/image/logs/job.log")" != a ]; then
+if [ "$(sort "$work/torn" | tr '\n' ' ')" != "torn absent at 4 of 6 bytes torn appended at 7 of 9 bytes " ] ||
+   [ "$(cat "$work/image/appended")" != "$(printf 'l1\nl2\nl')" ] || [ "$(cat "$work/image/absent")" != "$(printf 'n1\nn')" ] ||
+   [ -e "$work/image/gone" ] || [ "$(cat "$work/image/logs/job.log")" != a ]; then
   echo "the partial write-back tore the wrong files: $(cat "$work/torn")"
   failed=1
 fi
