@@ -8,10 +8,13 @@
 # 1. The trace of each step (scripts/durability_audit.py audit): no file of
 #    the state directory is renamed into place without its content synced,
 #    left written in place without a sync, or created, renamed or removed in
-#    a folder that is not synced afterwards. Logs, lock files, hook files,
+#    a folder that is not synced afterwards; and no hook, nor any name whose
+#    change the driver's records then rely on, is still unsynced when a later
+#    change is synced (a file system whose fsync commits only what it syncs
+#    would keep the later change alone). Logs, lock files, hook scripts,
 #    temporaries, scratch under the state directory's tmp, SQLite's own log
-#    and index and the true-up's page scratch aside (EXEMPT in the helper,
-#    each with its reason).
+#    and index, the true-up's page scratch and a hook's removal aside (EXEMPT
+#    in the helper, each with its reason).
 #
 # 2. A power-loss image after each step. The state's ext4 lives on a loop
 #    device over a sparse file, without direct I/O: what the file system
