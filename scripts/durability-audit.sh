@@ -8,10 +8,13 @@
 # 1. The trace of each step (scripts/durability_audit.py audit): no file of
 #    the state directory is renamed into place without its content synced,
 #    left written in place without a sync, or created, renamed or removed in
-#    a folder that is not synced afterwards. Logs, lock files, hook files,
+#    a folder that is not synced afterwards; and no hook, nor any name whose
+#    change the driver's records then rely on, is still unsynced when a later
+#    change is synced (a file system whose fsync commits only what it syncs
+#    would keep the later change alone). Logs, lock files, hook scripts,
 #    temporaries, scratch under the state directory's tmp, SQLite's own log
-#    and index and the true-up's page scratch aside (EXEMPT in the helper,
-#    each with its reason).
+#    and index, the true-up's page scratch and a hook's removal aside (EXEMPT
+#    in the helper, each with its reason).
 #
 # 2. A power-loss image after each step. The state's ext4 lives on a loop
 #    device over a sparse file, without direct I/O: what the file system
@@ -41,6 +44,19 @@
 #    finds its marker and registers nothing; on the true-up's image a rerun of
 #    the scan lists what the live rerun listed.
 #
+# 3. Cuts in the middle of a step, on a state of its own on ext4 and on btrfs
+#    (whose fsync commits only what it syncs): the bitmap step of an
+#    incremental snapshot is stopped (SIGSTOP, injected by strace) right after
+#    each call that syncs the driver's records or the driver hook's folder, or
+#    that makes or opens for writing the subclient cache's hook or bitmap, from
+#    before the driver's clear up to the cache's sync, and a power-loss image
+#    is taken at each stop. On each image the job's snapshot is run again: its bitmap must hold
+#    every extent the uncut step's did, or the volume must go full. On btrfs
+#    the true-up's index fetch is cut as well, right after it appends to the
+#    index hashes, with a partial write-back of every file being appended (its
+#    last line torn): the true-up's rerun on that image must succeed and list
+#    what the uncut step listed.
+#
 # It prints each finding and exits 1 when there is one, 77 when the machine
 # cannot run it (not root, or no loop device, strace, unshare or sqlite3).
 # The programs: BLBSIM and BLBJOB, else built into build/normal. Everything
@@ -51,7 +67,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 helper="$root/scripts/durability_audit.py"
 skip() { echo "durability-audit: skipped: $*"; exit 77; }
 [ "$(id -u)" = 0 ] || skip "run it as root (loop devices, mounts, mount namespaces)"
-for tool in strace losetup unshare sqlite3 mkfs.ext4 python3; do
+for tool in strace losetup unshare sqlite3 mkfs.ext4 mkfs.btrfs python3; do
   command -v "$tool" >/dev/null || skip "no $tool"
 done
 [ -e /dev/loop-control ] || skip "no loop devices"
@@ -68,12 +84,24 @@ state_mount="$work/state-fs"
 export BLB_STATE_DIR="$state_mount/state"
 volume="$work/volume"
 state_loop="" volume_loop="" image_loop="" state_mounted=0 volume_mounted=0
+held_state="" held_loop="" held_mounted=0
 job_args() { echo "-a 2:7 -j $1 -t $2 -d stow1 -jt TOK$1${3:+ -lsjid $3}"; }
+
+# Releases what the cut steps' state holds and unmounts it.
+close_held() {
+  [ -n "$held_state" ] || return 0
+  BLB_STATE_DIR="$held_state" "$BLBJOB" release -- $(job_args 2002 2 2001) >/dev/null 2>&1
+  BLB_STATE_DIR="$held_state" "$BLBSIM" kzbf detach "$volume_loop" >/dev/null 2>&1
+  [ "$held_mounted" = 1 ] && umount "$(dirname "$held_state")"
+  [ -n "$held_loop" ] && losetup -d "$held_loop"
+  held_state="" held_loop="" held_mounted=0
+}
 
 cleanup() {
   set +e
   for job in 1001 1002 1004; do "$BLBJOB" release -- $(job_args $job 1) >/dev/null 2>&1; done
   [ -n "$image_loop" ] && losetup -d "$image_loop"
+  close_held
   [ "$volume_mounted" = 1 ] && "$root/scripts/unmount.sh" "$volume"
   [ -n "$volume_loop" ] && "$BLBSIM" kzbf detach "$volume_loop" >/dev/null 2>&1
   [ "$state_mounted" = 1 ] && umount "$state_mount"
@@ -131,17 +159,22 @@ step() {
   python3 "$helper" audit "$BLB_STATE_DIR" "$work" "$name" >>"$findings" || true
 }
 
+# on_image_file IMAGE MOUNT OPTIONS COMMAND: runs the shell command with the
+# image (changed by it) mounted at MOUNT, in a mount namespace of its own.
+on_image_file() {
+  image_loop="$(losetup -f --show "$1")"
+  local status=0
+  unshare --mount --propagation private bash -c "mount -o $3 '$image_loop' '$2' && $4" || status=$?
+  losetup -d "$image_loop"
+  image_loop=""
+  return "$status"
+}
+
 # on_image NAME COMMAND: runs the shell command with the state of NAME's
 # power-loss image mounted at the state's place.
 on_image() {
   cp --sparse=always "$work/$1.img" "$work/replay.img"
-  image_loop="$(losetup -f --show "$work/replay.img")"
-  local status=0
-  unshare --mount --propagation private bash -c \
-    "mount -o $state_options '$image_loop' '$state_mount' && $2" || status=$?
-  losetup -d "$image_loop"
-  image_loop=""
-  return "$status"
+  on_image_file "$work/replay.img" "$state_mount" "$state_options" "$2"
 }
 
 # check_image NAME NEXT: NAME's image holds what step NEXT looked up and the
@@ -207,6 +240,102 @@ if ! cmp -s "$work/trueup.live.listing" "$work/trueup.image.listing"; then
 fi
 
 step release release -- $(job_args 1004 2 1002)
+
+# --- Cuts in the middle of a step ---------------------------------------------
+
+# The snapshot summary's bitmap file, and whether the volume or job goes full.
+bitmap_of() { sed -n 's/^  volume .*, bitmap \([^,]*\), .*$/\1/p' "$1"; }
+goes_full() { grep -q -e '^  volume .*, force-full$' -e '^  job [0-9]*: level 1,' "$1"; }
+
+# held FS: the cut steps on a state of file system FS.
+held() {
+  local fs="$1" name="held-$1" options=commit=300
+  local mount="$work/$name"
+  truncate -s 512M "$work/$name.img"
+  held_loop="$(losetup -f --show "$work/$name.img")"
+  if [ "$fs" = btrfs ]; then
+    mkfs.btrfs -q -f "$held_loop" >/dev/null
+  else
+    mkfs.ext4 -q -b 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$held_loop"
+    options="$state_options"
+  fi
+  mkdir "$mount"
+  mount -o "$options" "$held_loop" "$mount"
+  held_mounted=1
+  held_state="$mount/state"
+  local BLB_STATE_DIR="$held_state"
+  export BLB_STATE_DIR
+  "$BLBSIM" init "$BLB_STATE_DIR" >/dev/null
+  "$BLBSIM" subclient 2 7 2 >/dev/null
+  # The true-up needs a backup before it; the bitmap step, a snapshot.
+  local first=(snapshot --volume "$volume" -- $(job_args 2001 1))
+  [ "$fs" = btrfs ] && first=(run --volume "$volume" --streams 2 -- $(job_args 2001 1))
+  if ! "$BLBJOB" "${first[@]}" >"$work/$name.first.out" 2>&1 ||
+     { [ "$fs" != btrfs ] && ! "$BLBJOB" release -- $(job_args 2001 1) >>"$work/$name.first.out" 2>&1; }; then
+    echo "$name: the first job failed: $(cat "$work/$name.first.out")" >>"$findings"
+    close_held
+    return
+  fi
+  write a count=1 seek=2 conv=notrunc
+  local cache hooks
+  cache="$(ls "$BLB_STATE_DIR"/jobresults/.BlockLevel/2_7/*.bmp)"
+  hooks="$BLB_STATE_DIR/install/KZBF/cache"
+  local snapshot=(snapshot --volume "$volume" -- $(job_args 2002 2 2001))
+  echo "=== $name: blbjob ${snapshot[*]}, cut at each stop up to the cache's sync"
+  if ! python3 "$helper" hold "$BLB_STATE_DIR" "$work" "$name" "$work/$name.img" '^fsync\(.*\.bmp>\)' openat,fsync \
+       "$BLB_STATE_DIR/drivers/kzbf/devices:$hooks:${cache%.bmp}.hook:$cache" "$BLBJOB" "${snapshot[@]}"; then
+    echo "$name: the snapshot failed: $(cat "$work/$name.out")" >>"$findings"
+    close_held
+    return
+  fi
+  cp "$(bitmap_of "$work/$name.out")" "$work/$name.live.bmp"
+  local cut=0 call
+  while read -r call; do
+    cut=$((cut + 1))
+    local base="$work/$name.cut$cut"
+    on_image_file "$base.img" "$mount" "$options" \
+      "'$BLBJOB' ${snapshot[*]} >'$base.out' 2>&1; status=\$?;
+       file=\$(sed -n 's/^  volume .*, bitmap \\([^,]*\\), .*\$/\\1/p' '$base.out');
+       [ -f \"\$file\" ] && cp \"\$file\" '$base.bmp';
+       '$BLBJOB' release -- $(job_args 2002 2 2001) >/dev/null 2>&1; exit \$status" ||
+      echo "$name: cut $cut, after $call: the snapshot rerun failed: $(tail -n 3 "$base.out")" >>"$findings"
+    if ! goes_full "$base.out" && { [ ! -f "$base.bmp" ] || ! python3 "$helper" covers "$work/$name.live.bmp" "$base.bmp"; }; then
+      echo "$name: cut $cut, after $call: the snapshot rerun neither goes full nor lists every changed" \
+           "extent: $(grep '^  volume' "$base.out")" >>"$findings"
+    fi
+    rm -f "$base.img"
+  done <"$work/$name.cuts"
+  [ "$cut" -ge 4 ] || echo "$name: only $cut cuts in the bitmap step" >>"$findings"
+
+  if [ "$fs" = btrfs ]; then
+    local trueup=(scan --trueup --streams 2 -- $(job_args 2002 2 2001)) index
+    index="$BLB_STATE_DIR/jobresults/2/7/TrueUp/$(basename "${cache%.bmp}")/VolIdxHash.kzf"
+    echo "=== $name-trueup: blbjob ${trueup[*]}, cut after its first append to the index hashes"
+    if ! python3 "$helper" hold "$BLB_STATE_DIR" "$work" "$name-trueup" "$work/$name.img" . write,writev "$index" \
+         "$BLBJOB" "${trueup[@]}"; then
+      echo "$name-trueup: the true-up failed: $(cat "$work/$name-trueup.out")" >>"$findings"
+    elif [ ! -s "$work/$name-trueup.cuts" ]; then
+      echo "$name-trueup: the true-up never appended to $index" >>"$findings"
+    else
+      bash -c "$(listing)" >"$work/$name-trueup.live.listing"
+      on_image_file "$work/$name-trueup.cut1.img" "$mount" "$options" \
+        "python3 '$helper' tear '$work/$name-trueup.cut1.live' '$BLB_STATE_DIR' >'$work/$name-trueup.torn' &&
+         '$BLBJOB' ${trueup[*]} >'$work/$name-trueup.image.out' 2>&1 && $(listing) >'$work/$name-trueup.image.listing'" ||
+        echo "$name-trueup: cut after a partial write-back ($(tr '\n' ' ' <"$work/$name-trueup.torn")): the true-up" \
+             "rerun failed: $(tail -n 2 "$work/$name-trueup.image.out")" >>"$findings"
+      if [ -f "$work/$name-trueup.image.listing" ] &&
+         ! cmp -s "$work/$name-trueup.live.listing" "$work/$name-trueup.image.listing"; then
+        echo "$name-trueup: cut after a partial write-back: the true-up rerun lists other extents than the" \
+             "uncut one" >>"$findings"
+      fi
+      rm -f "$work/$name-trueup.cut1.img"
+    fi
+  fi
+  close_held
+}
+
+held ext4
+held btrfs
 
 if [ -s "$findings" ]; then
   echo "=== findings"

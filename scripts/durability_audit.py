@@ -10,6 +10,10 @@ NAME.after.json (manifests of the state directory STATE before and after it), NA
   durability_audit.py reads STATE WORK NAME             what the step looked up of the earlier state
   durability_audit.py manifest STATE                    what STATE holds (JSON on stdout)
   durability_audit.py compare LIVE IMAGE LOOKUPS        those lookups on a power-loss image vs live
+  durability_audit.py hold STATE WORK NAME IMAGE UNTIL CALLS PATHS COMMAND...
+                                                        runs COMMAND as step NAME, cut at each stop
+  durability_audit.py tear LIVE STATE                   a partial write-back of what was being appended
+  durability_audit.py covers WANTED HELD                whether bitmap HELD has every bit of WANTED
 
 Paths in findings are relative to STATE.
 """
@@ -33,7 +37,7 @@ TRACED_CALLS = ','.join([
 EXEMPT = [
     (re.compile(r'(^|/)logs/|\.log$'), 'a log'),
     (re.compile(r'(^|/)(\.lock|[^/]*\.lock)$|^locks(/|$)'), 'a lock file'),
-    (re.compile(r'(^|/)hooks?/|\.hook$|\.sh$'), 'a hook file'),
+    (re.compile(r'(^|/)hooks?/|\.sh$'), 'a hook script'),
     (re.compile(r'^tmp(/|$)'), "scratch under the state directory's tmp"),
     (re.compile(r'\.tmp\.\d+\.\d+$'), 'a temporary, renamed over its file once synced'),
     # SQLite rebuilds its shared-memory index from the write-ahead log.
@@ -48,6 +52,15 @@ EXEMPT = [
 ]
 
 
+# Files whose owner orders their changes itself, against none of ours: SQLite
+# (the simulated services' database) checksums its log's frames and commits
+# its own records; the power-loss images compare the records whole.
+OWN_ORDER = re.compile(r'^agent\.db')
+# The drivers' records: a change there (a bitmap cleared, a device detached) is what the
+# library's marks guard.
+DRIVER_STATE = re.compile(r'^drivers(/|$)')
+
+
 # Removals that may come back without harm: (pattern, why).
 EXEMPT_REMOVAL = [
     # SQLite removes its write-ahead log once a checkpoint synced the database
@@ -57,6 +70,9 @@ EXEMPT_REMOVAL = [
     # A released snapshot's image: the driver's record no longer names it and
     # its counter never hands the name out again, so nothing reads it.
     (re.compile(r'^drivers/kzbf/snaps/snap\d+\.img$'), "a released snapshot's image"),
+    # A hook marks an update under way: one that comes back only makes the
+    # next update treat what it guards as all changed. Its creation counts.
+    (re.compile(r'\.hook$'), 'a hook whose update ended'),
 ]
 
 
@@ -317,21 +333,47 @@ def parent(relative):
 
 def audit(state, trace, before, after, step):
     """Findings: a file renamed with unsynced content, a file left written in place without a
-    sync, a name created, renamed or removed in a folder that was not synced afterwards."""
+    sync, a name created, renamed or removed in a folder that was not synced afterwards, and a
+    change still unsynced when a later one was synced (a cut between the two syncs keeps the
+    later change without the earlier: a file system whose fsync commits only what it syncs)."""
     state = os.path.realpath(state)
     known_folders = set(before['folders']) | set(after['folders'])
     existing = set(before['files']) | set(before['folders'])
     fresh = set()    # files created and not yet written
-    dirty = {}       # path -> what left its content unsynced
-    pending = {}     # folder -> [(change, path)] since the folder's last sync
+    dirty = {}       # path -> sequence number of the write that left its content unsynced
+    first_dirty = {}  # path -> sequence number of its first write since its last sync
+    pending = {}     # folder -> [(change, path, sequence number)] since the folder's last sync
     findings = []
+    overtaken = {}  # path -> its first such finding, unless a finding below names the path already
+    sequence = 0
+
+    def name_lasts(path):
+        while path:
+            if any(name == path for _, name, _ in pending.get(parent(path), [])):
+                return False
+            path = parent(path)
+        return True
 
     def note_change(folder, change, path):
-        pending.setdefault(folder, []).append((change, path))
+        pending.setdefault(folder, []).append((change, path, sequence))
+
+    def note_overtaken(synced, latest):
+        """The names changed before the latest change this sync makes durable that stay unsynced.
+        (What a cut leaves of a file's content is the power-loss images' part.)"""
+        for folder, changes in pending.items():
+            if folder == synced:
+                continue
+            for change, path, number in changes:
+                if number < latest and exempt_reason(path, change) is None and not OWN_ORDER.search(path):
+                    overtaken.setdefault(path, ('%s: %s %s in folder %s, not synced before a later change '
+                                                'to %s was: a cut between the two keeps the later one alone' %
+                                                (step, path, change, folder or '.', synced or '.'), synced))
 
     for event in events(trace):
+        sequence += 1
         if event.kind == 'syncall':
             dirty.clear()
+            first_dirty.clear()
             pending.clear()
             continue
         path = relative_to(state, event.path)
@@ -345,15 +387,27 @@ def audit(state, trace, before, after, step):
         elif event.kind == 'truncate':
             # Emptying a file made by this very call changes nothing.
             if path not in fresh and path not in known_folders:
-                dirty[path] = 'written'
+                dirty[path] = sequence
+                first_dirty.setdefault(path, sequence)
         elif event.kind == 'write':
             fresh.discard(path)
             if path not in known_folders:
-                dirty[path] = 'written'
+                dirty[path] = sequence
+                first_dirty.setdefault(path, sequence)
         elif event.kind == 'sync':
-            if path in known_folders or path == '':
+            is_folder = path in known_folders or path == ''
+            made_durable = [number for change, name, number in pending.get(path, []) if is_folder and
+                            exempt_reason(name, change) is None]
+            if path in dirty and exempt_reason(path) is None:
+                made_durable.append(dirty[path])
+            # What a sync makes durable counts once the path's name lasts too: unseen, it changes
+            # nothing.
+            if made_durable and name_lasts(path) and not OWN_ORDER.search(path):
+                note_overtaken(path, max(made_durable))
+            if is_folder:
                 pending.pop(path, None)
             dirty.pop(path, None)
+            first_dirty.pop(path, None)
         elif event.kind == 'rename':
             old = relative_to(state, event.other)
             if old is None:
@@ -361,12 +415,14 @@ def audit(state, trace, before, after, step):
             if old in dirty and exempt_reason(path) is None:
                 findings.append('%s: %s renamed over %s without its content synced' % (step, old, path))
             dirty.pop(old, None)
+            first_dirty.pop(old, None)
             existing.discard(old)
             existing.add(path)
             note_change(parent(old), 'renamed away', old)
             note_change(parent(path), 'renamed into place', path)
         elif event.kind in ('unlink', 'rmdir'):
             dirty.pop(path, None)
+            first_dirty.pop(path, None)
             existing.discard(path)
             note_change(parent(path), 'removed', path)
         elif event.kind in ('mkdir', 'link'):
@@ -379,9 +435,10 @@ def audit(state, trace, before, after, step):
     for path in sorted(dirty):
         if path in after['files'] and exempt_reason(path) is None:
             findings.append('%s: %s written in place and not synced' % (step, path))
+    named_pending = set()
     for folder in sorted(pending):
         reported = set()
-        for change, path in pending[folder]:
+        for change, path, _ in pending[folder]:
             if exempt_reason(path, change) is not None or path in reported:
                 continue
             # A name that came and went within the step: nothing of it is left
@@ -392,8 +449,16 @@ def audit(state, trace, before, after, step):
                     path not in before['folders']:
                 continue
             reported.add(path)
+            named_pending.add(path)
             findings.append('%s: %s %s in folder %s, which is not synced afterwards' %
                             (step, path, change, folder or '.'))
+    # A change never synced is named above already. Of the others, a cut between the two syncs
+    # matters where the later change relies on the earlier: a mark that lives only while the step
+    # runs (a hook) is there for such a cut alone, and the driver's records change what its marks
+    # guard.
+    named = {path for path in dirty if path in after['files'] and exempt_reason(path) is None} | named_pending
+    findings.extend(finding for path, (finding, synced) in sorted(overtaken.items())
+                    if path not in named and (path not in after_names or DRIVER_STATE.search(synced)))
     return findings
 
 
@@ -476,6 +541,145 @@ def trace(state, work, name, command):
                                env=environment)
 
 
+# --- cuts in the middle of a step ----------------------------------------------
+
+STOP_LINE = re.compile(r'^(\d+)\s+--- SIGSTOP \{')
+
+
+def stopped_call(lines, pid):
+    """The call of the pid that the stop followed."""
+    for line in reversed(lines):
+        match = LINE.match(line)
+        if (match.group(1) or match.group(2)) == pid and CALL.match(match.group(3)):
+            return match.group(3)
+    return '?'
+
+
+def all_stopped(pid):
+    """Whether every thread of the pid's process is stopped."""
+    try:
+        with open('/proc/%s/status' % pid) as stream:
+            group = next(line.split()[1] for line in stream if line.startswith('Tgid:'))
+        for task in os.listdir('/proc/%s/task' % group):
+            with open('/proc/%s/task/%s/status' % (group, task)) as stream:
+                state = next(line for line in stream if line.startswith('State:'))
+            if state.split()[1] not in ('t', 'T'):
+                return False
+        return True
+    except (OSError, StopIteration):
+        return False
+
+
+def hold(state, work, name, image, until, calls, paths, command):
+    """Runs the command under strace, stopped (SIGSTOP) right after each call of CALLS on one of
+    PATHS; at each stop up to the first whose call matches UNTIL, but an open for reading, a cut:
+    the state's backing
+    IMAGE copied as NAME.cutN.img (what a power loss at that moment leaves) and the state's
+    files as they live then in NAME.cutN.live/ (what a partial write-back may have sent). The
+    calls stopped at, one a line, in NAME.cuts; its exit status."""
+    import signal
+    import time
+    base = os.path.join(work, name)
+    trace_file = base + '.held-trace'
+    arguments = ['strace', '-f', '-qq', '-y', '-s', '0', '-o', trace_file, '-e', 'trace=' + calls,
+                 '-e', 'inject=%s:signal=SIGSTOP:when=1+' % calls]
+    for path in paths:
+        arguments += ['-P', path]
+    environment = dict(os.environ)
+    environment['ASAN_OPTIONS'] = environment.get('ASAN_OPTIONS', '') + ':detect_leaks=0'
+    cuts = []
+    cutting = True
+    with open(base + '.out', 'w') as output:
+        process = subprocess.Popen(arguments + command, stdout=output, stderr=subprocess.STDOUT, env=environment)
+        seen = 0
+        while True:
+            lines = []
+            if os.path.exists(trace_file):
+                with open(trace_file, errors='replace') as stream:
+                    lines = [line.rstrip('\n') for line in stream]
+            stops = [(index, STOP_LINE.match(line).group(1)) for index, line in enumerate(lines)
+                     if STOP_LINE.match(line)]
+            if len(stops) > seen:
+                index, pid = stops[seen]
+                seen += 1
+                while not all_stopped(pid) and process.poll() is None:
+                    time.sleep(0.01)
+                call = stopped_call(lines[:index], pid)
+                # An open for reading changes nothing a cut would not find after the call before.
+                if cutting and (not re.match(r'^open(at)?\(', call) or re.search(r'O_WRONLY|O_RDWR|O_CREAT', call)):
+                    cut = '%s.cut%d' % (base, len(cuts) + 1)
+                    subprocess.check_call(['cp', '--sparse=always', image, cut + '.img'])
+                    copy_live(state, cut + '.live')
+                    cuts.append(call)
+                    cutting = not re.search(until, call)
+                os.kill(int(pid), signal.SIGCONT)
+                continue
+            if process.poll() is not None:
+                break
+            time.sleep(0.02)
+    with open(base + '.cuts', 'w') as stream:
+        for call in cuts:
+            stream.write(call + '\n')
+    return process.returncode
+
+
+def copy_live(state, target):
+    """The state's regular files as they are now, but snapshot images and SQLite's own files."""
+    import shutil
+    for folder, _, names in os.walk(state):
+        for name in names:
+            path = os.path.join(folder, name)
+            relative = os.path.relpath(path, state)
+            if relative.startswith('agent.db') or relative.startswith('drivers/kzbf/snaps/') or \
+                    not os.path.isfile(path) or os.path.islink(path) or os.path.getsize(path) > (16 << 20):
+                continue
+            os.makedirs(os.path.join(target, os.path.dirname(relative)), exist_ok=True)
+            shutil.copyfile(path, os.path.join(target, relative))
+
+
+def tear(live, state):
+    """A partial write-back of each file being appended at the cut: where the image holds a
+    file that the live one extends, or lacks it in a folder it holds (a commit on a timer may
+    have kept the name), it gets the live content up to the middle of its last line, without
+    the line feed. Prints each file torn."""
+    for folder, _, names in os.walk(live):
+        for name in names:
+            relative = os.path.relpath(os.path.join(folder, name), live)
+            on_image = os.path.join(state, relative)
+            if exempt_reason(relative) is not None or not os.path.isdir(os.path.dirname(on_image)) or \
+                    (os.path.exists(on_image) and not os.path.isfile(on_image)):
+                continue
+            with open(os.path.join(folder, name), 'rb') as stream:
+                grown = stream.read()
+            held = b''
+            if os.path.exists(on_image):
+                with open(on_image, 'rb') as stream:
+                    held = stream.read()
+            if len(grown) <= len(held) or not grown.startswith(held) or b'\n' not in grown[len(held):]:
+                continue
+            last_line = grown.rfind(b'\n', 0, len(grown) - 1) + 1
+            start = max(last_line, len(held))
+            length = start + max(1, (len(grown) - start) // 2)
+            if grown[length - 1:length] == b'\n':
+                length -= 1
+            if length <= len(held):
+                continue
+            with open(on_image, 'ab') as stream:
+                stream.write(grown[len(held):length])
+            print('torn %s at %d of %d bytes' % (relative, length, len(grown)))
+
+
+def covers(wanted, held):
+    """Whether every bit set in the file WANTED is set in the file HELD."""
+    with open(wanted, 'rb') as stream:
+        first = stream.read()
+    with open(held, 'rb') as stream:
+        second = stream.read()
+    if len(second) < len(first):
+        return False
+    return all(a & ~b == 0 for a, b in zip(first, second))
+
+
 def main(arguments):
     if len(arguments) >= 5 and arguments[0] == 'trace':
         return trace(arguments[1], arguments[2], arguments[3], arguments[4:])
@@ -493,6 +697,14 @@ def main(arguments):
         for line in reads(arguments[1], base + '.trace', load(base + '.before.json')):
             print(line)
         return 0
+    if len(arguments) >= 9 and arguments[0] == 'hold':
+        return hold(arguments[1], arguments[2], arguments[3], arguments[4], arguments[5], arguments[6],
+                    arguments[7].split(':'), arguments[8:])
+    if len(arguments) == 3 and arguments[0] == 'tear':
+        tear(arguments[1], arguments[2])
+        return 0
+    if len(arguments) == 3 and arguments[0] == 'covers':
+        return 0 if covers(arguments[1], arguments[2]) else 1
     if len(arguments) == 2 and arguments[0] == 'manifest':
         json.dump(manifest(arguments[1]), sys.stdout, sort_keys=True)
         return 0

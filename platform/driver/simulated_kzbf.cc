@@ -259,6 +259,12 @@ CQiError SimulatedKzBf::Detach(const std::string& device) {
   for (const Snapshot& snapshot : record.snapshots) RemoveSnapshot(snapshot);
   if (::unlink(RecordPath(device).c_str()) != 0)
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot remove the driver record of device [%s]", device.c_str());
+  // A detach that a power loss took back would have the next step find the
+  // device still tracked where the library expects to attach it anew (and
+  // so go full).
+  if (!SyncFolder(DevicesFolder()))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot sync the driver records after detaching [%s]",
+                                       device.c_str());
   return CQiError();
 }
 
@@ -346,10 +352,12 @@ void SimulatedKzBf::DestroyAllSnapshots() {
     record.snapshots.clear();
     Save(record);
   }
-  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+  const std::vector<std::string> loose = ListFiles(LooseFolder(), ".snaps");
+  for (const std::string& name : loose) {
     for (const Snapshot& snapshot : LoadLoose(LooseFolder() + "/" + name)) RemoveSnapshot(snapshot);
     ::unlink((LooseFolder() + "/" + name).c_str());
   }
+  if (!loose.empty()) SyncFolder(LooseFolder());
 }
 
 CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& image) {

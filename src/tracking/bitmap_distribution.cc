@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/log/ev_debug.h"
+#include "records/file_replacement.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/cbf_driver_interface.h"
 #include "tracking/fx_name_mutex_wrapper.h"
@@ -53,13 +54,17 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
 
   bool dirty = false;             // every cache of the device becomes all ones
   std::set<std::string> hookIds;  // removed at the end
+  std::set<std::string> madeIds;  // made by this call
   for (const std::string& id : DriverHookIds(deviceId, entries)) {
     bool existed = false;
     err = m_pDriverCache->CreateHook(id, existed);
     if (err.IsError()) return err.Push(FXCODELOC);
     dirty = dirty || existed;
     if (!existed || id == deviceId) hookIds.insert(id);
+    if (!existed) madeIds.insert(id);
   }
+  err = SyncDriverHooks(madeIds);
+  if (err.IsError()) return err.Push(FXCODELOC);
 
   CBFDriverInterface driver(block.sDevice);
   bool alreadyAttached = false;
@@ -80,7 +85,16 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
   err = MergeFailOver(block, bitmap, bitmapSize, destination);
   if (err.IsError()) return err.Push(FXCODELOC);
 
-  for (const VolumeConfig& entry : entries) UpdateEntryCache(entry, own, bitmapSize, bitmap, dirty, block, destination);
+  // A cache left lacking the cleared bits without a hook of its own on disk
+  // has only the driver hooks to say so: they stay.
+  bool cacheUnguarded = false;
+  for (const VolumeConfig& entry : entries)
+    cacheUnguarded = !UpdateEntryCache(entry, own, bitmapSize, bitmap, dirty, block, destination) || cacheUnguarded;
+  if (cacheUnguarded) {
+    log.DebugLvl(__FUNCTION__, -1, "A subclient cache of device=%s lacks the cleared bits, its driver hooks stay",
+                 block.sDevice.c_str());
+    return CQiError();
+  }
 
   for (const std::string& id : hookIds) {
     CQiError removed = m_pDriverCache->DeleteHook(id);
@@ -91,6 +105,18 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
           removed.AsString().c_str());
   }
   return CQiError();
+}
+
+CQiError CBlockLevelBitmapHandler::SyncDriverHooks(const std::set<std::string>& madeIds) {
+  // The driver records its clear on disk at once: a hook whose name a power
+  // loss could still take back would leave no trace of the bits it cleared.
+  // Synced even when every hook was there already: the process that made
+  // them may have died before their folder was synced.
+  CQiError err = records::SyncFolder(m_pDriverCache->Folder());
+  if (!err.IsError()) return err;
+  // Nothing was taken from the driver: the hooks this call made mark nothing.
+  for (const std::string& id : madeIds) m_pDriverCache->DeleteHook(id);
+  return err.Push(FXCODELOC, "Failed to sync the driver hooks, the driver is left untouched");
 }
 
 CQiError CBlockLevelBitmapHandler::MergeFailOver(SMVolBlock& block, auto_ptr_array<unsigned char>& bitmap,
@@ -118,7 +144,7 @@ CQiError CBlockLevelBitmapHandler::MergeFailOver(SMVolBlock& block, auto_ptr_arr
   return err;
 }
 
-void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own,
+bool CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own,
                                                 const uint64_t& size, const auto_ptr_array<unsigned char>& bitmap,
                                                 bool dirty, SMVolBlock& block, const std::string& destination) {
   EvDebug log;
@@ -138,6 +164,7 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
   bool hookExisted = false;
   CQiError err = cache.Initialize(size, entry);
   if (!err.IsError()) err = cache.CreateHook(hookExisted);
+  const bool hookMade = !err.IsError();
   // A cache that could not be made all ones lacks the bits just cleared from
   // the driver: its hook stays so the next call makes it all ones, and when
   // it is ours this backup is full.
@@ -199,7 +226,7 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
                    device.c_str(), clientId, appId, saved.AsString().c_str());
       resetToFull();
       block.bForceFull = true;
-      return;
+      return hookMade || !keepHook;
     }
     CQiError zeroed = cache.ResetBitmap(0);
     if (zeroed.IsError())
@@ -208,11 +235,12 @@ void CBlockLevelBitmapHandler::UpdateEntryCache(const VolumeConfig& entry, const
                    "appId=%lld, error=%s",
                    device.c_str(), clientId, appId, zeroed.AsString().c_str());
   }
-  if (keepHook) return;
+  if (keepHook) return hookMade;
   CQiError removed = cache.DeleteHook();
   if (removed.IsError())
     log.DebugLvl(__FUNCTION__, -1,
                  "Failed to delete bitmap, next backup will be converted to full, device=%s, clientId=%lld, "
                  "appId=%lld, error=%s",
                  device.c_str(), clientId, appId, removed.AsString().c_str());
+  return true;
 }

@@ -114,8 +114,14 @@ class CBlockLevelBitmapHandler {
                                 const std::string& destination);
   // The hooks of HookDevicesForFullBackup; the caller holds the lock.
   CQiError MakeDriverHooks(const std::set<std::string>& deviceIds, std::set<std::string>& hooked);
-  // One entry's share of a cleared driver bitmap (the distribution step).
-  void UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own, const uint64_t& size,
+  // Syncs the driver cache folder, so that the driver hooks are on disk
+  // before the driver is touched; on failure removes the hooks this call
+  // made (madeIds).
+  CQiError SyncDriverHooks(const std::set<std::string>& madeIds);
+  // One entry's share of a cleared driver bitmap (the distribution step);
+  // false when the cache may lack those bits and no hook of its own on disk
+  // says so.
+  bool UpdateEntryCache(const VolumeConfig& entry, const VolumeConfig& own, const uint64_t& size,
                         const auto_ptr_array<unsigned char>& bitmap, bool dirty, SMVolBlock& block,
                         const std::string& destination);
 

@@ -231,6 +231,27 @@ TEST(BlockLevelBitmapHandler, FailuresAfterTheDriversClearNeverLoseItsBits) {
   EXPECT_TRUE(shared.Hooks().empty());
 }
 
+// The driver records its clear on disk at once: the hooks must be there
+// before, or a power loss leaves no trace of the bits it cleared.
+TEST(BlockLevelBitmapHandler, HooksThatCannotBeSyncedFailTheStepBeforeTheDriverIsTouched) {
+  SharedDevice shared;
+  shared.RegisterSevenAndEight();
+  shared.device.Write(4 << 20);
+  platform::FaultTable::Set("FXFile::KZFlushFile", 5, false, 1);
+  SharedDevice::Result failed = shared.GetAndClear(7);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(failed.error, 5)) << failed.error.AsString();
+  EXPECT_NE(failed.error.AsString().find("Failed to sync the driver hooks"), std::string::npos);
+  EXPECT_EQ(failed.written, kNone);
+  EXPECT_TRUE(shared.Hooks().empty());
+  EXPECT_EQ(shared.Cache(8), kZeros);
+  // The driver kept the change: the next call takes it, incrementally.
+  SharedDevice::Result next = shared.GetAndClear(7);
+  ASSERT_FALSE(next.error.IsError()) << next.error.AsString();
+  EXPECT_FALSE(next.forceFull);
+  EXPECT_EQ(next.written, std::string("\x02\x00", 2));
+  EXPECT_EQ(shared.Cache(8), std::string("\x02\x00", 2));
+}
+
 TEST(BlockLevelBitmapHandler, WithoutTheMachineWideLockNothingIsTouched) {
   SharedDevice shared;
   shared.RegisterSevenAndEight();

@@ -12,6 +12,7 @@
 #include "platform/driver/kz_bf_driver.h"
 #include "platform/fs/fx_file.h"
 #include "platform/log/ev_debug.h"
+#include "records/file_replacement.h"
 #include "tracking/attached_volume_list.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/driver_cache_folder.h"
@@ -82,7 +83,12 @@ CQiError SaveVolumeBitmap(KzBfDriver& driver, const VolumeClusterConfig& volume,
     log.DebugLvl(kFunction, 0, "Printing failing over bitmap");
     VolumeBitMapHelper::InspectBitMap(bytes, size);
   }
-  return VolumeBitMapHelper::WriteBitMapToFile(file, bytes, size);
+  err = VolumeBitMapHelper::WriteBitMapToFile(file, bytes, size);
+  // The driver stops tracking the volume next: the file's name must be on
+  // disk before it is the only record of the volume's changes.
+  if (!err.IsError()) err = records::SyncFolderOf(file);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
 }
 
 void DetachIfKzbf(const std::string& device) {
@@ -129,7 +135,10 @@ CQiError WriteMarker(const std::string& marker, CBlockLevelBitmapHandler& handle
   if (failure != 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to write soft failover file %s err: %s", marker.c_str(),
                                    std::strerror(failure));
-  return CQiError();
+  // A marker made here is no marker until its name is on disk too.
+  err = records::SyncFolderOf(marker);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to write soft failover file %s", marker.c_str());
+  return err;
 }
 
 }  // namespace

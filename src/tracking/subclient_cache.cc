@@ -81,6 +81,10 @@ CQiError CSubclientCache::CreateHook(bool& existed) {
   if (err.IsError()) return err.Push(FXCODELOC);
   err = tracking::CreateHookFile(HookPath(), existed);
   if (err.IsError()) return err.Push(FXCODELOC);
+  // The hook must be on disk before the cache it guards changes: it may
+  // outlast the driver hook that guards the same bits.
+  if (!existed) err = records::SyncFolder(m_sFolder);
+  if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync the subclient hook, file=%s", HookPath().c_str());
   return err;
 }
 
@@ -232,7 +236,10 @@ CQiError CSubclientCache::SaveBitmapToFile(const std::string& destination) {
     unlink_utf(temporary.c_str());
     return err.Push(FXCODELOC);
   }
-  err = records::ReplaceWithTemporary(temporary, destination);
+  // The cache is emptied once the destination holds its bits: the
+  // destination's name must be on disk first.
+  err = records::ReplaceWithTemporary(temporary, destination, records::FolderSync::kByCaller);
+  if (!err.IsError()) err = records::SyncFolderOf(destination);
   if (err.IsError()) return err.Push(FXCODELOC, "Failed to replace the bitmap file, file=%s", destination.c_str());
   return err;
 }

@@ -45,6 +45,11 @@ for made in agent.db registry.ini drivers/kzbf/snaps/.next drivers/kzbf/snaps/sn
   [ -s "$BLB_STATE_DIR/$made" ] || echo "no $made" >>"$findings"
 done
 ls "$BLB_STATE_DIR"/drivers/kzbf/devices/*.dev >/dev/null || echo "no driver record" >>"$findings"
+# The driver's detach removes its record, and the removal lasts.
+command="$blbsim kzbf detach $work/disk.img"
+python3 "$helper" trace "$BLB_STATE_DIR" "$work" detach $command >/dev/null || echo "failed: $command" >>"$findings"
+python3 "$helper" audit "$BLB_STATE_DIR" "$work" detach | sed "s|^detach|$command|" >>"$findings" || true
+! ls "$BLB_STATE_DIR"/drivers/kzbf/devices/*.dev >/dev/null 2>&1 || echo "a driver record outlived its detach" >>"$findings"
 if [ -s "$findings" ]; then
   cat "$findings"
   exit 1
