@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "platform/driver/tracked_extents.h"
 #include "platform/memory/auto_handle.h"
@@ -78,25 +79,33 @@ int Save(const TrackedDevice& record) {
   return WriteFileAtomically(RecordPath(record.device), Serialize(record)) ? 0 : (errno ? errno : EIO);
 }
 
-// Whether the loop device still reads the snapshot's image: one whose image
-// went may have been given to someone else since.
-bool LoopDeviceHoldsImage(const std::string& device, const std::string& image) {
-  std::string backing;
-  const std::string name = device.substr(device.rfind('/') + 1);
-  if (!ReadWholeFile("/sys/block/" + name + "/loop/backing_file", backing)) return false;
-  while (!backing.empty() && backing.back() == '\n') backing.pop_back();
+// The loop devices that read the image, whatever the records say: the
+// snapshot's own, or one that a copy cut short attached before its record
+// named it. A device whose image went may have been given to someone else
+// since, and is left alone.
+std::vector<std::string> LoopDevicesReading(const std::string& image) {
+  std::vector<std::string> devices;
   char* canonical = ::realpath(image.c_str(), nullptr);
   const std::string real = canonical != nullptr ? canonical : image;
   std::free(canonical);
-  for (const std::string& path : {image, real})
-    if (backing == path || backing == path + " (deleted)") return true;
-  return false;
+  for (const std::string& name : ListFiles("/sys/block", "")) {
+    if (name.rfind("loop", 0) != 0) continue;
+    std::string backing;
+    if (!ReadWholeFile("/sys/block/" + name + "/loop/backing_file", backing)) continue;
+    while (!backing.empty() && backing.back() == '\n') backing.pop_back();
+    for (const std::string& path : {image, real}) {
+      if (backing != path && backing != path + " (deleted)") continue;
+      devices.push_back("/dev/" + name);
+      break;
+    }
+  }
+  return devices;
 }
 
 void RemoveSnapshot(const Snapshot& snapshot) {
-  if (snapshot.device != snapshot.image && LoopDeviceHoldsImage(snapshot.device, snapshot.image)) {
-    const std::string command = "losetup -d " + platform::ShellQuote(snapshot.device) + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", snapshot.device.c_str());
+  for (const std::string& device : LoopDevicesReading(snapshot.image)) {
+    const std::string command = "losetup -d " + platform::ShellQuote(device) + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", device.c_str());
   }
   ::unlink(snapshot.image.c_str());
 }
@@ -122,7 +131,12 @@ int CopyDevice(const std::string& device, const std::string& image) {
   auto_handle out(::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (out.get() < 0) return errno;
   uint64_t size = 0;
+  bool first = true;
   const int error = ReadDevice(device, size, [&](const unsigned char* data, size_t length) {
+    // Checked once a part is copied: a delay holds the copy half done.
+    int injected = 0;
+    if (first && InjectedFaultCode("KzbfCopyDevice", injected)) return injected;
+    first = false;
     for (size_t put = 0; put < length;) {
       ssize_t wrote = ::write(out.get(), data + put, length - put);
       if (wrote < 0 && errno == EINTR) continue;
@@ -387,7 +401,8 @@ CQiError SimulatedKzBf::MarkExtents(const std::string& device, const std::vector
   return CQiError();
 }
 
-CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot) {
+CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
+                                       const std::function<void(const std::string& image)>& copying) {
   // Checked before the driver's lock: a delay holds the caller (inside a
   // job's frozen window), not every other process using the driver.
   CQiError fault = InjectedFault("KzbfCreateSnapshot", FXCODELOC);
@@ -397,33 +412,47 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   TrackedDevice record;
   const int loaded = Load(device, record);
   if (loaded != 0 && loaded != ENXIO) return LoadFailed(FXCODELOC, device, loaded);
+  // The device's snapshots as the driver records them: in its record when
+  // it is tracked, else loose.
+  const std::string loosePath = LooseRecordPath(device);
+  std::vector<Snapshot> loose = loaded == 0 ? std::vector<Snapshot>() : LoadLoose(loosePath);
+  std::vector<Snapshot>& snapshots = loaded == 0 ? record.snapshots : loose;
+  const auto store = [&] { return loaded == 0 ? Save(record) : SaveLoose(loosePath, loose); };
+  const auto drop = [&snapshots](const std::string& name) {
+    Snapshot dropped;
+    TakeSnapshot(snapshots, name, dropped);
+  };
+  // The image is recorded before the copy starts, as a snapshot on no loop
+  // device yet: a copy cut short (kill -9, a crash, a power loss) leaves an
+  // image that destroySnap, a detach and the next clean-up of stale
+  // snapshots find. While this call holds the lock, no one else sees it.
   const std::string image = NewImagePath();
-  if (int error = CopyDevice(device, image)) {
-    ::unlink(image.c_str());
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
-  }
-  snapshot = image;
-  if (onLoopDevice) {
-    if (int error = AttachLoop(image, snapshot)) {
-      ::unlink(image.c_str());
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
-    }
-  }
-  const Snapshot made{snapshot, image};
-  int error = 0;
-  if (loaded == 0) {
-    record.snapshots.push_back(made);
-    error = Save(record);
-  } else {
-    std::vector<Snapshot> loose = LoadLoose(LooseRecordPath(device));
-    loose.push_back(made);
-    error = SaveLoose(LooseRecordPath(device), loose);
-  }
-  if (error) {
-    RemoveSnapshot(made);
+  const Snapshot pending{image, image};
+  snapshots.push_back(pending);
+  if (int error = store())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
+  if (copying) copying(image);
+  int error = CopyDevice(device, image);
+  CQiError failed;
+  if (error) {
+    failed =
+        FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
+  } else if (onLoopDevice && (error = AttachLoop(image, snapshot)) != 0) {
+    failed = FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
+  } else {
+    if (!onLoopDevice) snapshot = image;
+    drop(image);
+    snapshots.push_back({snapshot, image});
+    if ((error = store()) == 0) return CQiError();
+    failed =
+        FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
+    drop(snapshot);
   }
-  return CQiError();
+  // Nothing is kept; a record that still names the image names nothing.
+  RemoveSnapshot(pending);
+  drop(image);
+  store();
+  return failed;
 }
 
 }  // namespace platform
