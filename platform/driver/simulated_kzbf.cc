@@ -133,16 +133,17 @@ int CopyDevice(const std::string& device, const std::string& image) {
   uint64_t size = 0;
   bool first = true;
   const int error = ReadDevice(device, size, [&](const unsigned char* data, size_t length) {
-    // Checked once a part is copied: a delay holds the copy half done.
-    int injected = 0;
-    if (first && InjectedFaultCode("KzbfCopyDevice", injected)) return injected;
-    first = false;
     for (size_t put = 0; put < length;) {
       ssize_t wrote = ::write(out.get(), data + put, length - put);
       if (wrote < 0 && errno == EINTR) continue;
       if (wrote <= 0) return wrote < 0 ? errno : EIO;
       put += static_cast<size_t>(wrote);
     }
+    // Checked once the first part is copied: a delay holds the copy half
+    // done, an error cuts it short there.
+    int injected = 0;
+    if (first && InjectedFaultCode("KzbfCopyDevice", injected)) return injected;
+    first = false;
     return 0;
   });
   if (error) return error;
