@@ -131,14 +131,25 @@ step() {
   python3 "$helper" audit "$BLB_STATE_DIR" "$work" "$name" >>"$findings" || true
 }
 
-# on_image NAME COMMAND: runs the shell command with the state of NAME's
-# power-loss image mounted at the state's place.
+# on_image NAME COMMAND [snapshots]: runs the shell command with the state of
+# NAME's power-loss image mounted at the state's place. The snapshots' loop
+# devices outlive the cut here (a real one takes them too) and read the live
+# state's images; with "snapshots", each live image is bound over its copy in
+# the image, so that the image a job recorded is the file its snapshot's loop
+# device reads (a job checks that, by device and inode, before it reads it).
 on_image() {
   cp --sparse=always "$work/$1.img" "$work/replay.img"
   image_loop="$(losetup -f --show "$work/replay.img")"
-  local status=0
+  local status=0 live="" binds="" snaps="drivers/kzbf/snaps"
+  if [ "${3:-}" = snapshots ]; then
+    mkdir -p "$work/live"
+    live="mount --bind '$state_mount' '$work/live' && "
+    binds="for image in '$work/live/state/$snaps/'*.img; do
+                 mount --bind \"\$image\" '$BLB_STATE_DIR/$snaps/'\"\${image##*/}\" || exit 1
+               done && "
+  fi
   unshare --mount --propagation private bash -c \
-    "mount -o $state_options '$image_loop' '$state_mount' && $2" || status=$?
+    "${live}mount -o $state_options '$image_loop' '$state_mount' && $binds$2" || status=$?
   losetup -d "$image_loop"
   image_loop=""
   return "$status"
@@ -200,7 +211,7 @@ listing() {
 }
 bash -c "$(listing)" >"$work/trueup.live.listing"
 on_image trueup "'$BLBJOB' scan --trueup --streams 2 -- $(job_args 1004 2 1002) >'$work/image-trueup.out' 2>&1 &&
-                 $(listing) >'$work/trueup.image.listing'" ||
+                 $(listing) >'$work/trueup.image.listing'" snapshots ||
   echo "trueup: power-loss image: the scan rerun failed: $(cat "$work/image-trueup.out")" >>"$findings"
 if ! cmp -s "$work/trueup.live.listing" "$work/trueup.image.listing"; then
   echo "trueup: power-loss image: the scan rerun lists other extents than the live rerun" >>"$findings"
