@@ -683,21 +683,24 @@ TEST_F(JobCommand, AVolumeWhoseCollectFileRanOutOfSpaceIsListedWholeUntilAJobTha
 namespace {
 
 // Another image of the device's size, random, attached at a loop device's
-// number once the kernel has let that device go; detached when the scope
-// ends.
+// number (detached first when asked, once the image is made) as soon as the
+// kernel has let the device go; detached when the scope ends.
 class ImageAtLoopNumber {
  public:
-  ImageAtLoopNumber(const std::string& folder, const std::string& loop) : image_(folder + "/other.img"), loop_(loop) {
+  ImageAtLoopNumber(const std::string& folder, const std::string& loop, bool detachFirst)
+      : image_(folder + "/other.img"), loop_(loop) {
     if (RunCommand("head -c " + std::to_string(kDeviceSize) + " /dev/urandom >" + image_) != 0) return;
-    for (int i = 0; i < 100 && !attached_; ++i) {
+    if (detachFirst && RunCommand("losetup -d " + loop_) != 0) return;
+    for (int i = 0; i < 500 && !attached_; ++i) {
       attached_ = RunCommand("losetup " + loop_ + " " + image_ + " 2>/dev/null") == 0;
-      if (!attached_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!attached_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
   ~ImageAtLoopNumber() {
     if (attached_) RunCommand("losetup -d " + loop_);
     ::unlink(image_.c_str());
   }
+  // False as well when another process took the free number first.
   bool Attached() const { return attached_; }
   // Whether the loop device reads this image still.
   bool Reading() const {
@@ -719,42 +722,20 @@ class ImageAtLoopNumber {
 // snapshot is gone, and write nothing of that image.
 TEST_F(JobCommand, AScanOrBackupOfASnapshotThatIsGoneFailsAndReadsNothingOfWhatHoldsItsLoopDeviceNow) {
   std::string out;
-  ASSERT_EQ(fs_->Run("", 3801, 1, 0, out), 0) << out;
-  ASSERT_EQ(fs_->Write("a", 3, 1, false), 0);
-  ASSERT_EQ(fs_->Run("", 3802, 2, 3801, out), 0) << out;
-  // A later job whose snapshot phase cleans stale snapshots up destroys the
-  // kept ones of 3801 and 3802 (not released: their records say so).
-  ASSERT_EQ(fs_->Write("a", 7, 1, false), 0);
-  const std::string full = fs_->Snapshot(3801), cleanedUp = fs_->Snapshot(3802);
-  ASSERT_EQ(RunBlbjob("run --checks --volume " + fs_->Path() + JobArgs(3803, 2, 3802), &out), 0) << out;
-  EXPECT_EQ(RunBlbjob("release" + JobArgs(3801, 1), &out), 0) << out;
-  EXPECT_EQ(out, "snapshot " + full + ": already gone\n");
-  // The next job's loop device detached by hand.
-  ASSERT_EQ(fs_->Write("a", 11, 1, false), 0);
-  ASSERT_EQ(fs_->Run("", 3804, 2, 3803, out), 0) << out;
-  const std::string detached = fs_->Snapshot(3804);
-  ASSERT_EQ(RunCommand("losetup -d " + detached), 0);
-
-  const struct {
-    int job;
-    int previous;
-    std::string loop;
-    std::string gone;
-  } cases[] = {
-      {3802, 3801, cleanedUp, "the clean-up of stale snapshots of a later snapshot phase destroyed it"},
-      {3804, 3803, detached, detached + " reads another file now, not its image "},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.job);
-    ImageAtLoopNumber other(fs_->state.Path(), c.loop);
-    ASSERT_TRUE(other.Attached()) << c.loop;
-    const std::string hashFile = fs_->state.Sub("reports/" + std::to_string(c.job) + "/hashes.txt");
+  // Another image attached at the snapshot's number; the job's verbs that
+  // read its snapshot fail, naming what became of it.
+  const auto expectGone = [&out](int job, int previous, const std::string& loop, bool detachFirst,
+                                 const std::string& gone) {
+    SCOPED_TRACE(job);
+    ImageAtLoopNumber other(fs_->state.Path(), loop, detachFirst);
+    if (!other.Attached()) GTEST_SKIP() << loop << " went to another process before the test could attach to it";
+    const std::string hashFile = fs_->state.Sub("reports/" + std::to_string(job) + "/hashes.txt");
     const std::string list = fs_->JobResults() + "/ListOfCollect.txt";
     const std::string hashesBefore = ReadFile(hashFile), listBefore = ReadFile(list);
-    for (const char* verb : {"scan", "backup", "scan --trueup"}) {
-      EXPECT_EQ(RunBlbjob(std::string(verb) + JobArgs(c.job, 2, c.previous), &out), 1) << verb << "\n" << out;
-      EXPECT_TRUE(Contains(out, "blbjob: " + std::string(verb).substr(0, std::string(verb).find(' ')) +
-                                    ": the snapshot " + c.loop + " of volume " + fs_->Path() + " is gone: " + c.gone))
+    for (const std::string verb : {"scan", "backup", "scan --trueup"}) {
+      EXPECT_EQ(RunBlbjob(verb + JobArgs(job, 2, previous), &out), 1) << verb << "\n" << out;
+      EXPECT_TRUE(Contains(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": the snapshot " + loop + " of volume " +
+                                    fs_->Path() + " is gone: " + gone))
           << out;
       EXPECT_TRUE(Contains(out, "; take the snapshot again: blbjob release, then blbjob snapshot or run")) << out;
     }
@@ -769,7 +750,25 @@ TEST_F(JobCommand, AScanOrBackupOfASnapshotThatIsGoneFailsAndReadsNothingOfWhatH
     }
     // The release destroys what the job holds, and leaves the image that
     // took its number alone.
-    EXPECT_EQ(RunBlbjob("release" + JobArgs(c.job, 2), &out), 0) << out;
+    EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 2), &out), 0) << out;
     EXPECT_TRUE(other.Reading()) << out;
-  }
+  };
+
+  ASSERT_EQ(fs_->Run("", 3801, 1, 0, out), 0) << out;
+  ASSERT_EQ(fs_->Write("a", 3, 1, false), 0);
+  ASSERT_EQ(fs_->Run("", 3802, 2, 3801, out), 0) << out;
+  // A later job whose snapshot phase cleans stale snapshots up destroys the
+  // kept ones of 3801 and 3802 (not released: their records say so).
+  ASSERT_EQ(fs_->Write("a", 7, 1, false), 0);
+  const std::string full = fs_->Snapshot(3801), cleanedUp = fs_->Snapshot(3802);
+  ASSERT_EQ(RunBlbjob("run --checks --volume " + fs_->Path() + JobArgs(3803, 2, 3802), &out), 0) << out;
+  expectGone(3802, 3801, cleanedUp, false, "the clean-up of stale snapshots of a later snapshot phase destroyed it");
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3801, 1), &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + full + ": already gone\n");
+
+  // A kept snapshot's loop device detached by hand.
+  ASSERT_EQ(fs_->Write("a", 11, 1, false), 0);
+  ASSERT_EQ(fs_->Run("", 3804, 2, 3803, out), 0) << out;
+  const std::string detached = fs_->Snapshot(3804);
+  expectGone(3804, 3803, detached, true, detached + " reads another file now, not its image ");
 }
