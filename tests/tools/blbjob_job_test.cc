@@ -723,35 +723,41 @@ class ImageAtLoopNumber {
 TEST_F(JobCommand, AScanOrBackupOfASnapshotThatIsGoneFailsAndReadsNothingOfWhatHoldsItsLoopDeviceNow) {
   std::string out;
   // Another image attached at the snapshot's number; the job's verbs that
-  // read its snapshot fail, naming what became of it.
+  // read its snapshot fail, naming what became of it, and write nothing.
+  // Should another process take the free number first, what it attached
+  // there stands for the other image.
   const auto expectGone = [&out](int job, int previous, const std::string& loop, bool detachFirst,
                                  const std::string& gone) {
     SCOPED_TRACE(job);
     ImageAtLoopNumber other(fs_->state.Path(), loop, detachFirst);
-    if (!other.Attached()) GTEST_SKIP() << loop << " went to another process before the test could attach to it";
     const std::string hashFile = fs_->state.Sub("reports/" + std::to_string(job) + "/hashes.txt");
     const std::string list = fs_->JobResults() + "/ListOfCollect.txt";
+    const std::string view = "index extents show 2 7 " + fs_->Path();
+    std::string viewBefore, viewAfter;
+    ASSERT_EQ(RunBlbsim(fs_->state.Path(), view, &viewBefore), 0);
     const std::string hashesBefore = ReadFile(hashFile), listBefore = ReadFile(list);
     for (const std::string verb : {"scan", "backup", "scan --trueup"}) {
       EXPECT_EQ(RunBlbjob(verb + JobArgs(job, 2, previous), &out), 1) << verb << "\n" << out;
       EXPECT_TRUE(Contains(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": the snapshot " + loop + " of volume " +
-                                    fs_->Path() + " is gone: " + gone))
+                                    fs_->Path() + " is gone: " + (other.Attached() ? gone : "")))
           << out;
       EXPECT_TRUE(Contains(out, "; take the snapshot again: blbjob release, then blbjob snapshot or run")) << out;
     }
     // Nothing written: the job's hashes, the lists, the index's view.
+    ASSERT_EQ(RunBlbsim(fs_->state.Path(), view, &viewAfter), 0);
+    EXPECT_TRUE(viewAfter == viewBefore);
     EXPECT_TRUE(ReadFile(hashFile) == hashesBefore);
     EXPECT_TRUE(ReadFile(list) == listBefore);
-    std::string view;
-    ASSERT_EQ(RunBlbsim(fs_->state.Path(), "index extents show 2 7 " + fs_->Path(), &view), 0);
-    for (const std::string& hash : other.Hashes()) {
-      EXPECT_FALSE(Contains(view, hash)) << hash;
-      EXPECT_FALSE(Contains(ReadFile(hashFile), hash)) << hash;
+    if (other.Attached()) {
+      for (const std::string& hash : other.Hashes()) {
+        EXPECT_FALSE(Contains(viewAfter, hash)) << hash;
+        EXPECT_FALSE(Contains(ReadFile(hashFile), hash)) << hash;
+      }
     }
     // The release destroys what the job holds, and leaves the image that
     // took its number alone.
     EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 2), &out), 0) << out;
-    EXPECT_TRUE(other.Reading()) << out;
+    EXPECT_TRUE(!other.Attached() || other.Reading()) << out;
   };
 
   ASSERT_EQ(fs_->Run("", 3801, 1, 0, out), 0) << out;
