@@ -159,22 +159,34 @@ step() {
   python3 "$helper" audit "$BLB_STATE_DIR" "$work" "$name" >>"$findings" || true
 }
 
-# on_image_file IMAGE MOUNT OPTIONS COMMAND: runs the shell command with the
-# image (changed by it) mounted at MOUNT, in a mount namespace of its own.
+# on_image_file IMAGE MOUNT OPTIONS COMMAND [snapshots]: runs the shell
+# command with the image (changed by it) mounted at MOUNT, in a mount
+# namespace of its own. The snapshots' loop devices outlive the cut here (a
+# real one takes them too) and read the live state's images; with
+# "snapshots", each live image is bound over its copy in the image, so that
+# the image a job recorded is the file its snapshot's loop device reads (a
+# job checks that, by device and inode, before it reads it).
 on_image_file() {
   image_loop="$(losetup -f --show "$1")"
-  local status=0
-  unshare --mount --propagation private bash -c "mount -o $3 '$image_loop' '$2' && $4" || status=$?
+  local status=0 live="" binds="" snaps="state/drivers/kzbf/snaps"
+  if [ "${5:-}" = snapshots ]; then
+    mkdir -p "$work/live"
+    live="mount --bind '$2' '$work/live' && "
+    binds="for image in '$work/live/$snaps/'*.img; do
+                 mount --bind \"\$image\" '$2/$snaps/'\"\${image##*/}\" || exit 1
+               done && "
+  fi
+  unshare --mount --propagation private bash -c "${live}mount -o $3 '$image_loop' '$2' && $binds$4" || status=$?
   losetup -d "$image_loop"
   image_loop=""
   return "$status"
 }
 
-# on_image NAME COMMAND: runs the shell command with the state of NAME's
-# power-loss image mounted at the state's place.
+# on_image NAME COMMAND [snapshots]: runs the shell command with the state of
+# NAME's power-loss image mounted at the state's place.
 on_image() {
   cp --sparse=always "$work/$1.img" "$work/replay.img"
-  on_image_file "$work/replay.img" "$state_mount" "$state_options" "$2"
+  on_image_file "$work/replay.img" "$state_mount" "$state_options" "$2" "${3:-}"
 }
 
 # check_image NAME NEXT: NAME's image holds what step NEXT looked up and the
@@ -233,7 +245,7 @@ listing() {
 }
 bash -c "$(listing)" >"$work/trueup.live.listing"
 on_image trueup "'$BLBJOB' scan --trueup --streams 2 -- $(job_args 1004 2 1002) >'$work/image-trueup.out' 2>&1 &&
-                 $(listing) >'$work/trueup.image.listing'" ||
+                 $(listing) >'$work/trueup.image.listing'" snapshots ||
   echo "trueup: power-loss image: the scan rerun failed: $(cat "$work/image-trueup.out")" >>"$findings"
 if ! cmp -s "$work/trueup.live.listing" "$work/trueup.image.listing"; then
   echo "trueup: power-loss image: the scan rerun lists other extents than the live rerun" >>"$findings"
@@ -320,7 +332,7 @@ held() {
       bash -c "$(listing)" >"$work/$name-trueup.live.listing"
       on_image_file "$work/$name-trueup.cut1.img" "$mount" "$options" \
         "python3 '$helper' tear '$work/$name-trueup.cut1.live' '$BLB_STATE_DIR' >'$work/$name-trueup.torn' &&
-         '$BLBJOB' ${trueup[*]} >'$work/$name-trueup.image.out' 2>&1 && $(listing) >'$work/$name-trueup.image.listing'" ||
+         '$BLBJOB' ${trueup[*]} >'$work/$name-trueup.image.out' 2>&1 && $(listing) >'$work/$name-trueup.image.listing'" snapshots ||
         echo "$name-trueup: cut after a partial write-back ($(tr '\n' ' ' <"$work/$name-trueup.torn")): the true-up" \
              "rerun failed: $(tail -n 2 "$work/$name-trueup.image.out")" >>"$findings"
       if [ -f "$work/$name-trueup.image.listing" ] &&

@@ -8,13 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
+#include "platform/blockdev/loop_backing.h"
 #include "platform/driver/tracked_extents.h"
 #include "platform/memory/auto_handle.h"
+#include "platform/process/shell_quote.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
-#include "platform/process/shell_quote.h"
 
 namespace platform {
 namespace {
@@ -32,10 +34,16 @@ struct TrackedDevice {
   std::vector<Snapshot> snapshots;
 };
 
-std::string DevicesFolder() { return SimulatedKzBf::Folder() + "/devices"; }
-std::string SnapsFolder() { return SimulatedKzBf::Folder() + "/snaps"; }
+std::string DevicesFolder() {
+  return SimulatedKzBf::Folder() + "/devices";
+}
+std::string SnapsFolder() {
+  return SimulatedKzBf::Folder() + "/snaps";
+}
 
-std::string RecordPath(const std::string& device) { return DevicesFolder() + "/" + EscapedFileName(device) + ".dev"; }
+std::string RecordPath(const std::string& device) {
+  return DevicesFolder() + "/" + EscapedFileName(device) + ".dev";
+}
 
 // The one lock of the driver's state, held for each call.
 class StateGuard : public DriverStateGuard {
@@ -45,7 +53,8 @@ class StateGuard : public DriverStateGuard {
 
 std::string Serialize(const TrackedDevice& record) {
   RecordFields fields{{"device", record.device}};
-  for (const Snapshot& snapshot : record.snapshots) fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
+  for (const Snapshot& snapshot : record.snapshots)
+    fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
   return SerializeTrackedRecord(kMagic, fields, record.extents);
 }
 
@@ -78,25 +87,40 @@ int Save(const TrackedDevice& record) {
   return WriteFileAtomically(RecordPath(record.device), Serialize(record)) ? 0 : (errno ? errno : EIO);
 }
 
-// Whether the loop device still reads the snapshot's image: one whose image
-// went may have been given to someone else since.
-bool LoopDeviceHoldsImage(const std::string& device, const std::string& image) {
-  std::string backing;
-  const std::string name = device.substr(device.rfind('/') + 1);
-  if (!ReadWholeFile("/sys/block/" + name + "/loop/backing_file", backing)) return false;
-  while (!backing.empty() && backing.back() == '\n') backing.pop_back();
+// The loop devices that read the image, whatever the records say: the
+// snapshot's own, or one that a copy cut short attached before its record
+// named it. A device whose image went may have been given to someone else
+// since, and is left alone. While the image is there, a device reads it by
+// its device and inode: the path a device was attached under names another
+// file in another mount namespace.
+std::vector<std::string> LoopDevicesReading(const std::string& image) {
+  std::vector<std::string> devices;
+  struct stat imageInfo;
+  const bool imageThere = ::stat(image.c_str(), &imageInfo) == 0;
   char* canonical = ::realpath(image.c_str(), nullptr);
   const std::string real = canonical != nullptr ? canonical : image;
   std::free(canonical);
-  for (const std::string& path : {image, real})
-    if (backing == path || backing == path + " (deleted)") return true;
-  return false;
+  for (const std::string& name : ListFiles("/sys/block", "")) {
+    if (name.rfind("loop", 0) != 0) continue;
+    std::string backing;
+    if (!ReadWholeFile("/sys/block/" + name + "/loop/backing_file", backing)) continue;
+    while (!backing.empty() && backing.back() == '\n') backing.pop_back();
+    bool reads = false;
+    if (imageThere) {
+      auto_handle loop(::open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+      reads = loop.get() >= 0 && platform::LoopDeviceReads(loop.get(), imageInfo);
+    } else {
+      for (const std::string& path : {image, real}) reads = reads || backing == path + " (deleted)";
+    }
+    if (reads) devices.push_back("/dev/" + name);
+  }
+  return devices;
 }
 
 void RemoveSnapshot(const Snapshot& snapshot) {
-  if (snapshot.device != snapshot.image && LoopDeviceHoldsImage(snapshot.device, snapshot.image)) {
-    const std::string command = "losetup -d " + platform::ShellQuote(snapshot.device) + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", snapshot.device.c_str());
+  for (const std::string& device : LoopDevicesReading(snapshot.image)) {
+    const std::string command = "losetup -d " + platform::ShellQuote(device) + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", device.c_str());
   }
   ::unlink(snapshot.image.c_str());
 }
@@ -122,6 +146,7 @@ int CopyDevice(const std::string& device, const std::string& image) {
   auto_handle out(::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (out.get() < 0) return errno;
   uint64_t size = 0;
+  bool first = true;
   const int error = ReadDevice(device, size, [&](const unsigned char* data, size_t length) {
     for (size_t put = 0; put < length;) {
       ssize_t wrote = ::write(out.get(), data + put, length - put);
@@ -129,6 +154,11 @@ int CopyDevice(const std::string& device, const std::string& image) {
       if (wrote <= 0) return wrote < 0 ? errno : EIO;
       put += static_cast<size_t>(wrote);
     }
+    // Checked once the first part is copied: a delay holds the copy half
+    // done, an error cuts it short there.
+    int injected = 0;
+    if (first && InjectedFaultCode("KzbfCopyDevice", injected)) return injected;
+    first = false;
     return 0;
   });
   if (error) return error;
@@ -157,7 +187,9 @@ std::string NewImagePath() {
 // Snapshots of devices the driver does not track (driverless volumes): the
 // driver does not list them, but destroys them as it does its own. One
 // record per device, a "snapshot<TAB>image" line each.
-std::string LooseFolder() { return SimulatedKzBf::Folder() + "/loose"; }
+std::string LooseFolder() {
+  return SimulatedKzBf::Folder() + "/loose";
+}
 
 std::string LooseRecordPath(const std::string& device) {
   return LooseFolder() + "/" + EscapedFileName(device) + ".snaps";
@@ -220,11 +252,17 @@ KzBfBackend& KzBfBackend::Default() {
   return *driver;
 }
 
-std::string SimulatedKzBf::Folder() { return Settings::StatePath("drivers/kzbf"); }
+std::string SimulatedKzBf::Folder() {
+  return Settings::StatePath("drivers/kzbf");
+}
 
-bool SimulatedKzBf::IsLoaded() { return IsDriverLoaded(Folder()); }
+bool SimulatedKzBf::IsLoaded() {
+  return IsDriverLoaded(Folder());
+}
 
-bool SimulatedKzBf::SetLoaded(bool loaded) { return SetDriverLoaded(Folder(), loaded); }
+bool SimulatedKzBf::SetLoaded(bool loaded) {
+  return SetDriverLoaded(Folder(), loaded);
+}
 
 CQiError SimulatedKzBf::Open() {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
@@ -234,7 +272,8 @@ CQiError SimulatedKzBf::Open() {
 CQiError SimulatedKzBf::Attach(const std::string& device, int extentSize) {
   if (!IsLoaded()) return NotLoaded(FXCODELOC);
   if (extentSize < 512)
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Invalid extent size %d for device [%s]", extentSize, device.c_str());
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "Invalid extent size %d for device [%s]", extentSize,
+                                   device.c_str());
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
   TrackedDevice record;
@@ -395,7 +434,8 @@ CQiError SimulatedKzBf::MarkExtents(const std::string& device, const std::vector
   return CQiError();
 }
 
-CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot) {
+CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
+                                       const std::function<void(const std::string& image)>& copying) {
   // Checked before the driver's lock: a delay holds the caller (inside a
   // job's frozen window), not every other process using the driver.
   CQiError fault = InjectedFault("KzbfCreateSnapshot", FXCODELOC);
@@ -405,33 +445,47 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   TrackedDevice record;
   const int loaded = Load(device, record);
   if (loaded != 0 && loaded != ENXIO) return LoadFailed(FXCODELOC, device, loaded);
+  // The device's snapshots as the driver records them: in its record when
+  // it is tracked, else loose.
+  const std::string loosePath = LooseRecordPath(device);
+  std::vector<Snapshot> loose = loaded == 0 ? std::vector<Snapshot>() : LoadLoose(loosePath);
+  std::vector<Snapshot>& snapshots = loaded == 0 ? record.snapshots : loose;
+  const auto store = [&] { return loaded == 0 ? Save(record) : SaveLoose(loosePath, loose); };
+  const auto drop = [&snapshots](const std::string& name) {
+    Snapshot dropped;
+    TakeSnapshot(snapshots, name, dropped);
+  };
+  // The image is recorded before the copy starts, as a snapshot on no loop
+  // device yet: a copy cut short (kill -9, a crash, a power loss) leaves an
+  // image that destroySnap, a detach and the next clean-up of stale
+  // snapshots find. While this call holds the lock, no one else sees it.
   const std::string image = NewImagePath();
-  if (int error = CopyDevice(device, image)) {
-    ::unlink(image.c_str());
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
-  }
-  snapshot = image;
-  if (onLoopDevice) {
-    if (int error = AttachLoop(image, snapshot)) {
-      ::unlink(image.c_str());
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
-    }
-  }
-  const Snapshot made{snapshot, image};
-  int error = 0;
-  if (loaded == 0) {
-    record.snapshots.push_back(made);
-    error = Save(record);
-  } else {
-    std::vector<Snapshot> loose = LoadLoose(LooseRecordPath(device));
-    loose.push_back(made);
-    error = SaveLoose(LooseRecordPath(device), loose);
-  }
-  if (error) {
-    RemoveSnapshot(made);
+  const Snapshot pending{image, image};
+  snapshots.push_back(pending);
+  if (int error = store())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
+  if (copying) copying(image);
+  int error = CopyDevice(device, image);
+  CQiError failed;
+  if (error) {
+    failed =
+        FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
+  } else if (onLoopDevice && (error = AttachLoop(image, snapshot)) != 0) {
+    failed = FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
+  } else {
+    if (!onLoopDevice) snapshot = image;
+    drop(image);
+    snapshots.push_back({snapshot, image});
+    if ((error = store()) == 0) return CQiError();
+    failed =
+        FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
+    drop(snapshot);
   }
-  return CQiError();
+  // Nothing is kept; a record that still names the image names nothing.
+  RemoveSnapshot(pending);
+  drop(image);
+  store();
+  return failed;
 }
 
 }  // namespace platform

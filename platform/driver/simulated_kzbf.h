@@ -12,6 +12,7 @@
 //   <state>/drivers/kzbf/snaps/*.img     images behind the snapshot devices
 //   <state>/drivers/kzbf/loose/*.snaps   snapshots of devices not tracked
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,11 @@ class SimulatedKzBf : public KzBfBackend {
   // image: attached to a free loop device when asked (the loop device is the
   // snapshot), else the image file itself. The driver lists the snapshots of
   // the devices it tracks; those of other devices it does not list, but
-  // destroys them alike.
-  static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+  // destroys them alike. The image is recorded before the copy starts, named
+  // as a snapshot by itself until the copy is kept: one cut short is
+  // destroyed by that name. copying, when given, is told the image then.
+  static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
+                                 const std::function<void(const std::string& image)>& copying = {});
   // Destroys every snapshot the state holds, tracked device or not: their
   // loop devices are detached (those still reading their images).
   static void DestroyAllSnapshots();

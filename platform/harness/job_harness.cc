@@ -61,6 +61,13 @@ std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
   return volumes;
 }
 
+bool RecordSnapshotGone(const std::string& snapshot, const std::string& image) {
+  platform::SqlStatement update(
+      platform::StateDb::Current(),
+      "UPDATE job_volumes SET snapshot_image = '' WHERE snapshot = ? AND snapshot_image = ?;");
+  return update.Bind(1, snapshot).Bind(2, image).Run();
+}
+
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId) {
   return platform::JobService::Current().Calls(jobId);
 }

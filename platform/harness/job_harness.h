@@ -17,9 +17,11 @@ struct JobVolumeRecord {
   std::string device;
   std::string fsType;
   std::string mountOptions;
-  std::string snapshot;       // empty when none was taken
-  std::string snapshotImage;  // what tells it from a later snapshot of the same name
-  std::string bitmapFile;     // empty when the task left none
+  std::string snapshot;  // empty when none was taken
+  // What tells it from a later snapshot of the same name; empty once the
+  // snapshot is recorded gone; the snapshot's own name while its copy runs.
+  std::string snapshotImage;
+  std::string bitmapFile;  // empty when the task left none
   bool forceFull = false;
 };
 
@@ -33,6 +35,9 @@ bool JobQuitFlag(uint64_t jobId);
 bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
 // In the order they were recorded.
 std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId);
+// Records, for every job that recorded the snapshot with that image, that it
+// is gone: the image is cleared, the name kept for what tells of it.
+bool RecordSnapshotGone(const std::string& snapshot, const std::string& image);
 
 // The calls job clients made on the job, oldest first.
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId);

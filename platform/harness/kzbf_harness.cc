@@ -68,8 +68,9 @@ CQiError KzbfChangedExtents(const std::string& device, bool clear, std::vector<u
   return result;
 }
 
-CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot) {
-  return platform::SimulatedKzBf::CreateSnapshot(device, onLoopDevice, snapshot);
+CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
+                            const std::function<void(const std::string& image)>& copying) {
+  return platform::SimulatedKzBf::CreateSnapshot(device, onLoopDevice, snapshot, copying);
 }
 
 CQiError KzbfDestroySnapshot(const std::string& snapshot) { return Driver().DestroySnap(snapshot); }

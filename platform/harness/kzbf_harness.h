@@ -1,6 +1,7 @@
 #pragma once
 // Seeding and inspection of the simulated KZBF driver (blbsim kzbf ...).
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ CQiError KzbfQuery(const std::string& device, platform::KzBfDeviceStatus& status
 CQiError KzbfMarkExtents(const std::string& device, const std::vector<uint64_t>& extents);
 // The extents that the next getBitmap would report; clear as getBitmap's flag.
 CQiError KzbfChangedExtents(const std::string& device, bool clear, std::vector<uint64_t>& extents);
-CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot);
+// The copy's image is recorded before the copy starts, and told to copying.
+CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
+                            const std::function<void(const std::string& image)>& copying = {});
 CQiError KzbfDestroySnapshot(const std::string& snapshot);
 // The image behind a snapshot; errno 2 when the driver has no such snapshot.
 CQiError KzbfSnapshotImage(const std::string& snapshot, std::string& image);

@@ -77,6 +77,7 @@ const char* const kFailableCalls[] = {
     "KzBfDriver::getBitmap",
     "KzBfDriver::open",
     "KzBfDriver::queryDevice",
+    "KzbfCopyDevice",
     "KzbfCreateSnapshot",
     // event/
     "EvEvent::InfoEvent",

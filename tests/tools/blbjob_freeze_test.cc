@@ -137,12 +137,21 @@ class HeldSnapshot {
   }
   // `blbjob run` of the file system, held once its snapshot is taken: its
   // backup's first extent read is delayed.
-  static std::unique_ptr<HeldSnapshot> OfRun(const MountedFileSystem& fs, int delayMs) {
+  static std::unique_ptr<HeldSnapshot> OfRun(const MountedFileSystem& fs, int delayMs,
+                                             const std::string& options = "") {
     EXPECT_EQ(
         RunBlbsim(fs.state.Path(), "fault set CHashReadHandler::GetNextExtent " + std::to_string(delayMs) + " delay 1"),
         0);
     std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("blbjob.out")));
-    job->Spawn(std::string(BLBJOB_PATH) + " run --progress --volume " + fs.Path() + kJob);
+    job->Spawn(std::string(BLBJOB_PATH) + " run --progress " + options + "--volume " + fs.Path() + kJob);
+    return job;
+  }
+  // `blbjob snapshot` of the file system, held inside its copy once the
+  // copy's first part is written.
+  static std::unique_ptr<HeldSnapshot> OfCopy(const MountedFileSystem& fs, int delayMs) {
+    EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCopyDevice " + std::to_string(delayMs) + " delay 1"), 0);
+    std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("blbjob.out")));
+    job->Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob);
     return job;
   }
   ~HeldSnapshot() {
@@ -281,6 +290,81 @@ TEST(blbjobFreeze, AnInterruptedRunNamesTheSnapshotItHoldsAndTheReleaseThatFrees
   ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
   EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
+}
+
+// While a run reads its snapshot, a release would destroy it under the run
+// and another job of the subclient would take the run's bitmaps and lists:
+// both are refused, naming the running job, which ends with every hash right.
+TEST(blbjobFreeze, WhileARunIsInItsBackupItsReleaseAndAnyOtherJobOfItsSubclientAreRefused) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  ASSERT_EQ(RunCommand("dd if=/dev/urandom of=" + fs.Path() + "/a bs=1M count=20 status=none && sync"), 0);
+  auto run = HeldSnapshot::OfRun(fs, 4000, "--keep-snapshot ");
+  ASSERT_TRUE(run->Shows("blbjob: backup ...")) << run->Output();
+  const std::string running = "refused: job 1001 (blbjob run, process " + std::to_string(run->Pid()) +
+                              ") of subclient 2:7 is running; one job of a subclient runs at a time\n";
+  const std::string other = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK";
+  std::string out;
+  for (const std::string& verb :
+       {"release" + kJob, "run --volume " + fs.Path() + kJob, "run --volume " + fs.Path() + other,
+        "snapshot --volume " + fs.Path() + other, "scan" + kJob, "backup" + kJob}) {
+    EXPECT_EQ(RunBlbjob(verb, &out), 1) << verb << "\n" << out;
+    EXPECT_EQ(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
+  }
+  int status = 0;
+  ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run->Output();
+  // Each line of the job's hashes is the MD5 of an extent (4 MiB) of the
+  // snapshot it kept.
+  const std::string snapshot = fs.RecordedSnapshot();
+  ASSERT_FALSE(snapshot.empty()) << run->Output();
+  const std::string extents = CommandOutput("for i in $(seq 0 15); do dd if=" + snapshot +
+                                            " bs=4M skip=$i count=1 status=none | md5sum | cut -c1-32; done");
+  std::istringstream lines(testing_support::ReadFile(fs.state.Sub("reports/1001/hashes.txt")));
+  size_t hashes = 0;
+  for (std::string line; std::getline(lines, line); ++hashes)
+    EXPECT_TRUE(Contains(extents, line.substr(line.rfind('|') + 1) + "\n")) << line;
+  EXPECT_GE(hashes, 5u);
+  EXPECT_TRUE(Contains(run->Output(), "extents_read=" + std::to_string(hashes) + " ")) << run->Output();
+}
+
+// Killed while its copy runs, the command leaves a part of an image behind:
+// recorded with the job from the copy's start, it is destroyed by release,
+// or by the next snapshot phase's clean-up of stale snapshots.
+TEST(blbjobFreeze, ThePartOfAnImageACopyKilledHalfWayLeavesIsDestroyedByReleaseOrTheNextCleanUp) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  const std::string images = "ls " + fs.state.Sub("drivers/kzbf/snaps") + "/*.img 2>/dev/null || true";
+  const std::string other = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK";
+  std::string out;
+  for (const bool byRelease : {true, false}) {
+    SCOPED_TRACE(byRelease ? "release" : "clean-up");
+    auto copy = HeldSnapshot::OfCopy(fs, 20000);
+    ASSERT_TRUE(copy->Frozen()) << copy->Output();
+    std::string image;
+    for (int i = 0; i < 500 && image.empty(); ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+      image = CommandOutput("find " + fs.state.Sub("drivers/kzbf/snaps") + " -name '*.img' -size +0");
+    ASSERT_FALSE(image.empty());
+    image.pop_back();
+    ASSERT_EQ(::kill(copy->Pid(), SIGKILL), 0);
+    copy->Wait();
+    // Killed before it took the delay, the copy leaves it for the next one.
+    ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+    std::future<bool> write = fs.Write("after");
+    EXPECT_TRUE(fs.Written(write, 5));
+    if (byRelease) {
+      EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+      EXPECT_EQ(out, "snapshot " + image + ": released\n");
+    } else {
+      ASSERT_EQ(RunBlbjob("snapshot --checks --volume " + fs.Path() + other, &out), 0) << out;
+      EXPECT_FALSE(Contains(CommandOutput(images), image)) << out;
+      EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+      EXPECT_EQ(out, "snapshot " + image + ": already gone\n");
+      EXPECT_EQ(RunBlbjob("release" + other, &out), 0) << out;
+    }
+    EXPECT_EQ(CommandOutput(images), "");
+    EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
+  }
 }
 
 // Ctrl-C on the run script while its first job holds the freeze: the

@@ -787,3 +787,102 @@ TEST_F(JobCommand, AScanWithTrueUpRunAgainOverATornIndexHashFileListsWhatTheClea
   EXPECT_EQ(again.extents, clean.extents);
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3902, 2, 3901), &out), 0) << out;
 }
+
+namespace {
+
+// Another image of the device's size, random, attached at a loop device's
+// number (detached first when asked, once the image is made) as soon as the
+// kernel has let the device go; detached when the scope ends.
+class ImageAtLoopNumber {
+ public:
+  ImageAtLoopNumber(const std::string& folder, const std::string& loop, bool detachFirst)
+      : image_(folder + "/other.img"), loop_(loop) {
+    if (RunCommand("head -c " + std::to_string(kDeviceSize) + " /dev/urandom >" + image_) != 0) return;
+    if (detachFirst && RunCommand("losetup -d " + loop_) != 0) return;
+    for (int i = 0; i < 500 && !attached_; ++i) {
+      attached_ = RunCommand("losetup " + loop_ + " " + image_ + " 2>/dev/null") == 0;
+      if (!attached_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~ImageAtLoopNumber() {
+    if (attached_) RunCommand("losetup -d " + loop_);
+    ::unlink(image_.c_str());
+  }
+  // False as well when another process took the free number first.
+  bool Attached() const { return attached_; }
+  // Whether the loop device reads this image still.
+  bool Reading() const {
+    return Contains(CommandOutput("losetup -n -O BACK-FILE " + loop_ + " 2>/dev/null || true"), image_);
+  }
+  std::vector<std::string> Hashes() const { return ExtentHashes(loop_); }
+
+ private:
+  std::string image_;
+  std::string loop_;
+  bool attached_ = false;
+};
+
+}  // namespace
+
+// A kept snapshot's loop device is detached by hand, or its snapshot is
+// destroyed by a later job's clean-up of stale snapshots, and another image
+// is attached at its number: the job's scan and backup fail saying the
+// snapshot is gone, and write nothing of that image.
+TEST_F(JobCommand, AScanOrBackupOfASnapshotThatIsGoneFailsAndReadsNothingOfWhatHoldsItsLoopDeviceNow) {
+  std::string out;
+  // Another image attached at the snapshot's number; the job's verbs that
+  // read its snapshot fail, naming what became of it, and write nothing.
+  // Should another process take the free number first, what it attached
+  // there stands for the other image.
+  const auto expectGone = [&out](int job, int previous, const std::string& loop, bool detachFirst,
+                                 const std::string& gone) {
+    SCOPED_TRACE(job);
+    ImageAtLoopNumber other(fs_->state.Path(), loop, detachFirst);
+    const std::string hashFile = fs_->state.Sub("reports/" + std::to_string(job) + "/hashes.txt");
+    const std::string list = fs_->JobResults() + "/ListOfCollect.txt";
+    const std::string view = "index extents show 2 7 " + fs_->Path();
+    std::string viewBefore, viewAfter;
+    ASSERT_EQ(RunBlbsim(fs_->state.Path(), view, &viewBefore), 0);
+    const std::string hashesBefore = ReadFile(hashFile), listBefore = ReadFile(list);
+    for (const std::string verb : {"scan", "backup", "scan --trueup"}) {
+      EXPECT_EQ(RunBlbjob(verb + JobArgs(job, 2, previous), &out), 1) << verb << "\n" << out;
+      EXPECT_TRUE(Contains(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": the snapshot " + loop + " of volume " +
+                                    fs_->Path() + " is gone: " + (other.Attached() ? gone : "")))
+          << out;
+      EXPECT_TRUE(Contains(out, "; take the snapshot again: blbjob release, then blbjob snapshot or run")) << out;
+    }
+    // Nothing written: the job's hashes, the lists, the index's view.
+    ASSERT_EQ(RunBlbsim(fs_->state.Path(), view, &viewAfter), 0);
+    EXPECT_TRUE(viewAfter == viewBefore);
+    EXPECT_TRUE(ReadFile(hashFile) == hashesBefore);
+    EXPECT_TRUE(ReadFile(list) == listBefore);
+    if (other.Attached()) {
+      for (const std::string& hash : other.Hashes()) {
+        EXPECT_FALSE(Contains(viewAfter, hash)) << hash;
+        EXPECT_FALSE(Contains(ReadFile(hashFile), hash)) << hash;
+      }
+    }
+    // The release destroys what the job holds, and leaves the image that
+    // took its number alone.
+    EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 2), &out), 0) << out;
+    EXPECT_TRUE(!other.Attached() || other.Reading()) << out;
+  };
+
+  ASSERT_EQ(fs_->Run("", 3801, 1, 0, out), 0) << out;
+  ASSERT_EQ(fs_->Write("a", 3, 1, false), 0);
+  ASSERT_EQ(fs_->Run("", 3802, 2, 3801, out), 0) << out;
+  // A later job whose snapshot phase cleans stale snapshots up destroys the
+  // kept ones of 3801 and 3802 (not released: their records say so).
+  ASSERT_EQ(fs_->Write("a", 7, 1, false), 0);
+  const std::string full = fs_->Snapshot(3801), cleanedUp = fs_->Snapshot(3802);
+  ASSERT_EQ(RunBlbjob("run --checks --volume " + fs_->Path() + JobArgs(3803, 2, 3802), &out), 0) << out;
+  expectGone(3802, 3801, cleanedUp, false, "the clean-up of stale snapshots of a later snapshot phase destroyed it");
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3801, 1), &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + full + ": already gone\n");
+
+  // A kept snapshot's loop device detached by hand.
+  ASSERT_EQ(fs_->Write("a", 11, 1, false), 0);
+  ASSERT_EQ(fs_->Run("", 3804, 2, 3803, out), 0) << out;
+  const std::string detached = fs_->Snapshot(3804);
+  expectGone(3804, 3803, detached, true, detached + " reads another file now, not its image ");
+}

@@ -46,6 +46,9 @@ bool LoadJobContext(const Command& command, JobContext& context, std::string& wh
       return false;
     }
   }
+  auto snapshots = std::make_shared<CheckedSnapshots>();
+  if (!snapshots->Open(context.volumes, why)) return false;
+  context.snapshots = snapshots;
   context.full = RunsAsFull(command, context.volumes);
   context.args = context.full ? WithFullLevel(command.jobArgs) : command.jobArgs;
   context.job = TarvosJobInfo(context.args);

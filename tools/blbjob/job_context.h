@@ -4,6 +4,7 @@
 // job-results directory, and whether the job runs as a full backup.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "platform/error/qi_error.h"
 #include "platform/harness/job_harness.h"
 #include "records/backup_device_info.h"
+#include "snapshot_identity.h"
 
 namespace blbjob {
 
@@ -24,10 +26,12 @@ struct JobContext {
   uint64_t clientId = 0;
   std::string jobResultsDir;
   std::vector<blbsim::JobVolumeRecord> volumes;
+  // The volumes' snapshots, held open while a copy of the context lives.
+  std::shared_ptr<const CheckedSnapshots> snapshots;
 };
 
-// False, with the reason, when the job has no snapshot phase recorded or a
-// volume of it has no snapshot.
+// False, with the reason, when the job has no snapshot phase recorded, a
+// volume of it has no snapshot, or a snapshot is gone (snapshot_identity.h).
 bool LoadJobContext(const Command& command, JobContext& context, std::string& why);
 
 // Each volume's device record as the snapshot task wrote it, read through a

@@ -120,7 +120,14 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
       std::printf("snapshot %s: frozen %s\n", device.c_str(), mountPoint.c_str());
     std::fflush(stdout);
     TakenSnapshot snapshot;
-    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device);
+    // The copy's image is the job's before the copy starts: a command killed
+    // during it leaves the image to release.
+    const auto copying = [&](const std::string& image) {
+      std::map<std::string, TakenSnapshot> recorded = snapshots;
+      recorded[device] = TakenSnapshot{image, image};
+      taken(recorded);
+    };
+    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device, copying);
     CQiError kept = frozen.Thaw();
     if (error.IsError()) {
       if (kept.IsError()) tools::PrintError("", kept);

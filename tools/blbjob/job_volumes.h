@@ -34,7 +34,10 @@ struct TakenSnapshot {
 // them however the command ends (freeze_holder.h); a copy they were thawed
 // during is not kept. snapshots maps device to its snapshot and keeps those
 // taken before a failure. taken is called with them after each snapshot is
-// kept, for the caller to record it before the next one is taken.
+// kept, for the caller to record it before the next one is taken; and before
+// each copy starts, with the copy's image as its device's snapshot by itself
+// (a loop device is not attached to it yet), so that a command killed during
+// the copy leaves its image recorded for release.
 CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots,
                          const std::function<void(const std::map<std::string, TakenSnapshot>&)>& taken);
 

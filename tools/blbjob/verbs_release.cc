@@ -6,6 +6,7 @@
 #include "platform/harness/job_harness.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/sim/state_db_failure.h"
+#include "subclient_lock.h"
 #include "verbs/error_report.h"
 
 namespace blbjob {
@@ -15,6 +16,8 @@ int Release(const tools::Args& args) {
   Command command;
   if (!ReadCommand(args, command)) return tools::UsageError("release");
   if (!command.options.empty()) return tools::UsageError("release", "unknown option " + command.options[0]);
+  SubclientLock lock;
+  if (!lock.Take("release", command.job)) return 1;
   const uint64_t jobId = command.job.GetJobId();
   std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
   int status = 0;

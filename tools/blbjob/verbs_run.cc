@@ -11,6 +11,7 @@
 #include "jobresults_phase.h"
 #include "phase_options.h"
 #include "snapshot_options.h"
+#include "subclient_lock.h"
 
 namespace blbjob {
 namespace {
@@ -81,6 +82,9 @@ int Run(const tools::Args& args) {
   SnapshotOptions snapshotOptions;
   if (!ReadSnapshotOptions(options.others, snapshotOptions, why)) return tools::UsageError("run", why);
   const uint64_t jobId = command.job.GetJobId();
+  // Held over every phase: the snapshot and release verbs share it.
+  SubclientLock lock;
+  if (!lock.Take("run", command.job)) return 1;
   // Refused before any phase: the release a run ends with would destroy the
   // snapshots it is refused over.
   if (RefusedWhileHeld(jobId)) return 1;

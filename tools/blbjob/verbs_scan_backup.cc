@@ -5,18 +5,21 @@
 #include "job_bookkeeping.h"
 #include "job_command.h"
 #include "phase_options.h"
+#include "subclient_lock.h"
 
 namespace blbjob {
 namespace {
 
-// Reads a verb's options and the job's earlier phases; 0 when both are
-// there, else the exit status.
-int Prepare(const char* verb, const tools::Args& args, PhaseOptions& options, JobContext& context) {
+// Reads a verb's options, takes the subclient's lock and reads the job's
+// earlier phases; 0 when all are there, else the exit status.
+int Prepare(const char* verb, const tools::Args& args, PhaseOptions& options, SubclientLock& lock,
+            JobContext& context) {
   Command command;
   std::string why;
   if (!ReadCommand(args, command)) return tools::UsageError(verb);
   if (!ReadPhaseOptions(command.options, options, why) || !options.others.empty())
     return PhaseUsageError(verb, options, why);
+  if (!lock.Take(verb, command.job)) return 1;
   if (!LoadJobContext(command, context, why)) {
     std::fprintf(stderr, "blbjob: %s: %s\n", verb, why.c_str());
     return 1;
@@ -26,8 +29,9 @@ int Prepare(const char* verb, const tools::Args& args, PhaseOptions& options, Jo
 
 int Scan(const tools::Args& args) {
   PhaseOptions options;
+  SubclientLock lock;
   JobContext context;
-  if (int status = Prepare("scan", args, options, context)) return status;
+  if (int status = Prepare("scan", args, options, lock, context)) return status;
   Progress progress(options.progress);
   progress.Phase("scan");
   ScanSummary summary;
@@ -40,8 +44,9 @@ int Scan(const tools::Args& args) {
 
 int Backup(const tools::Args& args) {
   PhaseOptions options;
+  SubclientLock lock;
   JobContext context;
-  if (int status = Prepare("backup", args, options, context)) return status;
+  if (int status = Prepare("backup", args, options, lock, context)) return status;
   Progress progress(options.progress);
   progress.Phase("backup");
   BackupSummary summary;

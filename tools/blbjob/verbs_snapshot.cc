@@ -17,6 +17,8 @@
 #include "platform/harness/job_harness.h"
 #include "platform/sim/state_db_failure.h"
 #include "snapshot_options.h"
+#include "stale_snapshots.h"
+#include "subclient_lock.h"
 #include "tracking/configured_extent_size.h"
 #include "tracking/volume_bitmap_helper.h"
 #include "verbs/error_report.h"
@@ -142,6 +144,8 @@ int Snapshot(const tools::Args& args) {
   }
   for (const SMVolBlock& volume : volumes)
     if (!CanReadDevice(volume)) return 1;
+  SubclientLock lock;
+  if (!lock.Take("snapshot", command.job)) return 1;
   // Another snapshot would take the job's record of the first, which then
   // nothing releases.
   if (RefusedWhileHeld(command.job.GetJobId())) return 1;
@@ -162,7 +166,9 @@ int Snapshot(const tools::Args& args) {
   if (error.IsError()) status = Failed("clean", error);
   if (status == 0) {
     handler->InitWrite(options.metadata, true);
+    const DriverSnapshots before(volumes);
     error = handler->ExecutePrePostSnapTask(volumes, extentSizeMiB, level, options.checks ? 1 : 0, false);
+    before.RecordThoseGone();
     status = error.IsError() ? Failed("pre-snap", error) : (std::printf("pre-snap: ok\n"), 0);
   }
   if (status == 0) {
