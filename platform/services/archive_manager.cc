@@ -52,6 +52,10 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return put.Run();
   }
 
+  bool PutUnderNextId(ArchiveFileRecord& record) override {
+    return StateDb::Current().Transaction([&] { return ArchiveManagerBackend::PutUnderNextId(record); });
+  }
+
   std::vector<ArchiveFileRecord> All() override {
     std::vector<ArchiveFileRecord> all;
     SqlStatement query(StateDb::Current(),

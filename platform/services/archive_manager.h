@@ -173,6 +173,15 @@ class ArchiveManagerBackend {
     if (highest >= kLargestArchiveFileId) return std::nullopt;
     return highest + 1;
   }
+  // Registers the record under the next id, set in the record, as one step:
+  // two processes never take the same id. False when no id is left
+  // (NextId) or the store refused the record.
+  virtual bool PutUnderNextId(ArchiveFileRecord& record) {
+    const std::optional<uint64_t> id = NextId();
+    if (!id) return false;
+    record.archFileId = *id;
+    return Put(record);
+  }
   static ArchiveManagerBackend& Default();
 };
 

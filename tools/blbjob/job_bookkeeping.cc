@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <ctime>
-#include <optional>
 
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
@@ -30,17 +29,24 @@ CQiError RecordFinishedBackup(const JobContext& context) {
     // Numbered as the archive manager numbers them, whatever the job id:
     // an id the services cannot record would break every later job that
     // numbers its archive files after it.
-    const std::optional<uint64_t> id = platform::ArchiveManager::Current().NextId();
-    if (!id)
+    platform::ArchiveFileRecord file;
+    file.jobId = jobId;
+    file.appId = job.GetAppId();
+    file.cellId = job.GetVornCellId();
+    file.archFileType = kDataArchiveFileType;
+    file.createTime = static_cast<uint64_t>(std::time(nullptr));
+    file.storageHostName = job.GetStowhost();
+    platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+    if (!archives.PutUnderNextId(file)) {
+      if (archives.NextId())
+        return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
+                                        static_cast<unsigned long long>(jobId));
       return FXErrorUtil::ErrorErrNo(FXCODELOC, ERANGE,
                                      "Cannot record the archive files of job [%llu]: every archive file id up to %llu "
                                      "is taken",
                                      static_cast<unsigned long long>(jobId),
                                      static_cast<unsigned long long>(platform::kLargestArchiveFileId));
-    if (!blbsim::AddArchiveFile(*id, jobId, job.GetAppId(), job.GetVornCellId(), kDataArchiveFileType, 0,
-                                static_cast<uint64_t>(std::time(nullptr)), job.GetStowhost()))
-      return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
-                                      static_cast<unsigned long long>(jobId));
+    }
   }
   std::string why;
   if (!blbsim::StoreCumulativeBitmaps(jobId, context.jobResultsDir, &why))

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <optional>
 #include <string>
 
 #include "blocklevel/pseudo_snap_archive_handler.h"
@@ -99,24 +98,20 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
   std::string snaps, maps;
   int id = 0;
   for (const blbsim::JobVolumeRecord& volume : volumes) {
-    const std::optional<uint64_t> archFileId = archives.NextId();
-    if (!archFileId) {
-      std::fprintf(stderr, "blbjob: cannot record snapshot job %llu: every archive file id up to %llu is taken\n",
-                   static_cast<unsigned long long>(snapJobId),
-                   static_cast<unsigned long long>(platform::kLargestArchiveFileId));
-      return false;
-    }
     platform::ArchiveFileRecord file;
-    file.archFileId = *archFileId;
     file.jobId = snapJobId;
     file.appId = job.GetAppId();
     file.cellId = cellId;
     file.archFileType = kSnapshotArchFileType;
     file.createTime = static_cast<uint64_t>(std::time(nullptr));
-    if (!archives.Put(file)) {
-      tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
-                        platform::StateDbFailure(FXCODELOC, "Cannot add archive file %llu",
-                                                 static_cast<unsigned long long>(file.archFileId)));
+    if (!archives.PutUnderNextId(file)) {
+      if (!archives.NextId())
+        std::fprintf(stderr, "blbjob: cannot record snapshot job %llu: every archive file id up to %llu is taken\n",
+                     static_cast<unsigned long long>(snapJobId),
+                     static_cast<unsigned long long>(platform::kLargestArchiveFileId));
+      else
+        tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
+                          platform::StateDbFailure(FXCODELOC, "Cannot add an archive file"));
       return false;
     }
     const std::string number = std::to_string(++id);
