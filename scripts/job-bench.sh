@@ -12,8 +12,9 @@
 # and fincore shows what stayed cached.
 #
 # It installs what is missing and builds into build/normal (reused when
-# there), unless BLBSIM and BLBJOB name built programs; the simulated
-# platform's state goes in a folder of its own, removed with the rest.
+# there), unless BLBSIM and BLBJOB name built programs. Its image (2 GiB),
+# the snapshot's copy (2 GiB) and the simulated platform's state go in a
+# folder of its own under TMPDIR (default /var/tmp), removed with the rest.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "$(id -u)" != 0 ]; then
@@ -30,7 +31,9 @@ if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
   BLBJOB="$root/build/normal/tools/blbjob/blbjob"
 fi
 
-work="$(mktemp -d /var/tmp/blbjob-bench.XXXXXX)"
+# Under TMPDIR when set; else /var/tmp, which is on disk where /tmp may be
+# memory (tmpfs), whose image no cold read could be made of.
+work="$(mktemp -d "${TMPDIR:-/var/tmp}/blbjob-bench.XXXXXX")"
 export BLB_STATE_DIR="$work/state"
 job_args="-a 2:7 -j 1 -t 1 -d stow1 -jt TOK"
 loop=""

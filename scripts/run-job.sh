@@ -8,6 +8,11 @@
 #   scripts/run-job.sh DEVICE     a mounted ext4 device: files are written
 #                                 only in a scratch folder of it
 #
+# Room it needs, checked before it starts: twice the device's size in the
+# state directory (each job keeps its snapshot, a full-size copy), and the
+# image (256 MiB) in its work folder under TMPDIR (default /tmp), or 52 MiB
+# free on the given device's file system for the files it writes.
+#
 # It installs what is missing and builds into build/normal (reused when
 # there), unless BLBSIM and BLBJOB name built programs. Everything it made
 # outside the state directory goes afterwards, on a failure or an interrupt
@@ -42,7 +47,7 @@ export BLB_STATE_DIR="${BLB_STATE_DIR:-/var/tmp/blbsim}"
 
 job_args() { echo "-a 2:7 -j $1 -t $2 -d stow1 -jt TOK${3:+ -lsjid $3}"; }
 
-work="$(mktemp -d /tmp/blbjob-run.XXXXXX)"
+work="$(mktemp -d "${TMPDIR:-/tmp}/blbjob-run.XXXXXX")"
 loop=""
 mounted=0
 scratch=""
@@ -70,6 +75,41 @@ if [ -n "$given" ]; then
     exit 1
   fi
 fi
+
+# The room the run takes, per file system; refused, saying what needs how
+# much where, before anything is made.
+declare -A need_bytes=() need_what=() need_path=()
+needs() { # BYTES PATH WHAT
+  local dir="$2" fs
+  while [ ! -d "$dir" ]; do dir="$(dirname "$dir")"; done
+  fs="$(stat -c %d "$dir")"
+  need_bytes[$fs]=$(( ${need_bytes[$fs]:-0} + $1 ))
+  need_what[$fs]="${need_what[$fs]:+${need_what[$fs]} and }$3"
+  need_path[$fs]="$dir"
+}
+mib() { echo $(( ($1 + 1048575) / 1048576 )); }
+device_size=$(( 256 << 20 ))
+if [ -n "$given" ]; then device_size="$(blockdev --getsize64 "$given")"; fi
+# Each job keeps its snapshot, a full-size copy of the device, in the state
+# directory; starting the state over frees what its snapshots take.
+reclaimed="$(du -sb "$BLB_STATE_DIR/drivers" 2>/dev/null | cut -f1 || true)"
+needs $(( 2 * device_size - ${reclaimed:-0} )) "$BLB_STATE_DIR" "the two jobs' snapshots ($(mib "$device_size") MiB each)"
+if [ -z "$given" ]; then
+  needs "$device_size" "$work" "the image of the file system"
+else
+  needs $(( 52 << 20 )) "$volume" "the files written in $given"
+fi
+short=0
+for fs in "${!need_bytes[@]}"; do
+  # Free blocks as root has them: the blocks kept for root count.
+  free=$(( $(stat -f -c '%f * %S' "${need_path[$fs]}") ))
+  if [ "$free" -lt "${need_bytes[$fs]}" ]; then
+    echo "run-job.sh: ${need_what[$fs]}: $(mib "${need_bytes[$fs]}") MiB needed free on the file system of" \
+         "${need_path[$fs]}, which has $(( free / 1048576 )) MiB" >&2
+    short=1
+  fi
+done
+[ "$short" = 0 ] || exit 1
 "$BLBSIM" init --reset "$BLB_STATE_DIR" >/dev/null
 "$BLBSIM" subclient 2 7 2
 if [ -n "${RUN_JOB_SNAPSHOT_DELAY_MS:-}" ]; then

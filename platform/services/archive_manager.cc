@@ -52,6 +52,10 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return put.Run();
   }
 
+  bool PutUnderNextId(ArchiveFileRecord& record) override {
+    return StateDb::Current().Transaction([&] { return ArchiveManagerBackend::PutUnderNextId(record); });
+  }
+
   std::vector<ArchiveFileRecord> All() override {
     std::vector<ArchiveFileRecord> all;
     SqlStatement query(StateDb::Current(),
@@ -103,8 +107,11 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return requests;
   }
 
-  uint64_t HighestId() override {
-    SqlStatement query(StateDb::Current(), "SELECT COALESCE(MAX(afile_id), 0) FROM archive_files;");
+  uint64_t HighestIdUpTo(uint64_t limit) override {
+    // Stored signed: an id of 2^63 or more reads back negative.
+    SqlStatement query(StateDb::Current(),
+                       "SELECT COALESCE(MAX(afile_id), 0) FROM archive_files WHERE afile_id BETWEEN 0 AND ?;");
+    query.BindUnsigned(1, limit > INT64_MAX ? INT64_MAX : limit);
     return query.Step() ? query.Unsigned(0) : 0;
   }
 

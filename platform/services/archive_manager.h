@@ -5,6 +5,7 @@
 // or a test registers the rows; the `archive_requests` table logs every
 // snapshot-job listing asked for.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,12 @@ struct ArchiveRequestRecord {
   uint64_t snapJobId = 0;
 };
 
+// The largest archive file id the services can record: the snapshot
+// library's records hold it as a signed 32-bit number, the index service's
+// archive-file identity as an unsigned 32-bit one. A larger id would be
+// cut, or make the record that holds it unreadable.
+constexpr uint64_t kLargestArchiveFileId = INT32_MAX;
+
 class ArchiveManagerBackend {
  public:
   virtual ~ArchiveManagerBackend() = default;
@@ -152,11 +159,28 @@ class ArchiveManagerBackend {
   // The requests so far, oldest first.
   virtual std::vector<ArchiveRequestRecord> Requests() = 0;
   virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;
-  // The highest archive file id registered (0: none).
-  virtual uint64_t HighestId() {
+  // The highest archive file id registered up to the limit (0: none).
+  virtual uint64_t HighestIdUpTo(uint64_t limit) {
     uint64_t highest = 0;
-    for (const ArchiveFileRecord& record : All()) highest = record.archFileId > highest ? record.archFileId : highest;
+    for (const ArchiveFileRecord& record : All())
+      if (record.archFileId <= limit && record.archFileId > highest) highest = record.archFileId;
     return highest;
+  }
+  // The id of the next archive file made: one above the highest that can be
+  // recorded; nullopt when none is left.
+  std::optional<uint64_t> NextId() {
+    const uint64_t highest = HighestIdUpTo(kLargestArchiveFileId);
+    if (highest >= kLargestArchiveFileId) return std::nullopt;
+    return highest + 1;
+  }
+  // Registers the record under the next id, set in the record, as one step:
+  // two processes never take the same id. False when no id is left
+  // (NextId) or the store refused the record.
+  virtual bool PutUnderNextId(ArchiveFileRecord& record) {
+    const std::optional<uint64_t> id = NextId();
+    if (!id) return false;
+    record.archFileId = *id;
+    return Put(record);
   }
   static ArchiveManagerBackend& Default();
 };

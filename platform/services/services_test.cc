@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "platform/config/kz_client.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/harness/snap_harness.h"
+#include "platform/services/archive_manager.h"
 #include "platform/services/host_name.h"
 #include "platform/services/subclient.h"
 #include "platform/sim/fault_table.h"
@@ -191,6 +193,26 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
   EXPECT_EQ(api.getLastAfileOfCycle(nullptr, &ret), 87);
   platform::FaultTable::Set("ArMgrClientAPI::getArchFileListForSnapshotJob", 1627);
   EXPECT_EQ(api.getArchFileListForSnapshotJob(&args, &list), 1627);
+}
+
+// Ids an older state recorded past what the snapshot records hold (one of
+// them stored negative) are passed over; once the ids up to the largest
+// are taken, none is left.
+TEST(ArMgrClientAPI, NewArchiveFileIdsStayWithinWhatTheSnapshotRecordsHold) {
+  ScopedStateDir state;
+  platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+  EXPECT_EQ(archives.NextId(), std::optional<uint64_t>(1));
+  for (uint64_t id : {uint64_t{5}, uint64_t{68719476752}, (uint64_t{1} << 63) + 16})
+    ASSERT_TRUE(blbsim::AddArchiveFile(id, 12, 5, 2, 1, 1, 1000, "ma1"));
+  EXPECT_EQ(archives.NextId(), std::optional<uint64_t>(6));
+  platform::ArchiveFileRecord next;
+  next.jobId = 13;
+  ASSERT_TRUE(archives.PutUnderNextId(next));
+  EXPECT_EQ(next.archFileId, 6u);
+  ASSERT_TRUE(blbsim::AddArchiveFile(platform::kLargestArchiveFileId, 13, 5, 2, 1, 1, 1000, "ma1"));
+  EXPECT_EQ(archives.NextId(), std::nullopt);
+  EXPECT_FALSE(archives.PutUnderNextId(next));
+  EXPECT_EQ(blbsim::ArchiveFiles().size(), 5u);
 }
 
 // Snapshot jobs 40 and 50 of application 7, 41 the pseudo-snap job of 40

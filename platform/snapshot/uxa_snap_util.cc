@@ -38,13 +38,11 @@ int UxaSnapUtil::createSnapArchiveFiles(KZArchive& archive, CreateArgs_t& args, 
     const std::optional<uint32_t> settled =
         platform::SnapshotLibrary::Current().FindCopyId(archive.JobId(), args.first);
     const uint32_t copyId = settled ? *settled : args.copyId != 0 ? args.copyId : subclient->copyId;
-    uint64_t next = archives.HighestId() + 1;
     int volumeId = 0;
     for (const SMVolumeInfo& volume : record.getVolumeList())
       volumeId = volume.getSMVolumeId() > volumeId ? volume.getSMVolumeId() : volumeId;
     for (const std::string& mountPoint : m_vMountPoints) {
       platform::ArchiveFileRecord file;
-      file.archFileId = next++;
       file.jobId = archive.JobId();
       file.appId = subclient->appId;
       file.cellId = subclient->cellId;
@@ -53,7 +51,7 @@ int UxaSnapUtil::createSnapArchiveFiles(KZArchive& archive, CreateArgs_t& args, 
       file.copyId = copyId;
       file.groupId = subclient->groupId;
       file.level = static_cast<int>(archive.Level());
-      if (!archives.Put(file)) {
+      if (!archives.PutUnderNextId(file)) {
         call.result = 1627;
         break;
       }

@@ -9,8 +9,9 @@
 // job and the arguments' first field, else the arguments', or the
 // subclient's when that is 0; ids ascending from the highest registered),
 // appends a volume (path, archive file) to the record for each and sets
-// the archive's copy id. Each call is logged with its arguments in the snapshot
-// service's log ("createSnapArchiveFiles", `blbsim snap calls`).
+// the archive's copy id. It answers 1627 once no id is left up to the
+// largest the services record (kLargestArchiveFileId). Each call is logged with its arguments in the
+// snapshot service's log ("createSnapArchiveFiles", `blbsim snap calls`).
 //
 // Faults: "UxaSnapUtil::addMountPoint" (false),
 // "UxaSnapUtil::createSnapArchiveFiles" (the fault's code).

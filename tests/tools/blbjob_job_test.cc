@@ -462,15 +462,16 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     EXPECT_TRUE(Contains(chain, " | src/devconfig/kz_device_config_handler.cc:")) << chain;
     EXPECT_FALSE(Contains(chain, SourceTree())) << chain;
   }
-  // A first message that quotes another failure's chain keeps its code,
-  // not the chain's frames.
+  // A first message that quotes another failure's chain keeps the chain's
+  // messages, not its frames; the code the line ends with is not repeated.
   fs_->jobs.push_back(3207);
   ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3207, 1), &out), 0) << out;
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set FXFile::KZCreateFile 28 error"), 0);
   EXPECT_EQ(RunBlbjob("scan" + JobArgs(3207, 1), &out), 1) << out;
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
   EXPECT_TRUE(Contains(out, "blbjob: scan failed: Failed to open file [" + fs_->JobResults() +
-                                "/SrcSnapFile.kzf] to write, error=code=-28: No space left on device (code=-28)\n"))
+                                "/SrcSnapFile.kzf] to write, error=Injected fault in FXFile::KZCreateFile: No space "
+                                "left on device (code=-28)\n"))
       << out;
   ExpectReadableLines(out);
 }

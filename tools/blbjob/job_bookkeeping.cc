@@ -1,17 +1,17 @@
 #include "job_bookkeeping.h"
 
+#include <cerrno>
 #include <ctime>
 
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/services/archive_manager.h"
 #include "platform/sim/state_db_failure.h"
 
 namespace blbjob {
 namespace {
 
-// One archive file per job, its id derived from the job's so that a re-run
-// of the backup finds it recorded.
-constexpr uint64_t kArchiveFilesPerJob = 16;
+// One archive file per job: a re-run of the backup finds it recorded.
 constexpr int kDataArchiveFileType = 1;
 
 bool HasArchiveFile(uint64_t jobId) {
@@ -25,11 +25,29 @@ bool HasArchiveFile(uint64_t jobId) {
 CQiError RecordFinishedBackup(const JobContext& context) {
   const TarvosJobInfo& job = context.job;
   const uint64_t jobId = job.GetJobId();
-  if (!HasArchiveFile(jobId) &&
-      !blbsim::AddArchiveFile(jobId * kArchiveFilesPerJob, jobId, job.GetAppId(), job.GetVornCellId(),
-                              kDataArchiveFileType, 0, static_cast<uint64_t>(std::time(nullptr)), job.GetStowhost()))
-    return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
-                                    static_cast<unsigned long long>(jobId));
+  if (!HasArchiveFile(jobId)) {
+    // Numbered as the archive manager numbers them, whatever the job id:
+    // an id the services cannot record would break every later job that
+    // numbers its archive files after it.
+    platform::ArchiveFileRecord file;
+    file.jobId = jobId;
+    file.appId = job.GetAppId();
+    file.cellId = job.GetVornCellId();
+    file.archFileType = kDataArchiveFileType;
+    file.createTime = static_cast<uint64_t>(std::time(nullptr));
+    file.storageHostName = job.GetStowhost();
+    platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+    if (!archives.PutUnderNextId(file)) {
+      if (archives.NextId())
+        return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
+                                        static_cast<unsigned long long>(jobId));
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, ERANGE,
+                                     "Cannot record the archive files of job [%llu]: every archive file id up to %llu "
+                                     "is taken",
+                                     static_cast<unsigned long long>(jobId),
+                                     static_cast<unsigned long long>(platform::kLargestArchiveFileId));
+    }
+  }
   std::string why;
   if (!blbsim::StoreCumulativeBitmaps(jobId, context.jobResultsDir, &why))
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot store the cumulative bitmaps of job [%llu]: %s",

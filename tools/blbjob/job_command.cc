@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "job_arguments.h"
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
 #include "platform/jobs/bkp_job_client.h"
@@ -22,6 +23,11 @@ bool ReadCommand(const tools::Args& args, Command& command) {
   }
   command.options.assign(args.begin(), separator);
   command.jobArgs.assign(separator + 1, args.end());
+  std::string why;
+  if (!CheckJobArguments(command.jobArgs, why)) {
+    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
+    return false;
+  }
   command.job = TarvosJobInfo(command.jobArgs);
   if (command.job.ParseArgs(false) != 0) {
     std::fprintf(stderr, "blbjob: the job arguments name no job (-a CELL:APP -j JOB -t LEVEL -d HOST)\n");

@@ -20,8 +20,9 @@ struct Command {
 };
 
 // Splits the verb's arguments at "--" and parses the job arguments with the
-// library's own checks. False (with a message) when there is no "--" or the
-// job arguments do not name a job.
+// library's own checks, after the job command's own of the numbers
+// (job_arguments.h). False (with a message) when there is no "--", a number
+// is wrong or the job arguments do not name a job.
 bool ReadCommand(const tools::Args& args, Command& command);
 
 // Adds the job's subclient (block-level, of this machine's client), its

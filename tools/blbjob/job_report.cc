@@ -13,6 +13,8 @@ namespace {
 
 constexpr double kBytesPerMB = 1024.0 * 1024.0;
 constexpr auto kUpdateInterval = std::chrono::milliseconds(250);
+// Into a file or a pipe each update is a line of its own, and fewer.
+constexpr auto kLineInterval = std::chrono::milliseconds(5000);
 
 double MBPerSecond(uint64_t bytes, double seconds) {
   return seconds > 0 ? bytes / kBytesPerMB / seconds : 0;
@@ -58,7 +60,7 @@ int PhaseFailed(const char* phase, const CQiError& error) {
   return 1;
 }
 
-Progress::Progress(bool asked) : enabled_(asked || ::isatty(STDERR_FILENO) == 1) {}
+Progress::Progress(bool asked) : terminal_(::isatty(STDERR_FILENO) == 1), enabled_(asked || terminal_) {}
 
 void Progress::Phase(const char* name) {
   clock_ = Stopwatch();
@@ -69,7 +71,7 @@ void Progress::Update(uint64_t done, uint64_t total, uint64_t bytes) {
   if (!enabled_) return;
   std::lock_guard<std::mutex> hold(mutex_);
   const auto now = std::chrono::steady_clock::now();
-  if (printed_ && now - last_ < kUpdateInterval) return;
+  if (printed_ && now - last_ < (terminal_ ? kUpdateInterval : kLineInterval)) return;
   last_ = now;
   Print(done, total, bytes);
 }
@@ -78,13 +80,15 @@ void Progress::Finish(uint64_t done, uint64_t total, uint64_t bytes) {
   if (!enabled_) return;
   std::lock_guard<std::mutex> hold(mutex_);
   Print(done, total, bytes);
-  std::fprintf(stderr, "\n");
+  if (terminal_) std::fprintf(stderr, "\n");
 }
 
 void Progress::Print(uint64_t done, uint64_t total, uint64_t bytes) {
   printed_ = true;
-  std::fprintf(stderr, "\rbackup: %llu of %llu extents, %.1f MB/s", static_cast<unsigned long long>(done),
-               static_cast<unsigned long long>(total), MBPerSecond(bytes, clock_.Seconds()));
+  // On a terminal the line is rewritten in place.
+  std::fprintf(stderr, "%sbackup: %llu of %llu extents, %.1f MB/s%s", terminal_ ? "\r" : "",
+               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
+               MBPerSecond(bytes, clock_.Seconds()), terminal_ ? "" : "\n");
 }
 
 }  // namespace blbjob

@@ -56,7 +56,9 @@ class Stopwatch {
 
 // Progress on stderr, when stderr is a terminal or it was asked for: a line
 // per phase start, and the backup's extents done of total with its rate,
-// at most four updates a second. Update may be called from any thread.
+// on a terminal one line rewritten at most four times a second, elsewhere
+// (a file, a pipe) a line every five seconds. Update may be called from any
+// thread.
 class Progress {
  public:
   explicit Progress(bool asked);
@@ -70,6 +72,7 @@ class Progress {
  private:
   void Print(uint64_t done, uint64_t total, uint64_t bytes);
 
+  bool terminal_;
   bool enabled_;
   bool printed_ = false;
   Stopwatch clock_;

@@ -11,6 +11,7 @@
 #include <list>
 #include <set>
 
+#include "device_mounts.h"
 #include "freeze_holder.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/memory/auto_handle.h"
@@ -23,18 +24,28 @@ namespace {
 
 // The job's mount points of the device, one per file system: a bind mount
 // shows a file system a second time, and freezing it twice fails (EBUSY).
-// A mount point stat cannot read stays, for the freeze to report.
-std::vector<std::string> FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string& device) {
-  std::vector<std::string> mountPoints;
+// A mount point stat cannot read stays, for the freeze to report. A device
+// the job names by its path is frozen through where it is mounted.
+CQiError FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string& device,
+                       std::vector<std::string>& mountPoints) {
   std::set<std::string> paths;
   std::set<dev_t> fileSystems;
   for (const SMVolBlock& volume : volumes) {
-    if (volume.sDevice != device || volume.sVolume == device || !paths.insert(volume.sVolume).second) continue;
+    if (volume.sDevice != device) continue;
+    std::string mountPoint = volume.sVolume;
+    if (volume.sVolume == device) {
+      std::string why;
+      if (!FreezePointOfDevice(device, mountPoint, why))
+        return FXErrorUtil::ErrorErrNo(FXCODELOC, EBUSY, "Cannot freeze the file system of [%s]: %s", device.c_str(),
+                                       why.c_str());
+      if (mountPoint.empty()) continue;
+    }
+    if (!paths.insert(mountPoint).second) continue;
     struct stat info;
-    if (::stat(volume.sVolume.c_str(), &info) == 0 && !fileSystems.insert(info.st_dev).second) continue;
-    mountPoints.push_back(volume.sVolume);
+    if (::stat(mountPoint.c_str(), &info) == 0 && !fileSystems.insert(info.st_dev).second) continue;
+    mountPoints.push_back(mountPoint);
   }
-  return mountPoints;
+  return CQiError();
 }
 
 // The copy and the simulated services write into the state directory while
@@ -92,7 +103,11 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   }
   if (IsBlockDevice(path)) {
     volume.sDevice = path;
-    return true;
+    // Its file system is frozen around the copy: refused now if it could not be.
+    std::string mountPoint, why;
+    if (FreezePointOfDevice(path, mountPoint, why)) return true;
+    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
+    return false;
   }
   std::fprintf(stderr, "blbjob: %s is neither a mount point nor a block device\n", path.c_str());
   return false;
@@ -111,8 +126,9 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
   for (const SMVolBlock& volume : volumes) {
     const std::string& device = volume.sDevice;
     if (snapshots.count(device) != 0) continue;
-    const std::vector<std::string> mountPoints = FileSystemsOf(volumes, device);
-    CQiError error = RefuseFreezingTheStateDirectory(mountPoints);
+    std::vector<std::string> mountPoints;
+    CQiError error = FileSystemsOf(volumes, device, mountPoints);
+    if (!error.IsError()) error = RefuseFreezingTheStateDirectory(mountPoints);
     FreezeHolder frozen;
     if (!error.IsError()) error = frozen.Freeze(mountPoints);
     if (error.IsError()) return error.Push(FXCODELOC);

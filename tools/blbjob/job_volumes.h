@@ -16,7 +16,8 @@ namespace blbjob {
 // The record of a path given on the command line: a mount point (device,
 // file-system type and options from the mount table; the last mount there
 // wins) or a block device standing for itself. False, with a message, for
-// anything else.
+// anything else, and for a device whose mounted file system could not be
+// frozen (device_mounts.h).
 bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t appType, SMVolBlock& volume);
 
 // Whether this process may open the volume's device for reading, as the
@@ -30,7 +31,8 @@ struct TakenSnapshot {
 
 // One snapshot per distinct device, in list order, through the simulated
 // driver on a free loop device. The file systems of the job's mount points of
-// the device are frozen around its copy, each once, by a holder that thaws
+// the device, and the one mounted from a device the job names by its path,
+// are frozen around its copy, each once, by a holder that thaws
 // them however the command ends (freeze_holder.h); a copy they were thawed
 // during is not kept. snapshots maps device to its snapshot and keeps those
 // taken before a failure. taken is called with them after each snapshot is

@@ -10,7 +10,8 @@ namespace {
 
 int JobResults(const tools::Args& args) {
   Command command;
-  if (!ReadCommand(args, command) || !command.options.empty()) return tools::UsageError("jobresults");
+  if (!ReadCommand(args, command)) return tools::UsageError("jobresults");
+  if (!command.options.empty()) return tools::UsageError("jobresults", "unknown option " + command.options[0]);
   if (!EnsureJobKnownOrSay(command)) return 1;
   JobResultsSummary summary;
   CQiError error = BackUpJobResults(command, summary);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <string>
 
 #include "blocklevel/pseudo_snap_archive_handler.h"
 #include "job_command.h"
@@ -34,30 +35,50 @@ struct PseudoSnapOptions {
   bool metadata = false;
 };
 
-bool ReadOptions(const tools::Args& options, PseudoSnapOptions& read) {
+// The snapshot service is asked for a job's record by the low 32 bits of
+// its job ids: a larger one would name another job's record.
+constexpr uint64_t kLargestSnapRecordJobId = UINT32_MAX;
+constexpr const char* kSnapRecordJobIdLimit = "the snapshot service is asked for a job's record by a 32-bit job id";
+
+bool ReadValue(const tools::Args& options, size_t& i, uint64_t least, uint64_t most, uint64_t& value,
+               std::string& why) {
+  const std::string& option = options[i];
+  unsigned long long read = 0;
+  if (i + 1 == options.size()) {
+    why = option + " needs a value";
+  } else if (!tools::ReadNumber(options[++i], most, read) || read < least) {
+    why = option + " " + options[i] + ": not a number from " + std::to_string(least) + " to " + std::to_string(most);
+  }
+  value = read;
+  return why.empty();
+}
+
+// False, with what is wrong in `why`.
+bool ReadOptions(const tools::Args& options, PseudoSnapOptions& read, std::string& why) {
   bool snapJobGiven = false;
-  for (size_t i = 0; i < options.size(); ++i) {
+  for (size_t i = 0; i < options.size() && why.empty(); ++i) {
     const std::string& option = options[i];
-    unsigned long long value = 0;
-    const bool hasValue = i + 1 < options.size();
-    if (option == "--snap-job" && hasValue && tools::ReadNumber(options[++i], ULLONG_MAX, value) && value != 0) {
+    uint64_t value = 0;
+    if (option == "--snap-job") {
+      snapJobGiven = ReadValue(options, i, 1, kLargestSnapRecordJobId, value, why);
+      if (!snapJobGiven) why += std::string(" (") + kSnapRecordJobIdLimit + ")";
       read.snapJobId = value;
-      snapJobGiven = true;
-    } else if (option == "--app-type" && hasValue && tools::ReadNumber(options[++i], UINT32_MAX, value)) {
-      read.appType = static_cast<uint32_t>(value);
-    } else if (option == "--copy-id" && hasValue && tools::ReadNumber(options[++i], UINT32_MAX, value)) {
-      read.copyId = static_cast<uint32_t>(value);
-    } else if (option == "--snap-client" && hasValue && tools::ReadNumber(options[++i], UINT32_MAX, value)) {
-      read.snapClientId = static_cast<uint32_t>(value);
+    } else if (option == "--app-type") {
+      if (ReadValue(options, i, 0, UINT32_MAX, value, why)) read.appType = static_cast<uint32_t>(value);
+    } else if (option == "--copy-id") {
+      if (ReadValue(options, i, 0, UINT32_MAX, value, why)) read.copyId = static_cast<uint32_t>(value);
+    } else if (option == "--snap-client") {
+      if (ReadValue(options, i, 0, UINT32_MAX, value, why)) read.snapClientId = static_cast<uint32_t>(value);
     } else if (option == "--no-v2") {
       read.v2 = false;
     } else if (option == "--metadata") {
       read.metadata = true;
     } else {
-      return false;
+      why = "unknown option " + option;
     }
   }
-  return snapJobGiven;
+  if (why.empty() && !snapJobGiven) why = "no --snap-job given";
+  return why.empty();
 }
 
 // The snapshot engine's record of what the job command's snapshot phase of
@@ -78,16 +99,19 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
   int id = 0;
   for (const blbsim::JobVolumeRecord& volume : volumes) {
     platform::ArchiveFileRecord file;
-    file.archFileId = archives.HighestId() + 1;
     file.jobId = snapJobId;
     file.appId = job.GetAppId();
     file.cellId = cellId;
     file.archFileType = kSnapshotArchFileType;
     file.createTime = static_cast<uint64_t>(std::time(nullptr));
-    if (!archives.Put(file)) {
-      tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
-                        platform::StateDbFailure(FXCODELOC, "Cannot add archive file %llu",
-                                                 static_cast<unsigned long long>(file.archFileId)));
+    if (!archives.PutUnderNextId(file)) {
+      if (!archives.NextId())
+        std::fprintf(stderr, "blbjob: cannot record snapshot job %llu: every archive file id up to %llu is taken\n",
+                     static_cast<unsigned long long>(snapJobId),
+                     static_cast<unsigned long long>(platform::kLargestArchiveFileId));
+      else
+        tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
+                          platform::StateDbFailure(FXCODELOC, "Cannot add an archive file"));
       return false;
     }
     const std::string number = std::to_string(++id);
@@ -112,7 +136,13 @@ const char* LevelName(int level) {
 int PseudoSnap(const tools::Args& args) {
   Command command;
   PseudoSnapOptions options;
-  if (!ReadCommand(args, command) || !ReadOptions(command.options, options)) return tools::UsageError("pseudosnap");
+  std::string why;
+  if (!ReadCommand(args, command)) return tools::UsageError("pseudosnap");
+  if (!ReadOptions(command.options, options, why)) return tools::UsageError("pseudosnap", why);
+  if (command.job.GetJobId() > kLargestSnapRecordJobId)
+    return tools::UsageError("pseudosnap", "job argument -j " + std::to_string(command.job.GetJobId()) + ": above " +
+                                               std::to_string(kLargestSnapRecordJobId) + " (" + kSnapRecordJobIdLimit +
+                                               ")");
   if (!EnsureJobKnownOrSay(command)) return 1;
   const TarvosJobInfo& job = command.job;
   if (!RecordSnapshotJob(job, options.snapJobId)) return 1;

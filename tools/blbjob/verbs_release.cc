@@ -21,8 +21,10 @@ int Release(const tools::Args& args) {
   const uint64_t jobId = command.job.GetJobId();
   std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
   int status = 0;
+  bool recorded = false;
   for (blbsim::JobVolumeRecord& volume : volumes) {
     if (volume.snapshot.empty()) continue;
+    recorded = true;
     bool held = false;
     CQiError error = IsSnapshotHeld(volume, held);
     if (!error.IsError() && !held) {
@@ -40,6 +42,10 @@ int Release(const tools::Args& args) {
     const std::string released = volume.snapshot;
     for (blbsim::JobVolumeRecord& other : volumes)
       if (other.snapshot == released) other.snapshot.clear();
+  }
+  if (!recorded) {
+    std::printf("job %llu holds no snapshot: nothing to release\n", static_cast<unsigned long long>(jobId));
+    return 0;
   }
   if (!blbsim::SetJobVolumes(jobId, volumes)) {
     tools::PrintError("cannot record which snapshots were released",

@@ -16,6 +16,7 @@
 #include "platform/event/ev_event.h"
 #include "platform/harness/job_harness.h"
 #include "platform/sim/state_db_failure.h"
+#include "record_texts.h"
 #include "snapshot_options.h"
 #include "stale_snapshots.h"
 #include "subclient_lock.h"
@@ -134,7 +135,8 @@ int Snapshot(const tools::Args& args) {
   std::vector<SMVolBlock> volumes(options.paths.size());
   std::set<std::string> named;
   for (size_t i = 0; i < options.paths.size(); ++i) {
-    if (!ResolveVolume(options.paths[i], command.job, options.appType, volumes[i])) return 2;
+    if (!ResolveVolume(options.paths[i], command.job, options.appType, volumes[i]) || !FitsTheJobRecords(volumes[i]))
+      return 2;
     // The scan writes one volume's lists once: a second entry would be
     // counted again but read once.
     if (!named.insert(volumes[i].sVolume).second) {

@@ -1,10 +1,10 @@
 #include "verbs/error_report.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/log/ev_debug.h"
+#include "verbs/quoted_chain.h"
 #include "verbs/verb.h"
 
 namespace tools {
@@ -12,9 +12,9 @@ namespace {
 
 bool g_verbose = false;
 
-// Room left for the tool's name, what failed, the cause and the code.
-constexpr size_t kMaxMessage = 240;
 constexpr int kLargestErrno = 4095;
+// Room a line leaves the first message however long the rest is.
+constexpr size_t kLeastMessageRoom = 80;
 
 std::string Cause(const CQiError& error) {
   if (error.GetKind() != CQiError::Kind::kErrNo) return "";
@@ -24,26 +24,16 @@ std::string Cause(const CQiError& error) {
   return strerror_r(static_cast<int>(code), buffer, sizeof buffer);
 }
 
-// A message that quotes another failure's whole chain ("error=code=-28 |
-// file:line function: ...") keeps the quoted code and drops its frames.
-std::string WithoutQuotedChain(const std::string& message) {
-  for (size_t code = message.find("code="); code != std::string::npos; code = message.find("code=", code + 1)) {
-    size_t end = code + 5;
-    if (end < message.size() && message[end] == '-') ++end;
-    const size_t digits = end;
-    while (end < message.size() && std::isdigit(static_cast<unsigned char>(message[end]))) ++end;
-    if (end > digits && message.compare(end, 3, " | ") == 0) return message.substr(0, end);
-  }
-  return message;
-}
-
+// The text with control characters as spaces, cut to at most `most`
+// characters ("..." included).
 std::string Printable(const std::string& text, size_t most) {
   std::string line;
-  for (char c : text) {
-    if (line.size() == most) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.size() > most && line.size() + 3 == most) {
       line += "...";
       break;
     }
+    const char c = text[i];
     line += static_cast<unsigned char>(c) < ' ' || c == 0x7f ? ' ' : c;
   }
   return line;
@@ -55,17 +45,21 @@ void SetVerbose(bool verbose) {
   g_verbose = verbose;
 }
 
-std::string ErrorLine(const CQiError& error) {
-  std::string line = Printable(WithoutQuotedChain(error.FirstMessage()), kMaxMessage);
-  const std::string cause = Cause(error);
-  if (!cause.empty() && line.find(cause) == std::string::npos) line += (line.empty() ? "" : ": ") + cause;
+std::string ErrorLine(const CQiError& error, size_t most) {
+  const std::string message = WithQuotedChainsShort(error.FirstMessage(), error.GetErrorCode());
   const std::string code = "code=" + std::to_string(error.GetErrorCode());
-  return line.empty() ? code : line + " (" + code + ")";
+  std::string cause = Cause(error);
+  if (message.empty()) return cause.empty() ? code : cause + " (" + code + ")";
+  if (message.find(cause) != std::string::npos) cause.clear();
+  const std::string tail = (cause.empty() ? "" : ": " + cause) + " (" + code + ")";
+  const size_t room = most > tail.size() + kLeastMessageRoom ? most - tail.size() : kLeastMessageRoom;
+  return Printable(message, room) + tail;
 }
 
 void PrintError(const std::string& what, const CQiError& error) {
   const std::string lead = ProgramName() + ": " + (what.empty() ? "" : what + ": ");
-  std::fprintf(stderr, "%s%s\n", lead.c_str(), ErrorLine(error).c_str());
+  const size_t room = kErrorLineLimit > lead.size() ? kErrorLineLimit - lead.size() : 0;
+  std::fprintf(stderr, "%s%s\n", lead.c_str(), ErrorLine(error, room).c_str());
   const std::string chain = error.AsString();
   EvDebug log;
   log.Error(__FUNCTION__, "%s%s", lead.c_str(), chain.c_str());

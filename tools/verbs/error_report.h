@@ -12,14 +12,19 @@ namespace tools {
 // With verbose, PrintError shows the whole chain on stderr too.
 void SetVerbose(bool verbose);
 
+// The longest line PrintError prints (the line end not counted).
+constexpr size_t kErrorLineLimit = 400;
+
 // "<first message>: <cause> (code=<code>)": the cause is the system's text
 // for an errno ("No space left on device"), left out when the message says
-// it already; control characters become spaces, and a first message too
-// long for a line of 400 characters is cut.
-std::string ErrorLine(const CQiError& error);
+// it already; a chain the message quotes keeps only its messages
+// (quoted_chain.h); control characters become spaces, and a first message
+// too long for a line of `most` characters is cut, ending in "...".
+std::string ErrorLine(const CQiError& error, size_t most = kErrorLineLimit);
 
 // Prints "<tool>: <what>: <error line>" ("<tool>: <error line>" for an empty
-// what) to stderr and logs the whole chain.
+// what) to stderr, in at most kErrorLineLimit characters, and logs the whole
+// chain.
 void PrintError(const std::string& what, const CQiError& error);
 
 }  // namespace tools
