@@ -35,9 +35,14 @@ CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& p
     unlink_utf(temporary.c_str());
     return err.Push(FXCODELOC);
   }
-  // The rename itself must outlive a crash too. A folder that cannot be
-  // synced still holds the complete new file.
-  if (folderSync == FolderSync::kNow) SyncFolderOf(path);
+  // The rename itself must outlive a crash too: a reader that relies on a
+  // file whose name a power loss can take back may take less than it must
+  // (a mark, a dirty flag), so a folder that cannot be synced fails the
+  // replacement although the path holds the complete new file.
+  if (folderSync == FolderSync::kNow) {
+    err = SyncFolderOf(path);
+    if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync the folder of %s", path.c_str());
+  }
   return err;
 }
 

@@ -19,8 +19,10 @@ std::string TemporaryNameFor(const std::string& path);
 enum class FolderSync { kNow, kByCaller };
 
 // Syncs the finished temporary, renames it over the path and syncs the
-// folder (unless the caller does). On failure the temporary is removed and
-// the path keeps its old file.
+// folder (unless the caller does). On a failure before the rename the
+// temporary is removed and the path keeps its old file; when only the
+// folder's sync fails, the path holds the new file, which a power loss may
+// still take back.
 CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path,
                               FolderSync folderSync = FolderSync::kNow);
 

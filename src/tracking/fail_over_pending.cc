@@ -50,8 +50,14 @@ CQiError KeepBitsPending(const std::string& leftBehind, bool pendingExisted, con
     if (rename_utf(leftBehind.c_str(), pending.c_str()) != 0)
       return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to rename [%s] to [%s]", leftBehind.c_str(),
                                          pending.c_str());
-    records::SyncFolderOf(pending);
-    return CQiError();
+    // Renamed back, the bits stay with the left-behind file for the next
+    // backup; under a name a power loss may take back, they would be lost.
+    CQiError err = records::SyncFolderOf(pending);
+    if (err.IsError()) {
+      rename_utf(pending.c_str(), leftBehind.c_str());
+      return err.Push(FXCODELOC);
+    }
+    return err;
   }
   CQiError err = VolumeBitMapHelper::ReplaceBitMapFile(pending, combined, size);
   if (err.IsError()) return err.Push(FXCODELOC);

@@ -165,6 +165,10 @@ TEST(ClusterFault, AHardFailOverStartThatCannotMarkTheVolumeReportsItAndLeavesTh
           strace + node.list + ".tmp -e trace=" + calls + " -e inject=" + calls + ":error=" + error + " " + start,
           std::string(error) + " at " + calls + " of the list's temporary");
   expectFailedStartFull(strace + node.list + " -e trace=read -e inject=read:error=EIO " + start, "the list unread");
+  // The dirty list renamed into place, but under a name a power loss may
+  // take back.
+  expectFailedStartFull(strace + node.listDir + " -e trace=fsync -e inject=fsync:error=EIO " + start,
+                        "the list's folder unsynced");
   expectFailedStartFull(
       strace + node.state.Sub("agent.db") + " -e trace=pread64,read -e inject=pread64,read:error=EIO " + start,
       "the state database unread");
