@@ -5,7 +5,9 @@
 
 namespace blbsim {
 
-bool AddJob(const platform::JobRecord& job) { return platform::JobService::Current().PutJob(job); }
+platform::StateDbResult AddJob(const platform::JobRecord& job) {
+  return platform::JobService::Current().PutJob(job);
+}
 
 std::optional<platform::JobRecord> FindJob(uint64_t jobId) { return platform::JobService::Current().FindJob(jobId); }
 
@@ -13,11 +15,11 @@ bool SetJobQuitFlag(uint64_t jobId, bool quit) { return platform::JobService::Cu
 
 bool JobQuitFlag(uint64_t jobId) { return platform::JobService::Current().QuitFlag(jobId).value_or(false); }
 
-bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
+platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
   platform::StateDb& db = platform::StateDb::Current();
   return db.Transaction([&] {
     platform::SqlStatement remove(db, "DELETE FROM job_volumes WHERE job_id = ?;");
-    if (!remove.BindUnsigned(1, jobId).Run()) return false;
+    if (!remove.BindUnsigned(1, jobId).Run()) return remove.Result();
     long long position = 0;
     for (const JobVolumeRecord& volume : volumes) {
       platform::SqlStatement put(db,
@@ -34,9 +36,9 @@ bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) 
           .Bind(8, volume.snapshotImage)
           .Bind(9, volume.bitmapFile)
           .Bind(10, volume.forceFull ? 1 : 0);
-      if (!put.Run()) return false;
+      if (!put.Run()) return put.Result();
     }
-    return true;
+    return platform::StateDbResult();
   });
 }
 

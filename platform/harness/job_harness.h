@@ -23,14 +23,15 @@ struct JobVolumeRecord {
   bool forceFull = false;
 };
 
-bool AddJob(const platform::JobRecord& job);
+// Adds the job or replaces the one with its id; why not, when it could not.
+platform::StateDbResult AddJob(const platform::JobRecord& job);
 std::optional<platform::JobRecord> FindJob(uint64_t jobId);
 // The job's quit flag, which its job-control client answers; false for an
 // unknown job.
 bool SetJobQuitFlag(uint64_t jobId, bool quit);
 bool JobQuitFlag(uint64_t jobId);
-// Replaces the volumes recorded for the job.
-bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
+// Replaces the volumes recorded for the job; why not, when it could not.
+platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
 // In the order they were recorded.
 std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId);
 

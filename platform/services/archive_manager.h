@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 // Request: the archive files of a snapshot job. A job id is unique in its
 // cell, so the job and the cell select the files; callers put an
@@ -144,7 +145,7 @@ struct ArchiveRequestRecord {
 class ArchiveManagerBackend {
  public:
   virtual ~ArchiveManagerBackend() = default;
-  virtual bool Put(const ArchiveFileRecord& record) = 0;
+  virtual StateDbResult Put(const ArchiveFileRecord& record) = 0;
   virtual std::vector<ArchiveFileRecord> All() = 0;
   // Logs the request, then lists the snapshot job's archive files in its cell.
   virtual int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,

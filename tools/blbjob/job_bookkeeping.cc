@@ -25,11 +25,14 @@ bool HasArchiveFile(uint64_t jobId) {
 CQiError RecordFinishedBackup(const JobContext& context) {
   const TarvosJobInfo& job = context.job;
   const uint64_t jobId = job.GetJobId();
-  if (!HasArchiveFile(jobId) &&
-      !blbsim::AddArchiveFile(jobId * kArchiveFilesPerJob, jobId, job.GetAppId(), job.GetVornCellId(),
-                              kDataArchiveFileType, 0, static_cast<uint64_t>(std::time(nullptr)), job.GetStowhost()))
-    return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
-                                    static_cast<unsigned long long>(jobId));
+  if (!HasArchiveFile(jobId)) {
+    const platform::StateDbResult added =
+        blbsim::AddArchiveFile(jobId * kArchiveFilesPerJob, jobId, job.GetAppId(), job.GetVornCellId(),
+                               kDataArchiveFileType, 0, static_cast<uint64_t>(std::time(nullptr)), job.GetStowhost());
+    if (!added)
+      return platform::StateDbFailure(FXCODELOC, added, "Cannot record the archive files of job [%llu]",
+                                      static_cast<unsigned long long>(jobId));
+  }
   std::string why;
   if (!blbsim::StoreCumulativeBitmaps(jobId, context.jobResultsDir, &why))
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot store the cumulative bitmaps of job [%llu]: %s",

@@ -84,9 +84,10 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
     file.cellId = cellId;
     file.archFileType = kSnapshotArchFileType;
     file.createTime = static_cast<uint64_t>(std::time(nullptr));
-    if (!archives.Put(file)) {
+    const platform::StateDbResult put = archives.Put(file);
+    if (!put) {
       tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
-                        platform::StateDbFailure(FXCODELOC, "Cannot add archive file %llu",
+                        platform::StateDbFailure(FXCODELOC, put, "Cannot add archive file %llu",
                                                  static_cast<unsigned long long>(file.archFileId)));
       return false;
     }
