@@ -198,9 +198,14 @@ check_image() {
                     sqlite3 '$BLB_STATE_DIR/agent.db' .dump >'$work/$name.image.sql'"
   python3 "$helper" compare "$work/$name.after.json" "$work/$name.image.json" "$work/$next.lookups" |
     sed "s/^/$name: power-loss image: /" >>"$findings" || true
-  if ! cmp -s "$work/$name.sql" "$work/$name.image.sql"; then
+  # The index's request log is a diagnostic no service acknowledged: its
+  # rows reach the disk with the next synced commit, if any.
+  local log="^INSERT INTO index_requests \|^INSERT INTO sqlite_sequence VALUES('index_requests'"
+  grep -v "$log" "$work/$name.sql" >"$work/$name.records.sql" || true
+  grep -v "$log" "$work/$name.image.sql" >"$work/$name.image.records.sql" || true
+  if ! cmp -s "$work/$name.records.sql" "$work/$name.image.records.sql"; then
     echo "$name: power-loss image: the state database differs from the live one:" >>"$findings"
-    diff "$work/$name.sql" "$work/$name.image.sql" | head -n 20 >>"$findings" || true
+    diff "$work/$name.records.sql" "$work/$name.image.records.sql" | head -n 20 >>"$findings" || true
   fi
 }
 

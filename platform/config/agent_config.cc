@@ -132,7 +132,7 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     return put.Run();
   }
 
-  bool PutSubclient(const SubclientRecord& subclient) override {
+  StateDbResult PutSubclient(const SubclientRecord& subclient) override {
     const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
                             ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
     SqlStatement put(Db(), sql.c_str());
@@ -155,7 +155,8 @@ class DatabaseAgentConfig : public AgentConfigBackend {
         .BindUnsigned(17, subclient.copyId)
         .BindUnsigned(18, subclient.groupId)
         .Bind(19, subclient.guid);
-    return put.Run();
+    put.Run();
+    return put.Result();
   }
 
   std::optional<std::string> VornServeHost() override {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -71,7 +72,7 @@ class AgentConfigBackend {
   // The client this machine runs as (0 when not configured).
   virtual uint64_t LocalClientId() = 0;
   virtual bool PutClient(const ClientRecord& client) = 0;
-  virtual bool PutSubclient(const SubclientRecord& subclient) = 0;
+  virtual StateDbResult PutSubclient(const SubclientRecord& subclient) = 0;
   virtual bool SetLocalClientId(uint64_t clientId) = 0;
   virtual std::vector<SubclientRecord> Subclients() = 0;
   virtual std::vector<uint64_t> ClientIds() = 0;

@@ -96,7 +96,7 @@ bool SetIndexingV2(uint64_t cellId, uint64_t appId, bool on) {
   std::optional<platform::SubclientRecord> subclient = config.FindSubclient(cellId, appId);
   if (!subclient) return false;
   subclient->indexingV2 = on;
-  return config.PutSubclient(*subclient);
+  return config.PutSubclient(*subclient).ok();
 }
 
 namespace {

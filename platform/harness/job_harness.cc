@@ -5,19 +5,27 @@
 
 namespace blbsim {
 
-bool AddJob(const platform::JobRecord& job) { return platform::JobService::Current().PutJob(job); }
+platform::StateDbResult AddJob(const platform::JobRecord& job) {
+  return platform::JobService::Current().PutJob(job);
+}
 
-std::optional<platform::JobRecord> FindJob(uint64_t jobId) { return platform::JobService::Current().FindJob(jobId); }
+std::optional<platform::JobRecord> FindJob(uint64_t jobId) {
+  return platform::JobService::Current().FindJob(jobId);
+}
 
-bool SetJobQuitFlag(uint64_t jobId, bool quit) { return platform::JobService::Current().SetQuitFlag(jobId, quit); }
+bool SetJobQuitFlag(uint64_t jobId, bool quit) {
+  return platform::JobService::Current().SetQuitFlag(jobId, quit);
+}
 
-bool JobQuitFlag(uint64_t jobId) { return platform::JobService::Current().QuitFlag(jobId).value_or(false); }
+bool JobQuitFlag(uint64_t jobId) {
+  return platform::JobService::Current().QuitFlag(jobId).value_or(false);
+}
 
-bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
+platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
   platform::StateDb& db = platform::StateDb::Current();
   return db.Transaction([&] {
     platform::SqlStatement remove(db, "DELETE FROM job_volumes WHERE job_id = ?;");
-    if (!remove.BindUnsigned(1, jobId).Run()) return false;
+    if (!remove.BindUnsigned(1, jobId).Run()) return remove.Result();
     long long position = 0;
     for (const JobVolumeRecord& volume : volumes) {
       platform::SqlStatement put(db,
@@ -34,17 +42,18 @@ bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) 
           .Bind(8, volume.snapshotImage)
           .Bind(9, volume.bitmapFile)
           .Bind(10, volume.forceFull ? 1 : 0);
-      if (!put.Run()) return false;
+      if (!put.Run()) return put.Result();
     }
-    return true;
+    return platform::StateDbResult();
   });
 }
 
 std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
   std::vector<JobVolumeRecord> volumes;
-  platform::SqlStatement query(platform::StateDb::Current(),
-                               "SELECT volume, device, fs_type, mount_options, snapshot, snapshot_image, bitmap_file, force_full "
-                               "FROM job_volumes WHERE job_id = ? ORDER BY position;");
+  platform::SqlStatement query(
+      platform::StateDb::Current(),
+      "SELECT volume, device, fs_type, mount_options, snapshot, snapshot_image, bitmap_file, force_full "
+      "FROM job_volumes WHERE job_id = ? ORDER BY position;");
   query.BindUnsigned(1, jobId);
   while (query.Step()) {
     JobVolumeRecord volume;
@@ -61,19 +70,24 @@ std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
   return volumes;
 }
 
-bool RecordSnapshotGone(const std::string& snapshot, const std::string& image) {
+platform::StateDbResult RecordSnapshotGone(const std::string& snapshot, const std::string& image) {
   platform::SqlStatement update(
       platform::StateDb::Current(),
       "UPDATE job_volumes SET snapshot_image = '' WHERE snapshot = ? AND snapshot_image = ?;");
-  return update.Bind(1, snapshot).Bind(2, image).Run();
+  update.Bind(1, snapshot).Bind(2, image).Run();
+  return update.Result();
 }
 
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId) {
   return platform::JobService::Current().Calls(jobId);
 }
 
-bool SetVornServeHost(const std::string& host) { return platform::AgentConfig::Current().SetVornServeHost(host); }
+bool SetVornServeHost(const std::string& host) {
+  return platform::AgentConfig::Current().SetVornServeHost(host);
+}
 
-std::optional<std::string> VornServeHost() { return platform::AgentConfig::Current().VornServeHost(); }
+std::optional<std::string> VornServeHost() {
+  return platform::AgentConfig::Current().VornServeHost();
+}
 
 }  // namespace blbsim

@@ -25,19 +25,20 @@ struct JobVolumeRecord {
   bool forceFull = false;
 };
 
-bool AddJob(const platform::JobRecord& job);
+// Adds the job or replaces the one with its id; why not, when it could not.
+platform::StateDbResult AddJob(const platform::JobRecord& job);
 std::optional<platform::JobRecord> FindJob(uint64_t jobId);
 // The job's quit flag, which its job-control client answers; false for an
 // unknown job.
 bool SetJobQuitFlag(uint64_t jobId, bool quit);
 bool JobQuitFlag(uint64_t jobId);
-// Replaces the volumes recorded for the job.
-bool SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
+// Replaces the volumes recorded for the job; why not, when it could not.
+platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
 // In the order they were recorded.
 std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId);
 // Records, for every job that recorded the snapshot with that image, that it
 // is gone: the image is cleared, the name kept for what tells of it.
-bool RecordSnapshotGone(const std::string& snapshot, const std::string& image);
+platform::StateDbResult RecordSnapshotGone(const std::string& snapshot, const std::string& image);
 
 // The calls job clients made on the job, oldest first.
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId);

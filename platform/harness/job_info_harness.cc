@@ -59,15 +59,17 @@ class ScratchFolder {
 
 }  // namespace
 
-bool PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
-                    const std::string& contents) {
+platform::StateDbResult PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
+                                       const std::string& contents) {
   return platform::JobInfoMetadata::Current().PutFile(jobId, container, name, contents);
 }
 
-bool PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std::string& name,
-                        const std::string& sourcePath) {
+platform::StateDbResult PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std::string& name,
+                                           const std::string& sourcePath) {
   std::string contents;
-  return platform::ReadWholeFile(sourcePath, contents) && PutJobInfoFile(jobId, container, name, contents);
+  if (!platform::ReadWholeFile(sourcePath, contents))
+    return platform::StateDbResult::Refused(errno, "cannot read " + sourcePath);
+  return PutJobInfoFile(jobId, container, name, contents);
 }
 
 std::vector<platform::JobInfoFileRecord> JobInfoFiles() {
@@ -111,8 +113,9 @@ std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, c
                       (FXErrorUtil::IsErrNo(err) ? std::string(": ") + std::strerror(FXErrorUtil::GetErrNo(err)) : ""));
       return std::nullopt;
     }
-    if (!PutJobInfoFileFrom(jobId, kCumulativeBitmapContainer, name, archive)) {
-      Refuse(why, platform::StateDbFailure(FXCODELOC, "cannot store %s into job %llu", name.c_str(),
+    const platform::StateDbResult put = PutJobInfoFileFrom(jobId, kCumulativeBitmapContainer, name, archive);
+    if (!put) {
+      Refuse(why, platform::StateDbFailure(FXCODELOC, put, "cannot store %s into job %llu", name.c_str(),
                                            static_cast<unsigned long long>(jobId))
                       .FirstMessage());
       return std::nullopt;

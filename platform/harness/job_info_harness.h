@@ -16,10 +16,12 @@ namespace blbsim {
 constexpr const char* kCumulativeBitmapContainer = "BlockLevelCumulativeBM";
 
 // Puts a file into a job's container under any non-empty name (the service
-// keeps names as given): from bytes, or from a file of this machine.
-bool PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name, const std::string& contents);
-bool PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std::string& name,
-                        const std::string& sourcePath);
+// keeps names as given): from bytes, or from a file of this machine. Why
+// not, when it could not.
+platform::StateDbResult PutJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
+                                       const std::string& contents);
+platform::StateDbResult PutJobInfoFileFrom(uint64_t jobId, const std::string& container, const std::string& name,
+                                           const std::string& sourcePath);
 std::vector<platform::JobInfoFileRecord> JobInfoFiles();
 // Writes a file of a job's container to a path; false when there is none.
 bool GetJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,

@@ -13,11 +13,12 @@ bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useS
   if (!subclient) return false;
   subclient->proxyClientId = proxyClientId;
   subclient->useSource = useSource;
-  return config.PutSubclient(*subclient);
+  return config.PutSubclient(*subclient).ok();
 }
 
-bool AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId, int archFileType,
-                    uint64_t cycleNumber, uint64_t createTime, const std::string& storageHostName) {
+platform::StateDbResult AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId,
+                                       int archFileType, uint64_t cycleNumber, uint64_t createTime,
+                                       const std::string& storageHostName) {
   platform::ArchiveFileRecord record;
   record.archFileId = archFileId;
   record.jobId = jobId;

@@ -16,9 +16,11 @@ namespace blbsim {
 // answer; false when the subclient is unknown.
 bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useSource);
 
-// The fields in the order the `afile add` verb takes them.
-bool AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId, int archFileType,
-                    uint64_t cycleNumber, uint64_t createTime, const std::string& storageHostName);
+// The fields in the order the `afile add` verb takes them; why not, when it
+// could not.
+platform::StateDbResult AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId,
+                                       int archFileType, uint64_t cycleNumber, uint64_t createTime,
+                                       const std::string& storageHostName);
 std::vector<platform::ArchiveFileRecord> ArchiveFiles();
 // The snapshot-job listings asked of the archive manager, oldest first.
 std::vector<platform::ArchiveRequestRecord> ArchiveRequests();

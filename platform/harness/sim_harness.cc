@@ -115,7 +115,7 @@ bool AddClient(const platform::ClientRecord& client) {
 }
 
 bool AddSubclient(const platform::SubclientRecord& subclient) {
-  return platform::AgentConfig::Current().PutSubclient(subclient);
+  return platform::AgentConfig::Current().PutSubclient(subclient).ok();
 }
 
 bool SetLocalClient(uint64_t clientId) {

@@ -10,28 +10,28 @@ namespace {
 
 // Within a transaction. A view holds a row per extent: the statement is
 // prepared once for all of them.
-bool PutRows(StateDb& db, const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+StateDbResult PutRows(StateDb& db, const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
   SqlStatement put(db,
                    "INSERT OR REPLACE INTO index_extent_views (cell_id, app_id, volume, extent_id, hash) "
                    "VALUES (?, ?, ?, ?, ?);");
   put.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume);
   for (const auto& row : rows)
-    if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run() || !put.Reset()) return false;
-  return true;
+    if (!put.BindUnsigned(4, row.first).Bind(5, row.second).Run() || !put.Reset()) return put.Result();
+  return StateDbResult();
 }
 
 }  // namespace
 
-bool PutIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+StateDbResult PutIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
   StateDb& db = StateDb::Current();
   return db.Transaction([&] {
     SqlStatement clear(db, "DELETE FROM index_extent_views WHERE cell_id = ? AND app_id = ? AND volume = ?;");
-    return clear.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).Run() &&
-           PutRows(db, key, rows);
+    if (!clear.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).Run()) return clear.Result();
+    return PutRows(db, key, rows);
   });
 }
 
-bool UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
+StateDbResult UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows) {
   StateDb& db = StateDb::Current();
   return db.Transaction([&] { return PutRows(db, key, rows); });
 }

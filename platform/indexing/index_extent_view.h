@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sim/state_db_failure.h"
+
 namespace platform {
 
 struct IndexExtentViewKey {
@@ -19,11 +21,12 @@ struct IndexExtentViewKey {
 // (extent id, hash text), ascending by extent id.
 using IndexExtentViewRows = std::vector<std::pair<uint64_t, std::string>>;
 
-// Replaces the volume's view with the rows; false when it cannot be stored.
-bool PutIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows);
+// Replaces the volume's view with the rows; why not, when they cannot be
+// stored.
+StateDbResult PutIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows);
 // Adds the rows to the volume's view, replacing those of the same extents,
 // as a backup of some of the volume's extents leaves the index.
-bool UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows);
+StateDbResult UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows);
 // At most `limit` rows from extent `first` upward.
 IndexExtentViewRows IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit);
 

@@ -1,5 +1,6 @@
 #include "platform/jobinfo/job_info_metadata.h"
 
+#include <cerrno>
 #include <ctime>
 
 #include "platform/sim/state_db.h"
@@ -95,14 +96,16 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
     return query.ok() ? kNotFound : kServiceFailed;
   }
 
-  bool PutFile(uint64_t jobId, const std::string& container, const std::string& name,
-               const std::string& contents) override {
-    if (container.empty() || name.empty()) return false;
+  StateDbResult PutFile(uint64_t jobId, const std::string& container, const std::string& name,
+                        const std::string& contents) override {
+    if (container.empty() || name.empty())
+      return StateDbResult::Refused(EINVAL, "a job-info file needs a container and a name");
     SqlStatement put(StateDb::Current(),
                      "INSERT OR REPLACE INTO job_info_files (job_id, container, name, contents, stored_time) "
                      "VALUES (?, ?, ?, ?, ?);");
     put.BindUnsigned(1, jobId).Bind(2, container).Bind(3, name).BindBlob(4, contents);
-    return put.BindUnsigned(5, static_cast<uint64_t>(std::time(nullptr))).Run();
+    put.BindUnsigned(5, static_cast<uint64_t>(std::time(nullptr))).Run();
+    return put.Result();
   }
 
   std::vector<JobInfoFileRecord> Files() override {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -66,8 +67,8 @@ class JobInfoMetadataBackend {
                        std::string& contents) = 0;
   // Adds the file or replaces the one of that name. Any non-empty name is
   // kept as given: the service does not know where readers will write it.
-  virtual bool PutFile(uint64_t jobId, const std::string& container, const std::string& name,
-                       const std::string& contents) = 0;
+  virtual StateDbResult PutFile(uint64_t jobId, const std::string& container, const std::string& name,
+                                const std::string& contents) = 0;
   // Every file of every job, by job, container and name.
   virtual std::vector<JobInfoFileRecord> Files() = 0;
   // A key-value container of the job in the storage type (1 index, 2

@@ -1,5 +1,6 @@
 #include "platform/jobs/bkp_job_client.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/config/agent_config.h"
@@ -58,7 +59,7 @@ class DatabaseJobService : public JobServiceBackend {
     return job;
   }
 
-  bool PutJob(const JobRecord& job) override {
+  StateDbResult PutJob(const JobRecord& job) override {
     SqlStatement put(StateDb::Current(),
                      "INSERT OR REPLACE INTO jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, "
                      "copy_id, backup_copy_done, start_time, end_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
@@ -73,7 +74,8 @@ class DatabaseJobService : public JobServiceBackend {
         .Bind(9, job.backupCopyDone ? 1 : 0)
         .BindUnsigned(10, job.startTime)
         .BindUnsigned(11, job.endTime);
-    return put.Run();
+    put.Run();
+    return put.Result();
   }
 
   bool ConvertToFull(uint64_t jobId) override {
@@ -125,11 +127,14 @@ class DatabaseJobService : public JobServiceBackend {
     return static_cast<uint32_t>(query.Unsigned(0));
   }
 
-  bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) override {
+  StateDbResult SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) override {
     StateDb& db = StateDb::Current();
     SqlStatement update(db, "UPDATE jobs SET start_time = ?, end_time = ? WHERE job_id = ?;");
     update.BindUnsigned(1, startTime).BindUnsigned(2, endTime).BindUnsigned(3, jobId);
-    return update.Run() && sqlite3_changes(db.Handle()) == 1;
+    if (!update.Run()) return update.Result();
+    if (sqlite3_changes(db.Handle()) != 1)
+      return StateDbResult::Refused(ENOENT, "no job " + std::to_string(jobId) + " in the job service");
+    return StateDbResult();
   }
 };
 

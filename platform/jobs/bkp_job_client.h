@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -47,8 +48,8 @@ class JobServiceBackend {
  public:
   virtual ~JobServiceBackend() = default;
   virtual std::optional<JobRecord> FindJob(uint64_t jobId) = 0;
-  // Adds the job or replaces the one with its id.
-  virtual bool PutJob(const JobRecord& job) = 0;
+  // Adds the job or replaces the one with its id; why not, when it could not.
+  virtual StateDbResult PutJob(const JobRecord& job) = 0;
   // The job becomes a full backup, counted as one more conversion; false for
   // an unknown job.
   virtual bool ConvertToFull(uint64_t jobId) = 0;
@@ -63,9 +64,9 @@ class JobServiceBackend {
   // job; setting it is false for one.
   virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;
   virtual bool SetQuitFlag(uint64_t jobId, bool quit) = 0;
-  // The job's start and end times, the rest of its row kept; false for an
+  // The job's start and end times, the rest of its row kept; ENOENT for an
   // unknown job.
-  virtual bool SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) = 0;
+  virtual StateDbResult SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) = 0;
   // ORs the bits into the job's attributes; false for an unknown job.
   virtual bool AddAttributes(uint64_t jobId, uint32_t attributes) = 0;
   // The job's attributes; nothing for an unknown job.

@@ -111,7 +111,7 @@ class DatabaseLvm : public LvmBackend {
     StateDb& db = Db();
     std::lock_guard<std::recursive_mutex> guard(db.Mutex());
     if (!db.Exec("SAVEPOINT lvm_put_group;")) return false;
-    if (DeleteGroup(group.name) && InsertGroup(group)) return db.Exec("RELEASE lvm_put_group;");
+    if (DeleteGroup(group.name) && InsertGroup(group)) return db.Exec("RELEASE lvm_put_group;").ok();
     db.Exec("ROLLBACK TO lvm_put_group; RELEASE lvm_put_group;");
     return false;
   }
@@ -127,9 +127,11 @@ class DatabaseLvm : public LvmBackend {
   }
 
   bool ClearGroups() override {
-    return Db().Exec(
-        "DELETE FROM lvm_groups; DELETE FROM lvm_logical_volumes; DELETE FROM lvm_volume_members; "
-        "DELETE FROM lvm_physical_volumes; DELETE FROM lvm_queries;");
+    return Db()
+        .Exec(
+            "DELETE FROM lvm_groups; DELETE FROM lvm_logical_volumes; DELETE FROM lvm_volume_members; "
+            "DELETE FROM lvm_physical_volumes; DELETE FROM lvm_queries;")
+        .ok();
   }
 };
 

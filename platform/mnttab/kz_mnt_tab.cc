@@ -50,7 +50,9 @@ bool AddMountEntry(const KzMntTab::Entry& entry) {
   return insert.Run();
 }
 
-bool ClearMountEntries() { return Db().Exec("DELETE FROM mounts;"); }
+bool ClearMountEntries() {
+  return Db().Exec("DELETE FROM mounts;").ok();
+}
 
 bool SetRealMountTable(bool on) {
   SqlStatement upsert(Db(), "INSERT OR REPLACE INTO mount_settings (name, value) VALUES ('real', ?);");

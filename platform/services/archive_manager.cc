@@ -33,7 +33,7 @@ ArchiveFileRecord Read(const SqlStatement& row) {
 
 class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
-  bool Put(const ArchiveFileRecord& record) override {
+  StateDbResult Put(const ArchiveFileRecord& record) override {
     SqlStatement put(StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
                                           ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
                                              .c_str());
@@ -49,10 +49,11 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
         .BindUnsigned(10, record.groupId)
         .BindUnsigned(11, record.flags)
         .Bind(12, record.level);
-    return put.Run();
+    put.Run();
+    return put.Result();
   }
 
-  bool PutUnderNextId(ArchiveFileRecord& record) override {
+  StateDbResult PutUnderNextId(ArchiveFileRecord& record) override {
     return StateDb::Current().Transaction([&] { return ArchiveManagerBackend::PutUnderNextId(record); });
   }
 

@@ -4,12 +4,14 @@
 // creation time and the storage server (Stowhost) that holds it. The harness
 // or a test registers the rows; the `archive_requests` table logs every
 // snapshot-job listing asked for.
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 // Request: the archive files of a snapshot job. A job id is unique in its
 // cell, so the job and the cell select the files; callers put an
@@ -151,7 +153,7 @@ constexpr uint64_t kLargestArchiveFileId = INT32_MAX;
 class ArchiveManagerBackend {
  public:
   virtual ~ArchiveManagerBackend() = default;
-  virtual bool Put(const ArchiveFileRecord& record) = 0;
+  virtual StateDbResult Put(const ArchiveFileRecord& record) = 0;
   virtual std::vector<ArchiveFileRecord> All() = 0;
   // Logs the request, then lists the snapshot job's archive files in its cell.
   virtual int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
@@ -174,11 +176,13 @@ class ArchiveManagerBackend {
     return highest + 1;
   }
   // Registers the record under the next id, set in the record, as one step:
-  // two processes never take the same id. False when no id is left
-  // (NextId) or the store refused the record.
-  virtual bool PutUnderNextId(ArchiveFileRecord& record) {
+  // two processes never take the same id. Refused with ERANGE when no id is
+  // left (NextId), else as the store refused the record.
+  virtual StateDbResult PutUnderNextId(ArchiveFileRecord& record) {
     const std::optional<uint64_t> id = NextId();
-    if (!id) return false;
+    if (!id)
+      return StateDbResult::Refused(
+          ERANGE, "every archive file id up to " + std::to_string(kLargestArchiveFileId) + " is taken");
     record.archFileId = *id;
     return Put(record);
   }

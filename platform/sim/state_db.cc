@@ -2,67 +2,77 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <memory>
 
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
-#include "platform/sim/state_db_failure.h"
 #include "platform/sim/state_schema.h"
 
 namespace platform {
 
 SqlStatement::SqlStatement(StateDb& db, const char* sql) {
-  if (sqlite3_prepare_v2(db.Handle(), sql, -1, &statement_, nullptr) != SQLITE_OK) ok_ = false;
+  const int rc = sqlite3_prepare_v2(db.Handle(), sql, -1, &statement_, nullptr);
+  if (rc != SQLITE_OK) Failed(db.Handle(), rc);
 }
 
-SqlStatement::~SqlStatement() { sqlite3_finalize(statement_); }
+SqlStatement::~SqlStatement() {
+  sqlite3_finalize(statement_);
+}
+
+// The first failure is the statement's cause: what follows it fails because of it.
+void SqlStatement::Failed(sqlite3* db, int result) {
+  if (result_.ok()) result_ = StateDbResult::FromSqlite(db, result);
+}
 
 SqlStatement& SqlStatement::Bind(int index, long long value) {
-  if (statement_ && sqlite3_bind_int64(statement_, index, value) != SQLITE_OK) ok_ = false;
+  if (!statement_) return *this;
+  const int rc = sqlite3_bind_int64(statement_, index, value);
+  if (rc != SQLITE_OK) Failed(sqlite3_db_handle(statement_), rc);
   return *this;
 }
 
 SqlStatement& SqlStatement::Bind(int index, const std::string& value) {
-  if (statement_ && sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
-                                      SQLITE_TRANSIENT) != SQLITE_OK)
-    ok_ = false;
+  if (!statement_) return *this;
+  const int rc = sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) Failed(sqlite3_db_handle(statement_), rc);
   return *this;
 }
 
 SqlStatement& SqlStatement::BindBlob(int index, const std::string& bytes) {
-  if (statement_ && sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()),
-                                      SQLITE_TRANSIENT) != SQLITE_OK)
-    ok_ = false;
+  if (!statement_) return *this;
+  const int rc = sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) Failed(sqlite3_db_handle(statement_), rc);
   return *this;
 }
 
 SqlStatement& SqlStatement::BindNull(int index) {
-  if (statement_ && sqlite3_bind_null(statement_, index) != SQLITE_OK) ok_ = false;
+  if (!statement_) return *this;
+  const int rc = sqlite3_bind_null(statement_, index);
+  if (rc != SQLITE_OK) Failed(sqlite3_db_handle(statement_), rc);
   return *this;
 }
 
 bool SqlStatement::Step() {
-  if (!ok_ || statement_ == nullptr) return false;
-  int rc = sqlite3_step(statement_);
+  if (!result_.ok() || statement_ == nullptr) return false;
+  const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) return true;
-  if (rc != SQLITE_DONE) {
-    ok_ = false;
-    NoteStateDbFailure(sqlite3_db_handle(statement_), rc);
-  }
+  if (rc != SQLITE_DONE) Failed(sqlite3_db_handle(statement_), rc);
   return false;
 }
 
 bool SqlStatement::Run() {
   while (Step()) {
   }
-  return ok_;
+  return result_.ok();
 }
 
 bool SqlStatement::Reset() {
   if (statement_ == nullptr) return false;
-  ok_ = sqlite3_reset(statement_) == SQLITE_OK;
-  return ok_;
+  const int rc = sqlite3_reset(statement_);
+  result_ = rc == SQLITE_OK ? StateDbResult() : StateDbResult::FromSqlite(sqlite3_db_handle(statement_), rc);
+  return result_.ok();
 }
 
 long long SqlStatement::Int(int column) const { return sqlite3_column_int64(statement_, column); }
@@ -135,25 +145,35 @@ void StateDb::CloseCurrent() {
   Cache().erase(path + "#logs");
 }
 
-bool StateDb::Exec(const std::string& sql) {
+StateDbResult StateDb::Exec(const std::string& sql) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  if (db_ == nullptr) return false;
+  if (db_ == nullptr) return StateDbResult::FromSqlite(nullptr, SQLITE_MISUSE);
   const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) NoteStateDbFailure(db_, rc);
-  return rc == SQLITE_OK;
+  return rc == SQLITE_OK ? StateDbResult() : StateDbResult::FromSqlite(db_, rc);
 }
 
-bool StateDb::Transaction(const std::function<bool()>& fn) {
+StateDbResult StateDb::Transaction(const std::function<StateDbResult()>& fn) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  if (!Exec("BEGIN IMMEDIATE;")) return false;
-  if (!fn()) {
+  StateDbResult result = Exec("BEGIN IMMEDIATE;");
+  if (!result) return result;
+  result = fn();
+  if (!result) {
     Exec("ROLLBACK;");
-    return false;
+    return result;
   }
   return Exec("COMMIT;");
 }
 
-long long StateDb::LastInsertId() { return sqlite3_last_insert_rowid(db_); }
+bool StateDb::Transaction(const std::function<bool()>& fn) {
+  const std::function<StateDbResult()> change = [&fn] {
+    return fn() ? StateDbResult() : StateDbResult::Refused(ECANCELED, "the change was given up");
+  };
+  return Transaction(change).ok();
+}
+
+long long StateDb::LastInsertId() {
+  return sqlite3_last_insert_rowid(db_);
+}
 
 long long StateDb::DataVersion() {
   std::lock_guard<std::recursive_mutex> guard(mutex_);

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/sim/state_db_failure.h"
+
 namespace platform {
 
 // A state database that this build must not use: newer than the build, or
@@ -41,14 +43,16 @@ class SqlStatement {
   SqlStatement& BindBlob(int index, const std::string& bytes);
   SqlStatement& BindNull(int index);
   // True while a row is available; false at the end. Throws nothing: an
-  // error ends the walk and is reported by ok().
+  // error ends the walk and is reported by ok() and Result().
   bool Step();
   // Runs a statement that returns no rows.
   bool Run();
   // Makes the statement ready to run again with the same bindings, so that
   // one prepared statement serves a run of rows.
   bool Reset();
-  bool ok() const { return ok_; }
+  bool ok() const { return result_.ok(); }
+  // Done, or why preparing, binding or running the statement failed.
+  const StateDbResult& Result() const { return result_; }
 
   long long Int(int column) const;
   uint64_t Unsigned(int column) const { return static_cast<uint64_t>(Int(column)); }
@@ -56,8 +60,10 @@ class SqlStatement {
   bool IsNull(int column) const;
 
  private:
+  void Failed(sqlite3* db, int result);
+
   sqlite3_stmt* statement_ = nullptr;
-  bool ok_ = true;
+  StateDbResult result_;
 };
 
 class StateDb {
@@ -78,8 +84,12 @@ class StateDb {
   StateDb(const StateDb&) = delete;
   StateDb& operator=(const StateDb&) = delete;
 
-  bool Exec(const std::string& sql);
-  // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn returns false.
+  StateDbResult Exec(const std::string& sql);
+  // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn fails.
+  // Done, or the cause: fn's, or that of the BEGIN or the COMMIT.
+  StateDbResult Transaction(const std::function<StateDbResult()>& fn);
+  // The same for a change whose callers report no cause: rolled back when
+  // fn returns false.
   bool Transaction(const std::function<bool()>& fn);
   long long LastInsertId();
   // Increases whenever another connection committed a change.

@@ -1,50 +1,68 @@
 #include "platform/sim/state_db_failure.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <string>
 
+#include "platform/sim/fs_util.h"
 #include "platform/text/format.h"
 
 namespace platform {
 namespace {
 
-struct NotedFailure {
-  int result = SQLITE_OK;
-  int systemErrno = 0;
-  std::string message;
-  std::string file;
-};
-
-thread_local NotedFailure t_failure;
+// Why a path cannot be written; 0 when it can.
+int WhyNotWritable(const std::string& path) {
+  return ::access(path.c_str(), W_OK) == 0 ? 0 : errno;
+}
 
 }  // namespace
 
-void NoteStateDbFailure(sqlite3* db, int result) {
-  if (db == nullptr) return;
-  NotedFailure& noted = t_failure;
-  noted.result = result;
-  noted.systemErrno = sqlite3_system_errno(db);
-  noted.message = sqlite3_errmsg(db);
+StateDbResult StateDbResult::FromSqlite(sqlite3* db, int result) {
+  if (db == nullptr) return Refused(EIO, "the state database is not open");
   const char* file = sqlite3_db_filename(db, "main");
-  noted.file = file != nullptr ? file : "";
+  const std::string path = file != nullptr ? file : "";
+  const int cause = StateDbSystemCause(db, result, path);
+  return Refused(cause != 0 ? cause : EIO, std::string(sqlite3_errmsg(db)) + " [" + path + "]");
 }
 
-CQiError StateDbFailure(const FXCodeLocation& location, const char* format, ...) {
+StateDbResult StateDbResult::Refused(int code, std::string why) {
+  StateDbResult refused;
+  refused.code_ = code != 0 ? code : EIO;
+  refused.why_ = std::move(why);
+  return refused;
+}
+
+int StateDbSystemCause(sqlite3* db, int result, const std::string& path) {
+  switch (result & 0xff) {
+    case SQLITE_FULL:  // SQLite's own code, with no errno kept
+      return ENOSPC;
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      // The database file, or beside it the log and shared-memory files.
+      if (!path.empty()) {
+        const int file = WhyNotWritable(path);
+        if (file != 0 && file != ENOENT) return file;
+        if (const int folder = WhyNotWritable(ParentOf(path))) return folder;
+      }
+      return db != nullptr ? sqlite3_system_errno(db) : 0;
+    case SQLITE_IOERR:
+      return db != nullptr ? sqlite3_system_errno(db) : 0;
+    default:
+      return 0;
+  }
+}
+
+CQiError StateDbFailure(const FXCodeLocation& location, const StateDbResult& failure, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const std::string what = VFormat(format, args);
   va_end(args);
-  const NotedFailure& noted = t_failure;
-  if (noted.result == SQLITE_OK) return FXErrorUtil::ErrorErrNo(location, EIO, "%s: no failure noted", what.c_str());
-  // SQLite reports a full disk as its own code and keeps no errno for it.
-  int code = EIO;
-  if ((noted.result & 0xff) == SQLITE_FULL)
-    code = ENOSPC;
-  else if (noted.systemErrno > 0)
-    code = noted.systemErrno;
-  return FXErrorUtil::ErrorErrNo(location, code, "%s: %s [%s]", what.c_str(), noted.message.c_str(),
-                                 noted.file.c_str());
+  if (failure.ok()) return FXErrorUtil::ErrorErrNo(location, EIO, "%s: no failure", what.c_str());
+  return FXErrorUtil::ErrorErrNo(location, failure.Code(), "%s: %s", what.c_str(), failure.Why().c_str());
 }
 
 }  // namespace platform

@@ -1,21 +1,49 @@
 #pragma once
-// Why the state database refused a change, as the system gave it: the
-// harness calls answer true or false, and a caller that reports the failure
-// asks here for its cause. A full disk is ENOSPC, naming the database file.
-#include <sqlite3.h>
+// Why the state database refused a change, as the system gave it. The call
+// that failed returns its cause, so that a caller reports that call's cause
+// and never one left over from an earlier call. A full disk is ENOSPC, a
+// state directory that cannot be written EROFS or EACCES, naming the
+// database file.
+#include <string>
 
 #include "platform/error/qi_error.h"
 
+struct sqlite3;
+
 namespace platform {
 
-// Kept per thread: the statement or command of this connection that failed
-// last, with SQLite's result code and message at that moment.
-void NoteStateDbFailure(sqlite3* db, int result);
+class StateDbResult {
+ public:
+  // Done.
+  StateDbResult() = default;
+  // What SQLite said of the connection's call that failed with `result`.
+  static StateDbResult FromSqlite(sqlite3* db, int result);
+  // A refusal of the caller's own (no row to change, a file it could not
+  // read): its errno and what was refused.
+  static StateDbResult Refused(int code, std::string why);
 
-// "<what, formatted>: <SQLite's message> [<database file>]" with the errno
-// of the last failure noted on this thread (ENOSPC for a full disk, the
-// system's errno of a failed read or write, else EIO); EIO and "no failure
-// noted" when none was.
-CQiError StateDbFailure(const FXCodeLocation& location, const char* format, ...) KZ_PRINTF_FORMAT(2, 3);
+  bool ok() const { return code_ == 0; }
+  explicit operator bool() const { return ok(); }
+  // The failure's errno; 0 when done.
+  int Code() const { return code_; }
+  // "<SQLite's message> [<database file>]", or the refusal's text.
+  const std::string& Why() const { return why_; }
+
+ private:
+  int code_ = 0;
+  std::string why_;
+};
+
+// The errno behind SQLite's failure `result` on the database at `path`:
+// ENOSPC for a full disk; for a database that cannot be opened or written,
+// why its file or its folder cannot be written (EROFS, EACCES), since
+// SQLite keeps only the errno of its read-only retry then; else the errno
+// of the failed system call. 0 when the failure is not the system's.
+int StateDbSystemCause(sqlite3* db, int result, const std::string& path);
+
+// "<what, formatted>: <why>" with the failure's errno (EIO and "no failure"
+// for a result that is done, which no caller should report).
+CQiError StateDbFailure(const FXCodeLocation& location, const StateDbResult& failure, const char* format, ...)
+    KZ_PRINTF_FORMAT(3, 4);
 
 }  // namespace platform

@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/config/agent_config.h"
+#include "platform/harness/job_info_harness.h"
 #include "platform/harness/sim_harness.h"
+#include "platform/jobs/bkp_job_client.h"
+#include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_schema.h"
 #include "support/test_platform.h"
-#include "platform/settings/settings.h"
 
 namespace {
 
@@ -79,4 +82,27 @@ TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
   MakeDatabase(unversioned, 1, "INSERT INTO clients (id, name) VALUES (3, 'kept'); PRAGMA user_version = 0;");
   ASSERT_TRUE(platform::AgentConfig::Current().FindClient(3).has_value());
   EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
+}
+
+// A refused change names its own cause, never one an earlier failure left:
+// the cause comes back from the call that failed.
+TEST(StateDb, ARefusedChangeNamesItsOwnCause) {
+  ScopedStateDir state;
+  platform::SqlStatement broken(platform::StateDb::Current(), "INSERT INTO no_such_table VALUES (1);");
+  EXPECT_FALSE(broken.Run());
+  EXPECT_NE(broken.Result().Why().find("no such table"), std::string::npos) << broken.Result().Why();
+
+  const platform::StateDbResult times = platform::JobService::Current().SetJobTimes(77, 1, 2);
+  EXPECT_EQ(times.Code(), ENOENT);
+  const CQiError error = platform::StateDbFailure(FXCODELOC, times, "Cannot store the times of job %d", 77);
+  EXPECT_EQ(error.GetMessage(), "Cannot store the times of job 77: no job 77 in the job service");
+
+  const platform::StateDbResult put = blbsim::PutJobInfoFileFrom(77, "c", "n", state.Sub("missing"));
+  EXPECT_EQ(put.Code(), ENOENT);
+  EXPECT_EQ(put.Why(), "cannot read " + state.Sub("missing"));
+
+  const platform::StateDbResult refused =
+      platform::StateDb::Current().Transaction([] { return platform::StateDbResult::Refused(EINVAL, "given up"); });
+  EXPECT_EQ(refused.Code(), EINVAL);
+  EXPECT_TRUE(platform::StateDb::Current().Transaction([] { return platform::StateDbResult(); }));
 }

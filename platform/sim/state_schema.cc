@@ -1,6 +1,9 @@
 #include "platform/sim/state_schema.h"
 
+#include <cstring>
+
 #include "platform/sim/fs_util.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 namespace {
@@ -376,9 +379,15 @@ constexpr int kVersion = static_cast<int>(sizeof kSteps / sizeof kSteps[0]);
 
 bool Exec(sqlite3* db, const std::string& sql, std::string& error) {
   char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+  if (result == SQLITE_OK) return true;
   error = message != nullptr ? message : sqlite3_errmsg(db);
   sqlite3_free(message);
+  // SQLite says what it could not do ("unable to open database file"); the
+  // system says why.
+  const char* file = sqlite3_db_filename(db, "main");
+  if (const int cause = StateDbSystemCause(db, result, file != nullptr ? file : ""))
+    error += std::string(": ") + std::strerror(cause);
   return false;
 }
 

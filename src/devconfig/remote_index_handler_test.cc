@@ -47,7 +47,7 @@ HandleRemoteIndexArgs Args(const std::string& directory, uint64_t referenceTime)
 // answers without a time or throws.
 class OddArchiveManager : public platform::ArchiveManagerBackend {
  public:
-  bool Put(const platform::ArchiveFileRecord&) override { return true; }
+  platform::StateDbResult Put(const platform::ArchiveFileRecord&) override { return {}; }
   std::vector<platform::ArchiveFileRecord> All() override { return {}; }
   int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&, GetArchFileInfoForSnapJob_Ret_t& ret) override {
     if (throwStd) throw std::runtime_error("archive manager gone");

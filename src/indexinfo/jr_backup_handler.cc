@@ -23,6 +23,11 @@ static_assert(kFakeRootLength == 48, "the fake root is 48 characters");
 
 }  // namespace
 
+std::string JRFailureText(const CQiError& error) {
+  const std::string message = error.FirstMessage();
+  return message.empty() ? "code=" + std::to_string(error.GetErrorCode()) : message;
+}
+
 CBLBJRForJobBackupHandler::CBLBJRForJobBackupHandler(const std::string& jobResultsFolder, const std::string& appGuid,
                                                      KZArchive* archive, KZJobCtrlClient* jobCtrl,
                                                      unsigned long clientOsId, bool indexV2)
@@ -89,7 +94,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::Run() {
   m_bIsFolder = true;
   error = BackupAncestorPath(PrepareFakePath(m_sJobResultsFolder));
   if (error.IsError()) {
-    const std::string text = error.AsString();
+    const std::string text = JRFailureText(error);
     return error.Push(FXCODELOC, "Failed to backup ancestor path, error=[%s]", text.c_str());
   }
   return DoBackup(m_sJobResultsFolder);
@@ -120,14 +125,14 @@ CQiError CBLBJRForJobBackupHandlerPrivate::BackupAncestorPath(const std::string&
   const std::string parent = path.substr(0, slash);
   CQiError error = BackupAncestorPath(parent);
   if (error.IsError()) {
-    const std::string text = error.AsString();
+    const std::string text = JRFailureText(error);
     return error.Push(FXCODELOC, "Failed to backup item[%s], error[%s]", parent.c_str(), text.c_str());
   }
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 5, "Backing up ancestor path[%s]", parent.c_str());
   error = BackupItem(parent);
   if (error.IsError()) {
-    const std::string text = error.AsString();
+    const std::string text = JRFailureText(error);
     error.Push(FXCODELOC, "Failed to backup item[%s], error[%s]", parent.c_str(), text.c_str());
   }
   return error;
@@ -136,7 +141,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::BackupAncestorPath(const std::string&
 CQiError CBLBJRForJobBackupHandlerPrivate::DoBackup(const std::string& path) {
   CQiError error = BackupItem(path);
   if (error.IsError()) {
-    const std::string text = error.AsString();
+    const std::string text = JRFailureText(error);
     return error.Push(FXCODELOC, "Failed to backup item[%s], error[%s]", path.c_str(), text.c_str());
   }
   error = CQiDirectory::Walk(path.c_str(), this, 0, false, &CBLBJRForJobBackupHandlerPrivate::EnumerateItemCallBack);

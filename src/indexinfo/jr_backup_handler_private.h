@@ -16,6 +16,11 @@
 // in the backup index.
 extern const char kJRFakeRootPath[];
 
+// What a message pushed onto a failure quotes of it: its first message, or
+// its code when it has none. The chain keeps the rest; quoting the chain
+// itself would double it with every push.
+std::string JRFailureText(const CQiError& error);
+
 class CBLBJRForJobBackupHandlerPrivate {
  public:
   // One index-metadata entry of the current item.

@@ -129,9 +129,11 @@ CQiError CBLBJRForJobBackupHandlerPrivate::PopulateHeader() {
 
 CQiError CBLBJRForJobBackupHandlerPrivate::WriteRecord(char* buffer, uint32_t type, uint32_t length,
                                                        const char* failure) {
-  if (m_pArchive->writeBuffer(buffer, type, length) == 0) return CQiError();
+  const int code = m_pArchive->writeBuffer(buffer, type, length);
+  if (code == 0) return CQiError();
   m_pArchive->freeBuffer(buffer);
-  return FXErrorUtil::ErrorEventMessage(FXCODELOC, kEventWriteBuffer, "%s", failure);
+  // The event says what failed; the archive's code (an errno) says why.
+  return FXErrorUtil::ErrorEventMessage(FXCODELOC, kEventWriteBuffer, "%s: %s", failure, std::strerror(code));
 }
 
 CQiError CBLBJRForJobBackupHandlerPrivate::SendHeader() {
@@ -205,7 +207,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::SendIdxMetadata() {
     if (entry->tag == 0 || entry->length == 0 || entry->value.empty()) continue;
     error = SendOneIdxMetadata(*entry);
     if (error.IsError()) {
-      const std::string text = error.AsString();
+      const std::string text = JRFailureText(error);
       return error.Push(FXCODELOC, "Sending metadata failed, error=%s", text.c_str());
     }
   }
@@ -236,7 +238,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::SendData() {
   }
   CQiError error = ReadAndSendFileData();
   if (error.IsError()) {
-    const std::string text = error.AsString();
+    const std::string text = JRFailureText(error);
     error.Push(FXCODELOC, "Read from file[%s] failed, error[%s]", m_sCurrentItem.c_str(), text.c_str());
   }
   return error;
@@ -248,7 +250,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::ReadAndSendFileData() {
   CQiError error = FXFile::KZCreateFile(m_sCurrentItem.c_str(), 0x80000000u, 1, nullptr, fxfile::kOpenExisting,
                                         fxfile::kAttributeNormal, file);
   if (error.IsError()) {
-    const std::string text = error.AsString();
+    const std::string text = JRFailureText(error);
     return error.Push(FXCODELOC, "Failed to open file[%s] error[%s]", m_sCurrentItem.c_str(), text.c_str());
   }
   while (remaining > 0) {
@@ -262,7 +264,7 @@ CQiError CBLBJRForJobBackupHandlerPrivate::ReadAndSendFileData() {
     // A buffer neither written nor freed would stay the archive's debt.
     if (error.IsError()) {
       m_pArchive->freeBuffer(buffer);
-      const std::string text = error.AsString();
+      const std::string text = JRFailureText(error);
       return error.Push(FXCODELOC, "Failed to read from file[%s] error[%s]", m_sCurrentItem.c_str(), text.c_str());
     }
     if (read != ask) {

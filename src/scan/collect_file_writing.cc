@@ -19,6 +19,7 @@ using scan::CheckedFileWriter;
 using scan::CollectLineWriter;
 using Bitmaps = TrueUpVolInfo::VolumeBitmaps;
 
+// Every volume failed, and the system gave no errno for the first.
 constexpr int kErrnoNoFile = 2;
 
 // The code a failure was made with, to fail again with it under another message.
@@ -164,6 +165,7 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
 
   totalExtents = 0;
   size_t failed = 0;
+  int failedErrno = 0;   // of the first volume that failed for a reason the system gave
   CQiError markFailure;  // a volume left out whose changes would be lost
   for (const ScanObjects_t& scan : scanObjects) {
     unsigned int count = 0;
@@ -173,6 +175,7 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
                 scan.sVolume.c_str(), err.AsString().c_str());
       m_vFailedVolumes.push_back(scan.sVolume);
       ++failed;
+      if (failedErrno <= 0) failedErrno = FXErrorUtil::GetErrNo(err);
       CQiError marked = MarkForFullBackup(scan.sVolume);
       if (marked.IsError() && !markFailure.IsError()) markFailure = marked.Push(FXCODELOC);
       continue;
@@ -183,7 +186,8 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
   err = SyncCumulativeFolder();
   if (err.IsError()) return err.Push(FXCODELOC);
   if (failed == scanObjects.size())
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoNoFile, "Collect file generation failed for all volumes");
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, failedErrno > 0 ? failedErrno : kErrnoNoFile,
+                                   "Collect file generation failed for all volumes");
   if (markFailure.IsError()) return markFailure;
   err = srcSnap.Commit();
   if (err.IsError())

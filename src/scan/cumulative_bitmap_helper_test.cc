@@ -62,8 +62,8 @@ class CountingJobInfo : public platform::JobInfoMetadataBackend {
   int ReadFile(uint64_t jobId, const std::string& container, const std::string& name, std::string& contents) override {
     return Real().ReadFile(jobId, container, name, contents);
   }
-  bool PutFile(uint64_t jobId, const std::string& container, const std::string& name,
-               const std::string& contents) override {
+  platform::StateDbResult PutFile(uint64_t jobId, const std::string& container, const std::string& name,
+                                  const std::string& contents) override {
     return Real().PutFile(jobId, container, name, contents);
   }
   std::vector<platform::JobInfoFileRecord> Files() override { return Real().Files(); }

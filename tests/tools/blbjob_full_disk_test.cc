@@ -1,6 +1,8 @@
-// The job command with its state directory on a disk that fills up: a
-// 300 MiB tmpfs, filled by the test once the snapshot is taken.
+// The job command with its state directory on a disk that fills up (a
+// 300 MiB tmpfs, filled by the test once the snapshot is taken) or on a file
+// system mounted read-only.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <memory>
 #include <sstream>
@@ -10,9 +12,11 @@
 #include "support/loop_device.h"
 #include "support/run_command.h"
 #include "support/scoped_mount.h"
+#include "support/test_platform.h"
 
 namespace {
 
+using testing_support::FileExists;
 using testing_support::RunBlbsim;
 using testing_support::RunCommand;
 using testing_support::SettledCommandOutput;
@@ -102,4 +106,37 @@ TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
     EXPECT_TRUE(Contains(out, c.named)) << out;
     EXPECT_EQ(disk.SnapshotLoops(), "0\n");
   }
+}
+
+// A state directory on a file system mounted read-only: with the database's
+// log files beside it (a process that used it ended without closing it), a
+// change is refused; without them (the last user closed it), SQLite cannot
+// open the database at all. Either way the command names the read-only
+// file system, as the system gives it.
+TEST(blbjobReadOnlyState, TheCommandNamesTheReadOnlyFileSystem) {
+  testing_support::ScopedStateDir scratch;
+  const std::string state = scratch.Sub("state");
+  ASSERT_EQ(RunBlbsim("", "init " + state), 0);
+  ASSERT_TRUE(FileExists(state + "/agent.db-wal"));
+  const std::string release = std::string(BLBJOB_PATH) + " release" + JobArgs(1001) + " 2>&1";
+  std::string out;
+  {
+    testing_support::ScopedMount readOnly(state, "none", "bind,ro");
+    BLB_SKIP_WITHOUT_MOUNT(readOnly);
+    EXPECT_EQ(RunCommand("BLB_STATE_DIR=" + readOnly.Path() + " " + release, &out), 1) << out;
+    // The subclient's lock comes first, and is refused for the same cause.
+    EXPECT_TRUE(Contains(out, "blbjob: release: cannot lock subclient 2:7 [" + readOnly.Path() +
+                                  "/locks/blbjob-subclient-2-7.lock]: Read-only file system\n"))
+        << out;
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((state + "/agent.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA schema_version;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_FALSE(FileExists(state + "/agent.db-wal"));
+  testing_support::ScopedMount readOnly(state, "none", "bind,ro");
+  BLB_SKIP_WITHOUT_MOUNT(readOnly);
+  EXPECT_EQ(RunCommand("BLB_STATE_DIR=" + readOnly.Path() + " " + release, &out), 1) << out;
+  EXPECT_EQ(out, "blbjob: cannot migrate the state database " + readOnly.Path() +
+                     "/agent.db: unable to open database file: Read-only file system\n");
 }

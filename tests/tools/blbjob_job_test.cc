@@ -576,6 +576,24 @@ TEST_F(JobCommand, AVolumeWhoseCollectFilesFailedIsNamedAndTheScanFails) {
   EXPECT_EQ(RunCommand("rmdir " + second_collect), 0);
 }
 
+// The only volume's collect file runs out of space: the scan fails naming
+// the full disk, as its log does, not a missing file.
+TEST_F(JobCommand, AScanWhoseEveryCollectFileRanOutOfSpaceNamesTheFullDisk) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  std::string out;
+  fs_->jobs.push_back(3801);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3801, 1), &out), 0) << out;
+  const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
+                              fs_->JobResults() + "/CollectTot_1.kzf -e trace=write -e inject=write:error=ENOSPC ";
+  EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(3801, 1) + " 2>&1", &out), 1) << out;
+  EXPECT_TRUE(Contains(out,
+                       "blbjob: scan failed: Collect file generation failed for all volumes: No space left on device "
+                       "(code=-28)\n"))
+      << out;
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3801, 1), &out), 0) << out;
+}
+
 // A resized device turns the job into a full backup, but the other volume
 // is read only where it changed: its extent view in the index keeps the
 // earlier extents and takes the new ones.

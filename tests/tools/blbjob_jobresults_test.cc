@@ -2,12 +2,14 @@
 // archive stream, read back with the harness.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/blbsim_command.h"
+#include "support/fault_injection.h"
 #include "support/run_command.h"
 #include "support/test_platform.h"
 
@@ -23,6 +25,16 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+size_t LongestLine(const std::string& text) {
+  size_t longest = 0;
+  for (const std::string& line : Lines(text)) longest = std::max(longest, line.size());
+  return longest;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 TEST(blbjobJobResults, TheDirectoryGoesIntoTheJobsStreamAsItems) {
@@ -77,6 +89,50 @@ TEST(blbjobJobResults, TheDirectoryGoesIntoTheJobsStreamAsItems) {
                        &extracted),
             0)
       << extracted;
+}
+
+// The job-results directory 16 folders deep, each ancestor an item of its
+// own: a failed archive write passes every one of them on its way up. The
+// error line names the system's cause, and what the log and --verbose show
+// grows with the calls the failure passed: one frame each, not the chain
+// quoted again at every level. A file that cannot be read is named by its
+// cause too, not by the code the walk gives every failure.
+TEST(blbjobJobResults, AFailureDeepDownIsNamedByItsCauseOnLinesThatStayShort) {
+  testing_support::ScopedStateDir scratch;
+  std::string state = scratch.Path();
+  const size_t depth = static_cast<size_t>(std::count(state.begin(), state.end(), '/'));
+  for (size_t level = depth; level < 16 - 3; ++level) state += "/d" + std::to_string(level);
+  const std::string jobResults = state + "/jobresults/2/7";
+  ASSERT_EQ(std::count(jobResults.begin(), jobResults.end(), '/'), 16) << jobResults;
+  ASSERT_EQ(RunBlbsim("", "init " + state), 0);
+  ASSERT_EQ(RunBlbsim(state, "subclient 2 7 2"), 0);
+  testing_support::WriteFile(jobResults + "/c.bin", "some results");
+  const std::string onState = "BLB_STATE_DIR=" + state + " ";
+  const std::string jobResultsOf101 =
+      std::string(BLBJOB_PATH) + " --verbose jobresults -- -a 2:7 -j 101 -t 1 -d stow1 -jt TOK 2>&1";
+
+  ASSERT_EQ(RunBlbsim(state, "fault set KZArchive::writeBuffer 28 error"), 0);
+  std::string out;
+  EXPECT_EQ(RunCommand(onState + jobResultsOf101, &out), 1) << out.substr(0, 2000);
+  EXPECT_TRUE(Contains(out,
+                       "blbjob: jobresults failed: Failed to write Archive buffer: No space left on device "
+                       "(code=-385876037)\n"))
+      << out.substr(0, 2000);
+  EXPECT_LT(LongestLine(out), 64u << 10);
+  EXPECT_LT(LongestLine(testing_support::ReadFile(state + "/logs/blocklevel.log")), 64u << 10);
+  ASSERT_EQ(RunBlbsim(state, "fault clear-all"), 0);
+
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  EXPECT_EQ(RunCommand(onState + "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
+                           jobResults + "/c.bin -e trace=read -e inject=read:error=EIO " + jobResultsOf101,
+                       &out),
+            1)
+      << out.substr(0, 2000);
+  EXPECT_TRUE(Contains(out, "blbjob: jobresults failed: Failed while enumerating path=[" + jobResults +
+                                "], error=[code=-5: Read failed after 0 bytes; "))
+      << out.substr(0, 2000);
+  EXPECT_TRUE(Contains(out, ": Input/output error (code=-1627)\n")) << out.substr(0, 2000);
 }
 
 }  // namespace

@@ -233,9 +233,11 @@ CQiError RecordExtentViews(const JobContext& context, const std::map<std::string
       return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No snapshot listed for volume [%s]", lines[first].volume.c_str());
     const TrueUpVolInfo volume(source->second.snapshot, source->second.record, TrueUpVolInfo::VolumeBitmapsPtr());
     const platform::IndexExtentViewKey key{context.job.GetVornCellId(), context.job.GetAppId(), volume.GetVolume()};
-    if (!(ReadWhole(context, lines[first].volume) ? platform::PutIndexExtentView(key, rows)
-                                                  : platform::UpdateIndexExtentView(key, rows)))
-      return platform::StateDbFailure(FXCODELOC, "Cannot record the extent view of volume [%s] in the index",
+    const platform::StateDbResult recorded = ReadWhole(context, lines[first].volume)
+                                                 ? platform::PutIndexExtentView(key, rows)
+                                                 : platform::UpdateIndexExtentView(key, rows);
+    if (!recorded)
+      return platform::StateDbFailure(FXCODELOC, recorded, "Cannot record the extent view of volume [%s] in the index",
                                       key.volume.c_str());
     first = end;
   }

@@ -37,16 +37,10 @@ CQiError RecordFinishedBackup(const JobContext& context) {
     file.createTime = static_cast<uint64_t>(std::time(nullptr));
     file.storageHostName = job.GetStowhost();
     platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
-    if (!archives.PutUnderNextId(file)) {
-      if (archives.NextId())
-        return platform::StateDbFailure(FXCODELOC, "Cannot record the archive files of job [%llu]",
-                                        static_cast<unsigned long long>(jobId));
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, ERANGE,
-                                     "Cannot record the archive files of job [%llu]: every archive file id up to %llu "
-                                     "is taken",
-                                     static_cast<unsigned long long>(jobId),
-                                     static_cast<unsigned long long>(platform::kLargestArchiveFileId));
-    }
+    const platform::StateDbResult added = archives.PutUnderNextId(file);
+    if (!added)
+      return platform::StateDbFailure(FXCODELOC, added, "Cannot record the archive files of job [%llu]",
+                                      static_cast<unsigned long long>(jobId));
   }
   std::string why;
   if (!blbsim::StoreCumulativeBitmaps(jobId, context.jobResultsDir, &why))

@@ -48,8 +48,8 @@ CQiError EnsureJobKnown(const Command& command) {
     subclient.blockLevelFlags = platform::SubclientRecord::kBlockLevel;
     if (!command.jobArgs.empty() && command.jobArgs.back() == "-SPOS")
       subclient.blockLevelFlags |= platform::SubclientRecord::kBlockLevelSPOS;
-    if (!config.PutSubclient(subclient))
-      return platform::StateDbFailure(FXCODELOC, "Cannot add subclient %llu:%llu", cellId, appId);
+    const platform::StateDbResult added = config.PutSubclient(subclient);
+    if (!added) return platform::StateDbFailure(FXCODELOC, added, "Cannot add subclient %llu:%llu", cellId, appId);
   }
   // The agent makes the subclient's job-results directory before any job.
   const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
@@ -66,8 +66,10 @@ CQiError EnsureJobKnown(const Command& command) {
   record.level = job.GetBackupLevel();
   record.token = job.GetJobToken();
   record.startTime = static_cast<uint64_t>(std::time(nullptr));
-  if (blbsim::AddJob(record)) return CQiError();
-  return platform::StateDbFailure(FXCODELOC, "Cannot add job %llu", static_cast<unsigned long long>(record.jobId));
+  const platform::StateDbResult added = blbsim::AddJob(record);
+  if (added) return CQiError();
+  return platform::StateDbFailure(FXCODELOC, added, "Cannot add job %llu",
+                                  static_cast<unsigned long long>(record.jobId));
 }
 
 bool EnsureJobKnownOrSay(const Command& command) {
@@ -83,10 +85,11 @@ bool RecordPhaseEnd(uint64_t jobId) {
     return false;
   }
   const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
-  if (platform::JobService::Current().SetJobTimes(jobId, record->startTime != 0 ? record->startTime : now, now))
-    return true;
+  const platform::StateDbResult stored =
+      platform::JobService::Current().SetJobTimes(jobId, record->startTime != 0 ? record->startTime : now, now);
+  if (stored) return true;
   tools::PrintError("cannot record the end of the phase",
-                    platform::StateDbFailure(FXCODELOC, "Cannot store the times of job %llu",
+                    platform::StateDbFailure(FXCODELOC, stored, "Cannot store the times of job %llu",
                                              static_cast<unsigned long long>(jobId)));
   return false;
 }

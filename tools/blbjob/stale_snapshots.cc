@@ -28,10 +28,13 @@ void DriverSnapshots::RecordThoseGone() const {
     std::string now;
     const CQiError error = blbsim::KzbfSnapshotImage(snapshot, now);
     const bool gone = error.IsError() ? FXErrorUtil::IsErrNo(error, 2) : now != image;
-    if (!gone || blbsim::RecordSnapshotGone(snapshot, image)) continue;
+    if (!gone) continue;
+    const platform::StateDbResult recorded = blbsim::RecordSnapshotGone(snapshot, image);
+    if (recorded) continue;
     tools::PrintError(
         "cannot record that the snapshot task destroyed snapshot " + snapshot,
-        platform::StateDbFailure(FXCODELOC, "Cannot store the volumes of the jobs of snapshot %s", snapshot.c_str()));
+        platform::StateDbFailure(FXCODELOC, recorded, "Cannot store the volumes of the jobs of snapshot %s",
+                                 snapshot.c_str()));
   }
 }
 

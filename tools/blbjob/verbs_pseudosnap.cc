@@ -104,14 +104,10 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
     file.cellId = cellId;
     file.archFileType = kSnapshotArchFileType;
     file.createTime = static_cast<uint64_t>(std::time(nullptr));
-    if (!archives.PutUnderNextId(file)) {
-      if (!archives.NextId())
-        std::fprintf(stderr, "blbjob: cannot record snapshot job %llu: every archive file id up to %llu is taken\n",
-                     static_cast<unsigned long long>(snapJobId),
-                     static_cast<unsigned long long>(platform::kLargestArchiveFileId));
-      else
-        tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
-                          platform::StateDbFailure(FXCODELOC, "Cannot add an archive file"));
+    const platform::StateDbResult put = archives.PutUnderNextId(file);
+    if (!put) {
+      tools::PrintError("cannot record snapshot job " + std::to_string(snapJobId),
+                        platform::StateDbFailure(FXCODELOC, put, "Cannot add an archive file"));
       return false;
     }
     const std::string number = std::to_string(++id);

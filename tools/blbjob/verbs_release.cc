@@ -47,9 +47,10 @@ int Release(const tools::Args& args) {
     std::printf("job %llu holds no snapshot: nothing to release\n", static_cast<unsigned long long>(jobId));
     return 0;
   }
-  if (!blbsim::SetJobVolumes(jobId, volumes)) {
+  const platform::StateDbResult stored = blbsim::SetJobVolumes(jobId, volumes);
+  if (!stored) {
     tools::PrintError("cannot record which snapshots were released",
-                      platform::StateDbFailure(FXCODELOC, "Cannot store the volumes of job %llu",
+                      platform::StateDbFailure(FXCODELOC, stored, "Cannot store the volumes of job %llu",
                                                static_cast<unsigned long long>(jobId)));
     status = 1;
   }

@@ -83,9 +83,10 @@ blbsim::JobVolumeRecord VolumeRecord(const SMVolBlock& volume, const std::map<st
 }
 
 void RecordVolumes(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& records) {
-  if (!blbsim::SetJobVolumes(jobId, records))
+  const platform::StateDbResult stored = blbsim::SetJobVolumes(jobId, records);
+  if (!stored)
     tools::PrintError("cannot record the job's volumes",
-                      platform::StateDbFailure(FXCODELOC, "Cannot store the volumes of job %llu",
+                      platform::StateDbFailure(FXCODELOC, stored, "Cannot store the volumes of job %llu",
                                                static_cast<unsigned long long>(jobId)));
 }
 

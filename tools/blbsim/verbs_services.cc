@@ -46,8 +46,9 @@ int Afile(const Args& args) {
   const unsigned long long cycle = args.size() > 6 ? Number(args[6]) : 0;
   const unsigned long long created =
       args.size() > 7 ? Number(args[7]) : static_cast<unsigned long long>(std::time(nullptr));
-  const bool added = AddArchiveFile(Number(args[1]), Number(args[2]), Number(args[3]), Number(args[4]), type, cycle,
-                                    created, args.size() > 8 ? args[8] : std::string());
+  const platform::StateDbResult added =
+      AddArchiveFile(Number(args[1]), Number(args[2]), Number(args[3]), Number(args[4]), type, cycle, created,
+                     args.size() > 8 ? args[8] : std::string());
   return added ? 0 : 1;
 }
 

@@ -16,12 +16,20 @@ constexpr int kLargestErrno = 4095;
 // Room a line leaves the first message however long the rest is.
 constexpr size_t kLeastMessageRoom = 80;
 
-std::string Cause(const CQiError& error) {
-  if (error.GetKind() != CQiError::Kind::kErrNo) return "";
-  const long long code = error.GetOriginalCode();
-  if (code <= 0 || code > kLargestErrno) return "";
+// The system's text for an errno; "" for a code that is none, whose text
+// would only say "Unknown error".
+std::string ErrnoText(long long code) {
+  if (code <= 0 || code > kLargestErrno || strerrorname_np(static_cast<int>(code)) == nullptr) return "";
   char buffer[128];
   return strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+}
+
+// A failure made anew over another, with a code of its own that is no
+// errno (1627), has the cause of the failure its message quotes.
+std::string Cause(const CQiError& error) {
+  if (error.GetKind() != CQiError::Kind::kErrNo) return "";
+  const std::string own = ErrnoText(error.GetOriginalCode());
+  return own.empty() ? ErrnoText(-FirstQuotedChainCode(error.FirstMessage())) : own;
 }
 
 // The text with control characters as spaces, cut to at most `most`

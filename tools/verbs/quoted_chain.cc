@@ -1,6 +1,7 @@
 #include "verbs/quoted_chain.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,19 +20,24 @@ bool FrameAt(const std::string& message, size_t at) {
          message.find_first_not_of("0123456789", colon + 1) >= end;
 }
 
-// Where the last quoted chain of the message starts ("code=<n> | " and a
-// frame), with its code; npos when there is none.
+// Whether a quoted chain ("code=<n> | " and a frame) starts at the
+// position, with its code.
+bool QuotedChainAt(const std::string& message, size_t at, std::string& code) {
+  size_t end = at + 5;
+  if (end < message.size() && message[end] == '-') ++end;
+  const size_t digits = end;
+  while (end < message.size() && std::isdigit(static_cast<unsigned char>(message[end]))) ++end;
+  if (end == digits || message.compare(end, 3, kFrameSeparator) != 0 || !FrameAt(message, end + 3)) return false;
+  code = message.substr(at + 5, end - at - 5);
+  return true;
+}
+
+// Where the last quoted chain of the message starts, with its code; npos
+// when there is none.
 size_t LastQuotedChain(const std::string& message, std::string& code) {
   for (size_t at = message.rfind("code="); at != std::string::npos;
        at = at == 0 ? std::string::npos : message.rfind("code=", at - 1)) {
-    size_t end = at + 5;
-    if (end < message.size() && message[end] == '-') ++end;
-    const size_t digits = end;
-    while (end < message.size() && std::isdigit(static_cast<unsigned char>(message[end]))) ++end;
-    if (end > digits && message.compare(end, 3, kFrameSeparator) == 0 && FrameAt(message, end + 3)) {
-      code = message.substr(at + 5, end - at - 5);
-      return at;
-    }
+    if (QuotedChainAt(message, at, code)) return at;
   }
   return std::string::npos;
 }
@@ -70,6 +76,14 @@ std::vector<std::string> FrameMessages(const std::string& frames) {
 }
 
 }  // namespace
+
+long long FirstQuotedChainCode(const std::string& message) {
+  std::string code;
+  for (size_t at = message.find("code="); at != std::string::npos; at = message.find("code=", at + 1)) {
+    if (QuotedChainAt(message, at, code) && code.size() <= 11) return std::strtoll(code.c_str(), nullptr, 10);
+  }
+  return 0;
+}
 
 std::string WithQuotedChainsShort(const std::string& message, long long ownCode) {
   std::string text = message;

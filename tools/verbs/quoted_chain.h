@@ -16,4 +16,7 @@ namespace tools {
 // chain quoted inside another is cut first.
 std::string WithQuotedChainsShort(const std::string& message, long long ownCode);
 
+// The code of the first chain the message quotes; 0 when it quotes none.
+long long FirstQuotedChainCode(const std::string& message);
+
 }  // namespace tools

@@ -29,9 +29,13 @@ std::string& Name() {
 
 }  // namespace
 
-void SetProgramName(const std::string& name) { Name() = name; }
+void SetProgramName(const std::string& name) {
+  Name() = name;
+}
 
-const std::string& ProgramName() { return Name(); }
+const std::string& ProgramName() {
+  return Name();
+}
 
 int UsageError(const std::string& name) {
   for (const Verb& verb : VerbTable())
@@ -103,6 +107,8 @@ bool NumbersFrom(const Args& args, size_t first, size_t last) {
   return true;
 }
 
-unsigned long long Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
+unsigned long long Number(const std::string& text) {
+  return std::strtoull(text.c_str(), nullptr, 0);
+}
 
 }  // namespace tools
