@@ -58,7 +58,8 @@
 #    what the uncut step listed.
 #
 # It prints each finding and exits 1 when there is one, 77 when the machine
-# cannot run it (not root, or no loop device, strace, unshare or sqlite3).
+# cannot run it (not root, or no loop device, strace, unshare, sqlite3 or
+# btrfs).
 # The programs: BLBSIM and BLBJOB, else built into build/normal. Everything
 # it made goes afterwards, on a failure or an interrupt too
 # (DURABILITY_AUDIT_KEEP=1 keeps the traces and manifests).
@@ -71,6 +72,7 @@ for tool in strace losetup unshare sqlite3 mkfs.ext4 mkfs.btrfs python3; do
   command -v "$tool" >/dev/null || skip "no $tool"
 done
 [ -e /dev/loop-control ] || skip "no loop devices"
+grep -qw btrfs /proc/filesystems || modprobe btrfs 2>/dev/null || skip "this kernel cannot mount btrfs"
 if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
   "$root/scripts/install-deps.sh"
   cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
