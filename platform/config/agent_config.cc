@@ -99,15 +99,16 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     return paths;
   }
 
-  bool PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) override {
+  StateDbResult PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) override {
     SqlStatement remove(Db(), "DELETE FROM subclient_contents WHERE cell_id = ? AND app_id = ?;");
-    if (!remove.BindUnsigned(1, cellId).BindUnsigned(2, appId).Run()) return false;
+    if (!remove.BindUnsigned(1, cellId).BindUnsigned(2, appId).Run()) return remove.Result();
     long long position = 0;
     for (const std::string& path : paths) {
       SqlStatement put(Db(), "INSERT INTO subclient_contents (cell_id, app_id, position, path) VALUES (?, ?, ?, ?);");
-      if (!put.BindUnsigned(1, cellId).BindUnsigned(2, appId).Bind(3, position++).Bind(4, path).Run()) return false;
+      if (!put.BindUnsigned(1, cellId).BindUnsigned(2, appId).Bind(3, position++).Bind(4, path).Run())
+        return put.Result();
     }
-    return true;
+    return StateDbResult();
   }
 
   uint64_t LocalClientId() override {

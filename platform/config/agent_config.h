@@ -78,7 +78,8 @@ class AgentConfigBackend {
   virtual std::vector<uint64_t> ClientIds() = 0;
   // A subclient's content paths, in order; replacing sets them all.
   virtual std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId) = 0;
-  virtual bool PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) = 0;
+  virtual StateDbResult PutSubclientContents(uint64_t cellId, uint64_t appId,
+                                             const std::vector<std::string>& paths) = 0;
   // The host name of the VornServe this machine's agent reports to; nothing
   // when none is configured. An empty name clears it.
   virtual std::optional<std::string> VornServeHost() = 0;

@@ -60,9 +60,10 @@ class ApplicationListBackend {
   virtual void RecordCall(const ApplicationListCall& call) = 0;
   virtual std::vector<ApplicationListCall> Calls() = 0;
 
-  // Seeding. PutApplicationTypes replaces the client's whole list.
-  virtual bool PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) = 0;
-  virtual bool PutBackupSet(const BackupSetRecord& backupSet) = 0;
+  // Seeding. PutApplicationTypes replaces the client's whole list. Done, or
+  // the state database's cause.
+  virtual StateDbResult PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) = 0;
+  virtual StateDbResult PutBackupSet(const BackupSetRecord& backupSet) = 0;
   virtual bool PutInstance(const InstanceRecord& instance) = 0;
   virtual std::vector<uint64_t> ClientsWithApplicationTypes() = 0;
   virtual std::vector<BackupSetRecord> AllBackupSets() = 0;

@@ -6,7 +6,9 @@
 namespace platform {
 namespace {
 
-StateDb& Db() { return StateDb::Current(); }
+StateDb& Db() {
+  return StateDb::Current();
+}
 
 std::vector<BackupSetRecord> ReadBackupSets(SqlStatement& query) {
   std::vector<BackupSetRecord> found;
@@ -92,19 +94,20 @@ class DatabaseApplicationList : public ApplicationListBackend {
     return calls;
   }
 
-  bool PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) override {
+  StateDbResult PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) override {
     SqlStatement remove(Db(), "DELETE FROM application_types WHERE client_id = ?;");
-    if (!remove.BindUnsigned(1, clientId).Run()) return false;
+    if (!remove.BindUnsigned(1, clientId).Run()) return remove.Result();
     long long position = 0;
     for (const ApplicationTypeRecord& type : types) {
-      SqlStatement put(Db(), "INSERT INTO application_types (client_id, position, app_type, name) VALUES (?, ?, ?, ?);");
+      SqlStatement put(Db(),
+                       "INSERT INTO application_types (client_id, position, app_type, name) VALUES (?, ?, ?, ?);");
       if (!put.BindUnsigned(1, clientId).Bind(2, position++).BindUnsigned(3, type.type).Bind(4, type.name).Run())
-        return false;
+        return put.Result();
     }
-    return true;
+    return StateDbResult();
   }
 
-  bool PutBackupSet(const BackupSetRecord& backupSet) override {
+  StateDbResult PutBackupSet(const BackupSetRecord& backupSet) override {
     SqlStatement put(Db(),
                      "INSERT OR REPLACE INTO backup_sets (id, client_id, app_type, instance_id, name) "
                      "VALUES (?, ?, ?, ?, ?);");
@@ -113,7 +116,8 @@ class DatabaseApplicationList : public ApplicationListBackend {
         .BindUnsigned(3, backupSet.appType)
         .BindUnsigned(4, backupSet.instanceId)
         .Bind(5, backupSet.name);
-    return put.Run();
+    put.Run();
+    return put.Result();
   }
 
   std::vector<uint64_t> RacNodes(uint64_t instanceId) override {
@@ -146,8 +150,8 @@ class DatabaseApplicationList : public ApplicationListBackend {
   }
 
   bool PutInstance(const InstanceRecord& instance) override {
-    SqlStatement put(Db(),
-                     "INSERT OR REPLACE INTO instances (id, client_id, app_type, name, data_dir) VALUES (?, ?, ?, ?, ?);");
+    SqlStatement put(
+        Db(), "INSERT OR REPLACE INTO instances (id, client_id, app_type, name, data_dir) VALUES (?, ?, ?, ?, ?);");
     put.BindUnsigned(1, instance.id)
         .BindUnsigned(2, instance.clientId)
         .BindUnsigned(3, instance.appType)

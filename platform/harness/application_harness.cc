@@ -16,11 +16,11 @@ bool SetClientFlags(uint64_t clientId, bool active, bool isVirtual) {
 }
 
 bool SetApplicationTypes(uint64_t clientId, const std::vector<platform::ApplicationTypeRecord>& types) {
-  return platform::ApplicationList::Current().PutApplicationTypes(clientId, types);
+  return platform::ApplicationList::Current().PutApplicationTypes(clientId, types).ok();
 }
 
 bool AddBackupSet(const platform::BackupSetRecord& backupSet) {
-  return platform::ApplicationList::Current().PutBackupSet(backupSet);
+  return platform::ApplicationList::Current().PutBackupSet(backupSet).ok();
 }
 
 bool AddInstance(const platform::InstanceRecord& instance) {
@@ -28,21 +28,31 @@ bool AddInstance(const platform::InstanceRecord& instance) {
 }
 
 bool SetSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) {
-  return platform::AgentConfig::Current().PutSubclientContents(cellId, appId, paths);
+  return platform::AgentConfig::Current().PutSubclientContents(cellId, appId, paths).ok();
 }
 
-bool AddOracleFile(const platform::OracleFileRecord& file) { return platform::OracleContent::Current().AddFile(file); }
+bool AddOracleFile(const platform::OracleFileRecord& file) {
+  return platform::OracleContent::Current().AddFile(file);
+}
 
 bool SetOracleStatus(uint64_t instanceId, int64_t status) {
   return platform::OracleContent::Current().SetStatus(instanceId, status);
 }
 
-bool AddVolumeGroup(const LVM::VG& group) { return platform::Lvm::Current().PutGroup(group); }
+bool AddVolumeGroup(const LVM::VG& group) {
+  return platform::Lvm::Current().PutGroup(group);
+}
 
-std::vector<platform::ApplicationListCall> ApplicationListCalls() { return platform::ApplicationList::Current().Calls(); }
+std::vector<platform::ApplicationListCall> ApplicationListCalls() {
+  return platform::ApplicationList::Current().Calls();
+}
 
-std::vector<platform::OracleContentRequest> OracleRequests() { return platform::OracleContent::Current().Requests(); }
+std::vector<platform::OracleContentRequest> OracleRequests() {
+  return platform::OracleContent::Current().Requests();
+}
 
-uint64_t VolumeManagerQueries(const std::string& device) { return platform::Lvm::Current().Queries(device); }
+uint64_t VolumeManagerQueries(const std::string& device) {
+  return platform::Lvm::Current().Queries(device);
+}
 
 }  // namespace blbsim

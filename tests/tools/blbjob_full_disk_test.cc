@@ -72,6 +72,8 @@ TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
   BLB_SKIP_WITHOUT_LOOP_DEVICE(disk.loop);
   BLB_SKIP_WITHOUT_MOUNT(disk.tmpfs);
   ASSERT_TRUE(disk.Ok());
+  // Block-level, as the agent's subclient of block-level jobs is.
+  ASSERT_EQ(RunBlbsim(disk.state, "subclient 2 7 2 0 0 1"), 0);
   std::string out;
   ASSERT_EQ(disk.Blbjob("snapshot --volume " + disk.ext4->Path() + JobArgs(1001), &out), 0) << out;
   const std::string image = testing_support::CommandOutput("ls " + disk.state + "/drivers/kzbf/snaps/*.img");
@@ -87,22 +89,29 @@ TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
   EXPECT_EQ(testing_support::CommandOutput("ls " + disk.state + "/drivers/kzbf/snaps"), "");
 
   // Full again: a new job cannot be added, the known one cannot keep its
-  // driver record; each says why, as the system said it.
+  // driver record, nor its subclient a volume it lacks (the device by its
+  // path); each says why, as the system said it.
   disk.Fill();
   const struct {
     int job;
+    std::string volume;
     std::string named;
   } cases[] = {
-      {1002,
+      {1002, disk.ext4->Path(),
        "blbjob: cannot add the job or its subclient to the job service: Cannot add job 1002: database or disk "
        "is full [" +
            disk.state + "/agent.db]: No space left on device (code=-28)\n"},
-      {1001, "blbjob: pre-snap failed: Cannot store the driver record of device [" + disk.loop.Device() +
-                 "]: No space left on device (code=-28)\n"},
+      {1001, disk.ext4->Path(),
+       "blbjob: pre-snap failed: Cannot store the driver record of device [" + disk.loop.Device() +
+           "]: No space left on device (code=-28)\n"},
+      {1001, disk.loop.Device(),
+       "blbjob: cannot configure the job's subclient: Cannot configure subclient 2:7 with the job's volumes: "
+       "database or disk is full [" +
+           disk.state + "/agent.db]: No space left on device (code=-28)\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.job);
-    EXPECT_EQ(disk.Blbjob("run --volume " + disk.ext4->Path() + JobArgs(c.job), &out), 1) << out;
+    SCOPED_TRACE(std::to_string(c.job) + " " + c.volume);
+    EXPECT_EQ(disk.Blbjob("run --volume " + c.volume + JobArgs(c.job), &out), 1) << out;
     EXPECT_TRUE(Contains(out, c.named)) << out;
     EXPECT_EQ(disk.SnapshotLoops(), "0\n");
   }

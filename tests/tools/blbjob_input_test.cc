@@ -193,6 +193,31 @@ TEST(blbjobInput, TheErrorLineKeepsTheQuotedFailuresMessageAndClosesItsBracket) 
       << out;
 }
 
+// A subclient the job command adds is configured with the volumes its jobs
+// back up: the checks of another subclient's job find the device its kept
+// snapshot holds. A database subclient's contents are the database's, which
+// the command does not know: it adds none.
+TEST(blbjobInput, TheChecksRefuseADeviceThatAnotherSubclientTheCommandAddedBacksUp) {
+  MountedExt4 ext4;
+  SKIP_WITHOUT_MOUNTED_EXT4(ext4);
+  std::string out;
+  ext4.jobs.push_back(JobArgs("1001", "12"));
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + ext4.Path() + JobArgs("1001", "12"), &out), 0) << out;
+  ext4.jobs.push_back(JobArgs("1002"));  // should it not be refused
+  EXPECT_EQ(RunBlbjob("snapshot --checks --volume " + ext4.Path() + JobArgs("1002"), &out), 1) << out;
+  EXPECT_TRUE(Contains(out, "blbjob: pre-snap failed: KZBF/LVM device[" + ext4.loop.Device() +
+                                "] Native backup with more than one Subclient configured is not supported"))
+      << out;
+  EXPECT_TRUE(Contains(out, "is configured for multiple BlockLevel Subclients, Id's=[12, ]")) << out;
+
+  ext4.jobs.push_back(JobArgs("1003", "51"));
+  RunBlbjob("snapshot --app-type 22 --volume " + ext4.Path() + JobArgs("1003", "51"), &out);
+  ASSERT_EQ(RunBlbsim(ext4.state.Path(), "dump agent_config", &out), 0) << out;
+  const size_t database = out.find("\"app_id\": 51,");
+  ASSERT_NE(database, std::string::npos) << out;
+  EXPECT_TRUE(Contains(out.substr(database, out.find('}', database) - database), "\"contents\": [],")) << out;
+}
+
 // The run script checks the room it needs before it starts: its image in
 // its work folder under TMPDIR, the two snapshots of the device in the
 // state directory.

@@ -376,6 +376,47 @@ TEST_F(JobCommand, AFullAndTwoIncrementalsListEveryChangedExtentInUseAndHashWhat
   ExpectHashesOfListedExtents(3003, out, third);
 }
 
+// The pre-snap task's checks keep a device's tracking only for a subclient the
+// content list finds backing the device up: the job command configures its
+// block-level subclient so, and incrementals run with the checks stay
+// incremental. A state of its own: the checks remove the snapshots kept
+// before them.
+TEST(JobCommandChecks, IncrementalsRunWithTheChecksStayIncrementalAndListTheChangedExtentsOnly) {
+  SharedFileSystem fs;
+  if (!fs.Ok()) GTEST_SKIP() << fs.SkipReason();
+  std::string out;
+  // Block-level, as the agent's subclient of block-level jobs is.
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "subclient 2 7 2 0 0 1", &out), 0) << out;
+  ASSERT_EQ(fs.Run("--checks", 3051, 1, 0, out), 0) << out;
+  EXPECT_EQ(SummaryValue(out, "job", "level"), "full") << out;
+  std::vector<std::string> before = ExtentHashes(fs.Snapshot(3051));
+  int previous = 3051;
+  for (int job : {3052, 3053}) {
+    SCOPED_TRACE(job);
+    ASSERT_EQ(fs.Write("a", 10 * (job - 3050), 1, false), 0);
+    ASSERT_EQ(fs.Run("--checks", job, 2, previous, out), 0) << out;
+    EXPECT_EQ(SummaryValue(out, "job", "level"), "incremental") << out;
+    EXPECT_TRUE(Contains(out, " forced_full=0\n")) << out;
+    const std::string snapshot = fs.Snapshot(job);
+    const CollectListing listing = ReadCollectListing(fs.JobResults());
+    for (const std::string& file : listing.files) EXPECT_EQ(file.rfind("CollectInc_", 0), 0u) << file;
+    const std::set<uint64_t> listed(listing.extents.begin(), listing.extents.end());
+    const std::set<uint64_t> inUse = ExtentsInUse(snapshot);
+    const std::vector<std::string> after = ExtentHashes(snapshot);
+    for (uint64_t i = 0; i < kExtents; ++i) {
+      if (before[i] != after[i] && inUse.count(i)) {
+        EXPECT_TRUE(listed.count(i)) << "changed extent " << i;
+      }
+      if (listed.count(i)) {
+        EXPECT_TRUE(inUse.count(i)) << "listed extent not in use " << i;
+      }
+    }
+    EXPECT_LT(listed.size(), inUse.size());
+    before = after;
+    previous = job;
+  }
+}
+
 TEST_F(JobCommand, ScanAndBackupReRunOnOneSnapshotGiveOneHashFileWhateverTheStreamsModesAndReadAhead) {
   std::string out;
   fs_->jobs.push_back(3101);

@@ -20,6 +20,7 @@
 #include "snapshot_options.h"
 #include "stale_snapshots.h"
 #include "subclient_lock.h"
+#include "subclient_volumes.h"
 #include "tracking/configured_extent_size.h"
 #include "tracking/volume_bitmap_helper.h"
 #include "verbs/error_report.h"
@@ -153,6 +154,9 @@ int Snapshot(const tools::Args& args) {
   // nothing releases.
   if (RefusedWhileHeld(command.job.GetJobId())) return 1;
   if (!EnsureJobKnownOrSay(command)) return 1;
+  // The pre-snap task's checks keep the tracking only of the devices the
+  // content list finds configured for a subclient.
+  if (!EnsureSubclientBacksUpVolumesOrSay(command, options.appType, volumes)) return 1;
   const size_t eventsBefore = platform::StoredEvents().size();
   std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(command.jobArgs));
   if (!handler) {

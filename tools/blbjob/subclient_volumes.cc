@@ -1,0 +1,137 @@
+#include "subclient_volumes.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/config/agent_config.h"
+#include "platform/config/application_list.h"
+#include "platform/sim/state_db.h"
+#include "verbs/error_report.h"
+
+namespace blbjob {
+namespace {
+
+constexpr const char* kDefaultBackupSet = "defaultBackupSet";
+
+// The application types whose subclients the content list reads as file
+// systems: their backup sets, their subclients' contents.
+bool IsFileSystemAppType(uint64_t type) {
+  return type == 19 || type == 21 || type == 29;
+}
+
+// What the subclient lacks; nothing when it lacks nothing.
+struct Missing {
+  uint64_t clientId = 0;                                              // the subclient's
+  std::optional<platform::SubclientRecord> subclient;                 // placed in a backup set
+  std::optional<std::vector<platform::ApplicationTypeRecord>> types;  // the client's, one added
+  std::optional<platform::BackupSetRecord> backupSet;
+  std::optional<std::vector<std::string>> contents;  // the subclient's, the volumes added
+
+  bool Nothing() const { return !subclient && !types && !backupSet && !contents; }
+};
+
+uint64_t LowestFreeBackupSetId(const std::vector<platform::BackupSetRecord>& backupSets) {
+  std::set<uint64_t> used;
+  for (const platform::BackupSetRecord& backupSet : backupSets) used.insert(backupSet.id);
+  uint64_t id = 1;
+  while (used.count(id) != 0) ++id;
+  return id;
+}
+
+// The backup set of the id; none for 0, which names no backup set.
+const platform::BackupSetRecord* FindBackupSet(const std::vector<platform::BackupSetRecord>& backupSets, uint64_t id) {
+  for (const platform::BackupSetRecord& backupSet : backupSets)
+    if (id != 0 && backupSet.id == id) return &backupSet;
+  return nullptr;
+}
+
+Missing FindMissing(uint64_t cellId, uint64_t appId, uint64_t appType, const std::vector<SMVolBlock>& volumes) {
+  Missing missing;
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  platform::ApplicationListBackend& list = platform::ApplicationList::Current();
+  const std::optional<platform::SubclientRecord> subclient = config.FindSubclient(cellId, appId);
+  // The content list reads block-level subclients only: another one is left
+  // as it was seeded.
+  constexpr uint64_t kBlockLevelFlags =
+      platform::SubclientRecord::kBlockLevel | platform::SubclientRecord::kBlockLevelSPOS;
+  if (!subclient || (subclient->blockLevelFlags & kBlockLevelFlags) == 0 || !config.FindClient(subclient->clientId))
+    return missing;
+  const std::vector<platform::BackupSetRecord> backupSets = list.AllBackupSets();
+  const platform::BackupSetRecord* inSet = FindBackupSet(backupSets, subclient->backupSetId);
+  // The backup set the subclient is in tells its type when it has none.
+  uint64_t type = subclient->appType;
+  if (type == 0) type = inSet != nullptr ? inSet->appType : appType;
+  if (!IsFileSystemAppType(type)) return missing;
+  const uint64_t clientId = missing.clientId = subclient->clientId;
+
+  std::vector<platform::ApplicationTypeRecord> types = list.ApplicationTypes(clientId);
+  if (std::none_of(types.begin(), types.end(),
+                   [type](const platform::ApplicationTypeRecord& known) { return known.type == type; })) {
+    types.push_back({type, ""});
+    missing.types = types;
+  }
+
+  platform::BackupSetRecord backupSet{subclient->backupSetId, clientId, type, 0, kDefaultBackupSet};
+  if (subclient->backupSetId == 0) {
+    const std::vector<platform::BackupSetRecord> ofType = list.BackupSets(clientId, type, 0);
+    if (!ofType.empty()) {
+      backupSet.id = ofType.front().id;
+    } else {
+      backupSet.id = LowestFreeBackupSetId(backupSets);
+      missing.backupSet = backupSet;
+    }
+    missing.subclient = *subclient;
+    missing.subclient->backupSetId = backupSet.id;
+  } else if (inSet == nullptr) {
+    missing.backupSet = backupSet;
+  }
+
+  std::vector<std::string> contents = config.SubclientContents(cellId, appId);
+  bool added = false;
+  for (const SMVolBlock& volume : volumes) {
+    if (std::find(contents.begin(), contents.end(), volume.sVolume) != contents.end()) continue;
+    contents.push_back(volume.sVolume);
+    added = true;
+  }
+  if (added) missing.contents = contents;
+  return missing;
+}
+
+platform::StateDbResult AddMissing(uint64_t cellId, uint64_t appId, const Missing& missing) {
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  platform::ApplicationListBackend& list = platform::ApplicationList::Current();
+  platform::StateDbResult result;
+  if (missing.types) result = list.PutApplicationTypes(missing.clientId, *missing.types);
+  if (result && missing.backupSet) result = list.PutBackupSet(*missing.backupSet);
+  if (result && missing.subclient) result = config.PutSubclient(*missing.subclient);
+  if (result && missing.contents) result = config.PutSubclientContents(cellId, appId, *missing.contents);
+  return result;
+}
+
+}  // namespace
+
+CQiError EnsureSubclientBacksUpVolumes(const Command& command, uint64_t appType,
+                                       const std::vector<SMVolBlock>& volumes) {
+  const uint64_t cellId = command.job.GetVornCellId(), appId = command.job.GetAppId();
+  // Read first: a subclient that lacks nothing is not written to.
+  if (FindMissing(cellId, appId, appType, volumes).Nothing()) return CQiError();
+  platform::StateDb& db = platform::StateDb::Current();
+  // Looked at again inside the transaction: a job of another subclient may
+  // have added a backup set since.
+  const platform::StateDbResult added =
+      db.Transaction([&] { return AddMissing(cellId, appId, FindMissing(cellId, appId, appType, volumes)); });
+  if (added) return CQiError();
+  return platform::StateDbFailure(FXCODELOC, added, "Cannot configure subclient %llu:%llu with the job's volumes",
+                                  static_cast<unsigned long long>(cellId), static_cast<unsigned long long>(appId));
+}
+
+bool EnsureSubclientBacksUpVolumesOrSay(const Command& command, uint64_t appType,
+                                        const std::vector<SMVolBlock>& volumes) {
+  const CQiError error = EnsureSubclientBacksUpVolumes(command, appType, volumes);
+  if (error.IsError()) tools::PrintError("cannot configure the job's subclient", error);
+  return !error.IsError();
+}
+
+}  // namespace blbjob
