@@ -53,6 +53,16 @@ int RunBlbjob(const std::string& arguments, std::string* output = nullptr) {
   return RunCommand(std::string(BLBJOB_PATH) + " " + arguments + " 2>&1", output);
 }
 
+// `blbjob scan` of the job whose second collect file runs out of space at
+// its first write.
+int ScanWithSecondCollectFileOutOfSpace(const std::string& jobResults, const std::string& jobArgs,
+                                        std::string* output) {
+  return RunCommand("ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " + jobResults +
+                        "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 " + BLBJOB_PATH +
+                        " scan" + jobArgs + " 2>&1",
+                    output);
+}
+
 // The tree the command was built from, which its messages must not name.
 std::string SourceTree() {
   const std::string script = RUN_JOB_SCRIPT;
@@ -693,10 +703,7 @@ TEST_F(JobCommand, AVolumeWhoseCollectFileRanOutOfSpaceIsListedWholeUntilAJobTha
 
   ASSERT_EQ(write("f", 4), 0);
   ASSERT_EQ(RunBlbjob("snapshot" + volumes + JobArgs(3701, 2, 3700), &out), 0) << out;
-  const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
-                              fs_->JobResults() +
-                              "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 ";
-  EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(3701, 2, 3700) + " 2>&1", &out), 1) << out;
+  EXPECT_EQ(ScanWithSecondCollectFileOutOfSpace(fs_->JobResults(), JobArgs(3701, 2, 3700), &out), 1) << out;
   EXPECT_TRUE(Contains(out, "no collect files for volume(s) [" + b + "]")) << out;
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3701, 2, 3700), &out), 0) << out;
 
@@ -769,10 +776,7 @@ TEST_F(JobCommand, AVolumeListedWholeByAJobOnAnotherJobsSnapshotStaysWholeUntilT
   const auto collectFileRunsOutOfSpace = [&](int job, int last) {
     ASSERT_EQ(write(), 0);
     ASSERT_EQ(RunBlbjob("snapshot" + volumes + JobArgs(job, 2, last), &out), 0) << out;
-    const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
-                                fs_->JobResults() +
-                                "/CollectInc_2.kzf -e trace=write -e inject=write:error=ENOSPC:when=1 ";
-    EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(job, 2, last) + " 2>&1", &out), 1) << out;
+    EXPECT_EQ(ScanWithSecondCollectFileOutOfSpace(fs_->JobResults(), JobArgs(job, 2, last), &out), 1) << out;
     EXPECT_TRUE(Contains(out, "no collect files for volume(s) [" + b + "]")) << out;
     EXPECT_EQ(RunBlbjob("release" + JobArgs(job, 2, last), &out), 0) << out;
   };
