@@ -11,10 +11,13 @@
 namespace platform {
 namespace {
 
-StateDb& Db() { return StateDb::Current(); }
+StateDb& Db() {
+  return StateDb::Current();
+}
 
-// The table writes blanks, tabs, line ends and backslashes as "\ooo".
-std::string Decode(const std::string& field) {
+}  // namespace
+
+std::string DecodeMountField(const std::string& field) {
   std::string text;
   auto octal = [](char c) { return c >= '0' && c <= '7'; };
   for (size_t i = 0; i < field.size(); ++i) {
@@ -28,18 +31,16 @@ std::string Decode(const std::string& field) {
   return text;
 }
 
-}  // namespace
-
 bool ParseMountLine(const std::string& line, KzMntTab::Entry& entry) {
   std::istringstream fields(line);
   std::string device, mountPoint, fsType, options;
   unsigned long long dump = 0, pass = 0;
   if (!(fields >> device >> mountPoint >> fsType >> options)) return false;
   fields >> dump >> pass;  // absent: 0
-  entry.m_sDevice = Decode(device);
-  entry.m_sMountPoint = Decode(mountPoint);
-  entry.m_sFsType = Decode(fsType);
-  entry.m_sOptions = Decode(options);
+  entry.m_sDevice = DecodeMountField(device);
+  entry.m_sMountPoint = DecodeMountField(mountPoint);
+  entry.m_sFsType = DecodeMountField(fsType);
+  entry.m_sOptions = DecodeMountField(options);
   entry.m_nDumpPass = (static_cast<uint64_t>(dump & 0xFFFFFFFFu) << 32) | (pass & 0xFFFFFFFFu);
   return true;
 }

@@ -22,7 +22,7 @@ class KzMntTab {
     std::string m_sMountPoint;  // where
     std::string m_sOptions;
     std::string m_sFsType;
-    uint64_t m_nDumpPass = 0;   // dump frequency (high 32 bits) and fsck pass (low 32 bits)
+    uint64_t m_nDumpPass = 0;  // dump frequency (high 32 bits) and fsck pass (low 32 bits)
     // The destructor releases the four texts.
   };
 
@@ -42,6 +42,9 @@ bool ClearMountEntries();
 bool SetRealMountTable(bool on);
 bool IsRealMountTableOn();
 
+// A path field of the kernel's mount tables, which write blanks, tabs, line
+// ends and backslashes as "\ooo".
+std::string DecodeMountField(const std::string& field);
 // One line of /proc/self/mounts; false for a line of fewer than four fields.
 bool ParseMountLine(const std::string& line, KzMntTab::Entry& entry);
 

@@ -1,6 +1,7 @@
 #include "scan/last_line.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +13,6 @@ namespace scan {
 namespace {
 
 constexpr off_t kFirstWindow = 128;
-constexpr off_t kBackwardStep = 4096;
 
 bool ReadFully(int fd, std::string& into, off_t offset) {
   size_t done = 0;
@@ -51,26 +51,13 @@ bool ReadLastLine(const std::string& path, std::string& line) {
 
 bool CutTornLastLine(const std::string& path, uint64_t& cut) {
   cut = 0;
-  auto_handle file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-  if (file.get() < 0) return errno == ENOENT;
-  const off_t size = ::lseek(file.get(), 0, SEEK_END);
-  if (size < 0) return false;
-  std::string window;
-  off_t end = size;
-  while (end > 0) {
-    const off_t length = std::min(kBackwardStep, end);
-    window.resize(static_cast<size_t>(length));
-    if (!ReadFully(file.get(), window, end - length)) return false;
-    const size_t newline = window.rfind('\n');
-    if (newline != std::string::npos) {
-      end -= length - static_cast<off_t>(newline) - 1;
-      break;
-    }
-    end -= length;
-  }
-  if (end == size) return true;
-  if (::ftruncate(file.get(), end) != 0) return false;
-  cut = static_cast<uint64_t>(size - end);
+  std::string line;
+  if (!ReadLastLine(path, line)) return errno == ENOENT;
+  if (line.empty() || line.back() == '\n') return true;
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || ::truncate(path.c_str(), info.st_size - static_cast<off_t>(line.size())) != 0)
+    return false;
+  cut = line.size();
   return true;
 }
 

@@ -15,8 +15,8 @@ namespace scan {
 bool ReadLastLine(const std::string& path, std::string& line);
 
 // Cuts off the bytes after the file's last line feed: what a crash in the
-// middle of an append leaves of a line. Looks back from the end a few KiB
-// at a time. `cut` is the count of bytes removed; a missing file has none.
+// middle of an append leaves of a line. `cut` is the count of bytes
+// removed; a missing file has none.
 // False, with errno set, when the file cannot be read or cut.
 bool CutTornLastLine(const std::string& path, uint64_t& cut);
 

@@ -9,26 +9,12 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/mnttab/kz_mnt_tab.h"
+
 namespace blbjob {
 namespace {
 
 constexpr const char* kMountInfo = "/proc/self/mountinfo";
-
-// The kernel writes a blank, tab, line feed and backslash of a path as "\ooo".
-std::string Unescaped(const std::string& field) {
-  std::string path;
-  for (size_t i = 0; i < field.size(); ++i) {
-    const bool octal = field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
-                       field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7';
-    if (!octal) {
-      path += field[i];
-      continue;
-    }
-    path += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
-    i += 3;
-  }
-  return path;
-}
 
 // The mount points of the file system with the device number, in mount
 // order; false when the table cannot be read.
@@ -41,7 +27,7 @@ bool MountPointsOf(dev_t device, std::vector<std::string>& mountPoints) {
     std::istringstream fields(line);
     std::string id, parent, numbers, root, mountPoint;
     if (fields >> id >> parent >> numbers >> root >> mountPoint && numbers == number)
-      mountPoints.push_back(Unescaped(mountPoint));
+      mountPoints.push_back(platform::DecodeMountField(mountPoint));
   }
   return !table.bad();
 }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +13,6 @@
 
 namespace blbjob {
 namespace {
-
-bool SameFile(dev_t device, ino_t inode, const struct stat& file) {
-  return major(device) == major(file.st_dev) && minor(device) == minor(file.st_dev) && inode == file.st_ino;
-}
 
 // The volume's snapshot opened, when it still reads the image the job
 // recorded. Otherwise -1: with what became of the snapshot in `gone`, or
@@ -64,7 +59,7 @@ int OpenIfStillTheSnapshot(const blbsim::JobVolumeRecord& volume, std::string& g
       return -1;
     }
   } else {
-    same = SameFile(opened.st_dev, opened.st_ino, imageInfo);
+    same = opened.st_dev == imageInfo.st_dev && opened.st_ino == imageInfo.st_ino;
   }
   if (!same) {
     gone = snapshot + " reads another file now, not its image " + image;
