@@ -27,7 +27,8 @@ constexpr const char* kDecisions[] = {
 // The line as the log shows it after its prefix, without the library's tag.
 std::string Words(const std::string& text) {
   std::string words = text;
-  std::replace_if(words.begin(), words.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+  std::replace_if(
+      words.begin(), words.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
   const std::string tag = "-BlockLevel- ";
   size_t start = words.find_first_not_of(' ');
   if (start != std::string::npos && words.compare(start, tag.size(), tag) == 0) start += tag.size();
