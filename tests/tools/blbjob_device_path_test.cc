@@ -1,10 +1,15 @@
-// A mounted ext4 named to the job command by its device path: the device
-// stands for itself as the volume, but its file system must be frozen
-// around the copy as for its mount point, or the snapshot is refused.
+// A mounted file system named to the job command by its device path: it is
+// the volume of a mount point that shows it, frozen around the copy through
+// that mount point, or the snapshot is refused. Whatever the file system's
+// own device number, and however often it is mounted, it is found and
+// frozen once; and one device named two ways is one volume, whose tracking
+// a killed job costs one full backup, not every later one.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "support/blbsim_command.h"
@@ -17,6 +22,7 @@
 namespace {
 
 using testing_support::CommandOutput;
+using testing_support::ReadFile;
 using testing_support::RunBlbsim;
 using testing_support::RunCommand;
 
@@ -71,6 +77,37 @@ struct MountedDevice {
   BLB_SKIP_WITHOUT_LOOP_DEVICE((fs).loop); \
   if (!(fs).Ok()) GTEST_SKIP() << ((fs).mount ? (fs).mount->SkipReason() : "no ext4")
 
+// `blbjob snapshot` of the volumes, traced: the freezes every process of it
+// asked for.
+int SnapshotCountingFreezes(const testing_support::ScopedStateDir& state, const std::string& volumes,
+                            std::string& output, int& freezes) {
+  const std::string trace = state.Sub("ioctls.txt");
+  const int status = RunCommand("ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -e trace=ioctl -o " +
+                                    trace + " " + BLBJOB_PATH + " snapshot --volume " + volumes + kJob + " 2>&1",
+                                &output);
+  freezes = std::stoi(CommandOutput("grep -c FIFREEZE " + trace + " || true"));
+  return status;
+}
+
+// The output's lines that tell a freeze.
+std::string FrozenLines(const std::string& output) {
+  std::istringstream lines(output);
+  std::string frozen;
+  for (std::string line; std::getline(lines, line);)
+    if (Contains(line, ": frozen ")) frozen += line + "\n";
+  return frozen;
+}
+
+// Why a file system type cannot be tried here; empty when it can.
+std::string CannotMount(const std::string& type) {
+  if (RunCommand("command -v mkfs." + type + " >/dev/null") != 0) return "mkfs." + type + " is not installed";
+  if (RunCommand("grep -qw " + type + " /proc/filesystems || modprobe " + type + " 2>/dev/null") != 0)
+    return "this kernel cannot mount " + type;
+  return std::string();
+}
+
+class MountedDeviceOfType : public testing::TestWithParam<const char*> {};
+
 }  // namespace
 
 TEST(blbjobDevicePath, AMountedDeviceIsFrozenAsItsMountPointOrRefusedWhenNoneCanBeReached) {
@@ -79,7 +116,7 @@ TEST(blbjobDevicePath, AMountedDeviceIsFrozenAsItsMountPointOrRefusedWhenNoneCan
   std::string out;
   ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.loop.Device() + kJob, &out), 0) << out;
   EXPECT_TRUE(Contains(out, "snapshot " + fs.loop.Device() + ": frozen " + fs.mount->Path() + "\n")) << out;
-  EXPECT_TRUE(Contains(out, "volume " + fs.loop.Device() + ": device " + fs.loop.Device())) << out;
+  EXPECT_TRUE(Contains(out, "volume " + fs.mount->Path() + ": device " + fs.loop.Device() + ",")) << out;
   const std::string snapshot = fs.Snapshot();
   ASSERT_FALSE(snapshot.empty());
   const std::string header = CommandOutput("dumpe2fs -h " + snapshot + " 2>/dev/null");
@@ -99,4 +136,138 @@ TEST(blbjobDevicePath, AMountedDeviceIsFrozenAsItsMountPointOrRefusedWhenNoneCan
                      ", where another mount hides it: its file system cannot be frozen for the snapshot\n");
   const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + fs.state.Path() + "/ || true";
   EXPECT_EQ(testing_support::SettledCommandOutput(held, "0\n"), "0\n");
+}
+
+// ext4 has the device's number for its own; btrfs has a number of its own,
+// another one again for each subvolume. Mounted at three places (the
+// device, the device again, for btrfs another subvolume of it, and a bind
+// mount of the first), the file system is frozen once.
+TEST_P(MountedDeviceOfType, IsFrozenOnceThroughAMountPointThatShowsItOrRefusedWhenNoneDoes) {
+  const std::string type = GetParam();
+  const std::string cannot = CannotMount(type);
+  if (!cannot.empty()) GTEST_SKIP() << cannot;
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop(128 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  const std::string& device = loop.Device();
+  ASSERT_EQ(RunCommand("mkfs." + type + " -q " + (type == "btrfs" ? "-f " : "") + device + " >/dev/null"), 0);
+  auto first = std::make_unique<testing_support::ScopedMount>(device, type);
+  BLB_SKIP_WITHOUT_MOUNT(*first);
+  std::string secondOptions;
+  if (type == "btrfs") {
+    ASSERT_EQ(RunCommand("btrfs -q subvolume create " + first->Path() + "/sub"), 0);
+    secondOptions = "subvol=sub";
+  }
+  auto second = std::make_unique<testing_support::ScopedMount>(device, type, secondOptions);
+  auto bind = std::make_unique<testing_support::ScopedMount>(first->Path(), "none", "bind");
+  ASSERT_TRUE(second->Ok() && bind->Ok());
+  ASSERT_EQ(RunBlbsim(state.Path(), "subclient 2 7 2"), 0);
+
+  // Named by its device path, or by each of its mount points.
+  struct Case {
+    std::string volumes;
+    std::string frozen;  // and the volume the device path is recorded as
+  };
+  const std::string inOrder = second->Path() + " " + bind->Path() + " " + first->Path();
+  for (const Case& named : {Case{device, first->Path()}, Case{inOrder, second->Path()}}) {
+    SCOPED_TRACE(named.volumes);
+    std::string out;
+    int freezes = 0;
+    ASSERT_EQ(SnapshotCountingFreezes(state, named.volumes, out, freezes), 0) << out;
+    EXPECT_EQ(FrozenLines(out), "snapshot " + device + ": frozen " + named.frozen + "\n") << out;
+    EXPECT_EQ(freezes, 1) << out;
+    EXPECT_TRUE(Contains(out, "  volume " + named.frozen + ": device " + device + ",")) << out;
+    EXPECT_FALSE(Contains(out, "  volume " + device + ":")) << out;
+    ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  }
+
+  // Hidden where it was mounted first, it is frozen where it shows; hidden
+  // everywhere, the device is refused, naming where it is mounted.
+  const std::string hidden = first->Path();
+  ASSERT_EQ(::mount("tmpfs", hidden.c_str(), "tmpfs", 0, "size=1m"), 0);
+  std::string out;
+  int freezes = 0;
+  EXPECT_EQ(SnapshotCountingFreezes(state, device, out, freezes), 0) << out;
+  EXPECT_EQ(FrozenLines(out), "snapshot " + device + ": frozen " + second->Path() + "\n") << out;
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  second.reset();
+  bind.reset();
+  const int status = SnapshotCountingFreezes(state, device, out, freezes);
+  ::umount2(hidden.c_str(), 0);
+  EXPECT_EQ(status, 2) << out;
+  EXPECT_EQ(out, "blbjob: " + device + " is mounted at " + hidden +
+                     ", where another mount hides it: its file system cannot be frozen for the snapshot\n");
+  EXPECT_EQ(freezes, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(blbjobDevicePath, MountedDeviceOfType, testing::Values("ext4", "btrfs"),
+                         [](const testing::TestParamInfo<const char*>& type) { return std::string(type.param); });
+
+// Two full jobs, one by mount point and one by device path, two
+// incrementals, then a job killed while its snapshot task holds the
+// device's bitmap: the device path is its mount point's volume, so the kill
+// leaves one volume's tracking to recover, and at most the next job is full,
+// saying why in the library's words.
+TEST(blbjobDevicePath, ADeviceNamedTwoWaysIsOneVolumeAndAKilledJobCostsAtMostOneFull) {
+  MountedDevice fs;
+  SKIP_WITHOUT_MOUNTED_DEVICE(fs);
+  const std::string device = fs.loop.Device(), mountPoint = fs.mount->Path();
+  const auto job = [](int id, int level, int last) {
+    return " -- -a 2:7 -j " + std::to_string(id) + " -t " + std::to_string(level) + " -d stow1 -jt TOK" +
+           (last != 0 ? " -lsjid " + std::to_string(last) : "");
+  };
+  const auto write = [&](int n) {
+    return RunCommand("dd if=/dev/urandom of=" + mountPoint + "/w" + std::to_string(n) +
+                      " bs=1M count=1 status=none && sync");
+  };
+  std::string out;
+  ASSERT_EQ(RunBlbjob("run --volume " + mountPoint + job(1, 1, 0), &out), 0) << out;
+  ASSERT_EQ(RunBlbjob("run --volume " + device + job(2, 1, 0), &out), 0) << out;
+  EXPECT_TRUE(Contains(out, "  volume " + mountPoint + ": device " + device + ",")) << out;
+  for (int id : {3, 4}) {
+    ASSERT_EQ(write(id), 0);
+    ASSERT_EQ(RunBlbjob("run --volume " + mountPoint + job(id, 2, id - 1), &out), 0) << out;
+    EXPECT_TRUE(Contains(out, "job=" + std::to_string(id) + " level=incremental ")) << out;
+  }
+  // Killed once the delayed bitmap read has begun: the fault is gone from
+  // the table when its one hit is taken.
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault set KzBfDriver::getBitmap 30000 delay 1"), 0);
+  const std::string taken = "[ -z \"$(" + std::string(BLBSIM_PATH) + " fault show)\" ]";
+  ASSERT_EQ(
+      RunCommand("{ " + std::string(BLBJOB_PATH) + " run --volume " + mountPoint + job(5, 2, 4) +
+                 " >/dev/null 2>&1 & held=$!; for i in $(seq 200); do " + taken + " && break; sleep 0.05; done; " +
+                 taken + " && kill -9 $held; wait $held; } 2>/dev/null; [ $? = 137 ]"),
+      0);
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+  RunBlbjob("release" + job(5, 2, 4));
+
+  int fulls = 0;
+  for (int id = 6; id <= 9; ++id) {
+    SCOPED_TRACE(id);
+    ASSERT_EQ(write(id), 0);
+    ASSERT_EQ(RunBlbjob("run --volume " + mountPoint + job(id, 2, id == 6 ? 4 : id - 1), &out), 0) << out;
+    const std::string line = "job=" + std::to_string(id) + " level=";
+    if (!Contains(out, line + "full ")) {
+      EXPECT_TRUE(Contains(out, line + "incremental ")) << out;
+      continue;
+    }
+    ++fulls;
+    // In the words the library logged, on the job's line and in the
+    // snapshot phase's summary.
+    const std::string summary = out.substr(out.find(line), out.find('\n', out.find(line)) - out.find(line));
+    const std::string opening = "why=\"Resetting bitmap, device=" + device + ", clientId=2, appId=7, IsHookExists=";
+    ASSERT_TRUE(Contains(summary, " " + opening)) << out;
+    const std::string closing = "; This Incremental backup is now being forced as FULL backup\"";
+    EXPECT_EQ(summary.substr(summary.size() - closing.size()), closing);
+    const std::string why = summary.substr(summary.find(opening) + 5, summary.size() - summary.find(opening) - 6);
+    EXPECT_TRUE(Contains(out, "  job " + std::to_string(id) + ": level 2, 0 conversions; runs full: " + why + "\n"))
+        << out;
+    const std::string log = ReadFile(fs.state.Sub("logs/blocklevel.log"));
+    std::istringstream reasons(why);
+    for (std::string reason; std::getline(reasons, reason, ';');)
+      EXPECT_TRUE(Contains(log, reason.substr(reason.find_first_not_of(' ')) + "\n")) << reason;
+  }
+  // The kill left the device's bitmap untrusted: the next job is full, and
+  // only that one.
+  EXPECT_EQ(fulls, 1);
 }

@@ -89,8 +89,11 @@ TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
   EXPECT_EQ(testing_support::CommandOutput("ls " + disk.state + "/drivers/kzbf/snaps"), "");
 
   // Full again: a new job cannot be added, the known one cannot keep its
-  // driver record, nor its subclient a volume it lacks (the device by its
-  // path); each says why, as the system said it.
+  // driver record, nor its subclient a volume it lacks (a device holding
+  // no mounted file system, by its path); each says why, as the system said
+  // it.
+  testing_support::ScopedLoopDevice unmounted(1 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(unmounted);
   disk.Fill();
   const struct {
     int job;
@@ -104,7 +107,7 @@ TEST(blbjobFullDisk, ReleaseFreesTheSnapshotAndAJobNamesTheFullDisk) {
       {1001, disk.ext4->Path(),
        "blbjob: pre-snap failed: Cannot store the driver record of device [" + disk.loop.Device() +
            "]: No space left on device (code=-28)\n"},
-      {1001, disk.loop.Device(),
+      {1001, unmounted.Device(),
        "blbjob: cannot configure the job's subclient: Cannot configure subclient 2:7 with the job's volumes: "
        "database or disk is full [" +
            disk.state + "/agent.db]: No space left on device (code=-28)\n"},

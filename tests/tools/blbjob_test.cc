@@ -208,8 +208,14 @@ TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
   MountedExt4 ext4;
   SKIP_WITHOUT_MOUNTED_EXT4(ext4);
   std::string out;
-  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.loop.Device() + JobArgs(1001, 1), &out),
-            0)
+  // The mounted device by its path is its mount point's volume: named both
+  // ways, it is given twice.
+  EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.loop.Device() + JobArgs(1001, 1), &out),
+            2);
+  EXPECT_EQ(out, "blbjob: volume " + ext4.Path() + " is given twice\n");
+  testing_support::ScopedMount bind(ext4.Path(), "none", "bind");
+  BLB_SKIP_WITHOUT_MOUNT(bind);
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + bind.Path() + JobArgs(1001, 1), &out), 0)
       << out;
   const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + ext4.state.Path() + "/ || true";
   EXPECT_EQ(CommandOutput(held), "1\n");

@@ -1,9 +1,11 @@
 #include "device_mounts.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -16,20 +18,72 @@ namespace {
 
 constexpr const char* kMountInfo = "/proc/self/mountinfo";
 
-// The mount points of the file system with the device number, in mount
-// order; false when the table cannot be read.
-bool MountPointsOf(dev_t device, std::vector<std::string>& mountPoints) {
+struct Mount {
+  uint64_t id = 0;
+  std::string fileSystem;  // "major:minor" of the file system, as the table gives it
+  std::string mountPoint;
+  std::string source;  // what was mounted: a device path, "tmpfs", ...
+};
+
+// "<id> <parent> <major:minor> <root> <mount point> <options> [<optional>...]
+// - <type> <source> <super options>"; false for a line that lacks the first
+// six fields.
+bool ParseMountInfoLine(const std::string& line, Mount& mount) {
+  std::istringstream fields(line);
+  std::string parent, root, mountPoint, options, word, type, source;
+  if (!(fields >> mount.id >> parent >> mount.fileSystem >> root >> mountPoint >> options)) return false;
+  mount.mountPoint = platform::DecodeMountField(mountPoint);
+  while (fields >> word && word != "-") {
+  }
+  if (word == "-" && fields >> type >> source) mount.source = platform::DecodeMountField(source);
+  return true;
+}
+
+// The mounts, in mount order; false when the table cannot be read.
+bool ReadMountTable(std::vector<Mount>& mounts) {
   std::ifstream table(kMountInfo);
   if (!table) return false;
-  const std::string number = std::to_string(major(device)) + ":" + std::to_string(minor(device));
-  // "<id> <parent> <major:minor> <root> <mount point> <options> ..."
   for (std::string line; std::getline(table, line);) {
-    std::istringstream fields(line);
-    std::string id, parent, numbers, root, mountPoint;
-    if (fields >> id >> parent >> numbers >> root >> mountPoint && numbers == number)
-      mountPoints.push_back(platform::DecodeMountField(mountPoint));
+    Mount mount;
+    if (ParseMountInfoLine(line, mount)) mounts.push_back(mount);
   }
   return !table.bad();
+}
+
+std::string NumberText(unsigned major, unsigned minor) {
+  return std::to_string(major) + ":" + std::to_string(minor);
+}
+
+// Mounted from the device: by the file system's number, or by a source that
+// is the device under any of its names. A source that is not an absolute
+// path ("tmpfs", "proc") names no device node.
+bool IsOfDevice(const Mount& mount, dev_t device) {
+  if (mount.fileSystem == NumberText(major(device), minor(device))) return true;
+  struct stat source;
+  return !mount.source.empty() && mount.source[0] == '/' && ::stat(mount.source.c_str(), &source) == 0 &&
+         S_ISBLK(source.st_mode) && source.st_rdev == device;
+}
+
+// The mount the path shows: its id, when the kernel reports mount ids (byId),
+// and the number of the file system the path shows. False when the path
+// cannot be read.
+bool ShownAt(const std::string& path, bool& byId, uint64_t& id, std::string& fileSystem) {
+  struct statx shown;
+  if (::statx(AT_FDCWD, path.c_str(), AT_NO_AUTOMOUNT, STATX_MNT_ID, &shown) != 0) return false;
+  byId = (shown.stx_mask & STATX_MNT_ID) != 0;
+  id = shown.stx_mnt_id;
+  fileSystem = NumberText(shown.stx_dev_major, shown.stx_dev_minor);
+  return true;
+}
+
+// Whether the mount point shows this mount: a later mount at the same path,
+// or at a folder above it, hides it.
+bool IsShown(const Mount& mount) {
+  bool byId = false;
+  uint64_t id = 0;
+  std::string fileSystem;
+  if (!ShownAt(mount.mountPoint, byId, id, fileSystem)) return false;
+  return byId ? id == mount.id : fileSystem == mount.fileSystem;
 }
 
 }  // namespace
@@ -38,25 +92,38 @@ bool FreezePointOfDevice(const std::string& device, std::string& mountPoint, std
   mountPoint.clear();
   struct stat info;
   if (::stat(device.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return true;
-  std::vector<std::string> mountPoints;
-  if (!MountPointsOf(info.st_rdev, mountPoints)) {
+  std::vector<Mount> mounts;
+  if (!ReadMountTable(mounts)) {
     why =
         std::string("cannot read ") + kMountInfo + " to find where " + device + " is mounted: " + std::strerror(errno);
     return false;
   }
-  // The last mount at a path hides those before it: the mount point must
-  // show this file system to freeze it.
-  for (const std::string& candidate : mountPoints) {
-    struct stat shown;
-    if (::stat(candidate.c_str(), &shown) == 0 && shown.st_dev == info.st_rdev) {
-      mountPoint = candidate;
+  const Mount* hidden = nullptr;
+  for (const Mount& mount : mounts) {
+    if (!IsOfDevice(mount, info.st_rdev)) continue;
+    if (IsShown(mount)) {
+      mountPoint = mount.mountPoint;
       return true;
     }
+    if (hidden == nullptr) hidden = &mount;
   }
-  if (mountPoints.empty()) return true;
-  why = device + " is mounted at " + mountPoints.front() +
+  if (hidden == nullptr) return true;
+  why = device + " is mounted at " + hidden->mountPoint +
         ", where another mount hides it: its file system cannot be frozen for the snapshot";
   return false;
+}
+
+std::string FileSystemShownAt(const std::string& path) {
+  bool byId = false;
+  uint64_t id = 0;
+  std::string fileSystem;
+  if (!ShownAt(path, byId, id, fileSystem)) return std::string();
+  if (!byId) return "device " + fileSystem;
+  std::vector<Mount> mounts;
+  if (!ReadMountTable(mounts)) return std::string();
+  for (const Mount& mount : mounts)
+    if (mount.id == id) return mount.fileSystem;
+  return std::string();
 }
 
 }  // namespace blbjob

@@ -10,6 +10,14 @@ namespace {
 
 constexpr int kFullLevel = 1;
 
+std::vector<std::string> WithFullLevel(std::vector<std::string> args) {
+  for (size_t i = 0; i + 1 < args.size(); ++i)
+    if (args[i] == "-t") args[i + 1] = std::to_string(kFullLevel);
+  return args;
+}
+
+}  // namespace
+
 // The snapshot task turns a job into a full backup (and tells the job
 // service) when it cannot trust a bitmap; a volume's force-full flag says
 // the same for that volume. An incremental scan over such a bitmap would
@@ -22,14 +30,6 @@ bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecor
     if (volume.forceFull) return true;
   return false;
 }
-
-std::vector<std::string> WithFullLevel(std::vector<std::string> args) {
-  for (size_t i = 0; i + 1 < args.size(); ++i)
-    if (args[i] == "-t") args[i + 1] = std::to_string(kFullLevel);
-  return args;
-}
-
-}  // namespace
 
 bool LoadJobContext(const Command& command, JobContext& context, std::string& why) {
   context.command = command;

@@ -30,6 +30,10 @@ struct JobContext {
   std::shared_ptr<const CheckedSnapshots> snapshots;
 };
 
+// Whether the job runs as a full backup: asked so, turned so by the snapshot
+// task (the job service has it full), or with a volume the task forced full.
+bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecord>& volumes);
+
 // False, with the reason, when the job has no snapshot phase recorded, a
 // volume of it has no snapshot, or a snapshot is gone (snapshot_identity.h).
 bool LoadJobContext(const Command& command, JobContext& context, std::string& why);

@@ -30,9 +30,10 @@ std::string HashFilePath(uint64_t jobId) {
   return ReportFolder(jobId) + "/hashes.txt";
 }
 
-void PrintJobLine(uint64_t jobId, bool full) {
-  std::printf("job=%llu level=%s report=%s\n", static_cast<unsigned long long>(jobId), full ? "full" : "incremental",
-              ReportFolder(jobId).c_str());
+void PrintJobLine(uint64_t jobId, bool full, const std::string& whyFull) {
+  std::printf("job=%llu level=%s report=%s%s%s%s\n", static_cast<unsigned long long>(jobId),
+              full ? "full" : "incremental", ReportFolder(jobId).c_str(), whyFull.empty() ? "" : " why=\"",
+              whyFull.c_str(), whyFull.empty() ? "" : "\"");
 }
 
 void PrintSnapshotLine(const SnapshotSummary& summary) {

@@ -37,7 +37,8 @@ struct BackupSummary {
   uint64_t bytes = 0;
 };
 
-void PrintJobLine(uint64_t jobId, bool full);
+// whyFull, when not empty: why a job asked as an incremental runs full.
+void PrintJobLine(uint64_t jobId, bool full, const std::string& whyFull = std::string());
 void PrintSnapshotLine(const SnapshotSummary& summary);
 void PrintScanLine(const ScanSummary& summary);
 void PrintBackupLine(const BackupSummary& summary);

@@ -22,14 +22,15 @@
 namespace blbjob {
 namespace {
 
-// The job's mount points of the device, one per file system: a bind mount
-// shows a file system a second time, and freezing it twice fails (EBUSY).
-// A mount point stat cannot read stays, for the freeze to report. A device
-// the job names by its path is frozen through where it is mounted.
+// The job's mount points of the device, one per file system: a second mount
+// or a bind mount shows a file system again, and freezing it twice fails
+// (EBUSY). A mount point that cannot be read stays, for the freeze to
+// report. A device the job names by its path is frozen through where it is
+// mounted.
 CQiError FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string& device,
                        std::vector<std::string>& mountPoints) {
   std::set<std::string> paths;
-  std::set<dev_t> fileSystems;
+  std::set<std::string> fileSystems;
   for (const SMVolBlock& volume : volumes) {
     if (volume.sDevice != device) continue;
     std::string mountPoint = volume.sVolume;
@@ -41,8 +42,8 @@ CQiError FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string
       if (mountPoint.empty()) continue;
     }
     if (!paths.insert(mountPoint).second) continue;
-    struct stat info;
-    if (::stat(mountPoint.c_str(), &info) == 0 && !fileSystems.insert(info.st_dev).second) continue;
+    const std::string fileSystem = FileSystemShownAt(mountPoint);
+    if (!fileSystem.empty() && !fileSystems.insert(fileSystem).second) continue;
     mountPoints.push_back(mountPoint);
   }
   return CQiError();
@@ -62,6 +63,18 @@ CQiError RefuseFreezingTheStateDirectory(const std::vector<std::string>& mountPo
                                      "there would wait for the thaw",
                                      mountPoint.c_str(), state.c_str());
   return CQiError();
+}
+
+// The volume of the mount point from the mount table (device, type and
+// options; the last mount there wins); false when nothing is mounted there.
+bool FromMountTable(const std::list<KzMntTab::Entry>& mounts, const std::string& mountPoint, SMVolBlock& volume) {
+  const KzMntTab::Entry* entry = KzMntTab::find(mounts, mountPoint);
+  if (entry == nullptr) return false;
+  volume.sVolume = mountPoint;
+  volume.sDevice = entry->m_sDevice;
+  volume.sFSType = entry->m_sFsType;
+  volume.sMountOptions = entry->m_sOptions;
+  return true;
 }
 
 bool IsBlockDevice(const std::string& path) {
@@ -89,27 +102,29 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   char* canonical = ::realpath(path.c_str(), nullptr);
   if (canonical != nullptr && path != canonical) names.push_back(canonical);
   std::free(canonical);
-  for (const std::string& name : names) {
-    bool mounted = false;
-    for (const KzMntTab::Entry& entry : mounts) {
-      if (entry.m_sMountPoint != name) continue;
-      volume.sVolume = name;
-      volume.sDevice = entry.m_sDevice;
-      volume.sFSType = entry.m_sFsType;
-      volume.sMountOptions = entry.m_sOptions;
-      mounted = true;
-    }
-    if (mounted) return true;
+  for (const std::string& name : names)
+    if (FromMountTable(mounts, name, volume)) return true;
+  if (!IsBlockDevice(path)) {
+    std::fprintf(stderr, "blbjob: %s is neither a mount point nor a block device\n", path.c_str());
+    return false;
   }
-  if (IsBlockDevice(path)) {
-    volume.sDevice = path;
-    // Its file system is frozen around the copy: refused now if it could not be.
-    std::string mountPoint, why;
-    if (FreezePointOfDevice(path, mountPoint, why)) return true;
+  // Its file system is frozen around the copy: refused now if it could not be.
+  std::string mountPoint, why;
+  if (!FreezePointOfDevice(path, mountPoint, why)) {
     std::fprintf(stderr, "blbjob: %s\n", why.c_str());
     return false;
   }
-  std::fprintf(stderr, "blbjob: %s is neither a mount point nor a block device\n", path.c_str());
+  if (mountPoint.empty()) {
+    volume.sDevice = path;
+    return true;
+  }
+  // A mounted device is its mount point's volume, as a job given the mount
+  // point records it: the library keeps a device's tracking per volume, and
+  // two volumes of one device in a subclient clear each other's changes
+  // from the driver, so that every job of one of them goes full.
+  if (FromMountTable(mounts, mountPoint, volume)) return true;
+  std::fprintf(stderr, "blbjob: %s is mounted at %s, which the mount table does not list\n", path.c_str(),
+               mountPoint.c_str());
   return false;
 }
 

@@ -15,9 +15,10 @@ namespace blbjob {
 
 // The record of a path given on the command line: a mount point (device,
 // file-system type and options from the mount table; the last mount there
-// wins) or a block device standing for itself. False, with a message, for
-// anything else, and for a device whose mounted file system could not be
-// frozen (device_mounts.h).
+// wins), a block device holding a mounted file system as the volume of its
+// mount point (device_mounts.h: the first that shows it), or an unmounted
+// block device standing for itself. False, with a message, for anything
+// else, and for a device whose mounted file system no mount point shows.
 bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t appType, SMVolBlock& volume);
 
 // Whether this process may open the volume's device for reading, as the

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "full_backup_reasons.h"
 #include "held_snapshots.h"
 #include "interrupt_notice.h"
 #include "job_bookkeeping.h"
 #include "jobresults_phase.h"
 #include "phase_options.h"
+#include "platform/jobs/backup_level.h"
 #include "snapshot_options.h"
 #include "subclient_lock.h"
 
@@ -93,12 +95,18 @@ int Run(const tools::Args& args) {
   progress.Phase("snapshot");
   Stopwatch clock;
   // The snapshot verb reads the options this one does not know.
-  int status = RunOtherVerb("snapshot", options.others, command);
+  int status = 0;
+  std::string whyFull;
+  {
+    FullBackupReasons reasons;
+    status = RunOtherVerb("snapshot", options.others, command);
+    whyFull = reasons.Text();
+  }
   if (status == 2) return status;
   const SnapshotSummary snapshot = SummarizeSnapshot(jobId, clock);
   RunResult result;
   const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
-  result.full = command.job.GetBackupLevel() == 1 || (job && job->level == 1);
+  result.full = command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL || (job && job->level == KZ_BKP_LEVEL_FULL);
   if (status != 0)
     std::fprintf(stderr, "blbjob: run: the snapshot phase failed\n");
   else
@@ -107,7 +115,8 @@ int Run(const tools::Args& args) {
     progress.Phase("release");
     if (RunOtherVerb("release", {}, command) != 0 && status == 0) status = 1;
   }
-  PrintJobLine(jobId, result.full);
+  const bool askedIncremental = command.job.GetBackupLevel() != KZ_BKP_LEVEL_FULL;
+  PrintJobLine(jobId, result.full, result.full && askedIncremental ? whyFull : std::string());
   PrintSnapshotLine(snapshot);
   if (result.scan) PrintScanLine(*result.scan);
   if (result.backup) PrintBackupLine(*result.backup);

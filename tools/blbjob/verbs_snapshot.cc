@@ -10,11 +10,14 @@
 
 #include "blocklevel/blocklevel.h"
 #include "devconfig/kz_device_config_handler.h"
+#include "full_backup_reasons.h"
 #include "held_snapshots.h"
 #include "job_command.h"
+#include "job_context.h"
 #include "job_volumes.h"
 #include "platform/event/ev_event.h"
 #include "platform/harness/job_harness.h"
+#include "platform/jobs/backup_level.h"
 #include "platform/sim/state_db_failure.h"
 #include "record_texts.h"
 #include "snapshot_options.h"
@@ -91,9 +94,11 @@ void RecordVolumes(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& r
                                                static_cast<unsigned long long>(jobId)));
 }
 
-// Records the volumes with the job and prints what the phase left.
+// Records the volumes with the job and prints what the phase left; why a
+// job asked as an incremental runs full, when it does.
 void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
-               const std::map<std::string, TakenSnapshot>& snapshots, size_t eventsBefore) {
+               const std::map<std::string, TakenSnapshot>& snapshots, size_t eventsBefore,
+               const FullBackupReasons& reasons) {
   const uint64_t jobId = command.job.GetJobId();
   const std::map<std::string, BitmapSummary> bitmaps = ReadBitmaps(command.job, volumes);
   std::vector<blbsim::JobVolumeRecord> records;
@@ -111,8 +116,10 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
   }
   RecordVolumes(jobId, records);
   const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
-  std::printf("  job %llu: level %d, %llu conversions\n", static_cast<unsigned long long>(jobId), job ? job->level : 0,
-              job ? static_cast<unsigned long long>(job->conversions) : 0ULL);
+  const bool whyFull = command.job.GetBackupLevel() != KZ_BKP_LEVEL_FULL && RunsAsFull(command, records);
+  std::printf("  job %llu: level %d, %llu conversions%s%s\n", static_cast<unsigned long long>(jobId),
+              job ? job->level : 0, job ? static_cast<unsigned long long>(job->conversions) : 0ULL,
+              whyFull ? "; runs full: " : "", whyFull ? reasons.Text().c_str() : "");
   const std::vector<platform::RaisedEvent> events = platform::StoredEvents();
   for (size_t i = eventsBefore; i < events.size(); ++i) {
     std::printf("  event 0x%08X job=%lld", static_cast<unsigned>(events[i].eventId), events[i].jobId);
@@ -158,6 +165,7 @@ int Snapshot(const tools::Args& args) {
   // content list finds configured for a subclient.
   if (!EnsureSubclientBacksUpVolumesOrSay(command, options.appType, volumes)) return 1;
   const size_t eventsBefore = platform::StoredEvents().size();
+  FullBackupReasons reasons;
   std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(command.jobArgs));
   if (!handler) {
     std::fprintf(stderr, "blbjob: the library made no handler for the job arguments\n");
@@ -197,7 +205,7 @@ int Snapshot(const tools::Args& args) {
     status = error.IsError() ? Failed("post-snap", error) : (std::printf("post-snap: ok\n"), 0);
   }
   handler.reset();
-  Summarize(command, volumes, snapshots, eventsBefore);
+  Summarize(command, volumes, snapshots, eventsBefore, reasons);
   if (status == 0 && !RecordPhaseEnd(command.job.GetJobId())) status = 1;
   return status;
 }
