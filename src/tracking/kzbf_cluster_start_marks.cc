@@ -226,9 +226,9 @@ void MarkInRuntimeFolder(std::list<VolumeToMark>& volumes, std::list<std::string
     }
     volumes.remove_if([&](const VolumeToMark& volume) {
       const std::set<std::string> own = RuntimeMarkNames(volume);
+      if (own.empty()) return false;
       for (const std::string& name : own)
         if (made.count(name) == 0) return false;
-      if (own.empty()) return false;
       marked.push_back(volume.Name());
       return true;
     });
