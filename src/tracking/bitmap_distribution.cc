@@ -5,7 +5,9 @@
 // live only in memory and in the caches updated so far: the hook, made before
 // the driver is touched and removed last, is what makes a process that dies
 // or fails in between turn every cache of the device into all ones at the
-// next call instead of losing those bits.
+// next call instead of losing those bits. A cluster start's last mark in the
+// runtime folder counts as such a hook left over, and goes once the hooks of
+// this call carry it.
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -15,6 +17,7 @@
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/cbf_driver_interface.h"
 #include "tracking/fx_name_mutex_wrapper.h"
+#include "tracking/runtime_full_marks.h"
 #include "tracking/subclient_cache.h"
 #include "tracking/volume_bitmap_helper.h"
 
@@ -32,6 +35,20 @@ std::set<std::string> DriverHookIds(const std::string& deviceId, const std::list
   for (const VolumeConfig& entry : entries)
     if (!tracking::CheckDeviceIdForFileName(entry.DeviceId()).IsError()) ids.insert(entry.DeviceId());
   return ids;
+}
+
+// A cluster start's last marks of the device: by any id its hooks go by, or
+// by the device itself.
+std::set<std::string> FindLastMarks(const tracking::RuntimeFullMarks& marks, std::set<std::string> names,
+                                    const std::string& device) {
+  names.insert(tracking::RuntimeFullMarks::NameOfDevice(device));
+  std::set<std::string> found = marks.Find(names);
+  if (!found.empty()) {
+    EvDebug log;
+    log.DebugLvl(__FUNCTION__, 0, "A cluster start marked device=%s in [%s], all bitmaps will be converted to dirty",
+                 device.c_str(), marks.Folder().c_str());
+  }
+  return found;
 }
 
 }  // namespace
@@ -55,7 +72,8 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
   bool dirty = false;             // every cache of the device becomes all ones
   std::set<std::string> hookIds;  // removed at the end
   std::set<std::string> madeIds;  // made by this call
-  for (const std::string& id : DriverHookIds(deviceId, entries)) {
+  const std::set<std::string> driverHookIds = DriverHookIds(deviceId, entries);
+  for (const std::string& id : driverHookIds) {
     bool existed = false;
     err = m_pDriverCache->CreateHook(id, existed);
     if (err.IsError()) return err.Push(FXCODELOC);
@@ -65,6 +83,9 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
   }
   err = SyncDriverHooks(madeIds);
   if (err.IsError()) return err.Push(FXCODELOC);
+  const tracking::RuntimeFullMarks runtimeMarks;
+  const std::set<std::string> lastMarks = FindLastMarks(runtimeMarks, driverHookIds, block.sDevice);
+  dirty = dirty || !lastMarks.empty();
 
   CBFDriverInterface driver(block.sDevice);
   bool alreadyAttached = false;
@@ -96,6 +117,8 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
     return CQiError();
   }
 
+  // The caches are all ones by now: the last marks have done their part.
+  runtimeMarks.Remove(lastMarks);
   for (const std::string& id : hookIds) {
     CQiError removed = m_pDriverCache->DeleteHook(id);
     if (removed.IsError())

@@ -15,6 +15,7 @@
 #include "platform/sim/fault_table.h"
 #include "support/test_platform.h"
 #include "tracking/handler_test_fixtures.h"
+#include "tracking/runtime_full_marks.h"
 
 namespace {
 
@@ -137,6 +138,40 @@ TEST(BlockLevelBitmapHandler, LeftOverHooksTurnWhatTheyGuardedIntoFullBitmaps) {
   EXPECT_TRUE(seven.forceFull);
   EXPECT_EQ(seven.written, kOnes);
   EXPECT_EQ(shared.Cache(7), kZeros);
+}
+
+// A cluster start's last mark in the runtime folder, named by any id the
+// device is known by or by the device itself, counts as a driver hook left
+// over: every cache of the device becomes full. It stays until a step of the
+// device got that far, and goes then.
+TEST(BlockLevelBitmapHandler, AClusterStartsLastMarkTurnsEveryCacheFullOnce) {
+  SharedDevice shared;
+  const std::string runtime = shared.state.Sub("run");
+  ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "sBlockLevelRuntimeDir", runtime));
+  shared.RegisterSevenAndEight();
+  ASSERT_FALSE(shared.GetAndClear(9, true, "ID2").error.IsError());  // another mount path of the device
+  std::filesystem::create_directories(runtime);
+  for (const std::string& name : {std::string("ID1"), std::string("ID2"),
+                                  tracking::RuntimeFullMarks::NameOfDevice(shared.device.Path())}) {
+    const std::string mark = runtime + "/" + name + ".full";
+    WriteFile(mark, "");
+    shared.device.Write(4 << 20);
+    SharedDevice::Result seven = shared.GetAndClear(7);
+    ASSERT_FALSE(seven.error.IsError()) << seven.error.AsString();
+    EXPECT_TRUE(seven.forceFull) << name;
+    EXPECT_EQ(seven.written, kOnes) << name;
+    EXPECT_EQ(shared.Cache(8), kOnes) << name;
+    EXPECT_EQ(shared.Cache(9, "ID2"), kOnes) << name;
+    EXPECT_FALSE(testing_support::FileExists(mark)) << name;
+    ASSERT_FALSE(shared.GetAndClear(8).error.IsError());
+    ASSERT_FALSE(shared.GetAndClear(9, false, "ID2").error.IsError());
+    EXPECT_FALSE(shared.GetAndClear(7).forceFull) << name << ": honoured twice";
+  }
+  const std::string mark = runtime + "/ID1.full";
+  WriteFile(mark, "");
+  platform::FaultTable::Set("KzBfDriver::getBitmap", 5, false, 1);
+  EXPECT_TRUE(shared.GetAndClear(7).error.IsError());
+  EXPECT_TRUE(testing_support::FileExists(mark)) << "a step that failed took the mark";
 }
 
 TEST(BlockLevelBitmapHandler, AHalfWayDistributionUnderAnotherIdOfTheDeviceTurnsEveryCacheFull) {

@@ -4,7 +4,8 @@
 // cache folder <state>/dcf, and volumes whose mount points are folders of the
 // state directory, mounted (in the injected mount table) from 64 MiB sparse
 // image files that the simulated KZBF driver tracks at 4 MiB extents:
-// 16 extents, 2-byte bitmaps.
+// 16 extents, 2-byte bitmaps. A start's last marks go to <state>/run, not
+// to the machine's runtime folder.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -34,6 +35,7 @@ struct ClusterNode {
   std::string marker = listDir + "/.BlkLvlSoftFailover";
   std::string dcf = state.Sub("dcf");
   std::string monitored = dcf + "/BLKVolumeMoniterList.kzf";
+  std::string runtime = state.Sub("run");
 
   ClusterNode() {
     platform::ClientRecord client;
@@ -42,6 +44,7 @@ struct ClusterNode {
     client.isVirtual = true;
     EXPECT_TRUE(blbsim::AddClient(client));
     EXPECT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "sKZBFSNAPPART", dcf));
+    EXPECT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "sBlockLevelRuntimeDir", runtime));
   }
 
   // A 64 MiB image file (a block device to the simulated driver).

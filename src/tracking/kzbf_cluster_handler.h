@@ -13,8 +13,9 @@
 // marks it dirty otherwise (its next backup is full), and registers the
 // carried records under this node's device paths. Before it changes
 // anything, it marks every volume it will mark dirty ahead (the volume's
-// driver hook, or a mark that needs no new file), so that its next backup is
-// full even when the start's own mark is never saved. The left-behind
+// driver hook, or a mark that needs no new file, or, when the state
+// directory takes none, a mark in the runtime folder), so that its next
+// backup is full even when the start's own mark is never saved. The left-behind
 // bitmaps and dirty marks are consumed by the next backup's fail-over merge,
 // the hooks by its bitmap step, a device this node's driver no longer tracks
 // by the bitmap step's attach.
@@ -43,6 +44,11 @@
 class KzBfClusterHandler {
  public:
   static constexpr const char* kSoftFailoverMarker = ".BlkLvlSoftFailover";
+  // The code of a start that failed before its own marks were saved, with
+  // volumes that only the runtime folder's marks, or nothing, mark for a
+  // full backup (Windows-style: an I/O device error, for the state
+  // directory's file system that took none of them).
+  static constexpr unsigned kUnsavedMarksCode = 1117;
 
   KzBfClusterHandler() = default;
 
@@ -53,18 +59,21 @@ class KzBfClusterHandler {
   // incremental of this node's changes alone. The mark is the driver hook of
   // its volume key; where no hook can be made, one that needs no new file:
   // the volume's dirty flag set in place in the list, else this node's
-  // driver stops tracking its device. A list that cannot be read marks every
-  // device this node has registered, and when the registrations cannot be
-  // read either, every mounted device the driver tracks. Failures are
-  // logged; what nothing could mark is kept for the start's report.
+  // driver stops tracking its device, else, as the last mark, a mark in the
+  // runtime folder (tracking/runtime_full_marks.h). A list that cannot be
+  // read marks every device this node has registered, and when the
+  // registrations cannot be read either, every mounted device the driver
+  // tracks. Failures are logged; what only the last mark, or nothing, could
+  // mark is kept for the start's report.
   void HookVolumesToMark();
   // The node that takes the volumes over; HookVolumesToMark and LoadMounts
   // come first. A start that fails names what HookVolumesToMark could not
   // mark (see FailedStart).
   CQiError ClusterStart();
-  // A start's failure, once its own dirty marks could not be saved, with the
-  // volumes HookVolumesToMark could not mark named: nothing marks them, their
-  // next backup must be full.
+  // A start's failure, once its own dirty marks could not be saved: when
+  // HookVolumesToMark left volumes to the last mark or to nothing, a failure
+  // of kUnsavedMarksCode that names them (nothing marks them: their next
+  // backup must be full) and quotes the cause.
   CQiError FailedStart(CQiError failure) const;
   // The node that gives them up.
   CQiError ClusterStop();
@@ -77,7 +86,9 @@ class KzBfClusterHandler {
   CQiError Stop();
 
   std::list<KzMntTab::Entry> m_lMounts;
-  std::list<std::string> m_lUnmarked;  // what HookVolumesToMark could not mark
+  std::list<std::string> m_lUnmarked;       // what HookVolumesToMark could not mark
+  std::list<std::string> m_lRuntimeMarked;  // what only its last mark marks
+  std::string m_sRuntimeFolder;             // where that mark is
   bool m_bMarksSaved = false;          // the start's dirty marks are in the list
 };
 

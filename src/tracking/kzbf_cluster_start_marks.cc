@@ -6,7 +6,10 @@
 // state directory out of room or inodes, a disk error), the marks that need
 // no new file stand in: the volume's dirty flag set in place in the list,
 // else this node's driver stops tracking the volume's device, which makes the
-// next backup's bitmap step attach it afresh and go full.
+// next backup's bitmap step attach it afresh and go full. When none of these
+// holds (the state directory read-only and the driver keeping the device),
+// the last mark needs nothing of the state directory: a mark in the runtime
+// folder, which the device's next bitmap step honours.
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +25,7 @@
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/driver_cache_folder.h"
 #include "tracking/kzbf_cluster_handler.h"
+#include "tracking/runtime_full_marks.h"
 
 namespace cluster {
 
@@ -197,6 +201,41 @@ void StopTracking(std::list<VolumeToMark>& volumes) {
   });
 }
 
+// The marks a volume's next bitmap step looks for: by its volume key, and by
+// each of its devices.
+std::set<std::string> RuntimeMarkNames(const VolumeToMark& volume) {
+  std::set<std::string> names;
+  if (!volume.key.empty()) names.insert(volume.key);
+  for (const std::string& device : volume.devices) names.insert(tracking::RuntimeFullMarks::NameOfDevice(device));
+  return names;
+}
+
+// The last mark, in the runtime folder (named in folder); the volumes whose
+// every mark is there are taken out and named in marked.
+void MarkInRuntimeFolder(std::list<VolumeToMark>& volumes, std::list<std::string>& marked, std::string& folder) {
+  constexpr const char* kFailed = "Failed to mark the volumes to start in the runtime folder";
+  WithExceptionsLogged(kFailed, [&] {
+    const tracking::RuntimeFullMarks marks;
+    folder = marks.Folder();
+    std::set<std::string> names, made;
+    for (const VolumeToMark& volume : volumes) names.merge(RuntimeMarkNames(volume));
+    CQiError err = marks.Make(names, made);
+    if (err.IsError()) {
+      EvDebug log;
+      log.DebugLvl(kFunction, -1, "%s [%s], error=%s", kFailed, folder.c_str(), err.AsString().c_str());
+    }
+    volumes.remove_if([&](const VolumeToMark& volume) {
+      const std::set<std::string> own = RuntimeMarkNames(volume);
+      if (own.empty()) return false;
+      for (const std::string& name : own)
+        if (made.count(name) == 0) return false;
+      marked.push_back(volume.Name());
+      return true;
+    });
+    return !err.IsError();
+  });
+}
+
 // Every device the mount table names by its path: what this node's driver
 // may track for a volume that neither the list nor the registrations name.
 CQiError MountedDevices(std::list<VolumeToMark>& volumes) {
@@ -248,6 +287,10 @@ void KzBfClusterHandler::HookVolumesToMark() {
     if (err.IsError()) log.DebugLvl(kFunction, -1, "%s", err.AsString().c_str());
   }
   if (!volumes.empty()) StopTracking(volumes);
+  if (!volumes.empty()) MarkInRuntimeFolder(volumes, m_lRuntimeMarked, m_sRuntimeFolder);
+  if (!m_lRuntimeMarked.empty())
+    log.DebugLvl(kFunction, -1, "Only the runtime folder [%s] marks [%s] for a full backup", m_sRuntimeFolder.c_str(),
+                 Names(m_lRuntimeMarked).c_str());
   for (const VolumeToMark& volume : volumes) m_lUnmarked.push_back(volume.Name());
   if (!m_lUnmarked.empty())
     log.DebugLvl(kFunction, -1, "Nothing could mark [%s] for a full backup, the start's own marks are the last",
@@ -255,7 +298,14 @@ void KzBfClusterHandler::HookVolumesToMark() {
 }
 
 CQiError KzBfClusterHandler::FailedStart(CQiError failure) const {
-  if (m_bMarksSaved || m_lUnmarked.empty()) return failure;
-  return failure.Push(FXCODELOC, "Nothing marks [%s] for a full backup: the next backup of each must be full",
-                      Names(m_lUnmarked).c_str());
+  if (m_bMarksSaved || (m_lUnmarked.empty() && m_lRuntimeMarked.empty())) return failure;
+  // The agent tells this start from one whose marks the state directory
+  // holds by the code; the cause is quoted.
+  if (!m_lUnmarked.empty())
+    return FXErrorUtil::ErrorWin32(
+        FXCODELOC, kUnsavedMarksCode, "Nothing marks [%s] for a full backup: the next backup of each must be full: %s",
+        Names(m_lUnmarked).c_str(), failure.AsString().c_str());
+  return FXErrorUtil::ErrorWin32(FXCODELOC, kUnsavedMarksCode,
+                                 "Only marks in the runtime folder [%s] make the next backup of [%s] full: %s",
+                                 m_sRuntimeFolder.c_str(), Names(m_lRuntimeMarked).c_str(), failure.AsString().c_str());
 }

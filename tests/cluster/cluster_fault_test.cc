@@ -181,8 +181,9 @@ TEST(ClusterFault, AHardFailOverStartThatCannotMarkTheVolumeReportsItAndLeavesTh
 // The start's first step cannot make the volume's hook, for the cause that
 // then fails the start at the list: the start says it failed, and a mark
 // that needs no new file (the list's dirty flag set in place, else the
-// driver no longer tracking the device) leaves the next backup full. Only
-// when nothing at all can mark the volume does the start say it must be.
+// driver no longer tracking the device, else the last mark in the runtime
+// folder) leaves the next backup full. Only when nothing at all can mark the
+// volume does the start say it must be.
 TEST(ClusterFault, AStartThatCannotMakeItsHookStillLeavesTheNextBackupFull) {
   const std::string unavailable = testing_support::StraceUnavailable();
   if (!unavailable.empty()) GTEST_SKIP() << unavailable;
@@ -207,6 +208,7 @@ TEST(ClusterFault, AStartThatCannotMakeItsHookStillLeavesTheNextBackupFull) {
     std::vector<const char*> failures;  // calls failed with EIO through the fault table
     bool outOfInodes = false;
     bool markable = true;
+    std::string says;  // what the failed start says, when it must say something
   };
   std::vector<Case> cases;
   for (const char* error : {"EIO", "ENOSPC"})
@@ -221,11 +223,39 @@ TEST(ClusterFault, AStartThatCannotMakeItsHookStillLeavesTheNextBackupFull) {
       strace + "-P " + node.list + " -P " + temporary + " -e trace=write,pwrite64 -e inject=write,pwrite64:error=EIO ";
   cases.push_back(
       {"EIO at the hook's create and at every write of the list", listUnwritable, {"FXFile::KZCreateFile"}});
+  const std::string ownCode = "code=-1117 | ";  // whatever the cause's
+  const std::string nothingMarksTheVolume =
+      "Nothing marks [" + node.mount + "] for a full backup: the next backup of each must be full";
   cases.push_back({"nothing to mark the volume with",
                    listUnwritable,
                    {"FXFile::KZCreateFile", "KzBfDriver::detachDevice"},
                    false,
-                   false});
+                   false,
+                   nothingMarksTheVolume});
+  // The hook and the last mark (both a new file) and the detach fail, and
+  // so does the list's temporary: only the dirty flag set in place marks it.
+  cases.push_back({"only the dirty flag in place to mark the volume with",
+                   strace + "-P " + temporary + " -e trace=open,openat -e inject=open,openat:error=EIO ",
+                   {"FXFile::KZCreateFile", "KzBfDriver::detachDevice"}});
+  // Every fsync of the hooks' folder and of the list's file and temporary
+  // fails: neither the hook nor the dirty flag nor the start's own mark is
+  // on disk, the driver keeps the device; the last mark is what marks it,
+  // and when its folder cannot be synced either, nothing does.
+  const std::string unsynced = strace + "-P " + node.dcf + " -P " + node.list + " -P " + temporary;
+  const std::string failFsync = " -e trace=fsync,fdatasync -e inject=fsync,fdatasync:error=EIO ";
+  cases.push_back({"no fsync of the hooks' folder or the list's file, no detach",
+                   unsynced + failFsync,
+                   {"KzBfDriver::detachDevice"},
+                   false,
+                   true,
+                   "Only marks in the runtime folder [" + node.runtime + "] make the next backup of [" + node.mount +
+                       "] full"});
+  cases.push_back({"no fsync of the hooks' folder, the list's file or the runtime folder, no detach",
+                   unsynced + " -P " + node.runtime + failFsync,
+                   {"KzBfDriver::detachDevice"},
+                   false,
+                   false,
+                   nothingMarksTheVolume});
 
   const std::string start = std::string(CLUSTER_TOOL) + " start 2>&1";
   for (const Case& c : cases) {
@@ -245,14 +275,45 @@ TEST(ClusterFault, AStartThatCannotMakeItsHookStillLeavesTheNextBackupFull) {
     EXPECT_NE(testing_support::RunCommand(c.wrapper + start, &output), 0) << c.why << ": " << output;
     platform::FaultTable::ClearAll();
     std::filesystem::remove_all(fillers);
-    if (c.markable) {
-      node.ExpectNextBackupFull(c.why);
-    } else {
-      // The start says what the next backup must be.
-      EXPECT_NE(
-          output.find("Nothing marks [" + node.mount + "] for a full backup: the next backup of each must be full"),
-          std::string::npos)
-          << output;
+    if (!c.says.empty()) {
+      // The start says what the next backup must be, with a code of its own.
+      EXPECT_EQ(output.rfind(ownCode, 0), 0u) << c.why << ": " << output;
+      EXPECT_NE(output.find(c.says), std::string::npos) << c.why << ": " << output;
     }
+    if (c.markable) node.ExpectNextBackupFull(c.why);
   }
+}
+
+// The state directory's file system read-only for the whole start: no hook,
+// no dirty flag, no list; and this node's driver keeps the device. The start
+// fails with a code of its own, and its last mark, in the runtime folder on
+// another file system, makes the next backup full once the state directory
+// is writable again; that backup takes the mark, the one after it is an
+// incremental again.
+TEST(ClusterFault, AHardStartOnAReadOnlyStateDirectoryLeavesTheNextBackupFull) {
+  testing_support::ScopedMount stateFs("tmpfs", "tmpfs", "size=16M");
+  BLB_SKIP_WITHOUT_MOUNT(stateFs);
+  ListedVolume node;
+  node.MoveFoldersTo(stateFs.Path());
+  node.Reset(0);
+  const auto remount = [&](const std::string& mode) {
+    std::string output;
+    EXPECT_EQ(testing_support::RunCommand("mount -o remount," + mode + " " + stateFs.Path() + " 2>&1", &output), 0)
+        << output;
+  };
+  remount("ro");
+  platform::FaultTable::Set("KzBfDriver::detachDevice", EIO);
+  std::string output;
+  EXPECT_NE(testing_support::RunCommand(std::string(CLUSTER_TOOL) + " start 2>&1", &output), 0) << output;
+  platform::FaultTable::ClearAll();
+  remount("rw");
+  EXPECT_EQ(output.rfind("code=-1117 | ", 0), 0u) << output;
+  EXPECT_NE(output.find("Only marks in the runtime folder [" + node.runtime + "]"), std::string::npos) << output;
+
+  node.ExpectNextBackupFull("a start on a read-only state directory");
+  std::error_code unlisted;
+  EXPECT_TRUE(std::filesystem::is_empty(node.runtime, unlisted)) << "the mark outlives the full backup it made";
+  std::string next;
+  ASSERT_EQ(testing_support::RunCommand(node.GetAndClear() + " 2>&1", &next), 0) << next;
+  EXPECT_EQ(next, "forcefull=0\n");
 }

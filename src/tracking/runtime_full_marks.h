@@ -1,0 +1,50 @@
+#pragma once
+// The last mark of a device whose next backup must be full: an empty file
+// "<name>.full" in the runtime folder, outside the state directory. A cluster
+// start makes it for a volume that nothing in the state directory could mark
+// (that file system read-only, full or failing: no driver hook, no dirty flag
+// in the list) and that this node's driver still tracks. The next bitmap step
+// of the device finds it and makes every cache of the device full, as a
+// driver hook left over does, and removes it once its own driver hooks, on
+// disk since before the driver was touched, carry that decision.
+//
+// The folder is the registry's "FileSystemAgent"/"sBlockLevelRuntimeDir",
+// else /run/blocklevel: a memory file system of its own, writable when the
+// state directory's is not. It does not outlive a reboot, and neither does
+// the driver's tracking, which lives in the kernel: after a reboot the
+// bitmap step attaches the device afresh, and that makes the backup full.
+//
+// A mark is named by the volume key (the device id its bitmap step is given)
+// or, for a volume known by its device only, by NameOfDevice.
+#include <set>
+#include <string>
+
+#include "platform/error/qi_error.h"
+
+namespace tracking {
+
+class RuntimeFullMarks {
+ public:
+  static constexpr const char* kDefaultFolder = "/run/blocklevel";
+
+  RuntimeFullMarks();
+
+  const std::string& Folder() const { return m_sFolder; }
+  static std::string NameOfDevice(const std::string& device);
+
+  // Makes the marks and syncs the folder: made gets the names whose mark is
+  // there once it returns, also when others failed.
+  CQiError Make(const std::set<std::string>& names, std::set<std::string>& made) const;
+  // The names whose mark is there. One that cannot be looked at counts as
+  // there: a full backup too many is the safe side.
+  std::set<std::string> Find(const std::set<std::string>& names) const;
+  // Failures are logged: a mark left makes one more full backup.
+  void Remove(const std::set<std::string>& names) const;
+
+ private:
+  std::string PathOf(const std::string& name) const;
+
+  std::string m_sFolder;
+};
+
+}  // namespace tracking
