@@ -11,6 +11,10 @@ namespace blbjob {
 
 namespace {
 
+// The job arguments' backup levels ("-t").
+constexpr int kFullLevel = 1;
+constexpr int kIncrementalLevel = 2;
+constexpr int kDifferentialLevel = 4;
 constexpr double kBytesPerMB = 1024.0 * 1024.0;
 constexpr auto kUpdateInterval = std::chrono::milliseconds(250);
 // Into a file or a pipe each update is a line of its own, and fewer.
@@ -30,8 +34,12 @@ std::string HashFilePath(uint64_t jobId) {
   return ReportFolder(jobId) + "/hashes.txt";
 }
 
-void PrintJobLine(uint64_t jobId, bool full) {
-  std::printf("job=%llu level=%s report=%s\n", static_cast<unsigned long long>(jobId), full ? "full" : "incremental",
+void PrintJobLine(uint64_t jobId, bool full, int askedLevel) {
+  const std::string level = full || askedLevel == kFullLevel   ? "full"
+                            : askedLevel == kIncrementalLevel  ? "incremental"
+                            : askedLevel == kDifferentialLevel ? "differential"
+                                                               : std::to_string(askedLevel);
+  std::printf("job=%llu level=%s report=%s\n", static_cast<unsigned long long>(jobId), level.c_str(),
               ReportFolder(jobId).c_str());
 }
 
@@ -54,7 +62,6 @@ void PrintBackupLine(const BackupSummary& summary) {
 }
 
 int PhaseFailed(const char* phase, const CQiError& error) {
-  std::printf("%s: failed\n", phase);
   std::fflush(stdout);
   tools::PrintError(std::string(phase) + " failed", error);
   return 1;

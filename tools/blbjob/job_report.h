@@ -37,12 +37,16 @@ struct BackupSummary {
   uint64_t bytes = 0;
 };
 
-void PrintJobLine(uint64_t jobId, bool full);
+// The level is "full" when the job runs as one, else the level its
+// arguments ask for: "incremental", or "differential" (-t 4), which the
+// snapshot task refuses.
+void PrintJobLine(uint64_t jobId, bool full, int askedLevel);
 void PrintSnapshotLine(const SnapshotSummary& summary);
 void PrintScanLine(const ScanSummary& summary);
 void PrintBackupLine(const BackupSummary& summary);
 
-// Names the failed phase on stdout and the library's error on stderr; 1.
+// Tells the failure in one line on stderr, naming the failed phase and the
+// library's error; 1.
 int PhaseFailed(const char* phase, const CQiError& error);
 
 // Seconds since the stopwatch was made.

@@ -75,7 +75,7 @@ int Run(const tools::Args& args) {
   Command command;
   PhaseOptions options;
   std::string why;
-  if (!ReadCommand(args, command)) return tools::UsageError("run");
+  if (!ReadCommand(args, command, why)) return tools::UsageError("run", why);
   if (!ReadPhaseOptions(command.options, options, why)) return PhaseUsageError("run", options, why);
   // The snapshot verb reads the rest: checked here, so that a word neither
   // knows is told as run's usage error.
@@ -99,15 +99,13 @@ int Run(const tools::Args& args) {
   RunResult result;
   const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
   result.full = command.job.GetBackupLevel() == 1 || (job && job->level == 1);
-  if (status != 0)
-    std::fprintf(stderr, "blbjob: run: the snapshot phase failed\n");
-  else
-    status = ScanAndBackup(command, options, progress, result);
+  // The snapshot verb told its own failure.
+  if (status == 0) status = ScanAndBackup(command, options, progress, result);
   if (!options.keepSnapshot) {
     progress.Phase("release");
     if (RunOtherVerb("release", {}, command) != 0 && status == 0) status = 1;
   }
-  PrintJobLine(jobId, result.full);
+  PrintJobLine(jobId, result.full, command.job.GetBackupLevel());
   PrintSnapshotLine(snapshot);
   if (result.scan) PrintScanLine(*result.scan);
   if (result.backup) PrintBackupLine(*result.backup);
