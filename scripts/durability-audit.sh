@@ -286,11 +286,9 @@ held() {
   export BLB_STATE_DIR
   "$BLBSIM" init "$BLB_STATE_DIR" >/dev/null
   "$BLBSIM" subclient 2 7 2 >/dev/null
-  # The true-up needs a backup before it; the bitmap step, a snapshot.
-  local first=(snapshot --volume "$volume" -- $(job_args 2001 1))
-  [ "$fs" = btrfs ] && first=(run --volume "$volume" --streams 2 -- $(job_args 2001 1))
-  if ! "$BLBJOB" "${first[@]}" >"$work/$name.first.out" 2>&1 ||
-     { [ "$fs" != btrfs ] && ! "$BLBJOB" release -- $(job_args 2001 1) >>"$work/$name.first.out" 2>&1; }; then
+  # The bitmap step's incremental continues from a job that completed (its
+  # -lsjid), and the true-up needs a backup before it.
+  if ! "$BLBJOB" run --volume "$volume" --streams 2 -- $(job_args 2001 1) >"$work/$name.first.out" 2>&1; then
     echo "$name: the first job failed: $(cat "$work/$name.first.out")" >>"$findings"
     close_held
     return

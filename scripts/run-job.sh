@@ -14,7 +14,8 @@
 # free on the given device's file system for the files it writes.
 #
 # It installs what is missing and builds into build/normal (reused when
-# there), unless BLBSIM and BLBJOB name built programs. Everything it made
+# there; CMAKE_BUILD_PARALLEL_LEVEL compilers at once, default one per
+# processor), unless BLBSIM and BLBJOB name built programs. Everything it made
 # outside the state directory goes afterwards, on a failure or an interrupt
 # too; the state directory stays for inspection.
 #
@@ -35,11 +36,12 @@ if [ "$(id -u)" != 0 ]; then
 fi
 given="${1:-}"
 if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
+  . "$root/scripts/build-jobs.sh"
   "$root/scripts/install-deps.sh"
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-  cmake --build "$root/build/normal" -j "$(nproc)" --target blbsim blbjob
+  cmake --build "$root/build/normal" -j "$jobs" --target blbsim blbjob
   BLBSIM="$root/build/normal/tools/blbsim/blbsim"
   BLBJOB="$root/build/normal/tools/blbjob/blbjob"
 fi

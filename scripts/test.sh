@@ -1,11 +1,12 @@
 #!/bin/bash
 # Installs what is missing, builds from scratch with warnings as errors, and runs
 # every test twice: in a normal build and under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer. CMAKE_BUILD_PARALLEL_LEVEL (default: one per
+# processor) is how many compilers, and then tests, run at once.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/build-jobs.sh"
 "$root/scripts/install-deps.sh"
-jobs="$(nproc)"
 
 run_configuration() {
   local name="$1"; shift

@@ -8,6 +8,7 @@
 
 #include "platform/sim/fs_util.h"
 #include "support/run_command.h"
+#include "support/temporary_folder.h"
 
 namespace testing_support {
 
@@ -49,7 +50,7 @@ const char* InjectionOf(InjectedFault fault) {
 // A file name for one strace run's output.
 std::string NewTraceFile() {
   static int sequence = 0;
-  return "/tmp/blb-fault-trace." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
+  return TemporaryDirectory() + "/blb-fault-trace." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
 }
 
 // The leak check of a sanitizer build cannot run under ptrace, and would

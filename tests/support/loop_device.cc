@@ -9,6 +9,7 @@
 #include "platform/process/kz_process.h"
 #include "platform/sim/fs_util.h"
 #include "platform/text/fx_string.h"
+#include "support/temporary_folder.h"
 
 namespace testing_support {
 namespace {
@@ -26,13 +27,11 @@ ScopedLoopDevice::ScopedLoopDevice(uint64_t sizeBytes, unsigned sectorSize) : si
     skipReason_ = "this machine has no /dev/loop-control";
     return;
   }
-  char pattern[] = "/tmp/blbloop.XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed";
+  folder_ = MakeTemporaryFolder("blbloop");
+  if (folder_.empty()) {
     skipReason_ = "no folder for the image";
     return;
   }
-  folder_ = pattern;
   image_ = folder_ + "/image.img";
   FILE* created = std::fopen(image_.c_str(), "w");
   if (created != nullptr) std::fclose(created);

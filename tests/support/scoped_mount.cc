@@ -5,6 +5,7 @@
 
 #include "platform/process/kz_process.h"
 #include "platform/process/shell_quote.h"
+#include "support/temporary_folder.h"
 
 namespace testing_support {
 
@@ -13,13 +14,11 @@ ScopedMount::ScopedMount(const std::string& source, const std::string& type, con
     skipReason_ = "mounting needs root";
     return;
   }
-  char pattern[] = "/tmp/blbmnt.XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed";
+  path_ = MakeTemporaryFolder("blbmnt");
+  if (path_.empty()) {
     skipReason_ = "no mount point";
     return;
   }
-  path_ = pattern;
   const std::string command = "mount -t " + platform::ShellQuote(type) +
                               (options.empty() ? "" : " -o " + platform::ShellQuote(options)) + " " +
                               platform::ShellQuote(source) + " " + platform::ShellQuote(path_);

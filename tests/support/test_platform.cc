@@ -8,6 +8,7 @@
 #include "platform/harness/sim_harness.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "support/temporary_folder.h"
 
 namespace testing_support {
 namespace {
@@ -21,10 +22,8 @@ ScopedStateDir::ScopedStateDir() {
     const char* value = std::getenv(name);
     saved_.emplace_back(name, value ? value : std::string("\x01"));
   }
-  char pattern[] = "/tmp/blbtest.XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  EXPECT_NE(made, nullptr);
-  path_ = made ? made : "/tmp/blbtest.failed";
+  path_ = MakeTemporaryFolder("blbtest");
+  if (path_.empty()) path_ = TemporaryDirectory() + "/blbtest.failed";
   platform::Settings::SetStateDir(path_.c_str());
   unsetenv("BLB_REGISTRY_FILE");
   unsetenv("BLB_LOG_FILE");

@@ -89,8 +89,22 @@ TEST(blbjobInput, JobArgumentsThatAreNoNumbersOrPastWhatTheServicesCarryAreRefus
             "job argument -j 9223372036854775808: 9223372036854775808 is above 9223372036854775807, the largest "
             "job id a later job's -lsjid can name"}}) {
     EXPECT_EQ(RunBlbjob("run --volume " + ext4.Path() + job, &out), 2) << job;
-    EXPECT_TRUE(Contains(out, "blbjob: " + named + "\nusage: blbjob run ")) << out;
+    EXPECT_TRUE(Contains(out, "blbjob run: " + named + "\nusage: blbjob run ")) << out;
     EXPECT_EQ(ext4.SnapshotLoops(), "0\n") << job;
+  }
+  // Each verb names itself in its usage error, the job arguments' too.
+  for (const std::string& verb :
+       {"snapshot --volume " + ext4.Path(), std::string("scan"), std::string("backup"), std::string("release"),
+        std::string("jobresults"), std::string("pseudosnap --snap-job 1001")}) {
+    const std::string name = verb.substr(0, verb.find(' '));
+    EXPECT_EQ(RunBlbjob(verb + JobArgs("12x"), &out), 2) << verb;
+    EXPECT_EQ(out.rfind("blbjob " + name + ": job argument -j 12x: not a whole number\nusage: blbjob " + name + " ", 0),
+              0u)
+        << out;
+    EXPECT_EQ(RunBlbjob(verb + " -- -a 2:7 -j 1001", &out), 2) << verb;
+    EXPECT_EQ(
+        out.rfind("blbjob " + name + ": the job arguments name no job (-a CELL:APP -j JOB -t LEVEL -d HOST)\n", 0), 0u)
+        << out;
   }
   EXPECT_FALSE(ext4.JobKnown("1001"));
 

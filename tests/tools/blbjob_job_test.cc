@@ -278,6 +278,14 @@ class JobCommand : public testing::Test {
     EXPECT_EQ(SummaryNumber(output, "backup", "bytes"), kExtentSize * lines) << output;
   }
 
+  // Runs the command, its stdout into `output` and its stderr into `errors`.
+  static int RunBlbjobApart(const std::string& arguments, std::string& output, std::string& errors) {
+    const std::string errorFile = fs_->state.Sub("blbjob-stderr");
+    const int status = RunCommand(std::string(BLBJOB_PATH) + " " + arguments + " 2>" + errorFile, &output);
+    errors = ReadFile(errorFile);
+    return status;
+  }
+
   static SharedFileSystem* fs_;
 };
 
@@ -466,25 +474,26 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
     const char* named;  // the failed phase, as the command names it
     const char* error;
   };
-  // An incremental whose previous job left no archive files: the scan
-  // cannot fetch its cumulative bitmaps.
-  ASSERT_EQ(fs_->Write("a", 1, 1, false), 0);
-  EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3210, 2, 3299), &out), 1) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: scan failed: ")) << out;
-  EXPECT_TRUE(Contains(out, "No arch files returned for SnapJob=[3299]")) << out;
-  EXPECT_EQ(settledList(attached), attached);
+  // An incremental that asks for the archive files of its last job in the
+  // scan (changed extents only, so before the job that goes full).
   int job = 3202;
-  for (const Fault& fault : {Fault{"KzBfDriver::getBitmap", "blbjob: run: the snapshot phase failed",
-                                   "Injected fault in KzBfDriver::getBitmap"},
-                             Fault{"CHashReadHandler::GetNextExtent",
-                                   "blbjob: backup failed: ", "Injected fault in CHashReadHandler::GetNextExtent"}}) {
+  std::string errors;
+  for (const Fault& fault :
+       {Fault{"ArMgrClientAPI::getArchFileListForSnapshotJob",
+              "blbjob: scan failed: ", "Failed to retreive arch file list for SnapJob=[3201]"},
+        Fault{"KzBfDriver::getBitmap", "blbjob: pre-snap failed: ", "Injected fault in KzBfDriver::getBitmap"},
+        Fault{"CHashReadHandler::GetNextExtent",
+              "blbjob: backup failed: ", "Injected fault in CHashReadHandler::GetNextExtent"}}) {
     ASSERT_EQ(fs_->Write("a", 2, 1, false), 0);
     ASSERT_EQ(RunBlbsim(fs_->state.Path(), std::string("fault set ") + fault.call + " 5 error"), 0);
-    EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(job, 2, 3201), &out), 1) << out;
+    EXPECT_EQ(RunBlbjobApart("run --volume " + fs_->Path() + JobArgs(job, 2, 3201), out, errors), 1) << out;
     ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
-    EXPECT_TRUE(Contains(out, fault.named)) << out;
-    EXPECT_TRUE(Contains(out, fault.error)) << out;
-    ExpectReadableLines(out);
+    // The failure is one line, on stderr only.
+    EXPECT_EQ(errors.rfind(fault.named, 0), 0u) << errors;
+    EXPECT_TRUE(Contains(errors, fault.error)) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_FALSE(Contains(out, "failed")) << out;
+    ExpectReadableLines(errors);
     EXPECT_TRUE(fs_->Writable());
     EXPECT_EQ(settledList(attached), attached) << fault.call;
     ++job;
@@ -525,6 +534,44 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
                                 "left on device (code=-28)\n"))
       << out;
   ExpectReadableLines(out);
+}
+
+// An incremental continues from a job that completed: one whose backup
+// failed or that never ran is refused before anything is taken, saying what
+// to do. A differential, which the snapshot task refuses, is not told as an
+// incremental.
+TEST_F(JobCommand, AnIncrementalFromAJobThatDidNotCompleteOrADifferentialIsRefusedInOneLine) {
+  std::string out, errors;
+  fs_->jobs.insert(fs_->jobs.end(), {3251, 3252, 3254});
+  ASSERT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3251, 1), &out), 0) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set CHashReadHandler::GetNextExtent 5 error"), 0);
+  EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3252, 2, 3251), &out), 1) << out;
+  ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
+  const std::string snapshots = "losetup -a | grep -c -F " + fs_->state.Sub("drivers/kzbf/snaps") + " || true";
+  const auto refusal = [](int last) {
+    return "job " + std::to_string(last) + " (-lsjid) has no completed backup to continue from: run job 3253 as a " +
+           "full (-t 1), or give -lsjid the last job that exited 0\n";
+  };
+  for (int last : {3252, 3299}) {
+    EXPECT_EQ(RunBlbjobApart("run --volume " + fs_->Path() + JobArgs(3253, 2, last), out, errors), 1) << out;
+    EXPECT_EQ(errors, "blbjob: " + refusal(last));
+    EXPECT_EQ(SettledCommandOutput(snapshots, "0\n"), "0\n") << last;
+    EXPECT_NE(RunBlbsim(fs_->state.Path(), "job show 3253"), 0) << last;
+  }
+  // Its scan alone, after a snapshot without it, refuses it too; a full
+  // ignores it.
+  ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3253, 2), &out), 0) << out;
+  EXPECT_EQ(RunBlbjobApart("scan" + JobArgs(3253, 2, 3252), out, errors), 1) << out;
+  EXPECT_EQ(errors, "blbjob: scan: " + refusal(3252));
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3253, 2), &out), 0) << out;
+  EXPECT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3254, 1, 3299), &out), 0) << out;
+  EXPECT_EQ(RunBlbjob("release" + JobArgs(3254, 1), &out), 0) << out;
+
+  EXPECT_EQ(RunBlbjobApart("run --volume " + fs_->Path() + JobArgs(3255, 4, 3251), out, errors), 1) << out;
+  EXPECT_EQ(errors,
+            "blbjob: pre-snap failed: Invalid BackupType, only FULL and INCR supported.: Invalid argument "
+            "(code=-22)\n");
+  EXPECT_TRUE(Contains(out, "\njob=3255 level=differential report=")) << out;
 }
 
 // The snapshot phase of the first attempt took the changes from the driver;

@@ -1,6 +1,7 @@
 #include "job_bookkeeping.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/harness/job_info_harness.h"
@@ -13,11 +14,21 @@ namespace {
 
 // One archive file per job: a re-run of the backup finds it recorded.
 constexpr int kDataArchiveFileType = 1;
+constexpr int kIncrementalLevel = 2;
 
-bool HasArchiveFile(uint64_t jobId) {
+// As the archive manager answers the scan: by job and cell.
+bool HasArchiveFile(uint64_t jobId, uint64_t cellId) {
   for (const platform::ArchiveFileRecord& file : blbsim::ArchiveFiles())
-    if (file.jobId == jobId) return true;
+    if (file.jobId == jobId && file.cellId == cellId) return true;
   return false;
+}
+
+// The job "-lsjid" names, as the library reads it (the first one); 0 for
+// none. The job command took its value as a whole number already.
+uint64_t LastCompletedJob(const std::vector<std::string>& args) {
+  for (size_t i = 0; i + 1 < args.size(); ++i)
+    if (args[i] == "-lsjid") return std::strtoull(args[i + 1].c_str(), nullptr, 10);
+  return 0;
 }
 
 }  // namespace
@@ -25,7 +36,7 @@ bool HasArchiveFile(uint64_t jobId) {
 CQiError RecordFinishedBackup(const JobContext& context) {
   const TarvosJobInfo& job = context.job;
   const uint64_t jobId = job.GetJobId();
-  if (!HasArchiveFile(jobId)) {
+  if (!HasArchiveFile(jobId, job.GetVornCellId())) {
     // Numbered as the archive manager numbers them, whatever the job id:
     // an id the services cannot record would break every later job that
     // numbers its archive files after it.
@@ -47,6 +58,16 @@ CQiError RecordFinishedBackup(const JobContext& context) {
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "Cannot store the cumulative bitmaps of job [%llu]: %s",
                                    static_cast<unsigned long long>(jobId), why.c_str());
   return CQiError();
+}
+
+bool ContinuesFromCompletedJob(const Command& command, bool full, std::string& why) {
+  const uint64_t last = LastCompletedJob(command.jobArgs);
+  if (full || command.job.GetBackupLevel() != kIncrementalLevel || last == 0 ||
+      HasArchiveFile(last, command.job.GetVornCellId()))
+    return true;
+  why = "job " + std::to_string(last) + " (-lsjid) has no completed backup to continue from: run job " +
+        std::to_string(command.job.GetJobId()) + " as a full (-t 1), or give -lsjid the last job that exited 0";
+  return false;
 }
 
 }  // namespace blbjob

@@ -15,22 +15,18 @@
 
 namespace blbjob {
 
-bool ReadCommand(const tools::Args& args, Command& command) {
+bool ReadCommand(const tools::Args& args, Command& command, std::string& why) {
   auto separator = std::find(args.begin(), args.end(), "--");
   if (separator == args.end()) {
-    std::fprintf(stderr, "blbjob: the job arguments must follow \"--\"\n");
+    why = "the job arguments must follow \"--\"";
     return false;
   }
   command.options.assign(args.begin(), separator);
   command.jobArgs.assign(separator + 1, args.end());
-  std::string why;
-  if (!CheckJobArguments(command.jobArgs, why)) {
-    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
-    return false;
-  }
+  if (!CheckJobArguments(command.jobArgs, why)) return false;
   command.job = TarvosJobInfo(command.jobArgs);
   if (command.job.ParseArgs(false) != 0) {
-    std::fprintf(stderr, "blbjob: the job arguments name no job (-a CELL:APP -j JOB -t LEVEL -d HOST)\n");
+    why = "the job arguments name no job (-a CELL:APP -j JOB -t LEVEL -d HOST)";
     return false;
   }
   return true;

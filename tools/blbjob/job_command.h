@@ -21,9 +21,10 @@ struct Command {
 
 // Splits the verb's arguments at "--" and parses the job arguments with the
 // library's own checks, after the job command's own of the numbers
-// (job_arguments.h). False (with a message) when there is no "--", a number
-// is wrong or the job arguments do not name a job.
-bool ReadCommand(const tools::Args& args, Command& command);
+// (job_arguments.h). False, with what is wrong in `why` (the verb's usage
+// error), when there is no "--", a number is wrong or the job arguments do
+// not name a job.
+bool ReadCommand(const tools::Args& args, Command& command, std::string& why);
 
 // Adds the job's subclient (block-level, of this machine's client), its
 // job-results directory and the job itself to the simulated services unless

@@ -4,15 +4,14 @@
 
 #include "devconfig/kz_device_config_handler.h"
 #include "platform/config/agent_config.h"
+#include "platform/jobs/backup_level.h"
 
 namespace blbjob {
 namespace {
 
-constexpr int kFullLevel = 1;
-
 std::vector<std::string> WithFullLevel(std::vector<std::string> args) {
   for (size_t i = 0; i + 1 < args.size(); ++i)
-    if (args[i] == "-t") args[i + 1] = std::to_string(kFullLevel);
+    if (args[i] == "-t") args[i + 1] = std::to_string(static_cast<int>(KZ_BKP_LEVEL_FULL));
   return args;
 }
 
@@ -23,9 +22,9 @@ std::vector<std::string> WithFullLevel(std::vector<std::string> args) {
 // the same for that volume. An incremental scan over such a bitmap would
 // miss changes.
 bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecord>& volumes) {
-  if (command.job.GetBackupLevel() == kFullLevel) return true;
+  if (command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL) return true;
   const std::optional<platform::JobRecord> record = blbsim::FindJob(command.job.GetJobId());
-  if (record && (record->level == kFullLevel || record->conversions > 0)) return true;
+  if (record && (record->level == KZ_BKP_LEVEL_FULL || record->conversions > 0)) return true;
   for (const blbsim::JobVolumeRecord& volume : volumes)
     if (volume.forceFull) return true;
   return false;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/jobs/backup_level.h"
 #include "platform/settings/settings.h"
 #include "verbs/error_report.h"
 
@@ -11,6 +12,8 @@ namespace blbjob {
 
 namespace {
 
+// The level "-t 4" asks for, which the job's own levels leave out.
+constexpr int kDifferentialLevel = 4;
 constexpr double kBytesPerMB = 1024.0 * 1024.0;
 constexpr auto kUpdateInterval = std::chrono::milliseconds(250);
 // Into a file or a pipe each update is a line of its own, and fewer.
@@ -30,10 +33,14 @@ std::string HashFilePath(uint64_t jobId) {
   return ReportFolder(jobId) + "/hashes.txt";
 }
 
-void PrintJobLine(uint64_t jobId, bool full, const std::string& whyFull) {
-  std::printf("job=%llu level=%s report=%s%s%s%s\n", static_cast<unsigned long long>(jobId),
-              full ? "full" : "incremental", ReportFolder(jobId).c_str(), whyFull.empty() ? "" : " why=\"",
-              whyFull.c_str(), whyFull.empty() ? "" : "\"");
+void PrintJobLine(uint64_t jobId, bool full, int askedLevel, const std::string& whyFull) {
+  const std::string level = full || askedLevel == KZ_BKP_LEVEL_FULL ? "full"
+                            : askedLevel == KZ_BKP_LEVEL_INCREMENTAL ? "incremental"
+                            : askedLevel == kDifferentialLevel ? "differential"
+                                                               : std::to_string(askedLevel);
+  std::printf("job=%llu level=%s report=%s%s%s%s\n", static_cast<unsigned long long>(jobId), level.c_str(),
+              ReportFolder(jobId).c_str(), whyFull.empty() ? "" : " why=\"", whyFull.c_str(),
+              whyFull.empty() ? "" : "\"");
 }
 
 void PrintSnapshotLine(const SnapshotSummary& summary) {
@@ -55,7 +62,6 @@ void PrintBackupLine(const BackupSummary& summary) {
 }
 
 int PhaseFailed(const char* phase, const CQiError& error) {
-  std::printf("%s: failed\n", phase);
   std::fflush(stdout);
   tools::PrintError(std::string(phase) + " failed", error);
   return 1;

@@ -37,13 +37,17 @@ struct BackupSummary {
   uint64_t bytes = 0;
 };
 
-// whyFull, when not empty: why a job asked as an incremental runs full.
-void PrintJobLine(uint64_t jobId, bool full, const std::string& whyFull = std::string());
+// The level is "full" when the job runs as one, else the level its
+// arguments ask for: "incremental", or "differential" (-t 4), which the
+// snapshot task refuses. whyFull, when not empty: why a job asked as an
+// incremental runs full.
+void PrintJobLine(uint64_t jobId, bool full, int askedLevel, const std::string& whyFull = std::string());
 void PrintSnapshotLine(const SnapshotSummary& summary);
 void PrintScanLine(const ScanSummary& summary);
 void PrintBackupLine(const BackupSummary& summary);
 
-// Names the failed phase on stdout and the library's error on stderr; 1.
+// Tells the failure in one line on stderr, naming the failed phase and the
+// library's error; 1.
 int PhaseFailed(const char* phase, const CQiError& error);
 
 // Seconds since the stopwatch was made.

@@ -10,7 +10,8 @@ namespace {
 
 int JobResults(const tools::Args& args) {
   Command command;
-  if (!ReadCommand(args, command)) return tools::UsageError("jobresults");
+  std::string why;
+  if (!ReadCommand(args, command, why)) return tools::UsageError("jobresults", why);
   if (!command.options.empty()) return tools::UsageError("jobresults", "unknown option " + command.options[0]);
   if (!EnsureJobKnownOrSay(command)) return 1;
   JobResultsSummary summary;

@@ -133,7 +133,7 @@ int PseudoSnap(const tools::Args& args) {
   Command command;
   PseudoSnapOptions options;
   std::string why;
-  if (!ReadCommand(args, command)) return tools::UsageError("pseudosnap");
+  if (!ReadCommand(args, command, why)) return tools::UsageError("pseudosnap", why);
   if (!ReadOptions(command.options, options, why)) return tools::UsageError("pseudosnap", why);
   if (command.job.GetJobId() > kLargestSnapRecordJobId)
     return tools::UsageError("pseudosnap", "job argument -j " + std::to_string(command.job.GetJobId()) + ": above " +

@@ -14,7 +14,8 @@ namespace {
 
 int Release(const tools::Args& args) {
   Command command;
-  if (!ReadCommand(args, command)) return tools::UsageError("release");
+  std::string why;
+  if (!ReadCommand(args, command, why)) return tools::UsageError("release", why);
   if (!command.options.empty()) return tools::UsageError("release", "unknown option " + command.options[0]);
   SubclientLock lock;
   if (!lock.Take("release", command.job)) return 1;

@@ -77,7 +77,7 @@ int Run(const tools::Args& args) {
   Command command;
   PhaseOptions options;
   std::string why;
-  if (!ReadCommand(args, command)) return tools::UsageError("run");
+  if (!ReadCommand(args, command, why)) return tools::UsageError("run", why);
   if (!ReadPhaseOptions(command.options, options, why)) return PhaseUsageError("run", options, why);
   // The snapshot verb reads the rest: checked here, so that a word neither
   // knows is told as run's usage error.
@@ -107,16 +107,15 @@ int Run(const tools::Args& args) {
   RunResult result;
   const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
   result.full = command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL || (job && job->level == KZ_BKP_LEVEL_FULL);
-  if (status != 0)
-    std::fprintf(stderr, "blbjob: run: the snapshot phase failed\n");
-  else
-    status = ScanAndBackup(command, options, progress, result);
+  // The snapshot verb told its own failure.
+  if (status == 0) status = ScanAndBackup(command, options, progress, result);
   if (!options.keepSnapshot) {
     progress.Phase("release");
     if (RunOtherVerb("release", {}, command) != 0 && status == 0) status = 1;
   }
   const bool askedIncremental = command.job.GetBackupLevel() != KZ_BKP_LEVEL_FULL;
-  PrintJobLine(jobId, result.full, result.full && askedIncremental ? whyFull : std::string());
+  PrintJobLine(jobId, result.full, command.job.GetBackupLevel(),
+               result.full && askedIncremental ? whyFull : std::string());
   PrintSnapshotLine(snapshot);
   if (result.scan) PrintScanLine(*result.scan);
   if (result.backup) PrintBackupLine(*result.backup);

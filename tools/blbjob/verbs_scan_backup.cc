@@ -16,7 +16,7 @@ int Prepare(const char* verb, const tools::Args& args, PhaseOptions& options, Su
             JobContext& context) {
   Command command;
   std::string why;
-  if (!ReadCommand(args, command)) return tools::UsageError(verb);
+  if (!ReadCommand(args, command, why)) return tools::UsageError(verb, why);
   if (!ReadPhaseOptions(command.options, options, why) || !options.others.empty())
     return PhaseUsageError(verb, options, why);
   if (!lock.Take(verb, command.job)) return 1;
@@ -32,11 +32,16 @@ int Scan(const tools::Args& args) {
   SubclientLock lock;
   JobContext context;
   if (int status = Prepare("scan", args, options, lock, context)) return status;
+  std::string why;
+  if (!ContinuesFromCompletedJob(context.command, context.full, why)) {
+    std::fprintf(stderr, "blbjob: scan: %s\n", why.c_str());
+    return 1;
+  }
   Progress progress(options.progress);
   progress.Phase("scan");
   ScanSummary summary;
   CQiError error = RunScan(context, options.scan, summary);
-  PrintJobLine(context.job.GetJobId(), context.full);
+  PrintJobLine(context.job.GetJobId(), context.full, context.command.job.GetBackupLevel());
   if (error.IsError()) return PhaseFailed("scan", error);
   PrintScanLine(summary);
   return RecordPhaseEnd(context.job.GetJobId()) ? 0 : 1;
@@ -52,7 +57,7 @@ int Backup(const tools::Args& args) {
   BackupSummary summary;
   CQiError error = RunBackup(context, options.backup, progress, summary);
   if (!error.IsError()) error = RecordFinishedBackup(context);
-  PrintJobLine(context.job.GetJobId(), context.full);
+  PrintJobLine(context.job.GetJobId(), context.full, context.command.job.GetBackupLevel());
   if (error.IsError()) return PhaseFailed("backup", error);
   PrintBackupLine(summary);
   return RecordPhaseEnd(context.job.GetJobId()) ? 0 : 1;

@@ -12,8 +12,10 @@
 #include "devconfig/kz_device_config_handler.h"
 #include "full_backup_reasons.h"
 #include "held_snapshots.h"
+#include "job_bookkeeping.h"
 #include "job_command.h"
 #include "job_context.h"
+#include "job_report.h"
 #include "job_volumes.h"
 #include "platform/event/ev_event.h"
 #include "platform/harness/job_harness.h"
@@ -128,18 +130,11 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
   }
 }
 
-int Failed(const char* phase, const CQiError& error) {
-  std::printf("%s: failed\n", phase);
-  std::fflush(stdout);
-  tools::PrintError(std::string(phase) + " failed", error);
-  return 1;
-}
-
 int Snapshot(const tools::Args& args) {
   Command command;
   SnapshotOptions options;
   std::string wrong;
-  if (!ReadCommand(args, command)) return tools::UsageError("snapshot");
+  if (!ReadCommand(args, command, wrong)) return tools::UsageError("snapshot", wrong);
   if (!ReadSnapshotOptions(command.options, options, wrong)) return tools::UsageError("snapshot", wrong);
   std::vector<SMVolBlock> volumes(options.paths.size());
   std::set<std::string> named;
@@ -160,6 +155,11 @@ int Snapshot(const tools::Args& args) {
   // Another snapshot would take the job's record of the first, which then
   // nothing releases.
   if (RefusedWhileHeld(command.job.GetJobId())) return 1;
+  std::string why;
+  if (!ContinuesFromCompletedJob(command, false, why)) {
+    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
+    return 1;
+  }
   if (!EnsureJobKnownOrSay(command)) return 1;
   // The pre-snap task's checks keep the tracking only of the devices the
   // content list finds configured for a subclient.
@@ -178,13 +178,13 @@ int Snapshot(const tools::Args& args) {
   // The files left in the job-results directory are the previous job's: its
   // bitmaps go, its configuration is read as the previous backup's.
   CQiError error = handler->CleanPrevJobConfigFiles();
-  if (error.IsError()) status = Failed("clean", error);
+  if (error.IsError()) status = PhaseFailed("clean", error);
   if (status == 0) {
     handler->InitWrite(options.metadata, true);
     const DriverSnapshots before(volumes);
     error = handler->ExecutePrePostSnapTask(volumes, extentSizeMiB, level, options.checks ? 1 : 0, false);
     before.RecordThoseGone();
-    status = error.IsError() ? Failed("pre-snap", error) : (std::printf("pre-snap: ok\n"), 0);
+    status = error.IsError() ? PhaseFailed("pre-snap", error) : (std::printf("pre-snap: ok\n"), 0);
   }
   if (status == 0) {
     // Each snapshot is recorded as soon as it is kept: a command interrupted
@@ -198,11 +198,11 @@ int Snapshot(const tools::Args& args) {
     record(snapshots);
     for (const auto& [device, snapshot] : snapshots)
       std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
-    if (error.IsError()) status = Failed("snapshot", error);
+    if (error.IsError()) status = PhaseFailed("snapshot", error);
   }
   if (status == 0) {
     error = handler->ExecutePrePostSnapTask(volumes, extentSizeMiB, level, options.noShip ? 1 : 0, true);
-    status = error.IsError() ? Failed("post-snap", error) : (std::printf("post-snap: ok\n"), 0);
+    status = error.IsError() ? PhaseFailed("post-snap", error) : (std::printf("post-snap: ok\n"), 0);
   }
   handler.reset();
   Summarize(command, volumes, snapshots, eventsBefore, reasons);
