@@ -275,12 +275,16 @@ step release release -- $(job_args 1004 2 1002)
 # and goes, the volume is marked dirty). Each image holds what the next step
 # looked up: the soft start's, the marker gone.
 list_dir="$BLB_STATE_DIR/jobresults/.BlockLevel"
+# What the list's folder holds: the marker, the left-behind bitmaps and the
+# dirty flags of the list.
 cluster_state() {
   local marker=absent bitmaps
   [ -e "$list_dir/.BlkLvlSoftFailover" ] && marker=present
   bitmaps="$(find "$list_dir" -maxdepth 1 -name '*.bmp' | wc -l)"
   echo "marker $marker, $bitmaps left-behind bitmap(s), list $(cut -d'|' -f4 "$list_dir/.AttachedVolumes" | tr '\n' ' ')"
 }
+# cluster_step NAME start|stop STATE: cluster_tool as step NAME, which must
+# leave the list's folder in STATE.
 cluster_step() {
   traced "$1" "$CLUSTER_TOOL" "$2"
   local found

@@ -215,8 +215,8 @@ CQiError KzBfClusterHandler::Stop() {
     DetachIfKzbf(device);
     stoppedKeys.push_back(key);
   }
-  log.DebugLvl(kFunction, 0, "All volumes stopped successfully...");
   err = CheckStaleBitmapsGone(stale, list.GetConfigDirName());
   if (err.IsError()) return err;
+  log.DebugLvl(kFunction, 0, "All volumes stopped successfully...");
   return WriteMarker(cluster::MarkerPath(list.GetConfigDirName()), handler, stoppedKeys);
 }
