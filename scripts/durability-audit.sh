@@ -2,8 +2,11 @@
 # Checks, as root, that what the library and the simulated services leave
 # for a later step survives a power loss: a full `blbjob run`, an incremental
 # `run`, a `pseudosnap` (and its rerun), a `snapshot`, a `scan --trueup` (and
-# its rerun) and a `release`, each under `strace -f`, with the state
-# directory on an ext4 of its own loop device.
+# its rerun) and a `release`; then the cluster's fail-over on this node
+# (`cluster_tool stop`, a soft and a hard `cluster_tool start`, as the agent
+# calls BlockLevelClusterHandler) and the `snapshot` whose fail-over merge
+# follows them; each under `strace -f`, with the state directory on an ext4
+# of its own loop device.
 #
 # 1. The trace of each step (scripts/durability_audit.py audit): no file of
 #    the state directory is renamed into place without its content synced,
@@ -60,7 +63,8 @@
 # It prints each finding and exits 1 when there is one, 77 when the machine
 # cannot run it (not root, or no loop device, strace, unshare, sqlite3 or
 # btrfs).
-# The programs: BLBSIM and BLBJOB, else built into build/normal. Everything
+# The programs: BLBSIM, BLBJOB and CLUSTER_TOOL, else built into
+# build/normal. Everything
 # it made goes afterwards, on a failure or an interrupt too
 # (DURABILITY_AUDIT_KEEP=1 keeps the traces and manifests).
 set -euo pipefail
@@ -73,12 +77,13 @@ for tool in strace losetup unshare sqlite3 mkfs.ext4 mkfs.btrfs python3; do
 done
 [ -e /dev/loop-control ] || skip "no loop devices"
 grep -qw btrfs /proc/filesystems || modprobe btrfs 2>/dev/null || skip "this kernel cannot mount btrfs"
-if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ]; then
+if [ -z "${BLBSIM:-}" ] || [ -z "${BLBJOB:-}" ] || [ -z "${CLUSTER_TOOL:-}" ]; then
   "$root/scripts/install-deps.sh"
   cmake -S "$root" -B "$root/build/normal" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$root/build/normal" -j 4 --target blbsim blbjob
+  cmake --build "$root/build/normal" -j 4 --target blbsim blbjob cluster_tool
   BLBSIM="$root/build/normal/tools/blbsim/blbsim"
   BLBJOB="$root/build/normal/tools/blbjob/blbjob"
+  CLUSTER_TOOL="$root/build/normal/tests/cluster_tool"
 fi
 
 work="$(mktemp -d /var/tmp/blb-durability.XXXXXX)"
@@ -101,7 +106,7 @@ close_held() {
 
 cleanup() {
   set +e
-  for job in 1001 1002 1004; do "$BLBJOB" release -- $(job_args $job 1) >/dev/null 2>&1; done
+  for job in 1001 1002 1004 1005; do "$BLBJOB" release -- $(job_args $job 1) >/dev/null 2>&1; done
   [ -n "$image_loop" ] && losetup -d "$image_loop"
   close_held
   [ "$volume_mounted" = 1 ] && "$root/scripts/unmount.sh" "$volume"
@@ -145,13 +150,13 @@ write gone count=1
 findings="$work/findings"
 : >"$findings"
 
-# step NAME ARGS...: runs blbjob under strace, takes the power-loss image and
-# the live state it stands for, and audits the trace.
-step() {
-  local name="$1"
-  shift
-  echo "=== $name: blbjob $*"
-  if ! python3 "$helper" trace "$BLB_STATE_DIR" "$work" "$name" "$BLBJOB" "$@"; then
+# traced NAME PROGRAM ARGS...: runs the program under strace, takes the
+# power-loss image and the live state it stands for, and audits the trace.
+traced() {
+  local name="$1" program="$2"
+  shift 2
+  echo "=== $name: ${program##*/} $*"
+  if ! python3 "$helper" trace "$BLB_STATE_DIR" "$work" "$name" "$program" "$@"; then
     cat "$work/$name.out"
     echo "durability-audit: $name failed" >&2
     exit 1
@@ -160,6 +165,8 @@ step() {
   sqlite3 "$BLB_STATE_DIR/agent.db" .dump >"$work/$name.sql"
   python3 "$helper" audit "$BLB_STATE_DIR" "$work" "$name" >>"$findings" || true
 }
+# step NAME ARGS...: blbjob as step NAME.
+step() { traced "$1" "$BLBJOB" "${@:2}"; }
 
 # on_image_file IMAGE MOUNT OPTIONS COMMAND [snapshots]: runs the shell
 # command with the image (changed by it) mounted at MOUNT, in a mount
@@ -259,6 +266,42 @@ if ! cmp -s "$work/trueup.live.listing" "$work/trueup.image.listing"; then
 fi
 
 step release release -- $(job_args 1004 2 1002)
+
+# --- The cluster's fail-over on this node --------------------------------------
+
+# The agent's stop, while the volume is mounted; the start that finds the
+# stop's marker (soft: the bitmap the stop left stays for the next backup's
+# merge); and a start after it that finds none (hard: that bitmap is stale
+# and goes, the volume is marked dirty). Each image holds what the next step
+# looked up: the soft start's, the marker gone.
+list_dir="$BLB_STATE_DIR/jobresults/.BlockLevel"
+# What the list's folder holds: the marker, the left-behind bitmaps and the
+# dirty flags of the list.
+cluster_state() {
+  local marker=absent bitmaps
+  [ -e "$list_dir/.BlkLvlSoftFailover" ] && marker=present
+  bitmaps="$(find "$list_dir" -maxdepth 1 -name '*.bmp' | wc -l)"
+  echo "marker $marker, $bitmaps left-behind bitmap(s), list $(cut -d'|' -f4 "$list_dir/.AttachedVolumes" | tr '\n' ' ')"
+}
+# cluster_step NAME start|stop STATE: cluster_tool as step NAME, which must
+# leave the list's folder in STATE.
+cluster_step() {
+  traced "$1" "$CLUSTER_TOOL" "$2"
+  local found
+  found="$(cluster_state)"
+  [ "$found" = "$3" ] || echo "$1: left $found, not $3" >>"$findings"
+}
+cluster_step cluster-stop stop "marker present, 1 left-behind bitmap(s), list 0 "
+check_image release cluster-stop
+cluster_step soft-start start "marker absent, 1 left-behind bitmap(s), list 0 "
+check_image cluster-stop soft-start
+cluster_step hard-start start "marker absent, 0 left-behind bitmap(s), list 1 "
+check_image soft-start hard-start
+# The next backup's merge takes the dirty mark: it goes full.
+step fail-over-merge snapshot --volume "$volume" -- $(job_args 1005 2 1004)
+check_image hard-start fail-over-merge
+grep -q '^  volume .*, force-full$' "$work/fail-over-merge.out" ||
+  echo "fail-over-merge: the backup after a hard start is not full: $(cat "$work/fail-over-merge.out")" >>"$findings"
 
 # --- Cuts in the middle of a step ---------------------------------------------
 

@@ -73,6 +73,10 @@ EXEMPT_REMOVAL = [
     # A hook marks an update under way: one that comes back only makes the
     # next update treat what it guards as all changed. Its creation counts.
     (re.compile(r'\.hook$'), 'a hook whose update ended'),
+    # A fail-over merge's pending bitmap, removed once its backup's snapshot
+    # task finished: one that comes back only has the next merge OR its bits
+    # in again (or go full once more).
+    (re.compile(r'\.bmp\.pending$'), "a fail-over merge's pending bitmap, handed on"),
 ]
 
 

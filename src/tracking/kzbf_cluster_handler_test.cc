@@ -170,6 +170,19 @@ TEST(KzBfClusterHandler, AVolumeThatCannotBeSavedStaysAttachedAndIsNotCarried) {
   EXPECT_EQ(node.Tracking(node.imageA), "attached=1 extent=4194304");
 }
 
+// The stop cannot read a's driver bitmap, so what an earlier stop left for
+// a is stale; when it cannot go either, no marker may have the next start
+// trust it: that start is hard and marks every volume dirty.
+TEST(KzBfClusterHandler, AStaleBitmapThatCannotGoLeavesNoMarker) {
+  TwoVolumes node;
+  std::filesystem::create_directories(node.LeftBehind(node.a) + "/x");
+  platform::FaultTable::Set("KzBfDriver::getBitmap", 5, false, 1);  // volume a
+  EXPECT_TRUE(Failed(BlockLevelClusterHandler(0), 21, "Failed to unlink stale bitmap " + node.LeftBehind(node.a)));
+  EXPECT_EQ(node.Contents(node.marker), kNone);
+  EXPECT_EQ(node.Contents(node.LeftBehind(node.b)), std::string("\x20\x00", 2));  // b stopped all the same
+  EXPECT_EQ(node.Tracking(node.imageB), "attached=0");
+}
+
 TEST(KzBfClusterHandler, StopFailuresAfterTheVolumesLeaveTheSavedBitmaps) {
   TwoVolumes node;
   // The driver absent: nothing to leave behind.

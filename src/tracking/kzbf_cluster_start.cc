@@ -14,6 +14,7 @@
 #include "platform/log/ev_debug.h"
 #include "platform/process/kz_process.h"
 #include "platform/process/shell_quote.h"
+#include "records/file_replacement.h"
 #include "tracking/attached_volume_list.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/driver_cache_folder.h"
@@ -68,7 +69,12 @@ CQiError TakeMarkerRecords(const std::string& marker, std::list<VolumeConfig>& r
     log.Error(kFunction, "failed to unlink %s error: %s", marker.c_str(), std::strerror(failure));
     return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to unlink %s", marker.c_str());
   }
-  return CQiError();
+  // A marker that a power loss brings back makes the next start soft again:
+  // it would clear the driver once more and mark nothing.
+  CQiError err = records::SyncFolderOf(marker);
+  if (err.IsError())
+    return err.Push(FXCODELOC, "The removal of %s is not on disk, no volume is started", marker.c_str());
+  return err;
 }
 
 // The previous node's records of a dirty volume are incomplete: its next
@@ -95,6 +101,27 @@ CQiError RemoveStaleBitmap(const VolumeClusterConfig& volume, const std::string&
     return FXErrorUtil::ErrorErrNo(FXCODELOC, failure, "Failed to unlink %s", file.c_str());
   }
   return CQiError();
+}
+
+// The stale bitmaps go, for good, before the driver is touched: one that a
+// power loss brings back would be trusted by a later soft start. One that
+// cannot go ends the start at its volume, the volumes before it are started
+// all the same: the first volume not to start is returned, the failure set.
+std::list<cluster::StartVolume>::const_iterator RemoveStaleBitmaps(const std::list<cluster::StartVolume>& volumes,
+                                                                   const std::string& folder, CQiError& failure) {
+  auto unstarted = volumes.cbegin();
+  bool removed = false;
+  for (; unstarted != volumes.cend(); ++unstarted) {
+    if (!unstarted->staleLeftBehind) continue;
+    failure = RemoveStaleBitmap(unstarted->volume, unstarted->leftBehind);
+    if (failure.IsError()) break;
+    removed = true;
+  }
+  if (!removed) return unstarted;
+  CQiError synced = records::SyncFolder(folder);
+  if (!synced.IsError()) return unstarted;
+  failure = synced.Push(FXCODELOC, "The removal of the stale bitmaps is not on disk, no volume is started");
+  return volumes.cbegin();
 }
 
 // Tracking starts afresh: the driver records only writes made on this node.
@@ -174,21 +201,20 @@ CQiError KzBfClusterHandler::Start() {
   }
   m_bMarksSaved = true;
 
+  CQiError failure;
+  const auto unstarted = RemoveStaleBitmaps(toStart, list->GetConfigDirName(), failure);
   std::map<std::string, std::string> deviceOfKey;
-  for (const cluster::StartVolume& start : toStart) {
-    if (start.staleLeftBehind) {
-      err = RemoveStaleBitmap(start.volume, start.leftBehind);
-      if (err.IsError()) return err;
-    }
+  for (auto start = toStart.cbegin(); start != unstarted; ++start) {
     std::string device;
-    err = GetDevice(start.volume.GetMountPoint(), device);
+    err = GetDevice(start->volume.GetMountPoint(), device);
     if (err.IsError()) {
       log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
       continue;
     }
-    deviceOfKey[start.key] = device;
-    AttachAndClear(driver, device, start.volume);
+    deviceOfKey[start->key] = device;
+    AttachAndClear(driver, device, start->volume);
   }
+  if (failure.IsError()) return failure;
   // Unlocked before the semaphore is taken: a backup that holds the
   // semaphore while its fail-over merge waits for the list then finishes,
   // and this start goes on after it.

@@ -52,10 +52,18 @@ CQiError MergeEarlierBitmap(const std::string& file, unsigned char* bitmap, cons
   return err;
 }
 
+// The earlier stops' bitmaps that this stop removed, and one it could not
+// remove: the marker makes the next start trust every bitmap in the folder.
+struct StaleBitmaps {
+  bool removed = false;
+  std::string kept;
+  int keptErrno = 0;
+};
+
 // Saves one volume's bitmap in the list's folder; a failure leaves the
 // device attached and the volume's records behind.
 CQiError SaveVolumeBitmap(KzBfDriver& driver, const VolumeClusterConfig& volume, const std::string& device,
-                          const std::string& file) {
+                          const std::string& file, StaleBitmaps& stale) {
   EvDebug log;
   if (volume.GetBitMapSize() <= 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid bitmap size [%d] of mount point [%s]",
@@ -69,8 +77,13 @@ CQiError SaveVolumeBitmap(KzBfDriver& driver, const VolumeClusterConfig& volume,
     if (::access(file.c_str(), F_OK) == 0) {
       log.DebugLvl(kFunction, 0, "Deleting stale bitmap[%s] for mountpoint[%s]", file.c_str(),
                    volume.GetMountPoint().c_str());
-      if (unlink_utf(file.c_str()) < 0)
-        log.Error(kFunction, "unlink failed for file [%s] error[%s]", file.c_str(), std::strerror(errno));
+      if (unlink_utf(file.c_str()) == 0) {
+        stale.removed = true;
+      } else {
+        stale.kept = file;
+        stale.keptErrno = LastErrno();
+        log.Error(kFunction, "unlink failed for file [%s] error[%s]", file.c_str(), std::strerror(stale.keptErrno));
+      }
     }
     return err;
   }
@@ -141,6 +154,21 @@ CQiError WriteMarker(const std::string& marker, CBlockLevelBitmapHandler& handle
   return err;
 }
 
+// No marker may make the next start trust a stale bitmap: each removal is
+// on disk before the marker is written, and a bitmap that could not go
+// leaves no marker (the next start marks every volume dirty).
+CQiError CheckStaleBitmapsGone(const StaleBitmaps& stale, const std::string& folder) {
+  if (!stale.kept.empty())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, stale.keptErrno,
+                                   "Failed to unlink stale bitmap %s, no soft failover file written",
+                                   stale.kept.c_str());
+  if (!stale.removed) return CQiError();
+  CQiError err = records::SyncFolder(folder);
+  if (err.IsError())
+    return err.Push(FXCODELOC, "The removal of the stale bitmaps is not on disk, no soft failover file written");
+  return err;
+}
+
 }  // namespace
 
 CQiError KzBfClusterHandler::Stop() {
@@ -171,13 +199,14 @@ CQiError KzBfClusterHandler::Stop() {
 
   std::set<std::string> handled;
   std::list<std::string> stoppedKeys;
+  StaleBitmaps stale;
   for (const VolumeClusterConfig& volume : volumes) {
     if (!handled.insert(volume.GetMountPoint()).second) continue;
     std::string device, file, key;
     err = GetDevice(volume.GetMountPoint(), device);
     if (!err.IsError()) {
       cluster::LeftBehindBitmap(volume.GetMountPoint(), list.GetConfigDirName(), file, key);
-      err = SaveVolumeBitmap(driver, volume, device, file);
+      err = SaveVolumeBitmap(driver, volume, device, file, stale);
     }
     if (err.IsError()) {
       log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
@@ -186,6 +215,8 @@ CQiError KzBfClusterHandler::Stop() {
     DetachIfKzbf(device);
     stoppedKeys.push_back(key);
   }
+  err = CheckStaleBitmapsGone(stale, list.GetConfigDirName());
+  if (err.IsError()) return err;
   log.DebugLvl(kFunction, 0, "All volumes stopped successfully...");
   return WriteMarker(cluster::MarkerPath(list.GetConfigDirName()), handler, stoppedKeys);
 }

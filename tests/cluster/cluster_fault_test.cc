@@ -317,3 +317,57 @@ TEST(ClusterFault, AHardStartOnAReadOnlyStateDirectoryLeavesTheNextBackupFull) {
   ASSERT_EQ(testing_support::RunCommand(node.GetAndClear() + " 2>&1", &next), 0) << next;
   EXPECT_EQ(next, "forcefull=0\n");
 }
+
+// A removal in the list's folder is on disk before what relies on it: the
+// soft start's marker before the driver's record of its clear (back after a
+// power loss, it would have the next start clear the driver again and mark
+// nothing), the hard start's stale bitmap before the driver is touched, and
+// the stale bitmap of a stop that cannot read the volume's driver bitmap
+// before the marker that would have the next start trust it. That sync
+// failing fails the step: the driver as it was, no marker left.
+TEST(ClusterFault, ARemovalInTheListsFolderIsOnDiskBeforeWhatReliesOnIt) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  ListedVolume node;
+  const std::string leftBehind = node.LeftBehind(node.mount), driverRecords = node.state.Sub("drivers/kzbf/");
+  struct Case {
+    std::string what;
+    const char* verb;
+    bool soft;                  // the stop's marker there
+    bool driverBitmapUnread;    // the stop cannot read it
+    std::string removed, next;  // what the step removes, and the text of what relies on it
+  };
+  const std::vector<Case> cases = {
+      {"the soft start's marker", "start", true, false, node.marker, driverRecords},
+      {"the hard start's stale bitmap", "start", false, false, leftBehind, driverRecords},
+      {"the stop's stale bitmap", "stop", false, true, leftBehind, node.marker},
+  };
+  for (const Case& c : cases) {
+    const std::string command = std::string(CLUSTER_TOOL) + " " + c.verb;
+    const auto prepare = [&] {
+      platform::FaultTable::ClearAll();
+      node.Reset(0);
+      WriteFile(leftBehind, std::string("\x01\x00", 2));
+      if (c.soft) WriteFile(node.marker, "");
+      if (c.driverBitmapUnread) platform::FaultTable::Set("KzBfDriver::getBitmap", EIO);
+    };
+    prepare();
+    const int sync = testing_support::FolderSyncAfterRemoval(
+        testing_support::TraceCalls(command, "openat,unlink,unlinkat,rename,fsync"), c.removed, node.listDir, c.next);
+    EXPECT_GT(sync, 0) << c.what << " is not synced before " << c.next << " is touched";
+    if (sync == 0) continue;
+
+    prepare();
+    const std::string driver = node.Tracking(node.image) + " " + node.Changed(node.image);
+    const FaultPoint point{"fsync", InjectedFault::kIo, sync, node.listDir};
+    bool struck = false;
+    std::string output;
+    EXPECT_NE(testing_support::RunWithFault(command, point, struck, &output), 0) << c.what << ": " << output;
+    EXPECT_TRUE(struck) << c.what;
+    EXPECT_NE(output.find("Failed to sync folder " + node.listDir), std::string::npos) << c.what << ": " << output;
+    EXPECT_NE(output.find("is not on disk"), std::string::npos) << c.what << ": " << output;
+    EXPECT_EQ(node.Tracking(node.image) + " " + node.Changed(node.image), driver) << c.what;
+    EXPECT_EQ(node.Contents(node.marker), cluster_test::kNone) << c.what;
+  }
+  platform::FaultTable::ClearAll();
+}

@@ -120,6 +120,26 @@ bool FolderSyncedAfterLast(const std::vector<std::string>& calls, const std::str
   return false;
 }
 
+int FolderSyncAfterRemoval(const std::vector<std::string>& calls, const std::string& path, const std::string& folder,
+                           const std::string& next) {
+  const auto isFolderSync = [&](const std::string& line) {
+    return line.rfind("fsync(", 0) == 0 && line.find("<" + folder + ">") != std::string::npos;
+  };
+  int syncs = 0;
+  bool removed = false;
+  for (const std::string& line : calls) {
+    if (isFolderSync(line)) {
+      ++syncs;
+      if (removed) return syncs;
+    } else if (removed && line.find(next) != std::string::npos) {
+      return 0;
+    } else if (!removed && line.rfind("unlink", 0) == 0 && line.find("\"" + path + "\"") != std::string::npos) {
+      removed = true;
+    }
+  }
+  return 0;
+}
+
 const std::vector<std::string>& FileChangingCalls() {
   static const std::vector<std::string> groups = {"write,pwrite64,writev", "rename,renameat,renameat2",
                                                   "unlink,unlinkat", "ftruncate", "fsync,fdatasync"};

@@ -41,6 +41,13 @@ std::vector<std::string> TraceCalls(const std::string& command, const std::strin
 // is such a call.
 bool FolderSyncedAfterLast(const std::vector<std::string>& calls, const std::string& text, const std::string& folder);
 
+// Which sync of the folder (1 for its first fsync in the calls) comes after
+// the first removal (unlink, unlinkat) of the path and before the first
+// later call that names the text `next` (what relies on the removal); 0 when
+// none does, or the path is never removed.
+int FolderSyncAfterRemoval(const std::vector<std::string>& calls, const std::string& path, const std::string& folder,
+                           const std::string& next);
+
 // The calls that write, rename, remove, truncate and sync files, a group for
 // each.
 const std::vector<std::string>& FileChangingCalls();
