@@ -297,8 +297,8 @@ cluster_step soft-start start "marker absent, 1 left-behind bitmap(s), list 0 "
 check_image cluster-stop soft-start
 cluster_step hard-start start "marker absent, 0 left-behind bitmap(s), list 1 "
 check_image soft-start hard-start
-# The next backup's merge takes the dirty mark: it goes full.
-step fail-over-merge snapshot --volume "$volume" -- $(job_args 1005 2 1004)
+# The next backup (on the last completed job, 1002) takes the merge's dirty mark: it goes full.
+step fail-over-merge snapshot --volume "$volume" -- $(job_args 1005 2 1002)
 check_image hard-start fail-over-merge
 grep -q '^  volume .*, force-full$' "$work/fail-over-merge.out" ||
   echo "fail-over-merge: the backup after a hard start is not full: $(cat "$work/fail-over-merge.out")" >>"$findings"
