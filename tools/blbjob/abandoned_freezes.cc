@@ -45,9 +45,9 @@ bool ThawMount(const char* verb, uint64_t jobId, const FrozenMount& frozen) {
   FrozenMount now;
   if (mountPoint.get() < 0 || !IdentifyMount(mountPoint.get(), "", now) || !now.SameMountAs(frozen)) {
     std::fprintf(stderr,
-                 "blbjob: %s: left %s alone: job %llu froze the file system mounted there and its freeze holder "
-                 "was killed, but it is mounted there no more; if it is still frozen, thaw it with fsfreeze -u "
-                 "through where it is mounted now\n",
+                 "blbjob: %s: left %s alone: job %llu froze what was mounted there and its freeze holder was "
+                 "killed, but what is mounted there now is another mount; a file system that stays frozen is "
+                 "thawed by fsfreeze -u through where it is mounted\n",
                  verb, frozen.path.c_str(), static_cast<unsigned long long>(jobId));
     return true;
   }
