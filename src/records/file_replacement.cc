@@ -4,8 +4,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/fs/fx_file.h"
+#include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/text/fx_string.h"
 
@@ -42,6 +46,22 @@ CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& p
   if (folderSync == FolderSync::kNow) {
     err = SyncFolderOf(path);
     if (err.IsError()) return err.Push(FXCODELOC, "Failed to sync the folder of %s", path.c_str());
+  }
+  return err;
+}
+
+CQiError ExchangeTemporaryForFolder(const std::string& temporary, const std::string& path) {
+  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
+    CQiError err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to exchange the folder [%s] for a file", path.c_str());
+    unlink_utf(temporary.c_str());
+    return err;
+  }
+  CQiError err = SyncFolderOf(path);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  if (::rmdir(temporary.c_str()) != 0) {
+    EvDebug log;
+    log.Error(__FUNCTION__, "Left the folder that stood at [%s] as [%s]: %s", path.c_str(), temporary.c_str(),
+              std::strerror(errno));
   }
   return err;
 }

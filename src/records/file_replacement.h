@@ -26,6 +26,14 @@ enum class FolderSync { kNow, kByCaller };
 CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& path,
                               FolderSync folderSync = FolderSync::kNow);
 
+// Puts the finished temporary (synced by the caller) where a folder stands
+// at the path, in one step (renameat2 RENAME_EXCHANGE), so that the path
+// names one or the other at every moment, and syncs their folder; the folder,
+// now under the temporary's name, is then removed if it is empty and left
+// there (logged) if not. On a failure of the exchange the temporary is
+// removed and the folder stays at the path.
+CQiError ExchangeTemporaryForFolder(const std::string& temporary, const std::string& path);
+
 // Syncs a folder, so that what was created, renamed or removed in it outlives
 // a power loss too.
 CQiError SyncFolder(const std::string& folder);

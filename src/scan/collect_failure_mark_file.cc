@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
@@ -61,8 +59,7 @@ std::string TextOf(const CollectFailureMark& mark) {
 }
 
 // A folder at the mark's path trades places with the finished temporary in
-// one rename, so that some mark is there at every moment; the folder is
-// then removed under the temporary's name, if it is empty.
+// one rename, so that some mark is there at every moment.
 CQiError ReplaceFolder(const std::string& path, const std::string& text) {
   const std::string temporary = records::TemporaryNameFor(path);
   CheckedFileWriter file(temporary);
@@ -71,19 +68,12 @@ CQiError ReplaceFolder(const std::string& path, const std::string& text) {
     file.Append(text);
     err = file.Close(true);
   }
-  if (!err.IsError() && ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0)
-    err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to exchange the folder [%s] for a mark", path.c_str());
   if (err.IsError()) {
     ::unlink(temporary.c_str());
     return err.Push(FXCODELOC);
   }
-  err = records::SyncFolderOf(path);
+  err = records::ExchangeTemporaryForFolder(temporary, path);
   if (err.IsError()) return err.Push(FXCODELOC);
-  if (::rmdir(temporary.c_str()) != 0) {
-    EvDebug log;
-    log.Error(__FUNCTION__, "Left the folder that stood at [%s] as [%s]: %s", path.c_str(), temporary.c_str(),
-              std::strerror(errno));
-  }
   return err;
 }
 

@@ -146,12 +146,13 @@ class HeldSnapshot {
     job->Spawn(std::string(BLBJOB_PATH) + " run --progress " + options + "--volume " + fs.Path() + kJob);
     return job;
   }
-  // `blbjob snapshot` of the file system, held inside its copy once the
-  // copy's first part is written.
-  static std::unique_ptr<HeldSnapshot> OfCopy(const MountedFileSystem& fs, int delayMs) {
+  // `blbjob snapshot` (or `run`) of the file system, held inside its copy
+  // once the copy's first part is written.
+  static std::unique_ptr<HeldSnapshot> OfCopy(const MountedFileSystem& fs, int delayMs,
+                                              const std::string& verb = "snapshot") {
     EXPECT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCopyDevice " + std::to_string(delayMs) + " delay 1"), 0);
     std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("blbjob.out")));
-    job->Spawn(std::string(BLBJOB_PATH) + " snapshot --volume " + fs.Path() + kJob);
+    job->Spawn(std::string(BLBJOB_PATH) + " " + verb + " --volume " + fs.Path() + kJob);
     return job;
   }
   ~HeldSnapshot() {
@@ -250,6 +251,71 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
   EXPECT_EQ(fs.SnapshotLoopsOnceReleased(), std::set<std::string>());
 }
 
+// What kills a job command's whole process group (`timeout`, a service
+// manager, a job scheduler) leaves its freeze holder to thaw at once; a kill
+// of the holder and the command by pid leaves the file system frozen until
+// the next verb on the state, which thaws it, says so, and touches neither a
+// freeze whose holder is alive nor a file system mounted at the path since.
+TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOneItsHolderLeft) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  const std::string thawed = "blbjob: release: thawed " + fs.Path() + ": job 1001 froze it and its freeze holder "
+                             "was killed\n";
+  const std::string records = "ls -A " + fs.state.Sub("freezes");
+  std::string out;
+  for (const std::string verb : {"run", "snapshot"}) {
+    SCOPED_TRACE(verb);
+    auto job = HeldSnapshot::OfCopy(fs, 20000, verb);
+    ASSERT_TRUE(job->Frozen()) << job->Output();
+    std::future<bool> write = fs.Write("after-" + verb);
+    ASSERT_EQ(::kill(-job->Pid(), SIGKILL), 0);
+    EXPECT_TRUE(fs.Written(write, 5));
+    job->Wait();
+    ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+    EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+    EXPECT_FALSE(Contains(out, "thawed")) << out;
+    EXPECT_EQ(CommandOutput(records), "");
+  }
+
+  auto job = HeldSnapshot::OfCopy(fs, 20000);
+  ASSERT_TRUE(job->Frozen()) << job->Output();
+  const pid_t holder = job->Holder();
+  ASSERT_GT(holder, 0);
+  std::future<bool> write = fs.Write("after");
+  // A verb of another subclient meanwhile leaves the running job's freeze.
+  EXPECT_EQ(RunBlbjob("release -- -a 2:8 -j 2001 -t 1 -d stow1 -jt TOK", &out), 0) << out;
+  EXPECT_FALSE(Contains(out, "thawed")) << out;
+  EXPECT_EQ(write.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "thawed under its job";
+  ASSERT_EQ(::kill(holder, SIGKILL), 0);
+  ASSERT_EQ(::kill(job->Pid(), SIGKILL), 0);
+  job->Wait();
+  EXPECT_EQ(write.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "thawed by nobody";
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+  ASSERT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_TRUE(Contains(out, thawed)) << out;
+  EXPECT_TRUE(fs.Written(write, 5));
+  EXPECT_EQ(CommandOutput(records), "");
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_EQ(out, "job 1001 holds no snapshot: nothing to release\n");
+
+  // Thawed by hand, mounted again and frozen by hand since: that freeze is
+  // somebody else's, of the same device at the same path.
+  job = HeldSnapshot::OfCopy(fs, 20000);
+  ASSERT_TRUE(job->Frozen()) << job->Output();
+  ASSERT_EQ(::kill(job->Holder(), SIGKILL), 0);
+  ASSERT_EQ(::kill(job->Pid(), SIGKILL), 0);
+  job->Wait();
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+  ASSERT_EQ(RunCommand("fsfreeze -u " + fs.Path() + " && umount " + fs.Path()), 0);
+  ASSERT_EQ(RunCommand("mount " + fs.loop.Device() + " " + fs.Path() + " && fsfreeze -f " + fs.Path()), 0);
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_TRUE(Contains(out, "blbjob: release: left " + fs.Path() + " alone: job 1001 froze what was mounted there "
+                                "and its freeze holder was killed, but what is mounted there now is another mount"))
+      << out;
+  EXPECT_EQ(RunCommand("fsfreeze -u " + fs.Path()), 0) << "not frozen any more";
+  EXPECT_EQ(CommandOutput(records), "");
+}
+
 // Killed while copying its second device, the command leaves the snapshot
 // of the first recorded with the job, for release to destroy.
 TEST(blbjobFreeze, ASnapshotKeptBeforeTheCommandWasKilledIsLeftForRelease) {
@@ -326,6 +392,56 @@ TEST(blbjobFreeze, WhileARunIsInItsBackupItsReleaseAndAnyOtherJobOfItsSubclientA
     EXPECT_TRUE(Contains(extents, line.substr(line.rfind('|') + 1) + "\n")) << line;
   EXPECT_GE(hashes, 5u);
   EXPECT_TRUE(Contains(run->Output(), "extents_read=" + std::to_string(hashes) + " ")) << run->Output();
+}
+
+// Nothing standing at the lock file's path keeps the subclient's jobs out
+// for good, and the lock's file removed under a running job lets no second
+// job of the subclient run beside it.
+TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsWhenItsFileIsRemoved) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  const std::string lock = fs.state.Sub("locks/blbjob-subclient-2-7.lock");
+  const std::string outside = fs.state.Sub("outside");
+  const std::string nothing = "job 1001 holds no snapshot: nothing to release\n";
+  std::string out;
+  for (const auto& [what, make] : {std::pair<std::string, std::string>{"empty folder", "mkdir " + lock},
+                                   {"folder", "mkdir " + lock + " && touch " + lock + "/kept"},
+                                   {"link", "echo outside >" + outside + " && ln -s " + outside + " " + lock},
+                                   {"pipe", "mkfifo " + lock}}) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(RunCommand("mkdir -p " + fs.state.Sub("locks") + " && rm -rf " + lock + " && " + make), 0);
+    EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+    struct stat info;
+    EXPECT_TRUE(::lstat(lock.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+    if (what == "folder") {
+      const std::string kept = CommandOutput("ls -d " + lock + ".tmp.*");
+      EXPECT_EQ(out, "blbjob: release: the folder that stood at " + lock + " is kept as " + kept + nothing);
+      EXPECT_TRUE(testing_support::FileExists(kept.substr(0, kept.size() - 1) + "/kept"));
+    } else {
+      EXPECT_EQ(out, nothing);
+    }
+    EXPECT_EQ(CommandOutput("ls " + fs.state.Sub("locks") + " | grep -c tmp || true"),
+              what == "folder" ? "1\n" : "0\n");
+    RunCommand("rm -rf " + lock + ".tmp.*");
+  }
+  EXPECT_EQ(testing_support::ReadFile(outside), "outside\n");
+
+  auto run = HeldSnapshot::OfRun(fs, 4000, "--keep-snapshot ");
+  ASSERT_TRUE(run->Shows("blbjob: backup ...")) << run->Output();
+  ASSERT_EQ(::unlink(lock.c_str()), 0);
+  const std::string other = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK";
+  const std::string refused = "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
+  EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + other, &out), 1) << out;
+  EXPECT_EQ(out, "blbjob: run: " + refused);
+  // The second job took the file's place; the third is refused all the same.
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 1) << out;
+  EXPECT_EQ(out, "blbjob: release: " + refused);
+  int status = 0;
+  ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run->Output();
+  const std::string snapshot = fs.RecordedSnapshot();
+  EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
 }
 
 // Killed while its copy runs, the command leaves a part of an image behind:

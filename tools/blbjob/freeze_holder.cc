@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "freeze_record.h"
 #include "platform/memory/auto_handle.h"
+#include "platform/sim/fs_util.h"
 #include "verbs/error_report.h"
 
 namespace blbjob {
@@ -34,6 +36,14 @@ struct HolderReport {
 };
 
 constexpr int kHolderSocket = 3;
+constexpr int kHolderRecord = 4;
+
+// What the holder needs of its freeze's record, prepared before the fork:
+// the child may not allocate.
+struct RecordNames {
+  const char* path;
+  const char* folder;
+};
 
 // The signals that end the holder, each after thawing: those that end the
 // job command as well, at their default action there or handled by it on its
@@ -67,26 +77,52 @@ bool ReadReport(int socket, HolderReport& report) {
   return true;
 }
 
-// Thaws the first `count` frozen descriptors; the first failure goes to report.
-void ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
+// Thaws the first `count` frozen descriptors; the first failure goes to
+// report. True when none stays frozen: one that is not (EINVAL) was thawed
+// by somebody else.
+bool ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
+  bool thawed = true;
   for (size_t i = 0; i < count; ++i) {
-    if (::ioctl(frozen[i], FITHAW, 0) == 0 || report.error != 0) continue;
+    if (::ioctl(frozen[i], FITHAW, 0) == 0) continue;
+    thawed = thawed && errno == EINVAL;
+    if (report.error != 0) continue;
     report.mountPoint = static_cast<int32_t>(i);
     report.error = errno;
   }
+  return thawed;
+}
+
+// The record goes once nothing stays frozen, while the holder still holds
+// its lock; otherwise it stays for the next verb to thaw.
+void RemoveRecordIfThawed(bool thawed, const RecordNames& record) {
+  if (!thawed || ::unlink(record.path) != 0) return;
+  const int folder = ::open(record.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return;
+  ::fsync(folder);
+  ::close(folder);
 }
 
 // The holder, in the forked child of a process that may run threads: only
 // calls that are safe there (system calls, no allocation), then _exit.
-[[noreturn]] void HoldFreeze(int socket, pid_t parent, const char* const* mountPoints, int* frozen, size_t count) {
-  // Nothing of the job command's stays open here: a lock it holds would stay
-  // held, and whoever reads its output would wait for this process too.
-  if (socket != kHolderSocket) ::dup2(socket, kHolderSocket);
+[[noreturn]] void HoldFreeze(int socket, int recordFd, const RecordNames& record, pid_t parent,
+                             const char* const* mountPoints, int* frozen, size_t count) {
+  // A session of its own: a signal to the job command's process group (from
+  // `timeout`, a job scheduler, a terminal) must not end the holder with it,
+  // holding the freeze. The command's end still ends it, through the socket.
+  ::setsid();
+  // Nothing of the job command's stays open here but the socket and the
+  // record's lock: a lock it holds would stay held, and whoever reads its
+  // output would wait for this process too.
+  const int socketCopy = ::fcntl(socket, F_DUPFD, kHolderRecord + 1);
+  const int recordCopy = ::fcntl(recordFd, F_DUPFD, kHolderRecord + 1);
+  if (socketCopy < 0 || recordCopy < 0) ::_exit(1);
+  ::dup2(socketCopy, kHolderSocket);
+  ::dup2(recordCopy, kHolderRecord);
   const int null = ::open("/dev/null", O_RDWR);
   for (int fd = 0; fd < kHolderSocket; ++fd)
     if (null >= 0 && null != fd) ::dup2(null, fd);
-  if (::close_range(kHolderSocket + 1, ~0U, 0) != 0)
-    for (int fd = kHolderSocket + 1; fd < 65536; ++fd) ::close(fd);
+  if (::close_range(kHolderRecord + 1, ~0U, 0) != 0)
+    for (int fd = kHolderRecord + 1; fd < 65536; ++fd) ::close(fd);
   // A signal of its own, which nothing else sends; a parent that ended
   // before the request took effect would send none.
   const int deathSignal = SIGRTMIN;
@@ -102,7 +138,7 @@ void ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
     report.mountPoint = static_cast<int32_t>(i);
     report.error = errno;
     HolderReport thawed;
-    ThawFrozen(frozen, i, thawed);
+    RemoveRecordIfThawed(ThawFrozen(frozen, i, thawed), record);
     SendReport(kHolderSocket, report);
     ::_exit(0);
   }
@@ -124,7 +160,7 @@ void ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
       break;
     }
   }
-  ThawFrozen(frozen, count, report);
+  RemoveRecordIfThawed(ThawFrozen(frozen, count, report), record);
   report.stage = HolderReport::kThawed;
   SendReport(kHolderSocket, report);
   ::_exit(0);
@@ -150,13 +186,20 @@ FreezeHolder::~FreezeHolder() {
   if (error.IsError()) tools::PrintError("", error);
 }
 
-CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints) {
+CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints, uint64_t jobId) {
   if (m_nPid >= 0) return FXErrorUtil::ErrorErrNo(FXCODELOC, EBUSY, "A freeze is held already");
   if (mountPoints.empty()) return CQiError();
+  CQiError error = Record(mountPoints, jobId);
+  if (error.IsError()) return error.Push(FXCODELOC);
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the freeze holder's socket: %s", std::strerror(errno));
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    error = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the freeze holder's socket: %s", std::strerror(errno));
+    DropRecord(true);
+    return error;
+  }
   // Prepared here: the child may not allocate.
+  const std::string folder = platform::ParentOf(m_sRecord);
+  const RecordNames record{m_sRecord.c_str(), folder.c_str()};
   std::vector<const char*> paths;
   for (const std::string& mountPoint : mountPoints) paths.push_back(mountPoint.c_str());
   std::vector<int> frozen(paths.size(), -1);
@@ -167,12 +210,13 @@ CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints) {
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
-  if (pid == 0) HoldFreeze(pair[1], parent, paths.data(), frozen.data(), paths.size());
+  if (pid == 0) HoldFreeze(pair[1], m_nRecord, record, parent, paths.data(), frozen.data(), paths.size());
   const int forkError = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   ::close(pair[1]);
   if (pid < 0) {
     ::close(pair[0]);
+    DropRecord(true);
     return FXErrorUtil::ErrorErrNo(FXCODELOC, forkError, "Cannot start the freeze holder: %s",
                                    std::strerror(forkError));
   }
@@ -186,13 +230,39 @@ CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints) {
   }
   End();
   if (reported && report.stage == HolderReport::kFreezeFailed && report.mountPoint >= 0 &&
-      static_cast<size_t>(report.mountPoint) < mountPoints.size())
+      static_cast<size_t>(report.mountPoint) < mountPoints.size()) {
+    DropRecord(false);
     return FXErrorUtil::ErrorErrNo(FXCODELOC, report.error, "Cannot freeze [%s]: %s",
                                    mountPoints[report.mountPoint].c_str(), std::strerror(report.error));
+  }
   // Killed while freezing, the holder left what it had frozen.
-  ThawInPlace(mountPoints);
+  DropRecord(!ThawInPlace(mountPoints).IsError());
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ESRCH, "The freeze holder of [%s] ended before freezing it",
                                  mountPoints.front().c_str());
+}
+
+CQiError FreezeHolder::Record(const std::vector<std::string>& mountPoints, uint64_t jobId) {
+  FreezeRecord record;
+  record.jobId = jobId;
+  record.boot = CurrentBootId();
+  for (const std::string& mountPoint : mountPoints) {
+    FrozenMount mount;
+    if (!IdentifyMount(AT_FDCWD, mountPoint, mount))
+      return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot freeze [%s]: %s", mountPoint.c_str(), std::strerror(errno));
+    mount.path = mountPoint;
+    record.mounts.push_back(mount);
+  }
+  CQiError error = CreateFreezeRecord(record, m_sRecord, m_nRecord);
+  if (error.IsError()) return error.Push(FXCODELOC, "Cannot record the freeze of [%s]", mountPoints.front().c_str());
+  return error;
+}
+
+void FreezeHolder::DropRecord(bool thawed) {
+  if (m_sRecord.empty()) return;
+  if (thawed) RemoveFreezeRecord(m_sRecord);
+  ::close(m_nRecord);
+  m_nRecord = -1;
+  m_sRecord.clear();
 }
 
 void FreezeHolder::End() {
@@ -213,7 +283,12 @@ CQiError FreezeHolder::Thaw() {
   const std::vector<std::string> mountPoints = std::move(m_oMountPoints);
   m_oMountPoints.clear();
   // Killed holding the freeze, the holder left it: thawed here instead.
-  if (!reported) return ThawInPlace(mountPoints);
+  if (!reported) {
+    CQiError error = ThawInPlace(mountPoints);
+    DropRecord(!error.IsError());
+    return error;
+  }
+  DropRecord(false);
   if (report.error != 0 && report.mountPoint >= 0 && static_cast<size_t>(report.mountPoint) < mountPoints.size())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, report.error, "Cannot thaw [%s]: %s",
                                    mountPoints[report.mountPoint].c_str(), std::strerror(report.error));

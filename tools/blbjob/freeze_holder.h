@@ -4,14 +4,19 @@
 // A freeze outlasts the process that made it: if the job command is
 // interrupted (Ctrl-C, SIGTERM, SIGKILL, a crash) while the file system is
 // frozen, every later write to it hangs until someone thaws it by hand. So the
-// freeze is held by a small child instead. It thaws when told, when the job
+// freeze is held by a small child instead, in a session of its own, so that
+// what kills the command's process group (`timeout`, a job scheduler, a
+// closed terminal) leaves it to thaw. It thaws when told, when the job
 // command ends however it ends (its end of a socket closes; the child also
 // asks for a signal on its parent's death), or when the child itself is sent
 // a terminating signal; every other catchable signal waits until it has
-// thawed. Only SIGKILL of the child itself can leave a freeze behind, and the
-// job command then thaws in its place.
+// thawed. Only SIGKILL of the child itself can leave a freeze behind: the job
+// command then thaws in its place; killed as well, it leaves the freeze's
+// record (freeze_record.h), which the next verb that takes a subclient's
+// lock finds unheld and undoes.
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,9 +32,10 @@ class FreezeHolder {
   FreezeHolder(const FreezeHolder&) = delete;
   FreezeHolder& operator=(const FreezeHolder&) = delete;
 
-  // Freezes the file systems mounted at the mount points, one each: a file
-  // system frozen twice fails with EBUSY. On failure nothing stays frozen.
-  CQiError Freeze(const std::vector<std::string>& mountPoints);
+  // Freezes the file systems mounted at the mount points, one each, for the
+  // job, recording the freeze first: a file system frozen twice fails with
+  // EBUSY. On failure nothing stays frozen.
+  CQiError Freeze(const std::vector<std::string>& mountPoints, uint64_t jobId);
 
   // Thaws. An error when a file system could not be thawed, or when the
   // holder thawed before it was asked (it was signalled): what was copied in
@@ -37,11 +43,18 @@ class FreezeHolder {
   CQiError Thaw();
 
  private:
+  // Records the freeze, locked, before it is taken.
+  CQiError Record(const std::vector<std::string>& mountPoints, uint64_t jobId);
+  // Closes the record, which the holder has removed unless it could not
+  // thaw; removes it first when it was thawed here.
+  void DropRecord(bool thawed);
   // Closes the socket and waits for the holder to end.
   void End();
 
   pid_t m_nPid = -1;
   int m_nSocket = -1;
+  std::string m_sRecord;
+  int m_nRecord = -1;  // carries the record's lock
   std::vector<std::string> m_oMountPoints;
 };
 

@@ -136,7 +136,8 @@ bool CanReadDevice(const SMVolBlock& volume) {
   return false;
 }
 
-CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::string, TakenSnapshot>& snapshots,
+CQiError SnapshotDevices(uint64_t jobId, const std::vector<SMVolBlock>& volumes,
+                         std::map<std::string, TakenSnapshot>& snapshots,
                          const std::function<void(const std::map<std::string, TakenSnapshot>&)>& taken) {
   for (const SMVolBlock& volume : volumes) {
     const std::string& device = volume.sDevice;
@@ -145,7 +146,7 @@ CQiError SnapshotDevices(const std::vector<SMVolBlock>& volumes, std::map<std::s
     CQiError error = FileSystemsOf(volumes, device, mountPoints);
     if (!error.IsError()) error = RefuseFreezingTheStateDirectory(mountPoints);
     FreezeHolder frozen;
-    if (!error.IsError()) error = frozen.Freeze(mountPoints);
+    if (!error.IsError()) error = frozen.Freeze(mountPoints, jobId);
     if (error.IsError()) return error.Push(FXCODELOC);
     for (const std::string& mountPoint : mountPoints)
       std::printf("snapshot %s: frozen %s\n", device.c_str(), mountPoint.c_str());

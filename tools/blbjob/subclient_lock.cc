@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,16 +11,49 @@
 #include <map>
 #include <mutex>
 
+#include "abandoned_freezes.h"
+#include "platform/memory/auto_handle.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
+#include "records/file_replacement.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
 
-// The locks this process holds: one descriptor each, carrying the flock, and
-// the holds on it.
+// The lock of a subclient is a read lock (an open file description's,
+// fcntl F_OFD_SETLK) of one byte of the `locks` folder, at an offset of the
+// subclient's own: a folder opens for reading only, so only read locks can
+// be taken on it. Read locks share; what makes this one exclusive is how it
+// is taken. A taker holds a flock of the folder, only while it takes (every
+// taker waits its turn there for a few system calls), asks whether another
+// holds the byte (F_OFD_GETLK) and takes it only when none does. The kernel
+// drops both when the descriptor's last copy is closed, at the end of the
+// process however it ends. The removal of any file of the folder changes
+// neither lock; only the folder removed with all its files and made again
+// would.
+//
+// Cells and applications go up to 2^32-1, offsets below 2^63: cells 2^31
+// apart share a byte, their jobs then excluding each other too, which is
+// never unsafe.
+off_t OffsetOf(unsigned long long cellId, unsigned long long appId) {
+  return static_cast<off_t>(((cellId & 0x7FFFFFFFULL) << 32) | (appId & 0xFFFFFFFFULL));
+}
+
+struct flock ByteAt(off_t offset, short type) {
+  struct flock byte {};
+  byte.l_type = type;
+  byte.l_whence = SEEK_SET;
+  byte.l_start = offset;
+  byte.l_len = 1;
+  return byte;
+}
+
+// The locks this process holds: the folder's descriptor carrying the lock,
+// the holder file's, and the holds on them.
 struct Held {
-  int fd = -1;
+  int folder = -1;
+  int holder = -1;
   int holds = 0;
 };
 
@@ -31,9 +65,12 @@ std::map<std::string, Held>& HeldLocks() {
 
 // Who holds the lock, as its holder wrote it into the file: only a line of
 // printable characters is told.
-std::string Holder(int fd) {
+std::string Holder(const std::string& path) {
+  auto_handle fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "another job";
   char text[160];
-  const ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
+  const ssize_t got = ::pread(fd.get(), text, sizeof text - 1, 0);
   std::string holder;
   for (ssize_t i = 0; i < got && text[i] != '\n'; ++i) {
     if (text[i] < ' ' || text[i] > '~') return "another job";
@@ -49,6 +86,66 @@ bool WriteHolder(int fd, const std::string& holder) {
          ::pwrite(fd, holder.data(), holder.size(), 0) == static_cast<ssize_t>(holder.size());
 }
 
+// Puts an empty file where something else stands at the path (a folder, a
+// link, a pipe), which would refuse every holder of the subclient: a folder
+// trades places with it in one step and is removed if it is empty, kept
+// aside (and named) if not.
+bool SetAside(const char* verb, const std::string& path, const struct stat& found) {
+  const std::string temporary = records::TemporaryNameFor(path);
+  auto_handle file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  CQiError error;
+  if (file.get() < 0) error = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make [%s]", temporary.c_str());
+  file.reset();
+  if (!error.IsError())
+    error = S_ISDIR(found.st_mode) ? records::ExchangeTemporaryForFolder(temporary, path)
+                                   : records::ReplaceWithTemporary(temporary, path);
+  if (error.IsError()) {
+    tools::PrintError(std::string(verb) + ": cannot set aside what stands at " + path, error);
+    return false;
+  }
+  struct stat kept;
+  if (S_ISDIR(found.st_mode) && ::lstat(temporary.c_str(), &kept) == 0)
+    std::fprintf(stderr, "blbjob: %s: the folder that stood at %s is kept as %s\n", verb, path.c_str(),
+                 temporary.c_str());
+  return true;
+}
+
+// The file that names the holder, opened for writing; -1 (errno set) when it
+// cannot be.
+int OpenHolderFile(const char* verb, const std::string& path) {
+  struct stat found;
+  if (::lstat(path.c_str(), &found) == 0 && !S_ISREG(found.st_mode) && !SetAside(verb, path, found)) {
+    errno = S_ISDIR(found.st_mode) ? EISDIR : EEXIST;
+    return -1;
+  }
+  auto_handle fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+  if (fd.get() < 0 || ::fstat(fd.get(), &found) != 0) return -1;
+  if (!S_ISREG(found.st_mode)) {  // put there since
+    errno = EEXIST;
+    return -1;
+  }
+  return fd.release();
+}
+
+// Takes the subclient's byte of the folder; 0, EWOULDBLOCK when another
+// process holds it, or the errno of a failure.
+int TakeByte(int folder, off_t offset) {
+  while (::flock(folder, LOCK_EX) != 0)
+    if (errno != EINTR) return errno;
+  struct flock byte = ByteAt(offset, F_WRLCK);
+  int result = 0;
+  if (::fcntl(folder, F_OFD_GETLK, &byte) != 0) {
+    result = errno;
+  } else if (byte.l_type != F_UNLCK) {
+    result = EWOULDBLOCK;
+  } else {
+    byte = ByteAt(offset, F_RDLCK);
+    if (::fcntl(folder, F_OFD_SETLK, &byte) != 0) result = errno;
+  }
+  ::flock(folder, LOCK_UN);
+  return result;
+}
+
 }  // namespace
 
 SubclientLock::~SubclientLock() {
@@ -57,8 +154,9 @@ SubclientLock::~SubclientLock() {
   auto held = HeldLocks().find(m_sPath);
   if (held == HeldLocks().end() || --held->second.holds > 0) return;
   // A process that dies leaves its line, which the next holder replaces.
-  WriteHolder(held->second.fd, "");
-  ::close(held->second.fd);
+  WriteHolder(held->second.holder, "");
+  ::close(held->second.holder);
+  ::close(held->second.folder);
   HeldLocks().erase(held);
 }
 
@@ -67,36 +165,39 @@ bool SubclientLock::Take(const char* verb, const TarvosJobInfo& job) {
   const std::string folder = platform::Settings::StatePath("locks");
   const std::string path =
       folder + "/blbjob-subclient-" + std::to_string(cellId) + "-" + std::to_string(appId) + ".lock";
-  std::lock_guard<std::mutex> guard(g_mutex);
-  auto held = HeldLocks().find(path);
-  if (held != HeldLocks().end()) {
-    ++held->second.holds;
-    m_sPath = path;
-    return true;
-  }
-  int fd = -1;
-  if (platform::MakeDirectories(folder)) fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  int result = fd < 0 ? -1 : 0;
-  while (fd >= 0 && (result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-  }
-  if (result != 0) {
-    const int error = errno;
-    if (fd >= 0 && error == EWOULDBLOCK) {
+  {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    auto held = HeldLocks().find(path);
+    if (held != HeldLocks().end()) {
+      ++held->second.holds;
+      m_sPath = path;
+      return true;
+    }
+    auto_handle locks(platform::MakeDirectories(folder)
+                          ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                          : -1);
+    int error = locks.get() < 0 ? errno : TakeByte(locks.get(), OffsetOf(cellId, appId));
+    // The holder must be named to those refused meanwhile.
+    auto_handle holder(error == 0 ? OpenHolderFile(verb, path) : -1);
+    if (error == 0 && holder.get() < 0) error = errno;
+    if (error == EWOULDBLOCK) {
       std::fprintf(stderr,
                    "blbjob: %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
                    "at a time\n",
-                   verb, Holder(fd).c_str(), cellId, appId);
-    } else {
-      std::fprintf(stderr, "blbjob: %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId, path.c_str(),
-                   std::strerror(error));
+                   verb, Holder(path).c_str(), cellId, appId);
+      return false;
     }
-    if (fd >= 0) ::close(fd);
-    return false;
+    if (error != 0) {
+      std::fprintf(stderr, "blbjob: %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId,
+                   path.c_str(), std::strerror(error));
+      return false;
+    }
+    WriteHolder(holder.get(), "job " + std::to_string(job.GetJobId()) + " (blbjob " + verb + ", process " +
+                                  std::to_string(::getpid()) + ")\n");
+    HeldLocks()[path] = Held{locks.release(), holder.release(), 1};
+    m_sPath = path;
   }
-  WriteHolder(fd, "job " + std::to_string(job.GetJobId()) + " (blbjob " + verb + ", process " +
-                      std::to_string(::getpid()) + ")\n");
-  HeldLocks()[path] = Held{fd, 1};
-  m_sPath = path;
+  ThawAbandonedFreezes(verb);
   return true;
 }
 

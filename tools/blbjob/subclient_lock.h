@@ -4,11 +4,17 @@
 // devices' snapshots: a second job meanwhile takes the first one's bitmaps and
 // lists, and a release during a job's scan destroys the snapshot under it.
 // So every verb that takes, reads or releases a job's snapshot holds the
-// lock of the job's subclient while it runs: a flock on a file of the state
-// directory's "locks" folder, which the kernel drops when the process ends,
-// however it ends. A verb that finds it held by another process is refused,
-// naming the job that holds it; a verb that another verb of the same process
-// runs (run's snapshot and release) shares the lock that one holds.
+// lock of the job's subclient while it runs, which the kernel drops when the
+// process ends, however it ends. A verb that finds it held by another
+// process is refused, naming the job that holds it (as the holder wrote it
+// into `locks/blbjob-subclient-CELL-APP.lock` of the state directory); a verb
+// that another verb of the same process runs (run's snapshot and release)
+// shares the lock that one holds.
+//
+// The lock is not that file: a file can be removed under its holder, and a
+// second job would then lock the new file at its path and run beside the
+// first. It is taken on the `locks` folder itself (subclient_lock.cc says
+// how), which the removal of any file in it leaves in place.
 #include <string>
 
 #include "records/tarvos_job_info.h"
@@ -25,7 +31,10 @@ class SubclientLock {
 
   // Takes the lock of the job's subclient for the verb. False, told on
   // stderr, when another process holds it (the message names its job) or
-  // the lock file cannot be opened.
+  // the lock cannot be taken. Anything but a regular file at the holder
+  // file's path (a folder, a link) is set aside first. Once the lock is
+  // taken, the freezes whose holders were killed are undone
+  // (abandoned_freezes.h).
   bool Take(const char* verb, const TarvosJobInfo& job);
 
  private:

@@ -194,7 +194,7 @@ int Snapshot(const tools::Args& args) {
       for (const SMVolBlock& volume : volumes) taken.push_back(VolumeRecord(volume, kept));
       RecordVolumes(command.job.GetJobId(), taken);
     };
-    error = SnapshotDevices(volumes, snapshots, record);
+    error = SnapshotDevices(command.job.GetJobId(), volumes, snapshots, record);
     record(snapshots);
     for (const auto& [device, snapshot] : snapshots)
       std::printf("snapshot %s: %s\n", device.c_str(), snapshot.device.c_str());
