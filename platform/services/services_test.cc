@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -13,6 +14,7 @@
 #include "platform/services/subclient.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
+#include "support/state_db_read_failure.h"
 #include "support/test_platform.h"
 
 using testing_support::FileExists;
@@ -201,18 +203,52 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
 TEST(ArMgrClientAPI, NewArchiveFileIdsStayWithinWhatTheSnapshotRecordsHold) {
   ScopedStateDir state;
   platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
-  EXPECT_EQ(archives.NextId(), std::optional<uint64_t>(1));
-  for (uint64_t id : {uint64_t{5}, uint64_t{68719476752}, (uint64_t{1} << 63) + 16})
-    ASSERT_TRUE(blbsim::AddArchiveFile(id, 12, 5, 2, 1, 1, 1000, "ma1"));
-  EXPECT_EQ(archives.NextId(), std::optional<uint64_t>(6));
+  uint64_t id = 0;
+  ASSERT_TRUE(archives.NextId(id));
+  EXPECT_EQ(id, 1u);
+  for (uint64_t stored : {uint64_t{5}, uint64_t{68719476752}, (uint64_t{1} << 63) + 16})
+    ASSERT_TRUE(blbsim::AddArchiveFile(stored, 12, 5, 2, 1, 1, 1000, "ma1"));
+  ASSERT_TRUE(archives.NextId(id));
+  EXPECT_EQ(id, 6u);
   platform::ArchiveFileRecord next;
   next.jobId = 13;
   ASSERT_TRUE(archives.PutUnderNextId(next));
   EXPECT_EQ(next.archFileId, 6u);
   ASSERT_TRUE(blbsim::AddArchiveFile(platform::kLargestArchiveFileId, 13, 5, 2, 1, 1, 1000, "ma1"));
-  EXPECT_EQ(archives.NextId(), std::nullopt);
+  EXPECT_EQ(archives.NextId(id).Code(), ERANGE);
   EXPECT_FALSE(archives.PutUnderNextId(next));
   EXPECT_EQ(blbsim::ArchiveFiles().size(), 5u);
+}
+
+// A read of the highest id that the disk fails ends the registration:
+// SQLite rolls its transaction back, and nothing runs after it on its own.
+// Job 1001's archive file 1 stays its own; a taken id is refused, never
+// replaced.
+TEST(ArMgrClientAPI, ARegistrationWhoseReadFailedFailsAndReplacesNoArchiveFile) {
+  ScopedStateDir state;
+  ASSERT_TRUE(blbsim::AddArchiveFile(1, 1001, 5, 2, 1, 1, 1000, "ma1"));
+  platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+  platform::ArchiveFileRecord file;
+  file.jobId = 1003;
+  {
+    testing_support::ScopedStateDbReadFailure disk;
+    disk.FailFirstReadOf("MAX(afile_id)");
+    EXPECT_FALSE(archives.PutUnderNextId(file));
+    EXPECT_TRUE(disk.Struck());
+  }
+  const auto jobsOf = [] {
+    std::vector<uint64_t> jobs;
+    for (const platform::ArchiveFileRecord& stored : blbsim::ArchiveFiles()) jobs.push_back(stored.jobId);
+    return jobs;
+  };
+  EXPECT_EQ(jobsOf(), std::vector<uint64_t>{1001});
+
+  platform::ArchiveFileRecord taken = file;
+  taken.archFileId = 1;
+  EXPECT_EQ(archives.Add(taken).Code(), EEXIST);
+  ASSERT_TRUE(archives.PutUnderNextId(file));
+  EXPECT_EQ(file.archFileId, 2u);
+  EXPECT_EQ(jobsOf(), (std::vector<uint64_t>{1001, 1003}));
 }
 
 // Snapshot jobs 40 and 50 of application 7, 41 the pseudo-snap job of 40

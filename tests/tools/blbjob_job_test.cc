@@ -638,10 +638,12 @@ TEST_F(JobCommand, AScanWhoseEveryCollectFileRanOutOfSpaceNamesTheFullDisk) {
   const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
                               fs_->JobResults() + "/CollectTot_1.kzf -e trace=write -e inject=write:error=ENOSPC ";
   EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(3801, 1) + " 2>&1", &out), 1) << out;
-  EXPECT_TRUE(Contains(out,
-                       "blbjob: scan failed: Collect file generation failed for all volumes: No space left on device "
-                       "(code=-28)\n"))
+  // The code is the one the agent tells this case by; the cause is the
+  // volume's.
+  EXPECT_TRUE(Contains(out, "blbjob: scan failed: Collect file generation failed for all volumes, the first [" +
+                                fs_->Path() + "] with error=[code=-28: "))
       << out;
+  EXPECT_TRUE(Contains(out, "]: No space left on device (code=-2)\n")) << out;
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3801, 1), &out), 0) << out;
 }
 
