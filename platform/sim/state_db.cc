@@ -57,8 +57,8 @@ SqlStatement& SqlStatement::BindNull(int index) {
 bool SqlStatement::Step() {
   if (!result_.ok() || statement_ == nullptr) return false;
   if (db_->TransactionEndedBySqlite()) {
-    result_ = StateDbResult::Refused(ECANCELED, "the transaction was rolled back by a failure before [" +
-                                                    db_->Path() + "]");
+    result_ =
+        StateDbResult::Refused(ECANCELED, "the transaction was rolled back by a failure before [" + db_->Path() + "]");
     return false;
   }
   const int rc = sqlite3_step(statement_);

@@ -194,7 +194,8 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
   // full disk) is still told beside the code.
   if (failed == scanObjects.size()) {
     if (!firstFailure.IsError())
-      return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoEveryVolumeFailed, "Collect file generation failed for all volumes");
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoEveryVolumeFailed,
+                                     "Collect file generation failed for all volumes");
     return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoEveryVolumeFailed,
                                    "Collect file generation failed for all volumes, the first [%s] with error=[%s]",
                                    firstFailed.c_str(), firstFailure.AsString().c_str());

@@ -25,7 +25,8 @@ CQiError CutIndexHashFileAtFirstDamage(const std::string& path, IndexHashCut& cu
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to open [%s]", path.c_str());
   }
   struct stat info;
-  if (::fstat(file.get(), &info) != 0) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to stat [%s]", path.c_str());
+  if (::fstat(file.get(), &info) != 0)
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to stat [%s]", path.c_str());
   platform::FileLines lines(kEntryLength);
   ExtentHashItem entry;
   uint64_t kept = 0;

@@ -15,8 +15,8 @@
 namespace scan {
 
 struct IndexHashCut {
-  uint64_t bytes = 0;             // cut off the file's end; 0 when it was whole
-  bool keptAny = false;           // an entry is left
+  uint64_t bytes = 0;               // cut off the file's end; 0 when it was whole
+  bool keptAny = false;             // an entry is left
   unsigned long long lastKept = 0;  // the extent of the last entry left
 };
 

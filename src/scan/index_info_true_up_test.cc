@@ -148,9 +148,8 @@ TEST_F(IndexInfoTrueUpTest, ARerunCutsWhatAPowerLossLeftOfItsLastAppendsAndFetch
       {"NUL bytes where nothing is named", nul41 + entry(1), ""},
   };
   std::string why;
-  ASSERT_TRUE(blbsim::SetIndexExtentView({2, 7, "/mnt/v1"},
-                                         "0 " + Hash('a') + "\n1 " + Hash('b') + "\n2 " + Hash('c') + "\n3 " + Hash('d'),
-                                         &why))
+  ASSERT_TRUE(blbsim::SetIndexExtentView(
+      {2, 7, "/mnt/v1"}, "0 " + Hash('a') + "\n1 " + Hash('b') + "\n2 " + Hash('c') + "\n3 " + Hash('d'), &why))
       << why;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.shape);

@@ -89,10 +89,25 @@ int ShmUnmap(sqlite3_file* f, int remove) {
 }
 
 // Memory-mapped reads would pass by Read: none are offered.
-const sqlite3_io_methods kMethods = {2,         Close,       Read,     Write,     Truncate,    Sync,
-                                     FileSize,  Lock,        Unlock,   CheckReservedLock,      FileControl,
-                                     SectorSize, DeviceCharacteristics, ShmMap, ShmLock, ShmBarrier, ShmUnmap,
-                                     nullptr,   nullptr};
+const sqlite3_io_methods kMethods = {2,
+                                     Close,
+                                     Read,
+                                     Write,
+                                     Truncate,
+                                     Sync,
+                                     FileSize,
+                                     Lock,
+                                     Unlock,
+                                     CheckReservedLock,
+                                     FileControl,
+                                     SectorSize,
+                                     DeviceCharacteristics,
+                                     ShmMap,
+                                     ShmLock,
+                                     ShmBarrier,
+                                     ShmUnmap,
+                                     nullptr,
+                                     nullptr};
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
   File* wrapped = Of(file);

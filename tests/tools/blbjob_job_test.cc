@@ -883,7 +883,8 @@ TEST_F(JobCommand, AScanWithTrueUpRunAgainOverATornIndexHashFileListsWhatTheClea
     ASSERT_EQ(std::remove(restart.c_str()), 0);
     if (c.firstExtentNamed)
       testing_support::WriteFile(
-          restart, volume + "|" + std::to_string(ExtentNameConverter::Extent_base32_to_dec(written.substr(0, 8))) + "\n");
+          restart,
+          volume + "|" + std::to_string(ExtentNameConverter::Extent_base32_to_dec(written.substr(0, 8))) + "\n");
 
     ASSERT_EQ(RunBlbjob("scan --trueup" + JobArgs(3902, 2, 3901), &out), 0) << out;
     const CollectListing again = ReadCollectListing(fs_->JobResults());

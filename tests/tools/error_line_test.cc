@@ -37,8 +37,8 @@ TEST(ErrorLine, ALongFirstMessageIsCutSoThatTheWholeLineFitsItsLimit) {
 // failure it quotes, not the text of its own code.
 TEST(ErrorLine, ACodeMadeOverAQuotedFailureNamesTheQuotedCause) {
   const CQiError full = FXErrorUtil::ErrorErrNo(FXCODELOC, 28, "Failed to write [/jr/c1]");
-  const CQiError all = FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "All failed, the first with error=[%s]",
-                                               full.AsString().c_str());
+  const CQiError all =
+      FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "All failed, the first with error=[%s]", full.AsString().c_str());
   EXPECT_EQ(tools::ErrorLine(all),
             "All failed, the first with error=[code=-28: Failed to write [/jr/c1]]: No space left on device (code=-2)");
   const CQiError plain = FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "Nothing quoted");
