@@ -4,11 +4,14 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/config/agent_config.h"
+#include "platform/config/application_list.h"
 #include "platform/config/kz_client.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/harness/snap_harness.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/services/archive_manager.h"
 #include "platform/services/host_name.h"
 #include "platform/services/subclient.h"
@@ -249,6 +252,34 @@ TEST(ArMgrClientAPI, ARegistrationWhoseReadFailedFailsAndReplacesNoArchiveFile) 
   ASSERT_TRUE(archives.PutUnderNextId(file));
   EXPECT_EQ(file.archFileId, 2u);
   EXPECT_EQ(jobsOf(), (std::vector<uint64_t>{1001, 1003}));
+}
+
+// What a service or the job command adds as new (a job, a subclient, a
+// backup set it numbers) is refused under a key another record holds: a
+// read that missed the record never leads to it being replaced.
+TEST(StateDbRecords, ANewRecordUnderATakenKeyIsRefusedAndTheRecordKept) {
+  ScopedStateDir state;
+  platform::JobRecord job;
+  job.jobId = 1001;
+  job.level = 1;
+  job.conversions = 1;
+  ASSERT_TRUE(platform::JobService::Current().PutJob(job));
+  platform::SubclientRecord subclient;
+  subclient.cellId = 2;
+  subclient.appId = 70;
+  subclient.proxyClientId = 9;
+  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+  ASSERT_TRUE(platform::ApplicationList::Current().PutBackupSet({1, 2, 29, 0, "kept"}));
+
+  job.level = 2;
+  job.conversions = 0;
+  EXPECT_EQ(platform::JobService::Current().AddJob(job).Code(), EEXIST);
+  EXPECT_EQ(platform::JobService::Current().FindJob(1001)->conversions, 1u);
+  subclient.proxyClientId = 0;
+  EXPECT_EQ(platform::AgentConfig::Current().AddSubclient(subclient).Code(), EEXIST);
+  EXPECT_EQ(platform::AgentConfig::Current().FindSubclient(2, 70)->proxyClientId, 9u);
+  EXPECT_EQ(platform::ApplicationList::Current().AddBackupSet({1, 3, 29, 0, "new"}).Code(), EEXIST);
+  EXPECT_EQ(platform::ApplicationList::Current().AllBackupSets().at(0).name, "kept");
 }
 
 // Snapshot jobs 40 and 50 of application 7, 41 the pseudo-snap job of 40

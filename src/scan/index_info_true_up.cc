@@ -244,6 +244,11 @@ CQiError CIndexInfoTrueUp::FetchVolumeExtentHashesForVolume(const IdxVolInfo& vo
       else
         m_mRestartInfo.erase(restart);
       m_bRestartInfoSaved = false;
+      // Saved at once, after the cut: a rerun must not take the extents cut
+      // off for fetched.
+      m_oUnsyncedHashFiles.insert(m_sIdxHashFile);
+      cutErr = SaveIndexRestartInfo();
+      if (cutErr.IsError()) return cutErr.Push(FXCODELOC);
     }
   }
   {

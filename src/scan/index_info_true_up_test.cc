@@ -160,6 +160,16 @@ TEST_F(IndexInfoTrueUpTest, ARerunCutsWhatAPowerLossLeftOfItsLastAppendsAndFetch
     EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), entry(0) + entry(1) + entry(2) + entry(3));
     EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|3\n");
   }
+
+  // A cut into what the restart file names is told to it at once: a rerun
+  // after a failure that came before any page does not take it for fetched.
+  testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", entry(0) + nul41 + entry(2));
+  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "/mnt/v1|2\n");
+  platform::FaultTable::Set("IdxBrowseClient::Browse", 5);
+  EXPECT_TRUE(Fetch(2).IsError());
+  platform::FaultTable::ClearAll();
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), entry(0));
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|0\n");
 }
 
 TEST_F(IndexInfoTrueUpTest, AReplyWithoutResponsesOrItemsEndsTheVolume) {
