@@ -134,7 +134,14 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   StateDbResult PutSubclient(const SubclientRecord& subclient) override {
-    const std::string sql = std::string("INSERT OR REPLACE INTO subclients (") + kSubclientColumns +
+    return WriteSubclient("INSERT OR REPLACE", subclient);
+  }
+
+  StateDbResult AddSubclient(const SubclientRecord& subclient) override { return WriteSubclient("INSERT", subclient); }
+
+  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
+  StateDbResult WriteSubclient(const char* verb, const SubclientRecord& subclient) {
+    const std::string sql = std::string(verb) + " INTO subclients (" + kSubclientColumns +
                             ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
     SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)

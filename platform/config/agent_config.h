@@ -73,6 +73,9 @@ class AgentConfigBackend {
   virtual uint64_t LocalClientId() = 0;
   virtual bool PutClient(const ClientRecord& client) = 0;
   virtual StateDbResult PutSubclient(const SubclientRecord& subclient) = 0;
+  // Adds a new subclient: one another subclient's cell and application id
+  // hold is refused (EEXIST), never replaced.
+  virtual StateDbResult AddSubclient(const SubclientRecord& subclient) = 0;
   virtual bool SetLocalClientId(uint64_t clientId) = 0;
   virtual std::vector<SubclientRecord> Subclients() = 0;
   virtual std::vector<uint64_t> ClientIds() = 0;

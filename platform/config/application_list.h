@@ -64,6 +64,9 @@ class ApplicationListBackend {
   // the state database's cause.
   virtual StateDbResult PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) = 0;
   virtual StateDbResult PutBackupSet(const BackupSetRecord& backupSet) = 0;
+  // A new backup set: an id another holds is refused (EEXIST), never
+  // replaced.
+  virtual StateDbResult AddBackupSet(const BackupSetRecord& backupSet) = 0;
   virtual bool PutInstance(const InstanceRecord& instance) = 0;
   virtual std::vector<uint64_t> ClientsWithApplicationTypes() = 0;
   virtual std::vector<BackupSetRecord> AllBackupSets() = 0;

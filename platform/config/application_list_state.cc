@@ -108,9 +108,16 @@ class DatabaseApplicationList : public ApplicationListBackend {
   }
 
   StateDbResult PutBackupSet(const BackupSetRecord& backupSet) override {
-    SqlStatement put(Db(),
-                     "INSERT OR REPLACE INTO backup_sets (id, client_id, app_type, instance_id, name) "
-                     "VALUES (?, ?, ?, ?, ?);");
+    return WriteBackupSet("INSERT OR REPLACE", backupSet);
+  }
+
+  StateDbResult AddBackupSet(const BackupSetRecord& backupSet) override { return WriteBackupSet("INSERT", backupSet); }
+
+  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
+  StateDbResult WriteBackupSet(const char* verb, const BackupSetRecord& backupSet) {
+    SqlStatement put(Db(), (std::string(verb) +
+                            " INTO backup_sets (id, client_id, app_type, instance_id, name) VALUES (?, ?, ?, ?, ?);")
+                               .c_str());
     put.BindUnsigned(1, backupSet.id)
         .BindUnsigned(2, backupSet.clientId)
         .BindUnsigned(3, backupSet.appType)

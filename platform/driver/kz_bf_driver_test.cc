@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "platform/harness/kzbf_harness.h"
@@ -163,6 +165,61 @@ TEST(SimulatedKzBf, SnapshotsCopyTheDeviceAsItIsAndCoverUntrackedDevices) {
   EXPECT_TRUE(FXErrorUtil::IsErrNo(driver.destroySnap(second), 2));
   ASSERT_FALSE(driver.destroySnap(first).IsError());
   EXPECT_FALSE(testing_support::FileExists(first));
+}
+
+// A snapshot is told from a later one on the same (reused) loop device by
+// its image: no name is handed out twice, the names of destroyed snapshots
+// included, whatever became of the counter; a snapshot that cannot be
+// named is refused rather than named again, and a file that stood at the
+// name is left as it was.
+TEST(SimulatedKzBf, ASnapshotImageIsNeverNamedTwice) {
+  const struct {
+    const char* why;
+    std::function<void(const std::string& counter)> damage;
+    bool named;
+  } cases[] = {
+      {"counter removed", [](const std::string& counter) { ::unlink(counter.c_str()); }, true},
+      {"counter holding no number", [](const std::string& counter) { testing_support::WriteFile(counter, "x\n"); },
+       false},
+      {"counter unreadable",
+       [](const std::string& counter) {
+         ::unlink(counter.c_str());
+         ::mkdir(counter.c_str(), 0755);
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    testing_support::ScopedStateDir state;
+    const std::string image = MakeImage(state, "disk.img", 1 << 20);
+    WriteAt(image, 0, 'k');
+    std::string destroyed, kept, next;
+    ASSERT_FALSE(blbsim::KzbfCreateSnapshot(image, false, destroyed).IsError());
+    ASSERT_FALSE(blbsim::KzbfCreateSnapshot(image, false, kept).IsError());
+    KzBfDriver driver;
+    ASSERT_FALSE(driver.destroySnap(destroyed).IsError());
+    struct stat before;
+    ASSERT_EQ(::stat(kept.c_str(), &before), 0);
+    const std::string keptContent = testing_support::ReadFile(kept);
+    WriteAt(image, 0, 'n');
+
+    c.damage(state.Sub("drivers/kzbf/snaps/.next"));
+    const CQiError made = blbsim::KzbfCreateSnapshot(image, false, next);
+    if (c.named) {
+      ASSERT_FALSE(made.IsError()) << made.AsString();
+      EXPECT_NE(next, destroyed);
+      EXPECT_NE(next, kept);
+      EXPECT_EQ(testing_support::ReadFile(next), testing_support::ReadFile(image));
+    } else {
+      EXPECT_TRUE(made.IsError());
+      EXPECT_NE(made.AsString().find("snapshot image counter"), std::string::npos) << made.AsString();
+      EXPECT_FALSE(testing_support::FileExists(destroyed));
+    }
+    struct stat after;
+    ASSERT_EQ(::stat(kept.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(testing_support::ReadFile(kept), keptContent);
+  }
 }
 
 TEST(SimulatedKzBf, UnloadedDriverAndInjectedFaultsFailEveryCall) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -142,9 +143,12 @@ CQiError LoadFailed(const FXCodeLocation& location, const std::string& device, i
 // cache: a buffered copy of a mounted file system's device can hand back
 // blocks the file system has overwritten since, so the copy would not be
 // the frozen file system.
-int CopyDevice(const std::string& device, const std::string& image) {
-  auto_handle out(::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (out.get() < 0) return errno;
+// The image is made anew, never over a file that exists (`created` tells
+// whether this call made it).
+int CopyDevice(const std::string& device, const std::string& image, bool& created) {
+  auto_handle out(::open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  created = out.get() >= 0;
+  if (!created) return errno;
   uint64_t size = 0;
   bool first = true;
   const int error = ReadDevice(device, size, [&](const unsigned char* data, size_t length) {
@@ -167,21 +171,58 @@ int CopyDevice(const std::string& device, const std::string& image) {
   return SyncFolder(ParentOf(image)) ? 0 : errno;
 }
 
+constexpr const char* kImagePrefix = "snap";
+constexpr const char* kImageSuffix = ".img";
+
+// One past the highest number of an image in the snapshots folder; 0 when
+// there is none.
+unsigned long long OnePastTheHighestImage() {
+  unsigned long long next = 0;
+  const size_t prefix = std::strlen(kImagePrefix), suffix = std::strlen(kImageSuffix);
+  for (const std::string& name : ListFiles(SnapsFolder(), kImageSuffix)) {
+    if (name.compare(0, prefix, kImagePrefix) != 0 || name.size() <= prefix + suffix) continue;
+    const std::string digits = name.substr(prefix, name.size() - prefix - suffix);
+    if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const unsigned long long number = std::strtoull(digits.c_str(), nullptr, 10);
+    if (number >= next) next = number + 1;
+  }
+  return next;
+}
+
 // A name no snapshot image had before: a snapshot is told from a later one
-// that got the same (reused) loop device by its image. The caller holds the
-// driver's lock.
-std::string NewImagePath() {
-  MakeDirectoriesDurably(SnapsFolder());
+// that got the same (reused) loop device by its image. The counter
+// (".next") keeps the names handed out, the images of destroyed snapshots
+// included, so a counter that cannot be read or written fails the snapshot
+// instead of starting over; a missing one (the first snapshot, or one
+// removed) starts past the images left. The caller holds the driver's
+// lock.
+CQiError NewImagePath(std::string& image) {
+  if (!MakeDirectoriesDurably(SnapsFolder()))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the snapshot folder [%s]", SnapsFolder().c_str());
   const std::string counter = SnapsFolder() + "/.next";
   std::string text;
-  unsigned long long next = ReadWholeFile(counter, text) ? std::strtoull(text.c_str(), nullptr, 10) : 0;
-  for (;; ++next) {
-    const std::string image = SnapsFolder() + "/snap" + std::to_string(next) + ".img";
-    struct stat info;
-    if (::stat(image.c_str(), &info) == 0) continue;
-    WriteFileAtomically(counter, std::to_string(next + 1) + "\n");
-    return image;
+  unsigned long long next = 0;
+  if (ReadWholeFile(counter, text)) {
+    char* end = nullptr;
+    errno = 0;
+    next = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || errno != 0 ||
+        (*end != '\0' && std::strcmp(end, "\n") != 0))
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, EINVAL, "The snapshot image counter [%s] holds no number",
+                                     counter.c_str());
+  } else if (errno == ENOENT) {
+    next = OnePastTheHighestImage();
+  } else {
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot read the snapshot image counter [%s]", counter.c_str());
   }
+  for (;; ++next) {
+    image = SnapsFolder() + "/" + kImagePrefix + std::to_string(next) + kImageSuffix;
+    struct stat info;
+    if (::lstat(image.c_str(), &info) != 0) break;
+  }
+  if (!WriteFileAtomically(counter, std::to_string(next + 1) + "\n"))
+    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot write the snapshot image counter [%s]", counter.c_str());
+  return CQiError();
 }
 
 // Snapshots of devices the driver does not track (driverless volumes): the
@@ -459,13 +500,16 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   // device yet: a copy cut short (kill -9, a crash, a power loss) leaves an
   // image that destroySnap, a detach and the next clean-up of stale
   // snapshots find. While this call holds the lock, no one else sees it.
-  const std::string image = NewImagePath();
+  std::string image;
+  CQiError named = NewImagePath(image);
+  if (named.IsError()) return named.Push(FXCODELOC, "Cannot name a snapshot image of device [%s]", device.c_str());
   const Snapshot pending{image, image};
   snapshots.push_back(pending);
   if (int error = store())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
   if (copying) copying(image);
-  int error = CopyDevice(device, image);
+  bool created = false;
+  int error = CopyDevice(device, image, created);
   CQiError failed;
   if (error) {
     failed =
@@ -481,8 +525,9 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
         FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
     drop(snapshot);
   }
-  // Nothing is kept; a record that still names the image names nothing.
-  RemoveSnapshot(pending);
+  // Nothing is kept; a record that still names the image names nothing. A
+  // file that stood at the image's name is someone else's.
+  if (created) RemoveSnapshot(pending);
   drop(image);
   store();
   return failed;

@@ -59,10 +59,17 @@ class DatabaseJobService : public JobServiceBackend {
     return job;
   }
 
-  StateDbResult PutJob(const JobRecord& job) override {
-    SqlStatement put(StateDb::Current(),
-                     "INSERT OR REPLACE INTO jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, "
-                     "copy_id, backup_copy_done, start_time, end_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
+  StateDbResult PutJob(const JobRecord& job) override { return WriteJob("INSERT OR REPLACE", job); }
+
+  StateDbResult AddJob(const JobRecord& job) override { return WriteJob("INSERT", job); }
+
+  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
+  StateDbResult WriteJob(const char* verb, const JobRecord& job) {
+    SqlStatement put(
+        StateDb::Current(),
+        (std::string(verb) + " INTO jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, "
+                             "backup_copy_done, start_time, end_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
+            .c_str());
     put.BindUnsigned(1, job.jobId)
         .BindUnsigned(2, job.cellId)
         .BindUnsigned(3, job.appId)

@@ -50,6 +50,9 @@ class JobServiceBackend {
   virtual std::optional<JobRecord> FindJob(uint64_t jobId) = 0;
   // Adds the job or replaces the one with its id; why not, when it could not.
   virtual StateDbResult PutJob(const JobRecord& job) = 0;
+  // Adds a new job: an id another job holds is refused (EEXIST), never
+  // replaced.
+  virtual StateDbResult AddJob(const JobRecord& job) = 0;
   // The job becomes a full backup, counted as one more conversion; false for
   // an unknown job.
   virtual bool ConvertToFull(uint64_t jobId) = 0;

@@ -1,5 +1,6 @@
 #include "platform/services/archive_manager.h"
 
+#include <cerrno>
 #include <set>
 
 #include "platform/jobs/bkp_job_client.h"
@@ -33,25 +34,9 @@ ArchiveFileRecord Read(const SqlStatement& row) {
 
 class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
-  StateDbResult Put(const ArchiveFileRecord& record) override {
-    SqlStatement put(StateDb::Current(), (std::string("INSERT OR REPLACE INTO archive_files (") + kColumns +
-                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
-                                             .c_str());
-    put.BindUnsigned(1, record.archFileId)
-        .BindUnsigned(2, record.jobId)
-        .BindUnsigned(3, record.appId)
-        .BindUnsigned(4, record.cellId)
-        .Bind(5, record.archFileType)
-        .BindUnsigned(6, record.cycleNumber)
-        .BindUnsigned(7, record.createTime)
-        .Bind(8, record.storageHostName)
-        .BindUnsigned(9, record.copyId)
-        .BindUnsigned(10, record.groupId)
-        .BindUnsigned(11, record.flags)
-        .Bind(12, record.level);
-    put.Run();
-    return put.Result();
-  }
+  StateDbResult Put(const ArchiveFileRecord& record) override { return Write("INSERT OR REPLACE", record); }
+
+  StateDbResult Add(const ArchiveFileRecord& record) override { return Write("INSERT", record); }
 
   StateDbResult PutUnderNextId(ArchiveFileRecord& record) override {
     return StateDb::Current().Transaction([&] { return ArchiveManagerBackend::PutUnderNextId(record); });
@@ -108,12 +93,17 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return requests;
   }
 
-  uint64_t HighestIdUpTo(uint64_t limit) override {
+  StateDbResult HighestIdUpTo(uint64_t limit, uint64_t& highest) override {
     // Stored signed: an id of 2^63 or more reads back negative.
     SqlStatement query(StateDb::Current(),
                        "SELECT COALESCE(MAX(afile_id), 0) FROM archive_files WHERE afile_id BETWEEN 0 AND ?;");
     query.BindUnsigned(1, limit > INT64_MAX ? INT64_MAX : limit);
-    return query.Step() ? query.Unsigned(0) : 0;
+    highest = 0;
+    if (query.Step()) {
+      highest = query.Unsigned(0);
+      return StateDbResult();
+    }
+    return query.ok() ? StateDbResult::Refused(EIO, "no highest archive file id read") : query.Result();
   }
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
@@ -136,6 +126,28 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     ret.createTime = found.createTime;
     ret.storageHostName = found.storageHostName;
     return 0;
+  }
+
+ private:
+  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
+  StateDbResult Write(const char* verb, const ArchiveFileRecord& record) {
+    SqlStatement put(StateDb::Current(), (std::string(verb) + " INTO archive_files (" + kColumns +
+                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
+                                             .c_str());
+    put.BindUnsigned(1, record.archFileId)
+        .BindUnsigned(2, record.jobId)
+        .BindUnsigned(3, record.appId)
+        .BindUnsigned(4, record.cellId)
+        .Bind(5, record.archFileType)
+        .BindUnsigned(6, record.cycleNumber)
+        .BindUnsigned(7, record.createTime)
+        .Bind(8, record.storageHostName)
+        .BindUnsigned(9, record.copyId)
+        .BindUnsigned(10, record.groupId)
+        .BindUnsigned(11, record.flags)
+        .Bind(12, record.level);
+    put.Run();
+    return put.Result();
   }
 };
 

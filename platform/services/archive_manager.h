@@ -153,7 +153,16 @@ constexpr uint64_t kLargestArchiveFileId = INT32_MAX;
 class ArchiveManagerBackend {
  public:
   virtual ~ArchiveManagerBackend() = default;
+  // Adds the record, or replaces the one of its id (seeding).
   virtual StateDbResult Put(const ArchiveFileRecord& record) = 0;
+  // Adds a record under an id no other holds: a taken id is refused
+  // (EEXIST), never replaced.
+  virtual StateDbResult Add(const ArchiveFileRecord& record) {
+    for (const ArchiveFileRecord& stored : All())
+      if (stored.archFileId == record.archFileId)
+        return StateDbResult::Refused(EEXIST, "archive file " + std::to_string(record.archFileId) + " exists");
+    return Put(record);
+  }
   virtual std::vector<ArchiveFileRecord> All() = 0;
   // Logs the request, then lists the snapshot job's archive files in its cell.
   virtual int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
@@ -161,30 +170,37 @@ class ArchiveManagerBackend {
   // The requests so far, oldest first.
   virtual std::vector<ArchiveRequestRecord> Requests() = 0;
   virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;
-  // The highest archive file id registered up to the limit (0: none).
-  virtual uint64_t HighestIdUpTo(uint64_t limit) {
-    uint64_t highest = 0;
+  // The highest archive file id registered up to the limit (0: none), or
+  // the store's cause when it cannot be read: a read that failed is never
+  // taken for an empty store.
+  virtual StateDbResult HighestIdUpTo(uint64_t limit, uint64_t& highest) {
+    highest = 0;
     for (const ArchiveFileRecord& record : All())
       if (record.archFileId <= limit && record.archFileId > highest) highest = record.archFileId;
-    return highest;
+    return StateDbResult();
   }
   // The id of the next archive file made: one above the highest that can be
-  // recorded; nullopt when none is left.
-  std::optional<uint64_t> NextId() {
-    const uint64_t highest = HighestIdUpTo(kLargestArchiveFileId);
-    if (highest >= kLargestArchiveFileId) return std::nullopt;
-    return highest + 1;
-  }
-  // Registers the record under the next id, set in the record, as one step:
-  // two processes never take the same id. Refused with ERANGE when no id is
-  // left (NextId), else as the store refused the record.
-  virtual StateDbResult PutUnderNextId(ArchiveFileRecord& record) {
-    const std::optional<uint64_t> id = NextId();
-    if (!id)
+  // recorded. Refused with ERANGE when none is left, else as the read of
+  // the highest was.
+  StateDbResult NextId(uint64_t& id) {
+    uint64_t highest = 0;
+    const StateDbResult read = HighestIdUpTo(kLargestArchiveFileId, highest);
+    if (!read) return read;
+    if (highest >= kLargestArchiveFileId)
       return StateDbResult::Refused(
           ERANGE, "every archive file id up to " + std::to_string(kLargestArchiveFileId) + " is taken");
-    record.archFileId = *id;
-    return Put(record);
+    id = highest + 1;
+    return StateDbResult();
+  }
+  // Registers the record under the next id, set in the record, as one step:
+  // two processes never take the same id, and a failure on the way ends
+  // the step. Refused as NextId or Add refused it.
+  virtual StateDbResult PutUnderNextId(ArchiveFileRecord& record) {
+    uint64_t id = 0;
+    const StateDbResult next = NextId(id);
+    if (!next) return next;
+    record.archFileId = id;
+    return Add(record);
   }
   static ArchiveManagerBackend& Default();
 };

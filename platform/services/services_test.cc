@@ -1,18 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
+#include "platform/config/agent_config.h"
+#include "platform/config/application_list.h"
 #include "platform/config/kz_client.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/harness/snap_harness.h"
+#include "platform/jobs/bkp_job_client.h"
 #include "platform/services/archive_manager.h"
 #include "platform/services/host_name.h"
 #include "platform/services/subclient.h"
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
+#include "support/state_db_read_failure.h"
 #include "support/test_platform.h"
 
 using testing_support::FileExists;
@@ -201,18 +206,80 @@ TEST(ArMgrClientAPI, ListsAJobsArchiveFilesAndFindsTheLastOfACycle) {
 TEST(ArMgrClientAPI, NewArchiveFileIdsStayWithinWhatTheSnapshotRecordsHold) {
   ScopedStateDir state;
   platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
-  EXPECT_EQ(archives.NextId(), std::optional<uint64_t>(1));
-  for (uint64_t id : {uint64_t{5}, uint64_t{68719476752}, (uint64_t{1} << 63) + 16})
-    ASSERT_TRUE(blbsim::AddArchiveFile(id, 12, 5, 2, 1, 1, 1000, "ma1"));
-  EXPECT_EQ(archives.NextId(), std::optional<uint64_t>(6));
+  uint64_t id = 0;
+  ASSERT_TRUE(archives.NextId(id));
+  EXPECT_EQ(id, 1u);
+  for (uint64_t stored : {uint64_t{5}, uint64_t{68719476752}, (uint64_t{1} << 63) + 16})
+    ASSERT_TRUE(blbsim::AddArchiveFile(stored, 12, 5, 2, 1, 1, 1000, "ma1"));
+  ASSERT_TRUE(archives.NextId(id));
+  EXPECT_EQ(id, 6u);
   platform::ArchiveFileRecord next;
   next.jobId = 13;
   ASSERT_TRUE(archives.PutUnderNextId(next));
   EXPECT_EQ(next.archFileId, 6u);
   ASSERT_TRUE(blbsim::AddArchiveFile(platform::kLargestArchiveFileId, 13, 5, 2, 1, 1, 1000, "ma1"));
-  EXPECT_EQ(archives.NextId(), std::nullopt);
+  EXPECT_EQ(archives.NextId(id).Code(), ERANGE);
   EXPECT_FALSE(archives.PutUnderNextId(next));
   EXPECT_EQ(blbsim::ArchiveFiles().size(), 5u);
+}
+
+// A read of the highest id that the disk fails ends the registration:
+// SQLite rolls its transaction back, and nothing runs after it on its own.
+// Job 1001's archive file 1 stays its own; a taken id is refused, never
+// replaced.
+TEST(ArMgrClientAPI, ARegistrationWhoseReadFailedFailsAndReplacesNoArchiveFile) {
+  ScopedStateDir state;
+  ASSERT_TRUE(blbsim::AddArchiveFile(1, 1001, 5, 2, 1, 1, 1000, "ma1"));
+  platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+  platform::ArchiveFileRecord file;
+  file.jobId = 1003;
+  {
+    testing_support::ScopedStateDbReadFailure disk;
+    disk.FailFirstReadOf("MAX(afile_id)");
+    EXPECT_FALSE(archives.PutUnderNextId(file));
+    EXPECT_TRUE(disk.Struck());
+  }
+  const auto jobsOf = [] {
+    std::vector<uint64_t> jobs;
+    for (const platform::ArchiveFileRecord& stored : blbsim::ArchiveFiles()) jobs.push_back(stored.jobId);
+    return jobs;
+  };
+  EXPECT_EQ(jobsOf(), std::vector<uint64_t>{1001});
+
+  platform::ArchiveFileRecord taken = file;
+  taken.archFileId = 1;
+  EXPECT_EQ(archives.Add(taken).Code(), EEXIST);
+  ASSERT_TRUE(archives.PutUnderNextId(file));
+  EXPECT_EQ(file.archFileId, 2u);
+  EXPECT_EQ(jobsOf(), (std::vector<uint64_t>{1001, 1003}));
+}
+
+// What a service or the job command adds as new (a job, a subclient, a
+// backup set it numbers) is refused under a key another record holds: a
+// read that missed the record never leads to it being replaced.
+TEST(StateDbRecords, ANewRecordUnderATakenKeyIsRefusedAndTheRecordKept) {
+  ScopedStateDir state;
+  platform::JobRecord job;
+  job.jobId = 1001;
+  job.level = 1;
+  job.conversions = 1;
+  ASSERT_TRUE(platform::JobService::Current().PutJob(job));
+  platform::SubclientRecord subclient;
+  subclient.cellId = 2;
+  subclient.appId = 70;
+  subclient.proxyClientId = 9;
+  ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
+  ASSERT_TRUE(platform::ApplicationList::Current().PutBackupSet({1, 2, 29, 0, "kept"}));
+
+  job.level = 2;
+  job.conversions = 0;
+  EXPECT_EQ(platform::JobService::Current().AddJob(job).Code(), EEXIST);
+  EXPECT_EQ(platform::JobService::Current().FindJob(1001)->conversions, 1u);
+  subclient.proxyClientId = 0;
+  EXPECT_EQ(platform::AgentConfig::Current().AddSubclient(subclient).Code(), EEXIST);
+  EXPECT_EQ(platform::AgentConfig::Current().FindSubclient(2, 70)->proxyClientId, 9u);
+  EXPECT_EQ(platform::ApplicationList::Current().AddBackupSet({1, 3, 29, 0, "new"}).Code(), EEXIST);
+  EXPECT_EQ(platform::ApplicationList::Current().AllBackupSets().at(0).name, "kept");
 }
 
 // Snapshot jobs 40 and 50 of application 7, 41 the pseudo-snap job of 40

@@ -12,7 +12,7 @@
 
 namespace platform {
 
-SqlStatement::SqlStatement(StateDb& db, const char* sql) {
+SqlStatement::SqlStatement(StateDb& db, const char* sql) : db_(&db) {
   const int rc = sqlite3_prepare_v2(db.Handle(), sql, -1, &statement_, nullptr);
   if (rc != SQLITE_OK) Failed(db.Handle(), rc);
 }
@@ -56,6 +56,11 @@ SqlStatement& SqlStatement::BindNull(int index) {
 
 bool SqlStatement::Step() {
   if (!result_.ok() || statement_ == nullptr) return false;
+  if (db_->TransactionEndedBySqlite()) {
+    result_ =
+        StateDbResult::Refused(ECANCELED, "the transaction was rolled back by a failure before [" + db_->Path() + "]");
+    return false;
+  }
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) return true;
   if (rc != SQLITE_DONE) Failed(sqlite3_db_handle(statement_), rc);
@@ -156,11 +161,16 @@ StateDbResult StateDb::Transaction(const std::function<StateDbResult()>& fn) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   StateDbResult result = Exec("BEGIN IMMEDIATE;");
   if (!result) return result;
+  const std::thread::id outer = transactionThread_.exchange(std::this_thread::get_id());
   result = fn();
+  const bool ended = sqlite3_get_autocommit(db_) != 0;
+  transactionThread_ = outer;
   if (!result) {
-    Exec("ROLLBACK;");
+    if (!ended) Exec("ROLLBACK;");
     return result;
   }
+  // fn went on past the failure that ended the transaction.
+  if (ended) return StateDbResult::Refused(ECANCELED, "the transaction was rolled back by a failure [" + path_ + "]");
   return Exec("COMMIT;");
 }
 
@@ -169,6 +179,11 @@ bool StateDb::Transaction(const std::function<bool()>& fn) {
     return fn() ? StateDbResult() : StateDbResult::Refused(ECANCELED, "the change was given up");
   };
   return Transaction(change).ok();
+}
+
+bool StateDb::TransactionEndedBySqlite() {
+  return transactionThread_.load(std::memory_order_relaxed) == std::this_thread::get_id() &&
+         sqlite3_get_autocommit(db_) != 0;
 }
 
 long long StateDb::LastInsertId() {

@@ -8,11 +8,13 @@
 // synchronous=FULL), as a real service's acknowledged record is.
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "platform/sim/state_db_failure.h"
 
@@ -27,7 +29,11 @@ class StateDbError : public std::runtime_error {
 
 class StateDb;
 
-// A prepared statement bound to positional parameters (1-based).
+// A prepared statement bound to positional parameters (1-based). Inside a
+// transaction of StateDb::Transaction that SQLite has rolled back already
+// (a read or write of the disk failed, memory ran out), it refuses to run
+// (ECANCELED): it would run on its own, outside the transaction, and
+// commit at once what the transaction was to give up.
 class SqlStatement {
  public:
   SqlStatement(StateDb& db, const char* sql);
@@ -62,6 +68,7 @@ class SqlStatement {
  private:
   void Failed(sqlite3* db, int result);
 
+  StateDb* db_;
   sqlite3_stmt* statement_ = nullptr;
   StateDbResult result_;
 };
@@ -86,12 +93,17 @@ class StateDb {
 
   StateDbResult Exec(const std::string& sql);
   // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn fails.
-  // Done, or the cause: fn's, or that of the BEGIN or the COMMIT.
+  // Done, or the cause: fn's, or that of the BEGIN or the COMMIT. A
+  // statement whose failure made SQLite roll the transaction back ends it:
+  // no statement of fn runs after it, and nothing is committed.
   StateDbResult Transaction(const std::function<StateDbResult()>& fn);
   // The same for a change whose callers report no cause: rolled back when
   // fn returns false.
   bool Transaction(const std::function<bool()>& fn);
   long long LastInsertId();
+  // Whether this thread is inside Transaction and SQLite has rolled the
+  // transaction back on its own.
+  bool TransactionEndedBySqlite();
   // Increases whenever another connection committed a change.
   long long DataVersion();
   std::recursive_mutex& Mutex() { return mutex_; }
@@ -105,6 +117,7 @@ class StateDb {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::recursive_mutex mutex_;
+  std::atomic<std::thread::id> transactionThread_{};  // the thread inside Transaction
   std::string refused_;  // why the database may not be used; empty when it may
 };
 

@@ -51,6 +51,10 @@ int StateDbSystemCause(sqlite3* db, int result, const std::string& path) {
       return db != nullptr ? sqlite3_system_errno(db) : 0;
     case SQLITE_IOERR:
       return db != nullptr ? sqlite3_system_errno(db) : 0;
+    case SQLITE_CONSTRAINT: {  // a key another row holds: a plain insert never replaces it
+      const int extended = db != nullptr ? sqlite3_extended_errcode(db) : result;
+      return extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE ? EEXIST : 0;
+    }
     default:
       return 0;
   }

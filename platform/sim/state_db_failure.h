@@ -37,8 +37,9 @@ class StateDbResult {
 // The errno behind SQLite's failure `result` on the database at `path`:
 // ENOSPC for a full disk; for a database that cannot be opened or written,
 // why its file or its folder cannot be written (EROFS, EACCES), since
-// SQLite keeps only the errno of its read-only retry then; else the errno
-// of the failed system call. 0 when the failure is not the system's.
+// SQLite keeps only the errno of its read-only retry then; EEXIST for a
+// key another row holds; else the errno of the failed system call. 0 when
+// the failure is not the system's.
 int StateDbSystemCause(sqlite3* db, int result, const std::string& path);
 
 // "<what, formatted>: <why>" with the failure's errno (EIO and "no failure"

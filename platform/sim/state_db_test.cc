@@ -12,6 +12,7 @@
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_schema.h"
+#include "support/state_db_read_failure.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -105,4 +106,36 @@ TEST(StateDb, ARefusedChangeNamesItsOwnCause) {
       platform::StateDb::Current().Transaction([] { return platform::StateDbResult::Refused(EINVAL, "given up"); });
   EXPECT_EQ(refused.Code(), EINVAL);
   EXPECT_TRUE(platform::StateDb::Current().Transaction([] { return platform::StateDbResult(); }));
+}
+
+// A statement whose failure made SQLite roll the transaction back ends the
+// change: what follows it in the transaction does not run on its own and
+// commit, and the change fails.
+TEST(StateDb, NothingRunsOnItsOwnAfterAFailureEndedTheTransaction) {
+  ScopedStateDir state;
+  platform::StateDb& db = platform::StateDb::Current();
+  ASSERT_TRUE(db.Exec("INSERT INTO clients (id, name) VALUES (40, 'kept');"));
+  const auto count = [] {
+    platform::SqlStatement query(platform::StateDb::Current(), "SELECT count(*) FROM clients WHERE id >= 40;");
+    return query.Step() ? query.Int(0) : -1;
+  };
+  platform::StateDbResult added;
+  {
+    testing_support::ScopedStateDbReadFailure disk;
+    disk.FailFirstReadOf("FROM clients WHERE name");
+    platform::StateDb& reopened = platform::StateDb::Current();
+    const platform::StateDbResult changed = reopened.Transaction([&] {
+      platform::SqlStatement read(reopened, "SELECT id FROM clients WHERE name = 'kept';");
+      EXPECT_FALSE(read.Step());
+      EXPECT_FALSE(read.ok());
+      platform::SqlStatement insert(reopened, "INSERT INTO clients (id, name) VALUES (41, 'added');");
+      insert.Run();
+      added = insert.Result();
+      return platform::StateDbResult();
+    });
+    EXPECT_TRUE(disk.Struck());
+    EXPECT_EQ(changed.Code(), ECANCELED);
+  }
+  EXPECT_EQ(added.Code(), ECANCELED);
+  EXPECT_EQ(count(), 1);
 }

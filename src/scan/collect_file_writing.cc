@@ -19,8 +19,9 @@ using scan::CheckedFileWriter;
 using scan::CollectLineWriter;
 using Bitmaps = TrueUpVolInfo::VolumeBitmaps;
 
-// Every volume failed, and the system gave no errno for the first.
-constexpr int kErrnoNoFile = 2;
+// Every volume failed: the agent tells this case by its code, whatever
+// failed each volume.
+constexpr int kErrnoEveryVolumeFailed = 2;
 
 // The code a failure was made with, to fail again with it under another message.
 int CodeOf(const CQiError& error) {
@@ -165,7 +166,8 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
 
   totalExtents = 0;
   size_t failed = 0;
-  int failedErrno = 0;   // of the first volume that failed for a reason the system gave
+  std::string firstFailed;  // the first volume that failed, and why: the scan's cause when all did
+  CQiError firstFailure;
   CQiError markFailure;  // a volume left out whose changes would be lost
   for (const ScanObjects_t& scan : scanObjects) {
     unsigned int count = 0;
@@ -175,7 +177,10 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
                 scan.sVolume.c_str(), err.AsString().c_str());
       m_vFailedVolumes.push_back(scan.sVolume);
       ++failed;
-      if (failedErrno <= 0) failedErrno = FXErrorUtil::GetErrNo(err);
+      if (!firstFailure.IsError()) {
+        firstFailed = scan.sVolume;
+        firstFailure = err;
+      }
       CQiError marked = MarkForFullBackup(scan.sVolume);
       if (marked.IsError() && !markFailure.IsError()) markFailure = marked.Push(FXCODELOC);
       continue;
@@ -185,9 +190,16 @@ CQiError CollectFileManager::GenerateCollectFilesForPaths(std::list<ScanObjects_
   }
   err = SyncCumulativeFolder();
   if (err.IsError()) return err.Push(FXCODELOC);
-  if (failed == scanObjects.size())
-    return FXErrorUtil::ErrorErrNo(FXCODELOC, failedErrno > 0 ? failedErrno : kErrnoNoFile,
-                                   "Collect file generation failed for all volumes");
+  // The message quotes the first volume's failure, so that its cause (a
+  // full disk) is still told beside the code.
+  if (failed == scanObjects.size()) {
+    if (!firstFailure.IsError())
+      return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoEveryVolumeFailed,
+                                     "Collect file generation failed for all volumes");
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, kErrnoEveryVolumeFailed,
+                                   "Collect file generation failed for all volumes, the first [%s] with error=[%s]",
+                                   firstFailed.c_str(), firstFailure.AsString().c_str());
+  }
   if (markFailure.IsError()) return markFailure;
   err = srcSnap.Commit();
   if (err.IsError())

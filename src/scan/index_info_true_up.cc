@@ -17,7 +17,7 @@
 #include "records/file_replacement.h"
 #include "scan/checked_file_writer.h"
 #include "scan/index_browse_common.h"
-#include "scan/last_line.h"
+#include "scan/index_hash_cut.h"
 #include "scan/snap_read_manager.h"
 
 namespace {
@@ -224,17 +224,32 @@ CQiError CIndexInfoTrueUp::SyncIndexHashFiles() {
 CQiError CIndexInfoTrueUp::FetchVolumeExtentHashesForVolume(const IdxVolInfo& volume) {
   m_sIdxHashFile = FXPath::Append(volume.GetVolTrueUpFolder(), kIndexHashFile);
   m_sPageFile = m_sIdxHashFile + "-Page";
-  // A power loss in the middle of an append leaves part of a line, which the
-  // next page would run on from and the comparison refuse. The restart
-  // information names only pages synced whole, so what goes is fetched again.
-  uint64_t torn = 0;
-  if (!scan::CutTornLastLine(m_sIdxHashFile, torn))
-    return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to cut the torn last entry off Index Hash file[%s]",
-                                       m_sIdxHashFile.c_str());
-  if (torn > 0) {
+  // A power loss in the middle of an append leaves lines that are no
+  // entries (a torn one, or NUL bytes), which the comparison refuses on
+  // every rerun. They go with all after them, and what went is fetched
+  // again: the restart information names only pages synced whole, and a
+  // cut into what it names takes the paging back to the last entry kept.
+  scan::IndexHashCut cut;
+  CQiError cutErr = scan::CutIndexHashFileAtFirstDamage(m_sIdxHashFile, cut);
+  if (cutErr.IsError())
+    return cutErr.Push(FXCODELOC, "Failed to cut the damaged entries off Index Hash file[%s]", m_sIdxHashFile.c_str());
+  if (cut.bytes > 0) {
     EvDebug log;
-    log.DebugLvl(__FUNCTION__, 0, "Cut a torn last entry of %llu bytes off Index Hash file[%s]",
-                 static_cast<unsigned long long>(torn), m_sIdxHashFile.c_str());
+    log.DebugLvl(__FUNCTION__, 0, "Cut %llu bytes from the first line that is no entry off Index Hash file[%s]",
+                 static_cast<unsigned long long>(cut.bytes), m_sIdxHashFile.c_str());
+    const auto restart = m_mRestartInfo.find(volume.GetVolume());
+    if (restart != m_mRestartInfo.end() && (!cut.keptAny || cut.lastKept < restart->second)) {
+      if (cut.keptAny)
+        restart->second = cut.lastKept;
+      else
+        m_mRestartInfo.erase(restart);
+      m_bRestartInfoSaved = false;
+      // Saved at once, after the cut: a rerun must not take the extents cut
+      // off for fetched.
+      m_oUnsyncedHashFiles.insert(m_sIdxHashFile);
+      cutErr = SaveIndexRestartInfo();
+      if (cutErr.IsError()) return cutErr.Push(FXCODELOC);
+    }
   }
   {
     // Both files exist from here on: the page file empty, the index hash

@@ -7,9 +7,10 @@
 // fetched\n" per volume, in volume order, so that a rerun continues each
 // volume after the last page it appended in full.
 //
-// "VolIdxHash.kzf" is only appended to, after a torn last line (a power loss
-// in the middle of an append) is cut off; a rerun may therefore list extents
-// again, which the comparison tolerates. The restart information never
+// "VolIdxHash.kzf" is only appended to, after what a power loss in the
+// middle of an append left (a torn line, NUL bytes) is cut off with all
+// after it; a rerun may therefore list extents again, which the comparison
+// tolerates. The restart information never
 // names more than a power loss leaves: before each save the index hash files
 // appended to since the last one are synced with their folders, and the
 // file is replaced through a synced temporary. A save that would write what

@@ -123,22 +123,53 @@ TEST_F(IndexInfoTrueUpTest, TheRestartFileNamesOnlyPagesOnDisk) {
   EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|1\n");
 }
 
-// A power loss in the middle of an append leaves part of a line, after the
-// pages the restart file names: the rerun cuts it off before it appends.
-TEST_F(IndexInfoTrueUpTest, ARerunCutsATornLastEntryBeforeItAppends) {
-  const std::string kept = "00000000|" + Hash('a') + "\n";
-  testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", kept + "00000001|" + Hash('b').substr(0, 9));
-  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "/mnt/v1|0\n");
-  Queue(PageReply({{"00000001", Hash('b')}, {"00000002", Hash('c')}}));
-  ASSERT_FALSE(Fetch(2).IsError());
-  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), kept + "00000001|" + Hash('b') + "\n00000002|" + Hash('c') + "\n");
+// What a power loss in the middle of an append leaves: part of a line, or
+// NUL bytes where the write-back reached a later block of the file but not
+// an earlier one, before or after whole lines. The rerun cuts the file at
+// the first line that is no entry, with all after it, and fetches again
+// what went: from the page after the one the restart file names, or from
+// the last entry kept when the cut went into what the restart file names.
+// The file is then whole, in the order the comparison's merge join reads.
+TEST_F(IndexInfoTrueUpTest, ARerunCutsWhatAPowerLossLeftOfItsLastAppendsAndFetchesItAgain) {
+  const auto entry = [](int extent) { return "0000000" + std::to_string(extent) + "|" + Hash('a' + extent) + "\n"; };
+  const std::string nul41 = std::string(41, '\0') + "\n";
+  const struct {
+    const char* shape;
+    std::string file;
+    std::string restart;  // the restart file's content
+  } cases[] = {
+      {"a torn last line", entry(0) + entry(1).substr(0, 9), "/mnt/v1|0\n"},
+      {"nothing but a torn line", "0000", ""},
+      {"a NUL line before the last whole line", entry(0) + nul41 + entry(2), "/mnt/v1|0\n"},
+      {"NUL bytes running into a later line", entry(0) + std::string(50, '\0') + entry(2).substr(9) + entry(3),
+       "/mnt/v1|0\n"},
+      {"NUL bytes to the end", entry(0) + std::string(4096, '\0'), "/mnt/v1|0\n"},
+      {"NUL bytes in what the restart file names", entry(0) + nul41 + entry(2) + entry(3), "/mnt/v1|3\n"},
+      {"NUL bytes where nothing is named", nul41 + entry(1), ""},
+  };
+  std::string why;
+  ASSERT_TRUE(blbsim::SetIndexExtentView(
+      {2, 7, "/mnt/v1"}, "0 " + Hash('a') + "\n1 " + Hash('b') + "\n2 " + Hash('c') + "\n3 " + Hash('d'), &why))
+      << why;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", c.file);
+    testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", c.restart);
+    const CQiError err = Fetch(2);
+    ASSERT_FALSE(err.IsError()) << err.AsString();
+    EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), entry(0) + entry(1) + entry(2) + entry(3));
+    EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|3\n");
+  }
 
-  // Nothing but a torn line: nothing is left of it.
-  testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", "0000");
-  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "");
-  Queue(PageReply({{"00000000", Hash('a')}}));
-  ASSERT_FALSE(Fetch(2).IsError());
-  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), kept);
+  // A cut into what the restart file names is told to it at once: a rerun
+  // after a failure that came before any page does not take it for fetched.
+  testing_support::WriteFile(volumeFolder_ + "/VolIdxHash.kzf", entry(0) + nul41 + entry(2));
+  testing_support::WriteFile(folder_ + "/IdxRestartInfo.kzf", "/mnt/v1|2\n");
+  platform::FaultTable::Set("IdxBrowseClient::Browse", 5);
+  EXPECT_TRUE(Fetch(2).IsError());
+  platform::FaultTable::ClearAll();
+  EXPECT_EQ(Read(volumeFolder_ + "/VolIdxHash.kzf"), entry(0));
+  EXPECT_EQ(Read(folder_ + "/IdxRestartInfo.kzf"), "/mnt/v1|0\n");
 }
 
 TEST_F(IndexInfoTrueUpTest, AReplyWithoutResponsesOrItemsEndsTheVolume) {

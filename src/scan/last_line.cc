@@ -1,7 +1,6 @@
 #include "scan/last_line.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,18 +45,6 @@ bool ReadLastLine(const std::string& path, std::string& line) {
   const size_t from = window.size() >= 2 ? window.size() - 2 : std::string::npos;
   const size_t newline = from == std::string::npos ? std::string::npos : window.rfind('\n', from);
   line = newline == std::string::npos ? window : window.substr(newline + 1);
-  return true;
-}
-
-bool CutTornLastLine(const std::string& path, uint64_t& cut) {
-  cut = 0;
-  std::string line;
-  if (!ReadLastLine(path, line)) return errno == ENOENT;
-  if (line.empty() || line.back() == '\n') return true;
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || ::truncate(path.c_str(), info.st_size - static_cast<off_t>(line.size())) != 0)
-    return false;
-  cut = line.size();
   return true;
 }
 

@@ -156,9 +156,14 @@ TEST_F(ScanTest, RefusesBadArgumentsAnEmptyOrRepeatingListAndAFullDisk) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   WriteRecords({"true|/mnt/v1|/dev/sdz9|ext4|rw|4096|8388608|4096|131072|512|512|512|0|1"});
   err = Scan(JobArgs("1"), {{"/mnt/v1", SparseSnapshot("snap1", 4ull << 30)}}, 1, false, 0, total);
-  // The full disk the volume ran into is the scan's cause.
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, ENOSPC)) << err.AsString();
-  EXPECT_EQ(err.GetMessage(), "Collect file generation failed for all volumes");
+  // The agent tells a scan that failed for every volume by its code 2; the
+  // full disk the volume ran into is named in its message.
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(err, 2)) << err.AsString();
+  EXPECT_EQ(err.GetMessage().rfind("Collect file generation failed for all volumes, the first [/mnt/v1] with "
+                                   "error=[code=-28 | ",
+                                   0),
+            0u)
+      << err.GetMessage();
   EXPECT_FALSE(Exists("ListOfCollect.txt"));
   EXPECT_FALSE(Exists("SrcSnapFile.kzf"));
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hashing/extent_name_converter.h"
 #include "support/blbsim_command.h"
 #include "support/ext_image.h"
 #include "support/fault_injection.h"
@@ -685,10 +687,12 @@ TEST_F(JobCommand, AScanWhoseEveryCollectFileRanOutOfSpaceNamesTheFullDisk) {
   const std::string noSpace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -qq -o /dev/null -P " +
                               fs_->JobResults() + "/CollectTot_1.kzf -e trace=write -e inject=write:error=ENOSPC ";
   EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(3801, 1) + " 2>&1", &out), 1) << out;
-  EXPECT_TRUE(Contains(out,
-                       "blbjob: scan failed: Collect file generation failed for all volumes: No space left on device "
-                       "(code=-28)\n"))
+  // The code is the one the agent tells this case by; the cause is the
+  // volume's.
+  EXPECT_TRUE(Contains(out, "blbjob: scan failed: Collect file generation failed for all volumes, the first [" +
+                                fs_->Path() + "] with error=[code=-28: "))
       << out;
+  EXPECT_TRUE(Contains(out, "]: No space left on device (code=-2)\n")) << out;
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3801, 1), &out), 0) << out;
 }
 
@@ -871,9 +875,10 @@ TEST_F(JobCommand, AVolumeListedWholeByAJobOnAnotherJobsSnapshotStaysWholeUntilT
 }
 
 // A power loss while the true-up's index thread appends a page leaves the
-// index hash file's last line torn, and no restart file naming that page
-// (the file is synced before the restart file is written): the job's scan
-// run again lists what the clean run listed.
+// index hash file's last line torn, or NUL bytes where the write-back
+// reached a later block of the file but not an earlier one, and no restart
+// file naming that page (the file is synced before the restart file is
+// written): the job's scan run again lists what the clean run listed.
 TEST_F(JobCommand, AScanWithTrueUpRunAgainOverATornIndexHashFileListsWhatTheCleanRunListed) {
   std::string out;
   ASSERT_EQ(fs_->Run("", 3901, 1, 0, out), 0) << out;
@@ -887,15 +892,51 @@ TEST_F(JobCommand, AScanWithTrueUpRunAgainOverATornIndexHashFileListsWhatTheClea
 
   const std::string hashes = CommandOutput("find " + fs_->JobResults() + "/TrueUp -name VolIdxHash.kzf | tr -d '\\n'");
   ASSERT_FALSE(hashes.empty());
-  const std::string written = ReadFile(hashes);
-  size_t cut = written.size() / 2;
-  if (written[cut - 1] == '\n') ++cut;
-  ASSERT_EQ(::truncate(hashes.c_str(), static_cast<off_t>(cut)), 0);
-  ASSERT_EQ(std::remove((fs_->JobResults() + "/TrueUp/IdxRestartInfo.kzf").c_str()), 0);
+  const std::string restart = fs_->JobResults() + "/TrueUp/IdxRestartInfo.kzf";
+  const std::string volume = ReadFile(restart).substr(0, ReadFile(restart).find('|'));
+  ASSERT_FALSE(volume.empty());
+  // Each shape from the file as the run before left it, with the restart
+  // file removed or naming the first extent only.
+  const auto tornMidway = [](std::string file) {
+    size_t cut = file.size() / 2;
+    if (file[cut - 1] == '\n') ++cut;
+    return file.substr(0, cut);
+  };
+  const auto lineBeforeTheLastAsNul = [](std::string file) {
+    const size_t last = file.rfind('\n', file.size() - 2), before = file.rfind('\n', last - 1);
+    std::fill(file.begin() + static_cast<long>(before + 1), file.begin() + static_cast<long>(last), '\0');
+    return file;
+  };
+  const auto nulIntoTheLastLine = [](std::string file) {
+    const size_t first = file.find('\n') + 1;
+    std::fill(file.begin() + static_cast<long>(first), file.end() - 10, '\0');
+    return file;
+  };
+  const struct {
+    const char* shape;
+    std::function<std::string(std::string)> damage;
+    bool firstExtentNamed;
+  } cases[] = {
+      {"a torn last line", tornMidway, false},
+      {"a NUL line before the last whole line", lineBeforeTheLastAsNul, false},
+      {"a NUL line before the last whole line, the first extent named", lineBeforeTheLastAsNul, true},
+      {"NUL bytes into the last line, the first extent named", nulIntoTheLastLine, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    const std::string written = ReadFile(hashes);
+    ASSERT_GT(std::count(written.begin(), written.end(), '\n'), 2) << written;
+    testing_support::WriteFile(hashes, c.damage(written));
+    ASSERT_EQ(std::remove(restart.c_str()), 0);
+    if (c.firstExtentNamed)
+      testing_support::WriteFile(
+          restart,
+          volume + "|" + std::to_string(ExtentNameConverter::Extent_base32_to_dec(written.substr(0, 8))) + "\n");
 
-  ASSERT_EQ(RunBlbjob("scan --trueup" + JobArgs(3902, 2, 3901), &out), 0) << out;
-  const CollectListing again = ReadCollectListing(fs_->JobResults());
-  EXPECT_EQ(again.extents, clean.extents);
+    ASSERT_EQ(RunBlbjob("scan --trueup" + JobArgs(3902, 2, 3901), &out), 0) << out;
+    const CollectListing again = ReadCollectListing(fs_->JobResults());
+    EXPECT_EQ(again.extents, clean.extents);
+  }
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3902, 2, 3901), &out), 0) << out;
 }
 

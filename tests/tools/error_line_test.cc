@@ -31,3 +31,16 @@ TEST(ErrorLine, ALongFirstMessageIsCutSoThatTheWholeLineFitsItsLimit) {
   const CQiError fits = FXErrorUtil::ErrorErrNo(FXCODELOC, 28, "%s", std::string(350, 'x').c_str());
   EXPECT_EQ(tools::ErrorLine(fits), std::string(350, 'x') + ": No space left on device (code=-28)");
 }
+
+// A failure made over another with a code its caller relies on (a scan that
+// failed for every volume gives 2) names the cause the system gave the
+// failure it quotes, not the text of its own code.
+TEST(ErrorLine, ACodeMadeOverAQuotedFailureNamesTheQuotedCause) {
+  const CQiError full = FXErrorUtil::ErrorErrNo(FXCODELOC, 28, "Failed to write [/jr/c1]");
+  const CQiError all =
+      FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "All failed, the first with error=[%s]", full.AsString().c_str());
+  EXPECT_EQ(tools::ErrorLine(all),
+            "All failed, the first with error=[code=-28: Failed to write [/jr/c1]]: No space left on device (code=-2)");
+  const CQiError plain = FXErrorUtil::ErrorErrNo(FXCODELOC, 2, "Nothing quoted");
+  EXPECT_EQ(tools::ErrorLine(plain), "Nothing quoted: No such file or directory (code=-2)");
+}

@@ -44,7 +44,8 @@ CQiError EnsureJobKnown(const Command& command) {
     subclient.blockLevelFlags = platform::SubclientRecord::kBlockLevel;
     if (!command.jobArgs.empty() && command.jobArgs.back() == "-SPOS")
       subclient.blockLevelFlags |= platform::SubclientRecord::kBlockLevelSPOS;
-    const platform::StateDbResult added = config.PutSubclient(subclient);
+    // Added, never put over one the read missed.
+    const platform::StateDbResult added = config.AddSubclient(subclient);
     if (!added) return platform::StateDbFailure(FXCODELOC, added, "Cannot add subclient %llu:%llu", cellId, appId);
   }
   // The agent makes the subclient's job-results directory before any job.
@@ -62,7 +63,9 @@ CQiError EnsureJobKnown(const Command& command) {
   record.level = job.GetBackupLevel();
   record.token = job.GetJobToken();
   record.startTime = static_cast<uint64_t>(std::time(nullptr));
-  const platform::StateDbResult added = blbsim::AddJob(record);
+  // Added, never put over a record the read missed (its level, its
+  // conversions to full).
+  const platform::StateDbResult added = platform::JobService::Current().AddJob(record);
   if (added) return CQiError();
   return platform::StateDbFailure(FXCODELOC, added, "Cannot add job %llu",
                                   static_cast<unsigned long long>(record.jobId));

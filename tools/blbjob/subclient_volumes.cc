@@ -104,7 +104,9 @@ platform::StateDbResult AddMissing(uint64_t cellId, uint64_t appId, const Missin
   platform::ApplicationListBackend& list = platform::ApplicationList::Current();
   platform::StateDbResult result;
   if (missing.types) result = list.PutApplicationTypes(missing.clientId, *missing.types);
-  if (result && missing.backupSet) result = list.PutBackupSet(*missing.backupSet);
+  // A backup set numbered after those read: should the read have missed one,
+  // the id is taken and refused rather than the other set replaced.
+  if (result && missing.backupSet) result = list.AddBackupSet(*missing.backupSet);
   if (result && missing.subclient) result = config.PutSubclient(*missing.subclient);
   if (result && missing.contents) result = config.PutSubclientContents(cellId, appId, *missing.contents);
   return result;

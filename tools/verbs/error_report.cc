@@ -24,12 +24,13 @@ std::string ErrnoText(long long code) {
   return strerror_r(static_cast<int>(code), buffer, sizeof buffer);
 }
 
-// A failure made anew over another, with a code of its own that is no
-// errno (1627), has the cause of the failure its message quotes.
+// A failure made anew over another has the cause of the failure its
+// message quotes: its own code is what its caller needs (1627, or the 2 of
+// a scan that failed for every volume), the quoted one what the system said.
 std::string Cause(const CQiError& error) {
   if (error.GetKind() != CQiError::Kind::kErrNo) return "";
-  const std::string own = ErrnoText(error.GetOriginalCode());
-  return own.empty() ? ErrnoText(-FirstQuotedChainCode(error.FirstMessage())) : own;
+  const std::string quoted = ErrnoText(-FirstQuotedChainCode(error.FirstMessage()));
+  return quoted.empty() ? ErrnoText(error.GetOriginalCode()) : quoted;
 }
 
 // The text with control characters as spaces, cut to at most `most`

@@ -16,10 +16,11 @@ void SetVerbose(bool verbose);
 constexpr size_t kErrorLineLimit = 400;
 
 // "<first message>: <cause> (code=<code>)": the cause is the system's text
-// for an errno ("No space left on device"), left out when the message says
-// it already; a chain the message quotes keeps only its messages
-// (quoted_chain.h); control characters become spaces, and a first message
-// too long for a line of `most` characters is cut, ending in "...".
+// for an errno ("No space left on device"), that of the failure the message
+// quotes when it quotes one, left out when the message says it already; a
+// chain the message quotes keeps only its messages (quoted_chain.h);
+// control characters become spaces, and a first message too long for a
+// line of `most` characters is cut, ending in "...".
 std::string ErrorLine(const CQiError& error, size_t most = kErrorLineLimit);
 
 // Prints "<tool>: <what>: <error line>" ("<tool>: <error line>" for an empty
