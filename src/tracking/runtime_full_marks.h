@@ -10,9 +10,10 @@
 //
 // The folder is the registry's "FileSystemAgent"/"sBlockLevelRuntimeDir",
 // else /run/blocklevel: a memory file system of its own, writable when the
-// state directory's is not. It does not outlive a reboot, and neither does
-// the driver's tracking, which lives in the kernel: after a reboot the
-// bitmap step attaches the device afresh, and that makes the backup full.
+// state directory's is not. It does not outlive a reboot, while a driver may
+// keep its tracking across one (the simulated driver does): where a reboot
+// can come between the start and the next backup, the setting names a folder
+// of a file system that a reboot keeps and that is not the state directory's.
 //
 // A mark is named by the volume key (the device id its bitmap step is given)
 // or, for a volume known by its device only, by NameOfDevice.
