@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "platform/fs/fx_file.h"
@@ -52,7 +51,8 @@ CQiError ReplaceWithTemporary(const std::string& temporary, const std::string& p
 
 CQiError ExchangeTemporaryForFolder(const std::string& temporary, const std::string& path) {
   if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
-    CQiError err = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to exchange the folder [%s] for a file", path.c_str());
+    CQiError err =
+        FXErrorUtil::ErrorFromErrno(FXCODELOC, "Failed to exchange the folder [%s] for a file", path.c_str());
     unlink_utf(temporary.c_str());
     return err;
   }

@@ -6,6 +6,7 @@
 
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/jobs/backup_level.h"
 #include "platform/services/archive_manager.h"
 #include "platform/sim/state_db_failure.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 // One archive file per job: a re-run of the backup finds it recorded.
 constexpr int kDataArchiveFileType = 1;
-constexpr int kIncrementalLevel = 2;
 
 // As the archive manager answers the scan: by job and cell.
 bool HasArchiveFile(uint64_t jobId, uint64_t cellId) {
@@ -62,7 +62,7 @@ CQiError RecordFinishedBackup(const JobContext& context) {
 
 bool ContinuesFromCompletedJob(const Command& command, bool full, std::string& why) {
   const uint64_t last = LastCompletedJob(command.jobArgs);
-  if (full || command.job.GetBackupLevel() != kIncrementalLevel || last == 0 ||
+  if (full || command.job.GetBackupLevel() != KZ_BKP_LEVEL_INCREMENTAL || last == 0 ||
       HasArchiveFile(last, command.job.GetVornCellId()))
     return true;
   why = "job " + std::to_string(last) + " (-lsjid) has no completed backup to continue from: run job " +
