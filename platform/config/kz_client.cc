@@ -1,6 +1,7 @@
 #include "platform/config/kz_client.h"
 
 #include <mutex>
+#include <vector>
 
 #include "platform/config/agent_config.h"
 #include "platform/registry/kz_platform_info.h"
@@ -11,31 +12,49 @@
 
 namespace {
 
+// Nothing for an unknown client, and for one whose record could not be
+// read: each facade fails for it.
 std::optional<platform::ClientRecord> Find(uint64_t clientId) {
-  if (clientId == 0) return std::nullopt;
-  return platform::AgentConfig::Current().FindClient(clientId);
+  std::optional<platform::ClientRecord> client;
+  if (clientId == 0 || !platform::AgentConfig::Current().FindClient(clientId, client)) return std::nullopt;
+  return client;
 }
 
+// Every client's record, by id; why not, when they could not be read.
+platform::StateDbResult AllClients(std::vector<platform::ClientRecord>& clients) {
+  clients.clear();
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  std::vector<uint64_t> ids;
+  platform::StateDbResult read = config.ClientIds(ids);
+  for (size_t next = 0; read && next < ids.size(); ++next) {
+    std::optional<platform::ClientRecord> client;
+    read = config.FindClient(ids[next], client);
+    if (client) clients.push_back(*client);
+  }
+  if (!read) clients.clear();
+  return read;
+}
+
+// 0 for a name no client has, or when the clients could not be read.
 uint64_t IdByName(const char* name) {
   if (name == nullptr || *name == '\0') return 0;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  for (uint64_t id : config.ClientIds()) {
-    std::optional<platform::ClientRecord> client = config.FindClient(id);
-    if (client && client->name == name) return id;
-  }
+  std::vector<platform::ClientRecord> clients;
+  AllClients(clients);
+  for (const platform::ClientRecord& client : clients)
+    if (client.name == name) return client.id;
   return 0;
 }
 
 uint64_t IdByNetworkHost(const std::string& hostName) {
   if (hostName.empty()) return 0;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  for (uint64_t id : config.ClientIds()) {
-    std::optional<platform::ClientRecord> client = config.FindClient(id);
+  std::vector<platform::ClientRecord> clients;
+  AllClients(clients);
+  for (const platform::ClientRecord& client : clients) {
     std::string name, host;
     int port = 0, flags = 0;
-    if (client && platform::SplitMangledHostName(client->hostName, name, host, port, flags) &&
+    if (platform::SplitMangledHostName(client.hostName, name, host, port, flags) &&
         FXString::CompareNoCase(host.c_str(), hostName.c_str()) == 0)
-      return id;
+      return client.id;
   }
   return 0;
 }
@@ -115,18 +134,19 @@ int KZPlatformInfo::getActiveClientList(std::list<std::string>& names) {
   names.clear();
   int code = 0;
   if (platform::InjectedFaultCode("KZPlatformInfo::getActiveClientList", code)) return code != 0 ? code : -1;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  for (uint64_t id : config.ClientIds()) {
-    std::optional<platform::ClientRecord> client = config.FindClient(id);
-    if (client && client->active) names.push_back(client->name);
-  }
+  std::vector<platform::ClientRecord> clients;
+  if (!AllClients(clients)) return platform::kServiceFailed;
+  for (const platform::ClientRecord& client : clients)
+    if (client.active) names.push_back(client.name);
   return 0;
 }
 
 std::string KZPI_Focus::getFocusClientName(bool) {
   int code = 0;
   if (platform::InjectedFaultCode("KZPI_Focus::getFocusClientName", code)) return std::string();
-  std::optional<platform::ClientRecord> local = Find(platform::AgentConfig::Current().LocalClientId());
+  uint64_t localId = 0;
+  if (!platform::AgentConfig::Current().LocalClientId(localId)) return std::string();
+  std::optional<platform::ClientRecord> local = Find(localId);
   return local ? local->name : std::string();
 }
 
@@ -159,7 +179,9 @@ std::string KZPI_VornClient::getVornServerHostName() const {
   int code = 0;
   if (platform::InjectedFaultCode("KZPI_VornClient::getVornServerHostName", code) || m_sFocus.empty())
     return std::string();
-  return platform::AgentConfig::Current().VornServeHost().value_or(std::string());
+  std::optional<std::string> host;
+  if (!platform::AgentConfig::Current().VornServeHost(host)) return std::string();
+  return host.value_or(std::string());
 }
 
 std::optional<std::string> KZPI_VornClient::getJobResultsDirectory(const std::string& clientName) {

@@ -6,6 +6,8 @@
 
 #include "platform/config/agent_config.h"
 #include "platform/guid/guid_factory.h"
+#include "platform/harness/job_info_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobinfo/job_info_reader.h"
 #include "platform/services/archive_manager.h"
@@ -21,7 +23,7 @@ TEST(JobInfoStore, StagesCopiesAndCommitsThemWithTheSettings) {
   subclient.appId = 7;
   subclient.clientId = 2;
   ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-  const std::string sc = platform::SubclientJobResultsDir(2, 7).value_or("");
+  const std::string sc = blbsim::SubclientJobResultsDir(2, 7).value_or("");
   ASSERT_TRUE(platform::MakeDirectories(sc));
   testing_support::WriteFile(sc + "/BlockDeviceConfig.kzf", "config");
 
@@ -46,7 +48,7 @@ TEST(JobInfoStore, StagesCopiesAndCommitsThemWithTheSettings) {
   ASSERT_EQ(
       platform::JobInfoMetadata::Current().ReadFile(55, "BlockLevelCatalog", "BlockDeviceConfig.kzf.7z", contents), 0);
   EXPECT_EQ(contents.substr(0, 2), "7z");
-  EXPECT_EQ(platform::JobInfoMetadata::Current().FindJob(55)->storeFlags, 32u);
+  EXPECT_EQ(blbsim::FindJobInfoJob(55)->storeFlags, 32u);
 
   CJobInfoMetadataReaderFactory readers("ss1", 101, 55, 2, 7, 0, 0);
   CJobInfoMetadataReaderPtr reader = readers.GetInstance(1);

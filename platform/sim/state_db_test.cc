@@ -54,11 +54,11 @@ TEST(StateDb, ANewerDatabaseIsRefusedByNameUntilReset) {
     EXPECT_NE(message.find("newer than this build"), std::string::npos) << message;
   }
   // Every service that needs it fails the same way, not in a stranger one.
-  EXPECT_THROW(platform::AgentConfig::Current().LocalClientId(), platform::StateDbError);
+  EXPECT_THROW(blbsim::LocalClientId(), platform::StateDbError);
 
   ASSERT_TRUE(blbsim::ResetStateDir());
   EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
-  EXPECT_EQ(platform::AgentConfig::Current().LocalClientId(), 2u);
+  EXPECT_EQ(blbsim::LocalClientId(), 2u);
 }
 
 TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
@@ -68,7 +68,7 @@ TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
   MakeDatabase(dir, platform::StateSchemaVersion() - 1,
                "INSERT INTO clients (id, name, job_results_dir) VALUES (9, 'old', '/jr');"
                "INSERT INTO archive_files (afile_id, job_id, app_id, cell_id, afile_type) VALUES (4, 10, 7, 2, 1);");
-  std::optional<platform::ClientRecord> client = platform::AgentConfig::Current().FindClient(9);
+  std::optional<platform::ClientRecord> client = blbsim::FindClient(9);
   ASSERT_TRUE(client.has_value());
   EXPECT_EQ(client->name, "old");
   EXPECT_EQ(client->jobResultsDir, "/jr");
@@ -81,7 +81,7 @@ TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
   // rows, is taken as it is and given the steps after.
   const std::string unversioned = state.Sub("unversioned");
   MakeDatabase(unversioned, 1, "INSERT INTO clients (id, name) VALUES (3, 'kept'); PRAGMA user_version = 0;");
-  ASSERT_TRUE(platform::AgentConfig::Current().FindClient(3).has_value());
+  ASSERT_TRUE(blbsim::FindClient(3).has_value());
   EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
 }
 

@@ -18,19 +18,27 @@ CQiError IsSnapshotHeld(const blbsim::JobVolumeRecord& volume, bool& held) {
   return CQiError();
 }
 
-std::vector<std::string> HeldSnapshots(uint64_t jobId) {
-  std::vector<std::string> held;
-  for (const blbsim::JobVolumeRecord& volume : blbsim::JobVolumes(jobId)) {
+platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& held) {
+  held.clear();
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
+  for (const blbsim::JobVolumeRecord& volume : volumes) {
     bool isHeld = false;
     if ((IsSnapshotHeld(volume, isHeld).IsError() || isHeld) &&
         std::find(held.begin(), held.end(), volume.snapshot) == held.end())
       held.push_back(volume.snapshot);
   }
-  return held;
+  return read;
 }
 
 bool RefusedWhileHeld(uint64_t jobId) {
-  const std::vector<std::string> held = HeldSnapshots(jobId);
+  std::vector<std::string> held;
+  const platform::StateDbResult read = HeldSnapshots(jobId, held);
+  if (!read) {
+    std::fprintf(stderr, "blbjob: cannot tell whether job %llu still holds a snapshot: %s\n",
+                 static_cast<unsigned long long>(jobId), read.Why().c_str());
+    return true;
+  }
   if (held.empty()) return false;
   std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
                static_cast<unsigned long long>(jobId), held.front().c_str());

@@ -16,11 +16,12 @@ namespace blbjob {
 CQiError IsSnapshotHeld(const blbsim::JobVolumeRecord& volume, bool& held);
 
 // The snapshots the job still holds, each once. A snapshot the driver cannot
-// tell of counts as held: it may be.
-std::vector<std::string> HeldSnapshots(uint64_t jobId);
+// tell of counts as held: it may be. Why not, when the job's record cannot
+// be read.
+platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& held);
 
-// Whether the job still holds a snapshot, which refuses a new snapshot
-// phase of it; says so on stderr.
+// Whether the job still holds a snapshot, or its record cannot tell, which
+// refuses a new snapshot phase of it; says so on stderr.
 bool RefusedWhileHeld(uint64_t jobId);
 
 }  // namespace blbjob

@@ -20,7 +20,14 @@ int Release(const tools::Args& args) {
   SubclientLock lock;
   if (!lock.Take("release", command.job)) return 1;
   const uint64_t jobId = command.job.GetJobId();
-  std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
+  if (!read) {
+    tools::PrintError("cannot tell which snapshots job " + std::to_string(jobId) + " holds",
+                      platform::StateDbFailure(FXCODELOC, read, "Cannot read the volumes of job %llu",
+                                               static_cast<unsigned long long>(jobId)));
+    return 1;
+  }
   int status = 0;
   bool recorded = false;
   for (blbsim::JobVolumeRecord& volume : volumes) {

@@ -12,8 +12,10 @@
 #include "jobresults_phase.h"
 #include "phase_options.h"
 #include "platform/jobs/backup_level.h"
+#include "platform/sim/state_db_failure.h"
 #include "snapshot_options.h"
 #include "subclient_lock.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -29,14 +31,15 @@ int RunOtherVerb(const char* verb, const tools::Args& options, const Command& co
   return status;
 }
 
-SnapshotSummary SummarizeSnapshot(uint64_t jobId, const Stopwatch& clock) {
-  SnapshotSummary summary;
+platform::StateDbResult SummarizeSnapshot(uint64_t jobId, const Stopwatch& clock, SnapshotSummary& summary) {
   summary.seconds = clock.Seconds();
-  for (const blbsim::JobVolumeRecord& volume : blbsim::JobVolumes(jobId)) {
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
+  for (const blbsim::JobVolumeRecord& volume : volumes) {
     ++summary.volumes;
     summary.forcedFull += volume.forceFull ? 1 : 0;
   }
-  return summary;
+  return read;
 }
 
 struct RunResult {
@@ -103,9 +106,17 @@ int Run(const tools::Args& args) {
     whyFull = reasons.Text();
   }
   if (status == 2) return status;
-  const SnapshotSummary snapshot = SummarizeSnapshot(jobId, clock);
+  SnapshotSummary snapshot;
   RunResult result;
-  const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
+  std::optional<platform::JobRecord> job;
+  platform::StateDbResult read = SummarizeSnapshot(jobId, clock, snapshot);
+  if (read) read = blbsim::FindJob(jobId, job);
+  if (!read && status == 0) {
+    tools::PrintError(
+        "cannot read what the snapshot phase recorded",
+        platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu", static_cast<unsigned long long>(jobId)));
+    status = 1;
+  }
   result.full = command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL || (job && job->level == KZ_BKP_LEVEL_FULL);
   // The snapshot verb told its own failure.
   if (status == 0) status = ScanAndBackup(command, options, progress, result);
