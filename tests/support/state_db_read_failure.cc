@@ -13,10 +13,13 @@ namespace {
 
 constexpr const char* kVfsName = "blb-failing-reads";
 
-// The statement text that arms the failure, and whether it is armed and
-// has struck. One scope at a time.
+// The statement text that arms the failure, the statements holding it still
+// to pass before it does, the fault, and whether it is armed and has struck.
+// One scope at a time.
 std::mutex g_mutex;
 std::string g_sqlText;
+int g_passesLeft = 0;
+std::atomic<StateDbReadFault> g_fault{StateDbReadFault::kIoError};
 std::atomic<bool> g_armed{false};
 std::atomic<bool> g_struck{false};
 
@@ -37,7 +40,16 @@ File* Of(sqlite3_file* file) {
 int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
   if (Of(file)->database && g_armed.exchange(false)) {
     g_struck = true;
-    return SQLITE_IOERR_READ;
+    switch (g_fault.load()) {
+      case StateDbReadFault::kIoError:
+        return SQLITE_IOERR_READ;
+      case StateDbReadFault::kOutOfMemory:
+        return SQLITE_IOERR_NOMEM;
+      case StateDbReadFault::kCorruptPage:
+        return SQLITE_CORRUPT;
+      case StateDbReadFault::kDenied:
+        return SQLITE_PERM;
+    }
   }
   return Of(file)->Base()->pMethods->xRead(Of(file)->Base(), buffer, amount, offset);
 }
@@ -118,11 +130,14 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   return result;
 }
 
-int Trace(unsigned type, void*, void*, void* sql) {
+int Trace(unsigned type, void* db, void*, void* sql) {
   if (type != SQLITE_TRACE_STMT || sql == nullptr) return 0;
   std::lock_guard<std::mutex> guard(g_mutex);
-  if (!g_sqlText.empty() && std::strstr(static_cast<const char*>(sql), g_sqlText.c_str()) != nullptr) {
+  if (!g_sqlText.empty() && std::strstr(static_cast<const char*>(sql), g_sqlText.c_str()) != nullptr &&
+      --g_passesLeft == 0) {
     g_sqlText.clear();
+    // What earlier statements left cached is read again.
+    sqlite3_db_release_memory(static_cast<sqlite3*>(db));
     g_armed = true;
   }
   return 0;
@@ -151,14 +166,29 @@ ScopedStateDbReadFailure::~ScopedStateDbReadFailure() {
   g_sqlText.clear();
 }
 
-void ScopedStateDbReadFailure::FailFirstReadOf(const std::string& sqlText) {
+const char* Describe(StateDbReadFault fault) {
+  switch (fault) {
+    case StateDbReadFault::kIoError:
+      return "an I/O error";
+    case StateDbReadFault::kOutOfMemory:
+      return "no memory";
+    case StateDbReadFault::kCorruptPage:
+      return "a corrupt page";
+    case StateDbReadFault::kDenied:
+      return "a denied read";
+  }
+  return "";
+}
+
+void ScopedStateDbReadFailure::FailReadOf(const std::string& sqlText, int occurrence, StateDbReadFault fault) {
   platform::StateDb& db = platform::StateDb::Current();
   {
     std::lock_guard<std::mutex> guard(g_mutex);
     g_sqlText = sqlText;
+    g_passesLeft = occurrence;
+    g_fault = fault;
   }
-  sqlite3_trace_v2(db.Handle(), SQLITE_TRACE_STMT, Trace, nullptr);
-  sqlite3_db_release_memory(db.Handle());
+  sqlite3_trace_v2(db.Handle(), SQLITE_TRACE_STMT, Trace, db.Handle());
 }
 
 bool ScopedStateDbReadFailure::Struck() const {
