@@ -12,12 +12,12 @@
 
 namespace {
 
-// Nothing for an unknown client, and for one whose record could not be
-// read: each facade fails for it.
-std::optional<platform::ClientRecord> Find(uint64_t clientId) {
-  std::optional<platform::ClientRecord> client;
-  if (clientId == 0 || !platform::AgentConfig::Current().FindClient(clientId, client)) return std::nullopt;
-  return client;
+// 0 with the client's record; -1 for an unknown client, 1627 when the
+// clients cannot be read.
+int Find(uint64_t clientId, std::optional<platform::ClientRecord>& client) {
+  client.reset();
+  if (clientId != 0 && !platform::AgentConfig::Current().FindClient(clientId, client)) return platform::kServiceFailed;
+  return client ? 0 : -1;
 }
 
 // Every client's record, by id; why not, when they could not be read.
@@ -59,12 +59,12 @@ uint64_t IdByNetworkHost(const std::string& hostName) {
   return 0;
 }
 
-// One text of the client's record; -1 when the client is unknown.
+// One text of the client's record; as Find answers.
 int ReadClientText(uint64_t clientId, std::string platform::ClientRecord::*field, std::string& out) {
-  std::optional<platform::ClientRecord> client = Find(clientId);
-  if (!client) return -1;
-  out = (*client).*field;
-  return 0;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(clientId, client);
+  if (found == 0) out = (*client).*field;
+  return found;
 }
 
 }  // namespace
@@ -82,8 +82,10 @@ KZClient::KZClient(uint64_t, const std::string& hostName, bool, int) : m_nClient
 int KZClient::getClientId(uint64_t& id, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("KZClient::getClientId", code)) return -1;
-  id = Find(m_nClientId) ? m_nClientId : 0;
-  return id != 0 ? 0 : -1;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(m_nClientId, client);
+  id = found == 0 ? m_nClientId : 0;
+  return found;
 }
 
 std::string KZClient::getName() const {
@@ -115,19 +117,19 @@ int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
 int KZClient::getOperatingSystemId(int& osId) const {
   int code = 0;
   if (platform::InjectedFaultCode("KZClient::getOperatingSystemId", code)) return code != 0 ? code : -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  osId = client->osId;
-  return 0;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(m_nClientId, client);
+  if (found == 0) osId = client->osId;
+  return found;
 }
 
 int ClientProperties::isVirtualClient(bool& isVirtual, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("ClientProperties::isVirtualClient", code)) return code != 0 ? code : -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  isVirtual = client->isVirtual;
-  return 0;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(m_nClientId, client);
+  if (found == 0) isVirtual = client->isVirtual;
+  return found;
 }
 
 int KZPlatformInfo::getActiveClientList(std::list<std::string>& names) {
@@ -146,7 +148,8 @@ std::string KZPI_Focus::getFocusClientName(bool) {
   if (platform::InjectedFaultCode("KZPI_Focus::getFocusClientName", code)) return std::string();
   uint64_t localId = 0;
   if (!platform::AgentConfig::Current().LocalClientId(localId)) return std::string();
-  std::optional<platform::ClientRecord> local = Find(localId);
+  std::optional<platform::ClientRecord> local;
+  Find(localId, local);
   return local ? local->name : std::string();
 }
 
@@ -187,7 +190,8 @@ std::string KZPI_VornClient::getVornServerHostName() const {
 std::optional<std::string> KZPI_VornClient::getJobResultsDirectory(const std::string& clientName) {
   int code = 0;
   if (platform::InjectedFaultCode("KZPI_VornClient::getJobResultsDirectory", code)) return std::nullopt;
-  std::optional<platform::ClientRecord> client = Find(IdByName(clientName.c_str()));
+  std::optional<platform::ClientRecord> client;
+  Find(IdByName(clientName.c_str()), client);
   if (!client || client->jobResultsDir.empty()) return std::nullopt;
   return client->jobResultsDir;
 }

@@ -139,16 +139,17 @@ std::string InsertInto(OnTakenKey onTaken, const std::string& into);
 
 // The readers of the services' records. A read that fails is never taken
 // for fewer rows: each returns done (no row is a read of nothing) or the
-// cause of the failed step, and leaves nothing read then.
+// cause of the failed step.
 
-// Calls onRow for each row of the query.
+// Calls onRow for each row of the query; after a failure, the caller drops
+// what the rows before it gave.
 template <typename OnRow>
 StateDbResult ForEachRow(SqlStatement& query, OnRow onRow) {
   while (query.Step()) onRow(query);
   return query.Result();
 }
 
-// Every row of the query, as rowOf makes it.
+// Every row of the query, as rowOf makes it; none after a failure.
 template <typename Row, typename RowOf>
 StateDbResult ReadRows(SqlStatement& query, std::vector<Row>& rows, RowOf rowOf) {
   rows.clear();
@@ -157,7 +158,7 @@ StateDbResult ReadRows(SqlStatement& query, std::vector<Row>& rows, RowOf rowOf)
   return read;
 }
 
-// The query's first row, or nothing when it gives none.
+// The query's first row; nothing when it gives none, or fails.
 template <typename Row, typename RowOf>
 StateDbResult ReadFirstRow(SqlStatement& query, std::optional<Row>& row, RowOf rowOf) {
   row.reset();
