@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -42,8 +43,10 @@ int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     g_struck = true;
     switch (g_fault.load()) {
       case StateDbReadFault::kIoError:
+        errno = EIO;  // what SQLite asks the system for its cause
         return SQLITE_IOERR_READ;
       case StateDbReadFault::kOutOfMemory:
+        errno = ENOMEM;
         return SQLITE_IOERR_NOMEM;
       case StateDbReadFault::kCorruptPage:
         return SQLITE_CORRUPT;
