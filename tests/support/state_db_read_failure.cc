@@ -19,6 +19,10 @@ std::mutex g_mutex;
 std::string g_sqlText;
 std::atomic<bool> g_armed{false};
 std::atomic<bool> g_struck{false};
+// Whether the statement that arms is interrupted instead, and whether it
+// is due.
+bool g_interrupts = false;
+std::atomic<bool> g_interrupt{false};
 
 sqlite3_vfs* g_base = nullptr;
 sqlite3_vfs g_vfs;
@@ -123,9 +127,15 @@ int Trace(unsigned type, void*, void*, void* sql) {
   std::lock_guard<std::mutex> guard(g_mutex);
   if (!g_sqlText.empty() && std::strstr(static_cast<const char*>(sql), g_sqlText.c_str()) != nullptr) {
     g_sqlText.clear();
-    g_armed = true;
+    (g_interrupts ? g_interrupt : g_armed) = true;
   }
   return 0;
+}
+
+int Progress(void*) {
+  if (!g_interrupt.exchange(false)) return 0;
+  g_struck = true;
+  return 1;
 }
 
 }  // namespace
@@ -146,19 +156,31 @@ ScopedStateDbReadFailure::~ScopedStateDbReadFailure() {
   platform::StateDb::CloseCurrent();
   sqlite3_vfs_register(g_base, 1);
   sqlite3_vfs_unregister(&g_vfs);
-  g_armed = false;
+  g_armed = g_interrupt = false;
   std::lock_guard<std::mutex> guard(g_mutex);
   g_sqlText.clear();
 }
 
 void ScopedStateDbReadFailure::FailFirstReadOf(const std::string& sqlText) {
+  Arm(sqlText, false);
+}
+
+void ScopedStateDbReadFailure::InterruptReadOf(const std::string& sqlText) {
+  Arm(sqlText, true);
+}
+
+void ScopedStateDbReadFailure::Arm(const std::string& sqlText, bool interrupt) {
   platform::StateDb& db = platform::StateDb::Current();
   {
     std::lock_guard<std::mutex> guard(g_mutex);
     g_sqlText = sqlText;
+    g_interrupts = interrupt;
   }
   sqlite3_trace_v2(db.Handle(), SQLITE_TRACE_STMT, Trace, nullptr);
-  sqlite3_db_release_memory(db.Handle());
+  if (interrupt)
+    sqlite3_progress_handler(db.Handle(), 1, Progress, nullptr);
+  else
+    sqlite3_db_release_memory(db.Handle());
 }
 
 bool ScopedStateDbReadFailure::Struck() const {

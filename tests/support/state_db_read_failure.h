@@ -20,8 +20,15 @@ class ScopedStateDbReadFailure {
   // statement whose SQL holds the text fails. The connection's cached pages
   // are dropped, so that the statement reads.
   void FailFirstReadOf(const std::string& sqlText);
+  // The next statement whose SQL holds the text is interrupted before it
+  // reads a row: it fails, and SQLite keeps the transaction it was in (an
+  // interrupted read rolls nothing back).
+  void InterruptReadOf(const std::string& sqlText);
   // Whether the read failed.
   bool Struck() const;
+
+ private:
+  void Arm(const std::string& sqlText, bool interrupt);
 };
 
 }  // namespace testing_support
