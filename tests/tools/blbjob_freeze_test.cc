@@ -566,6 +566,29 @@ TEST(blbjobFreeze, AVerbRightAfterAKillWaitsForTheKilledJobToEndAndLeavesNothing
     ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
   }
 
+  // A holder that ends only when the test lets it: its command killed while
+  // it freezes, which waits for a write under way.
+  {
+    WriteUnderWay write(fs.Path() + "/under-way");
+    ASSERT_TRUE(write.Started());
+    auto job = HeldSnapshot::Of("snapshot --volume " + fs.Path() + kJob, fs.state.Sub("out"));
+    const pid_t holder = HolderOnceStarted(*job);
+    ASSERT_GT(holder, 0) << job->Output();
+    ASSERT_TRUE(InSystemCall("/proc/" + std::to_string(holder), SYS_ioctl, Hex(FIFREEZE))) << job->Output();
+    ASSERT_EQ(::kill(-job->Pid(), SIGKILL), 0);
+    job->Wait();
+    auto release = std::async(std::launch::async, [] {
+      std::string said;
+      return std::make_pair(RunBlbjob("release" + kJob, &said), said);
+    });
+    EXPECT_EQ(release.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout) << "did not wait";
+    write.End();
+    const auto [status, said] = release.get();
+    EXPECT_EQ(status, 0) << said;
+    EXPECT_FALSE(IsFrozen(fs.Path()));
+    EXPECT_EQ(CommandOutput(records), "");
+  }
+
   // A command that ends only when the test lets it: killed while it writes
   // its output into another file system, frozen meanwhile.
   OtherFileSystem output;

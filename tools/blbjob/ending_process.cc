@@ -1,5 +1,6 @@
 #include "ending_process.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -30,7 +31,10 @@ bool KillPending(const std::string& status) {
 bool IsEnding(pid_t pid) {
   const std::string folder = "/proc/" + std::to_string(pid);
   std::string stat, status;
-  if (pid <= 0 || !platform::ReadWholeFile(folder + "/stat", stat)) return true;
+  if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH)) return true;
+  // What cannot be read (a /proc that hides other users' processes) is taken
+  // for a process that runs on.
+  if (!platform::ReadWholeFile(folder + "/stat", stat)) return false;
   // "PID (NAME) STATE PPID PGRP SESSION TTY TPGID FLAGS ...": the name may
   // hold anything, a parenthesis too.
   const size_t name = stat.rfind(')');

@@ -14,7 +14,10 @@
 // "frozen" once it is, "unfrozen" once it thawed it or the freeze failed.
 // Only a mount marked freezing or frozen is the job's to thaw. It marks and
 // freezes while it holds the folder's lock (FreezesFolderLock), so that one
-// who undoes an abandoned freeze sees a running job's freeze whole.
+// who undoes an abandoned freeze sees a running job's freeze whole. A mark is
+// another process's to read as soon as it is written, whoever is killed
+// then; it is not synced: a power loss takes the freezes with it, and a
+// record of another boot thaws nothing.
 //
 // A mount point is recorded with what tells it from a mount made there
 // since: its file system's device number and the mount's id (the one the

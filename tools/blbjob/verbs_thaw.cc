@@ -92,8 +92,9 @@ int Thaw(const tools::Args& args) {
   // other way round, a record of a freeze that is gone.
   std::set<unsigned long long> jobs;
   {
+    // A folder that is not there holds no record.
     FreezesFolderLock folder;
-    if (!folder.Take(kEndingWaitMs) && errno != ENOENT) {
+    if (!folder.Take(kEndingWaitMs) && errno != ENOENT && errno != ENOTDIR) {
       std::fprintf(stderr, "blbjob: thaw: cannot lock %s: %s\n", FreezesFolder().c_str(), std::strerror(errno));
       return 1;
     }
