@@ -130,7 +130,7 @@ void Tell(const char* verb, uint64_t jobId, const UndoneMount& undone) {
 
 void ThawIfAbandoned(const char* verb, const std::string& path) {
   auto_handle fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0 || HoldRecord(verb, path, fd.get()) != RecordHold::kTaken) return;
+  if (fd.get() < 0 || HoldRecord(verb, path, fd.get(), kEndingWaitMs) != RecordHold::kTaken) return;
   FreezeRecord record;
   if (!ReadFreezeRecord(fd.get(), record)) {
     std::fprintf(stderr,
@@ -185,20 +185,20 @@ bool UndoFreezeRecord(const std::string& path, const FreezeRecord& record, std::
   return done && RemoveFreezeRecord(path);
 }
 
-RecordHold HoldRecord(const char* verb, const std::string& path, int fd) {
+RecordHold HoldRecord(const char* verb, const std::string& path, int fd, int waitMs) {
   const auto taken = [&] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; };
   if (!taken()) {
     const pid_t command = CommandOfRecord(path);
-    if (command == 0 || !IsEnding(command)) return RecordHold::kRunning;
+    if (command == 0 || !IsEnding(command) || waitMs <= 0) return RecordHold::kRunning;
     // Its command was killed and its holder is ending: it thaws and removes
     // the record as it ends.
-    if (!WaitUntil([&] { return !StillNamed(path, fd) || taken(); }, kEndingWaitMs)) {
+    if (!WaitUntil([&] { return !StillNamed(path, fd) || taken(); }, waitMs)) {
       FreezeRecord record;
       ReadFreezeRecord(fd, record);
       std::fprintf(stderr,
                    "blbjob: %s: job %llu was killed, but its freeze holder has not ended after %d seconds; what it "
                    "froze stays frozen until it does\n",
-                   verb, Job(record.jobId), kEndingWaitMs / 1000);
+                   verb, Job(record.jobId), waitMs / 1000);
       return RecordHold::kRunning;
     }
   }

@@ -50,9 +50,10 @@ enum class RecordHold {
 };
 
 // Takes the lock of the record open at fd. A record whose command was killed
-// and whose holder is still ending (it thaws as it ends) is waited for,
-// bounded (ending_process.h); told on stderr when the wait is over first.
-RecordHold HoldRecord(const char* verb, const std::string& path, int fd);
+// and whose holder is still ending (it thaws as it ends) is waited for, as
+// long as given (ending_process.h); told on stderr when the wait is over
+// first.
+RecordHold HoldRecord(const char* verb, const std::string& path, int fd, int waitMs);
 
 // The paths of the records in the folder.
 std::vector<std::string> FreezeRecordPaths();

@@ -37,7 +37,7 @@ bool TakeBack(const std::string& path, const std::string& fileSystem, const Moun
               std::set<unsigned long long>& jobs) {
   auto_handle fd(::open(path.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return true;
-  const RecordHold hold = HoldRecord("thaw", path, fd.get());
+  const RecordHold hold = HoldRecord("thaw", path, fd.get(), 0);
   FreezeRecord record;
   if (hold == RecordHold::kGone || !ReadFreezeRecord(fd.get(), record)) return true;
   std::vector<size_t> ours;
@@ -90,6 +90,12 @@ int Thaw(const tools::Args& args) {
   // The records go first: a command killed before the thaw leaves a file
   // system frozen that no record names, which this verb run again thaws; the
   // other way round, a record of a freeze that is gone.
+  // A killed job's holder still ending thaws as it ends: waited for before
+  // the folder is locked, which a holder takes to freeze.
+  for (const std::string& record : FreezeRecordPaths()) {
+    auto_handle ending(::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (ending.get() >= 0) HoldRecord("thaw", record, ending.get(), kEndingWaitMs);
+  }
   std::set<unsigned long long> jobs;
   {
     // A folder that is not there holds no record.
