@@ -145,11 +145,11 @@ struct OtherFileSystem {
 
 // Whether the task (a thread's or a process's /proc folder) is in the system
 // call given, with the argument given among its arguments, within 10 s.
-bool InSystemCall(const std::string& task, long call, const std::string& argument = "") {
+bool InSystemCall(const std::string& task, long call, const std::string& argument) {
   const std::string expected = std::to_string(call) + " ";
   for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
     const std::string now = testing_support::ReadFile(task + "/syscall");
-    if (now.compare(0, expected.size(), expected) == 0 && Contains(now, " " + argument)) return true;
+    if (now.compare(0, expected.size(), expected) == 0 && Contains(now, " " + argument + " ")) return true;
   }
   return false;
 }
@@ -180,7 +180,7 @@ class WriteUnderWay {
       if (fd >= 0) ::close(fd);
   }
   bool Started() const {
-    return m_thread != 0 && InSystemCall("/proc/self/task/" + std::to_string(m_thread), SYS_splice);
+    return m_thread != 0 && InSystemCall("/proc/self/task/" + std::to_string(m_thread), SYS_splice, Hex(m_pipe[0]));
   }
   void End() {
     if (m_pipe[1] >= 0) (void)!::write(m_pipe[1], "x", 1), ::close(m_pipe[1]), m_pipe[1] = -1;
