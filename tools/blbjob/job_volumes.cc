@@ -26,23 +26,26 @@ namespace {
 // or a bind mount shows a file system again, and freezing it twice fails
 // (EBUSY). A mount point that cannot be read stays, for the freeze to
 // report. A device the job names by its path is frozen through where it is
-// mounted.
+// mounted. One read of the mount table answers all of it.
 CQiError FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string& device,
                        std::vector<std::string>& mountPoints) {
+  MountTable table;
+  std::string unread;
+  const bool read = table.Read(unread);
   std::set<std::string> paths;
   std::set<std::string> fileSystems;
   for (const SMVolBlock& volume : volumes) {
     if (volume.sDevice != device) continue;
     std::string mountPoint = volume.sVolume;
     if (volume.sVolume == device) {
-      std::string why;
-      if (!FreezePointOfDevice(device, mountPoint, why))
+      std::string why = unread + " to find where " + device + " is mounted";
+      if (!read || !table.FreezePointOf(device, mountPoint, why))
         return FXErrorUtil::ErrorErrNo(FXCODELOC, EBUSY, "Cannot freeze the file system of [%s]: %s", device.c_str(),
                                        why.c_str());
       if (mountPoint.empty()) continue;
     }
     if (!paths.insert(mountPoint).second) continue;
-    const std::string fileSystem = FileSystemShownAt(mountPoint);
+    const std::string fileSystem = read ? table.FileSystemShownAt(mountPoint) : std::string();
     if (!fileSystem.empty() && !fileSystems.insert(fileSystem).second) continue;
     mountPoints.push_back(mountPoint);
   }
