@@ -45,20 +45,20 @@ bool ThawMount(const char* verb, uint64_t jobId, const FrozenMount& frozen) {
   FrozenMount now;
   if (mountPoint.get() < 0 || !IdentifyMount(mountPoint.get(), "", now) || !now.SameMountAs(frozen)) {
     std::fprintf(stderr,
-                 "blbjob: %s: left %s alone: job %llu froze what was mounted there and its freeze holder was "
+                 "blbjob %s: left %s alone: job %llu froze what was mounted there and its freeze holder was "
                  "killed, but what is mounted there now is another mount; a file system that stays frozen is "
                  "thawed by fsfreeze -u through where it is mounted\n",
                  verb, frozen.path.c_str(), static_cast<unsigned long long>(jobId));
     return true;
   }
   if (::ioctl(mountPoint.get(), FITHAW, 0) == 0) {
-    std::fprintf(stderr, "blbjob: %s: thawed %s: job %llu froze it and its freeze holder was killed\n", verb,
+    std::fprintf(stderr, "blbjob %s: thawed %s: job %llu froze it and its freeze holder was killed\n", verb,
                  frozen.path.c_str(), static_cast<unsigned long long>(jobId));
     return true;
   }
   if (errno == EINVAL) return true;  // thawed already
   std::fprintf(stderr,
-               "blbjob: %s: cannot thaw %s, which job %llu froze before its freeze holder was killed: %s; thaw it "
+               "blbjob %s: cannot thaw %s, which job %llu froze before its freeze holder was killed: %s; thaw it "
                "with fsfreeze -u %s\n",
                verb, frozen.path.c_str(), static_cast<unsigned long long>(jobId), std::strerror(errno),
                frozen.path.c_str());
@@ -79,7 +79,7 @@ void ThawIfAbandoned(const char* verb, const std::string& path) {
   FreezeRecord record;
   if (!ReadRecord(fd.get(), text) || !ParseFreezeRecord(text, record)) {
     std::fprintf(stderr,
-                 "blbjob: %s: removed %s, which is no freeze record; a file system it named may still be frozen: "
+                 "blbjob %s: removed %s, which is no freeze record; a file system it named may still be frozen: "
                  "fsfreeze -u MOUNT thaws it\n",
                  verb, path.c_str());
     RemoveFreezeRecord(path);

@@ -100,12 +100,12 @@ bool SetAside(const char* verb, const std::string& path, const struct stat& foun
     error = S_ISDIR(found.st_mode) ? records::ExchangeTemporaryForFolder(temporary, path)
                                    : records::ReplaceWithTemporary(temporary, path);
   if (error.IsError()) {
-    tools::PrintError(std::string(verb) + ": cannot set aside what stands at " + path, error);
+    tools::PrintError("cannot set aside what stands at " + path, error);
     return false;
   }
   struct stat kept;
   if (S_ISDIR(found.st_mode) && ::lstat(temporary.c_str(), &kept) == 0)
-    std::fprintf(stderr, "blbjob: %s: the folder that stood at %s is kept as %s\n", verb, path.c_str(),
+    std::fprintf(stderr, "blbjob %s: the folder that stood at %s is kept as %s\n", verb, path.c_str(),
                  temporary.c_str());
   return true;
 }
@@ -182,13 +182,13 @@ bool SubclientLock::Take(const char* verb, const TarvosJobInfo& job) {
     if (error == 0 && holder.get() < 0) error = errno;
     if (error == EWOULDBLOCK) {
       std::fprintf(stderr,
-                   "blbjob: %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
+                   "blbjob %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
                    "at a time\n",
                    verb, Holder(path).c_str(), cellId, appId);
       return false;
     }
     if (error != 0) {
-      std::fprintf(stderr, "blbjob: %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId,
+      std::fprintf(stderr, "blbjob %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId,
                    path.c_str(), std::strerror(error));
       return false;
     }
