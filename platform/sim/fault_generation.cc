@@ -37,8 +37,7 @@ std::map<std::string, Mapping>& Mappings() {
 // where the file system has no fallocate, a word with its blocks will do.
 bool HasItsBlock(int fd, const struct stat& info) {
   if (::fallocate(fd, 0, 0, sizeof(FaultGeneration::Word)) == 0) return true;
-  return errno == EOPNOTSUPP && info.st_size >= static_cast<off_t>(sizeof(FaultGeneration::Word)) &&
-         info.st_blocks > 0;
+  return errno == EOPNOTSUPP && info.st_size >= static_cast<off_t>(sizeof(FaultGeneration::Word)) && info.st_blocks > 0;
 }
 
 // Mappings are never undone: a thread may still read a word whose state

@@ -132,7 +132,7 @@ TEST(blbjobDevicePath, AMountedDeviceIsFrozenAsItsMountPointOrRefusedWhenNoneCan
   const int status = RunBlbjob("snapshot --volume " + fs.loop.Device() + kJob, &out);
   ::umount2(mountPoint.c_str(), 0);
   EXPECT_EQ(status, 2) << out;
-  EXPECT_EQ(out, "blbjob: " + fs.loop.Device() + " is mounted at " + mountPoint +
+  EXPECT_EQ(out, "blbjob snapshot: " + fs.loop.Device() + " is mounted at " + mountPoint +
                      ", where another mount hides it: its file system cannot be frozen for the snapshot\n");
   const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + fs.state.Path() + "/ || true";
   EXPECT_EQ(testing_support::SettledCommandOutput(held, "0\n"), "0\n");
@@ -195,7 +195,7 @@ TEST_P(MountedDeviceOfType, IsFrozenOnceThroughAMountPointThatShowsItOrRefusedWh
   const int status = SnapshotCountingFreezes(state, device, out, freezes);
   ::umount2(hidden.c_str(), 0);
   EXPECT_EQ(status, 2) << out;
-  EXPECT_EQ(out, "blbjob: " + device + " is mounted at " + hidden +
+  EXPECT_EQ(out, "blbjob snapshot: " + device + " is mounted at " + hidden +
                      ", where another mount hides it: its file system cannot be frozen for the snapshot\n");
   EXPECT_EQ(freezes, 0);
 }

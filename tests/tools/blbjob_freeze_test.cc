@@ -259,7 +259,8 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
 TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOneItsHolderLeft) {
   MountedFileSystem fs;
   SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
-  const std::string thawed = "blbjob: release: thawed " + fs.Path() + ": job 1001 froze it and its freeze holder "
+  const std::string thawed = "blbjob release: thawed " + fs.Path() +
+                             ": job 1001 froze it and its freeze holder "
                              "was killed\n";
   const std::string records = "ls -A " + fs.state.Sub("freezes");
   std::string out;
@@ -309,7 +310,8 @@ TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOn
   ASSERT_EQ(RunCommand("fsfreeze -u " + fs.Path() + " && umount " + fs.Path()), 0);
   ASSERT_EQ(RunCommand("mount " + fs.loop.Device() + " " + fs.Path() + " && fsfreeze -f " + fs.Path()), 0);
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: release: left " + fs.Path() + " alone: job 1001 froze what was mounted there "
+  EXPECT_TRUE(Contains(out, "blbjob release: left " + fs.Path() +
+                                " alone: job 1001 froze what was mounted there "
                                 "and its freeze holder was killed, but what is mounted there now is another mount"))
       << out;
   EXPECT_EQ(RunCommand("fsfreeze -u " + fs.Path()), 0) << "not frozen any more";
@@ -348,7 +350,7 @@ TEST(blbjobFreeze, AnInterruptedRunNamesTheSnapshotItHoldsAndTheReleaseThatFrees
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(5, status)) << run->Output();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-  EXPECT_TRUE(Contains(run->Output(), "blbjob: run interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
+  EXPECT_TRUE(Contains(run->Output(), "blbjob run: interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
                                           "; free it with: blbjob release" + kJob + "\n"))
       << run->Output();
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
@@ -375,7 +377,7 @@ TEST(blbjobFreeze, WhileARunIsInItsBackupItsReleaseAndAnyOtherJobOfItsSubclientA
        {"release" + kJob, "run --volume " + fs.Path() + kJob, "run --volume " + fs.Path() + other,
         "snapshot --volume " + fs.Path() + other, "scan" + kJob, "backup" + kJob}) {
     EXPECT_EQ(RunBlbjob(verb, &out), 1) << verb << "\n" << out;
-    EXPECT_EQ(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
+    EXPECT_EQ(out, "blbjob " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
   }
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
@@ -415,7 +417,7 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
     EXPECT_TRUE(::lstat(lock.c_str(), &info) == 0 && S_ISREG(info.st_mode));
     if (what == "folder") {
       const std::string kept = CommandOutput("ls -d " + lock + ".tmp.*");
-      EXPECT_EQ(out, "blbjob: release: the folder that stood at " + lock + " is kept as " + kept + nothing);
+      EXPECT_EQ(out, "blbjob release: the folder that stood at " + lock + " is kept as " + kept + nothing);
       EXPECT_TRUE(testing_support::FileExists(kept.substr(0, kept.size() - 1) + "/kept"));
     } else {
       EXPECT_EQ(out, nothing);
@@ -430,12 +432,13 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
   ASSERT_TRUE(run->Shows("blbjob: backup ...")) << run->Output();
   ASSERT_EQ(::unlink(lock.c_str()), 0);
   const std::string other = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK";
-  const std::string refused = "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
+  const std::string refused =
+      "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
   EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + other, &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: run: " + refused);
+  EXPECT_EQ(out, "blbjob run: " + refused);
   // The second job took the file's place; the third is refused all the same.
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: release: " + refused);
+  EXPECT_EQ(out, "blbjob release: " + refused);
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run->Output();
@@ -579,8 +582,8 @@ TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
   // the job is added anywhere.
   if (RunCommand("command -v setpriv >/dev/null") == 0 && RunCommand("chown -R 65534 " + state.Path()) == 0) {
     EXPECT_EQ(RunBlbjob("snapshot " + volume + kJob, &out, "setpriv --reuid=65534 --regid=65534 --clear-groups "), 1);
-    EXPECT_EQ(out,
-              "blbjob: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
+    EXPECT_EQ(out, "blbjob snapshot: cannot open device " + loop.Device() + " of volume " + loop.Device() +
+                       ": Permission denied\n");
     EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
   }
 

@@ -75,8 +75,7 @@ std::string WhyNoJob(const tools::Args& args) {
   std::map<std::string, std::string> given;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
-    if (option != "-a" && option != "-j" && option != "-t" && option != "-jt" && option != "-d" &&
-        option != "-snapJID")
+    if (option != "-a" && option != "-j" && option != "-t" && option != "-jt" && option != "-d" && option != "-snapJID")
       continue;
     if (i + 1 == args.size()) return "job argument " + option + " needs a value";
     given[option] = args[++i];

@@ -130,8 +130,8 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
 bool CanReadDevice(const SMVolBlock& volume) {
   auto_handle device(::open(volume.sDevice.c_str(), O_RDONLY | O_CLOEXEC));
   if (device.get() >= 0) return true;
-  tools::PrintErrorLine("cannot open device %s of volume %s: %s", volume.sDevice.c_str(),
-               volume.sVolume.c_str(), std::strerror(errno));
+  tools::PrintErrorLine("cannot open device %s of volume %s: %s", volume.sDevice.c_str(), volume.sVolume.c_str(),
+                        std::strerror(errno));
   return false;
 }
 

@@ -1,8 +1,9 @@
 #include "record_texts.h"
-#include "verbs/error_report.h"
 
 #include <cstdio>
 #include <string>
+
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -33,7 +34,7 @@ bool FitsTheJobRecords(const SMVolBlock& volume) {
     if (at == std::string::npos) continue;
     const std::string of = text == &volume.sVolume ? "" : " of volume \"" + OnOneLine(volume.sVolume) + "\"";
     tools::PrintErrorLine("the %s \"%s\"%s holds %s, which the job's records cannot carry", name,
-                 OnOneLine(*text).c_str(), of.c_str(), Shown((*text)[at]));
+                          OnOneLine(*text).c_str(), of.c_str(), Shown((*text)[at]));
     return false;
   }
   return true;

@@ -188,8 +188,8 @@ bool SubclientLock::Take(const char* verb, const TarvosJobInfo& job) {
       return false;
     }
     if (error != 0) {
-      std::fprintf(stderr, "blbjob %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId,
-                   path.c_str(), std::strerror(error));
+      std::fprintf(stderr, "blbjob %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId, path.c_str(),
+                   std::strerror(error));
       return false;
     }
     WriteHolder(holder.get(), "job " + std::to_string(job.GetJobId()) + " (blbjob " + verb + ", process " +
