@@ -432,8 +432,7 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
   ASSERT_TRUE(run->Shows("blbjob: backup ...")) << run->Output();
   ASSERT_EQ(::unlink(lock.c_str()), 0);
   const std::string other = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK";
-  const std::string refused =
-      "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
+  const std::string refused = "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
   EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + other, &out), 1) << out;
   EXPECT_EQ(out, "blbjob run: " + refused);
   // The second job took the file's place; the third is refused all the same.
