@@ -286,3 +286,29 @@ TEST(blbjobInput, TheRunJobScriptSaysWhereItLacksTheRoomItNeedsBeforeItStarts) {
                      small.Path() + ", which has 32 MiB\n");
   EXPECT_EQ(CommandOutput("ls -A " + device.Path()), "lost+found\n");
 }
+
+// The run script checks its jobs with dumpe2fs: a mounted DEVICE of another
+// file system is refused before it starts the state over or writes a file,
+// naming what it takes.
+TEST(blbjobInput, TheRunJobScriptRefusesADeviceItCannotCheckBeforeItRunsAnything) {
+  if (RunCommand("command -v mkfs.btrfs >/dev/null && { grep -qw btrfs /proc/filesystems || modprobe btrfs; }") != 0)
+    GTEST_SKIP() << "no btrfs here";
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop(128 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  ASSERT_EQ(RunCommand("mkfs.btrfs -q -f " + loop.Device() + " >/dev/null"), 0);
+  testing_support::ScopedMount btrfs(loop.Device(), "btrfs");
+  BLB_SKIP_WITHOUT_MOUNT(btrfs);
+  const std::string kept = state.Sub("jobresults/kept");
+  testing_support::WriteFile(kept, "");
+  std::string out;
+  EXPECT_EQ(RunCommand(std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH + " BLB_STATE_DIR=" +
+                           state.Path() + " " + RUN_JOB_SCRIPT + " " + loop.Device() + " 2>&1",
+                       &out),
+            1);
+  EXPECT_EQ(out, "run-job.sh: " + loop.Device() +
+                     " holds btrfs, which its check cannot read: give a device that holds a mounted ext4 (or ext2, "
+                     "ext3), or none for an ext4 of its own\n");
+  EXPECT_TRUE(testing_support::FileExists(kept));
+  EXPECT_EQ(CommandOutput("ls -A " + btrfs.Path()), "");
+}
