@@ -99,7 +99,9 @@ class ArMgrClientAPI {
  public:
   ArMgrClientAPI() = default;
   // 0 on success (an empty list included), else an error code: 87 for a
-  // missing argument or reply. Failable under the call's name.
+  // missing argument or reply, the errno of a store that cannot be read or
+  // cannot log the request (LastFailure says which file and why).
+  // Failable under the call's name.
   int getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_ArgsCC_t* args, GetArchFileInfoForSnapJob_Ret_t* ret);
   // The latest-created archive file of the same subclient, cycle and type as
   // the given archive file. 0 on success; 87 for a missing argument or reply,
@@ -117,6 +119,15 @@ class ArMgrClientAPI {
   // clone names as its snapshot job; a clone's job is no snapshot job. 0; 87
   // for a missing argument or reply.
   int getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret);
+
+  // Why this client's last getArchFileListForSnapshotJob failed, when its
+  // code cannot say it all: what the service could not do, with the state
+  // database's file and the system's cause. No error after a success or a
+  // failure its code tells whole (an injected one, a missing argument).
+  const CQiError& LastFailure() const { return m_oLastFailure; }
+
+ private:
+  CQiError m_oLastFailure;
 };
 
 namespace platform {
@@ -164,9 +175,10 @@ class ArchiveManagerBackend {
     return Put(record);
   }
   virtual std::vector<ArchiveFileRecord> All() = 0;
-  // Logs the request, then lists the snapshot job's archive files in its cell.
-  virtual int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
-                                 GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
+  // Logs the request, then lists the snapshot job's archive files in its
+  // cell; refused as the store refused either.
+  virtual StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
+                                           GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
   // The requests so far, oldest first.
   virtual std::vector<ArchiveRequestRecord> Requests() = 0;
   virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;

@@ -49,7 +49,8 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
  public:
   platform::StateDbResult Put(const platform::ArchiveFileRecord&) override { return {}; }
   std::vector<platform::ArchiveFileRecord> All() override { return {}; }
-  int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&, GetArchFileInfoForSnapJob_Ret_t& ret) override {
+  platform::StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&,
+                                             GetArchFileInfoForSnapJob_Ret_t& ret) override {
     if (throwStd) throw std::runtime_error("archive manager gone");
     if (throwOther) throw 42;
     ArchFileInfo_t afile;
@@ -57,7 +58,7 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
     afile.archFileType = 4;
     ret.archFiles = {afile};
     ret.storageHostName = "ma1";
-    return 0;
+    return {};
   }
   std::vector<platform::ArchiveRequestRecord> Requests() override { return {}; }
   int LastOfCycle(const GetLastAfileOfCycleArgs_t&, GetLastAfileOfCycleRet_t&) override { return 0; }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/blbsim_command.h"
 #include "support/ext_image.h"
@@ -132,7 +133,7 @@ TEST(blbjobDevicePath, AMountedDeviceIsFrozenAsItsMountPointOrRefusedWhenNoneCan
   const int status = RunBlbjob("snapshot --volume " + fs.loop.Device() + kJob, &out);
   ::umount2(mountPoint.c_str(), 0);
   EXPECT_EQ(status, 2) << out;
-  EXPECT_EQ(out, "blbjob: " + fs.loop.Device() + " is mounted at " + mountPoint +
+  EXPECT_EQ(out, "blbjob snapshot: " + fs.loop.Device() + " is mounted at " + mountPoint +
                      ", where another mount hides it: its file system cannot be frozen for the snapshot\n");
   const std::string held = "losetup -l -n -O BACK-FILE | grep -c -F " + fs.state.Path() + "/ || true";
   EXPECT_EQ(testing_support::SettledCommandOutput(held, "0\n"), "0\n");
@@ -195,9 +196,68 @@ TEST_P(MountedDeviceOfType, IsFrozenOnceThroughAMountPointThatShowsItOrRefusedWh
   const int status = SnapshotCountingFreezes(state, device, out, freezes);
   ::umount2(hidden.c_str(), 0);
   EXPECT_EQ(status, 2) << out;
-  EXPECT_EQ(out, "blbjob: " + device + " is mounted at " + hidden +
+  EXPECT_EQ(out, "blbjob snapshot: " + device + " is mounted at " + hidden +
                      ", where another mount hides it: its file system cannot be frozen for the snapshot\n");
   EXPECT_EQ(freezes, 0);
+}
+
+// A full and an incremental job, kept, of the file system mounted: every
+// hash either job wrote is that of an extent of its own snapshot, and every
+// extent that differs between the two snapshots is among those the
+// incremental read.
+TEST_P(MountedDeviceOfType, AFullAndAnIncrementalHashTheirSnapshotsAndReadEveryExtentChangedBetween) {
+  const std::string type = GetParam();
+  const std::string cannot = CannotMount(type);
+  if (!cannot.empty()) GTEST_SKIP() << cannot;
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop(128 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  ASSERT_EQ(RunCommand("mkfs." + type + " -q " + (type == "btrfs" ? "-f " : "") + loop.Device() + " >/dev/null"), 0);
+  testing_support::ScopedMount fs(loop.Device(), type);
+  BLB_SKIP_WITHOUT_MOUNT(fs);
+  ASSERT_EQ(RunBlbsim(state.Path(), "subclient 2 7 2"), 0);
+  const auto job = [](int id, int level) {
+    return " -- -a 2:7 -j " + std::to_string(id) + " -t " + std::to_string(level) + " -d stow1 -jt TOK" +
+           (level == 2 ? " -lsjid " + std::to_string(id - 1) : "");
+  };
+  const auto write = [&](const std::string& file, const std::string& how) {
+    return RunCommand("dd if=/dev/urandom of=" + fs.Path() + "/" + file + " bs=1M " + how + " status=none && sync");
+  };
+  // "<md5>\n" of each 4 MiB extent of the job's snapshot.
+  const auto extents = [&](int id) {
+    std::string shown;
+    RunBlbsim(state.Path(), "job show " + std::to_string(id), &shown);
+    const size_t at = shown.find("snapshot=");
+    const std::string snapshot = at == std::string::npos ? "" : shown.substr(at + 9, shown.find(' ', at) - at - 9);
+    EXPECT_FALSE(snapshot.empty()) << shown;
+    return CommandOutput("for i in $(seq 0 31); do dd if=" + snapshot +
+                         " bs=4M skip=$i count=1 status=none | md5sum | cut -c1-32; done");
+  };
+  std::string out;
+  ASSERT_EQ(write("a", "count=20"), 0);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.Path() + job(1, 1), &out), 0) << out;
+  ASSERT_EQ(write("a", "count=2 seek=9 conv=notrunc"), 0);
+  ASSERT_EQ(write("b", "count=6"), 0);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.Path() + job(2, 2), &out), 0) << out;
+  EXPECT_TRUE(Contains(out, "job=2 level=incremental ")) << out;
+  std::vector<std::string> snapshots[2], hashed[2];
+  for (int id : {1, 2}) {
+    std::istringstream lines(extents(id)), hashes(ReadFile(state.Sub("reports/" + std::to_string(id) + "/hashes.txt")));
+    for (std::string line; std::getline(lines, line);) snapshots[id - 1].push_back(line);
+    for (std::string line; std::getline(hashes, line);) hashed[id - 1].push_back(line.substr(line.rfind('|') + 1));
+    ASSERT_EQ(snapshots[id - 1].size(), 32u);
+    for (const std::string& hash : hashed[id - 1])
+      EXPECT_NE(std::find(snapshots[id - 1].begin(), snapshots[id - 1].end(), hash), snapshots[id - 1].end())
+          << "job " << id << " hash " << hash;
+  }
+  size_t changed = 0;
+  for (size_t i = 0; i < 32; ++i) {
+    if (snapshots[0][i] == snapshots[1][i]) continue;
+    ++changed;
+    EXPECT_NE(std::find(hashed[1].begin(), hashed[1].end(), snapshots[1][i]), hashed[1].end()) << "extent " << i;
+  }
+  EXPECT_GE(changed, 2u);
+  for (int id : {1, 2}) EXPECT_EQ(RunBlbjob("release" + job(id, id), &out), 0) << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(blbjobDevicePath, MountedDeviceOfType, testing::Values("ext4", "btrfs"),

@@ -361,7 +361,7 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
 TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOneItsHolderLeft) {
   MountedFileSystem fs;
   SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
-  const std::string thawed = "blbjob: release: thawed " + fs.Path() +
+  const std::string thawed = "blbjob release: thawed " + fs.Path() +
                              ": job 1001 froze it and its freeze holder "
                              "was killed\n";
   const std::string records = "ls -A " + fs.state.Sub("freezes");
@@ -412,7 +412,7 @@ TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOn
   ASSERT_EQ(RunCommand("fsfreeze -u " + fs.Path() + " && umount " + fs.Path()), 0);
   ASSERT_EQ(RunCommand("mount " + fs.loop.Device() + " " + fs.Path() + " && fsfreeze -f " + fs.Path()), 0);
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: release: left " + fs.Path() +
+  EXPECT_TRUE(Contains(out, "blbjob release: left " + fs.Path() +
                                 " alone: job 1001 froze what was mounted there "
                                 "and its freeze holder was killed, but what is mounted there now is another mount"))
       << out;
@@ -432,7 +432,7 @@ TEST(blbjobFreeze, AFreezeThawedTheReadmesWayLeavesNoRecordThatThawsALaterHandFr
   auto job = HeldSnapshot::OfCopy(fs, 20000);
   ASSERT_TRUE(job->Frozen()) << job->Output();
   EXPECT_EQ(RunBlbjob("thaw " + fs.Path(), &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: thaw: refused: job 1001 (process " + std::to_string(job->Pid()) + ") holds " + fs.Path() +
+  EXPECT_EQ(out, "blbjob thaw: refused: job 1001 (process " + std::to_string(job->Pid()) + ") holds " + fs.Path() +
                      " frozen for its snapshot; it thaws once the copy is made, or at once when the job is ended\n");
   EXPECT_TRUE(IsFrozen(fs.Path()));
   ASSERT_EQ(::kill(job->Holder(), SIGKILL), 0);
@@ -478,7 +478,7 @@ TEST(blbjobFreeze, AKilledJobsRecordLeavesAFileSystemThatARunningJobFrozeSince) 
   killed.Wait();
   std::string out;
   EXPECT_EQ(RunBlbjob("release -- -a 2:9 -j 3001 -t 1 -d stow1 -jt TOK", &out), 0) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: release: left " + fs.Path() +
+  EXPECT_TRUE(Contains(out, "blbjob release: left " + fs.Path() +
                                 " alone: job 1001 froze it before its freeze holder was killed, but it was thawed "
                                 "since: job 2001, running, froze it again\n"))
       << out;
@@ -528,7 +528,7 @@ TEST(blbjobFreeze, AHolderKilledWhileFreezingHasWhatItFrozeThawedAndNothingElse)
       EXPECT_TRUE(IsFrozen(fs.Path()));
       EXPECT_EQ(RunBlbjob("release -- -a 2:8 -j 2001 -t 1 -d stow1 -jt TOK", &out), 0) << out;
       EXPECT_TRUE(Contains(
-          out, "blbjob: release: thawed " + fs.Path() + ": job 1001 froze it and its freeze holder was killed\n"))
+          out, "blbjob release: thawed " + fs.Path() + ": job 1001 froze it and its freeze holder was killed\n"))
           << out;
       EXPECT_FALSE(Contains(out, other.Path())) << out;
     } else {
@@ -651,7 +651,7 @@ TEST(blbjobFreeze, AnInterruptedRunNamesTheSnapshotItHoldsAndTheReleaseThatFrees
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(5, status)) << run->Output();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-  EXPECT_TRUE(Contains(run->Output(), "blbjob: run interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
+  EXPECT_TRUE(Contains(run->Output(), "blbjob run: interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
                                           "; free it with: blbjob release" + kJob + "\n"))
       << run->Output();
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
@@ -678,7 +678,7 @@ TEST(blbjobFreeze, WhileARunIsInItsBackupItsReleaseAndAnyOtherJobOfItsSubclientA
        {"release" + kJob, "run --volume " + fs.Path() + kJob, "run --volume " + fs.Path() + other,
         "snapshot --volume " + fs.Path() + other, "scan" + kJob, "backup" + kJob}) {
     EXPECT_EQ(RunBlbjob(verb, &out), 1) << verb << "\n" << out;
-    EXPECT_EQ(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
+    EXPECT_EQ(out, "blbjob " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
   }
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
@@ -718,7 +718,7 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
     EXPECT_TRUE(::lstat(lock.c_str(), &info) == 0 && S_ISREG(info.st_mode));
     if (what == "folder") {
       const std::string kept = CommandOutput("ls -d " + lock + ".tmp.*");
-      EXPECT_EQ(out, "blbjob: release: the folder that stood at " + lock + " is kept as " + kept + nothing);
+      EXPECT_EQ(out, "blbjob release: the folder that stood at " + lock + " is kept as " + kept + nothing);
       EXPECT_TRUE(testing_support::FileExists(kept.substr(0, kept.size() - 1) + "/kept"));
     } else {
       EXPECT_EQ(out, nothing);
@@ -736,10 +736,10 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
   const std::string refused =
       "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
   EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + other, &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: run: " + refused);
+  EXPECT_EQ(out, "blbjob run: " + refused);
   // The second job took the file's place; the third is refused all the same.
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: release: " + refused);
+  EXPECT_EQ(out, "blbjob release: " + refused);
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run->Output();
@@ -766,7 +766,7 @@ TEST(blbjobFreeze, WhatStandsAtTheFreezesFolderIsSetAsideAndRefusesNoSnapshot) {
     EXPECT_TRUE(::lstat(freezes.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
     std::string kept = CommandOutput("ls -d " + freezes + ".tmp.* 2>/dev/null || true");
     if (what == "file") {
-      EXPECT_TRUE(Contains(out, "blbjob: snapshot: the file that stood at " + freezes + " is kept as " + kept)) << out;
+      EXPECT_TRUE(Contains(out, "blbjob snapshot: the file that stood at " + freezes + " is kept as " + kept)) << out;
       EXPECT_EQ(testing_support::ReadFile(kept.substr(0, kept.size() - 1)), "kept\n");
     } else {
       EXPECT_EQ(kept, "");
@@ -912,7 +912,7 @@ TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
   if (RunCommand("command -v setpriv >/dev/null") == 0 && RunCommand("chown -R 65534 " + state.Path()) == 0) {
     EXPECT_EQ(RunBlbjob("snapshot " + volume + kJob, &out, "setpriv --reuid=65534 --regid=65534 --clear-groups "), 1);
     EXPECT_EQ(out,
-              "blbjob: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
+              "blbjob snapshot: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
     EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
   }
 

@@ -94,31 +94,31 @@ void Tell(const char* verb, uint64_t jobId, const UndoneMount& undone) {
   const std::string other = undone.otherJob != 0 ? "job " + std::to_string(undone.otherJob) : "another job";
   switch (undone.outcome) {
     case UndoneMount::kThawed:
-      std::fprintf(stderr, "blbjob: %s: thawed %s: job %llu froze it and its freeze holder was killed\n", verb, path,
+      std::fprintf(stderr, "blbjob %s: thawed %s: job %llu froze it and its freeze holder was killed\n", verb, path,
                    Job(jobId));
       break;
     case UndoneMount::kAnotherMount:
       std::fprintf(stderr,
-                   "blbjob: %s: left %s alone: job %llu froze what was mounted there and its freeze holder was "
+                   "blbjob %s: left %s alone: job %llu froze what was mounted there and its freeze holder was "
                    "killed, but what is mounted there now is another mount; should that file system stay frozen, "
                    "blbjob thaw thaws it through where it is mounted now\n",
                    verb, path, Job(jobId));
       break;
     case UndoneMount::kFrozenSince:
       std::fprintf(stderr,
-                   "blbjob: %s: left %s alone: job %llu froze it before its freeze holder was killed, but it was "
+                   "blbjob %s: left %s alone: job %llu froze it before its freeze holder was killed, but it was "
                    "thawed since: %s, running, froze it again\n",
                    verb, path, Job(jobId), other.c_str());
       break;
     case UndoneMount::kBeingFrozen:
       std::fprintf(stderr,
-                   "blbjob: %s: left %s to a later verb: job %llu froze it before its freeze holder was killed, and "
+                   "blbjob %s: left %s to a later verb: job %llu froze it before its freeze holder was killed, and "
                    "%s is freezing it now\n",
                    verb, path, Job(jobId), other.c_str());
       break;
     case UndoneMount::kFailed:
       std::fprintf(stderr,
-                   "blbjob: %s: cannot thaw %s, which job %llu froze before its freeze holder was killed: %s; thaw "
+                   "blbjob %s: cannot thaw %s, which job %llu froze before its freeze holder was killed: %s; thaw "
                    "it with blbjob thaw %s\n",
                    verb, path, Job(jobId), std::strerror(undone.error), path);
       break;
@@ -134,7 +134,7 @@ void ThawIfAbandoned(const char* verb, const std::string& path) {
   FreezeRecord record;
   if (!ReadFreezeRecord(fd.get(), record)) {
     std::fprintf(stderr,
-                 "blbjob: %s: removed %s, which is no freeze record; a file system it named may still be frozen: "
+                 "blbjob %s: removed %s, which is no freeze record; a file system it named may still be frozen: "
                  "blbjob thaw MOUNT thaws it\n",
                  verb, path.c_str());
     RemoveFreezeRecord(path);
@@ -196,7 +196,7 @@ RecordHold HoldRecord(const char* verb, const std::string& path, int fd, int wai
       FreezeRecord record;
       ReadFreezeRecord(fd, record);
       std::fprintf(stderr,
-                   "blbjob: %s: job %llu was killed, but its freeze holder has not ended after %d seconds; what it "
+                   "blbjob %s: job %llu was killed, but its freeze holder has not ended after %d seconds; what it "
                    "froze stays frozen until it does\n",
                    verb, Job(record.jobId), waitMs / 1000);
       return RecordHold::kRunning;

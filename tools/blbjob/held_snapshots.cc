@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/harness/kzbf_harness.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 
@@ -32,8 +33,8 @@ std::vector<std::string> HeldSnapshots(uint64_t jobId) {
 bool RefusedWhileHeld(uint64_t jobId) {
   const std::vector<std::string> held = HeldSnapshots(jobId);
   if (held.empty()) return false;
-  std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
-               static_cast<unsigned long long>(jobId), held.front().c_str());
+  tools::PrintErrorLine("job %llu still holds snapshot %s; run \"blbjob release\" for it first",
+                        static_cast<unsigned long long>(jobId), held.front().c_str());
   return true;
 }
 

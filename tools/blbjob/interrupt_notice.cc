@@ -98,7 +98,7 @@ void InterruptNotice::Watch(int readEnd) {
   }
   if (sig == 0) return;
   const std::vector<std::string> held = RecordedSnapshots(m_nJobId);
-  std::string told = "blbjob: run interrupted by signal " + std::to_string(sig) + "; job " + std::to_string(m_nJobId);
+  std::string told = "blbjob run: interrupted by signal " + std::to_string(sig) + "; job " + std::to_string(m_nJobId);
   if (held.empty()) {
     told += " holds no snapshot\n";
   } else {

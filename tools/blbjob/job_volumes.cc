@@ -108,13 +108,13 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   for (const std::string& name : names)
     if (FromMountTable(mounts, name, volume)) return true;
   if (!IsBlockDevice(path)) {
-    std::fprintf(stderr, "blbjob: %s is neither a mount point nor a block device\n", path.c_str());
+    tools::PrintErrorLine("%s is neither a mount point nor a block device", path.c_str());
     return false;
   }
   // Its file system is frozen around the copy: refused now if it could not be.
   std::string mountPoint, why;
   if (!FreezePointOfDevice(path, mountPoint, why)) {
-    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
+    tools::PrintErrorLine("%s", why.c_str());
     return false;
   }
   if (mountPoint.empty()) {
@@ -126,16 +126,15 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   // two volumes of one device in a subclient clear each other's changes
   // from the driver, so that every job of one of them goes full.
   if (FromMountTable(mounts, mountPoint, volume)) return true;
-  std::fprintf(stderr, "blbjob: %s is mounted at %s, which the mount table does not list\n", path.c_str(),
-               mountPoint.c_str());
+  tools::PrintErrorLine("%s is mounted at %s, which the mount table does not list", path.c_str(), mountPoint.c_str());
   return false;
 }
 
 bool CanReadDevice(const SMVolBlock& volume) {
   auto_handle device(::open(volume.sDevice.c_str(), O_RDONLY | O_CLOEXEC));
   if (device.get() >= 0) return true;
-  std::fprintf(stderr, "blbjob: cannot open device %s of volume %s: %s\n", volume.sDevice.c_str(),
-               volume.sVolume.c_str(), std::strerror(errno));
+  tools::PrintErrorLine("cannot open device %s of volume %s: %s", volume.sDevice.c_str(), volume.sVolume.c_str(),
+                        std::strerror(errno));
   return false;
 }
 

@@ -23,7 +23,7 @@ void RemoveIfEmpty(const char* verb, const std::string& path, const std::string&
   if (folder ? ::rmdir(temporary.c_str()) == 0
              : (!S_ISREG(kept.st_mode) || kept.st_size == 0) && ::unlink(temporary.c_str()) == 0)
     return;
-  std::fprintf(stderr, "blbjob: %s: the %s that stood at %s is kept as %s\n", verb, folder ? "folder" : "file",
+  std::fprintf(stderr, "blbjob %s: the %s that stood at %s is kept as %s\n", verb, folder ? "folder" : "file",
                path.c_str(), temporary.c_str());
 }
 

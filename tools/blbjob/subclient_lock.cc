@@ -175,13 +175,13 @@ bool SubclientLock::Take(const char* verb, const TarvosJobInfo& job) {
     if (error == 0 && holder.get() < 0) error = errno;
     if (error == EWOULDBLOCK) {
       std::fprintf(stderr,
-                   "blbjob: %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
+                   "blbjob %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
                    "at a time\n",
                    verb, Holder(path).c_str(), cellId, appId);
       return false;
     }
     if (error != 0) {
-      std::fprintf(stderr, "blbjob: %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId, path.c_str(),
+      std::fprintf(stderr, "blbjob %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId, path.c_str(),
                    std::strerror(error));
       return false;
     }

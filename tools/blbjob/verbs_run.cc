@@ -14,6 +14,7 @@
 #include "platform/jobs/backup_level.h"
 #include "snapshot_options.h"
 #include "subclient_lock.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -50,7 +51,7 @@ int ScanAndBackup(const Command& command, const PhaseOptions& options, Progress&
   JobContext context;
   std::string why;
   if (!LoadJobContext(command, context, why)) {
-    std::fprintf(stderr, "blbjob: scan: %s\n", why.c_str());
+    tools::PrintErrorLine("scan: %s", why.c_str());
     return 1;
   }
   result.full = context.full;
@@ -90,6 +91,12 @@ int Run(const tools::Args& args) {
   // Refused before any phase: the release a run ends with would destroy the
   // snapshots it is refused over.
   if (RefusedWhileHeld(jobId)) return 1;
+  // Refused as the snapshot phase would refuse it, before any phase: a job
+  // refused tells nothing on stdout.
+  if (!ContinuesFromCompletedJob(command, false, why)) {
+    tools::PrintErrorLine("%s", why.c_str());
+    return 1;
+  }
   const InterruptNotice notice(jobId, command.jobArgs);
   Progress progress(options.progress);
   progress.Phase("snapshot");

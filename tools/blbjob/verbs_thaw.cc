@@ -53,7 +53,7 @@ bool TakeBack(const std::string& path, const std::string& fileSystem, const Moun
   if (hold == RecordHold::kRunning) {
     const pid_t command = CommandOfRecord(path);
     std::fprintf(stderr,
-                 "blbjob: thaw: refused: job %llu (process %lld) holds %s frozen for its snapshot; it thaws once "
+                 "blbjob thaw: refused: job %llu (process %lld) holds %s frozen for its snapshot; it thaws once "
                  "the copy is made, or at once when the job is ended\n",
                  static_cast<unsigned long long>(record.jobId), static_cast<long long>(command),
                  record.mounts[ours.front()].path.c_str());
@@ -66,7 +66,7 @@ bool TakeBack(const std::string& path, const std::string& fileSystem, const Moun
     taken = RemoveFreezeRecord(path);
   }
   if (!taken) {
-    std::fprintf(stderr, "blbjob: thaw: cannot take back the freeze record %s: %s\n", path.c_str(),
+    std::fprintf(stderr, "blbjob thaw: cannot take back the freeze record %s: %s\n", path.c_str(),
                  std::strerror(errno));
     return false;
   }
@@ -80,7 +80,7 @@ int Thaw(const tools::Args& args) {
   const std::string path = args[0];
   auto_handle fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
-    std::fprintf(stderr, "blbjob: thaw: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "blbjob thaw: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
     return 1;
   }
   MountTable table;
@@ -101,7 +101,7 @@ int Thaw(const tools::Args& args) {
     // A folder that is not there holds no record.
     FreezesFolderLock folder;
     if (!folder.Take(kEndingWaitMs) && errno != ENOENT && errno != ENOTDIR) {
-      std::fprintf(stderr, "blbjob: thaw: cannot lock %s: %s\n", FreezesFolder().c_str(), std::strerror(errno));
+      std::fprintf(stderr, "blbjob thaw: cannot lock %s: %s\n", FreezesFolder().c_str(), std::strerror(errno));
       return 1;
     }
     for (const std::string& record : FreezeRecordPaths())
@@ -120,7 +120,7 @@ int Thaw(const tools::Args& args) {
     case ThawResult::kFailed:
       break;
   }
-  std::fprintf(stderr, "blbjob: thaw: cannot thaw %s: %s\n", path.c_str(), std::strerror(errno));
+  std::fprintf(stderr, "blbjob thaw: cannot thaw %s: %s\n", path.c_str(), std::strerror(errno));
   return 1;
 }
 
