@@ -8,6 +8,7 @@
 // next call instead of losing those bits. A cluster start's last mark in the
 // runtime folder counts as such a hook left over, and goes once the hooks of
 // this call carry it.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -27,14 +28,24 @@ namespace {
 // by other device ids (another mount path of it, a bind mount): a
 // distribution that ended half-way under any of them cleared the bitmap every
 // one of them reads, so each id the device's entries carry gets the hook. An
-// id that cannot name a file never had a hook and is left out. A hook of
-// another id found there stays for that id's next call: it may guard caches
-// of entries this call does not reach.
+// id that cannot name a file never had a hook and is left out.
 std::set<std::string> DriverHookIds(const std::string& deviceId, const std::list<VolumeConfig>& entries) {
   std::set<std::string> ids{deviceId};
   for (const VolumeConfig& entry : entries)
     if (!tracking::CheckDeviceIdForFileName(entry.DeviceId()).IsError()) ids.insert(entry.DeviceId());
   return ids;
+}
+
+// A hook found under another id guards the caches that a call under that id
+// reaches. When every entry carrying that id names this call's device (one
+// device mounted at two paths, or bound at a second), this call reaches each
+// of them and makes it all ones: the hook goes with this call's own, or it
+// would make every later call of this subclient full until one under that id
+// came. An entry of that id naming the device otherwise may be one this call
+// does not reach: the hook then stays for that id's next call.
+bool ReachesEveryEntryOf(const std::string& id, const std::string& device, const std::list<VolumeConfig>& list) {
+  return std::all_of(list.begin(), list.end(),
+                     [&](const VolumeConfig& entry) { return entry.DeviceId() != id || entry.Device() == device; });
 }
 
 // A cluster start's last marks of the device: by any id its hooks go by, or
@@ -78,7 +89,8 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
     err = m_pDriverCache->CreateHook(id, existed);
     if (err.IsError()) return err.Push(FXCODELOC);
     dirty = dirty || existed;
-    if (!existed || id == deviceId) hookIds.insert(id);
+    if (!existed || id == deviceId || ReachesEveryEntryOf(id, block.sDevice, m_pVolumeList->GetList()))
+      hookIds.insert(id);
     if (!existed) madeIds.insert(id);
   }
   err = SyncDriverHooks(madeIds);
