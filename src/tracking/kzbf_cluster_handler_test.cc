@@ -151,6 +151,7 @@ TEST(KzBfClusterHandler, AStartWithoutTheMarkerOrTheBitmapMarksVolumesDirty) {
 TEST(KzBfClusterHandler, AVolumeThatCannotBeSavedStaysAttachedAndIsNotCarried) {
   TwoVolumes node;
   WriteFile(node.LeftBehind(node.a), k0500);
+  WriteFile(node.LeftBehind(node.state.Sub("gone")), k0500);        // an earlier stop's, its mount point gone since
   platform::FaultTable::Set("KzBfDriver::getBitmap", 5, false, 1);  // volume a
   ShortBitmapDriver shortDriver;
   {
@@ -159,6 +160,7 @@ TEST(KzBfClusterHandler, AVolumeThatCannotBeSavedStaysAttachedAndIsNotCarried) {
   }
   EXPECT_EQ(node.Contents(node.LeftBehind(node.a)), kNone);  // incomplete without this part
   EXPECT_EQ(node.Contents(node.LeftBehind(node.b)), kNone);
+  EXPECT_EQ(node.Contents(node.LeftBehind(node.state.Sub("gone"))), kNone);
   EXPECT_EQ(node.Tracking(node.imageA), "attached=1 extent=4194304");
   EXPECT_EQ(node.Tracking(node.imageB), "attached=1 extent=4194304");
   EXPECT_EQ(node.Contents(node.marker), "");
