@@ -183,6 +183,12 @@ TEST(KzBfClusterHandler, AStaleBitmapThatCannotGoLeavesNoMarker) {
   EXPECT_EQ(node.Contents(node.marker), kNone);
   EXPECT_EQ(node.Contents(node.LeftBehind(node.b)), std::string("\x20\x00", 2));  // b stopped all the same
   EXPECT_EQ(node.Tracking(node.imageB), "attached=0");
+
+  // An earlier stop's marker would make that start soft all the same: it goes.
+  WriteFile(node.marker, node.virtualB);
+  platform::FaultTable::Set("KzBfDriver::getBitmap", 5, false, 1);
+  EXPECT_TRUE(Failed(BlockLevelClusterHandler(0), 21, "Failed to unlink stale bitmap " + node.LeftBehind(node.a)));
+  EXPECT_EQ(node.Contents(node.marker), kNone);
 }
 
 TEST(KzBfClusterHandler, StopFailuresAfterTheVolumesLeaveTheSavedBitmaps) {

@@ -166,21 +166,35 @@ CQiError WriteMarker(const std::string& marker, CBlockLevelBitmapHandler& handle
 // on disk before the marker is written, and a bitmap that could not go
 // leaves no marker (the next start marks every volume dirty).
 CQiError CheckStaleBitmapsGone(const StaleBitmaps& stale, const std::string& folder) {
-  CQiError err;
-  if (!stale.kept.empty()) {
-    err =
-        FXErrorUtil::ErrorErrNo(FXCODELOC, stale.keptErrno,
-                                "Failed to unlink stale bitmap %s, no soft failover file written", stale.kept.c_str());
-  } else if (stale.removed) {
-    err = records::SyncFolder(folder);
-    if (err.IsError())
-      err.Push(FXCODELOC, "The removal of the stale bitmaps is not on disk, no soft failover file written");
-  }
-  if (err.IsError()) {
-    EvDebug log;
-    log.DebugLvl(kFunction, -1, "%s: the next start marks every volume dirty", err.AsString().c_str());
-  }
+  if (!stale.kept.empty())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, stale.keptErrno,
+                                   "Failed to unlink stale bitmap %s, no soft failover file written",
+                                   stale.kept.c_str());
+  if (!stale.removed) return CQiError();
+  CQiError err = records::SyncFolder(folder);
+  if (err.IsError())
+    return err.Push(FXCODELOC, "The removal of the stale bitmaps is not on disk, no soft failover file written");
   return err;
+}
+
+// A stop that leaves no marker relies on the next start being hard: an
+// earlier stop's marker would make it soft all the same, so it goes too,
+// with the records it carried (their volumes' next backups register them
+// afresh, full).
+CQiError WithdrawEarlierMarker(const std::string& marker, CQiError failure) {
+  EvDebug log;
+  if (unlink_utf(marker.c_str()) == 0) {
+    CQiError synced = records::SyncFolderOf(marker);
+    if (synced.IsError())
+      failure.Push(FXCODELOC, "The removal of the earlier soft failover file is not on disk (%s)",
+                   synced.AsString().c_str());
+  } else if (errno != ENOENT) {
+    const int removal = LastErrno();
+    failure.Push(FXCODELOC, "Failed to unlink the earlier soft failover file %s: %s", marker.c_str(),
+                 std::strerror(removal));
+  }
+  log.DebugLvl(kFunction, -1, "%s: the next start must mark every volume dirty", failure.AsString().c_str());
+  return failure;
 }
 
 }  // namespace
@@ -228,8 +242,9 @@ CQiError KzBfClusterHandler::Stop() {
     DetachIfKzbf(device);
     stoppedKeys.push_back(key);
   }
+  const std::string marker = cluster::MarkerPath(list.GetConfigDirName());
   err = CheckStaleBitmapsGone(stale, list.GetConfigDirName());
-  if (err.IsError()) return err;
+  if (err.IsError()) return WithdrawEarlierMarker(marker, err);
   log.DebugLvl(kFunction, 0, "All volumes stopped successfully...");
-  return WriteMarker(cluster::MarkerPath(list.GetConfigDirName()), handler, stoppedKeys);
+  return WriteMarker(marker, handler, stoppedKeys);
 }
