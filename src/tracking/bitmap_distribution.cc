@@ -7,7 +7,8 @@
 // or fails in between turn every cache of the device into all ones at the
 // next call instead of losing those bits. A cluster start's last mark in the
 // runtime folder counts as such a hook left over, and goes once the hooks of
-// this call carry it.
+// this call carry it; a runtime folder that cannot be known counts as one
+// holding the device's mark.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -54,11 +55,15 @@ std::set<std::string> FindLastMarks(const tracking::RuntimeFullMarks& marks, std
                                     const std::string& device) {
   names.insert(tracking::RuntimeFullMarks::NameOfDevice(device));
   std::set<std::string> found = marks.Find(names);
-  if (!found.empty()) {
-    EvDebug log;
+  EvDebug log;
+  if (marks.Folder().empty())
+    log.DebugLvl(__FUNCTION__, -1,
+                 "A cluster start may have marked device=%s in a runtime folder not known, all bitmaps will be "
+                 "converted to dirty",
+                 device.c_str());
+  else if (!found.empty())
     log.DebugLvl(__FUNCTION__, 0, "A cluster start marked device=%s in [%s], all bitmaps will be converted to dirty",
                  device.c_str(), marks.Folder().c_str());
-  }
   return found;
 }
 
