@@ -66,7 +66,7 @@ std::string OnLoopNumber(const testing_support::ScopedStateDir& state, const std
                              "#!/bin/sh\n"
                              "real=$(PATH=/usr/sbin:/sbin:/usr/bin:/bin command -v losetup)\n"
                              "if [ \"$1\" = -f ] && [ \"$2\" = --show ]; then\n"
-                             "  for i in $(seq 100); do\n"
+                             "  for i in $(seq 250); do\n"
                              "    \"$real\" " +
                                  loop + " \"$3\" 2>/dev/null && { echo " + loop +
                                  "; exit 0; }\n"
@@ -152,50 +152,94 @@ std::string JobLine(const std::string& output, int job) {
 
 // A kept snapshot's loop device detached (by hand, or by a restart), a later
 // job's snapshot attached at its number: the later job reads and releases
-// its own snapshot, and the earlier job's release leaves that loop device
-// alone, as it leaves one that holds another volume after a restart.
+// its own snapshot, the driver destroys it by that name (as the snapshot
+// task's clean-up asks), and the earlier job's release leaves that loop
+// device alone, as it leaves one that holds another volume after a restart.
 TEST(blbjobRelease, ASnapshotOnTheNumberOfOneWhoseLoopDeviceWentIsItsOwnJobsToReadAndRelease) {
   Volume fs;
   SKIP_WITHOUT_VOLUME(fs);
   std::string out;
-  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.mountPoint + Job(1001, 1), &out), 0) << out;
-  const std::string loop = fs.Snapshot(1001), first = BackingFile(loop);
-  ASSERT_FALSE(first.empty()) << loop;
-  ASSERT_EQ(RunCommand("losetup -d " + loop), 0);
-  fs.Write("b", 2);
-  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.mountPoint + Job(1002, 2, 1001), &out,
-                      OnLoopNumber(fs.state, loop)),
-            0)
-      << out;
-  ASSERT_EQ(fs.Snapshot(1002), loop) << "the later snapshot did not get the number";
-  const std::string second = BackingFile(loop);
-  EXPECT_NE(second, first);
+  // The earlier job's kept snapshot and image, the later one's on its
+  // number.
+  struct Taken {
+    std::string loop, first, second;
+  };
+  // Another process may take the free number first: tried again then.
+  const auto onItsNumber = [&](int earlier, int later) {
+    Taken taken;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      EXPECT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.mountPoint + Job(earlier, 1), &out), 0) << out;
+      taken.loop = fs.Snapshot(earlier);
+      taken.first = BackingFile(taken.loop);
+      EXPECT_FALSE(taken.first.empty()) << taken.loop;
+      EXPECT_EQ(RunCommand("losetup -d " + taken.loop), 0);
+      fs.Write("b", 2);
+      EXPECT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.mountPoint + Job(later, 2, earlier), &out,
+                          OnLoopNumber(fs.state, taken.loop)),
+                0)
+          << out;
+      taken.second = BackingFile(taken.loop);
+      if (fs.Snapshot(later) == taken.loop && taken.second != taken.first) return taken;
+      RunBlbjob("release" + Job(later, 1), &out);
+      RunBlbjob("release" + Job(earlier, 1), &out);
+    }
+    ADD_FAILURE() << "no later snapshot got " << taken.loop;
+    return taken;
+  };
+  const auto leftAlone = [](const std::string& loop, const std::string& why) {
+    return "snapshot " + loop + ": image removed, loop device left alone: " + loop + " " + why + "\n";
+  };
 
   // The earlier job's release removes its image and nothing of the later
   // job's snapshot, which reads as before.
+  Taken taken = onItsNumber(1001, 1002);
   EXPECT_EQ(RunBlbjob("release" + Job(1001, 1), &out), 0) << out;
-  EXPECT_EQ(out, "snapshot " + loop + ": left alone (" + loop + " reads another file now, not its image " + first +
-                     "); its image removed\n");
-  EXPECT_EQ(BackingFile(loop), second);
-  EXPECT_FALSE(testing_support::FileExists(first));
+  EXPECT_EQ(out, leftAlone(taken.loop, "reads another file now, not its image " + taken.first));
+  EXPECT_EQ(BackingFile(taken.loop), taken.second);
+  EXPECT_FALSE(testing_support::FileExists(taken.first));
   EXPECT_EQ(RunBlbjob("scan" + Job(1002, 2, 1001), &out), 0) << out;
   EXPECT_EQ(RunBlbjob("release" + Job(1002, 2, 1001), &out), 0) << out;
-  EXPECT_EQ(out, "snapshot " + loop + ": released\n");
+  EXPECT_EQ(out, "snapshot " + taken.loop + ": released\n");
+  EXPECT_EQ(fs.SnapshotLoops(), "");
+  EXPECT_EQ(fs.Images(), "");
+
+  // The driver told to destroy the snapshot of that name destroys the later
+  // one, the only one on it.
+  taken = onItsNumber(1003, 1004);
+  EXPECT_EQ(RunBlbsim(fs.state.Path(), "kzbf destroy-snap " + taken.loop), 0);
+  EXPECT_EQ(fs.SnapshotLoops(), "");
+  EXPECT_TRUE(testing_support::FileExists(taken.first));
+  EXPECT_EQ(RunBlbjob("release" + Job(1004, 1), &out), 0) << out;
+  EXPECT_EQ(out, "snapshot " + taken.loop + ": already gone\n");
+  EXPECT_EQ(RunBlbjob("release" + Job(1003, 1), &out), 0) << out;
+  EXPECT_EQ(out, leftAlone(taken.loop, "no longer reads its image (detached, or the machine restarted)"));
+  EXPECT_EQ(fs.Images(), "");
+
+  // A later job's clean-up of stale snapshots destroys both, and records
+  // both gone.
+  taken = onItsNumber(1005, 1006);
+  ASSERT_EQ(RunBlbjob("run --checks --volume " + fs.mountPoint + Job(1007, 1), &out), 0) << out;
+  for (int job : {1005, 1006}) {
+    EXPECT_EQ(RunBlbjob("scan" + Job(job, 1), &out), 1) << out;
+    EXPECT_TRUE(Contains(out, "is gone: the clean-up of stale snapshots of a later snapshot phase destroyed it;"))
+        << out;
+    EXPECT_EQ(RunBlbjob("release" + Job(job, 1), &out), 0) << out;
+    EXPECT_EQ(out, "snapshot " + taken.loop + ": already gone\n");
+  }
   EXPECT_EQ(fs.SnapshotLoops(), "");
   EXPECT_EQ(fs.Images(), "");
 
   // After a restart the kept snapshot's number holds another volume.
-  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.mountPoint + Job(1003, 1), &out), 0) << out;
-  const std::string kept = fs.Snapshot(1003), image = BackingFile(kept);
+  ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + fs.mountPoint + Job(1008, 1), &out), 0) << out;
+  const std::string kept = fs.Snapshot(1008), image = BackingFile(kept);
   const std::string other = fs.state.Sub("other.img");
   ASSERT_EQ(RunCommand("truncate -s 32M " + other + " && losetup -d " + kept), 0);
   bool attached = false;
   for (int i = 0; i < 100 && !attached; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
     attached = RunCommand("losetup " + kept + " " + other + " 2>/dev/null") == 0;
   if (!attached) GTEST_SKIP() << "another process took " << kept;
-  EXPECT_EQ(RunBlbjob("release" + Job(1003, 1), &out), 0) << out;
-  EXPECT_EQ(out, "snapshot " + kept + ": left alone (" + kept + " reads another file now, not its image " + image +
-                     "); its image removed\n");
+  EXPECT_EQ(RunBlbjob("release" + Job(1008, 1), &out), 0) << out;
+  EXPECT_EQ(out, leftAlone(kept, "reads another file now, not its image " + image));
   EXPECT_EQ(BackingFile(kept), other);
   EXPECT_EQ(fs.Images(), "");
   RunCommand("losetup -d " + kept);

@@ -53,7 +53,7 @@ bool Destroy(const blbsim::KzbfSnapshot& snapshot, const std::string& owner, con
     std::fprintf(stderr, "blbjob: release: cannot detach %s from its image %s\n", loop.c_str(), snapshot.image.c_str());
     return false;
   }
-  std::printf("snapshot %s: left alone (%s); its image removed\n", loop.c_str(), gone.c_str());
+  std::printf("snapshot %s: image removed, loop device left alone: %s\n", loop.c_str(), gone.c_str());
   return true;
 }
 
