@@ -119,6 +119,10 @@ struct Volume {
   std::string SnapshotLoops() const { return testing_support::SettledCommandOutput(Attached(), ""); }
   std::string Attached() const { return "losetup -a | grep -F '" + state.Path() + "/drivers' || true"; }
   std::string Images() const { return CommandOutput("ls " + state.Sub("drivers/kzbf/snaps") + " | grep img || true"); }
+  // The snapshots the driver's records name.
+  std::string DriverSnapshots() const {
+    return CommandOutput("cat " + state.Sub("drivers/kzbf/devices") + "/*.dev | grep -a '^snapshot=' || true");
+  }
   // The volume detached and attached again at a number that is neither its
   // own nor one of those given, and mounted again; false when it cannot be.
   bool Renumber(const std::vector<std::string>& avoid) {
@@ -272,6 +276,7 @@ TEST(blbjobRelease, ASnapshotKilledAtAnyOfItsSyncsIsDestroyedByTheRelease) {
     ASSERT_EQ(RunBlbjob("release" + Job(1001, 1), &out), 0) << out;
     EXPECT_EQ(fs.SnapshotLoops(), "") << out;
     EXPECT_EQ(fs.Images(), "") << out;
+    EXPECT_EQ(fs.DriverSnapshots(), "") << out;
   }
   // The kills came after the snapshot was attached too.
   EXPECT_GT(attachedAtKill, 0);
