@@ -307,7 +307,7 @@ struct SnapshotList {
 };
 
 // Every record of snapshots, as stored now; one that cannot be read is left
-// out. The caller holds the driver's lock.
+// out. The caller holds the driver's lock to change them.
 std::vector<SnapshotList> SnapshotLists() {
   std::vector<SnapshotList> lists;
   for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
@@ -536,8 +536,8 @@ CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& 
 
 CQiError SimulatedKzBf::Snapshots(std::vector<Recorded>& snapshots) {
   snapshots.clear();
-  StateGuard guard;
-  if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
+  // Read without the driver's lock, which a copy under way holds for its
+  // whole length: each record is replaced whole.
   for (SnapshotList& list : SnapshotLists())
     for (const Snapshot& snapshot : list.Snapshots())
       snapshots.push_back(
