@@ -154,9 +154,9 @@ CQiError SnapshotDevices(uint64_t jobId, const std::vector<SMVolBlock>& volumes,
     std::fflush(stdout);
     TakenSnapshot snapshot;
     // The copy's image is the job's before the copy starts: a command killed
-    // during it leaves the image to release.
-    // Its image is what tells the snapshot: the loop device it gets may be
-    // named in the driver's records of a snapshot whose loop device went.
+    // during it leaves the image to release. The image, not the loop device
+    // it gets, tells the snapshot: the driver's records may name that loop
+    // device for a snapshot whose loop device went.
     const auto copying = [&](const std::string& image) {
       snapshot.image = image;
       std::map<std::string, TakenSnapshot> recorded = snapshots;
