@@ -6,6 +6,7 @@
 // line, whatever fails after its snapshot task.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <sstream>
@@ -86,6 +87,7 @@ struct Volume {
   std::string image = state.Sub("volume.img");
   std::string mountPoint = state.Sub("volume");
   std::string device;
+  std::vector<std::string> former;  // the numbers it had
 
   Volume() {
     if (RunCommand("truncate -s 32M " + image + " && mkfs.ext4 -q -F " + image + " && mkdir -p " + mountPoint) != 0)
@@ -123,23 +125,26 @@ struct Volume {
   std::string DriverSnapshots() const {
     return CommandOutput("cat " + state.Sub("drivers/kzbf/devices") + "/*.dev | grep -a '^snapshot=' || true");
   }
-  // The volume detached and attached again at a number that is neither its
-  // own nor one of those given, and mounted again; false when it cannot be.
+  // The volume detached and attached again at a number that is none of its
+  // own so far nor one of those given, and mounted again (a number the
+  // driver tracked it at would be no new device to it); false when it
+  // cannot be.
   bool Renumber(const std::vector<std::string>& avoid) {
     if (RunCommand("umount " + mountPoint + " && losetup -d " + device) != 0) return false;
+    former.push_back(device);
     std::vector<std::string> held;
     std::vector<std::string> numbers = avoid;
-    numbers.push_back(device);
+    numbers.insert(numbers.end(), former.begin(), former.end());
     for (size_t i = 0; i < numbers.size(); ++i) {
       const std::string pad = state.Sub("pad" + std::to_string(i) + ".img");
       if (RunCommand("truncate -s 1M " + pad + " && losetup " + numbers[i] + " " + pad + " 2>/dev/null") == 0)
         held.push_back(numbers[i]);
     }
-    const std::string old = device;
     device = CommandOutput("losetup -f --show " + image + " 2>/dev/null || true");
     if (!device.empty()) device.pop_back();
     for (const std::string& pad : held) RunCommand("losetup -d " + pad);
-    return !device.empty() && device != old && RunCommand("mount " + device + " " + mountPoint) == 0;
+    return !device.empty() && std::find(former.begin(), former.end(), device) == former.end() &&
+           RunCommand("mount " + device + " " + mountPoint) == 0;
   }
 };
 
