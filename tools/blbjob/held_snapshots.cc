@@ -8,25 +8,36 @@
 
 namespace blbjob {
 
-CQiError IsSnapshotHeld(const blbsim::JobVolumeRecord& volume, bool& held) {
-  held = false;
-  if (volume.snapshot.empty()) return CQiError();
-  std::string image;
-  CQiError error = blbsim::KzbfSnapshotImage(volume.snapshot, image);
-  if (FXErrorUtil::IsErrNo(error, 2)) return CQiError();
-  if (error.IsError()) return error.Push(FXCODELOC);
-  held = image == volume.snapshotImage;
-  return CQiError();
+std::string SnapshotOwner(uint64_t jobId) {
+  return "job " + std::to_string(jobId);
+}
+
+std::vector<blbsim::KzbfSnapshot> JobSnapshots(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& volumes,
+                                               const std::vector<blbsim::KzbfSnapshot>& recorded) {
+  const std::string owner = SnapshotOwner(jobId);
+  std::vector<blbsim::KzbfSnapshot> held;
+  for (const blbsim::KzbfSnapshot& snapshot : recorded) {
+    const bool taken =
+        snapshot.owner.empty()
+            ? std::any_of(volumes.begin(), volumes.end(),
+                          [&](const blbsim::JobVolumeRecord& volume) { return volume.snapshotImage == snapshot.image; })
+            : snapshot.owner == owner;
+    if (taken) held.push_back(snapshot);
+  }
+  return held;
 }
 
 std::vector<std::string> HeldSnapshots(uint64_t jobId) {
+  const std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+  std::vector<blbsim::KzbfSnapshot> recorded;
   std::vector<std::string> held;
-  for (const blbsim::JobVolumeRecord& volume : blbsim::JobVolumes(jobId)) {
-    bool isHeld = false;
-    if ((IsSnapshotHeld(volume, isHeld).IsError() || isHeld) &&
-        std::find(held.begin(), held.end(), volume.snapshot) == held.end())
-      held.push_back(volume.snapshot);
+  if (blbsim::KzbfSnapshots(recorded).IsError()) {
+    for (const blbsim::JobVolumeRecord& volume : volumes)
+      if (!volume.snapshot.empty() && std::find(held.begin(), held.end(), volume.snapshot) == held.end())
+        held.push_back(volume.snapshot);
+    return held;
   }
+  for (const blbsim::KzbfSnapshot& snapshot : JobSnapshots(jobId, volumes, recorded)) held.push_back(snapshot.snapshot);
   return held;
 }
 

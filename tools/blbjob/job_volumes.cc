@@ -13,6 +13,7 @@
 
 #include "device_mounts.h"
 #include "freeze_holder.h"
+#include "held_snapshots.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/mnttab/kz_mnt_tab.h"
@@ -155,23 +156,26 @@ CQiError SnapshotDevices(uint64_t jobId, const std::vector<SMVolBlock>& volumes,
     std::fflush(stdout);
     TakenSnapshot snapshot;
     // The copy's image is the job's before the copy starts: a command killed
-    // during it leaves the image to release.
+    // during it leaves the image to release. The image, not the loop device
+    // it gets, tells the snapshot: the driver's records may name that loop
+    // device for a snapshot whose loop device went.
     const auto copying = [&](const std::string& image) {
+      snapshot.image = image;
       std::map<std::string, TakenSnapshot> recorded = snapshots;
       recorded[device] = TakenSnapshot{image, image};
       taken(recorded);
     };
-    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device, copying);
+    const std::string owner = SnapshotOwner(jobId);
+    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device, copying, owner);
     CQiError kept = frozen.Thaw();
     if (error.IsError()) {
       if (kept.IsError()) tools::PrintError("", kept);
       return error.Push(FXCODELOC);
     }
-    if (!kept.IsError()) kept = blbsim::KzbfSnapshotImage(snapshot.device, snapshot.image);
     if (kept.IsError()) {
-      // Not kept: a copy of a file system thawed before it ended, or one the
-      // job could not record and so would never release.
-      blbsim::KzbfDestroySnapshot(snapshot.device);
+      // Not kept: a copy of a file system thawed before it ended.
+      blbsim::KzbfDestroyed destroyed;
+      blbsim::KzbfDestroySnapshotOf(snapshot.image, owner, destroyed);
       return kept.Push(FXCODELOC);
     }
     snapshots[device] = snapshot;

@@ -9,6 +9,7 @@
 #include "held_snapshots.h"
 #include "interrupt_notice.h"
 #include "job_bookkeeping.h"
+#include "job_context.h"
 #include "jobresults_phase.h"
 #include "phase_options.h"
 #include "platform/jobs/backup_level.h"
@@ -30,10 +31,10 @@ int RunOtherVerb(const char* verb, const tools::Args& options, const Command& co
   return status;
 }
 
-SnapshotSummary SummarizeSnapshot(uint64_t jobId, const Stopwatch& clock) {
+SnapshotSummary SummarizeSnapshot(const std::vector<blbsim::JobVolumeRecord>& volumes, const Stopwatch& clock) {
   SnapshotSummary summary;
   summary.seconds = clock.Seconds();
-  for (const blbsim::JobVolumeRecord& volume : blbsim::JobVolumes(jobId)) {
+  for (const blbsim::JobVolumeRecord& volume : volumes) {
     ++summary.volumes;
     summary.forcedFull += volume.forceFull ? 1 : 0;
   }
@@ -54,7 +55,6 @@ int ScanAndBackup(const Command& command, const PhaseOptions& options, Progress&
     tools::PrintErrorLine("scan: %s", why.c_str());
     return 1;
   }
-  result.full = context.full;
   progress.Phase("scan");
   ScanSummary scan;
   CQiError error = RunScan(context, options.scan, scan);
@@ -110,10 +110,12 @@ int Run(const tools::Args& args) {
     whyFull = reasons.Text();
   }
   if (status == 2) return status;
-  const SnapshotSummary snapshot = SummarizeSnapshot(jobId, clock);
+  const std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+  const SnapshotSummary snapshot = SummarizeSnapshot(volumes, clock);
   RunResult result;
-  const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
-  result.full = command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL || (job && job->level == KZ_BKP_LEVEL_FULL);
+  // The level the snapshot task left the job at, a volume forced full
+  // included: the level the job runs at, whatever phase fails after it.
+  result.full = RunsAsFull(command, volumes);
   // The snapshot verb told its own failure.
   if (status == 0) status = ScanAndBackup(command, options, progress, result);
   if (!options.keepSnapshot) {
