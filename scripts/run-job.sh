@@ -5,8 +5,10 @@
 # over), then checks the jobs' output without the library's code.
 #
 #   scripts/run-job.sh            a 256 MiB ext4 on a loop device of its own
-#   scripts/run-job.sh DEVICE     a mounted ext4 device: files are written
-#                                 only in a scratch folder of it
+#   scripts/run-job.sh DEVICE     a mounted ext4 device (ext2, ext3 too; any
+#                                 other is refused: the check reads ext's
+#                                 allocation): files are written only in a
+#                                 scratch folder of it
 #
 # Room it needs, checked before it starts: twice the device's size in the
 # state directory (each job keeps its snapshot, a full-size copy), and the
@@ -69,13 +71,24 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A device that is not mounted is refused before the state starts over.
+# A device that is not mounted, or whose file system the check cannot read
+# (it reads the allocation with dumpe2fs), is refused before the state
+# starts over.
 if [ -n "$given" ]; then
   volume="$(findmnt -n -o TARGET --source "$given" | head -n 1 || true)"
   if [ -z "$volume" ]; then
     echo "run-job.sh: $given is not mounted" >&2
     exit 1
   fi
+  fstype="$(findmnt -n -o FSTYPE --source "$given" | head -n 1 || true)"
+  case "$fstype" in
+    ext2 | ext3 | ext4) ;;
+    *)
+      echo "run-job.sh: $given holds ${fstype:-no file system it knows}, which its check cannot read:" \
+           "give a device that holds a mounted ext4 (or ext2, ext3), or none for an ext4 of its own" >&2
+      exit 1
+      ;;
+  esac
 fi
 
 # The room the run takes, per file system; refused, saying what needs how

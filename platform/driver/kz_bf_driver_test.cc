@@ -171,22 +171,32 @@ TEST(SimulatedKzBf, SnapshotsCopyTheDeviceAsItIsAndCoverUntrackedDevices) {
 // its image: no name is handed out twice, the names of destroyed snapshots
 // included, whatever became of the counter; a snapshot that cannot be
 // named is refused rather than named again, and a file that stood at the
-// name is left as it was.
+// name, or came there after the name was chosen, is left as it was.
 TEST(SimulatedKzBf, ASnapshotImageIsNeverNamedTwice) {
   const struct {
     const char* why;
     std::function<void(const std::string& counter)> damage;
-    bool named;
+    const char* refusal;  // what the failure names; none when a new name is given
+    std::function<void(const std::string& image)> racing = {};
   } cases[] = {
-      {"counter removed", [](const std::string& counter) { ::unlink(counter.c_str()); }, true},
+      {"counter removed", [](const std::string& counter) { ::unlink(counter.c_str()); }, nullptr},
       {"counter holding no number", [](const std::string& counter) { testing_support::WriteFile(counter, "x\n"); },
-       false},
+       "snapshot image counter"},
       {"counter unreadable",
        [](const std::string& counter) {
          ::unlink(counter.c_str());
          ::mkdir(counter.c_str(), 0755);
        },
-       false},
+       "snapshot image counter"},
+      // A new counter would replace the link: only its read stops a restart.
+      {"counter unreadable but writable",
+       [](const std::string& counter) {
+         ::unlink(counter.c_str());
+         ASSERT_EQ(::symlink(".", counter.c_str()), 0);
+       },
+       "snapshot image counter"},
+      {"a file put at the chosen name before the copy", [](const std::string&) {}, "Cannot copy device",
+       [](const std::string& image) { testing_support::WriteFile(image, "theirs"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -204,16 +214,27 @@ TEST(SimulatedKzBf, ASnapshotImageIsNeverNamedTwice) {
     WriteAt(image, 0, 'n');
 
     c.damage(state.Sub("drivers/kzbf/snaps/.next"));
-    const CQiError made = blbsim::KzbfCreateSnapshot(image, false, next);
-    if (c.named) {
+    std::string raced;
+    const CQiError made = blbsim::KzbfCreateSnapshot(image, false, next, [&](const std::string& chosen) {
+      if (!c.racing) return;
+      c.racing(chosen);
+      raced = chosen;
+    });
+    if (!c.refusal) {
       ASSERT_FALSE(made.IsError()) << made.AsString();
       EXPECT_NE(next, destroyed);
       EXPECT_NE(next, kept);
       EXPECT_EQ(testing_support::ReadFile(next), testing_support::ReadFile(image));
     } else {
       EXPECT_TRUE(made.IsError());
-      EXPECT_NE(made.AsString().find("snapshot image counter"), std::string::npos) << made.AsString();
+      EXPECT_NE(made.AsString().find(c.refusal), std::string::npos) << made.AsString();
       EXPECT_FALSE(testing_support::FileExists(destroyed));
+    }
+    if (c.racing) {
+      // Neither overwritten nor left to a record that a destroy would follow.
+      EXPECT_TRUE(testing_support::ReadFile(raced) == "theirs");
+      std::string named;
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(blbsim::KzbfSnapshotImage(raced, named), 2)) << named;
     }
     struct stat after;
     ASSERT_EQ(::stat(kept.c_str(), &after), 0);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <set>
 
 #include "platform/blockdev/loop_backing.h"
 #include "platform/driver/tracked_extents.h"
@@ -27,7 +28,23 @@ constexpr const char* kMagic = "KZBFSIM 1";
 struct Snapshot {
   std::string device;  // what the driver lists
   std::string image;   // the copy behind it
+  std::string owner;   // who took it; empty when not told
 };
+
+// "snapshot<TAB>image", then "<TAB>owner" when there is one.
+std::string EntryText(const Snapshot& snapshot) {
+  return snapshot.device + "\t" + snapshot.image + (snapshot.owner.empty() ? "" : "\t" + snapshot.owner);
+}
+
+bool ParseEntry(const std::string& text, Snapshot& snapshot) {
+  const size_t tab = text.find('\t');
+  if (tab == std::string::npos) return false;
+  const size_t second = text.find('\t', tab + 1);
+  snapshot.device = text.substr(0, tab);
+  snapshot.image = text.substr(tab + 1, second == std::string::npos ? std::string::npos : second - tab - 1);
+  snapshot.owner = second == std::string::npos ? std::string() : text.substr(second + 1);
+  return true;
+}
 
 struct TrackedDevice {
   std::string device;
@@ -54,8 +71,7 @@ class StateGuard : public DriverStateGuard {
 
 std::string Serialize(const TrackedDevice& record) {
   RecordFields fields{{"device", record.device}};
-  for (const Snapshot& snapshot : record.snapshots)
-    fields.emplace_back("snapshot", snapshot.device + "\t" + snapshot.image);
+  for (const Snapshot& snapshot : record.snapshots) fields.emplace_back("snapshot", EntryText(snapshot));
   return SerializeTrackedRecord(kMagic, fields, record.extents);
 }
 
@@ -67,9 +83,9 @@ int Parse(const std::string& text, TrackedDevice& record) {
     if (key == "device") {
       record.device = value;
     } else if (key == "snapshot") {
-      const size_t tab = value.find('\t');
-      if (tab == std::string::npos) return EBADMSG;
-      record.snapshots.push_back({value.substr(0, tab), value.substr(tab + 1)});
+      Snapshot snapshot;
+      if (!ParseEntry(value, snapshot)) return EBADMSG;
+      record.snapshots.push_back(snapshot);
     }
   }
   return 0;
@@ -118,12 +134,17 @@ std::vector<std::string> LoopDevicesReading(const std::string& image) {
   return devices;
 }
 
-void RemoveSnapshot(const Snapshot& snapshot) {
+void RemoveSnapshot(const Snapshot& snapshot, SimulatedKzBf::Destroyed* destroyed = nullptr) {
   for (const std::string& device : LoopDevicesReading(snapshot.image)) {
     const std::string command = "losetup -d " + platform::ShellQuote(device) + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "kzbf: cannot detach %s\n", device.c_str());
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "kzbf: cannot detach %s\n", device.c_str());
+    } else if (destroyed != nullptr) {
+      destroyed->detached.push_back(device);
+    }
   }
-  ::unlink(snapshot.image.c_str());
+  const bool removed = ::unlink(snapshot.image.c_str()) == 0;
+  if (destroyed != nullptr) destroyed->imageRemoved = removed;
 }
 
 CQiError NotLoaded(const FXCodeLocation& location) {
@@ -194,9 +215,11 @@ unsigned long long OnePastTheHighestImage() {
 // (".next") keeps the names handed out, the images of destroyed snapshots
 // included, so a counter that cannot be read or written fails the snapshot
 // instead of starting over; a missing one (the first snapshot, or one
-// removed) starts past the images left. The caller holds the driver's
+// removed) starts past the images left. Nor is a name handed out that a
+// snapshot's record names (a copy killed before it made its image): its
+// destruction would take the new image. The caller holds the driver's
 // lock.
-CQiError NewImagePath(std::string& image) {
+CQiError NewImagePath(const std::set<std::string>& recorded, std::string& image) {
   if (!MakeDirectoriesDurably(SnapsFolder()))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the snapshot folder [%s]", SnapsFolder().c_str());
   const std::string counter = SnapsFolder() + "/.next";
@@ -218,7 +241,7 @@ CQiError NewImagePath(std::string& image) {
   for (;; ++next) {
     image = SnapsFolder() + "/" + kImagePrefix + std::to_string(next) + kImageSuffix;
     struct stat info;
-    if (::lstat(image.c_str(), &info) != 0) break;
+    if (::lstat(image.c_str(), &info) != 0 && recorded.count(image) == 0) break;
   }
   if (!WriteFileAtomically(counter, std::to_string(next + 1) + "\n"))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot write the snapshot image counter [%s]", counter.c_str());
@@ -227,7 +250,7 @@ CQiError NewImagePath(std::string& image) {
 
 // Snapshots of devices the driver does not track (driverless volumes): the
 // driver does not list them, but destroys them as it does its own. One
-// record per device, a "snapshot<TAB>image" line each.
+// record per device, a "snapshot<TAB>image[<TAB>owner]" line each.
 std::string LooseFolder() {
   return SimulatedKzBf::Folder() + "/loose";
 }
@@ -243,9 +266,8 @@ std::vector<Snapshot> LoadLoose(const std::string& path) {
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    const size_t tab = line.find('\t');
-    if (tab != std::string::npos) snapshots.push_back({line.substr(0, tab), line.substr(tab + 1)});
+    Snapshot snapshot;
+    if (ParseEntry(text.substr(start, end - start), snapshot)) snapshots.push_back(snapshot);
     start = end + 1;
   }
   return snapshots;
@@ -257,7 +279,7 @@ int SaveLoose(const std::string& path, const std::vector<Snapshot>& snapshots) {
     return SyncFolder(ParentOf(path)) ? 0 : errno;
   }
   std::string text;
-  for (const Snapshot& snapshot : snapshots) text += snapshot.device + "\t" + snapshot.image + "\n";
+  for (const Snapshot& snapshot : snapshots) text += EntryText(snapshot) + "\n";
   MakeDirectoriesDurably(ParentOf(path));
   return WriteFileAtomically(path, text) ? 0 : (errno ? errno : EIO);
 }
@@ -271,6 +293,56 @@ bool TakeSnapshot(std::vector<Snapshot>& snapshots, const std::string& snapshot,
     return true;
   }
   return false;
+}
+
+// The snapshots of one record as stored: a tracked device's, or the loose
+// ones of a device not tracked.
+struct SnapshotList {
+  std::string path;
+  bool tracked = false;
+  TrackedDevice record;         // when tracked
+  std::vector<Snapshot> loose;  // when not
+  std::vector<Snapshot>& Snapshots() { return tracked ? record.snapshots : loose; }
+  int Store() const { return tracked ? Save(record) : SaveLoose(path, loose); }
+};
+
+// Every record of snapshots, as stored now; one that cannot be read is left
+// out. The caller holds the driver's lock to change them.
+std::vector<SnapshotList> SnapshotLists() {
+  std::vector<SnapshotList> lists;
+  for (const std::string& name : ListFiles(DevicesFolder(), ".dev")) {
+    SnapshotList list;
+    list.path = DevicesFolder() + "/" + name;
+    list.tracked = true;
+    std::string text;
+    if (ReadWholeFile(list.path, text) && Parse(text, list.record) == 0 && RecordPath(list.record.device) == list.path)
+      lists.push_back(std::move(list));
+  }
+  for (const std::string& name : ListFiles(LooseFolder(), ".snaps")) {
+    SnapshotList list;
+    list.path = LooseFolder() + "/" + name;
+    list.loose = LoadLoose(list.path);
+    lists.push_back(std::move(list));
+  }
+  return lists;
+}
+
+// Snapshots recorded on a loop device that a new snapshot just got: that
+// device let their images go since (a detach, a restart), so they are named
+// by their images from now on, and the loop device names one snapshot. The
+// record at `except` is the caller's to store.
+int ForgetLoopDevice(const std::string& loop, const std::string& except, std::vector<Snapshot>& own) {
+  for (Snapshot& snapshot : own)
+    if (snapshot.device == loop) snapshot.device = snapshot.image;
+  for (SnapshotList& list : SnapshotLists()) {
+    if (list.path == except) continue;
+    bool renamed = false;
+    for (Snapshot& snapshot : list.Snapshots())
+      if (snapshot.device == loop) snapshot.device = snapshot.image, renamed = true;
+    if (renamed)
+      if (int error = list.Store()) return error;
+  }
+  return 0;
 }
 
 int AttachLoop(const std::string& image, std::string& loop) {
@@ -462,6 +534,47 @@ CQiError SimulatedKzBf::SnapshotImage(const std::string& snapshot, std::string& 
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot [%s]", snapshot.c_str());
 }
 
+CQiError SimulatedKzBf::Snapshots(std::vector<Recorded>& snapshots) {
+  snapshots.clear();
+  // Read without the driver's lock, which a copy under way holds for its
+  // whole length: each record is replaced whole.
+  for (SnapshotList& list : SnapshotLists())
+    for (const Snapshot& snapshot : list.Snapshots())
+      snapshots.push_back(
+          {list.tracked ? list.record.device : std::string(), snapshot.device, snapshot.image, snapshot.owner});
+  return CQiError();
+}
+
+CQiError SimulatedKzBf::DestroySnapshotOf(const std::string& image, const std::string& owner, Destroyed& destroyed) {
+  destroyed = Destroyed();
+  if (!IsLoaded()) return NotLoaded(FXCODELOC);
+  StateGuard guard;
+  if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
+  std::vector<SnapshotList> lists = SnapshotLists();
+  SnapshotList* holder = nullptr;
+  size_t at = 0, naming = 0;
+  for (SnapshotList& list : lists) {
+    std::vector<Snapshot>& snapshots = list.Snapshots();
+    for (size_t i = 0; i < snapshots.size(); ++i) {
+      if (snapshots[i].image != image) continue;
+      ++naming;
+      if (holder == nullptr && (snapshots[i].owner == owner || snapshots[i].owner.empty())) holder = &list, at = i;
+    }
+  }
+  if (holder == nullptr)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "No snapshot of image [%s] taken by [%s]", image.c_str(),
+                                   owner.c_str());
+  std::vector<Snapshot>& snapshots = holder->Snapshots();
+  const Snapshot taken = snapshots[at];
+  snapshots.erase(snapshots.begin() + static_cast<long>(at));
+  // As in destroySnap, the snapshot goes before its record is saved. An
+  // image another record names is that snapshot's.
+  if (naming == 1) RemoveSnapshot(taken, &destroyed);
+  if (int error = holder->Store())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record [%s]", holder->path.c_str());
+  return CQiError();
+}
+
 CQiError SimulatedKzBf::MarkExtents(const std::string& device, const std::vector<uint64_t>& extents) {
   StateGuard guard;
   if (guard.Result()) return LockFailed(FXCODELOC, guard.Result());
@@ -476,7 +589,8 @@ CQiError SimulatedKzBf::MarkExtents(const std::string& device, const std::vector
 }
 
 CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
-                                       const std::function<void(const std::string& image)>& copying) {
+                                       const std::function<void(const std::string& image)>& copying,
+                                       const std::string& owner) {
   // Checked before the driver's lock: a delay holds the caller (inside a
   // job's frozen window), not every other process using the driver.
   CQiError fault = InjectedFault("KzbfCreateSnapshot", FXCODELOC);
@@ -500,10 +614,13 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   // device yet: a copy cut short (kill -9, a crash, a power loss) leaves an
   // image that destroySnap, a detach and the next clean-up of stale
   // snapshots find. While this call holds the lock, no one else sees it.
+  std::set<std::string> recorded;
+  for (SnapshotList& list : SnapshotLists())
+    for (const Snapshot& known : list.Snapshots()) recorded.insert(known.image);
   std::string image;
-  CQiError named = NewImagePath(image);
+  CQiError named = NewImagePath(recorded, image);
   if (named.IsError()) return named.Push(FXCODELOC, "Cannot name a snapshot image of device [%s]", device.c_str());
-  const Snapshot pending{image, image};
+  const Snapshot pending{image, image, owner};
   snapshots.push_back(pending);
   if (int error = store())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());
@@ -516,10 +633,13 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
         FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
   } else if (onLoopDevice && (error = AttachLoop(image, snapshot)) != 0) {
     failed = FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
+  } else if (onLoopDevice &&
+             (error = ForgetLoopDevice(snapshot, loaded == 0 ? RecordPath(device) : loosePath, snapshots)) != 0) {
+    failed = FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot records on [%s]", snapshot.c_str());
   } else {
     if (!onLoopDevice) snapshot = image;
     drop(image);
-    snapshots.push_back({snapshot, image});
+    snapshots.push_back({snapshot, image, owner});
     if ((error = store()) == 0) return CQiError();
     failed =
         FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot record of device [%s]", device.c_str());

@@ -43,8 +43,13 @@ class SimulatedKzBf : public KzBfBackend {
   // destroys them alike. The image is recorded before the copy starts, named
   // as a snapshot by itself until the copy is kept: one cut short is
   // destroyed by that name. copying, when given, is told the image then.
+  // owner, recorded with the snapshot from the start, tells whose it is.
+  // A loop device names one snapshot at a time: an older snapshot recorded
+  // on the loop device this one gets lost it since (detached, or the machine
+  // restarted), and is named by its image from then on.
   static CQiError CreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
-                                 const std::function<void(const std::string& image)>& copying = {});
+                                 const std::function<void(const std::string& image)>& copying = {},
+                                 const std::string& owner = std::string());
   // Destroys every snapshot the state holds, tracked device or not: their
   // loop devices are detached (those still reading their images).
   static void DestroyAllSnapshots();
@@ -52,6 +57,27 @@ class SimulatedKzBf : public KzBfBackend {
   // Images are never named alike, so a snapshot is told by its image from a
   // later one that got the same loop device.
   static CQiError SnapshotImage(const std::string& snapshot, std::string& image);
+
+  // A snapshot as the driver records it.
+  struct Recorded {
+    std::string device;    // the tracked device it copies; empty for a device not tracked
+    std::string snapshot;  // its name: the loop device, or the image while on none
+    std::string image;
+    std::string owner;  // as CreateSnapshot was told; empty for a snapshot recorded without
+  };
+  // Every snapshot the state holds, tracked device or not. It does not wait
+  // for a snapshot being taken meanwhile (its copy's image is listed).
+  static CQiError Snapshots(std::vector<Recorded>& snapshots);
+  // What destroying a snapshot undid.
+  struct Destroyed {
+    std::vector<std::string> detached;  // the loop devices that read its image
+    bool imageRemoved = false;
+  };
+  // Destroys the snapshot of that image that the owner took (or one recorded
+  // without an owner), whatever loop device it names (errno 2 for none):
+  // the loop devices that read its image are detached and the image
+  // removed, unless another snapshot's record names that image too.
+  static CQiError DestroySnapshotOf(const std::string& image, const std::string& owner, Destroyed& destroyed);
 };
 
 }  // namespace platform

@@ -76,11 +76,10 @@ platform::StateDbResult JobVolumes(uint64_t jobId, std::vector<JobVolumeRecord>&
   });
 }
 
-platform::StateDbResult RecordSnapshotGone(const std::string& snapshot, const std::string& image) {
-  platform::SqlStatement update(
-      platform::StateDb::Current(),
-      "UPDATE job_volumes SET snapshot_image = '' WHERE snapshot = ? AND snapshot_image = ?;");
-  update.Bind(1, snapshot).Bind(2, image).Run();
+platform::StateDbResult RecordSnapshotGone(const std::string& image) {
+  platform::SqlStatement update(platform::StateDb::Current(),
+                                "UPDATE job_volumes SET snapshot_image = '' WHERE snapshot_image = ?;");
+  update.Bind(1, image).Run();
   return update.Result();
 }
 

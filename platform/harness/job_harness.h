@@ -39,9 +39,11 @@ bool JobQuitFlag(uint64_t jobId);
 platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
 // In the order they were recorded; done, or why they could not be read.
 platform::StateDbResult JobVolumes(uint64_t jobId, std::vector<JobVolumeRecord>& volumes);
-// Records, for every job that recorded the snapshot with that image, that it
-// is gone: the image is cleared, the name kept for what tells of it.
-platform::StateDbResult RecordSnapshotGone(const std::string& snapshot, const std::string& image);
+// Records, for every job that recorded a snapshot with that image, that it
+// is gone: the image is cleared, the name kept for what tells of it. By the
+// image alone: the driver names a snapshot by its image once its loop device
+// went to a later one.
+platform::StateDbResult RecordSnapshotGone(const std::string& image);
 
 // The calls job clients made on the job, oldest first.
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId);

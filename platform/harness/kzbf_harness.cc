@@ -69,14 +69,22 @@ CQiError KzbfChangedExtents(const std::string& device, bool clear, std::vector<u
 }
 
 CQiError KzbfCreateSnapshot(const std::string& device, bool onLoopDevice, std::string& snapshot,
-                            const std::function<void(const std::string& image)>& copying) {
-  return platform::SimulatedKzBf::CreateSnapshot(device, onLoopDevice, snapshot, copying);
+                            const std::function<void(const std::string& image)>& copying, const std::string& owner) {
+  return platform::SimulatedKzBf::CreateSnapshot(device, onLoopDevice, snapshot, copying, owner);
 }
 
 CQiError KzbfDestroySnapshot(const std::string& snapshot) { return Driver().DestroySnap(snapshot); }
 
 CQiError KzbfSnapshotImage(const std::string& snapshot, std::string& image) {
   return platform::SimulatedKzBf::SnapshotImage(snapshot, image);
+}
+
+CQiError KzbfSnapshots(std::vector<KzbfSnapshot>& snapshots) {
+  return platform::SimulatedKzBf::Snapshots(snapshots);
+}
+
+CQiError KzbfDestroySnapshotOf(const std::string& image, const std::string& owner, KzbfDestroyed& destroyed) {
+  return platform::SimulatedKzBf::DestroySnapshotOf(image, owner, destroyed);
 }
 
 }  // namespace blbsim

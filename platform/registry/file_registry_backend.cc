@@ -2,6 +2,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <sstream>
 
 #include "platform/registry/registry_backend.h"
@@ -52,15 +53,22 @@ class FileGuard {
 class FileRegistryBackend : public RegistryBackend {
  public:
   bool Get(const std::string& section, const std::string& key, std::string& value) override {
+    return Read(section, key, value) == RegistryRead::kFound;
+  }
+
+  RegistryRead Read(const std::string& section, const std::string& key, std::string& value) override {
     std::string text;
-    if (!ReadWholeFile(Settings::RegistryFile(), text)) return false;
+    // No registry file sets nothing; one that is there but cannot be read
+    // may set anything.
+    if (!ReadWholeFile(Settings::RegistryFile(), text))
+      return errno == ENOENT ? RegistryRead::kNotSet : RegistryRead::kFailed;
     RegistryContents contents = ParseRegistry(text);
     auto s = contents.find(section);
-    if (s == contents.end()) return false;
+    if (s == contents.end()) return RegistryRead::kNotSet;
     auto k = s->second.find(key);
-    if (k == s->second.end()) return false;
+    if (k == s->second.end()) return RegistryRead::kNotSet;
     value = k->second;
-    return true;
+    return RegistryRead::kFound;
   }
 
   bool Set(const std::string& section, const std::string& key, const std::string& value) override {

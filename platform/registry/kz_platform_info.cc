@@ -51,6 +51,22 @@ int KZPlatformInfo::getString(const char* section, const char* key, std::string&
   return 1;
 }
 
+int KZPlatformInfo::readString(const char* section, const char* key, std::string& value) {
+  int code = 0;
+  if (platform::InjectedFaultCode("KZPlatformInfo::getString", code)) return -1;
+  std::string text;
+  switch (platform::Registry::Current().Read(section, key, text)) {
+    case platform::RegistryRead::kFound:
+      value = text;
+      return 1;
+    case platform::RegistryRead::kNotSet:
+      return 0;
+    case platform::RegistryRead::kFailed:
+      break;
+  }
+  return -1;
+}
+
 int KZPlatformInfo::getPhysicalMachine(std::string& name) {
   int code = 0;
   if (platform::InjectedFaultCode("KZPlatformInfo::getPhysicalMachine", code)) return 0;

@@ -12,6 +12,11 @@ class KZPlatformInfo {
   static int getNumber(const char* section, const char* key, unsigned* value);
   static int getNumber(const char* section, const char* key, unsigned long long* value);
   static int getString(const char* section, const char* key, std::string& value);
+  // getString for a setting whose absence means something: 1 found, 0 not
+  // set, -1 the registry could not be read (as under the fault
+  // "KZPlatformInfo::getString"), which says nothing of what is set. The
+  // caller's value is set only when found.
+  static int readString(const char* section, const char* key, std::string& value);
   // The name of this physical machine's client.
   static int getPhysicalMachine(std::string& name);
   // The names of the clients active on this machine, in client-id order;

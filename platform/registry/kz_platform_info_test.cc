@@ -1,7 +1,10 @@
 #include "platform/registry/kz_platform_info.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <tuple>
 #include <vector>
 
@@ -47,6 +50,32 @@ TEST(KZPlatformInfo, StringsAndInjectedFaults) {
   EXPECT_EQ(value, "kept");
   // The counted fault was consumed by the one call.
   EXPECT_NE(KZPlatformInfo::getString("Base", "dTARVOSHOME", value), 0);
+}
+
+// A registry that cannot be read says nothing of what is set: readString
+// tells it from a value that is not set, where getString cannot.
+TEST(KZPlatformInfo, ReadStringTellsAFailedReadFromAValueNotSet) {
+  ScopedStateDir state;
+  std::string value = "kept";
+  EXPECT_EQ(KZPlatformInfo::readString("FileSystemAgent", "sMissing", value), 0);
+  EXPECT_EQ(value, "kept");
+  ASSERT_EQ(KZPlatformInfo::readString("Base", "dTARVOSHOME", value), 1);
+  EXPECT_EQ(value, state.Path() + "/install");
+
+  platform::FaultTable::Set("KZPlatformInfo::getString", 5, false, 1);
+  value = "kept";
+  EXPECT_EQ(KZPlatformInfo::readString("Base", "dTARVOSHOME", value), -1);
+  EXPECT_EQ(value, "kept");
+
+  const std::string registry = state.Sub("registry.ini"), aside = registry + ".aside";
+  ASSERT_EQ(::rename(registry.c_str(), aside.c_str()), 0);
+  ASSERT_EQ(::mkdir(registry.c_str(), 0755), 0);  // there, and unreadable
+  EXPECT_EQ(KZPlatformInfo::readString("Base", "dTARVOSHOME", value), -1);
+  EXPECT_EQ(KZPlatformInfo::getString("Base", "dTARVOSHOME", value), 0);
+  ASSERT_EQ(::rmdir(registry.c_str()), 0);
+  EXPECT_EQ(KZPlatformInfo::readString("Base", "dTARVOSHOME", value), 0);  // no registry sets nothing
+  EXPECT_EQ(value, "kept");
+  ASSERT_EQ(::rename(aside.c_str(), registry.c_str()), 0);
 }
 
 TEST(RegistryFile, ParsesSectionsAndSurvivesRoundTrip) {

@@ -10,10 +10,20 @@
 
 namespace platform {
 
+// What a read of one value came to: the value, no value set (the registry
+// holds none, or there is no registry), or no answer (the registry could not
+// be read), which says nothing of what is set.
+enum class RegistryRead { kFound, kNotSet, kFailed };
+
 class RegistryBackend {
  public:
   virtual ~RegistryBackend() = default;
   virtual bool Get(const std::string& section, const std::string& key, std::string& value) = 0;
+  // Get, with a registry that could not be read told from a value not set;
+  // a backend that cannot fail to read need not say more than Get.
+  virtual RegistryRead Read(const std::string& section, const std::string& key, std::string& value) {
+    return Get(section, key, value) ? RegistryRead::kFound : RegistryRead::kNotSet;
+  }
   virtual bool Set(const std::string& section, const std::string& key, const std::string& value) = 0;
   virtual bool Remove(const std::string& section, const std::string& key) = 0;
 

@@ -48,13 +48,13 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     return ReadRows(query, records, Read);
   }
 
-  int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
-                         GetArchFileInfoForSnapJob_Ret_t& ret) override {
+  StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
+                                   GetArchFileInfoForSnapJob_Ret_t& ret) override {
     SqlStatement log(StateDb::Current(),
                      "INSERT INTO archive_requests (job_id, second_id, cell_id, snap_job_id) VALUES (?, ?, ?, ?);");
     log.BindUnsigned(1, args.jobId).BindUnsigned(2, args.appOrClientId).BindUnsigned(3, args.cellId);
     log.BindUnsigned(4, args.snapJobId);
-    if (!log.Run()) return kServiceFailed;
+    if (!log.Run()) return log.Result();
     SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
                                             " FROM archive_files WHERE job_id = ? AND cell_id = ? ORDER BY afile_id;")
                                                .c_str());
@@ -62,7 +62,8 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     ret.archFiles.clear();
     ret.storageHostName.clear();
     std::vector<ArchiveFileRecord> records;
-    if (!ReadRows(query, records, Read)) return kServiceFailed;
+    const StateDbResult read = ReadRows(query, records, Read);
+    if (!read) return read;
     for (const ArchiveFileRecord& record : records) {
       if (ret.storageHostName.empty()) ret.storageHostName = record.storageHostName;
       ArchFileInfo_t info;
@@ -73,7 +74,7 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
       ret.archFiles.push_back(info);
     }
     ret.count = ret.archFiles.size();
-    return 0;
+    return StateDbResult();
   }
 
   StateDbResult Requests(std::vector<ArchiveRequestRecord>& requests) override {
@@ -158,10 +159,15 @@ ArchiveManagerBackend& ArchiveManagerBackend::Default() {
 
 int ArMgrClientAPI::getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_ArgsCC_t* args,
                                                   GetArchFileInfoForSnapJob_Ret_t* ret) {
+  m_oLastFailure = CQiError();
   int code = 0;
   if (platform::InjectedFaultCode("ArMgrClientAPI::getArchFileListForSnapshotJob", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
-  return platform::ArchiveManager::Current().ListForSnapshotJob(*args, *ret);
+  const platform::StateDbResult listed = platform::ArchiveManager::Current().ListForSnapshotJob(*args, *ret);
+  if (listed) return 0;
+  m_oLastFailure = platform::StateDbFailure(FXCODELOC, listed, "Cannot list the archive files of snapshot job %llu",
+                                            static_cast<unsigned long long>(args->snapJobId));
+  return listed.Code();
 }
 
 int ArMgrClientAPI::getLastAfileOfCycle(GetLastAfileOfCycleArgs_t* args, GetLastAfileOfCycleRet_t* ret) {

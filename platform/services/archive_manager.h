@@ -95,13 +95,17 @@ struct ArchiveFileId_t {
   uint32_t archiveFileNumber = 0;
 };
 
-// Every call answers 1627 when the archive manager cannot read its records:
-// never as if a record were not there.
+// A call whose records cannot be read fails, never answers as if a record
+// were not there: the listing for a snapshot job with the store's errno (its
+// LastFailure naming the database file and the cause), every other call
+// with 1627.
 class ArMgrClientAPI {
  public:
   ArMgrClientAPI() = default;
   // 0 on success (an empty list included), else an error code: 87 for a
-  // missing argument or reply. Failable under the call's name.
+  // missing argument or reply, the errno of a store that cannot be read or
+  // cannot log the request (LastFailure says which file and why).
+  // Failable under the call's name.
   int getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_ArgsCC_t* args, GetArchFileInfoForSnapJob_Ret_t* ret);
   // The latest-created archive file of the same subclient, cycle and type as
   // the given archive file. 0 on success; 87 for a missing argument or reply,
@@ -119,6 +123,15 @@ class ArMgrClientAPI {
   // clone names as its snapshot job; a clone's job is no snapshot job. 0; 87
   // for a missing argument or reply.
   int getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, GetUnMaterializedSnapsRet_t* ret);
+
+  // Why this client's last getArchFileListForSnapshotJob failed, when its
+  // code cannot say it all: what the service could not do, with the state
+  // database's file and the system's cause. No error after a success or a
+  // failure its code tells whole (an injected one, a missing argument).
+  const CQiError& LastFailure() const { return m_oLastFailure; }
+
+ private:
+  CQiError m_oLastFailure;
 };
 
 namespace platform {
@@ -170,9 +183,10 @@ class ArchiveManagerBackend {
   }
   // Every record, by id; done, or why they could not be read.
   virtual StateDbResult All(std::vector<ArchiveFileRecord>& records) = 0;
-  // Logs the request, then lists the snapshot job's archive files in its cell.
-  virtual int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
-                                 GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
+  // Logs the request, then lists the snapshot job's archive files in its
+  // cell; refused as the store refused either.
+  virtual StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
+                                           GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
   // The requests so far, oldest first.
   virtual StateDbResult Requests(std::vector<ArchiveRequestRecord>& requests) = 0;
   // 0; 1168 for an unknown archive file or an empty cycle, 1627 when the

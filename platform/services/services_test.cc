@@ -255,6 +255,27 @@ TEST(ArMgrClientAPI, ARegistrationWhoseReadFailedFailsAndReplacesNoArchiveFile) 
   EXPECT_EQ(jobsOf(), (std::vector<uint64_t>{1001, 1003}));
 }
 
+// A read of the highest id that fails with no rollback (interrupted) ends
+// the registration too: SQLite would go on with the transaction, and id 1
+// is free, so a failed read taken for an empty store would register the
+// file below file 5, under an id that reads as older.
+TEST(ArMgrClientAPI, ARegistrationWhoseReadFailedWithoutARollbackTakesNoIdBelowTheHighest) {
+  ScopedStateDir state;
+  ASSERT_TRUE(blbsim::AddArchiveFile(5, 1001, 5, 2, 1, 1, 1000, "ma1"));
+  platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
+  platform::ArchiveFileRecord file;
+  file.jobId = 1003;
+  {
+    testing_support::ScopedStateDbReadFailure disk;
+    disk.InterruptReadOf("MAX(afile_id)");
+    EXPECT_FALSE(archives.PutUnderNextId(file));
+    EXPECT_TRUE(disk.Struck());
+  }
+  ASSERT_EQ(blbsim::ArchiveFiles().size(), 1u);
+  ASSERT_TRUE(archives.PutUnderNextId(file));
+  EXPECT_EQ(file.archFileId, 6u);
+}
+
 // What a service or the job command adds as new (a job, a subclient, a
 // backup set it numbers) is refused under a key another record holds: a
 // read that missed the record never leads to it being replaced.

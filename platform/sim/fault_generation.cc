@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <mutex>
 
@@ -29,6 +30,16 @@ std::map<std::string, Mapping>& Mappings() {
   return mappings;
 }
 
+// Whether the word's block is the file's, made so when it is not: a page of
+// the file with no block behind it, on a full disk, would have its first
+// touch through the mapping killed by SIGBUS instead of the mapping failing.
+// fallocate sets the size too, and leaves a word that is there as it is;
+// where the file system has no fallocate, a word with its blocks will do.
+bool HasItsBlock(int fd, const struct stat& info) {
+  if (::fallocate(fd, 0, 0, sizeof(FaultGeneration::Word)) == 0) return true;
+  return errno == EOPNOTSUPP && info.st_size >= static_cast<off_t>(sizeof(FaultGeneration::Word)) && info.st_blocks > 0;
+}
+
 // Mappings are never undone: a thread may still read a word whose state
 // directory was left, and a page per directory used is little. Without
 // `create`, a missing file gives nullptr. The caller holds MappingsMutex.
@@ -41,8 +52,7 @@ FaultGeneration::Word* Map(const std::string& path, bool create) {
     Mapping& known = Mappings()[path];
     if (known.word != nullptr && known.device == info.st_dev && known.inode == info.st_ino) {
       word = known.word;
-    } else if ((info.st_size >= static_cast<off_t>(sizeof(FaultGeneration::Word)) ||
-                ::ftruncate(fd, sizeof(FaultGeneration::Word)) == 0)) {
+    } else if (HasItsBlock(fd, info)) {
       void* at = ::mmap(nullptr, sizeof(FaultGeneration::Word), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       if (at != MAP_FAILED) {
         word = static_cast<FaultGeneration::Word*>(at);

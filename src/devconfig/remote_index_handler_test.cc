@@ -52,7 +52,8 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
     records.clear();
     return {};
   }
-  int ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&, GetArchFileInfoForSnapJob_Ret_t& ret) override {
+  platform::StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&,
+                                             GetArchFileInfoForSnapJob_Ret_t& ret) override {
     if (throwStd) throw std::runtime_error("archive manager gone");
     if (throwOther) throw 42;
     ArchFileInfo_t afile;
@@ -60,7 +61,7 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
     afile.archFileType = 4;
     ret.archFiles = {afile};
     ret.storageHostName = "ma1";
-    return 0;
+    return {};
   }
   platform::StateDbResult Requests(std::vector<platform::ArchiveRequestRecord>& requests) override {
     requests.clear();

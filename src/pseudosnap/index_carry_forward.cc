@@ -51,8 +51,13 @@ CQiError CPseudoSnapArchiveHandlerPrivate::GetSnapJobFromTime(unsigned long long
   args.snapJobId = snapJobId;
   GetArchFileInfoForSnapJob_Ret_t ret;
   const int code = archiveManager.getArchFileListForSnapshotJob(&args, &ret);
-  if (code != 0)
+  if (code != 0) {
+    // Where the service said why (its state database full: the file and
+    // the cause), the failure is that; its code alone tells nothing more.
+    CQiError told = archiveManager.LastFailure();
+    if (told.IsError()) return told.Push(FXCODELOC, "Failed to retreive arch file list for SnapJob=[%llu]", snapJobId);
     return FXErrorUtil::ErrorErrNo(FXCODELOC, code, "Failed to retreive arch file list for SnapJob=[%llu]", snapJobId);
+  }
   if (ret.archFiles.empty())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No arch files returned for SnapJob=[%llu]", snapJobId);
   for (const ArchFileInfo_t& file : ret.archFiles)

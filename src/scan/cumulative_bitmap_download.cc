@@ -156,10 +156,17 @@ CQiError CCumulativeBitmapHelper::GetStowhostNameAndBackupTimeForSnapJob(std::st
   request.cellId = m_nVornCellId;
   request.snapJobId = static_cast<uint64_t>(m_nPreviousJobId);
   GetArchFileInfoForSnapJob_Ret_t reply;
-  const int result = ArMgrClientAPI().getArchFileListForSnapshotJob(&request, &reply);
-  if (result != 0)
+  ArMgrClientAPI archiveManager;
+  const int result = archiveManager.getArchFileListForSnapshotJob(&request, &reply);
+  if (result != 0) {
+    // Where the service said why (its state database full: the file and
+    // the cause), the failure is that; its code alone tells nothing more.
+    CQiError told = archiveManager.LastFailure();
+    if (told.IsError())
+      return told.Push(FXCODELOC, "Failed to retreive arch file list for SnapJob=[%lld]", m_nPreviousJobId);
     return FXErrorUtil::ErrorErrNo(FXCODELOC, result, "Failed to retreive arch file list for SnapJob=[%lld]",
                                    m_nPreviousJobId);
+  }
   if (reply.archFiles.empty())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, -1, "No arch files returned for SnapJob=[%lld]", m_nPreviousJobId);
   if (reply.storageHostName.empty())

@@ -7,7 +7,9 @@
 // or fails in between turn every cache of the device into all ones at the
 // next call instead of losing those bits. A cluster start's last mark in the
 // runtime folder counts as such a hook left over, and goes once the hooks of
-// this call carry it.
+// this call carry it; a runtime folder that cannot be known counts as one
+// holding the device's mark.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -27,14 +29,24 @@ namespace {
 // by other device ids (another mount path of it, a bind mount): a
 // distribution that ended half-way under any of them cleared the bitmap every
 // one of them reads, so each id the device's entries carry gets the hook. An
-// id that cannot name a file never had a hook and is left out. A hook of
-// another id found there stays for that id's next call: it may guard caches
-// of entries this call does not reach.
+// id that cannot name a file never had a hook and is left out.
 std::set<std::string> DriverHookIds(const std::string& deviceId, const std::list<VolumeConfig>& entries) {
   std::set<std::string> ids{deviceId};
   for (const VolumeConfig& entry : entries)
     if (!tracking::CheckDeviceIdForFileName(entry.DeviceId()).IsError()) ids.insert(entry.DeviceId());
   return ids;
+}
+
+// A hook found under another id guards the caches that a call under that id
+// reaches. When every entry carrying that id names this call's device (one
+// device mounted at two paths, or bound at a second), this call reaches each
+// of them and makes it all ones: the hook goes with this call's own, or it
+// would make every later call of this subclient full until one under that id
+// came. An entry of that id naming the device otherwise may be one this call
+// does not reach: the hook then stays for that id's next call.
+bool ReachesEveryEntryOf(const std::string& id, const std::string& device, const std::list<VolumeConfig>& list) {
+  return std::all_of(list.begin(), list.end(),
+                     [&](const VolumeConfig& entry) { return entry.DeviceId() != id || entry.Device() == device; });
 }
 
 // A cluster start's last marks of the device: by any id its hooks go by, or
@@ -43,11 +55,15 @@ std::set<std::string> FindLastMarks(const tracking::RuntimeFullMarks& marks, std
                                     const std::string& device) {
   names.insert(tracking::RuntimeFullMarks::NameOfDevice(device));
   std::set<std::string> found = marks.Find(names);
-  if (!found.empty()) {
-    EvDebug log;
+  EvDebug log;
+  if (marks.Folder().empty())
+    log.DebugLvl(__FUNCTION__, -1,
+                 "A cluster start may have marked device=%s in a runtime folder not known, all bitmaps will be "
+                 "converted to dirty",
+                 device.c_str());
+  else if (!found.empty())
     log.DebugLvl(__FUNCTION__, 0, "A cluster start marked device=%s in [%s], all bitmaps will be converted to dirty",
                  device.c_str(), marks.Folder().c_str());
-  }
   return found;
 }
 
@@ -78,7 +94,8 @@ CQiError CBlockLevelBitmapHandler::GetAndClearBitmap(long long clientId, const u
     err = m_pDriverCache->CreateHook(id, existed);
     if (err.IsError()) return err.Push(FXCODELOC);
     dirty = dirty || existed;
-    if (!existed || id == deviceId) hookIds.insert(id);
+    if (!existed || id == deviceId || ReachesEveryEntryOf(id, block.sDevice, m_pVolumeList->GetList()))
+      hookIds.insert(id);
     if (!existed) madeIds.insert(id);
   }
   err = SyncDriverHooks(madeIds);

@@ -174,7 +174,7 @@ TEST(BlockLevelBitmapHandler, AClusterStartsLastMarkTurnsEveryCacheFullOnce) {
   EXPECT_TRUE(testing_support::FileExists(mark)) << "a step that failed took the mark";
 }
 
-TEST(BlockLevelBitmapHandler, AHalfWayDistributionUnderAnotherIdOfTheDeviceTurnsEveryCacheFull) {
+TEST(BlockLevelBitmapHandler, AHalfWayDistributionUnderAnotherIdOfTheDeviceTurnsEveryCacheFullOnce) {
   SharedDevice shared;
   shared.RegisterSevenAndEight();
   // App 9 knows the same device by another id (another mount path of it).
@@ -190,12 +190,36 @@ TEST(BlockLevelBitmapHandler, AHalfWayDistributionUnderAnotherIdOfTheDeviceTurns
   EXPECT_EQ(shared.Cache(7), kOnes);
   EXPECT_EQ(shared.Cache(8), kOnes);
   EXPECT_EQ(shared.Cache(9, "ID2"), kZeros);
-  // The other id's hook stays for that id's next call, which goes full too.
-  EXPECT_EQ(shared.Hooks(), std::vector<std::string>{shared.dcf + "/ID1.hook"});
+  // Every entry under ID1 names this device: the call reached them all, so
+  // the hook goes with its own. Left, it would make every later call of 9
+  // full until one under ID1 came.
+  EXPECT_TRUE(shared.Hooks().empty());
+  shared.device.Write(8 << 20);  // extent 2
+  nine = shared.GetAndClear(9, false, "ID2");
+  ASSERT_FALSE(nine.error.IsError()) << nine.error.AsString();
+  EXPECT_FALSE(nine.forceFull);
+  EXPECT_EQ(nine.written, std::string("\x04\x00", 2));
   SharedDevice::Result seven = shared.GetAndClear(7);
+  ASSERT_FALSE(seven.error.IsError()) << seven.error.AsString();
+  EXPECT_EQ(seven.written, kOnes);
+  ASSERT_FALSE(shared.GetAndClear(8).error.IsError());
+
+  // An entry under ID1 that names the device otherwise (a link to it) may be
+  // one no call of this device path reaches: the hook stays for ID1's next
+  // call, which goes full too.
+  const std::string link = shared.state.Sub("by-id");
+  std::filesystem::create_symlink(shared.device.Path(), link);
+  WriteFile(shared.dcf + "/BLKVolumeMoniterList.kzf", shared.List() + "2|5|10|" + link + "|ID1|0|0|0|0|\n");
+  WriteFile(shared.dcf + "/ID1.hook", "");
+  nine = shared.GetAndClear(9, false, "ID2");
+  ASSERT_FALSE(nine.error.IsError()) << nine.error.AsString();
+  EXPECT_TRUE(nine.forceFull);
+  EXPECT_EQ(shared.Hooks(), std::vector<std::string>{shared.dcf + "/ID1.hook"});
+  seven = shared.GetAndClear(7);
   ASSERT_FALSE(seven.error.IsError()) << seven.error.AsString();
   EXPECT_TRUE(seven.forceFull);
   EXPECT_EQ(shared.Cache(9, "ID2"), kOnes);
+  EXPECT_EQ(shared.Cache(10), kOnes);
   EXPECT_TRUE(shared.Hooks().empty());
 }
 

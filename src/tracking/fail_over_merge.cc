@@ -102,7 +102,10 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
           file.c_str(), err.AsString().c_str());
       std::free(failedOver);
       MarkFull(*bitmap, size, forceFull);
-      unlink_utf(file.c_str());
+      CQiError removed = fail_over::RemoveConsumed(file);
+      if (removed.IsError())
+        log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Volume [%s] stays FULL: %s", mountPoint.c_str(),
+                     removed.AsString().c_str());
       return CQiError();
     }
     (file == leftBehind ? fromLeftBehind : pendingExisted) = true;
@@ -121,9 +124,23 @@ CQiError VolumeBitMapHelper::MergeFailOverBitmap(const std::string& mountPoint, 
   if (fromLeftBehind) {
     // Kept until this backup's snapshot task finishes.
     CQiError kept = fail_over::KeepBitsPending(leftBehind, pendingExisted, failedOver, size);
-    if (kept.IsError())
+    if (kept.IsError()) {
       log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed over bitmap=[%s] stays: %s", leftBehind.c_str(),
                    kept.AsString().c_str());
+    } else if (pendingExisted) {
+      // Its bits are pending now. A removal that a power loss may take back
+      // leaves the file to be taken again, or trusted by a later start; with
+      // the folder failing its syncs, this backup does not rest on the list's
+      // folder and goes full.
+      CQiError removed = fail_over::RemoveConsumed(leftBehind);
+      if (removed.IsError()) {
+        log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Volume [%s] will be marked FULL: %s", mountPoint.c_str(),
+                     removed.AsString().c_str());
+        std::free(failedOver);
+        MarkFull(*bitmap, size, forceFull);
+        return CQiError();
+      }
+    }
   }
   log.DebugLvl(__FUNCTION__, 0, " -BlockLevel- Failed over bitmap=[%s] found, merging with existing driver's bitmap",
                leftBehind.c_str());

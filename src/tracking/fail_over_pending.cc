@@ -21,15 +21,21 @@ namespace {
 
 constexpr const char* kPendingSuffix = ".pending";
 
-void Remove(const std::string& path) {
-  if (unlink_utf(path.c_str()) == 0 || errno == ENOENT) return;
-  // Left behind, it only makes a later backup merge the bits again, or go
-  // full once more.
-  EvDebug log;
-  log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to remove [%s], error=%s", path.c_str(), std::strerror(errno));
-}
-
 }  // namespace
+
+CQiError RemoveConsumed(const std::string& path) {
+  if (unlink_utf(path.c_str()) != 0) {
+    if (errno == ENOENT) return CQiError();
+    const int failure = errno;
+    EvDebug log;
+    log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Failed to remove [%s], error=%s", path.c_str(),
+                 std::strerror(failure));
+    return CQiError();
+  }
+  CQiError err = records::SyncFolderOf(path);
+  if (err.IsError()) return err.Push(FXCODELOC, "The removal of [%s] is not on disk", path.c_str());
+  return err;
+}
 
 std::string PendingBitmap(const std::string& leftBehind) {
   return leftBehind + kPendingSuffix;
@@ -61,19 +67,23 @@ CQiError KeepBitsPending(const std::string& leftBehind, bool pendingExisted, con
   }
   CQiError err = VolumeBitMapHelper::ReplaceBitMapFile(pending, combined, size);
   if (err.IsError()) return err.Push(FXCODELOC);
-  Remove(leftBehind);
   return err;
 }
 
 }  // namespace fail_over
 
-void VolumeBitMapHelper::CompleteFailOverMerge(const std::string& bitmapFile) {
+CQiError VolumeBitMapHelper::CompleteFailOverMerge(const std::string& bitmapFile) {
+  std::string pending;
   try {
     const CAttachedVolumeList list(false);
-    const std::string leftBehind = list.GetConfigDirName() + "/" + FXPath::GetFileName(bitmapFile);
-    fail_over::Remove(fail_over::PendingBitmap(leftBehind));
+    pending = fail_over::PendingBitmap(list.GetConfigDirName() + "/" + FXPath::GetFileName(bitmapFile));
   } catch (const KzException& exception) {
+    // Left there, the pending bitmap is merged once more by the next backup.
     EvDebug log;
     log.DebugLvl(__FUNCTION__, -1, " -BlockLevel- Exception [%s]", exception.getMessage());
+    return CQiError();
   }
+  CQiError err = fail_over::RemoveConsumed(pending);
+  if (err.IsError()) return err.Push(FXCODELOC);
+  return err;
 }

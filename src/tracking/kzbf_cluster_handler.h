@@ -7,7 +7,9 @@
 // bitmap (OR-ed with any an earlier stop left) in the attached-volume list's
 // folder as "<volume key>.bmp", detaches the devices and appends the
 // registrations of the cluster's virtual clients to the soft fail-over
-// marker ".BlkLvlSoftFailover". On the node that takes them over, once they
+// marker ".BlkLvlSoftFailover"; a volume it cannot save keeps no left-behind
+// bitmap (that removal on disk before the marker, else no marker), so the
+// next start marks it dirty. On the node that takes them over, once they
 // are mounted, ClusterStart attaches every listed volume with a clear driver
 // bitmap, keeps a volume clean when the marker and its bitmap are there and
 // marks it dirty otherwise (its next backup is full), and registers the

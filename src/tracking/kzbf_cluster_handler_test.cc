@@ -151,6 +151,7 @@ TEST(KzBfClusterHandler, AStartWithoutTheMarkerOrTheBitmapMarksVolumesDirty) {
 TEST(KzBfClusterHandler, AVolumeThatCannotBeSavedStaysAttachedAndIsNotCarried) {
   TwoVolumes node;
   WriteFile(node.LeftBehind(node.a), k0500);
+  WriteFile(node.LeftBehind(node.state.Sub("gone")), k0500);        // an earlier stop's, its mount point gone since
   platform::FaultTable::Set("KzBfDriver::getBitmap", 5, false, 1);  // volume a
   ShortBitmapDriver shortDriver;
   {
@@ -159,6 +160,7 @@ TEST(KzBfClusterHandler, AVolumeThatCannotBeSavedStaysAttachedAndIsNotCarried) {
   }
   EXPECT_EQ(node.Contents(node.LeftBehind(node.a)), kNone);  // incomplete without this part
   EXPECT_EQ(node.Contents(node.LeftBehind(node.b)), kNone);
+  EXPECT_EQ(node.Contents(node.LeftBehind(node.state.Sub("gone"))), kNone);
   EXPECT_EQ(node.Tracking(node.imageA), "attached=1 extent=4194304");
   EXPECT_EQ(node.Tracking(node.imageB), "attached=1 extent=4194304");
   EXPECT_EQ(node.Contents(node.marker), "");
@@ -181,6 +183,12 @@ TEST(KzBfClusterHandler, AStaleBitmapThatCannotGoLeavesNoMarker) {
   EXPECT_EQ(node.Contents(node.marker), kNone);
   EXPECT_EQ(node.Contents(node.LeftBehind(node.b)), std::string("\x20\x00", 2));  // b stopped all the same
   EXPECT_EQ(node.Tracking(node.imageB), "attached=0");
+
+  // An earlier stop's marker would make that start soft all the same: it goes.
+  WriteFile(node.marker, node.virtualB);
+  platform::FaultTable::Set("KzBfDriver::getBitmap", 5, false, 1);
+  EXPECT_TRUE(Failed(BlockLevelClusterHandler(0), 21, "Failed to unlink stale bitmap " + node.LeftBehind(node.a)));
+  EXPECT_EQ(node.Contents(node.marker), kNone);
 }
 
 TEST(KzBfClusterHandler, StopFailuresAfterTheVolumesLeaveTheSavedBitmaps) {

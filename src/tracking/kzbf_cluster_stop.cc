@@ -52,8 +52,9 @@ CQiError MergeEarlierBitmap(const std::string& file, unsigned char* bitmap, cons
   return err;
 }
 
-// The earlier stops' bitmaps that this stop removed, and one it could not
-// remove: the marker makes the next start trust every bitmap in the folder.
+// What the stop did with the left-behind bitmaps of the volumes it did not
+// carry: the marker makes the next start trust every bitmap in the folder,
+// and one of an earlier stop lacks this node's writes.
 struct StaleBitmaps {
   bool removed = false;
   std::string kept;
@@ -63,7 +64,7 @@ struct StaleBitmaps {
 // Saves one volume's bitmap in the list's folder; a failure leaves the
 // device attached and the volume's records behind.
 CQiError SaveVolumeBitmap(KzBfDriver& driver, const VolumeClusterConfig& volume, const std::string& device,
-                          const std::string& file, StaleBitmaps& stale) {
+                          const std::string& file) {
   EvDebug log;
   if (volume.GetBitMapSize() <= 0)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, 22, "Invalid bitmap size [%d] of mount point [%s]",
@@ -71,22 +72,7 @@ CQiError SaveVolumeBitmap(KzBfDriver& driver, const VolumeClusterConfig& volume,
   const unsigned long size = static_cast<unsigned long>(volume.GetBitMapSize());
   std::vector<char> bitmap(size, 0);
   CQiError err = ReadDriverBitmap(driver, device, bitmap);
-  if (err.IsError()) {
-    // What an earlier stop left is not the whole story without this part:
-    // the next start must mark the volume dirty.
-    if (::access(file.c_str(), F_OK) == 0) {
-      log.DebugLvl(kFunction, 0, "Deleting stale bitmap[%s] for mountpoint[%s]", file.c_str(),
-                   volume.GetMountPoint().c_str());
-      if (unlink_utf(file.c_str()) == 0) {
-        stale.removed = true;
-      } else {
-        stale.kept = file;
-        stale.keptErrno = LastErrno();
-        log.Error(kFunction, "unlink failed for file [%s] error[%s]", file.c_str(), std::strerror(stale.keptErrno));
-      }
-    }
-    return err;
-  }
+  if (err.IsError()) return err;
   unsigned char* bytes = reinterpret_cast<unsigned char*>(bitmap.data());
   if (::access(file.c_str(), F_OK) == 0) {
     err = MergeEarlierBitmap(file, bytes, size);
@@ -102,6 +88,28 @@ CQiError SaveVolumeBitmap(KzBfDriver& driver, const VolumeClusterConfig& volume,
   if (!err.IsError()) err = records::SyncFolderOf(file);
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
+}
+
+// A volume the stop does not carry keeps this node's writes in the driver
+// only: whatever an earlier stop left for it, or this one left half-written,
+// goes, so that the next start marks it dirty.
+void RemoveUncarriedBitmap(const VolumeClusterConfig& volume, const std::string& file, StaleBitmaps& stale) {
+  EvDebug log;
+  log.DebugLvl(kFunction, -1, "Mount point [%s] is not carried over, its next backup will be full",
+               volume.GetMountPoint().c_str());
+  if (::access(file.c_str(), F_OK) != 0 && errno == ENOENT) return;
+  log.DebugLvl(kFunction, 0, "Deleting stale bitmap[%s] for mountpoint[%s]", file.c_str(),
+               volume.GetMountPoint().c_str());
+  if (unlink_utf(file.c_str()) == 0) {
+    stale.removed = true;
+    return;
+  }
+  if (errno == ENOENT) return;
+  const int failure = LastErrno();
+  log.Error(kFunction, "unlink failed for file [%s] error[%s]", file.c_str(), std::strerror(failure));
+  if (!stale.kept.empty()) return;
+  stale.kept = file;
+  stale.keptErrno = failure;
 }
 
 void DetachIfKzbf(const std::string& device) {
@@ -169,6 +177,26 @@ CQiError CheckStaleBitmapsGone(const StaleBitmaps& stale, const std::string& fol
   return err;
 }
 
+// A stop that leaves no marker relies on the next start being hard: an
+// earlier stop's marker would make it soft all the same, so it goes too,
+// with the records it carried (their volumes' next backups register them
+// afresh, full).
+CQiError WithdrawEarlierMarker(const std::string& marker, CQiError failure) {
+  EvDebug log;
+  if (unlink_utf(marker.c_str()) == 0) {
+    CQiError synced = records::SyncFolderOf(marker);
+    if (synced.IsError())
+      failure.Push(FXCODELOC, "The removal of the earlier soft failover file is not on disk (%s)",
+                   synced.AsString().c_str());
+  } else if (errno != ENOENT) {
+    const int removal = LastErrno();
+    failure.Push(FXCODELOC, "Failed to unlink the earlier soft failover file %s: %s", marker.c_str(),
+                 std::strerror(removal));
+  }
+  log.DebugLvl(kFunction, -1, "%s: the next start must mark every volume dirty", failure.AsString().c_str());
+  return failure;
+}
+
 }  // namespace
 
 CQiError KzBfClusterHandler::Stop() {
@@ -203,20 +231,20 @@ CQiError KzBfClusterHandler::Stop() {
   for (const VolumeClusterConfig& volume : volumes) {
     if (!handled.insert(volume.GetMountPoint()).second) continue;
     std::string device, file, key;
+    cluster::LeftBehindBitmap(volume.GetMountPoint(), list.GetConfigDirName(), file, key);
     err = GetDevice(volume.GetMountPoint(), device);
-    if (!err.IsError()) {
-      cluster::LeftBehindBitmap(volume.GetMountPoint(), list.GetConfigDirName(), file, key);
-      err = SaveVolumeBitmap(driver, volume, device, file, stale);
-    }
+    if (!err.IsError()) err = SaveVolumeBitmap(driver, volume, device, file);
     if (err.IsError()) {
       log.DebugLvl(kFunction, -1, "%s, continue with next", err.AsString().c_str());
+      RemoveUncarriedBitmap(volume, file, stale);
       continue;
     }
     DetachIfKzbf(device);
     stoppedKeys.push_back(key);
   }
+  const std::string marker = cluster::MarkerPath(list.GetConfigDirName());
   err = CheckStaleBitmapsGone(stale, list.GetConfigDirName());
-  if (err.IsError()) return err;
+  if (err.IsError()) return WithdrawEarlierMarker(marker, err);
   log.DebugLvl(kFunction, 0, "All volumes stopped successfully...");
-  return WriteMarker(cluster::MarkerPath(list.GetConfigDirName()), handler, stoppedKeys);
+  return WriteMarker(marker, handler, stoppedKeys);
 }

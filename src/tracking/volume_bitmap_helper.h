@@ -146,8 +146,9 @@ class VolumeBitMapHelper {
   static CQiError MergeFailOverBitmap(const std::string& mountPoint, unsigned char** driverBitmap,
                                       const std::string& bitmapFile, const unsigned long& size, bool& forceFull);
   // The backup whose bitmap file is bitmapFile finished its snapshot task:
-  // what its merge took is handed on, and no later merge takes it again.
-  static void CompleteFailOverMerge(const std::string& bitmapFile);
+  // what its merge took is handed on, and no later merge takes it again. A
+  // removal that is not on disk fails it.
+  static CQiError CompleteFailOverMerge(const std::string& bitmapFile);
 
   // --- file names -------------------------------------------------------------
 

@@ -157,7 +157,7 @@ CQiError VolumeBitMapHelper_KZBF::FullBitMapFormalities(SMVolBlock& volume, cons
   if (err.IsError()) return err;
   if (!preSnap) {
     err = RecordForFailOver(volume, bitmapSize, extentSize);
-    if (!err.IsError()) CompleteFailOverMerge(bitmapFile);
+    if (!err.IsError()) err = CompleteFailOverMerge(bitmapFile);
     return err;
   }
 
@@ -219,7 +219,7 @@ CQiError VolumeBitMapHelper_KZBF::IncrBitMapFormalities(SMVolBlock& volume, cons
   }
   if (!preSnap) {
     err = RecordForFailOver(volume, bitmapSize, extentSize);
-    if (!err.IsError()) CompleteFailOverMerge(bitmapFile);
+    if (!err.IsError()) err = CompleteFailOverMerge(bitmapFile);
   }
   return err;
 }

@@ -20,6 +20,7 @@
 #include "support/run_command.h"
 #include "support/scoped_mount.h"
 #include "tracking/cluster_test_fixtures.h"
+#include "tracking/runtime_full_marks.h"
 
 namespace {
 
@@ -371,4 +372,176 @@ TEST(ClusterFault, ARemovalInTheListsFolderIsOnDiskBeforeWhatReliesOnIt) {
     EXPECT_EQ(node.Contents(node.marker), cluster_test::kNone) << c.what;
   }
   platform::FaultTable::ClearAll();
+}
+
+// The fail-over and fail-back of a cluster without a backup between: node
+// A's stop leaves extent 3, node B's soft start keeps that bitmap, B writes
+// extent 11, and B's stop cannot save the volume (its mount point gone, the
+// earlier bitmap unreadable once, the volume's bitmap not written). The
+// stop goes on and says so, and nothing it leaves has the next start trust
+// a bitmap without extent 11: the next backup is full, or lists both.
+TEST(ClusterFault, AStopThatCannotSaveAVolumeLeavesNothingTheNextStartTrusts) {
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  ListedVolume node;
+  // The merge finds the left-behind bitmap by the job bitmap's name.
+  std::filesystem::create_directories(node.state.Sub("jobs"));
+  node.destination = node.state.Sub("jobs/" + node.key + ".bmp");
+  const std::string leftBehind = node.LeftBehind(node.mount), log = node.state.Sub("logs/blocklevel.log");
+  const std::string tool = std::string(CLUSTER_TOOL), strace = "strace -f -qq -o /dev/null -P " + leftBehind + " ";
+  struct Case {
+    std::string why;
+    std::string wrapper;  // B's stop's command line before the tool's
+    bool unmounted = false;
+  };
+  const std::vector<Case> cases = {
+      {"the mount point not found", "", true},
+      {"the earlier bitmap unreadable once", strace + "-e trace=read -e inject=read:error=EIO:when=1 "},
+      {"the volume's bitmap not opened for writing", strace + "-e trace=openat -e inject=openat:error=EIO:when=2 "},
+      {"the volume's bitmap not written", strace + "-e trace=write -e inject=write:error=ENOSPC "},
+  };
+  for (const Case& c : cases) {
+    node.Reset(0);
+    std::vector<uint64_t> cleared;
+    ASSERT_FALSE(blbsim::KzbfChangedExtents(node.image, true, cleared).IsError());
+    ASSERT_FALSE(blbsim::KzbfMarkExtents(node.image, {3}).IsError());
+    std::string output;
+    ASSERT_EQ(testing_support::RunCommand(tool + " stop 2>&1", &output), 0) << output;  // node A
+    ASSERT_EQ(node.Contents(leftBehind), std::string("\x08\x00", 2));
+    ASSERT_EQ(testing_support::RunCommand(tool + " start 2>&1", &output), 0) << output;  // node B, soft
+    ASSERT_EQ(node.Contents(leftBehind), std::string("\x08\x00", 2));
+    ASSERT_FALSE(blbsim::KzbfMarkExtents(node.image, {11}).IsError());
+
+    if (c.unmounted) {
+      ASSERT_TRUE(blbsim::ClearMounts());
+    }
+    std::filesystem::remove(log);
+    testing_support::RunCommand("ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " + c.wrapper + tool + " stop 2>&1",
+                                &output);
+    EXPECT_EQ(node.Tracking(node.image), "attached=1 extent=1048576") << c.why << ": the volume was carried";
+    EXPECT_NE(
+        node.Contents(log).find("Mount point [" + node.mount + "] is not carried over, its next backup will be full"),
+        std::string::npos)
+        << c.why;
+    if (c.unmounted) {
+      ASSERT_TRUE(blbsim::AddMount(node.image, node.mount));
+    }
+
+    testing_support::RunCommand(tool + " start 2>&1", &output);  // node A again
+    ASSERT_EQ(testing_support::RunCommand(node.GetAndClear() + " 2>&1", &output), 0) << c.why << ": " << output;
+    const std::string bitmap = node.Contents(node.destination);
+    const bool both = bitmap.size() == 2 && (bitmap[0] & 0x08) != 0 && (bitmap[1] & 0x08) != 0;
+    EXPECT_TRUE(output == "forcefull=1\n" || bitmap == kAllOnes || both)
+        << "the next backup misses extent 3 or 11 after " << c.why << ": " << output;
+  }
+}
+
+namespace {
+
+constexpr const char* kUnreadableRuntimeFolder =
+    "CLUSTER_TOOL_UNREADABLE_SETTING=FileSystemAgent/sBlockLevelRuntimeDir ";
+
+// The volume's marks in the machine's runtime folder, which the cluster
+// tests never name: made only by a test of what is found there, or by a
+// start that took an unreadable setting for none. Removed with the scope.
+struct DefaultFolderMarks {
+  std::vector<std::string> paths;
+  bool folderMade = false;
+
+  explicit DefaultFolderMarks(const ListedVolume& node) {
+    const std::string folder = tracking::RuntimeFullMarks::kDefaultFolder;
+    for (const std::string& name : {node.key, tracking::RuntimeFullMarks::NameOfDevice(node.image)})
+      paths.push_back(folder + "/" + name + ".full");
+    folderMade = !std::filesystem::exists(folder);
+    Remove();
+  }
+  ~DefaultFolderMarks() {
+    Remove();
+    std::error_code ignored;
+    if (folderMade) std::filesystem::remove(tracking::RuntimeFullMarks::kDefaultFolder, ignored);
+  }
+  void Remove() const {
+    std::error_code ignored;
+    for (const std::string& path : paths) std::filesystem::remove(path, ignored);
+  }
+  bool AnyThere() const {
+    for (const std::string& path : paths)
+      if (testing_support::FileExists(path)) return true;
+    return false;
+  }
+};
+
+}  // namespace
+
+// The state directory read-only, the driver keeping the device, and the
+// runtime folder's setting unreadable at the start: the start cannot know
+// where the next bitmap step looks for a mark, so it claims none (the agent
+// then converts the job) and leaves none in the machine's default folder.
+// Whatever it claims, the next backup is not an incremental after it.
+TEST(ClusterFault, AStartThatCannotReadTheRuntimeFolderClaimsNoMark) {
+  testing_support::ScopedMount stateFs("tmpfs", "tmpfs", "size=16M");
+  BLB_SKIP_WITHOUT_MOUNT(stateFs);
+  ListedVolume node;
+  DefaultFolderMarks defaultMarks(node);
+  node.MoveFoldersTo(stateFs.Path());
+  node.Reset(0);
+  const auto remount = [&](const std::string& mode) {
+    std::string output;
+    EXPECT_EQ(testing_support::RunCommand("mount -o remount," + mode + " " + stateFs.Path() + " 2>&1", &output), 0)
+        << output;
+  };
+  remount("ro");
+  platform::FaultTable::Set("KzBfDriver::detachDevice", EIO);
+  std::string output;
+  EXPECT_NE(testing_support::RunCommand(kUnreadableRuntimeFolder + std::string(CLUSTER_TOOL) + " start 2>&1", &output),
+            0)
+      << output;
+  platform::FaultTable::ClearAll();
+  remount("rw");
+  EXPECT_EQ(output.rfind("code=-1117 | ", 0), 0u) << output;
+  EXPECT_NE(output.find("Nothing marks [" + node.mount + "] for a full backup"), std::string::npos) << output;
+  EXPECT_FALSE(defaultMarks.AnyThere()) << "a mark in the machine's runtime folder, which the setting does not name";
+  if (output.find("Only marks in the runtime folder") != std::string::npos)
+    node.ExpectNextBackupFull("a start that claimed a mark with the runtime folder unread");
+}
+
+// A start on a read-only state directory leaves its last mark in the
+// configured runtime folder; the next bitmap step cannot read that setting:
+// it goes full rather than look elsewhere, and the mark stays for the step
+// that can find it. A mark of the volume in the machine's default folder
+// while another is set is taken by the volume's next step too, not left
+// for a later volume of that name.
+TEST(ClusterFault, ABitmapStepThatCannotKnowWhereTheMarksAreGoesFull) {
+  testing_support::ScopedMount stateFs("tmpfs", "tmpfs", "size=16M");
+  BLB_SKIP_WITHOUT_MOUNT(stateFs);
+  ListedVolume node;
+  DefaultFolderMarks defaultMarks(node);
+  node.MoveFoldersTo(stateFs.Path());
+  node.Reset(0);
+  std::string output;
+  ASSERT_EQ(testing_support::RunCommand("mount -o remount,ro " + stateFs.Path() + " 2>&1", &output), 0) << output;
+  platform::FaultTable::Set("KzBfDriver::detachDevice", EIO);
+  std::string started;
+  EXPECT_NE(testing_support::RunCommand(std::string(CLUSTER_TOOL) + " start 2>&1", &started), 0) << started;
+  platform::FaultTable::ClearAll();
+  ASSERT_EQ(testing_support::RunCommand("mount -o remount,rw " + stateFs.Path() + " 2>&1", &output), 0) << output;
+  ASSERT_NE(started.find("Only marks in the runtime folder [" + node.runtime + "]"), std::string::npos) << started;
+
+  // Each step's bitmap on its own: a job's bitmap file adds to what is there.
+  std::filesystem::remove(node.destination);
+  const int status = testing_support::RunCommand(kUnreadableRuntimeFolder + node.GetAndClear() + " 2>&1", &output);
+  EXPECT_TRUE(status != 0 || output == "forcefull=1\n" || node.Contents(node.destination) == kAllOnes)
+      << "an incremental with the runtime folder unread after a start that claimed a mark: " << output;
+  std::filesystem::remove(node.destination);
+  node.ExpectNextBackupFull("a bitmap step that could not look for the mark");
+  std::error_code unlisted;
+  EXPECT_TRUE(std::filesystem::is_empty(node.runtime, unlisted)) << "the mark outlives the full backup it made";
+
+  std::filesystem::create_directories(tracking::RuntimeFullMarks::kDefaultFolder);
+  WriteFile(defaultMarks.paths.front(), "");
+  std::filesystem::remove(node.destination);
+  node.ExpectNextBackupFull("a mark of the volume in the default runtime folder");
+  EXPECT_FALSE(defaultMarks.AnyThere()) << "the mark outlives the full backup it made";
+  ASSERT_EQ(testing_support::RunCommand(node.GetAndClear() + " 2>&1", &output), 0) << output;
+  EXPECT_EQ(output, "forcefull=0\n");
 }

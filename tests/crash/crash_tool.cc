@@ -84,8 +84,10 @@ CQiError KzbfJob(const std::vector<std::string>& args, bool& forceFull) {
   const bool full = args[3] == "full";
   CQiError err;
   for (const bool preSnap : {true, false}) {
-    err = full ? strategy.FullBitMapFormalities(volume, bitmapFile, 2, 1 << 20, preSnap)
-               : strategy.IncrBitMapFormalities(volume, bitmapFile, 2, 1 << 20, preSnap);
+    // After the pre-snapshot step, as the bitmap step chooses: a volume it
+    // forced full is done as a full.
+    err = full || volume.bForceFull ? strategy.FullBitMapFormalities(volume, bitmapFile, 2, 1 << 20, preSnap)
+                                    : strategy.IncrBitMapFormalities(volume, bitmapFile, 2, 1 << 20, preSnap);
     if (err.IsError()) return err;
   }
   forceFull = volume.bForceFull;

@@ -23,6 +23,8 @@ int g_passesLeft = 0;
 std::atomic<StateDbReadFault> g_fault{StateDbReadFault::kIoError};
 std::atomic<bool> g_armed{false};
 std::atomic<bool> g_struck{false};
+// Whether the statement that armed is due to be interrupted.
+std::atomic<bool> g_interrupt{false};
 
 sqlite3_vfs* g_base = nullptr;
 sqlite3_vfs g_vfs;
@@ -52,6 +54,8 @@ int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
         return SQLITE_CORRUPT;
       case StateDbReadFault::kDenied:
         return SQLITE_PERM;
+      case StateDbReadFault::kInterrupted:
+        break;  // never armed for a read: the statement is stopped instead
     }
   }
   return Of(file)->Base()->pMethods->xRead(Of(file)->Base(), buffer, amount, offset);
@@ -139,11 +143,21 @@ int Trace(unsigned type, void* db, void*, void* sql) {
   if (!g_sqlText.empty() && std::strstr(static_cast<const char*>(sql), g_sqlText.c_str()) != nullptr &&
       --g_passesLeft == 0) {
     g_sqlText.clear();
-    // What earlier statements left cached is read again.
-    sqlite3_db_release_memory(static_cast<sqlite3*>(db));
-    g_armed = true;
+    if (g_fault == StateDbReadFault::kInterrupted) {
+      g_interrupt = true;
+    } else {
+      // What earlier statements left cached is read again.
+      sqlite3_db_release_memory(static_cast<sqlite3*>(db));
+      g_armed = true;
+    }
   }
   return 0;
+}
+
+int Progress(void*) {
+  if (!g_interrupt.exchange(false)) return 0;
+  g_struck = true;
+  return 1;
 }
 
 }  // namespace
@@ -156,7 +170,7 @@ ScopedStateDbReadFailure::ScopedStateDbReadFailure() {
   g_vfs.xOpen = Open;
   g_vfs.pNext = nullptr;
   sqlite3_vfs_register(&g_vfs, 1);
-  g_armed = g_struck = false;
+  g_armed = g_struck = g_interrupt = false;
   platform::StateDb::CloseCurrent();
 }
 
@@ -164,7 +178,7 @@ ScopedStateDbReadFailure::~ScopedStateDbReadFailure() {
   platform::StateDb::CloseCurrent();
   sqlite3_vfs_register(g_base, 1);
   sqlite3_vfs_unregister(&g_vfs);
-  g_armed = false;
+  g_armed = g_interrupt = false;
   std::lock_guard<std::mutex> guard(g_mutex);
   g_sqlText.clear();
 }
@@ -179,6 +193,8 @@ const char* Describe(StateDbReadFault fault) {
       return "a corrupt page";
     case StateDbReadFault::kDenied:
       return "a denied read";
+    case StateDbReadFault::kInterrupted:
+      return "an interrupted read";
   }
   return "";
 }
@@ -192,6 +208,7 @@ void ScopedStateDbReadFailure::FailReadOf(const std::string& sqlText, int occurr
     g_fault = fault;
   }
   sqlite3_trace_v2(db.Handle(), SQLITE_TRACE_STMT, Trace, db.Handle());
+  sqlite3_progress_handler(db.Handle(), fault == StateDbReadFault::kInterrupted ? 1 : 0, Progress, nullptr);
 }
 
 bool ScopedStateDbReadFailure::Struck() const {

@@ -18,6 +18,10 @@ enum class StateDbReadFault {
   // transaction goes on, writes and all. No guard of the transaction covers
   // it; only the caller that fails on the read does.
   kDenied,
+  // The statement is interrupted before it reads a row, whether its pages
+  // are cached or not: it fails, and SQLite keeps the transaction it was in
+  // (an interrupted read rolls nothing back).
+  kInterrupted,
 };
 
 const char* Describe(StateDbReadFault fault);
@@ -35,6 +39,9 @@ class ScopedStateDbReadFailure {
   // statement whose SQL holds the text fails. The connection's cached pages
   // are dropped, so that the statement reads.
   void FailFirstReadOf(const std::string& sqlText) { FailReadOf(sqlText, 1, StateDbReadFault::kIoError); }
+  // The next statement whose SQL holds the text is interrupted
+  // (StateDbReadFault::kInterrupted).
+  void InterruptReadOf(const std::string& sqlText) { FailReadOf(sqlText, 1, StateDbReadFault::kInterrupted); }
   // The same for the occurrence-th statement from now whose SQL holds the
   // text (1: the next), with the fault given; the pages are dropped as it
   // starts.

@@ -4,13 +4,18 @@
 // `blbjob release` do not know of.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -106,6 +111,89 @@ struct MountedFileSystem {
   }
 };
 
+// Whether a freeze holds the file system, asked by freezing it: a frozen one
+// refuses (EBUSY), another is thawed again at once.
+bool IsFrozen(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool frozen = ::ioctl(fd, FIFREEZE, 0) != 0 && errno == EBUSY;
+  if (!frozen) ::ioctl(fd, FITHAW, 0);
+  ::close(fd);
+  return frozen;
+}
+
+// A freeze the test makes by hand, thawed however the test ends: another
+// engineer's writes to a file system left frozen would hang.
+struct HandFreeze {
+  std::string path;
+  explicit HandFreeze(std::string mountPoint) : path(std::move(mountPoint)) {}
+  bool Freeze() const { return RunCommand("fsfreeze -f " + path) == 0; }
+  ~HandFreeze() { RunCommand("fsfreeze -u " + path + " 2>/dev/null"); }
+};
+
+// A second small ext4, mounted.
+struct OtherFileSystem {
+  testing_support::ScopedLoopDevice loop{32 << 20};
+  std::unique_ptr<testing_support::ScopedMount> mount;
+  OtherFileSystem() {
+    if (loop.Ok() && RunCommand("mkfs.ext4 -q " + loop.Device()) == 0)
+      mount = std::make_unique<testing_support::ScopedMount>(loop.Device(), "ext4");
+  }
+  bool Ok() const { return mount && mount->Ok(); }
+  const std::string& Path() const { return mount->Path(); }
+};
+
+// Whether the task (a thread's or a process's /proc folder) is in the system
+// call given, with the argument given among its arguments, within 10 s.
+bool InSystemCall(const std::string& task, long call, const std::string& argument) {
+  const std::string expected = std::to_string(call) + " ";
+  for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    const std::string now = testing_support::ReadFile(task + "/syscall");
+    if (now.compare(0, expected.size(), expected) == 0 && Contains(now, " " + argument + " ")) return true;
+  }
+  return false;
+}
+
+std::string Hex(unsigned long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%#lx", value);
+  return text;
+}
+
+// A write under way into a file of the file system, which holds up a freeze
+// of it until the write ends: a splice into the file from a pipe that has
+// nothing in it yet.
+class WriteUnderWay {
+ public:
+  explicit WriteUnderWay(const std::string& file) {
+    m_file = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_file < 0 || ::pipe2(m_pipe, O_CLOEXEC) != 0) return;
+    m_splice = std::async(std::launch::async, [this] {
+      m_thread = static_cast<pid_t>(::syscall(SYS_gettid));
+      return ::splice(m_pipe[0], nullptr, m_file, nullptr, 1, 0);
+    });
+    while (m_thread == 0) std::this_thread::yield();
+  }
+  ~WriteUnderWay() {
+    End();
+    for (int fd : {m_pipe[0], m_file})
+      if (fd >= 0) ::close(fd);
+  }
+  bool Started() const {
+    return m_thread != 0 && InSystemCall("/proc/self/task/" + std::to_string(m_thread), SYS_splice, Hex(m_pipe[0]));
+  }
+  void End() {
+    if (m_pipe[1] >= 0) (void)!::write(m_pipe[1], "x", 1), ::close(m_pipe[1]), m_pipe[1] = -1;
+    if (m_splice.valid()) m_splice.get();
+  }
+
+ private:
+  int m_file = -1;
+  int m_pipe[2] = {-1, -1};
+  std::atomic<pid_t> m_thread{0};
+  std::future<ssize_t> m_splice;
+};
+
 #define SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs) \
   BLB_SKIP_WITHOUT_LOOP_DEVICE((fs).loop);   \
   if (!(fs).Ok()) GTEST_SKIP() << ((fs).mount ? (fs).mount->SkipReason() : "no ext4")
@@ -144,6 +232,12 @@ class HeldSnapshot {
         0);
     std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(fs.state.Sub("blbjob.out")));
     job->Spawn(std::string(BLBJOB_PATH) + " run --progress " + options + "--volume " + fs.Path() + kJob);
+    return job;
+  }
+  // blbjob with the arguments, its output into the file.
+  static std::unique_ptr<HeldSnapshot> Of(const std::string& arguments, const std::string& output) {
+    std::unique_ptr<HeldSnapshot> job(new HeldSnapshot(output));
+    job->Spawn(std::string(BLBJOB_PATH) + " " + arguments);
     return job;
   }
   // `blbjob snapshot` (or `run`) of the file system, held inside its copy
@@ -214,6 +308,14 @@ class HeldSnapshot {
   pid_t m_pid = -1;
 };
 
+// The freeze holder of the job, once it has started.
+pid_t HolderOnceStarted(const HeldSnapshot& job) {
+  pid_t holder = 0;
+  for (int i = 0; i < 500 && (holder = job.Holder()) <= 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return holder;
+}
+
 }  // namespace
 
 TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem) {
@@ -259,7 +361,8 @@ TEST(blbjobFreeze, EveryWayTheCommandEndsInsideItsFrozenWindowThawsTheFileSystem
 TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOneItsHolderLeft) {
   MountedFileSystem fs;
   SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
-  const std::string thawed = "blbjob: release: thawed " + fs.Path() + ": job 1001 froze it and its freeze holder "
+  const std::string thawed = "blbjob release: thawed " + fs.Path() +
+                             ": job 1001 froze it and its freeze holder "
                              "was killed\n";
   const std::string records = "ls -A " + fs.state.Sub("freezes");
   std::string out;
@@ -309,11 +412,211 @@ TEST(blbjobFreeze, AFreezeOutlivesNoKillOfTheCommandsGroupAndTheNextVerbUndoesOn
   ASSERT_EQ(RunCommand("fsfreeze -u " + fs.Path() + " && umount " + fs.Path()), 0);
   ASSERT_EQ(RunCommand("mount " + fs.loop.Device() + " " + fs.Path() + " && fsfreeze -f " + fs.Path()), 0);
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: release: left " + fs.Path() + " alone: job 1001 froze what was mounted there "
+  EXPECT_TRUE(Contains(out, "blbjob release: left " + fs.Path() +
+                                " alone: job 1001 froze what was mounted there "
                                 "and its freeze holder was killed, but what is mounted there now is another mount"))
       << out;
   EXPECT_EQ(RunCommand("fsfreeze -u " + fs.Path()), 0) << "not frozen any more";
   EXPECT_EQ(CommandOutput(records), "");
+}
+
+// The README's way out by hand, `blbjob thaw`, takes the killed job's record
+// back with its freeze: a freeze made by hand since is nobody's to thaw,
+// whatever subclient's verb runs next. A running job's freeze it refuses.
+TEST(blbjobFreeze, AFreezeThawedTheReadmesWayLeavesNoRecordThatThawsALaterHandFreeze) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  HandFreeze hand(fs.Path());
+  const std::string records = "ls -A " + fs.state.Sub("freezes");
+  std::string out;
+  auto job = HeldSnapshot::OfCopy(fs, 20000);
+  ASSERT_TRUE(job->Frozen()) << job->Output();
+  EXPECT_EQ(RunBlbjob("thaw " + fs.Path(), &out), 1) << out;
+  EXPECT_EQ(out, "blbjob thaw: refused: job 1001 (process " + std::to_string(job->Pid()) + ") holds " + fs.Path() +
+                     " frozen for its snapshot; it thaws once the copy is made, or at once when the job is ended\n");
+  EXPECT_TRUE(IsFrozen(fs.Path()));
+  ASSERT_EQ(::kill(job->Holder(), SIGKILL), 0);
+  ASSERT_EQ(::kill(job->Pid(), SIGKILL), 0);
+  job->Wait();
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+  EXPECT_TRUE(IsFrozen(fs.Path()));
+  EXPECT_EQ(RunBlbjob("thaw " + fs.Path(), &out), 0) << out;
+  EXPECT_EQ(out, "thawed " + fs.Path() + " (job 1001 froze it; its record is removed)\n");
+  EXPECT_EQ(CommandOutput(records), "");
+
+  ASSERT_TRUE(hand.Freeze());
+  for (const std::string& arguments : {std::string(" -- -a 2:8 -j 2001 -t 1 -d stow1 -jt TOK"), kJob}) {
+    SCOPED_TRACE(arguments);
+    EXPECT_EQ(RunBlbjob("release" + arguments, &out), 0) << out;
+    EXPECT_FALSE(Contains(out, "thawed")) << out;
+    EXPECT_TRUE(IsFrozen(fs.Path()));
+  }
+  EXPECT_EQ(RunBlbjob("thaw " + fs.Path(), &out), 0) << out;
+  EXPECT_EQ(out, "thawed " + fs.Path() + "\n");
+  EXPECT_EQ(RunBlbjob("thaw " + fs.Path(), &out), 0) << out;
+  EXPECT_EQ(out, fs.Path() + " was not frozen\n");
+}
+
+// A killed job's record of a freeze that was thawed by hand the old way
+// (fsfreeze -u, which leaves the record) and that a running job of another
+// subclient took again: the running job's freeze is not the killed one's.
+TEST(blbjobFreeze, AKilledJobsRecordLeavesAFileSystemThatARunningJobFrozeSince) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  HandFreeze guard(fs.Path());
+  const std::string other = " -- -a 2:8 -j 2001 -t 1 -d stow1 -jt TOK";
+  HeldSnapshot killed(fs, 20000);
+  ASSERT_TRUE(killed.Frozen()) << killed.Output();
+  const pid_t holder = killed.Holder();
+  ASSERT_GT(holder, 0);
+  ASSERT_EQ(RunCommand("fsfreeze -u " + fs.Path()), 0);
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault set KzbfCreateSnapshot 20000 delay 1"), 0);
+  auto running = HeldSnapshot::Of("snapshot --volume " + fs.Path() + other, fs.state.Sub("running.out"));
+  ASSERT_TRUE(running->Frozen()) << running->Output();
+  ASSERT_EQ(::kill(holder, SIGKILL), 0);
+  ASSERT_EQ(::kill(killed.Pid(), SIGKILL), 0);
+  killed.Wait();
+  std::string out;
+  EXPECT_EQ(RunBlbjob("release -- -a 2:9 -j 3001 -t 1 -d stow1 -jt TOK", &out), 0) << out;
+  EXPECT_TRUE(Contains(out, "blbjob release: left " + fs.Path() +
+                                " alone: job 1001 froze it before its freeze holder was killed, but it was thawed "
+                                "since: job 2001, running, froze it again\n"))
+      << out;
+  EXPECT_TRUE(IsFrozen(fs.Path()));
+  EXPECT_EQ(CommandOutput("ls -A " + fs.state.Sub("freezes") + " | wc -l"), "1\n");
+  // Its own end thaws it, and takes its record.
+  std::future<bool> write = fs.Write("after");
+  ASSERT_EQ(::kill(-running->Pid(), SIGKILL), 0);
+  EXPECT_TRUE(fs.Written(write, 5));
+  running->Wait();
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+  EXPECT_EQ(testing_support::SettledCommandOutput("ls -A " + fs.state.Sub("freezes"), ""), "");
+  EXPECT_EQ(RunBlbjob("release" + other, &out), 0) << out;
+}
+
+// A holder killed while it freezes: the kernel completes the freeze it asked
+// for, which its command (or, killed as well, the next verb) thaws; a file
+// system of the job that it had not come to, frozen by somebody else, stays
+// frozen.
+TEST(blbjobFreeze, AHolderKilledWhileFreezingHasWhatItFrozeThawedAndNothingElse) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  OtherFileSystem other;
+  if (!other.Ok()) GTEST_SKIP() << "no second ext4";
+  HandFreeze ours(fs.Path()), theirs(other.Path());
+  // The job names the other file system as a volume of its device too,
+  // after its own: its holder freezes its own first.
+  ASSERT_EQ(RunBlbsim(fs.state.Path(), "mnt add " + fs.loop.Device() + " " + other.Path() + " ext4"), 0);
+  ASSERT_TRUE(theirs.Freeze());
+  for (const bool commandKilled : {false, true}) {
+    SCOPED_TRACE(commandKilled ? "its command killed too" : "the holder killed");
+    WriteUnderWay write(fs.Path() + "/under-way");
+    ASSERT_TRUE(write.Started());
+    auto job = HeldSnapshot::Of("snapshot --volume " + fs.Path() + " " + other.Path() + kJob, fs.state.Sub("out"));
+    const pid_t holder = HolderOnceStarted(*job);
+    ASSERT_GT(holder, 0) << job->Output();
+    ASSERT_TRUE(InSystemCall("/proc/" + std::to_string(holder), SYS_ioctl, Hex(FIFREEZE))) << job->Output();
+    ASSERT_EQ(::kill(holder, SIGKILL), 0);
+    if (commandKilled) {
+      ASSERT_EQ(::kill(job->Pid(), SIGKILL), 0);
+    }
+    write.End();
+    const int status = job->Wait();
+    std::string out;
+    if (commandKilled) {
+      EXPECT_TRUE(WIFSIGNALED(status)) << status;
+      EXPECT_TRUE(IsFrozen(fs.Path()));
+      EXPECT_EQ(RunBlbjob("release -- -a 2:8 -j 2001 -t 1 -d stow1 -jt TOK", &out), 0) << out;
+      EXPECT_TRUE(Contains(
+          out, "blbjob release: thawed " + fs.Path() + ": job 1001 froze it and its freeze holder was killed\n"))
+          << out;
+      EXPECT_FALSE(Contains(out, other.Path())) << out;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+      EXPECT_TRUE(Contains(job->Output(), "The freeze holder of [" + fs.Path() + "] ended before freezing it"))
+          << job->Output();
+    }
+    EXPECT_FALSE(IsFrozen(fs.Path()));
+    EXPECT_TRUE(IsFrozen(other.Path()));
+    EXPECT_EQ(CommandOutput("ls -A " + fs.state.Sub("freezes")), "");
+  }
+}
+
+// A verb run right after `timeout -s KILL` (a kill of the command's process
+// group, which its freeze holder is not in): the killed command may still be
+// ending, holding the subclient's lock and, through its holder, the freeze.
+// The verb waits for both instead of refusing, and returns with nothing of
+// the job frozen.
+TEST(blbjobFreeze, AVerbRightAfterAKillWaitsForTheKilledJobToEndAndLeavesNothingFrozen) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  HandFreeze guard(fs.Path());
+  const std::string records = "ls -A " + fs.state.Sub("freezes");
+  std::string out;
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    auto job = HeldSnapshot::OfCopy(fs, 20000, "run");
+    ASSERT_TRUE(job->Frozen()) << job->Output();
+    ASSERT_EQ(::kill(-job->Pid(), SIGKILL), 0);
+    EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+    EXPECT_FALSE(Contains(out, "refused")) << out;
+    EXPECT_FALSE(IsFrozen(fs.Path()));
+    EXPECT_EQ(CommandOutput(records), "");
+    job->Wait();
+    ASSERT_EQ(RunBlbsim(fs.state.Path(), "fault clear-all"), 0);
+  }
+
+  // A holder that ends only when the test lets it: its command killed while
+  // it freezes, which waits for a write under way.
+  {
+    WriteUnderWay write(fs.Path() + "/under-way");
+    ASSERT_TRUE(write.Started());
+    auto job = HeldSnapshot::Of("snapshot --volume " + fs.Path() + kJob, fs.state.Sub("out"));
+    const pid_t holder = HolderOnceStarted(*job);
+    ASSERT_GT(holder, 0) << job->Output();
+    ASSERT_TRUE(InSystemCall("/proc/" + std::to_string(holder), SYS_ioctl, Hex(FIFREEZE))) << job->Output();
+    ASSERT_EQ(::kill(-job->Pid(), SIGKILL), 0);
+    job->Wait();
+    auto release = std::async(std::launch::async, [] {
+      std::string said;
+      return std::make_pair(RunBlbjob("release" + kJob, &said), said);
+    });
+    EXPECT_EQ(release.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout) << "did not wait";
+    write.End();
+    const auto [status, said] = release.get();
+    EXPECT_EQ(status, 0) << said;
+    EXPECT_FALSE(IsFrozen(fs.Path()));
+    EXPECT_EQ(CommandOutput(records), "");
+  }
+
+  // A command that ends only when the test lets it: killed while it writes
+  // its output into another file system, frozen meanwhile.
+  OtherFileSystem output;
+  if (!output.Ok()) GTEST_SKIP() << "no second ext4";
+  HandFreeze outputFrozen(output.Path());
+  WriteUnderWay write(fs.Path() + "/under-way");
+  ASSERT_TRUE(write.Started());
+  auto job = HeldSnapshot::Of("snapshot --volume " + fs.Path() + kJob, output.Path() + "/out");
+  const pid_t holder = HolderOnceStarted(*job);
+  ASSERT_GT(holder, 0) << job->Output();
+  ASSERT_TRUE(InSystemCall("/proc/" + std::to_string(holder), SYS_ioctl, Hex(FIFREEZE))) << job->Output();
+  ASSERT_TRUE(outputFrozen.Freeze());
+  write.End();
+  ASSERT_TRUE(InSystemCall("/proc/" + std::to_string(job->Pid()), SYS_write, "0x1"));
+  ASSERT_EQ(::kill(-job->Pid(), SIGKILL), 0);
+  auto release = std::async(std::launch::async, [] {
+    std::string said;
+    return std::make_pair(RunBlbjob("release" + kJob, &said), said);
+  });
+  EXPECT_EQ(release.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout) << "did not wait";
+  EXPECT_TRUE(IsFrozen(fs.Path()));
+  ASSERT_EQ(RunCommand("fsfreeze -u " + output.Path()), 0);
+  const auto [status, said] = release.get();
+  EXPECT_EQ(status, 0) << said;
+  EXPECT_FALSE(Contains(said, "refused")) << said;
+  EXPECT_FALSE(IsFrozen(fs.Path()));
+  EXPECT_EQ(CommandOutput(records), "");
+  job->Wait();
 }
 
 // Killed while copying its second device, the command leaves the snapshot
@@ -348,7 +651,7 @@ TEST(blbjobFreeze, AnInterruptedRunNamesTheSnapshotItHoldsAndTheReleaseThatFrees
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(5, status)) << run->Output();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-  EXPECT_TRUE(Contains(run->Output(), "blbjob: run interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
+  EXPECT_TRUE(Contains(run->Output(), "blbjob run: interrupted by signal 2; job 1001 still holds snapshot " + snapshot +
                                           "; free it with: blbjob release" + kJob + "\n"))
       << run->Output();
   EXPECT_EQ(fs.SnapshotLoops(), std::set<std::string>{snapshot});
@@ -375,7 +678,7 @@ TEST(blbjobFreeze, WhileARunIsInItsBackupItsReleaseAndAnyOtherJobOfItsSubclientA
        {"release" + kJob, "run --volume " + fs.Path() + kJob, "run --volume " + fs.Path() + other,
         "snapshot --volume " + fs.Path() + other, "scan" + kJob, "backup" + kJob}) {
     EXPECT_EQ(RunBlbjob(verb, &out), 1) << verb << "\n" << out;
-    EXPECT_EQ(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
+    EXPECT_EQ(out, "blbjob " + verb.substr(0, verb.find(' ')) + ": " + running) << verb;
   }
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
@@ -415,7 +718,7 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
     EXPECT_TRUE(::lstat(lock.c_str(), &info) == 0 && S_ISREG(info.st_mode));
     if (what == "folder") {
       const std::string kept = CommandOutput("ls -d " + lock + ".tmp.*");
-      EXPECT_EQ(out, "blbjob: release: the folder that stood at " + lock + " is kept as " + kept + nothing);
+      EXPECT_EQ(out, "blbjob release: the folder that stood at " + lock + " is kept as " + kept + nothing);
       EXPECT_TRUE(testing_support::FileExists(kept.substr(0, kept.size() - 1) + "/kept"));
     } else {
       EXPECT_EQ(out, nothing);
@@ -430,18 +733,47 @@ TEST(blbjobFreeze, TheSubclientsLockRefusesNoJobOverWhatStandsAtItsPathAndHoldsW
   ASSERT_TRUE(run->Shows("blbjob: backup ...")) << run->Output();
   ASSERT_EQ(::unlink(lock.c_str()), 0);
   const std::string other = " -- -a 2:7 -j 1002 -t 1 -d stow1 -jt TOK";
-  const std::string refused = "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
+  const std::string refused =
+      "refused: another job of subclient 2:7 is running; one job of a subclient runs at a time\n";
   EXPECT_EQ(RunBlbjob("run --volume " + fs.Path() + other, &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: run: " + refused);
+  EXPECT_EQ(out, "blbjob run: " + refused);
   // The second job took the file's place; the third is refused all the same.
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 1) << out;
-  EXPECT_EQ(out, "blbjob: release: " + refused);
+  EXPECT_EQ(out, "blbjob release: " + refused);
   int status = 0;
   ASSERT_TRUE(run->EndsWithin(30, status)) << run->Output();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << run->Output();
   const std::string snapshot = fs.RecordedSnapshot();
   EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
   EXPECT_EQ(out, "snapshot " + snapshot + ": released\n");
+}
+
+// Nothing standing where the freezes' records go keeps every snapshot out:
+// set aside, kept when it holds something.
+TEST(blbjobFreeze, WhatStandsAtTheFreezesFolderIsSetAsideAndRefusesNoSnapshot) {
+  MountedFileSystem fs;
+  SKIP_WITHOUT_MOUNTED_FILE_SYSTEM(fs);
+  const std::string freezes = fs.state.Sub("freezes");
+  std::string out;
+  for (const auto& [what, make] : {std::pair<std::string, std::string>{"file", "echo kept >" + freezes},
+                                   {"empty file", "touch " + freezes},
+                                   {"link", "ln -s " + fs.state.Sub("nowhere") + " " + freezes},
+                                   {"pipe", "mkfifo " + freezes}}) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(RunCommand("rm -rf " + freezes + " && " + make), 0);
+    EXPECT_EQ(RunBlbjob("snapshot --volume " + fs.Path() + kJob, &out), 0) << out;
+    struct stat info;
+    EXPECT_TRUE(::lstat(freezes.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
+    std::string kept = CommandOutput("ls -d " + freezes + ".tmp.* 2>/dev/null || true");
+    if (what == "file") {
+      EXPECT_TRUE(Contains(out, "blbjob snapshot: the file that stood at " + freezes + " is kept as " + kept)) << out;
+      EXPECT_EQ(testing_support::ReadFile(kept.substr(0, kept.size() - 1)), "kept\n");
+    } else {
+      EXPECT_EQ(kept, "");
+    }
+    RunCommand("rm -rf " + freezes + ".tmp.*");
+    EXPECT_EQ(RunBlbjob("release" + kJob, &out), 0) << out;
+  }
 }
 
 // Killed while its copy runs, the command leaves a part of an image behind:
@@ -580,7 +912,7 @@ TEST(blbjobUse, WrongOptionsUnreadableDevicesAndBareStateDirectoriesAreNamed) {
   if (RunCommand("command -v setpriv >/dev/null") == 0 && RunCommand("chown -R 65534 " + state.Path()) == 0) {
     EXPECT_EQ(RunBlbjob("snapshot " + volume + kJob, &out, "setpriv --reuid=65534 --regid=65534 --clear-groups "), 1);
     EXPECT_EQ(out,
-              "blbjob: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
+              "blbjob snapshot: cannot open device " + loop.Device() + " of volume " + loop.Device() + ": Permission denied\n");
     EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
   }
 

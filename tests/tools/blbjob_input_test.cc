@@ -87,7 +87,15 @@ TEST(blbjobInput, JobArgumentsThatAreNoNumbersOrPastWhatTheServicesCarryAreRefus
             "job-results directory is found by"},
            {JobArgs("9223372036854775808"),
             "job argument -j 9223372036854775808: 9223372036854775808 is above 9223372036854775807, the largest "
-            "job id a later job's -lsjid can name"}}) {
+            "job id a later job's -lsjid can name"},
+           // Numbers the library's parser does not take: named, not told as
+           // arguments that name no job.
+           {" -- -a 2:7 -j 1001 -t 3 -d stow1 -jt TOK",
+            "job argument -t 3: no backup level the library takes (1 full, 2 incremental, 4 differential)"},
+           {" -- -a 2:0 -j 1001 -t 1 -d stow1 -jt TOK",
+            "job argument -a 2:0: the cell and the subclient are ids from 1"},
+           {" -- -a 2:7 -j 0 -t 1 -d stow1 -jt TOK", "job argument -j 0: a job id is a number from 1"},
+           {" -- -a 2:7 -j 1001 -t 1 -jt TOK -d", "job argument -d needs a value"}}) {
     EXPECT_EQ(RunBlbjob("run --volume " + ext4.Path() + job, &out), 2) << job;
     EXPECT_TRUE(Contains(out, "blbjob run: " + named + "\nusage: blbjob run ")) << out;
     EXPECT_EQ(ext4.SnapshotLoops(), "0\n") << job;
@@ -133,6 +141,23 @@ TEST(blbjobInput, JobArgumentsThatAreNoNumbersOrPastWhatTheServicesCarryAreRefus
   EXPECT_TRUE(Contains(clone, " afile=" + afiles + "\n")) << clone;
 }
 
+// A refusal names the verb that refused, as a usage error does: a volume
+// that is none, given to the snapshot phase or to a whole job, and a
+// snapshot job that took no snapshot.
+TEST(blbjobInput, AVolumeThatIsNoneAndASnapshotJobWithoutSnapshotsAreRefusedByTheirVerbsName) {
+  testing_support::ScopedStateDir state;
+  ASSERT_EQ(RunBlbsim(state.Path(), "subclient 2 7 2"), 0);
+  const std::string none = state.Sub("no-such-volume");
+  std::string out;
+  for (const std::string verb : {"snapshot", "run"}) {
+    EXPECT_EQ(RunBlbjob(verb + " --volume " + none + JobArgs("1001"), &out), 2) << verb;
+    EXPECT_EQ(out, "blbjob " + verb + ": " + none + " is neither a mount point nor a block device\n");
+  }
+  EXPECT_EQ(RunBlbjob("pseudosnap --snap-job 99999" + JobArgs("7100"), &out), 1);
+  EXPECT_EQ(out, "blbjob pseudosnap: job 99999 recorded no snapshot\n");
+  EXPECT_NE(RunBlbsim(state.Path(), "job show 1001"), 0);
+}
+
 TEST(blbjobInput, AMountPathHoldingABarOrALineEndIsRefusedBeforeAnythingIsTaken) {
   MountedExt4 ext4;
   SKIP_WITHOUT_MOUNTED_EXT4(ext4);
@@ -146,8 +171,8 @@ TEST(blbjobInput, AMountPathHoldingABarOrALineEndIsRefusedBeforeAnythingIsTaken)
     const int status = RunBlbjob("run --volume " + platform::ShellQuote(path) + JobArgs("1001"), &out);
     ::umount2(path.c_str(), 0);
     EXPECT_EQ(status, 2) << out;
-    EXPECT_TRUE(Contains(
-        out, "blbjob: the mount path \"" + ext4.state.Path() + "/" + told + ", which the job's records cannot carry\n"))
+    EXPECT_TRUE(Contains(out, "blbjob run: the mount path \"" + ext4.state.Path() + "/" + told +
+                                  ", which the job's records cannot carry\n"))
         << out;
     EXPECT_FALSE(ext4.JobKnown("1001")) << out;
     EXPECT_EQ(ext4.SnapshotLoops(), "0\n") << out;
@@ -198,7 +223,7 @@ TEST(blbjobInput, TheErrorLineKeepsTheQuotedFailuresMessageAndClosesItsBracket) 
   ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + ext4.Path() + JobArgs("1001", "12"), &out), 0) << out;
   EXPECT_EQ(RunBlbjob("snapshot --checks --volume " + ext4.Path() + JobArgs("1002"), &out), 1) << out;
   const std::string device = ext4.loop.Device();
-  EXPECT_TRUE(Contains(out, "blbjob: pre-snap failed: KZBF/LVM device[" + device +
+  EXPECT_TRUE(Contains(out, "blbjob snapshot: pre-snap failed: KZBF/LVM device[" + device +
                                 "] Native backup with more than one Subclient configured is not supported, "
                                 "AppId=[7], Error=[Device[" +
                                 device +
@@ -219,7 +244,7 @@ TEST(blbjobInput, TheChecksRefuseADeviceThatAnotherSubclientTheCommandAddedBacks
   ASSERT_EQ(RunBlbjob("run --keep-snapshot --volume " + ext4.Path() + JobArgs("1001", "12"), &out), 0) << out;
   ext4.jobs.push_back(JobArgs("1002"));  // should it not be refused
   EXPECT_EQ(RunBlbjob("snapshot --checks --volume " + ext4.Path() + JobArgs("1002"), &out), 1) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: pre-snap failed: KZBF/LVM device[" + ext4.loop.Device() +
+  EXPECT_TRUE(Contains(out, "blbjob snapshot: pre-snap failed: KZBF/LVM device[" + ext4.loop.Device() +
                                 "] Native backup with more than one Subclient configured is not supported"))
       << out;
   EXPECT_TRUE(Contains(out, "is configured for multiple BlockLevel Subclients, Id's=[12, ]")) << out;
@@ -260,4 +285,30 @@ TEST(blbjobInput, TheRunJobScriptSaysWhereItLacksTheRoomItNeedsBeforeItStarts) {
   EXPECT_EQ(out, "run-job.sh: the two jobs' snapshots (128 MiB each): 256 MiB needed free on the file system of " +
                      small.Path() + ", which has 32 MiB\n");
   EXPECT_EQ(CommandOutput("ls -A " + device.Path()), "lost+found\n");
+}
+
+// The run script checks its jobs with dumpe2fs: a mounted DEVICE of another
+// file system is refused before it starts the state over or writes a file,
+// naming what it takes.
+TEST(blbjobInput, TheRunJobScriptRefusesADeviceItCannotCheckBeforeItRunsAnything) {
+  if (RunCommand("command -v mkfs.btrfs >/dev/null && { grep -qw btrfs /proc/filesystems || modprobe btrfs; }") != 0)
+    GTEST_SKIP() << "no btrfs here";
+  testing_support::ScopedStateDir state;
+  testing_support::ScopedLoopDevice loop(128 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  ASSERT_EQ(RunCommand("mkfs.btrfs -q -f " + loop.Device() + " >/dev/null"), 0);
+  testing_support::ScopedMount btrfs(loop.Device(), "btrfs");
+  BLB_SKIP_WITHOUT_MOUNT(btrfs);
+  const std::string kept = state.Sub("jobresults/kept");
+  testing_support::WriteFile(kept, "");
+  std::string out;
+  EXPECT_EQ(RunCommand(std::string("BLBSIM=") + BLBSIM_PATH + " BLBJOB=" + BLBJOB_PATH + " BLB_STATE_DIR=" +
+                           state.Path() + " " + RUN_JOB_SCRIPT + " " + loop.Device() + " 2>&1",
+                       &out),
+            1);
+  EXPECT_EQ(out, "run-job.sh: " + loop.Device() +
+                     " holds btrfs, which its check cannot read: give a device that holds a mounted ext4 (or ext2, "
+                     "ext3), or none for an ext4 of its own\n");
+  EXPECT_TRUE(testing_support::FileExists(kept));
+  EXPECT_EQ(CommandOutput("ls -A " + btrfs.Path()), "");
 }

@@ -482,10 +482,10 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   std::string errors;
   for (const Fault& fault :
        {Fault{"ArMgrClientAPI::getArchFileListForSnapshotJob",
-              "blbjob: scan failed: ", "Failed to retreive arch file list for SnapJob=[3201]"},
-        Fault{"KzBfDriver::getBitmap", "blbjob: pre-snap failed: ", "Injected fault in KzBfDriver::getBitmap"},
+              "blbjob run: scan failed: ", "Failed to retreive arch file list for SnapJob=[3201]"},
+        Fault{"KzBfDriver::getBitmap", "blbjob run: pre-snap failed: ", "Injected fault in KzBfDriver::getBitmap"},
         Fault{"CHashReadHandler::GetNextExtent",
-              "blbjob: backup failed: ", "Injected fault in CHashReadHandler::GetNextExtent"}}) {
+              "blbjob run: backup failed: ", "Injected fault in CHashReadHandler::GetNextExtent"}}) {
     ASSERT_EQ(fs_->Write("a", 2, 1, false), 0);
     ASSERT_EQ(RunBlbsim(fs_->state.Path(), std::string("fault set ") + fault.call + " 5 error"), 0);
     EXPECT_EQ(RunBlbjobApart("run --volume " + fs_->Path() + JobArgs(job, 2, 3201), out, errors), 1) << out;
@@ -513,14 +513,14 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set KzBfDriver::getBitmap 28 error"), 0);
   EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3205, 2, 3201), &out), 1) << out;
   EXPECT_TRUE(Contains(out,
-                       "blbjob: pre-snap failed: Injected fault in KzBfDriver::getBitmap: No space left on "
+                       "blbjob run: pre-snap failed: Injected fault in KzBfDriver::getBitmap: No space left on "
                        "device (code=-28)\n"))
       << out;
   EXPECT_FALSE(Contains(out, " | ")) << out;
   EXPECT_EQ(RunBlbjob("run --verbose --volume " + fs_->Path() + JobArgs(3206, 2, 3201), &out), 1) << out;
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
   for (const std::string& chain : {out, ReadFile(fs_->state.Sub("logs/blocklevel.log"))}) {
-    EXPECT_TRUE(Contains(chain, "blbjob: pre-snap failed: code=-28 | platform/driver/")) << chain;
+    EXPECT_TRUE(Contains(chain, "blbjob run: pre-snap failed: code=-28 | platform/driver/")) << chain;
     EXPECT_TRUE(Contains(chain, " | src/devconfig/kz_device_config_handler.cc:")) << chain;
     EXPECT_FALSE(Contains(chain, SourceTree())) << chain;
   }
@@ -531,7 +531,7 @@ TEST_F(JobCommand, AFailedPhaseIsNamedWithTheLibrarysErrorAndLeavesNoSnapshotOrF
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set FXFile::KZCreateFile 28 error"), 0);
   EXPECT_EQ(RunBlbjob("scan" + JobArgs(3207, 1), &out), 1) << out;
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
-  EXPECT_TRUE(Contains(out, "blbjob: scan failed: Failed to open file [" + fs_->JobResults() +
+  EXPECT_TRUE(Contains(out, "blbjob scan: scan failed: Failed to open file [" + fs_->JobResults() +
                                 "/SrcSnapFile.kzf] to write, error=Injected fault in FXFile::KZCreateFile: No space "
                                 "left on device (code=-28)\n"))
       << out;
@@ -556,7 +556,9 @@ TEST_F(JobCommand, AnIncrementalFromAJobThatDidNotCompleteOrADifferentialIsRefus
   };
   for (int last : {3252, 3299}) {
     EXPECT_EQ(RunBlbjobApart("run --volume " + fs_->Path() + JobArgs(3253, 2, last), out, errors), 1) << out;
-    EXPECT_EQ(errors, "blbjob: " + refusal(last));
+    EXPECT_EQ(errors, "blbjob run: " + refusal(last));
+    // Refused, it ran no phase to tell of: no job line, no snapshot line.
+    EXPECT_EQ(out, "") << last;
     EXPECT_EQ(SettledCommandOutput(snapshots, "0\n"), "0\n") << last;
     EXPECT_NE(RunBlbsim(fs_->state.Path(), "job show 3253"), 0) << last;
   }
@@ -564,14 +566,14 @@ TEST_F(JobCommand, AnIncrementalFromAJobThatDidNotCompleteOrADifferentialIsRefus
   // ignores it.
   ASSERT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3253, 2), &out), 0) << out;
   EXPECT_EQ(RunBlbjobApart("scan" + JobArgs(3253, 2, 3252), out, errors), 1) << out;
-  EXPECT_EQ(errors, "blbjob: scan: " + refusal(3252));
+  EXPECT_EQ(errors, "blbjob scan: " + refusal(3252));
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3253, 2), &out), 0) << out;
   EXPECT_EQ(RunBlbjob("snapshot --volume " + fs_->Path() + JobArgs(3254, 1, 3299), &out), 0) << out;
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3254, 1), &out), 0) << out;
 
   EXPECT_EQ(RunBlbjobApart("run --volume " + fs_->Path() + JobArgs(3255, 4, 3251), out, errors), 1) << out;
   EXPECT_EQ(errors,
-            "blbjob: pre-snap failed: Invalid BackupType, only FULL and INCR supported.: Invalid argument "
+            "blbjob run: pre-snap failed: Invalid BackupType, only FULL and INCR supported.: Invalid argument "
             "(code=-22)\n");
   EXPECT_TRUE(Contains(out, "\njob=3255 level=differential report=")) << out;
 }
@@ -586,7 +588,7 @@ TEST_F(JobCommand, AJobRunAgainAfterItsBackupFailedListsEveryExtentChangedSinceT
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault set CHashReadHandler::GetNextExtent 5 error"), 0);
   EXPECT_EQ(RunBlbjob("run --volume " + fs_->Path() + JobArgs(3402, 2, 3401), &out), 1) << out;
   ASSERT_EQ(RunBlbsim(fs_->state.Path(), "fault clear-all"), 0);
-  EXPECT_TRUE(Contains(out, "blbjob: backup failed: ")) << out;
+  EXPECT_TRUE(Contains(out, "blbjob run: backup failed: ")) << out;
   ASSERT_EQ(fs_->Write("f", 0, 1, false), 0);
 
   ASSERT_EQ(fs_->Run("", 3402, 2, 3401, out), 0) << out;
@@ -670,7 +672,7 @@ TEST_F(JobCommand, AVolumeWhoseCollectFilesFailedIsNamedAndTheScanFails) {
   const std::string second_collect = fs_->JobResults() + "/CollectTot_2.kzf";
   ASSERT_EQ(RunCommand("rm " + second_collect + " && mkdir " + second_collect), 0);
   EXPECT_EQ(RunBlbjob("scan" + JobArgs(3501, 1), &out), 1) << out;
-  EXPECT_TRUE(Contains(out, "blbjob: scan failed: ")) << out;
+  EXPECT_TRUE(Contains(out, "blbjob scan: scan failed: ")) << out;
   EXPECT_TRUE(Contains(out, "no collect files for volume(s) [" + second.Device() + "]")) << out;
   EXPECT_EQ(RunBlbjob("release" + JobArgs(3501, 1), &out), 0) << out;
   EXPECT_EQ(RunCommand("rmdir " + second_collect), 0);
@@ -689,7 +691,7 @@ TEST_F(JobCommand, AScanWhoseEveryCollectFileRanOutOfSpaceNamesTheFullDisk) {
   EXPECT_EQ(RunCommand(noSpace + BLBJOB_PATH + " scan" + JobArgs(3801, 1) + " 2>&1", &out), 1) << out;
   // The code is the one the agent tells this case by; the cause is the
   // volume's.
-  EXPECT_TRUE(Contains(out, "blbjob: scan failed: Collect file generation failed for all volumes, the first [" +
+  EXPECT_TRUE(Contains(out, "blbjob scan: scan failed: Collect file generation failed for all volumes, the first [" +
                                 fs_->Path() + "] with error=[code=-28: "))
       << out;
   EXPECT_TRUE(Contains(out, "]: No space left on device (code=-2)\n")) << out;
@@ -998,7 +1000,7 @@ TEST_F(JobCommand, AScanOrBackupOfASnapshotThatIsGoneFailsAndReadsNothingOfWhatH
     const std::string hashesBefore = ReadFile(hashFile), listBefore = ReadFile(list);
     for (const std::string verb : {"scan", "backup", "scan --trueup"}) {
       EXPECT_EQ(RunBlbjob(verb + JobArgs(job, 2, previous), &out), 1) << verb << "\n" << out;
-      EXPECT_TRUE(Contains(out, "blbjob: " + verb.substr(0, verb.find(' ')) + ": the snapshot " + loop + " of volume " +
+      EXPECT_TRUE(Contains(out, "blbjob " + verb.substr(0, verb.find(' ')) + ": the snapshot " + loop + " of volume " +
                                     fs_->Path() + " is gone: " + (other.Attached() ? gone : "")))
           << out;
       EXPECT_TRUE(Contains(out, "; take the snapshot again: blbjob release, then blbjob snapshot or run")) << out;

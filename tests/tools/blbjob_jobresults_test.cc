@@ -115,7 +115,7 @@ TEST(blbjobJobResults, AFailureDeepDownIsNamedByItsCauseOnLinesThatStayShort) {
   std::string out;
   EXPECT_EQ(RunCommand(onState + jobResultsOf101, &out), 1) << out.substr(0, 2000);
   EXPECT_TRUE(Contains(out,
-                       "blbjob: jobresults failed: Failed to write Archive buffer: No space left on device "
+                       "blbjob jobresults: jobresults failed: Failed to write Archive buffer: No space left on device "
                        "(code=-385876037)\n"))
       << out.substr(0, 2000);
   EXPECT_LT(LongestLine(out), 64u << 10);
@@ -129,7 +129,7 @@ TEST(blbjobJobResults, AFailureDeepDownIsNamedByItsCauseOnLinesThatStayShort) {
                        &out),
             1)
       << out.substr(0, 2000);
-  EXPECT_TRUE(Contains(out, "blbjob: jobresults failed: Failed while enumerating path=[" + jobResults +
+  EXPECT_TRUE(Contains(out, "blbjob jobresults: jobresults failed: Failed while enumerating path=[" + jobResults +
                                 "], error=[code=-5: Read failed after 0 bytes; "))
       << out.substr(0, 2000);
   EXPECT_TRUE(Contains(out, ": Input/output error (code=-1627)\n")) << out.substr(0, 2000);

@@ -201,7 +201,7 @@ TEST(blbjobSnapshot, ADeviceNoStrategySupportsFailsThePhaseWithoutSnapshotOrConf
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.state.Path() + JobArgs(1001, 1)), 2);
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.Path() + "/" + JobArgs(1001, 1), &out),
             2);
-  EXPECT_TRUE(Contains(out, "blbjob: volume " + ext4.Path() + " is given twice")) << out;
+  EXPECT_TRUE(Contains(out, "blbjob snapshot: volume " + ext4.Path() + " is given twice")) << out;
 }
 
 TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
@@ -212,7 +212,7 @@ TEST(blbjobSnapshot, StartingTheStateOverDetachesTheSnapshotsItHeld) {
   // ways, it is given twice.
   EXPECT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + ext4.loop.Device() + JobArgs(1001, 1), &out),
             2);
-  EXPECT_EQ(out, "blbjob: volume " + ext4.Path() + " is given twice\n");
+  EXPECT_EQ(out, "blbjob snapshot: volume " + ext4.Path() + " is given twice\n");
   testing_support::ScopedMount bind(ext4.Path(), "none", "bind");
   BLB_SKIP_WITHOUT_MOUNT(bind);
   ASSERT_EQ(RunBlbjob("snapshot --volume " + ext4.Path() + " --volume " + bind.Path() + JobArgs(1001, 1), &out), 0)

@@ -18,38 +18,6 @@ namespace {
 
 constexpr const char* kMountInfo = "/proc/self/mountinfo";
 
-struct Mount {
-  uint64_t id = 0;
-  std::string fileSystem;  // "major:minor" of the file system, as the table gives it
-  std::string mountPoint;
-  std::string source;  // what was mounted: a device path, "tmpfs", ...
-};
-
-// "<id> <parent> <major:minor> <root> <mount point> <options> [<optional>...]
-// - <type> <source> <super options>"; false for a line that lacks the first
-// six fields.
-bool ParseMountInfoLine(const std::string& line, Mount& mount) {
-  std::istringstream fields(line);
-  std::string parent, root, mountPoint, options, word, type, source;
-  if (!(fields >> mount.id >> parent >> mount.fileSystem >> root >> mountPoint >> options)) return false;
-  mount.mountPoint = platform::DecodeMountField(mountPoint);
-  while (fields >> word && word != "-") {
-  }
-  if (word == "-" && fields >> type >> source) mount.source = platform::DecodeMountField(source);
-  return true;
-}
-
-// The mounts, in mount order; false when the table cannot be read.
-bool ReadMountTable(std::vector<Mount>& mounts) {
-  std::ifstream table(kMountInfo);
-  if (!table) return false;
-  for (std::string line; std::getline(table, line);) {
-    Mount mount;
-    if (ParseMountInfoLine(line, mount)) mounts.push_back(mount);
-  }
-  return !table.bad();
-}
-
 std::string NumberText(unsigned major, unsigned minor) {
   return std::to_string(major) + ":" + std::to_string(minor);
 }
@@ -57,11 +25,11 @@ std::string NumberText(unsigned major, unsigned minor) {
 // Mounted from the device: by the file system's number, or by a source that
 // is the device under any of its names. A source that is not an absolute
 // path ("tmpfs", "proc") names no device node.
-bool IsOfDevice(const Mount& mount, dev_t device) {
-  if (mount.fileSystem == NumberText(major(device), minor(device))) return true;
-  struct stat source;
-  return !mount.source.empty() && mount.source[0] == '/' && ::stat(mount.source.c_str(), &source) == 0 &&
-         S_ISBLK(source.st_mode) && source.st_rdev == device;
+bool IsOfDevice(const std::string& fileSystem, const std::string& source, dev_t device) {
+  if (fileSystem == NumberText(major(device), minor(device))) return true;
+  struct stat node;
+  return !source.empty() && source[0] == '/' && ::stat(source.c_str(), &node) == 0 && S_ISBLK(node.st_mode) &&
+         node.st_rdev == device;
 }
 
 // The mount the path shows: its id, when the kernel reports mount ids (byId),
@@ -78,30 +46,50 @@ bool ShownAt(const std::string& path, bool& byId, uint64_t& id, std::string& fil
 
 // Whether the mount point shows this mount: a later mount at the same path,
 // or at a folder above it, hides it.
-bool IsShown(const Mount& mount) {
+bool IsShown(const std::string& mountPoint, uint64_t mountId, const std::string& mountFileSystem) {
   bool byId = false;
   uint64_t id = 0;
   std::string fileSystem;
-  if (!ShownAt(mount.mountPoint, byId, id, fileSystem)) return false;
-  return byId ? id == mount.id : fileSystem == mount.fileSystem;
+  if (!ShownAt(mountPoint, byId, id, fileSystem)) return false;
+  return byId ? id == mountId : fileSystem == mountFileSystem;
 }
 
 }  // namespace
 
-bool FreezePointOfDevice(const std::string& device, std::string& mountPoint, std::string& why) {
+// "<id> <parent> <major:minor> <root> <mount point> <options> [<optional>...]
+// - <type> <source> <super options>"; false for a line that lacks the first
+// six fields.
+bool MountTable::ParseLine(const std::string& line, Mount& mount) {
+  std::istringstream fields(line);
+  std::string parent, root, mountPoint, options, word, type, source;
+  if (!(fields >> mount.id >> parent >> mount.fileSystem >> root >> mountPoint >> options)) return false;
+  mount.mountPoint = platform::DecodeMountField(mountPoint);
+  while (fields >> word && word != "-") {
+  }
+  if (word == "-" && fields >> type >> source) mount.source = platform::DecodeMountField(source);
+  return true;
+}
+
+bool MountTable::Read(std::string& why) {
+  m_mounts.clear();
+  std::ifstream table(kMountInfo);
+  for (std::string line; table && std::getline(table, line);) {
+    Mount mount;
+    if (ParseLine(line, mount)) m_mounts.push_back(mount);
+  }
+  if (table.is_open() && !table.bad()) return true;
+  why = std::string("cannot read ") + kMountInfo + ": " + std::strerror(errno);
+  return false;
+}
+
+bool MountTable::FreezePointOf(const std::string& device, std::string& mountPoint, std::string& why) const {
   mountPoint.clear();
   struct stat info;
   if (::stat(device.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return true;
-  std::vector<Mount> mounts;
-  if (!ReadMountTable(mounts)) {
-    why =
-        std::string("cannot read ") + kMountInfo + " to find where " + device + " is mounted: " + std::strerror(errno);
-    return false;
-  }
   const Mount* hidden = nullptr;
-  for (const Mount& mount : mounts) {
-    if (!IsOfDevice(mount, info.st_rdev)) continue;
-    if (IsShown(mount)) {
+  for (const Mount& mount : m_mounts) {
+    if (!IsOfDevice(mount.fileSystem, mount.source, info.st_rdev)) continue;
+    if (IsShown(mount.mountPoint, mount.id, mount.fileSystem)) {
       mountPoint = mount.mountPoint;
       return true;
     }
@@ -113,17 +101,26 @@ bool FreezePointOfDevice(const std::string& device, std::string& mountPoint, std
   return false;
 }
 
-std::string FileSystemShownAt(const std::string& path) {
+std::string MountTable::FileSystemShownAt(const std::string& path) const {
   bool byId = false;
   uint64_t id = 0;
   std::string fileSystem;
   if (!ShownAt(path, byId, id, fileSystem)) return std::string();
   if (!byId) return "device " + fileSystem;
-  std::vector<Mount> mounts;
-  if (!ReadMountTable(mounts)) return std::string();
-  for (const Mount& mount : mounts)
+  for (const Mount& mount : m_mounts)
     if (mount.id == id) return mount.fileSystem;
   return std::string();
+}
+
+bool FreezePointOfDevice(const std::string& device, std::string& mountPoint, std::string& why) {
+  MountTable table;
+  std::string unread;
+  if (!table.Read(unread)) {
+    mountPoint.clear();
+    why = unread + " to find where " + device + " is mounted";
+    return false;
+  }
+  return table.FreezePointOf(device, mountPoint, why);
 }
 
 }  // namespace blbjob

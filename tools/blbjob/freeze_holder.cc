@@ -1,10 +1,9 @@
 #include "freeze_holder.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/ioctl.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -17,8 +16,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "abandoned_freezes.h"
+#include "file_system_freeze.h"
 #include "freeze_record.h"
-#include "platform/memory/auto_handle.h"
 #include "platform/sim/fs_util.h"
 #include "verbs/error_report.h"
 
@@ -77,29 +77,56 @@ bool ReadReport(int socket, HolderReport& report) {
   return true;
 }
 
-// Thaws the first `count` frozen descriptors; the first failure goes to
-// report. True when none stays frozen: one that is not (EINVAL) was thawed
-// by somebody else.
-bool ThawFrozen(const int* frozen, size_t count, HolderReport& report) {
+// Thaws the first `count` frozen descriptors, marking each thawed; the first
+// failure goes to report. Then, when none stays frozen, the record goes,
+// while the holder still holds its lock: no record of a thawed freeze is left
+// for another verb to find unlocked. Otherwise it stays for the next verb.
+void ThawFrozen(const int* frozen, size_t count, const RecordNames& record, HolderReport& report) {
   bool thawed = true;
   for (size_t i = 0; i < count; ++i) {
-    if (::ioctl(frozen[i], FITHAW, 0) == 0) continue;
-    thawed = thawed && errno == EINVAL;
+    if (ThawFileSystem(frozen[i]) != ThawResult::kFailed) {
+      AppendFreezeMark(kHolderRecord, FreezeMark::kUnfrozen, i);
+      continue;
+    }
+    thawed = false;
     if (report.error != 0) continue;
     report.mountPoint = static_cast<int32_t>(i);
     report.error = errno;
   }
-  return thawed;
+  if (thawed) RemoveFreezeRecord(record.path, record.folder);
 }
 
-// The record goes once nothing stays frozen, while the holder still holds
-// its lock; otherwise it stays for the next verb to thaw.
-void RemoveRecordIfThawed(bool thawed, const RecordNames& record) {
-  if (!thawed || ::unlink(record.path) != 0) return;
-  const int folder = ::open(record.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return;
-  ::fsync(folder);
-  ::close(folder);
+// Whether the job command is gone: its end of the socket closed. It never
+// sends before it is told the freeze is taken.
+bool CommandGone(int socket, pid_t parent) {
+  pollfd end = {socket, POLLIN, 0};
+  return ::getppid() != parent || ::poll(&end, 1, 0) != 0;
+}
+
+// Freezes the mount point open at fd, marked in the record before (a kill
+// during the freeze, which the kernel completes all the same, leaves it
+// frozen) and after. What makes a freeze take long is writing out what
+// waits to be written: that is done first, unfrozen, so that a command
+// killed meanwhile leaves nothing frozen. False (errno set) when not frozen.
+bool FreezeMarked(int fd, size_t index, int folder, int socket, pid_t parent) {
+  ::syncfs(fd);
+  if (CommandGone(socket, parent)) {
+    errno = ECANCELED;
+    return false;
+  }
+  while (::flock(folder, LOCK_EX) != 0)
+    if (errno != EINTR) return false;
+  bool frozen = AppendFreezeMark(kHolderRecord, FreezeMark::kFreezing, index);
+  if (frozen) {
+    frozen = FreezeFileSystem(fd);
+    const int error = errno;
+    AppendFreezeMark(kHolderRecord, frozen ? FreezeMark::kFrozen : FreezeMark::kUnfrozen, index);
+    errno = error;
+  }
+  const int error = errno;
+  ::flock(folder, LOCK_UN);
+  errno = error;
+  return frozen;
 }
 
 // The holder, in the forked child of a process that may run threads: only
@@ -130,15 +157,16 @@ void RemoveRecordIfThawed(bool thawed, const RecordNames& record) {
   const sigset_t ending = EndingSignals(deathSignal);
   const int signals = ::signalfd(-1, &ending, SFD_CLOEXEC);
 
+  const int folder = ::open(record.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   HolderReport report;
   for (size_t i = 0; i < count; ++i) {
     frozen[i] = ::open(mountPoints[i], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (frozen[i] >= 0 && ::ioctl(frozen[i], FIFREEZE, 0) == 0) continue;
+    if (frozen[i] >= 0 && folder >= 0 && FreezeMarked(frozen[i], i, folder, kHolderSocket, parent)) continue;
     report.stage = HolderReport::kFreezeFailed;
     report.mountPoint = static_cast<int32_t>(i);
     report.error = errno;
     HolderReport thawed;
-    RemoveRecordIfThawed(ThawFrozen(frozen, i, thawed), record);
+    ThawFrozen(frozen, i, record, thawed);
     SendReport(kHolderSocket, report);
     ::_exit(0);
   }
@@ -160,23 +188,10 @@ void RemoveRecordIfThawed(bool thawed, const RecordNames& record) {
       break;
     }
   }
-  RemoveRecordIfThawed(ThawFrozen(frozen, count, report), record);
+  ThawFrozen(frozen, count, record, report);
   report.stage = HolderReport::kThawed;
   SendReport(kHolderSocket, report);
   ::_exit(0);
-}
-
-// Thaws the mount points from this process: the holder was killed holding
-// the freeze. Those not frozen (EINVAL) are no failure.
-CQiError ThawInPlace(const std::vector<std::string>& mountPoints) {
-  CQiError result;
-  for (const std::string& mountPoint : mountPoints) {
-    auto_handle fd(::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0 && ::ioctl(fd.get(), FITHAW, 0) == 0) continue;
-    if (errno != EINVAL && !result.IsError())
-      result = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot thaw [%s]: %s", mountPoint.c_str(), std::strerror(errno));
-  }
-  return result;
 }
 
 }  // namespace
@@ -194,7 +209,7 @@ CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints, uint6
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     error = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the freeze holder's socket: %s", std::strerror(errno));
-    DropRecord(true);
+    CloseRecord(true);
     return error;
   }
   // Prepared here: the child may not allocate.
@@ -216,7 +231,7 @@ CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints, uint6
   ::close(pair[1]);
   if (pid < 0) {
     ::close(pair[0]);
-    DropRecord(true);
+    CloseRecord(true);
     return FXErrorUtil::ErrorErrNo(FXCODELOC, forkError, "Cannot start the freeze holder: %s",
                                    std::strerror(forkError));
   }
@@ -231,12 +246,15 @@ CQiError FreezeHolder::Freeze(const std::vector<std::string>& mountPoints, uint6
   End();
   if (reported && report.stage == HolderReport::kFreezeFailed && report.mountPoint >= 0 &&
       static_cast<size_t>(report.mountPoint) < mountPoints.size()) {
-    DropRecord(false);
+    CloseRecord(false);
     return FXErrorUtil::ErrorErrNo(FXCODELOC, report.error, "Cannot freeze [%s]: %s",
                                    mountPoints[report.mountPoint].c_str(), std::strerror(report.error));
   }
-  // Killed while freezing, the holder left what it had frozen.
-  DropRecord(!ThawInPlace(mountPoints).IsError());
+  // Killed while freezing, the holder left what it had frozen, which its
+  // marks tell: the rest may be frozen by somebody else.
+  error = UndoRecord();
+  if (error.IsError())
+    return error.Push(FXCODELOC, "The freeze holder of [%s] was killed while freezing it", mountPoints.front().c_str());
   return FXErrorUtil::ErrorErrNo(FXCODELOC, ESRCH, "The freeze holder of [%s] ended before freezing it",
                                  mountPoints.front().c_str());
 }
@@ -257,12 +275,36 @@ CQiError FreezeHolder::Record(const std::vector<std::string>& mountPoints, uint6
   return error;
 }
 
-void FreezeHolder::DropRecord(bool thawed) {
+void FreezeHolder::CloseRecord(bool remove) {
   if (m_sRecord.empty()) return;
-  if (thawed) RemoveFreezeRecord(m_sRecord);
+  if (remove) RemoveFreezeRecord(m_sRecord);
   ::close(m_nRecord);
   m_nRecord = -1;
   m_sRecord.clear();
+}
+
+CQiError FreezeHolder::UndoRecord() {
+  if (m_sRecord.empty()) return CQiError();
+  CQiError result;
+  FreezeRecord record;
+  std::vector<UndoneMount> undone;
+  if (!ReadFreezeRecord(m_nRecord, record))
+    result = FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "Cannot read the freeze record [%s]", m_sRecord.c_str());
+  else
+    UndoFreezeRecord(m_sRecord, record, undone);
+  for (const UndoneMount& mount : undone) {
+    if (result.IsError()) break;
+    if (mount.outcome == UndoneMount::kFailed)
+      result = FXErrorUtil::ErrorErrNo(FXCODELOC, mount.error, "Cannot thaw [%s]: %s", mount.mount->path.c_str(),
+                                       std::strerror(mount.error));
+    else if (mount.outcome == UndoneMount::kBeingFrozen)
+      result = FXErrorUtil::ErrorErrNo(FXCODELOC, EBUSY,
+                                       "Cannot thaw [%s] now: another job is freezing it; the next verb thaws it",
+                                       mount.mount->path.c_str());
+  }
+  // A record left stays for the next verb, whose lock it no longer holds.
+  CloseRecord(false);
+  return result;
 }
 
 void FreezeHolder::End() {
@@ -283,12 +325,8 @@ CQiError FreezeHolder::Thaw() {
   const std::vector<std::string> mountPoints = std::move(m_oMountPoints);
   m_oMountPoints.clear();
   // Killed holding the freeze, the holder left it: thawed here instead.
-  if (!reported) {
-    CQiError error = ThawInPlace(mountPoints);
-    DropRecord(!error.IsError());
-    return error;
-  }
-  DropRecord(false);
+  if (!reported) return UndoRecord();
+  CloseRecord(false);
   if (report.error != 0 && report.mountPoint >= 0 && static_cast<size_t>(report.mountPoint) < mountPoints.size())
     return FXErrorUtil::ErrorErrNo(FXCODELOC, report.error, "Cannot thaw [%s]: %s",
                                    mountPoints[report.mountPoint].c_str(), std::strerror(report.error));

@@ -11,9 +11,10 @@
 // asks for a signal on its parent's death), or when the child itself is sent
 // a terminating signal; every other catchable signal waits until it has
 // thawed. Only SIGKILL of the child itself can leave a freeze behind: the job
-// command then thaws in its place; killed as well, it leaves the freeze's
-// record (freeze_record.h), which the next verb that takes a subclient's
-// lock finds unheld and undoes.
+// command then thaws in its place what the child marked it froze in the
+// freeze's record (freeze_record.h), and nothing else; killed as well, it
+// leaves the record, which the next verb that takes a subclient's lock finds
+// unheld and undoes.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -46,8 +47,11 @@ class FreezeHolder {
   // Records the freeze, locked, before it is taken.
   CQiError Record(const std::vector<std::string>& mountPoints, uint64_t jobId);
   // Closes the record, which the holder has removed unless it could not
-  // thaw; removes it first when it was thawed here.
-  void DropRecord(bool thawed);
+  // thaw; removes it first when asked (no holder froze anything).
+  void CloseRecord(bool remove);
+  // Undoes what a killed holder marked it froze (abandoned_freezes.h), and
+  // closes the record: an error when something may stay frozen.
+  CQiError UndoRecord();
   // Closes the socket and waits for the holder to end.
   void End();
 

@@ -10,10 +10,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "ending_process.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "records/file_replacement.h"
+#include "set_aside.h"
 
 // Kernels from 6.8 tell a mount's id that is never used again; older ones
 // only one that a later mount may take over.
@@ -26,6 +28,10 @@ namespace {
 
 constexpr size_t kMostMounts = 64;
 constexpr size_t kLongestPath = 4096;
+// A record is a few lines: anything longer is none this code wrote.
+constexpr size_t kLongestRecord = 1 << 20;
+
+constexpr const char* kMarkWords[] = {"", "freezing", "frozen", "unfrozen"};
 
 bool WriteAll(int fd, const std::string& text) {
   for (size_t done = 0; done < text.size();) {
@@ -38,7 +44,7 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 std::string TextOf(const FreezeRecord& record) {
-  std::string text = "job " + std::to_string(record.jobId) + "\nboot " + record.boot + "\n";
+  std::string text = "job " + std::to_string(record.jobId) + "\nboot " + record.boot + "\nmarked\n";
   for (const FrozenMount& mount : record.mounts)
     text += "mount " + std::to_string(mount.major) + " " + std::to_string(mount.minor) + " " + mount.idKind + " " +
             std::to_string(mount.id) + " " + std::to_string(mount.path.size()) + " " + mount.path + "\n";
@@ -72,6 +78,20 @@ bool Expect(const std::string& text, size_t& at, const char* word) {
   return true;
 }
 
+// "WORD INDEX\n" of a mark, for a mount the record holds.
+bool ReadMark(const std::string& text, size_t& at, std::vector<FrozenMount>& mounts) {
+  for (FreezeMark mark : {FreezeMark::kFreezing, FreezeMark::kFrozen, FreezeMark::kUnfrozen}) {
+    const std::string word = std::string(kMarkWords[static_cast<int>(mark)]) + " ";
+    size_t index = 0;
+    if (text.compare(at, word.size(), word) != 0) continue;
+    at += word.size();
+    if (!ReadNumber(text, at, '\n', index) || index >= mounts.size()) return false;
+    mounts[index].mark = mark;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool FrozenMount::SameMountAs(const FrozenMount& other) const {
@@ -80,6 +100,14 @@ bool FrozenMount::SameMountAs(const FrozenMount& other) const {
 
 std::string FreezesFolder() {
   return platform::Settings::StatePath("freezes");
+}
+
+bool PrepareFreezesFolder(const char* verb) {
+  const std::string folder = FreezesFolder();
+  struct stat found;
+  if (::lstat(folder.c_str(), &found) != 0 || (::stat(folder.c_str(), &found) == 0 && S_ISDIR(found.st_mode)))
+    return true;
+  return SetAsideForFolder(verb, folder);
 }
 
 std::string CurrentBootId() {
@@ -129,8 +157,32 @@ CQiError CreateFreezeRecord(const FreezeRecord& record, std::string& path, int& 
   return CQiError();
 }
 
-bool ParseFreezeRecord(const std::string& text, FreezeRecord& record) {
+bool AppendFreezeMark(int fd, FreezeMark mark, size_t index) {
+  // Written whole in one call: a reader never takes a part of it for a mark.
+  char line[32];
+  size_t length = 0;
+  for (const char* word = kMarkWords[static_cast<int>(mark)]; *word != '\0';) line[length++] = *word++;
+  line[length++] = ' ';
+  char digits[20];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + index % 10);
+    index /= 10;
+  } while (index != 0);
+  while (count > 0) line[length++] = digits[--count];
+  line[length++] = '\n';
+  for (;;) {
+    const ssize_t put = ::write(fd, line, length);
+    if (put < 0 && errno == EINTR) continue;
+    if (put == static_cast<ssize_t>(length)) return true;
+    if (put >= 0) errno = ENOSPC;
+    return false;
+  }
+}
+
+bool ParseFreezeRecord(const std::string& whole, FreezeRecord& record) {
   record = FreezeRecord();
+  const std::string text = whole.substr(0, whole.rfind('\n') + 1);
   size_t at = 0;
   if (!Expect(text, at, "job ") || !ReadNumber(text, at, '\n', record.jobId)) return false;
   if (!Expect(text, at, "boot ")) return false;
@@ -138,8 +190,10 @@ bool ParseFreezeRecord(const std::string& text, FreezeRecord& record) {
   if (bootEnd == std::string::npos) return false;
   record.boot = text.substr(at, bootEnd - at);
   at = bootEnd + 1;
-  while (at < text.size()) {
+  const bool marked = Expect(text, at, "marked\n");
+  while (at < text.size() && text.compare(at, 6, "mount ") == 0) {
     FrozenMount mount;
+    mount.mark = marked ? FreezeMark::kNone : FreezeMark::kFrozen;
     size_t length = 0;
     if (record.mounts.size() == kMostMounts || !Expect(text, at, "mount ") || !ReadNumber(text, at, ' ', mount.major) ||
         !ReadNumber(text, at, ' ', mount.minor) || !ReadWord(text, at, ' ', mount.idKind) ||
@@ -151,11 +205,57 @@ bool ParseFreezeRecord(const std::string& text, FreezeRecord& record) {
     at += length + 1;
     record.mounts.push_back(std::move(mount));
   }
-  return !record.mounts.empty();
+  while (marked && at < text.size())
+    if (!ReadMark(text, at, record.mounts)) return false;
+  return at == text.size() && !record.mounts.empty();
+}
+
+bool ReadFreezeRecord(int fd, FreezeRecord& record) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || text.size() + static_cast<size_t>(got) > kLongestRecord) return false;
+    if (got == 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  return ParseFreezeRecord(text, record);
+}
+
+pid_t CommandOfRecord(const std::string& path) {
+  const size_t name = path.rfind('/') + 1;
+  pid_t pid = 0;
+  const char* first = path.data() + name;
+  const std::from_chars_result read = std::from_chars(first, path.data() + path.size(), pid);
+  return read.ec == std::errc() && read.ptr != first && *read.ptr == '-' && pid > 0 ? pid : 0;
+}
+
+bool RemoveFreezeRecord(const char* path, const char* folder) {
+  if (::unlink(path) != 0 && errno != ENOENT) return false;
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
 }
 
 bool RemoveFreezeRecord(const std::string& path) {
-  return (::unlink(path.c_str()) == 0 || errno == ENOENT) && platform::SyncFolder(platform::ParentOf(path));
+  return RemoveFreezeRecord(path.c_str(), platform::ParentOf(path).c_str());
+}
+
+FreezesFolderLock::~FreezesFolderLock() {
+  if (m_nFolder >= 0) ::close(m_nFolder);
+}
+
+bool FreezesFolderLock::Take(int waitMs) {
+  m_nFolder = ::open(FreezesFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (m_nFolder < 0) return false;
+  if (WaitUntil([this] { return ::flock(m_nFolder, LOCK_EX | LOCK_NB) == 0; }, waitMs)) return true;
+  ::close(m_nFolder);
+  m_nFolder = -1;
+  errno = EWOULDBLOCK;
+  return false;
 }
 
 }  // namespace blbjob

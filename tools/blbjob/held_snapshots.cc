@@ -4,30 +4,42 @@
 #include <cstdio>
 
 #include "platform/harness/kzbf_harness.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 
-CQiError IsSnapshotHeld(const blbsim::JobVolumeRecord& volume, bool& held) {
-  held = false;
-  if (volume.snapshot.empty()) return CQiError();
-  std::string image;
-  CQiError error = blbsim::KzbfSnapshotImage(volume.snapshot, image);
-  if (FXErrorUtil::IsErrNo(error, 2)) return CQiError();
-  if (error.IsError()) return error.Push(FXCODELOC);
-  held = image == volume.snapshotImage;
-  return CQiError();
+std::string SnapshotOwner(uint64_t jobId) {
+  return "job " + std::to_string(jobId);
+}
+
+std::vector<blbsim::KzbfSnapshot> JobSnapshots(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& volumes,
+                                               const std::vector<blbsim::KzbfSnapshot>& recorded) {
+  const std::string owner = SnapshotOwner(jobId);
+  std::vector<blbsim::KzbfSnapshot> held;
+  for (const blbsim::KzbfSnapshot& snapshot : recorded) {
+    const bool taken =
+        snapshot.owner.empty()
+            ? std::any_of(volumes.begin(), volumes.end(),
+                          [&](const blbsim::JobVolumeRecord& volume) { return volume.snapshotImage == snapshot.image; })
+            : snapshot.owner == owner;
+    if (taken) held.push_back(snapshot);
+  }
+  return held;
 }
 
 platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& held) {
   held.clear();
   std::vector<blbsim::JobVolumeRecord> volumes;
   const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
-  for (const blbsim::JobVolumeRecord& volume : volumes) {
-    bool isHeld = false;
-    if ((IsSnapshotHeld(volume, isHeld).IsError() || isHeld) &&
-        std::find(held.begin(), held.end(), volume.snapshot) == held.end())
-      held.push_back(volume.snapshot);
+  if (!read) return read;
+  std::vector<blbsim::KzbfSnapshot> recorded;
+  if (blbsim::KzbfSnapshots(recorded).IsError()) {
+    for (const blbsim::JobVolumeRecord& volume : volumes)
+      if (!volume.snapshot.empty() && std::find(held.begin(), held.end(), volume.snapshot) == held.end())
+        held.push_back(volume.snapshot);
+    return read;
   }
+  for (const blbsim::KzbfSnapshot& snapshot : JobSnapshots(jobId, volumes, recorded)) held.push_back(snapshot.snapshot);
   return read;
 }
 
@@ -35,13 +47,13 @@ bool RefusedWhileHeld(uint64_t jobId) {
   std::vector<std::string> held;
   const platform::StateDbResult read = HeldSnapshots(jobId, held);
   if (!read) {
-    std::fprintf(stderr, "blbjob: cannot tell whether job %llu still holds a snapshot: %s\n",
-                 static_cast<unsigned long long>(jobId), read.Why().c_str());
+    tools::PrintErrorLine("cannot tell whether job %llu still holds a snapshot: %s",
+                          static_cast<unsigned long long>(jobId), read.Why().c_str());
     return true;
   }
   if (held.empty()) return false;
-  std::fprintf(stderr, "blbjob: job %llu still holds snapshot %s; run \"blbjob release\" for it first\n",
-               static_cast<unsigned long long>(jobId), held.front().c_str());
+  tools::PrintErrorLine("job %llu still holds snapshot %s; run \"blbjob release\" for it first",
+                        static_cast<unsigned long long>(jobId), held.front().c_str());
   return true;
 }
 

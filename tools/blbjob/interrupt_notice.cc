@@ -100,7 +100,7 @@ void InterruptNotice::Watch(int readEnd) {
   if (sig == 0) return;
   std::vector<std::string> held;
   const platform::StateDbResult read = RecordedSnapshots(m_nJobId, held);
-  std::string told = "blbjob: run interrupted by signal " + std::to_string(sig) + "; job " + std::to_string(m_nJobId);
+  std::string told = "blbjob run: interrupted by signal " + std::to_string(sig) + "; job " + std::to_string(m_nJobId);
   if (read && held.empty()) {
     told += " holds no snapshot\n";
   } else {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 
 namespace blbjob {
 namespace {
@@ -65,6 +66,34 @@ bool CheckJobArguments(const tools::Args& args, std::string& why) {
     }
   }
   return true;
+}
+
+std::string WhyNoJob(const tools::Args& args) {
+  constexpr const char* kNoJob = "the job arguments name no job (-a CELL:APP -j JOB -t LEVEL -d HOST)";
+  // The last value of each option the library reads one for, read as it
+  // reads them: an option's value is no option.
+  std::map<std::string, std::string> given;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (option != "-a" && option != "-j" && option != "-t" && option != "-jt" && option != "-d" && option != "-snapJID")
+      continue;
+    if (i + 1 == args.size()) return "job argument " + option + " needs a value";
+    given[option] = args[++i];
+  }
+  for (const char* option : {"-a", "-j", "-t", "-d"})
+    if (given.count(option) == 0) return kNoJob;
+  // CheckJobArguments took each number's digits.
+  const auto zero = [](const std::string& digits) { return std::strtoull(digits.c_str(), nullptr, 10) == 0; };
+  const std::string& subclient = given["-a"];
+  if (zero(subclient.substr(0, subclient.find(':'))) || zero(subclient.substr(subclient.find(':') + 1)))
+    return "job argument -a " + subclient + ": the cell and the subclient are ids from 1";
+  if (zero(given["-j"])) return "job argument -j " + given["-j"] + ": a job id is a number from 1";
+  const unsigned long long level = std::strtoull(given["-t"].c_str(), nullptr, 10);
+  if (level != 1 && level != 2 && level != 4)
+    return "job argument -t " + given["-t"] +
+           ": no backup level the library takes (1 full, 2 incremental, 4 differential)";
+  if (given["-d"].empty()) return "job argument -d: no storage server named";
+  return kNoJob;
 }
 
 }  // namespace blbjob

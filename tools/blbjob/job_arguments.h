@@ -26,4 +26,9 @@ constexpr uint64_t kLargestSubclientId = UINT32_MAX;
 // decimal number within its limit, or a "-lsjid" without one.
 bool CheckJobArguments(const tools::Args& args, std::string& why);
 
+// What keeps the library's parser from taking job arguments that passed
+// CheckJobArguments: an option without its value, an id of 0, a level it
+// does not take (-t 3), no storage server; else that they name no job.
+std::string WhyNoJob(const tools::Args& args);
+
 }  // namespace blbjob

@@ -26,7 +26,7 @@ bool ReadCommand(const tools::Args& args, Command& command, std::string& why) {
   if (!CheckJobArguments(command.jobArgs, why)) return false;
   command.job = TarvosJobInfo(command.jobArgs);
   if (command.job.ParseArgs(false) != 0) {
-    why = "the job arguments name no job (-a CELL:APP -j JOB -t LEVEL -d HOST)";
+    why = WhyNoJob(command.jobArgs);
     return false;
   }
   return true;
@@ -100,7 +100,7 @@ bool RecordPhaseEnd(uint64_t jobId) {
     return false;
   }
   if (!record) {
-    std::fprintf(stderr, "blbjob: job %llu is not in the job service\n", static_cast<unsigned long long>(jobId));
+    tools::PrintErrorLine("job %llu is not in the job service", static_cast<unsigned long long>(jobId));
     return false;
   }
   const uint64_t now = static_cast<uint64_t>(std::time(nullptr));

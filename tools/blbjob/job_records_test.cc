@@ -2,6 +2,7 @@
 // verb recorded of the job failed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,19 +56,27 @@ struct Verb {
   const char* read;  // text of the statement whose read fails
   const char* verb;
   tools::Args args;
+  const char* told;  // what its one error line says
 };
 
 }  // namespace
 
-// A verb that cannot read the job's volumes or its snapshot record fails:
-// release never says the job holds no snapshot (its snapshots would be left
-// for good), a pseudo-snap job never makes the snapshot job's record anew
-// over the one stored. Nothing recorded changes.
+// A verb that cannot read the job's volumes or its snapshot record fails
+// with one error line naming the cause: release never says the job holds no
+// snapshot (its snapshots would be left for good), run never takes a new
+// snapshot over those it may hold, a pseudo-snap job never makes the
+// snapshot job's record anew over the one stored. Nothing recorded changes.
 TEST(JobRecords, AVerbThatCannotReadWhatTheJobRecordedFailsAndChangesNothing) {
   tools::Args pseudosnap = JobArgs("41");
   pseudosnap.insert(pseudosnap.begin(), {"--snap-job", "40"});
-  const Verb verbs[] = {{"FROM job_volumes WHERE job_id", "release", JobArgs("40")},
-                        {"FROM snap_records WHERE cell_id", "pseudosnap", pseudosnap}};
+  tools::Args run = JobArgs("40");
+  run.insert(run.begin(), {"--volume", "/mnt/a"});
+  const Verb verbs[] = {
+      {"FROM job_volumes WHERE job_id", "release", JobArgs("40"),
+       "cannot tell which snapshots job 40 holds: Cannot read the volumes of job 40: "},
+      {"FROM job_volumes WHERE job_id", "run", run, "cannot tell whether job 40 still holds a snapshot: "},
+      {"FROM snap_records WHERE cell_id", "pseudosnap", pseudosnap,
+       "cannot read what job 40 recorded: Cannot read the records of snapshot job 40: "}};
   for (const Verb& verb : verbs) {
     for (StateDbReadFault fault : {StateDbReadFault::kIoError, StateDbReadFault::kDenied}) {
       SCOPED_TRACE(std::string(verb.verb) + ", " + testing_support::Describe(fault));
@@ -78,10 +87,17 @@ TEST(JobRecords, AVerbThatCannotReadWhatTheJobRecordedFailsAndChangesNothing) {
       {
         testing_support::ScopedStateDbReadFailure disk;
         disk.FailReadOf(verb.read, 1, fault);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         status = tools::RunVerb(verb.verb, verb.args);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_TRUE(disk.Struck());
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find(verb.told), std::string::npos) << err;
       }
-      EXPECT_NE(status, 0);
+      EXPECT_EQ(status, 1);
       EXPECT_TRUE(Records() == before);
     }
   }

@@ -12,8 +12,6 @@ namespace blbjob {
 
 namespace {
 
-// The level "-t 4" asks for, which the job's own levels leave out.
-constexpr int kDifferentialLevel = 4;
 constexpr double kBytesPerMB = 1024.0 * 1024.0;
 constexpr auto kUpdateInterval = std::chrono::milliseconds(250);
 // Into a file or a pipe each update is a line of its own, and fewer.
@@ -34,10 +32,10 @@ std::string HashFilePath(uint64_t jobId) {
 }
 
 void PrintJobLine(uint64_t jobId, bool full, int askedLevel, const std::string& whyFull) {
-  const std::string level = full || askedLevel == KZ_BKP_LEVEL_FULL ? "full"
-                            : askedLevel == KZ_BKP_LEVEL_INCREMENTAL ? "incremental"
-                            : askedLevel == kDifferentialLevel ? "differential"
-                                                               : std::to_string(askedLevel);
+  const std::string level = full || askedLevel == KZ_BKP_LEVEL_FULL   ? "full"
+                            : askedLevel == KZ_BKP_LEVEL_INCREMENTAL  ? "incremental"
+                            : askedLevel == KZ_BKP_LEVEL_DIFFERENTIAL ? "differential"
+                                                                      : std::to_string(askedLevel);
   std::printf("job=%llu level=%s report=%s%s%s%s\n", static_cast<unsigned long long>(jobId), level.c_str(),
               ReportFolder(jobId).c_str(), whyFull.empty() ? "" : " why=\"", whyFull.c_str(),
               whyFull.empty() ? "" : "\"");

@@ -13,6 +13,7 @@
 
 #include "device_mounts.h"
 #include "freeze_holder.h"
+#include "held_snapshots.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/mnttab/kz_mnt_tab.h"
@@ -26,23 +27,26 @@ namespace {
 // or a bind mount shows a file system again, and freezing it twice fails
 // (EBUSY). A mount point that cannot be read stays, for the freeze to
 // report. A device the job names by its path is frozen through where it is
-// mounted.
+// mounted. One read of the mount table answers all of it.
 CQiError FileSystemsOf(const std::vector<SMVolBlock>& volumes, const std::string& device,
                        std::vector<std::string>& mountPoints) {
+  MountTable table;
+  std::string unread;
+  const bool read = table.Read(unread);
   std::set<std::string> paths;
   std::set<std::string> fileSystems;
   for (const SMVolBlock& volume : volumes) {
     if (volume.sDevice != device) continue;
     std::string mountPoint = volume.sVolume;
     if (volume.sVolume == device) {
-      std::string why;
-      if (!FreezePointOfDevice(device, mountPoint, why))
+      std::string why = unread + " to find where " + device + " is mounted";
+      if (!read || !table.FreezePointOf(device, mountPoint, why))
         return FXErrorUtil::ErrorErrNo(FXCODELOC, EBUSY, "Cannot freeze the file system of [%s]: %s", device.c_str(),
                                        why.c_str());
       if (mountPoint.empty()) continue;
     }
     if (!paths.insert(mountPoint).second) continue;
-    const std::string fileSystem = FileSystemShownAt(mountPoint);
+    const std::string fileSystem = read ? table.FileSystemShownAt(mountPoint) : std::string();
     if (!fileSystem.empty() && !fileSystems.insert(fileSystem).second) continue;
     mountPoints.push_back(mountPoint);
   }
@@ -105,13 +109,13 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   for (const std::string& name : names)
     if (FromMountTable(mounts, name, volume)) return true;
   if (!IsBlockDevice(path)) {
-    std::fprintf(stderr, "blbjob: %s is neither a mount point nor a block device\n", path.c_str());
+    tools::PrintErrorLine("%s is neither a mount point nor a block device", path.c_str());
     return false;
   }
   // Its file system is frozen around the copy: refused now if it could not be.
   std::string mountPoint, why;
   if (!FreezePointOfDevice(path, mountPoint, why)) {
-    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
+    tools::PrintErrorLine("%s", why.c_str());
     return false;
   }
   if (mountPoint.empty()) {
@@ -123,16 +127,15 @@ bool ResolveVolume(const std::string& path, const TarvosJobInfo& job, uint64_t a
   // two volumes of one device in a subclient clear each other's changes
   // from the driver, so that every job of one of them goes full.
   if (FromMountTable(mounts, mountPoint, volume)) return true;
-  std::fprintf(stderr, "blbjob: %s is mounted at %s, which the mount table does not list\n", path.c_str(),
-               mountPoint.c_str());
+  tools::PrintErrorLine("%s is mounted at %s, which the mount table does not list", path.c_str(), mountPoint.c_str());
   return false;
 }
 
 bool CanReadDevice(const SMVolBlock& volume) {
   auto_handle device(::open(volume.sDevice.c_str(), O_RDONLY | O_CLOEXEC));
   if (device.get() >= 0) return true;
-  std::fprintf(stderr, "blbjob: cannot open device %s of volume %s: %s\n", volume.sDevice.c_str(),
-               volume.sVolume.c_str(), std::strerror(errno));
+  tools::PrintErrorLine("cannot open device %s of volume %s: %s", volume.sDevice.c_str(), volume.sVolume.c_str(),
+                        std::strerror(errno));
   return false;
 }
 
@@ -153,23 +156,26 @@ CQiError SnapshotDevices(uint64_t jobId, const std::vector<SMVolBlock>& volumes,
     std::fflush(stdout);
     TakenSnapshot snapshot;
     // The copy's image is the job's before the copy starts: a command killed
-    // during it leaves the image to release.
+    // during it leaves the image to release. The image, not the loop device
+    // it gets, tells the snapshot: the driver's records may name that loop
+    // device for a snapshot whose loop device went.
     const auto copying = [&](const std::string& image) {
+      snapshot.image = image;
       std::map<std::string, TakenSnapshot> recorded = snapshots;
       recorded[device] = TakenSnapshot{image, image};
       taken(recorded);
     };
-    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device, copying);
+    const std::string owner = SnapshotOwner(jobId);
+    error = blbsim::KzbfCreateSnapshot(device, true, snapshot.device, copying, owner);
     CQiError kept = frozen.Thaw();
     if (error.IsError()) {
       if (kept.IsError()) tools::PrintError("", kept);
       return error.Push(FXCODELOC);
     }
-    if (!kept.IsError()) kept = blbsim::KzbfSnapshotImage(snapshot.device, snapshot.image);
     if (kept.IsError()) {
-      // Not kept: a copy of a file system thawed before it ended, or one the
-      // job could not record and so would never release.
-      blbsim::KzbfDestroySnapshot(snapshot.device);
+      // Not kept: a copy of a file system thawed before it ended.
+      blbsim::KzbfDestroyed destroyed;
+      blbsim::KzbfDestroySnapshotOf(snapshot.image, owner, destroyed);
       return kept.Push(FXCODELOC);
     }
     snapshots[device] = snapshot;

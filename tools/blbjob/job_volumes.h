@@ -40,7 +40,8 @@ struct TakenSnapshot {
 // kept, for the caller to record it before the next one is taken; and before
 // each copy starts, with the copy's image as its device's snapshot by itself
 // (a loop device is not attached to it yet), so that a command killed during
-// the copy leaves its image recorded for release. The freezes are the job's.
+// the copy leaves its image recorded for release. The freezes are the job's,
+// and so are the snapshots, in the driver's records too (held_snapshots.h).
 CQiError SnapshotDevices(uint64_t jobId, const std::vector<SMVolBlock>& volumes,
                          std::map<std::string, TakenSnapshot>& snapshots,
                          const std::function<void(const std::map<std::string, TakenSnapshot>&)>& taken);

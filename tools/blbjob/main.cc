@@ -2,8 +2,8 @@
 // the simulated platform of a state directory (BLB_STATE_DIR):
 //   blbjob [--verbose] <verb> [options] -- <job arguments>
 // The job arguments go unchanged to the library, as the agent's would.
-// A failure is one line on stderr; with --verbose (anywhere before "--")
-// its whole chain follows, as the log has it.
+// A failure is one line on stderr, "blbjob VERB: ..."; with --verbose
+// (anywhere before "--") its whole chain follows, as the log has it.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
     tools::PrintVerbs();
     return args.empty() ? 2 : 0;
   }
-  if (!blbjob::StateDirReady()) return 1;
   const std::string name = args[0];
+  // Every error line names the verb, the state directory's refusal too.
+  tools::SetAskedVerb(name);
+  if (!blbjob::StateDirReady()) return 1;
   args.erase(args.begin());
   return tools::RunVerb(name, args);
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "verbs/error_report.h"
+
 namespace blbjob {
 namespace {
 
@@ -31,8 +33,8 @@ bool FitsTheJobRecords(const SMVolBlock& volume) {
     const size_t at = text->find_first_of("|\r\n");
     if (at == std::string::npos) continue;
     const std::string of = text == &volume.sVolume ? "" : " of volume \"" + OnOneLine(volume.sVolume) + "\"";
-    std::fprintf(stderr, "blbjob: the %s \"%s\"%s holds %s, which the job's records cannot carry\n", name,
-                 OnOneLine(*text).c_str(), of.c_str(), Shown((*text)[at]));
+    tools::PrintErrorLine("the %s \"%s\"%s holds %s, which the job's records cannot carry", name,
+                          OnOneLine(*text).c_str(), of.c_str(), Shown((*text)[at]));
     return false;
   }
   return true;

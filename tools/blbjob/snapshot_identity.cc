@@ -70,6 +70,17 @@ int OpenIfStillTheSnapshot(const blbsim::JobVolumeRecord& volume, std::string& g
 
 }  // namespace
 
+std::string WhyNotTheSnapshot(const std::string& snapshot, const std::string& image) {
+  blbsim::JobVolumeRecord volume;
+  volume.snapshot = snapshot;
+  volume.snapshotImage = image;
+  std::string gone;
+  int error = 0;
+  const int fd = OpenIfStillTheSnapshot(volume, gone, error);
+  if (fd >= 0) ::close(fd);
+  return gone;
+}
+
 CheckedSnapshots::~CheckedSnapshots() {
   for (int fd : m_vOpen) ::close(fd);
 }

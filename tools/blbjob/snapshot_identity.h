@@ -13,6 +13,11 @@
 
 namespace blbjob {
 
+// What became of the snapshot, when the loop device no longer reads the
+// image ("DEV reads another file now, not its image IMAGE", ...); empty
+// while it does, or when that cannot be told.
+std::string WhyNotTheSnapshot(const std::string& snapshot, const std::string& image);
+
 // The job's snapshots, checked and held open for the object's life: a loop
 // device that someone holds open keeps its image (a detach waits for the
 // last close), so what the verb reads is what it checked.

@@ -10,31 +10,27 @@
 namespace blbjob {
 
 DriverSnapshots::DriverSnapshots(const std::vector<SMVolBlock>& volumes) {
-  std::vector<std::string> devices;
-  for (const SMVolBlock& volume : volumes)
-    if (std::find(devices.begin(), devices.end(), volume.sDevice) == devices.end()) devices.push_back(volume.sDevice);
-  for (const std::string& device : devices) {
-    platform::KzBfDeviceStatus status;
-    if (blbsim::KzbfQuery(device, status).IsError()) continue;
-    for (const std::string& snapshot : status.snapshots) {
-      std::string image;
-      if (!blbsim::KzbfSnapshotImage(snapshot, image).IsError()) m_vSnapshots.emplace_back(snapshot, image);
-    }
-  }
+  std::vector<blbsim::KzbfSnapshot> snapshots;
+  if (blbsim::KzbfSnapshots(snapshots).IsError()) return;
+  for (const blbsim::KzbfSnapshot& snapshot : snapshots)
+    if (std::any_of(volumes.begin(), volumes.end(), [&](const SMVolBlock& volume) {
+          return !snapshot.device.empty() && volume.sDevice == snapshot.device;
+        }))
+      m_vImages.push_back(snapshot.image);
 }
 
 void DriverSnapshots::RecordThoseGone() const {
-  for (const auto& [snapshot, image] : m_vSnapshots) {
-    std::string now;
-    const CQiError error = blbsim::KzbfSnapshotImage(snapshot, now);
-    const bool gone = error.IsError() ? FXErrorUtil::IsErrNo(error, 2) : now != image;
-    if (!gone) continue;
-    const platform::StateDbResult recorded = blbsim::RecordSnapshotGone(snapshot, image);
+  if (m_vImages.empty()) return;
+  std::vector<blbsim::KzbfSnapshot> now;
+  if (blbsim::KzbfSnapshots(now).IsError()) return;
+  for (const std::string& image : m_vImages) {
+    if (std::any_of(now.begin(), now.end(), [&](const blbsim::KzbfSnapshot& kept) { return kept.image == image; }))
+      continue;
+    const platform::StateDbResult recorded = blbsim::RecordSnapshotGone(image);
     if (recorded) continue;
-    tools::PrintError(
-        "cannot record that the snapshot task destroyed snapshot " + snapshot,
-        platform::StateDbFailure(FXCODELOC, recorded, "Cannot store the volumes of the jobs of snapshot %s",
-                                 snapshot.c_str()));
+    tools::PrintError("cannot record that the snapshot task destroyed the snapshot of image " + image,
+                      platform::StateDbFailure(FXCODELOC, recorded, "Cannot store the volumes of the jobs of image %s",
+                                               image.c_str()));
   }
 }
 

@@ -5,7 +5,6 @@
 // the snapshots are gone, rather than name loop devices and images that a
 // later snapshot may take.
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/snapshot/sm_vol_block.h"
@@ -14,8 +13,9 @@ namespace blbjob {
 
 class DriverSnapshots {
  public:
-  // The snapshots the driver lists now for the volumes' devices, with their
-  // images. A device the driver cannot tell of has none here.
+  // The snapshots the driver records now for the volumes' devices, by their
+  // images (what tells a snapshot, whatever loop device it names). None when
+  // the driver cannot tell.
   explicit DriverSnapshots(const std::vector<SMVolBlock>& volumes);
   // Records each of them the driver no longer has as gone, in every job that
   // recorded it; a failure is told on stderr (the scan of such a job still
@@ -23,7 +23,7 @@ class DriverSnapshots {
   void RecordThoseGone() const;
 
  private:
-  std::vector<std::pair<std::string, std::string>> m_vSnapshots;  // snapshot, image
+  std::vector<std::string> m_vImages;
 };
 
 }  // namespace blbjob

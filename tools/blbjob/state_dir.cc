@@ -5,6 +5,7 @@
 
 #include "platform/harness/sim_harness.h"
 #include "platform/settings/settings.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 
@@ -13,10 +14,10 @@ bool StateDirReady() {
   try {
     if (blbsim::IsStateDirPrepared()) return true;
   } catch (const std::exception& refused) {  // a database this build must not use
-    std::fprintf(stderr, "blbjob: %s\n", refused.what());
+    tools::PrintErrorLine("%s", refused.what());
     return false;
   }
-  std::fprintf(stderr, "blbjob: the state directory %s is not laid out; run \"blbsim init %s\" first\n", dir, dir);
+  tools::PrintErrorLine("the state directory %s is not laid out; run \"blbsim init %s\" first", dir, dir);
   return false;
 }
 

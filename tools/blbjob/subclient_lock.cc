@@ -7,16 +7,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "abandoned_freezes.h"
+#include "ending_process.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
-#include "records/file_replacement.h"
-#include "verbs/error_report.h"
+#include "set_aside.h"
 
 namespace blbjob {
 namespace {
@@ -79,6 +80,16 @@ std::string Holder(const std::string& path) {
   return holder.empty() ? "another job" : holder;
 }
 
+// Whether the holder the file names is a process on its way out: a killed
+// job's command keeps the lock until it has ended.
+bool HolderIsEnding(const std::string& path) {
+  const std::string holder = Holder(path);
+  const size_t at = holder.rfind("process ");
+  if (at == std::string::npos) return false;
+  const long long pid = std::atoll(holder.c_str() + at + 8);
+  return pid > 0 && IsEnding(static_cast<pid_t>(pid));
+}
+
 // What a verb refused meanwhile tells of the holder: best effort, a full
 // disk leaves it unsaid.
 bool WriteHolder(int fd, const std::string& holder) {
@@ -86,35 +97,11 @@ bool WriteHolder(int fd, const std::string& holder) {
          ::pwrite(fd, holder.data(), holder.size(), 0) == static_cast<ssize_t>(holder.size());
 }
 
-// Puts an empty file where something else stands at the path (a folder, a
-// link, a pipe), which would refuse every holder of the subclient: a folder
-// trades places with it in one step and is removed if it is empty, kept
-// aside (and named) if not.
-bool SetAside(const char* verb, const std::string& path, const struct stat& found) {
-  const std::string temporary = records::TemporaryNameFor(path);
-  auto_handle file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  CQiError error;
-  if (file.get() < 0) error = FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make [%s]", temporary.c_str());
-  file.reset();
-  if (!error.IsError())
-    error = S_ISDIR(found.st_mode) ? records::ExchangeTemporaryForFolder(temporary, path)
-                                   : records::ReplaceWithTemporary(temporary, path);
-  if (error.IsError()) {
-    tools::PrintError(std::string(verb) + ": cannot set aside what stands at " + path, error);
-    return false;
-  }
-  struct stat kept;
-  if (S_ISDIR(found.st_mode) && ::lstat(temporary.c_str(), &kept) == 0)
-    std::fprintf(stderr, "blbjob: %s: the folder that stood at %s is kept as %s\n", verb, path.c_str(),
-                 temporary.c_str());
-  return true;
-}
-
 // The file that names the holder, opened for writing; -1 (errno set) when it
 // cannot be.
 int OpenHolderFile(const char* verb, const std::string& path) {
   struct stat found;
-  if (::lstat(path.c_str(), &found) == 0 && !S_ISREG(found.st_mode) && !SetAside(verb, path, found)) {
+  if (::lstat(path.c_str(), &found) == 0 && !S_ISREG(found.st_mode) && !SetAsideForFile(verb, path, found)) {
     errno = S_ISDIR(found.st_mode) ? EISDIR : EEXIST;
     return -1;
   }
@@ -173,23 +160,29 @@ bool SubclientLock::Take(const char* verb, const TarvosJobInfo& job) {
       m_sPath = path;
       return true;
     }
-    auto_handle locks(platform::MakeDirectories(folder)
-                          ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                          : -1);
+    auto_handle locks(platform::MakeDirectories(folder) ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                                        : -1);
     int error = locks.get() < 0 ? errno : TakeByte(locks.get(), OffsetOf(cellId, appId));
+    if (error == EWOULDBLOCK && HolderIsEnding(path))
+      WaitUntil(
+          [&] {
+            error = TakeByte(locks.get(), OffsetOf(cellId, appId));
+            return error != EWOULDBLOCK || !HolderIsEnding(path);
+          },
+          kEndingWaitMs);
     // The holder must be named to those refused meanwhile.
     auto_handle holder(error == 0 ? OpenHolderFile(verb, path) : -1);
     if (error == 0 && holder.get() < 0) error = errno;
     if (error == EWOULDBLOCK) {
       std::fprintf(stderr,
-                   "blbjob: %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
+                   "blbjob %s: refused: %s of subclient %llu:%llu is running; one job of a subclient runs "
                    "at a time\n",
                    verb, Holder(path).c_str(), cellId, appId);
       return false;
     }
     if (error != 0) {
-      std::fprintf(stderr, "blbjob: %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId,
-                   path.c_str(), std::strerror(error));
+      std::fprintf(stderr, "blbjob %s: cannot lock subclient %llu:%llu [%s]: %s\n", verb, cellId, appId, path.c_str(),
+                   std::strerror(error));
       return false;
     }
     WriteHolder(holder.get(), "job " + std::to_string(job.GetJobId()) + " (blbjob " + verb + ", process " +

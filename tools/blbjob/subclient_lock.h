@@ -7,7 +7,9 @@
 // lock of the job's subclient while it runs, which the kernel drops when the
 // process ends, however it ends. A verb that finds it held by another
 // process is refused, naming the job that holds it (as the holder wrote it
-// into `locks/blbjob-subclient-CELL-APP.lock` of the state directory); a verb
+// into `locks/blbjob-subclient-CELL-APP.lock` of the state directory), unless
+// that process was killed and is still ending: the verb waits for it
+// (ending_process.h) instead; a verb
 // that another verb of the same process runs (run's snapshot and release)
 // shares the lock that one holds.
 //

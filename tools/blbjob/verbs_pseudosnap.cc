@@ -99,7 +99,7 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
     return false;
   }
   if (volumes.empty()) {
-    std::fprintf(stderr, "blbjob: job %llu recorded no snapshot\n", static_cast<unsigned long long>(snapJobId));
+    tools::PrintErrorLine("job %llu recorded no snapshot", static_cast<unsigned long long>(snapJobId));
     return false;
   }
   platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
@@ -128,8 +128,7 @@ bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
   }
   std::string why;
   if (blbsim::AddSnapRecord(text + snaps + maps, why)) return true;
-  std::fprintf(stderr, "blbjob: cannot record snapshot job %llu: %s\n", static_cast<unsigned long long>(snapJobId),
-               why.c_str());
+  tools::PrintErrorLine("cannot record snapshot job %llu: %s", static_cast<unsigned long long>(snapJobId), why.c_str());
   return false;
 }
 

@@ -9,6 +9,7 @@
 #include "held_snapshots.h"
 #include "interrupt_notice.h"
 #include "job_bookkeeping.h"
+#include "job_context.h"
 #include "jobresults_phase.h"
 #include "phase_options.h"
 #include "platform/jobs/backup_level.h"
@@ -31,15 +32,14 @@ int RunOtherVerb(const char* verb, const tools::Args& options, const Command& co
   return status;
 }
 
-platform::StateDbResult SummarizeSnapshot(uint64_t jobId, const Stopwatch& clock, SnapshotSummary& summary) {
+SnapshotSummary SummarizeSnapshot(const std::vector<blbsim::JobVolumeRecord>& volumes, const Stopwatch& clock) {
+  SnapshotSummary summary;
   summary.seconds = clock.Seconds();
-  std::vector<blbsim::JobVolumeRecord> volumes;
-  const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
   for (const blbsim::JobVolumeRecord& volume : volumes) {
     ++summary.volumes;
     summary.forcedFull += volume.forceFull ? 1 : 0;
   }
-  return read;
+  return summary;
 }
 
 struct RunResult {
@@ -53,10 +53,9 @@ int ScanAndBackup(const Command& command, const PhaseOptions& options, Progress&
   JobContext context;
   std::string why;
   if (!LoadJobContext(command, context, why)) {
-    std::fprintf(stderr, "blbjob: scan: %s\n", why.c_str());
+    tools::PrintErrorLine("scan: %s", why.c_str());
     return 1;
   }
-  result.full = context.full;
   progress.Phase("scan");
   ScanSummary scan;
   CQiError error = RunScan(context, options.scan, scan);
@@ -93,6 +92,12 @@ int Run(const tools::Args& args) {
   // Refused before any phase: the release a run ends with would destroy the
   // snapshots it is refused over.
   if (RefusedWhileHeld(jobId)) return 1;
+  // Refused as the snapshot phase would refuse it, before any phase: a job
+  // refused tells nothing on stdout.
+  if (!ContinuesFromCompletedJob(command, false, why)) {
+    tools::PrintErrorLine("%s", why.c_str());
+    return 1;
+  }
   const InterruptNotice notice(jobId, command.jobArgs);
   Progress progress(options.progress);
   progress.Phase("snapshot");
@@ -106,10 +111,9 @@ int Run(const tools::Args& args) {
     whyFull = reasons.Text();
   }
   if (status == 2) return status;
-  SnapshotSummary snapshot;
-  RunResult result;
+  std::vector<blbsim::JobVolumeRecord> volumes;
   std::optional<platform::JobRecord> job;
-  platform::StateDbResult read = SummarizeSnapshot(jobId, clock, snapshot);
+  platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
   if (read) read = blbsim::FindJob(jobId, job);
   if (!read && status == 0) {
     tools::PrintError(
@@ -117,7 +121,11 @@ int Run(const tools::Args& args) {
         platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu", static_cast<unsigned long long>(jobId)));
     status = 1;
   }
-  result.full = command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL || (job && job->level == KZ_BKP_LEVEL_FULL);
+  const SnapshotSummary snapshot = SummarizeSnapshot(volumes, clock);
+  RunResult result;
+  // The level the snapshot task left the job at, a volume forced full
+  // included: the level the job runs at, whatever phase fails after it.
+  result.full = RunsAsFull(command, volumes);
   // The snapshot verb told its own failure.
   if (status == 0) status = ScanAndBackup(command, options, progress, result);
   if (!options.keepSnapshot) {

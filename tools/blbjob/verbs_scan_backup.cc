@@ -6,6 +6,7 @@
 #include "job_command.h"
 #include "phase_options.h"
 #include "subclient_lock.h"
+#include "verbs/error_report.h"
 
 namespace blbjob {
 namespace {
@@ -21,7 +22,7 @@ int Prepare(const char* verb, const tools::Args& args, PhaseOptions& options, Su
     return PhaseUsageError(verb, options, why);
   if (!lock.Take(verb, command.job)) return 1;
   if (!LoadJobContext(command, context, why)) {
-    std::fprintf(stderr, "blbjob: %s: %s\n", verb, why.c_str());
+    tools::PrintErrorLine("%s", why.c_str());
     return 1;
   }
   return 0;
@@ -34,7 +35,7 @@ int Scan(const tools::Args& args) {
   if (int status = Prepare("scan", args, options, lock, context)) return status;
   std::string why;
   if (!ContinuesFromCompletedJob(context.command, context.full, why)) {
-    std::fprintf(stderr, "blbjob: scan: %s\n", why.c_str());
+    tools::PrintErrorLine("%s", why.c_str());
     return 1;
   }
   Progress progress(options.progress);

@@ -154,7 +154,7 @@ int Snapshot(const tools::Args& args) {
     // The scan writes one volume's lists once: a second entry would be
     // counted again but read once.
     if (!named.insert(volumes[i].sVolume).second) {
-      std::fprintf(stderr, "blbjob: volume %s is given twice\n", volumes[i].sVolume.c_str());
+      tools::PrintErrorLine("volume %s is given twice", volumes[i].sVolume.c_str());
       return 2;
     }
   }
@@ -167,7 +167,7 @@ int Snapshot(const tools::Args& args) {
   if (RefusedWhileHeld(command.job.GetJobId())) return 1;
   std::string why;
   if (!ContinuesFromCompletedJob(command, false, why)) {
-    std::fprintf(stderr, "blbjob: %s\n", why.c_str());
+    tools::PrintErrorLine("%s", why.c_str());
     return 1;
   }
   if (!EnsureJobKnownOrSay(command)) return 1;
@@ -184,7 +184,7 @@ int Snapshot(const tools::Args& args) {
   FullBackupReasons reasons;
   std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(command.jobArgs));
   if (!handler) {
-    std::fprintf(stderr, "blbjob: the library made no handler for the job arguments\n");
+    tools::PrintErrorLine("the library made no handler for the job arguments");
     return 1;
   }
   const unsigned long extentSizeMiB = static_cast<unsigned long>(tracking::ConfiguredExtentSize() >> 20);

@@ -1,9 +1,11 @@
 #include "verbs/error_report.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/log/ev_debug.h"
+#include "platform/text/format.h"
 #include "verbs/quoted_chain.h"
 #include "verbs/verb.h"
 
@@ -66,13 +68,24 @@ std::string ErrorLine(const CQiError& error, size_t most) {
 }
 
 void PrintError(const std::string& what, const CQiError& error) {
-  const std::string lead = ProgramName() + ": " + (what.empty() ? "" : what + ": ");
+  const std::string lead = CommandName() + ": " + (what.empty() ? "" : what + ": ");
   const size_t room = kErrorLineLimit > lead.size() ? kErrorLineLimit - lead.size() : 0;
   std::fprintf(stderr, "%s%s\n", lead.c_str(), ErrorLine(error, room).c_str());
   const std::string chain = error.AsString();
   EvDebug log;
   log.Error(__FUNCTION__, "%s%s", lead.c_str(), chain.c_str());
   if (g_verbose) std::fprintf(stderr, "%s%s\n", lead.c_str(), chain.c_str());
+}
+
+void PrintErrorLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = platform::VFormat(format, args);
+  va_end(args);
+  const std::string lead = CommandName() + ": ";
+  const size_t room = kErrorLineLimit > lead.size() ? kErrorLineLimit - lead.size() : 0;
+  const std::string line = lead + Printable(text, room);
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 }  // namespace tools

@@ -23,9 +23,15 @@ constexpr size_t kErrorLineLimit = 400;
 // line of `most` characters is cut, ending in "...".
 std::string ErrorLine(const CQiError& error, size_t most = kErrorLineLimit);
 
-// Prints "<tool>: <what>: <error line>" ("<tool>: <error line>" for an empty
-// what) to stderr, in at most kErrorLineLimit characters, and logs the whole
-// chain.
+// Prints "<command>: <what>: <error line>" ("<command>: <error line>" for an
+// empty what; the command is CommandName(), "<tool> <verb>") to stderr, in
+// at most kErrorLineLimit characters, and logs the whole chain.
 void PrintError(const std::string& what, const CQiError& error);
+
+// Prints "<command>: <text, formatted>" to stderr, one line of at most
+// kErrorLineLimit characters: a failure or refusal the tool finds itself,
+// which the line says whole (not logged: it may find no state directory to
+// log into).
+void PrintErrorLine(const char* format, ...) KZ_PRINTF_FORMAT(1, 2);
 
 }  // namespace tools

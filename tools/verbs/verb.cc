@@ -27,6 +27,11 @@ std::string& Name() {
   return name;
 }
 
+std::string& AskedVerb() {
+  static std::string verb;
+  return verb;
+}
+
 }  // namespace
 
 void SetProgramName(const std::string& name) {
@@ -35,6 +40,15 @@ void SetProgramName(const std::string& name) {
 
 const std::string& ProgramName() {
   return Name();
+}
+
+void SetAskedVerb(const std::string& name) {
+  for (const Verb& verb : VerbTable())
+    if (verb.name == name) AskedVerb() = name;
+}
+
+std::string CommandName() {
+  return AskedVerb().empty() ? ProgramName() : ProgramName() + " " + AskedVerb();
 }
 
 int UsageError(const std::string& name) {
@@ -61,20 +75,20 @@ void PrintVerbs() {
 }
 
 int RunVerb(const std::string& name, const Args& args) {
-  const char* tool = ProgramName().c_str();
   try {
     for (const Verb& verb : VerbTable())
       if (verb.name == name) return verb.run(args);
   } catch (const KzException& exception) {
-    std::fprintf(stderr, "%s: KzException: %s\n", tool, exception.getMessage());
+    PrintErrorLine("KzException: %s", exception.getMessage());
     return 1;
   } catch (const std::exception& exception) {
-    std::fprintf(stderr, "%s: %s\n", tool, exception.what());
+    PrintErrorLine("%s", exception.what());
     return 1;
   } catch (...) {
-    std::fprintf(stderr, "%s: unknown exception\n", tool);
+    PrintErrorLine("unknown exception");
     return 1;
   }
+  const char* tool = ProgramName().c_str();
   std::fprintf(stderr, "%s: unknown verb '%s' (try: %s help)\n", tool, name.c_str(), tool);
   return 2;
 }

@@ -27,6 +27,13 @@ struct VerbRegistration {
 // The tool's name in the lines it prints; set once by its main.
 void SetProgramName(const std::string& name);
 const std::string& ProgramName();
+// The verb the person asked for, set by a main whose errors name it (a verb
+// that is none of the table's is not taken): from then on every error line
+// starts "<tool> <verb>: ", as a usage error does, also one of a verb that
+// the asked one runs (run's snapshot phase).
+void SetAskedVerb(const std::string& verb);
+// "<tool> <verb>", or "<tool>" while no verb is asked for.
+std::string CommandName();
 
 // Prints the usage of a verb to stderr and returns 2.
 int UsageError(const std::string& verb);
