@@ -44,59 +44,59 @@ SubclientRecord ReadSubclientRow(const SqlStatement& row) {
 
 }  // namespace
 
-std::vector<SubclientRecord> QuerySubclients(const std::string& where, const std::vector<uint64_t>& values) {
-  std::vector<SubclientRecord> found;
+StateDbResult QuerySubclients(const std::string& where, const std::vector<uint64_t>& values,
+                              std::vector<SubclientRecord>& subclients) {
   const std::string sql = std::string("SELECT ") + kSubclientColumns + " FROM subclients " + where + ";";
   SqlStatement query(Db(), sql.c_str());
   int index = 1;
   for (uint64_t value : values) query.BindUnsigned(index++, value);
-  while (query.Step()) found.push_back(ReadSubclientRow(query));
-  return found;
+  return ReadRows(query, subclients, ReadSubclientRow);
 }
 
 namespace {
 
 class DatabaseAgentConfig : public AgentConfigBackend {
  public:
-  std::optional<ClientRecord> FindClient(uint64_t clientId) override {
+  StateDbResult FindClient(uint64_t clientId, std::optional<ClientRecord>& client) override {
     SqlStatement query(Db(),
                        "SELECT id, name, host_name, job_results_dir, install_dir, active, virtual, os_id "
                        "FROM clients WHERE id = ?;");
     query.BindUnsigned(1, clientId);
-    if (!query.Step()) return std::nullopt;
-    ClientRecord client;
-    client.id = query.Unsigned(0);
-    client.name = query.Text(1);
-    client.hostName = query.Text(2);
-    client.jobResultsDir = query.Text(3);
-    client.installDir = query.Text(4);
-    client.active = query.Int(5) != 0;
-    client.isVirtual = query.Int(6) != 0;
-    client.osId = static_cast<int>(query.Int(7));
-    return client;
+    return ReadFirstRow(query, client, [](const SqlStatement& row) {
+      ClientRecord found;
+      found.id = row.Unsigned(0);
+      found.name = row.Text(1);
+      found.hostName = row.Text(2);
+      found.jobResultsDir = row.Text(3);
+      found.installDir = row.Text(4);
+      found.active = row.Int(5) != 0;
+      found.isVirtual = row.Int(6) != 0;
+      found.osId = static_cast<int>(row.Int(7));
+      return found;
+    });
   }
 
-  std::optional<SubclientRecord> FindSubclient(uint64_t cellId, uint64_t appId) override {
-    std::vector<SubclientRecord> found = QuerySubclients("WHERE cell_id = ? AND app_id = ?", {cellId, appId});
-    if (found.empty()) return std::nullopt;
-    return found.front();
+  StateDbResult FindSubclient(uint64_t cellId, uint64_t appId, std::optional<SubclientRecord>& subclient) override {
+    SqlStatement query(
+        Db(),
+        (std::string("SELECT ") + kSubclientColumns + " FROM subclients WHERE cell_id = ? AND app_id = ?;").c_str());
+    query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
+    return ReadFirstRow(query, subclient, ReadSubclientRow);
   }
 
-  std::vector<SubclientRecord> Subclients() override { return QuerySubclients("ORDER BY cell_id, app_id", {}); }
+  StateDbResult Subclients(std::vector<SubclientRecord>& subclients) override {
+    return QuerySubclients("ORDER BY cell_id, app_id", {}, subclients);
+  }
 
-  std::vector<uint64_t> ClientIds() override {
-    std::vector<uint64_t> ids;
+  StateDbResult ClientIds(std::vector<uint64_t>& ids) override {
     SqlStatement query(Db(), "SELECT id FROM clients ORDER BY id;");
-    while (query.Step()) ids.push_back(query.Unsigned(0));
-    return ids;
+    return ReadRows(query, ids, [](const SqlStatement& row) { return row.Unsigned(0); });
   }
 
-  std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId) override {
-    std::vector<std::string> paths;
+  StateDbResult SubclientContents(uint64_t cellId, uint64_t appId, std::vector<std::string>& paths) override {
     SqlStatement query(Db(), "SELECT path FROM subclient_contents WHERE cell_id = ? AND app_id = ? ORDER BY position;");
     query.BindUnsigned(1, cellId).BindUnsigned(2, appId);
-    while (query.Step()) paths.push_back(query.Text(0));
-    return paths;
+    return ReadRows(query, paths, [](const SqlStatement& row) { return row.Text(0); });
   }
 
   StateDbResult PutSubclientContents(uint64_t cellId, uint64_t appId, const std::vector<std::string>& paths) override {
@@ -111,10 +111,13 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     return StateDbResult();
   }
 
-  uint64_t LocalClientId() override {
+  StateDbResult LocalClientId(uint64_t& clientId) override {
     SqlStatement query(Db(), "SELECT value FROM local_settings WHERE name = 'client_id';");
-    if (!query.Step()) return 0;
-    return std::strtoull(query.Text(0).c_str(), nullptr, 10);
+    std::optional<uint64_t> found;
+    const StateDbResult read = ReadFirstRow(
+        query, found, [](const SqlStatement& row) { return std::strtoull(row.Text(0).c_str(), nullptr, 10); });
+    clientId = found.value_or(0);
+    return read;
   }
 
   bool PutClient(const ClientRecord& client) override {
@@ -134,15 +137,17 @@ class DatabaseAgentConfig : public AgentConfigBackend {
   }
 
   StateDbResult PutSubclient(const SubclientRecord& subclient) override {
-    return WriteSubclient("INSERT OR REPLACE", subclient);
+    return WriteSubclient(OnTakenKey::kReplace, subclient);
   }
 
-  StateDbResult AddSubclient(const SubclientRecord& subclient) override { return WriteSubclient("INSERT", subclient); }
+  StateDbResult AddSubclient(const SubclientRecord& subclient) override {
+    return WriteSubclient(OnTakenKey::kRefuse, subclient);
+  }
 
-  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
-  StateDbResult WriteSubclient(const char* verb, const SubclientRecord& subclient) {
-    const std::string sql = std::string(verb) + " INTO subclients (" + kSubclientColumns +
-                            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+  StateDbResult WriteSubclient(OnTakenKey onTaken, const SubclientRecord& subclient) {
+    const std::string sql =
+        InsertInto(onTaken, std::string("subclients (") + kSubclientColumns +
+                                ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
     SqlStatement put(Db(), sql.c_str());
     put.BindUnsigned(1, subclient.cellId)
         .BindUnsigned(2, subclient.appId)
@@ -167,10 +172,11 @@ class DatabaseAgentConfig : public AgentConfigBackend {
     return put.Result();
   }
 
-  std::optional<std::string> VornServeHost() override {
+  StateDbResult VornServeHost(std::optional<std::string>& host) override {
     SqlStatement query(Db(), "SELECT value FROM local_settings WHERE name = 'vornserve_host';");
-    if (!query.Step() || query.Text(0).empty()) return std::nullopt;
-    return query.Text(0);
+    const StateDbResult read = ReadFirstRow(query, host, [](const SqlStatement& row) { return row.Text(0); });
+    if (host && host->empty()) host.reset();
+    return read;
   }
 
   bool SetVornServeHost(const std::string& host) override {
@@ -194,13 +200,17 @@ AgentConfigBackend& AgentConfigBackend::Default() {
   return *backend;
 }
 
-std::optional<std::string> SubclientJobResultsDir(uint64_t cellId, uint64_t appId) {
+StateDbResult SubclientJobResultsDir(uint64_t cellId, uint64_t appId, std::optional<std::string>& directory) {
+  directory.reset();
   AgentConfigBackend& config = AgentConfig::Current();
-  std::optional<SubclientRecord> subclient = config.FindSubclient(cellId, appId);
-  if (!subclient) return std::nullopt;
-  std::optional<ClientRecord> client = config.FindClient(subclient->clientId);
-  if (!client || client->jobResultsDir.empty()) return std::nullopt;
-  return client->jobResultsDir + "/" + std::to_string(cellId) + "/" + std::to_string(appId);
+  std::optional<SubclientRecord> subclient;
+  const StateDbResult readSubclient = config.FindSubclient(cellId, appId, subclient);
+  if (!readSubclient || !subclient) return readSubclient;
+  std::optional<ClientRecord> client;
+  const StateDbResult readClient = config.FindClient(subclient->clientId, client);
+  if (!readClient || !client || client->jobResultsDir.empty()) return readClient;
+  directory = client->jobResultsDir + "/" + std::to_string(cellId) + "/" + std::to_string(appId);
+  return StateDbResult();
 }
 
 }  // namespace platform
@@ -209,8 +219,9 @@ int GetSubclientDir(uint32_t cellId, uint32_t appId, char* directory) {
   int code = 0;
   if (platform::InjectedFaultCode("GetSubclientDir", code)) return code != 0 ? code : -1;
   if (directory == nullptr) return -1;
-  std::optional<std::string> found = platform::SubclientJobResultsDir(cellId, appId);
-  if (!found || found->size() >= kSubclientDirSize) return -1;
+  std::optional<std::string> found;
+  if (!platform::SubclientJobResultsDir(cellId, appId, found) || !found || found->size() >= kSubclientDirSize)
+    return -1;
   std::memcpy(directory, found->c_str(), found->size() + 1);
   return 0;
 }
@@ -219,8 +230,10 @@ int GetSubclientDirAndFiles(uint32_t cellId, uint32_t appId, subclientFiles* fil
                             const char* /*fileName*/) {
   int code = 0;
   if (files == nullptr || platform::InjectedFaultCode("GetSubclientDirAndFiles", code)) return -1;
-  std::optional<std::string> directory = platform::SubclientJobResultsDir(cellId, appId);
-  if (!directory || directory->size() >= sizeof files->m_szJobResultsDir) return -1;
+  std::optional<std::string> directory;
+  if (!platform::SubclientJobResultsDir(cellId, appId, directory) || !directory ||
+      directory->size() >= sizeof files->m_szJobResultsDir)
+    return -1;
   std::memcpy(files->m_szJobResultsDir, directory->c_str(), directory->size() + 1);
   return 0;
 }

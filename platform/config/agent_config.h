@@ -64,28 +64,30 @@ struct SubclientRecord {
   static constexpr uint64_t kBlockLevelMetadata = 4;
 };
 
+// The readers return done (nothing found included) or why the read
+// failed: a failed read is never taken for a record that is not there.
 class AgentConfigBackend {
  public:
   virtual ~AgentConfigBackend() = default;
-  virtual std::optional<ClientRecord> FindClient(uint64_t clientId) = 0;
-  virtual std::optional<SubclientRecord> FindSubclient(uint64_t cellId, uint64_t appId) = 0;
+  virtual StateDbResult FindClient(uint64_t clientId, std::optional<ClientRecord>& client) = 0;
+  virtual StateDbResult FindSubclient(uint64_t cellId, uint64_t appId, std::optional<SubclientRecord>& subclient) = 0;
   // The client this machine runs as (0 when not configured).
-  virtual uint64_t LocalClientId() = 0;
+  virtual StateDbResult LocalClientId(uint64_t& clientId) = 0;
   virtual bool PutClient(const ClientRecord& client) = 0;
   virtual StateDbResult PutSubclient(const SubclientRecord& subclient) = 0;
   // Adds a new subclient: one another subclient's cell and application id
   // hold is refused (EEXIST), never replaced.
   virtual StateDbResult AddSubclient(const SubclientRecord& subclient) = 0;
   virtual bool SetLocalClientId(uint64_t clientId) = 0;
-  virtual std::vector<SubclientRecord> Subclients() = 0;
-  virtual std::vector<uint64_t> ClientIds() = 0;
+  virtual StateDbResult Subclients(std::vector<SubclientRecord>& subclients) = 0;
+  virtual StateDbResult ClientIds(std::vector<uint64_t>& ids) = 0;
   // A subclient's content paths, in order; replacing sets them all.
-  virtual std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId) = 0;
+  virtual StateDbResult SubclientContents(uint64_t cellId, uint64_t appId, std::vector<std::string>& paths) = 0;
   virtual StateDbResult PutSubclientContents(uint64_t cellId, uint64_t appId,
                                              const std::vector<std::string>& paths) = 0;
   // The host name of the VornServe this machine's agent reports to; nothing
   // when none is configured. An empty name clears it.
-  virtual std::optional<std::string> VornServeHost() = 0;
+  virtual StateDbResult VornServeHost(std::optional<std::string>& host) = 0;
   virtual bool SetVornServeHost(const std::string& host) = 0;
 
   static AgentConfigBackend& Default();
@@ -94,8 +96,8 @@ class AgentConfigBackend {
 using AgentConfig = Backend<AgentConfigBackend>;
 
 // The subclient's job-results directory, or nothing when the subclient or its
-// client is unknown.
-std::optional<std::string> SubclientJobResultsDir(uint64_t cellId, uint64_t appId);
+// client is unknown; why not, when their records could not be read.
+StateDbResult SubclientJobResultsDir(uint64_t cellId, uint64_t appId, std::optional<std::string>& directory);
 
 }  // namespace platform
 

@@ -44,21 +44,24 @@ struct ApplicationListCall {
   uint64_t appType = 0;
 };
 
+// The readers return done (nothing found included) or why the read
+// failed: a failed read is never taken for fewer records.
 class ApplicationListBackend {
  public:
   virtual ~ApplicationListBackend() = default;
-  virtual std::vector<ApplicationTypeRecord> ApplicationTypes(uint64_t clientId) = 0;
+  virtual StateDbResult ApplicationTypes(uint64_t clientId, std::vector<ApplicationTypeRecord>& types) = 0;
   // The client's backup sets of the type whose instance is the given one or
   // 0, in id order.
-  virtual std::vector<BackupSetRecord> BackupSets(uint64_t clientId, uint64_t appType, uint64_t instanceId) = 0;
+  virtual StateDbResult BackupSets(uint64_t clientId, uint64_t appType, uint64_t instanceId,
+                                   std::vector<BackupSetRecord>& backupSets) = 0;
   // Subclients in application-id order.
-  virtual std::vector<SubclientRecord> BackupSetSubclients(uint64_t backupSetId) = 0;
-  virtual std::vector<InstanceRecord> Instances(uint64_t clientId, uint64_t appType) = 0;
-  virtual std::optional<InstanceRecord> FindInstance(uint64_t instanceId) = 0;
-  virtual std::vector<SubclientRecord> InstanceSubclients(uint64_t cellId, uint64_t clientId, uint64_t appType,
-                                                          uint64_t instanceId) = 0;
+  virtual StateDbResult BackupSetSubclients(uint64_t backupSetId, std::vector<SubclientRecord>& subclients) = 0;
+  virtual StateDbResult Instances(uint64_t clientId, uint64_t appType, std::vector<InstanceRecord>& instances) = 0;
+  virtual StateDbResult FindInstance(uint64_t instanceId, std::optional<InstanceRecord>& instance) = 0;
+  virtual StateDbResult InstanceSubclients(uint64_t cellId, uint64_t clientId, uint64_t appType, uint64_t instanceId,
+                                           std::vector<SubclientRecord>& subclients) = 0;
   virtual void RecordCall(const ApplicationListCall& call) = 0;
-  virtual std::vector<ApplicationListCall> Calls() = 0;
+  virtual StateDbResult Calls(std::vector<ApplicationListCall>& calls) = 0;
 
   // Seeding. PutApplicationTypes replaces the client's whole list. Done, or
   // the state database's cause.
@@ -68,15 +71,15 @@ class ApplicationListBackend {
   // replaced.
   virtual StateDbResult AddBackupSet(const BackupSetRecord& backupSet) = 0;
   virtual bool PutInstance(const InstanceRecord& instance) = 0;
-  virtual std::vector<uint64_t> ClientsWithApplicationTypes() = 0;
-  virtual std::vector<BackupSetRecord> AllBackupSets() = 0;
-  virtual std::vector<InstanceRecord> AllInstances() = 0;
+  virtual StateDbResult ClientsWithApplicationTypes(std::vector<uint64_t>& clientIds) = 0;
+  virtual StateDbResult AllBackupSets(std::vector<BackupSetRecord>& backupSets) = 0;
+  virtual StateDbResult AllInstances(std::vector<InstanceRecord>& instances) = 0;
   // The client ids of an Oracle RAC instance's nodes, in their order;
   // PutRacNodes replaces the list.
-  virtual std::vector<uint64_t> RacNodes(uint64_t instanceId) = 0;
+  virtual StateDbResult RacNodes(uint64_t instanceId, std::vector<uint64_t>& clientIds) = 0;
   virtual bool PutRacNodes(uint64_t instanceId, const std::vector<uint64_t>& clientIds) = 0;
   // Every instance that has nodes.
-  virtual std::vector<uint64_t> RacInstances() = 0;
+  virtual StateDbResult RacInstances(std::vector<uint64_t>& instanceIds) = 0;
 
   static ApplicationListBackend& Default();
 };

@@ -10,32 +10,28 @@ StateDb& Db() {
   return StateDb::Current();
 }
 
-std::vector<BackupSetRecord> ReadBackupSets(SqlStatement& query) {
-  std::vector<BackupSetRecord> found;
-  while (query.Step()) {
-    BackupSetRecord backupSet;
-    backupSet.id = query.Unsigned(0);
-    backupSet.clientId = query.Unsigned(1);
-    backupSet.appType = query.Unsigned(2);
-    backupSet.instanceId = query.Unsigned(3);
-    backupSet.name = query.Text(4);
-    found.push_back(backupSet);
-  }
-  return found;
+BackupSetRecord ReadBackupSet(const SqlStatement& row) {
+  BackupSetRecord backupSet;
+  backupSet.id = row.Unsigned(0);
+  backupSet.clientId = row.Unsigned(1);
+  backupSet.appType = row.Unsigned(2);
+  backupSet.instanceId = row.Unsigned(3);
+  backupSet.name = row.Text(4);
+  return backupSet;
 }
 
-std::vector<InstanceRecord> ReadInstances(SqlStatement& query) {
-  std::vector<InstanceRecord> found;
-  while (query.Step()) {
-    InstanceRecord instance;
-    instance.id = query.Unsigned(0);
-    instance.clientId = query.Unsigned(1);
-    instance.appType = query.Unsigned(2);
-    instance.name = query.Text(3);
-    instance.dataDir = query.Text(4);
-    found.push_back(instance);
-  }
-  return found;
+InstanceRecord ReadInstance(const SqlStatement& row) {
+  InstanceRecord instance;
+  instance.id = row.Unsigned(0);
+  instance.clientId = row.Unsigned(1);
+  instance.appType = row.Unsigned(2);
+  instance.name = row.Text(3);
+  instance.dataDir = row.Text(4);
+  return instance;
+}
+
+uint64_t ReadId(const SqlStatement& row) {
+  return row.Unsigned(0);
 }
 
 #define BACKUP_SET_COLUMNS "SELECT id, client_id, app_type, instance_id, name FROM backup_sets "
@@ -43,43 +39,42 @@ std::vector<InstanceRecord> ReadInstances(SqlStatement& query) {
 
 class DatabaseApplicationList : public ApplicationListBackend {
  public:
-  std::vector<ApplicationTypeRecord> ApplicationTypes(uint64_t clientId) override {
-    std::vector<ApplicationTypeRecord> types;
+  StateDbResult ApplicationTypes(uint64_t clientId, std::vector<ApplicationTypeRecord>& types) override {
     SqlStatement query(Db(), "SELECT app_type, name FROM application_types WHERE client_id = ? ORDER BY position;");
     query.BindUnsigned(1, clientId);
-    while (query.Step()) types.push_back({query.Unsigned(0), query.Text(1)});
-    return types;
+    return ReadRows(query, types, [](const SqlStatement& row) {
+      return ApplicationTypeRecord{row.Unsigned(0), row.Text(1)};
+    });
   }
 
-  std::vector<BackupSetRecord> BackupSets(uint64_t clientId, uint64_t appType, uint64_t instanceId) override {
+  StateDbResult BackupSets(uint64_t clientId, uint64_t appType, uint64_t instanceId,
+                           std::vector<BackupSetRecord>& backupSets) override {
     SqlStatement query(Db(), BACKUP_SET_COLUMNS
                        "WHERE client_id = ? AND app_type = ? AND (instance_id = ? OR instance_id = 0) ORDER BY id;");
     query.BindUnsigned(1, clientId).BindUnsigned(2, appType).BindUnsigned(3, instanceId);
-    return ReadBackupSets(query);
+    return ReadRows(query, backupSets, ReadBackupSet);
   }
 
-  std::vector<SubclientRecord> BackupSetSubclients(uint64_t backupSetId) override {
-    return QuerySubclients("WHERE backup_set_id = ? ORDER BY app_id, cell_id", {backupSetId});
+  StateDbResult BackupSetSubclients(uint64_t backupSetId, std::vector<SubclientRecord>& subclients) override {
+    return QuerySubclients("WHERE backup_set_id = ? ORDER BY app_id, cell_id", {backupSetId}, subclients);
   }
 
-  std::vector<InstanceRecord> Instances(uint64_t clientId, uint64_t appType) override {
+  StateDbResult Instances(uint64_t clientId, uint64_t appType, std::vector<InstanceRecord>& instances) override {
     SqlStatement query(Db(), INSTANCE_COLUMNS "WHERE client_id = ? AND app_type = ? ORDER BY id;");
     query.BindUnsigned(1, clientId).BindUnsigned(2, appType);
-    return ReadInstances(query);
+    return ReadRows(query, instances, ReadInstance);
   }
 
-  std::optional<InstanceRecord> FindInstance(uint64_t instanceId) override {
+  StateDbResult FindInstance(uint64_t instanceId, std::optional<InstanceRecord>& instance) override {
     SqlStatement query(Db(), INSTANCE_COLUMNS "WHERE id = ?;");
     query.BindUnsigned(1, instanceId);
-    std::vector<InstanceRecord> found = ReadInstances(query);
-    if (found.empty()) return std::nullopt;
-    return found.front();
+    return ReadFirstRow(query, instance, ReadInstance);
   }
 
-  std::vector<SubclientRecord> InstanceSubclients(uint64_t cellId, uint64_t clientId, uint64_t appType,
-                                                  uint64_t instanceId) override {
+  StateDbResult InstanceSubclients(uint64_t cellId, uint64_t clientId, uint64_t appType, uint64_t instanceId,
+                                   std::vector<SubclientRecord>& subclients) override {
     return QuerySubclients("WHERE cell_id = ? AND client_id = ? AND app_type = ? AND instance_id = ? ORDER BY app_id",
-                           {cellId, clientId, appType, instanceId});
+                           {cellId, clientId, appType, instanceId}, subclients);
   }
 
   void RecordCall(const ApplicationListCall& call) override {
@@ -87,11 +82,11 @@ class DatabaseApplicationList : public ApplicationListBackend {
     put.Bind(1, call.call).BindUnsigned(2, call.clientId).BindUnsigned(3, call.appType).Run();
   }
 
-  std::vector<ApplicationListCall> Calls() override {
-    std::vector<ApplicationListCall> calls;
+  StateDbResult Calls(std::vector<ApplicationListCall>& calls) override {
     SqlStatement query(Db(), "SELECT call, client_id, app_type FROM application_list_calls ORDER BY seq;");
-    while (query.Step()) calls.push_back({query.Text(0), query.Unsigned(1), query.Unsigned(2)});
-    return calls;
+    return ReadRows(query, calls, [](const SqlStatement& row) {
+      return ApplicationListCall{row.Text(0), row.Unsigned(1), row.Unsigned(2)};
+    });
   }
 
   StateDbResult PutApplicationTypes(uint64_t clientId, const std::vector<ApplicationTypeRecord>& types) override {
@@ -108,16 +103,17 @@ class DatabaseApplicationList : public ApplicationListBackend {
   }
 
   StateDbResult PutBackupSet(const BackupSetRecord& backupSet) override {
-    return WriteBackupSet("INSERT OR REPLACE", backupSet);
+    return WriteBackupSet(OnTakenKey::kReplace, backupSet);
   }
 
-  StateDbResult AddBackupSet(const BackupSetRecord& backupSet) override { return WriteBackupSet("INSERT", backupSet); }
+  StateDbResult AddBackupSet(const BackupSetRecord& backupSet) override {
+    return WriteBackupSet(OnTakenKey::kRefuse, backupSet);
+  }
 
-  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
-  StateDbResult WriteBackupSet(const char* verb, const BackupSetRecord& backupSet) {
-    SqlStatement put(Db(), (std::string(verb) +
-                            " INTO backup_sets (id, client_id, app_type, instance_id, name) VALUES (?, ?, ?, ?, ?);")
-                               .c_str());
+  StateDbResult WriteBackupSet(OnTakenKey onTaken, const BackupSetRecord& backupSet) {
+    SqlStatement put(
+        Db(), InsertInto(onTaken, "backup_sets (id, client_id, app_type, instance_id, name) VALUES (?, ?, ?, ?, ?);")
+                  .c_str());
     put.BindUnsigned(1, backupSet.id)
         .BindUnsigned(2, backupSet.clientId)
         .BindUnsigned(3, backupSet.appType)
@@ -127,12 +123,10 @@ class DatabaseApplicationList : public ApplicationListBackend {
     return put.Result();
   }
 
-  std::vector<uint64_t> RacNodes(uint64_t instanceId) override {
+  StateDbResult RacNodes(uint64_t instanceId, std::vector<uint64_t>& clientIds) override {
     SqlStatement query(Db(), "SELECT client_id FROM oracle_rac_nodes WHERE instance_id = ? ORDER BY position;");
     query.BindUnsigned(1, instanceId);
-    std::vector<uint64_t> nodes;
-    while (query.Step()) nodes.push_back(query.Unsigned(0));
-    return nodes;
+    return ReadRows(query, clientIds, ReadId);
   }
 
   bool PutRacNodes(uint64_t instanceId, const std::vector<uint64_t>& clientIds) override {
@@ -149,11 +143,9 @@ class DatabaseApplicationList : public ApplicationListBackend {
     return true;
   }
 
-  std::vector<uint64_t> RacInstances() override {
+  StateDbResult RacInstances(std::vector<uint64_t>& instanceIds) override {
     SqlStatement query(Db(), "SELECT DISTINCT instance_id FROM oracle_rac_nodes ORDER BY instance_id;");
-    std::vector<uint64_t> instances;
-    while (query.Step()) instances.push_back(query.Unsigned(0));
-    return instances;
+    return ReadRows(query, instanceIds, ReadId);
   }
 
   bool PutInstance(const InstanceRecord& instance) override {
@@ -167,21 +159,19 @@ class DatabaseApplicationList : public ApplicationListBackend {
     return put.Run();
   }
 
-  std::vector<uint64_t> ClientsWithApplicationTypes() override {
-    std::vector<uint64_t> clients;
+  StateDbResult ClientsWithApplicationTypes(std::vector<uint64_t>& clientIds) override {
     SqlStatement query(Db(), "SELECT DISTINCT client_id FROM application_types ORDER BY client_id;");
-    while (query.Step()) clients.push_back(query.Unsigned(0));
-    return clients;
+    return ReadRows(query, clientIds, ReadId);
   }
 
-  std::vector<BackupSetRecord> AllBackupSets() override {
+  StateDbResult AllBackupSets(std::vector<BackupSetRecord>& backupSets) override {
     SqlStatement query(Db(), BACKUP_SET_COLUMNS "ORDER BY id;");
-    return ReadBackupSets(query);
+    return ReadRows(query, backupSets, ReadBackupSet);
   }
 
-  std::vector<InstanceRecord> AllInstances() override {
+  StateDbResult AllInstances(std::vector<InstanceRecord>& instances) override {
     SqlStatement query(Db(), INSTANCE_COLUMNS "ORDER BY id;");
-    return ReadInstances(query);
+    return ReadRows(query, instances, ReadInstance);
   }
 };
 

@@ -12,7 +12,14 @@ platform::ApplicationListBackend& Logged(const char* call, uint64_t clientId, ui
   return list;
 }
 
-int Failed(int code) { return code != 0 ? code : -1; }
+int Failed(int code) {
+  return code != 0 ? code : -1;
+}
+
+// 0 when the list was read; the service's failure, nothing handed out, when not.
+int Answer(const platform::StateDbResult& read) {
+  return read ? 0 : platform::kServiceFailed;
+}
 
 }  // namespace
 
@@ -23,11 +30,13 @@ int ClientApplicationList::getApplicationTypes(std::vector<uint64_t>& types, std
   if (platform::InjectedFaultCode("ClientApplicationList::getApplicationTypes", code)) return Failed(code);
   types.clear();
   names.clear();
-  for (const platform::ApplicationTypeRecord& type : list.ApplicationTypes(clientId)) {
+  std::vector<platform::ApplicationTypeRecord> found;
+  const platform::StateDbResult read = list.ApplicationTypes(clientId, found);
+  for (const platform::ApplicationTypeRecord& type : found) {
     types.push_back(type.type);
     names.push_back(type.name);
   }
-  return 0;
+  return Answer(read);
 }
 
 int ClientApplicationList::getBackupSetList(std::vector<uint64_t>& ids, std::vector<std::string>& names,
@@ -39,12 +48,14 @@ int ClientApplicationList::getBackupSetList(std::vector<uint64_t>& ids, std::vec
   ids.clear();
   names.clear();
   flags.clear();
-  for (const platform::BackupSetRecord& backupSet : list.BackupSets(clientId, appType, instanceId)) {
+  std::vector<platform::BackupSetRecord> found;
+  const platform::StateDbResult read = list.BackupSets(clientId, appType, instanceId, found);
+  for (const platform::BackupSetRecord& backupSet : found) {
     ids.push_back(backupSet.id);
     names.push_back(backupSet.name);
     flags.push_back(0);
   }
-  return 0;
+  return Answer(read);
 }
 
 int ClientApplicationList::getSubclientList(std::vector<uint64_t>& ids, std::vector<std::string>& names,
@@ -54,11 +65,13 @@ int ClientApplicationList::getSubclientList(std::vector<uint64_t>& ids, std::vec
   if (platform::InjectedFaultCode("ClientApplicationList::getSubclientList", code)) return Failed(code);
   ids.clear();
   names.clear();
-  for (const platform::SubclientRecord& subclient : list.BackupSetSubclients(backupSetId)) {
+  std::vector<platform::SubclientRecord> found;
+  const platform::StateDbResult read = list.BackupSetSubclients(backupSetId, found);
+  for (const platform::SubclientRecord& subclient : found) {
     ids.push_back(subclient.appId);
     names.push_back(subclient.name);
   }
-  return 0;
+  return Answer(read);
 }
 
 int ClientApplicationList::getInstanceList(std::vector<uint64_t>& ids, std::vector<std::string>& names, uint64_t,
@@ -68,11 +81,13 @@ int ClientApplicationList::getInstanceList(std::vector<uint64_t>& ids, std::vect
   if (platform::InjectedFaultCode("ClientApplicationList::getInstanceList", code)) return Failed(code);
   ids.clear();
   names.clear();
-  for (const platform::InstanceRecord& instance : list.Instances(clientId, appType)) {
+  std::vector<platform::InstanceRecord> found;
+  const platform::StateDbResult read = list.Instances(clientId, appType, found);
+  for (const platform::InstanceRecord& instance : found) {
     ids.push_back(instance.id);
     names.push_back(instance.name);
   }
-  return 0;
+  return Answer(read);
 }
 
 int ClientApplicationList::getApplications(std::vector<std::string>& texts, uint64_t vornCellId, uint64_t clientId,
@@ -81,7 +96,9 @@ int ClientApplicationList::getApplications(std::vector<std::string>& texts, uint
   int code = 0;
   if (platform::InjectedFaultCode("ClientApplicationList::getApplications", code)) return Failed(code);
   texts.clear();
-  for (const platform::SubclientRecord& subclient : list.InstanceSubclients(vornCellId, clientId, appType, instanceId))
+  std::vector<platform::SubclientRecord> found;
+  const platform::StateDbResult read = list.InstanceSubclients(vornCellId, clientId, appType, instanceId, found);
+  for (const platform::SubclientRecord& subclient : found)
     texts.push_back(platform::ApplicationIdText(subclient.cellId, subclient.appId));
-  return 0;
+  return Answer(read);
 }

@@ -1,6 +1,7 @@
 #include "platform/config/kz_client.h"
 
 #include <mutex>
+#include <vector>
 
 #include "platform/config/agent_config.h"
 #include "platform/registry/kz_platform_info.h"
@@ -11,41 +12,59 @@
 
 namespace {
 
-std::optional<platform::ClientRecord> Find(uint64_t clientId) {
-  if (clientId == 0) return std::nullopt;
-  return platform::AgentConfig::Current().FindClient(clientId);
+// 0 with the client's record; -1 for an unknown client, 1627 when the
+// clients cannot be read.
+int Find(uint64_t clientId, std::optional<platform::ClientRecord>& client) {
+  client.reset();
+  if (clientId != 0 && !platform::AgentConfig::Current().FindClient(clientId, client)) return platform::kServiceFailed;
+  return client ? 0 : -1;
 }
 
+// Every client's record, by id; why not, when they could not be read.
+platform::StateDbResult AllClients(std::vector<platform::ClientRecord>& clients) {
+  clients.clear();
+  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
+  std::vector<uint64_t> ids;
+  platform::StateDbResult read = config.ClientIds(ids);
+  for (size_t next = 0; read && next < ids.size(); ++next) {
+    std::optional<platform::ClientRecord> client;
+    read = config.FindClient(ids[next], client);
+    if (client) clients.push_back(*client);
+  }
+  if (!read) clients.clear();
+  return read;
+}
+
+// 0 for a name no client has, or when the clients could not be read.
 uint64_t IdByName(const char* name) {
   if (name == nullptr || *name == '\0') return 0;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  for (uint64_t id : config.ClientIds()) {
-    std::optional<platform::ClientRecord> client = config.FindClient(id);
-    if (client && client->name == name) return id;
-  }
+  std::vector<platform::ClientRecord> clients;
+  AllClients(clients);
+  for (const platform::ClientRecord& client : clients)
+    if (client.name == name) return client.id;
   return 0;
 }
 
 uint64_t IdByNetworkHost(const std::string& hostName) {
   if (hostName.empty()) return 0;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  for (uint64_t id : config.ClientIds()) {
-    std::optional<platform::ClientRecord> client = config.FindClient(id);
+  std::vector<platform::ClientRecord> clients;
+  AllClients(clients);
+  for (const platform::ClientRecord& client : clients) {
     std::string name, host;
     int port = 0, flags = 0;
-    if (client && platform::SplitMangledHostName(client->hostName, name, host, port, flags) &&
+    if (platform::SplitMangledHostName(client.hostName, name, host, port, flags) &&
         FXString::CompareNoCase(host.c_str(), hostName.c_str()) == 0)
-      return id;
+      return client.id;
   }
   return 0;
 }
 
-// One text of the client's record; -1 when the client is unknown.
+// One text of the client's record; as Find answers.
 int ReadClientText(uint64_t clientId, std::string platform::ClientRecord::*field, std::string& out) {
-  std::optional<platform::ClientRecord> client = Find(clientId);
-  if (!client) return -1;
-  out = (*client).*field;
-  return 0;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(clientId, client);
+  if (found == 0) out = (*client).*field;
+  return found;
 }
 
 }  // namespace
@@ -63,8 +82,10 @@ KZClient::KZClient(uint64_t, const std::string& hostName, bool, int) : m_nClient
 int KZClient::getClientId(uint64_t& id, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("KZClient::getClientId", code)) return -1;
-  id = Find(m_nClientId) ? m_nClientId : 0;
-  return id != 0 ? 0 : -1;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(m_nClientId, client);
+  id = found == 0 ? m_nClientId : 0;
+  return found;
 }
 
 std::string KZClient::getName() const {
@@ -96,37 +117,39 @@ int KZClient::getInstallDirectory(std::string& directory, int, void*) const {
 int KZClient::getOperatingSystemId(int& osId) const {
   int code = 0;
   if (platform::InjectedFaultCode("KZClient::getOperatingSystemId", code)) return code != 0 ? code : -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  osId = client->osId;
-  return 0;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(m_nClientId, client);
+  if (found == 0) osId = client->osId;
+  return found;
 }
 
 int ClientProperties::isVirtualClient(bool& isVirtual, void*) const {
   int code = 0;
   if (platform::InjectedFaultCode("ClientProperties::isVirtualClient", code)) return code != 0 ? code : -1;
-  std::optional<platform::ClientRecord> client = Find(m_nClientId);
-  if (!client) return -1;
-  isVirtual = client->isVirtual;
-  return 0;
+  std::optional<platform::ClientRecord> client;
+  const int found = Find(m_nClientId, client);
+  if (found == 0) isVirtual = client->isVirtual;
+  return found;
 }
 
 int KZPlatformInfo::getActiveClientList(std::list<std::string>& names) {
   names.clear();
   int code = 0;
   if (platform::InjectedFaultCode("KZPlatformInfo::getActiveClientList", code)) return code != 0 ? code : -1;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  for (uint64_t id : config.ClientIds()) {
-    std::optional<platform::ClientRecord> client = config.FindClient(id);
-    if (client && client->active) names.push_back(client->name);
-  }
+  std::vector<platform::ClientRecord> clients;
+  if (!AllClients(clients)) return platform::kServiceFailed;
+  for (const platform::ClientRecord& client : clients)
+    if (client.active) names.push_back(client.name);
   return 0;
 }
 
 std::string KZPI_Focus::getFocusClientName(bool) {
   int code = 0;
   if (platform::InjectedFaultCode("KZPI_Focus::getFocusClientName", code)) return std::string();
-  std::optional<platform::ClientRecord> local = Find(platform::AgentConfig::Current().LocalClientId());
+  uint64_t localId = 0;
+  if (!platform::AgentConfig::Current().LocalClientId(localId)) return std::string();
+  std::optional<platform::ClientRecord> local;
+  Find(localId, local);
   return local ? local->name : std::string();
 }
 
@@ -159,13 +182,16 @@ std::string KZPI_VornClient::getVornServerHostName() const {
   int code = 0;
   if (platform::InjectedFaultCode("KZPI_VornClient::getVornServerHostName", code) || m_sFocus.empty())
     return std::string();
-  return platform::AgentConfig::Current().VornServeHost().value_or(std::string());
+  std::optional<std::string> host;
+  if (!platform::AgentConfig::Current().VornServeHost(host)) return std::string();
+  return host.value_or(std::string());
 }
 
 std::optional<std::string> KZPI_VornClient::getJobResultsDirectory(const std::string& clientName) {
   int code = 0;
   if (platform::InjectedFaultCode("KZPI_VornClient::getJobResultsDirectory", code)) return std::nullopt;
-  std::optional<platform::ClientRecord> client = Find(IdByName(clientName.c_str()));
+  std::optional<platform::ClientRecord> client;
+  Find(IdByName(clientName.c_str()), client);
   if (!client || client->jobResultsDir.empty()) return std::nullopt;
   return client->jobResultsDir;
 }

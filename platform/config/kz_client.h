@@ -1,6 +1,8 @@
 #pragma once
 // The agent's client facades over the simulated configuration
-// (AgentConfigBackend). Every call that reports an int returns 0 on success.
+// (AgentConfigBackend). Every call that reports an int returns 0 on success,
+// -1 for an unknown client and 1627 when the clients cannot be read; a
+// client looked up by name or host that could not be read is unknown.
 #include <cstdint>
 #include <optional>
 #include <string>

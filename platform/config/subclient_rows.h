@@ -10,7 +10,8 @@
 namespace platform {
 
 // The subclients selected by an SQL tail ("WHERE ... ORDER BY ...") whose
-// '?' take the values in order.
-std::vector<SubclientRecord> QuerySubclients(const std::string& where, const std::vector<uint64_t>& values);
+// '?' take the values in order; done, or why the read failed.
+StateDbResult QuerySubclients(const std::string& where, const std::vector<uint64_t>& values,
+                              std::vector<SubclientRecord>& subclients);
 
 }  // namespace platform

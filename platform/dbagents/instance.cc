@@ -7,11 +7,18 @@
 
 namespace {
 
+// 0 with the instance's record; -1 for an unknown instance, 1627 when the
+// instances cannot be read.
+int Find(uint64_t instanceId, std::optional<platform::InstanceRecord>& instance) {
+  if (!platform::ApplicationList::Current().FindInstance(instanceId, instance)) return platform::kServiceFailed;
+  return instance ? 0 : -1;
+}
+
 int DataDir(uint64_t instanceId, std::string& value) {
-  std::optional<platform::InstanceRecord> instance = platform::ApplicationList::Current().FindInstance(instanceId);
-  if (!instance) return -1;
-  value = instance->dataDir;
-  return 0;
+  std::optional<platform::InstanceRecord> instance;
+  const int found = Find(instanceId, instance);
+  if (found == 0) value = instance->dataDir;
+  return found;
 }
 
 }  // namespace
@@ -30,15 +37,17 @@ int ApplBackupContent::addToContentCache(uint64_t id, const char* text) {
   return 0;
 }
 
-int Instance::initContent(const char*, bool, bool) { return 0; }
+int Instance::initContent(const char*, bool, bool) {
+  return 0;
+}
 
 int Instance::getInstanceName(std::string& name, int) {
   int code = 0;
   if (platform::InjectedFaultCode("Instance::getInstanceName", code)) return code != 0 ? code : -1;
-  std::optional<platform::InstanceRecord> instance = platform::ApplicationList::Current().FindInstance(m_nInstanceId);
-  if (!instance) return -1;
-  name = instance->name;
-  return 0;
+  std::optional<platform::InstanceRecord> instance;
+  const int found = Find(m_nInstanceId, instance);
+  if (found == 0) name = instance->name;
+  return found;
 }
 
 int MySqlInstance::getMySqlDataDir(std::string& value, void*) {

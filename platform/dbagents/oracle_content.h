@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -27,22 +28,24 @@ struct OracleContentRequest {
   int64_t kind = 0;
 };
 
+// The readers return done (nothing found included) or why the read failed.
 class OracleContentBackend {
  public:
   virtual ~OracleContentBackend() = default;
   // The instance's files in the order they were added.
-  virtual std::vector<OracleFileRecord> Files(uint64_t instanceId) = 0;
-  virtual int64_t Status(uint64_t instanceId) = 0;
+  virtual StateDbResult Files(uint64_t instanceId, std::vector<OracleFileRecord>& files) = 0;
+  // 0 for an instance without one.
+  virtual StateDbResult Status(uint64_t instanceId, int64_t& status) = 0;
   virtual void RecordRequest(const OracleContentRequest& request) = 0;
-  virtual std::vector<OracleContentRequest> Requests() = 0;
+  virtual StateDbResult Requests(std::vector<OracleContentRequest>& requests) = 0;
 
   // Seeding. A file's key is its instance and path: a file added again
   // keeps its place and takes the new database and table space.
   virtual bool AddFile(const OracleFileRecord& file) = 0;
   virtual bool SetStatus(uint64_t instanceId, int64_t status) = 0;
-  virtual std::vector<OracleFileRecord> AllFiles() = 0;
+  virtual StateDbResult AllFiles(std::vector<OracleFileRecord>& files) = 0;
   // Instances whose status is not 0, with it.
-  virtual std::vector<std::pair<uint64_t, int64_t>> Statuses() = 0;
+  virtual StateDbResult Statuses(std::vector<std::pair<uint64_t, int64_t>>& statuses) = 0;
 
   static OracleContentBackend& Default();
 };

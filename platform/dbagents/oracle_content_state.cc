@@ -1,37 +1,42 @@
 // The simulated Oracle agent's files, statuses and request log in the state database.
+#include <optional>
+#include <utility>
+
 #include "platform/dbagents/oracle_content.h"
 #include "platform/sim/state_db.h"
 
 namespace platform {
 namespace {
 
-StateDb& Db() { return StateDb::Current(); }
+StateDb& Db() {
+  return StateDb::Current();
+}
 
-std::vector<OracleFileRecord> ReadFiles(SqlStatement& query) {
-  std::vector<OracleFileRecord> files;
-  while (query.Step()) {
-    OracleFileRecord file;
-    file.instanceId = query.Unsigned(0);
-    file.pdb = query.Text(1);
-    file.tableSpace = query.Text(2);
-    file.path = query.Text(3);
-    files.push_back(file);
-  }
-  return files;
+OracleFileRecord ReadFile(const SqlStatement& row) {
+  OracleFileRecord file;
+  file.instanceId = row.Unsigned(0);
+  file.pdb = row.Text(1);
+  file.tableSpace = row.Text(2);
+  file.path = row.Text(3);
+  return file;
 }
 
 class DatabaseOracleContent : public OracleContentBackend {
  public:
-  std::vector<OracleFileRecord> Files(uint64_t instanceId) override {
-    SqlStatement query(Db(), "SELECT instance_id, pdb, table_space, path FROM oracle_files WHERE instance_id = ? ORDER BY seq;");
+  StateDbResult Files(uint64_t instanceId, std::vector<OracleFileRecord>& files) override {
+    SqlStatement query(
+        Db(), "SELECT instance_id, pdb, table_space, path FROM oracle_files WHERE instance_id = ? ORDER BY seq;");
     query.BindUnsigned(1, instanceId);
-    return ReadFiles(query);
+    return ReadRows(query, files, ReadFile);
   }
 
-  int64_t Status(uint64_t instanceId) override {
+  StateDbResult Status(uint64_t instanceId, int64_t& status) override {
     SqlStatement query(Db(), "SELECT status FROM oracle_status WHERE instance_id = ?;");
     query.BindUnsigned(1, instanceId);
-    return query.Step() ? query.Int(0) : 0;
+    std::optional<int64_t> found;
+    const StateDbResult read = ReadFirstRow(query, found, [](const SqlStatement& row) { return row.Int(0); });
+    status = found.value_or(0);
+    return read;
   }
 
   void RecordRequest(const OracleContentRequest& request) override {
@@ -39,24 +44,23 @@ class DatabaseOracleContent : public OracleContentBackend {
     put.Bind(1, request.appType).Bind(2, request.instanceId).Bind(3, request.appId).Bind(4, request.kind).Run();
   }
 
-  std::vector<OracleContentRequest> Requests() override {
-    std::vector<OracleContentRequest> requests;
+  StateDbResult Requests(std::vector<OracleContentRequest>& requests) override {
     SqlStatement query(Db(), "SELECT app_type, instance_id, app_id, kind FROM oracle_requests ORDER BY seq;");
-    while (query.Step()) {
+    return ReadRows(query, requests, [](const SqlStatement& row) {
       OracleContentRequest request;
-      request.appType = static_cast<uint32_t>(query.Int(0));
-      request.instanceId = query.Int(1);
-      request.appId = query.Int(2);
-      request.kind = query.Int(3);
-      requests.push_back(request);
-    }
-    return requests;
+      request.appType = static_cast<uint32_t>(row.Int(0));
+      request.instanceId = row.Int(1);
+      request.appId = row.Int(2);
+      request.kind = row.Int(3);
+      return request;
+    });
   }
 
   bool AddFile(const OracleFileRecord& file) override {
-    SqlStatement put(Db(), "INSERT INTO oracle_files (instance_id, pdb, table_space, path) VALUES (?, ?, ?, ?) "
-                           "ON CONFLICT (instance_id, path) DO UPDATE SET pdb = excluded.pdb, "
-                           "table_space = excluded.table_space;");
+    SqlStatement put(Db(),
+                     "INSERT INTO oracle_files (instance_id, pdb, table_space, path) VALUES (?, ?, ?, ?) "
+                     "ON CONFLICT (instance_id, path) DO UPDATE SET pdb = excluded.pdb, "
+                     "table_space = excluded.table_space;");
     return put.BindUnsigned(1, file.instanceId).Bind(2, file.pdb).Bind(3, file.tableSpace).Bind(4, file.path).Run();
   }
 
@@ -65,16 +69,15 @@ class DatabaseOracleContent : public OracleContentBackend {
     return put.BindUnsigned(1, instanceId).Bind(2, status).Run();
   }
 
-  std::vector<OracleFileRecord> AllFiles() override {
+  StateDbResult AllFiles(std::vector<OracleFileRecord>& files) override {
     SqlStatement query(Db(), "SELECT instance_id, pdb, table_space, path FROM oracle_files ORDER BY seq;");
-    return ReadFiles(query);
+    return ReadRows(query, files, ReadFile);
   }
 
-  std::vector<std::pair<uint64_t, int64_t>> Statuses() override {
-    std::vector<std::pair<uint64_t, int64_t>> statuses;
+  StateDbResult Statuses(std::vector<std::pair<uint64_t, int64_t>>& statuses) override {
     SqlStatement query(Db(), "SELECT instance_id, status FROM oracle_status WHERE status != 0 ORDER BY instance_id;");
-    while (query.Step()) statuses.emplace_back(query.Unsigned(0), query.Int(1));
-    return statuses;
+    return ReadRows(query, statuses,
+                    [](const SqlStatement& row) { return std::make_pair(row.Unsigned(0), row.Int(1)); });
   }
 };
 

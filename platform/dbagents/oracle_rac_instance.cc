@@ -7,7 +7,9 @@ int OracleRacInstance::getRacInstanceList(uint64_t instanceId, std::list<OracleR
   int code = 0;
   if (platform::InjectedFaultCode("OracleRacInstance::getRacInstanceList", code)) return code != 0 ? code : -1;
   nodes.clear();
-  for (uint64_t clientId : platform::ApplicationList::Current().RacNodes(instanceId)) {
+  std::vector<uint64_t> clientIds;
+  if (!platform::ApplicationList::Current().RacNodes(instanceId, clientIds)) return platform::kServiceFailed;
+  for (uint64_t clientId : clientIds) {
     OracleRacInstanceInfo node;
     node.numbers[2] = clientId;
     nodes.push_back(node);

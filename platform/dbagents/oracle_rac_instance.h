@@ -32,6 +32,6 @@ class AdaptersBase {
 class OracleRacInstance : public AdaptersBase {
  public:
   // The instance's nodes in their order; 0 on success (an instance without
-  // nodes answers an empty list).
+  // nodes answers an empty list), 1627 when the nodes cannot be read.
   int getRacInstanceList(uint64_t instanceId, std::list<OracleRacInstanceInfo>& nodes, void* reserved);
 };

@@ -65,9 +65,12 @@ int UxaBackup::getDatabaseContent(uint32_t appType, int, CNMessageBase& message)
   if (platform::InjectedFaultCode("UxaBackup::getDatabaseContent", code)) return code != 0 ? code : -1;
 
   const uint64_t instanceId = static_cast<uint64_t>(request.instanceId);
+  std::vector<platform::OracleFileRecord> instanceFiles;
+  int64_t status = 0;
+  if (!oracle.Files(instanceId, instanceFiles) || !oracle.Status(instanceId, status)) return platform::kServiceFailed;
   Groups<platform::OracleFileRecord> byPdb;
   std::vector<platform::OracleFileRecord> own;
-  for (const platform::OracleFileRecord& file : oracle.Files(instanceId)) {
+  for (const platform::OracleFileRecord& file : instanceFiles) {
     if (file.pdb.empty())
       own.push_back(file);
     else
@@ -82,6 +85,6 @@ int UxaBackup::getDatabaseContent(uint32_t appType, int, CNMessageBase& message)
   if (!pdbs.empty()) message.setlistobject(OraDatabaseContent::kPDBs.number, OraDatabaseContent::kPDBs.tag, pdbs);
   message.setlistobject(OraDatabaseContent::kTableSpaces.number, OraDatabaseContent::kTableSpaces.tag,
                         TableSpaces(own));
-  message.setint64(OraDatabaseContent::kStatus.number, OraDatabaseContent::kStatus.tag, oracle.Status(instanceId));
+  message.setint64(OraDatabaseContent::kStatus.number, OraDatabaseContent::kStatus.tag, status);
   return 0;
 }

@@ -21,6 +21,7 @@
 class UxaBackup {
  public:
   // 0 when the reply was filled (its status may still tell a failure); -1
-  // for a message that is not a database-content message.
+  // for a message that is not a database-content message; 1627 (the
+  // message untouched) when the agent's records cannot be read.
   static int getDatabaseContent(uint32_t appType, int reserved, CNMessageBase& message);
 };

@@ -14,9 +14,12 @@ std::string JoinArguments(const std::vector<std::string>& arguments) {
   std::string joined;
   for (const std::string& argument : arguments) {
     for (char c : argument) {
-      if (c == '\\') joined += "\\\\";
-      else if (c == '\n') joined += "\\n";
-      else joined += c;
+      if (c == '\\')
+        joined += "\\\\";
+      else if (c == '\n')
+        joined += "\\n";
+      else
+        joined += c;
     }
     joined += '\n';
   }
@@ -53,7 +56,9 @@ class DatabaseEventBackend : public platform::EventBackend {
 
 }  // namespace
 
-unsigned long long ulittleEndianLongLong(unsigned long long value) { return htole64(value); }
+unsigned long long ulittleEndianLongLong(unsigned long long value) {
+  return htole64(value);
+}
 
 void EvEvent::addArgument(int type, const void* data, size_t size) {
   m_vArgs.push_back({type, std::string(static_cast<const char*>(data), size)});
@@ -97,19 +102,16 @@ EventBackend& EventBackend::Default() {
   return *backend;
 }
 
-std::vector<RaisedEvent> StoredEvents() {
-  StateDb& db = StateDb::Current();
-  std::vector<RaisedEvent> events;
-  SqlStatement query(db, "SELECT event_id, job_id, flags, arguments FROM events ORDER BY seq;");
-  while (query.Step()) {
+StateDbResult StoredEvents(std::vector<RaisedEvent>& events) {
+  SqlStatement query(StateDb::Current(), "SELECT event_id, job_id, flags, arguments FROM events ORDER BY seq;");
+  return ReadRows(query, events, [](const SqlStatement& row) {
     RaisedEvent event;
-    event.eventId = static_cast<int>(query.Int(0));
-    event.jobId = query.Int(1);
-    event.flags = static_cast<int>(query.Int(2));
-    event.arguments = SplitArguments(query.Text(3));
-    events.push_back(event);
-  }
-  return events;
+    event.eventId = static_cast<int>(row.Int(0));
+    event.jobId = row.Int(1);
+    event.flags = static_cast<int>(row.Int(2));
+    event.arguments = SplitArguments(row.Text(3));
+    return event;
+  });
 }
 
 }  // namespace platform

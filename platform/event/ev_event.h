@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 struct EvEventArgument {
   int type;  // 10: unsigned 64-bit, little-endian; 11: text
@@ -47,7 +48,8 @@ class EventBackend {
 
 using Events = Backend<EventBackend>;
 
-// The events the default backend stored, oldest first.
-std::vector<RaisedEvent> StoredEvents();
+// The events the default backend stored, oldest first; done, or why they
+// could not be read.
+StateDbResult StoredEvents(std::vector<RaisedEvent>& events);
 
 }  // namespace platform

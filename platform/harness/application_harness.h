@@ -28,6 +28,11 @@ bool SetOracleStatus(uint64_t instanceId, int64_t status);
 // Replaces the group of the same name.
 bool AddVolumeGroup(const LVM::VG& group);
 
+// Each of these throws for a read that failed (harness_reads.h).
+std::vector<platform::ApplicationTypeRecord> ApplicationTypes(uint64_t clientId);
+std::vector<platform::BackupSetRecord> BackupSets();
+std::vector<std::string> SubclientContents(uint64_t cellId, uint64_t appId);
+std::vector<platform::OracleFileRecord> OracleFiles(uint64_t instanceId);
 std::vector<platform::ApplicationListCall> ApplicationListCalls();
 std::vector<platform::OracleContentRequest> OracleRequests();
 uint64_t VolumeManagerQueries(const std::string& device);

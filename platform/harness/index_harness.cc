@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/config/agent_config.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/indexing/indexing_connection.h"
 #include "platform/indexing/scripted_replies.h"
 #include "platform/sim/fs_util.h"
@@ -23,7 +24,8 @@ bool SetIndexExtentBitmapFrom(uint64_t cellId, uint64_t appId, const std::string
 }
 
 std::vector<platform::IndexExtentBitmapRecord> IndexExtentBitmaps() {
-  return platform::IndexExtentBitmaps();
+  return ReadOrThrow<std::vector<platform::IndexExtentBitmapRecord>>(
+      [](std::vector<platform::IndexExtentBitmapRecord>& records) { return platform::IndexExtentBitmaps(records); });
 }
 
 bool SetIndexExtentView(const platform::IndexExtentViewKey& key, const std::string& text, std::string* why) {
@@ -61,8 +63,9 @@ bool SetIndexExtentViewFrom(const platform::IndexExtentViewKey& key, const std::
 
 std::string IndexExtentViewText(const platform::IndexExtentViewKey& key) {
   std::string text;
-  for (const auto& row : platform::IndexExtentViewPage(key, 0, ~0ull))
-    text += std::to_string(row.first) + " " + row.second + "\n";
+  const platform::IndexExtentViewRows rows = ReadOrThrow<platform::IndexExtentViewRows>(
+      [&key](platform::IndexExtentViewRows& page) { return platform::IndexExtentViewPage(key, 0, ~0ull, page); });
+  for (const auto& row : rows) text += std::to_string(row.first) + " " + row.second + "\n";
   return text;
 }
 
@@ -84,7 +87,15 @@ bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> r
 }
 
 std::vector<platform::IndexRequestRecord> IndexRequests() {
-  return platform::IndexRequests();
+  return ReadOrThrow<std::vector<platform::IndexRequestRecord>>(
+      [](std::vector<platform::IndexRequestRecord>& requests) { return platform::IndexRequests(requests); });
+}
+
+std::vector<platform::IndexCarryForwardRecord> IndexCarryForwards(uint64_t jobId) {
+  return ReadOrThrow<std::vector<platform::IndexCarryForwardRecord>>(
+      [jobId](std::vector<platform::IndexCarryForwardRecord>& records) {
+        return platform::IndexCarryForwards(jobId, records);
+      });
 }
 
 bool ClearIndexRequests() {
@@ -93,8 +104,8 @@ bool ClearIndexRequests() {
 
 bool SetIndexingV2(uint64_t cellId, uint64_t appId, bool on) {
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  std::optional<platform::SubclientRecord> subclient = config.FindSubclient(cellId, appId);
-  if (!subclient) return false;
+  std::optional<platform::SubclientRecord> subclient;
+  if (!config.FindSubclient(cellId, appId, subclient) || !subclient) return false;
   subclient->indexingV2 = on;
   return config.PutSubclient(*subclient).ok();
 }

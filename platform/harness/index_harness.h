@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/indexing/index_carry_forward.h"
 #include "platform/indexing/index_extent_bitmaps.h"
 #include "platform/indexing/index_extent_view.h"
 #include "platform/indexing/index_request_log.h"
@@ -37,7 +38,10 @@ bool QueueIndexReply(const std::string& reply, std::optional<int64_t> requestTyp
 bool QueueIndexReplyFrom(const std::string& sourcePath, std::optional<int64_t> requestType, const std::string& pathPart,
                          std::string* why);
 
+// The requests logged, and the job's carry-forward records; each throws for
+// a read that failed (harness_reads.h).
 std::vector<platform::IndexRequestRecord> IndexRequests();
+std::vector<platform::IndexCarryForwardRecord> IndexCarryForwards(uint64_t jobId);
 bool ClearIndexRequests();
 
 // Publishes one item of a job as its indexing connection would: the archive

@@ -1,6 +1,7 @@
 #include "platform/harness/job_harness.h"
 
 #include "platform/config/agent_config.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/sim/state_db.h"
 
 namespace blbsim {
@@ -9,8 +10,13 @@ platform::StateDbResult AddJob(const platform::JobRecord& job) {
   return platform::JobService::Current().PutJob(job);
 }
 
+platform::StateDbResult FindJob(uint64_t jobId, std::optional<platform::JobRecord>& job) {
+  return platform::JobService::Current().FindJob(jobId, job);
+}
+
 std::optional<platform::JobRecord> FindJob(uint64_t jobId) {
-  return platform::JobService::Current().FindJob(jobId);
+  return ReadOrThrow<std::optional<platform::JobRecord>>(
+      [jobId](std::optional<platform::JobRecord>& job) { return FindJob(jobId, job); });
 }
 
 bool SetJobQuitFlag(uint64_t jobId, bool quit) {
@@ -18,7 +24,9 @@ bool SetJobQuitFlag(uint64_t jobId, bool quit) {
 }
 
 bool JobQuitFlag(uint64_t jobId) {
-  return platform::JobService::Current().QuitFlag(jobId).value_or(false);
+  return ReadOrThrow<std::optional<bool>>(
+             [jobId](std::optional<bool>& quit) { return platform::JobService::Current().QuitFlag(jobId, quit); })
+      .value_or(false);
 }
 
 platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes) {
@@ -48,26 +56,24 @@ platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolum
   });
 }
 
-std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId) {
-  std::vector<JobVolumeRecord> volumes;
+platform::StateDbResult JobVolumes(uint64_t jobId, std::vector<JobVolumeRecord>& volumes) {
   platform::SqlStatement query(
       platform::StateDb::Current(),
       "SELECT volume, device, fs_type, mount_options, snapshot, snapshot_image, bitmap_file, force_full "
       "FROM job_volumes WHERE job_id = ? ORDER BY position;");
   query.BindUnsigned(1, jobId);
-  while (query.Step()) {
+  return platform::ReadRows(query, volumes, [](const platform::SqlStatement& row) {
     JobVolumeRecord volume;
-    volume.volume = query.Text(0);
-    volume.device = query.Text(1);
-    volume.fsType = query.Text(2);
-    volume.mountOptions = query.Text(3);
-    volume.snapshot = query.Text(4);
-    volume.snapshotImage = query.Text(5);
-    volume.bitmapFile = query.Text(6);
-    volume.forceFull = query.Int(7) != 0;
-    volumes.push_back(volume);
-  }
-  return volumes;
+    volume.volume = row.Text(0);
+    volume.device = row.Text(1);
+    volume.fsType = row.Text(2);
+    volume.mountOptions = row.Text(3);
+    volume.snapshot = row.Text(4);
+    volume.snapshotImage = row.Text(5);
+    volume.bitmapFile = row.Text(6);
+    volume.forceFull = row.Int(7) != 0;
+    return volume;
+  });
 }
 
 platform::StateDbResult RecordSnapshotGone(const std::string& image) {
@@ -78,7 +84,15 @@ platform::StateDbResult RecordSnapshotGone(const std::string& image) {
 }
 
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId) {
-  return platform::JobService::Current().Calls(jobId);
+  return ReadOrThrow<std::vector<platform::JobClientCall>>([jobId](std::vector<platform::JobClientCall>& calls) {
+    return platform::JobService::Current().Calls(jobId, calls);
+  });
+}
+
+std::optional<uint32_t> JobServiceAttributes(uint64_t jobId) {
+  return ReadOrThrow<std::optional<uint32_t>>([jobId](std::optional<uint32_t>& attributes) {
+    return platform::JobService::Current().Attributes(jobId, attributes);
+  });
 }
 
 bool SetVornServeHost(const std::string& host) {
@@ -86,7 +100,8 @@ bool SetVornServeHost(const std::string& host) {
 }
 
 std::optional<std::string> VornServeHost() {
-  return platform::AgentConfig::Current().VornServeHost();
+  return ReadOrThrow<std::optional<std::string>>(
+      [](std::optional<std::string>& host) { return platform::AgentConfig::Current().VornServeHost(host); });
 }
 
 }  // namespace blbsim

@@ -27,6 +27,9 @@ struct JobVolumeRecord {
 
 // Adds the job or replaces the one with its id; why not, when it could not.
 platform::StateDbResult AddJob(const platform::JobRecord& job);
+// The readers without a result throw for a read that failed
+// (harness_reads.h); the job command uses those with one.
+platform::StateDbResult FindJob(uint64_t jobId, std::optional<platform::JobRecord>& job);
 std::optional<platform::JobRecord> FindJob(uint64_t jobId);
 // The job's quit flag, which its job-control client answers; false for an
 // unknown job.
@@ -34,8 +37,8 @@ bool SetJobQuitFlag(uint64_t jobId, bool quit);
 bool JobQuitFlag(uint64_t jobId);
 // Replaces the volumes recorded for the job; why not, when it could not.
 platform::StateDbResult SetJobVolumes(uint64_t jobId, const std::vector<JobVolumeRecord>& volumes);
-// In the order they were recorded.
-std::vector<JobVolumeRecord> JobVolumes(uint64_t jobId);
+// In the order they were recorded; done, or why they could not be read.
+platform::StateDbResult JobVolumes(uint64_t jobId, std::vector<JobVolumeRecord>& volumes);
 // Records, for every job that recorded a snapshot with that image, that it
 // is gone: the image is cleared, the name kept for what tells of it. By the
 // image alone: the driver names a snapshot by its image once its loop device
@@ -44,6 +47,8 @@ platform::StateDbResult RecordSnapshotGone(const std::string& image);
 
 // The calls job clients made on the job, oldest first.
 std::vector<platform::JobClientCall> JobClientCalls(uint64_t jobId);
+// The job's attribute bits in the job service; nothing for an unknown job.
+std::optional<uint32_t> JobServiceAttributes(uint64_t jobId);
 
 // The VornServe host jobs are joined through; an empty name clears it.
 bool SetVornServeHost(const std::string& host);

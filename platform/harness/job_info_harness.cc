@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/compress/c7zip.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_db_failure.h"
@@ -73,7 +74,9 @@ platform::StateDbResult PutJobInfoFileFrom(uint64_t jobId, const std::string& co
 }
 
 std::vector<platform::JobInfoFileRecord> JobInfoFiles() {
-  return platform::JobInfoMetadata::Current().Files();
+  return ReadOrThrow<std::vector<platform::JobInfoFileRecord>>([](std::vector<platform::JobInfoFileRecord>& files) {
+    return platform::JobInfoMetadata::Current().Files(files);
+  });
 }
 
 bool GetJobInfoFile(uint64_t jobId, const std::string& container, const std::string& name,
@@ -88,7 +91,10 @@ bool SetJobInfoJob(const platform::JobInfoJobRecord& job) {
 }
 
 std::optional<platform::JobInfoJobRecord> FindJobInfoJob(uint64_t jobId) {
-  return platform::JobInfoMetadata::Current().FindJob(jobId);
+  return ReadOrThrow<std::optional<platform::JobInfoJobRecord>>(
+      [jobId](std::optional<platform::JobInfoJobRecord>& job) {
+        return platform::JobInfoMetadata::Current().FindJob(jobId, job);
+      });
 }
 
 std::optional<std::vector<std::string>> StoreCumulativeBitmaps(uint64_t jobId, const std::string& jobResultsDir,

@@ -25,7 +25,7 @@ enum class SeedResult { kSeeded, kRefused, kFailed };
 // first) or what failed.
 SeedResult SeedDocument(const std::string& text, std::string& message);
 // The document of one service's rows (pretty-printed); false for a service
-// without a section.
+// without a section. Throws StateDbError when the rows cannot be read.
 bool DumpService(const std::string& service, std::string& document);
 // The services that have a section, in the order they are applied.
 std::vector<std::string> SeedServices();

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/config/agent_config.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 
 namespace blbsim {
@@ -85,8 +86,10 @@ class AgentConfigSection : public SeedSection {
   nlohmann::json Dump() override {
     platform::AgentConfigBackend& config = platform::AgentConfig::Current();
     nlohmann::json clients = nlohmann::json::array();
-    for (uint64_t id : config.ClientIds()) {
-      std::optional<platform::ClientRecord> client = config.FindClient(id);
+    for (uint64_t id :
+         ReadOrThrow<std::vector<uint64_t>>([&](std::vector<uint64_t>& ids) { return config.ClientIds(ids); })) {
+      const std::optional<platform::ClientRecord> client = ReadOrThrow<std::optional<platform::ClientRecord>>(
+          [&](std::optional<platform::ClientRecord>& found) { return config.FindClient(id, found); });
       if (!client) continue;
       clients.push_back({{"id", client->id},
                          {"name", client->name},
@@ -98,7 +101,9 @@ class AgentConfigSection : public SeedSection {
                          {"os_id", client->osId}});
     }
     nlohmann::json subclients = nlohmann::json::array();
-    for (const platform::SubclientRecord& subclient : config.Subclients())
+    const auto all = ReadOrThrow<std::vector<platform::SubclientRecord>>(
+        [&](std::vector<platform::SubclientRecord>& found) { return config.Subclients(found); });
+    for (const platform::SubclientRecord& subclient : all)
       subclients.push_back({{"cell_id", subclient.cellId},
                             {"app_id", subclient.appId},
                             {"client_id", subclient.clientId},
@@ -118,8 +123,11 @@ class AgentConfigSection : public SeedSection {
                             {"copy_id", subclient.copyId},
                             {"group_id", subclient.groupId},
                             {"guid", subclient.guid},
-                            {"contents", config.SubclientContents(subclient.cellId, subclient.appId)}});
-    return {{"local_client_id", config.LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
+                            {"contents", ReadOrThrow<std::vector<std::string>>([&](std::vector<std::string>& paths) {
+                               return config.SubclientContents(subclient.cellId, subclient.appId, paths);
+                             })}});
+    const uint64_t localClientId = ReadOrThrow<uint64_t>([&](uint64_t& id) { return config.LocalClientId(id); });
+    return {{"local_client_id", localClientId}, {"clients", clients}, {"subclients", subclients}};
   }
 
  private:

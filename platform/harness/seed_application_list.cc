@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/config/application_list.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 
 namespace blbsim {
@@ -13,7 +14,9 @@ namespace {
 class ApplicationListSection : public SeedSection {
  public:
   const char* Name() const override { return "application_list"; }
-  std::vector<const char*> Keys() const override { return {"application_types", "backup_sets", "instances", "rac_nodes"}; }
+  std::vector<const char*> Keys() const override {
+    return {"application_types", "backup_sets", "instances", "rac_nodes"};
+  }
 
   void Read(const SeedObject& section) override {
     for (const SeedObject& row : section.Rows("application_types", {"client_id", "type", "name"}))
@@ -44,28 +47,37 @@ class ApplicationListSection : public SeedSection {
   nlohmann::json Dump() override {
     platform::ApplicationListBackend& list = platform::ApplicationList::Current();
     nlohmann::json types = nlohmann::json::array();
-    for (uint64_t client : list.ClientsWithApplicationTypes())
-      for (const platform::ApplicationTypeRecord& type : list.ApplicationTypes(client))
+    for (uint64_t client : ReadOrThrow<std::vector<uint64_t>>(
+             [&](std::vector<uint64_t>& ids) { return list.ClientsWithApplicationTypes(ids); }))
+      for (const platform::ApplicationTypeRecord& type : ReadOrThrow<std::vector<platform::ApplicationTypeRecord>>(
+               [&](std::vector<platform::ApplicationTypeRecord>& found) {
+                 return list.ApplicationTypes(client, found);
+               }))
         types.push_back({{"client_id", client}, {"type", type.type}, {"name", type.name}});
     nlohmann::json backupSets = nlohmann::json::array();
-    for (const platform::BackupSetRecord& backupSet : list.AllBackupSets())
+    for (const platform::BackupSetRecord& backupSet : ReadOrThrow<std::vector<platform::BackupSetRecord>>(
+             [&](std::vector<platform::BackupSetRecord>& found) { return list.AllBackupSets(found); }))
       backupSets.push_back({{"id", backupSet.id},
                             {"client_id", backupSet.clientId},
                             {"app_type", backupSet.appType},
                             {"instance_id", backupSet.instanceId},
                             {"name", backupSet.name}});
     nlohmann::json instances = nlohmann::json::array();
-    for (const platform::InstanceRecord& instance : list.AllInstances())
+    for (const platform::InstanceRecord& instance : ReadOrThrow<std::vector<platform::InstanceRecord>>(
+             [&](std::vector<platform::InstanceRecord>& found) { return list.AllInstances(found); }))
       instances.push_back({{"id", instance.id},
                            {"client_id", instance.clientId},
                            {"app_type", instance.appType},
                            {"name", instance.name},
                            {"data_dir", instance.dataDir}});
     nlohmann::json racNodes = nlohmann::json::array();
-    for (uint64_t instance : list.RacInstances())
-      for (uint64_t client : list.RacNodes(instance))
+    for (uint64_t instance :
+         ReadOrThrow<std::vector<uint64_t>>([&](std::vector<uint64_t>& ids) { return list.RacInstances(ids); }))
+      for (uint64_t client :
+           ReadOrThrow<std::vector<uint64_t>>([&](std::vector<uint64_t>& ids) { return list.RacNodes(instance, ids); }))
         racNodes.push_back({{"instance_id", instance}, {"client_id", client}});
-    return {{"application_types", types}, {"backup_sets", backupSets}, {"instances", instances}, {"rac_nodes", racNodes}};
+    return {
+        {"application_types", types}, {"backup_sets", backupSets}, {"instances", instances}, {"rac_nodes", racNodes}};
   }
 
  private:

@@ -1,4 +1,5 @@
 // Seed section "archive_manager": the archive files of jobs.
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 #include "platform/services/archive_manager.h"
 
@@ -39,7 +40,10 @@ class ArchiveManagerSection : public SeedSection {
 
   nlohmann::json Dump() override {
     nlohmann::json files = nlohmann::json::array();
-    for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All())
+    for (const platform::ArchiveFileRecord& record :
+         ReadOrThrow<std::vector<platform::ArchiveFileRecord>>([](std::vector<platform::ArchiveFileRecord>& all) {
+           return platform::ArchiveManager::Current().All(all);
+         }))
       files.push_back({{"afile_id", record.archFileId},
                        {"job_id", record.jobId},
                        {"app_id", record.appId},

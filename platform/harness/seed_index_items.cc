@@ -1,6 +1,7 @@
 // Seed section "index_items": items jobs published to the backup index, one
 // line each in the form `blbsim index items` prints, appended in order; and
 // the entries database agents wrote into their jobs' index themselves.
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/indexing_connection.h"
@@ -48,10 +49,13 @@ class IndexItemsSection : public SeedSection {
 
   nlohmann::json Dump() override {
     nlohmann::json items = nlohmann::json::array();
-    for (const auto& [job, line] : platform::IndexConnections::Current().AllItems())
+    using Items = std::vector<std::pair<uint64_t, std::string>>;
+    for (const auto& [job, line] :
+         ReadOrThrow<Items>([](Items& all) { return platform::IndexConnections::Current().AllItems(all); }))
       items.push_back({{"job_id", job}, {"line", line}});
     nlohmann::json entries = nlohmann::json::array();
-    for (const platform::AgentIndexEntry& entry : platform::AllAgentIndexEntries())
+    for (const platform::AgentIndexEntry& entry : ReadOrThrow<std::vector<platform::AgentIndexEntry>>(
+             [](std::vector<platform::AgentIndexEntry>& all) { return platform::AllAgentIndexEntries(all); }))
       entries.push_back({{"cell_id", entry.cellId},
                          {"app_id", entry.appId},
                          {"job_id", entry.jobId},

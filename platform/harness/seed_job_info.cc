@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/bag/bag.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 #include "platform/jobinfo/job_info_metadata.h"
 
@@ -63,7 +64,10 @@ class JobInfoSection : public SeedSection {
 
   nlohmann::json Dump() override {
     nlohmann::json jobs = nlohmann::json::array();
-    for (const platform::JobInfoJobRecord& job : platform::JobInfoMetadata::Current().Jobs())
+    for (const platform::JobInfoJobRecord& job :
+         ReadOrThrow<std::vector<platform::JobInfoJobRecord>>([](std::vector<platform::JobInfoJobRecord>& all) {
+           return platform::JobInfoMetadata::Current().Jobs(all);
+         }))
       jobs.push_back({{"job_id", job.jobId},
                       {"start_time", job.startTime},
                       {"metadata_type", job.metadataType},
@@ -73,7 +77,10 @@ class JobInfoSection : public SeedSection {
                       {"delimiter", job.delimiter},
                       {"uploaded", job.uploaded}});
     nlohmann::json bags = nlohmann::json::array();
-    for (const platform::JobInfoBagRecord& record : platform::JobInfoMetadata::Current().Bags()) {
+    for (const platform::JobInfoBagRecord& record :
+         ReadOrThrow<std::vector<platform::JobInfoBagRecord>>([](std::vector<platform::JobInfoBagRecord>& all) {
+           return platform::JobInfoMetadata::Current().Bags(all);
+         })) {
       nlohmann::json row = {
           {"job_id", record.jobId}, {"container", record.container}, {"storage_type", record.storageType}};
       CBag bag;

@@ -6,6 +6,7 @@
 // the jobs of the job service).
 #include <optional>
 
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/jobs/job_details.h"
@@ -60,8 +61,11 @@ class JobManagerSection : public SeedSection {
   }
 
   nlohmann::json Dump() override {
+    platform::JobServiceBackend& service = platform::JobService::Current();
+    const auto all = ReadOrThrow<std::vector<platform::JobRecord>>(
+        [&](std::vector<platform::JobRecord>& found) { return service.Jobs(found); });
     nlohmann::json jobs = nlohmann::json::array();
-    for (const platform::JobRecord& job : platform::JobService::Current().Jobs())
+    for (const platform::JobRecord& job : all)
       jobs.push_back({{"job_id", job.jobId},
                       {"cell_id", job.cellId},
                       {"app_id", job.appId},
@@ -73,9 +77,11 @@ class JobManagerSection : public SeedSection {
                       {"backup_copy_done", job.backupCopyDone},
                       {"start_time", job.startTime},
                       {"end_time", job.endTime},
-                      {"bkp_attributes", platform::JobService::Current().Attributes(job.jobId).value_or(0)}});
+                      {"bkp_attributes", ReadOrThrow<std::optional<uint32_t>>([&](std::optional<uint32_t>& bits) {
+                                           return service.Attributes(job.jobId, bits);
+                                         }).value_or(0)}});
     nlohmann::json details = nlohmann::json::array();
-    for (const platform::JobRecord& job : platform::JobService::Current().Jobs()) {
+    for (const platform::JobRecord& job : all) {
       const std::optional<uint64_t> attributes = platform::JobAttributes(job.jobId);
       const std::optional<std::string> blob = platform::JobXmlBlob(job.jobId);
       if (!attributes && !blob) continue;

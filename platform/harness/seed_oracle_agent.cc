@@ -2,6 +2,7 @@
 // file's key is its instance and path) and the status its content replies
 // carry.
 #include "platform/dbagents/oracle_content.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 
 namespace blbsim {
@@ -32,11 +33,13 @@ class OracleAgentSection : public SeedSection {
   nlohmann::json Dump() override {
     platform::OracleContentBackend& oracle = platform::OracleContent::Current();
     nlohmann::json files = nlohmann::json::array();
-    for (const platform::OracleFileRecord& file : oracle.AllFiles())
+    for (const platform::OracleFileRecord& file : ReadOrThrow<std::vector<platform::OracleFileRecord>>(
+             [&](std::vector<platform::OracleFileRecord>& all) { return oracle.AllFiles(all); }))
       files.push_back(
           {{"instance_id", file.instanceId}, {"pdb", file.pdb}, {"table_space", file.tableSpace}, {"path", file.path}});
     nlohmann::json statuses = nlohmann::json::array();
-    for (const auto& [instance, status] : oracle.Statuses())
+    using Statuses = std::vector<std::pair<uint64_t, int64_t>>;
+    for (const auto& [instance, status] : ReadOrThrow<Statuses>([&](Statuses& all) { return oracle.Statuses(all); }))
       statuses.push_back({{"instance_id", instance}, {"status", status}});
     return {{"files", files}, {"statuses", statuses}};
   }

@@ -1,6 +1,7 @@
 // Seed section "snapshot_library": volume-snap records in their text form
 // (one string each, lines separated by "\n"), snap engines, and the copy
 // ids the snap utility gives a job's archives of one type (1 data, 4 log).
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 #include "platform/snapshot/snap_client_api.h"
 
@@ -41,12 +42,16 @@ class SnapshotLibrarySection : public SeedSection {
   nlohmann::json Dump() override {
     platform::SnapshotLibraryBackend& library = platform::SnapshotLibrary::Current();
     nlohmann::json records = nlohmann::json::array();
-    for (const SMVolSnapInfo& record : library.Records()) records.push_back(record.ToText());
+    for (const SMVolSnapInfo& record :
+         ReadOrThrow<std::vector<SMVolSnapInfo>>([&](std::vector<SMVolSnapInfo>& all) { return library.Records(all); }))
+      records.push_back(record.ToText());
     nlohmann::json engines = nlohmann::json::array();
-    for (const SMEngineInfo& engine : library.Engines())
+    for (const SMEngineInfo& engine :
+         ReadOrThrow<std::vector<SMEngineInfo>>([&](std::vector<SMEngineInfo>& all) { return library.Engines(all); }))
       engines.push_back({{"engine_id", engine.engineId}, {"name", engine.name}});
     nlohmann::json copyIds = nlohmann::json::array();
-    for (const platform::SnapUtilCopyId& setting : library.CopyIds())
+    for (const platform::SnapUtilCopyId& setting : ReadOrThrow<std::vector<platform::SnapUtilCopyId>>(
+             [&](std::vector<platform::SnapUtilCopyId>& all) { return library.CopyIds(all); }))
       copyIds.push_back(
           {{"job_id", setting.jobId}, {"archive_type", setting.archiveType}, {"copy_id", setting.copyId}});
     return {{"records", records}, {"engines", engines}, {"copy_ids", copyIds}};

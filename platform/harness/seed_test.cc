@@ -10,7 +10,10 @@
 #include "platform/config/agent_config.h"
 #include "platform/config/application_list.h"
 #include "platform/dbagents/oracle_content.h"
+#include "platform/harness/application_harness.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/services_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/sim/fault_table.h"
@@ -62,7 +65,7 @@ TEST(Seed, ABadRowRefusesTheWholeDocumentNamingItsPath) {
 
   // The valid archive section of the refused documents wrote nothing.
   EXPECT_TRUE(blbsim::ArchiveFiles().empty());
-  EXPECT_FALSE(platform::AgentConfig::Current().FindClient(5).has_value());
+  EXPECT_FALSE(blbsim::FindClient(5).has_value());
 }
 
 TEST(Seed, ARepeatedKeyOrANestingWithoutEndIsRefusedAtItsPlace) {
@@ -77,7 +80,7 @@ TEST(Seed, ARepeatedKeyOrANestingWithoutEndIsRefusedAtItsPlace) {
   std::string path = "$.agent_config.clients";
   for (int level = 0; level < 62; ++level) path += "[0]";
   EXPECT_EQ(Refusal(deep), path + ": nested deeper than 64 levels");
-  EXPECT_FALSE(platform::AgentConfig::Current().FindClient(5).has_value());
+  EXPECT_FALSE(blbsim::FindClient(5).has_value());
 }
 
 TEST(Seed, RowsAddToTheServiceAndReplaceTheirKey) {
@@ -91,11 +94,10 @@ TEST(Seed, RowsAddToTheServiceAndReplaceTheirKey) {
                          message),
             SeedResult::kSeeded)
       << message;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  EXPECT_EQ(config.LocalClientId(), 9u);
-  EXPECT_EQ(config.FindClient(9)->jobResultsDir, "/jr9");
-  EXPECT_EQ(config.FindClient(2)->name, "renamed");
-  EXPECT_EQ(config.FindClient(2)->jobResultsDir, "");  // a row states every field; absent ones take defaults
+  EXPECT_EQ(blbsim::LocalClientId(), 9u);
+  EXPECT_EQ(blbsim::FindClient(9)->jobResultsDir, "/jr9");
+  EXPECT_EQ(blbsim::FindClient(2)->name, "renamed");
+  EXPECT_EQ(blbsim::FindClient(2)->jobResultsDir, "");  // a row states every field; absent ones take defaults
   const std::vector<platform::Fault> faults = platform::FaultTable::List();
   ASSERT_EQ(faults.size(), 1u);
   EXPECT_EQ(faults[0].mode, platform::FaultMode::kThrow);
@@ -129,14 +131,14 @@ TEST(Seed, WhatTheContentListReadsIsCheckedAndReplacedByItsKeys) {
                "oracle_agent": {"files": [{"instance_id": 21, "table_space": "USERS", "path": "/a"}]},
                "agent_config": {"subclients": [{"cell_id": 2, "app_id": 7, "client_id": 5}]}})"})
     ASSERT_EQ(SeedDocument(document, message), SeedResult::kSeeded) << message;
-  const std::vector<platform::ApplicationTypeRecord> types = platform::ApplicationList::Current().ApplicationTypes(5);
+  const std::vector<platform::ApplicationTypeRecord> types = blbsim::ApplicationTypes(5);
   ASSERT_EQ(types.size(), 1u);
   EXPECT_EQ(types[0].name, "MySQL");
-  const std::vector<platform::OracleFileRecord> files = platform::OracleContent::Current().Files(21);
+  const std::vector<platform::OracleFileRecord> files = blbsim::OracleFiles(21);
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[0].path, "/a");
   EXPECT_EQ(files[0].tableSpace, "USERS");
-  EXPECT_TRUE(platform::AgentConfig::Current().SubclientContents(2, 7).empty());
+  EXPECT_TRUE(blbsim::SubclientContents(2, 7).empty());
 }
 
 TEST(Seed, JobInfoRecordsAndIndexItemsRoundTrip) {
@@ -219,13 +221,19 @@ TEST(Seed, AgentEntriesBagsAndCopyIdsReachTheServicesAndDumpAsSeeded) {
     std::string content;
     EXPECT_EQ(values.Read("OraDatabaseContent", content).GetErrorCode(), 0);
     EXPECT_EQ(content, "a=b;c%");
-    const std::vector<platform::AgentIndexEntry> all = platform::AllAgentIndexEntries();
+    const std::vector<platform::AgentIndexEntry> all = blbsim::ReadOrThrow<std::vector<platform::AgentIndexEntry>>(
+        [](std::vector<platform::AgentIndexEntry>& entries) { return platform::AllAgentIndexEntries(entries); });
     ASSERT_EQ(all.size(), 2u);
     EXPECT_TRUE(all[0].mountPoint);
     EXPECT_EQ(all[0].componentGuid, "G1");
     EXPECT_EQ(all[1].view, "TABLEVIEW");
-    EXPECT_EQ(platform::SnapshotLibrary::Current().FindCopyId(501, 4), std::optional<uint32_t>(9));
-    EXPECT_FALSE(platform::SnapshotLibrary::Current().FindCopyId(501, 1).has_value());
+    const auto copyId = [](uint32_t archiveType) {
+      return blbsim::ReadOrThrow<std::optional<uint32_t>>([archiveType](std::optional<uint32_t>& id) {
+        return platform::SnapshotLibrary::Current().FindCopyId(501, archiveType, id);
+      });
+    };
+    EXPECT_EQ(copyId(4), std::optional<uint32_t>(9));
+    EXPECT_FALSE(copyId(1).has_value());
     for (const char* service : {"job_info", "index_items", "snapshot_library"}) {
       std::string dumped;
       ASSERT_TRUE(blbsim::DumpService(service, dumped));

@@ -1,5 +1,6 @@
 // Seed section "volume_manager": pool maps, one group each (a group seeded
 // again is replaced whole).
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 #include "platform/lvm/lvm.h"
 
@@ -39,7 +40,8 @@ class VolumeManagerSection : public SeedSection {
 
   nlohmann::json Dump() override {
     nlohmann::json groups = nlohmann::json::array();
-    for (const LVM::VG& group : platform::Lvm::Current().Groups()) {
+    for (const LVM::VG& group : ReadOrThrow<std::vector<LVM::VG>>(
+             [](std::vector<LVM::VG>& all) { return platform::Lvm::Current().Groups(all); })) {
       nlohmann::json volumes = nlohmann::json::array();
       for (const auto& [name, lv] : group.lv_map)
         volumes.push_back({{"name", name},

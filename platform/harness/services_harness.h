@@ -21,6 +21,9 @@ bool SetProxy(uint64_t cellId, uint64_t appId, uint64_t proxyClientId, bool useS
 platform::StateDbResult AddArchiveFile(uint64_t archFileId, uint64_t jobId, uint64_t appId, uint64_t cellId,
                                        int archFileType, uint64_t cycleNumber, uint64_t createTime,
                                        const std::string& storageHostName);
+// The archive files registered, by id; the form without a result throws for
+// a read that failed (harness_reads.h).
+platform::StateDbResult ArchiveFiles(std::vector<platform::ArchiveFileRecord>& files);
 std::vector<platform::ArchiveFileRecord> ArchiveFiles();
 // The snapshot-job listings asked of the archive manager, oldest first.
 std::vector<platform::ArchiveRequestRecord> ArchiveRequests();
@@ -29,8 +32,8 @@ std::vector<platform::ArchiveRequestRecord> ArchiveRequests();
 // contents, or from a file on this machine.
 bool AddIndexFile(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId, const std::string& name,
                   uint64_t storedTime, const std::string& contents);
-bool AddIndexFileFrom(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
-                      const std::string& name, uint64_t storedTime, const std::string& sourcePath);
+bool AddIndexFileFrom(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId, const std::string& name,
+                      uint64_t storedTime, const std::string& sourcePath);
 std::vector<platform::IndexFileRecord> IndexFiles();
 
 std::vector<platform::TransferRecord> Transfers();

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/driver/simulated_kzbf.h"
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/settings/settings.h"
@@ -35,7 +36,10 @@ bool InitStateDir() {
       !SetRegistryValue("FileSystemAgent", "sInitialised", "true"))
     return false;
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  if (config.LocalClientId() == 0) {
+  // What is set already is never laid out again over a read that failed.
+  uint64_t localId = 0;
+  if (!config.LocalClientId(localId)) return false;
+  if (localId == 0) {
     platform::ClientRecord local;
     local.id = 2;
     local.name = "localclient";
@@ -47,16 +51,19 @@ bool InitStateDir() {
     // clears it later, so only the first layout sets it.
     if (!config.PutClient(local) || !config.SetLocalClientId(local.id) || !config.SetVornServeHost(kVornServeHost))
       return false;
+    localId = local.id;
   }
   // The machine's client answers for records whose own client is unknown.
-  std::optional<platform::ClientRecord> local = config.FindClient(config.LocalClientId());
+  std::optional<platform::ClientRecord> local;
+  if (!config.FindClient(localId, local)) return false;
   if (local && !GetRegistryValue("Base", "sPhysicalMachine", value) &&
       !SetRegistryValue("Base", "sPhysicalMachine", local->name))
     return false;
   // The snapshot service knows the block-level snap engine from the start.
   platform::SnapshotLibraryBackend& snapshots = platform::SnapshotLibrary::Current();
-  if (!snapshots.FindEngine(platform::kBlockLevelSnapEngine) &&
-      !snapshots.PutEngine(SMEngineInfo{platform::kBlockLevelSnapEngine, "block level"}))
+  std::optional<SMEngineInfo> engine;
+  if (!snapshots.FindEngine(platform::kBlockLevelSnapEngine, engine) ||
+      (!engine && !snapshots.PutEngine(SMEngineInfo{platform::kBlockLevelSnapEngine, "block level"})))
     return false;
   // An installed agent has its filter driver loaded and its load script.
   if (!FXPath::DoesPathExist(dir + "/drivers/kzbf") && (!SetKzbfLoaded(true) || !InstallKzbfLoadScript(true)))
@@ -95,7 +102,12 @@ bool IsStateDirPrepared() {
       ::stat(platform::Settings::StatePath("agent.db").c_str(), &info) != 0)
     return false;
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  return config.LocalClientId() != 0 && config.FindClient(config.LocalClientId()).has_value();
+  uint64_t localId = 0;
+  ThrowIfFailed(config.LocalClientId(localId));
+  if (localId == 0) return false;
+  std::optional<platform::ClientRecord> local;
+  ThrowIfFailed(config.FindClient(localId, local));
+  return local.has_value();
 }
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value) {
@@ -142,8 +154,32 @@ std::vector<platform::Fault> Faults() {
   return platform::FaultTable::List();
 }
 
+std::optional<platform::ClientRecord> FindClient(uint64_t clientId) {
+  return ReadOrThrow<std::optional<platform::ClientRecord>>([clientId](std::optional<platform::ClientRecord>& client) {
+    return platform::AgentConfig::Current().FindClient(clientId, client);
+  });
+}
+
+std::optional<platform::SubclientRecord> FindSubclient(uint64_t cellId, uint64_t appId) {
+  return ReadOrThrow<std::optional<platform::SubclientRecord>>(
+      [cellId, appId](std::optional<platform::SubclientRecord>& subclient) {
+        return platform::AgentConfig::Current().FindSubclient(cellId, appId, subclient);
+      });
+}
+
+uint64_t LocalClientId() {
+  return ReadOrThrow<uint64_t>([](uint64_t& id) { return platform::AgentConfig::Current().LocalClientId(id); });
+}
+
+std::optional<std::string> SubclientJobResultsDir(uint64_t cellId, uint64_t appId) {
+  return ReadOrThrow<std::optional<std::string>>([cellId, appId](std::optional<std::string>& directory) {
+    return platform::SubclientJobResultsDir(cellId, appId, directory);
+  });
+}
+
 std::vector<platform::RaisedEvent> Events() {
-  return platform::StoredEvents();
+  return ReadOrThrow<std::vector<platform::RaisedEvent>>(
+      [](std::vector<platform::RaisedEvent>& events) { return platform::StoredEvents(events); });
 }
 
 }  // namespace blbsim

@@ -17,10 +17,15 @@ namespace blbsim {
 // one there; false with the reason for a text that is no record.
 bool AddSnapRecord(const std::string& text, std::string& why);
 // The job's record (of the given cell, else of the lowest cell holding one).
+// The readers without a result throw for a read that failed
+// (harness_reads.h); the job command uses those with one.
+platform::StateDbResult FindSnapRecord(uint64_t jobId, std::optional<uint32_t> cellId,
+                                       std::optional<SMVolSnapInfo>& record);
 std::optional<SMVolSnapInfo> FindSnapRecord(uint64_t jobId, std::optional<uint32_t> cellId = std::nullopt);
 std::vector<platform::SnapServiceCall> SnapCalls();
 std::vector<platform::IndexConnectionRecord> IndexConnectionRecords();
 // The item lines a job published over its connections, in order.
+platform::StateDbResult IndexItems(uint64_t jobId, std::vector<std::string>& lines);
 std::vector<std::string> IndexItems(uint64_t jobId);
 
 }  // namespace blbsim

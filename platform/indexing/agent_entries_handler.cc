@@ -76,9 +76,11 @@ class AgentEntriesHandler : public IndexRequestHandler {
     databrowse::BrowseAdvancedOptions options;
     request.getObjectAccessor(Request::kAdvancedOptions.number, Request::kAdvancedOptions.tag, options);
     const std::string view = options.getstring(options.kViewName.number, options.kViewName.tag);
-    const std::vector<AgentIndexEntry> entries = AgentIndexEntries(
-        entity.cellId, entity.appId, view, range.getuint64(range.kFromTime.number, range.kFromTime.tag),
-        range.getuint64(range.kToTime.number, range.kToTime.tag));
+    std::vector<AgentIndexEntry> entries;
+    if (!AgentIndexEntries(entity.cellId, entity.appId, view,
+                           range.getuint64(range.kFromTime.number, range.kFromTime.tag),
+                           range.getuint64(range.kToTime.number, range.kToTime.tag), entries))
+      return false;
     const bool children = BrowseRequestType(request) == kChildrenRequest;
     std::map<std::string, const AgentIndexEntry*> found;
     for (const std::string& path : BrowsePaths(request)) {

@@ -12,6 +12,7 @@
 
 #include "platform/base/backend.h"
 #include "platform/codec/nmessage_base.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -20,7 +21,9 @@ class BackupIndexBackend {
   virtual ~BackupIndexBackend() = default;
   // 0 when the index takes the request, else a negative value.
   virtual int Initialize(const CNMessageBase& request) = 0;
-  virtual bool IsIndexingV2(const CNMessageBase& request) = 0;
+  // Whether the request's subclient is indexed with indexing V2; why not
+  // known, when its settings could not be read.
+  virtual StateDbResult IsIndexingV2(const CNMessageBase& request, bool& indexingV2) = 0;
   // Replaces `replies` with the reply messages, in order; 0, or a negative
   // value (no reply then).
   virtual int Browse(const CNMessageBase& request, std::vector<CNMessageBase>& replies) = 0;

@@ -3,6 +3,7 @@
 // under the job owning its archive file, and one response of results
 // answers. An archive file the archive manager does not know refuses the
 // whole request with one error response; nothing is recorded then.
+#include <map>
 #include <optional>
 
 #include "platform/indexing/browse_request_fields.h"
@@ -24,29 +25,27 @@ bool AddIndexCarryForward(const IndexCarryForwardRecord& r) {
   return put.Run();
 }
 
-std::vector<IndexCarryForwardRecord> IndexCarryForwards(uint64_t jobId) {
+StateDbResult IndexCarryForwards(uint64_t jobId, std::vector<IndexCarryForwardRecord>& records) {
   SqlStatement query(StateDb::Current(),
                      "SELECT job_id, source_job_id, view, component, path, afile_id, group_id, flags, value, "
                      "from_time, to_time, timeout FROM index_carry_forward WHERE job_id = ? ORDER BY seq;");
   query.BindUnsigned(1, jobId);
-  std::vector<IndexCarryForwardRecord> found;
-  while (query.Step()) {
+  return ReadRows(query, records, [](const SqlStatement& row) {
     IndexCarryForwardRecord r;
-    r.jobId = query.Unsigned(0);
-    r.sourceJobId = query.Unsigned(1);
-    r.view = query.Text(2);
-    r.component = query.Text(3);
-    r.path = query.Text(4);
-    r.afileId = query.Int(5);
-    r.groupId = query.Int(6);
-    r.flags = query.Int(7);
-    r.value = query.Int(8);
-    r.fromTime = query.Unsigned(9);
-    r.toTime = query.Unsigned(10);
-    r.timeout = query.Unsigned(11);
-    found.push_back(r);
-  }
-  return found;
+    r.jobId = row.Unsigned(0);
+    r.sourceJobId = row.Unsigned(1);
+    r.view = row.Text(2);
+    r.component = row.Text(3);
+    r.path = row.Text(4);
+    r.afileId = row.Int(5);
+    r.groupId = row.Int(6);
+    r.flags = row.Int(7);
+    r.value = row.Int(8);
+    r.fromTime = row.Unsigned(9);
+    r.toTime = row.Unsigned(10);
+    r.timeout = row.Unsigned(11);
+    return r;
+  });
 }
 
 namespace {
@@ -55,10 +54,12 @@ constexpr int64_t kCarryForwardRequest = 11;
 constexpr int64_t kErrorResponse = 3;
 constexpr int64_t kUnknownArchiveFile = 1168;
 
-std::optional<uint64_t> OwnerOf(int64_t afileId) {
-  for (const ArchiveFileRecord& record : ArchiveManager::Current().All())
-    if (static_cast<int64_t>(record.archFileId) == afileId) return record.jobId;
-  return std::nullopt;
+// The job of each archive file registered.
+StateDbResult Owners(std::map<int64_t, uint64_t>& owners) {
+  std::vector<ArchiveFileRecord> records;
+  const StateDbResult read = ArchiveManager::Current().All(records);
+  for (const ArchiveFileRecord& record : records) owners[static_cast<int64_t>(record.archFileId)] = record.jobId;
+  return read;
 }
 
 class CarryForwardHandler : public IndexRequestHandler {
@@ -79,17 +80,19 @@ class CarryForwardHandler : public IndexRequestHandler {
     GenerateIdxLogsBlockOf(request, block);
     request.getObjectAccessor(R::kTimeRange.number, R::kTimeRange.tag, range);
     request.getObjectAccessor(R::kAdvancedOptions.number, R::kAdvancedOptions.tag, options);
+    std::map<int64_t, uint64_t> owners;
+    if (!Owners(owners)) return false;
     std::vector<IndexCarryForwardRecord> rows;
     for (const CNMessageBase& entry : block.getlistobject(G::kEntries.number, G::kEntries.tag)) {
       for (const CNMessageBase& path : entry.getlistobject(V::kPaths.number, V::kPaths.tag)) {
         IndexCarryForwardRecord row;
         row.afileId = path.getint64(P::kArchFileId.number, P::kArchFileId.tag);
-        std::optional<uint64_t> owner = OwnerOf(row.afileId);
-        if (!owner) {
+        auto owner = owners.find(row.afileId);
+        if (owner == owners.end()) {
           replies.push_back(ErrorResponse());
           return true;
         }
-        row.jobId = *owner;
+        row.jobId = owner->second;
         row.sourceJobId = block.getuint64(G::kSourceJobId.number, G::kSourceJobId.tag);
         row.view = entry.getstring(V::kViewName.number, V::kViewName.tag);
         row.component = entry.getstring(V::kComponentId.number, V::kComponentId.tag);

@@ -2,6 +2,7 @@
 // what it records, and an archive file it does not know.
 #include <gtest/gtest.h>
 
+#include "platform/harness/index_harness.h"
 #include "platform/indexing/idx_browse_client.h"
 #include "platform/indexing/index_carry_forward.h"
 #include "platform/services/archive_manager.h"
@@ -56,7 +57,7 @@ TEST(IndexCarryForward, RecordsUnderTheArchiveFilesJobOrRefusesAnUnknownFile) {
   std::vector<CNMessageBase> responses = reply.getlistobject(reply.kResponses.number, reply.kResponses.tag);
   ASSERT_EQ(responses.size(), 1u);
   EXPECT_EQ(responses[0].getint64(1, 1), 1);
-  const std::vector<platform::IndexCarryForwardRecord> rows = platform::IndexCarryForwards(101);
+  const std::vector<platform::IndexCarryForwardRecord> rows = blbsim::IndexCarryForwards(101);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].sourceJobId, 55u);
   EXPECT_EQ(rows[0].view, "JOBINFO");
@@ -69,7 +70,7 @@ TEST(IndexCarryForward, RecordsUnderTheArchiveFilesJobOrRefusesAnUnknownFile) {
   ASSERT_EQ(responses.size(), 1u);
   EXPECT_EQ(responses[0].getint64(1, 1), 3);
   EXPECT_EQ(responses[0].getlistobject(4, 7).size(), 1u);
-  EXPECT_EQ(platform::IndexCarryForwards(101).size(), 1u);
+  EXPECT_EQ(blbsim::IndexCarryForwards(101).size(), 1u);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ class ExtentBitmapHandler : public IndexRequestHandler {
     const BrowseEntity entity = BrowseEntityOf(request);
     std::vector<CNMessageBase> items;
     for (const std::string& component : RequestedComponents(request).value_or(std::vector<std::string>())) {
-      std::optional<std::string> bitmap = FindIndexExtentBitmap(entity.cellId, entity.appId, component);
+      std::optional<std::string> bitmap;
+      if (!FindIndexExtentBitmap(entity.cellId, entity.appId, component, bitmap)) return false;
       if (bitmap) items.push_back(BitmapItem(component, *bitmap));
     }
     replies.push_back(BrowseResponseOf(kResultsResponse, items));

@@ -63,7 +63,8 @@ class ExtentViewHandler : public IndexRequestHandler {
     PagingOf(request, first, pageSize);
 
     std::vector<CNMessageBase> items;
-    const IndexExtentViewRows rows = IndexExtentViewPage(key, first, pageSize);
+    IndexExtentViewRows rows;
+    if (!IndexExtentViewPage(key, first, pageSize, rows)) return false;
     items.reserve(rows.size());
     char name[16] = {0};
     databrowse::BrowseDataResult data;

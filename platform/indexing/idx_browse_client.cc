@@ -36,7 +36,10 @@ int IdxBrowseClient::Initialize(databrowse::BrowseRequest request, IdxBrowseClie
 
 bool IdxBrowseClient::isIndexingV2BrowseRequest() const {
   if (!m_bInitialized || m_bInitFailed) return false;
-  return platform::BackupIndex::Current().IsIndexingV2(Composed());
+  bool indexingV2 = false;
+  if (platform::BackupIndex::Current().IsIndexingV2(Composed(), indexingV2)) return indexingV2;
+  m_bInitFailed = true;
+  return false;
 }
 
 void IdxBrowseClient::setWorkerId(const std::string& workerId) {

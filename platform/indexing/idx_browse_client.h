@@ -56,7 +56,8 @@ class IdxBrowseClient {
                  IdxBrowseClientInterrupt* interrupt);
   bool isInitFailed() const { return m_bInitFailed; }
   // Whether the kept request is an indexing-V2 one; false before a
-  // successful Initialize.
+  // successful Initialize, and when the index cannot read the subclient's
+  // setting (the client then fails: isInitFailed, Browse).
   bool isIndexingV2BrowseRequest() const;
 
   void setWorkerId(const std::string& workerId);
@@ -90,5 +91,7 @@ class IdxBrowseClient {
   std::vector<CNMessageBase> m_vQueries;
   IdxBrowseClientResp* m_pHandler = nullptr;
   bool m_bInitialized = false;
-  bool m_bInitFailed = false;
+  // Also set once the index could not tell whether the request is an
+  // indexing-V2 one: the client fails from then on.
+  mutable bool m_bInitFailed = false;
 };

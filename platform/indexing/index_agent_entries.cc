@@ -9,22 +9,18 @@ namespace {
   "SELECT e.cell_id, e.app_id, e.job_id, e.path, e.view, e.afile_id, e.guid, e.group_id, e.mount_point FROM " \
   "index_agent_entries e "
 
-std::vector<AgentIndexEntry> Read(SqlStatement& query) {
-  std::vector<AgentIndexEntry> entries;
-  while (query.Step()) {
-    AgentIndexEntry entry;
-    entry.cellId = query.Unsigned(0);
-    entry.appId = query.Unsigned(1);
-    entry.jobId = query.Unsigned(2);
-    entry.path = query.Text(3);
-    entry.view = query.Text(4);
-    entry.archFileId = query.Int(5);
-    entry.componentGuid = query.Text(6);
-    entry.archGroupId = query.Int(7);
-    entry.mountPoint = query.Int(8) != 0;
-    entries.push_back(entry);
-  }
-  return entries;
+AgentIndexEntry Read(const SqlStatement& row) {
+  AgentIndexEntry entry;
+  entry.cellId = row.Unsigned(0);
+  entry.appId = row.Unsigned(1);
+  entry.jobId = row.Unsigned(2);
+  entry.path = row.Text(3);
+  entry.view = row.Text(4);
+  entry.archFileId = row.Int(5);
+  entry.componentGuid = row.Text(6);
+  entry.archGroupId = row.Int(7);
+  entry.mountPoint = row.Int(8) != 0;
+  return entry;
 }
 
 }  // namespace
@@ -45,8 +41,8 @@ bool PutAgentIndexEntry(const AgentIndexEntry& entry) {
   return put.Run();
 }
 
-std::vector<AgentIndexEntry> AgentIndexEntries(uint64_t cellId, uint64_t appId, const std::string& view, uint64_t from,
-                                               uint64_t to) {
+StateDbResult AgentIndexEntries(uint64_t cellId, uint64_t appId, const std::string& view, uint64_t from, uint64_t to,
+                                std::vector<AgentIndexEntry>& entries) {
   SqlStatement query(StateDb::Current(), ENTRY_COLUMNS
                      "JOIN archive_files a ON a.afile_id = e.afile_id WHERE e.cell_id = ? AND e.app_id = ? AND "
                      "e.view = ? AND a.create_time >= ? AND (? = 0 OR a.create_time <= ?) ORDER BY e.path;");
@@ -56,12 +52,12 @@ std::vector<AgentIndexEntry> AgentIndexEntries(uint64_t cellId, uint64_t appId, 
       .BindUnsigned(4, from)
       .BindUnsigned(5, to)
       .BindUnsigned(6, to);
-  return Read(query);
+  return ReadRows(query, entries, Read);
 }
 
-std::vector<AgentIndexEntry> AllAgentIndexEntries() {
+StateDbResult AllAgentIndexEntries(std::vector<AgentIndexEntry>& entries) {
   SqlStatement query(StateDb::Current(), ENTRY_COLUMNS "ORDER BY e.job_id, e.view, e.path;");
-  return Read(query);
+  return ReadRows(query, entries, Read);
 }
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/state_db_failure.h"
+
 namespace platform {
 
 struct AgentIndexEntry {
@@ -24,10 +26,11 @@ struct AgentIndexEntry {
 // Adds the entry or replaces the one of its job, view and path.
 bool PutAgentIndexEntry(const AgentIndexEntry& entry);
 // The application's entries of the view whose archive file's creation time
-// lies in [from, to] (to 0: no end), in path order.
-std::vector<AgentIndexEntry> AgentIndexEntries(uint64_t cellId, uint64_t appId, const std::string& view, uint64_t from,
-                                               uint64_t to);
+// lies in [from, to] (to 0: no end), in path order. The readers return done,
+// or why the entries could not be read.
+StateDbResult AgentIndexEntries(uint64_t cellId, uint64_t appId, const std::string& view, uint64_t from, uint64_t to,
+                                std::vector<AgentIndexEntry>& entries);
 // Every entry, by job, view and path.
-std::vector<AgentIndexEntry> AllAgentIndexEntries();
+StateDbResult AllAgentIndexEntries(std::vector<AgentIndexEntry>& entries);
 
 }  // namespace platform

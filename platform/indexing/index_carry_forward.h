@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/state_db_failure.h"
+
 namespace platform {
 
 struct IndexCarryForwardRecord {
@@ -24,6 +26,8 @@ struct IndexCarryForwardRecord {
 };
 
 bool AddIndexCarryForward(const IndexCarryForwardRecord& record);
-std::vector<IndexCarryForwardRecord> IndexCarryForwards(uint64_t jobId);
+// The job's records, in the order they were added; done, or why they could
+// not be read.
+StateDbResult IndexCarryForwards(uint64_t jobId, std::vector<IndexCarryForwardRecord>& records);
 
 }  // namespace platform

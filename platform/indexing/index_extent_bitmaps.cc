@@ -12,21 +12,21 @@ bool PutIndexExtentBitmap(const IndexExtentBitmapRecord& record) {
   return put.BindBlob(4, record.bitmap).Run();
 }
 
-std::optional<std::string> FindIndexExtentBitmap(uint64_t cellId, uint64_t appId, const std::string& component) {
+StateDbResult FindIndexExtentBitmap(uint64_t cellId, uint64_t appId, const std::string& component,
+                                    std::optional<std::string>& bitmap) {
   SqlStatement query(StateDb::Current(),
                      "SELECT bitmap FROM index_extent_bitmaps WHERE cell_id = ? AND app_id = ? AND component = ?;");
   query.BindUnsigned(1, cellId).BindUnsigned(2, appId).Bind(3, component);
-  if (!query.Step()) return std::nullopt;
-  return query.Text(0);
+  return ReadFirstRow(query, bitmap, [](const SqlStatement& row) { return row.Text(0); });
 }
 
-std::vector<IndexExtentBitmapRecord> IndexExtentBitmaps() {
-  std::vector<IndexExtentBitmapRecord> all;
+StateDbResult IndexExtentBitmaps(std::vector<IndexExtentBitmapRecord>& records) {
   SqlStatement query(StateDb::Current(),
                      "SELECT cell_id, app_id, component, bitmap FROM index_extent_bitmaps "
                      "ORDER BY cell_id, app_id, component;");
-  while (query.Step()) all.push_back({query.Unsigned(0), query.Unsigned(1), query.Text(2), query.Text(3)});
-  return all;
+  return ReadRows(query, records, [](const SqlStatement& row) {
+    return IndexExtentBitmapRecord{row.Unsigned(0), row.Unsigned(1), row.Text(2), row.Text(3)};
+  });
 }
 
 }  // namespace platform

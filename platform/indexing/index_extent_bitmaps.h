@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/state_db_failure.h"
+
 namespace platform {
 
 struct IndexExtentBitmapRecord {
@@ -19,8 +21,11 @@ struct IndexExtentBitmapRecord {
 
 // Replaces the component's bitmap; false when it cannot be stored.
 bool PutIndexExtentBitmap(const IndexExtentBitmapRecord& record);
-std::optional<std::string> FindIndexExtentBitmap(uint64_t cellId, uint64_t appId, const std::string& component);
+// The component's bitmap, nothing when there is none; done, or why it could
+// not be read.
+StateDbResult FindIndexExtentBitmap(uint64_t cellId, uint64_t appId, const std::string& component,
+                                    std::optional<std::string>& bitmap);
 // Every bitmap, by cell, application and component.
-std::vector<IndexExtentBitmapRecord> IndexExtentBitmaps();
+StateDbResult IndexExtentBitmaps(std::vector<IndexExtentBitmapRecord>& records);
 
 }  // namespace platform

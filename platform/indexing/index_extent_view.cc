@@ -36,17 +36,17 @@ StateDbResult UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexEx
   return db.Transaction([&] { return PutRows(db, key, rows); });
 }
 
-IndexExtentViewRows IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit) {
-  IndexExtentViewRows rows;
+StateDbResult IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit,
+                                  IndexExtentViewRows& rows) {
+  rows.clear();
   const uint64_t largest = static_cast<uint64_t>(std::numeric_limits<long long>::max());
-  if (limit == 0 || first > largest) return rows;
+  if (limit == 0 || first > largest) return StateDbResult();
   SqlStatement query(StateDb::Current(),
                      "SELECT extent_id, hash FROM index_extent_views WHERE cell_id = ? AND app_id = ? AND volume = ? "
                      "AND extent_id >= ? ORDER BY extent_id LIMIT ?;");
   query.BindUnsigned(1, key.cellId).BindUnsigned(2, key.appId).Bind(3, key.volume).BindUnsigned(4, first);
   query.BindUnsigned(5, limit > largest ? largest : limit);
-  while (query.Step()) rows.emplace_back(query.Unsigned(0), query.Text(1));
-  return rows;
+  return ReadRows(query, rows, [](const SqlStatement& row) { return std::make_pair(row.Unsigned(0), row.Text(1)); });
 }
 
 }  // namespace platform

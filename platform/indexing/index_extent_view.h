@@ -27,7 +27,9 @@ StateDbResult PutIndexExtentView(const IndexExtentViewKey& key, const IndexExten
 // Adds the rows to the volume's view, replacing those of the same extents,
 // as a backup of some of the volume's extents leaves the index.
 StateDbResult UpdateIndexExtentView(const IndexExtentViewKey& key, const IndexExtentViewRows& rows);
-// At most `limit` rows from extent `first` upward.
-IndexExtentViewRows IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit);
+// At most `limit` rows from extent `first` upward; done, or why they could
+// not be read.
+StateDbResult IndexExtentViewPage(const IndexExtentViewKey& key, uint64_t first, uint64_t limit,
+                                  IndexExtentViewRows& rows);
 
 }  // namespace platform

@@ -17,22 +17,20 @@ bool LogIndexRequest(const char* call, const CNMessageBase& request, int result,
   return log.Bind(6, request.toString()).Run();
 }
 
-std::vector<IndexRequestRecord> IndexRequests() {
-  std::vector<IndexRequestRecord> all;
+StateDbResult IndexRequests(std::vector<IndexRequestRecord>& requests) {
   SqlStatement query(StateDb::Current(),
                      "SELECT seq, pid, call, result, responses, items, request FROM index_requests ORDER BY seq;");
-  while (query.Step()) {
+  return ReadRows(query, requests, [](const SqlStatement& row) {
     IndexRequestRecord record;
-    record.seq = query.Unsigned(0);
-    record.pid = query.Int(1);
-    record.call = query.Text(2);
-    record.result = static_cast<int>(query.Int(3));
-    record.responses = query.Unsigned(4);
-    record.items = query.Unsigned(5);
-    record.request = query.Text(6);
-    all.push_back(record);
-  }
-  return all;
+    record.seq = row.Unsigned(0);
+    record.pid = row.Int(1);
+    record.call = row.Text(2);
+    record.result = static_cast<int>(row.Int(3));
+    record.responses = row.Unsigned(4);
+    record.items = row.Unsigned(5);
+    record.request = row.Text(6);
+    return record;
+  });
 }
 
 bool ClearIndexRequests() {

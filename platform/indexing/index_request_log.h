@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/codec/nmessage_base.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -23,7 +24,8 @@ struct IndexRequestRecord {
 
 bool LogIndexRequest(const char* call, const CNMessageBase& request, int result,
                      const std::vector<CNMessageBase>& replies);
-std::vector<IndexRequestRecord> IndexRequests();
+// Every request logged, oldest first; done, or why they could not be read.
+StateDbResult IndexRequests(std::vector<IndexRequestRecord>& requests);
 bool ClearIndexRequests();
 
 }  // namespace platform

@@ -36,12 +36,15 @@ struct PendingItem {
 
 }  // namespace
 
-std::vector<IndexedItem> IndexedItems() {
-  std::vector<IndexedItem> items;
+StateDbResult IndexedItems(std::vector<IndexedItem>& items) {
+  items.clear();
+  std::vector<std::pair<uint64_t, std::string>> lines;
+  const StateDbResult read = IndexConnections::Current().AllItems(lines);
+  if (!read) return read;
   uint64_t job = 0;
   uint64_t sequence = 0;
   PendingItem pending;
-  for (const auto& [jobId, line] : IndexConnections::Current().AllItems()) {
+  for (const auto& [jobId, line] : lines) {
     ++sequence;
     if (jobId != job) {
       job = jobId;
@@ -69,7 +72,7 @@ std::vector<IndexedItem> IndexedItems() {
       pending.metaData = IdxMetadata::IdxMetaData();
     }
   }
-  return items;
+  return read;
 }
 
 std::vector<std::string> PathElements(const std::string& path, char delimiter) {

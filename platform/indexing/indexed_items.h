@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/messages/service_messages.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -22,8 +23,9 @@ struct IndexedItem {
 };
 
 // Every item of every job, in log order. A line that does not parse is
-// skipped with whatever it would have belonged to.
-std::vector<IndexedItem> IndexedItems();
+// skipped with whatever it would have belonged to. Done, or why the log
+// could not be read.
+StateDbResult IndexedItems(std::vector<IndexedItem>& items);
 
 // The elements of `path` split at `delimiter`, empty elements left out.
 std::vector<std::string> PathElements(const std::string& path, char delimiter);

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "platform/sim/fault_table.h"
 #include "platform/sim/state_db.h"
@@ -16,14 +18,15 @@ class DatabaseIndexConnections : public IndexConnectionBackend {
   long long Open(const std::string& jobToken, const std::string& arguments) override {
     StateDb& db = StateDb::Current();
     std::lock_guard<std::recursive_mutex> hold(db.Mutex());
-    uint64_t jobId = 0;
+    std::optional<uint64_t> jobId;
     if (!jobToken.empty()) {
       SqlStatement job(db, "SELECT job_id FROM jobs WHERE token = ? ORDER BY job_id DESC LIMIT 1;");
       job.Bind(1, jobToken);
-      if (job.Step()) jobId = job.Unsigned(0);
+      // A connection is never opened for no job when the job could not be read.
+      if (!ReadFirstRow(job, jobId, ReadId)) return 0;
     }
     SqlStatement put(db, "INSERT INTO index_connections (job_id, arguments) VALUES (?, ?);");
-    if (!put.BindUnsigned(1, jobId).Bind(2, arguments).Run()) return 0;
+    if (!put.BindUnsigned(1, jobId.value_or(0)).Bind(2, arguments).Run()) return 0;
     return db.LastInsertId();
   }
 
@@ -32,28 +35,27 @@ class DatabaseIndexConnections : public IndexConnectionBackend {
     return update.Bind(1, connection).Run();
   }
 
-  std::vector<IndexConnectionRecord> Connections() override {
-    std::vector<IndexConnectionRecord> found;
+  StateDbResult Connections(std::vector<IndexConnectionRecord>& connections) override {
     SqlStatement query(StateDb::Current(), "SELECT seq, job_id, arguments, done FROM index_connections ORDER BY seq;");
-    while (query.Step()) found.push_back({query.Int(0), query.Unsigned(1), query.Text(2), query.Int(3) != 0});
-    return found;
+    return ReadRows(query, connections, [](const SqlStatement& row) {
+      return IndexConnectionRecord{row.Int(0), row.Unsigned(1), row.Text(2), row.Int(3) != 0};
+    });
   }
 
   bool AppendItem(long long connection, const std::string& line) override {
     StateDb& db = StateDb::Current();
     std::lock_guard<std::recursive_mutex> hold(db.Mutex());
     SqlStatement open(db, "SELECT job_id FROM index_connections WHERE seq = ? AND done = 0;");
-    if (!open.Bind(1, connection).Step()) return false;
-    const uint64_t jobId = open.Unsigned(0);
+    open.Bind(1, connection);
+    std::optional<uint64_t> jobId;
+    if (!ReadFirstRow(open, jobId, ReadId) || !jobId) return false;
     SqlStatement put(db, "INSERT INTO index_items (connection, job_id, line) VALUES (?, ?, ?);");
-    return put.Bind(1, connection).BindUnsigned(2, jobId).Bind(3, line).Run();
+    return put.Bind(1, connection).BindUnsigned(2, *jobId).Bind(3, line).Run();
   }
 
-  std::vector<std::pair<uint64_t, std::string>> AllItems() override {
-    std::vector<std::pair<uint64_t, std::string>> items;
+  StateDbResult AllItems(std::vector<std::pair<uint64_t, std::string>>& items) override {
     SqlStatement query(StateDb::Current(), "SELECT job_id, line FROM index_items ORDER BY job_id, seq;");
-    while (query.Step()) items.emplace_back(query.Unsigned(0), query.Text(1));
-    return items;
+    return ReadRows(query, items, [](const SqlStatement& row) { return std::make_pair(row.Unsigned(0), row.Text(1)); });
   }
 
   bool PutItem(uint64_t jobId, const std::string& line) override {
@@ -61,13 +63,14 @@ class DatabaseIndexConnections : public IndexConnectionBackend {
     return put.BindUnsigned(1, jobId).Bind(2, line).Run();
   }
 
-  std::vector<std::string> Items(uint64_t jobId) override {
-    std::vector<std::string> lines;
+  StateDbResult Items(uint64_t jobId, std::vector<std::string>& lines) override {
     SqlStatement query(StateDb::Current(), "SELECT line FROM index_items WHERE job_id = ? ORDER BY seq;");
     query.BindUnsigned(1, jobId);
-    while (query.Step()) lines.push_back(query.Text(0));
-    return lines;
+    return ReadRows(query, lines, [](const SqlStatement& row) { return row.Text(0); });
   }
+
+ private:
+  static uint64_t ReadId(const SqlStatement& row) { return row.Unsigned(0); }
 };
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "platform/messages/service_messages.h"
 #include "platform/services/archive_manager.h"
 #include "platform/services/cx_file_header.h"
+#include "platform/sim/state_db_failure.h"
 
 // The head of one metadata item: its marker, version, tag and the value's
 // length in characters. The index service reads the length word as sent;
@@ -69,20 +70,25 @@ struct IndexConnectionRecord {
   bool done = false;
 };
 
+// The readers return done (nothing found included) or why the read failed.
 class IndexConnectionBackend {
  public:
   virtual ~IndexConnectionBackend() = default;
-  // The new connection's id (0: not opened).
+  // The new connection's id (0: not opened, also when the token's job
+  // cannot be read).
   virtual long long Open(const std::string& jobToken, const std::string& arguments) = 0;
   virtual bool MarkDone(long long connection) = 0;
-  virtual std::vector<IndexConnectionRecord> Connections() = 0;
+  virtual StateDbResult Connections(std::vector<IndexConnectionRecord>& connections) = 0;
   // Appends one item line to the connection's job; false when refused.
   virtual bool AppendItem(long long connection, const std::string& line) = 0;
   // The item lines of a job, in the order they were sent.
-  virtual std::vector<std::string> Items(uint64_t jobId) = 0;
+  virtual StateDbResult Items(uint64_t jobId, std::vector<std::string>& lines) = 0;
   // Every job's item lines as (job, line), by job and order; an item added
   // without a connection (a seed).
-  virtual std::vector<std::pair<uint64_t, std::string>> AllItems() { return {}; }
+  virtual StateDbResult AllItems(std::vector<std::pair<uint64_t, std::string>>& items) {
+    items.clear();
+    return StateDbResult();
+  }
   virtual bool PutItem(uint64_t, const std::string&) { return false; }
 
   static IndexConnectionBackend& Default();

@@ -31,13 +31,20 @@ constexpr int64_t kNoResultsStatus = 5;
 
 // The subclient whose job published the items: the job service's record, else
 // the cell and application the job's indexing connection was opened with.
-std::optional<SubclientRecord> SubclientOfJob(uint64_t jobId) {
+StateDbResult SubclientOfJob(uint64_t jobId, std::optional<SubclientRecord>& subclient) {
+  subclient.reset();
   uint64_t cellId = 0, appId = 0;
-  if (std::optional<JobRecord> job = JobService::Current().FindJob(jobId)) {
+  std::optional<JobRecord> job;
+  StateDbResult read = JobService::Current().FindJob(jobId, job);
+  if (!read) return read;
+  if (job) {
     cellId = job->cellId;
     appId = job->appId;
   } else {
-    for (const IndexConnectionRecord& connection : IndexConnections::Current().Connections()) {
+    std::vector<IndexConnectionRecord> connections;
+    read = IndexConnections::Current().Connections(connections);
+    if (!read) return read;
+    for (const IndexConnectionRecord& connection : connections) {
       if (connection.jobId != jobId) continue;
       char* end = nullptr;
       cellId = std::strtoull(connection.arguments.c_str(), &end, 10);
@@ -45,8 +52,8 @@ std::optional<SubclientRecord> SubclientOfJob(uint64_t jobId) {
       break;
     }
   }
-  if (cellId == 0) return std::nullopt;
-  return AgentConfig::Current().FindSubclient(cellId, appId);
+  if (cellId == 0) return read;
+  return AgentConfig::Current().FindSubclient(cellId, appId, subclient);
 }
 
 class JobSelection {
@@ -62,21 +69,31 @@ class JobSelection {
     }
   }
 
-  bool Selects(const IndexedItem& item) {
-    if (item.createTime < from_ || (to_ != 0 && item.createTime > to_)) return false;
+  // Whether the item's job is selected; why not known, when the job's
+  // records could not be read.
+  StateDbResult Selects(const IndexedItem& item, bool& selected) {
+    selected = false;
+    if (item.createTime < from_ || (to_ != 0 && item.createTime > to_)) return StateDbResult();
     auto known = jobs_.find(item.jobId);
-    if (known == jobs_.end()) known = jobs_.emplace(item.jobId, SelectsJob(item.jobId)).first;
-    return known->second;
+    if (known == jobs_.end()) {
+      bool job = false;
+      const StateDbResult read = SelectsJob(item.jobId, job);
+      if (!read) return read;
+      known = jobs_.emplace(item.jobId, job).first;
+    }
+    selected = known->second;
+    return StateDbResult();
   }
 
  private:
-  bool SelectsJob(uint64_t jobId) const {
+  StateDbResult SelectsJob(uint64_t jobId, bool& selected) const {
     using E = KzEntities::GenericEntity;
-    std::optional<SubclientRecord> subclient = SubclientOfJob(jobId);
-    if (!subclient) return false;
-    return Matches(E::kVornCellId, subclient->cellId) && Matches(E::kClientId, subclient->clientId) &&
-           Matches(E::kApplicationId, subclient->appId) && Matches(E::kAppType, subclient->appType) &&
-           Matches(E::kBackupsetId, subclient->backupSetId);
+    std::optional<SubclientRecord> subclient;
+    const StateDbResult read = SubclientOfJob(jobId, subclient);
+    selected = subclient && Matches(E::kVornCellId, subclient->cellId) && Matches(E::kClientId, subclient->clientId) &&
+               Matches(E::kApplicationId, subclient->appId) && Matches(E::kAppType, subclient->appType) &&
+               Matches(E::kBackupsetId, subclient->backupSetId);
+    return read;
   }
 
   bool Matches(const CNFieldId& field, uint64_t value) const {
@@ -128,8 +145,12 @@ class ItemBrowseHandler : public IndexRequestHandler {
     JobSelection selection(request);
     // The latest version of each path: by archive-file time, then log order.
     std::map<ElementPath, std::pair<std::tuple<uint64_t, uint64_t>, IndexedItem>> latest;
-    for (IndexedItem& item : IndexedItems()) {
-      if (!selection.Selects(item)) continue;
+    std::vector<IndexedItem> indexed;
+    if (!IndexedItems(indexed)) return false;
+    for (IndexedItem& item : indexed) {
+      bool selected = false;
+      if (!selection.Selects(item, selected)) return false;
+      if (!selected) continue;
       ElementPath elements = PathElements(item.path, delimiter);
       if (elements.empty()) continue;
       const auto order = std::make_tuple(item.createTime, item.sequence);

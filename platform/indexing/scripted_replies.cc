@@ -12,19 +12,17 @@ struct QueuedReply {
   ScriptedReply reply;
 };
 
-std::vector<QueuedReply> Queued() {
-  std::vector<QueuedReply> queued;
+StateDbResult Queued(std::vector<QueuedReply>& queued) {
   SqlStatement query(StateDb::Current(),
                      "SELECT seq, request_type, path_part, reply FROM index_scripted_replies ORDER BY seq;");
-  while (query.Step()) {
-    QueuedReply row;
-    row.seq = query.Int(0);
-    if (!query.IsNull(1)) row.reply.requestType = query.Int(1);
-    row.reply.pathPart = query.Text(2);
-    row.reply.reply = query.Text(3);
-    queued.push_back(row);
-  }
-  return queued;
+  return ReadRows(query, queued, [](const SqlStatement& row) {
+    QueuedReply reply;
+    reply.seq = row.Int(0);
+    if (!row.IsNull(1)) reply.reply.requestType = row.Int(1);
+    reply.reply.pathPart = row.Text(2);
+    reply.reply.reply = row.Text(3);
+    return reply;
+  });
 }
 
 bool Matches(const ScriptedReply& reply, int64_t requestType, const std::vector<std::string>& paths) {
@@ -51,30 +49,36 @@ bool QueueScriptedReply(const ScriptedReply& reply, std::string* why) {
   return false;
 }
 
-bool TakeScriptedReply(const CNMessageBase& request, std::vector<CNMessageBase>& replies) {
+StateDbResult TakeScriptedReply(const CNMessageBase& request, std::vector<CNMessageBase>& replies, bool& scripted) {
+  scripted = false;
   const int64_t requestType = BrowseRequestType(request);
   const std::vector<std::string> paths = BrowsePaths(request);
   std::optional<std::string> taken;
   // One transaction: two processes browsing at once never take one reply twice.
   StateDb& db = StateDb::Current();
-  const bool committed = db.Transaction([&] {
-    for (const QueuedReply& queued : Queued()) {
-      if (!Matches(queued.reply, requestType, paths)) continue;
+  const StateDbResult committed = db.Transaction([&] {
+    std::vector<QueuedReply> queued;
+    const StateDbResult read = Queued(queued);
+    if (!read) return read;
+    for (const QueuedReply& reply : queued) {
+      if (!Matches(reply.reply, requestType, paths)) continue;
       SqlStatement remove(db, "DELETE FROM index_scripted_replies WHERE seq = ?;");
-      if (!remove.Bind(1, queued.seq).Run()) return false;
-      taken = queued.reply.reply;
-      return true;
+      if (!remove.Bind(1, reply.seq).Run()) return remove.Result();
+      taken = reply.reply.reply;
+      break;
     }
-    return false;
+    return StateDbResult();
   });
-  if (!committed || !taken) return false;
+  if (!committed) return committed;
+  if (!taken) return StateDbResult();
   using List = databrowse::BrowseResponseList;
   List list;
   // Checked when queued; a row edited by hand into something else answers
   // with no message.
   list.unserialize(*taken);
   replies = list.getlistobject(List::kResponses.number, List::kResponses.tag);
-  return true;
+  scripted = true;
+  return StateDbResult();
 }
 
 }  // namespace platform

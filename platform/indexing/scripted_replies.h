@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/codec/nmessage_base.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
@@ -25,8 +26,9 @@ struct ScriptedReply {
 
 // False, with the reason, for a reply text that is not a response list.
 bool QueueScriptedReply(const ScriptedReply& reply, std::string* why);
-// Takes the oldest reply that matches the request into `replies`; false
-// (nothing changed) when none matches.
-bool TakeScriptedReply(const CNMessageBase& request, std::vector<CNMessageBase>& replies);
+// Takes the oldest reply that matches the request into `replies`, with
+// `scripted` set; nothing changed when none matches. Done, or why the queue
+// could not be read or changed.
+StateDbResult TakeScriptedReply(const CNMessageBase& request, std::vector<CNMessageBase>& replies, bool& scripted);
 
 }  // namespace platform

@@ -29,20 +29,25 @@ class SimulatedBackupIndex : public BackupIndexBackend {
     return result;
   }
 
-  bool IsIndexingV2(const CNMessageBase& request) override {
+  StateDbResult IsIndexingV2(const CNMessageBase& request, bool& indexingV2) override {
     const BrowseEntity entity = BrowseEntityOf(request);
-    if (entity.appId == 0) return AnySubclientIndexedV2(request, entity.cellId);
-    std::optional<SubclientRecord> subclient = AgentConfig::Current().FindSubclient(entity.cellId, entity.appId);
-    return subclient && subclient->indexingV2;
+    if (entity.appId == 0) return AnySubclientIndexedV2(request, entity.cellId, indexingV2);
+    std::optional<SubclientRecord> subclient;
+    const StateDbResult read = AgentConfig::Current().FindSubclient(entity.cellId, entity.appId, subclient);
+    indexingV2 = subclient && subclient->indexingV2;
+    return read;
   }
 
   int Browse(const CNMessageBase& request, std::vector<CNMessageBase>& replies) override {
     replies.clear();
     int code = 0;
     int result = 0;
+    bool scripted = false;
     if (InjectedFaultCode("IdxBrowseClient::Browse", code))
       result = AsFailure(code);
-    else if (!TakeScriptedReply(request, replies))
+    else if (!TakeScriptedReply(request, replies, scripted))
+      result = -1;
+    else if (!scripted)
       result = Answer(request, replies);
     LogIndexRequest("Browse", request, result, replies);
     return result;
@@ -51,7 +56,7 @@ class SimulatedBackupIndex : public BackupIndexBackend {
  private:
   // A request naming no application (a browse by client, type and backup
   // set) is an indexing-V2 one when some subclient it names is.
-  static bool AnySubclientIndexedV2(const CNMessageBase& request, uint64_t cellId) {
+  static StateDbResult AnySubclientIndexedV2(const CNMessageBase& request, uint64_t cellId, bool& indexingV2) {
     using R = databrowse::BrowseRequest;
     using E = KzEntities::GenericEntity;
     CNMessageBase named;
@@ -59,11 +64,14 @@ class SimulatedBackupIndex : public BackupIndexBackend {
     const uint64_t clientId = named.getuint64(E::kClientId.number, E::kClientId.tag);
     const uint64_t appType = named.getuint64(E::kAppType.number, E::kAppType.tag);
     const uint64_t backupSetId = named.getuint64(E::kBackupsetId.number, E::kBackupsetId.tag);
-    for (const SubclientRecord& subclient : AgentConfig::Current().Subclients())
+    std::vector<SubclientRecord> subclients;
+    const StateDbResult read = AgentConfig::Current().Subclients(subclients);
+    indexingV2 = false;
+    for (const SubclientRecord& subclient : subclients)
       if (subclient.cellId == cellId && subclient.clientId == clientId && subclient.appType == appType &&
           subclient.backupSetId == backupSetId && subclient.indexingV2)
-        return true;
-    return false;
+        indexingV2 = true;
+    return read;
   }
 
   static int Answer(const CNMessageBase& request, std::vector<CNMessageBase>& replies) {

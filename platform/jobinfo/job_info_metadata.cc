@@ -9,7 +9,23 @@ namespace platform {
 namespace {
 
 constexpr int kNotFound = 1168;
-constexpr int kServiceFailed = 1627;
+
+constexpr const char* kJobSelect =
+    "SELECT job_id, start_time, metadata_type, store_flags, additional_flags, afile_id, delimiter, uploaded "
+    "FROM job_info_jobs ";
+
+JobInfoJobRecord ReadJob(const SqlStatement& row) {
+  JobInfoJobRecord job;
+  job.jobId = row.Unsigned(0);
+  job.startTime = row.Unsigned(1);
+  job.metadataType = static_cast<uint32_t>(row.Unsigned(2));
+  job.storeFlags = static_cast<uint32_t>(row.Unsigned(3));
+  job.additionalFlags = static_cast<uint32_t>(row.Unsigned(4));
+  job.afileId = row.Unsigned(5);
+  job.delimiter = row.Text(6);
+  job.uploaded = row.Int(7) != 0;
+  return job;
+}
 
 class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
  public:
@@ -17,8 +33,10 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
     SqlStatement query(StateDb::Current(),
                        "SELECT bag FROM job_info_bags WHERE job_id = ? AND container = ? AND storage_type = ?;");
     query.BindUnsigned(1, jobId).Bind(2, container).BindUnsigned(3, storageType);
-    if (!query.Step()) return kNotFound;
-    bag = query.Text(0);
+    std::optional<std::string> found;
+    if (!ReadFirstRow(query, found, [](const SqlStatement& row) { return row.Text(0); })) return kServiceFailed;
+    if (!found) return kNotFound;
+    bag = *found;
     return 0;
   }
 
@@ -30,40 +48,24 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
     return put.Run();
   }
 
-  std::vector<JobInfoBagRecord> Bags() override {
-    std::vector<JobInfoBagRecord> bags;
+  StateDbResult Bags(std::vector<JobInfoBagRecord>& bags) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT job_id, container, storage_type, bag FROM job_info_bags "
                        "ORDER BY job_id, container, storage_type;");
-    while (query.Step())
-      bags.push_back({query.Unsigned(0), query.Text(1), static_cast<uint32_t>(query.Unsigned(2)), query.Text(3)});
-    return bags;
+    return ReadRows(query, bags, [](const SqlStatement& row) {
+      return JobInfoBagRecord{row.Unsigned(0), row.Text(1), static_cast<uint32_t>(row.Unsigned(2)), row.Text(3)};
+    });
   }
 
-  std::vector<JobInfoJobRecord> Jobs() override {
-    std::vector<JobInfoJobRecord> jobs;
-    SqlStatement query(StateDb::Current(), "SELECT job_id FROM job_info_jobs ORDER BY job_id;");
-    while (query.Step())
-      if (std::optional<JobInfoJobRecord> job = FindJob(query.Unsigned(0))) jobs.push_back(*job);
-    return jobs;
+  StateDbResult Jobs(std::vector<JobInfoJobRecord>& jobs) override {
+    SqlStatement query(StateDb::Current(), (std::string(kJobSelect) + "ORDER BY job_id;").c_str());
+    return ReadRows(query, jobs, ReadJob);
   }
 
-  std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) override {
-    SqlStatement query(StateDb::Current(),
-                       "SELECT start_time, metadata_type, store_flags, additional_flags, afile_id, "
-                       "delimiter, uploaded FROM job_info_jobs WHERE job_id = ?;");
+  StateDbResult FindJob(uint64_t jobId, std::optional<JobInfoJobRecord>& job) override {
+    SqlStatement query(StateDb::Current(), (std::string(kJobSelect) + "WHERE job_id = ?;").c_str());
     query.BindUnsigned(1, jobId);
-    if (!query.Step()) return std::nullopt;
-    JobInfoJobRecord job;
-    job.jobId = jobId;
-    job.startTime = query.Unsigned(0);
-    job.metadataType = static_cast<uint32_t>(query.Unsigned(1));
-    job.storeFlags = static_cast<uint32_t>(query.Unsigned(2));
-    job.additionalFlags = static_cast<uint32_t>(query.Unsigned(3));
-    job.afileId = query.Unsigned(4);
-    job.delimiter = query.Text(5);
-    job.uploaded = query.Int(6) != 0;
-    return job;
+    return ReadFirstRow(query, job, ReadJob);
   }
 
   bool PutJob(const JobInfoJobRecord& job) override {
@@ -81,19 +83,18 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
     SqlStatement query(StateDb::Current(),
                        "SELECT name FROM job_info_files WHERE job_id = ? AND container = ? ORDER BY name;");
     query.BindUnsigned(1, jobId).Bind(2, container);
-    while (query.Step()) names.push_back(query.Text(0));
-    return query.ok() ? 0 : kServiceFailed;
+    return ReadRows(query, names, [](const SqlStatement& row) { return row.Text(0); }) ? 0 : kServiceFailed;
   }
 
   int ReadFile(uint64_t jobId, const std::string& container, const std::string& name, std::string& contents) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT contents FROM job_info_files WHERE job_id = ? AND container = ? AND name = ?;");
     query.BindUnsigned(1, jobId).Bind(2, container).Bind(3, name);
-    if (query.Step()) {
-      contents = query.Text(0);
-      return 0;
-    }
-    return query.ok() ? kNotFound : kServiceFailed;
+    std::optional<std::string> found;
+    if (!ReadFirstRow(query, found, [](const SqlStatement& row) { return row.Text(0); })) return kServiceFailed;
+    if (!found) return kNotFound;
+    contents = *found;
+    return 0;
   }
 
   StateDbResult PutFile(uint64_t jobId, const std::string& container, const std::string& name,
@@ -108,14 +109,13 @@ class DatabaseJobInfoMetadata : public JobInfoMetadataBackend {
     return put.Result();
   }
 
-  std::vector<JobInfoFileRecord> Files() override {
-    std::vector<JobInfoFileRecord> files;
+  StateDbResult Files(std::vector<JobInfoFileRecord>& files) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT job_id, container, name, length(contents), stored_time FROM job_info_files "
                        "ORDER BY job_id, container, name;");
-    while (query.Step())
-      files.push_back({query.Unsigned(0), query.Text(1), query.Text(2), query.Unsigned(3), query.Unsigned(4)});
-    return files;
+    return ReadRows(query, files, [](const SqlStatement& row) {
+      return JobInfoFileRecord{row.Unsigned(0), row.Text(1), row.Text(2), row.Unsigned(3), row.Unsigned(4)};
+    });
   }
 };
 

@@ -49,15 +49,21 @@ struct JobInfoBagRecord {
   std::string bag;
 };
 
+// The readers return done (nothing found included), or why the read failed
+// (1627 where they answer a code): a failed read is never taken for a
+// record that is not there.
 class JobInfoMetadataBackend {
  public:
   virtual ~JobInfoMetadataBackend() = default;
   // Nothing for a job without a record.
-  virtual std::optional<JobInfoJobRecord> FindJob(uint64_t jobId) = 0;
+  virtual StateDbResult FindJob(uint64_t jobId, std::optional<JobInfoJobRecord>& job) = 0;
   // Adds the record or replaces the job's.
   virtual bool PutJob(const JobInfoJobRecord& job) = 0;
   // Every job's record, by job.
-  virtual std::vector<JobInfoJobRecord> Jobs() { return {}; }
+  virtual StateDbResult Jobs(std::vector<JobInfoJobRecord>& jobs) {
+    jobs.clear();
+    return StateDbResult();
+  }
   // The container's file names in name order (none for a container the job
   // does not have); 0, or 1627 when the store cannot be read.
   virtual int ListFiles(uint64_t jobId, const std::string& container, std::vector<std::string>& names) = 0;
@@ -70,7 +76,7 @@ class JobInfoMetadataBackend {
   virtual StateDbResult PutFile(uint64_t jobId, const std::string& container, const std::string& name,
                                 const std::string& contents) = 0;
   // Every file of every job, by job, container and name.
-  virtual std::vector<JobInfoFileRecord> Files() = 0;
+  virtual StateDbResult Files(std::vector<JobInfoFileRecord>& files) = 0;
   // A key-value container of the job in the storage type (1 index, 2
   // reference copy), as a serialised bag: 0 with the text; 1168 when the job
   // has no such container there; 1627 when the store cannot be read.
@@ -78,7 +84,10 @@ class JobInfoMetadataBackend {
   // Adds the container or replaces it.
   virtual bool PutBag(uint64_t, const std::string&, uint32_t, const std::string&) { return false; }
   // Every container, by job, container and storage type.
-  virtual std::vector<JobInfoBagRecord> Bags() { return {}; }
+  virtual StateDbResult Bags(std::vector<JobInfoBagRecord>& bags) {
+    bags.clear();
+    return StateDbResult();
+  }
 
   static JobInfoMetadataBackend& Default();
 };

@@ -9,6 +9,19 @@
 #include "platform/sim/fault_table.h"
 #include "platform/sim/fs_util.h"
 
+namespace {
+
+// A reader of the job, with the job's time frame as the job service has it;
+// null when the job service's record cannot be read.
+CJobInfoMetadataReaderPtr MakeReader(uint64_t jobId, uint32_t metadataType) {
+  std::optional<platform::JobRecord> job;
+  if (!platform::JobService::Current().FindJob(jobId, job)) return nullptr;
+  return std::make_shared<CJobInfoMetadataReader>(jobId, metadataType, job ? job->startTime : 0,
+                                                  job ? job->endTime : 0);
+}
+
+}  // namespace
+
 CQiError CJobInfoMetadataReader::WriteFileToPath(const std::string& container, const std::string& name,
                                                  const std::string& path) {
   int code = 0;
@@ -29,10 +42,18 @@ CQiError CJobInfoMetadataReader::WriteFileToPath(const std::string& container, c
 CJobInfoMetadataReaderManager::CJobInfoMetadataReaderManager(const std::string&, uint64_t, uint64_t snapJobId, uint64_t,
                                                              uint64_t, uint32_t, uint32_t)
     : m_nSnapJobId(snapJobId), m_nMetadataType(platform::kJobInfoMetadataTypeRfc) {
-  if (std::optional<platform::JobInfoJobRecord> job = platform::JobInfoMetadata::Current().FindJob(snapJobId)) {
+  std::optional<platform::JobInfoJobRecord> job;
+  m_bJobUnreadable = !platform::JobInfoMetadata::Current().FindJob(snapJobId, job);
+  if (job) {
     m_nJobStartTime = job->startTime;
     m_nMetadataType = job->metadataType;
   }
+}
+
+CQiError CJobInfoMetadataReaderManager::Unreadable(const FXCodeLocation& location) const {
+  if (!m_bJobUnreadable) return CQiError();
+  return FXErrorUtil::ErrorWin32(location, platform::kServiceFailed, "Cannot read the metadata record of job [%llu]",
+                                 static_cast<unsigned long long>(m_nSnapJobId));
 }
 
 CQiError CJobInfoMetadataReaderManager::DownloadFiles(const std::string& container, std::list<std::string>& names,
@@ -41,6 +62,8 @@ CQiError CJobInfoMetadataReaderManager::DownloadFiles(const std::string& contain
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::DownloadFiles", code))
     return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
+  CQiError unreadable = Unreadable(FXCODELOC);
+  if (unreadable.IsError()) return unreadable;
   std::vector<std::string> listed;
   code = platform::JobInfoMetadata::Current().ListFiles(m_nSnapJobId, container, listed);
   if (code != 0)
@@ -58,9 +81,16 @@ CQiError CJobInfoMetadataReaderManager::DownloadFile(const std::string& containe
     return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
   if (!platform::IsPlainName(name))
     return FXErrorUtil::ErrorWin32(FXCODELOC, 87, "File name [%s] is not a plain name", name.c_str());
+  CQiError unreadable = Unreadable(FXCODELOC);
+  if (unreadable.IsError()) return unreadable;
   std::string contents;
-  if (platform::JobInfoMetadata::Current().ReadFile(m_nSnapJobId, container, name, contents) != 0)
+  code = platform::JobInfoMetadata::Current().ReadFile(m_nSnapJobId, container, name, contents);
+  if (code == 1168)
     return FXErrorUtil::ErrorWin32(FXCODELOC, 1168, "File [%s] of container [%s] of job [%llu] not found", name.c_str(),
+                                   container.c_str(), static_cast<unsigned long long>(m_nSnapJobId));
+  if (code != 0)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code),
+                                   "Failed to read file [%s] of container [%s] of job [%llu]", name.c_str(),
                                    container.c_str(), static_cast<unsigned long long>(m_nSnapJobId));
   const std::string path = folder + "/" + name;
   if (!platform::WriteFileAtomically(path, contents))
@@ -73,7 +103,9 @@ CQiError CJobInfoMetadataReaderManager::DownloadFile(const std::string& containe
 CJobInfoMetadataReaderPtr CJobInfoMetadataReaderManager::GetActiveMetadataReader() {
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::GetActiveMetadataReader", code)) return nullptr;
-  auto reader = std::make_shared<CJobInfoMetadataReader>(m_nSnapJobId, m_nMetadataType);
+  if (m_bJobUnreadable) return nullptr;
+  CJobInfoMetadataReaderPtr reader = MakeReader(m_nSnapJobId, m_nMetadataType);
+  if (!reader) return nullptr;
   reader->SetDelimiter(m_cDelimiter);
   if (m_nKeyStorageType != 0) reader->SetKeyStorageType(m_nKeyStorageType);
   return reader;
@@ -84,6 +116,8 @@ CQiError CJobInfoMetadataReaderManager::GetReaderForKey(const std::string& conta
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderManager::GetReaderForKey", code))
     return FXErrorUtil::ErrorWin32(FXCODELOC, static_cast<unsigned>(code));
+  CQiError unreadable = Unreadable(FXCODELOC);
+  if (unreadable.IsError()) return unreadable;
   if (storageType != 0) {
     m_nKeyStorageType = storageType;
     return CQiError();
@@ -150,21 +184,11 @@ CQiError CJobInfoMetadataReader::GetContainerFileList(const std::string& contain
   return CQiError();
 }
 
-uint64_t CJobInfoMetadataReader::GetTimeFrameStart() const {
-  std::optional<platform::JobRecord> job = platform::JobService::Current().FindJob(m_nJobId);
-  return job ? job->startTime : 0;
-}
-
-uint64_t CJobInfoMetadataReader::GetTimeFrameEnd() const {
-  std::optional<platform::JobRecord> job = platform::JobService::Current().FindJob(m_nJobId);
-  return job ? job->endTime : 0;
-}
-
 CJobInfoMetadataReaderPtr CJobInfoMetadataReaderFactory::GetInstance(int kind) {
   int code = 0;
   if (platform::InjectedFaultCode("CJobInfoMetadataReaderFactory::GetInstance", code)) return nullptr;
   if (kind != 1 && kind != 2) return nullptr;
-  std::optional<platform::JobInfoJobRecord> job = platform::JobInfoMetadata::Current().FindJob(m_nSnapJobId);
-  return std::make_shared<CJobInfoMetadataReader>(m_nSnapJobId,
-                                                  job ? job->metadataType : platform::kJobInfoMetadataTypeRfc);
+  std::optional<platform::JobInfoJobRecord> metadata;
+  if (!platform::JobInfoMetadata::Current().FindJob(m_nSnapJobId, metadata)) return nullptr;
+  return MakeReader(m_nSnapJobId, metadata ? metadata->metadataType : platform::kJobInfoMetadataTypeRfc);
 }

@@ -21,7 +21,13 @@
 
 class CJobInfoMetadataReader {
  public:
-  CJobInfoMetadataReader(uint64_t jobId, uint32_t metadataType) : m_nJobId(jobId), m_nMetadataType(metadataType) {}
+  // The job's time frame as the job service recorded it when the reader
+  // was made.
+  CJobInfoMetadataReader(uint64_t jobId, uint32_t metadataType, uint64_t timeFrameStart = 0, uint64_t timeFrameEnd = 0)
+      : m_nJobId(jobId),
+        m_nMetadataType(metadataType),
+        m_nTimeFrameStart(timeFrameStart),
+        m_nTimeFrameEnd(timeFrameEnd) {}
 
   // The job's metadata storage type: 2 "RFC", other values "Index".
   uint32_t GetMetadataType() const { return m_nMetadataType; }
@@ -49,14 +55,16 @@ class CJobInfoMetadataReader {
   // The storage type the key-value containers are read from (the job's
   // metadata type until set).
   void SetKeyStorageType(uint32_t storageType) { m_nKeyStorageType = storageType; }
-  // The job's start and end times as the job service records them (0 while
-  // unknown).
-  uint64_t GetTimeFrameStart() const;
-  uint64_t GetTimeFrameEnd() const;
+  // The job's start and end times as the job service recorded them when
+  // the reader was made (0 while unknown).
+  uint64_t GetTimeFrameStart() const { return m_nTimeFrameStart; }
+  uint64_t GetTimeFrameEnd() const { return m_nTimeFrameEnd; }
 
  private:
   uint64_t m_nJobId;
   uint32_t m_nMetadataType;
+  uint64_t m_nTimeFrameStart;
+  uint64_t m_nTimeFrameEnd;
   uint32_t m_nKeyStorageType = 0;
   char m_cDelimiter = '/';
 };
@@ -73,7 +81,9 @@ class CJobInfoMetadataReaderManager {
                                 uint64_t cellId, uint64_t appId, uint32_t fromTime, uint32_t flags);
 
   // The start time of the job the manager was opened on (0 when the service
-  // holds no record of it).
+  // holds no record of it). When the record could not be read, every call
+  // of the manager fails (1627, or null), so that nothing goes on from a
+  // start time or a storage type the job may not have.
   uint64_t GetJobStartTime() const { return m_nJobStartTime; }
 
   // Lists the names of the container's files in name order; nothing is
@@ -86,7 +96,8 @@ class CJobInfoMetadataReaderManager {
   // or the file is missing. The flags are the real service's.
   CQiError DownloadFile(const std::string& container, const std::string& name, const std::string& folder,
                         std::string& localPath, int flags);
-  // The reader of the job's metadata; null when it cannot be had.
+  // The reader of the job's metadata; null when it cannot be had (the job
+  // service's record of the job cannot be read).
   CJobInfoMetadataReaderPtr GetActiveMetadataReader();
   // Chooses the storage the active reader reads key-value containers from:
   // the given type, or for type 0 the one holding the container, the
@@ -98,9 +109,13 @@ class CJobInfoMetadataReaderManager {
   void SetDelimiter(char delimiter) { m_cDelimiter = delimiter; }
 
  private:
+  // 1627 when the job's record could not be read, else nothing.
+  CQiError Unreadable(const FXCodeLocation& location) const;
+
   uint64_t m_nSnapJobId;
   uint64_t m_nJobStartTime = 0;
   uint32_t m_nMetadataType;
+  bool m_bJobUnreadable = false;
   uint32_t m_nKeyStorageType = 0;
   char m_cDelimiter = '/';
 };
@@ -118,7 +133,8 @@ class CJobInfoMetadataReaderFactory {
   }
   ~CJobInfoMetadataReaderFactory() {}
 
-  // A reader of kind 1 (index) or 2 (RFC); null for another kind.
+  // A reader of kind 1 (index) or 2 (RFC); null for another kind, and when
+  // the job's records cannot be read.
   CJobInfoMetadataReaderPtr GetInstance(int kind);
 
  private:

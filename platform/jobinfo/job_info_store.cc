@@ -70,7 +70,14 @@ CQiError CJobInfoMetadataStore::Upload(const std::string&, const std::string&, i
       return FXErrorUtil::ErrorWin32(FXCODELOC, 1627, "Failed to store container [%s] for job [%llu]",
                                      container.c_str(), static_cast<unsigned long long>(jobId));
   }
-  platform::JobInfoJobRecord job = store.FindJob(jobId).value_or(platform::JobInfoJobRecord());
+  // The job's record is rebuilt from what was read of it: from a read that
+  // failed it would lose its start time, which later jobs look up.
+  std::optional<platform::JobInfoJobRecord> stored;
+  const platform::StateDbResult read = store.FindJob(jobId, stored);
+  if (!read)
+    return FXErrorUtil::ErrorWin32(FXCODELOC, platform::kServiceFailed, "Cannot read the settings of job [%llu]: %s",
+                                   static_cast<unsigned long long>(jobId), read.Why().c_str());
+  platform::JobInfoJobRecord job = stored.value_or(platform::JobInfoJobRecord());
   job.jobId = jobId;
   job.metadataType = m_nStorageType;
   job.storeFlags = m_nFlags;

@@ -41,7 +41,8 @@ class CJobInfoMetadataStore {
   // Commits the staged files and the settings to the store's job (the
   // factory's when none was set). Without a staged catalogue it first packs
   // the subclient's "BlockDeviceConfig.kzf" (and "BlockDeviceConfigExt.kzf"
-  // when present) into one.
+  // when present) into one. The job's record keeps what it held but the
+  // settings; one that cannot be read fails the upload (1627) unchanged.
   CQiError Upload(const std::string& storageServer, const std::string& jobToken, int afileId);
   // Sets the key's text value in the store's container of that name (made
   // on first use); committed by Upload under the store's storage type.

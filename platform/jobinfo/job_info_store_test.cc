@@ -6,10 +6,13 @@
 
 #include "platform/config/agent_config.h"
 #include "platform/guid/guid_factory.h"
+#include "platform/harness/job_info_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobinfo/job_info_reader.h"
 #include "platform/services/archive_manager.h"
 #include "platform/sim/fs_util.h"
+#include "support/state_db_read_failure.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -21,7 +24,7 @@ TEST(JobInfoStore, StagesCopiesAndCommitsThemWithTheSettings) {
   subclient.appId = 7;
   subclient.clientId = 2;
   ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-  const std::string sc = platform::SubclientJobResultsDir(2, 7).value_or("");
+  const std::string sc = blbsim::SubclientJobResultsDir(2, 7).value_or("");
   ASSERT_TRUE(platform::MakeDirectories(sc));
   testing_support::WriteFile(sc + "/BlockDeviceConfig.kzf", "config");
 
@@ -46,7 +49,7 @@ TEST(JobInfoStore, StagesCopiesAndCommitsThemWithTheSettings) {
   ASSERT_EQ(
       platform::JobInfoMetadata::Current().ReadFile(55, "BlockLevelCatalog", "BlockDeviceConfig.kzf.7z", contents), 0);
   EXPECT_EQ(contents.substr(0, 2), "7z");
-  EXPECT_EQ(platform::JobInfoMetadata::Current().FindJob(55)->storeFlags, 32u);
+  EXPECT_EQ(blbsim::FindJobInfoJob(55)->storeFlags, 32u);
 
   CJobInfoMetadataReaderFactory readers("ss1", 101, 55, 2, 7, 0, 0);
   CJobInfoMetadataReaderPtr reader = readers.GetInstance(1);
@@ -54,6 +57,46 @@ TEST(JobInfoStore, StagesCopiesAndCommitsThemWithTheSettings) {
   std::list<std::string> names;
   ASSERT_FALSE(reader->GetContainerFileList("BlockLevelCatalog", names).IsError());
   EXPECT_EQ(names, std::list<std::string>{"BlockDeviceConfig.kzf.7z"});
+}
+
+// The job's record is read and put back with the upload's settings: a read
+// of it that failed, with any fault SQLite may meet, fails the upload and
+// leaves the record as it was, never rebuilt without its start time, which a
+// later pseudo-snap job looks up.
+TEST(JobInfoStore, AnUploadWhoseReadOfTheJobFailedKeepsTheJobsRecord) {
+  testing_support::ScopedStateDir state;
+  platform::JobInfoJobRecord stored;
+  stored.jobId = 55;
+  stored.startTime = 1700000000;
+  stored.storeFlags = 4;
+  const auto record = [] {
+    const std::optional<platform::JobInfoJobRecord> job = blbsim::FindJobInfoJob(55);
+    return job ? std::make_tuple(job->startTime, job->storeFlags, job->afileId, job->uploaded)
+               : std::make_tuple(uint64_t{0}, 0u, uint64_t{0}, false);
+  };
+  const std::string catalogue = state.Sub("staged/") + CJobInfoMetadataStore::kCatalogArchive;
+  testing_support::WriteFile(catalogue, "7z");
+  for (testing_support::StateDbReadFault fault :
+       {testing_support::StateDbReadFault::kIoError, testing_support::StateDbReadFault::kOutOfMemory,
+        testing_support::StateDbReadFault::kCorruptPage, testing_support::StateDbReadFault::kDenied}) {
+    SCOPED_TRACE(testing_support::Describe(fault));
+    ASSERT_TRUE(blbsim::SetJobInfoJob(stored));
+    CJobInfoMetadataStorePtr store = CJobInfoMetadataStoreFactory("ss1", "tok", 55, 2, 7).GetInstance(2);
+    ASSERT_NE(store, nullptr);
+    ASSERT_FALSE(store->AddFileToContainer(CJobInfoMetadataStore::kCatalogContainer, catalogue).IsError());
+    store->SetFlags(32);
+    CQiError error;
+    {
+      testing_support::ScopedStateDbReadFailure disk;
+      disk.FailReadOf("FROM job_info_jobs WHERE job_id", 1, fault);
+      error = store->Upload("ss1", "tok", 7);
+      EXPECT_TRUE(disk.Struck());
+    }
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1627)) << error.AsString();
+    EXPECT_EQ(record(), std::make_tuple(uint64_t{1700000000}, 4u, uint64_t{0}, false));
+    ASSERT_FALSE(store->Upload("ss1", "tok", 7).IsError());
+    EXPECT_EQ(record(), std::make_tuple(uint64_t{1700000000}, 32u, uint64_t{7}, true));
+  }
 }
 
 TEST(ArchiveManagerRecords, AfileInfoCopyPrecedenceAndWindowsKeys) {

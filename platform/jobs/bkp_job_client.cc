@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "platform/config/agent_config.h"
 #include "platform/jobs/job_details.h"
@@ -14,33 +15,31 @@ namespace {
 
 class DatabaseJobService : public JobServiceBackend {
  public:
-  std::optional<JobRecord> FindJob(uint64_t jobId) override {
-    std::vector<JobRecord> found = Query("WHERE job_id = ?", {jobId});
-    if (found.empty()) return std::nullopt;
-    return found.front();
+  StateDbResult FindJob(uint64_t jobId, std::optional<JobRecord>& job) override {
+    return ReadFirstRow(*Query("WHERE job_id = ?", {jobId}), job, Read);
   }
 
-  std::vector<JobRecord> Jobs() override { return Query("ORDER BY job_id", {}); }
-
-  std::optional<JobRecord> NewestCopiedIncremental(uint64_t cellId, uint64_t appId) override {
-    std::vector<JobRecord> found =
-        Query("WHERE cell_id = ? AND app_id = ? AND level = 2 AND backup_copy_done != 0 ORDER BY job_id DESC LIMIT 1",
-              {cellId, appId});
-    if (found.empty()) return std::nullopt;
-    return found.front();
+  StateDbResult Jobs(std::vector<JobRecord>& jobs) override {
+    return ReadRows(*Query("ORDER BY job_id", {}), jobs, Read);
   }
 
-  static std::vector<JobRecord> Query(const std::string& where, const std::vector<uint64_t>& values) {
+  StateDbResult NewestCopiedIncremental(uint64_t cellId, uint64_t appId, std::optional<JobRecord>& job) override {
+    return ReadFirstRow(
+        *Query("WHERE cell_id = ? AND app_id = ? AND level = 2 AND backup_copy_done != 0 ORDER BY job_id DESC LIMIT 1",
+               {cellId, appId}),
+        job, Read);
+  }
+
+  // The jobs selected by an SQL tail whose '?' take the values in order.
+  static std::unique_ptr<SqlStatement> Query(const std::string& where, const std::vector<uint64_t>& values) {
     const std::string sql =
         "SELECT job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, backup_copy_done, "
         "start_time, end_time FROM jobs " +
         where + ";";
-    SqlStatement query(StateDb::Current(), sql.c_str());
+    auto query = std::make_unique<SqlStatement>(StateDb::Current(), sql.c_str());
     int index = 1;
-    for (uint64_t value : values) query.BindUnsigned(index++, value);
-    std::vector<JobRecord> found;
-    while (query.Step()) found.push_back(Read(query));
-    return found;
+    for (uint64_t value : values) query->BindUnsigned(index++, value);
+    return query;
   }
 
   static JobRecord Read(const SqlStatement& query) {
@@ -59,17 +58,16 @@ class DatabaseJobService : public JobServiceBackend {
     return job;
   }
 
-  StateDbResult PutJob(const JobRecord& job) override { return WriteJob("INSERT OR REPLACE", job); }
+  StateDbResult PutJob(const JobRecord& job) override { return WriteJob(OnTakenKey::kReplace, job); }
 
-  StateDbResult AddJob(const JobRecord& job) override { return WriteJob("INSERT", job); }
+  StateDbResult AddJob(const JobRecord& job) override { return WriteJob(OnTakenKey::kRefuse, job); }
 
-  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
-  StateDbResult WriteJob(const char* verb, const JobRecord& job) {
-    SqlStatement put(
-        StateDb::Current(),
-        (std::string(verb) + " INTO jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, "
-                             "backup_copy_done, start_time, end_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
-            .c_str());
+  StateDbResult WriteJob(OnTakenKey onTaken, const JobRecord& job) {
+    SqlStatement put(StateDb::Current(),
+                     InsertInto(onTaken,
+                                "jobs (job_id, cell_id, app_id, level, token, conversions, snap_job_id, copy_id, "
+                                "backup_copy_done, start_time, end_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
+                         .c_str());
     put.BindUnsigned(1, job.jobId)
         .BindUnsigned(2, job.cellId)
         .BindUnsigned(3, job.appId)
@@ -97,20 +95,17 @@ class DatabaseJobService : public JobServiceBackend {
     return put.BindUnsigned(1, jobId).Bind(2, call.call).Bind(3, call.succeeded ? 1 : 0).Run();
   }
 
-  std::vector<JobClientCall> Calls(uint64_t jobId) override {
-    std::vector<JobClientCall> calls;
+  StateDbResult Calls(uint64_t jobId, std::vector<JobClientCall>& calls) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT call, succeeded FROM job_client_calls WHERE job_id = ? ORDER BY seq;");
     query.BindUnsigned(1, jobId);
-    while (query.Step()) calls.push_back({query.Text(0), query.Int(1) != 0});
-    return calls;
+    return ReadRows(query, calls, [](const SqlStatement& row) { return JobClientCall{row.Text(0), row.Int(1) != 0}; });
   }
 
-  std::optional<bool> QuitFlag(uint64_t jobId) override {
+  StateDbResult QuitFlag(uint64_t jobId, std::optional<bool>& quit) override {
     SqlStatement query(StateDb::Current(), "SELECT quit_flag FROM jobs WHERE job_id = ?;");
     query.BindUnsigned(1, jobId);
-    if (!query.Step()) return std::nullopt;
-    return query.Int(0) != 0;
+    return ReadFirstRow(query, quit, [](const SqlStatement& row) { return row.Int(0) != 0; });
   }
 
   bool SetQuitFlag(uint64_t jobId, bool quit) override {
@@ -127,11 +122,11 @@ class DatabaseJobService : public JobServiceBackend {
     return update.Run() && sqlite3_changes(db.Handle()) == 1;
   }
 
-  std::optional<uint32_t> Attributes(uint64_t jobId) override {
+  StateDbResult Attributes(uint64_t jobId, std::optional<uint32_t>& attributes) override {
     SqlStatement query(StateDb::Current(), "SELECT attributes FROM jobs WHERE job_id = ?;");
     query.BindUnsigned(1, jobId);
-    if (!query.Step()) return std::nullopt;
-    return static_cast<uint32_t>(query.Unsigned(0));
+    return ReadFirstRow(query, attributes,
+                        [](const SqlStatement& row) { return static_cast<uint32_t>(row.Unsigned(0)); });
   }
 
   StateDbResult SetJobTimes(uint64_t jobId, uint64_t startTime, uint64_t endTime) override {
@@ -170,10 +165,11 @@ bool KZBkpJobClient::init(const std::string& vornServerHost, uint64_t jobId, int
                            (jobToken != nullptr ? ", <token>)" : ")");
   int code = 0;
   if (platform::InjectedFaultCode("KZBkpJobClient::init", code)) return Logged(call, false);
-  const std::optional<std::string> host = platform::AgentConfig::Current().VornServeHost();
-  if (!host || vornServerHost != *host) return Logged(call, false);
-  std::optional<platform::JobRecord> job = platform::JobService::Current().FindJob(jobId);
-  if (!job) return Logged(call, false);
+  std::optional<std::string> host;
+  if (!platform::AgentConfig::Current().VornServeHost(host) || !host || vornServerHost != *host)
+    return Logged(call, false);
+  std::optional<platform::JobRecord> job;
+  if (!platform::JobService::Current().FindJob(jobId, job) || !job) return Logged(call, false);
   const bool tokenless = !attach && jobToken == nullptr;
   if (!tokenless && (jobToken == nullptr || job->token != jobToken)) return Logged(call, false);
   m_nJobId = jobId;

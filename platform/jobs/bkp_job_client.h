@@ -44,10 +44,12 @@ struct JobClientCall {
   bool succeeded = false;
 };
 
+// The readers return done (nothing found included) or why the read
+// failed: a failed read is never taken for a job that is not there.
 class JobServiceBackend {
  public:
   virtual ~JobServiceBackend() = default;
-  virtual std::optional<JobRecord> FindJob(uint64_t jobId) = 0;
+  virtual StateDbResult FindJob(uint64_t jobId, std::optional<JobRecord>& job) = 0;
   // Adds the job or replaces the one with its id; why not, when it could not.
   virtual StateDbResult PutJob(const JobRecord& job) = 0;
   // Adds a new job: an id another job holds is refused (EEXIST), never
@@ -58,14 +60,14 @@ class JobServiceBackend {
   virtual bool ConvertToFull(uint64_t jobId) = 0;
   // Appends a call to the job's log; the job's calls, oldest first.
   virtual bool LogCall(uint64_t jobId, const JobClientCall& call) = 0;
-  virtual std::vector<JobClientCall> Calls(uint64_t jobId) = 0;
+  virtual StateDbResult Calls(uint64_t jobId, std::vector<JobClientCall>& calls) = 0;
   // Every job, by id.
-  virtual std::vector<JobRecord> Jobs() = 0;
+  virtual StateDbResult Jobs(std::vector<JobRecord>& jobs) = 0;
   // The subclient's newest incremental job whose backup copy is done.
-  virtual std::optional<JobRecord> NewestCopiedIncremental(uint64_t cellId, uint64_t appId) = 0;
+  virtual StateDbResult NewestCopiedIncremental(uint64_t cellId, uint64_t appId, std::optional<JobRecord>& job) = 0;
   // The job's quit flag: set when the job is to stop. Nothing for an unknown
   // job; setting it is false for one.
-  virtual std::optional<bool> QuitFlag(uint64_t jobId) = 0;
+  virtual StateDbResult QuitFlag(uint64_t jobId, std::optional<bool>& quit) = 0;
   virtual bool SetQuitFlag(uint64_t jobId, bool quit) = 0;
   // The job's start and end times, the rest of its row kept; ENOENT for an
   // unknown job.
@@ -73,7 +75,7 @@ class JobServiceBackend {
   // ORs the bits into the job's attributes; false for an unknown job.
   virtual bool AddAttributes(uint64_t jobId, uint32_t attributes) = 0;
   // The job's attributes; nothing for an unknown job.
-  virtual std::optional<uint32_t> Attributes(uint64_t jobId) = 0;
+  virtual StateDbResult Attributes(uint64_t jobId, std::optional<uint32_t>& attributes) = 0;
 
   static JobServiceBackend& Default();
 };

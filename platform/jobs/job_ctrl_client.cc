@@ -12,5 +12,7 @@ std::string KZJobCtrlClient::getCN() const {
 bool KZJobCtrlClient::checkQuitFlag() const {
   int code = 0;
   if (platform::InjectedFaultCode("KZJobCtrlClient::checkQuitFlag", code) || m_nJobId == 0) return false;
-  return platform::JobService::Current().QuitFlag(m_nJobId).value_or(false);
+  std::optional<bool> quit;
+  platform::JobService::Current().QuitFlag(m_nJobId, quit);
+  return quit.value_or(false);
 }

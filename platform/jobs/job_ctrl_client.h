@@ -23,7 +23,8 @@ class KZJobCtrlClient {
   // The name of the client the job runs on.
   std::string getCN() const;
   // Whether the job is to stop; false for a job the service does not know
-  // (and for a client made without a job).
+  // (and for a client made without a job), and when the flag cannot be read,
+  // as when the service cannot be reached: it could not tell.
   bool checkQuitFlag() const;
 
  private:

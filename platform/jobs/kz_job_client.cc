@@ -10,8 +10,9 @@ bool KZJobClient::init(const std::string& host, int, int) {
   int code = 0;
   m_bInitialized = false;
   if (platform::InjectedFaultCode("KZJobClient::init", code)) return false;
-  const std::optional<std::string> vornServe = platform::AgentConfig::Current().VornServeHost();
-  m_bInitialized = vornServe && !vornServe->empty() && host == *vornServe;
+  std::optional<std::string> vornServe;
+  m_bInitialized = platform::AgentConfig::Current().VornServeHost(vornServe) && vornServe && !vornServe->empty() &&
+                   host == *vornServe;
   return m_bInitialized;
 }
 
@@ -23,8 +24,8 @@ bool KZJobClient::processXmlReq(const CNMessageBase& request, CNMessageBase& rep
   if (request.getModule() != Request::kModule || request.getType() != Request::kType) return false;
   const uint64_t cellId = request.getuint64(Request::kVornCellId.number, Request::kVornCellId.tag);
   const uint64_t appId = request.getuint64(Request::kAppId.number, Request::kAppId.tag);
-  std::optional<platform::JobRecord> job = platform::JobService::Current().NewestCopiedIncremental(cellId, appId);
-  if (!job) return false;
+  std::optional<platform::JobRecord> job;
+  if (!platform::JobService::Current().NewestCopiedIncremental(cellId, appId, job) || !job) return false;
   Reply answer;
   answer.setuint64(Reply::kSnapJobId.number, Reply::kSnapJobId.tag, job->snapJobId);
   answer.setuint64(Reply::kCopyId.number, Reply::kCopyId.tag, job->copyId);

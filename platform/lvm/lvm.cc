@@ -35,5 +35,8 @@ LVM::VG LVM::getVG(const std::string& device) {
         return platform::InjectedFaultCode("LVM::getVG", code);
       }))
     return VG();
-  return platform::Lvm::Current().GroupOfLogicalVolume(device);
+  VG group;
+  const platform::StateDbResult read = platform::Lvm::Current().GroupOfLogicalVolume(device, group);
+  if (!read) throw std::runtime_error("Cannot read the pool maps: " + read.Why());
+  return group;
 }

@@ -9,7 +9,8 @@
 //
 // Faults: "LVM::getByLVDevice" and "LVM::getVG". In "error" mode the first
 // answers null and the second an empty group; in "throw" mode both throw a
-// std::runtime_error, as the real library may.
+// std::runtime_error, as the real library may. getVG throws one too when the
+// pool maps cannot be read.
 #include <cstdint>
 #include <list>
 #include <map>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 class LVM {
  public:
@@ -63,17 +65,19 @@ class LVM {
 
 namespace platform {
 
+// The readers return done (nothing found included) or why the read failed.
 class LvmBackend {
  public:
   virtual ~LvmBackend() = default;
-  // The group that holds a logical volume with this device text.
-  virtual LVM::VG GroupOfLogicalVolume(const std::string& device) = 0;
+  // The group that holds a logical volume with this device text; an empty
+  // group when none does.
+  virtual StateDbResult GroupOfLogicalVolume(const std::string& device, LVM::VG& group) = 0;
   virtual void CountQuery(const std::string& device) = 0;
-  virtual uint64_t Queries(const std::string& device) = 0;
+  virtual StateDbResult Queries(const std::string& device, uint64_t& count) = 0;
 
   // Seeding: replaces the group of the same name.
   virtual bool PutGroup(const LVM::VG& group) = 0;
-  virtual std::vector<LVM::VG> Groups() = 0;
+  virtual StateDbResult Groups(std::vector<LVM::VG>& groups) = 0;
   virtual bool ClearGroups() = 0;
 
   static LvmBackend& Default();

@@ -8,48 +8,61 @@
 namespace platform {
 namespace {
 
-StateDb& Db() { return StateDb::Current(); }
+StateDb& Db() {
+  return StateDb::Current();
+}
 
-std::optional<LVM::VG> ReadGroup(const std::string& name) {
+// The group of the name with its volumes; an empty one when there is none.
+StateDbResult ReadGroup(const std::string& name, LVM::VG& vg) {
+  vg = LVM::VG();
   SqlStatement group(Db(), "SELECT uuid, format, attributes, size, free FROM lvm_groups WHERE name = ?;");
   group.Bind(1, name);
-  if (!group.Step()) return std::nullopt;
-  LVM::VG vg;
-  vg.name = name;
-  vg.uuid = group.Text(0);
-  vg.format = group.Text(1);
-  vg.attributes = group.Text(2);
-  vg.size = group.Text(3);
-  vg.free = group.Text(4);
+  std::optional<LVM::VG> found;
+  StateDbResult read = ReadFirstRow(group, found, [&name](const SqlStatement& row) {
+    LVM::VG made;
+    made.name = name;
+    made.uuid = row.Text(0);
+    made.format = row.Text(1);
+    made.attributes = row.Text(2);
+    made.size = row.Text(3);
+    made.free = row.Text(4);
+    return made;
+  });
+  if (!read || !found) return read;
   SqlStatement volumes(Db(), "SELECT name, uuid, device FROM lvm_logical_volumes WHERE group_name = ?;");
   volumes.Bind(1, name);
-  while (volumes.Step()) {
-    LVM::LV& lv = vg.lv_map[volumes.Text(0)];
-    lv.name = volumes.Text(0);
-    lv.uuid = volumes.Text(1);
-    lv.device = volumes.Text(2);
-  }
+  read = ForEachRow(volumes, [&found](const SqlStatement& row) {
+    LVM::LV& lv = found->lv_map[row.Text(0)];
+    lv.name = row.Text(0);
+    lv.uuid = row.Text(1);
+    lv.device = row.Text(2);
+  });
+  if (!read) return read;
   SqlStatement members(Db(),
                        "SELECT volume, physical_volume FROM lvm_volume_members WHERE group_name = ? "
                        "ORDER BY volume, position;");
   members.Bind(1, name);
-  while (members.Step()) vg.lv_map[members.Text(0)].pv_names.push_back(members.Text(1));
+  read = ForEachRow(members,
+                    [&found](const SqlStatement& row) { found->lv_map[row.Text(0)].pv_names.push_back(row.Text(1)); });
+  if (!read) return read;
   SqlStatement physical(Db(), "SELECT name, uuid, device, size FROM lvm_physical_volumes WHERE group_name = ?;");
   physical.Bind(1, name);
-  while (physical.Step()) {
-    LVM::PV& pv = vg.pv_map[physical.Text(0)];
-    pv.name = physical.Text(0);
-    pv.uuid = physical.Text(1);
-    pv.device = physical.Text(2);
-    pv.size = physical.Text(3);
-  }
-  return vg;
+  read = ForEachRow(physical, [&found](const SqlStatement& row) {
+    LVM::PV& pv = found->pv_map[row.Text(0)];
+    pv.name = row.Text(0);
+    pv.uuid = row.Text(1);
+    pv.device = row.Text(2);
+    pv.size = row.Text(3);
+  });
+  if (read) vg = std::move(*found);
+  return read;
 }
 
 bool DeleteGroup(const std::string& name) {
-  for (const char* sql : {"DELETE FROM lvm_groups WHERE name = ?;", "DELETE FROM lvm_logical_volumes WHERE group_name = ?;",
-                          "DELETE FROM lvm_volume_members WHERE group_name = ?;",
-                          "DELETE FROM lvm_physical_volumes WHERE group_name = ?;"}) {
+  for (const char* sql :
+       {"DELETE FROM lvm_groups WHERE name = ?;", "DELETE FROM lvm_logical_volumes WHERE group_name = ?;",
+        "DELETE FROM lvm_volume_members WHERE group_name = ?;",
+        "DELETE FROM lvm_physical_volumes WHERE group_name = ?;"}) {
     SqlStatement remove(Db(), sql);
     remove.Bind(1, name);
     if (!remove.Run()) return false;
@@ -58,7 +71,8 @@ bool DeleteGroup(const std::string& name) {
 }
 
 bool InsertGroup(const LVM::VG& vg) {
-  SqlStatement group(Db(), "INSERT INTO lvm_groups (name, uuid, format, attributes, size, free) VALUES (?, ?, ?, ?, ?, ?);");
+  SqlStatement group(Db(),
+                     "INSERT INTO lvm_groups (name, uuid, format, attributes, size, free) VALUES (?, ?, ?, ?, ?, ?);");
   group.Bind(1, vg.name).Bind(2, vg.uuid).Bind(3, vg.format).Bind(4, vg.attributes).Bind(5, vg.size).Bind(6, vg.free);
   if (!group.Run()) return false;
   for (const auto& [name, lv] : vg.lv_map) {
@@ -75,8 +89,8 @@ bool InsertGroup(const LVM::VG& vg) {
     }
   }
   for (const auto& [name, pv] : vg.pv_map) {
-    SqlStatement physical(Db(),
-                          "INSERT INTO lvm_physical_volumes (group_name, name, uuid, device, size) VALUES (?, ?, ?, ?, ?);");
+    SqlStatement physical(
+        Db(), "INSERT INTO lvm_physical_volumes (group_name, name, uuid, device, size) VALUES (?, ?, ?, ?, ?);");
     physical.Bind(1, vg.name).Bind(2, name).Bind(3, pv.uuid).Bind(4, pv.device).Bind(5, pv.size);
     if (!physical.Run()) return false;
   }
@@ -85,11 +99,15 @@ bool InsertGroup(const LVM::VG& vg) {
 
 class DatabaseLvm : public LvmBackend {
  public:
-  LVM::VG GroupOfLogicalVolume(const std::string& device) override {
-    SqlStatement query(Db(), "SELECT group_name FROM lvm_logical_volumes WHERE device = ? ORDER BY group_name LIMIT 1;");
+  StateDbResult GroupOfLogicalVolume(const std::string& device, LVM::VG& group) override {
+    group = LVM::VG();
+    SqlStatement query(Db(),
+                       "SELECT group_name FROM lvm_logical_volumes WHERE device = ? ORDER BY group_name LIMIT 1;");
     query.Bind(1, device);
-    if (!query.Step()) return LVM::VG();
-    return ReadGroup(query.Text(0)).value_or(LVM::VG());
+    std::optional<std::string> name;
+    const StateDbResult read = ReadFirstRow(query, name, [](const SqlStatement& row) { return row.Text(0); });
+    if (!read || !name) return read;
+    return ReadGroup(*name, group);
   }
 
   void CountQuery(const std::string& device) override {
@@ -99,10 +117,13 @@ class DatabaseLvm : public LvmBackend {
     count.Bind(1, device).Run();
   }
 
-  uint64_t Queries(const std::string& device) override {
+  StateDbResult Queries(const std::string& device, uint64_t& count) override {
     SqlStatement query(Db(), "SELECT count FROM lvm_queries WHERE device = ?;");
     query.Bind(1, device);
-    return query.Step() ? query.Unsigned(0) : 0;
+    std::optional<uint64_t> found;
+    const StateDbResult read = ReadFirstRow(query, found, [](const SqlStatement& row) { return row.Unsigned(0); });
+    count = found.value_or(0);
+    return read;
   }
 
   bool PutGroup(const LVM::VG& group) override {
@@ -116,14 +137,18 @@ class DatabaseLvm : public LvmBackend {
     return false;
   }
 
-  std::vector<LVM::VG> Groups() override {
+  StateDbResult Groups(std::vector<LVM::VG>& groups) override {
+    groups.clear();
     std::vector<std::string> names;
     SqlStatement query(Db(), "SELECT name FROM lvm_groups ORDER BY name;");
-    while (query.Step()) names.push_back(query.Text(0));
-    std::vector<LVM::VG> groups;
-    for (const std::string& name : names)
-      if (std::optional<LVM::VG> group = ReadGroup(name)) groups.push_back(*group);
-    return groups;
+    StateDbResult read = ReadRows(query, names, [](const SqlStatement& row) { return row.Text(0); });
+    for (size_t next = 0; read && next < names.size(); ++next) {
+      LVM::VG group;
+      read = ReadGroup(names[next], group);
+      if (!group.name.empty()) groups.push_back(std::move(group));
+    }
+    if (!read) groups.clear();
+    return read;
   }
 
   bool ClearGroups() override {

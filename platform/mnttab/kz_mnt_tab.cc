@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -61,9 +62,12 @@ bool SetRealMountTable(bool on) {
   return upsert.Run();
 }
 
-bool IsRealMountTableOn() {
+StateDbResult IsRealMountTableOn(bool& on) {
   SqlStatement query(Db(), "SELECT value FROM mount_settings WHERE name = 'real';");
-  return !query.Step() || query.Int(0) != 0;
+  std::optional<bool> found;
+  const StateDbResult read = ReadFirstRow(query, found, [](const SqlStatement& row) { return row.Int(0) != 0; });
+  on = found.value_or(true);
+  return read;
 }
 
 }  // namespace platform
@@ -72,7 +76,12 @@ CQiError KzMntTab::getAll(std::list<Entry>& entries) {
   CQiError fault = platform::InjectedFault("KzMntTab::getAll", FXCODELOC);
   if (fault.IsError()) return fault;
   entries.clear();
-  if (platform::IsRealMountTableOn()) {
+  bool real = true;
+  const platform::StateDbResult setting = platform::IsRealMountTableOn(real);
+  if (!setting)
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, setting.Code(), "Cannot read the mount table's setting: %s",
+                                   setting.Why().c_str());
+  if (real) {
     std::ifstream table("/proc/self/mounts");
     if (!table.good()) return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot read [/proc/self/mounts]");
     std::string line;
@@ -84,15 +93,19 @@ CQiError KzMntTab::getAll(std::list<Entry>& entries) {
   }
   platform::SqlStatement query(platform::Db(),
                                "SELECT device, mount_point, options, fs_type FROM mounts ORDER BY seq;");
-  while (query.Step()) {
+  const platform::StateDbResult injected = platform::ForEachRow(query, [&entries](const platform::SqlStatement& row) {
     Entry entry;
-    entry.m_sDevice = query.Text(0);
-    entry.m_sMountPoint = query.Text(1);
-    entry.m_sOptions = query.Text(2);
-    entry.m_sFsType = query.Text(3);
+    entry.m_sDevice = row.Text(0);
+    entry.m_sMountPoint = row.Text(1);
+    entry.m_sOptions = row.Text(2);
+    entry.m_sFsType = row.Text(3);
     entries.push_back(entry);
+  });
+  if (!injected) {
+    entries.clear();
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, injected.Code(), "Cannot read the injected mount entries: %s",
+                                   injected.Why().c_str());
   }
-  if (!query.ok()) return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "Cannot read the injected mount entries");
   return CQiError();
 }
 

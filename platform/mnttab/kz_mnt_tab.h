@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/error/qi_error.h"
+#include "platform/sim/state_db_failure.h"
 
 class KzMntTab {
  public:
@@ -38,9 +39,10 @@ namespace platform {
 // The harness's side of the injected entries.
 bool AddMountEntry(const KzMntTab::Entry& entry);
 bool ClearMountEntries();
-// Whether getAll starts with the real table (on unless switched off).
+// Whether getAll starts with the real table (on unless switched off); done,
+// or why the setting could not be read.
 bool SetRealMountTable(bool on);
-bool IsRealMountTableOn();
+StateDbResult IsRealMountTableOn(bool& on);
 
 // A path field of the kernel's mount tables, which write blanks, tabs, line
 // ends and backslashes as "\ooo".

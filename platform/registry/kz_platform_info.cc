@@ -79,7 +79,9 @@ int KZPlatformInfo::getPhysicalMachine(std::string& name) {
 int KZPlatformInfo::getStowhostVSHostName(char* host, int size) {
   int code = 0;
   if (platform::InjectedFaultCode("KZPlatformInfo::getStowhostVSHostName", code)) return code != 0 ? code : -1;
-  const std::string name = platform::AgentConfig::Current().VornServeHost().value_or(std::string());
+  std::optional<std::string> configured;
+  if (!platform::AgentConfig::Current().VornServeHost(configured)) return platform::kServiceFailed;
+  const std::string name = configured.value_or(std::string());
   if (host == nullptr || name.empty() || name.size() >= static_cast<size_t>(size > 0 ? size : 0)) return -1;
   std::memcpy(host, name.c_str(), name.size() + 1);
   return 0;

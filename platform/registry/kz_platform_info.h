@@ -20,11 +20,13 @@ class KZPlatformInfo {
   // The name of this physical machine's client.
   static int getPhysicalMachine(std::string& name);
   // The names of the clients active on this machine, in client-id order;
-  // 0 on success (platform/config: the clients' active flag).
-  // Fault: "KZPlatformInfo::getActiveClientList" (the list left empty).
+  // 0 on success (platform/config: the clients' active flag), 1627 when the
+  // clients cannot be read. Fault: "KZPlatformInfo::getActiveClientList"
+  // (the list left empty).
   static int getActiveClientList(std::list<std::string>& names);
   // The VornServe host the job clients join through, into a buffer of size
-  // bytes: 0, or non-zero (-1) when none is configured or it does not fit.
+  // bytes: 0, or non-zero (-1) when none is configured or it does not fit;
+  // 1627 when the configuration cannot be read.
   // Fault: "KZPlatformInfo::getStowhostVSHostName" (the fault's code).
   static int getStowhostVSHostName(char* host, int size);
 };

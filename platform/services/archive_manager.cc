@@ -34,20 +34,18 @@ ArchiveFileRecord Read(const SqlStatement& row) {
 
 class DatabaseArchiveManager : public ArchiveManagerBackend {
  public:
-  StateDbResult Put(const ArchiveFileRecord& record) override { return Write("INSERT OR REPLACE", record); }
+  StateDbResult Put(const ArchiveFileRecord& record) override { return Write(OnTakenKey::kReplace, record); }
 
-  StateDbResult Add(const ArchiveFileRecord& record) override { return Write("INSERT", record); }
+  StateDbResult Add(const ArchiveFileRecord& record) override { return Write(OnTakenKey::kRefuse, record); }
 
   StateDbResult PutUnderNextId(ArchiveFileRecord& record) override {
     return StateDb::Current().Transaction([&] { return ArchiveManagerBackend::PutUnderNextId(record); });
   }
 
-  std::vector<ArchiveFileRecord> All() override {
-    std::vector<ArchiveFileRecord> all;
+  StateDbResult All(std::vector<ArchiveFileRecord>& records) override {
     SqlStatement query(StateDb::Current(),
                        (std::string("SELECT ") + kColumns + " FROM archive_files ORDER BY afile_id;").c_str());
-    while (query.Step()) all.push_back(Read(query));
-    return all;
+    return ReadRows(query, records, Read);
   }
 
   StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
@@ -63,8 +61,10 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     query.BindUnsigned(1, args.snapJobId).BindUnsigned(2, args.cellId);
     ret.archFiles.clear();
     ret.storageHostName.clear();
-    while (query.Step()) {
-      ArchiveFileRecord record = Read(query);
+    std::vector<ArchiveFileRecord> records;
+    const StateDbResult read = ReadRows(query, records, Read);
+    if (!read) return read;
+    for (const ArchiveFileRecord& record : records) {
       if (ret.storageHostName.empty()) ret.storageHostName = record.storageHostName;
       ArchFileInfo_t info;
       info.archFileId = record.archFileId;
@@ -73,24 +73,21 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
       info.archFileType = record.archFileType;
       ret.archFiles.push_back(info);
     }
-    if (!query.ok()) return query.Result();
     ret.count = ret.archFiles.size();
     return StateDbResult();
   }
 
-  std::vector<ArchiveRequestRecord> Requests() override {
-    std::vector<ArchiveRequestRecord> requests;
+  StateDbResult Requests(std::vector<ArchiveRequestRecord>& requests) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT job_id, second_id, cell_id, snap_job_id FROM archive_requests ORDER BY seq;");
-    while (query.Step()) {
+    return ReadRows(query, requests, [](const SqlStatement& row) {
       ArchiveRequestRecord request;
-      request.jobId = query.Unsigned(0);
-      request.appOrClientId = query.Unsigned(1);
-      request.cellId = query.Unsigned(2);
-      request.snapJobId = query.Unsigned(3);
-      requests.push_back(request);
-    }
-    return requests;
+      request.jobId = row.Unsigned(0);
+      request.appOrClientId = row.Unsigned(1);
+      request.cellId = row.Unsigned(2);
+      request.snapJobId = row.Unsigned(3);
+      return request;
+    });
   }
 
   StateDbResult HighestIdUpTo(uint64_t limit, uint64_t& highest) override {
@@ -98,41 +95,41 @@ class DatabaseArchiveManager : public ArchiveManagerBackend {
     SqlStatement query(StateDb::Current(),
                        "SELECT COALESCE(MAX(afile_id), 0) FROM archive_files WHERE afile_id BETWEEN 0 AND ?;");
     query.BindUnsigned(1, limit > INT64_MAX ? INT64_MAX : limit);
-    highest = 0;
-    if (query.Step()) {
-      highest = query.Unsigned(0);
-      return StateDbResult();
-    }
-    return query.ok() ? StateDbResult::Refused(EIO, "no highest archive file id read") : query.Result();
+    std::optional<uint64_t> found;
+    const StateDbResult read = ReadFirstRow(query, found, [](const SqlStatement& row) { return row.Unsigned(0); });
+    highest = found.value_or(0);
+    if (read && !found) return StateDbResult::Refused(EIO, "no highest archive file id read");
+    return read;
   }
 
   int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) override {
     SqlStatement given(StateDb::Current(),
                        (std::string("SELECT ") + kColumns + " FROM archive_files WHERE afile_id = ?;").c_str());
     given.BindUnsigned(1, args.archFileId);
-    if (!given.Step()) return 1168;
-    const ArchiveFileRecord origin = Read(given);
+    std::optional<ArchiveFileRecord> origin;
+    if (!ReadFirstRow(given, origin, Read)) return kServiceFailed;
+    if (!origin) return 1168;
     SqlStatement last(StateDb::Current(), (std::string("SELECT ") + kColumns +
                                            " FROM archive_files WHERE app_id = ? AND cell_id = ? AND cycle_number = ? "
                                            "AND afile_type = ? ORDER BY create_time DESC, afile_id DESC LIMIT 1;")
                                               .c_str());
-    last.BindUnsigned(1, origin.appId)
-        .BindUnsigned(2, origin.cellId)
+    last.BindUnsigned(1, origin->appId)
+        .BindUnsigned(2, origin->cellId)
         .BindUnsigned(3, args.cycleNumber)
         .Bind(4, args.archFileType);
-    if (!last.Step()) return 1168;
-    const ArchiveFileRecord found = Read(last);
-    ret.archFileId = found.archFileId;
-    ret.createTime = found.createTime;
-    ret.storageHostName = found.storageHostName;
+    std::optional<ArchiveFileRecord> found;
+    if (!ReadFirstRow(last, found, Read)) return kServiceFailed;
+    if (!found) return 1168;
+    ret.archFileId = found->archFileId;
+    ret.createTime = found->createTime;
+    ret.storageHostName = found->storageHostName;
     return 0;
   }
 
  private:
-  // verb: "INSERT" adds, "INSERT OR REPLACE" adds or replaces.
-  StateDbResult Write(const char* verb, const ArchiveFileRecord& record) {
-    SqlStatement put(StateDb::Current(), (std::string(verb) + " INTO archive_files (" + kColumns +
-                                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
+  StateDbResult Write(OnTakenKey onTaken, const ArchiveFileRecord& record) {
+    SqlStatement put(StateDb::Current(), InsertInto(onTaken, std::string("archive_files (") + kColumns +
+                                                                 ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);")
                                              .c_str());
     put.BindUnsigned(1, record.archFileId)
         .BindUnsigned(2, record.jobId)
@@ -184,7 +181,9 @@ int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t
   int code = 0;
   if (platform::InjectedFaultCode("ArMgrClientAPI::getAfileInfo", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
-  for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All()) {
+  std::vector<platform::ArchiveFileRecord> records;
+  if (!platform::ArchiveManager::Current().All(records)) return platform::kServiceFailed;
+  for (const platform::ArchiveFileRecord& record : records) {
     if (record.archFileId != args->archFileId || (args->cellId != 0 && record.cellId != args->cellId)) continue;
     ret->archFileId = record.archFileId;
     ret->archGroupId = record.groupId;
@@ -201,7 +200,9 @@ int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t
 int ArMgrClientAPI::convertCopyIdToCopyPrecedence(uint32_t archGroupId, uint32_t copyId, uint32_t& copyPrecedence) {
   int code = 0;
   if (platform::InjectedFaultCode("ArMgrClientAPI::convertCopyIdToCopyPrecedence", code)) return code != 0 ? code : -1;
-  for (const platform::ArchiveFileRecord& record : platform::ArchiveManager::Current().All())
+  std::vector<platform::ArchiveFileRecord> records;
+  if (!platform::ArchiveManager::Current().All(records)) return platform::kServiceFailed;
+  for (const platform::ArchiveFileRecord& record : records)
     if (record.groupId == archGroupId && record.copyId == copyId) {
       copyPrecedence = copyId;
       return 0;
@@ -213,7 +214,10 @@ int ArMgrClientAPI::getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, G
   int code = 0;
   if (platform::InjectedFaultCode("ArMgrClientAPI::getUnMaterializedSnaps", code)) return code != 0 ? code : -1;
   if (args == nullptr || ret == nullptr) return 87;
-  const std::vector<SMVolSnapInfo> records = platform::SnapshotLibrary::Current().Records();
+  std::vector<SMVolSnapInfo> records;
+  std::vector<platform::JobRecord> jobs;
+  if (!platform::SnapshotLibrary::Current().Records(records) || !platform::JobService::Current().Jobs(jobs))
+    return platform::kServiceFailed;
   std::set<uint64_t> stored, cloned;
   for (const SMVolSnapInfo& record : records) {
     if (record.getVornCellId() != args->cellId) continue;
@@ -225,7 +229,7 @@ int ArMgrClientAPI::getUnMaterializedSnaps(GetUnMaterializedSnapsArgs_t* args, G
       stored.insert(record.getJobId());
   }
   ret->snaps.clear();
-  for (const platform::JobRecord& job : platform::JobService::Current().Jobs())
+  for (const platform::JobRecord& job : jobs)
     if (job.cellId == args->cellId && job.appId == args->appId && job.jobId < args->currentSnapJobId &&
         stored.count(job.jobId) != 0 && cloned.count(job.jobId) == 0)
       ret->snaps.push_back({job.jobId, job.cellId});

@@ -95,6 +95,10 @@ struct ArchiveFileId_t {
   uint32_t archiveFileNumber = 0;
 };
 
+// A call whose records cannot be read fails, never answers as if a record
+// were not there: the listing for a snapshot job with the store's errno (its
+// LastFailure naming the database file and the cause), every other call
+// with 1627.
 class ArMgrClientAPI {
  public:
   ArMgrClientAPI() = default;
@@ -169,27 +173,35 @@ class ArchiveManagerBackend {
   // Adds a record under an id no other holds: a taken id is refused
   // (EEXIST), never replaced.
   virtual StateDbResult Add(const ArchiveFileRecord& record) {
-    for (const ArchiveFileRecord& stored : All())
-      if (stored.archFileId == record.archFileId)
+    std::vector<ArchiveFileRecord> stored;
+    const StateDbResult read = All(stored);
+    if (!read) return read;
+    for (const ArchiveFileRecord& other : stored)
+      if (other.archFileId == record.archFileId)
         return StateDbResult::Refused(EEXIST, "archive file " + std::to_string(record.archFileId) + " exists");
     return Put(record);
   }
-  virtual std::vector<ArchiveFileRecord> All() = 0;
+  // Every record, by id; done, or why they could not be read.
+  virtual StateDbResult All(std::vector<ArchiveFileRecord>& records) = 0;
   // Logs the request, then lists the snapshot job's archive files in its
   // cell; refused as the store refused either.
   virtual StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t& args,
                                            GetArchFileInfoForSnapJob_Ret_t& ret) = 0;
   // The requests so far, oldest first.
-  virtual std::vector<ArchiveRequestRecord> Requests() = 0;
+  virtual StateDbResult Requests(std::vector<ArchiveRequestRecord>& requests) = 0;
+  // 0; 1168 for an unknown archive file or an empty cycle, 1627 when the
+  // records cannot be read.
   virtual int LastOfCycle(const GetLastAfileOfCycleArgs_t& args, GetLastAfileOfCycleRet_t& ret) = 0;
   // The highest archive file id registered up to the limit (0: none), or
   // the store's cause when it cannot be read: a read that failed is never
   // taken for an empty store.
   virtual StateDbResult HighestIdUpTo(uint64_t limit, uint64_t& highest) {
     highest = 0;
-    for (const ArchiveFileRecord& record : All())
+    std::vector<ArchiveFileRecord> records;
+    const StateDbResult read = All(records);
+    for (const ArchiveFileRecord& record : records)
       if (record.archFileId <= limit && record.archFileId > highest) highest = record.archFileId;
-    return StateDbResult();
+    return read;
   }
   // The id of the next archive file made: one above the highest that can be
   // recorded. Refused with ERANGE when none is left, else as the read of

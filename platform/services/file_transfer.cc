@@ -84,21 +84,19 @@ std::string HostRoot(const std::string& host) {
   return Settings::StatePath("hosts/" + host);
 }
 
-std::vector<TransferRecord> Transfers() {
-  std::vector<TransferRecord> all;
+StateDbResult Transfers(std::vector<TransferRecord>& transfers) {
   SqlStatement query(StateDb::Current(),
                      "SELECT id, host, source, destination, bytes, time FROM transfers ORDER BY id;");
-  while (query.Step()) {
+  return ReadRows(query, transfers, [](const SqlStatement& row) {
     TransferRecord transfer;
-    transfer.id = query.Int(0);
-    transfer.host = query.Text(1);
-    transfer.source = query.Text(2);
-    transfer.destination = query.Text(3);
-    transfer.bytes = query.Int(4);
-    transfer.time = query.Int(5);
-    all.push_back(transfer);
-  }
-  return all;
+    transfer.id = row.Int(0);
+    transfer.host = row.Text(1);
+    transfer.source = row.Text(2);
+    transfer.destination = row.Text(3);
+    transfer.bytes = row.Int(4);
+    transfer.time = row.Int(5);
+    return transfer;
+  });
 }
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 
 #include "platform/base/backend.h"
 #include "platform/error/qi_error.h"
+#include "platform/sim/state_db_failure.h"
 
 // One transfer request. Every text is a zero-terminated text of fewer than
 // 1024 characters; a record whose text fills its array is refused.
@@ -73,6 +74,7 @@ using FileTransfer = Backend<FileTransferBackend>;
 
 // The folder that stands for a host's file system.
 std::string HostRoot(const std::string& host);
-std::vector<TransferRecord> Transfers();
+// Every transfer, oldest first; done, or why they could not be read.
+StateDbResult Transfers(std::vector<TransferRecord>& transfers);
 
 }  // namespace platform

@@ -1,5 +1,9 @@
 #include "platform/services/fs_subclient_conf.h"
 
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "platform/config/agent_config.h"
 #include "platform/log/ev_debug.h"
 #include "platform/services/subclient.h"
@@ -7,7 +11,9 @@
 
 namespace {
 
-int Failed(int code) { return code > 0 ? -code : (code < 0 ? code : -1); }
+int Failed(int code) {
+  return code > 0 ? -code : (code < 0 ? code : -1);
+}
 
 }  // namespace
 
@@ -23,8 +29,15 @@ int FSSubclientConf::load(ApplicationId* application, int) {
   if (platform::InjectedFaultCode("FSSubclientConf::load", code)) return Failed(code);
   if (application == nullptr || !application->IsReadable()) return -1;
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  if (!config.FindSubclient(application->CellId(), application->AppId())) return -1;
-  m_vContents = config.SubclientContents(application->CellId(), application->AppId());
+  std::optional<platform::SubclientRecord> subclient;
+  std::vector<std::string> contents;
+  // Contents that could not be read are never loaded as fewer contents.
+  if (!config.FindSubclient(application->CellId(), application->AppId(), subclient))
+    return Failed(platform::kServiceFailed);
+  if (!subclient) return -1;
+  if (!config.SubclientContents(application->CellId(), application->AppId(), contents))
+    return Failed(platform::kServiceFailed);
+  m_vContents = std::move(contents);
   m_bLoaded = true;
   return 0;
 }

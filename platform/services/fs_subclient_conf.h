@@ -28,8 +28,9 @@ class FSSubclientConf {
  public:
   // Whether a content path may lie within another subclient's content.
   void setAllowOverlapSCContent(bool allow) { m_bAllowOverlap = allow; }
-  // Reads the subclient's configuration; negative on failure (an unknown
-  // subclient). The flags are the agent's, unused here.
+  // Reads the subclient's configuration; negative on failure (-1 for an
+  // unknown subclient, -1627 when the configuration cannot be read). The
+  // flags are the agent's, unused here.
   int load(ApplicationId* application, int flags);
   // Hands every content path of the loaded subclient to the callback, in
   // order; negative before a successful load or when the callback refuses a

@@ -42,18 +42,15 @@ class FolderIndexStore : public IndexStoreBackend {
     return put.Run();
   }
 
-  std::vector<IndexFileRecord> All() override {
-    std::vector<IndexFileRecord> all;
+  StateDbResult All(std::vector<IndexFileRecord>& records) override {
     SqlStatement query(StateDb::Current(), (std::string("SELECT ") + kColumns +
                                             " FROM index_files ORDER BY host, cell_id, app_id, job_id, name;")
                                                .c_str());
-    while (query.Step()) all.push_back(Read(query));
-    return all;
+    return ReadRows(query, records, Read);
   }
 
-  std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
-                                       uint64_t referenceTime) override {
-    std::vector<IndexFileRecord> visible;
+  StateDbResult Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
+                        uint64_t referenceTime, std::vector<IndexFileRecord>& records) override {
     SqlStatement query(StateDb::Current(),
                        (std::string("SELECT ") + kColumns +
                         " FROM index_files WHERE host = ? AND cell_id = ? AND app_id = ? AND job_id = ? "
@@ -61,8 +58,7 @@ class FolderIndexStore : public IndexStoreBackend {
                            .c_str());
     query.Bind(1, host).BindUnsigned(2, cellId).BindUnsigned(3, appId).BindUnsigned(4, jobId);
     query.BindUnsigned(5, referenceTime);
-    while (query.Step()) visible.push_back(Read(query));
-    return visible;
+    return ReadRows(query, records, Read);
   }
 
   std::string PathOf(const IndexFileRecord& record) override {
@@ -98,8 +94,9 @@ int GetIndexFiles(const std::string& host, unsigned cellId, unsigned appId, unsi
       jobId <= 0 || referenceTime == 0)
     return -1;
   platform::IndexStoreBackend& store = platform::IndexStore::Current();
-  for (const platform::IndexFileRecord& record :
-       store.Visible(host, cellId, appId, static_cast<uint64_t>(jobId), referenceTime)) {
+  std::vector<platform::IndexFileRecord> visible;
+  if (!store.Visible(host, cellId, appId, static_cast<uint64_t>(jobId), referenceTime, visible)) return -2;
+  for (const platform::IndexFileRecord& record : visible) {
     if (!platform::MatchesAny(*patterns, record.name)) continue;
     // The table can be edited by hand: a name that is not a plain file name
     // would read or write outside the store and the destination.

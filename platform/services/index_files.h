@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 
 // Copies the files of the job that match any of the patterns (shell
 // wildcards) and were stored at or before the reference time (Unix seconds)
 // into the destination folder. Returns -1 for invalid arguments (empty host,
 // destination or pattern list, job id or reference time 0), -2 when a file
-// cannot be received, 0 otherwise (also when nothing matches). Failable as
+// cannot be received or the stored files cannot be listed, 0 otherwise (also when nothing matches). Failable as
 // "GetIndexFiles" (the fault's code is returned).
 int GetIndexFiles(const std::string& host, unsigned cellId, unsigned appId, unsigned referenceTime, long long jobId,
                   unsigned reserved, unsigned flags, const std::string& destination,
@@ -40,10 +41,11 @@ class IndexStoreBackend {
   virtual ~IndexStoreBackend() = default;
   // Stores a file's contents under the record's key; replaces an earlier one.
   virtual bool Put(const IndexFileRecord& record, const std::string& contents) = 0;
-  virtual std::vector<IndexFileRecord> All() = 0;
+  // Done, or why the records could not be read.
+  virtual StateDbResult All(std::vector<IndexFileRecord>& records) = 0;
   // Records of the job stored at or before the reference time, by name.
-  virtual std::vector<IndexFileRecord> Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
-                                               uint64_t referenceTime) = 0;
+  virtual StateDbResult Visible(const std::string& host, uint64_t cellId, uint64_t appId, uint64_t jobId,
+                                uint64_t referenceTime, std::vector<IndexFileRecord>& records) = 0;
   virtual std::string PathOf(const IndexFileRecord& record) = 0;
   static IndexStoreBackend& Default();
 };

@@ -7,6 +7,7 @@
 #include "platform/config/agent_config.h"
 #include "platform/config/application_list.h"
 #include "platform/config/kz_client.h"
+#include "platform/harness/application_harness.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/services_harness.h"
 #include "platform/harness/sim_harness.h"
@@ -295,12 +296,12 @@ TEST(StateDbRecords, ANewRecordUnderATakenKeyIsRefusedAndTheRecordKept) {
   job.level = 2;
   job.conversions = 0;
   EXPECT_EQ(platform::JobService::Current().AddJob(job).Code(), EEXIST);
-  EXPECT_EQ(platform::JobService::Current().FindJob(1001)->conversions, 1u);
+  EXPECT_EQ(blbsim::FindJob(1001)->conversions, 1u);
   subclient.proxyClientId = 0;
   EXPECT_EQ(platform::AgentConfig::Current().AddSubclient(subclient).Code(), EEXIST);
-  EXPECT_EQ(platform::AgentConfig::Current().FindSubclient(2, 70)->proxyClientId, 9u);
+  EXPECT_EQ(blbsim::FindSubclient(2, 70)->proxyClientId, 9u);
   EXPECT_EQ(platform::ApplicationList::Current().AddBackupSet({1, 3, 29, 0, "new"}).Code(), EEXIST);
-  EXPECT_EQ(platform::ApplicationList::Current().AllBackupSets().at(0).name, "kept");
+  EXPECT_EQ(blbsim::BackupSets().at(0).name, "kept");
 }
 
 // Snapshot jobs 40 and 50 of application 7, 41 the pseudo-snap job of 40

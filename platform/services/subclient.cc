@@ -11,8 +11,10 @@
 
 namespace {
 
-std::optional<platform::SubclientRecord> Find(uint64_t cellId, uint64_t appId) {
-  return platform::AgentConfig::Current().FindSubclient(cellId, appId);
+// 0 with the subclient's record, nothing for an unknown subclient; 1627
+// when the configuration cannot be read.
+int Find(uint64_t cellId, uint64_t appId, std::optional<platform::SubclientRecord>& record) {
+  return platform::AgentConfig::Current().FindSubclient(cellId, appId, record) ? 0 : platform::kServiceFailed;
 }
 
 int Failed(int code) {
@@ -20,10 +22,11 @@ int Failed(int code) {
 }
 
 // Reads one field of the subclient's record into the caller's value; -1 for
-// an unknown subclient.
+// an unknown subclient, 1627 when the configuration cannot be read.
 template <class Value, class Read>
 int ReadField(uint64_t cellId, uint64_t appId, Value& value, Read read) {
-  std::optional<platform::SubclientRecord> record = Find(cellId, appId);
+  std::optional<platform::SubclientRecord> record;
+  if (const int failed = Find(cellId, appId, record)) return failed;
   if (!record) return -1;
   value = read(*record);
   return 0;
@@ -129,15 +132,18 @@ ApplicationId::ApplicationId(const std::string& text) {
 
 ApplicationId::~ApplicationId() = default;
 
-std::optional<platform::SubclientRecord> ApplicationId::Record() const {
-  if (!m_bReadable) return std::nullopt;
-  return Find(m_nCellId, m_nAppId);
+int ApplicationId::Record(std::optional<platform::SubclientRecord>& record) const {
+  record.reset();
+  if (!m_bReadable) return 0;
+  return Find(m_nCellId, m_nAppId, record);
 }
 
 int ApplicationId::getApplicationId(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getApplicationId", code)) return Failed(code);
-  return m_bReadable && Find(m_nCellId, m_nAppId) ? 0 : -1;
+  std::optional<platform::SubclientRecord> record;
+  if (const int failed = Record(record)) return failed;
+  return record ? 0 : -1;
 }
 
 int ApplicationId::getAppId(unsigned long& appId, void*) {
@@ -151,7 +157,8 @@ int ApplicationId::getAppId(unsigned long& appId, void*) {
 int ApplicationId::getAppType(unsigned long& appType, void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getAppType", code)) return Failed(code);
-  std::optional<platform::SubclientRecord> record = Record();
+  std::optional<platform::SubclientRecord> record;
+  if (const int failed = Record(record)) return failed;
   appType = record ? record->appType : 0;
   return 0;
 }
@@ -160,8 +167,8 @@ Instance* ApplicationId::getInstance(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getInstance", code)) return nullptr;
   if (!m_pInstance) {
-    std::optional<platform::SubclientRecord> record = Record();
-    if (!record) return nullptr;
+    std::optional<platform::SubclientRecord> record;
+    if (Record(record) != 0 || !record) return nullptr;
     m_pInstance.reset(new Instance(record->instanceId));
   }
   return m_pInstance.get();
@@ -171,8 +178,8 @@ BackupSet* ApplicationId::getBackupSet(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getBackupSet", code)) return nullptr;
   if (!m_pBackupSet) {
-    std::optional<platform::SubclientRecord> record = Record();
-    if (!record) return nullptr;
+    std::optional<platform::SubclientRecord> record;
+    if (Record(record) != 0 || !record) return nullptr;
     m_pBackupSet = std::make_unique<BackupSet>(record->backupSetId);
   }
   return m_pBackupSet.get();
@@ -182,7 +189,8 @@ Subclient* ApplicationId::getSubclient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getSubclient", code)) return Unknown(code, "getSubclient");
   if (!m_pSubclient) {
-    std::optional<platform::SubclientRecord> record = Record();
+    std::optional<platform::SubclientRecord> record;
+    if (const int failed = Record(record)) return Unknown(failed, "getSubclient");
     if (!record) return Unknown(0, "getSubclient");
     if (IsOracle(record->appType) && !record->plainSubclient)
       m_pSubclient.reset(new OracleBackpack(m_nCellId, m_nAppId));
@@ -196,7 +204,8 @@ ApplicationType* ApplicationId::getApplicationType(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getApplicationType", code))
     return Unknown(code, "getApplicationType");
-  std::optional<platform::SubclientRecord> record = Record();
+  std::optional<platform::SubclientRecord> record;
+  if (const int failed = Record(record)) return Unknown(failed, "getApplicationType");
   if (!record) return Unknown(0, "getApplicationType");
   m_pApplicationType.reset(new ApplicationType(record->appType));
   return m_pApplicationType.get();
@@ -213,8 +222,11 @@ KZClient* ApplicationId::getClient(void*) {
   int code = 0;
   if (platform::InjectedFaultCode("ApplicationId::getClient", code)) return nullptr;
   if (!m_pClient) {
-    std::optional<platform::SubclientRecord> record = Record();
-    if (!record || !platform::AgentConfig::Current().FindClient(record->clientId)) return nullptr;
+    std::optional<platform::SubclientRecord> record;
+    std::optional<platform::ClientRecord> client;
+    if (Record(record) != 0 || !record || !platform::AgentConfig::Current().FindClient(record->clientId, client) ||
+        !client)
+      return nullptr;
     m_pClient.reset(new KZClient(record->cellId, record->clientId));
   }
   return m_pClient.get();

@@ -1,7 +1,8 @@
 #pragma once
 // The agent's application and subclient objects over the simulated
 // configuration (AgentConfigBackend). Every query answers from the
-// configuration at the time of the call and returns 0 on success.
+// configuration at the time of the call and returns 0 on success; 1627, or
+// null, when the configuration cannot be read.
 //
 // Faults: "<Class>::<call>" of every call below (the call fails with the
 // fault's code, or answers null).
@@ -116,8 +117,9 @@ class ApplicationId {
   uint64_t AppId() const { return m_nAppId; }
 
  private:
-  // The configuration's record of the application; nothing when unknown.
-  std::optional<platform::SubclientRecord> Record() const;
+  // 0 with the configuration's record of the application, nothing when
+  // unknown; 1627 when the configuration cannot be read.
+  int Record(std::optional<platform::SubclientRecord>& record) const;
   // Records why a call answers null (code 0: the application is unknown).
   std::nullptr_t Unknown(int code, const char* call);
 

@@ -62,18 +62,16 @@ long long CoarseNowNs() {
 }
 
 // Faults in the order of the call names.
-std::vector<Fault> ReadFaults(StateDb& db) {
-  std::vector<Fault> faults;
+StateDbResult ReadFaults(StateDb& db, std::vector<Fault>& faults) {
   SqlStatement query(db, "SELECT call, code, mode, remaining FROM faults ORDER BY call;");
-  while (query.Step()) {
+  return ReadRows(query, faults, [](const SqlStatement& row) {
     Fault fault;
-    fault.call = query.Text(0);
-    fault.code = static_cast<int>(query.Int(1));
-    fault.mode = ParseFaultMode(query.Text(2)).value_or(FaultMode::kError);
-    fault.remaining = query.Int(3);
-    faults.push_back(fault);
-  }
-  return faults;
+    fault.call = row.Text(0);
+    fault.code = static_cast<int>(row.Int(1));
+    fault.mode = ParseFaultMode(row.Text(2)).value_or(FaultMode::kError);
+    fault.remaining = row.Int(3);
+    return fault;
+  });
 }
 
 void Refresh(ThreadCopy& copy, long long now) {
@@ -89,8 +87,16 @@ void Refresh(ThreadCopy& copy, long long now) {
   const unsigned long long sharedGeneration = shared != nullptr ? shared->load(std::memory_order_acquire) : 0;
   const long long version = db.DataVersion();
   if (copy.stateDir != stateDir || copy.dataVersion != version || copy.localGeneration != generation) {
+    // A table that could not be read is not taken for one without faults:
+    // the copy of the directory stays as it was, and the next check reads
+    // again.
+    std::vector<Fault> faults;
+    if (!ReadFaults(db, faults)) {
+      if (copy.stateDir != stateDir) copy.faults.clear();
+      return;
+    }
     copy.faults.clear();
-    for (Fault& fault : ReadFaults(db)) copy.faults.emplace(fault.call, std::move(fault));
+    for (Fault& fault : faults) copy.faults.emplace(fault.call, std::move(fault));
     copy.stateDir = stateDir;
     copy.dataVersion = version;
     copy.localGeneration = generation;
@@ -233,7 +239,10 @@ void FaultTable::ClearAll() {
 }
 
 std::vector<Fault> FaultTable::List() {
-  return ReadFaults(StateDb::Current());
+  std::vector<Fault> faults;
+  const StateDbResult read = ReadFaults(StateDb::Current(), faults);
+  if (!read) throw StateDbError("Cannot read the faults: " + read.Why());
+  return faults;
 }
 
 CQiError InjectedFault(const char* call, const FXCodeLocation& location) {

@@ -54,6 +54,7 @@ class FaultTable {
   }
   static void Clear(const std::string& call);
   static void ClearAll();
+  // Throws StateDbError when the table cannot be read.
   static std::vector<Fault> List();
 };
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/event/ev_event.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/sim/fault_names.h"
 #include "support/test_platform.h"
 
@@ -111,7 +112,7 @@ TEST(EvEvent, ArgumentsAreStoredForInspection) {
   EXPECT_EQ(event.Arguments()[1].type, 11);
   event.InfoEvent(0x46000018, 100, 0);
 
-  std::vector<platform::RaisedEvent> stored = platform::StoredEvents();
+  std::vector<platform::RaisedEvent> stored = blbsim::Events();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].eventId, 0x46000018);
   EXPECT_EQ(stored[0].jobId, 100);

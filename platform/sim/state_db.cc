@@ -80,15 +80,20 @@ bool SqlStatement::Reset() {
   return result_.ok();
 }
 
-long long SqlStatement::Int(int column) const { return sqlite3_column_int64(statement_, column); }
+long long SqlStatement::Int(int column) const {
+  return sqlite3_column_int64(statement_, column);
+}
 
 std::string SqlStatement::Text(int column) const {
   const unsigned char* text = sqlite3_column_text(statement_, column);
   if (text == nullptr) return std::string();
-  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
 }
 
-bool SqlStatement::IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+bool SqlStatement::IsNull(int column) const {
+  return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}
 
 StateDb::StateDb(std::string path, Commits commits) : path_(std::move(path)) {
   MakeDirectoriesDurably(ParentOf(path_));
@@ -107,7 +112,9 @@ StateDb::StateDb(std::string path, Commits commits) : path_(std::move(path)) {
   if (!existed && db_ != nullptr) SyncFolder(ParentOf(path_));
 }
 
-StateDb::~StateDb() { sqlite3_close(db_); }
+StateDb::~StateDb() {
+  sqlite3_close(db_);
+}
 
 namespace {
 
@@ -153,6 +160,8 @@ void StateDb::CloseCurrent() {
 StateDbResult StateDb::Exec(const std::string& sql) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   if (db_ == nullptr) return StateDbResult::FromSqlite(nullptr, SQLITE_MISUSE);
+  if (TransactionEndedBySqlite())
+    return StateDbResult::Refused(ECANCELED, "the transaction was rolled back by a failure before [" + path_ + "]");
   const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
   return rc == SQLITE_OK ? StateDbResult() : StateDbResult::FromSqlite(db_, rc);
 }
@@ -188,6 +197,10 @@ bool StateDb::TransactionEndedBySqlite() {
 
 long long StateDb::LastInsertId() {
   return sqlite3_last_insert_rowid(db_);
+}
+
+std::string InsertInto(OnTakenKey onTaken, const std::string& into) {
+  return (onTaken == OnTakenKey::kReplace ? "INSERT OR REPLACE INTO " : "INSERT INTO ") + into;
 }
 
 long long StateDb::DataVersion() {

@@ -12,16 +12,20 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sim/state_db_failure.h"
 
 namespace platform {
 
 // A state database that this build must not use: newer than the build, or
-// one that could not be migrated. The message names the database's path.
+// one that could not be migrated; also thrown by the harness for a read
+// that failed (harness/harness_reads.h). The message names the database's
+// path.
 class StateDbError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -91,6 +95,9 @@ class StateDb {
   StateDb(const StateDb&) = delete;
   StateDb& operator=(const StateDb&) = delete;
 
+  // Refused (ECANCELED) like a statement inside a transaction that SQLite
+  // has rolled back already: a SAVEPOINT or a change sent through it would
+  // open a transaction of its own and commit alone.
   StateDbResult Exec(const std::string& sql);
   // Runs fn inside BEGIN IMMEDIATE .. COMMIT; rolls back when fn fails.
   // Done, or the cause: fn's, or that of the BEGIN or the COMMIT. A
@@ -118,7 +125,45 @@ class StateDb {
   sqlite3* db_ = nullptr;
   std::recursive_mutex mutex_;
   std::atomic<std::thread::id> transactionThread_{};  // the thread inside Transaction
-  std::string refused_;  // why the database may not be used; empty when it may
+  std::string refused_;                               // why the database may not be used; empty when it may
 };
+
+// How a record added under its key meets another record of that key.
+enum class OnTakenKey {
+  kRefuse,   // a new record: the key taken already is refused (EEXIST)
+  kReplace,  // seeds and Put calls: the record of the key is replaced
+};
+
+// "INSERT INTO <into>", or "INSERT OR REPLACE INTO <into>" to replace.
+std::string InsertInto(OnTakenKey onTaken, const std::string& into);
+
+// The readers of the services' records. A read that fails is never taken
+// for fewer rows: each returns done (no row is a read of nothing) or the
+// cause of the failed step.
+
+// Calls onRow for each row of the query; after a failure, the caller drops
+// what the rows before it gave.
+template <typename OnRow>
+StateDbResult ForEachRow(SqlStatement& query, OnRow onRow) {
+  while (query.Step()) onRow(query);
+  return query.Result();
+}
+
+// Every row of the query, as rowOf makes it; none after a failure.
+template <typename Row, typename RowOf>
+StateDbResult ReadRows(SqlStatement& query, std::vector<Row>& rows, RowOf rowOf) {
+  rows.clear();
+  const StateDbResult read = ForEachRow(query, [&](const SqlStatement& row) { rows.push_back(rowOf(row)); });
+  if (!read) rows.clear();
+  return read;
+}
+
+// The query's first row; nothing when it gives none, or fails.
+template <typename Row, typename RowOf>
+StateDbResult ReadFirstRow(SqlStatement& query, std::optional<Row>& row, RowOf rowOf) {
+  row.reset();
+  if (query.Step()) row = rowOf(query);
+  return query.Result();
+}
 
 }  // namespace platform

@@ -34,6 +34,11 @@ class StateDbResult {
   std::string why_;
 };
 
+// What a facade of a simulated service answers, Windows-style, when the
+// service could not read its records (ERROR_FUNCTION_FAILED): never the
+// answer of a record that is not there.
+constexpr int kServiceFailed = 1627;
+
 // The errno behind SQLite's failure `result` on the database at `path`:
 // ENOSPC for a full disk; for a database that cannot be opened or written,
 // why its file or its folder cannot be written (EROFS, EACCES), since

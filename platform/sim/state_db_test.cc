@@ -9,6 +9,7 @@
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/sim_harness.h"
 #include "platform/jobs/bkp_job_client.h"
+#include "platform/lvm/lvm.h"
 #include "platform/settings/settings.h"
 #include "platform/sim/fs_util.h"
 #include "platform/sim/state_schema.h"
@@ -54,11 +55,11 @@ TEST(StateDb, ANewerDatabaseIsRefusedByNameUntilReset) {
     EXPECT_NE(message.find("newer than this build"), std::string::npos) << message;
   }
   // Every service that needs it fails the same way, not in a stranger one.
-  EXPECT_THROW(platform::AgentConfig::Current().LocalClientId(), platform::StateDbError);
+  EXPECT_THROW(blbsim::LocalClientId(), platform::StateDbError);
 
   ASSERT_TRUE(blbsim::ResetStateDir());
   EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
-  EXPECT_EQ(platform::AgentConfig::Current().LocalClientId(), 2u);
+  EXPECT_EQ(blbsim::LocalClientId(), 2u);
 }
 
 TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
@@ -68,7 +69,7 @@ TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
   MakeDatabase(dir, platform::StateSchemaVersion() - 1,
                "INSERT INTO clients (id, name, job_results_dir) VALUES (9, 'old', '/jr');"
                "INSERT INTO archive_files (afile_id, job_id, app_id, cell_id, afile_type) VALUES (4, 10, 7, 2, 1);");
-  std::optional<platform::ClientRecord> client = platform::AgentConfig::Current().FindClient(9);
+  std::optional<platform::ClientRecord> client = blbsim::FindClient(9);
   ASSERT_TRUE(client.has_value());
   EXPECT_EQ(client->name, "old");
   EXPECT_EQ(client->jobResultsDir, "/jr");
@@ -81,7 +82,7 @@ TEST(StateDb, AnOlderDatabaseIsMigratedWithItsRows) {
   // rows, is taken as it is and given the steps after.
   const std::string unversioned = state.Sub("unversioned");
   MakeDatabase(unversioned, 1, "INSERT INTO clients (id, name) VALUES (3, 'kept'); PRAGMA user_version = 0;");
-  ASSERT_TRUE(platform::AgentConfig::Current().FindClient(3).has_value());
+  ASSERT_TRUE(blbsim::FindClient(3).has_value());
   EXPECT_EQ(UserVersion(), platform::StateSchemaVersion());
 }
 
@@ -109,8 +110,10 @@ TEST(StateDb, ARefusedChangeNamesItsOwnCause) {
 }
 
 // A statement whose failure made SQLite roll the transaction back ends the
-// change: what follows it in the transaction does not run on its own and
-// commit, and the change fails.
+// change: what follows it in the transaction, a statement or what is sent
+// through Exec (a savepoint above all, which would open a transaction of its
+// own and commit alone), does not run on its own and commit, and the change
+// fails.
 TEST(StateDb, NothingRunsOnItsOwnAfterAFailureEndedTheTransaction) {
   ScopedStateDir state;
   platform::StateDb& db = platform::StateDb::Current();
@@ -119,7 +122,8 @@ TEST(StateDb, NothingRunsOnItsOwnAfterAFailureEndedTheTransaction) {
     platform::SqlStatement query(platform::StateDb::Current(), "SELECT count(*) FROM clients WHERE id >= 40;");
     return query.Step() ? query.Int(0) : -1;
   };
-  platform::StateDbResult added;
+  platform::StateDbResult added, executed;
+  bool groupPut = true;
   {
     testing_support::ScopedStateDbReadFailure disk;
     disk.FailFirstReadOf("FROM clients WHERE name");
@@ -131,11 +135,57 @@ TEST(StateDb, NothingRunsOnItsOwnAfterAFailureEndedTheTransaction) {
       platform::SqlStatement insert(reopened, "INSERT INTO clients (id, name) VALUES (41, 'added');");
       insert.Run();
       added = insert.Result();
+      executed = reopened.Exec("INSERT INTO clients (id, name) VALUES (42, 'executed');");
+      LVM::VG group;
+      group.name = "tank";
+      groupPut = platform::Lvm::Current().PutGroup(group);
       return platform::StateDbResult();
     });
     EXPECT_TRUE(disk.Struck());
     EXPECT_EQ(changed.Code(), ECANCELED);
   }
   EXPECT_EQ(added.Code(), ECANCELED);
+  EXPECT_EQ(executed.Code(), ECANCELED);
+  EXPECT_FALSE(groupPut);
   EXPECT_EQ(count(), 1);
+  std::vector<LVM::VG> groups;
+  ASSERT_TRUE(platform::Lvm::Current().Groups(groups));
+  EXPECT_TRUE(groups.empty());
+}
+
+// A read that fails without SQLite ending the transaction is told from a
+// read of no rows by every reader, with nothing read; the transaction goes
+// on, and the rows read again.
+TEST(StateDb, AReadFailedWithoutARollbackIsNoReadOfNothing) {
+  ScopedStateDir state;
+  ASSERT_TRUE(platform::StateDb::Current().Exec("INSERT INTO clients (id, name) VALUES (40, 'kept');"));
+  testing_support::ScopedStateDbReadFailure disk;
+  platform::StateDb& db = platform::StateDb::Current();
+  const auto name = [](const platform::SqlStatement& row) { return row.Text(0); };
+  const platform::StateDbResult changed = db.Transaction([&] {
+    std::vector<std::string> rows{"stale"};
+    std::optional<std::string> first = "stale";
+    size_t seen = 0;
+    for (const char* reader : {"rows", "first row", "each row"}) {
+      SCOPED_TRACE(reader);
+      disk.FailReadOf("FROM clients WHERE id", 1, testing_support::StateDbReadFault::kDenied);
+      platform::SqlStatement query(db, "SELECT name FROM clients WHERE id = 40;");
+      platform::StateDbResult read;
+      if (reader == std::string("rows")) read = platform::ReadRows(query, rows, name);
+      if (reader == std::string("first row")) read = platform::ReadFirstRow(query, first, name);
+      if (reader == std::string("each row"))
+        read = platform::ForEachRow(query, [&](const platform::SqlStatement&) { ++seen; });
+      EXPECT_TRUE(disk.Struck());
+      EXPECT_FALSE(read.ok());
+      EXPECT_FALSE(db.TransactionEndedBySqlite());
+    }
+    EXPECT_TRUE(rows.empty());
+    EXPECT_FALSE(first.has_value());
+    EXPECT_EQ(seen, 0u);
+    platform::SqlStatement again(db, "SELECT name FROM clients WHERE id = 40;");
+    EXPECT_TRUE(platform::ReadRows(again, rows, name));
+    EXPECT_EQ(rows, std::vector<std::string>{"kept"});
+    return platform::StateDbResult();
+  });
+  EXPECT_TRUE(changed) << changed.Why();
 }

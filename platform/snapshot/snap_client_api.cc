@@ -8,11 +8,13 @@ namespace {
 
 class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
  public:
-  std::optional<SMVolSnapInfo> FindRecord(uint32_t cellId, uint64_t jobId) override {
+  StateDbResult FindRecord(uint32_t cellId, uint64_t jobId, std::optional<SMVolSnapInfo>& record) override {
     SqlStatement query(StateDb::Current(), "SELECT record FROM snap_records WHERE cell_id = ? AND job_id = ?;");
     query.BindUnsigned(1, cellId).BindUnsigned(2, jobId);
-    if (!query.Step()) return std::nullopt;
-    return Parse(query.Text(0));
+    std::optional<std::optional<SMVolSnapInfo>> found;
+    const StateDbResult read = ReadFirstRow(query, found, [](const SqlStatement& row) { return Parse(row.Text(0)); });
+    record = found ? *found : std::nullopt;
+    return read;
   }
 
   bool PutRecord(const SMVolSnapInfo& record) override {
@@ -24,19 +26,20 @@ class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
         .Run();
   }
 
-  std::vector<SMVolSnapInfo> Records() override {
-    std::vector<SMVolSnapInfo> records;
+  StateDbResult Records(std::vector<SMVolSnapInfo>& records) override {
+    records.clear();
     SqlStatement query(StateDb::Current(), "SELECT record FROM snap_records ORDER BY cell_id, job_id;");
-    while (query.Step())
-      if (std::optional<SMVolSnapInfo> record = Parse(query.Text(0))) records.push_back(*record);
-    return records;
+    const StateDbResult read = ForEachRow(query, [&records](const SqlStatement& row) {
+      if (std::optional<SMVolSnapInfo> record = Parse(row.Text(0))) records.push_back(*record);
+    });
+    if (!read) records.clear();
+    return read;
   }
 
-  std::optional<SMEngineInfo> FindEngine(int engineId) override {
+  StateDbResult FindEngine(int engineId, std::optional<SMEngineInfo>& engine) override {
     SqlStatement query(StateDb::Current(), "SELECT engine_id, name FROM snap_engines WHERE engine_id = ?;");
     query.Bind(1, engineId);
-    if (!query.Step()) return std::nullopt;
-    return SMEngineInfo{static_cast<int>(query.Int(0)), query.Text(1)};
+    return ReadFirstRow(query, engine, ReadEngine);
   }
 
   bool PutEngine(const SMEngineInfo& engine) override {
@@ -44,11 +47,9 @@ class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
     return put.Bind(1, engine.engineId).Bind(2, engine.name).Run();
   }
 
-  std::vector<SMEngineInfo> Engines() override {
-    std::vector<SMEngineInfo> engines;
+  StateDbResult Engines(std::vector<SMEngineInfo>& engines) override {
     SqlStatement query(StateDb::Current(), "SELECT engine_id, name FROM snap_engines ORDER BY engine_id;");
-    while (query.Step()) engines.push_back({static_cast<int>(query.Int(0)), query.Text(1)});
-    return engines;
+    return ReadRows(query, engines, ReadEngine);
   }
 
   bool LogCall(const SnapServiceCall& call) override {
@@ -56,19 +57,18 @@ class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
     return put.Bind(1, call.call).Bind(2, call.request).Bind(3, call.result).Run();
   }
 
-  std::vector<SnapServiceCall> Calls() override {
-    std::vector<SnapServiceCall> calls;
+  StateDbResult Calls(std::vector<SnapServiceCall>& calls) override {
     SqlStatement query(StateDb::Current(), "SELECT call, request, result FROM snap_calls ORDER BY seq;");
-    while (query.Step()) calls.push_back({query.Text(0), query.Text(1), static_cast<int>(query.Int(2))});
-    return calls;
+    return ReadRows(query, calls, [](const SqlStatement& row) {
+      return SnapServiceCall{row.Text(0), row.Text(1), static_cast<int>(row.Int(2))};
+    });
   }
 
-  std::optional<uint32_t> FindCopyId(uint64_t jobId, uint32_t archiveType) override {
+  StateDbResult FindCopyId(uint64_t jobId, uint32_t archiveType, std::optional<uint32_t>& copyId) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT copy_id FROM snap_util_copy_ids WHERE job_id = ? AND archive_type = ?;");
     query.BindUnsigned(1, jobId).BindUnsigned(2, archiveType);
-    if (!query.Step()) return std::nullopt;
-    return static_cast<uint32_t>(query.Unsigned(0));
+    return ReadFirstRow(query, copyId, [](const SqlStatement& row) { return static_cast<uint32_t>(row.Unsigned(0)); });
   }
 
   bool PutCopyId(const SnapUtilCopyId& setting) override {
@@ -80,17 +80,20 @@ class DatabaseSnapshotLibrary : public SnapshotLibraryBackend {
         .Run();
   }
 
-  std::vector<SnapUtilCopyId> CopyIds() override {
-    std::vector<SnapUtilCopyId> settings;
+  StateDbResult CopyIds(std::vector<SnapUtilCopyId>& settings) override {
     SqlStatement query(StateDb::Current(),
                        "SELECT job_id, archive_type, copy_id FROM snap_util_copy_ids ORDER BY job_id, archive_type;");
-    while (query.Step())
-      settings.push_back(
-          {query.Unsigned(0), static_cast<uint32_t>(query.Unsigned(1)), static_cast<uint32_t>(query.Unsigned(2))});
-    return settings;
+    return ReadRows(query, settings, [](const SqlStatement& row) {
+      return SnapUtilCopyId{row.Unsigned(0), static_cast<uint32_t>(row.Unsigned(1)),
+                            static_cast<uint32_t>(row.Unsigned(2))};
+    });
   }
 
  private:
+  static SMEngineInfo ReadEngine(const SqlStatement& row) {
+    return SMEngineInfo{static_cast<int>(row.Int(0)), row.Text(1)};
+  }
+
   // A stored text was checked when it was stored; one that no longer reads
   // is no record.
   static std::optional<SMVolSnapInfo> Parse(const std::string& text) {
@@ -130,11 +133,14 @@ bool KZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
   std::optional<SMVolSnapInfo> stored;
   if (platform::InjectedFaultCode("KZSnapClientAPI::getVolumeSnaps", code))
     call.result = code != 0 ? code : -1;
-  else if (!(stored = library.FindRecord(record.getVornCellId(), record.getSnapJobId())))
+  else if (!library.FindRecord(record.getVornCellId(), record.getSnapJobId(), stored))
+    call.result = platform::kServiceFailed;
+  else if (!stored)
     call.result = 1168;
   library.LogCall(call);
   if (call.result != 0) {
-    record.setError(call.result, "no volume snap record for the job");
+    record.setError(call.result, call.result == platform::kServiceFailed ? "the volume snap records cannot be read"
+                                                                         : "no volume snap record for the job");
     return Failed(call.result, "Failed to get volume snap info for job " + std::to_string(record.getSnapJobId()));
   }
   record.TakeStored(*stored);
@@ -191,8 +197,8 @@ bool KZSnapClientAPI::CloneASMVolSnapForBlockEngine(const SMVolSnapInfo& asmReco
 bool KZQMSnapHandler::getEngineInfoByEngineID(int engineId, SMEngineInfo& engine) {
   int code = 0;
   if (platform::InjectedFaultCode("KZQMSnapHandler::getEngineInfoByEngineID", code)) return false;
-  std::optional<SMEngineInfo> found = platform::SnapshotLibrary::Current().FindEngine(engineId);
-  if (!found) return false;
+  std::optional<SMEngineInfo> found;
+  if (!platform::SnapshotLibrary::Current().FindEngine(engineId, found) || !found) return false;
   engine = *found;
   return true;
 }

@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "platform/base/backend.h"
+#include "platform/sim/state_db_failure.h"
 #include "platform/snapshot/sm_vol_snap_info.h"
 
 class KZSnapClientAPI {
  public:
   // Loads the stored record of the request's cell and snapshot job into the
-  // record (its requests kept). False with error 1168 when none is stored.
+  // record (its requests kept). False with error 1168 when none is stored,
+  // 1627 when the records cannot be read.
   bool getVolumeSnaps(SMVolSnapInfo& record);
   // Stores the record under its own cell and job, replacing what was there.
   bool updateVolumeSnaps(SMVolSnapInfo& record);
@@ -69,25 +71,33 @@ struct SnapUtilCopyId {
   uint32_t copyId = 0;
 };
 
+// The readers return done (nothing found included) or why the read
+// failed: a failed read is never taken for a record that is not there.
 class SnapshotLibraryBackend {
  public:
   virtual ~SnapshotLibraryBackend() = default;
-  virtual std::optional<SMVolSnapInfo> FindRecord(uint32_t cellId, uint64_t jobId) = 0;
+  virtual StateDbResult FindRecord(uint32_t cellId, uint64_t jobId, std::optional<SMVolSnapInfo>& record) = 0;
   virtual bool PutRecord(const SMVolSnapInfo& record) = 0;
   // Every stored record, by cell and job.
-  virtual std::vector<SMVolSnapInfo> Records() = 0;
-  virtual std::optional<SMEngineInfo> FindEngine(int engineId) = 0;
+  virtual StateDbResult Records(std::vector<SMVolSnapInfo>& records) = 0;
+  virtual StateDbResult FindEngine(int engineId, std::optional<SMEngineInfo>& engine) = 0;
   virtual bool PutEngine(const SMEngineInfo& engine) = 0;
-  virtual std::vector<SMEngineInfo> Engines() = 0;
+  virtual StateDbResult Engines(std::vector<SMEngineInfo>& engines) = 0;
   virtual bool LogCall(const SnapServiceCall& call) = 0;
-  virtual std::vector<SnapServiceCall> Calls() = 0;
+  virtual StateDbResult Calls(std::vector<SnapServiceCall>& calls) = 0;
   // Nothing when the harness left the job's archives of that type to the
   // utility's own rule.
-  virtual std::optional<uint32_t> FindCopyId(uint64_t, uint32_t) { return std::nullopt; }
+  virtual StateDbResult FindCopyId(uint64_t, uint32_t, std::optional<uint32_t>& copyId) {
+    copyId.reset();
+    return StateDbResult();
+  }
   // Adds the setting or replaces the one of its job and type.
   virtual bool PutCopyId(const SnapUtilCopyId&) { return false; }
   // Every setting, by job and type.
-  virtual std::vector<SnapUtilCopyId> CopyIds() { return {}; }
+  virtual StateDbResult CopyIds(std::vector<SnapUtilCopyId>& settings) {
+    settings.clear();
+    return StateDbResult();
+  }
 
   static SnapshotLibraryBackend& Default();
 };

@@ -28,15 +28,18 @@ int UxaSnapUtil::createSnapArchiveFiles(KZArchive& archive, CreateArgs_t& args, 
   platform::SnapServiceCall call{"createSnapArchiveFiles", request, 0};
   int code = 0;
   std::optional<platform::SubclientRecord> subclient;
+  std::optional<uint32_t> settled;
   if (platform::InjectedFaultCode("UxaSnapUtil::createSnapArchiveFiles", code))
     call.result = code != 0 ? code : -1;
-  else if (m_pApplication == nullptr || !(subclient = platform::AgentConfig::Current().FindSubclient(
-                                              m_pApplication->CellId(), m_pApplication->AppId())))
+  else if (m_pApplication != nullptr &&
+           (!platform::AgentConfig::Current().FindSubclient(m_pApplication->CellId(), m_pApplication->AppId(),
+                                                            subclient) ||
+            !platform::SnapshotLibrary::Current().FindCopyId(archive.JobId(), args.first, settled)))
+    call.result = platform::kServiceFailed;
+  else if (m_pApplication == nullptr || !subclient)
     call.result = 1168;
   if (call.result == 0) {
     platform::ArchiveManagerBackend& archives = platform::ArchiveManager::Current();
-    const std::optional<uint32_t> settled =
-        platform::SnapshotLibrary::Current().FindCopyId(archive.JobId(), args.first);
     const uint32_t copyId = settled ? *settled : args.copyId != 0 ? args.copyId : subclient->copyId;
     int volumeId = 0;
     for (const SMVolumeInfo& volume : record.getVolumeList())
@@ -52,7 +55,7 @@ int UxaSnapUtil::createSnapArchiveFiles(KZArchive& archive, CreateArgs_t& args, 
       file.groupId = subclient->groupId;
       file.level = static_cast<int>(archive.Level());
       if (!archives.PutUnderNextId(file)) {
-        call.result = 1627;
+        call.result = platform::kServiceFailed;
         break;
       }
       record.getVolumeList().emplace_back(++volumeId, mountPoint, "", 0, static_cast<int>(file.archFileId));

@@ -10,7 +10,8 @@
 // subclient's when that is 0; ids ascending from the highest registered),
 // appends a volume (path, archive file) to the record for each and sets
 // the archive's copy id. It answers 1627 once no id is left up to the
-// largest the services record (kLargestArchiveFileId). Each call is logged with its arguments in the
+// largest the services record (kLargestArchiveFileId), and when the
+// subclient, the settled copy id or the archive files cannot be read. Each call is logged with its arguments in the
 // snapshot service's log ("createSnapArchiveFiles", `blbsim snap calls`).
 //
 // Faults: "UxaSnapUtil::addMountPoint" (false),

@@ -60,7 +60,7 @@ inline void AddUnixJob(int level) {
   subclient.clientId = 2;
   subclient.blockLevelFlags = platform::SubclientRecord::kBlockLevel;
   blbsim::AddSubclient(subclient);
-  platform::MakeDirectories(platform::SubclientJobResultsDir(2, 7).value_or("/nonexistent"));
+  platform::MakeDirectories(blbsim::SubclientJobResultsDir(2, 7).value_or("/nonexistent"));
   platform::JobRecord job;
   job.jobId = 1001;
   job.cellId = 2;

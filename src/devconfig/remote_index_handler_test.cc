@@ -48,7 +48,10 @@ HandleRemoteIndexArgs Args(const std::string& directory, uint64_t referenceTime)
 class OddArchiveManager : public platform::ArchiveManagerBackend {
  public:
   platform::StateDbResult Put(const platform::ArchiveFileRecord&) override { return {}; }
-  std::vector<platform::ArchiveFileRecord> All() override { return {}; }
+  platform::StateDbResult All(std::vector<platform::ArchiveFileRecord>& records) override {
+    records.clear();
+    return {};
+  }
   platform::StateDbResult ListForSnapshotJob(const GetArchFileInfoForSnapJob_ArgsCC_t&,
                                              GetArchFileInfoForSnapJob_Ret_t& ret) override {
     if (throwStd) throw std::runtime_error("archive manager gone");
@@ -60,7 +63,10 @@ class OddArchiveManager : public platform::ArchiveManagerBackend {
     ret.storageHostName = "ma1";
     return {};
   }
-  std::vector<platform::ArchiveRequestRecord> Requests() override { return {}; }
+  platform::StateDbResult Requests(std::vector<platform::ArchiveRequestRecord>& requests) override {
+    requests.clear();
+    return {};
+  }
   int LastOfCycle(const GetLastAfileOfCycleArgs_t&, GetLastAfileOfCycleRet_t&) override { return 0; }
   bool throwStd = false;
   bool throwOther = false;

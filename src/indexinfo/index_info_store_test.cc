@@ -55,7 +55,7 @@ struct IndexItem {
 std::vector<IndexItem> Items(std::vector<std::string>* others = nullptr) {
   std::vector<IndexItem> items;
   IdxMetadata::IdxMetaData pending;
-  for (const std::string& line : platform::IndexConnections::Current().Items(kJob)) {
+  for (const std::string& line : blbsim::IndexItems(kJob)) {
     if (line.rfind("idxmeta ", 0) == 0) {
       EXPECT_EQ(pending.unserialize(line.substr(8)), 0) << line;
     } else if (line.rfind("header ", 0) == 0) {

@@ -1,6 +1,8 @@
 #include "pseudosnap/agent_carry_forward.h"
 
 #include "platform/config/application_list.h"
+#include "platform/harness/index_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/index_request_log.h"
 #include "platform/indexing/scripted_replies.h"
@@ -59,7 +61,7 @@ class AgentCarryForwardTest : public pseudosnap_test::PseudoSnapTest {
  public:
   void SetUp() override {
     PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.instanceId = 5;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
@@ -125,7 +127,7 @@ TEST_F(AgentCarryForwardTest, BothHooksAskTheIndexForEveryItemInTheQuerysDataMem
   ASSERT_FALSE(Hook<COraclePseudoSnapArchiveHandlerPrivate>(22).Run().IsError());
   ASSERT_FALSE(Hook<CPostGresPseudoSnapArchiveHandlerPrivate>(125).Run().IsError());
   size_t browses = 0;
-  for (const platform::IndexRequestRecord& record : platform::IndexRequests()) {
+  for (const platform::IndexRequestRecord& record : blbsim::IndexRequests()) {
     if (record.call != "Browse") continue;
     ++browses;
     SCOPED_TRACE(record.request);

@@ -3,6 +3,9 @@
 #include "platform/indexing/index_carry_forward.h"
 
 #include "platform/harness/index_harness.h"
+#include "platform/harness/job_harness.h"
+#include "platform/harness/services_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/jobs/job_details.h"
 #include "platform/sim/fault_table.h"
 #include "platform/text/fx_string.h"
@@ -17,7 +20,7 @@ class CarryForwardTest : public PseudoSnapTest {
  public:
   void SetUp() override {
     PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 29;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     platform::JobRecord snapJob = Job(55, "");
@@ -36,7 +39,7 @@ class CarryForwardTest : public PseudoSnapTest {
 
   static std::vector<int64_t> CarriedFiles() {
     std::vector<int64_t> files;
-    for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101)) files.push_back(row.afileId);
+    for (const platform::IndexCarryForwardRecord& row : blbsim::IndexCarryForwards(101)) files.push_back(row.afileId);
     return files;
   }
 };
@@ -53,7 +56,7 @@ TEST_F(CarryForwardTest, AnIncrementalStartsAtTheOldestSnapshotNeverBackedUp) {
       << why;
   CQiError error = Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();
-  const std::vector<platform::IndexCarryForwardRecord> rows = platform::IndexCarryForwards(101);
+  const std::vector<platform::IndexCarryForwardRecord> rows = blbsim::IndexCarryForwards(101);
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.front().fromTime, 400u);
   EXPECT_EQ(rows.front().toTime, 1600u);
@@ -94,10 +97,10 @@ TEST_F(CarryForwardTest, ReplyShapes) {
     // The marker stands: a rerun sends the request again from the files and
     // registers no archive file.
     EXPECT_TRUE(FXPath::DoesPathExist(Path("101_PSnapADone.kzf")));
-    const size_t files = platform::ArchiveManager::Current().All().size();
+    const size_t files = blbsim::ArchiveFiles().size();
     error = Run();
     EXPECT_FALSE(error.IsError()) << error.AsString();
-    EXPECT_EQ(platform::ArchiveManager::Current().All().size(), files);
+    EXPECT_EQ(blbsim::ArchiveFiles().size(), files);
     EXPECT_EQ(CarriedFiles(), (std::vector<int64_t>{503, 504, 503}));
   }
 }
@@ -106,9 +109,9 @@ TEST_F(CarryForwardTest, ASystemStateJobKeepsItsViewOnlyForAWindowsDestination) 
   ASSERT_TRUE(platform::SetJobAttributes(55, 0x100000));
   CQiError error = Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();
-  for (const platform::JobClientCall& call : platform::JobService::Current().Calls(55))
+  for (const platform::JobClientCall& call : blbsim::JobClientCalls(55))
     EXPECT_EQ(call.call.find("getBkpAttrs"), std::string::npos);
-  for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101))
+  for (const platform::IndexCarryForwardRecord& row : blbsim::IndexCarryForwards(101))
     EXPECT_NE(row.view, "[System State]");
 
   testing_support::ScopedStateDir state;
@@ -117,7 +120,7 @@ TEST_F(CarryForwardTest, ASystemStateJobKeepsItsViewOnlyForAWindowsDestination) 
   ASSERT_TRUE(platform::SetJobAttributes(55, 0x100001));
   error = Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();
-  const std::vector<platform::IndexCarryForwardRecord> rows = platform::IndexCarryForwards(101);
+  const std::vector<platform::IndexCarryForwardRecord> rows = blbsim::IndexCarryForwards(101);
   ASSERT_GE(rows.size(), 2u);
   EXPECT_EQ(rows.back().view, "[System State]");
   EXPECT_EQ(rows.back().component, "");

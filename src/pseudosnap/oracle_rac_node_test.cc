@@ -1,4 +1,5 @@
 #include "platform/config/application_list.h"
+#include "platform/harness/sim_harness.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
 
 namespace {
@@ -8,7 +9,7 @@ class OracleRacNodeTest : public pseudosnap_test::PseudoSnapTest {
   void SetUp() override {
     PseudoSnapTest::SetUp();
     platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-    platform::SubclientRecord subclient = *config.FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 80;
     subclient.instanceId = 5;
     ASSERT_TRUE(config.PutSubclient(subclient));

@@ -3,6 +3,10 @@
 
 #include "platform/config/application_list.h"
 #include "platform/guid/guid_factory.h"
+#include "platform/harness/index_harness.h"
+#include "platform/harness/job_harness.h"
+#include "platform/harness/services_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/indexing/index_carry_forward.h"
 #include "platform/indexing/index_request_log.h"
@@ -43,7 +47,7 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
  public:
   void SetUp() override {
     PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 22;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     SetSnapRecord(kOracleSnapRecord);
@@ -70,7 +74,7 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
   // Instance ORCL, the snapshot job's run and its archive files within it,
   // and a subclient folder ready for the index's files.
   void PrepareIndexedRun() {
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.instanceId = 5;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     ASSERT_TRUE(platform::ApplicationList::Current().PutInstance({5, 2, 22, "ORCL", ""}));
@@ -78,7 +82,7 @@ class OracleSnapshotSideTest : public pseudosnap_test::PseudoSnapTest {
     snapJob.startTime = 1000;
     snapJob.endTime = 1600;
     ASSERT_TRUE(blbsim::AddJob(snapJob));
-    for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+    for (platform::ArchiveFileRecord file : blbsim::ArchiveFiles()) {
       file.createTime = 1200;
       ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
     }
@@ -124,8 +128,7 @@ TEST_F(OracleSnapshotSideTest, EachArchiveTypeMayHaveACopyOfItsOwnAndTheLastOneW
   ASSERT_FALSE(error.IsError()) << error.AsString();
   ASSERT_EQ(ids, (std::vector<uint32_t>{503, 504}));
   std::map<uint64_t, uint32_t> copies;
-  for (const platform::ArchiveFileRecord& file : platform::ArchiveManager::Current().All())
-    copies[file.archFileId] = file.copyId;
+  for (const platform::ArchiveFileRecord& file : blbsim::ArchiveFiles()) copies[file.archFileId] = file.copyId;
   EXPECT_EQ(copies[503], 7u);
   EXPECT_EQ(copies[504], 9u);
   std::optional<SMVolSnapInfo> clone = blbsim::FindSnapRecord(101, 2);
@@ -240,7 +243,7 @@ TEST_F(OracleSnapshotSideTest, SynthFullIsMarkedAsADataBackup) {
   handler.m_nJobId = 101;
   CQiError error = handler.UpdateJMFlagOnSynthFULL();
   ASSERT_FALSE(error.IsError()) << error.AsString();
-  EXPECT_EQ(platform::JobService::Current().Attributes(101), std::optional<uint32_t>(0x1000));
+  EXPECT_EQ(blbsim::JobServiceAttributes(101), std::optional<uint32_t>(0x1000));
 
   platform::FaultTable::Set("KZBkpJobClient::updateInfo", 5);
   error = handler.UpdateJMFlagOnSynthFULL();
@@ -261,7 +264,7 @@ TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
   // The agents' entries are asked for by the instance's paths, the table
   // views under their own view, both for the snapshot copy.
   std::vector<std::string> browses;
-  for (const platform::IndexRequestRecord& record : platform::IndexRequests()) {
+  for (const platform::IndexRequestRecord& record : blbsim::IndexRequests()) {
     databrowse::BrowseRequest request;
     if (record.call != "Browse" || request.unserialize(record.request) != 0) continue;
     CNMessageBase mode, advanced;
@@ -278,7 +281,7 @@ TEST_F(OracleSnapshotSideTest, IndexedJobCarriesTheAgentsEntriesForward) {
                                       "\\+TblSpaceDep+\\ORCL"}));
 
   std::vector<std::string> carried;
-  for (const platform::IndexCarryForwardRecord& row : platform::IndexCarryForwards(101))
+  for (const platform::IndexCarryForwardRecord& row : blbsim::IndexCarryForwards(101))
     carried.push_back(row.view + "|" + row.path + ">" + std::to_string(row.afileId));
   ASSERT_GE(carried.size(), 3u);
   EXPECT_EQ(

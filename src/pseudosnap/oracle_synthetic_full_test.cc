@@ -1,4 +1,6 @@
 #include "platform/bag/bag.h"
+#include "platform/harness/job_info_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobinfo/job_info_reader.h"
 #include "platform/text/fx_string.h"
@@ -23,7 +25,7 @@ class OracleSyntheticFullTest : public pseudosnap_test::PseudoSnapTest {
   }
 
   static void SetImageCopy(bool on) {
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 22;
     subclient.oracle.snapImageCopy = on;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
@@ -88,7 +90,7 @@ TEST_F(OracleSyntheticFullTest, ImageCopyValuesComeFromTheReferenceCopyOrElseThe
     ASSERT_FALSE(error.IsError()) << error.AsString();
     EXPECT_EQ(Uploaded(), c.uploaded);
     if (!c.uploaded.empty()) {
-      EXPECT_EQ(platform::JobInfoMetadata::Current().FindJob(101)->additionalFlags, 0x210u);
+      EXPECT_EQ(blbsim::FindJobInfoJob(101)->additionalFlags, 0x210u);
     }
   }
   EXPECT_TRUE(log_.Contains("RmanImageCopyTag not found in RFC. Try to get from Index next"));

@@ -1,5 +1,6 @@
 #include <functional>
 
+#include "platform/harness/services_harness.h"
 #include "platform/sim/fault_table.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
 
@@ -32,7 +33,7 @@ class PseudoSnapDriverTest : public PseudoSnapTest {
     return clone ? clone->ToText() : std::string();
   }
 
-  size_t ArchiveFiles() const { return platform::ArchiveManager::Current().All().size(); }
+  size_t ArchiveFiles() const { return blbsim::ArchiveFiles().size(); }
 };
 
 std::string MessageOf(const CQiError& error) {
@@ -47,7 +48,7 @@ TEST_F(PseudoSnapDriverTest, ConvertsTheSnapshotJob) {
   EXPECT_EQ(testing_support::ReadFile(Path("101_PSnapADone.kzf")), "");
   EXPECT_EQ(testing_support::ReadFile(Path("101_IdxCarryFwd")), "");
   EXPECT_EQ(testing_support::ReadFile(Path("101_SnapAFilePseudoAFileMap.kzf")), "501|503\n502|504\n");
-  for (const platform::ArchiveFileRecord& file : platform::ArchiveManager::Current().All()) {
+  for (const platform::ArchiveFileRecord& file : blbsim::ArchiveFiles()) {
     if (file.archFileId < 503) continue;
     EXPECT_EQ(file.jobId, 101u);
     EXPECT_EQ(file.groupId, 4u);

@@ -2,6 +2,7 @@
 
 #include "blocklevel/pseudo_snap_archive_handler.h"
 #include "devconfig/devconfig_test_fixtures.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/sim/fault_table.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
 
@@ -115,7 +116,7 @@ TEST_F(PseudoSnapTest, IndexingV2ByApplicationType) {
       {125, true, true, "shouldUseIndexingV2", false},
   };
   for (const auto& c : cases) {
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.indexingV2 = c.subclientV2;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     if (c.fault) platform::FaultTable::Set(c.fault, 5);

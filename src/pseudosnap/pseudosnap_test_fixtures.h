@@ -13,6 +13,7 @@
 #include "platform/config/agent_config.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/seed.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/harness/snap_harness.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/messages/uxa_messages.h"
@@ -96,7 +97,7 @@ class PseudoSnapTest : public ::testing::Test {
  public:
   void SetUp() override {
     platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-    platform::ClientRecord client = *config.FindClient(2);
+    platform::ClientRecord client = *blbsim::FindClient(2);
     client.osId = 49;
     ASSERT_TRUE(config.PutClient(client));
     platform::SubclientRecord subclient;
@@ -108,7 +109,7 @@ class PseudoSnapTest : public ::testing::Test {
     subclient.groupId = 4;
     subclient.blockLevelFlags = platform::SubclientRecord::kBlockLevel;
     ASSERT_TRUE(config.PutSubclient(subclient));
-    sc_ = platform::SubclientJobResultsDir(2, 7).value_or("");
+    sc_ = blbsim::SubclientJobResultsDir(2, 7).value_or("");
     ASSERT_TRUE(platform::MakeDirectories(sc_));
     ASSERT_TRUE(blbsim::AddJob(Job(101, "tok")));
     ASSERT_TRUE(blbsim::AddJob(Job(55, "")));
@@ -144,7 +145,7 @@ class PseudoSnapTest : public ::testing::Test {
   }
 
   void SetOsId(int osId) {
-    platform::ClientRecord client = *platform::AgentConfig::Current().FindClient(2);
+    platform::ClientRecord client = *blbsim::FindClient(2);
     client.osId = osId;
     ASSERT_TRUE(platform::AgentConfig::Current().PutClient(client));
   }

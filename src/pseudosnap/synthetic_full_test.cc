@@ -11,8 +11,10 @@
 #include "platform/compress/c7zip.h"
 #include "platform/config/application_list.h"
 #include "platform/harness/index_harness.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/indexing/index_agent_entries.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobs/bkp_job_client.h"
@@ -76,11 +78,11 @@ TEST_F(SyntheticFullTest, TheSourceJobsDetailsMustBeThere) {
 // is uploaded again into the new job's view, whatever its bytes.
 TEST_F(SyntheticFullTest, CarriesTheSystemStateKeystepFileIntoTheNewJobsView) {
   SetOsId(200);
-  platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+  platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
   subclient.backupSetId = 3;
   ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
   ASSERT_TRUE(platform::SetJobAttributes(55, 0x100000));
-  for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+  for (platform::ArchiveFileRecord file : blbsim::ArchiveFiles()) {
     file.groupId = 4;
     file.createTime = 1000;
     file.storageHostName = "ma1";
@@ -171,7 +173,7 @@ TEST_F(OracleSynthFullJobTest, AnImageCopyJobCarriesItsVolumeTypesAndImageCopyVa
   CQiError error = Run();
   ASSERT_FALSE(error.IsError()) << error.AsString();
   EXPECT_EQ(workFolderVolumeTypes_, volumeTypes_);
-  EXPECT_NE(platform::JobService::Current().Attributes(101).value_or(0) & 0x1000u, 0u);
+  EXPECT_NE(blbsim::JobServiceAttributes(101).value_or(0) & 0x1000u, 0u);
   for (uint64_t job : {55, 101})
     for (const platform::JobClientCall& call : blbsim::JobClientCalls(job))
       EXPECT_EQ(call.call.find("XmlBlob"), std::string::npos) << call.call;

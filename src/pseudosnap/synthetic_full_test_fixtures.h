@@ -11,6 +11,7 @@
 #include "platform/compress/c7zip.h"
 #include "platform/config/application_list.h"
 #include "platform/harness/job_info_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/jobinfo/job_info_metadata.h"
 #include "platform/jobs/job_details.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
@@ -21,7 +22,7 @@ class SyntheticFullTest : public PseudoSnapTest {
  public:
   void SetUp() override {
     PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 29;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
     C7zip compressor("", 2);
@@ -46,7 +47,7 @@ class SyntheticFullTest : public PseudoSnapTest {
   // its image-copy values in the index and, when archived, its volume-type
   // file in the catalogue.
   void PrepareOracleSubclient(bool imageCopy, bool volumeTypesArchived) {
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 22;
     subclient.oracle.snapImageCopy = imageCopy;
     subclient.instanceId = 5;

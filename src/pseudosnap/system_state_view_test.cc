@@ -2,6 +2,7 @@
 // the work folder: every file of the key, none, and a name from the index
 // that would leave the folder.
 #include "platform/harness/index_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/text/ascii85.h"
 #include "pseudosnap/pseudosnap_test_fixtures.h"
 
@@ -16,7 +17,7 @@ class SystemStateViewTest : public PseudoSnapTest {
  public:
   void SetUp() override {
     PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 29;
     subclient.backupSetId = 3;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));

@@ -5,6 +5,10 @@
 
 #include "platform/compress/c7zip.h"
 #include "platform/guid/guid_factory.h"
+#include "platform/harness/index_harness.h"
+#include "platform/harness/job_info_harness.h"
+#include "platform/harness/services_harness.h"
+#include "platform/harness/sim_harness.h"
 #include "platform/indexing/index_carry_forward.h"
 #include "platform/indexing/index_request_log.h"
 #include "platform/jobinfo/job_info_metadata.h"
@@ -26,11 +30,11 @@ class VolumeIndexTest : public PseudoSnapTest {
  public:
   void SetUp() override {
     PseudoSnapTest::SetUp();
-    platform::SubclientRecord subclient = *platform::AgentConfig::Current().FindSubclient(2, 7);
+    platform::SubclientRecord subclient = *blbsim::FindSubclient(2, 7);
     subclient.appType = 29;
     subclient.guid = kGuid;
     ASSERT_TRUE(platform::AgentConfig::Current().PutSubclient(subclient));
-    for (platform::ArchiveFileRecord file : platform::ArchiveManager::Current().All()) {
+    for (platform::ArchiveFileRecord file : blbsim::ArchiveFiles()) {
       file.createTime = file.archFileId == 501 ? 1500 : 1400;
       ASSERT_TRUE(platform::ArchiveManager::Current().Put(file));
     }
@@ -53,7 +57,7 @@ class VolumeIndexTest : public PseudoSnapTest {
   }
 
   static uint64_t CreateTime(uint64_t afile) {
-    for (const platform::ArchiveFileRecord& file : platform::ArchiveManager::Current().All())
+    for (const platform::ArchiveFileRecord& file : blbsim::ArchiveFiles())
       if (file.archFileId == afile) return file.createTime;
     return 0;
   }
@@ -118,7 +122,7 @@ TEST_F(VolumeIndexTest, PublishesEachVolumeStoresTheCatalogueAndCarriesTheIndexF
   ASSERT_FALSE(zip.ExtractFilesFromArchive(Path("x/c.7z"), Path("x")).IsError());
   EXPECT_EQ(testing_support::ReadFile(Path("x/BlockDeviceConfig.kzf")),
             testing_support::ReadFile(Path("BlockDeviceConfig.kzf")));
-  std::optional<platform::JobInfoJobRecord> job = platform::JobInfoMetadata::Current().FindJob(101);
+  std::optional<platform::JobInfoJobRecord> job = blbsim::FindJobInfoJob(101);
   ASSERT_TRUE(job.has_value());
   EXPECT_EQ(job->metadataType, 2u);
   EXPECT_EQ(job->storeFlags, 64u);
@@ -136,7 +140,7 @@ TEST_F(VolumeIndexTest, PublishesEachVolumeStoresTheCatalogueAndCarriesTheIndexF
   const std::string t503 = std::to_string(CreateTime(503)), t504 = std::to_string(CreateTime(504));
   EXPECT_EQ(testing_support::ReadFile(Path("101_IdxCarryFwd")),
             "503|4|532|" + t503 + "|" + Key("/mnt/a") + "\n504|4|532|" + t504 + "|" + Key("/mnt/b") + "\n");
-  const std::vector<platform::IndexCarryForwardRecord> rows = platform::IndexCarryForwards(101);
+  const std::vector<platform::IndexCarryForwardRecord> rows = blbsim::IndexCarryForwards(101);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].component, Key("/mnt/a"));
   EXPECT_EQ(rows[1].component, Key("/mnt/b"));
@@ -153,7 +157,7 @@ TEST_F(VolumeIndexTest, PublishesEachVolumeStoresTheCatalogueAndCarriesTheIndexF
   EXPECT_TRUE(log_.Contains("Finished doing carry forward of the Block device config file and the file catalouge"));
 
   // The request as the index took it.
-  const std::vector<platform::IndexRequestRecord> requests = platform::IndexRequests();
+  const std::vector<platform::IndexRequestRecord> requests = blbsim::IndexRequests();
   ASSERT_FALSE(requests.empty());
   databrowse::BrowseRequest request;
   ASSERT_EQ(request.unserialize(requests.back().request), 0);
@@ -224,7 +228,7 @@ TEST_F(VolumeIndexTest, TheCarryForwardAddsTheJobInfoViewAndTakesItsTimeOutFromT
         "[FileSystemAgent]\nnBlkLvlPseudoSnapCarryFwdTimeOutInSecs=" + std::to_string(c.configured) + "\n");
     CQiError error = Run();
     ASSERT_FALSE(error.IsError()) << error.AsString();
-    const std::vector<platform::IndexCarryForwardRecord> rows = platform::IndexCarryForwards(101);
+    const std::vector<platform::IndexCarryForwardRecord> rows = blbsim::IndexCarryForwards(101);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.back().view, "JOBINFO");
     EXPECT_EQ(rows.back().timeout, c.used);

@@ -53,7 +53,9 @@ std::string ChangeOf(const TrueUpVolInfo::VolumeBitmapsPtr& bitmaps) {
 // Counts the container listings the metadata service answers.
 class CountingJobInfo : public platform::JobInfoMetadataBackend {
  public:
-  std::optional<platform::JobInfoJobRecord> FindJob(uint64_t jobId) override { return Real().FindJob(jobId); }
+  platform::StateDbResult FindJob(uint64_t jobId, std::optional<platform::JobInfoJobRecord>& job) override {
+    return Real().FindJob(jobId, job);
+  }
   bool PutJob(const platform::JobInfoJobRecord& job) override { return Real().PutJob(job); }
   int ListFiles(uint64_t jobId, const std::string& container, std::vector<std::string>& names) override {
     ++listings;
@@ -66,7 +68,9 @@ class CountingJobInfo : public platform::JobInfoMetadataBackend {
                                   const std::string& contents) override {
     return Real().PutFile(jobId, container, name, contents);
   }
-  std::vector<platform::JobInfoFileRecord> Files() override { return Real().Files(); }
+  platform::StateDbResult Files(std::vector<platform::JobInfoFileRecord>& files) override {
+    return Real().Files(files);
+  }
   int listings = 0;
 
  private:

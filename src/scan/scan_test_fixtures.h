@@ -86,7 +86,7 @@ class ScanTest : public ::testing::Test {
     job.token = "tok";
     EXPECT_TRUE(blbsim::AddJob(job));
     EXPECT_TRUE(blbsim::SetVornServeHost("vs1"));
-    jr_ = platform::SubclientJobResultsDir(2, 7).value_or("");
+    jr_ = blbsim::SubclientJobResultsDir(2, 7).value_or("");
     EXPECT_TRUE(platform::MakeDirectories(jr_));
   }
 

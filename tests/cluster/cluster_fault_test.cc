@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/harness/sim_harness.h"
 #include "platform/sim/fault_table.h"
 #include "support/fault_injection.h"
 #include "support/run_command.h"
@@ -76,7 +77,7 @@ struct ListedVolume : ClusterNode {
   // This machine's job results (the list's folder) and the driver cache
   // folder on the file system mounted at root.
   void MoveFoldersTo(const std::string& root) {
-    std::optional<platform::ClientRecord> local = platform::AgentConfig::Current().FindClient(2);
+    std::optional<platform::ClientRecord> local = blbsim::FindClient(2);
     ASSERT_TRUE(local.has_value());
     local->jobResultsDir = root + "/jobresults";
     ASSERT_TRUE(blbsim::AddClient(*local));
@@ -244,13 +245,13 @@ TEST(ClusterFault, AStartThatCannotMakeItsHookStillLeavesTheNextBackupFull) {
   // and when its folder cannot be synced either, nothing does.
   const std::string unsynced = strace + "-P " + node.dcf + " -P " + node.list + " -P " + temporary;
   const std::string failFsync = " -e trace=fsync,fdatasync -e inject=fsync,fdatasync:error=EIO ";
-  cases.push_back({"no fsync of the hooks' folder or the list's file, no detach",
-                   unsynced + failFsync,
-                   {"KzBfDriver::detachDevice"},
-                   false,
-                   true,
-                   "Only marks in the runtime folder [" + node.runtime + "] make the next backup of [" + node.mount +
-                       "] full"});
+  cases.push_back(
+      {"no fsync of the hooks' folder or the list's file, no detach",
+       unsynced + failFsync,
+       {"KzBfDriver::detachDevice"},
+       false,
+       true,
+       "Only marks in the runtime folder [" + node.runtime + "] make the next backup of [" + node.mount + "] full"});
   cases.push_back({"no fsync of the hooks' folder, the list's file or the runtime folder, no detach",
                    unsynced + " -P " + node.runtime + failFsync,
                    {"KzBfDriver::detachDevice"},

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -13,15 +14,16 @@ namespace {
 
 constexpr const char* kVfsName = "blb-failing-reads";
 
-// The statement text that arms the failure, and whether it is armed and
-// has struck. One scope at a time.
+// The statement text that arms the failure, the statements holding it still
+// to pass before it does, the fault, and whether it is armed and has struck.
+// One scope at a time.
 std::mutex g_mutex;
 std::string g_sqlText;
+int g_passesLeft = 0;
+std::atomic<StateDbReadFault> g_fault{StateDbReadFault::kIoError};
 std::atomic<bool> g_armed{false};
 std::atomic<bool> g_struck{false};
-// Whether the statement that arms is interrupted instead, and whether it
-// is due.
-bool g_interrupts = false;
+// Whether the statement that armed is due to be interrupted.
 std::atomic<bool> g_interrupt{false};
 
 sqlite3_vfs* g_base = nullptr;
@@ -41,7 +43,20 @@ File* Of(sqlite3_file* file) {
 int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
   if (Of(file)->database && g_armed.exchange(false)) {
     g_struck = true;
-    return SQLITE_IOERR_READ;
+    switch (g_fault.load()) {
+      case StateDbReadFault::kIoError:
+        errno = EIO;  // what SQLite asks the system for its cause
+        return SQLITE_IOERR_READ;
+      case StateDbReadFault::kOutOfMemory:
+        errno = ENOMEM;
+        return SQLITE_IOERR_NOMEM;
+      case StateDbReadFault::kCorruptPage:
+        return SQLITE_CORRUPT;
+      case StateDbReadFault::kDenied:
+        return SQLITE_PERM;
+      case StateDbReadFault::kInterrupted:
+        break;  // never armed for a read: the statement is stopped instead
+    }
   }
   return Of(file)->Base()->pMethods->xRead(Of(file)->Base(), buffer, amount, offset);
 }
@@ -122,12 +137,19 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   return result;
 }
 
-int Trace(unsigned type, void*, void*, void* sql) {
+int Trace(unsigned type, void* db, void*, void* sql) {
   if (type != SQLITE_TRACE_STMT || sql == nullptr) return 0;
   std::lock_guard<std::mutex> guard(g_mutex);
-  if (!g_sqlText.empty() && std::strstr(static_cast<const char*>(sql), g_sqlText.c_str()) != nullptr) {
+  if (!g_sqlText.empty() && std::strstr(static_cast<const char*>(sql), g_sqlText.c_str()) != nullptr &&
+      --g_passesLeft == 0) {
     g_sqlText.clear();
-    (g_interrupts ? g_interrupt : g_armed) = true;
+    if (g_fault == StateDbReadFault::kInterrupted) {
+      g_interrupt = true;
+    } else {
+      // What earlier statements left cached is read again.
+      sqlite3_db_release_memory(static_cast<sqlite3*>(db));
+      g_armed = true;
+    }
   }
   return 0;
 }
@@ -148,7 +170,7 @@ ScopedStateDbReadFailure::ScopedStateDbReadFailure() {
   g_vfs.xOpen = Open;
   g_vfs.pNext = nullptr;
   sqlite3_vfs_register(&g_vfs, 1);
-  g_armed = g_struck = false;
+  g_armed = g_struck = g_interrupt = false;
   platform::StateDb::CloseCurrent();
 }
 
@@ -161,26 +183,32 @@ ScopedStateDbReadFailure::~ScopedStateDbReadFailure() {
   g_sqlText.clear();
 }
 
-void ScopedStateDbReadFailure::FailFirstReadOf(const std::string& sqlText) {
-  Arm(sqlText, false);
+const char* Describe(StateDbReadFault fault) {
+  switch (fault) {
+    case StateDbReadFault::kIoError:
+      return "an I/O error";
+    case StateDbReadFault::kOutOfMemory:
+      return "no memory";
+    case StateDbReadFault::kCorruptPage:
+      return "a corrupt page";
+    case StateDbReadFault::kDenied:
+      return "a denied read";
+    case StateDbReadFault::kInterrupted:
+      return "an interrupted read";
+  }
+  return "";
 }
 
-void ScopedStateDbReadFailure::InterruptReadOf(const std::string& sqlText) {
-  Arm(sqlText, true);
-}
-
-void ScopedStateDbReadFailure::Arm(const std::string& sqlText, bool interrupt) {
+void ScopedStateDbReadFailure::FailReadOf(const std::string& sqlText, int occurrence, StateDbReadFault fault) {
   platform::StateDb& db = platform::StateDb::Current();
   {
     std::lock_guard<std::mutex> guard(g_mutex);
     g_sqlText = sqlText;
-    g_interrupts = interrupt;
+    g_passesLeft = occurrence;
+    g_fault = fault;
   }
-  sqlite3_trace_v2(db.Handle(), SQLITE_TRACE_STMT, Trace, nullptr);
-  if (interrupt)
-    sqlite3_progress_handler(db.Handle(), 1, Progress, nullptr);
-  else
-    sqlite3_db_release_memory(db.Handle());
+  sqlite3_trace_v2(db.Handle(), SQLITE_TRACE_STMT, Trace, db.Handle());
+  sqlite3_progress_handler(db.Handle(), fault == StateDbReadFault::kInterrupted ? 1 : 0, Progress, nullptr);
 }
 
 bool ScopedStateDbReadFailure::Struck() const {

@@ -27,22 +27,30 @@ std::vector<blbsim::KzbfSnapshot> JobSnapshots(uint64_t jobId, const std::vector
   return held;
 }
 
-std::vector<std::string> HeldSnapshots(uint64_t jobId) {
-  const std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& held) {
+  held.clear();
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
+  if (!read) return read;
   std::vector<blbsim::KzbfSnapshot> recorded;
-  std::vector<std::string> held;
   if (blbsim::KzbfSnapshots(recorded).IsError()) {
     for (const blbsim::JobVolumeRecord& volume : volumes)
       if (!volume.snapshot.empty() && std::find(held.begin(), held.end(), volume.snapshot) == held.end())
         held.push_back(volume.snapshot);
-    return held;
+    return read;
   }
   for (const blbsim::KzbfSnapshot& snapshot : JobSnapshots(jobId, volumes, recorded)) held.push_back(snapshot.snapshot);
-  return held;
+  return read;
 }
 
 bool RefusedWhileHeld(uint64_t jobId) {
-  const std::vector<std::string> held = HeldSnapshots(jobId);
+  std::vector<std::string> held;
+  const platform::StateDbResult read = HeldSnapshots(jobId, held);
+  if (!read) {
+    tools::PrintErrorLine("cannot tell whether job %llu still holds a snapshot: %s",
+                          static_cast<unsigned long long>(jobId), read.Why().c_str());
+    return true;
+  }
   if (held.empty()) return false;
   tools::PrintErrorLine("job %llu still holds snapshot %s; run \"blbjob release\" for it first",
                         static_cast<unsigned long long>(jobId), held.front().c_str());

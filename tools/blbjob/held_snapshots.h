@@ -25,11 +25,12 @@ std::vector<blbsim::KzbfSnapshot> JobSnapshots(uint64_t jobId, const std::vector
                                                const std::vector<blbsim::KzbfSnapshot>& recorded);
 
 // The snapshots the job still holds, each once. When the driver cannot
-// tell, those the job recorded: they may be.
-std::vector<std::string> HeldSnapshots(uint64_t jobId);
+// tell, those the job recorded: they may be. Why not, when the job's record
+// cannot be read.
+platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& held);
 
-// Whether the job still holds a snapshot, which refuses a new snapshot
-// phase of it; says so on stderr.
+// Whether the job still holds a snapshot, or its record cannot tell, which
+// refuses a new snapshot phase of it; says so on stderr.
 bool RefusedWhileHeld(uint64_t jobId);
 
 }  // namespace blbjob

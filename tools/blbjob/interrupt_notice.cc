@@ -50,12 +50,13 @@ std::string ShellWord(const std::string& word) {
 
 // The snapshots the job recorded, each once: the job record is read, not the
 // driver, whose lock a copy under way may hold for long.
-std::vector<std::string> RecordedSnapshots(uint64_t jobId) {
-  std::vector<std::string> snapshots;
-  for (const blbsim::JobVolumeRecord& volume : blbsim::JobVolumes(jobId))
+platform::StateDbResult RecordedSnapshots(uint64_t jobId, std::vector<std::string>& snapshots) {
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
+  for (const blbsim::JobVolumeRecord& volume : volumes)
     if (!volume.snapshot.empty() && std::find(snapshots.begin(), snapshots.end(), volume.snapshot) == snapshots.end())
       snapshots.push_back(volume.snapshot);
-  return snapshots;
+  return read;
 }
 
 }  // namespace
@@ -97,12 +98,16 @@ void InterruptNotice::Watch(int readEnd) {
   while (::read(readEnd, &sig, 1) < 0 && errno == EINTR) {
   }
   if (sig == 0) return;
-  const std::vector<std::string> held = RecordedSnapshots(m_nJobId);
+  std::vector<std::string> held;
+  const platform::StateDbResult read = RecordedSnapshots(m_nJobId, held);
   std::string told = "blbjob run: interrupted by signal " + std::to_string(sig) + "; job " + std::to_string(m_nJobId);
-  if (held.empty()) {
+  if (read && held.empty()) {
     told += " holds no snapshot\n";
   } else {
-    told += held.size() == 1 ? " still holds snapshot" : " still holds snapshots";
+    if (!read)
+      told += " may still hold snapshots (its record cannot be read: " + read.Why() + ")";
+    else
+      told += held.size() == 1 ? " still holds snapshot" : " still holds snapshots";
     for (size_t i = 0; i < held.size(); ++i) told += (i == 0 ? " " : ", ") + held[i];
     told += "; free " + std::string(held.size() == 1 ? "it" : "them") + " with: blbjob release --";
     for (const std::string& argument : m_oJobArgs) told += " " + ShellWord(argument);

@@ -17,10 +17,13 @@ namespace {
 constexpr int kDataArchiveFileType = 1;
 
 // As the archive manager answers the scan: by job and cell.
-bool HasArchiveFile(uint64_t jobId, uint64_t cellId) {
-  for (const platform::ArchiveFileRecord& file : blbsim::ArchiveFiles())
-    if (file.jobId == jobId && file.cellId == cellId) return true;
-  return false;
+platform::StateDbResult HasArchiveFile(uint64_t jobId, uint64_t cellId, bool& has) {
+  std::vector<platform::ArchiveFileRecord> files;
+  const platform::StateDbResult read = blbsim::ArchiveFiles(files);
+  has = false;
+  for (const platform::ArchiveFileRecord& file : files)
+    if (file.jobId == jobId && file.cellId == cellId) has = true;
+  return read;
 }
 
 // The job "-lsjid" names, as the library reads it (the first one); 0 for
@@ -36,7 +39,12 @@ uint64_t LastCompletedJob(const std::vector<std::string>& args) {
 CQiError RecordFinishedBackup(const JobContext& context) {
   const TarvosJobInfo& job = context.job;
   const uint64_t jobId = job.GetJobId();
-  if (!HasArchiveFile(jobId, job.GetVornCellId())) {
+  bool recorded = false;
+  const platform::StateDbResult read = HasArchiveFile(jobId, job.GetVornCellId(), recorded);
+  if (!read)
+    return platform::StateDbFailure(FXCODELOC, read, "Cannot read the archive files of job [%llu]",
+                                    static_cast<unsigned long long>(jobId));
+  if (!recorded) {
     // Numbered as the archive manager numbers them, whatever the job id:
     // an id the services cannot record would break every later job that
     // numbers its archive files after it.
@@ -62,9 +70,14 @@ CQiError RecordFinishedBackup(const JobContext& context) {
 
 bool ContinuesFromCompletedJob(const Command& command, bool full, std::string& why) {
   const uint64_t last = LastCompletedJob(command.jobArgs);
-  if (full || command.job.GetBackupLevel() != KZ_BKP_LEVEL_INCREMENTAL || last == 0 ||
-      HasArchiveFile(last, command.job.GetVornCellId()))
-    return true;
+  if (full || command.job.GetBackupLevel() != KZ_BKP_LEVEL_INCREMENTAL || last == 0) return true;
+  bool completed = false;
+  const platform::StateDbResult read = HasArchiveFile(last, command.job.GetVornCellId(), completed);
+  if (!read) {
+    why = "cannot tell whether job " + std::to_string(last) + " (-lsjid) completed: " + read.Why();
+    return false;
+  }
+  if (completed) return true;
   why = "job " + std::to_string(last) + " (-lsjid) has no completed backup to continue from: run job " +
         std::to_string(command.job.GetJobId()) + " as a full (-t 1), or give -lsjid the last job that exited 0";
   return false;

@@ -36,11 +36,15 @@ CQiError EnsureJobKnown(const Command& command) {
   const TarvosJobInfo& job = command.job;
   const unsigned long long cellId = job.GetVornCellId(), appId = job.GetAppId();
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  if (!config.FindSubclient(job.GetVornCellId(), job.GetAppId())) {
+  std::optional<platform::SubclientRecord> known;
+  platform::StateDbResult read = config.FindSubclient(job.GetVornCellId(), job.GetAppId(), known);
+  if (!read) return platform::StateDbFailure(FXCODELOC, read, "Cannot read subclient %llu:%llu", cellId, appId);
+  if (!known) {
     platform::SubclientRecord subclient;
     subclient.cellId = job.GetVornCellId();
     subclient.appId = job.GetAppId();
-    subclient.clientId = config.LocalClientId();
+    read = config.LocalClientId(subclient.clientId);
+    if (!read) return platform::StateDbFailure(FXCODELOC, read, "Cannot read this machine's client");
     subclient.blockLevelFlags = platform::SubclientRecord::kBlockLevel;
     if (!command.jobArgs.empty() && command.jobArgs.back() == "-SPOS")
       subclient.blockLevelFlags |= platform::SubclientRecord::kBlockLevelSPOS;
@@ -49,13 +53,22 @@ CQiError EnsureJobKnown(const Command& command) {
     if (!added) return platform::StateDbFailure(FXCODELOC, added, "Cannot add subclient %llu:%llu", cellId, appId);
   }
   // The agent makes the subclient's job-results directory before any job.
-  const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
+  std::optional<std::string> jobResults;
+  read = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId(), jobResults);
+  if (!read)
+    return platform::StateDbFailure(FXCODELOC, read, "Cannot read the job-results directory of subclient %llu:%llu",
+                                    cellId, appId);
   if (!jobResults)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "Subclient %llu:%llu has no job-results directory", cellId,
                                    appId);
   if (!platform::MakeDirectoriesDurably(*jobResults))
     return FXErrorUtil::ErrorFromErrno(FXCODELOC, "Cannot make the job-results directory [%s]", jobResults->c_str());
-  if (blbsim::FindJob(job.GetJobId())) return CQiError();
+  std::optional<platform::JobRecord> stored;
+  read = blbsim::FindJob(job.GetJobId(), stored);
+  if (!read)
+    return platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu",
+                                    static_cast<unsigned long long>(job.GetJobId()));
+  if (stored) return CQiError();
   platform::JobRecord record;
   record.jobId = job.GetJobId();
   record.cellId = job.GetVornCellId();
@@ -78,7 +91,14 @@ bool EnsureJobKnownOrSay(const Command& command) {
 }
 
 bool RecordPhaseEnd(uint64_t jobId) {
-  std::optional<platform::JobRecord> record = blbsim::FindJob(jobId);
+  std::optional<platform::JobRecord> record;
+  const platform::StateDbResult read = blbsim::FindJob(jobId, record);
+  if (!read) {
+    tools::PrintError(
+        "cannot record the end of the phase",
+        platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu", static_cast<unsigned long long>(jobId)));
+    return false;
+  }
   if (!record) {
     tools::PrintErrorLine("job %llu is not in the job service", static_cast<unsigned long long>(jobId));
     return false;

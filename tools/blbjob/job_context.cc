@@ -23,7 +23,10 @@ std::vector<std::string> WithFullLevel(std::vector<std::string> args) {
 // miss changes.
 bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecord>& volumes) {
   if (command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL) return true;
-  const std::optional<platform::JobRecord> record = blbsim::FindJob(command.job.GetJobId());
+  std::optional<platform::JobRecord> record;
+  // A job whose record cannot be read runs full: a scan of all of it misses
+  // no change.
+  if (!blbsim::FindJob(command.job.GetJobId(), record)) return true;
   if (record && (record->level == KZ_BKP_LEVEL_FULL || record->conversions > 0)) return true;
   for (const blbsim::JobVolumeRecord& volume : volumes)
     if (volume.forceFull) return true;
@@ -33,7 +36,11 @@ bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecor
 bool LoadJobContext(const Command& command, JobContext& context, std::string& why) {
   context.command = command;
   const uint64_t jobId = command.job.GetJobId();
-  context.volumes = blbsim::JobVolumes(jobId);
+  const platform::StateDbResult read = blbsim::JobVolumes(jobId, context.volumes);
+  if (!read) {
+    why = "cannot read the volumes of job " + std::to_string(jobId) + ": " + read.Why();
+    return false;
+  }
   if (context.volumes.empty()) {
     why = "job " + std::to_string(jobId) + " has no volumes recorded: run blbjob snapshot first";
     return false;
@@ -56,7 +63,11 @@ bool LoadJobContext(const Command& command, JobContext& context, std::string& wh
     return false;
   }
   context.jobResultsDir = context.job.GetJobResultsDir();
-  context.clientId = platform::AgentConfig::Current().LocalClientId();
+  const platform::StateDbResult local = platform::AgentConfig::Current().LocalClientId(context.clientId);
+  if (!local) {
+    why = "cannot read this machine's client: " + local.Why();
+    return false;
+  }
   return true;
 }
 

@@ -31,7 +31,8 @@ struct JobContext {
 };
 
 // Whether the job runs as a full backup: asked so, turned so by the snapshot
-// task (the job service has it full), or with a volume the task forced full.
+// task (the job service has it full, or its record cannot be read), or with
+// a volume the task forced full.
 bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecord>& volumes);
 
 // False, with the reason, when the job has no snapshot phase recorded, a

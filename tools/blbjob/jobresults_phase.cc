@@ -11,6 +11,7 @@
 #include "platform/indexing/indexing_v2.h"
 #include "platform/jobs/job_ctrl_client.h"
 #include "platform/services/subclient.h"
+#include "platform/sim/state_db_failure.h"
 
 namespace blbjob {
 namespace {
@@ -31,13 +32,17 @@ size_t StreamItems(uint64_t jobId) {
 CQiError BackUpJobResults(const Command& command, JobResultsSummary& summary) {
   const TarvosJobInfo& job = command.job;
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  const std::optional<platform::SubclientRecord> subclient = config.FindSubclient(job.GetVornCellId(), job.GetAppId());
-  const std::optional<std::string> jobResults = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
+  std::optional<platform::SubclientRecord> subclient;
+  std::optional<std::string> jobResults;
+  std::optional<platform::ClientRecord> client;
+  platform::StateDbResult read = config.FindSubclient(job.GetVornCellId(), job.GetAppId(), subclient);
+  if (read) read = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId(), jobResults);
+  if (read && subclient) read = config.FindClient(subclient->clientId, client);
+  if (!read) return platform::StateDbFailure(FXCODELOC, read, "Cannot read the job's subclient");
   if (!subclient || !jobResults)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "no subclient %llu:%llu",
                                    static_cast<unsigned long long>(job.GetVornCellId()),
                                    static_cast<unsigned long long>(job.GetAppId()));
-  const std::optional<platform::ClientRecord> client = config.FindClient(subclient->clientId);
   if (!client)
     return FXErrorUtil::ErrorErrNo(FXCODELOC, ENOENT, "no client %llu",
                                    static_cast<unsigned long long>(subclient->clientId));

@@ -47,26 +47,34 @@ const platform::BackupSetRecord* FindBackupSet(const std::vector<platform::Backu
   return nullptr;
 }
 
-Missing FindMissing(uint64_t cellId, uint64_t appId, uint64_t appType, const std::vector<SMVolBlock>& volumes) {
-  Missing missing;
+// What the subclient lacks, into `missing`. Every list it replaces is read
+// whole or not at all: a read that failed ends the look with its cause, and
+// nothing is written from it.
+platform::StateDbResult FindMissing(uint64_t cellId, uint64_t appId, uint64_t appType,
+                                    const std::vector<SMVolBlock>& volumes, Missing& missing) {
+  missing = Missing();
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
   platform::ApplicationListBackend& list = platform::ApplicationList::Current();
-  const std::optional<platform::SubclientRecord> subclient = config.FindSubclient(cellId, appId);
+  std::optional<platform::SubclientRecord> subclient;
+  platform::StateDbResult read = config.FindSubclient(cellId, appId, subclient);
   // The content list reads block-level subclients only: another one is left
   // as it was seeded.
   constexpr uint64_t kBlockLevelFlags =
       platform::SubclientRecord::kBlockLevel | platform::SubclientRecord::kBlockLevelSPOS;
-  if (!subclient || (subclient->blockLevelFlags & kBlockLevelFlags) == 0 || !config.FindClient(subclient->clientId))
-    return missing;
-  const std::vector<platform::BackupSetRecord> backupSets = list.AllBackupSets();
+  if (!read || !subclient || (subclient->blockLevelFlags & kBlockLevelFlags) == 0) return read;
+  std::optional<platform::ClientRecord> client;
+  if (!(read = config.FindClient(subclient->clientId, client)) || !client) return read;
+  std::vector<platform::BackupSetRecord> backupSets;
+  if (!(read = list.AllBackupSets(backupSets))) return read;
   const platform::BackupSetRecord* inSet = FindBackupSet(backupSets, subclient->backupSetId);
   // The backup set the subclient is in tells its type when it has none.
   uint64_t type = subclient->appType;
   if (type == 0) type = inSet != nullptr ? inSet->appType : appType;
-  if (!IsFileSystemAppType(type)) return missing;
+  if (!IsFileSystemAppType(type)) return read;
   const uint64_t clientId = missing.clientId = subclient->clientId;
 
-  std::vector<platform::ApplicationTypeRecord> types = list.ApplicationTypes(clientId);
+  std::vector<platform::ApplicationTypeRecord> types;
+  if (!(read = list.ApplicationTypes(clientId, types))) return read;
   if (std::none_of(types.begin(), types.end(),
                    [type](const platform::ApplicationTypeRecord& known) { return known.type == type; })) {
     types.push_back({type, ""});
@@ -75,7 +83,8 @@ Missing FindMissing(uint64_t cellId, uint64_t appId, uint64_t appType, const std
 
   platform::BackupSetRecord backupSet{subclient->backupSetId, clientId, type, 0, kDefaultBackupSet};
   if (subclient->backupSetId == 0) {
-    const std::vector<platform::BackupSetRecord> ofType = list.BackupSets(clientId, type, 0);
+    std::vector<platform::BackupSetRecord> ofType;
+    if (!(read = list.BackupSets(clientId, type, 0, ofType))) return read;
     if (!ofType.empty()) {
       backupSet.id = ofType.front().id;
     } else {
@@ -88,7 +97,8 @@ Missing FindMissing(uint64_t cellId, uint64_t appId, uint64_t appType, const std
     missing.backupSet = backupSet;
   }
 
-  std::vector<std::string> contents = config.SubclientContents(cellId, appId);
+  std::vector<std::string> contents;
+  if (!(read = config.SubclientContents(cellId, appId, contents))) return read;
   bool added = false;
   for (const SMVolBlock& volume : volumes) {
     if (std::find(contents.begin(), contents.end(), volume.sVolume) != contents.end()) continue;
@@ -96,7 +106,7 @@ Missing FindMissing(uint64_t cellId, uint64_t appId, uint64_t appType, const std
     added = true;
   }
   if (added) missing.contents = contents;
-  return missing;
+  return read;
 }
 
 platform::StateDbResult AddMissing(uint64_t cellId, uint64_t appId, const Missing& missing) {
@@ -118,12 +128,17 @@ CQiError EnsureSubclientBacksUpVolumes(const Command& command, uint64_t appType,
                                        const std::vector<SMVolBlock>& volumes) {
   const uint64_t cellId = command.job.GetVornCellId(), appId = command.job.GetAppId();
   // Read first: a subclient that lacks nothing is not written to.
-  if (FindMissing(cellId, appId, appType, volumes).Nothing()) return CQiError();
+  Missing missing;
+  platform::StateDbResult added = FindMissing(cellId, appId, appType, volumes, missing);
+  if (added && missing.Nothing()) return CQiError();
   platform::StateDb& db = platform::StateDb::Current();
   // Looked at again inside the transaction: a job of another subclient may
   // have added a backup set since.
-  const platform::StateDbResult added =
-      db.Transaction([&] { return AddMissing(cellId, appId, FindMissing(cellId, appId, appType, volumes)); });
+  if (added)
+    added = db.Transaction([&] {
+      const platform::StateDbResult found = FindMissing(cellId, appId, appType, volumes, missing);
+      return found ? AddMissing(cellId, appId, missing) : found;
+    });
   if (added) return CQiError();
   return platform::StateDbFailure(FXCODELOC, added, "Cannot configure subclient %llu:%llu with the job's volumes",
                                   static_cast<unsigned long long>(cellId), static_cast<unsigned long long>(appId));

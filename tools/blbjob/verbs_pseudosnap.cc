@@ -86,8 +86,18 @@ bool ReadOptions(const tools::Args& options, PseudoSnapOptions& read, std::strin
 // file of the snapshot job and a snap naming the device.
 bool RecordSnapshotJob(const TarvosJobInfo& job, uint64_t snapJobId) {
   const uint32_t cellId = static_cast<uint32_t>(job.GetVornCellId());
-  if (blbsim::FindSnapRecord(snapJobId, cellId)) return true;
-  const std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(snapJobId);
+  std::optional<SMVolSnapInfo> stored;
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  // A record that cannot be read is never made anew over the one stored.
+  platform::StateDbResult read = blbsim::FindSnapRecord(snapJobId, cellId, stored);
+  if (read && stored) return true;
+  if (read) read = blbsim::JobVolumes(snapJobId, volumes);
+  if (!read) {
+    tools::PrintError("cannot read what job " + std::to_string(snapJobId) + " recorded",
+                      platform::StateDbFailure(FXCODELOC, read, "Cannot read the records of snapshot job %llu",
+                                               static_cast<unsigned long long>(snapJobId)));
+    return false;
+  }
   if (volumes.empty()) {
     tools::PrintErrorLine("job %llu recorded no snapshot", static_cast<unsigned long long>(snapJobId));
     return false;
@@ -142,10 +152,20 @@ int PseudoSnap(const tools::Args& args) {
   const TarvosJobInfo& job = command.job;
   if (!RecordSnapshotJob(job, options.snapJobId)) return 1;
   platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  const std::optional<platform::SubclientRecord> subclient = config.FindSubclient(job.GetVornCellId(), job.GetAppId());
-  const std::optional<std::string> subclientDir = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId());
+  std::optional<platform::SubclientRecord> subclient;
+  std::optional<std::string> subclientDir;
+  std::optional<platform::ClientRecord> local;
+  uint64_t localId = 0;
+  platform::StateDbResult read = config.FindSubclient(job.GetVornCellId(), job.GetAppId(), subclient);
+  if (read) read = platform::SubclientJobResultsDir(job.GetVornCellId(), job.GetAppId(), subclientDir);
+  if (read) read = config.LocalClientId(localId);
+  if (read) read = config.FindClient(localId, local);
+  if (!read) {
+    tools::PrintError("cannot read the job's subclient",
+                      platform::StateDbFailure(FXCODELOC, read, "Cannot read the configuration"));
+    return 1;
+  }
   if (!subclient || !subclientDir) return 1;
-  const std::optional<platform::ClientRecord> local = config.FindClient(config.LocalClientId());
   KZJobCtrlClient jobCtrl(local ? local->name : std::string());
 
   if (options.appType == 0)
@@ -177,9 +197,17 @@ int PseudoSnap(const tools::Args& args) {
               static_cast<unsigned long long>(job.GetJobId()), static_cast<unsigned long long>(options.snapJobId),
               LevelName(job.GetBackupLevel()), files.c_str(), subclientDir->c_str(),
               static_cast<unsigned long long>(job.GetJobId()), seconds);
-  std::printf("index items=%zu carryfwd=%zu cumulative=%zu\n", blbsim::IndexItems(job.GetJobId()).size(),
-              platform::IndexCarryForwards(job.GetJobId()).size(), bitmaps.size());
-  return RecordPhaseEnd(job.GetJobId()) ? 0 : 1;
+  std::vector<std::string> items;
+  std::vector<platform::IndexCarryForwardRecord> carried;
+  read = blbsim::IndexItems(job.GetJobId(), items);
+  if (read) read = platform::IndexCarryForwards(job.GetJobId(), carried);
+  if (read)
+    std::printf("index items=%zu carryfwd=%zu cumulative=%zu\n", items.size(), carried.size(), bitmaps.size());
+  else
+    tools::PrintError("cannot count what the job indexed",
+                      platform::StateDbFailure(FXCODELOC, read, "Cannot read the index of job %llu",
+                                               static_cast<unsigned long long>(job.GetJobId())));
+  return RecordPhaseEnd(job.GetJobId()) && read ? 0 : 1;
 }
 
 const tools::VerbRegistration kPseudoSnapVerbs({

@@ -66,7 +66,16 @@ int Release(const tools::Args& args) {
   if (!lock.Take("release", command.job)) return 1;
   const uint64_t jobId = command.job.GetJobId();
   const std::string owner = SnapshotOwner(jobId);
-  std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+  // A job whose record cannot be read is never told it holds nothing: its
+  // snapshots would be left for good.
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  const platform::StateDbResult volumesRead = blbsim::JobVolumes(jobId, volumes);
+  if (!volumesRead) {
+    tools::PrintError("cannot tell which snapshots job " + std::to_string(jobId) + " holds",
+                      platform::StateDbFailure(FXCODELOC, volumesRead, "Cannot read the volumes of job %llu",
+                                               static_cast<unsigned long long>(jobId)));
+    return 1;
+  }
   std::vector<blbsim::KzbfSnapshot> recorded;
   const CQiError read = blbsim::KzbfSnapshots(recorded);
   if (read.IsError()) {

@@ -13,6 +13,7 @@
 #include "jobresults_phase.h"
 #include "phase_options.h"
 #include "platform/jobs/backup_level.h"
+#include "platform/sim/state_db_failure.h"
 #include "snapshot_options.h"
 #include "subclient_lock.h"
 #include "verbs/error_report.h"
@@ -110,7 +111,16 @@ int Run(const tools::Args& args) {
     whyFull = reasons.Text();
   }
   if (status == 2) return status;
-  const std::vector<blbsim::JobVolumeRecord> volumes = blbsim::JobVolumes(jobId);
+  std::vector<blbsim::JobVolumeRecord> volumes;
+  std::optional<platform::JobRecord> job;
+  platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
+  if (read) read = blbsim::FindJob(jobId, job);
+  if (!read && status == 0) {
+    tools::PrintError(
+        "cannot read what the snapshot phase recorded",
+        platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu", static_cast<unsigned long long>(jobId)));
+    status = 1;
+  }
   const SnapshotSummary snapshot = SummarizeSnapshot(volumes, clock);
   RunResult result;
   // The level the snapshot task left the job at, a volume forced full

@@ -97,8 +97,9 @@ void RecordVolumes(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& r
 }
 
 // Records the volumes with the job and prints what the phase left; why a
-// job asked as an incremental runs full, when it does.
-void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
+// job asked as an incremental runs full, when it does. False, told on
+// stderr, when what it prints cannot be read.
+bool Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
                const std::map<std::string, TakenSnapshot>& snapshots, size_t eventsBefore,
                const FullBackupReasons& reasons) {
   const uint64_t jobId = command.job.GetJobId();
@@ -117,17 +118,26 @@ void Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
                 volume.bForceFull ? "force-full" : "changed extents only");
   }
   RecordVolumes(jobId, records);
-  const std::optional<platform::JobRecord> job = blbsim::FindJob(jobId);
+  std::optional<platform::JobRecord> job;
+  std::vector<platform::RaisedEvent> events;
+  platform::StateDbResult read = blbsim::FindJob(jobId, job);
+  if (read) read = platform::StoredEvents(events);
+  if (!read) {
+    tools::PrintError(
+        "cannot read what the phase left",
+        platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu", static_cast<unsigned long long>(jobId)));
+    return false;
+  }
   const bool whyFull = command.job.GetBackupLevel() != KZ_BKP_LEVEL_FULL && RunsAsFull(command, records);
   std::printf("  job %llu: level %d, %llu conversions%s%s\n", static_cast<unsigned long long>(jobId),
               job ? job->level : 0, job ? static_cast<unsigned long long>(job->conversions) : 0ULL,
               whyFull ? "; runs full: " : "", whyFull ? reasons.Text().c_str() : "");
-  const std::vector<platform::RaisedEvent> events = platform::StoredEvents();
   for (size_t i = eventsBefore; i < events.size(); ++i) {
     std::printf("  event 0x%08X job=%lld", static_cast<unsigned>(events[i].eventId), events[i].jobId);
     for (const std::string& argument : events[i].arguments) std::printf(" [%s]", argument.c_str());
     std::printf("\n");
   }
+  return true;
 }
 
 int Snapshot(const tools::Args& args) {
@@ -164,7 +174,13 @@ int Snapshot(const tools::Args& args) {
   // The pre-snap task's checks keep the tracking only of the devices the
   // content list finds configured for a subclient.
   if (!EnsureSubclientBacksUpVolumesOrSay(command, options.appType, volumes)) return 1;
-  const size_t eventsBefore = platform::StoredEvents().size();
+  std::vector<platform::RaisedEvent> eventsBefore;
+  const platform::StateDbResult events = platform::StoredEvents(eventsBefore);
+  if (!events) {
+    tools::PrintError("cannot read the events raised so far",
+                      platform::StateDbFailure(FXCODELOC, events, "Cannot read the events"));
+    return 1;
+  }
   FullBackupReasons reasons;
   std::unique_ptr<KzDeviceConfigHandler> handler(GetBlockDeviceConfigHandler(command.jobArgs));
   if (!handler) {
@@ -205,7 +221,7 @@ int Snapshot(const tools::Args& args) {
     status = error.IsError() ? PhaseFailed("post-snap", error) : (std::printf("post-snap: ok\n"), 0);
   }
   handler.reset();
-  Summarize(command, volumes, snapshots, eventsBefore, reasons);
+  if (!Summarize(command, volumes, snapshots, eventsBefore.size(), reasons)) status = 1;
   if (status == 0 && !RecordPhaseEnd(command.job.GetJobId())) status = 1;
   return status;
 }

@@ -28,7 +28,7 @@ int AppTypes(const Args& args) {
   unsigned long long client = 0;
   if (args.empty() || !ReadNumber(args[0], ULLONG_MAX, client)) return UsageError("apptypes");
   if (args.size() == 1) {
-    for (const platform::ApplicationTypeRecord& type : platform::ApplicationList::Current().ApplicationTypes(client))
+    for (const platform::ApplicationTypeRecord& type : ApplicationTypes(client))
       std::printf("%llu %s\n", static_cast<unsigned long long>(type.type), type.name.c_str());
     return 0;
   }

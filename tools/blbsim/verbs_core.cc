@@ -62,7 +62,8 @@ int Client(const Args& args) {
   client.jobResultsDir = args[3];
   if (args.size() == 5) client.installDir = args[4];
   // Replacing a client keeps its flags (set with clientflags).
-  if (std::optional<platform::ClientRecord> known = platform::AgentConfig::Current().FindClient(client.id)) {
+  // A client that cannot be read throws: never replaced with its flags lost.
+  if (std::optional<platform::ClientRecord> known = FindClient(client.id)) {
     client.active = known->active;
     client.isVirtual = known->isVirtual;
   }

@@ -142,7 +142,7 @@ int Items(const Args& args) {
 // carryfwd JOB
 int CarryForwards(const Args& args) {
   if (args.size() != 2 || !NumbersFrom(args, 1, 1)) return UsageError("index");
-  for (const platform::IndexCarryForwardRecord& r : platform::IndexCarryForwards(Number(args[1])))
+  for (const platform::IndexCarryForwardRecord& r : IndexCarryForwards(Number(args[1])))
     std::printf(
         "job=%llu source=%llu view=%s component=%s path=%s afile=%lld group=%lld flags=%lld value=%lld "
         "from=%llu to=%llu timeout=%llu\n",

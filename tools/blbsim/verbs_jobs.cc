@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/job_harness.h"
 #include "verb.h"
 
@@ -19,7 +20,9 @@ int ShowJob(uint64_t jobId) {
               static_cast<unsigned long long>(job->jobId), static_cast<unsigned long long>(job->cellId),
               static_cast<unsigned long long>(job->appId), job->level,
               static_cast<unsigned long long>(job->conversions), JobQuitFlag(jobId) ? 1 : 0, job->token.c_str());
-  for (const JobVolumeRecord& volume : JobVolumes(jobId))
+  std::vector<JobVolumeRecord> volumes;
+  ThrowIfFailed(JobVolumes(jobId, volumes));
+  for (const JobVolumeRecord& volume : volumes)
     std::printf("volume=%s device=%s fstype=%s snapshot=%s bitmap=%s force-full=%d\n", volume.volume.c_str(),
                 volume.device.c_str(), volume.fsType.c_str(), volume.snapshot.c_str(), volume.bitmapFile.c_str(),
                 volume.forceFull ? 1 : 0);

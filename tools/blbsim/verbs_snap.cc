@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "platform/harness/harness_reads.h"
 #include "platform/harness/snap_harness.h"
 #include "verb.h"
 
@@ -56,7 +57,8 @@ int Snap(const Args& args) {
     return 0;
   }
   if (args.size() == 1 && args[0] == "engines") {
-    for (const SMEngineInfo& engine : platform::SnapshotLibrary::Current().Engines())
+    for (const SMEngineInfo& engine : ReadOrThrow<std::vector<SMEngineInfo>>(
+             [](std::vector<SMEngineInfo>& all) { return platform::SnapshotLibrary::Current().Engines(all); }))
       std::printf("engine=%d name=%s\n", engine.engineId, engine.name.c_str());
     return 0;
   }
