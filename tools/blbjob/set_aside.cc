@@ -39,7 +39,7 @@ bool SetAsideForFile(const char* verb, const std::string& path, const struct sta
     error = S_ISDIR(found.st_mode) ? records::ExchangeTemporaryForFolder(temporary, path)
                                    : records::ReplaceWithTemporary(temporary, path);
   if (error.IsError()) {
-    tools::PrintError(std::string(verb) + ": cannot set aside what stands at " + path, error);
+    tools::PrintError("cannot set aside what stands at " + path, error);
     return false;
   }
   if (S_ISDIR(found.st_mode)) RemoveIfEmpty(verb, path, temporary);
@@ -58,7 +58,7 @@ bool SetAsideForFolder(const char* verb, const std::string& path) {
     error = records::SyncFolderOf(path);
   }
   if (error.IsError()) {
-    tools::PrintError(std::string(verb) + ": cannot set aside what stands at " + path, error);
+    tools::PrintError("cannot set aside what stands at " + path, error);
     return false;
   }
   RemoveIfEmpty(verb, path, temporary);
