@@ -32,7 +32,8 @@ class BLB_EXPORT KzDeviceConfigHandler_UNIX : public KzDeviceConfigHandler {
   // "FileSystemAgent"/"sKZBFSNAPPART" when set to a non-empty value, else the
   // product directory followed by "/KZBF/cache": the folder of the
   // monitored-volume list, the driver hooks, the driverless device records
-  // and the KZBF snapshot files.
+  // and the KZBF snapshot files. Empty when the registry could not be read
+  // for either: every caller refuses an empty folder.
   static void GetDriverCacheFolder(std::string& folder);
 
   // --- overrides, in the base's slot order ------------------------------------

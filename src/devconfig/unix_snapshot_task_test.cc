@@ -11,11 +11,13 @@
 #include "platform/harness/application_harness.h"
 #include "platform/harness/kzbf_harness.h"
 #include "platform/harness/services_harness.h"
+#include "platform/registry/registry_backend.h"
 #include "platform/services/host_name.h"
 #include "platform/sim/fault_table.h"
 #include "support/loop_device.h"
 #include "support/scoped_mount.h"
 #include "support/test_platform.h"
+#include "support/unreadable_setting.h"
 
 using devconfig_test::AddUnixJob;
 using devconfig_test::kHeader;
@@ -112,7 +114,8 @@ TEST(UnixSnapshotTask, ZfsDatasetsGetRawEntriesAndFurtherVolumesOfAZfsDeviceExte
   EXPECT_EQ(VolumesOf(volumes), std::vector<std::string>{"/z/a"});
   std::vector<std::string> entries;
   for (const char* volume : {"/z/b", "/z/c", "/z/a"})
-    entries.push_back(std::string("true|") + volume + "|" + loop.Device() + "|zfs|rw|4194304|131072|0|2|512|512|512|0|1");
+    entries.push_back(std::string("true|") + volume + "|" + loop.Device() +
+                      "|zfs|rw|4194304|131072|0|2|512|512|512|0|1");
   EXPECT_EQ(ReadFile(jr + "/BlockDeviceConfigExt.kzf"), Lines(entries));
   EXPECT_EQ(ReadFile(jr + "/BlockDeviceConfig.kzf"), Lines({}));
 }
@@ -254,5 +257,28 @@ TEST(UnixSnapshotTask, TheDriverClientsExceptionsComeBackAsFailures) {
     EXPECT_TRUE(error.IsError());
     EXPECT_NE(error.AsString().find(std::string("Injected fault in ") + call), std::string::npos) << error.AsString();
     platform::FaultTable::Clear(call);
+  }
+}
+
+// A driver cache folder the registry cannot name: the task fails before the
+// driver is cleared or anything is written in another folder.
+TEST(UnixSnapshotTask, FailsWhenTheDriverCacheFolderCannotBeRead) {
+  ScopedStateDir state;
+  ScopedLoopDevice loop(64 << 20);
+  BLB_SKIP_WITHOUT_LOOP_DEVICE(loop);
+  AddUnixJob(1);
+  ASSERT_TRUE(blbsim::SetRegistryValue("FileSystemAgent", "sKZBFSNAPPART", state.Sub("dcf")));
+  ASSERT_FALSE(blbsim::KzbfAttach(loop.Device(), 4 << 20).IsError());
+  ASSERT_FALSE(blbsim::KzbfMarkExtents(loop.Device(), {3}).IsError());
+  testing_support::UnreadableSetting unreadable("FileSystemAgent/sKZBFSNAPPART");
+  platform::Registry::Scope use(unreadable);
+  for (int flag : {1, 0}) {
+    std::vector<SMVolBlock> volumes = {Volume(loop.Device(), "/mnt/d")};
+    EXPECT_TRUE(OpenedHandler(UnixJobArgs(1))->ExecutePrePostSnapTask(volumes, 4, 1, flag, false).IsError()) << flag;
+    std::vector<uint64_t> changed;
+    ASSERT_FALSE(blbsim::KzbfChangedExtents(loop.Device(), false, changed).IsError());
+    EXPECT_EQ(changed, std::vector<uint64_t>{3}) << flag;
+    EXPECT_FALSE(FileExists(state.Sub("dcf"))) << flag;
+    EXPECT_FALSE(FileExists(state.Sub("install/KZBF"))) << flag;
   }
 }

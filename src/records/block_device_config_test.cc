@@ -1,9 +1,6 @@
 #include "records/block_device_config.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <climits>
 
 #include "platform/sim/fs_util.h"
 #include "support/file_size_limit.h"
@@ -11,6 +8,7 @@
 
 using testing_support::FileExists;
 using testing_support::ReadFile;
+using testing_support::ScopedCwd;
 using testing_support::WriteFile;
 
 namespace {
@@ -44,19 +42,6 @@ std::vector<std::string> ReadAllConfigs(const std::string& path) {
   return volumes;
 }
 
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const std::string& dir) {
-    char here[PATH_MAX];
-    saved_ = ::getcwd(here, sizeof here) ? here : "/";
-    EXPECT_EQ(::chdir(dir.c_str()), 0);
-  }
-  ~ScopedCwd() { (void)::chdir(saved_.c_str()); }
-
- private:
-  std::string saved_;
-};
-
 }  // namespace
 
 TEST(BlockDeviceConfig, WritesBothFilesExactlyAndReadsThemBack) {
@@ -73,8 +58,8 @@ TEST(BlockDeviceConfig, WritesBothFilesExactlyAndReadsThemBack) {
     ASSERT_FALSE(writer.WriteNextBackupConfig(data).IsError());  // writes nothing
     ASSERT_FALSE(writer.Close().IsError());
   }
-  EXPECT_EQ(ReadFile(main), std::string(kHeader) + "#METADATA_ENABLED#\n" + data.Serialize() + "\n" +
-                                pool.Serialize() + "\n");
+  EXPECT_EQ(ReadFile(main),
+            std::string(kHeader) + "#METADATA_ENABLED#\n" + data.Serialize() + "\n" + pool.Serialize() + "\n");
   EXPECT_EQ(ReadFile(ext), std::string(kHeader) + "#METADATA_ENABLED#\n");
 
   BlockDeviceConfigReaderWriter_UNIX reader;

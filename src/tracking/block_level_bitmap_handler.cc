@@ -3,12 +3,18 @@
 // cleared driver bitmap is in bitmap_distribution.cc.
 #include "tracking/block_level_bitmap_handler.h"
 
+#include <cerrno>
+
 #include "platform/log/ev_debug.h"
 #include "tracking/cbf_driver_interface.h"
 #include "tracking/fx_name_mutex_wrapper.h"
 #include "tracking/subclient_cache.h"
 
 CQiError CBlockLevelBitmapHandler::Initialize(const std::string& driverCacheFolder) {
+  // The list and the hooks would be looked for in the working directory or
+  // at the root, not where the device's next step finds them.
+  if (driverCacheFolder.empty())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "The driver cache folder is not known, nothing is done");
   m_pVolumeList = std::make_shared<CVolumeList>();
   m_pDriverCache = std::make_shared<CDriverCache>(driverCacheFolder);
   CQiError err = m_pVolumeList->Initialize(driverCacheFolder);
@@ -50,7 +56,8 @@ CQiError CBlockLevelBitmapHandler::ValidateDevice(VolumeConfig& record, bool& is
     return err.Push(FXCODELOC, "Failed to add cleanup sublcient cache, device=%s, clientId=%lld, appId=%lld, error=%s",
                     device.c_str(), record.ClientId(), record.AppId(), err.AsString().c_str());
   EvDebug log;
-  log.DebugLvl(__FUNCTION__, 0, "New entry added to attached volume list, vcId=%lld, clientId=%lld, appId=%lld, device=%s",
+  log.DebugLvl(__FUNCTION__, 0,
+               "New entry added to attached volume list, vcId=%lld, clientId=%lld, appId=%lld, device=%s",
                record.VornCellId(), record.ClientId(), record.AppId(), device.c_str());
   return err;
 }

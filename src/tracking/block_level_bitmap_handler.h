@@ -39,7 +39,8 @@ class CBlockLevelBitmapHandler {
  public:
   CBlockLevelBitmapHandler() = default;
 
-  // Makes the monitored-volume list and the driver cache on the folder.
+  // Makes the monitored-volume list and the driver cache on the folder; an
+  // empty folder (one that could not be known) is refused.
   CQiError Initialize(const std::string& driverCacheFolder);
 
   // Takes and clears the device's driver bitmap, fans it out to every

@@ -26,14 +26,7 @@ using tracking_test::kNone;
 using tracking_test::kOnes;
 using tracking_test::kZeros;
 using tracking_test::SharedDevice;
-
-// Every file under a folder with its contents.
-std::map<std::string, std::string> Tree(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-    files[entry.path().string()] = entry.is_regular_file() ? ReadFile(entry.path().string()) : "<dir>";
-  return files;
-}
+using tracking_test::Tree;
 
 TEST(BlockLevelBitmapHandler, FirstCallOnAnUntrackedDeviceRegistersAttachesAndGoesFull) {
   SharedDevice shared;
@@ -151,8 +144,8 @@ TEST(BlockLevelBitmapHandler, AClusterStartsLastMarkTurnsEveryCacheFullOnce) {
   shared.RegisterSevenAndEight();
   ASSERT_FALSE(shared.GetAndClear(9, true, "ID2").error.IsError());  // another mount path of the device
   std::filesystem::create_directories(runtime);
-  for (const std::string& name : {std::string("ID1"), std::string("ID2"),
-                                  tracking::RuntimeFullMarks::NameOfDevice(shared.device.Path())}) {
+  for (const std::string& name :
+       {std::string("ID1"), std::string("ID2"), tracking::RuntimeFullMarks::NameOfDevice(shared.device.Path())}) {
     const std::string mark = runtime + "/" + name + ".full";
     WriteFile(mark, "");
     shared.device.Write(4 << 20);

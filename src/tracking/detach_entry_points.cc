@@ -35,6 +35,11 @@ CQiError Detach(const std::string& configFile, long long AppId) {
   if (err.IsError()) return err;
   std::string driverCacheFolder;
   KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(driverCacheFolder);
+  // The subclient's registrations and driverless records are in that folder:
+  // a detach that cannot look there releases nothing and says so.
+  if (driverCacheFolder.empty())
+    return FXErrorUtil::ErrorErrNo(
+        FXCODELOC, EIO, "The driver cache folder is not known, no device of [%s] is detached", configFile.c_str());
 
   std::list<std::string> kzbfDevices;
   for (;;) {

@@ -3,6 +3,7 @@
 // device that client 5 (job results J5) backs up with several applications
 // of cell 2, device id "ID1", 2-byte bitmaps.
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::ScopedStateDir;
 using testing_support::ScratchDevice;
+
+// Every file under a folder with its contents.
+inline std::map<std::string, std::string> Tree(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+    files[entry.path().string()] = entry.is_regular_file() ? ReadFile(entry.path().string()) : "<dir>";
+  return files;
+}
 
 inline const std::string kNone = "<none>";
 inline const std::string kZeros(2, '\0');

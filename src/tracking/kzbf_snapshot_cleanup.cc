@@ -16,17 +16,20 @@
 
 namespace {
 
-// The folder of the driver snapshots' copy-on-write files, ending in "/".
-// An empty setting counts as none: it would name files at the root.
+// The folder of the driver snapshots' copy-on-write files, ending in "/";
+// empty when the registry could not be read, which says nothing of where
+// they are. An empty setting counts as none: it would name files at the root.
 std::string SnapshotCacheFolder() {
   std::string folder;
-  if (!KZPlatformInfo::getString("FileSystemAgent", "sKZBFSNAPPART", folder) || folder.empty()) {
+  const int read = KZPlatformInfo::readString("FileSystemAgent", "sKZBFSNAPPART", folder);
+  if (read <= 0 || folder.empty()) {
     EvDebug log;
     log.DebugLvl(__FUNCTION__, -1,
                  " -BlockLevel- Failed to get COW cache directory name from registry key sKZBFSNAPPART from FSA");
-    KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
+    folder.clear();
+    if (read >= 0) KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(folder);
   }
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (!folder.empty() && folder.back() != '/') folder += '/';
   return folder;
 }
 
@@ -35,14 +38,21 @@ void RemoveIfPresent(const std::string& path, const char* kind, const char* shor
   if (!FXPath::DoesPathExist(path)) return;
   EvDebug log;
   log.DebugLvl(__FUNCTION__, 3, "Deleting snap %s file: %s", kind, path.c_str());
-  if (unlink_utf(path.c_str()) != 0) log.Error(__FUNCTION__, "Failed to remove snap %s file: %s", shortKind, path.c_str());
+  if (unlink_utf(path.c_str()) != 0)
+    log.Error(__FUNCTION__, "Failed to remove snap %s file: %s", shortKind, path.c_str());
 }
 
 // The snapshot's "<name>.cow.dat" and "<name>.cow.bmp", name being the text
-// after its last "/"; a name without "/" has none.
+// after its last "/"; a name without "/" has none. Without the folder they
+// are left: another folder's files of that name are not theirs.
 void RemoveCacheFiles(const std::string& folder, const std::string& snapshot) {
   const std::string::size_type slash = snapshot.rfind('/');
   if (slash == std::string::npos) return;
+  if (folder.empty()) {
+    EvDebug log;
+    log.Error(__FUNCTION__, "The COW cache folder is not known, the files of snap [%s] are left", snapshot.c_str());
+    return;
+  }
   const std::string base = folder + snapshot.substr(slash + 1);
   RemoveIfPresent(base + ".cow.dat", "data", "data");
   RemoveIfPresent(base + ".cow.bmp", "bitmap", "bmp");

@@ -1,5 +1,6 @@
 #include "tracking/volume_bitmap_helper_driverless.h"
 
+#include <cerrno>
 #include <list>
 #include <new>
 
@@ -8,10 +9,10 @@
 #include "platform/log/ev_debug.h"
 #include "platform/memory/auto_handle.h"
 #include "platform/mnttab/kz_mnt_tab.h"
+#include "platform/snapshot/sm_vol_block.h"
 #include "platform/text/fx_string.h"
 #include "records/block_device_config.h"
 #include "records/device_queries.h"
-#include "platform/snapshot/sm_vol_block.h"
 #include "tracking/cbf_driver_interface.h"
 #include "tracking/configured_extent_size.h"
 #include "tracking/driver_cache_folder.h"
@@ -28,7 +29,8 @@ CQiError MakeFolder(const std::string& folder) {
 
 }  // namespace
 
-boost::shared_ptr<VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS> VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetVolumeHandler() {
+boost::shared_ptr<VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS>
+VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetVolumeHandler() {
   static boost::shared_ptr<VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS> instance(
       new VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS());
   return instance;
@@ -37,6 +39,10 @@ boost::shared_ptr<VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS> VolumeBitMapHelper_B
 CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetDriverLessConfigFilePath(const std::string& device,
                                                                                std::string& path) {
   KzDeviceConfigHandler_UNIX::GetDriverCacheFolder(path);
+  // Another folder would hold another record of the device.
+  if (path.empty())
+    return FXErrorUtil::ErrorErrNo(FXCODELOC, EIO, "The driver cache folder is not known, no record of device[%s]",
+                                   device.c_str());
   path = FXPath::Append(path, "DriverLess");
   CQiError err = MakeFolder(path);
   if (err.IsError()) return err.Push(FXCODELOC);
@@ -65,8 +71,7 @@ CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetUnderlyingDevice(const std
   return CQiError();
 }
 
-CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::AttachDevice(const std::string& mountPath,
-                                                                const std::string& device,
+CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::AttachDevice(const std::string& mountPath, const std::string& device,
                                                                 const int& /*extentSize*/) {
   // Without its folders the record cannot be written: the attach fails here
   // rather than at a write to a path that names a folder.
@@ -95,7 +100,10 @@ CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::AttachDevice(const std::strin
 
 CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetVolumeInfo(const std::string& device, VolumeInfo& info) {
   std::string path;
-  GetDriverLessConfigFilePath(device, path);
+  // Without the folder the record is not looked for elsewhere; a folder that
+  // cannot be made holds none.
+  CQiError err = GetDriverLessConfigFilePath(device, path);
+  if (path.empty()) return err.Push(FXCODELOC);
   uint64_t extentSize = 0;
   if (FXPath::DoesPathExist(path)) {
     BlockDeviceConfigReaderWriter reader;
@@ -115,7 +123,7 @@ CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::GetVolumeInfo(const std::stri
     extentSize = record.GetExtentSize();
   }
   uint64_t totalBlocks = 0, bitmapSize = 0;
-  CQiError err = GetDeviceInfo(device, extentSize, totalBlocks, bitmapSize);
+  err = GetDeviceInfo(device, extentSize, totalBlocks, bitmapSize);
   if (err.IsError()) return err.Push(FXCODELOC);
   info.ExtentSize = extentSize;
   info.TotalBlocks = totalBlocks;
@@ -159,9 +167,10 @@ CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::IncrBitMapFormalities(SMVolBl
 
 CQiError VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS::DetachDevice(const std::string& device) {
   std::string path;
-  GetDriverLessConfigFilePath(device, path);
+  CQiError err = GetDriverLessConfigFilePath(device, path);
+  if (path.empty()) return err.Push(FXCODELOC);
   if (!FXPath::DoesPathExist(path)) return CQiError();
-  CQiError err = FXFile::RemoveFile(path.c_str());
+  err = FXFile::RemoveFile(path.c_str());
   if (err.IsError()) return err.Push(FXCODELOC);
   return err;
 }

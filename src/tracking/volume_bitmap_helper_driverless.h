@@ -20,11 +20,11 @@ class VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS : public VolumeBitMapHelper {
   static boost::shared_ptr<VolumeBitMapHelper_BLOCKLEVEL_DRIVERLESS> GetVolumeHandler();
 
   // The path of the device's record; the two folders are made when missing.
+  // The path is empty when the driver cache folder is not known.
   CQiError GetDriverLessConfigFilePath(const std::string& device, std::string& path);
   // The device's geometry for the given extent size, or for the configured
   // one when it is 0 (written back). 1627 when the device's size is unknown.
-  CQiError GetDeviceInfo(const std::string& device, uint64_t& extentSize, uint64_t& totalBlocks,
-                         uint64_t& bitmapSize);
+  CQiError GetDeviceInfo(const std::string& device, uint64_t& extentSize, uint64_t& totalBlocks, uint64_t& bitmapSize);
 
   CQiError GetUnderlyingDevice(const std::string& device, std::string& realDevice) override;
   // Extent size from the device's record (the configured one without a

@@ -21,33 +21,11 @@
 #include "blocklevel/blocklevel.h"
 #include "platform/registry/registry_backend.h"
 #include "platform/snapshot/sm_vol_block.h"
+#include "support/unreadable_setting.h"
 #include "tracking/block_level_bitmap_handler.h"
 #include "tracking/driver_cache_folder.h"
 
 namespace {
-
-class UnreadableSetting : public platform::RegistryBackend {
- public:
-  explicit UnreadableSetting(const std::string& setting) : setting_(setting) {}
-
-  bool Get(const std::string& section, const std::string& key, std::string& value) override {
-    if (section + "/" + key != setting_) return real_.Get(section, key, value);
-    errno = EIO;
-    return false;
-  }
-  platform::RegistryRead Read(const std::string& section, const std::string& key, std::string& value) override {
-    if (section + "/" + key != setting_) return real_.Read(section, key, value);
-    return platform::RegistryRead::kFailed;
-  }
-  bool Set(const std::string& section, const std::string& key, const std::string& value) override {
-    return real_.Set(section, key, value);
-  }
-  bool Remove(const std::string& section, const std::string& key) override { return real_.Remove(section, key); }
-
- private:
-  std::string setting_;
-  platform::RegistryBackend& real_ = platform::RegistryBackend::Default();
-};
 
 CQiError GetAndClear(char** argv) {
   SMVolBlock block;
@@ -70,7 +48,7 @@ CQiError GetAndClear(char** argv) {
 
 int main(int argc, char** argv) {
   const std::string verb = argc > 1 ? argv[1] : "";
-  std::optional<UnreadableSetting> unreadable;
+  std::optional<testing_support::UnreadableSetting> unreadable;
   std::optional<platform::Registry::Scope> useUnreadable;
   if (const char* setting = std::getenv("CLUSTER_TOOL_UNREADABLE_SETTING")) {
     unreadable.emplace(setting);

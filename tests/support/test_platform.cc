@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 
 #include "platform/harness/sim_harness.h"
@@ -75,6 +77,16 @@ std::vector<std::string> CapturingLog::Lines() const {
 void CapturingLog::Clear() {
   std::lock_guard<std::mutex> guard(mutex_);
   lines_.clear();
+}
+
+ScopedCwd::ScopedCwd(const std::string& dir) {
+  char here[PATH_MAX];
+  saved_ = ::getcwd(here, sizeof here) ? here : "/";
+  EXPECT_EQ(::chdir(dir.c_str()), 0) << dir;
+}
+
+ScopedCwd::~ScopedCwd() {
+  (void)::chdir(saved_.c_str());
 }
 
 void WriteFile(const std::string& path, const std::string& contents) {

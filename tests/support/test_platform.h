@@ -57,6 +57,18 @@ class CapturingEvents : public platform::EventBackend {
   platform::Events::Scope scope_;
 };
 
+// The working directory for the test's scope; the earlier one afterwards.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& dir);
+  ~ScopedCwd();
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+ private:
+  std::string saved_;
+};
+
 // Writes a file (creating its folders); fails the test when it cannot.
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
