@@ -330,11 +330,13 @@ std::vector<SnapshotList> SnapshotLists() {
 // Snapshots recorded on a loop device that a new snapshot just got: that
 // device let their images go since (a detach, a restart), so they are named
 // by their images from now on, and the loop device names one snapshot. The
-// record at `except` is the caller's to store.
-int ForgetLoopDevice(const std::string& loop, const std::string& except, std::vector<Snapshot>& own) {
+// record at `except` is the caller's to store; `lists` are the records as
+// read under the lock the caller still holds.
+int ForgetLoopDevice(const std::string& loop, const std::string& except, std::vector<Snapshot>& own,
+                     std::vector<SnapshotList>& lists) {
   for (Snapshot& snapshot : own)
     if (snapshot.device == loop) snapshot.device = snapshot.image;
-  for (SnapshotList& list : SnapshotLists()) {
+  for (SnapshotList& list : lists) {
     if (list.path == except) continue;
     bool renamed = false;
     for (Snapshot& snapshot : list.Snapshots())
@@ -614,8 +616,9 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
   // device yet: a copy cut short (kill -9, a crash, a power loss) leaves an
   // image that destroySnap, a detach and the next clean-up of stale
   // snapshots find. While this call holds the lock, no one else sees it.
+  std::vector<SnapshotList> lists = SnapshotLists();
   std::set<std::string> recorded;
-  for (SnapshotList& list : SnapshotLists())
+  for (SnapshotList& list : lists)
     for (const Snapshot& known : list.Snapshots()) recorded.insert(known.image);
   std::string image;
   CQiError named = NewImagePath(recorded, image);
@@ -633,8 +636,8 @@ CQiError SimulatedKzBf::CreateSnapshot(const std::string& device, bool onLoopDev
         FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot copy device [%s] to [%s]", device.c_str(), image.c_str());
   } else if (onLoopDevice && (error = AttachLoop(image, snapshot)) != 0) {
     failed = FXErrorUtil::ErrorErrNo(FXCODELOC, error, "No free loop device for [%s]", image.c_str());
-  } else if (onLoopDevice &&
-             (error = ForgetLoopDevice(snapshot, loaded == 0 ? RecordPath(device) : loosePath, snapshots)) != 0) {
+  } else if (onLoopDevice && (error = ForgetLoopDevice(snapshot, loaded == 0 ? RecordPath(device) : loosePath,
+                                                       snapshots, lists)) != 0) {
     failed = FXErrorUtil::ErrorErrNo(FXCODELOC, error, "Cannot store the snapshot records on [%s]", snapshot.c_str());
   } else {
     if (!onLoopDevice) snapshot = image;

@@ -65,7 +65,8 @@ class SimulatedKzBf : public KzBfBackend {
     std::string image;
     std::string owner;  // as CreateSnapshot was told; empty for a snapshot recorded without
   };
-  // Every snapshot the state holds, tracked device or not. It does not wait
+  // Every snapshot the state holds, tracked device or not; a record that
+  // cannot be read is left out, so the call never fails. It does not wait
   // for a snapshot being taken meanwhile (its copy's image is listed).
   static CQiError Snapshots(std::vector<Recorded>& snapshots);
   // What destroying a snapshot undid.

@@ -3,8 +3,10 @@
 #include <optional>
 
 #include "platform/config/agent_config.h"
+#include "platform/harness/application_harness.h"
 #include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
+#include "platform/harness/sim_harness.h"
 
 namespace blbsim {
 namespace {
@@ -88,8 +90,7 @@ class AgentConfigSection : public SeedSection {
     nlohmann::json clients = nlohmann::json::array();
     for (uint64_t id :
          ReadOrThrow<std::vector<uint64_t>>([&](std::vector<uint64_t>& ids) { return config.ClientIds(ids); })) {
-      const std::optional<platform::ClientRecord> client = ReadOrThrow<std::optional<platform::ClientRecord>>(
-          [&](std::optional<platform::ClientRecord>& found) { return config.FindClient(id, found); });
+      const std::optional<platform::ClientRecord> client = FindClient(id);
       if (!client) continue;
       clients.push_back({{"id", client->id},
                          {"name", client->name},
@@ -123,11 +124,8 @@ class AgentConfigSection : public SeedSection {
                             {"copy_id", subclient.copyId},
                             {"group_id", subclient.groupId},
                             {"guid", subclient.guid},
-                            {"contents", ReadOrThrow<std::vector<std::string>>([&](std::vector<std::string>& paths) {
-                               return config.SubclientContents(subclient.cellId, subclient.appId, paths);
-                             })}});
-    const uint64_t localClientId = ReadOrThrow<uint64_t>([&](uint64_t& id) { return config.LocalClientId(id); });
-    return {{"local_client_id", localClientId}, {"clients", clients}, {"subclients", subclients}};
+                            {"contents", SubclientContents(subclient.cellId, subclient.appId)}});
+    return {{"local_client_id", LocalClientId()}, {"clients", clients}, {"subclients", subclients}};
   }
 
  private:

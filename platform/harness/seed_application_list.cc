@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/config/application_list.h"
+#include "platform/harness/application_harness.h"
 #include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
 
@@ -49,14 +50,10 @@ class ApplicationListSection : public SeedSection {
     nlohmann::json types = nlohmann::json::array();
     for (uint64_t client : ReadOrThrow<std::vector<uint64_t>>(
              [&](std::vector<uint64_t>& ids) { return list.ClientsWithApplicationTypes(ids); }))
-      for (const platform::ApplicationTypeRecord& type : ReadOrThrow<std::vector<platform::ApplicationTypeRecord>>(
-               [&](std::vector<platform::ApplicationTypeRecord>& found) {
-                 return list.ApplicationTypes(client, found);
-               }))
+      for (const platform::ApplicationTypeRecord& type : ApplicationTypes(client))
         types.push_back({{"client_id", client}, {"type", type.type}, {"name", type.name}});
     nlohmann::json backupSets = nlohmann::json::array();
-    for (const platform::BackupSetRecord& backupSet : ReadOrThrow<std::vector<platform::BackupSetRecord>>(
-             [&](std::vector<platform::BackupSetRecord>& found) { return list.AllBackupSets(found); }))
+    for (const platform::BackupSetRecord& backupSet : BackupSets())
       backupSets.push_back({{"id", backupSet.id},
                             {"client_id", backupSet.clientId},
                             {"app_type", backupSet.appType},

@@ -1,6 +1,6 @@
 // Seed section "archive_manager": the archive files of jobs.
-#include "platform/harness/harness_reads.h"
 #include "platform/harness/seed_section.h"
+#include "platform/harness/services_harness.h"
 #include "platform/services/archive_manager.h"
 
 namespace blbsim {
@@ -40,10 +40,7 @@ class ArchiveManagerSection : public SeedSection {
 
   nlohmann::json Dump() override {
     nlohmann::json files = nlohmann::json::array();
-    for (const platform::ArchiveFileRecord& record :
-         ReadOrThrow<std::vector<platform::ArchiveFileRecord>>([](std::vector<platform::ArchiveFileRecord>& all) {
-           return platform::ArchiveManager::Current().All(all);
-         }))
+    for (const platform::ArchiveFileRecord& record : ArchiveFiles())
       files.push_back({{"afile_id", record.archFileId},
                        {"job_id", record.jobId},
                        {"app_id", record.appId},

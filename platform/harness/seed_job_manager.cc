@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/harness/harness_reads.h"
+#include "platform/harness/job_harness.h"
 #include "platform/harness/seed_section.h"
 #include "platform/jobs/bkp_job_client.h"
 #include "platform/jobs/job_details.h"
@@ -77,9 +78,7 @@ class JobManagerSection : public SeedSection {
                       {"backup_copy_done", job.backupCopyDone},
                       {"start_time", job.startTime},
                       {"end_time", job.endTime},
-                      {"bkp_attributes", ReadOrThrow<std::optional<uint32_t>>([&](std::optional<uint32_t>& bits) {
-                                           return service.Attributes(job.jobId, bits);
-                                         }).value_or(0)}});
+                      {"bkp_attributes", JobServiceAttributes(job.jobId).value_or(0)}});
     nlohmann::json details = nlohmann::json::array();
     for (const platform::JobRecord& job : all) {
       const std::optional<uint64_t> attributes = platform::JobAttributes(job.jobId);

@@ -101,13 +101,8 @@ bool IsStateDirPrepared() {
   if (!StateDirExists() || ::stat(platform::Settings::RegistryFile().c_str(), &info) != 0 ||
       ::stat(platform::Settings::StatePath("agent.db").c_str(), &info) != 0)
     return false;
-  platform::AgentConfigBackend& config = platform::AgentConfig::Current();
-  uint64_t localId = 0;
-  ThrowIfFailed(config.LocalClientId(localId));
-  if (localId == 0) return false;
-  std::optional<platform::ClientRecord> local;
-  ThrowIfFailed(config.FindClient(localId, local));
-  return local.has_value();
+  const uint64_t localId = LocalClientId();
+  return localId != 0 && FindClient(localId).has_value();
 }
 
 bool SetRegistryValue(const std::string& section, const std::string& key, const std::string& value) {

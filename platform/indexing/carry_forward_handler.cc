@@ -4,7 +4,6 @@
 // answers. An archive file the archive manager does not know refuses the
 // whole request with one error response; nothing is recorded then.
 #include <map>
-#include <optional>
 
 #include "platform/indexing/browse_request_fields.h"
 #include "platform/indexing/index_carry_forward.h"

@@ -69,8 +69,10 @@ class SimulatedBackupIndex : public BackupIndexBackend {
     indexingV2 = false;
     for (const SubclientRecord& subclient : subclients)
       if (subclient.cellId == cellId && subclient.clientId == clientId && subclient.appType == appType &&
-          subclient.backupSetId == backupSetId && subclient.indexingV2)
+          subclient.backupSetId == backupSetId && subclient.indexingV2) {
         indexingV2 = true;
+        break;
+      }
     return read;
   }
 

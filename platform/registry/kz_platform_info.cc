@@ -43,12 +43,7 @@ int KZPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
 }
 
 int KZPlatformInfo::getString(const char* section, const char* key, std::string& value) {
-  int code = 0;
-  if (platform::InjectedFaultCode("KZPlatformInfo::getString", code)) return 0;
-  std::string text;
-  if (!platform::Registry::Current().Get(section, key, text)) return 0;
-  value = text;
-  return 1;
+  return readString(section, key, value) > 0 ? 1 : 0;
 }
 
 int KZPlatformInfo::readString(const char* section, const char* key, std::string& value) {

@@ -13,7 +13,6 @@
 #include "platform/config/client_application_list.h"
 #include "platform/dbagents/uxa_backup.h"
 #include "platform/harness/application_harness.h"
-#include "platform/harness/harness_reads.h"
 #include "platform/harness/job_info_harness.h"
 #include "platform/harness/mount_harness.h"
 #include "platform/harness/services_harness.h"
@@ -64,11 +63,6 @@ void SeedRecords() {
   ASSERT_TRUE(blbsim::SetJobInfoJob(job));
   ASSERT_TRUE(blbsim::SetRealMounts(false));
 }
-
-class Lines : public FSCallback {
- public:
-  int putLine(const char*) override { return 0; }
-};
 
 std::string Code(long long code) {
   return std::to_string(code);

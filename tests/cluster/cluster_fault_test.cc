@@ -97,6 +97,24 @@ struct ListedVolume : ClusterNode {
   }
 };
 
+// A hard start with the state directory read-only and the driver keeping
+// the device (its detach fails), run with the environment given: its exit
+// status, and output. The directory is writable again after.
+int StartOnReadOnlyState(const testing_support::ScopedMount& stateFs, std::string& output,
+                         const std::string& environment = "") {
+  const auto remount = [&](const std::string& mode) {
+    std::string remounted;
+    EXPECT_EQ(testing_support::RunCommand("mount -o remount," + mode + " " + stateFs.Path() + " 2>&1", &remounted), 0)
+        << remounted;
+  };
+  remount("ro");
+  platform::FaultTable::Set("KzBfDriver::detachDevice", EIO);
+  const int status = testing_support::RunCommand(environment + std::string(CLUSTER_TOOL) + " start 2>&1", &output);
+  platform::FaultTable::ClearAll();
+  remount("rw");
+  return status;
+}
+
 }  // namespace
 
 TEST(ClusterFault, AHardFailOverStartThatFailsOrDiesLeavesTheNextBackupFull) {
@@ -298,17 +316,8 @@ TEST(ClusterFault, AHardStartOnAReadOnlyStateDirectoryLeavesTheNextBackupFull) {
   ListedVolume node;
   node.MoveFoldersTo(stateFs.Path());
   node.Reset(0);
-  const auto remount = [&](const std::string& mode) {
-    std::string output;
-    EXPECT_EQ(testing_support::RunCommand("mount -o remount," + mode + " " + stateFs.Path() + " 2>&1", &output), 0)
-        << output;
-  };
-  remount("ro");
-  platform::FaultTable::Set("KzBfDriver::detachDevice", EIO);
   std::string output;
-  EXPECT_NE(testing_support::RunCommand(std::string(CLUSTER_TOOL) + " start 2>&1", &output), 0) << output;
-  platform::FaultTable::ClearAll();
-  remount("rw");
+  EXPECT_NE(StartOnReadOnlyState(stateFs, output), 0) << output;
   EXPECT_EQ(output.rfind("code=-1117 | ", 0), 0u) << output;
   EXPECT_NE(output.find("Only marks in the runtime folder [" + node.runtime + "]"), std::string::npos) << output;
 
@@ -485,19 +494,8 @@ TEST(ClusterFault, AStartThatCannotReadTheRuntimeFolderClaimsNoMark) {
   DefaultFolderMarks defaultMarks(node);
   node.MoveFoldersTo(stateFs.Path());
   node.Reset(0);
-  const auto remount = [&](const std::string& mode) {
-    std::string output;
-    EXPECT_EQ(testing_support::RunCommand("mount -o remount," + mode + " " + stateFs.Path() + " 2>&1", &output), 0)
-        << output;
-  };
-  remount("ro");
-  platform::FaultTable::Set("KzBfDriver::detachDevice", EIO);
   std::string output;
-  EXPECT_NE(testing_support::RunCommand(kUnreadableRuntimeFolder + std::string(CLUSTER_TOOL) + " start 2>&1", &output),
-            0)
-      << output;
-  platform::FaultTable::ClearAll();
-  remount("rw");
+  EXPECT_NE(StartOnReadOnlyState(stateFs, output, kUnreadableRuntimeFolder), 0) << output;
   EXPECT_EQ(output.rfind("code=-1117 | ", 0), 0u) << output;
   EXPECT_NE(output.find("Nothing marks [" + node.mount + "] for a full backup"), std::string::npos) << output;
   EXPECT_FALSE(defaultMarks.AnyThere()) << "a mark in the machine's runtime folder, which the setting does not name";

@@ -11,7 +11,7 @@
 //
 // With CLUSTER_TOOL_UNREADABLE_SETTING=SECTION/KEY in the environment, the
 // registry cannot be read for that value, as a failing state directory's
-// would not be: the other values read as they are.
+// could not be: the other values read as they are.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

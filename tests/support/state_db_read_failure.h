@@ -44,7 +44,7 @@ class ScopedStateDbReadFailure {
   void InterruptReadOf(const std::string& sqlText) { FailReadOf(sqlText, 1, StateDbReadFault::kInterrupted); }
   // The same for the occurrence-th statement from now whose SQL holds the
   // text (1: the next), with the fault given; the pages are dropped as it
-  // starts.
+  // starts (not for kInterrupted).
   void FailReadOf(const std::string& sqlText, int occurrence, StateDbReadFault fault);
   // Whether the read failed.
   bool Struck() const;

@@ -1,6 +1,6 @@
 #pragma once
 // A registry that cannot be read for one value, as a failing state
-// directory's would not be: "SECTION/KEY" fails (errno EIO), every other
+// directory's registry could not be: "SECTION/KEY" fails (errno EIO), every other
 // value reads as it is. Installed for a scope with platform::Registry::Scope.
 #include <cerrno>
 #include <string>

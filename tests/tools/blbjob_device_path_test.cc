@@ -7,14 +7,10 @@
 // subclients under two mount paths, a killed job costs each of them at most
 // one full, and the checks refuse the device only while a snapshot of it is
 // held.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 #include <memory>
 #include <set>
@@ -23,7 +19,7 @@
 #include <vector>
 
 #include "support/blbsim_command.h"
-#include "support/ext_image.h"
+#include "support/extent_hash.h"
 #include "support/loop_device.h"
 #include "support/run_command.h"
 #include "support/scoped_mount.h"
@@ -51,34 +47,12 @@ const std::string kJob = " -- -a 2:7 -j 1001 -t 1 -d stow1 -jt TOK";
 
 // The extents of the snapshot that hold a block the file system uses.
 std::set<uint64_t> ExtentsInUse(const std::string& snapshot, uint64_t deviceSize = kDeviceSize) {
-  testing_support::ExtAllocation allocation;
-  EXPECT_TRUE(testing_support::ReadAllocation(snapshot, allocation));
-  const std::vector<unsigned char> bitmap = testing_support::ExpectedExtentBitmap(allocation, kExtentSize, deviceSize);
-  std::set<uint64_t> used;
-  for (uint64_t i = 0; i < deviceSize / kExtentSize; ++i)
-    if (i / 8 < bitmap.size() && ((bitmap[i / 8] >> (i % 8)) & 1)) used.insert(i);
-  return used;
+  return testing_support::ExtentsInUse(snapshot, kExtentSize, deviceSize);
 }
 
 // The MD5 of extent i of a device, zero-padded past its end, in hex.
 std::string ExtentMd5(const std::string& device, uint64_t extent) {
-  std::string bytes(kExtentSize, '\0');
-  const int fd = ::open(device.c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0) << device;
-  if (fd >= 0) {
-    EXPECT_GE(::pread(fd, &bytes[0], bytes.size(), static_cast<off_t>(extent * kExtentSize)), 0);
-    ::close(fd);
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  char pair[3];
-  for (unsigned i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof(pair), "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
+  return testing_support::Md5Hex(testing_support::ReadExtent(device, extent, kExtentSize));
 }
 
 // A 64 MiB ext4 on a loop device, mounted, with 8 MiB of files written

@@ -4,7 +4,6 @@
 // and takes each snapshot's allocation from dumpe2fs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +21,7 @@
 
 #include "platform/hashing/extent_name_converter.h"
 #include "support/blbsim_command.h"
-#include "support/ext_image.h"
+#include "support/extent_hash.h"
 #include "support/fault_injection.h"
 #include "support/loop_device.h"
 #include "support/run_command.h"
@@ -101,28 +100,11 @@ uint64_t SummaryNumber(const std::string& output, const std::string& line, const
   return std::strtoull(SummaryValue(output, line, key).c_str(), nullptr, 10);
 }
 
-std::string Md5Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  char pair[3];
-  for (unsigned i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof(pair), "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
-}
+using testing_support::Md5Hex;
 
 // Extent i of a device, zero-padded past the device's end.
 std::string ReadExtent(const std::string& device, uint64_t extent) {
-  std::string bytes(kExtentSize, '\0');
-  const int fd = ::open(device.c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0) << device;
-  if (fd < 0) return bytes;
-  EXPECT_GE(::pread(fd, &bytes[0], bytes.size(), static_cast<off_t>(extent * kExtentSize)), 0);
-  ::close(fd);
-  return bytes;
+  return testing_support::ReadExtent(device, extent, kExtentSize);
 }
 
 std::vector<std::string> ExtentHashes(const std::string& device) {
@@ -133,13 +115,7 @@ std::vector<std::string> ExtentHashes(const std::string& device) {
 
 // The extents of the snapshot that hold a block the file system uses.
 std::set<uint64_t> ExtentsInUse(const std::string& snapshot, uint64_t deviceSize = kDeviceSize) {
-  testing_support::ExtAllocation allocation;
-  EXPECT_TRUE(testing_support::ReadAllocation(snapshot, allocation));
-  const std::vector<unsigned char> bitmap = testing_support::ExpectedExtentBitmap(allocation, kExtentSize, deviceSize);
-  std::set<uint64_t> used;
-  for (uint64_t i = 0; i < deviceSize / kExtentSize; ++i)
-    if (i / 8 < bitmap.size() && ((bitmap[i / 8] >> (i % 8)) & 1)) used.insert(i);
-  return used;
+  return testing_support::ExtentsInUse(snapshot, kExtentSize, deviceSize);
 }
 
 // An extent name of a collect line: base-32 digits "0-9A-V", most

@@ -8,16 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/blbsim_command.h"
-#include "support/loop_device.h"
+#include "support/fault_injection.h"
 #include "support/run_command.h"
-#include "support/scoped_mount.h"
 #include "support/test_platform.h"
 
 namespace {
@@ -264,6 +261,8 @@ TEST(blbjobRelease, ASnapshotOnTheNumberOfOneWhoseLoopDeviceWentIsItsOwnJobsToRe
 TEST(blbjobRelease, ASnapshotKilledAtAnyOfItsSyncsIsDestroyedByTheRelease) {
   Volume fs;
   SKIP_WITHOUT_VOLUME(fs);
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
   const std::string snapshot = "snapshot --volume " + fs.mountPoint + Job(1001, 1);
   const std::string traced = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -qq -o /dev/null -e trace=fsync ";
   std::string out;
@@ -297,6 +296,8 @@ TEST(blbjobRelease, ASnapshotKilledAtAnyOfItsSyncsIsDestroyedByTheRelease) {
 TEST(blbjobRelease, AReleaseDestroysOnlyTheSnapshotsItsOwnJobTook) {
   Volume fs;
   SKIP_WITHOUT_VOLUME(fs);
+  const std::string unavailable = testing_support::StraceUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
   const std::string snaps = fs.state.Sub("drivers/kzbf/snaps");
   // `snapshot` of the job, killed as it makes the image of that name.
   const auto killedAtImage = [&](int job, const std::string& image) {

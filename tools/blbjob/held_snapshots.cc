@@ -1,7 +1,6 @@
 #include "held_snapshots.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/harness/kzbf_harness.h"
 #include "verbs/error_report.h"
@@ -27,6 +26,14 @@ std::vector<blbsim::KzbfSnapshot> JobSnapshots(uint64_t jobId, const std::vector
   return held;
 }
 
+std::vector<std::string> RecordedSnapshots(const std::vector<blbsim::JobVolumeRecord>& volumes) {
+  std::vector<std::string> snapshots;
+  for (const blbsim::JobVolumeRecord& volume : volumes)
+    if (!volume.snapshot.empty() && std::find(snapshots.begin(), snapshots.end(), volume.snapshot) == snapshots.end())
+      snapshots.push_back(volume.snapshot);
+  return snapshots;
+}
+
 platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& held) {
   held.clear();
   std::vector<blbsim::JobVolumeRecord> volumes;
@@ -34,9 +41,7 @@ platform::StateDbResult HeldSnapshots(uint64_t jobId, std::vector<std::string>& 
   if (!read) return read;
   std::vector<blbsim::KzbfSnapshot> recorded;
   if (blbsim::KzbfSnapshots(recorded).IsError()) {
-    for (const blbsim::JobVolumeRecord& volume : volumes)
-      if (!volume.snapshot.empty() && std::find(held.begin(), held.end(), volume.snapshot) == held.end())
-        held.push_back(volume.snapshot);
+    held = RecordedSnapshots(volumes);
     return read;
   }
   for (const blbsim::KzbfSnapshot& snapshot : JobSnapshots(jobId, volumes, recorded)) held.push_back(snapshot.snapshot);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/error/qi_error.h"
 #include "platform/harness/job_harness.h"
 #include "platform/harness/kzbf_harness.h"
 
@@ -23,6 +22,9 @@ std::string SnapshotOwner(uint64_t jobId);
 // volumes are what the job recorded.
 std::vector<blbsim::KzbfSnapshot> JobSnapshots(uint64_t jobId, const std::vector<blbsim::JobVolumeRecord>& volumes,
                                                const std::vector<blbsim::KzbfSnapshot>& recorded);
+
+// The snapshots the volumes name, each once, in their order.
+std::vector<std::string> RecordedSnapshots(const std::vector<blbsim::JobVolumeRecord>& volumes);
 
 // The snapshots the job still holds, each once. When the driver cannot
 // tell, those the job recorded: they may be. Why not, when the job's record

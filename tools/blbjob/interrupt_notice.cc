@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "held_snapshots.h"
 #include "platform/harness/job_harness.h"
 #include "platform/process/shell_quote.h"
 
@@ -50,12 +51,10 @@ std::string ShellWord(const std::string& word) {
 
 // The snapshots the job recorded, each once: the job record is read, not the
 // driver, whose lock a copy under way may hold for long.
-platform::StateDbResult RecordedSnapshots(uint64_t jobId, std::vector<std::string>& snapshots) {
+platform::StateDbResult ReadRecordedSnapshots(uint64_t jobId, std::vector<std::string>& snapshots) {
   std::vector<blbsim::JobVolumeRecord> volumes;
   const platform::StateDbResult read = blbsim::JobVolumes(jobId, volumes);
-  for (const blbsim::JobVolumeRecord& volume : volumes)
-    if (!volume.snapshot.empty() && std::find(snapshots.begin(), snapshots.end(), volume.snapshot) == snapshots.end())
-      snapshots.push_back(volume.snapshot);
+  snapshots = RecordedSnapshots(volumes);
   return read;
 }
 
@@ -99,7 +98,7 @@ void InterruptNotice::Watch(int readEnd) {
   }
   if (sig == 0) return;
   std::vector<std::string> held;
-  const platform::StateDbResult read = RecordedSnapshots(m_nJobId, held);
+  const platform::StateDbResult read = ReadRecordedSnapshots(m_nJobId, held);
   std::string told = "blbjob run: interrupted by signal " + std::to_string(sig) + "; job " + std::to_string(m_nJobId);
   if (read && held.empty()) {
     told += " holds no snapshot\n";

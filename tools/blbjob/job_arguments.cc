@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/jobs/backup_level.h"
+
 namespace blbjob {
 namespace {
 
@@ -89,7 +91,7 @@ std::string WhyNoJob(const tools::Args& args) {
     return "job argument -a " + subclient + ": the cell and the subclient are ids from 1";
   if (zero(given["-j"])) return "job argument -j " + given["-j"] + ": a job id is a number from 1";
   const unsigned long long level = std::strtoull(given["-t"].c_str(), nullptr, 10);
-  if (level != 1 && level != 2 && level != 4)
+  if (level != KZ_BKP_LEVEL_FULL && level != KZ_BKP_LEVEL_INCREMENTAL && level != KZ_BKP_LEVEL_DIFFERENTIAL)
     return "job argument -t " + given["-t"] +
            ": no backup level the library takes (1 full, 2 incremental, 4 differential)";
   if (given["-d"].empty()) return "job argument -d: no storage server named";

@@ -21,16 +21,22 @@ std::vector<std::string> WithFullLevel(std::vector<std::string> args) {
 // service) when it cannot trust a bitmap; a volume's force-full flag says
 // the same for that volume. An incremental scan over such a bitmap would
 // miss changes.
+bool RunsAsFull(const Command& command, const std::optional<platform::JobRecord>& record,
+                const std::vector<blbsim::JobVolumeRecord>& volumes) {
+  if (command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL) return true;
+  if (record && (record->level == KZ_BKP_LEVEL_FULL || record->conversions > 0)) return true;
+  for (const blbsim::JobVolumeRecord& volume : volumes)
+    if (volume.forceFull) return true;
+  return false;
+}
+
 bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecord>& volumes) {
   if (command.job.GetBackupLevel() == KZ_BKP_LEVEL_FULL) return true;
   std::optional<platform::JobRecord> record;
   // A job whose record cannot be read runs full: a scan of all of it misses
   // no change.
   if (!blbsim::FindJob(command.job.GetJobId(), record)) return true;
-  if (record && (record->level == KZ_BKP_LEVEL_FULL || record->conversions > 0)) return true;
-  for (const blbsim::JobVolumeRecord& volume : volumes)
-    if (volume.forceFull) return true;
-  return false;
+  return RunsAsFull(command, record, volumes);
 }
 
 bool LoadJobContext(const Command& command, JobContext& context, std::string& why) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct JobContext {
 // task (the job service has it full, or its record cannot be read), or with
 // a volume the task forced full.
 bool RunsAsFull(const Command& command, const std::vector<blbsim::JobVolumeRecord>& volumes);
+// The same for the job's record read already (none: no record of the job).
+bool RunsAsFull(const Command& command, const std::optional<platform::JobRecord>& record,
+                const std::vector<blbsim::JobVolumeRecord>& volumes);
 
 // False, with the reason, when the job has no snapshot phase recorded, a
 // volume of it has no snapshot, or a snapshot is gone (snapshot_identity.h).

@@ -1,6 +1,5 @@
 #include "record_texts.h"
 
-#include <cstdio>
 #include <string>
 
 #include "verbs/error_report.h"

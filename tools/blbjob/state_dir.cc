@@ -1,6 +1,5 @@
 #include "state_dir.h"
 
-#include <cstdio>
 #include <exception>
 
 #include "platform/harness/sim_harness.h"

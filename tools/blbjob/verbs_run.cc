@@ -125,7 +125,7 @@ int Run(const tools::Args& args) {
   RunResult result;
   // The level the snapshot task left the job at, a volume forced full
   // included: the level the job runs at, whatever phase fails after it.
-  result.full = RunsAsFull(command, volumes);
+  result.full = read ? RunsAsFull(command, job, volumes) : RunsAsFull(command, volumes);
   // The snapshot verb told its own failure.
   if (status == 0) status = ScanAndBackup(command, options, progress, result);
   if (!options.keepSnapshot) {

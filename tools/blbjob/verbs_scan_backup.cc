@@ -1,6 +1,5 @@
 // The scan and backup phases of a job, each on its own: they read what the
 // snapshot verb recorded with the job (blbsim job show JOB).
-#include <cstdio>
 
 #include "job_bookkeeping.h"
 #include "job_command.h"

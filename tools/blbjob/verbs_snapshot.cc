@@ -128,7 +128,7 @@ bool Summarize(const Command& command, const std::vector<SMVolBlock>& volumes,
         platform::StateDbFailure(FXCODELOC, read, "Cannot read job %llu", static_cast<unsigned long long>(jobId)));
     return false;
   }
-  const bool whyFull = command.job.GetBackupLevel() != KZ_BKP_LEVEL_FULL && RunsAsFull(command, records);
+  const bool whyFull = command.job.GetBackupLevel() != KZ_BKP_LEVEL_FULL && RunsAsFull(command, job, records);
   std::printf("  job %llu: level %d, %llu conversions%s%s\n", static_cast<unsigned long long>(jobId),
               job ? job->level : 0, job ? static_cast<unsigned long long>(job->conversions) : 0ULL,
               whyFull ? "; runs full: " : "", whyFull ? reasons.Text().c_str() : "");
